@@ -1,0 +1,2 @@
+#include <windows.h>
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return -1; }

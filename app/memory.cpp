@@ -1,0 +1,32 @@
+#include "app/memory.h"
+
+#include <cstdlib>
+
+#include "archive/platform.h"
+
+bool alloc_block_raw(size_t size, void** slot) {
+  void* p = std::malloc(size ? size : 1);
+  if (!p) {
+    compact_heap();
+    p = std::malloc(size ? size : 1);
+  }
+  *slot = p;
+  return p != nullptr;
+}
+
+bool alloc_zeroed_raw(size_t size, void** slot) {
+  void* p = std::calloc(size ? size : 1, 1);
+  if (!p) {
+    compact_heap();
+    p = std::calloc(size ? size : 1, 1);
+  }
+  *slot = p;
+  return p != nullptr;
+}
+
+void free_block_raw(void** slot) {
+  if (*slot) {
+    std::free(*slot);
+    *slot = nullptr;
+  }
+}

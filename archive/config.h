@@ -1,0 +1,67 @@
+// The configuration that load_archive leaves in memory, the text lookup and
+// the choice of the current setup type.
+#pragma once
+#include <cstdint>
+
+// A SetupTypeRecord with its offsets turned into pointers into the raw bytes
+// (null where the offset is 0). Kept beside the raw record rather than in its
+// u32 fields, so the same code runs where pointers are 64 bits wide.
+struct SetupTypeRecord {
+  uint16_t flags;
+  const char* uninstall_name;
+  const char* caption;
+  const char* default_folder;
+  uint32_t root_key;
+  const char* registry_key;
+  const char* registry_value;
+  const char* ini_file;
+  const char* ini_section;
+  const char* ini_key;
+  const uint8_t* text_lists[11];
+};
+
+// One slot of the SetupTypeTable. Lengths are kept so that every later
+// reader can stay inside its block.
+struct SetupTypeSlot {
+  uint8_t* raw_record;
+  uint32_t raw_record_length;
+  SetupTypeRecord record;
+  char* folder;  // 260 bytes: the folder chosen for this setup type
+  uint8_t* file_list;
+  uint32_t file_list_length;
+  uint8_t* entry_lists[3];  // INI entries, registry entries, string patches
+  uint32_t entry_list_lengths[3];
+};
+
+extern uint32_t SetupFlags;
+extern uint8_t* WizardPicture;
+extern uint32_t WizardPictureLength;
+extern uint8_t* BackgroundPicture;
+extern uint32_t BackgroundPictureLength;
+extern char* BackgroundTitle;
+extern uint32_t BackgroundTitleLength;
+extern uint8_t* BackgroundStyle;
+extern uint32_t BackgroundStyleLength;
+extern uint8_t* DialogTemplateStore;
+extern uint32_t DialogTemplateStoreLength;
+extern uint8_t* ItemPrefixBlob;
+extern uint32_t ItemPrefixBlobLength;
+
+extern uint16_t StartPage;       // 0xFFFF: none
+extern bool HasStartPageBlock;   // suppresses the finishing actions
+
+extern SetupTypeSlot SetupTypeTable[6];
+extern int SetupTypeCount;
+
+extern int CurrentSetupType;  // -1 before the first selection
+extern const SetupTypeRecord* CurrentRecord;
+extern uint32_t CurrentFileCount;
+extern uint8_t* CurrentFirstEntry;
+
+// Text index of the current setup type; never null.
+const char* get_text(int list, int index);
+void select_setup_type(int index);
+
+// Bounds of template `number` inside the DialogTemplateStore: from its offset
+// to the end of the store. False when the store has no such template.
+bool find_template(int number, const uint8_t** bytes, uint32_t* length);

@@ -1,0 +1,65 @@
+// Byte layout of the archive behind the stub: block ids, header, and the
+// little-endian accessors every reader and writer uses.
+#pragma once
+#include <cstdint>
+
+enum BlockId : uint16_t {
+  kBlockSetupFlags = 0x1234,
+  kBlockWizardPicture = 0x1235,
+  kBlockBackgroundPicture = 0x1236,
+  kBlockBackgroundTitle = 0x1237,
+  kBlockDialogTemplates = 0x1239,
+  kBlockFileList = 0x123a,
+  kBlockStartPage = 0x123b,
+  kBlockBackgroundStyle = 0x123d,
+  kBlockSetupType = 0x123e,
+  kBlockItemPrefix = 0x123f,
+  kBlockIniEntries = 0x1240,
+  kBlockRegistryEntries = 0x1241,
+  kBlockStringPatches = 0x1242,
+  kBlockDataArea = 0x7F7F,
+};
+
+enum : uint16_t { kBlockCompressed = 0x0001 };
+enum : uint32_t { kBlockHeaderSize = 8 };
+
+struct BlockHeader {
+  uint16_t id;
+  uint16_t flags;
+  uint32_t stored_size;
+};
+
+// SetupFlags bits.
+enum : uint32_t { kSetupFullScreen = 0x01, kSetupRemoveOthers = 0x10 };
+
+// SetupTypeRecord layout.
+enum : uint32_t {
+  kRecordFlags = 0,
+  kRecordUninstallName = 4,
+  kRecordCaption = 8,
+  kRecordDefaultFolder = 12,
+  kRecordRootKey = 16,
+  kRecordRegistryKey = 20,
+  kRecordRegistryValue = 24,
+  kRecordIniFile = 28,
+  kRecordIniSection = 32,
+  kRecordIniKey = 36,
+  kRecordTextLists = 40,
+  kRecordFixedSize = 84,
+};
+enum : int { kTextListCount = 11, kMaxSetupTypes = 6 };
+// Setup type flags.
+enum : uint16_t { kTypeFolderEditable = 0x2, kTypeRememberInRegistry = 0x4, kTypeRememberInIni = 0x8 };
+
+inline uint16_t get_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t get_u32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void put_u16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void put_u32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}

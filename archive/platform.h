@@ -1,0 +1,46 @@
+// The seam between the portable archive code and the system under it.
+// The Win32 side lives in app/platform_win32.cpp (and install/ for the
+// default-folder lookup); the host side in archive/platform_host.cpp.
+#pragma once
+#include <cstdint>
+
+typedef void* FileHandle;
+// Equal to INVALID_HANDLE_VALUE on Win32.
+#define INVALID_FILE_HANDLE ((FileHandle)(intptr_t)-1)
+
+// File routines. Results: 0 success, 1 read failed or short, 2 write failed,
+// 3 short write. Positions are 32-bit.
+FileHandle open_file(const char* path, int mode);  // 0 read, 1 write, 2 read+write
+FileHandle create_file(const char* path);
+int read_exact(FileHandle file, void* buffer, uint32_t count);
+uint32_t read_some(FileHandle file, void* buffer, uint32_t count);
+int write_all(FileHandle file, const void* buffer, uint32_t count);
+uint32_t tell_file(FileHandle file);
+uint32_t seek_to(FileHandle file, uint32_t offset);
+uint32_t skip_file(FileHandle file, int32_t distance);
+uint32_t seek_from_end(FileHandle file, int32_t distance);
+uint32_t file_length(FileHandle file);
+int close_file(FileHandle file);
+
+// Message box styles and answers, with the values Win32 gives them
+// (app/platform_win32.cpp checks that they agree).
+enum : unsigned {
+  kMbOk = 0x00,
+  kMbOkCancel = 0x01,
+  kMbYesNo = 0x04,
+  kMbRetryCancel = 0x05,
+  kMbIconQuestion = 0x20,
+  kMbIconExclamation = 0x30,
+  kMbIconInformation = 0x40,
+};
+enum : int { kIdOk = 1, kIdCancel = 2, kIdAbort = 3, kIdRetry = 4, kIdIgnore = 5, kIdYes = 6, kIdNo = 7 };
+
+// MessageBoxA with caption text 6/0, owned by the wizard's topmost window.
+int message_box(const char* text, unsigned style);
+
+// Gives freed heap memory back so that a retried allocation may succeed.
+void compact_heap();
+
+// Sets InstallDir to the default destination folder of one setup type.
+struct SetupTypeRecord;
+void default_install_dir(const SetupTypeRecord* record);

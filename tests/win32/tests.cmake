@@ -1,0 +1,3 @@
+# The Win32 test programs; each is <name>.cpp here and runs under Wine.
+set(KESTREL_WIN32_TESTS
+  platform_win32_test)
