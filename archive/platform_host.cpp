@@ -1,0 +1,103 @@
+// Host side of the seam: POSIX files, message boxes through a handler, and
+// the default folder taken as the archive states it.
+#include "archive/platform_host.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/globals.h"
+#include "app/path_strings.h"
+#include "archive/config.h"
+#include "archive/platform.h"
+
+static int fd_of(FileHandle file) { return static_cast<int>(reinterpret_cast<intptr_t>(file)); }
+static FileHandle handle_of(int fd) {
+  return fd < 0 ? INVALID_FILE_HANDLE : reinterpret_cast<FileHandle>(static_cast<intptr_t>(fd));
+}
+
+FileHandle open_file(const char* path, int mode) {
+  int flags = mode == 0 ? O_RDONLY : mode == 1 ? O_WRONLY : O_RDWR;
+  return handle_of(::open(path, flags | O_CLOEXEC));
+}
+
+FileHandle create_file(const char* path) {
+  return handle_of(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+}
+
+uint32_t read_some(FileHandle file, void* buffer, uint32_t count) {
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t n = ::read(fd_of(file), p + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<uint32_t>(n);
+  }
+  return done;
+}
+
+int read_exact(FileHandle file, void* buffer, uint32_t count) {
+  return read_some(file, buffer, count) == count ? 0 : 1;
+}
+
+int write_all(FileHandle file, const void* buffer, uint32_t count) {
+  const uint8_t* p = static_cast<const uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t n = ::write(fd_of(file), p + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done == 0 ? 2 : 3;
+    if (n == 0) return 3;
+    done += static_cast<uint32_t>(n);
+  }
+  return 0;
+}
+
+static uint32_t seek(FileHandle file, int64_t offset, int whence) {
+  off_t r = ::lseek(fd_of(file), static_cast<off_t>(offset), whence);
+  return r < 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(r);
+}
+
+uint32_t tell_file(FileHandle file) { return seek(file, 0, SEEK_CUR); }
+uint32_t seek_to(FileHandle file, uint32_t offset) { return seek(file, offset, SEEK_SET); }
+uint32_t skip_file(FileHandle file, int32_t distance) { return seek(file, distance, SEEK_CUR); }
+uint32_t seek_from_end(FileHandle file, int32_t distance) { return seek(file, distance, SEEK_END); }
+
+uint32_t file_length(FileHandle file) {
+  struct stat st;
+  if (::fstat(fd_of(file), &st) != 0) return 0;
+  return static_cast<uint32_t>(st.st_size);
+}
+
+int close_file(FileHandle file) { return ::close(fd_of(file)) == 0 ? 1 : 0; }
+
+static int print_message(const char* text, unsigned style) {
+  std::fprintf(stderr, "%s\n", text);
+  unsigned buttons = style & 0x0F;
+  if (buttons == kMbYesNo) return kIdNo;
+  if (buttons == kMbOkCancel || buttons == kMbRetryCancel) return kIdCancel;
+  return kIdOk;
+}
+
+static MessageBoxHandler message_box_handler = print_message;
+
+void set_message_box_handler(MessageBoxHandler handler) {
+  message_box_handler = handler ? handler : print_message;
+}
+
+int message_box(const char* text, unsigned style) { return message_box_handler(text, style); }
+
+void compact_heap() {}
+
+// The host has no registry or INI files to consult: the default folder is
+// the archive's own text, macros unexpanded.
+void default_install_dir(const SetupTypeRecord* record) {
+  InstallDir[0] = '\0';
+  if (record->default_folder) copy_string(InstallDir, record->default_folder, kPathSize);
+}
