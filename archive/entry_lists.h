@@ -1,0 +1,42 @@
+// The three per-setup-type settings lists: INI entries, registry values and
+// string patches. Each is a u16 count followed by the records.
+#pragma once
+#include <cstdint>
+
+struct IniEntry {
+  uint8_t flags;  // bit 0: keep an existing non-empty value
+  const char* file;
+  const char* section;
+  const char* key;
+  const char* value;
+};
+
+struct RegistryEntry {
+  uint32_t root_key;
+  uint8_t flags;  // bit 0: keep an existing non-empty value
+  const char* key;
+  const char* value_name;
+  const char* value;
+};
+
+struct StringPatchEntry {
+  int32_t offset;  // -1: write after the pattern
+  uint32_t pattern_length;
+  const char* file;
+  const char* text;
+  const uint8_t* pattern;
+};
+
+enum : uint8_t { kEntryKeepExisting = 0x01 };
+
+// Each parser reads one record from [p, end) and returns the first byte
+// after it, or null when the record does not fit.
+const uint8_t* parse_ini_entry(const uint8_t* p, const uint8_t* end, IniEntry* out);
+const uint8_t* parse_registry_entry(const uint8_t* p, const uint8_t* end, RegistryEntry* out);
+const uint8_t* parse_string_patch(const uint8_t* p, const uint8_t* end, StringPatchEntry* out);
+
+// List kinds in the order of their slots in a SetupTypeSlot.
+enum EntryListKind { kIniList = 0, kRegistryList = 1, kStringPatchList = 2 };
+
+// True when the list's count and every record fit in `length` bytes.
+bool check_entry_list(EntryListKind kind, const uint8_t* list, uint32_t length);

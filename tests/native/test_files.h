@@ -1,0 +1,22 @@
+// Temporary folders and whole-file helpers for the native tests.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fresh folder under /tmp, removed with its content when the test ends.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> read_bytes(const std::string& path);
