@@ -21,6 +21,11 @@ uint32_t skip_file(FileHandle file, int32_t distance);
 uint32_t seek_from_end(FileHandle file, int32_t distance);
 uint32_t file_length(FileHandle file);
 int close_file(FileHandle file);
+// DeleteFileA, MoveFileA (fails when `to` exists) and SetFileTime; true on
+// success. times: creation, last-access and last-write FILETIMEs, 8 bytes each.
+bool delete_file(const char* path);
+bool rename_file(const char* from, const char* to);
+bool set_file_times(FileHandle file, const uint8_t* times);
 
 // Message box styles and answers, with the values Win32 gives them
 // (app/platform_win32.cpp checks that they agree).

@@ -77,6 +77,29 @@ uint32_t file_length(FileHandle file) {
 
 int close_file(FileHandle file) { return ::close(fd_of(file)) == 0 ? 1 : 0; }
 
+bool delete_file(const char* path) { return ::unlink(path) == 0; }
+
+bool rename_file(const char* from, const char* to) {
+  // MoveFileA refuses to replace; so does this, to behave alike.
+  if (::access(to, F_OK) == 0) return false;
+  return ::rename(from, to) == 0;
+}
+
+// FILETIMEs count 100 ns from 1601; the host has no creation time to set.
+bool set_file_times(FileHandle file, const uint8_t* times) {
+  struct timespec ts[2];
+  for (int i = 0; i < 2; ++i) {
+    const uint8_t* t = times + 8 * (i + 1);
+    uint64_t ft = 0;
+    for (int b = 7; b >= 0; --b) ft = (ft << 8) | t[b];
+    const uint64_t kUnixEpoch = 116444736000000000ull;
+    if (ft < kUnixEpoch) ft = kUnixEpoch;
+    ts[i].tv_sec = static_cast<time_t>((ft - kUnixEpoch) / 10000000u);
+    ts[i].tv_nsec = static_cast<long>((ft - kUnixEpoch) % 10000000u * 100);
+  }
+  return ::futimens(fd_of(file), ts) == 0;
+}
+
 static int print_message(const char* text, unsigned style) {
   std::fprintf(stderr, "%s\n", text);
   unsigned buttons = style & 0x0F;
