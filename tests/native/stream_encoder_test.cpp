@@ -1,0 +1,434 @@
+// The stream encoder: block-by-block rewriting of raw deflate into our
+// stream format, the repair of blocks our decoder would refuse, and round
+// trips through our decoder.
+#include "builder/stream_encoder.h"
+
+#include <gtest/gtest.h>
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+uint32_t reverse(uint32_t code, unsigned n) {
+  uint32_t r = 0;
+  for (unsigned i = 0; i < n; ++i) r |= ((code >> i) & 1u) << (n - 1 - i);
+  return r;
+}
+
+// Writes deflate-style bits, least significant first, to craft streams.
+struct BitBuilder {
+  std::vector<uint8_t> bytes;
+  uint64_t acc = 0;
+  unsigned count = 0;
+  void put(uint32_t value, unsigned n) {
+    acc |= static_cast<uint64_t>(value) << count;
+    count += n;
+    while (count >= 8) {
+      bytes.push_back(static_cast<uint8_t>(acc));
+      acc >>= 8;
+      count -= 8;
+    }
+  }
+  // A Huffman code goes out starting with its most significant bit.
+  void code(uint32_t code, unsigned length) { put(reverse(code, length), length); }
+  std::vector<uint8_t> finish() {
+    if (count) put(0, 8 - count);
+    return bytes;
+  }
+};
+
+// Reads bits of a byte vector, least significant first.
+struct BitCursor {
+  const std::vector<uint8_t>& bytes;
+  uint64_t pos = 0;
+  explicit BitCursor(const std::vector<uint8_t>& b, uint64_t start = 0) : bytes(b), pos(start) {}
+  uint32_t get(unsigned n) {
+    uint32_t v = 0;
+    for (unsigned i = 0; i < n; ++i, ++pos) {
+      size_t byte = pos >> 3;
+      uint32_t bit = byte < bytes.size() ? (bytes[byte] >> (pos & 7)) & 1u : 0;
+      v |= bit << i;
+    }
+    return v;
+  }
+  void align() { pos = (pos + 7) & ~uint64_t(7); }
+  uint64_t bits_left() const { return pos >= bytes.size() * 8 ? 0 : bytes.size() * 8 - pos; }
+};
+
+// Canonical Huffman codes for a list of code lengths.
+std::vector<uint32_t> canonical_codes(const std::vector<uint8_t>& lengths) {
+  unsigned count[16] = {0};
+  for (uint8_t l : lengths) ++count[l];
+  count[0] = 0;
+  uint32_t next[16] = {0};
+  uint32_t code = 0;
+  for (unsigned len = 1; len < 16; ++len) next[len] = code = (code + count[len - 1]) << 1;
+  std::vector<uint32_t> codes(lengths.size());
+  for (size_t i = 0; i < lengths.size(); ++i)
+    if (lengths[i]) codes[i] = next[lengths[i]]++;
+  return codes;
+}
+
+std::vector<uint8_t> bytes_of(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+std::vector<uint8_t> raw_deflate(const std::vector<uint8_t>& data, int level) {
+  libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+  std::vector<uint8_t> out(libdeflate_deflate_compress_bound(c, data.size()));
+  size_t n = libdeflate_deflate_compress(c, data.data(), data.size(), out.data(), out.size());
+  libdeflate_free_compressor(c);
+  out.resize(n);
+  return out;
+}
+
+int transcode(const std::vector<uint8_t>& deflate, const std::vector<uint8_t>& original, std::vector<uint8_t>* out,
+              StreamEncodeStats* stats = nullptr) {
+  return transcode_deflate(deflate.data(), deflate.size(), original.data(), original.size(), out, stats);
+}
+
+std::vector<uint8_t> text_sample(size_t size) {
+  static const char* words[] = {"setup ", "archive ", "window ", "install ", "folder ", "the ", "of ", "file ",
+                                "program ", "registry ", "\n", "shortcut ", "uninstall ", "disk "};
+  std::mt19937 rng(7);
+  std::vector<uint8_t> out;
+  while (out.size() < size) {
+    const char* w = words[rng() % (sizeof words / sizeof words[0])];
+    out.insert(out.end(), w, w + strlen(w));
+  }
+  out.resize(size);
+  return out;
+}
+
+const uint8_t kStreamOrder[19] = {18, 17, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+const uint8_t kDeflateOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// ---------------------------------------------------------------------------
+// Rewriting of well-formed blocks.
+
+TEST(StreamTranscode, FixedBlockGetsNewHeaderAndIdenticalCodes) {
+  // "abcabcabc": three literals, a match of length 6 at distance 3, end.
+  BitBuilder b;
+  b.put(1, 1);  // BFINAL
+  b.put(1, 2);  // fixed
+  for (char c : std::string("abc")) b.code(0x30 + static_cast<uint8_t>(c), 8);
+  b.code(260 - 256, 7);  // length 6
+  b.code(2, 5);          // distance 3
+  b.code(0, 7);          // end of block
+  std::vector<uint8_t> deflate = b.finish();
+  std::vector<uint8_t> original = bytes_of("abcabcabc");
+
+  std::vector<uint8_t> out;
+  StreamEncodeStats stats;
+  ASSERT_EQ(kEncodeOk, transcode(deflate, original, &out, &stats));
+  EXPECT_EQ(1u, stats.fixed_blocks);
+  EXPECT_EQ(0u, stats.rewritten_blocks);
+  BitCursor ours(out), theirs(deflate, 3);
+  EXPECT_EQ(5u, ours.get(3));
+  EXPECT_EQ(1u, ours.get(1));
+  uint64_t code_bits = 3 * 8 + 7 + 5 + 7;
+  EXPECT_EQ(theirs.get(code_bits), ours.get(code_bits));
+  EXPECT_EQ((4 + code_bits + 7) / 8, out.size());
+  EXPECT_EQ(0u, ours.get(static_cast<unsigned>(ours.bits_left()))) << "padding must be zero";
+}
+
+TEST(StreamTranscode, DynamicBlockReordersCodeLengthCodeAndCopiesTheRest) {
+  std::vector<uint8_t> original = text_sample(6000);
+  std::vector<uint8_t> deflate = raw_deflate(original, 6);
+  BitCursor theirs(deflate);
+  ASSERT_EQ(1u, theirs.get(1)) << "the sample must be one final block";
+  ASSERT_EQ(2u, theirs.get(2)) << "the sample must be one dynamic block";
+  uint32_t hlit = theirs.get(5), hdist = theirs.get(5), hclen = theirs.get(4) + 4;
+  uint8_t clc[19] = {0};
+  for (uint32_t i = 0; i < hclen; ++i) clc[kDeflateOrder[i]] = static_cast<uint8_t>(theirs.get(3));
+
+  std::vector<uint8_t> out;
+  StreamEncodeStats stats;
+  ASSERT_EQ(kEncodeOk, transcode(deflate, original, &out, &stats));
+  EXPECT_EQ(1u, stats.dynamic_blocks);
+  BitCursor ours(out);
+  EXPECT_EQ(6u, ours.get(3));
+  EXPECT_EQ(1u, ours.get(1));
+  EXPECT_EQ(hlit, ours.get(5));
+  EXPECT_EQ(hdist, ours.get(5));
+  uint32_t listed = ours.get(4) + 4;
+  uint8_t ours_clc[19] = {0};
+  for (uint32_t i = 0; i < listed; ++i) ours_clc[kStreamOrder[i]] = static_cast<uint8_t>(ours.get(3));
+  for (int s = 0; s < 19; ++s) EXPECT_EQ(clc[s], ours_clc[s]) << "code-length symbol " << s;
+  // Fewest fields: the last listed one is non-zero unless the minimum of 4.
+  if (listed > 4) {
+    EXPECT_NE(0, ours_clc[kStreamOrder[listed - 1]]);
+  }
+  // Everything after the header is the same bit string; each side then has
+  // less than a byte of zero padding.
+  uint64_t rest = std::min(theirs.bits_left(), ours.bits_left());
+  while (rest > 0) {
+    unsigned n = rest > 32 ? 32 : static_cast<unsigned>(rest);
+    ASSERT_EQ(theirs.get(n), ours.get(n)) << "at bit " << theirs.pos;
+    rest -= n;
+  }
+  ASSERT_LT(theirs.bits_left(), 8u);
+  ASSERT_LT(ours.bits_left(), 8u);
+  EXPECT_EQ(0u, theirs.get(static_cast<unsigned>(theirs.bits_left())));
+  EXPECT_EQ(0u, ours.get(static_cast<unsigned>(ours.bits_left())));
+}
+
+TEST(StreamTranscode, StoredBlocksLoseTheirComplementAndOnlyTheLastIsFinal) {
+  std::mt19937 rng(3);
+  std::vector<uint8_t> original(200000);
+  for (auto& byte : original) byte = static_cast<uint8_t>(rng());
+  std::vector<uint8_t> deflate = raw_deflate(original, 0);
+  std::vector<uint8_t> out;
+  StreamEncodeStats stats;
+  ASSERT_EQ(kEncodeOk, transcode(deflate, original, &out, &stats));
+  ASSERT_GE(stats.stored_blocks, 4u);
+  EXPECT_EQ(0u, stats.fixed_blocks + stats.dynamic_blocks);
+
+  BitCursor ours(out);
+  std::vector<uint8_t> content;
+  for (uint32_t block = 0;; ++block) {
+    ASSERT_LT(block, stats.stored_blocks);
+    ASSERT_EQ(7u, ours.get(3));
+    bool last = ours.get(1) == 1;
+    ours.align();
+    uint32_t len = ours.get(16);
+    ASSERT_LE(ours.pos / 8 + len, out.size());
+    content.insert(content.end(), out.begin() + ours.pos / 8, out.begin() + ours.pos / 8 + len);
+    ours.pos += uint64_t(len) * 8;
+    if (last) {
+      EXPECT_EQ(stats.stored_blocks - 1, block);
+      break;
+    }
+  }
+  EXPECT_EQ(out.size() * 8, ours.pos);
+  EXPECT_EQ(original, content);
+}
+
+TEST(StreamTranscode, AppendsToWhatTheOutputHolds) {
+  std::vector<uint8_t> original = text_sample(3000);
+  std::vector<uint8_t> deflate = raw_deflate(original, 9);
+  std::vector<uint8_t> alone, appended = {0xAA, 0xBB};
+  ASSERT_EQ(kEncodeOk, transcode(deflate, original, &alone));
+  ASSERT_EQ(kEncodeOk, transcode(deflate, original, &appended));
+  ASSERT_EQ(alone.size() + 2, appended.size());
+  EXPECT_EQ(0xAA, appended[0]);
+  EXPECT_EQ(0xBB, appended[1]);
+  EXPECT_TRUE(std::equal(alone.begin(), alone.end(), appended.begin() + 2));
+}
+
+// ---------------------------------------------------------------------------
+// Deflate that does not match the original, or is damaged.
+
+TEST(StreamTranscode, RefusesDeflateThatDoesNotReproduceTheOriginal) {
+  std::vector<uint8_t> original = text_sample(20000);
+  std::vector<uint8_t> deflate = raw_deflate(original, 12);
+  std::vector<uint8_t> out = {0x42};
+
+  std::vector<uint8_t> changed = original;
+  changed[12345] ^= 0x20;
+  EXPECT_EQ(kEncodeBadDeflate, transcode(deflate, changed, &out));
+  std::vector<uint8_t> longer = original;
+  longer.push_back('x');
+  EXPECT_EQ(kEncodeBadDeflate, transcode(deflate, longer, &out));
+  std::vector<uint8_t> shorter(original.begin(), original.end() - 1);
+  EXPECT_EQ(kEncodeBadDeflate, transcode(deflate, shorter, &out));
+
+  std::vector<uint8_t> truncated(deflate.begin(), deflate.end() - 3);
+  EXPECT_EQ(kEncodeBadDeflate, transcode(truncated, original, &out));
+  std::vector<uint8_t> trailing = deflate;
+  trailing.push_back(0);
+  EXPECT_EQ(kEncodeBadDeflate, transcode(trailing, original, &out));
+  std::vector<uint8_t> reserved_type = {0x07, 0x00};  // BFINAL, BTYPE 3
+  EXPECT_EQ(kEncodeBadDeflate, transcode(reserved_type, original, &out));
+
+  // A failed transcode leaves the output as it was.
+  EXPECT_EQ(std::vector<uint8_t>{0x42}, out);
+}
+
+TEST(StreamTranscode, RefusesStoredBlockWithWrongComplement) {
+  std::vector<uint8_t> original = bytes_of("hello");
+  std::vector<uint8_t> deflate = raw_deflate(original, 0);
+  ASSERT_GE(deflate.size(), 5u + original.size());
+  std::vector<uint8_t> out;
+  ASSERT_EQ(kEncodeOk, transcode(deflate, original, &out));
+  deflate[3] ^= 0x01;  // NLEN
+  out.clear();
+  EXPECT_EQ(kEncodeBadDeflate, transcode(deflate, original, &out));
+  EXPECT_TRUE(out.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Blocks our decoder would refuse are written again.
+
+// One dynamic block with the given literal/length and distance code lengths,
+// coding `symbols` (literals and 256 only). The code-length code gives 18,
+// 0, 1 and 2 their lengths from clc_lengths.
+std::vector<uint8_t> dynamic_block(const std::vector<uint8_t>& litlen, const std::vector<uint8_t>& distance,
+                                   const std::vector<uint8_t>& clc_lengths, const std::vector<unsigned>& symbols) {
+  BitBuilder b;
+  b.put(1, 1);
+  b.put(2, 2);
+  b.put(static_cast<uint32_t>(litlen.size() - 257), 5);
+  b.put(static_cast<uint32_t>(distance.size() - 1), 5);
+  b.put(19 - 4, 4);
+  for (uint8_t sym : kDeflateOrder) b.put(clc_lengths[sym], 3);
+  std::vector<uint32_t> clc_codes = canonical_codes(clc_lengths);
+  std::vector<uint8_t> all = litlen;
+  all.insert(all.end(), distance.begin(), distance.end());
+  for (size_t i = 0; i < all.size();) {
+    size_t run = 0;
+    while (i + run < all.size() && all[i + run] == 0 && run < 138) ++run;
+    if (run >= 11) {
+      b.code(clc_codes[18], clc_lengths[18]);
+      b.put(static_cast<uint32_t>(run - 11), 7);
+      i += run;
+    } else {
+      b.code(clc_codes[all[i]], clc_lengths[all[i]]);
+      ++i;
+    }
+  }
+  std::vector<uint32_t> codes = canonical_codes(litlen);
+  for (unsigned s : symbols) b.code(codes[s], litlen[s]);
+  return b.finish();
+}
+
+std::vector<uint8_t> clc_of(std::initializer_list<std::pair<int, int>> lengths) {
+  std::vector<uint8_t> clc(19, 0);
+  for (auto& p : lengths) clc[p.first] = static_cast<uint8_t>(p.second);
+  return clc;
+}
+
+struct RefusedBlock {
+  const char* name;
+  std::vector<uint8_t> deflate;
+  std::vector<uint8_t> original;
+};
+
+std::vector<RefusedBlock> refused_blocks() {
+  std::vector<RefusedBlock> cases;
+  std::vector<uint8_t> complete_clc = clc_of({{18, 1}, {0, 2}, {1, 3}, {2, 3}});
+  {
+    // Three codes of length 2: one code left over.
+    std::vector<uint8_t> litlen(257, 0);
+    litlen['a'] = litlen['b'] = litlen[256] = 2;
+    cases.push_back({"incomplete literal/length code",
+                     dynamic_block(litlen, {0}, complete_clc, {'a', 'b', 'b', 'a', 256}), bytes_of("abba")});
+  }
+  {
+    std::vector<uint8_t> litlen(288, 0);
+    litlen['a'] = litlen[256] = 1;
+    cases.push_back({"288 literal/length codes", dynamic_block(litlen, {0}, complete_clc, {'a', 'a', 'a', 256}),
+                     bytes_of("aaa")});
+  }
+  {
+    std::vector<uint8_t> litlen(257, 0);
+    litlen['a'] = litlen[256] = 1;
+    cases.push_back({"32 distance codes",
+                     dynamic_block(litlen, std::vector<uint8_t>(32, 0), complete_clc, {'a', 256}), bytes_of("a")});
+  }
+  {
+    std::vector<uint8_t> litlen(257, 0);
+    litlen['a'] = litlen[256] = 1;
+    std::vector<uint8_t> distance(30, 0);
+    distance[0] = 2;  // a single code, but not of length 1
+    cases.push_back({"incomplete distance code", dynamic_block(litlen, distance, complete_clc, {'a', 'a', 256}),
+                     bytes_of("aa")});
+  }
+  {
+    std::vector<uint8_t> litlen(257, 0);
+    litlen['a'] = litlen[256] = 1;
+    cases.push_back({"incomplete code-length code",
+                     dynamic_block(litlen, {0}, clc_of({{18, 2}, {0, 2}, {1, 2}}), {'a', 256}), bytes_of("a")});
+  }
+  {
+    // High literals, more than one stored block can hold: stored is smaller
+    // than fixed codes here.
+    std::vector<uint8_t> litlen(257, 0);
+    for (int s = 128; s < 256; ++s) litlen[s] = 8;  // 128 codes of 8 bits: half the code space
+    litlen[256] = 8;
+    std::vector<unsigned> symbols;
+    std::vector<uint8_t> original;
+    for (int i = 0; i < 70000; ++i) {
+      symbols.push_back(128 + (i * 37) % 128);
+      original.push_back(static_cast<uint8_t>(symbols.back()));
+    }
+    symbols.push_back(256);
+    cases.push_back({"incomplete code of high literals",
+                     dynamic_block(litlen, {0}, clc_of({{18, 1}, {0, 2}, {8, 2}}), symbols), original});
+  }
+  return cases;
+}
+
+TEST(StreamTranscode, BlocksOurDecoderRefusesAreRewritten) {
+  for (const RefusedBlock& c : refused_blocks()) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> out;
+    StreamEncodeStats stats;
+    ASSERT_EQ(kEncodeOk, transcode(c.deflate, c.original, &out, &stats));
+    EXPECT_EQ(1u, stats.rewritten_blocks);
+    EXPECT_EQ(0u, stats.dynamic_blocks);
+    ASSERT_FALSE(out.empty());
+    uint32_t type = out[0] & 7;
+    // Fixed codes, unless storing the bytes is smaller.
+    size_t pieces = (c.original.size() + 65534) / 65535;
+    size_t fixed_bits = 4 + 7;
+    for (uint8_t byte : c.original) fixed_bits += byte < 144 ? 8 : 9;
+    size_t stored_bits = pieces * (4 + 4 + 16) + 8 * c.original.size();
+    ASSERT_EQ(fixed_bits <= stored_bits ? 5u : 7u, type);
+    if (type == 5) {
+      EXPECT_EQ(1u, stats.fixed_blocks);
+      EXPECT_EQ(8, out[0] & 8) << "still the final block";
+      EXPECT_EQ((fixed_bits + 7) / 8, out.size());
+      continue;
+    }
+    // Stored pieces of at most 65535 bytes; only the last one is final.
+    EXPECT_EQ(pieces, stats.stored_blocks);
+    std::vector<uint8_t> content;
+    size_t at = 0;
+    for (size_t piece = 0; piece < pieces; ++piece) {
+      ASSERT_LE(at + 3, out.size());
+      EXPECT_EQ(piece + 1 == pieces ? 0x0Fu : 0x07u, out[at]);
+      size_t len = out[at + 1] | out[at + 2] << 8;
+      ASSERT_LE(at + 3 + len, out.size());
+      content.insert(content.end(), out.begin() + at + 3, out.begin() + at + 3 + len);
+      at += 3 + len;
+    }
+    EXPECT_EQ(out.size(), at);
+    EXPECT_EQ(c.original, content);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Levels.
+
+TEST(StreamEncode, RefusesLevelsOutsideTheRange) {
+  std::vector<uint8_t> data = text_sample(100);
+  std::vector<uint8_t> out;
+  EXPECT_EQ(kEncodeBadLevel, encode_stream(data.data(), data.size(), 0, &out));
+  EXPECT_EQ(kEncodeBadLevel, encode_stream(data.data(), data.size(), kStreamLevelMax + 1, &out));
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(StreamEncode, SizeFollowsLibdeflateAndMaxIsNeverLarger) {
+  std::vector<uint8_t> data = text_sample(150000);
+  for (int level = kStreamLevelMin; level < kStreamLevelMax; ++level) {
+    SCOPED_TRACE(level);
+    std::vector<uint8_t> out;
+    StreamEncodeStats stats;
+    ASSERT_EQ(kEncodeOk, encode_stream(data.data(), data.size(), level, &out, &stats));
+    size_t deflate_size = raw_deflate(data, level).size();
+    // One more header bit per block, a shorter code-length list, two bytes
+    // less per stored block: the size stays within a hair of deflate's.
+    EXPECT_LE(out.size(), deflate_size + deflate_size / 200 + 4);
+    EXPECT_GE(out.size() + deflate_size / 200 + 4, deflate_size);
+  }
+  std::vector<uint8_t> best, max;
+  ASSERT_EQ(kEncodeOk, encode_stream(data.data(), data.size(), kStreamLevelDefault, &best));
+  ASSERT_EQ(kEncodeOk, encode_stream(data.data(), data.size(), kStreamLevelMax, &max));
+  EXPECT_LE(max.size(), best.size());
+}
+
+}  // namespace
