@@ -8,9 +8,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "archive/decompressor.h"
+#include "archive/platform.h"
+#include "tests/native/test_files.h"
 
 namespace {
 
@@ -429,6 +434,190 @@ TEST(StreamEncode, SizeFollowsLibdeflateAndMaxIsNeverLarger) {
   ASSERT_EQ(kEncodeOk, encode_stream(data.data(), data.size(), kStreamLevelDefault, &best));
   ASSERT_EQ(kEncodeOk, encode_stream(data.data(), data.size(), kStreamLevelMax, &max));
   EXPECT_LE(max.size(), best.size());
+}
+
+// ---------------------------------------------------------------------------
+// Round trips through our decoder. Every stream is followed by a marker byte
+// in its file: the decoder must stop exactly behind the stream, on the
+// marker.
+
+const uint8_t kMarker = 0xA5;
+
+// Decodes the stream at the start of `path` and checks what the file holds
+// behind it.
+void expect_decodes_to(const std::string& path, uint32_t stream_size, const std::vector<uint8_t>& data) {
+  FileHandle file = open_file(path.c_str(), 0);
+  ASSERT_NE(INVALID_FILE_HANDLE, file);
+  // One spare byte keeps the buffer pointer valid for empty data; the
+  // capacity is the exact size.
+  std::vector<uint8_t> out(data.size() + 1, 0);
+  uint32_t produced = 0xFFFFFFFF;
+  EXPECT_TRUE(decode_to_memory(out.data(), static_cast<uint32_t>(data.size()), file, 0, &produced));
+  EXPECT_EQ(data.size(), produced);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), out.begin())) << "decoded bytes differ";
+  EXPECT_EQ(stream_size, tell_file(file)) << "the file must stand right behind the stream";
+  uint8_t next = 0;
+  EXPECT_EQ(0, read_exact(file, &next, 1));
+  EXPECT_EQ(kMarker, next);
+  close_file(file);
+}
+
+void expect_round_trip(const std::vector<uint8_t>& data, int level) {
+  SCOPED_TRACE("level " + std::to_string(level) + ", " + std::to_string(data.size()) + " bytes");
+  std::vector<uint8_t> stream;
+  ASSERT_EQ(kEncodeOk, encode_stream(data.data(), data.size(), level, &stream));
+  TempDir dir;
+  std::vector<uint8_t> file = stream;
+  file.push_back(kMarker);
+  write_bytes(dir.file("s"), file);
+  expect_decodes_to(dir.file("s"), static_cast<uint32_t>(stream.size()), data);
+}
+
+const int kRoundTripLevels[] = {1, 6, 9, kStreamLevelDefault};
+
+std::vector<uint8_t> random_bytes(size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> out(size);
+  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  return out;
+}
+
+// Files of this machine that fit a purpose; none found skips the test.
+std::vector<std::string> existing(const std::vector<std::string>& paths) {
+  std::vector<std::string> out;
+  for (const std::string& p : paths)
+    if (std::filesystem::is_regular_file(p)) out.push_back(p);
+  return out;
+}
+
+std::vector<std::string> wine_dlls(const std::vector<std::string>& names) {
+  std::vector<std::string> paths;
+  for (const char* dir : {"/usr/lib/i386-linux-gnu/wine/i386-windows/", "/usr/lib/wine/i386-windows/"})
+    for (const std::string& n : names) paths.push_back(dir + n);
+  return existing(paths);
+}
+
+TEST(StreamRoundTrip, EdgeSizes) {
+  std::vector<uint8_t> text = text_sample(65537);
+  for (size_t size : {0, 1, 2, 100, 32767, 32768, 32769, 65535, 65536, 65537}) {
+    std::vector<uint8_t> data(text.begin(), text.begin() + size);
+    for (int level : kRoundTripLevels) expect_round_trip(data, level);
+  }
+  expect_round_trip({0x00}, kStreamLevelDefault);
+  expect_round_trip({0xFF}, kStreamLevelDefault);
+}
+
+TEST(StreamRoundTrip, IncompressibleAndRepetitive) {
+  std::vector<std::vector<uint8_t>> samples = {
+      random_bytes(300000, 11),
+      random_bytes(65536, 12),
+      std::vector<uint8_t>(1 << 20, 0),
+      std::vector<uint8_t>(100000, 0xFF),
+  };
+  std::vector<uint8_t> ab;
+  for (int i = 0; i < 200000; ++i) ab.push_back("ab"[i & 1]);
+  samples.push_back(ab);
+  // Random bytes from a small alphabet, then a long copy of them: far
+  // matches and many blocks.
+  std::vector<uint8_t> mixed = random_bytes(40000, 13);
+  for (auto& b : mixed) b &= 0x0F;
+  std::vector<uint8_t> twice = mixed;
+  twice.insert(twice.end(), mixed.begin(), mixed.end());
+  samples.push_back(twice);
+  for (const auto& data : samples)
+    for (int level : kRoundTripLevels) expect_round_trip(data, level);
+}
+
+TEST(StreamRoundTrip, WindowsPeFiles) {
+  std::vector<std::string> paths = wine_dlls({"version.dll", "shlwapi.dll", "kernel32.dll"});
+  if (paths.empty()) GTEST_SKIP() << "no Wine DLLs on this machine";
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    std::vector<uint8_t> data = read_bytes(path);
+    for (int level : kRoundTripLevels) expect_round_trip(data, level);
+  }
+}
+
+TEST(StreamRoundTrip, TextDocuments) {
+  std::vector<std::string> paths =
+      existing({"/usr/share/common-licenses/GPL-3", "/usr/share/common-licenses/Apache-2.0",
+                "/usr/share/doc/libgnutls30/copyright", "/usr/share/doc/bash/README.abs-guide",
+                "/usr/share/doc/base-passwd/users-and-groups.html"});
+  if (paths.empty()) GTEST_SKIP() << "no documents on this machine";
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    std::vector<uint8_t> data = read_bytes(path);
+    for (int level : kRoundTripLevels) expect_round_trip(data, level);
+  }
+}
+
+TEST(StreamRoundTrip, MaximumLevel) {
+  std::vector<std::vector<uint8_t>> samples = {{}, {'x'}, text_sample(32768), random_bytes(5000, 21)};
+  for (const std::string& path : wine_dlls({"version.dll"})) samples.push_back(read_bytes(path));
+  for (const auto& data : samples) expect_round_trip(data, kStreamLevelMax);
+}
+
+TEST(StreamRoundTrip, RewrittenBlocksDecode) {
+  for (const RefusedBlock& c : refused_blocks()) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> stream;
+    ASSERT_EQ(kEncodeOk, transcode(c.deflate, c.original, &stream));
+    TempDir dir;
+    std::vector<uint8_t> file = stream;
+    file.push_back(kMarker);
+    write_bytes(dir.file("s"), file);
+    expect_decodes_to(dir.file("s"), static_cast<uint32_t>(stream.size()), c.original);
+  }
+}
+
+// Streams one after the other in one file decode in turn, each leaving the
+// file on the first byte of the next, as the archive's blocks are read.
+TEST(StreamRoundTrip, ConsecutiveStreamsInOneFile) {
+  std::vector<std::vector<uint8_t>> parts = {text_sample(5000), {}, random_bytes(70000, 5), {'q'},
+                                             std::vector<uint8_t>(40000, 7)};
+  std::vector<uint8_t> file;
+  std::vector<uint32_t> ends;
+  for (const auto& part : parts) {
+    ASSERT_EQ(kEncodeOk, encode_stream(part.data(), part.size(), kStreamLevelDefault, &file));
+    ends.push_back(static_cast<uint32_t>(file.size()));
+  }
+  file.push_back(kMarker);
+  TempDir dir;
+  write_bytes(dir.file("s"), file);
+  FileHandle f = open_file(dir.file("s").c_str(), 0);
+  ASSERT_NE(INVALID_FILE_HANDLE, f);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    SCOPED_TRACE(i);
+    std::vector<uint8_t> out(parts[i].size() + 1);
+    uint32_t produced = 0;
+    ASSERT_TRUE(decode_to_memory(out.data(), static_cast<uint32_t>(parts[i].size()), f, 0, &produced));
+    EXPECT_EQ(parts[i].size(), produced);
+    EXPECT_TRUE(std::equal(parts[i].begin(), parts[i].end(), out.begin()));
+    EXPECT_EQ(ends[i], tell_file(f));
+  }
+  close_file(f);
+}
+
+TEST(StreamRoundTrip, DecodeToFile) {
+  std::vector<std::vector<uint8_t>> samples = {{}, text_sample(32768), text_sample(200001)};
+  for (const std::string& path : wine_dlls({"version.dll"})) samples.push_back(read_bytes(path));
+  for (const auto& data : samples) {
+    SCOPED_TRACE(data.size());
+    std::vector<uint8_t> stream;
+    ASSERT_EQ(kEncodeOk, encode_stream(data.data(), data.size(), kStreamLevelDefault, &stream));
+    stream.push_back(kMarker);
+    TempDir dir;
+    write_bytes(dir.file("s"), stream);
+    FileHandle in = open_file(dir.file("s").c_str(), 0);
+    FileHandle out = create_file(dir.file("out").c_str());
+    ASSERT_NE(INVALID_FILE_HANDLE, in);
+    ASSERT_NE(INVALID_FILE_HANDLE, out);
+    EXPECT_TRUE(decode_to_file(out, in, 0));
+    EXPECT_EQ(stream.size() - 1, tell_file(in));
+    close_file(in);
+    close_file(out);
+    EXPECT_EQ(data, read_bytes(dir.file("out")));
+  }
 }
 
 }  // namespace
