@@ -8,6 +8,9 @@
 
 namespace {
 
+// The reader moves through its files with 32-bit signed positions.
+const uint64_t kMaxFileSize = 0x7FFFFFFF;
+
 bool fail(DataAreaWriter& w, const std::string& what) {
   w.error = what;
   return false;
@@ -72,16 +75,15 @@ bool begin_data_area(DataAreaWriter& w, FILE* setup_file, const std::string& set
   long start = std::ftell(setup_file);
   if (start < 0) return fail(w, "cannot tell the position in " + setup_path);
   uint64_t used = static_cast<uint64_t>(start) + kDataAreaHeaderSize;
-  if (volume_size == 0) {
-    w.budget = 0xFFFFFFFFu;
-  } else {
-    // Every later volume must hold data, or a read could meet an empty one.
-    if (volume_size <= kVolumeHeaderSize) return fail(w, "volume size " + std::to_string(volume_size) + " is too small");
-    if (used > volume_size)
-      return fail(w, "the stub and configuration (" + std::to_string(used) + " bytes with the data area header) do not fit a volume of " +
-                         std::to_string(volume_size) + " bytes");
-    w.budget = volume_size - used;
-  }
+  // Every later volume must hold data, or a read could meet an empty one.
+  if (volume_size != 0 && volume_size <= kVolumeHeaderSize)
+    return fail(w, "volume size " + std::to_string(volume_size) + " is too small");
+  if (volume_size > kMaxFileSize) return fail(w, "volumes must be smaller than 2 GiB");
+  uint64_t limit = volume_size ? volume_size : kMaxFileSize;
+  if (used > limit)
+    return fail(w, "the stub and configuration (" + std::to_string(used) +
+                       " bytes with the data area header) do not fit a volume of " + std::to_string(limit) + " bytes");
+  w.budget = limit - used;
   uint8_t header[kDataAreaHeaderSize] = {};
   put_u16(header, kBlockDataArea);
   if (std::fwrite(header, 1, sizeof header, setup_file) != sizeof header)
@@ -95,7 +97,10 @@ bool add_item_data(DataAreaWriter& w, const uint8_t* data, size_t size, DataPlac
   placement->position = w.position;
   placement->length = static_cast<uint32_t>(size);
   while (size > 0) {
-    if (w.budget == 0 && !start_next_volume(w)) return false;
+    if (w.budget == 0) {
+      if (w.volume_size == 0) return fail(w, "the data area does not fit one file below 2 GiB: give a volume size");
+      if (!start_next_volume(w)) return false;
+    }
     size_t chunk = static_cast<size_t>(std::min<uint64_t>(size, w.budget));
     if (std::fwrite(data, 1, chunk, w.file) != chunk)
       return fail(w, "cannot write the data of volume " + std::to_string(w.volume_number));

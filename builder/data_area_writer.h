@@ -15,7 +15,7 @@ struct DataPlacement {
 struct DataAreaWriter {
   FILE* setup_file = nullptr;  // the caller's; positioned where the data area goes
   std::string setup_path;
-  uint64_t volume_size = 0;    // largest file of any volume; 0 = one volume
+  uint64_t volume_size = 0;    // largest file of any volume, below 2 GiB; 0 = one volume
   FILE* file = nullptr;        // current volume (the setup file for volume 0)
   uint32_t volume_number = 0;
   long length_offset = 0;      // file offset of the current volume's data length
