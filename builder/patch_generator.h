@@ -6,13 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "archive/patch.h"
+
 struct PatchBlocks {
   std::vector<uint8_t> commands;
   std::vector<uint8_t> literals;
 };
-
-// Patch block header bits.
-enum : uint8_t { kPatchCompressed = 0x01, kPatchLongSize = 0x02, kPatchLongCompressedSize = 0x04 };
 
 // Copy and insert limits of the command bytes.
 enum : uint32_t {
