@@ -28,15 +28,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
+enum Kind { kPe, kDocument, kSmall, kKinds };
+const char* const kKindNames[kKinds] = {"PE files", "documents", "small files"};
+
 struct CorpusFile {
   std::string path;
   std::vector<uint8_t> bytes;
+  Kind kind;
 };
 
 struct Corpus {
   std::vector<CorpusFile> files;
-  size_t pe_files = 0, pe_bytes = 0, doc_files = 0, doc_bytes = 0, small_files = 0, small_bytes = 0;
-  size_t total() const { return pe_bytes + doc_bytes + small_bytes; }
+  size_t count[kKinds] = {0, 0, 0};
+  size_t bytes[kKinds] = {0, 0, 0};
+  size_t total() const { return bytes[kPe] + bytes[kDocument] + bytes[kSmall]; }
 };
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -73,8 +78,9 @@ bool read_whole(const std::string& path, std::vector<uint8_t>* bytes) {
 
 // Takes files spread evenly over the sorted list until `budget` bytes (or
 // `max_count` files) are reached.
-void take_spread(const std::vector<std::string>& paths, size_t budget, size_t max_count, Corpus* corpus,
-                 size_t* files, size_t* bytes) {
+void take_spread(const std::vector<std::string>& paths, size_t budget, size_t max_count, Kind kind, Corpus* corpus) {
+  size_t* files = &corpus->count[kind];
+  size_t* bytes = &corpus->bytes[kind];
   if (paths.empty()) return;
   size_t step = 1;
   if (budget != SIZE_MAX) {
@@ -88,7 +94,7 @@ void take_spread(const std::vector<std::string>& paths, size_t budget, size_t ma
   if (max_count != SIZE_MAX) step = std::max<size_t>(step, paths.size() / max_count);
   for (size_t start = 0; start < step && *bytes < budget && *files < max_count; ++start) {
     for (size_t i = start; i < paths.size() && *bytes < budget && *files < max_count; i += step) {
-      CorpusFile f{paths[i], {}};
+      CorpusFile f{paths[i], {}, kind};
       if (!read_whole(f.path, &f.bytes)) continue;
       *bytes += f.bytes.size();
       ++*files;
@@ -118,10 +124,9 @@ bool is_small(const fs::path& p, uintmax_t size) {
 Corpus gather(size_t pe_budget, size_t doc_budget, size_t small_count) {
   Corpus c;
   take_spread(list_files({"/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/wine/i386-windows"}, is_pe),
-              pe_budget, SIZE_MAX, &c, &c.pe_files, &c.pe_bytes);
-  take_spread(list_files({"/usr/share/doc"}, is_document), doc_budget, SIZE_MAX, &c, &c.doc_files, &c.doc_bytes);
-  take_spread(list_files({"/usr/include", "/usr/share/doc"}, is_small), SIZE_MAX, small_count, &c, &c.small_files,
-              &c.small_bytes);
+              pe_budget, SIZE_MAX, kPe, &c);
+  take_spread(list_files({"/usr/share/doc"}, is_document), doc_budget, SIZE_MAX, kDocument, &c);
+  take_spread(list_files({"/usr/include", "/usr/share/doc"}, is_small), SIZE_MAX, small_count, kSmall, &c);
   return c;
 }
 
@@ -190,22 +195,44 @@ Encoded encode_libdeflate(const Corpus& corpus, int level) {
   return e;
 }
 
-// Decoding: the best of a few passes over the whole corpus; every pass
-// checks its output outside the timed part.
+// Decoding: per kind of file, the best of a few passes over the corpus;
+// every output is checked outside the timed part.
 const int kPasses = 3;
 
-void check_output(const Corpus& corpus, size_t i, const std::vector<uint8_t>& out, size_t produced,
-                  const char* who) {
-  if (produced != corpus.files[i].bytes.size() || memcmp(out.data(), corpus.files[i].bytes.data(), produced) != 0) {
-    fprintf(stderr, "kestrel-bench: %s decoded %s wrongly\n", who, corpus.files[i].path.c_str());
-    exit(1);
+struct DecodeTimes {
+  double seconds[kKinds];
+  double total() const { return seconds[kPe] + seconds[kDocument] + seconds[kSmall]; }
+};
+
+// decode_one(i, out) decodes file i into out (sized to the file) and
+// answers the number of bytes produced, or -1.
+template <class Decode>
+DecodeTimes time_decoding(const Corpus& corpus, const char* who, Decode decode_one) {
+  DecodeTimes best;
+  for (double& t : best.seconds) t = 1e30;
+  std::vector<uint8_t> out;
+  for (int pass = 0; pass < kPasses; ++pass) {
+    double seconds[kKinds] = {0, 0, 0};
+    for (size_t i = 0; i < corpus.files.size(); ++i) {
+      const CorpusFile& f = corpus.files[i];
+      out.assign(f.bytes.size() + 1, 0);
+      auto start = std::chrono::steady_clock::now();
+      long produced = decode_one(i, &out);
+      seconds[f.kind] += seconds_since(start);
+      if (produced != static_cast<long>(f.bytes.size()) || memcmp(out.data(), f.bytes.data(), f.bytes.size()) != 0) {
+        fprintf(stderr, "kestrel-bench: %s decoded %s wrongly\n", who, f.path.c_str());
+        exit(1);
+      }
+    }
+    for (int k = 0; k < kKinds; ++k) best.seconds[k] = std::min(best.seconds[k], seconds[k]);
   }
+  return best;
 }
 
 // Our decoder reads from a file, as the setup program does: all streams are
 // written one after the other into one file and decoded in order, each
 // decode leaving the file on the first byte of the next stream.
-double decode_ours(const Corpus& corpus, const Encoded& e) {
+DecodeTimes decode_ours(const Corpus& corpus, const Encoded& e) {
   char path[] = "/tmp/kestrel-bench-XXXXXX";
   int fd = mkstemp(path);
   if (fd < 0) {
@@ -217,79 +244,43 @@ double decode_ours(const Corpus& corpus, const Encoded& e) {
     std::ofstream out(path, std::ios::binary);
     for (const auto& s : e.streams) out.write(reinterpret_cast<const char*>(s.data()), s.size());
   }
-  std::vector<std::vector<uint8_t>> outputs(corpus.files.size());
-  for (size_t i = 0; i < outputs.size(); ++i) outputs[i].resize(corpus.files[i].bytes.size());
-  std::vector<uint32_t> produced(corpus.files.size());
-  double best = 1e30;
-  for (int pass = 0; pass < kPasses; ++pass) {
-    FileHandle input = open_file(path, 0);
-    auto start = std::chrono::steady_clock::now();
-    for (size_t i = 0; i < corpus.files.size(); ++i) {
-      if (!decode_to_memory(outputs[i].data(), static_cast<uint32_t>(outputs[i].size()), input, 0, &produced[i])) {
-        fprintf(stderr, "kestrel-bench: our decoder failed on %s\n", corpus.files[i].path.c_str());
-        exit(1);
-      }
-    }
-    best = std::min(best, seconds_since(start));
-    close_file(input);
-    for (size_t i = 0; i < corpus.files.size(); ++i) check_output(corpus, i, outputs[i], produced[i], "our decoder");
-  }
+  FileHandle input = open_file(path, 0);
+  DecodeTimes t = time_decoding(corpus, "our decoder", [&](size_t i, std::vector<uint8_t>* out) -> long {
+    if (i == 0) seek_to(input, 0);
+    uint32_t produced = 0;
+    uint32_t capacity = static_cast<uint32_t>(corpus.files[i].bytes.size());
+    return decode_to_memory(out->data(), capacity, input, 0, &produced) ? static_cast<long>(produced) : -1;
+  });
+  close_file(input);
   unlink(path);
-  return best;
+  return t;
 }
 
-double decode_zlib(const Corpus& corpus, const Encoded& e) {
-  std::vector<uint8_t> out;
-  double best = 1e30;
+DecodeTimes decode_zlib(const Corpus& corpus, const Encoded& e) {
   z_stream z{};
   inflateInit2(&z, -15);
-  for (int pass = 0; pass < kPasses; ++pass) {
-    double seconds = 0;
-    for (size_t i = 0; i < corpus.files.size(); ++i) {
-      out.resize(corpus.files[i].bytes.size() + 1);
-      auto start = std::chrono::steady_clock::now();
-      inflateReset(&z);
-      z.next_in = const_cast<Bytef*>(e.streams[i].data());
-      z.avail_in = static_cast<uInt>(e.streams[i].size());
-      z.next_out = out.data();
-      z.avail_out = static_cast<uInt>(out.size());
-      int r = inflate(&z, Z_FINISH);
-      seconds += seconds_since(start);
-      if (r != Z_STREAM_END) {
-        fprintf(stderr, "kestrel-bench: inflate failed on %s\n", corpus.files[i].path.c_str());
-        exit(1);
-      }
-      check_output(corpus, i, out, z.total_out, "inflate");
-    }
-    best = std::min(best, seconds);
-  }
+  DecodeTimes t = time_decoding(corpus, "inflate", [&](size_t i, std::vector<uint8_t>* out) -> long {
+    inflateReset(&z);
+    z.next_in = const_cast<Bytef*>(e.streams[i].data());
+    z.avail_in = static_cast<uInt>(e.streams[i].size());
+    z.next_out = out->data();
+    z.avail_out = static_cast<uInt>(out->size());
+    return inflate(&z, Z_FINISH) == Z_STREAM_END ? static_cast<long>(z.total_out) : -1;
+  });
   inflateEnd(&z);
-  return best;
+  return t;
 }
 
-double decode_libdeflate(const Corpus& corpus, const Encoded& e) {
+DecodeTimes decode_libdeflate(const Corpus& corpus, const Encoded& e) {
   libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-  std::vector<uint8_t> out;
-  double best = 1e30;
-  for (int pass = 0; pass < kPasses; ++pass) {
-    double seconds = 0;
-    for (size_t i = 0; i < corpus.files.size(); ++i) {
-      out.resize(corpus.files[i].bytes.size());
-      size_t produced = 0;
-      auto start = std::chrono::steady_clock::now();
-      libdeflate_result r =
-          libdeflate_deflate_decompress(d, e.streams[i].data(), e.streams[i].size(), out.data(), out.size(), &produced);
-      seconds += seconds_since(start);
-      if (r != LIBDEFLATE_SUCCESS) {
-        fprintf(stderr, "kestrel-bench: libdeflate failed on %s\n", corpus.files[i].path.c_str());
-        exit(1);
-      }
-      check_output(corpus, i, out, produced, "libdeflate");
-    }
-    best = std::min(best, seconds);
-  }
+  DecodeTimes t = time_decoding(corpus, "libdeflate", [&](size_t i, std::vector<uint8_t>* out) -> long {
+    size_t produced = 0;
+    libdeflate_result r = libdeflate_deflate_decompress(d, e.streams[i].data(), e.streams[i].size(), out->data(),
+                                                        out->size(), &produced);
+    return r == LIBDEFLATE_SUCCESS ? static_cast<long>(produced) : -1;
+  });
   libdeflate_free_decompressor(d);
-  return best;
+  return t;
 }
 
 }  // namespace
@@ -316,9 +307,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "kestrel-bench: no corpus files found on this machine\n");
     return 1;
   }
-  printf("Corpus: %zu files, %.2f MB: %zu PE files %.2f MB, %zu documents %.2f MB, %zu small files %.2f MB\n\n",
-         corpus.files.size(), corpus.total() / 1e6, corpus.pe_files, corpus.pe_bytes / 1e6, corpus.doc_files,
-         corpus.doc_bytes / 1e6, corpus.small_files, corpus.small_bytes / 1e6);
+  printf("Corpus: %zu files, %.2f MB:", corpus.files.size(), corpus.total() / 1e6);
+  for (int k = 0; k < kKinds; ++k)
+    printf("%s %zu %s %.2f MB", k ? "," : "", corpus.count[k], kKindNames[k], corpus.bytes[k] / 1e6);
+  printf("\n\n");
   fflush(stdout);
 
   Encoded zlib9 = encode_zlib(corpus, 9);
@@ -343,17 +335,28 @@ int main(int argc, char** argv) {
   // The same parse for everyone: libdeflate 12's deflate for zlib and
   // libdeflate, its rewrite (our level 12) for our decoder.
   const Encoded& ours12 = ours[3];
-  double t_ours = decode_ours(corpus, ours12);
-  double t_zlib = decode_zlib(corpus, libdeflate12);
-  double t_libdeflate = decode_libdeflate(corpus, libdeflate12);
-  double zlib9_inflate = decode_zlib(corpus, zlib9);
-  printf("\nDecompression (level-12 streams, best of %d)   MB/s   ours vs it\n", kPasses);
-  printf("  %-38s %8.1f\n", "kestrel decoder (from a file)", mb_per_s(corpus.total(), t_ours));
-  printf("  %-38s %8.1f   %6.2fx\n", "zlib inflate (from memory)", mb_per_s(corpus.total(), t_zlib), t_zlib / t_ours);
-  printf("  %-38s %8.1f   %6.2fx\n", "libdeflate (from memory)", mb_per_s(corpus.total(), t_libdeflate),
-         t_libdeflate / t_ours);
-  printf("  %-38s %8.1f   %6.2fx\n", "zlib inflate of zlib-9 streams", mb_per_s(corpus.total(), zlib9_inflate),
-         zlib9_inflate / t_ours);
+  DecodeTimes ours_t = decode_ours(corpus, ours12);
+  struct Rival {
+    const char* name;
+    DecodeTimes t;
+  } rivals[] = {
+      {"zlib inflate (memory)", decode_zlib(corpus, libdeflate12)},
+      {"libdeflate (memory)", decode_libdeflate(corpus, libdeflate12)},
+      {"zlib inflate, zlib-9 streams", decode_zlib(corpus, zlib9)},
+  };
+  printf("\nDecompression of the level-12 streams, MB/s (best of %d; x = our speed / theirs)\n", kPasses);
+  printf("  %-30s %16s", "", "all");
+  for (int k = 0; k < kKinds; ++k) printf(" %16s", kKindNames[k]);
+  printf("\n  %-30s %8.1f        ", "kestrel decoder (file)", mb_per_s(corpus.total(), ours_t.total()));
+  for (int k = 0; k < kKinds; ++k) printf(" %8.1f        ", mb_per_s(corpus.bytes[k], ours_t.seconds[k]));
+  printf("\n");
+  for (const Rival& r : rivals) {
+    printf("  %-30s %8.1f %5.2fx ", r.name, mb_per_s(corpus.total(), r.t.total()), r.t.total() / ours_t.total());
+    for (int k = 0; k < kKinds; ++k)
+      printf(" %8.1f %5.2fx ", mb_per_s(corpus.bytes[k], r.t.seconds[k]), r.t.seconds[k] / ours_t.seconds[k]);
+    printf("\n");
+  }
+  double t_zlib = rivals[0].t.total(), t_ours = ours_t.total();
 
   double size_gap = 100.0 * (double(ours12.bytes) / libdeflate12.bytes - 1);
   printf("\nGoals: default level within 0.5%% of libdeflate 12: %+.3f%% %s; decoder at least as fast as inflate: "
