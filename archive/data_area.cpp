@@ -1,6 +1,149 @@
 #include "archive/data_area.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "app/globals.h"
+#include "app/path_strings.h"
+#include "archive/config.h"
+#include "archive/format.h"
+
 uint32_t data_start;
 uint32_t volume_length;
 uint32_t volume_left;
 uint32_t volumes_before;
+FileHandle data_file = INVALID_FILE_HANDLE;
+uint32_t volume_number;
+void (*DiskGiveUpHandler)();
+
+namespace {
+
+enum : int { kTextDiskPrompt = 28, kTextGiveUp = 13 };
+enum : uint32_t { kPromptCapacity = 200 };
+
+// Text 6/28 with the disk number in place of its integer conversion. The
+// text comes from the archive, so it is not handed to a printf-style
+// formatter: only the first %d, %i or %u is filled in, "%%" gives "%", and
+// anything else stands as written.
+void format_disk_prompt(char* out, uint32_t disk) {
+  const char* text = get_text(6, kTextDiskPrompt);
+  char number[12];
+  std::snprintf(number, sizeof number, "%u", disk);
+  uint32_t used = 0;
+  bool filled = false;
+  auto put = [&](const char* from, uint32_t n) {
+    while (n-- && used + 1 < kPromptCapacity) out[used++] = *from++;
+  };
+  for (const char* p = text; *p; ++p) {
+    if (p[0] == '%' && p[1] == '%') {
+      put("%", 1);
+      ++p;
+    } else if (p[0] == '%' && (p[1] == 'd' || p[1] == 'i' || p[1] == 'u')) {
+      if (!filled) put(number, static_cast<uint32_t>(std::strlen(number)));
+      filled = true;
+      ++p;
+    } else {
+      put(p, 1);
+    }
+  }
+  out[used] = '\0';
+}
+
+// Where the volume's data length word stands in its file.
+uint32_t volume_header_offset() { return volume_number == 0 ? data_start : 0; }
+
+// Opens the current volume file and reads its data length. A file whose
+// length word cannot be read counts as missing.
+FileHandle open_volume_file() {
+  FileHandle h = open_file(ArchivePath, 0);
+  if (h == INVALID_FILE_HANDLE) return h;
+  uint8_t word[4];
+  uint32_t header = volume_header_offset();
+  if (seek_to(h, header) != header || read_exact(h, word, 4)) {
+    close_file(h);
+    return INVALID_FILE_HANDLE;
+  }
+  volume_length = get_u32(word);
+  return h;
+}
+
+}  // namespace
+
+FileHandle open_next_volume() {
+  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
+  data_file = INVALID_FILE_HANDLE;
+
+  uint32_t resume = 0;
+  if (volume_left != 0) {
+    // The volume ended early (its disk was taken out, say): open it again.
+    resume = volume_length - volume_left;
+  } else {
+    ++volume_number;
+    char extension[16];
+    std::snprintf(extension, sizeof extension, ".D%2.2u", volume_number);
+    set_extension(ArchivePath, extension);
+    volumes_before += volume_length;
+  }
+
+  FileHandle h;
+  for (;;) {
+    h = open_volume_file();
+    if (h != INVALID_FILE_HANDLE) break;
+    if (!IsRelaunchCopy) return INVALID_FILE_HANDLE;
+    char prompt[kPromptCapacity];
+    format_disk_prompt(prompt, volume_number + 1);
+    if (message_box(prompt, kMbOkCancel | kMbIconInformation) == kIdOk) continue;
+    if (message_box(get_text(6, kTextGiveUp), kMbYesNo | kMbIconQuestion) == kIdYes) {
+      if (DiskGiveUpHandler) DiskGiveUpHandler();
+      return INVALID_FILE_HANDLE;
+    }
+  }
+
+  data_file = h;
+  if (resume > volume_length) resume = volume_length;
+  volume_left = volume_length - resume;
+  if (resume != 0) {
+    // A file too short for the resume position is no better than a
+    // missing one.
+    uint32_t at = volume_header_offset() + 4;
+    uint64_t wanted = static_cast<uint64_t>(at) + resume;
+    if (wanted > file_length(h) || seek_to(h, static_cast<uint32_t>(wanted)) != wanted) {
+      volume_length = volume_left = 0;
+      close_file(h);
+      data_file = INVALID_FILE_HANDLE;
+    }
+  }
+  return data_file;
+}
+
+uint32_t seek_data(uint32_t position) {
+  while (position >= static_cast<uint64_t>(volumes_before) + volume_length) {
+    volume_left = 0;
+    if (open_next_volume() == INVALID_FILE_HANDLE) {
+      if (IsRelaunchCopy) return kErrorDiskGivenUp;
+      copy_string(MessageArgument, ArchivePath, kPathSize);
+      return kErrorDataUnreadable;
+    }
+  }
+  uint32_t offset = position - volumes_before;
+  volume_left = volume_length - offset;
+  seek_to(data_file, volume_header_offset() + 4 + offset);
+  return 0;
+}
+
+int read_data(FileHandle file, uint8_t* buffer, uint32_t count, uint32_t* got) {
+  // Never past the volume's data: what follows it in the file is not ours.
+  uint32_t first = count < volume_left ? count : volume_left;
+  *got = read_some(file, buffer, first);
+  volume_left -= *got;
+  if (*got < count) {
+    FileHandle h = open_next_volume();
+    if (h == INVALID_FILE_HANDLE) return 1;
+    uint32_t rest = count - *got;
+    if (rest > volume_left) rest = volume_left;
+    uint32_t more = read_some(h, buffer + *got, rest);
+    *got += more;
+    volume_left -= more;
+  }
+  return 0;
+}
