@@ -3,6 +3,7 @@
 #include <libdeflate.h>
 #include <zopfli/zopfli.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,6 +85,14 @@ struct BitWriter {
     count = 0;
   }
   void put_bytes(const uint8_t* p, size_t n) { out->insert(out->end(), p, p + n); }
+  uint64_t position() const { return uint64_t(out->size()) * 8 + count; }
+  void clear_bit(uint64_t at) {
+    uint64_t flushed = uint64_t(out->size()) * 8;
+    if (at >= flushed)
+      acc &= ~(uint64_t(1) << (at - flushed));
+    else
+      (*out)[at / 8] &= static_cast<uint8_t>(~(1u << (at % 8)));
+  }
   // The bits [from, to) of the source, unchanged, at the current position.
   void copy_bits(const BitReader& source, uint64_t from, uint64_t to) {
     BitReader r = source;
@@ -189,18 +198,37 @@ struct Transcoder {
   size_t original_size;
   size_t produced;  // bytes of the original the blocks so far decode to
   StreamEncodeStats stats;
+  // Where the header of the block written last starts in the output, and how
+  // many bits past its end-of-block code the decoder may ask for while
+  // decoding it (see finish_stream).
+  uint64_t header_at;
+  uint64_t tail_need;
 };
+
+// Bits past `end` that a lookup at `at` of up to `width` bits may ask for.
+inline uint64_t reach_past(uint64_t at, unsigned width, uint64_t end) {
+  return at + width > end ? at + width - end : 0;
+}
 
 // Walks the literal/length/distance data of one block up to and including
 // its end-of-block code, checking every literal and match against the
 // original. *fixed_bits receives the size of the same data in fixed codes;
-// with `rewrite`, the data is written again in fixed codes.
+// with `rewrite`, the data is written again in fixed codes. *reach receives
+// the furthest bit, counted from the end of the block, that a decoder
+// looking up as many bits as the longest code of a table may ask for
+// (positions in the input, or in the rewritten output).
 int walk_codes(Transcoder& t, const HuffmanTable& litlen, const HuffmanTable& distance, BitWriter* rewrite,
-               uint64_t* fixed_bits) {
+               uint64_t* fixed_bits, uint64_t* reach) {
   uint64_t cost = 0;
+  unsigned litlen_width = rewrite ? 9 : litlen.max_length;
+  unsigned distance_width = rewrite ? 5 : distance.max_length;
+  uint64_t furthest = 0;  // absolute
   for (;;) {
     unsigned sym;
+    uint64_t at = rewrite ? rewrite->position() : t.in.pos;
     if (!decode_symbol(t.in, litlen, &sym) || t.in.overrun()) return kEncodeBadDeflate;
+    // The end-of-block code is exempt: the decoder's tables end exactly at it.
+    if (sym != 256) furthest = std::max(furthest, at + litlen_width);
     if (sym < 256) {
       if (t.produced >= t.original_size || t.original[t.produced] != sym) return kEncodeBadDeflate;
       ++t.produced;
@@ -212,6 +240,8 @@ int walk_codes(Transcoder& t, const HuffmanTable& litlen, const HuffmanTable& di
       cost += fixed_length(sym);
       if (rewrite) rewrite->put(fixed_code(sym), fixed_length(sym));
       *fixed_bits = cost;
+      uint64_t end = rewrite ? rewrite->position() : t.in.pos;
+      *reach = furthest > end ? furthest - end : 0;
       return kEncodeOk;
     }
     if (sym > 285) return kEncodeBadDeflate;
@@ -219,6 +249,8 @@ int walk_codes(Transcoder& t, const HuffmanTable& litlen, const HuffmanTable& di
     uint32_t length_bits = t.in.take(length_extra);
     size_t length = kLengthBase[sym - 257] + length_bits;
     unsigned dsym;
+    uint64_t distance_at = rewrite ? rewrite->position() + fixed_length(sym) + length_extra : t.in.pos;
+    furthest = std::max(furthest, distance_at + distance_width);
     if (!decode_symbol(t.in, distance, &dsym) || dsym >= 30) return kEncodeBadDeflate;
     unsigned distance_extra = kDistanceExtra[dsym];
     uint32_t distance_bits = t.in.take(distance_extra);
@@ -242,6 +274,8 @@ void write_stored(Transcoder& t, const uint8_t* data, size_t size, uint32_t last
   do {
     size_t piece = size < kMaxStoredLength ? size : kMaxStoredLength;
     size -= piece;
+    t.header_at = t.out.position();
+    t.tail_need = 0;
     t.out.put(kTypeStored | (size == 0 ? last : 0), 4);
     t.out.align();
     t.out.put(static_cast<uint32_t>(piece), 16);
@@ -269,8 +303,9 @@ int copy_stored(Transcoder& t, uint32_t last) {
 int copy_fixed(Transcoder& t, uint32_t last) {
   uint64_t start = t.in.pos;
   uint64_t fixed_bits;
-  int r = walk_codes(t, fixed_litlen_table(), fixed_distance_table(), nullptr, &fixed_bits);
+  int r = walk_codes(t, fixed_litlen_table(), fixed_distance_table(), nullptr, &fixed_bits, &t.tail_need);
   if (r) return r;
+  t.header_at = t.out.position();
   t.out.put(kTypeFixed | last, 4);
   t.out.copy_bits(t.in, start, t.in.pos);
   ++t.stats.fixed_blocks;
@@ -289,9 +324,10 @@ void rewrite_block(Transcoder& t, const HuffmanTable& litlen, const HuffmanTable
     uint64_t data_end = t.in.pos;
     t.in.pos = data_start;
     t.produced = produced_start;
+    t.header_at = t.out.position();
     t.out.put(kTypeFixed | last, 4);
     // The same walk succeeded a moment ago.
-    walk_codes(t, litlen, distance, &t.out, &fixed_bits);
+    walk_codes(t, litlen, distance, &t.out, &fixed_bits, &t.tail_need);
     t.in.pos = data_end;
     ++t.stats.fixed_blocks;
   } else {
@@ -310,11 +346,13 @@ int copy_dynamic(Transcoder& t, uint32_t last) {
   if (clc_shape == kCodeOversubscribed || clc_shape == kCodeEmpty) return kEncodeBadDeflate;
 
   uint64_t lengths_start = t.in.pos;
+  uint64_t clc_furthest = 0;
   uint8_t lengths[288 + 32];
   unsigned total = hlit + hdist;
   unsigned i = 0;
   while (i < total) {
     unsigned sym;
+    clc_furthest = std::max(clc_furthest, t.in.pos + clc.max_length);
     if (!decode_symbol(t.in, clc, &sym) || t.in.overrun()) return kEncodeBadDeflate;
     if (sym < 16) {
       lengths[i++] = static_cast<uint8_t>(sym);
@@ -342,8 +380,8 @@ int copy_dynamic(Transcoder& t, uint32_t last) {
   if (litlen_shape == kCodeOversubscribed || distance_shape == kCodeOversubscribed) return kEncodeBadDeflate;
   uint64_t data_start = t.in.pos;
   size_t produced_start = t.produced;
-  uint64_t fixed_bits;
-  int r = walk_codes(t, litlen, distance, nullptr, &fixed_bits);
+  uint64_t fixed_bits, data_reach;
+  int r = walk_codes(t, litlen, distance, nullptr, &fixed_bits, &data_reach);
   if (r) return r;
 
   bool accepted = hlit <= kMaxLitLenCodes && hdist <= kMaxDistanceCodes && decoder_accepts(clc_shape) &&
@@ -352,8 +390,10 @@ int copy_dynamic(Transcoder& t, uint32_t last) {
     rewrite_block(t, litlen, distance, data_start, produced_start, fixed_bits, last);
     return kEncodeOk;
   }
+  t.tail_need = std::max(data_reach, reach_past(clc_furthest, 0, t.in.pos));
   unsigned listed = 19;
   while (listed > 4 && clc_lengths[kStreamOrder[listed - 1]] == 0) --listed;
+  t.header_at = t.out.position();
   t.out.put(kTypeDynamic | last, 4);
   t.out.put(hlit - 257, 5);
   t.out.put(hdist - 1, 5);
@@ -376,6 +416,17 @@ int transcode_blocks(Transcoder& t) {
     if (r) return r;
     if (t.in.overrun()) return kEncodeBadDeflate;
     if (final_block) break;
+  }
+  // The decoder looks up as many bits as its tables are wide before it knows
+  // how long a code is; only the end-of-block code is guaranteed not to
+  // overreach. Should a lookup in the final block reach past the byte that
+  // holds its last bit, the decoder would take the byte behind the stream
+  // and leave the file one byte too far. An empty stored block then ends
+  // the stream instead: it is read with exact bit counts only.
+  if (t.tail_need > (8 - t.out.count) % 8) {
+    t.out.clear_bit(t.header_at + 3);
+    write_stored(t, t.original, 0, kLastBlock);
+    ++t.stats.closing_blocks;
   }
   // The deflate stream must end in its last byte and reproduce all of the
   // original.
@@ -402,7 +453,7 @@ int transcode_deflate(const uint8_t* deflate, size_t deflate_size, const uint8_t
                       std::vector<uint8_t>* out, StreamEncodeStats* stats) {
   size_t out_start = out->size();
   Transcoder t{BitReader{deflate, deflate_size, 0, uint64_t(deflate_size) * 8}, BitWriter{out}, original,
-               original_size, 0, StreamEncodeStats{}};
+               original_size, 0, StreamEncodeStats{}, 0, 0};
   int r = transcode_blocks(t);
   if (r) {
     out->resize(out_start);

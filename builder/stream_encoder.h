@@ -31,6 +31,9 @@ struct StreamEncodeStats {
   // 30 distance codes, an incomplete code other than one code of length 1),
   // written again as fixed or stored blocks.
   uint32_t rewritten_blocks = 0;
+  // Empty stored blocks added at the end so that the decoder, which looks
+  // bits up ahead, does not take a byte from behind the stream.
+  uint32_t closing_blocks = 0;
 };
 
 // Compresses data[0..size) into one stream appended to *out.
