@@ -417,12 +417,13 @@ int transcode_blocks(Transcoder& t) {
     if (t.in.overrun()) return kEncodeBadDeflate;
     if (final_block) break;
   }
-  // The decoder looks up as many bits as its tables are wide before it knows
-  // how long a code is; only the end-of-block code is guaranteed not to
+  // A decoder looks up as many bits as its tables are wide before it knows
+  // how long a code is; only the end-of-block code is built not to
   // overreach. Should a lookup in the final block reach past the byte that
-  // holds its last bit, the decoder would take the byte behind the stream
-  // and leave the file one byte too far. An empty stored block then ends
-  // the stream instead: it is read with exact bit counts only.
+  // holds its last bit, a decoder that gives back only its unread input
+  // buffer (not whole bytes left in its bit buffer) would keep the byte
+  // behind the stream. An empty stored block then ends the stream instead:
+  // it is read with exact bit counts only.
   if (t.tail_need > (8 - t.out.count) % 8) {
     t.out.clear_bit(t.header_at + 3);
     write_stored(t, t.original, 0, kLastBlock);
