@@ -25,29 +25,30 @@ CodeEntry symbol_entry(uint32_t symbol, uint32_t s, const uint16_t* bases, const
 }
 
 // Walks the codes in canonical order (by length, then by symbol) and places
-// them; with a null `out` it only counts the entries the table needs. Codes
+// them. With spare codes every new table is first
+// filled with invalid entries; a complete code reaches every slot. Codes
 // arrive least significant bit first, so each code is kept bit-reversed and
 // indexes the table directly. `count` holds the codes per length with the
 // spare codes of an incomplete code added at the longest length, so that
 // every sub-table is sized for the whole prefix it serves.
-uint32_t place_codes(const uint8_t* lengths, const uint16_t* sorted, uint32_t used_symbols, const uint32_t* count,
-                     uint32_t root, uint32_t max, uint32_t s, const uint16_t* bases, const uint16_t* extras,
-                     CodeEntry* out) {
+void place_codes(const uint8_t* lengths, const uint16_t* sorted, uint32_t used_symbols, const uint32_t* count,
+                 uint32_t root, uint32_t max, uint32_t s, const uint16_t* bases, const uint16_t* extras, bool spare,
+                 CodeEntry* out) {
   uint32_t remaining[kMaxCodeBits + 1];
   std::memcpy(remaining, count, sizeof remaining);
   const uint32_t root_size = 1u << root;
-  uint32_t size = root_size;
+  uint32_t size = root_size;  // entries used
   uint32_t code = 0;
   uint32_t prefix = root_size;  // none yet
   uint32_t sub_start = 0, sub_width = 0;
+  if (spare)
+    for (uint32_t i = 0; i < root_size; ++i) out[i] = CodeEntry{kOpInvalid, 0, 0};
   for (uint32_t k = 0; k < used_symbols; ++k) {
     uint32_t symbol = sorted[k];
     uint32_t len = lengths[symbol];
     if (len <= root) {
-      if (out) {
-        CodeEntry e = symbol_entry(symbol, s, bases, extras, len);
-        for (uint32_t i = code; i < root_size; i += 1u << len) out[i] = e;
-      }
+      CodeEntry e = symbol_entry(symbol, s, bases, extras, len);
+      for (uint32_t i = code; i < root_size; i += 1u << len) out[i] = e;
     } else {
       uint32_t p = code & (root_size - 1);
       if (p != prefix) {
@@ -65,13 +66,13 @@ uint32_t place_codes(const uint8_t* lengths, const uint16_t* sorted, uint32_t us
         sub_start = size;
         sub_width = width;
         size += 1u << width;
-        if (out) out[p] = CodeEntry{static_cast<uint8_t>(kOpLiteral + width), static_cast<uint8_t>(root),
-                                    static_cast<uint16_t>(sub_start)};
+        out[p] = CodeEntry{static_cast<uint8_t>(kOpLiteral + width), static_cast<uint8_t>(root),
+                           static_cast<uint16_t>(sub_start)};
+        if (spare)
+          for (uint32_t i = 0; i < (1u << width); ++i) out[sub_start + i] = CodeEntry{kOpInvalid, 0, 0};
       }
-      if (out) {
-        CodeEntry e = symbol_entry(symbol, s, bases, extras, len - root);
-        for (uint32_t i = code >> root; i < (1u << sub_width); i += 1u << (len - root)) out[sub_start + i] = e;
-      }
+      CodeEntry e = symbol_entry(symbol, s, bases, extras, len - root);
+      for (uint32_t i = code >> root; i < (1u << sub_width); i += 1u << (len - root)) out[sub_start + i] = e;
     }
     --remaining[len];
     // Next code of the same length, counted in reversed bit order.
@@ -79,7 +80,6 @@ uint32_t place_codes(const uint8_t* lengths, const uint16_t* sorted, uint32_t us
     while (code & step) step >>= 1;
     code = step ? (code & (step - 1)) + step : 0;
   }
-  return size;
 }
 
 }  // namespace
@@ -123,12 +123,15 @@ int build_code_table(const uint8_t* lengths, uint32_t n, uint32_t s, const uint1
     if (lengths[i]) sorted[offset[lengths[i]]++] = static_cast<uint16_t>(i);
   uint32_t used_symbols = n - count[0];
 
-  uint32_t size = place_codes(lengths, sorted, used_symbols, count, root, max, s, bases, extras, nullptr);
+  // Room for the root and, at most, a sub-table of the largest width for
+  // every long code (or every root slot, whichever is fewer).
+  uint32_t long_codes = 0;
+  for (uint32_t len = root + 1; len <= max; ++len) long_codes += count[len];
+  if (long_codes > (1u << root)) long_codes = 1u << root;
+  uint32_t bound = (1u << root) + (long_codes << (max - root));
   CodeEntry* entries = nullptr;
-  if (!alloc_block(size * sizeof(CodeEntry), &entries)) return kCodeNoMemory;
-  // Slots that no code reaches are the spare codes: invalid.
-  for (uint32_t i = 0; i < size; ++i) entries[i] = CodeEntry{kOpInvalid, 0, 0};
-  place_codes(lengths, sorted, used_symbols, count, root, max, s, bases, extras, entries);
+  if (!alloc_block(bound * sizeof(CodeEntry), &entries)) return kCodeNoMemory;
+  place_codes(lengths, sorted, used_symbols, count, root, max, s, bases, extras, spare != 0, entries);
   *table = entries;
   *width = root;
   return spare && max != 1 ? kCodeIncomplete : kCodeComplete;

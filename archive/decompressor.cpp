@@ -93,7 +93,7 @@ namespace {
 
 // Bits a fast decoding step may use: a literal/length code with its extra
 // bits and a distance code with its extra bits.
-enum : uint32_t { kStepBits = 15 + 5 + 15 + 13 };
+enum : uint32_t { kStepBits = 15 + 5 + 15 + 13, kMaxCopy = 258, kMaxExtraBits = 13 };
 
 inline uint32_t low_bits(uint64_t buffer, uint32_t n) { return static_cast<uint32_t>(buffer) & ((1u << n) - 1); }
 
@@ -155,11 +155,14 @@ void give_back_bits(Decompressor& d) {
 // ---------------------------------------------------------------------------
 // Window
 
-inline bool flush_window(Decompressor& d) { return d.sink->write(d.window, kWindowSize); }
+inline bool flush_window(Decompressor& d) {
+  d.window_filled = true;
+  return d.sink->write(d.window, kWindowSize);
+}
 
-// A copy whose source or destination wraps around the window's end. The
-// source may lie before the stream's first byte: then it is the initial
-// zero content.
+// A copy whose source or destination wraps around the window's end. A
+// source before the stream's first byte reads as zeros: the window starts
+// out zero-filled in effect, without clearing 32 KiB for every stream.
 bool copy_wrapping(Decompressor& d, uint32_t distance, uint32_t length) {
   uint8_t* w = d.window;
   uint32_t pos = d.window_position;
@@ -167,7 +170,9 @@ bool copy_wrapping(Decompressor& d, uint32_t distance, uint32_t length) {
   while (length) {
     uint32_t chunk = kWindowSize - (source > pos ? source : pos);
     if (chunk > length) chunk = length;
-    if (source + chunk <= pos || pos + chunk <= source) {
+    if (!d.window_filled && source >= pos) {
+      std::memset(w + pos, 0, chunk);
+    } else if (source + chunk <= pos || pos + chunk <= source) {
       std::memcpy(w + pos, w + source, chunk);
     } else {
       // Overlapping from behind repeats the bytes just written.
@@ -186,21 +191,33 @@ bool copy_wrapping(Decompressor& d, uint32_t distance, uint32_t length) {
   return true;
 }
 
-// Copies inside the window without wrapping, byte for byte in increasing
-// order, eight at a time where the source is far enough behind.
+// Copies inside the window without wrapping. Bytes are never written past
+// the copy's end: they may still hold the previous lap that a later copy
+// reads. With the source at least 8 bytes behind, 8-byte moves only read
+// bytes already final, and the last move may overlap the one before it.
 inline void copy_match(uint8_t* dst, uint32_t distance, uint32_t length) {
   const uint8_t* src = dst - distance;
   if (distance >= 8) {
-    while (length >= 8) {
-      std::memcpy(dst, src, 8);
-      dst += 8;
-      src += 8;
-      length -= 8;
+    if (length >= 8) {
+      uint8_t* end = dst + length;
+      do {
+        std::memcpy(dst, src, 8);
+        dst += 8;
+        src += 8;
+      } while (dst + 8 < end);
+      std::memcpy(end - 8, end - 8 - distance, 8);
+    } else if (length >= 4) {
+      std::memcpy(dst, src, 4);
+      std::memcpy(dst + length - 4, src + length - 4, 4);
+    } else {
+      dst[0] = src[0];
+      dst[1] = src[1];
+      dst[2] = src[2];
     }
-    while (length--) *dst++ = *src++;
   } else if (distance == 1) {
     std::memset(dst, *src, length);
   } else {
+    // Close behind: each byte may repeat one just written.
     while (length--) *dst++ = *src++;
   }
 }
@@ -210,6 +227,12 @@ inline void copy_match(uint8_t* dst, uint32_t distance, uint32_t length) {
 
 // Decodes literal/length and distance codes up to the end of the block.
 // False: a data error, a failed write or an abandoned input.
+//
+// The fast loop runs while the input buffer holds 8 bytes and the window has
+// room for a longest copy: the bit buffer is then topped up without a test
+// for the end of the input, no padding can be met and nothing needs
+// flushing. Everything else goes one code at a time through the careful
+// loop, which then hands back to the fast one.
 bool decode_codes(Decompressor& d, const CodeEntry* literals, uint32_t literal_width, const CodeEntry* distances,
                   uint32_t distance_width) {
   if (!literals) return false;
@@ -239,33 +262,84 @@ bool decode_codes(Decompressor& d, const CodeEntry* literals, uint32_t literal_w
     pos = d.window_position;
     padding = d.padding_bits;
   };
+  auto consume = [&](uint32_t n) {
+    bits >>= n;
+    count -= n;
+  };
 
   for (;;) {
-    if (count < kStepBits) {
-      if (available >= 8) {
-        // Whole bytes only; the bits above them repeat the next byte and
-        // are ORed in again unchanged.
-        bits |= load_u64(next) << count;
-        uint32_t taken = (63 - count) >> 3;
-        next += taken;
-        available -= taken;
-        count += taken << 3;
+    while (available >= 8 && pos < kWindowSize - kMaxCopy) {
+      // Whole bytes only; the bits above them repeat the next byte and are
+      // ORed in again unchanged.
+      bits |= load_u64(next) << count;
+      uint32_t taken = (63 - count) >> 3;
+      next += taken;
+      available -= taken;
+      count |= 56;
+      CodeEntry e = literals[bits & literal_mask];
+      if (e.op == kOpLiteral) {
+        // A literal leaves at least 41 bits: enough for a second literal,
+        // not for a length and distance.
+        consume(e.bits);
+        window[pos++] = static_cast<uint8_t>(e.value);
+        e = literals[bits & literal_mask];
+        if (e.op != kOpLiteral) continue;
+        consume(e.bits);
+        window[pos++] = static_cast<uint8_t>(e.value);
+        continue;
+      }
+      if (e.op > kOpLiteral) {
+        if (e.op == kOpInvalid) goto done;
+        consume(e.bits);
+        e = literals[e.value + low_bits(bits, e.op - kOpLiteral)];
+      }
+      consume(e.bits);
+      if (e.op == kOpLiteral) {
+        window[pos++] = static_cast<uint8_t>(e.value);
+        continue;
+      }
+      if (e.op > kMaxExtraBits) {
+        ok = e.op == kOpEndOfBlock;
+        goto done;
+      }
+      uint32_t length = e.value + low_bits(bits, e.op);
+      consume(e.op);
+      if (!distances) goto done;
+      e = distances[bits & distance_mask];
+      if (e.op > kOpLiteral) {
+        if (e.op == kOpInvalid) goto done;
+        consume(e.bits);
+        e = distances[e.value + low_bits(bits, e.op - kOpLiteral)];
+      }
+      consume(e.bits);
+      if (e.op > kMaxExtraBits) goto done;
+      uint32_t distance = e.value + low_bits(bits, e.op);
+      consume(e.op);
+      if (distance <= pos) {
+        copy_match(window + pos, distance, length);
+        pos += length;
       } else {
         store();
-        bool more = need_bits(d, kStepBits);
+        bool copied = copy_wrapping(d, distance, length);
         load();
-        if (!more) break;
+        if (!copied) goto done;
       }
+    }
+
+    // One code, carefully.
+    if (count < kStepBits) {
+      store();
+      bool more = need_bits(d, kStepBits);
+      load();
+      if (!more) break;
     }
     CodeEntry e = literals[bits & literal_mask];
     while (e.op > kOpLiteral) {
       if (e.op == kOpInvalid) goto done;
-      bits >>= e.bits;
-      count -= e.bits;
+      consume(e.bits);
       e = literals[e.value + low_bits(bits, e.op - kOpLiteral)];
     }
-    bits >>= e.bits;
-    count -= e.bits;
+    consume(e.bits);
     if (count < padding) break;
     if (e.op == kOpLiteral) {
       window[pos++] = static_cast<uint8_t>(e.value);
@@ -276,26 +350,22 @@ bool decode_codes(Decompressor& d, const CodeEntry* literals, uint32_t literal_w
       }
       continue;
     }
-    if (e.op == kOpEndOfBlock) {
-      ok = true;
+    if (e.op > kMaxExtraBits) {
+      ok = e.op == kOpEndOfBlock;
       break;
     }
     uint32_t length = e.value + low_bits(bits, e.op);
-    bits >>= e.op;
-    count -= e.op;
+    consume(e.op);
     if (!distances) break;
     e = distances[bits & distance_mask];
     while (e.op > kOpLiteral) {
       if (e.op == kOpInvalid) goto done;
-      bits >>= e.bits;
-      count -= e.bits;
+      consume(e.bits);
       e = distances[e.value + low_bits(bits, e.op - kOpLiteral)];
     }
-    bits >>= e.bits;
-    count -= e.bits;
+    consume(e.bits);
     uint32_t distance = e.value + low_bits(bits, e.op);
-    bits >>= e.op;
-    count -= e.op;
+    consume(e.op);
     if (count < padding) break;
     if (distance <= pos && pos + length < kWindowSize) {
       copy_match(window + pos, distance, length);
@@ -525,7 +595,8 @@ int decode_stream(Decompressor& d) {
   d.window_position = 0;
   d.bit_buffer = 0;
   d.bit_count = d.padding_bits = 0;
-  if (!alloc_zeroed(kWindowSize, &d.window)) return kStreamNoMemory;
+  d.window_filled = false;
+  if (!alloc_block(kWindowSize, &d.window)) return kStreamNoMemory;
 
   int result = kStreamOk;
   uint32_t last = 0;

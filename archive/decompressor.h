@@ -137,6 +137,9 @@ struct Decompressor {
   // be made; consuming any of them means the input ran out.
   uint32_t padding_bits = 0;
   uint8_t* window = nullptr;
+  // Set at the first flush: until then the window's unwritten part stands
+  // for zeros.
+  bool window_filled = false;
 };
 
 // Decodes the whole stream from d.input into d.sink; returns a stream result.
