@@ -27,6 +27,7 @@ enum : uint32_t {
 void put_patch_offset(int64_t offset, std::vector<uint8_t>* out);
 
 // Finds matches of the new file in the old one and writes them as commands.
+// Both files are below 2 GiB, as every file the setup handles.
 PatchBlocks make_patch(const uint8_t* old_data, size_t old_size, const uint8_t* new_data, size_t new_size);
 
 // One patch block: header, size, and the content raw or, when that is

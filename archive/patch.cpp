@@ -1,0 +1,274 @@
+#include "archive/patch.h"
+
+#include <cstring>
+
+#include "app/globals.h"
+#include "app/memory.h"
+#include "app/path_strings.h"
+#include "archive/checksum.h"
+#include "archive/data_area.h"
+#include "archive/decompressor.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "archive/platform.h"
+
+PatchProgress PatchProgressReport;
+
+namespace {
+
+// The two blocks of the patch being applied; freed at the end of every call.
+uint8_t* PatchCommands;
+uint8_t* PatchLiterals;
+
+enum : uint32_t { kCopyBufferSize = 65536 };
+
+struct BlockCursor {
+  const uint8_t* next;
+  uint32_t left;
+};
+
+bool next_command_byte(BlockCursor& c, uint32_t* value) {
+  if (c.left < 1) return false;
+  *value = *c.next++;
+  --c.left;
+  return true;
+}
+
+bool next_command_word(BlockCursor& c, uint32_t* value) {
+  if (c.left < 2) return false;
+  *value = get_u16(c.next);
+  c.next += 2;
+  c.left -= 2;
+  return true;
+}
+
+// A copy offset in 1, 2, 3 or 7 bytes; each longer form begins where the
+// shorter one ends. False when the operand runs past the commands.
+bool next_offset(BlockCursor& c, int64_t* offset) {
+  uint32_t b, n1, n2;
+  if (!next_command_byte(c, &b)) return false;
+  if ((b & 0xC0) == 0x80) {
+    int64_t v = b & 0x3F;
+    *offset = (v & 0x20) ? v - 0x40 : v;
+    return true;
+  }
+  if (b < 0x80) {
+    if (!next_command_byte(c, &n1)) return false;
+    int64_t v = ((b & 0x7F) << 8) | n1;
+    if (v & 0x4000) v -= 0x8000;
+    *offset = v >= 0 ? v + 32 : v - 32;
+    return true;
+  }
+  if (!next_command_byte(c, &n1) || !next_command_byte(c, &n2)) return false;
+  int64_t v = ((b & 0x3F) << 16) | (n1 << 8) | n2;
+  if (v == 0x100000) {
+    if (c.left < 4) return false;
+    v = static_cast<int32_t>((uint32_t(c.next[0]) << 24) | (uint32_t(c.next[1]) << 16) | (uint32_t(c.next[2]) << 8) |
+                             uint32_t(c.next[3]));
+    c.next += 4;
+    c.left -= 4;
+  } else if (v & 0x200000) {
+    v -= 0x400000;
+  }
+  *offset = v >= 0 ? v + 16416 : v - 16416;
+  return true;
+}
+
+// Reads exactly count bytes of the data area. A single read_data continues
+// into one further volume only, so a block that spans more is read on.
+bool read_patch_data(void* buffer, uint32_t count) {
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    uint32_t got = 0;
+    if (read_data(data_file, p, count, &got) != 0 || got == 0) return false;
+    p += got;
+    count -= got;
+  }
+  return true;
+}
+
+bool read_size_field(bool wide, uint32_t* value) {
+  uint8_t field[4];
+  if (!read_patch_data(field, wide ? 4 : 2)) return false;
+  *value = wide ? get_u32(field) : get_u16(field);
+  return true;
+}
+
+// One call's files and buffers, released together however the call ends.
+struct PatchRun {
+  const uint8_t* entry;
+  const char* old_path;
+  char new_path[kPathSize + 8];
+  FileHandle old_file = INVALID_FILE_HANDLE;
+  FileHandle new_file = INVALID_FILE_HANDLE;
+  bool created = false;
+  uint8_t* copy_buffer = nullptr;
+  uint32_t written = 0;  // position of the new file
+};
+
+uint32_t fail_with(uint32_t code, const char* argument) {
+  if (argument) copy_string(MessageArgument, argument, kPathSize);
+  return code;
+}
+
+uint32_t write_new(PatchRun& run, const uint8_t* data, uint32_t count) {
+  int result = write_all(run.new_file, data, count);
+  if (result == 3) return 20;
+  if (result != 0) return fail_with(19, run.new_path);
+  run.written += count;
+  return 0;
+}
+
+// The old path with ".$AA", or the first of ".$AB", ".$AC", ... that is free.
+bool choose_new_path(PatchRun& run) {
+  copy_string(run.new_path, run.old_path, kPathSize);
+  set_extension(run.new_path, ".$AA");
+  if (std::strlen(run.new_path) >= kPathSize) return false;
+  char* last = run.new_path + std::strlen(run.new_path) - 1;
+  for (;;) {
+    FileHandle existing = open_file(run.new_path, 0);
+    if (existing == INVALID_FILE_HANDLE) return true;
+    close_file(existing);
+    if (static_cast<unsigned char>(*last) == 0xFF) return false;
+    ++*last;
+  }
+}
+
+uint32_t run_commands(PatchRun& run, uint32_t commands_size, uint32_t literals_size, uint32_t progress_from,
+                      uint32_t progress_to) {
+  uint32_t new_size = get_u32(run.entry + kEntrySize);
+  uint32_t scale = (new_size + 10000) / 10000;
+  uint32_t last_progress = progress_from;
+  uint32_t old_length = file_length(run.old_file);
+  int64_t copy_end = 0;
+  BlockCursor commands = {PatchCommands, commands_size};
+  BlockCursor literals = {PatchLiterals, literals_size};
+  while (commands.left > 0) {
+    uint32_t k, inserts = 0, copies = 0;
+    next_command_byte(commands, &k);
+    if (k == 0x00) {
+      if (!next_command_word(commands, &copies)) return fail_with(19, run.new_path);
+      copies += 129;
+    } else if (k < 0x80) {
+      copies = k + 1;
+    } else if ((k & 0x60) == 0) {
+      inserts = (k & 0x1F) + 1;
+    } else {
+      inserts = (k >> 5) & 3;
+      copies = (k & 0x1F) + 2;
+    }
+    if (literals.left < inserts) return fail_with(19, run.new_path);
+    // A file longer than the entry says can never match its checksum; stop
+    // before a damaged patch fills the disk.
+    if (inserts + copies > new_size - run.written) return fail_with(21, DestPath);
+    if (inserts) {
+      if (uint32_t e = write_new(run, literals.next, inserts)) return e;
+      literals.next += inserts;
+      literals.left -= inserts;
+    }
+    if (copies) {
+      int64_t offset;
+      if (!next_offset(commands, &offset)) return fail_with(19, run.new_path);
+      int64_t from = copy_end + offset;
+      if (from < 0 || from + copies > old_length || seek_to(run.old_file, static_cast<uint32_t>(from)) != from)
+        return fail_with(18, DestPath);
+      // A copy may be longer than the buffer: move it in pieces.
+      for (uint32_t left = copies; left > 0;) {
+        uint32_t piece = left < kCopyBufferSize ? left : kCopyBufferSize;
+        if (read_exact(run.old_file, run.copy_buffer, piece) != 0) return fail_with(18, DestPath);
+        if (uint32_t e = write_new(run, run.copy_buffer, piece)) return e;
+        left -= piece;
+      }
+      copy_end = from + copies;
+    }
+    if (progress_to != progress_from) {
+      uint32_t p = progress_from + (run.written + 10000) / 10000 * (progress_to - progress_from) / scale;
+      if (p != last_progress) {
+        last_progress = p;
+        if (PatchProgressReport) PatchProgressReport(p);
+      }
+    }
+  }
+  return 0;
+}
+
+uint32_t build_new_file(PatchRun& run, uint32_t progress_from, uint32_t progress_to) {
+  if (uint32_t e = seek_data(get_u32(run.entry + kEntryDataPosition))) return e;
+  run.old_file = open_file(run.old_path, 0);
+  if (run.old_file == INVALID_FILE_HANDLE) return fail_with(16, run.old_path);
+  if (!choose_new_path(run)) return fail_with(17, run.new_path);
+  run.new_file = create_file(run.new_path);
+  if (run.new_file == INVALID_FILE_HANDLE) return fail_with(17, run.new_path);
+  run.created = true;
+
+  uint32_t commands_size, literals_size;
+  if (uint32_t e = read_patch_block(&PatchCommands, &commands_size)) return e;
+  if (uint32_t e = read_patch_block(&PatchLiterals, &literals_size)) return e;
+  if (!alloc_block(kCopyBufferSize, &run.copy_buffer)) return 12;
+  if (uint32_t e = run_commands(run, commands_size, literals_size, progress_from, progress_to)) return e;
+
+  close_file(run.old_file);
+  run.old_file = INVALID_FILE_HANDLE;
+  uint8_t flags = run.entry[kEntryFlags];
+  if (flags & kItemHasTimes) {
+    uint32_t times = kEntryFixedSize;
+    if (flags & (kItemCompareVersion | kItemCompareLanguage)) times += kEntryVersionSize;
+    set_file_times(run.new_file, run.entry + times);
+  }
+  close_file(run.new_file);
+  run.new_file = INVALID_FILE_HANDLE;
+
+  FileHandle check = open_file(run.new_path, 0);
+  if (check == INVALID_FILE_HANDLE) return fail_with(16, run.new_path);
+  uint32_t sum = checksum_file(check);
+  close_file(check);
+  if (sum != get_u32(run.entry + kEntryChecksum)) return fail_with(21, DestPath);
+
+  // Win95 cannot rename over an existing file: remove the old one first.
+  if (!delete_file(run.old_path) || !rename_file(run.new_path, run.old_path)) return fail_with(22, run.old_path);
+  run.created = false;
+  return 0;
+}
+
+}  // namespace
+
+uint32_t read_patch_block(uint8_t** slot, uint32_t* size) {
+  *size = 0;
+  uint8_t header;
+  uint32_t length, packed;
+  if (!read_patch_data(&header, 1) || !read_size_field(header & kPatchLongSize, &length)) goto unreadable;
+  if (length == 0) return 0;
+  if (!alloc_block(length, slot)) return 12;
+  if (header & kPatchCompressed) {
+    // A compressed size of 0 would make the decoder read the file directly,
+    // past the data area's volume accounting. A stream that fails or comes
+    // out short leaves unread bytes in the block: refuse it here.
+    uint32_t produced = 0;
+    if (!read_size_field(header & kPatchLongCompressedSize, &packed) || packed == 0 ||
+        !decode_to_memory(*slot, length, data_file, packed, &produced) || produced != length)
+      goto unreadable;
+  } else if (!read_patch_data(*slot, length)) {
+    goto unreadable;
+  }
+  *size = length;
+  return 0;
+unreadable:
+  free_block(slot);
+  copy_string(MessageArgument, ArchivePath, kPathSize);
+  return 18;
+}
+
+uint32_t apply_patch(const uint8_t* entry, const char* old_path, uint32_t progress_from, uint32_t progress_to) {
+  PatchRun run;
+  run.entry = entry;
+  run.old_path = old_path;
+  run.new_path[0] = '\0';
+  uint32_t error = build_new_file(run, progress_from, progress_to);
+  if (run.old_file != INVALID_FILE_HANDLE) close_file(run.old_file);
+  if (run.new_file != INVALID_FILE_HANDLE) close_file(run.new_file);
+  if (run.created) delete_file(run.new_path);
+  free_block(&run.copy_buffer);
+  free_block(&PatchCommands);
+  free_block(&PatchLiterals);
+  return error;
+}
