@@ -1,0 +1,75 @@
+// Shared by the data-area writer and patch tests: a setup file whose data
+// area the reader is opened on, as the installation's preparation step
+// opens it.
+#pragma once
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/path_strings.h"
+#include "archive/data_area.h"
+#include "archive/format.h"
+#include "builder/data_area_writer.h"
+#include "tests/native/test_files.h"
+
+inline bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// Bytes that differ from position to position and between calls' seeds.
+inline std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed) {
+  std::vector<uint8_t> bytes(size);
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto& b : bytes) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<uint8_t>(x);
+  }
+  return bytes;
+}
+
+// Writes a setup file of `prefix_size` stand-in stub and configuration
+// bytes followed by the data area holding `items`; fills `placements`.
+inline bool write_setup_file(const std::string& path, uint32_t prefix_size, const std::vector<std::vector<uint8_t>>& items,
+                             uint64_t volume_size, std::vector<DataPlacement>* placements, uint32_t* volumes = nullptr,
+                             std::string* error = nullptr) {
+  FILE* file = std::fopen(path.c_str(), "wb+");
+  if (!file) return false;
+  std::vector<uint8_t> prefix = pattern_bytes(prefix_size, 99);
+  std::fwrite(prefix.data(), 1, prefix.size(), file);
+  DataAreaWriter w;
+  bool ok = begin_data_area(w, file, path, volume_size);
+  for (const auto& item : items) {
+    DataPlacement p{};
+    ok = ok && add_item_data(w, item.data(), item.size(), &p);
+    if (placements) placements->push_back(p);
+  }
+  ok = ok && end_data_area(w, volumes);
+  if (error) *error = w.error;
+  std::fclose(file);
+  return ok;
+}
+
+// What the loader and the preparation step leave: the reader on volume 0,
+// positioned at the first data byte.
+inline bool open_data_area(const std::string& setup_path, uint32_t prefix_size) {
+  copy_string(SourcePath, setup_path.c_str(), kPathSize);
+  copy_string(ArchivePath, setup_path.c_str(), kPathSize);
+  data_file = open_file(ArchivePath, 0);
+  if (data_file == INVALID_FILE_HANDLE) return false;
+  uint8_t length[4];
+  data_start = prefix_size + kBlockHeaderSize;
+  if (seek_to(data_file, data_start) != data_start || read_exact(data_file, length, 4) != 0) return false;
+  volume_length = volume_left = get_u32(length);
+  volumes_before = 0;
+  volume_number = 0;
+  return true;
+}
+
+inline void close_data_area() {
+  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
+  data_file = INVALID_FILE_HANDLE;
+}
