@@ -39,7 +39,7 @@ inline bool write_setup_file(const std::string& path, uint32_t prefix_size, cons
   FILE* file = std::fopen(path.c_str(), "wb+");
   if (!file) return false;
   std::vector<uint8_t> prefix = pattern_bytes(prefix_size, 99);
-  std::fwrite(prefix.data(), 1, prefix.size(), file);
+  if (!prefix.empty()) std::fwrite(prefix.data(), 1, prefix.size(), file);
   DataAreaWriter w;
   bool ok = begin_data_area(w, file, path, volume_size);
   for (const auto& item : items) {
