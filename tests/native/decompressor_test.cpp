@@ -511,4 +511,364 @@ TEST(DynamicBlocks, DecodeWithSubTables) {
   EXPECT_EQ(stream.size(), d.position);
 }
 
+// A dynamic block header written item by item: the code-length code given
+// per symbol, then (symbol, extra bits) pairs.
+struct LengthItem {
+  uint32_t symbol, extra;
+};
+void put_dynamic_raw(BitWriter& w, uint32_t literal_count, uint32_t distance_count, const Bytes& cl_lengths,
+                     const std::vector<LengthItem>& items, bool last) {
+  const uint8_t order[19] = {18, 17, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  uint32_t listed = 19;
+  while (listed > 4 && cl_lengths[order[listed - 1]] == 0) --listed;
+  w.put(6 | (last ? 8 : 0), 4);
+  w.put(literal_count - 257, 5);
+  w.put(distance_count - 1, 5);
+  w.put(listed - 4, 4);
+  for (uint32_t i = 0; i < listed; ++i) w.put(cl_lengths[order[i]], 3);
+  Code cl(cl_lengths);
+  for (const LengthItem& item : items) {
+    cl.put(w, item.symbol);
+    if (item.symbol == 16) w.put(item.extra, 2);
+    if (item.symbol == 17) w.put(item.extra, 3);
+    if (item.symbol == 18) w.put(item.extra, 7);
+  }
+}
+
+// Code-length items that give `lengths` one plain symbol each.
+std::vector<LengthItem> plain_items(const Bytes& lengths) {
+  std::vector<LengthItem> items;
+  for (uint8_t l : lengths) items.push_back({l, 0});
+  return items;
+}
+
+Bytes join(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A complete code-length code over all 19 symbols: 0..12 4 bits, the rest 5.
+Bytes all_cl_symbols() {
+  Bytes l(19, 4);
+  for (int i = 13; i < 19; ++i) l[i] = 5;
+  return l;
+}
+
+// A complete literal/length code: 'a' and 'b' 2 bits, 'c', 'd', the end of
+// block and symbol 257 (length 3) 3 bits.
+Bytes small_literal_code() {
+  Bytes l(258, 0);
+  l['a'] = l['b'] = 2;
+  l['c'] = l['d'] = l[256] = l[257] = 3;
+  return l;
+}
+
+// Runs decode_stream on one final dynamic block: the header from the items,
+// then `body` (bits written by the caller), then spare zero bytes so that
+// the input does not run out first.
+int dynamic_result(const Bytes& cl, uint32_t nlit, uint32_t ndist, const std::vector<LengthItem>& items,
+                   RecordingSink* sink, void (*body)(BitWriter&) = nullptr) {
+  BitWriter w;
+  put_dynamic_raw(w, nlit, ndist, cl, items, true);
+  if (body) body(w);
+  for (int i = 0; i < 8; ++i) w.put(0, 8);
+  return stream_result(w.finish(), sink);
+}
+
+TEST(DynamicBlocks, RunsOfLengths) {
+  // 'a'..'d' 3 bits (one plain 3 and a repeat of it), the end of block 2
+  // bits, 257 and 258 3 bits, one distance code of 1 bit; zeros by 17, 18.
+  std::vector<LengthItem> items = {{18, 97 - 11}, {3, 0},       {16, 0}, {18, 138 - 11}, {17, 10 - 3},
+                                   {17, 7 - 3},   {2, 0},       {3, 0},  {3, 0},         {1, 0}};
+  Bytes lit(259, 0);
+  lit['a'] = lit['b'] = lit['c'] = lit['d'] = 3;
+  lit[256] = 2;
+  lit[257] = lit[258] = 3;
+  static Code lit_code(lit);
+  static Code dist_code(Bytes{1});
+  auto body = [](BitWriter& w) {
+    std::vector<Token> tokens = literals("abcd");
+    tokens.push_back({3, 1});
+    tokens.push_back({4, 1});
+    put_tokens(w, lit_code, dist_code, tokens);
+  };
+  RecordingSink sink;
+  EXPECT_EQ(kStreamOk, dynamic_result(all_cl_symbols(), 259, 1, items, &sink, body));
+  EXPECT_EQ(Bytes({'a', 'b', 'c', 'd', 'd', 'd', 'd', 'd', 'd', 'd', 'd'}), sink.out);
+
+  // A 16 at the very start repeats the length 0.
+  items[0].extra -= 3;
+  items.insert(items.begin(), {16, 0});
+  RecordingSink sink2;
+  EXPECT_EQ(kStreamOk, dynamic_result(all_cl_symbols(), 259, 1, items, &sink2, body));
+  EXPECT_EQ(sink.out, sink2.out);
+}
+
+TEST(DynamicBlocks, MalformedHeaders) {
+  Bytes lit = small_literal_code();
+  std::vector<LengthItem> good = plain_items(join(lit, {1}));
+  // The header itself is fine: the end of block decodes.
+  auto end_of_block = [](BitWriter& w) { Code(small_literal_code()).put(w, 256); };
+  RecordingSink good_sink;
+  EXPECT_EQ(kStreamOk, dynamic_result(all_cl_symbols(), 258, 1, good, &good_sink, end_of_block));
+
+  RecordingSink sink;
+  // More than 286 literal/length codes, more than 30 distance codes.
+  EXPECT_EQ(kStreamDataError, dynamic_result(all_cl_symbols(), 287, 1, plain_items(Bytes(288, 0)), &sink));
+  EXPECT_EQ(kStreamDataError, dynamic_result(all_cl_symbols(), 258, 31, plain_items(Bytes(289, 0)), &sink));
+  // A run of zeros or a repeat past the end of the list.
+  std::vector<LengthItem> items = plain_items(lit);
+  items.push_back({18, 0});
+  EXPECT_EQ(kStreamDataError, dynamic_result(all_cl_symbols(), 258, 1, items, &sink));
+  items = plain_items(Bytes(lit.begin(), lit.end() - 1));
+  items.push_back({16, 0});
+  EXPECT_EQ(kStreamDataError, dynamic_result(all_cl_symbols(), 258, 1, items, &sink));
+  // Incomplete and over-subscribed literal/length codes.
+  Bytes incomplete = lit;
+  incomplete['d'] = 0;
+  EXPECT_EQ(kStreamDataError, dynamic_result(all_cl_symbols(), 258, 1, plain_items(join(incomplete, {1})), &sink));
+  Bytes over = lit;
+  over['e'] = 2;
+  EXPECT_EQ(kStreamBadBlock, dynamic_result(all_cl_symbols(), 258, 1, plain_items(join(over, {1})), &sink));
+  // Incomplete and over-subscribed distance codes.
+  EXPECT_EQ(kStreamDataError, dynamic_result(all_cl_symbols(), 258, 2, plain_items(join(lit, {2, 1, 0})), &sink));
+  EXPECT_EQ(kStreamBadBlock, dynamic_result(all_cl_symbols(), 258, 3, plain_items(join(lit, {1, 1, 1})), &sink));
+  // Incomplete, over-subscribed and empty code-length codes.
+  EXPECT_EQ(kStreamDataError, dynamic_result(Bytes(19, 5), 258, 1, good, &sink));
+  EXPECT_EQ(kStreamBadBlock, dynamic_result(Bytes(19, 4), 258, 1, good, &sink));
+  EXPECT_EQ(kStreamDataError, dynamic_result(Bytes(19, 0), 258, 1, {}, &sink));
+  // A literal/length code without any code.
+  EXPECT_EQ(kStreamDataError, dynamic_result(all_cl_symbols(), 257, 1, {{18, 127}, {18, 127}, {17, 0}}, &sink));
+  EXPECT_TRUE(sink.sizes.empty());
+}
+
+TEST(DynamicBlocks, SingleCodesAndEmptyDistanceCodes) {
+  // A code-length code of one 1-bit code (for length 0): the other bit
+  // pattern is a spare code and a data error.
+  Bytes cl(19, 0);
+  cl[0] = 1;
+  RecordingSink sink;
+  auto spare = [](BitWriter& w) { w.put(1, 1); };
+  std::vector<LengthItem> none;
+  EXPECT_EQ(kStreamDataError, dynamic_result(cl, 257, 1, none, &sink, spare));
+
+  // No distance code: literals decode, a length code is a data error.
+  Bytes lit = small_literal_code();
+  auto literal_only = [](BitWriter& w) {
+    Code c(small_literal_code());
+    c.put(w, 'c');
+    c.put(w, 256);
+  };
+  RecordingSink sink2;
+  EXPECT_EQ(kStreamOk, dynamic_result(all_cl_symbols(), 258, 1, plain_items(join(lit, {0})), &sink2, literal_only));
+  EXPECT_EQ(Bytes({'c'}), sink2.out);
+  auto with_length = [](BitWriter& w) {
+    Code c(small_literal_code());
+    c.put(w, 'c');
+    c.put(w, 257);
+    c.put(w, 256);
+  };
+  RecordingSink sink3;
+  EXPECT_EQ(kStreamDataError, dynamic_result(all_cl_symbols(), 258, 1, plain_items(join(lit, {0})), &sink3, with_length));
+
+  // A distance code of one 1-bit code works.
+  auto one_distance = [](BitWriter& w) {
+    Code c(small_literal_code());
+    c.put(w, 'c');
+    c.put(w, 257);
+    w.put(0, 1);  // distance symbol 0: 1
+    c.put(w, 256);
+  };
+  RecordingSink sink4;
+  EXPECT_EQ(kStreamOk, dynamic_result(all_cl_symbols(), 258, 1, plain_items(join(lit, {1})), &sink4, one_distance));
+  EXPECT_EQ(Bytes({'c', 'c', 'c', 'c'}), sink4.out);
+}
+
+TEST(FixedBlocks, SymbolsOutsideTheAlphabetAreDataErrors) {
+  Code lit = fixed_literals();
+  for (uint32_t symbol : {286u, 287u}) {
+    BitWriter w;
+    w.put(5 | 8, 4);
+    lit.put(w, 'x');
+    lit.put(w, symbol);
+    w.put(0, 32);
+    RecordingSink sink;
+    EXPECT_EQ(kStreamDataError, stream_result(w.finish(), &sink)) << symbol;
+  }
+  for (uint32_t distance : {30u, 31u}) {
+    BitWriter w;
+    w.put(5 | 8, 4);
+    lit.put(w, 'x');
+    lit.put(w, 257);
+    w.put_code(distance, 5);
+    lit.put(w, 256);
+    w.put(0, 32);
+    RecordingSink sink;
+    EXPECT_EQ(kStreamDataError, stream_result(w.finish(), &sink)) << distance;
+  }
+}
+
+// A stream of stored, fixed and dynamic blocks, with long codes.
+Bytes mixed_stream(Bytes* expected) {
+  std::vector<uint32_t> lits;
+  for (uint32_t s = 257; s < 286; ++s) lits.push_back(s);
+  lits.push_back(256);
+  for (uint32_t s = 0; lits.size() < 8 + 128; ++s) lits.push_back(s);
+  Code lit(chain_lengths(286, lits, 8, 15));
+  Code dist(complete_distances());
+  std::vector<Token> tokens = literals("HELLO, HELLO");
+  tokens.push_back({20, 7});
+  tokens.push_back({0, 'X'});
+  BitWriter w;
+  put_stored_block(w, {'s', 't'}, false);
+  put_fixed_block(w, tokens, false);
+  put_dynamic_header(w, lit, dist, true);
+  put_tokens(w, lit, dist, tokens);
+  *expected = expand(tokens, expand(tokens, {'s', 't'}));
+  return w.finish();
+}
+
+TEST(Input, EveryShortenedStreamIsADataError) {
+  Bytes expected;
+  Bytes stream = mixed_stream(&expected);
+  Decoded whole = decode_bytes(stream, static_cast<uint32_t>(expected.size()));
+  ASSERT_TRUE(whole.ok);
+  ASSERT_EQ(expected, whole.out);
+  for (size_t n = 0; n < stream.size(); ++n) {
+    RecordingSink sink;
+    EXPECT_NE(kStreamOk, stream_result(Bytes(stream.begin(), stream.begin() + n), &sink)) << n;
+    EXPECT_TRUE(sink.sizes.empty()) << n;
+  }
+  // A final fixed block whose last byte holds only the end-of-block code
+  // (seven 0 bits): without that byte the zeros behind the input must not
+  // pass for it.
+  BitWriter w;
+  put_fixed_block(w, literals("a"), true);
+  Bytes fixed = w.finish();
+  ASSERT_EQ(3u, fixed.size());
+  RecordingSink sink;
+  EXPECT_EQ(kStreamDataError, stream_result(Bytes(fixed.begin(), fixed.end() - 1), &sink));
+}
+
+// The file stands on the first byte after the stream, however many bytes
+// the decoder had buffered and whatever its lookups saw ahead.
+TEST(Input, FileEndsRightBehindTheStream) {
+  Bytes trailer{0xC3, 0x3C, 0x99, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+  Bytes expected;
+  Bytes stream = mixed_stream(&expected);
+  for (const Bytes& t : {Bytes{}, trailer}) {
+    Decoded d = decode_bytes(stream, static_cast<uint32_t>(expected.size()), t);
+    EXPECT_TRUE(d.ok);
+    EXPECT_EQ(stream.size(), d.position);
+  }
+
+  // A 1-bit end-of-block code after a 10-bit root lookup.
+  Bytes l(286, 0);
+  l[256] = 1;
+  l['z'] = 2;
+  l[257] = 2;
+  Code lit(l);
+  Code dist(Bytes{1});
+  BitWriter w;
+  put_dynamic_header(w, lit, dist, true);
+  std::vector<Token> tokens = literals("z");
+  tokens.push_back({3, 1});
+  put_tokens(w, lit, dist, tokens);
+  Bytes short_end = w.finish();
+  Decoded d = decode_bytes(short_end, 4, trailer);
+  EXPECT_TRUE(d.ok);
+  EXPECT_EQ(Bytes({'z', 'z', 'z', 'z'}), d.out);
+  EXPECT_EQ(short_end.size(), d.position);
+
+  // Streams that end exactly on the input buffer's last refill, and one
+  // byte before or after it.
+  for (uint32_t size : {4096u, 4095u, 4097u, 8192u}) {
+    Bytes data(size - 3);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 31);
+    BitWriter sw;
+    put_stored_block(sw, data, true);
+    Bytes stored = sw.finish();
+    ASSERT_EQ(size, stored.size());
+    Decoded sd = decode_bytes(stored, size, trailer);
+    EXPECT_TRUE(sd.ok);
+    EXPECT_EQ(data, sd.out);
+    EXPECT_EQ(size, sd.position);
+  }
+}
+
+TEST(MemoryOutput, NeverWritesPastTheBuffer) {
+  std::vector<Token> tokens = literals("abc");
+  tokens.push_back({258, 3});
+  BitWriter w;
+  put_fixed_block(w, tokens, true);
+  Bytes stream = w.finish();
+  Decoded exact = decode_bytes(stream, 261);
+  EXPECT_TRUE(exact.ok);
+  EXPECT_EQ(261u, exact.out.size());
+  Decoded short_buffer = decode_bytes(stream, 100);
+  EXPECT_FALSE(short_buffer.ok);
+  EXPECT_EQ(Bytes(exact.out.begin(), exact.out.begin() + 100), short_buffer.out);
+  // A larger buffer is filled only as far as the stream goes.
+  Decoded long_buffer = decode_bytes(stream, 300);
+  EXPECT_TRUE(long_buffer.ok);
+  EXPECT_EQ(exact.out, long_buffer.out);
+
+  // Too small for the first whole window.
+  Bytes big(40000, 'q');
+  BitWriter bw;
+  put_stored_block(bw, Bytes(big.begin(), big.begin() + 20000), false);
+  put_stored_block(bw, Bytes(big.begin() + 20000, big.end()), true);
+  Bytes big_stream = bw.finish();
+  for (uint32_t capacity : {30000u, 32768u, 39999u}) {
+    Decoded d = decode_bytes(big_stream, capacity);
+    EXPECT_FALSE(d.ok) << capacity;
+    EXPECT_EQ(capacity, d.out.size());
+  }
+  // No buffer at all.
+  TempDir dir;
+  write_bytes(dir.file("s"), stream);
+  FileHandle in = open_file(dir.file("s").c_str(), 0);
+  EXPECT_FALSE(decode_to_memory(nullptr, 0, in, 0));
+  close_file(in);
+}
+
+TEST(FileOutput, DecodesIntoTheFile) {
+  Bytes expected;
+  Bytes stream = mixed_stream(&expected);
+  TempDir dir;
+  write_bytes(dir.file("in"), join(stream, {1, 2, 3}));
+  FileHandle in = open_file(dir.file("in").c_str(), 0);
+  FileHandle out = create_file(dir.file("out").c_str());
+  EXPECT_TRUE(decode_to_file(out, in, 0));
+  EXPECT_EQ(stream.size(), tell_file(in));
+  close_file(out);
+  EXPECT_EQ(expected, read_bytes(dir.file("out")));
+  close_file(in);
+  EXPECT_FALSE(decode_to_file(INVALID_FILE_HANDLE, INVALID_FILE_HANDLE, 0));
+}
+
+// Random damage never makes the decoder write past its buffer or read past
+// the stream's own bytes.
+TEST(Input, DamagedStreamsStayInBounds) {
+  Bytes expected;
+  Bytes stream = mixed_stream(&expected);
+  std::mt19937 rng(3);
+  for (int round = 0; round < 400; ++round) {
+    Bytes damaged = stream;
+    for (int k = 0; k < 1 + round % 4; ++k) damaged[draw(rng) % damaged.size()] ^= static_cast<uint8_t>(1u << (draw(rng) % 8));
+    if (round % 5 == 0) damaged.resize(draw(rng) % damaged.size());
+    Decoded d = decode_bytes(damaged, static_cast<uint32_t>(expected.size()), Bytes(64, 0));
+    EXPECT_LE(d.position, damaged.size() + 64);
+    if (d.ok) {
+      EXPECT_LE(d.position, damaged.size()) << round;
+    }
+  }
+  for (int round = 0; round < 300; ++round) {
+    Bytes noise(1 + draw(rng) % 600);
+    for (uint8_t& b : noise) b = static_cast<uint8_t>(draw(rng));
+    noise[0] = static_cast<uint8_t>((noise[0] & 0xF0) | (5 + round % 3));
+    decode_bytes(noise, 1000);
+  }
+}
+
 }  // namespace
