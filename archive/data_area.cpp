@@ -117,6 +117,11 @@ FileHandle open_next_volume() {
 }
 
 uint32_t seek_data(uint32_t position) {
+  // Reading only moves forward; an earlier volume is not opened again.
+  if (position < volumes_before) {
+    copy_string(MessageArgument, ArchivePath, kPathSize);
+    return kErrorDataUnreadable;
+  }
   while (position >= static_cast<uint64_t>(volumes_before) + volume_length) {
     volume_left = 0;
     if (open_next_volume() == INVALID_FILE_HANDLE) {
