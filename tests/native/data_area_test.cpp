@@ -244,6 +244,48 @@ TEST_F(DataArea, StreamLongerThanItsCompressedLengthFails) {
   EXPECT_LE(tell_file(data_file), kPrefix + kBlockHeaderSize + 4 + sa.size() - 1);
 }
 
+TEST_F(DataArea, KnownLengthIsFetchedInChunksAndNeverBeyond) {
+  Bytes data = pattern_bytes(6000, 16);
+  write_split(data, {});
+  ASSERT_EQ(0u, seek_data(0));
+  {
+    InputReader in;
+    ASSERT_TRUE(begin_input(in, data_file, 4100));
+    refill_input(in);
+    EXPECT_EQ(4096u, in.available);
+    EXPECT_EQ(0, std::memcmp(in.next, data.data(), 4096));
+    in.available = 0;
+    refill_input(in);
+    EXPECT_EQ(4u, in.available);
+    EXPECT_EQ(0, std::memcmp(in.next, data.data() + 4096, 4));
+    in.available = 0;
+    refill_input(in);
+    EXPECT_EQ(0u, in.available);
+    EXPECT_FALSE(in.failed);
+  }
+  EXPECT_EQ(6000u - 4100u, volume_left);
+  EXPECT_EQ(Bytes(data.begin() + 4100, data.begin() + 4110), read(10));
+}
+
+// A compressed length that overstates the stream: the bytes fetched beyond
+// it are given back to the file and to the reader's count alike.
+TEST_F(DataArea, BytesBehindTheStreamAreGivenBackToTheReader) {
+  Bytes a = pattern_bytes(3000, 17);
+  Bytes sa;
+  ASSERT_EQ(kEncodeOk, encode_stream(a.data(), a.size(), 6, &sa));
+  Bytes area = sa;
+  Bytes more = pattern_bytes(200, 18);
+  area.insert(area.end(), more.begin(), more.end());
+  write_split(area, {});
+  ASSERT_EQ(0u, seek_data(0));
+  Bytes out(a.size());
+  EXPECT_TRUE(decode_to_memory(out.data(), static_cast<uint32_t>(out.size()), data_file,
+                               static_cast<uint32_t>(sa.size() + 150)));
+  EXPECT_TRUE(out == a);
+  EXPECT_EQ(200u, volume_left);
+  EXPECT_EQ(more, read(200));
+}
+
 TEST_F(DataArea, MissingVolumeIsError18) {
   Bytes data = pattern_bytes(2000, 9);
   write_split(data, {1000});

@@ -324,9 +324,7 @@ TEST(CodeTable, LongCodesResolveThroughSubTables) {
   free_code_table(&t);
 }
 
-TEST(Input, KnownLengthIsFetchedInChunksAndNeverBeyond) {
-  // Without a data area behind it the reader reads the plain file, so only
-  // the chunking is seen here; the data-area tests cover read_data.
+TEST(Input, UnusedBufferedBytesAreGivenBack) {
   TempDir dir;
   write_bytes(dir.file("f"), Bytes(5000, 7));
   FileHandle f = open_file(dir.file("f").c_str(), 0);
