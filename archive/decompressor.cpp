@@ -344,7 +344,6 @@ bool decode_codes(Decompressor& d, const CodeEntry* literals, uint32_t literal_w
     if (e.op == kOpLiteral) {
       window[pos++] = static_cast<uint8_t>(e.value);
       if (pos == kWindowSize) {
-        d.window_position = pos;
         if (!flush_window(d)) break;
         pos = 0;
       }

@@ -143,5 +143,5 @@ struct Decompressor {
 };
 
 // Decodes the whole stream from d.input into d.sink; returns a stream result.
-// After a failed data-area read (d.input.failed) the result means nothing.
+// A failed data-area read ends it at once with 1 and d.input.failed set.
 int decode_stream(Decompressor& d);
