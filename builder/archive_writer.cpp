@@ -1,0 +1,167 @@
+#include "builder/archive_writer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "archive/format.h"
+
+namespace {
+
+bool fail(std::string* error, const std::string& what) {
+  if (error) *error = what;
+  return false;
+}
+
+// The loader keeps an entry only when the entry it takes its data from
+// exists: an index into the FileList of an existing setup type.
+bool check_data_sources(const ArchiveSpec& spec, std::string* error) {
+  for (size_t t = 0; t < spec.setup_types.size(); ++t) {
+    const std::vector<FileEntrySpec>& files = spec.setup_types[t].files;
+    for (size_t i = 0; i < files.size(); ++i) {
+      const FileEntrySpec& e = files[i];
+      std::string what = "setup type " + std::to_string(t) + ", file entry " + std::to_string(i) + " (" +
+                         e.name.substr(0, e.name.find('\0')) + ")";
+      if (e.setup_type >= spec.setup_types.size())
+        return fail(error, what + " takes its data from setup type " + std::to_string(e.setup_type) +
+                               ", which does not exist");
+      size_t source_count = spec.setup_types[e.setup_type].files.size();
+      if (e.entry_index < 0 || static_cast<size_t>(e.entry_index) >= source_count)
+        return fail(error, what + " takes its data from entry " + std::to_string(e.entry_index) +
+                               " of setup type " + std::to_string(e.setup_type) + ", which does not exist");
+    }
+  }
+  return true;
+}
+
+// One configuration block whose content an encoder makes.
+template <typename Encode>
+bool add_block(std::vector<uint8_t>* out, uint16_t id, const StreamCompressor& compress, std::string* error,
+               Encode encode) {
+  std::vector<uint8_t> content;
+  return encode(&content) && append_config_block(out, id, content, compress, error);
+}
+
+bool add_setup_type(std::vector<uint8_t>* out, const SetupTypeSpec& type, const StreamCompressor& compress,
+                    std::string* error) {
+  if (!add_block(out, kBlockSetupType, compress, error,
+                 [&](std::vector<uint8_t>* c) { return encode_setup_type_record(type.record, c, error); }))
+    return false;
+  if (!type.files.empty() &&
+      !add_block(out, kBlockFileList, compress, error,
+                 [&](std::vector<uint8_t>* c) { return encode_file_list(type.files, c, error); }))
+    return false;
+  if (!type.ini_entries.empty() &&
+      !add_block(out, kBlockIniEntries, compress, error,
+                 [&](std::vector<uint8_t>* c) { return encode_ini_list(type.ini_entries, c, error); }))
+    return false;
+  if (!type.registry_entries.empty() &&
+      !add_block(out, kBlockRegistryEntries, compress, error,
+                 [&](std::vector<uint8_t>* c) { return encode_registry_list(type.registry_entries, c, error); }))
+    return false;
+  if (!type.string_patches.empty() &&
+      !add_block(out, kBlockStringPatches, compress, error,
+                 [&](std::vector<uint8_t>* c) { return encode_string_patch_list(type.string_patches, c, error); }))
+    return false;
+  return true;
+}
+
+}  // namespace
+
+bool assemble_configuration(const ArchiveSpec& spec, const StreamCompressor& compress, std::vector<uint8_t>* out,
+                            std::string* error) {
+  if (spec.setup_types.empty()) return fail(error, "the archive needs at least one setup type");
+  if (spec.setup_types.size() > kMaxSetupTypes)
+    return fail(error, "the archive has " + std::to_string(spec.setup_types.size()) +
+                           " setup types; at most 6 are possible");
+  if (spec.start_page && spec.start_page->setup_type >= spec.setup_types.size())
+    return fail(error, "the start page names setup type " + std::to_string(spec.start_page->setup_type) +
+                           " of " + std::to_string(spec.setup_types.size()));
+  if (!check_data_sources(spec, error)) return false;
+
+  std::vector<uint8_t> blocks;
+  if (!spec.dialog_templates.empty() &&
+      !add_block(&blocks, kBlockDialogTemplates, compress, error,
+                 [&](std::vector<uint8_t>* c) { return encode_template_store(spec.dialog_templates, c, error); }))
+    return false;
+  std::vector<uint8_t> flags;
+  append_u32(&flags, spec.setup_flags);
+  if (!append_stored_block(&blocks, kBlockSetupFlags, flags, error)) return false;
+  const std::pair<uint16_t, const std::vector<uint8_t>*> pictures[] = {
+      {kBlockWizardPicture, &spec.wizard_picture}, {kBlockBackgroundPicture, &spec.background_picture}};
+  for (const auto& picture : pictures) {
+    if (picture.second->empty()) continue;
+    const char* name = picture.first == kBlockWizardPicture ? "wizard picture: " : "background picture: ";
+    std::string why;
+    if (!check_bitmap_file(*picture.second, &why)) return fail(error, name + why);
+    if (!append_config_block(&blocks, picture.first, *picture.second, compress, error)) return false;
+  }
+  if (spec.background_title &&
+      !add_block(&blocks, kBlockBackgroundTitle, compress, error,
+                 [&](std::vector<uint8_t>* c) { return encode_background_title(*spec.background_title, c, error); }))
+    return false;
+  if (spec.background_style &&
+      !add_block(&blocks, kBlockBackgroundStyle, compress, error,
+                 [&](std::vector<uint8_t>* c) { return encode_background_style(*spec.background_style, c, error); }))
+    return false;
+  for (const SetupTypeSpec& type : spec.setup_types)
+    if (!add_setup_type(&blocks, type, compress, error)) return false;
+  if (spec.start_page) {
+    std::vector<uint8_t> start;
+    encode_start_page(*spec.start_page, &start);
+    if (!append_stored_block(&blocks, kBlockStartPage, start, error)) return false;
+  }
+  if (!spec.item_prefix.empty() && !append_config_block(&blocks, kBlockItemPrefix, spec.item_prefix, compress, error))
+    return false;
+  out->insert(out->end(), blocks.begin(), blocks.end());
+  return true;
+}
+
+bool plan_item_data(const std::vector<size_t>& sizes, std::vector<DataPlacement>* placements, std::string* error) {
+  std::vector<DataPlacement> plan;
+  uint64_t position = 0;
+  for (size_t size : sizes) {
+    if (position + size > 0xFFFFFFFFu) return fail(error, "the data area would exceed 4 GiB");
+    plan.push_back({static_cast<uint32_t>(position), static_cast<uint32_t>(size)});
+    position += size;
+  }
+  *placements = std::move(plan);
+  return true;
+}
+
+bool write_setup_file(const std::string& path, const std::vector<uint8_t>& stub,
+                      const std::vector<uint8_t>& configuration, const std::vector<std::vector<uint8_t>>& items,
+                      uint64_t volume_size, uint32_t* volumes, std::string* error) {
+  FILE* file = std::fopen(path.c_str(), "wb+");
+  if (!file) return fail(error, "cannot create " + path + ": " + std::strerror(errno));
+  bool ok = std::fwrite(stub.data(), 1, stub.size(), file) == stub.size() &&
+            std::fwrite(configuration.data(), 1, configuration.size(), file) == configuration.size();
+  if (!ok) {
+    std::fclose(file);
+    return fail(error, "cannot write " + path);
+  }
+  std::vector<size_t> sizes;
+  for (const auto& item : items) sizes.push_back(item.size());
+  std::vector<DataPlacement> plan;
+  if (!plan_item_data(sizes, &plan, error)) {
+    std::fclose(file);
+    return false;
+  }
+  DataAreaWriter w;
+  ok = begin_data_area(w, file, path, volume_size);
+  for (size_t k = 0; ok && k < items.size(); ++k) {
+    DataPlacement placed{};
+    ok = add_item_data(w, items[k].data(), items[k].size(), &placed);
+    // The file entries were written with the planned positions.
+    if (ok && (placed.position != plan[k].position || placed.length != plan[k].length)) {
+      w.error = "item " + std::to_string(k) + " did not land where it was planned";
+      ok = false;
+    }
+  }
+  ok = ok && end_data_area(w, volumes);
+  if (!ok && w.file && w.file != file) std::fclose(w.file);  // a volume left open by the failure
+  bool closed = std::fclose(file) == 0;
+  if (!ok) return fail(error, w.error);
+  if (!closed) return fail(error, "cannot write " + path);
+  return true;
+}

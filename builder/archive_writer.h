@@ -1,0 +1,55 @@
+// Lays out a whole setup archive: the configuration blocks in the order the
+// loader expects, then the data area (written by builder/data_area_writer).
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "builder/block_writer.h"
+#include "builder/data_area_writer.h"
+#include "builder/record_writer.h"
+
+// One setup type: its record and the lists that follow it. An empty list
+// writes no block, which the installer treats like a list of no entries.
+struct SetupTypeSpec {
+  SetupTypeRecordSpec record;
+  std::vector<FileEntrySpec> files;
+  std::vector<IniEntrySpec> ini_entries;
+  std::vector<RegistryEntrySpec> registry_entries;
+  std::vector<StringPatchSpec> string_patches;
+};
+
+struct ArchiveSpec {
+  std::vector<std::vector<uint8_t>> dialog_templates;  // by template number; empty = none
+  uint32_t setup_flags = 0;                             // kSetupFullScreen, kSetupRemoveOthers
+  std::vector<uint8_t> wizard_picture;                  // bitmap files; empty = none
+  std::vector<uint8_t> background_picture;
+  std::optional<std::string> background_title;
+  std::optional<BackgroundStyleSpec> background_style;
+  std::vector<SetupTypeSpec> setup_types;  // one to six
+  std::optional<StartPageSpec> start_page;
+  std::vector<uint8_t> item_prefix;  // written at the start of the uninstaller; empty = none
+};
+
+// Every block before the data area: 0x1239, 0x1234, 0x1235, 0x1236, 0x1237,
+// 0x123d, for each setup type 0x123e with its 0x123a and 0x1240..0x1242,
+// then 0x123b and 0x123f. Blocks are compressed where `compress` is given
+// and saves bytes. Refuses what the loader would refuse: no or more than six
+// setup types, a start page naming a setup type that does not exist, a file
+// entry whose data source is not an entry of the archive.
+bool assemble_configuration(const ArchiveSpec& spec, const StreamCompressor& compress, std::vector<uint8_t>* out,
+                            std::string* error);
+
+// Where items of these sizes land in the data area: back to back from 0, in
+// this order, as add_item_data places them. The file entries need their
+// positions before the configuration, which precedes the data, is written.
+bool plan_item_data(const std::vector<size_t>& sizes, std::vector<DataPlacement>* placements, std::string* error);
+
+// Writes the setup file: the stub, the configuration, then the data area
+// with the items' stored data in the order of plan_item_data, continued in
+// volume files when volume_size is not 0. *volumes receives the number of
+// volume files beside the setup file.
+bool write_setup_file(const std::string& path, const std::vector<uint8_t>& stub,
+                      const std::vector<uint8_t>& configuration, const std::vector<std::vector<uint8_t>>& items,
+                      uint64_t volume_size, uint32_t* volumes, std::string* error);
