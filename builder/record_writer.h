@@ -154,6 +154,6 @@ bool encode_background_style(const BackgroundStyleSpec& spec, std::vector<uint8_
 // Block 0x1237: the title with its terminator.
 bool encode_background_title(const std::string& title, std::vector<uint8_t>* out, std::string* error);
 // Blocks 0x1235 and 0x1236 hold a bitmap file as it stands; this only
-// checks that it is one (signature "BM", room for the file and information
-// headers), since the painter reads the headers in place.
+// checks that it is one the painter can show in place: signature "BM", a
+// 14-byte file header and a 40-byte BITMAPINFOHEADER.
 bool check_bitmap_file(const std::vector<uint8_t>& bitmap, std::string* error);
