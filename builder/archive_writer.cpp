@@ -29,6 +29,12 @@ bool check_data_sources(const ArchiveSpec& spec, std::string* error) {
       if (e.entry_index < 0 || static_cast<size_t>(e.entry_index) >= source_count)
         return fail(error, what + " takes its data from entry " + std::to_string(e.entry_index) +
                                " of setup type " + std::to_string(e.setup_type) + ", which does not exist");
+      // A patch is applied to the file its base entry installs: the base
+      // must be an entry of its own data, not this patch or another one.
+      const FileEntrySpec& base = spec.setup_types[e.setup_type].files[static_cast<size_t>(e.entry_index)];
+      if ((e.flags & kItemPatch) && (&base == &e || (base.flags & kItemPatch)))
+        return fail(error, what + " is a patch whose base entry is " +
+                               (&base == &e ? std::string("itself") : std::string("a patch too")));
     }
   }
   return true;
@@ -74,6 +80,9 @@ bool assemble_configuration(const ArchiveSpec& spec, const StreamCompressor& com
   if (spec.setup_types.size() > kMaxSetupTypes)
     return fail(error, "the archive has " + std::to_string(spec.setup_types.size()) +
                            " setup types; at most 6 are possible");
+  // The wizard has pages 0 to 7 and does not check the number it is given.
+  if (spec.start_page && spec.start_page->start_page != 0xFFFF && spec.start_page->start_page > 7)
+    return fail(error, "start page " + std::to_string(spec.start_page->start_page) + " does not exist (0 to 7)");
   if (spec.start_page && spec.start_page->setup_type >= spec.setup_types.size())
     return fail(error, "the start page names setup type " + std::to_string(spec.start_page->setup_type) +
                            " of " + std::to_string(spec.setup_types.size()));

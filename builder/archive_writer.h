@@ -37,7 +37,9 @@ struct ArchiveSpec {
 // then 0x123b and 0x123f. Blocks are compressed where `compress` is given
 // and saves bytes. Refuses what the loader would refuse: no or more than six
 // setup types, a start page naming a setup type that does not exist, a file
-// entry whose data source is not an entry of the archive.
+// entry whose data source is not an entry of the archive; and what would
+// fail later: a start page that is not a page (0 to 7), a patch whose base
+// entry is itself or another patch.
 bool assemble_configuration(const ArchiveSpec& spec, const StreamCompressor& compress, std::vector<uint8_t>* out,
                             std::string* error);
 

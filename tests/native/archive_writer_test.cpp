@@ -668,7 +668,9 @@ TEST_F(WriterLoader, AssemblerRefusesArchivesTheLoaderWould) {
   ASSERT_TRUE(assemble_configuration(spec, nullptr, &out, &error)) << error;
   spec.start_page = StartPageSpec{2, 6};
   EXPECT_FALSE(assemble_configuration(spec, nullptr, &out, &error));
-  spec.start_page = StartPageSpec{2, 5};
+  spec.start_page = StartPageSpec{8, 5};
+  EXPECT_FALSE(assemble_configuration(spec, nullptr, &out, &error));
+  spec.start_page = StartPageSpec{7, 5};
   EXPECT_TRUE(assemble_configuration(spec, nullptr, &out, &error)) << error;
 
   for (auto source : {std::pair<uint16_t, int32_t>{6, 0}, {1, 1}, {0, -1}}) {
@@ -679,7 +681,24 @@ TEST_F(WriterLoader, AssemblerRefusesArchivesTheLoaderWould) {
     EXPECT_FALSE(assemble_configuration(bad, nullptr, &out, &error)) << source.first << "/" << source.second;
     EXPECT_NE(std::string::npos, error.find("setup type 2, file entry 0")) << error;
   }
-  ArchiveSpec bad = spec;
+  // Patches: on another type's entry, on themselves, on another patch.
+  ArchiveSpec patched = spec;
+  patched.setup_types[1].files.push_back(file_entry("patched", 0, 0));
+  patched.setup_types[1].files[1].flags = kItemPatch;
+  EXPECT_TRUE(assemble_configuration(patched, nullptr, &out, &error)) << error;
+  ArchiveSpec bad = patched;
+  bad.setup_types[1].files[1].setup_type = 1;
+  bad.setup_types[1].files[1].entry_index = 1;
+  EXPECT_FALSE(assemble_configuration(bad, nullptr, &out, &error));
+  EXPECT_NE(std::string::npos, error.find("itself")) << error;
+  bad = patched;
+  bad.setup_types[0].files[0].flags = kItemPatch;
+  bad.setup_types[0].files[0].entry_index = 0;
+  bad.setup_types[0].files[0].setup_type = 2;
+  EXPECT_FALSE(assemble_configuration(bad, nullptr, &out, &error));
+  EXPECT_NE(std::string::npos, error.find("a patch too")) << error;
+
+  bad = spec;
   bad.background_picture = bitmap_file(4, 4, 108);  // BITMAPV4HEADER
   EXPECT_FALSE(assemble_configuration(bad, nullptr, &out, &error));
   EXPECT_NE(std::string::npos, error.find("background picture")) << error;
