@@ -47,7 +47,7 @@ extern uint32_t DialogTemplateStoreLength;
 extern uint8_t* ItemPrefixBlob;
 extern uint32_t ItemPrefixBlobLength;
 
-extern uint16_t StartPage;       // 0xFFFF: none
+extern uint16_t StartPageNumber;       // 0xFFFF: none
 extern bool HasStartPageBlock;   // suppresses the finishing actions
 
 extern SetupTypeSlot SetupTypeTable[6];

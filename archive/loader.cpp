@@ -166,7 +166,7 @@ void free_archive() {
   DialogTemplateStoreLength = WizardPictureLength = BackgroundPictureLength = 0;
   ItemPrefixBlobLength = BackgroundStyleLength = BackgroundTitleLength = 0;
   SetupFlags = 0;
-  StartPage = 0xFFFF;
+  StartPageNumber = 0xFFFF;
   HasStartPageBlock = false;
   SetupTypeCount = 0;
   CurrentSetupType = -1;
@@ -247,7 +247,7 @@ bool load_archive() {
         HasStartPageBlock = true;
         uint8_t word[2];
         if (read_exact(file, word, 2) == 0) {
-          StartPage = get_u16(word);
+          StartPageNumber = get_u16(word);
           if (read_exact(file, word, 2) == 0) start_type = get_u16(word);
         }
         data_ready = true;
