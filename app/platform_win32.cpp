@@ -1,0 +1,93 @@
+// Win32 side of the seam: thin wrappers over kernel32 files with the
+// program's result codes, message boxes with the setup's caption, and the
+// runtime's heap compaction.
+#include <malloc.h>
+#include <windows.h>
+
+#include "app/main_windows.h"
+#include "archive/config.h"
+#include "archive/format.h"
+#include "archive/platform.h"
+
+static_assert(kMbOk == MB_OK && kMbOkCancel == MB_OKCANCEL && kMbYesNo == MB_YESNO &&
+                  kMbRetryCancel == MB_RETRYCANCEL,
+              "message box buttons");
+static_assert(kMbIconQuestion == MB_ICONQUESTION && kMbIconExclamation == MB_ICONEXCLAMATION &&
+                  kMbIconInformation == MB_ICONINFORMATION,
+              "message box icons");
+static_assert(kIdOk == IDOK && kIdCancel == IDCANCEL && kIdAbort == IDABORT && kIdRetry == IDRETRY &&
+                  kIdIgnore == IDIGNORE && kIdYes == IDYES && kIdNo == IDNO,
+              "message box answers");
+
+FileHandle open_file(const char* path, int mode) {
+  DWORD access = GENERIC_READ;
+  DWORD share = FILE_SHARE_READ;
+  if (mode == 1) {
+    access = GENERIC_WRITE;
+    share = 0;
+  } else if (mode == 2) {
+    access = GENERIC_READ | GENERIC_WRITE;
+  }
+  return CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+FileHandle create_file(const char* path) {
+  return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+int read_exact(FileHandle file, void* buffer, uint32_t count) {
+  DWORD got = 0;
+  if (!ReadFile(file, buffer, count, &got, nullptr) || got != count) return 1;
+  return 0;
+}
+
+uint32_t read_some(FileHandle file, void* buffer, uint32_t count) {
+  DWORD got = 0;
+  if (!ReadFile(file, buffer, count, &got, nullptr)) return 0;
+  return got;
+}
+
+int write_all(FileHandle file, const void* buffer, uint32_t count) {
+  DWORD put = 0;
+  if (!WriteFile(file, buffer, count, &put, nullptr)) return 2;
+  return put == count ? 0 : 3;
+}
+
+uint32_t tell_file(FileHandle file) { return SetFilePointer(file, 0, nullptr, FILE_CURRENT); }
+
+uint32_t seek_to(FileHandle file, uint32_t offset) {
+  return SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN);
+}
+
+uint32_t skip_file(FileHandle file, int32_t distance) { return SetFilePointer(file, distance, nullptr, FILE_CURRENT); }
+
+uint32_t seek_from_end(FileHandle file, int32_t distance) { return SetFilePointer(file, distance, nullptr, FILE_END); }
+
+uint32_t file_length(FileHandle file) {
+  DWORD here = SetFilePointer(file, 0, nullptr, FILE_CURRENT);
+  DWORD end = SetFilePointer(file, 0, nullptr, FILE_END);
+  SetFilePointer(file, static_cast<LONG>(here), nullptr, FILE_BEGIN);
+  return end;
+}
+
+int close_file(FileHandle file) { return CloseHandle(file); }
+
+bool delete_file(const char* path) { return DeleteFileA(path) != 0; }
+
+bool rename_file(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
+
+bool set_file_times(FileHandle file, const uint8_t* times) {
+  FILETIME t[3];
+  for (int i = 0; i < 3; ++i) {
+    t[i].dwLowDateTime = get_u32(times + 8 * i);
+    t[i].dwHighDateTime = get_u32(times + 8 * i + 4);
+  }
+  return SetFileTime(file, &t[0], &t[1], &t[2]) != 0;
+}
+
+int message_box(const char* text, unsigned style) {
+  HWND owner = ContainerDialog ? ContainerDialog : FrameWindow;
+  return MessageBoxA(owner, text, get_text(6, 0), style);
+}
+
+void compact_heap() { _heapmin(); }

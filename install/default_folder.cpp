@@ -1,0 +1,124 @@
+#include "install/default_folder.h"
+
+#include <direct.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+#include "app/globals.h"
+#include "app/path_strings.h"
+#include "archive/config.h"
+#include "install/path_macros.h"
+
+namespace {
+
+HKEY root_key(uint32_t code) {
+  switch (code) {
+    case 0: return HKEY_CLASSES_ROOT;
+    case 2: return HKEY_LOCAL_MACHINE;
+    case 3: return HKEY_USERS;
+    default: return HKEY_CURRENT_USER;
+  }
+}
+
+// The folder remembered under the record's registry key, into TempPath.
+void read_registry_folder(const SetupTypeRecord* record) {
+  TempPath[0] = '\0';
+  HKEY key;
+  if (RegOpenKeyExA(root_key(record->root_key), record->registry_key, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  DWORD size = kPathSize;
+  LONG result =
+      RegQueryValueExA(key, record->registry_value, nullptr, nullptr, reinterpret_cast<BYTE*>(TempPath), &size);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS) TempPath[0] = '\0';
+  TempPath[kPathSize - 1] = '\0';  // a value that fills the buffer may lack its terminator
+}
+
+// Cuts `path` back, one character at a time, to the longest prefix that can
+// be entered as a folder. The current folder is restored afterwards: left in
+// an old installation's folder it would keep that folder from being removed,
+// and would change what a relative setup-file path names.
+void shrink_to_existing(char* path) {
+  char saved[kPathSize];
+  DWORD kept = GetCurrentDirectoryA(kPathSize, saved);
+  size_t n = strlen(path);
+  while (n > 0 && _chdir(path) != 0) path[--n] = '\0';
+  if (kept > 0 && kept < kPathSize) SetCurrentDirectoryA(saved);
+}
+
+// Replaces the last component of `result` (from `start`) by the name the
+// file system stores for it. False when it cannot be found, or the lookup
+// would be a pattern or the stored name does not fit.
+bool take_stored_name(char* result, size_t start) {
+  if (strpbrk(result + start, "*?")) return false;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(result, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  size_t n = strlen(found.cFileName);
+  if (start + n >= kPathSize) return false;
+  memcpy(result + start, found.cFileName, n + 1);
+  return true;
+}
+
+// Appends a backslash and `count` characters of `component` to `result`.
+bool append_component(char* result, const char* component, size_t count, size_t* start) {
+  size_t n = strlen(result);
+  if (n + 1 + count >= kPathSize) return false;
+  result[n] = '\\';
+  memcpy(result + n + 1, component, count);
+  result[n + 1 + count] = '\0';
+  *start = n + 1;
+  return true;
+}
+
+}  // namespace
+
+void fix_path_case(char* path) {
+  char drive[_MAX_DRIVE];
+  _splitpath(path, drive, nullptr, nullptr, nullptr);
+  char result[kPathSize];
+  copy_string(result, drive, kPathSize);
+  const char* p = path + strlen(drive);
+  while (*p == '\\') ++p;
+  if (!*p) return;  // a drive or root alone has nothing to look up
+  size_t start = 0;
+  for (const char* slash; (slash = strchr(p, '\\')) != nullptr; p = slash + 1) {
+    if (!append_component(result, p, slash - p, &start) || !take_stored_name(result, start)) return;
+  }
+  if (*p) {
+    if (!append_component(result, p, strlen(p), &start)) return;
+    strip_backslash(result);
+    if (!take_stored_name(result, start)) return;
+  } else {
+    // A folder written with its trailing backslash keeps it.
+    size_t n = strlen(result);
+    if (n + 1 >= kPathSize) return;
+    result[n] = '\\';
+    result[n + 1] = '\0';
+  }
+  copy_string(path, result, kPathSize);
+}
+
+void default_install_dir(const SetupTypeRecord* record) {
+  // Each setup type starts from its own text, not from the folder of the
+  // type read before it.
+  InstallDir[0] = '\0';
+  if (record->default_folder) copy_string(InstallDir, record->default_folder, kPathSize);
+  bool remembered = false;
+  if (record->registry_key) {
+    read_registry_folder(record);
+    remembered = TempPath[0] != '\0';
+  } else if (record->ini_file && record->ini_section && record->ini_key) {
+    GetPrivateProfileStringA(record->ini_section, record->ini_key, "", TempPath, kPathSize, record->ini_file);
+    remembered = TempPath[0] != '\0';
+  }
+  if (!remembered) {
+    expand_macros(InstallDir, InstallDir, kPathSize);
+    return;
+  }
+  // A remembered folder is taken as stored, without macros.
+  copy_string(InstallDir, TempPath, kPathSize);
+  shrink_to_existing(InstallDir);
+  if (InstallDir[0]) fix_path_case(InstallDir);
+}

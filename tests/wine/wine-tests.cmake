@@ -5,8 +5,8 @@ set(KESTREL_RUN_WINE ${CMAKE_CURRENT_LIST_DIR}/run-wine)
 
 add_test(NAME wine.setup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix setup ${KESTREL_WINE_STATE})
 add_test(NAME wine.cleanup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix cleanup ${KESTREL_WINE_STATE})
-set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
-set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine)
+set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300 RESOURCE_LOCK wine)
+set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine RESOURCE_LOCK wine)
 
 # kestrel_wine_test(NAME name COMMAND program args... [ENVIRONMENT vars...])
 function(kestrel_wine_test)
@@ -19,7 +19,11 @@ endfunction()
 
 include(${PROJECT_SOURCE_DIR}/tests/win32/tests.cmake)
 foreach(test ${KESTREL_WIN32_TESTS})
-  kestrel_wine_test(NAME win32.${test} COMMAND ${KESTREL_RUN_WINE} ${KESTREL_WINDOWS_BIN}/${test}.exe)
+  # The message-box and full-disk cases still hang under Wine without a
+  # driver to answer them; they are left out until the wizard driver exists.
+  kestrel_wine_test(NAME win32.${test} COMMAND ${KESTREL_RUN_WINE} ${KESTREL_WINDOWS_BIN}/${test}.exe
+    --gtest_filter=-MessageBox.*:Files.WriteOnAFullDiskNeverSucceeds
+    ENVIRONMENT "KESTREL_FULL_DRIVE=K")
 endforeach()
 kestrel_wine_test(NAME win32.platform_win98
   COMMAND ${KESTREL_RUN_WINE} ${KESTREL_WINDOWS_BIN}/platform_win32_test.exe --gtest_filter=Family.*

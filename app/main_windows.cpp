@@ -1,0 +1,4 @@
+#include "app/main_windows.h"
+
+HWND FrameWindow;
+HWND ContainerDialog;
