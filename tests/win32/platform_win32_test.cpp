@@ -215,7 +215,7 @@ int show_and_answer(const char* text, unsigned style, int answer) {
   return result;
 }
 
-TEST(MessageBox, CaptionIsTheSetupTitleAndOwnerTheTopmostWindow) {
+TEST(SetupMessageBox, CaptionIsTheSetupTitleAndOwnerTheTopmostWindow) {
   CurrentTexts texts("Kestrel Test Setup");
   EXPECT_EQ(kIdNo, show_and_answer("Go on?", kMbYesNo | kMbIconQuestion, IDNO));
   ASSERT_NE(nullptr, seen.box);

@@ -19,10 +19,7 @@ endfunction()
 
 include(${PROJECT_SOURCE_DIR}/tests/win32/tests.cmake)
 foreach(test ${KESTREL_WIN32_TESTS})
-  # The message-box and full-disk cases still hang under Wine without a
-  # driver to answer them; they are left out until the wizard driver exists.
   kestrel_wine_test(NAME win32.${test} COMMAND ${KESTREL_RUN_WINE} ${KESTREL_WINDOWS_BIN}/${test}.exe
-    --gtest_filter=-MessageBox.*:Files.WriteOnAFullDiskNeverSucceeds
     ENVIRONMENT "KESTREL_FULL_DRIVE=K")
 endforeach()
 kestrel_wine_test(NAME win32.platform_win98
