@@ -268,12 +268,10 @@ TEST(StreamTranscode, RefusesStoredBlockWithWrongComplement) {
 // ---------------------------------------------------------------------------
 // Blocks our decoder would refuse are written again.
 
-// One dynamic block with the given literal/length and distance code lengths,
-// coding `symbols` (literals and 256 only). The code-length code gives 18,
-// 0, 1 and 2 their lengths from clc_lengths.
-std::vector<uint8_t> dynamic_block(const std::vector<uint8_t>& litlen, const std::vector<uint8_t>& distance,
-                                   const std::vector<uint8_t>& clc_lengths, const std::vector<unsigned>& symbols) {
-  BitBuilder b;
+// The header of a final dynamic deflate block: counts, the code-length code
+// and both code-length tables, with long zero runs as code 18.
+void put_dynamic_header(BitBuilder& b, const std::vector<uint8_t>& litlen, const std::vector<uint8_t>& distance,
+                        const std::vector<uint8_t>& clc_lengths) {
   b.put(1, 1);
   b.put(2, 2);
   b.put(static_cast<uint32_t>(litlen.size() - 257), 5);
@@ -295,6 +293,15 @@ std::vector<uint8_t> dynamic_block(const std::vector<uint8_t>& litlen, const std
       ++i;
     }
   }
+}
+
+// One dynamic block with the given literal/length and distance code lengths,
+// coding `symbols` (literals and 256 only). The code-length code gives 18,
+// 0, 1 and 2 their lengths from clc_lengths.
+std::vector<uint8_t> dynamic_block(const std::vector<uint8_t>& litlen, const std::vector<uint8_t>& distance,
+                                   const std::vector<uint8_t>& clc_lengths, const std::vector<unsigned>& symbols) {
+  BitBuilder b;
+  put_dynamic_header(b, litlen, distance, clc_lengths);
   std::vector<uint32_t> codes = canonical_codes(litlen);
   for (unsigned s : symbols) b.code(codes[s], litlen[s]);
   return b.finish();
@@ -581,27 +588,7 @@ std::vector<uint8_t> overreaching_block(unsigned literals) {
   std::vector<uint8_t> distance = {1, 2, 4, 4, 4, 4};
   std::vector<uint8_t> clc = clc_of({{18, 1}, {0, 3}, {1, 3}, {2, 3}, {4, 3}});
   BitBuilder b;
-  b.put(1, 1);
-  b.put(2, 2);
-  b.put(static_cast<uint32_t>(litlen.size() - 257), 5);
-  b.put(static_cast<uint32_t>(distance.size() - 1), 5);
-  b.put(19 - 4, 4);
-  for (uint8_t sym : kDeflateOrder) b.put(clc[sym], 3);
-  std::vector<uint32_t> clc_codes = canonical_codes(clc);
-  std::vector<uint8_t> all = litlen;
-  all.insert(all.end(), distance.begin(), distance.end());
-  for (size_t i = 0; i < all.size();) {
-    size_t run = 0;
-    while (i + run < all.size() && all[i + run] == 0 && run < 138) ++run;
-    if (run >= 11) {
-      b.code(clc_codes[18], clc[18]);
-      b.put(static_cast<uint32_t>(run - 11), 7);
-      i += run;
-    } else {
-      b.code(clc_codes[all[i]], clc[all[i]]);
-      ++i;
-    }
-  }
+  put_dynamic_header(b, litlen, distance, clc);
   std::vector<uint32_t> codes = canonical_codes(litlen), distance_codes = canonical_codes(distance);
   for (unsigned i = 0; i < literals; ++i) b.code(codes['a'], 2);
   b.code(codes[257], 2);                    // length 3
