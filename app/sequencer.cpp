@@ -1,0 +1,65 @@
+#include "app/sequencer.h"
+
+#include "app/main_windows.h"
+#include "app/templates.h"
+#include "archive/config.h"
+
+int CurrentPage = -1;
+int PageResult;
+
+int run_page(int template_number, DLGPROC procedure) {
+  PageResult = 0;
+  DLGTEMPLATE* copy = load_template(template_number);
+  if (!copy) return kPageNext;
+  HWND page = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), copy, ContainerDialog, procedure, 0);
+  if (!page) {
+    free_template(copy);
+    return kPageToClosing;
+  }
+  while (PageResult == 0) {
+    MSG message;
+    BOOL got = GetMessageA(&message, nullptr, 0, 0);
+    if (got == 0 || got == -1) {  // WM_QUIT ends the page; it is not posted again
+      PageResult = kPageToClosing;
+      break;
+    }
+    if (ContainerDialog && IsDialogMessageA(ContainerDialog, &message)) continue;
+    if (IsDialogMessageA(page, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  DestroyWindow(page);
+  free_template(copy);
+  return PageResult;
+}
+
+void run_wizard(const WizardPage* table) {
+  bool single_page = StartPageNumber != 0xFFFF;
+  CurrentPage = single_page ? StartPageNumber : 0;
+  // A start page outside the table would index past it: show nothing.
+  if (CurrentPage < 0 || CurrentPage > kLastPage) CurrentPage = -1;
+  while (CurrentPage != -1) {
+    const WizardPage& page = table[CurrentPage];
+    int result = run_page(page.template_number, page.procedure);
+    if (single_page) break;
+    switch (result) {
+      case kPageNext:
+        CurrentPage = CurrentPage == kLastPage ? -1 : CurrentPage + 1;
+        break;
+      case kPageToClosing:
+        CurrentPage = CurrentPage == kLastPage ? -1 : kLastPage;
+        break;
+      case kPageBack:
+        if (CurrentPage > 0) --CurrentPage;
+        break;
+      default:
+        break;
+    }
+  }
+  CurrentPage = -1;
+}
+
+void continue_at(int page) {
+  CurrentPage = page - 1;
+  PageResult = kPageNext;
+}
