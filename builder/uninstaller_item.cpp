@@ -1,0 +1,25 @@
+#include "builder/uninstaller_item.h"
+
+#include "builder/stub_image.h"
+
+UninstallerSplitResult split_uninstaller_image(const std::vector<uint8_t>& image,
+                                               UninstallerItem* item) {
+  uint32_t stamped = 0;
+  if (!read_stub_size(image, &stamped)) return UninstallerSplitResult::kNotStamped;
+  if (stamped != image.size()) return UninstallerSplitResult::kLengthMismatch;
+  // The whole image goes into the blob; the item's data is only the
+  // placeholder for the RemoveList header, so the installed image is never
+  // split across two decoders.
+  item->prefix_blob = image;
+  item->item_data.assign(kUninstallerTrailerLength, 0);
+  return UninstallerSplitResult::kSplit;
+}
+
+const char* uninstaller_split_text(UninstallerSplitResult result) {
+  switch (result) {
+    case UninstallerSplitResult::kSplit: return "split";
+    case UninstallerSplitResult::kNotStamped: return "the uninstaller image carries no stamped length";
+    case UninstallerSplitResult::kLengthMismatch: return "the uninstaller image's stamped length differs from its size";
+  }
+  return "unknown result";
+}
