@@ -1,0 +1,104 @@
+// Reading the installation record back: whole records, and damaged ones
+// that must yield nothing to remove.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "uninstall/uninstall_data.h"
+
+namespace {
+
+// Writes the record the way the setup appends it.
+struct RecordWriter {
+  std::vector<uint8_t> bytes;
+  void u8(uint8_t v) { bytes.push_back(v); }
+  void u16(uint16_t v) { u8(v & 0xFF); u8(v >> 8); }
+  void u32(uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); }
+  void text(const std::string& s) {
+    u16(static_cast<uint16_t>(s.size()));
+    bytes.insert(bytes.end(), s.begin(), s.end());
+  }
+  void block(uint16_t id, const std::vector<uint8_t>& payload) {
+    u16(id);
+    u16(0);
+    u32(static_cast<uint32_t>(payload.size()));
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+  }
+};
+
+std::vector<uint8_t> remove_list(const std::vector<RemoveRecord>& records) {
+  RecordWriter w;
+  w.u32(static_cast<uint32_t>(records.size()));
+  for (const RemoveRecord& r : records) {
+    w.text(r.folder);
+    w.text(r.name);
+    w.u8(r.flags);
+  }
+  return w.bytes;
+}
+
+std::vector<uint8_t> full_record() {
+  RecordWriter key;
+  key.u32(0x80000002);
+  key.text("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo");
+  RecordWriter w;
+  w.block(kRemoveListId, remove_list({{".", "app.exe", 0},
+                                      {".\\data", "lib.dll", kRemoveShared | kRemoveSelfRegistering},
+                                      {"C:\\windows\\Fonts", "demo.ttf", kRemoveFont}}));
+  w.block(kShortcutListId, {1, 0, 0, 0, 9, 9});
+  w.block(kUninstallKeyBlockId, key.bytes);
+  w.block(kUninstallEndId, {});
+  return w.bytes;
+}
+
+TEST(UninstallData, ReadsEveryRecordAndTheKey) {
+  std::vector<uint8_t> bytes = full_record();
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data));
+  ASSERT_EQ(3u, data.remove_list.size());
+  EXPECT_EQ(".\\data", data.remove_list[1].folder);
+  EXPECT_EQ("lib.dll", data.remove_list[1].name);
+  EXPECT_EQ(kRemoveShared | kRemoveSelfRegistering, data.remove_list[1].flags);
+  EXPECT_EQ("demo.ttf", data.remove_list[2].name);
+  EXPECT_EQ(kRemoveFont, data.remove_list[2].flags);
+  ASSERT_TRUE(data.has_uninstall_key);
+  EXPECT_EQ(0x80000002u, data.uninstall_root);
+  EXPECT_EQ("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo", data.uninstall_key);
+}
+
+TEST(UninstallData, EveryTruncationIsDamageAndYieldsNothing) {
+  std::vector<uint8_t> bytes = full_record();
+  for (size_t cut = 8; cut < bytes.size(); ++cut) {
+    UninstallData data;
+    EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), cut, &data)) << cut;
+    EXPECT_TRUE(data.remove_list.empty()) << cut;
+    EXPECT_FALSE(data.has_uninstall_key) << cut;
+  }
+}
+
+TEST(UninstallData, RefusesMissingAndInconsistentRecords) {
+  UninstallData data;
+  EXPECT_EQ(UninstallDataStatus::kMissing, parse_uninstall_data(nullptr, 0, &data));
+  std::vector<uint8_t> eight_zeros(8, 0);  // the placeholder a setup never overwrote
+  EXPECT_EQ(UninstallDataStatus::kMissing, parse_uninstall_data(eight_zeros.data(), 8, &data));
+
+  RecordWriter huge_count;
+  RecordWriter payload;
+  payload.u32(0x40000000);
+  huge_count.block(kRemoveListId, payload.bytes);
+  huge_count.block(kUninstallEndId, {});
+  EXPECT_EQ(UninstallDataStatus::kDamaged,
+            parse_uninstall_data(huge_count.bytes.data(), huge_count.bytes.size(), &data));
+
+  std::vector<uint8_t> bytes = full_record();
+  std::vector<uint8_t> compressed = bytes;
+  compressed[2] = 1;
+  EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(compressed.data(), compressed.size(), &data));
+  std::vector<uint8_t> oversized = bytes;
+  oversized[4] += 1;  // the RemoveList claims one byte more than it holds
+  EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(oversized.data(), oversized.size(), &data));
+  EXPECT_TRUE(data.remove_list.empty());
+}
+
+}  // namespace

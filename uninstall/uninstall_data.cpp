@@ -1,0 +1,102 @@
+#include "uninstall/uninstall_data.h"
+
+#include "archive/format.h"
+
+namespace {
+
+struct Reader {
+  const uint8_t* p;
+  size_t left;
+  bool u8(uint8_t* v) {
+    if (left < 1) return false;
+    *v = *p++;
+    --left;
+    return true;
+  }
+  bool u16(uint16_t* v) {
+    if (left < 2) return false;
+    *v = get_u16(p);
+    p += 2;
+    left -= 2;
+    return true;
+  }
+  bool u32(uint32_t* v) {
+    if (left < 4) return false;
+    *v = get_u32(p);
+    p += 4;
+    left -= 4;
+    return true;
+  }
+  bool counted(std::string* s) {
+    uint16_t n = 0;
+    if (!u16(&n) || left < n) return false;
+    s->assign(reinterpret_cast<const char*>(p), n);
+    p += n;
+    left -= n;
+    return true;
+  }
+};
+
+bool parse_remove_list(Reader r, std::vector<RemoveRecord>* list) {
+  uint32_t count = 0;
+  if (!r.u32(&count)) return false;
+  // Each record takes at least 5 bytes; a larger count cannot be real.
+  if (count > r.left / 5) return false;
+  list->resize(count);
+  for (RemoveRecord& record : *list) {
+    if (!r.counted(&record.folder) || !r.counted(&record.name) || !r.u8(&record.flags)) return false;
+  }
+  return r.left == 0;
+}
+
+}  // namespace
+
+namespace {
+
+UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallData* out) {
+  if (length == 0) return UninstallDataStatus::kMissing;
+  Reader r{data, length};
+  bool first = true;
+  for (;;) {
+    uint16_t id = 0, flags = 0;
+    uint32_t size = 0;
+    if (!r.u16(&id) || !r.u16(&flags) || !r.u32(&size)) {
+      return first ? UninstallDataStatus::kMissing : UninstallDataStatus::kDamaged;
+    }
+    // The chain must open with the RemoveList; without it this is no record.
+    if (first && id != kRemoveListId) return UninstallDataStatus::kMissing;
+    first = false;
+    if (flags != 0 || size > r.left) return UninstallDataStatus::kDamaged;
+    Reader payload{r.p, size};
+    r.p += size;
+    r.left -= size;
+    switch (id) {
+      case kRemoveListId:
+        if (!out->remove_list.empty() || !parse_remove_list(payload, &out->remove_list))
+          return UninstallDataStatus::kDamaged;
+        break;
+      case kShortcutListId:
+        break;  // shortcuts are not removed yet; the block is only skipped
+      case kUninstallKeyBlockId:
+        if (out->has_uninstall_key || !payload.u32(&out->uninstall_root) ||
+            !payload.counted(&out->uninstall_key) || payload.left != 0)
+          return UninstallDataStatus::kDamaged;
+        out->has_uninstall_key = true;
+        break;
+      case kUninstallEndId:
+        return size == 0 ? UninstallDataStatus::kOk : UninstallDataStatus::kDamaged;
+      default:
+        return UninstallDataStatus::kDamaged;
+    }
+  }
+}
+
+}  // namespace
+
+UninstallDataStatus parse_uninstall_data(const uint8_t* data, size_t length, UninstallData* out) {
+  *out = UninstallData();
+  UninstallDataStatus status = parse_chain(data, length, out);
+  // A damaged record yields nothing, so no caller can act on half of it.
+  if (status != UninstallDataStatus::kOk) *out = UninstallData();
+  return status;
+}
