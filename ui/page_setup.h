@@ -1,0 +1,25 @@
+// Machinery every wizard dialog shares: page set-up, the container's
+// button mask, the dialog font, the face brush and small painting helpers.
+// Declarations only so far; the implementation is not written yet.
+#pragma once
+
+#include <windows.h>
+
+// Button mask bits: which container buttons a page enables.
+enum : unsigned { ButtonBack = 1, ButtonNext = 2, ButtonCancel = 4 };
+
+// Called by every page procedure on WM_INITDIALOG.
+void page_setup(HWND page, unsigned button_mask);
+// Stores the mask and enables or disables Back, Next and Cancel.
+void apply_button_mask(unsigned mask);
+// Back (1007), Next (1) or Cancel (2) of the container gets text 7/index.
+void set_button_caption(int button_id, unsigned text_index);
+// Gives the dialog font to every direct child window.
+void apply_dialog_font(HWND dialog);
+// Default branch of every wizard dialog procedure; a brush or 0.
+INT_PTR control_colour_answer(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// Sets DWL_MSGRESULT to 1 and returns TRUE: the page consumed a button.
+INT_PTR command_handled_answer(HWND dialog);
+void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colour);
+void draw_sunken_frame(HDC dc, const RECT& rect, bool fill);
+void sunken_frame_around_control(HWND dialog, HDC dc, int control_id, bool fill);
