@@ -10,8 +10,6 @@
 #include "archive/config.h"
 #include "install/path_macros.h"
 
-namespace {
-
 HKEY root_key(uint32_t code) {
   switch (code) {
     case 0: return HKEY_CLASSES_ROOT;
@@ -20,6 +18,8 @@ HKEY root_key(uint32_t code) {
     default: return HKEY_CURRENT_USER;
   }
 }
+
+namespace {
 
 // The folder remembered under the record's registry key, into TempPath.
 void read_registry_folder(const SetupTypeRecord* record) {

@@ -1,0 +1,39 @@
+// The installation engine as the wizard sees it: the three steps the
+// progress page drives, and the state the finish page and the finishing
+// actions read afterwards.
+#pragma once
+#include <cstdint>
+
+// The installation's first failure: 0, or a code N shown as text 6/N
+// (15 cancelled; 1000 a system error kept in SavedSystemError).
+extern int32_t ErrorState;
+extern uint32_t SavedSystemError;
+// A file waits for replacement at the next start of Windows.
+extern bool RestartNeeded;
+// Set by begin_install, cleared by finish_install.
+extern bool InstallRunning;
+
+// The items with a role after installing (null when none): the last
+// screen saver, the last document to open and the last program to run.
+extern const uint8_t* ScreenSaverItem;
+extern const uint8_t* DocumentItem;
+extern const uint8_t* ProgramItem;
+
+// Resets the engine, removes the other setup types' installations when the
+// archive asks for it, and opens the archive at its data. 1 ready, 0 the
+// archive cannot be opened (ErrorState 16).
+int begin_install();
+// Installs the next item of the current setup type. 1 while more calls
+// are wanted; 0 when the list is done or the item failed (ErrorState).
+int install_next_item();
+// Closes the data, writes the uninstall data and the settings when no
+// error occurred, and moves the wizard to the finish page.
+void finish_install();
+// Forgets the three role items: a cancelled or failed installation runs,
+// opens and installs nothing afterwards.
+void forget_role_items();
+
+// Opens a document or address; the fallback extension (".txt") names the
+// file type whose open command is used when the shell cannot open it.
+// Above 32 on success.
+uint32_t open_document(const char* target, const char* fallback_extension);

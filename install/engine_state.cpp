@@ -1,0 +1,18 @@
+#include "install/engine_state.h"
+
+int32_t ErrorState = 0;
+uint32_t SavedSystemError = 0;
+bool RestartNeeded = false;
+bool InstallRunning = false;
+const uint8_t* ScreenSaverItem = nullptr;
+const uint8_t* DocumentItem = nullptr;
+const uint8_t* ProgramItem = nullptr;
+int32_t ItemIndex = -1;
+uint8_t* CurrentEntry = nullptr;
+uint32_t ItemCount = 0;
+
+void forget_role_items() {
+  ScreenSaverItem = nullptr;
+  DocumentItem = nullptr;
+  ProgramItem = nullptr;
+}
