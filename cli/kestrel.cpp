@@ -8,6 +8,8 @@
 namespace {
 
 const Command kCommands[] = {
+    {"build", "PROJECT.toml [-o OUT] [--level N] [--volume-size SIZE]", "build a setup file from a project file",
+     run_build},
     {"stream", "encode|decode ...", "compress or decode one stream of the archive's format", run_stream},
 };
 const size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
