@@ -148,6 +148,11 @@ bool decode_entry_data(const uint8_t* entry, FileHandle out, uint32_t limit, std
   if (decode_to_sink(sink, data_file, length)) return true;
   if (sink.too_long()) return fail(error, "its data decodes to more than its " + std::to_string(limit) + " bytes");
   if (sink.write_failed()) return fail(error, "writing the decoded data failed");
+  // The reader drops its file when the next volume cannot be opened.
+  if (data_file == INVALID_FILE_HANDLE) {
+    copy_string(MessageArgument, ArchivePath, kPathSize);
+    return fail(error, error_text(kErrorDataUnreadable));
+  }
   return fail(error, "its stored data is damaged");
 }
 
@@ -199,7 +204,8 @@ bool write_content(const uint8_t* entry, const std::string& path, std::string* e
   if (path.size() >= kPathSize) return fail(error, path + ": path too long for patching");
   copy_string(DestPath, entry_string(entry, 0), sizeof DestPath);
   if (uint32_t e = apply_patch(entry, path.c_str(), 0, 0)) return fail(error, "patching: " + error_text(e));
-  return true;
+  // The patch is checked against the checksum alone; the size must agree too.
+  return check_written(entry, path, "the patched file", error);
 }
 
 }  // namespace
