@@ -15,9 +15,11 @@ void strip_backslash(char* path) {
   if (n > 3 && path[n - 1] == '\\') path[n - 1] = '\0';
 }
 
+// Both slashes separate folders, so a dot in a folder name is never taken
+// for the file's extension.
 void set_extension(char* path, const char* extension) {
   char* dot = std::strrchr(path, '.');
-  if (!dot || std::strchr(dot, '\\'))
+  if (!dot || std::strpbrk(dot, "\\/"))
     std::strcat(path, extension);
   else
     std::strcpy(dot, extension);
