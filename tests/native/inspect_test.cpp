@@ -126,13 +126,14 @@ struct SetupBuilder {
     return e;
   }
 
-  void write(const std::string& path, uint64_t volume_size = 0, uint32_t* volumes = nullptr, bool compress = true) {
+  void write(const std::string& path, uint64_t volume_size = 0, uint32_t* volumes = nullptr, bool compress = true,
+             const std::vector<uint8_t>& stub = stamped_stub()) {
     for (auto& t : spec.setup_types)
       if (!t.record.caption) t.record = record("Type");
     std::vector<uint8_t> config;
     std::string error;
     ASSERT_TRUE(assemble_configuration(spec, compress ? stream_compressor() : nullptr, &config, &error)) << error;
-    ASSERT_TRUE(write_setup_file(path, stamped_stub(), config, data, volume_size, volumes, &error)) << error;
+    ASSERT_TRUE(write_setup_file(path, stub, config, data, volume_size, volumes, &error)) << error;
   }
 };
 
@@ -322,6 +323,19 @@ TEST_F(Inspect, CommandsAnswerHelpAndFailWithOneLine) {
   // The tool itself holds the marker, but no stamp that fits.
   EXPECT_NE(0, run_tool("list " + std::string(KESTREL_BINARY_DIR) + "/bin/kestrel", &text));
   EXPECT_EQ(1u, count_lines(text)) << text;
+}
+
+// The stub the build stamped carries its marker once; the tool finds the
+// archive behind it.
+TEST_F(Inspect, SetupWithTheBuiltStub) {
+  std::string stub_path = std::string(KESTREL_BINARY_DIR) + "/share/kestrel/kestrel-stub.exe";
+  if (!file_exists(stub_path)) GTEST_SKIP() << "the Windows side was not built";
+  std::vector<uint8_t> stub = read_bytes(stub_path);
+  sample().write(setup, 0, nullptr, true, stub);
+  std::string text;
+  ASSERT_EQ(0, run_tool("list " + setup, &text)) << text;
+  EXPECT_NE(std::string::npos, text.find("stub " + std::to_string(stub.size()) + " bytes")) << text;
+  EXPECT_EQ(0, run_tool("verify " + setup, &text)) << text;
 }
 
 // ---------------------------------------------------------------------------
