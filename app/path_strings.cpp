@@ -32,3 +32,8 @@ void copy_string(char* out, const char* text, size_t capacity) {
   std::memcpy(out, text, n);
   out[n] = '\0';
 }
+
+void append_string(char* out, const char* text, size_t capacity) {
+  size_t used = std::strlen(out);
+  if (used < capacity) copy_string(out + used, text, capacity - used);
+}
