@@ -12,7 +12,7 @@ ExternalProject_Add(windows
     -DCMAKE_BUILD_TYPE=MinSizeRel
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${KESTREL_WINDOWS_BIN}/kestrel-stub.exe
+  BUILD_BYPRODUCTS ${KESTREL_WINDOWS_BIN}/kestrel-stub.exe ${KESTREL_WINDOWS_BIN}/kestrel-uninstall.exe
   USES_TERMINAL_BUILD ON)
 
 set(KESTREL_STUB ${KESTREL_SHARE_DIR}/kestrel-stub.exe)
@@ -21,4 +21,10 @@ add_custom_command(OUTPUT ${KESTREL_STUB}
   COMMAND kestrel-stamp ${KESTREL_WINDOWS_BIN}/kestrel-stub.exe ${KESTREL_STUB}
   DEPENDS windows kestrel-stamp ${KESTREL_WINDOWS_BIN}/kestrel-stub.exe
   COMMENT "Stamping the stub with its size")
-add_custom_target(share ALL DEPENDS ${KESTREL_STUB})
+set(KESTREL_UNINSTALLER ${KESTREL_SHARE_DIR}/kestrel-uninstall.exe)
+add_custom_command(OUTPUT ${KESTREL_UNINSTALLER}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KESTREL_SHARE_DIR}
+  COMMAND kestrel-stamp ${KESTREL_WINDOWS_BIN}/kestrel-uninstall.exe ${KESTREL_UNINSTALLER}
+  DEPENDS windows kestrel-stamp ${KESTREL_WINDOWS_BIN}/kestrel-uninstall.exe
+  COMMENT "Stamping the uninstaller with its size")
+add_custom_target(share ALL DEPENDS ${KESTREL_STUB} ${KESTREL_UNINSTALLER})

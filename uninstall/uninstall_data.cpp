@@ -49,14 +49,25 @@ bool parse_remove_list(Reader r, std::vector<RemoveRecord>* list) {
   return r.left == 0;
 }
 
-}  // namespace
-
-namespace {
+bool parse_shortcut_list(Reader r, std::vector<ShortcutRecord>* list) {
+  uint32_t count = 0;
+  if (!r.u32(&count)) return false;
+  // Two counted strings take at least 4 bytes.
+  if (count > r.left / 4) return false;
+  list->resize(count);
+  for (ShortcutRecord& record : *list) {
+    if (!r.counted(&record.folder) || !r.counted(&record.file)) return false;
+  }
+  return r.left == 0;
+}
 
 UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallData* out) {
   if (length == 0) return UninstallDataStatus::kMissing;
   Reader r{data, length};
   bool first = true;
+  // Each block may occur once; a repeated one means the chain is not what
+  // the setup wrote.
+  bool seen_shortcuts = false;
   for (;;) {
     uint16_t id = 0, flags = 0;
     uint32_t size = 0;
@@ -65,6 +76,7 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
     }
     // The chain must open with the RemoveList; without it this is no record.
     if (first && id != kRemoveListId) return UninstallDataStatus::kMissing;
+    bool opening = first;
     first = false;
     if (flags != 0 || size > r.left) return UninstallDataStatus::kDamaged;
     Reader payload{r.p, size};
@@ -72,11 +84,14 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
     r.left -= size;
     switch (id) {
       case kRemoveListId:
-        if (!out->remove_list.empty() || !parse_remove_list(payload, &out->remove_list))
+        if (!opening || !parse_remove_list(payload, &out->remove_list))
           return UninstallDataStatus::kDamaged;
         break;
       case kShortcutListId:
-        break;  // shortcuts are not removed yet; the block is only skipped
+        if (seen_shortcuts || !parse_shortcut_list(payload, &out->shortcut_list))
+          return UninstallDataStatus::kDamaged;
+        seen_shortcuts = true;
+        break;
       case kUninstallKeyBlockId:
         if (out->has_uninstall_key || !payload.u32(&out->uninstall_root) ||
             !payload.counted(&out->uninstall_key) || payload.left != 0)

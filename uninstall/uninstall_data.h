@@ -23,8 +23,16 @@ struct RemoveRecord {
   uint8_t flags = 0;
 };
 
+// A start-menu shortcut: the folder that holds it (no trailing backslash)
+// and its file name, "name.lnk".
+struct ShortcutRecord {
+  std::string folder;
+  std::string file;
+};
+
 struct UninstallData {
   std::vector<RemoveRecord> remove_list;
+  std::vector<ShortcutRecord> shortcut_list;
   bool has_uninstall_key = false;
   uint32_t uninstall_root = 0;
   std::string uninstall_key;

@@ -38,6 +38,16 @@ std::vector<uint8_t> remove_list(const std::vector<RemoveRecord>& records) {
   return w.bytes;
 }
 
+std::vector<uint8_t> shortcut_list(const std::vector<ShortcutRecord>& records) {
+  RecordWriter w;
+  w.u32(static_cast<uint32_t>(records.size()));
+  for (const ShortcutRecord& r : records) {
+    w.text(r.folder);
+    w.text(r.file);
+  }
+  return w.bytes;
+}
+
 std::vector<uint8_t> full_record() {
   RecordWriter key;
   key.u32(0x80000002);
@@ -46,7 +56,8 @@ std::vector<uint8_t> full_record() {
   w.block(kRemoveListId, remove_list({{".", "app.exe", 0},
                                       {".\\data", "lib.dll", kRemoveShared | kRemoveSelfRegistering},
                                       {"C:\\windows\\Fonts", "demo.ttf", kRemoveFont}}));
-  w.block(kShortcutListId, {1, 0, 0, 0, 9, 9});
+  w.block(kShortcutListId, shortcut_list({{"C:\\Menu\\Programs\\Demo", "Demo.lnk"},
+                                          {"C:\\Menu\\Startup", "Demo.lnk"}}));
   w.block(kUninstallKeyBlockId, key.bytes);
   w.block(kUninstallEndId, {});
   return w.bytes;
@@ -62,6 +73,10 @@ TEST(UninstallData, ReadsEveryRecordAndTheKey) {
   EXPECT_EQ(kRemoveShared | kRemoveSelfRegistering, data.remove_list[1].flags);
   EXPECT_EQ("demo.ttf", data.remove_list[2].name);
   EXPECT_EQ(kRemoveFont, data.remove_list[2].flags);
+  ASSERT_EQ(2u, data.shortcut_list.size());
+  EXPECT_EQ("C:\\Menu\\Programs\\Demo", data.shortcut_list[0].folder);
+  EXPECT_EQ("Demo.lnk", data.shortcut_list[0].file);
+  EXPECT_EQ("C:\\Menu\\Startup", data.shortcut_list[1].folder);
   ASSERT_TRUE(data.has_uninstall_key);
   EXPECT_EQ(0x80000002u, data.uninstall_root);
   EXPECT_EQ("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo", data.uninstall_key);
@@ -73,6 +88,7 @@ TEST(UninstallData, EveryTruncationIsDamageAndYieldsNothing) {
     UninstallData data;
     EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), cut, &data)) << cut;
     EXPECT_TRUE(data.remove_list.empty()) << cut;
+    EXPECT_TRUE(data.shortcut_list.empty()) << cut;
     EXPECT_FALSE(data.has_uninstall_key) << cut;
   }
 }
@@ -99,6 +115,39 @@ TEST(UninstallData, RefusesMissingAndInconsistentRecords) {
   oversized[4] += 1;  // the RemoveList claims one byte more than it holds
   EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(oversized.data(), oversized.size(), &data));
   EXPECT_TRUE(data.remove_list.empty());
+}
+
+// Blocks that are well formed one by one but do not make the chain the
+// setup writes: each must leave nothing to remove.
+TEST(UninstallData, RefusesRepeatedBlocksAndBadShortcutLists) {
+  RecordWriter files;
+  files.block(kRemoveListId, remove_list({{".", "app.exe", 0}}));
+  auto chain_of = [&](const std::vector<std::vector<uint8_t>>& shortcut_payloads, bool second_remove_list) {
+    RecordWriter w = files;
+    for (const std::vector<uint8_t>& payload : shortcut_payloads) w.block(kShortcutListId, payload);
+    if (second_remove_list) w.block(kRemoveListId, remove_list({{".", "other.exe", 0}}));
+    w.block(kUninstallEndId, {});
+    return w.bytes;
+  };
+  std::vector<uint8_t> one = shortcut_list({{"C:\\Menu", "A.lnk"}});
+  std::vector<uint8_t> good = chain_of({one}, false);
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(good.data(), good.size(), &data));
+  ASSERT_EQ(1u, data.shortcut_list.size());
+
+  std::vector<uint8_t> surplus = one;
+  surplus.push_back(0);  // a byte behind the last record
+  std::vector<uint8_t> overcounted = one;
+  overcounted[0] = 2;  // two records claimed, one present
+  std::vector<uint8_t> huge = one;
+  huge[3] = 0x40;
+  for (const std::vector<uint8_t>& bytes :
+       {chain_of({one, one}, false), chain_of({one}, true), chain_of({surplus}, false),
+        chain_of({overcounted}, false), chain_of({huge}, false)}) {
+    EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), bytes.size(), &data));
+    EXPECT_TRUE(data.remove_list.empty());
+    EXPECT_TRUE(data.shortcut_list.empty());
+  }
 }
 
 }  // namespace

@@ -1,0 +1,319 @@
+// The uninstaller as a setup leaves it: a copy of the stamped program with
+// an installation record written byte by byte behind it, in a folder with
+// files, a sub folder, shared libraries, a font, shortcuts and an Uninstall
+// key. It is run with /X, as a setup runs it, and what is left is checked.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kSharedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const char kFontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kestrel Uninstall Test";
+const char kFontValue[] = "Kestrel Uninstall Test (TrueType)";
+const char kOtherFontValue[] = "Kestrel Uninstall Other (TrueType)";
+
+// The build puts the stamped uninstaller two folders above the test programs.
+std::string stamped_uninstaller() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string own(path, n);
+  return own.substr(0, own.rfind('\\')) + "\\..\\..\\share\\kestrel\\kestrel-uninstall.exe";
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  HANDLE in = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (in == INVALID_HANDLE_VALUE) return bytes;
+  bytes.resize(GetFileSize(in, nullptr));
+  DWORD got = 0;
+  if (!ReadFile(in, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) || got != bytes.size())
+    bytes.clear();
+  CloseHandle(in);
+  return bytes;
+}
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, out) << path;
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  EXPECT_EQ(bytes.size(), written);
+  CloseHandle(out);
+}
+
+void write_text(const std::string& path, const char* text) {
+  write_file(path, std::vector<uint8_t>(text, text + lstrlenA(text)));
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A record as the setup appends it: little-endian, counted strings.
+struct Record {
+  std::vector<uint8_t> bytes;
+  void u8(uint8_t v) { bytes.push_back(v); }
+  void u16(uint16_t v) { u8(v & 0xFF); u8(v >> 8); }
+  void u32(uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); }
+  void text(const std::string& s) {
+    u16(static_cast<uint16_t>(s.size()));
+    bytes.insert(bytes.end(), s.begin(), s.end());
+  }
+  void block(uint16_t id, const Record& payload) {
+    u16(id);
+    u16(0);
+    u32(static_cast<uint32_t>(payload.bytes.size()));
+    bytes.insert(bytes.end(), payload.bytes.begin(), payload.bytes.end());
+  }
+};
+
+struct Removed {
+  const char* folder;
+  std::string name;
+  uint8_t flags;
+};
+
+void set_dword(const char* key_path, const std::string& name, DWORD value) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4));
+  RegCloseKey(key);
+}
+
+void set_text(HKEY root, const char* key_path, const std::string& name, const std::string& value) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(root, key_path, &key));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name.c_str(), 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(value.c_str()),
+                                          static_cast<DWORD>(value.size())));
+  RegCloseKey(key);
+}
+
+// The count, or -1 when the value is missing.
+long shared_count(const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return -1;
+  DWORD value = 0, size = 4, type = 0;
+  LONG r = RegQueryValueExA(key, path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS ? static_cast<long>(value) : -1;
+}
+
+bool has_value(const char* key_path, const char* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  LONG r = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS;
+}
+
+bool has_key(const char* key_path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+void remove_tree(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string path = folder + "\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        remove_tree(path);
+      } else {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(folder.c_str());
+}
+
+// An installed product: App (the installation folder, with the
+// uninstaller), System (shared libraries, recorded by absolute folder),
+// Desktop (a desktop shortcut), Fonts, and a group in the Programs menu.
+class Installation : public ::testing::Test {
+ protected:
+  std::string root, app, system, desktop, fonts, menu_group, uninstaller;
+
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    root = std::string(temp) + "kestrel-uninstall-" + std::to_string(GetCurrentProcessId());
+    app = root + "\\App";
+    system = root + "\\System";
+    desktop = root + "\\Desktop";
+    fonts = root + "\\Fonts";
+    char programs[MAX_PATH] = "";
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, TRUE));
+    menu_group = std::string(programs) + "\\Kestrel Uninstall Test";
+    uninstaller = app + "\\uninst.exe";
+    for (const std::string& folder : {root, app, app + "\\sub", app + "\\docs", app + "\\docs\\en",
+                                      app + "\\empty", system, desktop, fonts, menu_group})
+      ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+    for (const std::string& file : {app + "\\app.exe", app + "\\readme.txt", app + "\\sub\\data.txt",
+                                    app + "\\docs\\en\\guide.txt", system + "\\two.dll", system + "\\one.dll",
+                                    system + "\\other.dll", desktop + "\\App.lnk", fonts + "\\kut.ttf",
+                                    menu_group + "\\App.lnk"})
+      write_text(file, "installed");
+    // What the user made after the installation, and what the record does
+    // not name.
+    write_text(app + "\\notes.txt", "mine");
+    write_text(app + "\\sub\\user.txt", "mine");
+    // The setup keeps installed read-only files read-only.
+    SetFileAttributesA((app + "\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    set_dword(kSharedKey, system + "\\two.dll", 2);
+    set_dword(kSharedKey, system + "\\one.dll", 1);
+    set_dword(kSharedKey, system + "\\other.dll", 1);
+    set_text(HKEY_LOCAL_MACHINE, kFontsKey, kFontValue, "kut.ttf");
+    set_text(HKEY_LOCAL_MACHINE, kFontsKey, kOtherFontValue, "kut-other.ttf");
+    set_text(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", "Kestrel Uninstall Test");
+  }
+
+  void TearDown() override {
+    remove_tree(root);
+    remove_tree(menu_group);
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+      for (const char* name : {"two.dll", "one.dll", "other.dll"}) RegDeleteValueA(key, (system + "\\" + name).c_str());
+      RegCloseKey(key);
+    }
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFontsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+      RegDeleteValueA(key, kFontValue);
+      RegDeleteValueA(key, kOtherFontValue);
+      RegCloseKey(key);
+    }
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+  }
+
+  // The record of this installation, with one uninstall key path.
+  Record record(const std::string& key_path) const {
+    std::vector<Removed> removed = {
+        {".", "app.exe", 0},
+        {".", "readme.txt", 0},
+        {".\\sub", "", 0},  // the folder item sub\ (it holds the user's file)
+        {".\\sub", "data.txt", 0},
+        {".\\docs\\en", "guide.txt", 0},
+        {".\\empty", "", 0},  // the folder item empty\ (it holds nothing)
+        {nullptr, system + "\\two.dll", 0x01},
+        {nullptr, system + "\\one.dll", 0x01 | 0x04},
+        {nullptr, fonts + "\\kut.ttf", 0x02},
+        {nullptr, desktop + "\\App.lnk", 0},
+    };
+    Record files;
+    files.u32(static_cast<uint32_t>(removed.size()));
+    for (const Removed& r : removed) {
+      if (r.folder) {
+        files.text(r.folder);
+        files.text(r.name);
+      } else {
+        files.text(r.name.substr(0, r.name.rfind('\\')));
+        files.text(r.name.substr(r.name.rfind('\\') + 1));
+      }
+      files.u8(r.flags);
+    }
+    Record shortcuts;
+    shortcuts.u32(1);
+    shortcuts.text(menu_group);
+    shortcuts.text("App.lnk");
+    Record key;
+    key.u32(0x80000002);
+    key.text(key_path);
+    Record chain;
+    chain.block(0x1235, files);
+    chain.block(0x1236, shortcuts);
+    chain.block(0x1238, key);
+    chain.block(0x7F7F, Record());
+    return chain;
+  }
+
+  // The installed uninstaller: the stamped image, then the record.
+  void install_uninstaller(const std::vector<uint8_t>& record_bytes) {
+    std::vector<uint8_t> image = read_file(stamped_uninstaller());
+    ASSERT_GT(image.size(), 1024u) << stamped_uninstaller();
+    image.insert(image.end(), record_bytes.begin(), record_bytes.end());
+    write_file(uninstaller, image);
+  }
+
+  // Runs the uninstaller the way a setup does and answers its exit code.
+  DWORD run_quietly() const {
+    std::string command = "\"" + uninstaller + "\" /X";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      ADD_FAILURE() << "cannot start " << command;
+      return 0xFFFF;
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 120000));
+    DWORD code = 0xFFFF;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+  }
+
+  void expect_untouched() const {
+    for (const std::string& file : {app + "\\app.exe", app + "\\readme.txt", app + "\\sub\\data.txt",
+                                    app + "\\docs\\en\\guide.txt", system + "\\two.dll", system + "\\one.dll",
+                                    fonts + "\\kut.ttf", desktop + "\\App.lnk", menu_group + "\\App.lnk",
+                                    app + "\\empty", app + "\\notes.txt", app + "\\sub\\user.txt"})
+      EXPECT_TRUE(exists(file)) << file;
+    EXPECT_EQ(2, shared_count(system + "\\two.dll"));
+    EXPECT_EQ(1, shared_count(system + "\\one.dll"));
+    EXPECT_TRUE(has_value(kFontsKey, kFontValue));
+    EXPECT_TRUE(has_key(kUninstallKey));
+  }
+};
+
+TEST_F(Installation, RemovesExactlyWhatTheRecordNames) {
+  install_uninstaller(record(kUninstallKey).bytes);
+  EXPECT_EQ(0u, run_quietly());
+
+  for (const std::string& gone : {app + "\\app.exe", app + "\\readme.txt", app + "\\sub\\data.txt",
+                                  app + "\\docs\\en\\guide.txt", app + "\\docs\\en", app + "\\docs",
+                                  app + "\\empty", system + "\\one.dll", fonts + "\\kut.ttf",
+                                  desktop + "\\App.lnk", menu_group + "\\App.lnk", menu_group})
+    EXPECT_FALSE(exists(gone)) << gone;
+  // The user's files keep their folders; the uninstaller's own file is left
+  // to the setup that started it, and so is the installation folder.
+  for (const std::string& kept : {app + "\\notes.txt", app + "\\sub\\user.txt", app + "\\sub", uninstaller,
+                                  system + "\\two.dll", system + "\\other.dll", system, desktop})
+    EXPECT_TRUE(exists(kept)) << kept;
+  EXPECT_EQ(1, shared_count(system + "\\two.dll"));
+  EXPECT_EQ(-1, shared_count(system + "\\one.dll"));
+  EXPECT_EQ(1, shared_count(system + "\\other.dll"));
+  EXPECT_FALSE(has_value(kFontsKey, kFontValue));
+  EXPECT_TRUE(has_value(kFontsKey, kOtherFontValue));
+  EXPECT_FALSE(has_key(kUninstallKey));
+}
+
+// A record that cannot be trusted whole is not acted on at all.
+TEST_F(Installation, DamagedOrMissingRecordRemovesNothing) {
+  std::vector<uint8_t> sound = record(kUninstallKey).bytes;
+  std::vector<uint8_t> truncated(sound.begin(), sound.end() - 8);  // no end block
+  std::vector<uint8_t> outside = record("Software\\Microsoft").bytes;  // a key not the setup's
+  std::vector<uint8_t> placeholder(8, 0);                             // the setup never wrote one
+  struct Case {
+    const char* what;
+    const std::vector<uint8_t>* bytes;
+  };
+  for (const Case& c : {Case{"truncated", &truncated}, Case{"outside key", &outside},
+                        Case{"placeholder", &placeholder}}) {
+    SCOPED_TRACE(c.what);
+    install_uninstaller(*c.bytes);
+    EXPECT_EQ(1u, run_quietly());
+    expect_untouched();
+  }
+}
+
+}  // namespace

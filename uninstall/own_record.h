@@ -1,0 +1,9 @@
+// This program's own installation record: the bytes that the setup
+// appended behind the stamped image of the uninstaller.
+#pragma once
+#include "uninstall/uninstall_data.h"
+
+// Reads and parses the record behind the image in the file own_path. An
+// image that was never stamped, or a file that ends at the image, has no
+// record.
+UninstallDataStatus read_own_record(const char* own_path, UninstallData* data);

@@ -1,0 +1,12 @@
+// The reference counts of shared libraries under SharedDLLs, which every
+// setup that installs such a file raises by one.
+#pragma once
+
+enum class SharedRelease {
+  kLastUser,   // the count reached zero and its value is gone: delete the file
+  kStillUsed,  // lowered by one; other installations still need the file
+  kUnknown,    // no count, or one we cannot read: the file stays
+};
+
+// Lowers the count of the file at path by one.
+SharedRelease release_shared_count(const char* path);
