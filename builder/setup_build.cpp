@@ -217,6 +217,11 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
       e.spec.kind = kKindFile;  // never listed for removal: it removes itself
       e.spec.flags = kItemUninstaller;
       e.spec.size = static_cast<uint32_t>(uninstaller->prefix_blob.size() + uninstaller->item_data.size());
+      // Of the file as installed, before the setup appends its record: the
+      // installer does not check it, but verify and extract can.
+      std::vector<uint8_t> whole = uninstaller->prefix_blob;
+      whole.insert(whole.end(), uninstaller->item_data.begin(), uninstaller->item_data.end());
+      e.spec.checksum = checksum_block(whole.data(), e.spec.size, 0);
       e.data = block_of(std::vector<uint8_t>(uninstaller->item_data));
       list.push_back(e);
     }
