@@ -366,6 +366,11 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   }
   std::vector<uint8_t> configuration;
   if (!assemble_configuration(spec, stream_compressor(options.level), &configuration, error)) return false;
+  // The setup reads its own file with 32-bit offsets.
+  uint64_t data = 0;
+  for (const DataBlock& b : blocks) data += b.stored.size();
+  if (options.volume_size == 0 && options.stub.size() + configuration.size() + kDataAreaHeaderSize + data > 0xFFFFFFFFull)
+    return fail(error, "the setup file would reach 4 GiB; give a --volume-size to split it");
 
   // Everything is written in a folder of its own beside the output and
   // moved into place only when complete.
