@@ -333,4 +333,36 @@ TEST_F(ProjectTest, VolumesSplitTheDataAndStaleOnesGo) {
   ASSERT_TRUE(load(setup));
 }
 
+// A compiled resource file with one dialog of the given id and bytes.
+std::vector<uint8_t> res_with_dialog(uint16_t id, const std::vector<uint8_t>& bytes) {
+  std::vector<uint8_t> res = {0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
+  res.resize(32, 0);
+  std::vector<uint8_t> header(32, 0);
+  put_u32(header.data(), static_cast<uint32_t>(bytes.size()));
+  put_u32(header.data() + 4, 32);
+  put_u16(header.data() + 8, 0xFFFF), put_u16(header.data() + 10, 5);  // RT_DIALOG
+  put_u16(header.data() + 12, 0xFFFF), put_u16(header.data() + 14, id);
+  res.insert(res.end(), header.begin(), header.end());
+  res.insert(res.end(), bytes.begin(), bytes.end());
+  return res;
+}
+
+TEST_F(ProjectTest, ResourceFileReplacesTemplatesByNumber) {
+  const std::vector<uint8_t> own = {1, 0, 0xFF, 0xFF, 42, 42, 42, 42};
+  write_bytes(dir.file("own.res"), res_with_dialog(5, own));
+  std::string error, setup = dir.file("setup.exe");
+  ASSERT_TRUE(build("[setup]\ndialogs = \"own.res\"\n[[type]]\nfolder = \"x\"\n", setup, &error)) << error;
+  ASSERT_TRUE(load(setup));
+  const uint8_t* bytes = nullptr;
+  uint32_t length = 0;
+  ASSERT_TRUE(find_template(5, &bytes, &length));
+  EXPECT_TRUE(std::equal(own.begin(), own.end(), bytes));
+  ASSERT_TRUE(find_template(4, &bytes, &length));  // the others stay the defaults
+  EXPECT_FALSE(std::equal(own.begin(), own.end(), bytes));
+  // A dialog that is no template number is refused.
+  write_bytes(dir.file("own.res"), res_with_dialog(40, own));
+  EXPECT_FALSE(build("[setup]\ndialogs = \"own.res\"\n[[type]]\nfolder = \"x\"\n", setup, &error));
+  EXPECT_NE(std::string::npos, error.find("dialog 40 is not a template number")) << error;
+}
+
 }  // namespace
