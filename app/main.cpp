@@ -2,9 +2,29 @@
 #include <windows.h>
 
 #include "app/command_line.h"
+#include "app/finishing.h"
 #include "app/globals.h"
+#include "app/main_windows.h"
+#include "app/page_table.h"
+#include "app/relaunch.h"
 #include "app/stub_size.h"
+#include "app/templates.h"
+#include "archive/config.h"
 #include "archive/loader.h"
+#include "install/replace.h"
+#include "ui/frame_window.h"
+#include "ui/page_setup.h"
+
+// Another setup is running: bring it, and its message box if any, forward.
+static bool another_setup_runs() {
+  HWND other = FindWindowA(kFrameClassName, nullptr);
+  if (!other) return false;
+  HWND popup = GetLastActivePopup(other);
+  BringWindowToTop(other);
+  if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
+  if (popup != other) BringWindowToTop(popup);
+  return true;
+}
 
 static void read_windows_family() {
   static_assert(sizeof(OSVERSIONINFOA) == 148, "the size the Windows 95 family accepts");
@@ -13,13 +33,61 @@ static void read_windows_family() {
   IsNtFamily = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
+static bool own_path(char* out) {
+  DWORD n = GetModuleFileNameA(nullptr, out, kPathSize);
+  if (n > 0 && n < kPathSize) return true;
+  out[0] = '\0';  // a cut path would name another file
+  return false;
+}
+
+// The container in the archive's mode, the wizard inside it, and the
+// container gone again.
+static void run_container() {
+  bool full_screen = (SetupFlags & 1) != 0;
+  DLGTEMPLATE* copy = load_template(full_screen ? 1 : 0);
+  if (copy) ContainerDialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), copy, FrameWindow, container_dialog_proc, 0);
+  if (ContainerDialog) {
+    if (!full_screen) fit_frame_to_container();
+    ShowWindow(FrameWindow, SW_SHOWNORMAL);
+    UpdateWindow(FrameWindow);
+    run_wizard(PageTable);
+    DestroyWindow(ContainerDialog);
+    ContainerDialog = nullptr;
+  }
+  free_template(copy);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) {
+  if (another_setup_runs()) return 0;
+  OleInitialize(nullptr);
+  make_face_brush();
   StubSize = stamped_stub_size();
-  DWORD n = GetModuleFileNameA(nullptr, SourcePath, kPathSize);
-  if (n == 0 || n >= kPathSize) SourcePath[0] = '\0';  // a cut path would name another file
+  own_path(SourcePath);
   read_windows_family();
   parse_command_line(command_line);
-  if (!load_archive()) return -1;
-  free_archive();
+  if (!IsRelaunchCopy) {
+    if (relaunch_from_removable_media(show)) {
+      release_globals();
+      return 0;
+    }
+  } else if (own_path(DestPath)) {
+    replace_at_restart(nullptr, DestPath);
+  }
+  if (!register_frame_class(instance)) {
+    release_globals();
+    return 0;
+  }
+  if (!load_archive()) {
+    release_globals();
+    return -1;
+  }
+  FrameWindow = create_frame_window(instance);
+  if (!FrameWindow) {
+    free_archive();
+    release_globals();
+    return -1;
+  }
+  run_container();
+  finish_setup();
   return 0;
 }

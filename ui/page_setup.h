@@ -1,12 +1,31 @@
 // Machinery every wizard dialog shares: page set-up, the container's
 // button mask, the dialog font, the face brush and small painting helpers.
-// Declarations only so far; the implementation is not written yet.
 #pragma once
 
 #include <windows.h>
 
-// Button mask bits: which container buttons a page enables.
-enum : unsigned { ButtonBack = 1, ButtonNext = 2, ButtonCancel = 4 };
+// Button mask bits: which container buttons a page enables, and whether
+// Cancel ends the page without asking first.
+enum : unsigned { ButtonBack = 1, ButtonNext = 2, ButtonCancel = 4, ButtonCancelAtOnce = 0x100 };
+
+// Container controls the pages rely on.
+enum : int {
+  kNextButton = IDOK,
+  kCancelButton = IDCANCEL,
+  kBackButton = 1007,
+  kPagePlaceholder = 1006,
+  kPictureArea = 1011,
+  kSeparator = 1012,
+};
+
+extern HWND CurrentPageWindow;    // set by page set-up; not cleared when the page goes
+extern unsigned StoredButtonMask;  // the last mask page set-up applied
+extern int ScreenCentreX, ScreenCentreY;
+
+// The solid face-colour brush, or the stock light-grey brush when it cannot
+// be made; made at start-up and deleted with the dialog font at shutdown.
+void make_face_brush();
+void release_dialog_objects();
 
 // Called by every page procedure on WM_INITDIALOG.
 void page_setup(HWND page, unsigned button_mask);

@@ -1,0 +1,92 @@
+#include "app/finishing.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/globals.h"
+#include "app/main_windows.h"
+#include "app/path_strings.h"
+#include "app/templates.h"
+#include "archive/config.h"
+#include "archive/loader.h"
+#include "install/destination.h"
+#include "install/engine.h"
+#include "ui/finish_page.h"
+#include "ui/page_setup.h"
+
+enum : int { kRestartTemplate = 8, kRestartAgreed = 1 };
+
+static void install_screen_saver() {
+  static const char kInstaller[] = "rundll32 desk.cpl,InstallScreenSaver ";
+  item_destination(ScreenSaverItem);
+  // Room for the whole of DestPath: a cut path would name another file.
+  char command[sizeof kInstaller + sizeof DestPath];
+  copy_string(command, kInstaller, sizeof command);
+  copy_string(command + sizeof kInstaller - 1, DestPath, sizeof DestPath);
+  WinExec(command, SW_SHOWNORMAL);
+}
+
+static void restart_windows() {
+  if (IsNtFamily) {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+    TOKEN_PRIVILEGES privileges = {};
+    LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    CloseHandle(token);
+  }
+  ExitWindowsEx(EWX_REBOOT, 0);
+}
+
+static void ask_for_restart() {
+  DLGTEMPLATE* copy = load_template(kRestartTemplate);
+  if (!copy) return;
+  INT_PTR answer = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), copy, FrameWindow, restart_dialog_proc, 0);
+  free_template(copy);
+  if (answer == kRestartAgreed && !HasStartPageBlock) restart_windows();
+}
+
+void drain_messages() {
+  // Destroying the frame posts the quit message; without a frame nothing
+  // would, and the loop below would wait for ever.
+  if (FrameWindow)
+    DestroyWindow(FrameWindow);
+  else
+    PostQuitMessage(0);
+  FrameWindow = nullptr;
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+bool run_program_item() {
+  item_destination(ProgramItem);
+  strip_backslash(InstallDir);
+  SetCurrentDirectoryA(InstallDir);
+  // Without a short form TempPath would still name the last temporary file.
+  DWORD n = GetShortPathNameA(DestPath, TempPath, kPathSize);
+  if (n == 0 || n >= kPathSize) {
+    TempPath[0] = '\0';
+    return false;
+  }
+  return WinExec(TempPath, SW_SHOWNORMAL) > 31;
+}
+
+void release_globals() {
+  release_dialog_objects();
+  OleUninitialize();
+}
+
+void finish_setup() {
+  if (!HasStartPageBlock && ScreenSaverItem) install_screen_saver();
+  if (RestartNeeded) ask_for_restart();
+  drain_messages();
+  if (!HasStartPageBlock && !RestartNeeded && RunProgramOption && ProgramItem) run_program_item();
+  free_archive();
+  release_globals();
+}

@@ -1,0 +1,14 @@
+// What the setup does once the wizard has ended: the screen saver, the
+// restart, the program of the installed product, and the release of
+// everything start-up and loading made.
+#pragma once
+
+// The whole sequence, once the container dialog is gone.
+void finish_setup();
+// Destroys the frame window and handles every message until WM_QUIT.
+void drain_messages();
+// Starts the program item through its short path with InstallDir as the
+// current folder; false when it cannot be started.
+bool run_program_item();
+// The dialog font, the face brush and OLE.
+void release_globals();

@@ -1,0 +1,90 @@
+#include "ui/folder_browser.h"
+
+#include <commdlg.h>
+
+#include "app/globals.h"
+#include "app/memory.h"
+#include "app/path_strings.h"
+#include "app/templates.h"
+#include "archive/config.h"
+#include "ui/page_setup.h"
+
+// The record without the fields of later Windows, which every Windows accepts.
+enum : DWORD { kDialogRecordSize = 76 };
+static_assert(sizeof(OPENFILENAMEA) > kDialogRecordSize, "the record begins with the old fields");
+
+enum : int { kBrowserTemplate = 7, kPathField = 101, kFolderLabel = 1009, kDriveLabel = 1091 };
+
+static bool BrowserReady;  // selection notifications before WM_INITDIALOG are ignored
+static UINT SelectionMessage;
+static char* BrowserPath;
+
+static void centre_on_parent(HWND dialog) {
+  RECT own, parent;
+  GetWindowRect(dialog, &own);
+  HWND owner = GetParent(dialog);
+  if (owner)
+    GetWindowRect(owner, &parent);
+  else
+    parent = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  int x = parent.left + ((parent.right - parent.left) - (own.right - own.left)) / 2;
+  int y = parent.top + ((parent.bottom - parent.top) - (own.bottom - own.top)) / 2;
+  SetWindowPos(dialog, nullptr, x < 0 ? 0 : x, y < 0 ? 0 : y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+static UINT_PTR CALLBACK folder_browser_hook(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+  if (message == WM_INITDIALOG) {
+    apply_dialog_font(dialog);
+    SetDlgItemTextA(dialog, kPathField, BrowserPath);
+    BrowserReady = true;
+    SetWindowTextA(dialog, get_text(6, 1));
+    SetDlgItemTextA(dialog, kFolderLabel, get_text(6, 2));
+    SetDlgItemTextA(dialog, kDriveLabel, get_text(6, 3));
+    SetDlgItemTextA(dialog, IDOK, get_text(7, 4));
+    SetDlgItemTextA(dialog, IDCANCEL, get_text(7, 5));
+    centre_on_parent(dialog);
+    return TRUE;
+  }
+  if (message == SelectionMessage && BrowserReady) {
+    DWORD n = GetFullPathNameA(".", kPathSize, BrowserPath, nullptr);
+    if (n == 0 || n >= kPathSize) return FALSE;
+    OemToCharA(BrowserPath, BrowserPath);
+    SetDlgItemTextA(dialog, kPathField, BrowserPath);
+  } else if (message == WM_COMMAND && LOWORD(wparam) == IDOK) {
+    GetDlgItemTextA(dialog, kPathField, BrowserPath, kPathSize);
+    // IDABORT with lParam 1 ends the dialog with result 1, whatever the
+    // hidden file name field holds.
+    if (BrowserPath[0]) PostMessageA(dialog, WM_COMMAND, IDABORT, 1);
+  }
+  return FALSE;
+}
+
+int browse_for_folder(HWND owner, char* path) {
+  if (!SelectionMessage) SelectionMessage = RegisterWindowMessageA("commdlg_LBSelChangedNotify");
+  char* file_name = nullptr;
+  OPENFILENAMEA* dialog = nullptr;
+  DLGTEMPLATE* copy = nullptr;
+  int chosen = 0;
+  if (alloc_zeroed(kPathSize, &BrowserPath) && alloc_zeroed(kPathSize, &file_name) &&
+      alloc_zeroed(sizeof(OPENFILENAMEA), &dialog) && (copy = load_template(kBrowserTemplate)) != nullptr) {
+    copy_string(BrowserPath, path, kPathSize);
+    dialog->lStructSize = kDialogRecordSize;
+    dialog->hwndOwner = owner;
+    dialog->hInstance = reinterpret_cast<HINSTANCE>(copy);
+    dialog->lpstrFilter = "*.*\0*.*\0";
+    dialog->nFilterIndex = 1;
+    dialog->lpstrFile = file_name;
+    dialog->nMaxFile = kPathSize;
+    dialog->lpstrInitialDir = BrowserPath;
+    dialog->Flags = OFN_ENABLEHOOK | OFN_ENABLETEMPLATEHANDLE;
+    dialog->lpfnHook = folder_browser_hook;
+    BrowserReady = false;
+    chosen = GetSaveFileNameA(dialog);
+    if (chosen) copy_string(path, BrowserPath, kPathSize);
+  }
+  free_template(copy);
+  free_block(&dialog);
+  free_block(&file_name);
+  free_block(&BrowserPath);
+  return chosen;
+}

@@ -1,0 +1,161 @@
+#include "ui/frame_window.h"
+
+#include "app/main_windows.h"
+#include "app/sequencer.h"
+#include "archive/config.h"
+#include "archive/platform.h"
+#include "install/engine.h"
+#include "ui/background.h"
+#include "ui/page_setup.h"
+
+const char kFrameClassName[] = "KestrelClass";
+
+enum : DWORD {
+  kFullScreenStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+  kWindowedStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+};
+static_assert(kFullScreenStyle == 0x02CF0000 && kWindowedStyle == 0x00CA0000, "frame styles");
+
+enum : int { kIconResource = 800 };
+
+static bool full_screen_mode() { return (SetupFlags & 1) != 0; }
+
+bool register_frame_class(HINSTANCE instance) {
+  WNDCLASSA frame_class = {};
+  frame_class.style = CS_VREDRAW | CS_HREDRAW;
+  frame_class.lpfnWndProc = frame_window_proc;
+  frame_class.hInstance = instance;
+  frame_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
+  frame_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  frame_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+  frame_class.lpszClassName = kFrameClassName;
+  return RegisterClassA(&frame_class) != 0;
+}
+
+HWND create_frame_window(HINSTANCE instance) {
+  int width = GetSystemMetrics(SM_CXSCREEN);
+  int height = GetSystemMetrics(SM_CYSCREEN);
+  HWND frame = CreateWindowExA(0, kFrameClassName, get_text(6, 0), full_screen_mode() ? kFullScreenStyle : kWindowedStyle,
+                               0, 0, width, height, nullptr, nullptr, instance, nullptr);
+  ScreenCentreX = width / 2;
+  ScreenCentreY = height / 2;
+  return frame;
+}
+
+void fit_frame_to_container() {
+  RECT r;
+  GetWindowRect(ContainerDialog, &r);
+  AdjustWindowRectEx(&r, kWindowedStyle, FALSE, 0);
+  SetWindowPos(FrameWindow, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
+  SetWindowPos(ContainerDialog, nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+}
+
+LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT:
+      if (!full_screen_mode() || IsIconic(window)) break;
+      {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        if (dc) paint_background(window, dc);
+        EndPaint(window, &paint);
+      }
+      // The background may have painted over the container's caption.
+      if (ContainerDialog) RedrawWindow(ContainerDialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME);
+      return 0;
+    case WM_ACTIVATEAPP:
+      if (ContainerDialog) PostMessageA(ContainerDialog, WM_NCACTIVATE, wparam, 0);
+      break;
+    case WM_NCDESTROY:
+      PostQuitMessage(0);
+      break;
+    case WM_SYSCOMMAND:
+      switch (wparam & 0xFFF0) {
+        case SC_MAXIMIZE:
+        case SC_RESTORE:
+          ShowWindow(ContainerDialog, SW_SHOWNORMAL);
+          break;
+        case SC_CLOSE:
+          PageResult = kPageToClosing;
+          return 0;
+      }
+      break;
+  }
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+// Centre on the screen centre, kept inside the frame; a container larger
+// than the frame starts at its left or top edge.
+static int centred(int centre, int size, int room) {
+  int x = centre - size / 2;
+  int greatest = room - size;
+  if (x > greatest) x = greatest;
+  return x < 0 ? 0 : x;
+}
+
+static void place_container(HWND dialog) {
+  RECT own, frame;
+  GetWindowRect(dialog, &own);
+  GetWindowRect(FrameWindow, &frame);
+  int x = centred(ScreenCentreX, own.right - own.left, frame.right - frame.left);
+  int y = centred(ScreenCentreY, own.bottom - own.top, frame.bottom - frame.top);
+  SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+static void cancel_pressed() {
+  if (StoredButtonMask & ButtonCancelAtOnce) {
+    PageResult = kPageToClosing;
+    return;
+  }
+  if (message_box(get_text(6, 14), kMbYesNo | kMbIconQuestion) != kIdYes) return;
+  message_box(get_text(6, 15), kMbIconInformation);
+  PageResult = kPageToClosing;
+  forget_role_items();
+}
+
+INT_PTR CALLBACK container_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      place_container(dialog);
+      apply_dialog_font(dialog);
+      PostMessageA(dialog, WM_NCACTIVATE, TRUE, 0);
+      return TRUE;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(dialog, &paint);
+      if (dc) {
+        sunken_frame_around_control(dialog, dc, kSeparator, true);
+        if (WizardPicture) draw_picture(dialog, dc, kPictureArea, WizardPicture, WizardPictureLength);
+      }
+      EndPaint(dialog, &paint);
+      break;
+    }
+    case WM_COMMAND:
+      if (CurrentPageWindow && SendMessageA(CurrentPageWindow, WM_COMMAND, wparam, lparam) != 0) break;
+      switch (LOWORD(wparam)) {
+        case kNextButton:
+          PageResult = kPageNext;
+          break;
+        case kBackButton:
+          PageResult = kPageBack;
+          break;
+        case kCancelButton:
+          cancel_pressed();
+          break;
+      }
+      break;
+    case WM_SYSCOMMAND:
+      switch (wparam & 0xFFF0) {
+        case SC_MINIMIZE:
+          ShowWindow(FrameWindow, SW_MINIMIZE);
+          break;
+        case SC_CLOSE:
+          // Left to the default, the close would come back as a posted
+          // Cancel and end the closing page before it is seen.
+          PageResult = kPageToClosing;
+          return TRUE;
+      }
+      break;
+  }
+  return control_colour_answer(dialog, message, wparam, lparam);
+}

@@ -1,0 +1,156 @@
+#include "ui/page_setup.h"
+
+#include <cstring>
+
+#include "app/main_windows.h"
+#include "app/memory.h"
+#include "app/page_table.h"
+#include "app/path_strings.h"
+#include "archive/config.h"
+
+HWND CurrentPageWindow;
+unsigned StoredButtonMask;
+int ScreenCentreX, ScreenCentreY;
+
+static HFONT DialogFont;
+static HBRUSH FaceBrush;
+static bool FaceBrushOwned;
+
+enum : unsigned { kCaptionCapacity = 1024 };
+
+void make_face_brush() {
+  FaceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+  FaceBrushOwned = FaceBrush != nullptr;
+  if (!FaceBrush) FaceBrush = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+}
+
+void release_dialog_objects() {
+  if (DialogFont) DeleteObject(DialogFont);
+  DialogFont = nullptr;
+  if (FaceBrushOwned) DeleteObject(FaceBrush);
+  FaceBrush = nullptr;
+  FaceBrushOwned = false;
+}
+
+static bool full_screen_mode() { return (SetupFlags & 1) != 0; }
+
+// The text list of the page being shown; none (every text empty) outside
+// the wizard.
+static int page_text_list() {
+  return CurrentPage >= 0 && CurrentPage < kPageCount ? PageTable[CurrentPage].text_list : -1;
+}
+
+static void show_titles() {
+  const char* page_title = get_text(page_text_list(), 0);
+  const char* setup_title = get_text(6, 0);
+  SetWindowTextA(FrameWindow, setup_title);
+  if (!page_title[0]) return;
+  if (full_screen_mode()) {
+    SetWindowTextA(ContainerDialog, page_title);
+    return;
+  }
+  char* caption = nullptr;
+  if (!alloc_zeroed(kCaptionCapacity, &caption)) return;
+  copy_string(caption, setup_title, kCaptionCapacity);
+  size_t used = std::strlen(caption);
+  copy_string(caption + used, " - ", kCaptionCapacity - used);
+  used = std::strlen(caption);
+  copy_string(caption + used, page_title, kCaptionCapacity - used);
+  SetWindowTextA(FrameWindow, caption);
+  free_block(&caption);
+}
+
+void page_setup(HWND page, unsigned button_mask) {
+  CurrentPageWindow = page;
+  apply_dialog_font(page);
+  if (HWND placeholder = GetDlgItem(ContainerDialog, kPagePlaceholder)) {
+    RECT r;
+    GetWindowRect(placeholder, &r);
+    POINT corner = {r.left, r.top};
+    ScreenToClient(ContainerDialog, &corner);
+    SetWindowPos(page, nullptr, corner.x, corner.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  }
+  show_titles();
+  int list = page_text_list();
+  for (int i = 1; i <= 4; ++i)
+    if (HWND field = GetDlgItem(page, 999 + i)) SetWindowTextA(field, get_text(list, i));
+  set_button_caption(kBackButton, 0);
+  set_button_caption(kNextButton, 1);
+  set_button_caption(kCancelButton, 2);
+  if (StartPageNumber != 0xFFFF) button_mask |= ButtonCancelAtOnce;
+  apply_button_mask(button_mask);
+}
+
+void apply_button_mask(unsigned mask) {
+  StoredButtonMask = mask;
+  static const struct {
+    int id;
+    unsigned bit;
+  } buttons[] = {{kBackButton, ButtonBack}, {kNextButton, ButtonNext}, {kCancelButton, ButtonCancel}};
+  for (const auto& b : buttons)
+    if (HWND button = GetDlgItem(ContainerDialog, b.id)) EnableWindow(button, (mask & b.bit) != 0);
+}
+
+void set_button_caption(int button_id, unsigned text_index) {
+  if (HWND button = GetDlgItem(ContainerDialog, button_id)) SetWindowTextA(button, get_text(7, text_index));
+}
+
+void apply_dialog_font(HWND dialog) {
+  if (!DialogFont) {
+    HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+    LOGFONTA description;
+    if (!font || GetObjectA(font, sizeof description, &description) != sizeof description) return;
+    description.lfWeight = FW_NORMAL;
+    DialogFont = CreateFontIndirectA(&description);
+    if (!DialogFont) return;
+  }
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont), FALSE);
+}
+
+INT_PTR control_colour_answer(HWND, UINT message, WPARAM wparam, LPARAM) {
+  switch (message) {
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+      SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<INT_PTR>(FaceBrush ? FaceBrush : GetStockObject(LTGRAY_BRUSH));
+    default:
+      return 0;
+  }
+}
+
+INT_PTR command_handled_answer(HWND dialog) {
+  SetWindowLongPtrA(dialog, DWLP_MSGRESULT, 1);
+  return TRUE;
+}
+
+void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colour) {
+  RECT r = {x, y, x + width, y + height};
+  SetBkColor(dc, colour);
+  ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &r, "", 0, nullptr);
+}
+
+void draw_sunken_frame(HDC dc, const RECT& rect, bool fill) {
+  int w = rect.right - rect.left;
+  int h = rect.bottom - rect.top;
+  if (fill) fill_colour_rect(dc, rect.left + 1, rect.top + 1, w - 2, h - 2, GetSysColor(COLOR_BTNFACE));
+  COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
+  fill_colour_rect(dc, rect.left, rect.top, w - 1, 1, shadow);
+  fill_colour_rect(dc, rect.left, rect.top, 1, h - 1, shadow);
+  COLORREF highlight = GetSysColor(COLOR_BTNHIGHLIGHT);
+  fill_colour_rect(dc, rect.left, rect.bottom - 1, w, 1, highlight);
+  fill_colour_rect(dc, rect.right - 1, rect.top, 1, h, highlight);
+}
+
+void sunken_frame_around_control(HWND dialog, HDC dc, int control_id, bool fill) {
+  HWND control = GetDlgItem(dialog, control_id);
+  if (!control) return;
+  RECT r;
+  GetWindowRect(control, &r);
+  POINT corners[2] = {{r.left, r.top}, {r.right, r.bottom}};
+  ScreenToClient(dialog, &corners[0]);
+  ScreenToClient(dialog, &corners[1]);
+  draw_sunken_frame(dc, RECT{corners[0].x, corners[0].y, corners[1].x, corners[1].y}, fill);
+}
