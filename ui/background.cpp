@@ -1,0 +1,211 @@
+#include "ui/background.h"
+
+#include <cstring>
+
+#include "app/memory.h"
+#include "archive/config.h"
+#include "archive/format.h"
+
+enum : uint32_t { kFileHeaderSize = 14, kInfoHeaderSize = 40, kTitleStyleSize = 68 };
+
+bool parse_bitmap(const uint8_t* block, uint32_t length, BitmapView* out) {
+  if (!block || length < kFileHeaderSize + kInfoHeaderSize) return false;
+  const uint8_t* header = block + kFileHeaderSize;
+  uint32_t header_size = get_u32(header);
+  int32_t width = static_cast<int32_t>(get_u32(header + 4));
+  int32_t height = static_cast<int32_t>(get_u32(header + 8));
+  uint16_t planes = get_u16(header + 12);
+  uint16_t bit_count = get_u16(header + 14);
+  uint32_t compression = get_u32(header + 16);
+  uint32_t used_colours = get_u32(header + 32);
+  // GDI finds the colour table behind biSize and decodes compressed bits
+  // without a bound, so only the plain layout is drawn.
+  if (header_size != kInfoHeaderSize || planes != 1 || compression != BI_RGB) return false;
+  if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 16 && bit_count != 24 && bit_count != 32)
+    return false;
+  if (width <= 0 || height == 0 || height == INT32_MIN) return false;
+  uint64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
+  uint64_t colours = used_colours != 0 ? used_colours : (bit_count <= 8 ? 1u << bit_count : 0);
+  uint64_t table_end = kFileHeaderSize + kInfoHeaderSize + 4 * colours;
+  uint64_t stride = (static_cast<uint64_t>(width) * bit_count + 31) / 32 * 4;
+  if (table_end > length || stride * rows > length - table_end) return false;
+  out->info = reinterpret_cast<const BITMAPINFO*>(header);
+  out->colours = reinterpret_cast<const RGBQUAD*>(header + kInfoHeaderSize);
+  out->colour_count = static_cast<uint32_t>(colours);
+  out->bits = block + table_end;
+  out->width = width;
+  out->height = static_cast<int>(rows);
+  return true;
+}
+
+HPALETTE make_bitmap_palette(HDC dc, const BitmapView& bitmap) {
+  if (bitmap.info->bmiHeader.biBitCount != 8) return nullptr;
+  LOGPALETTE* palette = nullptr;
+  if (!alloc_zeroed(sizeof(LOGPALETTE) + 255 * sizeof(PALETTEENTRY), &palette)) return nullptr;
+  palette->palVersion = 0x300;
+  palette->palNumEntries = 256;
+  for (uint32_t i = 0; i < 256; ++i) {
+    PALETTEENTRY& entry = palette->palPalEntry[i];
+    // A short colour table leaves the remaining positions black.
+    if (i < bitmap.colour_count) {
+      entry.peRed = bitmap.colours[i].rgbRed;
+      entry.peGreen = bitmap.colours[i].rgbGreen;
+      entry.peBlue = bitmap.colours[i].rgbBlue;
+    }
+    if (i < 10 || i >= 246) entry.peFlags = PC_NOCOLLAPSE;
+  }
+  int device_bits = GetDeviceCaps(dc, PLANES) * GetDeviceCaps(dc, BITSPIXEL);
+  if (device_bits == 8 && (GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE)) {
+    GetSystemPaletteEntries(dc, 0, 10, palette->palPalEntry);
+    GetSystemPaletteEntries(dc, 246, 10, palette->palPalEntry + 246);
+  }
+  HPALETTE made = CreatePalette(palette);
+  free_block(&palette);
+  return made;
+}
+
+PaletteSelection select_bitmap_palette(HDC dc, const BitmapView& bitmap) {
+  PaletteSelection selection = {make_bitmap_palette(dc, bitmap), nullptr};
+  if (selection.made) {
+    selection.previous = SelectPalette(dc, selection.made, FALSE);
+    RealizePalette(dc);
+  }
+  return selection;
+}
+
+void restore_palette(HDC dc, PaletteSelection* selection) {
+  if (!selection->made) return;
+  SelectPalette(dc, selection->previous, TRUE);
+  DeleteObject(selection->made);
+  selection->made = nullptr;
+}
+
+void blit_bitmap(HDC dc, const BitmapView& bitmap, int x, int y) {
+  StretchDIBits(dc, x, y, bitmap.width, bitmap.height, 0, 0, bitmap.width, bitmap.height, bitmap.bits,
+                bitmap.info, DIB_RGB_COLORS, SRCCOPY);
+}
+
+// Blue of row y: 255 at the top, falling quadratically to 0 at row `height`.
+static COLORREF gradient_colour(int y, int height) {
+  uint64_t row = static_cast<uint64_t>(y < height ? y : height);
+  uint64_t square = static_cast<uint64_t>(height) * static_cast<uint64_t>(height);
+  return RGB(0, 0, 255 - static_cast<int>(row * row * 255 / square));
+}
+
+// Which of a band's eight colours each pixel of the 8 x 8 pattern takes.
+static const uint8_t kDither[8][8] = {
+    {0, 3, 1, 4, 2, 5, 3, 6}, {7, 4, 6, 3, 5, 2, 4, 1}, {2, 5, 3, 6, 4, 7, 5, 0}, {1, 6, 0, 5, 7, 4, 6, 3},
+    {4, 7, 5, 0, 6, 1, 7, 2}, {3, 0, 2, 7, 1, 6, 0, 5}, {6, 1, 7, 2, 0, 3, 1, 4}, {5, 2, 4, 1, 3, 0, 2, 7},
+};
+
+static void paint_solid_rows(HDC dc, const RECT& area, int height) {
+  HBRUSH brush = nullptr;
+  COLORREF brush_colour = 0;
+  for (int y = area.top; y <= area.bottom; ++y) {
+    COLORREF colour = gradient_colour(y, height);
+    if (!brush || colour != brush_colour) {
+      if (brush) DeleteObject(brush);
+      brush = CreateSolidBrush(colour);
+      brush_colour = colour;
+      if (!brush) continue;
+    }
+    RECT row = {area.left, y, area.right, y + 1};
+    FillRect(dc, &row, brush);
+  }
+  if (brush) DeleteObject(brush);
+}
+
+static void paint_dithered_bands(HDC dc, const RECT& client, const RECT& area, int height) {
+  enum : uint32_t { kPatternBits = 192 };
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER) + kPatternBits);
+  if (!block) return;
+  for (int y0 = 0; y0 < height; y0 += 8) {
+    if (y0 + 8 <= area.top || y0 >= area.bottom) continue;  // clipped away anyway
+    auto* header = static_cast<BITMAPINFOHEADER*>(GlobalLock(block));
+    if (!header) break;
+    header->biSize = sizeof(BITMAPINFOHEADER);
+    header->biWidth = 8;
+    header->biHeight = 8;
+    header->biPlanes = 1;
+    header->biBitCount = 24;
+    header->biSizeImage = kPatternBits;
+    COLORREF colours[8];
+    for (int k = 0; k < 8; ++k) colours[k] = gradient_colour(y0 + 8 * k, height);
+    uint8_t* pixel = reinterpret_cast<uint8_t*>(header + 1);
+    for (int row = 0; row < 8; ++row)
+      for (int column = 0; column < 8; ++column, pixel += 3) {
+        COLORREF colour = colours[kDither[row][column]];
+        pixel[0] = GetBValue(colour);
+        pixel[1] = GetGValue(colour);
+        pixel[2] = GetRValue(colour);
+      }
+    GlobalUnlock(block);
+    HBRUSH brush = CreateDIBPatternBrush(block, DIB_RGB_COLORS);
+    if (!brush) continue;
+    RECT band = {client.left, y0, client.right, y0 + 8};
+    FillRect(dc, &band, brush);
+    DeleteObject(brush);
+  }
+  GlobalFree(block);
+}
+
+void paint_gradient(HDC dc, const RECT& client, const RECT& area, int device_bits) {
+  int height = client.bottom - client.top;
+  if (height <= 0) return;
+  if (device_bits <= 8)
+    paint_solid_rows(dc, area, height);
+  else
+    paint_dithered_bands(dc, client, area, height);
+}
+
+static void paint_tiles(HDC dc, const RECT& client, const BitmapView& bitmap) {
+  PaletteSelection palette = select_bitmap_palette(dc, bitmap);
+  for (int y = client.top; y < client.bottom; y += bitmap.height)
+    for (int x = client.left; x < client.right; x += bitmap.width) blit_bitmap(dc, bitmap, x, y);
+  restore_palette(dc, &palette);
+}
+
+static void paint_title(HDC dc) {
+  if (!BackgroundTitle || !BackgroundStyle || BackgroundStyleLength < kTitleStyleSize) return;
+  size_t length = strnlen(BackgroundTitle, BackgroundTitleLength);
+  if (length == 0) return;
+  COLORREF shadow = get_u32(BackgroundStyle);
+  COLORREF text = get_u32(BackgroundStyle + 4);
+  LOGFONTA description;
+  std::memcpy(&description, BackgroundStyle + 8, sizeof description);
+  description.lfFaceName[LF_FACESIZE - 1] = '\0';
+  HFONT font = CreateFontIndirectA(&description);
+  HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
+  SetBkMode(dc, TRANSPARENT);
+  int right = GetSystemMetrics(SM_CXSCREEN);
+  int bottom = GetSystemMetrics(SM_CYSCREEN);
+  RECT place = {14, 14, right, bottom};
+  SetTextColor(dc, shadow);
+  DrawTextA(dc, BackgroundTitle, static_cast<int>(length), &place, DT_NOPREFIX | DT_NOCLIP);
+  place = {10, 10, right, bottom};
+  SetTextColor(dc, text);
+  DrawTextA(dc, BackgroundTitle, static_cast<int>(length), &place, DT_NOPREFIX | DT_NOCLIP);
+  if (font) {
+    SelectObject(dc, previous);
+    DeleteObject(font);
+  }
+}
+
+void paint_background_area(HDC dc, const RECT& client, const RECT& area) {
+  BitmapView bitmap;
+  // A damaged picture is treated as none: the gradient shows instead.
+  if (parse_bitmap(BackgroundPicture, BackgroundPictureLength, &bitmap))
+    paint_tiles(dc, client, bitmap);
+  else
+    paint_gradient(dc, client, area, GetDeviceCaps(dc, PLANES) * GetDeviceCaps(dc, BITSPIXEL));
+  paint_title(dc);
+}
+
+void paint_background(HWND frame, HDC dc) {
+  if (!dc) return;
+  RECT client;
+  GetClientRect(frame, &client);
+  RECT area;
+  if (GetClipBox(dc, &area) == ERROR) area = client;
+  paint_background_area(dc, client, area);
+}
