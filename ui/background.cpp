@@ -3,38 +3,21 @@
 #include <cstring>
 
 #include "app/memory.h"
+#include "archive/bitmap.h"
 #include "archive/config.h"
 #include "archive/format.h"
 
-enum : uint32_t { kFileHeaderSize = 14, kInfoHeaderSize = 40, kTitleStyleSize = 68 };
+enum : uint32_t { kTitleStyleSize = 68 };
 
-bool parse_bitmap(const uint8_t* block, uint32_t length, BitmapView* out) {
-  if (!block || length < kFileHeaderSize + kInfoHeaderSize) return false;
-  const uint8_t* header = block + kFileHeaderSize;
-  uint32_t header_size = get_u32(header);
-  int32_t width = static_cast<int32_t>(get_u32(header + 4));
-  int32_t height = static_cast<int32_t>(get_u32(header + 8));
-  uint16_t planes = get_u16(header + 12);
-  uint16_t bit_count = get_u16(header + 14);
-  uint32_t compression = get_u32(header + 16);
-  uint32_t used_colours = get_u32(header + 32);
-  // GDI finds the colour table behind biSize and decodes compressed bits
-  // without a bound, so only the plain layout is drawn.
-  if (header_size != kInfoHeaderSize || planes != 1 || compression != BI_RGB) return false;
-  if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 16 && bit_count != 24 && bit_count != 32)
-    return false;
-  if (width <= 0 || height == 0 || height == INT32_MIN) return false;
-  uint64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
-  uint64_t colours = used_colours != 0 ? used_colours : (bit_count <= 8 ? 1u << bit_count : 0);
-  uint64_t table_end = kFileHeaderSize + kInfoHeaderSize + 4 * colours;
-  uint64_t stride = (static_cast<uint64_t>(width) * bit_count + 31) / 32 * 4;
-  if (table_end > length || stride * rows > length - table_end) return false;
-  out->info = reinterpret_cast<const BITMAPINFO*>(header);
-  out->colours = reinterpret_cast<const RGBQUAD*>(header + kInfoHeaderSize);
-  out->colour_count = static_cast<uint32_t>(colours);
-  out->bits = block + table_end;
-  out->width = width;
-  out->height = static_cast<int>(rows);
+bool view_bitmap(const uint8_t* block, uint32_t length, BitmapView* out) {
+  BitmapLayout layout;
+  if (!check_bitmap(block, length, &layout)) return false;
+  out->info = reinterpret_cast<const BITMAPINFO*>(block + layout.header_offset);
+  out->colours = reinterpret_cast<const RGBQUAD*>(block + layout.colours_offset);
+  out->colour_count = layout.colour_count;
+  out->bits = block + layout.bits_offset;
+  out->width = layout.width;
+  out->height = layout.height;
   return true;
 }
 
@@ -194,7 +177,7 @@ static void paint_title(HDC dc) {
 void paint_background_area(HDC dc, const RECT& client, const RECT& area) {
   BitmapView bitmap;
   // A damaged picture is treated as none: the gradient shows instead.
-  if (parse_bitmap(BackgroundPicture, BackgroundPictureLength, &bitmap))
+  if (view_bitmap(BackgroundPicture, BackgroundPictureLength, &bitmap))
     paint_tiles(dc, client, bitmap);
   else
     paint_gradient(dc, client, area, GetDeviceCaps(dc, PLANES) * GetDeviceCaps(dc, BITSPIXEL));

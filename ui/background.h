@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-// A bitmap file from the archive, checked against the bytes of its block:
-// everything GDI will read from it lies inside the block.
+// A bitmap file from the archive as GDI takes it, checked against the bytes
+// of its block (check_bitmap): everything GDI reads lies inside the block.
 struct BitmapView {
   const BITMAPINFO* info;  // the information header, 14 bytes into the block
   const RGBQUAD* colours;  // colour table, colour_count entries
@@ -16,9 +16,8 @@ struct BitmapView {
   int height;  // rows, positive also for a top-down bitmap
 };
 
-// False (and nothing to draw) for a block that is no uncompressed bitmap
-// with a 40-byte header, or whose colour table or pixels pass its end.
-bool parse_bitmap(const uint8_t* block, uint32_t length, BitmapView* out);
+// False, and nothing to draw, for a block that check_bitmap refuses.
+bool view_bitmap(const uint8_t* block, uint32_t length, BitmapView* out);
 
 // A palette for 8-bit bitmaps, or null. With a palette-based 8-bit device
 // the 20 static system colours take entries 0 to 9 and 246 to 255.

@@ -9,6 +9,3 @@ extern unsigned ProgressPercent;  // 0..100
 // Paints the bar into control 1009's place and the percentage into 1010;
 // with no device context it takes and releases the window's own.
 void draw_progress(HWND window, HDC dc);
-// Shortens a path in place for display: the leading folders that fit in
-// `limit` characters, "...", and the final backslash with the file name.
-void shorten_path(char* path, unsigned limit);

@@ -1,5 +1,5 @@
-// The progress display: shortened paths, the block bar's pixels and the
-// percentage text.
+// The progress display: the block bar's pixels, the percentage text and
+// the shortened file name.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -18,38 +18,6 @@ void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colo
 }
 
 namespace {
-
-std::string shortened(const char* path, unsigned limit = 30) {
-  char buffer[260];
-  lstrcpyA(buffer, path);
-  shorten_path(buffer, limit);
-  return buffer;
-}
-
-TEST(ShortenPath, KeepsTheLeadingFoldersThatFitAndTheWholeName) {
-  EXPECT_EQ("D:\\Program Files\\...\\file.exe", shortened("D:\\Program Files\\Company\\Product\\bin\\file.exe"));
-  // The dots are not counted against the limit: 31 characters.
-  EXPECT_EQ("D:\\x\\y\\z\\w\\setup\\...\\readme.txt", shortened("D:\\x\\y\\z\\w\\setup\\data\\readme.txt"));
-  // A first folder too long to fit goes entirely.
-  EXPECT_EQ("C:\\...\\x.txt", shortened("C:\\abcdefghijklmnopqrstuvwxyz0123\\x.txt"));
-  // The file name is never cut, even when it alone passes the limit.
-  std::string name(40, 'n');
-  EXPECT_EQ("C:\\...\\" + name, shortened(("C:\\folder\\more\\" + name).c_str()));
-}
-
-TEST(ShortenPath, LeavesShortOrUnsplittablePathsAlone) {
-  const char* thirty = "C:\\Program Files\\Kestrel\\a.txt";
-  ASSERT_EQ(30u, std::string(thirty).size());
-  EXPECT_EQ(thirty, shortened(thirty));
-  std::string no_backslash(45, 'x');
-  EXPECT_EQ(no_backslash, shortened(no_backslash.c_str()));
-  // First and last backslash less than 4 characters apart.
-  std::string close = "D:\\ab\\" + std::string(40, 'f');
-  EXPECT_EQ(close, shortened(close.c_str()));
-  // Exactly 4 apart may be shortened.
-  std::string four = "D:\\abc\\" + std::string(40, 'f');
-  EXPECT_EQ("D:\\...\\" + std::string(40, 'f'), shortened(four.c_str()));
-}
 
 // A page-like window with the bar area 1009 (hidden, 200 x 14 at 10, 20),
 // the percentage 1010 and the file name 1008.
