@@ -30,7 +30,7 @@ enum : int {
 };
 enum : int { kWelcomePage = 0, kLicencePage = 1, kSetupTypePage = 2 };
 enum : uint16_t { kFolderChangeable = 0x02 };
-enum : uint32_t { kSpaceUnit = 32768, kUnknownSpace = 0xFFFFFFFF };
+enum : uint32_t { kSpaceUnit = 32768 };
 enum : int { kSpaceOk = 0, kNotWritable = 9, kNoSpace = 11 };
 
 // Text 2/7 with `value` in its first integer conversion (%d, %u, %i, also
@@ -69,7 +69,7 @@ static void show_megabytes(HWND page, int control, uint32_t megabytes) {
 
 static void show_free_space(HWND page) {
   uint32_t kilobytes = free_space_kb(InstallDir);
-  if (kilobytes == kUnknownSpace) kilobytes = 0;
+  if (kilobytes == kFreeSpaceUnknown) kilobytes = 0;
   show_megabytes(page, kFreeSpace, static_cast<uint32_t>((uint64_t{kilobytes} + 1023) / 1024));
 }
 

@@ -13,10 +13,11 @@
 #include "archive/format.h"
 #include "archive/platform.h"
 #include "install/destination.h"
+#include "ui/space_tally.h"
 
 bool ReadOnlyFilesFound;
 
-enum : uint32_t { kUnknownSpace = 0xFFFFFFFF, kUnknownCluster = 32 };
+enum : uint32_t { kUnknownCluster = 32 };
 enum : int { kSpaceOk = 0, kNotWritable = 9, kNoSpace = 11 };
 enum { kReadable = 4, kWritable = 2 };  // _access modes
 
@@ -35,7 +36,7 @@ static bool query_drive(const char* path, DWORD* sectors, DWORD* bytes, DWORD* f
 
 uint32_t free_space_kb(const char* path) {
   DWORD sectors, bytes, free_clusters;
-  if (!query_drive(path, &sectors, &bytes, &free_clusters)) return kUnknownSpace;
+  if (!query_drive(path, &sectors, &bytes, &free_clusters)) return kFreeSpaceUnknown;
   return (sectors * bytes) / 256 * free_clusters / 4;
 }
 
@@ -43,13 +44,6 @@ uint32_t cluster_size_kb(const char* path) {
   DWORD sectors, bytes, free_clusters;
   if (!query_drive(path, &sectors, &bytes, &free_clusters)) return kUnknownCluster;
   return (sectors * bytes + 1023) / 1024;
-}
-
-// Sizes are summed in 64 bits so that a large installation cannot wrap
-// around to look small.
-static uint64_t round_up(uint64_t size, uint64_t unit) {
-  if (unit == 0) return size;
-  return (size + unit - 1) / unit * unit;
 }
 
 // Existing file not both readable and writable: try to make it so, then
@@ -65,25 +59,23 @@ static bool writable_after_change(const char* path) {
 
 int space_check() {
   uint32_t free_kb = free_space_kb(InstallDir);
-  uint64_t unit = uint64_t{cluster_size_kb(InstallDir)} * 1024;
+  SpaceTally tally = start_tally(cluster_size_kb(InstallDir));
   ReadOnlyFilesFound = false;
-  uint64_t growth = 0;
-  uint64_t largest = 0;
   uint8_t* entry = CurrentFirstEntry;
   for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
     int in_use = item_destination(entry);
-    uint64_t size = round_up(get_u32(entry + kEntrySize), unit);
-    if (size > largest) largest = size;
+    uint32_t size = get_u32(entry + kEntrySize);
+    tally_largest(&tally, size);
     uint8_t kind = entry[kEntryKind];
     if (kind == kKindInSource || kind == kKindFolder) continue;
     FileHandle existing = open_file(DestPath, 0);
     if (existing == INVALID_FILE_HANDLE) {
-      growth += size;
+      tally_growth(&tally, size, false, 0);
       continue;
     }
-    uint64_t present = round_up(file_length(existing), unit);
+    uint32_t present = file_length(existing);
     close_file(existing);
-    if (size > present) growth += size - present;
+    tally_growth(&tally, size, true, present);
     if (entry[kEntryFolderCode] == kFolderFonts) {
       // A font that was already there is not the uninstaller's to remove.
       if (kind == kKindRemovable) entry[kEntryKind] = kKindFile;
@@ -97,7 +89,5 @@ int space_check() {
       return kNotWritable;
     }
   }
-  if (free_kb == kUnknownSpace) return kSpaceOk;
-  uint64_t need = (round_up(largest, unit) + growth) / 1024;
-  return need < free_kb ? kSpaceOk : kNoSpace;
+  return tally_fits(tally, free_kb) ? kSpaceOk : kNoSpace;
 }

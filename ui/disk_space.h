@@ -6,7 +6,10 @@
 // readable and writable; the ready page asks about it.
 extern bool ReadOnlyFilesFound;
 
-// Kilobytes free on the path's drive, 0xFFFFFFFF when it cannot be queried.
+enum : uint32_t { kFreeSpaceUnknown = 0xFFFFFFFF };
+
+// Kilobytes free on the path's drive, kFreeSpaceUnknown when it cannot be
+// queried.
 uint32_t free_space_kb(const char* path);
 // The drive's cluster size in kilobytes rounded up, 32 when unknown.
 uint32_t cluster_size_kb(const char* path);
