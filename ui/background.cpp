@@ -6,6 +6,7 @@
 #include "archive/bitmap.h"
 #include "archive/config.h"
 #include "archive/format.h"
+#include "ui/gradient.h"
 
 enum : uint32_t { kTitleStyleSize = 68 };
 
@@ -68,24 +69,11 @@ void blit_bitmap(HDC dc, const BitmapView& bitmap, int x, int y) {
                 bitmap.info, DIB_RGB_COLORS, SRCCOPY);
 }
 
-// Blue of row y: 255 at the top, falling quadratically to 0 at row `height`.
-static COLORREF gradient_colour(int y, int height) {
-  uint64_t row = static_cast<uint64_t>(y < height ? y : height);
-  uint64_t square = static_cast<uint64_t>(height) * static_cast<uint64_t>(height);
-  return RGB(0, 0, 255 - static_cast<int>(row * row * 255 / square));
-}
-
-// Which of a band's eight colours each pixel of the 8 x 8 pattern takes.
-static const uint8_t kDither[8][8] = {
-    {0, 3, 1, 4, 2, 5, 3, 6}, {7, 4, 6, 3, 5, 2, 4, 1}, {2, 5, 3, 6, 4, 7, 5, 0}, {1, 6, 0, 5, 7, 4, 6, 3},
-    {4, 7, 5, 0, 6, 1, 7, 2}, {3, 0, 2, 7, 1, 6, 0, 5}, {6, 1, 7, 2, 0, 3, 1, 4}, {5, 2, 4, 1, 3, 0, 2, 7},
-};
-
 static void paint_solid_rows(HDC dc, const RECT& area, int height) {
   HBRUSH brush = nullptr;
   COLORREF brush_colour = 0;
   for (int y = area.top; y <= area.bottom; ++y) {
-    COLORREF colour = gradient_colour(y, height);
+    COLORREF colour = RGB(0, 0, gradient_blue(y, height));
     if (!brush || colour != brush_colour) {
       if (brush) DeleteObject(brush);
       brush = CreateSolidBrush(colour);
@@ -99,8 +87,7 @@ static void paint_solid_rows(HDC dc, const RECT& area, int height) {
 }
 
 static void paint_dithered_bands(HDC dc, const RECT& client, const RECT& area, int height) {
-  enum : uint32_t { kPatternBits = 192 };
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER) + kPatternBits);
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER) + kBandPatternBytes);
   if (!block) return;
   for (int y0 = 0; y0 < height; y0 += 8) {
     if (y0 + 8 <= area.top || y0 >= area.bottom) continue;  // clipped away anyway
@@ -111,17 +98,8 @@ static void paint_dithered_bands(HDC dc, const RECT& client, const RECT& area, i
     header->biHeight = 8;
     header->biPlanes = 1;
     header->biBitCount = 24;
-    header->biSizeImage = kPatternBits;
-    COLORREF colours[8];
-    for (int k = 0; k < 8; ++k) colours[k] = gradient_colour(y0 + 8 * k, height);
-    uint8_t* pixel = reinterpret_cast<uint8_t*>(header + 1);
-    for (int row = 0; row < 8; ++row)
-      for (int column = 0; column < 8; ++column, pixel += 3) {
-        COLORREF colour = colours[kDither[row][column]];
-        pixel[0] = GetBValue(colour);
-        pixel[1] = GetGValue(colour);
-        pixel[2] = GetRValue(colour);
-      }
+    header->biSizeImage = kBandPatternBytes;
+    fill_band_pattern(reinterpret_cast<uint8_t*>(header + 1), y0, height);
     GlobalUnlock(block);
     HBRUSH brush = CreateDIBPatternBrush(block, DIB_RGB_COLORS);
     if (!brush) continue;
