@@ -70,6 +70,16 @@ void open_document_item() {
   open_document(DestPath, dot ? dot : ".");
 }
 
+// The system's wording of SavedSystemError, at most 500 characters.
+// Inserts are ignored: a text with %1 has no arguments here.
+static void system_error_text(char* out, DWORD capacity) {
+  enum : DWORD { kSystemTextLimit = 500 };
+  out[0] = '\0';
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, SavedSystemError,
+                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), out, capacity < kSystemTextLimit ? capacity : kSystemTextLimit,
+                 nullptr);
+}
+
 static void show_error_report(HWND page) {
   RECT main_text, last_text;
   if (control_rect(page, kMainText, &main_text) && control_rect(page, kCheckText, &last_text))
@@ -77,8 +87,10 @@ static void show_error_report(HWND page) {
                  last_text.bottom - main_text.top, SWP_NOMOVE | SWP_NOZORDER);
   show_control(page, kOpenText, false);
   show_control(page, kCheckText, false);
+  char system_text[kMessageCapacity];
+  system_error_text(system_text, sizeof system_text);
   char report[kMessageCapacity];
-  format_error_report(report, sizeof report);
+  format_error_report(report, sizeof report, ErrorState, system_text);
   SetDlgItemTextA(page, kMainText, report);
   forget_role_items();
 }

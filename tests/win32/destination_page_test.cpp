@@ -15,7 +15,7 @@
 #include "install/destination.h"
 #include "tests/win32/dialog_template.h"
 #include "tests/win32/page_stand_ins.h"
-#include "tests/win32/text_fixture.h"
+#include "tests/text_fixture.h"
 #include "ui/disk_space.h"
 #include "ui/folder_browser.h"
 #include "ui/pages.h"

@@ -17,7 +17,7 @@
 #include "install/engine.h"
 #include "tests/win32/dialog_template.h"
 #include "tests/win32/page_stand_ins.h"
-#include "tests/win32/text_fixture.h"
+#include "tests/text_fixture.h"
 #include "ui/finish_page.h"
 #include "ui/pages.h"
 
