@@ -7,6 +7,7 @@
 #include "archive/config.h"
 #include "archive/format.h"
 #include "ui/gradient.h"
+#include "ui/page_setup.h"
 
 enum : uint32_t { kTitleStyleSize = 68 };
 
@@ -169,4 +170,22 @@ void paint_background(HWND frame, HDC dc) {
   RECT area;
   if (GetClipBox(dc, &area) == ERROR) area = client;
   paint_background_area(dc, client, area);
+}
+
+void draw_picture(HWND dialog, HDC dc, int control_id, const uint8_t* bitmap, uint32_t length) {
+  HWND control = GetDlgItem(dialog, control_id);
+  RECT place;
+  if (!control || !GetWindowRect(control, &place)) return;
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+  // The restriction stays for the rest of this painting, the frame included.
+  IntersectClipRect(dc, place.left, place.top, place.right, place.bottom);
+  BitmapView view;
+  if (!view_bitmap(bitmap, length, &view)) return;
+  PaletteSelection palette = select_bitmap_palette(dc, view);
+  int x = place.left + (place.right - place.left - view.width) / 2;
+  int y = place.top + (place.bottom - place.top - view.height) / 2;
+  blit_bitmap(dc, view, x, y);
+  restore_palette(dc, &palette);
+  RECT frame = {x, y, x + view.width, y + view.height};
+  draw_sunken_frame(dc, frame, false);
 }

@@ -35,10 +35,14 @@ void restore_palette(HDC dc, PaletteSelection* selection);
 // Draws the bitmap 1:1 with its top-left corner at (x, y).
 void blit_bitmap(HDC dc, const BitmapView& bitmap, int x, int y);
 
-// The frame window's WM_PAINT in full-screen mode, given the device context
-// of BeginPaint: BackgroundPicture tiled (or the gradient), then the
-// BackgroundTitle in the BackgroundStyle.
+// Paints the frame's client area (BackgroundPicture tiled, or the blue
+// gradient, and BackgroundTitle in BackgroundStyle) into dc, the device
+// context that the frame's WM_PAINT got from BeginPaint; the caller ends
+// the painting.
 void paint_background(HWND frame, HDC dc);
+// Draws the bitmap block (BMP file layout, `length` bytes) centred in the
+// dialog's control, clipped to it, with a sunken frame around it.
+void draw_picture(HWND dialog, HDC dc, int control_id, const uint8_t* bitmap, uint32_t length);
 // The same for a client rectangle and the part of it to be painted.
 void paint_background_area(HDC dc, const RECT& client, const RECT& area);
 // The gradient alone; device_bits (planes x bits per pixel) chooses solid

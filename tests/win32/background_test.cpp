@@ -1,5 +1,6 @@
-// The full-screen background: gradient rows and dithered bands, tiled
-// bitmaps from checked blocks, 8-bit palettes and the shadowed title.
+// The full-screen background (gradient rows and dithered bands, tiled
+// bitmaps from checked blocks, 8-bit palettes, the shadowed title) and the
+// wizard picture centred in its control.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,6 +11,16 @@
 #include "archive/config.h"
 #include "tests/win32/canvas.h"
 #include "ui/background.h"
+
+// Stand-in for the wizard's painting helper: records where the frame goes.
+RECT LastFrame;
+bool LastFrameFilled = true;
+int FramesDrawn = 0;
+void draw_sunken_frame(HDC, const RECT& rect, bool fill) {
+  LastFrame = rect;
+  LastFrameFilled = fill;
+  ++FramesDrawn;
+}
 
 namespace {
 
@@ -189,6 +200,85 @@ TEST_F(Background, ADamagedPictureIsPassedOverAndTheGradientShows) {
   paint_background_area(canvas.dc(), canvas.rect(), canvas.rect());
   EXPECT_TRUE(blue_only(canvas.at(0, 0)));
   EXPECT_GT(blue(canvas.at(0, 0)), 200);
+}
+
+// A w x h 24-bit bitmap whose pixel (x, y), counted from the top, is
+// colour_of(x, y).
+template <typename F>
+std::vector<uint8_t> picture(int w, int h, F colour_of) {
+  int stride = (w * 3 + 3) / 4 * 4;
+  std::vector<uint8_t> file = bitmap_file(w, h, 24, 0, 0, stride * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = &file[54 + (h - 1 - y) * stride + 3 * x];
+      COLORREF c = colour_of(x, y);
+      p[0] = GetBValue(c);
+      p[1] = GetGValue(c);
+      p[2] = GetRValue(c);
+    }
+  return file;
+}
+
+// A dialog-like window with the picture area 1011 at (10, 10), 20 x 10.
+class Picture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dialog_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 100, 60, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, dialog_);
+    ASSERT_NE(nullptr, CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 10, 20, 10, dialog_,
+                                       reinterpret_cast<HMENU>(1011), nullptr, nullptr));
+    FramesDrawn = 0;
+  }
+  void TearDown() override { DestroyWindow(dialog_); }
+  HWND dialog_ = nullptr;
+};
+
+TEST_F(Picture, IsCentredInTheControlWithAFrameAroundIt) {
+  std::vector<uint8_t> file = picture(8, 6, [](int x, int y) { return RGB(20 * x, 30 * y, 99); });
+  Canvas canvas(100, 60);
+  ASSERT_TRUE(canvas.ok());
+  canvas.fill(RGB(1, 2, 3));
+  draw_picture(dialog_, canvas.dc(), 1011, file.data(), static_cast<uint32_t>(file.size()));
+  // x = 10 + (20 - 8) / 2, y = 10 + (10 - 6) / 2
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(RGB(20 * x, 30 * y, 99), canvas.at(16 + x, 12 + y)) << x << "," << y;
+  EXPECT_EQ(RGB(1, 2, 3), canvas.at(15, 14));
+  ASSERT_EQ(1, FramesDrawn);
+  EXPECT_EQ(16, LastFrame.left);
+  EXPECT_EQ(12, LastFrame.top);
+  EXPECT_EQ(24, LastFrame.right);
+  EXPECT_EQ(18, LastFrame.bottom);
+  EXPECT_FALSE(LastFrameFilled);
+}
+
+TEST_F(Picture, ALargerPictureIsCutAtTheControlsEdges) {
+  std::vector<uint8_t> file = picture(40, 30, [](int x, int y) { return RGB(5 * x, 5 * y, 200); });
+  Canvas canvas(100, 60);
+  ASSERT_TRUE(canvas.ok());
+  canvas.fill(RGB(1, 2, 3));
+  draw_picture(dialog_, canvas.dc(), 1011, file.data(), static_cast<uint32_t>(file.size()));
+  // x = 10 + (20 - 40) / 2 = 0 and y = 10 + (10 - 30) / 2 = 0: only the
+  // part inside the control shows.
+  EXPECT_EQ(RGB(50, 50, 200), canvas.at(10, 10));
+  EXPECT_EQ(RGB(5 * 29, 5 * 19, 200), canvas.at(29, 19));
+  EXPECT_EQ(RGB(1, 2, 3), canvas.at(9, 15));
+  EXPECT_EQ(RGB(1, 2, 3), canvas.at(30, 15));
+  EXPECT_EQ(RGB(1, 2, 3), canvas.at(15, 20));
+  EXPECT_EQ(RGB(1, 2, 3), canvas.at(0, 0));
+  EXPECT_EQ(0, LastFrame.left);
+  EXPECT_EQ(40, LastFrame.right);
+}
+
+TEST_F(Picture, NothingWithoutTheControlOrAWholeBitmap) {
+  std::vector<uint8_t> file = picture(8, 6, [](int, int) { return RGB(255, 0, 0); });
+  Canvas canvas(100, 60);
+  ASSERT_TRUE(canvas.ok());
+  canvas.fill(RGB(1, 2, 3));
+  draw_picture(dialog_, canvas.dc(), 1099, file.data(), static_cast<uint32_t>(file.size()));
+  draw_picture(dialog_, canvas.dc(), 1011, file.data(), static_cast<uint32_t>(file.size() - 1));
+  draw_picture(dialog_, canvas.dc(), 1011, nullptr, 0);
+  EXPECT_EQ(0, FramesDrawn);
+  EXPECT_EQ(RGB(1, 2, 3), canvas.at(16, 12));
 }
 
 struct Box {
