@@ -41,6 +41,7 @@ const char kFolder[] = "C:\\KestrelDestination";
 class DestinationPage : public ::testing::Test {
  protected:
   void SetUp() override {
+    GetCurrentDirectoryA(MAX_PATH, saved_directory_);
     CreateDirectoryA(kFolder, nullptr);
     texts_.set(2, 2, "Text two");
     texts_.set(2, 5, "Required:");
@@ -66,6 +67,7 @@ class DestinationPage : public ::testing::Test {
     if (page_) DestroyWindow(page_);
     DestroyWindow(parent_);
     ContainerDialog = nullptr;
+    SetCurrentDirectoryA(saved_directory_);  // Next enters the folder
     RemoveDirectoryA(kFolder);
     CurrentFirstEntry = nullptr;
     CurrentFileCount = 0;
@@ -108,6 +110,7 @@ class DestinationPage : public ::testing::Test {
   }
 
   TextFixture texts_;
+  char saved_directory_[MAX_PATH] = "";
   std::vector<uint8_t> list_;
   DialogTemplate template_{DS_CONTROL | WS_CHILD, 240, 160};
   HWND parent_ = nullptr;
@@ -201,14 +204,11 @@ TEST_F(DestinationPage, NextWithAnExistingFolderAndRoomMovesOn) {
 }
 
 TEST_F(DestinationPage, ARelativeFolderIsMadeAbsolute) {
-  char saved[MAX_PATH];
-  GetCurrentDirectoryA(MAX_PATH, saved);
   ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
   open();
   SetDlgItemTextA(page_, 1004, "KestrelDestination");
   EXPECT_EQ(0, command(IDOK));
   EXPECT_STRCASEEQ("C:\\KestrelDestination\\", InstallDir);
-  SetCurrentDirectoryA(saved);
 }
 
 TEST_F(DestinationPage, TheReadyPageShowsTheFolderAndItsNextCaption) {
