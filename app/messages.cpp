@@ -6,11 +6,11 @@
 #include "app/path_strings.h"
 #include "archive/config.h"
 
-// The formatter of wsprintfA with MessageArgument as its only argument, made
-// safe for texts from the archive: "%%" gives "%", the first "%s" gives the
-// argument, any later "%s" gives nothing (there is no second argument), and
-// other conversions stand as written.
-static void format_one_argument(char* out, size_t capacity, const char* text, const char* argument) {
+// The formatter of wsprintfA with one string argument, made safe for texts
+// from the archive: "%%" gives "%", the first "%s" gives the argument, any
+// later "%s" gives nothing (there is no second argument), and other
+// conversions stand as written.
+void format_text(char* out, size_t capacity, const char* text, const char* argument) {
   size_t used = 0;
   bool argument_used = false;
   auto put = [&](const char* from, size_t count) {
@@ -36,7 +36,7 @@ static void format_one_argument(char* out, size_t capacity, const char* text, co
 void format_message(char* destination, int n) {
   const char* text = get_text(6, n);
   if (std::strstr(text, "%s"))
-    format_one_argument(destination, kMessageCapacity, text, MessageArgument);
+    format_text(destination, kMessageCapacity, text, MessageArgument);
   else
     copy_string(destination, text, kMessageCapacity);
 }

@@ -37,3 +37,25 @@ void append_string(char* out, const char* text, size_t capacity) {
   size_t used = std::strlen(out);
   if (used < capacity) copy_string(out + used, text, capacity - used);
 }
+
+void shorten_path(char* path, unsigned limit) {
+  size_t length = std::strlen(path);
+  char* first = std::strchr(path, '\\');
+  if (length <= limit || !first) return;
+  char* last = std::strrchr(path, '\\');
+  if (last - first < 4) return;
+  size_t tail = length - (last - path);  // the final backslash and the name
+  char* cut = first;
+  char* start = first + 1;
+  for (;;) {
+    if (last - cut < 4) break;
+    if (tail + (cut - path) >= limit) break;
+    start = cut + 1;
+    cut = std::strchr(start, '\\');
+    if (!cut) break;
+  }
+  // start + 3 <= last: start only moves on while 4 or more characters
+  // remain before the last backslash.
+  std::memcpy(start, "...", 3);
+  std::memmove(start + 3, last, tail + 1);
+}

@@ -1,0 +1,72 @@
+// The space check's arithmetic: whole clusters, growth over existing
+// files, the largest file counted once more, and a strict comparison.
+#include <gtest/gtest.h>
+
+#include "ui/space_tally.h"
+
+namespace {
+
+enum : uint32_t { kKiB = 1024 };
+
+TEST(SpaceTally, EveryFileTakesWholeClusters) {
+  SpaceTally tally = start_tally(4);
+  for (int i = 0; i < 14; ++i) {
+    tally_largest(&tally, 1);
+    tally_growth(&tally, 1, false, 0);
+  }
+  // 14 clusters of growth and one for the largest: 60 KiB.
+  EXPECT_TRUE(tally_fits(tally, 61));
+  EXPECT_FALSE(tally_fits(tally, 60));  // the need must stay below the free space
+  tally_growth(&tally, 4 * kKiB + 1, false, 0);  // just over one cluster: two
+  EXPECT_FALSE(tally_fits(tally, 68));
+  EXPECT_TRUE(tally_fits(tally, 69));
+}
+
+TEST(SpaceTally, TheLargestFileCountsTwice) {
+  SpaceTally tally = start_tally(4);
+  tally_largest(&tally, 32 * kKiB);
+  tally_growth(&tally, 32 * kKiB, false, 0);
+  tally_largest(&tally, 8 * kKiB);
+  tally_growth(&tally, 8 * kKiB, false, 0);
+  EXPECT_FALSE(tally_fits(tally, 72));  // 40 grown + 32 largest
+  EXPECT_TRUE(tally_fits(tally, 73));
+}
+
+TEST(SpaceTally, ExistingFilesCountOnlyWhatTheyGrow) {
+  SpaceTally tally = start_tally(4);
+  tally_largest(&tally, 20 * kKiB);
+  tally_growth(&tally, 20 * kKiB, true, 8 * kKiB);  // 12 KiB more
+  tally_largest(&tally, 4 * kKiB);
+  tally_growth(&tally, 4 * kKiB, true, 40 * kKiB);  // shrinks: nothing
+  EXPECT_FALSE(tally_fits(tally, 32));
+  EXPECT_TRUE(tally_fits(tally, 33));
+  // Replaced sizes are rounded too: 1 byte over 4 KiB holds two clusters.
+  SpaceTally rounded = start_tally(4);
+  tally_growth(&rounded, 8 * kKiB, true, 4 * kKiB + 1);
+  EXPECT_TRUE(tally_fits(rounded, 1));
+}
+
+TEST(SpaceTally, SkippedItemsStillCountAsTheLargest) {
+  SpaceTally tally = start_tally(32);
+  tally_largest(&tally, 1);  // a folder or a file already in the source folder
+  EXPECT_FALSE(tally_fits(tally, 32));
+  EXPECT_TRUE(tally_fits(tally, 33));
+}
+
+TEST(SpaceTally, UnknownFreeSpaceAndHugeListsPass) {
+  SpaceTally tally = start_tally(32);
+  for (int i = 0; i < 3; ++i) {
+    tally_largest(&tally, 0xFFFFFFFFu);
+    tally_growth(&tally, 0xFFFFFFFFu, false, 0);
+  }
+  EXPECT_TRUE(tally_fits(tally, kFreeSpaceUnknown));
+  // 16 GiB needed against 1 GiB free: 32-bit sums would wrap to almost
+  // nothing (each file rounds up to exactly 4 GiB) and pass.
+  EXPECT_FALSE(tally_fits(tally, 1024 * 1024));
+  EXPECT_TRUE(tally_fits(tally, 16 * 1024 * 1024 + 1));
+  SpaceTally empty = start_tally(4);
+  EXPECT_TRUE(tally_fits(empty, 1));
+  EXPECT_FALSE(tally_fits(empty, 0));
+}
+
+}  // namespace

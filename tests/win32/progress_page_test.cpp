@@ -1,0 +1,149 @@
+// The progress page drives the installation from its timer: one item per
+// tick, never two at once, then the final step.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/sequencer.h"
+#include "install/engine.h"
+#include "tests/win32/dialog_template.h"
+#include "tests/win32/page_stand_ins.h"
+#include "ui/pages.h"
+#include "ui/progress.h"
+#include "ui/progress_display.h"
+
+void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colour) {
+  SetBkColor(dc, colour);
+  RECT r = {x, y, x + width, y + height};
+  ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &r, "", 0, nullptr);
+}
+
+// Stand-ins for the engine's three steps.
+int BeginAnswer = 1;
+bool BeginStartsRunning = true;
+int ItemsToInstall = 0;
+int ItemCalls = 0, FinishCalls = 0;
+bool InsideItem = false, Overlapped = false;
+
+void pump(DWORD milliseconds) {
+  DWORD end = GetTickCount() + milliseconds;
+  while (static_cast<int>(end - GetTickCount()) > 0) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    Sleep(5);
+  }
+}
+
+int begin_install() {
+  InstallRunning = BeginAnswer && BeginStartsRunning;
+  return BeginAnswer;
+}
+int install_next_item() {
+  if (InsideItem) Overlapped = true;
+  InsideItem = true;
+  ++ItemCalls;
+  // An item may run its own message loop (a question, a disk prompt);
+  // no tick may start another item meanwhile.
+  pump(120);
+  InsideItem = false;
+  set_progress(ItemCalls * 100 / (ItemsToInstall ? ItemsToInstall : 1));
+  return ItemCalls < ItemsToInstall;
+}
+void finish_install() {
+  ++FinishCalls;
+  InstallRunning = false;
+  continue_at(6);
+}
+
+namespace {
+
+class ProgressPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    template_.add(DialogTemplate::kStatic, 1008, WS_VISIBLE, 52, 54, 180, 8)
+        .add(DialogTemplate::kStatic, 1009, 0, 8, 68, 196, 12)
+        .add(DialogTemplate::kStatic, 1010, WS_VISIBLE, 206, 70, 26, 8);
+    parent_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
+  }
+  void TearDown() override {
+    if (page_) DestroyWindow(page_);
+    DestroyWindow(parent_);
+    BeginAnswer = 1;
+    BeginStartsRunning = true;
+    ItemsToInstall = ItemCalls = FinishCalls = 0;
+    Overlapped = false;
+    InstallRunning = false;
+    PageResult = 0;
+    CurrentPage = -1;
+  }
+  void open() {
+    PageResult = 0;
+    CurrentPage = 5;
+    page_ = CreateDialogIndirectParamA(nullptr, template_.get(), parent_, progress_page_proc, 0);
+    ASSERT_NE(nullptr, page_);
+  }
+  // Runs the page's messages until it ends or `limit` milliseconds pass.
+  void run(DWORD limit) {
+    DWORD end = GetTickCount() + limit;
+    while (PageResult == 0 && static_cast<int>(end - GetTickCount()) > 0) pump(20);
+  }
+  DialogTemplate template_{DS_CONTROL | WS_CHILD, 240, 160};
+  HWND parent_ = nullptr;
+  HWND page_ = nullptr;
+};
+
+TEST_F(ProgressPage, InstallsEveryItemOnceThenFinishesAndMovesOn) {
+  ItemsToInstall = 4;
+  open();
+  EXPECT_EQ(4u, LastButtonMask);
+  EXPECT_EQ(IDCANCEL, LastCaptionButton);
+  EXPECT_EQ(5, LastCaptionText);
+  EXPECT_EQ(page_, ProgressWindow);
+  EXPECT_EQ(0, ItemCalls);  // the first item waits for the first tick
+  run(20000);
+  EXPECT_EQ(4, ItemCalls);
+  EXPECT_EQ(1, FinishCalls);
+  EXPECT_FALSE(Overlapped);
+  EXPECT_EQ(kPageNext, PageResult);
+  EXPECT_EQ(5, CurrentPage);  // continue_at(6): the next step lands on 6
+  EXPECT_EQ(100u, ProgressPercent);
+  // No tick after the end installs anything more.
+  pump(300);
+  EXPECT_EQ(4, ItemCalls);
+  EXPECT_EQ(1, FinishCalls);
+  DestroyWindow(page_);
+  page_ = nullptr;
+  EXPECT_EQ(nullptr, ProgressWindow);
+}
+
+TEST_F(ProgressPage, AnEmptyListFinishesOnTheFirstTick) {
+  ItemsToInstall = 0;
+  open();
+  run(20000);
+  EXPECT_EQ(1, ItemCalls);
+  EXPECT_EQ(1, FinishCalls);
+  EXPECT_EQ(kPageNext, PageResult);
+}
+
+TEST_F(ProgressPage, NothingStartsWhenTheArchiveCannotBeOpened) {
+  BeginAnswer = 0;
+  ItemsToInstall = 3;
+  open();
+  pump(600);
+  EXPECT_EQ(0, ItemCalls);
+  EXPECT_EQ(0, FinishCalls);
+  EXPECT_EQ(0, PageResult);
+}
+
+TEST_F(ProgressPage, TicksDoNothingWhileNoInstallationRuns) {
+  BeginStartsRunning = false;
+  ItemsToInstall = 3;
+  open();
+  pump(600);
+  EXPECT_EQ(0, ItemCalls);
+  EXPECT_EQ(0, FinishCalls);
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+// The destination page (folder, required and free space, creating the
+// folder, the space check) and the ready page that follows it.
+#include <direct.h>
+
+#include <cstring>
+
+#include "app/globals.h"
+#include "app/main_windows.h"
+#include "app/messages.h"
+#include "app/path_strings.h"
+#include "app/sequencer.h"
+#include "archive/config.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "archive/platform.h"
+#include "install/folders.h"
+#include "ui/disk_space.h"
+#include "ui/folder_browser.h"
+#include "ui/page_setup.h"
+#include "ui/pages.h"
+
+enum : int {
+  kFolderField = 1004,
+  kBrowseButton = 1005,
+  kRequiredSpace = 1016,
+  kRequiredCaption = 1017,
+  kFreeCaption = 1018,
+  kFreeSpace = 1019,
+  kSummaryText = 1001,
+};
+enum : int { kWelcomePage = 0, kLicencePage = 1, kSetupTypePage = 2 };
+enum : uint16_t { kFolderChangeable = 0x02 };
+enum : uint32_t { kSpaceUnit = 32768 };
+enum : int { kSpaceOk = 0, kNotWritable = 9, kNoSpace = 11 };
+
+// Text 2/7 with `value` in its first integer conversion (%d, %u, %i, also
+// with l); the archive's text cannot pull further arguments.
+static void format_megabytes(char* out, size_t capacity, uint32_t value) {
+  char number[16];
+  wsprintfA(number, "%lu", static_cast<unsigned long>(value));
+  size_t used = 0;
+  bool number_used = false;
+  auto put = [&](const char* from, size_t count) {
+    if (used + count > capacity - 1) count = capacity - 1 - used;
+    std::memcpy(out + used, from, count);
+    used += count;
+  };
+  for (const char* p = get_text(2, 7); *p; ++p) {
+    const char* conversion = p[0] == '%' && p[1] == 'l' ? p + 2 : p + 1;
+    if (p[0] == '%' && p[1] == '%') {
+      put("%", 1);
+      ++p;
+    } else if (p[0] == '%' && (*conversion == 'd' || *conversion == 'u' || *conversion == 'i')) {
+      if (!number_used) put(number, std::strlen(number));
+      number_used = true;
+      p = conversion;
+    } else {
+      put(p, 1);
+    }
+  }
+  out[used] = '\0';
+}
+
+static void show_megabytes(HWND page, int control, uint32_t megabytes) {
+  char text[kMessageCapacity];
+  format_megabytes(text, sizeof text, megabytes);
+  SetDlgItemTextA(page, control, text);
+}
+
+static void show_free_space(HWND page) {
+  uint32_t kilobytes = free_space_kb(InstallDir);
+  if (kilobytes == kFreeSpaceUnknown) kilobytes = 0;
+  show_megabytes(page, kFreeSpace, static_cast<uint32_t>((uint64_t{kilobytes} + 1023) / 1024));
+}
+
+// Every item counted in whole units of 32 KiB, shown in whole megabytes.
+static uint32_t required_megabytes() {
+  uint64_t sum = 0;
+  const uint8_t* entry = CurrentFirstEntry;
+  for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry))
+    sum += (uint64_t{get_u32(entry + kEntrySize)} + kSpaceUnit - 1) / kSpaceUnit * kSpaceUnit;
+  return static_cast<uint32_t>((sum + 0xFFFFF) >> 20);
+}
+
+static void read_folder_field(HWND page) { GetDlgItemTextA(page, kFolderField, InstallDir, kPathSize); }
+
+static bool single_page_mode() { return StartPageNumber != 0xFFFF; }
+
+static void restore_page_texts(HWND page) {
+  for (int i = 2; i <= 4; ++i) SetDlgItemTextA(page, 999 + i, get_text(2, i));
+}
+
+// The folder as typed, made absolute; false when the user declines to
+// create a missing folder or it cannot be created.
+static bool accept_folder(HWND page) {
+  read_folder_field(page);
+  strip_backslash(InstallDir);
+  if (GetFullPathNameA(InstallDir, sizeof DestPath, DestPath, nullptr) != 0 && DestPath[0] &&
+      std::strlen(DestPath) < kPathSize - 1)
+    copy_string(InstallDir, DestPath, kPathSize);
+  if (_chdir(InstallDir) == 0) return true;
+  if (message_box(get_text(6, 6), kMbYesNo | kMbIconQuestion) != kIdYes) return false;
+  add_backslash(InstallDir);
+  create_folder_chain(InstallDir);
+  strip_backslash(InstallDir);
+  if (_chdir(InstallDir) == 0) return true;
+  message_box(get_text(6, 5), kMbIconInformation);
+  return false;
+}
+
+static void report_unwritable_file() {
+  char report[kMessageCapacity] = "";
+  char file_error[kMessageCapacity];
+  copy_string(report, get_text(6, 8), sizeof report);
+  std::strncat(report, "\n\n", sizeof report - std::strlen(report) - 1);
+  format_message(file_error, 9);
+  std::strncat(report, file_error, sizeof report - std::strlen(report) - 1);
+  message_box(report, kMbIconInformation);
+}
+
+static INT_PTR destination_next(HWND page) {
+  if (!accept_folder(page)) return command_handled_answer(page);
+  add_backslash(InstallDir);
+  SetDlgItemTextA(page, 1001, get_text(6, 4));
+  SetDlgItemTextA(page, 1002, "");
+  SetDlgItemTextA(page, 1003, "");
+  int result = space_check();
+  if (result == kNoSpace && message_box(get_text(6, 11), kMbYesNo | kMbIconQuestion) == kIdYes) result = kSpaceOk;
+  if (result == kNotWritable) report_unwritable_file();
+  if (result == kSpaceOk) return FALSE;  // the container moves on
+  restore_page_texts(page);
+  return command_handled_answer(page);
+}
+
+static INT_PTR destination_command(HWND page, WPARAM wparam) {
+  int id = LOWORD(wparam);
+  if (id == kBrowseButton) {
+    read_folder_field(page);
+    browse_for_folder(page, InstallDir);
+    strip_backslash(InstallDir);
+    SetDlgItemTextA(page, kFolderField, InstallDir);
+    return FALSE;
+  }
+  if (single_page_mode()) return FALSE;
+  switch (id) {
+    case kFolderField:
+      read_folder_field(page);
+      show_free_space(page);
+      return FALSE;
+    case kPageBack:
+      // The folder keeps its trailing backslash while other pages show.
+      add_backslash(InstallDir);
+      if (SetupTypeCount == 1)
+        continue_at(*get_text(1, 1) ? kLicencePage : kWelcomePage);
+      else
+        continue_at(kSetupTypePage);
+      return command_handled_answer(page);
+    case IDOK:
+      return destination_next(page);
+  }
+  return FALSE;
+}
+
+INT_PTR CALLBACK destination_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      page_setup(page, ButtonBack | ButtonNext | ButtonCancel);
+      char shown[kPathSize];
+      copy_string(shown, InstallDir, sizeof shown);
+      strip_backslash(shown);
+      SetDlgItemTextA(page, kFolderField, shown);
+      SetDlgItemTextA(page, kRequiredCaption, get_text(2, 5));
+      SetDlgItemTextA(page, kFreeCaption, get_text(2, 6));
+      show_megabytes(page, kRequiredSpace, required_megabytes());
+      show_free_space(page);
+      if (CurrentRecord && (CurrentRecord->flags & kFolderChangeable)) {
+        SetFocus(GetDlgItem(page, kFolderField));
+        return FALSE;
+      }
+      SendDlgItemMessageA(page, kFolderField, EM_SETREADONLY, TRUE, 0);
+      EnableWindow(GetDlgItem(page, kBrowseButton), FALSE);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (INT_PTR handled = destination_command(page, wparam)) return handled;
+      break;
+  }
+  return control_colour_answer(page, message, wparam, lparam);
+}
+
+INT_PTR CALLBACK ready_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      page_setup(page, ButtonBack | ButtonNext | ButtonCancel);
+      char folder[kPathSize];
+      copy_string(folder, InstallDir, sizeof folder);
+      strip_backslash(folder);
+      char summary[kMessageCapacity];
+      format_text(summary, sizeof summary, get_text(3, 2), folder);
+      SetDlgItemTextA(page, kSummaryText, summary);
+      set_button_caption(IDOK, 3);
+      SetFocus(GetDlgItem(ContainerDialog, IDOK));
+      return FALSE;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDOK && ReadOnlyFilesFound &&
+          message_box(get_text(6, 7), kMbYesNo | kMbIconQuestion) == kIdNo)
+        return command_handled_answer(page);
+      break;
+  }
+  return control_colour_answer(page, message, wparam, lparam);
+}

@@ -1,0 +1,93 @@
+#include "ui/disk_space.h"
+
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/globals.h"
+#include "app/path_strings.h"
+#include "archive/config.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "archive/platform.h"
+#include "install/destination.h"
+#include "ui/space_tally.h"
+
+bool ReadOnlyFilesFound;
+
+enum : uint32_t { kUnknownCluster = 32 };
+enum : int { kSpaceOk = 0, kNotWritable = 9, kNoSpace = 11 };
+enum { kReadable = 4, kWritable = 2 };  // _access modes
+
+// The drive's free-space figures; a drive-letter path is asked at its root.
+static bool query_drive(const char* path, DWORD* sectors, DWORD* bytes, DWORD* free_clusters) {
+  DWORD total;
+  if (path[0] == '\\' && path[1] == '\\') return GetDiskFreeSpaceA(path, sectors, bytes, free_clusters, &total);
+  char root[kPathSize] = {};
+  copy_string(root, path, sizeof root);
+  if (root[0] && root[1] == ':') {
+    root[2] = '\\';
+    root[3] = '\0';
+  }
+  return GetDiskFreeSpaceA(root, sectors, bytes, free_clusters, &total);
+}
+
+uint32_t free_space_kb(const char* path) {
+  DWORD sectors, bytes, free_clusters;
+  if (!query_drive(path, &sectors, &bytes, &free_clusters)) return kFreeSpaceUnknown;
+  return (sectors * bytes) / 256 * free_clusters / 4;
+}
+
+uint32_t cluster_size_kb(const char* path) {
+  DWORD sectors, bytes, free_clusters;
+  if (!query_drive(path, &sectors, &bytes, &free_clusters)) return kUnknownCluster;
+  return (sectors * bytes + 1023) / 1024;
+}
+
+// Existing file not both readable and writable: try to make it so, then
+// put its permission back. False when even then it cannot be opened.
+static bool writable_after_change(const char* path) {
+  bool readable = _access(path, kReadable) == 0;
+  bool writable = _access(path, kWritable) == 0;
+  _chmod(path, _S_IREAD | _S_IWRITE);
+  bool granted = _access(path, kReadable) == 0 && _access(path, kWritable) == 0;
+  _chmod(path, readable ? _S_IREAD : writable ? _S_IWRITE : 0);
+  return granted;
+}
+
+int space_check() {
+  uint32_t free_kb = free_space_kb(InstallDir);
+  SpaceTally tally = start_tally(cluster_size_kb(InstallDir));
+  ReadOnlyFilesFound = false;
+  uint8_t* entry = CurrentFirstEntry;
+  for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
+    int in_use = item_destination(entry);
+    uint32_t size = get_u32(entry + kEntrySize);
+    tally_largest(&tally, size);
+    uint8_t kind = entry[kEntryKind];
+    if (kind == kKindInSource || kind == kKindFolder) continue;
+    FileHandle existing = open_file(DestPath, 0);
+    if (existing == INVALID_FILE_HANDLE) {
+      tally_growth(&tally, size, false, 0);
+      continue;
+    }
+    uint32_t present = file_length(existing);
+    close_file(existing);
+    tally_growth(&tally, size, true, present);
+    if (entry[kEntryFolderCode] == kFolderFonts) {
+      // A font that was already there is not the uninstaller's to remove.
+      if (kind == kKindRemovable) entry[kEntryKind] = kKindFile;
+      continue;
+    }
+    if (in_use) continue;
+    if (_access(DestPath, kReadable) == 0 && _access(DestPath, kWritable) == 0) continue;
+    ReadOnlyFilesFound = true;
+    if (!writable_after_change(DestPath)) {
+      copy_string(MessageArgument, DestPath, kPathSize);
+      return kNotWritable;
+    }
+  }
+  return tally_fits(tally, free_kb) ? kSpaceOk : kNoSpace;
+}

@@ -1,0 +1,24 @@
+#include "ui/error_report.h"
+
+#include "app/globals.h"
+#include "app/messages.h"
+#include "app/path_strings.h"
+#include "archive/config.h"
+
+enum : int { kCancelled = 15, kSystemError = 1000 };
+
+void format_error_report(char* out, size_t capacity, int32_t error_state, const char* system_text) {
+  if (error_state == kCancelled) {
+    copy_string(out, get_text(6, kCancelled), capacity);
+    return;
+  }
+  char description[kMessageCapacity] = "";
+  if (error_state == kSystemError) {
+    copy_string(description, MessageArgument, kPathSize);
+    append_string(description, ": ", sizeof description);
+    append_string(description, system_text, sizeof description);
+  } else {
+    format_message(description, error_state);
+  }
+  format_text(out, capacity, get_text(5, 4), description);
+}

@@ -1,0 +1,210 @@
+// The finish page with its error report, the closing page and the restart
+// dialog.
+#include "ui/finish_page.h"
+
+#include <cstring>
+
+#include "app/globals.h"
+#include "app/main_windows.h"
+#include "app/messages.h"
+#include "app/sequencer.h"
+#include "archive/config.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "archive/platform.h"
+#include "install/destination.h"
+#include "install/engine.h"
+#include "ui/error_report.h"
+#include "ui/page_setup.h"
+#include "ui/pages.h"
+
+bool RunProgramOption = true;
+
+enum : int {
+  kMainText = 1000,
+  kOpenText = 1001,
+  kCheckText = 1002,
+  kSpareText = 1003,
+  kOpenButton = 1014,
+  kRunCheckBox = 1015,
+  kClosingCaption = 1005,
+  kClosingLink = 1006,
+  kRestartText = 1000,
+};
+enum : unsigned { kCancelAtOnce = 0x100 };
+enum : uint16_t { kStatusNotPlaced = 27 };
+enum : int32_t { kErrorNotReplaced = 22 };
+
+static const char kProductAddress[] = "https://kestrel-setup.example.org/";
+
+static bool single_page_mode() { return StartPageNumber != 0xFFFF; }
+
+// The control's window rectangle in the dialog's client coordinates.
+static bool control_rect(HWND dialog, int id, RECT* rect) {
+  HWND control = GetDlgItem(dialog, id);
+  if (!control || !GetWindowRect(control, rect)) return false;
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(rect), 2);
+  return true;
+}
+
+static void show_control(HWND dialog, int id, bool shown) {
+  if (HWND control = GetDlgItem(dialog, id)) ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
+}
+
+static bool some_item_not_placed() {
+  const uint8_t* entry = CurrentFirstEntry;
+  for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry))
+    if (get_u16(entry + kEntryStatus) == kStatusNotPlaced) return true;
+  return false;
+}
+
+void open_document_item() {
+  if (!DocumentItem) return;
+  item_destination(DocumentItem);
+  FileHandle file = open_file(DestPath, 0);
+  if (file == INVALID_FILE_HANDLE) return;
+  close_file(file);
+  // The extension of the file name, not a dot in one of its folders.
+  const char* name = std::strrchr(DestPath, '\\');
+  const char* dot = std::strrchr(name ? name : DestPath, '.');
+  open_document(DestPath, dot ? dot : ".");
+}
+
+// The system's wording of SavedSystemError, at most 500 characters.
+// Inserts are ignored: a text with %1 has no arguments here.
+static void system_error_text(char* out, DWORD capacity) {
+  enum : DWORD { kSystemTextLimit = 500 };
+  out[0] = '\0';
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, SavedSystemError,
+                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), out, capacity < kSystemTextLimit ? capacity : kSystemTextLimit,
+                 nullptr);
+}
+
+static void show_error_report(HWND page) {
+  RECT main_text, last_text;
+  if (control_rect(page, kMainText, &main_text) && control_rect(page, kCheckText, &last_text))
+    SetWindowPos(GetDlgItem(page, kMainText), nullptr, 0, 0, main_text.right - main_text.left,
+                 last_text.bottom - main_text.top, SWP_NOMOVE | SWP_NOZORDER);
+  show_control(page, kOpenText, false);
+  show_control(page, kCheckText, false);
+  char system_text[kMessageCapacity];
+  system_error_text(system_text, sizeof system_text);
+  char report[kMessageCapacity];
+  format_error_report(report, sizeof report, ErrorState, system_text);
+  SetDlgItemTextA(page, kMainText, report);
+  forget_role_items();
+}
+
+static void show_offers(HWND page) {
+  bool button_shown = false;
+  if (DocumentItem || single_page_mode()) {
+    const char* caption = get_text(5, 5);
+    if (*caption) {
+      SetDlgItemTextA(page, kOpenButton, caption);
+      show_control(page, kOpenButton, true);
+      button_shown = true;
+    } else {
+      open_document_item();
+    }
+  }
+  const char* check_caption = get_text(5, 6);
+  if (!RestartNeeded && (ProgramItem || single_page_mode()) && *check_caption) {
+    SetDlgItemTextA(page, kRunCheckBox, check_caption);
+    show_control(page, kRunCheckBox, true);
+    RECT box, button;
+    if (!button_shown && !*get_text(5, 2) && control_rect(page, kRunCheckBox, &box) &&
+        control_rect(page, kOpenButton, &button)) {
+      SetWindowPos(GetDlgItem(page, kRunCheckBox), nullptr, box.left, button.top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER);
+      SetDlgItemTextA(page, kOpenText, get_text(5, 3));
+      SetDlgItemTextA(page, kCheckText, "");
+    }
+  }
+  SetDlgItemTextA(page, kSpareText, "");
+}
+
+INT_PTR CALLBACK finish_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      // An item that was not placed fails the installation; checked first
+      // so that this failure, too, suppresses the restart.
+      if (ErrorState == 0 && some_item_not_placed()) ErrorState = kErrorNotReplaced;
+      if (*get_text(5, 8)) RestartNeeded = true;
+      if (ErrorState != 0) RestartNeeded = false;
+      page_setup(page, ButtonNext | kCancelAtOnce);
+      SetDlgItemTextA(page, kSpareText, "");
+      show_control(page, kOpenButton, false);
+      show_control(page, kRunCheckBox, false);
+      CheckDlgButton(page, kRunCheckBox, RunProgramOption ? BST_CHECKED : BST_UNCHECKED);
+      if (ErrorState != 0)
+        show_error_report(page);
+      else
+        show_offers(page);
+      if (ContainerDialog) SetFocus(GetDlgItem(ContainerDialog, IDOK));
+      return FALSE;
+    case WM_COMMAND:
+      switch (LOWORD(wparam)) {
+        case IDOK:
+        case IDCANCEL:
+          PageResult = kPageToClosing;
+          return command_handled_answer(page);
+        case kOpenButton:
+          open_document_item();
+          return command_handled_answer(page);
+        case kRunCheckBox:
+          RunProgramOption = IsDlgButtonChecked(page, kRunCheckBox) == BST_CHECKED;
+          return command_handled_answer(page);
+      }
+      break;
+  }
+  return control_colour_answer(page, message, wparam, lparam);
+}
+
+INT_PTR CALLBACK closing_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      page_setup(page, ButtonCancel | kCancelAtOnce);
+      char caption[99] = "";
+      GetDlgItemTextA(page, kClosingCaption, caption, sizeof caption);
+      SetWindowTextA((SetupFlags & kSetupFullScreen) ? ContainerDialog : FrameWindow, caption);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wparam) == kClosingLink) {
+        open_document(kProductAddress, ".htm");
+        break;
+      }
+      PageResult = LOWORD(wparam);
+      return command_handled_answer(page);
+  }
+  return control_colour_answer(page, message, wparam, lparam);
+}
+
+INT_PTR CALLBACK restart_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      apply_dialog_font(dialog);
+      RECT frame = {}, own = {};
+      GetClientRect(FrameWindow, &frame);
+      GetClientRect(dialog, &own);
+      // A pop-up is placed in screen coordinates: from the frame's client origin.
+      POINT origin = {0, 0};
+      ClientToScreen(FrameWindow, &origin);
+      int x = origin.x + (frame.right - own.right) / 2;
+      int y = origin.y + (frame.bottom - own.bottom) / 2;
+      SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+      SetWindowTextA(dialog, get_text(6, 0));
+      SetDlgItemTextA(dialog, IDOK, get_text(7, 6));
+      SetDlgItemTextA(dialog, IDCANCEL, get_text(7, 2));
+      SetDlgItemTextA(dialog, kRestartText, get_text(5, 7));
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+        EndDialog(dialog, LOWORD(wparam));
+        return TRUE;
+      }
+      break;
+  }
+  return control_colour_answer(dialog, message, wparam, lparam);
+}

@@ -1,0 +1,72 @@
+#include "ui/progress_display.h"
+
+
+#include "app/globals.h"
+#include "app/path_strings.h"
+#include "ui/page_setup.h"
+#include "ui/progress.h"
+
+HWND ProgressWindow;
+unsigned ProgressPercent;
+
+enum : int { kCurrentFile = 1008, kBarArea = 1009, kPercentText = 1010 };
+enum : unsigned { kShownPathLimit = 30 };
+
+void set_progress(unsigned percent) {
+  ProgressPercent = percent < 100 ? percent : 100;
+  // Without a page there is nothing to paint (and GetDC(null) is the screen).
+  if (ProgressWindow) draw_progress(ProgressWindow, nullptr);
+}
+
+void show_current_file(const char* path) {
+  if (!ProgressWindow) return;
+  char shown[kPathSize];
+  copy_string(shown, path, sizeof shown);
+  shorten_path(shown, kShownPathLimit);
+  SetDlgItemTextA(ProgressWindow, kCurrentFile, shown);
+}
+
+void draw_progress(HWND window, HDC dc) {
+  HDC target = dc ? dc : GetDC(window);
+  if (!target) return;
+  char percent[16];
+  wsprintfA(percent, "%d%%", static_cast<int>(ProgressPercent));
+  SetDlgItemTextA(window, kPercentText, percent);
+
+  HWND area = GetDlgItem(window, kBarArea);
+  RECT place;
+  if (area && GetWindowRect(area, &place)) {
+    int w = place.right - place.left;
+    int h = place.bottom - place.top;
+    POINT corner = {place.left, place.top};
+    ScreenToClient(window, &corner);
+    HDC memory = CreateCompatibleDC(target);
+    HBITMAP bitmap = memory ? CreateCompatibleBitmap(target, w, h) : nullptr;
+    HGDIOBJ previous = bitmap ? SelectObject(memory, bitmap) : nullptr;
+    if (previous) {
+      fill_colour_rect(memory, 0, 0, w, h, GetSysColor(COLOR_BTNFACE));
+      fill_colour_rect(memory, 0, 0, w, 1, GetSysColor(COLOR_BTNSHADOW));
+      fill_colour_rect(memory, 0, 0, 1, h, GetSysColor(COLOR_BTNSHADOW));
+      fill_colour_rect(memory, w - 1, 0, 1, h, GetSysColor(COLOR_BTNHIGHLIGHT));
+      fill_colour_rect(memory, 0, h - 1, w, 1, GetSysColor(COLOR_BTNHIGHLIGHT));
+      HBRUSH brush = CreateSolidBrush(GetSysColor(COLOR_ACTIVECAPTION));
+      if (brush) {
+        unsigned half = h / 2;
+        unsigned filled = ProgressPercent * w / 100;
+        for (unsigned k = 0;; ++k) {
+          int left = 1 + k * (half + 2);
+          RECT block = {left, 2, left + static_cast<int>(half), h - 2};
+          FillRect(memory, &block, brush);
+          unsigned next_right = 1 + (k + 1) * (half + 2) + half;
+          if (next_right >= static_cast<unsigned>(w) || next_right >= filled) break;
+        }
+        BitBlt(target, corner.x, corner.y, w, h, memory, 0, 0, SRCCOPY);
+        DeleteObject(brush);
+      }
+      SelectObject(memory, previous);
+    }
+    if (bitmap) DeleteObject(bitmap);
+    if (memory) DeleteDC(memory);
+  }
+  if (!dc) ReleaseDC(window, target);
+}

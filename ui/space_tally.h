@@ -1,0 +1,23 @@
+// The arithmetic of the space check: whole clusters per file, growth over
+// the files already there, and the largest file counted once more.
+#pragma once
+#include <cstdint>
+
+#include "ui/disk_space.h"  // kFreeSpaceUnknown
+
+struct SpaceTally {
+  uint64_t unit;  // cluster size in bytes
+  uint64_t growth;
+  uint64_t largest;
+};
+
+SpaceTally start_tally(uint32_t cluster_kb);
+// Every item of the list may be the largest.
+void tally_largest(SpaceTally* tally, uint32_t size);
+// An item that will be written: its clusters, less those of an existing
+// file it replaces (replaced_size is used only when `replaces`).
+void tally_growth(SpaceTally* tally, uint32_t size, bool replaces, uint32_t replaced_size);
+// True when the need in kilobytes stays below the free kilobytes, or when
+// the free space is unknown. Sums are 64-bit: a huge list cannot wrap
+// around to look small.
+bool tally_fits(const SpaceTally& tally, uint32_t free_kb);
