@@ -1,6 +1,18 @@
-// The uninstall record appended to the installed uninstaller.
+// The record of an installation that the uninstaller reads back: the
+// UninstallData appended to the installed uninstaller, and the Uninstall key
+// that registers it with Windows.
 #pragma once
-#include <windows.h>
+#include <cstdint>
 
+#include "archive/platform.h"
+
+enum : unsigned { kUninstallKeySize = 392 };
+
+// "Software\Microsoft\Windows\CurrentVersion\Uninstall\" and the uninstall
+// name, cut to kUninstallKeySize bytes with the terminator.
+void uninstall_key_path(char* out, const char* uninstall_name);
+// One RemoveList record for DestPath: its folder (".", ".\sub" inside
+// InstallDir, which ends in a backslash; else absolute), its name, the flags.
+void write_log_record(FileHandle log, uint8_t flags);
 // u16 length, then the text's bytes without terminator.
-void write_counted_string(HANDLE log, const char* text);
+void write_counted_string(FileHandle log, const char* text);

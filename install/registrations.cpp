@@ -1,0 +1,140 @@
+#include "install/registrations.h"
+
+#include <string.h>
+
+#include "app/globals.h"
+#include "app/memory.h"
+#include "archive/config.h"
+#include "archive/file_entry.h"
+#include "archive/platform.h"
+#include "install/destination.h"
+#include "install/engine.h"
+
+namespace {
+
+const char kFontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+const char kTrueTypeSuffix[] = " (TrueType)";
+// Font files with more tables than this are not searched for their name.
+enum : uint16_t { kMaxFontTables = 40 };
+enum : uint16_t { kMacintoshPlatform = 1, kFullFontName = 4 };
+enum : size_t { kFontNameSize = 256 };
+
+uint16_t get_be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+uint32_t get_be32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | p[3];
+}
+
+// Offset of the TrueType "name" table, or false when the first 40 table
+// records do not hold it.
+bool find_name_table(FileHandle font, uint32_t* offset) {
+  uint8_t header[12];
+  if (read_exact(font, header, sizeof header) != 0) return false;
+  uint16_t tables = get_be16(header + 4);
+  for (uint16_t i = 0; i < tables && i < kMaxFontTables; ++i) {
+    uint8_t record[16];
+    if (read_exact(font, record, sizeof record) != 0) return false;
+    if (memcmp(record, "name", 4) == 0) {
+      *offset = get_be32(record + 8);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The last Macintosh-platform full font name of the file into `name`
+// (kFontNameSize bytes, cut to fit); empty when there is none.
+void read_full_font_name(const char* path, char* name) {
+  name[0] = '\0';
+  FileHandle font = open_file(path, 0);
+  if (font == INVALID_FILE_HANDLE) return;
+  uint32_t table = 0;
+  uint8_t head[6];
+  if (find_name_table(font, &table) && seek_to(font, table) == table && read_exact(font, head, sizeof head) == 0) {
+    uint16_t records = get_be16(head + 2);
+    uint32_t strings = table + get_be16(head + 4);
+    for (uint16_t i = 0; i < records; ++i) {
+      uint32_t at = table + 6 + 12u * i;
+      uint8_t record[12];
+      if (seek_to(font, at) != at || read_exact(font, record, sizeof record) != 0) break;
+      if (get_be16(record) != kMacintoshPlatform || get_be16(record + 6) != kFullFontName) continue;
+      uint32_t length = get_be16(record + 8);
+      if (length > kFontNameSize - 1) length = kFontNameSize - 1;
+      uint32_t from = strings + get_be16(record + 10);
+      if (seek_to(font, from) != from) break;
+      uint32_t got = read_some(font, name, length);
+      name[got] = '\0';
+    }
+  }
+  close_file(font);
+}
+
+}  // namespace
+
+void register_font(const char* path) {
+  char name[kFontNameSize + sizeof kTrueTypeSuffix];
+  read_full_font_name(path, name);
+  if (AddFontResourceA(path)) SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+  if (!name[0]) return;
+  strcat(name, kTrueTypeSuffix);
+  const char* slash = strrchr(path, '\\');
+  const char* file = slash ? slash + 1 : path;
+  HKEY key;
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kFontsKey, &key) != ERROR_SUCCESS) return;
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(file), static_cast<DWORD>(strlen(file)));
+  RegCloseKey(key);
+}
+
+void self_register_libraries() {
+  typedef HRESULT(WINAPI * RegisterServer)();
+  const uint8_t* entry = CurrentFirstEntry;
+  for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
+    if (entry[kEntryRegistration] != kRegisterLibrary) continue;
+    item_destination(entry);
+    HMODULE library = LoadLibraryA(DestPath);
+    if (reinterpret_cast<uintptr_t>(library) < 32) continue;
+    // Through void (*)(): the export's own type is not FARPROC's.
+    RegisterServer do_register =
+        reinterpret_cast<RegisterServer>(reinterpret_cast<void (*)()>(GetProcAddress(library, "DllRegisterServer")));
+    if (do_register) do_register();
+    FreeLibrary(library);
+  }
+}
+
+long read_default_value(HKEY root, const char* key_path, char* buffer) {
+  buffer[0] = '\0';
+  HKEY key;
+  LONG result = RegOpenKeyExA(root, key_path, 0, KEY_QUERY_VALUE, &key);
+  if (result != ERROR_SUCCESS) return result;
+  LONG size = kPathSize;
+  if (RegQueryValueA(key, nullptr, buffer, &size) != ERROR_SUCCESS) buffer[0] = '\0';
+  buffer[kPathSize - 1] = '\0';  // a value that fills the buffer may lack its terminator
+  RegCloseKey(key);
+  return 0;
+}
+
+uint32_t open_document(const char* target, const char* fallback_extension) {
+  uintptr_t shell = reinterpret_cast<uintptr_t>(ShellExecuteA(nullptr, "open", target, nullptr, nullptr, SW_SHOW));
+  if (shell > 32) return static_cast<uint32_t>(shell);
+  static const char kOpenCommand[] = "\\shell\\open\\command";
+  char key_path[kPathSize + sizeof kOpenCommand];
+  long error = read_default_value(HKEY_CLASSES_ROOT, fallback_extension, key_path);
+  if (error) return static_cast<uint32_t>(error);
+  strcat(key_path, kOpenCommand);
+  char command[kPathSize];
+  error = read_default_value(HKEY_CLASSES_ROOT, key_path, command);
+  if (error) return static_cast<uint32_t>(error);
+  // The placeholder goes, quotes and all; the target follows unquoted.
+  char* cut = strstr(command, "\"%1\"");
+  if (!cut) cut = strstr(command, "%1");
+  if (cut) *cut = '\0';
+  size_t kept = strlen(command);
+  char* line = nullptr;
+  if (!alloc_block(kept + strlen(target) + 2, &line)) return 0;
+  memcpy(line, command, kept);
+  line[kept] = ' ';
+  strcpy(line + kept + 1, target);
+  uint32_t result = WinExec(line, SW_SHOW);
+  free_block(&line);
+  return result;
+}

@@ -1,0 +1,196 @@
+#include "install/settings_lists.h"
+
+#include <string.h>
+#include <windows.h>
+
+#include "app/globals.h"
+#include "app/memory.h"
+#include "archive/config.h"
+#include "archive/entry_lists.h"
+#include "archive/format.h"
+#include "archive/platform.h"
+#include "install/default_folder.h"
+#include "install/destination.h"
+#include "install/path_macros.h"
+
+namespace {
+
+// The pattern search reads the file through a window of two halves: every
+// start position in the lower half is tested while more of the file
+// follows, so a pattern of up to one half that straddles two reads is seen.
+enum : uint32_t { kSearchHalf = 16384, kSearchWindow = 2 * kSearchHalf };
+
+// The current setup type's list of `kind`: its records [*records, *end) and
+// their count. False when the setup type has none.
+bool current_list(EntryListKind kind, const uint8_t** records, const uint8_t** end, uint16_t* count) {
+  if (CurrentSetupType < 0) return false;
+  const SetupTypeSlot& slot = SetupTypeTable[CurrentSetupType];
+  const uint8_t* list = slot.entry_lists[kind];
+  uint32_t length = slot.entry_list_lengths[kind];
+  if (!list || length < 2) return false;
+  *count = get_u16(list);
+  *records = list + 2;
+  *end = list + length;
+  return true;
+}
+
+// `text` with its macros expanded, in a block of its own that the caller
+// frees; null when the block cannot be had. *length is what the block holds.
+char* expanded_copy(const char* text, uint32_t* length) {
+  uint32_t n = expand_macros(nullptr, text, kMacroCapacity);
+  char* copy = nullptr;
+  if (!alloc_block(n + 1, &copy)) return nullptr;
+  expand_macros(copy, text, n + 1);
+  *length = static_cast<uint32_t>(strlen(copy));  // an expansion past the working buffer is cut
+  return copy;
+}
+
+void flush_ini_cache(const char* file) { WritePrivateProfileStringA(nullptr, nullptr, nullptr, file); }
+
+// True when the value exists and holds something: any data, but for a text
+// more than its terminator.
+bool has_registry_value(HKEY root, const char* key_path, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(root, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  DWORD type = 0;
+  BYTE first = 0;
+  DWORD size = sizeof first;
+  LONG result = RegQueryValueExA(key, name, nullptr, &type, &first, &size);
+  RegCloseKey(key);
+  if (result == ERROR_MORE_DATA) return true;
+  if (result != ERROR_SUCCESS || size == 0) return false;
+  bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+  return !(text && first == 0);
+}
+
+// Position just after the first occurrence of the pattern in `file`, or -1.
+int64_t find_after_pattern(FileHandle file, const uint8_t* pattern, uint32_t n) {
+  uint32_t size = file_length(file);
+  if (n == 0 || n > kSearchHalf || size < n) return -1;
+  uint32_t in_window = size < kSearchWindow ? size : kSearchWindow;
+  uint8_t* window = nullptr;
+  if (!alloc_block(in_window, &window)) return -1;
+  int64_t found = -1;
+  seek_to(file, 0);
+  if (read_exact(file, window, in_window) == 0) {
+    uint32_t rest = size - in_window;
+    uint32_t base = 0;
+    for (;;) {
+      uint32_t starts = rest ? kSearchHalf : in_window - n + 1;
+      for (uint32_t p = 0; p < starts; ++p) {
+        if (memcmp(window + p, pattern, n) == 0) {
+          found = static_cast<int64_t>(base) + p + n;
+          break;
+        }
+      }
+      if (found >= 0 || rest == 0) break;
+      // While more follows the window is full, so its upper half is whole.
+      memmove(window, window + kSearchHalf, kSearchHalf);
+      base += kSearchHalf;
+      uint32_t more = rest < kSearchHalf ? rest : kSearchHalf;
+      if (read_exact(file, window + kSearchHalf, more) != 0) break;
+      in_window = kSearchHalf + more;
+      rest -= more;
+    }
+  }
+  free_block(&window);
+  return found;
+}
+
+void apply_string_patch(const StringPatchEntry& patch) {
+  // Only -1 asks for the search; any other negative offset names no place
+  // in the file, and seeking there would leave the write at the start.
+  if (patch.offset < -1) return;
+  resolve_target_file(patch.file);
+  uint32_t length = 0;
+  char* text = expanded_copy(patch.text, &length);
+  if (!text) return;
+  FileHandle file = length > 0 ? open_file(DestPath, 2) : INVALID_FILE_HANDLE;
+  if (file != INVALID_FILE_HANDLE) {
+    int64_t position = patch.offset;
+    if (patch.offset == -1) position = find_after_pattern(file, patch.pattern, patch.pattern_length);
+    if (position >= 0) {
+      seek_to(file, static_cast<uint32_t>(position));
+      write_all(file, text, length);
+      seek_from_end(file, 0);
+    }
+    close_file(file);
+  }
+  free_block(&text);
+}
+
+}  // namespace
+
+void write_ini_entries() {
+  const uint8_t *p, *end;
+  uint16_t count;
+  if (!current_list(kIniList, &p, &end, &count)) return;
+  for (; count > 0; --count) {
+    IniEntry entry;
+    p = parse_ini_entry(p, end, &entry);
+    if (!p) return;
+    resolve_target_file(entry.file);
+    if (entry.flags & kEntryKeepExisting) {
+      char existing[20];
+      if (GetPrivateProfileStringA(entry.section, entry.key, "", existing, sizeof existing, DestPath) > 0) continue;
+    }
+    uint32_t length;
+    char* value = expanded_copy(entry.value, &length);
+    if (!value) continue;
+    WritePrivateProfileStringA(entry.section, entry.key, value, DestPath);
+    flush_ini_cache(DestPath);
+    free_block(&value);
+  }
+}
+
+void write_registry_entries() {
+  const uint8_t *p, *end;
+  uint16_t count;
+  if (!current_list(kRegistryList, &p, &end, &count)) return;
+  for (; count > 0; --count) {
+    RegistryEntry entry;
+    p = parse_registry_entry(p, end, &entry);
+    if (!p) return;
+    HKEY root = root_key(entry.root_key);
+    if ((entry.flags & kEntryKeepExisting) && has_registry_value(root, entry.key, entry.value_name)) continue;
+    uint32_t length;
+    char* value = expanded_copy(entry.value, &length);
+    if (!value) continue;
+    HKEY key;
+    if (RegCreateKeyA(root, entry.key, &key) == ERROR_SUCCESS) {
+      // Stored without the terminator, as the archive's values always were.
+      RegSetValueExA(key, entry.value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), length);
+      RegCloseKey(key);
+    }
+    free_block(&value);
+  }
+}
+
+void apply_string_patches() {
+  const uint8_t *p, *end;
+  uint16_t count;
+  if (!current_list(kStringPatchList, &p, &end, &count)) return;
+  for (; count > 0; --count) {
+    StringPatchEntry patch;
+    p = parse_string_patch(p, end, &patch);
+    if (!p) return;
+    apply_string_patch(patch);
+  }
+}
+
+void remember_install_dir() {
+  const SetupTypeRecord* record = CurrentRecord;
+  if (!record) return;
+  if ((record->flags & kTypeRememberInRegistry) && record->registry_key) {
+    HKEY key;
+    if (RegCreateKeyA(root_key(record->root_key), record->registry_key, &key) == ERROR_SUCCESS) {
+      RegSetValueExA(key, record->registry_value, 0, REG_SZ, reinterpret_cast<const BYTE*>(InstallDir),
+                     static_cast<DWORD>(strlen(InstallDir) + 1));
+      RegCloseKey(key);
+    }
+  }
+  if ((record->flags & kTypeRememberInIni) && record->ini_file && record->ini_section && record->ini_key) {
+    WritePrivateProfileStringA(record->ini_section, record->ini_key, InstallDir, record->ini_file);
+    flush_ini_cache(record->ini_file);
+  }
+}
