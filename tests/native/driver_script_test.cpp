@@ -1,6 +1,8 @@
 // The wizard driver's script reader and its bitmaps.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "tests/driver/bitmap.h"
@@ -258,6 +260,44 @@ TEST(DriverBitmap, ColoursCompareChannelByChannel) {
   EXPECT_TRUE(colour_close(0x102030, 0x0A2A26, 10));
   EXPECT_FALSE(colour_close(0x102030, 0x1B2030, 10));  // red 11 off
   EXPECT_FALSE(colour_close(0xFF0000, 0x000000, 254));
+}
+
+}  // namespace
+
+namespace {
+
+// The scenario scripts read without error with the variables that
+// run-scenario sets, and wait for every program they start.
+TEST(DriverScript, EveryScenarioScriptReads) {
+  const std::string folder = std::string(KESTREL_SOURCE_DIR) + "/tests/scenarios";
+  VariableLookup harness = [](const std::string& name, std::string& value) {
+    for (const char* known : {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "NAME"}) {
+      if (name == known) {
+        value = "Z:\\scenario\\" + name;
+        return true;
+      }
+    }
+    return false;
+  };
+  int scripts = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() != ".script") continue;
+    ++scripts;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<Step> steps;
+    ScriptError error;
+    ASSERT_TRUE(parse_script(text, harness, steps, error))
+        << entry.path().filename() << ":" << error.line << ": " << error.message;
+    int starts = 0, exits = 0;
+    for (const Step& step : steps) {
+      starts += step.op == Op::Start;
+      exits += step.op == Op::WaitExit;
+    }
+    EXPECT_GT(starts, 0) << entry.path().filename();
+    EXPECT_EQ(starts, exits) << entry.path().filename();
+  }
+  EXPECT_GE(scripts, 15);
 }
 
 }  // namespace
