@@ -164,7 +164,7 @@ bool parse_colour(const std::string& word, uint32_t& colour) {
   return true;
 }
 
-struct CommandSpec {
+struct CommandForm {
   const char* name;
   Op op;
   size_t min_args;
@@ -172,7 +172,7 @@ struct CommandSpec {
   const char* usage;
 };
 
-const CommandSpec commands[] = {
+const CommandForm commands[] = {
     {"start", Op::Start, 1, SIZE_MAX, "start PATH [ARGS...]"},
     {"wait-exit", Op::WaitExit, 1, 1, "wait-exit CODE"},
     {"wait-page", Op::WaitPage, 1, 1, "wait-page PAGE"},
@@ -209,7 +209,7 @@ bool parse_yes_no(const std::string& word, bool& yes) {
 }
 
 // Fills the step from the command's arguments; answers an empty text or what is wrong.
-std::string read_arguments(const CommandSpec& spec, const std::vector<Token>& args, Step& step) {
+std::string read_arguments(const CommandForm& form, const std::vector<Token>& args, Step& step) {
   int64_t number = 0;
   auto control = [&](const Token& t) {
     if (!parse_int(t.value, 0, 65535, number)) return false;
@@ -220,7 +220,7 @@ std::string read_arguments(const CommandSpec& spec, const std::vector<Token>& ar
     step.match.text = t.value;
     step.match.substring = t.tilde;
   };
-  switch (spec.op) {
+  switch (form.op) {
     case Op::Start:
       step.path = args[0].value;
       for (size_t i = 1; i < args.size(); ++i) {
@@ -240,7 +240,7 @@ std::string read_arguments(const CommandSpec& spec, const std::vector<Token>& ar
     case Op::ExpectText:
     case Op::SetText:
       if (!control(args[0])) return "control id is not a number from 0 to 65535";
-      if (spec.op == Op::SetText && args[1].tilde) return "set-text takes a plain text, not ~";
+      if (form.op == Op::SetText && args[1].tilde) return "set-text takes a plain text, not ~";
       text(args[1]);
       return "";
     case Op::ExpectEnabled:
@@ -356,19 +356,19 @@ bool parse_script(const std::string& text, const VariableLookup& lookup, std::ve
 
     std::vector<Token> tokens;
     if (!tokenize(line, number, lookup, tokens, error)) return false;
-    const CommandSpec* spec = nullptr;
+    const CommandForm* form = nullptr;
     for (const auto& c : commands)
-      if (tokens[0].raw == c.name) spec = &c;
-    if (!spec) return fail(error, number, "unknown command \"" + tokens[0].raw + "\"");
+      if (tokens[0].raw == c.name) form = &c;
+    if (!form) return fail(error, number, "unknown command \"" + tokens[0].raw + "\"");
     std::vector<Token> args(tokens.begin() + 1, tokens.end());
-    if (args.size() < spec->min_args || args.size() > spec->max_args)
-      return fail(error, number, std::string("usage: ") + spec->usage);
+    if (args.size() < form->min_args || args.size() > form->max_args)
+      return fail(error, number, std::string("usage: ") + form->usage);
     Step step;
     step.line = number;
     step.source = line.substr(first);
-    step.op = spec->op;
-    std::string problem = read_arguments(*spec, args, step);
-    if (!problem.empty()) return fail(error, number, spec->name + std::string(": ") + problem);
+    step.op = form->op;
+    std::string problem = read_arguments(*form, args, step);
+    if (!problem.empty()) return fail(error, number, form->name + std::string(": ") + problem);
     steps.push_back(step);
   }
   return true;
