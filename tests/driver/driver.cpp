@@ -1,0 +1,686 @@
+// kestrel-driver SCRIPT: runs a script of wizard steps against a setup that
+// it starts itself, and reports every step on standard output. Exit code 0
+// when every step passed, 1 at the first step that failed, 2 when the script
+// cannot be read. Waits poll in short steps up to the timeout (default 20 s).
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/driver/bitmap.h"
+#include "tests/driver/script.h"
+
+namespace {
+
+const DWORD poll_ms = 50;
+const UINT message_timeout_ms = 5000;
+DWORD timeout_ms = 20000;
+
+struct Started {
+  HANDLE process;
+  DWORD id;
+  bool waited;
+};
+std::vector<Started> started;
+std::vector<HANDLE> locked_files;
+
+std::string failure;  // why the current step failed
+
+bool fail(const char* format, ...) {
+  char buffer[2048];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  failure = buffer;
+  return false;
+}
+
+// Polls the condition until it holds or the timeout passes.
+template <typename Condition>
+bool wait_for(Condition condition, DWORD limit = 0) {
+  DWORD begin = GetTickCount();
+  if (limit == 0) limit = timeout_ms;
+  while (true) {
+    if (condition()) return true;
+    if (GetTickCount() - begin >= limit) return false;
+    Sleep(poll_ms);
+  }
+}
+
+bool started_by_us(DWORD process_id) {
+  for (const Started& s : started)
+    if (s.id == process_id) return true;
+  return false;
+}
+
+std::string class_of(HWND window) {
+  char name[256] = "";
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+// The text of a window of another process, through the marshalled WM_GETTEXT.
+std::string text_of(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, message_timeout_ms, &length))
+    return std::string();
+  std::vector<char> buffer(length + 2, '\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                           SMTO_ABORTIFHUNG, message_timeout_ms, &copied))
+    return std::string();
+  return std::string(buffer.data());
+}
+
+bool matches(const std::string& actual, const TextMatch& match) {
+  if (match.substring) return actual.find(match.text) != std::string::npos;
+  return actual == match.text;
+}
+
+// The setup's frame window: a KestrelClass window of a process we started.
+HWND find_frame() {
+  HWND window = nullptr;
+  while ((window = FindWindowExA(nullptr, window, "KestrelClass", nullptr)) != nullptr) {
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(window, &process_id);
+    if (started_by_us(process_id)) return window;
+  }
+  return nullptr;
+}
+
+HWND find_child_dialog(HWND parent) {
+  return parent ? FindWindowExA(parent, nullptr, "#32770", nullptr) : nullptr;
+}
+
+HWND find_container() { return find_child_dialog(find_frame()); }
+
+bool is_class(HWND window, const char* name) { return window && lstrcmpiA(class_of(window).c_str(), name) == 0; }
+
+bool identify_page(HWND page, HWND container, PageKind& kind) {
+  HWND edit = GetDlgItem(page, 1004);
+  if (is_class(edit, "Edit")) {
+    kind = PageKind::Destination;
+    return true;
+  }
+  if (GetDlgItem(page, 1008) || GetDlgItem(page, 1009) || GetDlgItem(page, 1010)) {
+    kind = PageKind::Progress;
+    return true;
+  }
+  for (int id = 1021; id <= 1026; ++id) {
+    if (GetDlgItem(page, id)) {
+      kind = PageKind::SetupType;
+      return true;
+    }
+  }
+  if (GetDlgItem(page, 1014) || GetDlgItem(page, 1015)) {
+    kind = PageKind::Finish;
+    return true;
+  }
+  if (is_class(GetDlgItem(page, 1005), "Static")) {
+    kind = PageKind::Closing;
+    return true;
+  }
+  HWND text = GetDlgItem(page, 1000);
+  if (is_class(text, "Edit") && (GetWindowLongA(text, GWL_STYLE) & ES_MULTILINE)) {
+    kind = PageKind::Licence;
+    return true;
+  }
+  if (text) {
+    // Welcome and ready share a template; only the ready page may go back.
+    HWND back = GetDlgItem(container, 1007);
+    kind = back && IsWindowEnabled(back) ? PageKind::Ready : PageKind::Welcome;
+    return true;
+  }
+  return false;
+}
+
+// The page shown now, when there is one the user can see.
+bool current_page(PageKind& kind, HWND& page) {
+  HWND container = find_container();
+  page = find_child_dialog(container);
+  if (!page || !IsWindowVisible(page)) return false;
+  return identify_page(page, container, kind);
+}
+
+// A control of the page, else of the container (Back, Next, Cancel).
+HWND find_control(int id, HWND* owner = nullptr) {
+  HWND container = find_container();
+  HWND page = find_child_dialog(container);
+  HWND control = page ? GetDlgItem(page, id) : nullptr;
+  if (control) {
+    if (owner) *owner = page;
+    return control;
+  }
+  control = container ? GetDlgItem(container, id) : nullptr;
+  if (control && owner) *owner = container;
+  return control;
+}
+
+HWND wait_control(int id, HWND* owner = nullptr) {
+  HWND control = nullptr;
+  wait_for([&] { return (control = find_control(id, owner)) != nullptr; });
+  return control;
+}
+
+// The texts of a dialog's static controls, one after the other.
+std::string static_texts(HWND dialog) {
+  std::string all;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!is_class(child, "Static")) continue;
+    std::string text = text_of(child);
+    if (text.empty()) continue;
+    if (!all.empty()) all += '\n';
+    all += text;
+  }
+  return all;
+}
+
+// Top-level dialogs of the setup: message boxes, the restart dialog.
+std::vector<HWND> setup_boxes() {
+  std::vector<HWND> boxes;
+  HWND window = nullptr;
+  while ((window = FindWindowExA(nullptr, window, "#32770", nullptr)) != nullptr) {
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(window, &process_id);
+    if (started_by_us(process_id) && IsWindowVisible(window)) boxes.push_back(window);
+  }
+  return boxes;
+}
+
+std::string describe_boxes() {
+  std::string all;
+  for (HWND box : setup_boxes()) all += " [" + text_of(box) + ": " + static_texts(box) + "]";
+  return all.empty() ? std::string(" none") : all;
+}
+
+void post_click(HWND control) { PostMessageA(control, BM_CLICK, 0, 0); }
+
+// A push button of a dialog, pressed as the dialog manager reports it.
+void post_command(HWND dialog, HWND control) {
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
+               reinterpret_cast<LPARAM>(control));
+}
+
+bool run_start(const Step& step) {
+  std::string command = "\"" + step.path + "\"";
+  if (!step.command_tail.empty()) command += " " + step.command_tail;
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info;
+  if (!CreateProcessA(step.path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info))
+    return fail("cannot start %s (error %lu)", step.path.c_str(), GetLastError());
+  CloseHandle(info.hThread);
+  started.push_back(Started{info.hProcess, info.dwProcessId, false});
+  return true;
+}
+
+bool run_wait_exit(const Step& step) {
+  for (auto it = started.rbegin(); it != started.rend(); ++it) {
+    if (it->waited) continue;
+    it->waited = true;
+    if (WaitForSingleObject(it->process, timeout_ms) != WAIT_OBJECT_0)
+      return fail("the setup has not ended within %lu s; boxes:%s", timeout_ms / 1000, describe_boxes().c_str());
+    DWORD code = 0;
+    GetExitCodeProcess(it->process, &code);
+    if (static_cast<int32_t>(code) != step.number)
+      return fail("exit code %ld, expected %ld", static_cast<long>(static_cast<int32_t>(code)),
+                  static_cast<long>(step.number));
+    return true;
+  }
+  return fail("no started program is left to wait for");
+}
+
+bool run_wait_page(const Step& step) {
+  PageKind kind = PageKind::Welcome;
+  bool seen = false;
+  HWND page = nullptr;
+  if (wait_for([&] { return (seen = current_page(kind, page)) && kind == step.page; })) return true;
+  return fail("%s page expected, %s shows; boxes:%s", page_name(step.page),
+              seen ? page_name(kind) : "no page", describe_boxes().c_str());
+}
+
+bool run_expect_text(const Step& step) {
+  HWND control = wait_control(step.id);
+  if (!control) return fail("no control %d on the page or the container", step.id);
+  std::string actual;
+  if (wait_for([&] { return matches(actual = text_of(control), step.match); })) return true;
+  return fail("control %d shows \"%s\"", step.id, actual.c_str());
+}
+
+bool run_expect_state(const Step& step) {
+  HWND control = wait_control(step.id);
+  if (!control) return fail("no control %d on the page or the container", step.id);
+  bool actual = false;
+  auto state = [&] {
+    if (step.op == Op::ExpectEnabled) return IsWindowEnabled(control) != FALSE;
+    if (step.op == Op::ExpectVisible) return IsWindowVisible(control) != FALSE;
+    DWORD_PTR checked = 0;
+    SendMessageTimeoutA(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, message_timeout_ms, &checked);
+    return checked == BST_CHECKED;
+  };
+  if (wait_for([&] { return (actual = state()) == step.yes; })) return true;
+  const char* what = step.op == Op::ExpectEnabled ? "enabled" : step.op == Op::ExpectVisible ? "visible" : "checked";
+  return fail("control %d is %s%s", step.id, actual ? "" : "not ", what);
+}
+
+bool run_set_text(const Step& step) {
+  HWND control = wait_control(step.id);
+  if (!control) return fail("no control %d on the page or the container", step.id);
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(step.match.text.c_str()),
+                           SMTO_ABORTIFHUNG, message_timeout_ms, &result))
+    return fail("control %d did not take the text", step.id);
+  return true;
+}
+
+// A user can only press what is there, visible and enabled.
+bool usable(HWND control, int id) {
+  if (!wait_for([&] { return IsWindowVisible(control) && IsWindowEnabled(control); }))
+    return fail("control %d is %s", id, IsWindowVisible(control) ? "disabled" : "hidden");
+  return true;
+}
+
+bool run_click(const Step& step) {
+  HWND owner = nullptr;
+  HWND control = wait_control(step.id, &owner);
+  if (!control) return fail("no control %d on the page or the container", step.id);
+  if (!usable(control, step.id)) return false;
+  LONG style = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
+  bool push = style == BS_PUSHBUTTON || style == BS_DEFPUSHBUTTON;
+  // Check boxes and radio buttons change their own state before they tell
+  // the page; a push button only tells its dialog. Posted, because the
+  // command may open a modal box that the script answers next.
+  if (push) post_command(owner, control);
+  else post_click(control);
+  return true;
+}
+
+bool run_select_radio(const Step& step) {
+  HWND control = wait_control(step.id);
+  if (!control) return fail("no radio button %d on the page", step.id);
+  if (!usable(control, step.id)) return false;
+  post_click(control);
+  DWORD_PTR checked = 0;
+  if (wait_for([&] {
+        SendMessageTimeoutA(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, message_timeout_ms, &checked);
+        return checked == BST_CHECKED;
+      }))
+    return true;
+  return fail("radio button %d did not become checked", step.id);
+}
+
+bool run_answer(const Step& step) {
+  HWND found = nullptr;
+  if (!wait_for([&] {
+        for (HWND box : setup_boxes()) {
+          if (matches(static_texts(box), step.match)) {
+            found = box;
+            return true;
+          }
+        }
+        return false;
+      }))
+    return fail("no box with \"%s\"; boxes:%s", step.match.text.c_str(), describe_boxes().c_str());
+  HWND button = GetDlgItem(found, step.id);
+  if (!button || !IsWindowEnabled(button)) return fail("the box has no button %d; boxes:%s", step.id, describe_boxes().c_str());
+  post_command(found, button);
+  if (!wait_for([&] { return !IsWindow(found) || !IsWindowVisible(found); }))
+    return fail("the box did not close on button %d", step.id);
+  return true;
+}
+
+bool run_expect_no_box() {
+  // A box that a click opens comes within a moment; watch for one second.
+  std::vector<HWND> boxes;
+  if (wait_for([&] { return !(boxes = setup_boxes()).empty(); }, 1000))
+    return fail("a box shows:%s", describe_boxes().c_str());
+  return true;
+}
+
+bool run_expect_caption(const Step& step) {
+  HWND window = step.yes ? find_container() : find_frame();
+  if (!window) return fail("no %s window", step.yes ? "container" : "frame");
+  std::string actual;
+  if (wait_for([&] { return matches(actual = text_of(window), step.match); })) return true;
+  return fail("the %s caption is \"%s\"", step.yes ? "container" : "frame", actual.c_str());
+}
+
+bool run_minimize() {
+  HWND frame = find_frame();
+  if (!frame) return fail("no frame window");
+  PostMessageA(frame, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  if (!wait_for([&] { return IsIconic(frame) != FALSE; })) return fail("the frame window did not minimise");
+  return true;
+}
+
+bool run_expect_minimized(const Step& step) {
+  HWND frame = find_frame();
+  if (!frame) return fail("no frame window");
+  if (wait_for([&] { return (IsIconic(frame) != FALSE) == step.yes; })) return true;
+  return fail("the frame window is %sminimised", step.yes ? "not " : "");
+}
+
+bool write_whole(const std::string& path, const void* data, size_t size) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == size;
+}
+
+bool read_whole(const std::string& path, std::vector<uint8_t>& data) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD high = 0;
+  DWORD low = GetFileSize(file, &high);
+  bool ok = high == 0 && low < 0x10000000;  // screenshots stay far below 256 MiB
+  if (ok) {
+    data.resize(low);
+    DWORD got = 0;
+    ok = low == 0 || (ReadFile(file, data.data(), low, &got, nullptr) && got == low);
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+// The frame window as the user sees it (the whole screen in full-screen mode,
+// where the frame covers it), with whatever box lies on top.
+bool run_screenshot(const Step& step) {
+  HWND frame = find_frame();
+  if (!frame) return fail("no frame window");
+  RECT rect;
+  GetWindowRect(frame, &rect);
+  int screen_w = GetSystemMetrics(SM_CXSCREEN), screen_h = GetSystemMetrics(SM_CYSCREEN);
+  if (rect.left < 0) rect.left = 0;
+  if (rect.top < 0) rect.top = 0;
+  if (rect.right > screen_w) rect.right = screen_w;
+  if (rect.bottom > screen_h) rect.bottom = screen_h;
+  int w = rect.right - rect.left, h = rect.bottom - rect.top;
+  if (w <= 0 || h <= 0) return fail("the frame window is not on the screen");
+  RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info;
+  ZeroMemory(&info, sizeof info);
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = memory && bitmap && bits;
+  if (ok) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    ok = BitBlt(memory, 0, 0, w, h, screen, rect.left, rect.top, SRCCOPY) != FALSE;
+    GdiFlush();
+    SelectObject(memory, old);
+  }
+  Image image;
+  size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~static_cast<size_t>(3);
+  if (ok) ok = image_from_dib_rows(static_cast<const uint8_t*>(bits), stride * h, w, h, image);
+  if (bitmap) DeleteObject(bitmap);
+  if (memory) DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  if (!ok) return fail("the screen cannot be copied");
+  std::vector<uint8_t> file = encode_bmp(image);
+  if (file.empty() || !write_whole(step.path, file.data(), file.size()))
+    return fail("cannot write %s", step.path.c_str());
+  return true;
+}
+
+bool run_expect_pixel(const Step& step) {
+  std::vector<uint8_t> data;
+  if (!read_whole(step.path, data)) return fail("cannot read %s", step.path.c_str());
+  Image image;
+  if (!decode_bmp(data.data(), data.size(), image)) return fail("%s is not a 24-bit bitmap", step.path.c_str());
+  uint32_t colour = 0;
+  if (!pixel_at(image, step.number, step.y, colour))
+    return fail("%ld,%ld is outside the %ldx%ld picture", static_cast<long>(step.number), static_cast<long>(step.y),
+                static_cast<long>(image.width), static_cast<long>(image.height));
+  if (!colour_close(colour, step.colour, step.tolerance))
+    return fail("pixel %ld,%ld is %06lX", static_cast<long>(step.number), static_cast<long>(step.y),
+                static_cast<unsigned long>(colour));
+  return true;
+}
+
+bool file_size(const std::string& path, int64_t& size, DWORD& attributes) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  attributes = data.dwFileAttributes;
+  size = static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  return true;
+}
+
+bool run_expect_file(const Step& step) {
+  int64_t size = -1;
+  DWORD attributes = 0;
+  bool exists = false;
+  // A program that the setup starts writes its file a moment later.
+  if (wait_for([&] {
+        exists = file_size(step.path, size, attributes);
+        return exists && (step.size < 0 || (size == step.size && !(attributes & FILE_ATTRIBUTE_DIRECTORY)));
+      }))
+    return true;
+  if (!exists) return fail("%s does not exist", step.path.c_str());
+  return fail("%s has %lld bytes, expected %lld", step.path.c_str(), static_cast<long long>(size),
+              static_cast<long long>(step.size));
+}
+
+bool run_expect_no_file(const Step& step) {
+  if (GetFileAttributesA(step.path.c_str()) != INVALID_FILE_ATTRIBUTES) return fail("%s exists", step.path.c_str());
+  return true;
+}
+
+HKEY root_key(RegRoot root) {
+  switch (root) {
+    case RegRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case RegRoot::CurrentUser: return HKEY_CURRENT_USER;
+    case RegRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegRoot::Users: return HKEY_USERS;
+  }
+  return HKEY_CURRENT_USER;
+}
+
+// Reads a string value; a list of strings comes back one per line.
+bool read_reg(const Step& step, bool& key_exists, bool& value_exists, std::string& data) {
+  HKEY key;
+  key_exists = value_exists = false;
+  if (RegOpenKeyExA(root_key(step.root), step.path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  key_exists = true;
+  DWORD type = 0, size = 0;
+  LONG status = RegQueryValueExA(key, step.value.c_str(), nullptr, &type, nullptr, &size);
+  if (status == ERROR_SUCCESS) {
+    value_exists = true;
+    std::vector<char> buffer(size + 2, '\0');
+    RegQueryValueExA(key, step.value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+      data = buffer.data();
+    } else if (type == REG_MULTI_SZ) {
+      for (const char* p = buffer.data(); *p && p < buffer.data() + size; p += strlen(p) + 1) {
+        if (!data.empty()) data += '\n';
+        data += p;
+      }
+    } else {
+      data = "(not a string)";
+    }
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+bool run_expect_reg(const Step& step) {
+  bool key_exists, value_exists;
+  std::string data;
+  read_reg(step, key_exists, value_exists, data);
+  if (!key_exists) return fail("no key %s", step.path.c_str());
+  if (!value_exists) return fail("no value \"%s\"", step.value.c_str());
+  if (!matches(data, step.match)) return fail("the value holds \"%s\"", data.c_str());
+  return true;
+}
+
+bool run_expect_no_reg(const Step& step) {
+  bool key_exists, value_exists;
+  std::string data;
+  read_reg(step, key_exists, value_exists, data);
+  if (!step.has_value && key_exists) return fail("the key %s exists", step.path.c_str());
+  if (step.has_value && value_exists) return fail("the value \"%s\" exists: \"%s\"", step.value.c_str(), data.c_str());
+  return true;
+}
+
+bool run_wait_window(const Step& step) {
+  HWND found = nullptr;
+  auto search = [&] {
+    for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
+      if (!IsWindowVisible(w)) continue;
+      char title[512] = "";
+      GetWindowTextA(w, title, sizeof title);
+      if (matches(title, step.match)) {
+        found = w;
+        return true;
+      }
+    }
+    return false;
+  };
+  if (!wait_for(search)) return fail("no window titled \"%s\"", step.match.text.c_str());
+  if (step.yes) {
+    PostMessageA(found, WM_CLOSE, 0, 0);
+    if (!wait_for([&] { return !IsWindow(found); })) return fail("the window did not close");
+  }
+  return true;
+}
+
+bool run_expect_no_process(const Step& step) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return fail("cannot list the processes");
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  bool running = false;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    if (lstrcmpiA(entry.szExeFile, step.path.c_str()) == 0) running = true;
+  CloseHandle(snapshot);
+  if (running) return fail("%s is running", step.path.c_str());
+  return true;
+}
+
+bool run_write_file(const Step& step) {
+  if (!write_whole(step.path, step.value.data(), step.value.size())) return fail("cannot write %s", step.path.c_str());
+  return true;
+}
+
+// Keeps the file open without sharing until the driver ends, as a running
+// program keeps its own file.
+bool run_lock_file(const Step& step) {
+  HANDLE file = CreateFileA(step.path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return fail("cannot open %s (error %lu)", step.path.c_str(), GetLastError());
+  locked_files.push_back(file);
+  return true;
+}
+
+bool run_step(const Step& step) {
+  switch (step.op) {
+    case Op::Start: return run_start(step);
+    case Op::WaitExit: return run_wait_exit(step);
+    case Op::WaitPage: return run_wait_page(step);
+    case Op::ExpectText: return run_expect_text(step);
+    case Op::ExpectEnabled:
+    case Op::ExpectVisible:
+    case Op::ExpectChecked: return run_expect_state(step);
+    case Op::SetText: return run_set_text(step);
+    case Op::Click: return run_click(step);
+    case Op::SelectRadio: return run_select_radio(step);
+    case Op::Answer: return run_answer(step);
+    case Op::ExpectNoBox: return run_expect_no_box();
+    case Op::ExpectCaption: return run_expect_caption(step);
+    case Op::Minimize: return run_minimize();
+    case Op::ExpectMinimized: return run_expect_minimized(step);
+    case Op::Screenshot: return run_screenshot(step);
+    case Op::ExpectPixel: return run_expect_pixel(step);
+    case Op::ExpectFile: return run_expect_file(step);
+    case Op::ExpectNoFile: return run_expect_no_file(step);
+    case Op::ExpectReg: return run_expect_reg(step);
+    case Op::ExpectNoReg: return run_expect_no_reg(step);
+    case Op::WaitWindow: return run_wait_window(step);
+    case Op::ExpectNoProcess: return run_expect_no_process(step);
+    case Op::WriteFile: return run_write_file(step);
+    case Op::LockFile: return run_lock_file(step);
+    case Op::Timeout:
+      timeout_ms = static_cast<DWORD>(step.number) * 1000;
+      return true;
+  }
+  return fail("unknown step");
+}
+
+// Ends what this run started and left running, so that a failed scenario
+// does not leave a setup that blocks the next one.
+// Answers whether one was left although the script did not wait for it.
+bool end_started() {
+  bool left = false;
+  for (const Started& s : started) {
+    if (WaitForSingleObject(s.process, 0) == WAIT_TIMEOUT) {
+      left = left || !s.waited;
+      printf("ending process %lu that is still running\n", s.id);
+      TerminateProcess(s.process, 1);
+      WaitForSingleObject(s.process, 5000);
+    }
+    CloseHandle(s.process);
+  }
+  for (HANDLE file : locked_files) CloseHandle(file);
+  return left;
+}
+
+bool environment_variable(const std::string& name, std::string& value) {
+  char buffer[4096];
+  DWORD length = GetEnvironmentVariableA(name.c_str(), buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer) return false;
+  value.assign(buffer, length);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  if (argc != 2) {
+    printf("usage: kestrel-driver SCRIPT\n");
+    return 2;
+  }
+  std::vector<uint8_t> bytes;
+  if (!read_whole(argv[1], bytes)) {
+    printf("cannot read the script %s\n", argv[1]);
+    return 2;
+  }
+  std::vector<Step> steps;
+  ScriptError error;
+  if (!parse_script(std::string(bytes.begin(), bytes.end()), environment_variable, steps, error)) {
+    printf("%s:%d: %s\n", argv[1], error.line, error.message.c_str());
+    return 2;
+  }
+  int result = 0;
+  for (const Step& step : steps) {
+    if (run_step(step)) {
+      printf("ok     %d: %s\n", step.line, step.source.c_str());
+      continue;
+    }
+    printf("FAILED %d: %s\n       %s\n", step.line, step.source.c_str(), failure.c_str());
+    result = 1;
+    break;
+  }
+  if (end_started() && result == 0) {
+    printf("FAILED: the script ended while a program it started was still running\n");
+    result = 1;
+  }
+  if (result == 0) printf("all %u steps passed\n", static_cast<unsigned>(steps.size()));
+  return result;
+}

@@ -1,0 +1,83 @@
+// The wizard driver's scripts: one command per line, read into steps that
+// the driver carries out against a running setup. Portable, so that the
+// reading of scripts is tested on the host.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+enum class Op {
+  Start,            // start PATH [ARGS...]
+  WaitExit,         // wait-exit CODE
+  WaitPage,         // wait-page PAGE
+  ExpectText,       // expect-text ID TEXT
+  ExpectEnabled,    // expect-enabled ID yes|no
+  ExpectVisible,    // expect-visible ID yes|no
+  ExpectChecked,    // expect-checked ID yes|no
+  SetText,          // set-text ID TEXT
+  Click,            // click ID
+  SelectRadio,      // select-radio ID
+  Answer,           // answer TEXT BUTTON
+  ExpectNoBox,      // expect-no-box
+  ExpectCaption,    // expect-caption frame|container TEXT
+  Minimize,         // minimize
+  ExpectMinimized,  // expect-minimized yes|no
+  Screenshot,       // screenshot FILE
+  ExpectPixel,      // expect-pixel FILE X Y RRGGBB [TOLERANCE]
+  ExpectFile,       // expect-file PATH [SIZE]
+  ExpectNoFile,     // expect-no-file PATH
+  ExpectReg,        // expect-reg ROOT\KEY VALUE DATA
+  ExpectNoReg,      // expect-no-reg ROOT\KEY [VALUE]
+  WaitWindow,       // wait-window TITLE [close]
+  ExpectNoProcess,  // expect-no-process NAME
+  WriteFile,        // write-file PATH TEXT
+  LockFile,         // lock-file PATH
+  Timeout,          // timeout SECONDS
+};
+
+enum class PageKind { Welcome, Licence, SetupType, Destination, Ready, Progress, Finish, Closing };
+
+enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users };
+
+// A text to compare with: exact, or (written ~"...") a substring.
+struct TextMatch {
+  std::string text;
+  bool substring = false;
+};
+
+struct Step {
+  int line = 0;
+  std::string source;  // the line as written, for the report
+  Op op = Op::Start;
+  int id = 0;           // control id, or the button of a message box
+  bool yes = false;     // yes|no arguments, and "close" of wait-window
+  PageKind page = PageKind::Welcome;
+  TextMatch match;      // texts, titles and registry data
+  std::string path;     // program, file, bitmap, registry key below its root, process name
+  std::string value;    // registry value name; text to write
+  bool has_value = false;
+  std::string command_tail;  // start: the arguments as written, for the command line
+  RegRoot root = RegRoot::CurrentUser;
+  int32_t number = 0;   // exit code; x; seconds
+  int32_t y = 0;
+  uint32_t colour = 0;  // 0xRRGGBB
+  int32_t tolerance = 0;
+  int64_t size = -1;    // expected file size; -1 any
+};
+
+struct ScriptError {
+  int line = 0;
+  std::string message;
+};
+
+// Looks up ${NAME} in scripts; answers false when NAME is not set.
+using VariableLookup = std::function<bool(const std::string& name, std::string& value)>;
+
+// Reads a whole script. Blank lines and lines starting with # are skipped.
+// Answers false with the first error (its line and what is wrong).
+bool parse_script(const std::string& text, const VariableLookup& lookup, std::vector<Step>& steps,
+                  ScriptError& error);
+
+const char* page_name(PageKind page);

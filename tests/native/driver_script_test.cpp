@@ -1,0 +1,303 @@
+// The wizard driver's script reader and its bitmaps.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "tests/driver/bitmap.h"
+#include "tests/driver/script.h"
+
+namespace {
+
+std::map<std::string, std::string> variables = {{"SETUP", "Z:\\w\\my setup.exe"}, {"DIR", "C:\\Kestrel"}};
+
+VariableLookup lookup = [](const std::string& name, std::string& value) {
+  auto it = variables.find(name);
+  if (it == variables.end()) return false;
+  value = it->second;
+  return true;
+};
+
+std::vector<Step> parse_ok(const std::string& text) {
+  std::vector<Step> steps;
+  ScriptError error;
+  EXPECT_TRUE(parse_script(text, lookup, steps, error)) << "line " << error.line << ": " << error.message;
+  return steps;
+}
+
+ScriptError parse_bad(const std::string& text) {
+  std::vector<Step> steps;
+  ScriptError error;
+  EXPECT_FALSE(parse_script(text, lookup, steps, error));
+  return error;
+}
+
+TEST(DriverScript, ReadsCommandsWithLinesAndSkipsCommentsAndBlankLines) {
+  auto steps = parse_ok("# a scenario\r\n\r\nstart ${SETUP}\n  wait-page setup-type\nclick 1007\n\nwait-exit -1\n");
+  ASSERT_EQ(steps.size(), 4u);
+  EXPECT_EQ(steps[0].op, Op::Start);
+  EXPECT_EQ(steps[0].line, 3);
+  EXPECT_EQ(steps[0].path, "Z:\\w\\my setup.exe");  // a variable with a blank stays one word
+  EXPECT_EQ(steps[1].op, Op::WaitPage);
+  EXPECT_EQ(steps[1].page, PageKind::SetupType);
+  EXPECT_EQ(steps[1].source, "wait-page setup-type");
+  EXPECT_EQ(steps[2].op, Op::Click);
+  EXPECT_EQ(steps[2].id, 1007);
+  EXPECT_EQ(steps[3].number, -1);
+  EXPECT_EQ(steps[3].line, 7);
+}
+
+TEST(DriverScript, StartKeepsTheArgumentsAsWritten) {
+  auto steps = parse_ok("start ${SETUP} /S\"${SETUP}\" -del\nstart \"C:\\a b\\s.exe\"\n");
+  ASSERT_EQ(steps.size(), 2u);
+  EXPECT_EQ(steps[0].command_tail, "/S\"Z:\\w\\my setup.exe\" -del");
+  EXPECT_EQ(steps[1].path, "C:\\a b\\s.exe");
+  EXPECT_EQ(steps[1].command_tail, "");
+}
+
+TEST(DriverScript, TextsAreExactOrSubstringsAndQuotesCanBeDoubled) {
+  auto steps = parse_ok(
+      "expect-text 1000 \"Welcome to \"\"Demo\"\"\"\n"
+      "expect-text 1004 ~\"Program Files\"\n"
+      "expect-text 1003 \"\"\n"
+      "set-text 1004 \"${DIR}\\Beta two\"\n"
+      "answer ~cancel IDNO\n");
+  ASSERT_EQ(steps.size(), 5u);
+  EXPECT_EQ(steps[0].match.text, "Welcome to \"Demo\"");
+  EXPECT_FALSE(steps[0].match.substring);
+  EXPECT_EQ(steps[1].match.text, "Program Files");
+  EXPECT_TRUE(steps[1].match.substring);
+  EXPECT_EQ(steps[2].match.text, "");
+  EXPECT_EQ(steps[3].match.text, "C:\\Kestrel\\Beta two");
+  EXPECT_EQ(steps[4].match.text, "cancel");
+  EXPECT_TRUE(steps[4].match.substring);
+  EXPECT_EQ(steps[4].id, 7);
+}
+
+TEST(DriverScript, ButtonsByNameShortNameOrNumber) {
+  auto steps = parse_ok("answer x IDYES\nanswer x no\nanswer x Retry\nanswer x idabort\nanswer x 2\nanswer x IDIGNORE\nanswer x OK\n");
+  ASSERT_EQ(steps.size(), 7u);
+  const int ids[] = {6, 7, 4, 3, 2, 5, 1};
+  for (size_t i = 0; i < 7; ++i) EXPECT_EQ(steps[i].id, ids[i]) << i;
+  EXPECT_NE(parse_bad("answer x maybe\n").message.find("unknown button"), std::string::npos);
+}
+
+TEST(DriverScript, EveryPageNameIsKnown) {
+  auto steps = parse_ok(
+      "wait-page welcome\nwait-page licence\nwait-page setup-type\nwait-page destination\n"
+      "wait-page ready\nwait-page progress\nwait-page finish\nwait-page closing\n");
+  ASSERT_EQ(steps.size(), 8u);
+  for (size_t i = 0; i < 8; ++i) {
+    EXPECT_EQ(static_cast<size_t>(steps[i].page), i);
+    EXPECT_EQ(steps[i].source, std::string("wait-page ") + page_name(steps[i].page));
+  }
+  EXPECT_EQ(parse_bad("wait-page license\n").line, 1);
+}
+
+TEST(DriverScript, ChecksPixelsFilesAndRegistryArguments) {
+  auto steps = parse_ok(
+      "expect-pixel ${DIR}\\a.bmp 10 20 #0080fF 12\n"
+      "expect-pixel a.bmp 0 0 000000\n"
+      "expect-file \"${DIR}\\x y.txt\" 4096\n"
+      "expect-file a\n"
+      "expect-reg HKLM\\Software\\Kestrel\\A InstallDir \"C:\\A\"\n"
+      "expect-no-reg HKEY_CURRENT_USER\\Software\\X\n"
+      "expect-reg HKCU\\Software\\X \"\" ~1.0\n");
+  ASSERT_EQ(steps.size(), 7u);
+  EXPECT_EQ(steps[0].path, "C:\\Kestrel\\a.bmp");
+  EXPECT_EQ(steps[0].number, 10);
+  EXPECT_EQ(steps[0].y, 20);
+  EXPECT_EQ(steps[0].colour, 0x0080FFu);
+  EXPECT_EQ(steps[0].tolerance, 12);
+  EXPECT_EQ(steps[1].tolerance, 0);
+  EXPECT_EQ(steps[2].path, "C:\\Kestrel\\x y.txt");
+  EXPECT_EQ(steps[2].size, 4096);
+  EXPECT_EQ(steps[3].size, -1);
+  EXPECT_EQ(steps[4].root, RegRoot::LocalMachine);
+  EXPECT_EQ(steps[4].path, "Software\\Kestrel\\A");
+  EXPECT_EQ(steps[4].value, "InstallDir");
+  EXPECT_EQ(steps[4].match.text, "C:\\A");
+  EXPECT_EQ(steps[5].root, RegRoot::CurrentUser);
+  EXPECT_FALSE(steps[5].has_value);
+  EXPECT_TRUE(steps[6].has_value);
+  EXPECT_EQ(steps[6].value, "");
+  EXPECT_TRUE(steps[6].match.substring);
+}
+
+TEST(DriverScript, RefusesBadLinesNamingTheLine) {
+  struct Case {
+    const char* text;
+    int line;
+    const char* words;
+  } cases[] = {
+      {"click 1\nfrobnicate 2\n", 2, "unknown command"},
+      {"click\n", 1, "usage: click ID"},
+      {"click 1 2\n", 1, "usage"},
+      {"click 70000\n", 1, "control id"},
+      {"click 12a\n", 1, "control id"},
+      {"expect-enabled 1 maybe\n", 1, "yes or no"},
+      {"expect-text 1000 \"open\n", 1, "unterminated quote"},
+      {"start ${NOPE}\n", 1, "${NOPE} is not set"},
+      {"start ${SETUP\n", 1, "unterminated ${"},
+      {"expect-pixel a.bmp 1 2 12345\n", 1, "RRGGBB"},
+      {"expect-pixel a.bmp 1 2 123456 256\n", 1, "tolerance"},
+      {"expect-pixel a.bmp -1 2 123456\n", 1, "x is not"},
+      {"expect-reg HKXX\\Software v d\n", 1, "ROOT\\KEY"},
+      {"expect-reg HKLM v d\n", 1, "ROOT\\KEY"},
+      {"wait-exit 99999999999\n", 1, "exit code"},
+      {"wait-window x open\n", 1, "close"},
+      {"timeout 0\n", 1, "seconds"},
+      {"set-text 1004 ~x\n", 1, "plain text"},
+      {"expect-caption page x\n", 1, "frame or container"},
+  };
+  for (const auto& c : cases) {
+    ScriptError error = parse_bad(c.text);
+    EXPECT_EQ(error.line, c.line) << c.text;
+    EXPECT_NE(error.message.find(c.words), std::string::npos) << c.text << " -> " << error.message;
+  }
+}
+
+TEST(DriverScript, ExitCodesAboveTheSignedRangeWrapAsWindowsReportsThem) {
+  auto steps = parse_ok("wait-exit 4294967295\nwait-exit 0\n");
+  ASSERT_EQ(steps.size(), 2u);
+  EXPECT_EQ(steps[0].number, -1);
+  EXPECT_EQ(steps[1].number, 0);
+}
+
+Image gradient(int32_t w, int32_t h) {
+  Image image;
+  image.width = w;
+  image.height = h;
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      image.rgb.push_back(static_cast<uint8_t>(x * 7));
+      image.rgb.push_back(static_cast<uint8_t>(y * 11));
+      image.rgb.push_back(static_cast<uint8_t>(x + y));
+    }
+  return image;
+}
+
+TEST(DriverBitmap, RoundTripKeepsEveryPixelForOddWidths) {
+  for (int32_t w : {1, 2, 3, 5, 17}) {
+    Image image = gradient(w, 4);
+    std::vector<uint8_t> file = encode_bmp(image);
+    size_t stride = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
+    ASSERT_EQ(file.size(), 54 + stride * 4) << w;
+    Image back;
+    ASSERT_TRUE(decode_bmp(file.data(), file.size(), back)) << w;
+    EXPECT_EQ(back.width, w);
+    EXPECT_EQ(back.height, 4);
+    EXPECT_EQ(back.rgb, image.rgb) << w;
+  }
+}
+
+TEST(DriverBitmap, PixelsAreAddressedFromTheTopLeft) {
+  Image image = gradient(5, 3);
+  std::vector<uint8_t> file = encode_bmp(image);
+  Image back;
+  ASSERT_TRUE(decode_bmp(file.data(), file.size(), back));
+  uint32_t colour = 0;
+  ASSERT_TRUE(pixel_at(back, 4, 2, colour));
+  EXPECT_EQ(colour, (28u << 16) | (22u << 8) | 6u);
+  ASSERT_TRUE(pixel_at(back, 0, 0, colour));
+  EXPECT_EQ(colour, 0u);
+  EXPECT_FALSE(pixel_at(back, 5, 0, colour));
+  EXPECT_FALSE(pixel_at(back, 0, 3, colour));
+  EXPECT_FALSE(pixel_at(back, -1, 0, colour));
+}
+
+TEST(DriverBitmap, ReadsTopDownFilesAndCapturedRows) {
+  // Two pixels in one top-down row: blue, then red (stored B, G, R).
+  const uint8_t rows[8] = {0xFF, 0, 0, 0, 0, 0xFF, 0, 0};
+  Image image;
+  ASSERT_TRUE(image_from_dib_rows(rows, sizeof rows, 2, 1, image));
+  uint32_t colour;
+  ASSERT_TRUE(pixel_at(image, 0, 0, colour));
+  EXPECT_EQ(colour, 0x0000FFu);
+  ASSERT_TRUE(pixel_at(image, 1, 0, colour));
+  EXPECT_EQ(colour, 0xFF0000u);
+  EXPECT_FALSE(image_from_dib_rows(rows, 7, 2, 1, image));  // one byte short of the padded row
+
+  std::vector<uint8_t> file = encode_bmp(gradient(3, 2));
+  // Make it top-down by hand: negative height, rows swapped.
+  std::vector<uint8_t> flipped(file.begin(), file.begin() + 54);
+  int32_t minus_two = -2;
+  for (int i = 0; i < 4; ++i) flipped[22 + i] = static_cast<uint8_t>(static_cast<uint32_t>(minus_two) >> (8 * i));
+  flipped.insert(flipped.end(), file.begin() + 54 + 12, file.end());
+  flipped.insert(flipped.end(), file.begin() + 54, file.begin() + 54 + 12);
+  Image back;
+  ASSERT_TRUE(decode_bmp(flipped.data(), flipped.size(), back));
+  EXPECT_EQ(back.rgb, gradient(3, 2).rgb);
+}
+
+TEST(DriverBitmap, RefusesDamagedFiles) {
+  std::vector<uint8_t> good = encode_bmp(gradient(4, 4));
+  Image image;
+  ASSERT_TRUE(decode_bmp(good.data(), good.size(), image));
+  EXPECT_FALSE(decode_bmp(good.data(), good.size() - 1, image));  // last row short
+  EXPECT_FALSE(decode_bmp(good.data(), 53, image));
+  auto with = [&](size_t at, uint32_t value) {
+    std::vector<uint8_t> bad = good;
+    for (int i = 0; i < 4; ++i) bad[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    return bad;
+  };
+  for (auto bad : {with(10, 0xFFFFFFF0u), with(10, 20), with(14, 0xFFFFFFFFu), with(18, 0), with(18, 100000),
+                   with(22, 0x80000000u), with(28, 32), with(30, 1)}) {
+    EXPECT_FALSE(decode_bmp(bad.data(), bad.size(), image));
+  }
+  std::vector<uint8_t> wrong_magic = good;
+  wrong_magic[0] = 'X';
+  EXPECT_FALSE(decode_bmp(wrong_magic.data(), wrong_magic.size(), image));
+  Image mismatched = gradient(4, 4);
+  mismatched.rgb.pop_back();
+  EXPECT_TRUE(encode_bmp(mismatched).empty());
+}
+
+TEST(DriverBitmap, ColoursCompareChannelByChannel) {
+  EXPECT_TRUE(colour_close(0x102030, 0x102030, 0));
+  EXPECT_FALSE(colour_close(0x102030, 0x102031, 0));
+  EXPECT_TRUE(colour_close(0x102030, 0x0A2A26, 10));
+  EXPECT_FALSE(colour_close(0x102030, 0x1B2030, 10));  // red 11 off
+  EXPECT_FALSE(colour_close(0xFF0000, 0x000000, 254));
+}
+
+}  // namespace
+
+namespace {
+
+// The scenario scripts read without error with the variables that
+// run-scenario sets, and wait for every program they start.
+TEST(DriverScript, EveryScenarioScriptReads) {
+  const std::string folder = std::string(KESTREL_SOURCE_DIR) + "/tests/scenarios";
+  VariableLookup harness = [](const std::string& name, std::string& value) {
+    for (const char* known : {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "NAME"}) {
+      if (name == known) {
+        value = "Z:\\scenario\\" + name;
+        return true;
+      }
+    }
+    return false;
+  };
+  int scripts = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() != ".script") continue;
+    ++scripts;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<Step> steps;
+    ScriptError error;
+    ASSERT_TRUE(parse_script(text, harness, steps, error))
+        << entry.path().filename() << ":" << error.line << ": " << error.message;
+    int starts = 0, exits = 0;
+    for (const Step& step : steps) {
+      starts += step.op == Op::Start;
+      exits += step.op == Op::WaitExit;
+    }
+    EXPECT_GT(starts, 0) << entry.path().filename();
+    EXPECT_EQ(starts, exits) << entry.path().filename();
+  }
+  EXPECT_GE(scripts, 15);
+}
+
+}  // namespace
