@@ -23,6 +23,7 @@ demo: build
 bench: build
 	cmake --build $(BUILD) --target bench -j $(JOBS)
 	$(BUILD)/bin/kestrel-bench
+	scripts/bench-build $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

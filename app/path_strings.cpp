@@ -15,9 +15,11 @@ void strip_backslash(char* path) {
   if (n > 3 && path[n - 1] == '\\') path[n - 1] = '\0';
 }
 
+// Both slashes separate folders, so a dot in a folder name is never taken
+// for the file's extension.
 void set_extension(char* path, const char* extension) {
   char* dot = std::strrchr(path, '.');
-  if (!dot || std::strchr(dot, '\\'))
+  if (!dot || std::strpbrk(dot, "\\/"))
     std::strcat(path, extension);
   else
     std::strcpy(dot, extension);
@@ -29,4 +31,9 @@ void copy_string(char* out, const char* text, size_t capacity) {
   if (n >= capacity) n = capacity - 1;
   std::memcpy(out, text, n);
   out[n] = '\0';
+}
+
+void append_string(char* out, const char* text, size_t capacity) {
+  size_t used = std::strlen(out);
+  if (used < capacity) copy_string(out + used, text, capacity - used);
 }

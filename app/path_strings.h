@@ -8,3 +8,5 @@ void strip_backslash(char* path);
 void set_extension(char* path, const char* extension);
 // Bounded copy that always terminates (capacity counts the terminator).
 void copy_string(char* out, const char* text, size_t capacity);
+// Appends as much of `text` as fits; `out` stays terminated.
+void append_string(char* out, const char* text, size_t capacity);

@@ -568,20 +568,6 @@ void fill_constant_tables(Decompressor& d) {
   }
 }
 
-bool run_stream(OutputSink& sink, FileHandle input, uint32_t compressed_length) {
-  Decompressor d;
-  if (!begin_input(d.input, input, compressed_length)) return false;
-  if (!sink.ready()) {
-    end_input(d.input);
-    return false;
-  }
-  d.sink = &sink;
-  int result = decode_stream(d);
-  bool ok = result == kStreamOk && !d.input.failed;
-  end_input(d.input);
-  return ok;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -623,15 +609,29 @@ int decode_stream(Decompressor& d) {
   return result;
 }
 
+bool decode_to_sink(OutputSink& sink, FileHandle input, uint32_t compressed_length) {
+  Decompressor d;
+  if (!begin_input(d.input, input, compressed_length)) return false;
+  if (!sink.ready()) {
+    end_input(d.input);
+    return false;
+  }
+  d.sink = &sink;
+  int result = decode_stream(d);
+  bool ok = result == kStreamOk && !d.input.failed;
+  end_input(d.input);
+  return ok;
+}
+
 bool decode_to_memory(uint8_t* buffer, uint32_t capacity, FileHandle input, uint32_t compressed_length,
                       uint32_t* produced) {
   MemorySink sink(buffer, capacity);
-  bool ok = run_stream(sink, input, compressed_length);
+  bool ok = decode_to_sink(sink, input, compressed_length);
   if (produced) *produced = sink.produced();
   return ok;
 }
 
 bool decode_to_file(FileHandle output, FileHandle input, uint32_t compressed_length) {
   FileSink sink(output);
-  return run_stream(sink, input, compressed_length);
+  return decode_to_sink(sink, input, compressed_length);
 }

@@ -17,6 +17,10 @@ bool decode_to_memory(uint8_t* buffer, uint32_t capacity, FileHandle input, uint
 // The same into an open output file.
 bool decode_to_file(FileHandle output, FileHandle input, uint32_t compressed_length);
 
+class OutputSink;
+// The same into any sink, for readers that bound or check what they keep.
+bool decode_to_sink(OutputSink& sink, FileHandle input, uint32_t compressed_length);
+
 // ---------------------------------------------------------------------------
 // The parts of the decoder, for the public operations above and the tests.
 

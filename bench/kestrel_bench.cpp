@@ -4,7 +4,10 @@
 // from Wine, text and HTML documents, a few thousand small files). Each file
 // is compressed as a stream of its own, as the archive stores them.
 //
-//   kestrel-bench [--no-max] [--pe-mb N] [--doc-mb N] [--small N]
+//   kestrel-bench [--no-max] [--pe-mb N] [--doc-mb N] [--small N] [--write-corpus DIR]
+//
+// --write-corpus copies the corpus into DIR and ends, so that the setup
+// build benchmark (scripts/bench-build) runs on the same files.
 #include <libdeflate.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -283,11 +286,30 @@ DecodeTimes decode_libdeflate(const Corpus& corpus, const Encoded& e) {
   return t;
 }
 
+// One folder per kind; names keep their extension and stay unique.
+int write_corpus(const Corpus& corpus, const fs::path& dir) {
+  const char* const folders[kKinds] = {"pe", "documents", "small"};
+  for (size_t i = 0; i < corpus.files.size(); ++i) {
+    const CorpusFile& f = corpus.files[i];
+    fs::path to = dir / folders[f.kind] / (std::to_string(i) + "_" + fs::path(f.path).filename().string());
+    fs::create_directories(to.parent_path());
+    std::ofstream out(to, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(f.bytes.data()), static_cast<std::streamsize>(f.bytes.size()));
+    if (!out) {
+      fprintf(stderr, "kestrel-bench: cannot write %s\n", to.c_str());
+      return 1;
+    }
+  }
+  printf("Corpus: %zu files, %.2f MB, written to %s\n", corpus.files.size(), corpus.total() / 1e6, dir.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool with_max = true;
   size_t pe_mb = 10, doc_mb = 5, small = 3000;
+  const char* corpus_dir = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (!strcmp(argv[i], "--no-max")) {
       with_max = false;
@@ -297,8 +319,10 @@ int main(int argc, char** argv) {
       doc_mb = strtoul(argv[++i], nullptr, 10);
     } else if (!strcmp(argv[i], "--small") && i + 1 < argc) {
       small = strtoul(argv[++i], nullptr, 10);
+    } else if (!strcmp(argv[i], "--write-corpus") && i + 1 < argc) {
+      corpus_dir = argv[++i];
     } else {
-      fprintf(stderr, "usage: kestrel-bench [--no-max] [--pe-mb N] [--doc-mb N] [--small N]\n");
+      fprintf(stderr, "usage: kestrel-bench [--no-max] [--pe-mb N] [--doc-mb N] [--small N] [--write-corpus DIR]\n");
       return 2;
     }
   }
@@ -307,6 +331,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "kestrel-bench: no corpus files found on this machine\n");
     return 1;
   }
+  if (corpus_dir) return write_corpus(corpus, corpus_dir);
   printf("Corpus: %zu files, %.2f MB:", corpus.files.size(), corpus.total() / 1e6);
   for (int k = 0; k < kKinds; ++k)
     printf("%s %zu %s %.2f MB", k ? "," : "", corpus.count[k], kKindNames[k], corpus.bytes[k] / 1e6);

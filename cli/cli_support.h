@@ -32,3 +32,7 @@ bool write_file(const char* path, const std::vector<uint8_t>& bytes, std::string
 
 // The commands, one file each.
 int run_stream(int argc, char** argv);
+int run_build(int argc, char** argv);
+int run_list(int argc, char** argv);
+int run_verify(int argc, char** argv);
+int run_extract(int argc, char** argv);

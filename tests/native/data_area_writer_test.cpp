@@ -40,7 +40,7 @@ TEST(VolumeNames, AgreeWithTheReadersExtensionRule) {
   EXPECT_EQ(volume_path("out/setup", 1), "out/setup.D01");
   // The reader applies set_extension to the path it opened; the same rule
   // must name the files the writer leaves.
-  for (const char* path : {"A:\\SETUP.EXE", "C:\\dir.x\\setup", "C:\\a.b\\setup.exe", "setup"}) {
+  for (const char* path : {"A:\\SETUP.EXE", "C:\\dir.x\\setup", "C:\\a.b\\setup.exe", "setup", "out.d/setup"}) {
     char buffer[kPathSize];
     copy_string(buffer, path, sizeof buffer);
     set_extension(buffer, ".D07");

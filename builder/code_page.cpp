@@ -1,0 +1,47 @@
+#include "builder/code_page.h"
+
+#include <errno.h>
+#include <iconv.h>
+
+bool to_code_page(const std::string& text, unsigned code_page, std::string* out, std::string* why) {
+  std::string name = "CP" + std::to_string(code_page);
+  iconv_t cd = iconv_open(name.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    *why = "code page " + std::to_string(code_page) + " is not known";
+    return false;
+  }
+  out->assign(text.size() * 2 + 4, '\0');  // a double-byte page needs at most twice
+  char* in = const_cast<char*>(text.data());
+  size_t in_left = text.size();
+  char* o = &(*out)[0];
+  size_t out_left = out->size();
+  size_t r = iconv(cd, &in, &in_left, &o, &out_left);
+  int err = errno;
+  iconv_close(cd);
+  if (r == static_cast<size_t>(-1)) {
+    size_t at = text.size() - in_left;
+    size_t end = at + 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    *why = err == EILSEQ ? "\"" + text.substr(at, end - at) + "\" (at byte " + std::to_string(at) +
+                               ") cannot be written in code page " + std::to_string(code_page)
+                         : "is not valid UTF-8";
+    return false;
+  }
+  // iconv may pass a character without an exact match as its best
+  // substitute; refuse what does not come back the same.
+  out->resize(out->size() - out_left);
+  iconv_t back = iconv_open("UTF-8", name.c_str());
+  std::string again(out->size() * 4 + 4, '\0');
+  char* bi = &(*out)[0];
+  size_t bl = out->size();
+  char* bo = &again[0];
+  size_t bol = again.size();
+  size_t rb = iconv(back, &bi, &bl, &bo, &bol);
+  iconv_close(back);
+  again.resize(again.size() - bol);
+  if (rb == static_cast<size_t>(-1) || again != text) {
+    *why = "holds a character that code page " + std::to_string(code_page) + " cannot hold";
+    return false;
+  }
+  return true;
+}

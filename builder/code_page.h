@@ -1,0 +1,8 @@
+// Texts from UTF-8 into the archive's ANSI code page (1252, 1250, 932...),
+// through the C library's iconv.
+#pragma once
+#include <string>
+
+// False when the code page is unknown to iconv or `text` holds a character
+// the code page cannot hold; *why then says which.
+bool to_code_page(const std::string& text, unsigned code_page, std::string* out, std::string* why);

@@ -1,0 +1,595 @@
+#include "builder/project.h"
+
+#include "archive/entry_lists.h"
+
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <toml++/toml.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The file being read, for the "file:line: key: ..." of every message.
+struct Reader {
+  std::string file;
+  fs::path folder;
+  std::string error;
+
+  bool fail(const toml::node& node, const std::string& key, const std::string& message) {
+    error = file + ":" + std::to_string(node.source().begin.line) + ": " + key + ": " + message;
+    return false;
+  }
+};
+
+// One table of the project file: hands out its keys by type and, at the
+// end, refuses the keys nobody asked for, so a misspelt key is never
+// silently ignored.
+class Table {
+ public:
+  Table(Reader& reader, const toml::table& table, std::string prefix)
+      : r_(reader), t_(table), prefix_(std::move(prefix)) {}
+
+  std::string key(const std::string& name) const { return prefix_.empty() ? name : prefix_ + "." + name; }
+  const toml::table& raw() const { return t_; }
+  Reader& reader() { return r_; }
+
+  const toml::node* find(const std::string& name) {
+    seen_.insert(name);
+    return t_.get(name);
+  }
+
+  bool text(const std::string& name, std::string* out) {
+    const toml::node* n = find(name);
+    if (!n) return true;
+    if (!n->is_string()) return r_.fail(*n, key(name), "must be a string");
+    *out = n->as_string()->get();
+    return true;
+  }
+  bool text(const std::string& name, std::optional<std::string>* out) {
+    std::string value;
+    if (!find_quiet(name)) return true;
+    if (!text(name, &value)) return false;
+    *out = value;
+    return true;
+  }
+  bool flag(const std::string& name, bool* out) {
+    const toml::node* n = find(name);
+    if (!n) return true;
+    if (!n->is_boolean()) return r_.fail(*n, key(name), "must be true or false");
+    *out = n->as_boolean()->get();
+    return true;
+  }
+  bool number(const std::string& name, int64_t low, int64_t high, int64_t* out) {
+    const toml::node* n = find(name);
+    if (!n) return true;
+    if (!n->is_integer()) return r_.fail(*n, key(name), "must be a whole number");
+    int64_t v = n->as_integer()->get();
+    if (v < low || v > high)
+      return r_.fail(*n, key(name), "must lie between " + std::to_string(low) + " and " + std::to_string(high));
+    *out = v;
+    return true;
+  }
+  // One of a fixed set of words, answered as its index.
+  bool choice(const std::string& name, const std::vector<const char*>& words, int* out) {
+    const toml::node* n = find(name);
+    if (!n) return true;
+    if (n->is_string()) {
+      for (size_t i = 0; i < words.size(); ++i)
+        if (n->as_string()->get() == words[i]) {
+          *out = static_cast<int>(i);
+          return true;
+        }
+    }
+    std::string list;
+    for (const char* w : words) list += std::string(list.empty() ? "" : ", ") + "\"" + w + "\"";
+    return r_.fail(*n, key(name), "must be one of " + list);
+  }
+  // A file beside the project; it must exist.
+  bool file(const std::string& name, std::string* out) {
+    std::string value;
+    if (!text(name, &value) || value.empty()) return r_.error.empty();
+    fs::path p = r_.folder / value;
+    if (!fs::is_regular_file(p)) return r_.fail(*t_.get(name), key(name), "no such file: " + p.string());
+    *out = p.string();
+    return true;
+  }
+  const toml::table* subtable(const std::string& name) {
+    const toml::node* n = find(name);
+    if (!n) return nullptr;
+    if (!n->is_table()) {
+      r_.fail(*n, key(name), "must be a table");
+      return nullptr;
+    }
+    return n->as_table();
+  }
+  bool done() {
+    for (const auto& [k, v] : t_)
+      if (!seen_.count(std::string(k.str()))) return r_.fail(v, key(std::string(k.str())), "unknown key");
+    return true;
+  }
+
+ private:
+  bool find_quiet(const std::string& name) const { return t_.get(name) != nullptr; }
+  Reader& r_;
+  const toml::table& t_;
+  std::string prefix_;
+  std::set<std::string> seen_;
+};
+
+// The tables of an array of tables ("[[type]]"), or none.
+bool table_array(Table& parent, const std::string& name, std::vector<const toml::table*>* out) {
+  const toml::node* n = parent.find(name);
+  if (!n) return true;
+  const toml::array* a = n->as_array();
+  if (!a || !a->is_array_of_tables())
+    return parent.reader().fail(*n, parent.key(name), "must be an array of tables ([[" + parent.key(name) + "]])");
+  for (const auto& t : *a) out->push_back(t.as_table());
+  return true;
+}
+
+std::string where(const Reader& r, const toml::node& n) {
+  return r.file + ":" + std::to_string(n.source().begin.line);
+}
+
+bool colour(Table& t, const std::string& name, uint32_t* out) {
+  std::string value;
+  if (!t.text(name, &value) || value.empty()) return t.reader().error.empty();
+  unsigned rgb = 0;
+  if (value.size() != 7 || value[0] != '#' || std::sscanf(value.c_str() + 1, "%6x", &rgb) != 1 ||
+      value.find_first_not_of("0123456789abcdefABCDEF", 1) != std::string::npos)
+    return t.reader().fail(*t.raw().get(name), t.key(name), "must be a colour written #RRGGBB");
+  // COLORREF keeps red in the low byte.
+  *out = ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
+  return true;
+}
+
+bool root_key_code(Table& t, const std::string& name, uint32_t* out) {
+  int code = -1;
+  const std::vector<const char*> roots = {"HKCR", "HKCU", "HKLM", "HKU"};
+  if (!t.choice(name, roots, &code)) return false;
+  if (code >= 0) *out = static_cast<uint32_t>(code);
+  return true;
+}
+
+// Backslashes are the archive's separators; a project may write either.
+std::string windows_path(std::string text) {
+  std::replace(text.begin(), text.end(), '/', '\\');
+  return text;
+}
+
+bool read_background(Reader& r, const toml::table& table, Project* p) {
+  Table t(r, table, "background");
+  if (!t.file("picture", &p->background_picture)) return false;
+  std::optional<std::string> title;
+  if (!t.text("title", &title)) return false;
+  p->background_title = title;
+  BackgroundStyleSpec style;
+  style.text_color = 0xFFFFFF;
+  style.font.height = -48;
+  style.font.weight = 700;
+  style.font.italic = 1;
+  style.font.face_name = "Times New Roman";
+  int64_t height = 48, weight = 700;
+  bool italic = true;
+  if (!colour(t, "text_color", &style.text_color) || !colour(t, "shadow_color", &style.shadow_color) ||
+      !t.text("font", &style.font.face_name) || !t.number("height", 6, 400, &height) ||
+      !t.number("weight", 100, 900, &weight) || !t.flag("italic", &italic))
+    return false;
+  if (style.font.face_name.size() > 31) return r.fail(*table.get("font"), "background.font", "at most 31 characters");
+  style.font.height = -static_cast<int32_t>(height);  // negative: the letters' height, not the cell's
+  style.font.weight = static_cast<int32_t>(weight);
+  style.font.italic = italic ? 1 : 0;
+  p->background_style = style;
+  return t.done();
+}
+
+bool read_remember(Reader& r, const toml::table& table, const std::string& prefix, SetupTypeRecordSpec* rec) {
+  Table t(r, table, prefix);
+  bool write = false;
+  if (const toml::table* reg = t.subtable("registry")) {
+    Table g(r, *reg, prefix + ".registry");
+    std::string key, value;
+    rec->root_key = 1;
+    if (!root_key_code(g, "root", &rec->root_key) || !g.text("key", &key) || !g.text("value", &value) || !g.done())
+      return false;
+    if (key.empty()) return r.fail(*reg, prefix + ".registry.key", "is required");
+    rec->registry_key = windows_path(key);
+    rec->registry_value = value;
+  }
+  if (const toml::table* ini = t.subtable("ini")) {
+    Table g(r, *ini, prefix + ".ini");
+    std::string file, section, key;
+    if (!g.text("file", &file) || !g.text("section", &section) || !g.text("key", &key) || !g.done()) return false;
+    if (file.empty() || section.empty() || key.empty())
+      return r.fail(*ini, prefix + ".ini", "needs file, section and key");
+    rec->ini_file = windows_path(file);
+    rec->ini_section = section;
+    rec->ini_key = key;
+  }
+  if (!r.error.empty() || !t.flag("write", &write)) return false;
+  if (write && rec->registry_key) rec->flags |= kTypeRememberInRegistry;
+  if (write && rec->ini_file) rec->flags |= kTypeRememberInIni;
+  if (write && !rec->registry_key && !rec->ini_file)
+    return r.fail(table, prefix + ".write", "needs a registry or ini place to write to");
+  return t.done();
+}
+
+// "L/N" keys of a texts table.
+bool read_texts(Reader& r, const toml::table& table, const std::string& prefix, TextLists* lists) {
+  for (const auto& [k, v] : table) {
+    std::string name(k.str());
+    unsigned list = 0, index = 0;
+    char tail = 0;
+    if (std::sscanf(name.c_str(), "%u/%u%c", &list, &index, &tail) != 2 || list >= kTextListCount ||
+        index > 1000)
+      return r.fail(v, prefix + "." + name, "a text is named list/number, such as \"6/0\", with a list below 11");
+    if (!v.is_string()) return r.fail(v, prefix + "." + name, "must be a string");
+    auto& texts = (*lists)[list];
+    if (texts.size() <= index) texts.resize(index + 1);
+    texts[index] = v.as_string()->get();
+  }
+  return true;
+}
+
+// A text that the program formats must keep its one directive, and no
+// other text may hold one: wsprintfA would read arguments that are not
+// there.
+bool check_formats(Reader& r, const toml::node& at, const std::string& prefix, const TextLists& lists) {
+  for (int l = 0; l < kTextListCount; ++l)
+    for (size_t i = 0; i < lists[l].size(); ++i) {
+      const char* wanted = nullptr;
+      for (const TextFormat& f : formatted_texts())
+        if (f.list == l && f.index == static_cast<int>(i)) wanted = f.directive;
+      const std::string& s = lists[l][i];
+      std::string found;
+      for (size_t p = s.find('%'); p != std::string::npos; p = s.find('%', p + 2)) {
+        if (p + 1 < s.size() && s[p + 1] == '%') continue;
+        found += s.substr(p, 2);
+      }
+      bool plain = !wanted && found.empty();
+      bool one = wanted && found == wanted;
+      // A formatted text may also leave its directive out.
+      if (!plain && !one && !(wanted && found.empty())) {
+        std::string name = std::to_string(l) + "/" + std::to_string(i);
+        return r.fail(at, prefix + "." + name,
+                      wanted ? std::string("may hold one ") + wanted + " and no other % directive (write %% for %)"
+                             : "may hold no % directive (write %% for %)");
+      }
+    }
+  return true;
+}
+
+// Files of a "source" pattern: a path whose last part may hold * ? [ ],
+// optionally walked into subfolders. Sorted, so builds are repeatable.
+bool expand_source(Reader& r, const toml::node& at, const std::string& key, const std::string& pattern,
+                   bool recursive, std::vector<std::pair<fs::path, std::string>>* out) {
+  fs::path full = r.folder / pattern;
+  fs::path dir = full.parent_path();
+  std::string leaf = full.filename().string();
+  bool wild = leaf.find_first_of("*?[") != std::string::npos;
+  if (pattern.find_first_of("*?[") < pattern.size() - leaf.size())
+    return r.fail(at, key, "wildcards may stand only in the last part of the path");
+  if (!wild && !recursive) {
+    if (!fs::is_regular_file(full)) return r.fail(at, key, "no such file: " + full.string());
+    out->push_back({full, full.filename().string()});
+    return true;
+  }
+  if (!wild && fs::is_directory(full)) {  // a folder given whole
+    dir = full;
+    leaf = "*";
+  }
+  if (!fs::is_directory(dir)) return r.fail(at, key, "no such folder: " + dir.string());
+  std::vector<std::pair<fs::path, std::string>> found;
+  std::error_code ec;
+  auto consider = [&](const fs::directory_entry& e) {
+    if (!e.is_regular_file()) return;
+    if (fnmatch(leaf.c_str(), e.path().filename().c_str(), 0) != 0) return;
+    found.push_back({e.path(), windows_path(fs::relative(e.path(), dir).string())});
+  };
+  if (recursive) {
+    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) consider(*it);
+  } else {
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) consider(*it);
+  }
+  if (ec) return r.fail(at, key, "cannot read " + dir.string() + ": " + ec.message());
+  if (found.empty()) return r.fail(at, key, "matches no file: " + full.string());
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  out->insert(out->end(), found.begin(), found.end());
+  return true;
+}
+
+// Options that files and folders share.
+bool read_item_common(Table& t, ProjectItem* item) {
+  int folder = 0, role = -1;
+  if (!t.choice("folder", {"install", "windows", "system", "fonts"}, &folder) ||
+      !t.choice("role", {"document", "program"}, &role))
+    return false;
+  item->folder_code = static_cast<uint8_t>(folder);
+  if (role >= 0) item->finish_role = static_cast<uint8_t>(role + 1);
+  std::string desktop;
+  if (const toml::table* d = t.subtable("desktop")) {
+    Table s(t.reader(), *d, t.key("desktop"));
+    if (!s.text("name", &item->desktop_name) || !s.text("arguments", &item->desktop_arguments) || !s.done())
+      return false;
+    if (item->desktop_name.empty()) return t.reader().fail(*d, t.key("desktop.name"), "is required");
+  }
+  if (const toml::table* m = t.subtable("menu")) {
+    Table s(t.reader(), *m, t.key("menu"));
+    int64_t icon = 0;
+    std::vector<std::string> locations;
+    if (const toml::node* n = s.find("folders")) {
+      const toml::array* a = n->as_array();
+      if (!a || a->empty()) return t.reader().fail(*n, s.key("folders"), "must be a list of start-menu folders");
+      for (const auto& e : *a) {
+        if (!e.is_string()) return t.reader().fail(e, s.key("folders"), "must hold strings");
+        std::string f = windows_path(e.as_string()->get());
+        if (f.find(';') != std::string::npos)
+          return t.reader().fail(e, s.key("folders"), "a folder name may not hold ';'");
+        locations.push_back(f);
+      }
+    } else {
+      locations.push_back("");  // the Programs folder itself
+    }
+    if (!s.text("name", &item->menu_name) || !s.text("arguments", &item->menu_arguments) ||
+        !s.number("icon", 0, 65535, &icon) || !s.done())
+      return false;
+    if (item->menu_name.empty()) return t.reader().fail(*m, t.key("menu.name"), "is required");
+    for (size_t i = 0; i < locations.size(); ++i) item->menu_locations += (i ? ";" : "") + locations[i];
+    item->icon_index = static_cast<uint16_t>(icon);
+  }
+  return t.reader().error.empty();
+}
+
+bool read_files(Reader& r, const toml::table& table, const std::string& prefix, ProjectType* type) {
+  Table t(r, table, prefix);
+  std::string source, to, name, patch_of;
+  bool recursive = false, keep = false, in_source = false, shared = false;
+  int reg = -1;
+  ProjectItem item;
+  item.where = where(r, table);
+  if (!t.text("source", &source) || !t.flag("recursive", &recursive) || !t.text("to", &to) ||
+      !t.text("name", &name) || !t.flag("keep", &keep) || !t.flag("in_source", &in_source) ||
+      !t.flag("shared", &shared) || !t.choice("register", {"screen-saver", "library"}, &reg) ||
+      !t.flag("compare_version", &item.compare_version) || !t.flag("compare_language", &item.compare_language) ||
+      !t.flag("times", &item.store_times) || !t.flag("from_source", &item.from_source) ||
+      !t.text("patch_of", &patch_of) || !read_item_common(t, &item) || !t.done())
+    return false;
+  if (source.empty()) return r.fail(table, prefix + ".source", "is required");
+  if (shared && item.folder_code == kFolderInstallDir)
+    return r.fail(table, prefix + ".shared", "counts only files outside the installation folder");
+  item.shared = shared;
+  item.kind = in_source ? kKindInSource : keep ? kKindFile : kKindRemovable;
+  if (reg >= 0) item.registration = static_cast<uint8_t>(reg + 1);
+  std::vector<std::pair<fs::path, std::string>> found;
+  if (in_source || item.from_source) {
+    // The file lies beside the setup file at install time; the build only
+    // reads it when it is there, for its size and version.
+    found.push_back({r.folder / source, windows_path(fs::path(source).filename().string())});
+  } else if (!expand_source(r, *table.get("source"), prefix + ".source", source, recursive, &found)) {
+    return false;
+  }
+  if (!name.empty() && found.size() != 1)
+    return r.fail(table, prefix + ".name", "renames a single file, but the source matches " +
+                                               std::to_string(found.size()));
+  if (!patch_of.empty()) {
+    if (found.size() != 1) return r.fail(table, prefix + ".patch_of", "needs a single source file");
+    fs::path base = r.folder / patch_of;
+    if (!fs::is_regular_file(base)) return r.fail(table, prefix + ".patch_of", "no such file: " + base.string());
+    item.patch_base = base.lexically_normal().string();
+  }
+  std::string folder = windows_path(to);
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  for (auto& [path, relative] : found) {
+    ProjectItem it = item;
+    it.source = path.lexically_normal().string();
+    std::string leaf = name.empty() ? relative : windows_path(name);
+    it.name = folder.empty() ? leaf : folder + "\\" + leaf;
+    type->items.push_back(it);
+  }
+  return true;
+}
+
+bool read_folder(Reader& r, const toml::table& table, const std::string& prefix, ProjectType* type) {
+  Table t(r, table, prefix);
+  ProjectItem item;
+  item.where = where(r, table);
+  item.kind = kKindFolder;
+  std::string name;
+  if (!t.text("name", &name) || !read_item_common(t, &item) || !t.done()) return false;
+  name = windows_path(name);
+  while (!name.empty() && name.back() == '\\') name.pop_back();
+  if (name.empty()) return r.fail(table, prefix + ".name", "is required");
+  item.name = name + "\\";  // the folder chain is made up to the last backslash
+  type->items.push_back(item);
+  return true;
+}
+
+bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* type) {
+  std::vector<const toml::table*> list;
+  if (!table_array(t, "ini", &list)) return false;
+  for (size_t i = 0; i < list.size(); ++i) {
+    Table e(r, *list[i], prefix + ".ini[" + std::to_string(i) + "]");
+    IniEntrySpec spec;
+    bool keep = false;
+    if (!e.text("file", &spec.file) || !e.text("section", &spec.section) || !e.text("key", &spec.key) ||
+        !e.text("value", &spec.value) || !e.flag("keep_existing", &keep) || !e.done())
+      return false;
+    if (spec.file.empty() || spec.section.empty() || spec.key.empty())
+      return r.fail(*list[i], e.key("file"), "an INI entry needs file, section and key");
+    spec.file = windows_path(spec.file);
+    spec.flags = keep ? kEntryKeepExisting : 0;
+    type->ini_entries.push_back(spec);
+  }
+  list.clear();
+  if (!table_array(t, "registry", &list)) return false;
+  for (size_t i = 0; i < list.size(); ++i) {
+    Table e(r, *list[i], prefix + ".registry[" + std::to_string(i) + "]");
+    RegistryEntrySpec spec;
+    spec.root_key = 1;
+    bool keep = false;
+    if (!root_key_code(e, "root", &spec.root_key) || !e.text("key", &spec.key) ||
+        !e.text("name", &spec.value_name) || !e.text("value", &spec.value) || !e.flag("keep_existing", &keep) ||
+        !e.done())
+      return false;
+    if (spec.key.empty()) return r.fail(*list[i], e.key("key"), "is required");
+    spec.key = windows_path(spec.key);
+    spec.flags = keep ? kEntryKeepExisting : 0;
+    type->registry_entries.push_back(spec);
+  }
+  list.clear();
+  if (!table_array(t, "patch", &list)) return false;
+  for (size_t i = 0; i < list.size(); ++i) {
+    Table e(r, *list[i], prefix + ".patch[" + std::to_string(i) + "]");
+    StringPatchSpec spec;
+    int64_t offset = -1;
+    std::string after;
+    if (!e.text("file", &spec.file) || !e.text("text", &spec.text) || !e.number("offset", 0, INT32_MAX, &offset) ||
+        !e.text("after", &after) || !e.done())
+      return false;
+    if (spec.file.empty()) return r.fail(*list[i], e.key("file"), "is required");
+    if ((offset >= 0) == !after.empty())
+      return r.fail(*list[i], e.key("offset"), "a patch is placed by either offset or after, not both");
+    spec.file = windows_path(spec.file);
+    spec.offset = static_cast<int32_t>(offset);
+    spec.pattern.assign(after.begin(), after.end());
+    type->string_patches.push_back(spec);
+  }
+  return true;
+}
+
+// A text file as the wizard shows it: without a UTF-8 mark, lines ended
+// with CR LF as the edit control wants them.
+bool read_text_file(const std::string& path, std::string* out) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  std::string raw;
+  char buffer[65536];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) raw.append(buffer, n);
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  if (raw.compare(0, 3, "\xEF\xBB\xBF") == 0) raw.erase(0, 3);
+  out->clear();
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r')) out->push_back('\r');
+    out->push_back(raw[i]);
+  }
+  return ok;
+}
+
+bool read_type(Reader& r, const toml::table& table, size_t index, const std::optional<std::string>& title,
+               ProjectType* type) {
+  std::string prefix = "type[" + std::to_string(index) + "]";
+  Table t(r, table, prefix);
+  SetupTypeRecordSpec& rec = type->record;
+  std::string caption, folder, licence;
+  bool editable = true;
+  if (!t.text("caption", &rec.caption) || !t.text("uninstall_name", &rec.uninstall_name) ||
+      !t.text("folder", &folder) || !t.flag("folder_editable", &editable) || !t.file("licence", &licence))
+    return false;
+  if (folder.empty()) return r.fail(table, prefix + ".folder", "is required (the default installation folder)");
+  rec.default_folder = windows_path(folder);
+  if (editable) rec.flags |= kTypeFolderEditable;
+  if (const toml::table* remember = t.subtable("remember")) {
+    if (!read_remember(r, *remember, prefix + ".remember", &rec)) return false;
+  } else if (!r.error.empty()) {
+    return false;
+  }
+  TextLists lists = default_texts();
+  if (title) lists[6][0] = *title;
+  if (!licence.empty()) {
+    std::string text;
+    if (!read_text_file(licence, &text)) return r.fail(table, prefix + ".licence", "cannot read " + licence);
+    lists[1][1] = text;
+  }
+  if (const toml::table* texts = t.subtable("texts")) {
+    if (!read_texts(r, *texts, prefix + ".texts", &lists) || !check_formats(r, *texts, prefix + ".texts", lists))
+      return false;
+  } else if (!r.error.empty()) {
+    return false;
+  }
+  for (int l = 0; l < kTextListCount; ++l) rec.text_lists[l] = lists[l];
+  std::vector<const toml::table*> list;
+  if (!table_array(t, "files", &list)) return false;
+  for (size_t i = 0; i < list.size(); ++i)
+    if (!read_files(r, *list[i], prefix + ".files[" + std::to_string(i) + "]", type)) return false;
+  list.clear();
+  if (!table_array(t, "folders", &list)) return false;
+  for (size_t i = 0; i < list.size(); ++i)
+    if (!read_folder(r, *list[i], prefix + ".folders[" + std::to_string(i) + "]", type)) return false;
+  return read_settings(r, t, prefix, type) && t.done();
+}
+
+}  // namespace
+
+bool read_project(const std::string& path, Project* project, std::string* error) {
+  Reader r;
+  r.file = path;
+  r.folder = fs::path(path).parent_path();
+  toml::table root;
+  try {
+    root = toml::parse_file(path);
+  } catch (const toml::parse_error& e) {
+    *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    return false;
+  }
+  Project p;
+  p.path = path;
+  Table top(r, root, "");
+  std::optional<std::string> title;
+  bool ok = true;
+  if (const toml::table* setup = top.subtable("setup")) {
+    Table t(r, *setup, "setup");
+    bool full_screen = false, remove_others = false;
+    int64_t code_page = 1252, start_type = 0;
+    int single = -1;
+    const toml::node* uninstaller = t.find("uninstaller");
+    if (uninstaller && uninstaller->is_boolean() && !uninstaller->as_boolean()->get()) p.uninstaller_name.clear();
+    else if (uninstaller && uninstaller->is_string()) p.uninstaller_name = windows_path(uninstaller->as_string()->get());
+    else if (uninstaller) ok = r.fail(*uninstaller, "setup.uninstaller", "must be a file name or false");
+    ok = ok && t.text("title", &title) && t.flag("full_screen", &full_screen) &&
+         t.flag("remove_other_types", &remove_others) && t.number("code_page", 1, 65535, &code_page) &&
+         t.file("wizard_picture", &p.wizard_picture) && t.file("dialogs", &p.dialog_resources) &&
+         t.choice("single_page", {"welcome", "licence", "setup-type", "destination", "ready", "progress", "finish",
+                                  "closing"}, &single) &&
+         t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) && t.done();
+    if (ok && uninstaller && p.uninstaller_name.empty() && uninstaller->is_string())
+      ok = r.fail(*uninstaller, "setup.uninstaller", "must not be empty (write false for none)");
+    p.code_page = static_cast<unsigned>(code_page);
+    if (full_screen) p.setup_flags |= kSetupFullScreen;
+    if (remove_others) p.setup_flags |= kSetupRemoveOthers;
+    if (ok && (single >= 0 || start_type != 0)) {
+      StartPageSpec start;
+      start.start_page = single >= 0 ? static_cast<uint16_t>(single) : 0xFFFF;
+      start.setup_type = static_cast<uint16_t>(start_type);
+      p.start_page = start;
+    }
+  }
+  ok = ok && r.error.empty();
+  if (ok) {
+    if (const toml::table* bg = top.subtable("background")) ok = read_background(r, *bg, &p);
+    ok = ok && r.error.empty();
+  }
+  std::vector<const toml::table*> types;
+  ok = ok && table_array(top, "type", &types);
+  if (ok && types.empty()) ok = r.fail(root, "type", "a project needs at least one [[type]]");
+  if (ok && types.size() > static_cast<size_t>(kMaxSetupTypes))
+    ok = r.fail(*types[kMaxSetupTypes], "type", "a setup holds at most six setup types");
+  for (size_t i = 0; ok && i < types.size(); ++i) {
+    p.types.emplace_back();
+    ok = read_type(r, *types[i], i, title, &p.types.back());
+  }
+  if (ok && p.start_page && p.start_page->setup_type >= p.types.size())
+    ok = r.fail(*root.get("setup"), "setup.start_type", "names a setup type that does not exist");
+  ok = ok && top.done();
+  if (!ok) {
+    *error = r.error;
+    return false;
+  }
+  *project = std::move(p);
+  return true;
+}

@@ -1,0 +1,61 @@
+// A setup project as written in its TOML file, resolved against the
+// project's folder: every source file found, every option checked. Texts
+// are still UTF-8; the build converts them to the code page.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "builder/record_writer.h"
+#include "builder/text_catalogue.h"
+
+// One item of a setup type. Ordinary items have a source file; folder
+// items and items that already lie beside the setup file may have none.
+struct ProjectItem {
+  std::string source;   // host path of the file, "" for a folder item
+  std::string name;     // destination relative to its folder, backslashes
+  uint8_t folder_code = kFolderInstallDir;
+  uint8_t kind = kKindFile;
+  uint8_t registration = kRegisterNone;
+  uint8_t finish_role = kRoleNone;
+  bool shared = false;
+  bool compare_version = false;
+  bool compare_language = false;
+  bool store_times = false;
+  bool from_source = false;  // copied from beside the setup file at install
+  std::string patch_base;    // source path of the item it patches, "" none
+  uint16_t icon_index = 0;
+  std::string menu_locations;  // ";"-separated start-menu folders
+  std::string menu_name;
+  std::string menu_arguments;
+  std::string desktop_name;
+  std::string desktop_arguments;
+  std::string where;  // "file:line" of its table, for messages
+};
+
+struct ProjectType {
+  SetupTypeRecordSpec record;  // texts in UTF-8; text lists filled in
+  std::vector<ProjectItem> items;
+  std::vector<IniEntrySpec> ini_entries;
+  std::vector<RegistryEntrySpec> registry_entries;
+  std::vector<StringPatchSpec> string_patches;
+};
+
+struct Project {
+  std::string path;  // of the project file
+  unsigned code_page = 1252;
+  uint32_t setup_flags = 0;
+  std::string uninstaller_name = "Uninstall.exe";  // "" = no uninstaller item
+  std::string wizard_picture;      // host paths of BMP files, "" none
+  std::string background_picture;
+  std::optional<std::string> background_title;
+  std::optional<BackgroundStyleSpec> background_style;
+  std::optional<StartPageSpec> start_page;
+  std::string dialog_resources;  // host path of a .res file, "" none
+  std::vector<ProjectType> types;
+};
+
+// Reads and checks the project file. On failure *error is one line that
+// names the file, the line and the key.
+bool read_project(const std::string& path, Project* project, std::string* error);

@@ -1,0 +1,408 @@
+#include "builder/setup_build.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+#include <unordered_map>
+
+#include "archive/checksum.h"
+#include "builder/archive_writer.h"
+#include "builder/code_page.h"
+#include "builder/data_area_writer.h"
+#include "builder/patch_generator.h"
+#include "builder/pe_version.h"
+#include "builder/res_file.h"
+#include "builder/stub_image.h"
+#include "builder/uninstaller_item.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum : size_t { kMaxPath = 259, kTemplateCount = 12 };
+
+bool fail(std::string* error, const std::string& message) {
+  *error = message;
+  return false;
+}
+
+bool read_whole(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return fail(error, "cannot open " + path + ": " + std::strerror(errno));
+  out->clear();
+  uint8_t buffer[1 << 16];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) out->insert(out->end(), buffer, buffer + n);
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  if (!ok) return fail(error, "cannot read " + path);
+  if (out->size() >= 0xFFFFFFFFull) return fail(error, path + " is 4 GiB or larger; a setup holds smaller files");
+  return true;
+}
+
+// FILETIME of a file's last change, for all three of its times: the time
+// it was last read would make two builds differ.
+uint64_t file_time(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return 0;
+  const uint64_t kEpochDifference = 116444736000000000ull;  // 1601 to 1970 in 100 ns
+  return kEpochDifference + static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000ull +
+         static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+}
+
+// One piece of the data area, shared by every entry with the same bytes.
+struct DataBlock {
+  std::vector<uint8_t> raw;     // what is compressed
+  std::vector<uint8_t> stored;  // a stream, or patch blocks
+  bool is_patch = false;
+};
+
+struct Entry {
+  FileEntrySpec spec;
+  int data = -1;  // index of its DataBlock, -1 none
+};
+
+// Compresses every block on all cores. Patch blocks arrive compressed.
+bool compress_blocks(std::vector<DataBlock>& blocks, int level, bool show, std::string* error) {
+  StreamCompressor compress = stream_compressor(level);
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::mutex report;
+  size_t done = 0;
+  uint64_t in = 0, out = 0;
+  auto work = [&] {
+    for (size_t k; !failed && (k = next++) < blocks.size();) {
+      DataBlock& b = blocks[k];
+      if (!b.is_patch && !compress(b.raw.data(), b.raw.size(), &b.stored)) failed = true;
+      std::lock_guard<std::mutex> lock(report);
+      ++done;
+      in += b.raw.size();
+      out += b.stored.size();
+      if (show)
+        std::fprintf(stderr, "\rcompressing: %zu of %zu files, %llu bytes, %.1f %%   ", done, blocks.size(),
+                     static_cast<unsigned long long>(in), in ? 100.0 * static_cast<double>(out) / in : 100.0);
+    }
+  };
+  unsigned n = std::thread::hardware_concurrency();
+  if (n == 0) n = 1;
+  if (n > blocks.size()) n = blocks.size() ? static_cast<unsigned>(blocks.size()) : 1;
+  std::vector<std::thread> threads;
+  for (unsigned i = 1; i < n; ++i) threads.emplace_back(work);
+  work();
+  for (auto& t : threads) t.join();
+  if (show) std::fprintf(stderr, "\n");
+  if (failed) return fail(error, "compressing a file failed");
+  return true;
+}
+
+// Every text of the archive in the code page; a text the code page
+// cannot hold is named in the message.
+struct Converter {
+  unsigned code_page;
+  std::string* error;
+  bool operator()(std::string& text, const std::string& what) {
+    std::string out, why;
+    if (!to_code_page(text, code_page, &out, &why)) return fail(error, what + ": " + why);
+    if (out.find('\0') != std::string::npos) return fail(error, what + ": holds a NUL character");
+    text = out;
+    return true;
+  }
+  bool operator()(std::optional<std::string>& text, const std::string& what) {
+    return !text || (*this)(*text, what);
+  }
+};
+
+bool convert_type(Converter& c, SetupTypeSpec& t, const std::string& where) {
+  SetupTypeRecordSpec& r = t.record;
+  if (!c(r.uninstall_name, where + ".uninstall_name") || !c(r.caption, where + ".caption") ||
+      !c(r.default_folder, where + ".folder") || !c(r.registry_key, where + ".remember.registry.key") ||
+      !c(r.registry_value, where + ".remember.registry.value") || !c(r.ini_file, where + ".remember.ini.file") ||
+      !c(r.ini_section, where + ".remember.ini.section") || !c(r.ini_key, where + ".remember.ini.key"))
+    return false;
+  for (int l = 0; l < kTextListCount; ++l)
+    if (r.text_lists[l])
+      for (size_t i = 0; i < r.text_lists[l]->size(); ++i)
+        if (!c((*r.text_lists[l])[i], where + " text " + std::to_string(l) + "/" + std::to_string(i))) return false;
+  for (auto& e : t.files) {
+    const std::string w = where + " file " + e.name;
+    if (!c(e.name, w) || !c(e.menu_locations, w + " menu.folders") || !c(e.menu_name, w + " menu.name") ||
+        !c(e.menu_arguments, w + " menu.arguments") || !c(e.desktop_name, w + " desktop.name") ||
+        !c(e.desktop_arguments, w + " desktop.arguments"))
+      return false;
+    if (e.name.size() > kMaxPath) return fail(c.error, w + ": the name is longer than 259 bytes");
+  }
+  for (size_t i = 0; i < t.ini_entries.size(); ++i) {
+    auto& e = t.ini_entries[i];
+    const std::string w = where + ".ini[" + std::to_string(i) + "]";
+    if (!c(e.file, w + ".file") || !c(e.section, w + ".section") || !c(e.key, w + ".key") ||
+        !c(e.value, w + ".value"))
+      return false;
+  }
+  for (size_t i = 0; i < t.registry_entries.size(); ++i) {
+    auto& e = t.registry_entries[i];
+    const std::string w = where + ".registry[" + std::to_string(i) + "]";
+    if (!c(e.key, w + ".key") || !c(e.value_name, w + ".name") || !c(e.value, w + ".value")) return false;
+  }
+  for (size_t i = 0; i < t.string_patches.size(); ++i) {
+    auto& e = t.string_patches[i];
+    const std::string w = where + ".patch[" + std::to_string(i) + "]";
+    std::string pattern(e.pattern.begin(), e.pattern.end());
+    if (!c(e.file, w + ".file") || !c(e.text, w + ".text") || !c(pattern, w + ".after")) return false;
+    e.pattern.assign(pattern.begin(), pattern.end());
+  }
+  return true;
+}
+
+bool dialog_templates(const Project& project, const BuildOptions& options, std::vector<std::vector<uint8_t>>* out,
+                      std::string* error) {
+  std::map<uint16_t, std::vector<uint8_t>> dialogs;
+  if (!read_res_dialogs(options.default_dialogs.data(), options.default_dialogs.size(), &dialogs, error))
+    return fail(error, "the default dialog templates: " + *error);
+  if (!project.dialog_resources.empty()) {
+    std::vector<uint8_t> res;
+    std::map<uint16_t, std::vector<uint8_t>> own;
+    if (!read_whole(project.dialog_resources, &res, error)) return false;
+    if (!read_res_dialogs(res.data(), res.size(), &own, error))
+      return fail(error, project.dialog_resources + ": " + *error);
+    for (auto& [id, bytes] : own) {
+      if (id >= kTemplateCount)
+        return fail(error, project.dialog_resources + ": dialog " + std::to_string(id) +
+                               " is not a template number of the wizard (0 to 11)");
+      dialogs[id] = bytes;
+    }
+  }
+  out->assign(kTemplateCount, {});
+  for (auto& [id, bytes] : dialogs)
+    if (id < kTemplateCount) (*out)[id] = bytes;
+  if ((*out)[0].empty()) return fail(error, "dialog template 0 (the container) is missing");
+  return true;
+}
+
+// Gathers the entries of every setup type in installation order and the
+// distinct data blocks they use.
+bool collect_entries(const Project& project, const BuildOptions& options, const UninstallerItem* uninstaller,
+                     std::vector<std::vector<Entry>>* types, std::vector<DataBlock>* blocks, std::string* error) {
+  std::unordered_map<std::string, int> by_content;  // raw bytes -> block
+  auto block_of = [&](std::vector<uint8_t>&& raw) {
+    std::string key(raw.begin(), raw.end());
+    auto it = by_content.find(key);
+    if (it != by_content.end()) return it->second;
+    blocks->push_back(DataBlock{std::move(raw), {}, false});
+    int index = static_cast<int>(blocks->size() - 1);
+    by_content.emplace(std::move(key), index);
+    return index;
+  };
+  // Where each source file went first, for patches naming their base.
+  std::map<std::string, std::pair<int, int>> by_source;
+  // The contents of the files that patches are made from.
+  std::map<std::string, std::vector<uint8_t>> contents;
+  std::set<std::string> bases;
+  for (const ProjectType& type : project.types)
+    for (const ProjectItem& item : type.items)
+      if (!item.patch_base.empty()) bases.insert(item.patch_base);
+  for (size_t t = 0; t < project.types.size(); ++t) {
+    std::vector<Entry> list;
+    if (uninstaller) {
+      Entry e;
+      e.spec.name = project.uninstaller_name;
+      e.spec.kind = kKindFile;  // never listed for removal: it removes itself
+      e.spec.flags = kItemUninstaller;
+      e.spec.size = static_cast<uint32_t>(uninstaller->prefix_blob.size() + uninstaller->item_data.size());
+      // Of the file as installed, before the setup appends its record: the
+      // installer does not check it, but verify and extract can.
+      std::vector<uint8_t> whole = uninstaller->prefix_blob;
+      whole.insert(whole.end(), uninstaller->item_data.begin(), uninstaller->item_data.end());
+      e.spec.checksum = checksum_block(whole.data(), e.spec.size, 0);
+      e.data = block_of(std::vector<uint8_t>(uninstaller->item_data));
+      list.push_back(e);
+    }
+    for (const ProjectItem& item : project.types[t].items) {
+      Entry e;
+      FileEntrySpec& s = e.spec;
+      s.name = item.name;
+      s.folder_code = item.folder_code;
+      s.kind = item.kind;
+      s.registration = item.registration;
+      s.finish_role = item.finish_role;
+      s.shared = item.shared ? 1 : 0;
+      s.icon_index = item.icon_index;
+      s.menu_locations = item.menu_locations;
+      s.menu_name = item.menu_name;
+      s.menu_arguments = item.menu_arguments;
+      s.desktop_name = item.desktop_name;
+      s.desktop_arguments = item.desktop_arguments;
+      s.entry_index = static_cast<int32_t>(list.size());
+      s.setup_type = static_cast<uint16_t>(t);
+      if (item.kind != kKindFolder) {
+        std::vector<uint8_t> content;
+        if (!read_whole(item.source, &content, error)) return fail(error, item.where + ": " + *error);
+        s.size = static_cast<uint32_t>(content.size());
+        s.checksum = checksum_block(content.data(), s.size, 0);
+        if (item.compare_version || item.compare_language) {
+          PeVersion v;
+          if (!read_pe_version(content.data(), content.size(), &v))
+            return fail(error, item.where + ": " + item.source + " has no version resource to compare with");
+          if (item.compare_language && !v.has_language)
+            return fail(error, item.where + ": " + item.source + " names no language in its version resource");
+          s.version = FileVersionSpec{v.version_ms, v.version_ls, v.language};
+          if (item.compare_version) s.flags |= kItemCompareVersion;
+          if (item.compare_language) s.flags |= kItemCompareLanguage;
+        }
+        if (item.store_times) {
+          s.flags |= kItemHasTimes;
+          uint64_t time = file_time(item.source);
+          s.times = FileTimesSpec{time, time, time};
+        }
+        if (item.from_source) s.flags |= kItemFromSource;
+        if (bases.count(item.source) && !contents.count(item.source)) contents[item.source] = content;
+        if (!item.patch_base.empty()) {
+          auto base = by_source.find(item.patch_base);
+          if (base == by_source.end())
+            return fail(error, item.where + ": patch_of names " + item.patch_base +
+                                   ", which is no item of an earlier setup type or earlier in this one");
+          const Entry& b = (*types).size() > static_cast<size_t>(base->second.first)
+                               ? (*types)[base->second.first][base->second.second]
+                               : list[base->second.second];
+          if (b.spec.flags & kItemPatch) return fail(error, item.where + ": patch_of names a file that is itself a patch");
+          if (b.data < 0 && !(b.spec.flags & kItemFromSource)) return fail(error, item.where + ": patch_of names a file the setup does not carry");
+          s.flags |= kItemPatch;
+          s.setup_type = static_cast<uint16_t>(base->second.first);
+          s.entry_index = base->second.second;
+          const std::vector<uint8_t>& old = contents[item.patch_base];
+          PatchBlocks pb = make_patch(old.data(), old.size(), content.data(), content.size());
+          DataBlock block;
+          block.is_patch = true;
+          block.raw = content;
+          if (!encode_patch(pb, options.level, &block.stored)) return fail(error, item.where + ": cannot encode the patch");
+          blocks->push_back(std::move(block));
+          e.data = static_cast<int>(blocks->size() - 1);
+        } else if (!item.from_source && item.kind != kKindInSource) {
+          e.data = block_of(std::move(content));
+        }
+        if (!by_source.count(item.source)) by_source[item.source] = {static_cast<int>(t), static_cast<int>(list.size())};
+      }
+      list.push_back(e);
+    }
+    types->push_back(std::move(list));
+  }
+  return true;
+}
+
+// The stale volumes of an earlier build that had more of them.
+void remove_stale_volumes(const std::string& output, uint32_t volumes) {
+  for (uint32_t k = volumes + 1; k < 100; ++k) {
+    std::string path = volume_path(output, k);
+    if (!fs::exists(path)) break;
+    fs::remove(path);
+  }
+}
+
+}  // namespace
+
+bool build_setup(const Project& project, const BuildOptions& options, BuildReport* report, std::string* error) {
+  uint32_t stamped = 0;
+  if (!read_stub_size(options.stub, &stamped) || stamped != options.stub.size())
+    return fail(error, "the stub is not stamped with its own length");
+  UninstallerItem uninstaller;
+  bool with_uninstaller = !project.uninstaller_name.empty();
+  if (with_uninstaller) {
+    UninstallerSplitResult split = split_uninstaller_image(options.uninstaller, &uninstaller);
+    if (split != UninstallerSplitResult::kSplit)
+      return fail(error, std::string("the uninstaller: ") + uninstaller_split_text(split));
+  }
+  ArchiveSpec spec;
+  if (!dialog_templates(project, options, &spec.dialog_templates, error)) return false;
+  spec.setup_flags = project.setup_flags;
+  if (!project.wizard_picture.empty() && (!read_whole(project.wizard_picture, &spec.wizard_picture, error) ||
+                                          !check_bitmap_file(spec.wizard_picture, error)))
+    return fail(error, project.wizard_picture + ": " + *error);
+  if (!project.background_picture.empty() &&
+      (!read_whole(project.background_picture, &spec.background_picture, error) ||
+       !check_bitmap_file(spec.background_picture, error)))
+    return fail(error, project.background_picture + ": " + *error);
+  spec.background_title = project.background_title;
+  spec.background_style = project.background_style;
+  spec.start_page = project.start_page;
+  if (with_uninstaller) spec.item_prefix = uninstaller.prefix_blob;
+
+  std::vector<std::vector<Entry>> entries;
+  std::vector<DataBlock> blocks;
+  if (!collect_entries(project, options, with_uninstaller ? &uninstaller : nullptr, &entries, &blocks, error))
+    return false;
+  if (!compress_blocks(blocks, options.level, options.show_progress, error)) return false;
+  std::vector<size_t> sizes;
+  for (const DataBlock& b : blocks) sizes.push_back(b.stored.size());
+  std::vector<DataPlacement> placed;
+  if (!plan_item_data(sizes, &placed, error)) return false;
+
+  Converter convert{project.code_page, error};
+  if (!convert(spec.background_title, "background.title")) return false;
+  if (spec.background_style && !convert(spec.background_style->font.face_name, "background.font")) return false;
+  for (size_t t = 0; t < project.types.size(); ++t) {
+    const ProjectType& pt = project.types[t];
+    SetupTypeSpec type;
+    type.record = pt.record;
+    type.ini_entries = pt.ini_entries;
+    type.registry_entries = pt.registry_entries;
+    type.string_patches = pt.string_patches;
+    for (Entry& e : entries[t]) {
+      if (e.data >= 0) {
+        e.spec.data_position = placed[e.data].position;
+        e.spec.data_length = placed[e.data].length;
+      }
+      type.files.push_back(e.spec);
+    }
+    if (!convert_type(convert, type, "type[" + std::to_string(t) + "]")) return false;
+    spec.setup_types.push_back(std::move(type));
+  }
+  std::vector<uint8_t> configuration;
+  if (!assemble_configuration(spec, stream_compressor(options.level), &configuration, error)) return false;
+  // The setup reads its own file with 32-bit offsets.
+  uint64_t data = 0;
+  for (const DataBlock& b : blocks) data += b.stored.size();
+  if (options.volume_size == 0 && options.stub.size() + configuration.size() + kDataAreaHeaderSize + data > 0xFFFFFFFFull)
+    return fail(error, "the setup file would reach 4 GiB; give a --volume-size to split it");
+
+  // Everything is written in a folder of its own beside the output and
+  // moved into place only when complete.
+  fs::path out(options.output);
+  fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
+  std::string pattern = (folder / (".kestrel-build-XXXXXX")).string();
+  if (!mkdtemp(pattern.data())) return fail(error, "cannot write in " + folder.string() + ": " + std::strerror(errno));
+  fs::path work(pattern);
+  std::string staged = (work / out.filename()).string();
+  std::vector<std::vector<uint8_t>> stored;
+  for (DataBlock& b : blocks) stored.push_back(std::move(b.stored));
+  uint32_t volumes = 0;
+  bool ok = write_setup_file(staged, options.stub, configuration, stored, options.volume_size, &volumes, error);
+  std::error_code ec;
+  for (uint32_t k = 1; ok && k <= volumes; ++k) {
+    fs::rename(volume_path(staged, k), volume_path(options.output, k), ec);
+    if (ec) ok = fail(error, "cannot write " + volume_path(options.output, k) + ": " + ec.message());
+  }
+  if (ok) {
+    fs::rename(staged, options.output, ec);
+    if (ec) ok = fail(error, "cannot write " + options.output + ": " + ec.message());
+  }
+  fs::remove_all(work, ec);
+  if (!ok) return false;
+  remove_stale_volumes(options.output, volumes);
+
+  *report = BuildReport{};
+  for (const auto& list : entries) report->items += static_cast<uint32_t>(list.size());
+  report->stored_items = static_cast<uint32_t>(stored.size());
+  for (size_t k = 0; k < stored.size(); ++k) report->stored_bytes += stored[k].size();
+  for (const DataBlock& b : blocks) report->input_bytes += b.raw.size();
+  report->setup_size = fs::file_size(options.output, ec);
+  report->volumes = volumes;
+  return true;
+}

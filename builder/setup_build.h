@@ -1,0 +1,31 @@
+// Turns a project into a setup file: stub, configuration and data area,
+// with volume files beside it when a volume size is given.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "builder/project.h"
+
+struct BuildOptions {
+  std::string output;                   // the setup file
+  int level = 12;                       // kStreamLevelDefault
+  uint64_t volume_size = 0;             // 0: one file
+  std::vector<uint8_t> stub;            // the stamped stub
+  std::vector<uint8_t> uninstaller;     // the stamped uninstaller; empty = none
+  std::vector<uint8_t> default_dialogs; // compiled resource file of the default templates
+  bool show_progress = false;           // one updating line on stderr
+};
+
+struct BuildReport {
+  uint32_t items = 0;          // entries over all setup types
+  uint32_t stored_items = 0;   // distinct data blocks in the data area
+  uint64_t input_bytes = 0;    // of the distinct contents
+  uint64_t stored_bytes = 0;   // the data area's data
+  uint64_t setup_size = 0;     // of the setup file
+  uint32_t volumes = 0;        // volume files beside it
+};
+
+// Writes the setup under a temporary name and renames it (and its
+// volumes) only when all is written: a failed build leaves nothing behind.
+bool build_setup(const Project& project, const BuildOptions& options, BuildReport* report, std::string* error);

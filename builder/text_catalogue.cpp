@@ -1,0 +1,89 @@
+#include "builder/text_catalogue.h"
+
+TextLists default_texts() {
+  TextLists t;
+  // 0: welcome page; the closing page shows it too.
+  t[0] = {"Welcome",
+          "Welcome to the setup of this product.",
+          "This program installs the product on your computer. It is recommended that you close all other "
+          "programs before you go on.",
+          "Press Next to continue, or Cancel to leave the setup.",
+          ""};
+  // 1: licence page. 1/1, the licence, comes from the project; without one
+  // the page is passed over. 1/2 is the Next caption on it.
+  t[1] = {"Licence Agreement", "", "I &Agree"};
+  // 2: destination page; 2/7 formats both space figures (megabytes).
+  t[2] = {"Choose the Destination Folder",
+          "Setup will install the product in the folder below.",
+          "To install it in another folder, enter its name or press Browse.",
+          "",
+          "",
+          "Space required:",
+          "Space available:",
+          "%d MB"};
+  // 3: ready page; 3/2 names the folder.
+  t[3] = {"Ready to Install", "Setup is now ready to install the product.",
+          "The product will be installed in:\r\n\r\n%s\r\n\r\nPress Install to begin, or Back to change the folder.",
+          "", ""};
+  // 4: progress page; 4/1 labels the file name, 4/2 stands below the bar.
+  t[4] = {"Installing", "Copying:", "Please wait while Setup installs the product on your computer.", "", ""};
+  // 5: finish page and the restart question. 5/4 frames the error report;
+  // 5/8 stays empty: a text there asks for a restart after every run.
+  t[5] = {"Setup Complete",
+          "Setup has installed the product on your computer.",
+          "Press Open to read the product's notes.",
+          "Press Next to close the setup.",
+          "Setup could not complete the installation:\r\n\r\n%s",
+          "&Open",
+          "&Run the program now",
+          "Some files will be replaced when Windows starts again. Restart Windows now?",
+          ""};
+  // 6: the program's messages; 6/0 is the setup's title.
+  t[6] = {"Setup",
+          "Choose Folder",
+          "&Folder:",
+          "Dri&ves:",
+          "Checking the disk space...",
+          "The destination folder cannot be created.",
+          "The destination folder does not exist. Create it?",
+          "Some files in the destination folder are read-only. Continue?",
+          "File error",
+          "The file %s cannot be made writable.",
+          "",
+          "There is not enough free space on the destination drive. Continue anyway?",
+          "There is not enough memory to install the product.",
+          "Do you really want to cancel the installation?",
+          "Do you really want to leave the setup?",
+          "The installation was cancelled.",
+          "The file %s cannot be opened.",
+          "The file %s cannot be created.",
+          "The setup data in %s cannot be read.",
+          "The file %s cannot be written.",
+          "The disk is full. The file %s cannot be written completely.",
+          "The file %s is damaged: its checksum does not match.",
+          "The file %s is in use and cannot be replaced.",
+          "",
+          "",
+          "",
+          "",
+          "",
+          "Please insert disk %d and press OK.",
+          "A newer version of %s is already installed. Replace it with the older one?",
+          "The file %s exists in another language. Replace it?",
+          "The setup file is damaged: its data is missing or incomplete."};
+  // 7: button captions: Back, Next, Cancel, Next on the ready page, OK and
+  // Cancel of the folder browser and the progress page, restart.
+  t[7] = {"< &Back", "&Next >", "Cancel", "&Install", "OK", "Cancel", "&Restart"};
+  // 9: setup type page; the choices are the setup types' captions.
+  t[9] = {"Choose the Setup Type", "Choose how the product is installed.", "", "", ""};
+  return t;
+}
+
+const std::vector<TextFormat>& formatted_texts() {
+  static const std::vector<TextFormat> formats = {
+      {2, 7, "%d"},  {3, 2, "%s"},  {5, 4, "%s"},  {6, 9, "%s"},  {6, 16, "%s"}, {6, 17, "%s"},
+      {6, 18, "%s"}, {6, 19, "%s"}, {6, 20, "%s"}, {6, 21, "%s"}, {6, 22, "%s"}, {6, 28, "%d"},
+      {6, 29, "%s"}, {6, 30, "%s"},
+  };
+  return formats;
+}

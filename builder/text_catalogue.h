@@ -1,0 +1,25 @@
+// The default English texts of a setup type: every list and number that
+// the wizard and the installation show. A project overrides any of them.
+// Texts are UTF-8 here; the build converts them to the archive's code page.
+#pragma once
+#include <array>
+#include <string>
+#include <vector>
+
+#include "archive/format.h"
+
+using TextLists = std::array<std::vector<std::string>, kTextListCount>;
+
+// The catalogue. "%s" and "%d" stand where the program fills them in.
+// Text 1/1 (the licence) and 5/8 (always ask for a restart) are empty.
+TextLists default_texts();
+
+// The texts that carry a "%s" or "%d" the program fills: a replacement
+// must keep them, or a message would lose its file name or read past its
+// arguments.
+struct TextFormat {
+  int list;
+  int index;
+  const char* directive;  // "%s" or "%d"
+};
+const std::vector<TextFormat>& formatted_texts();

@@ -1,0 +1,106 @@
+// kestrel build: a setup file (and its volumes) from a project file.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "builder/setup_build.h"
+#include "builder/stream_encoder.h"
+#include "cli/cli_support.h"
+#include "cli/default_dialogs.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kUsage[] =
+    "Usage: kestrel build PROJECT.toml [-o OUT] [--level N|max] [--volume-size SIZE]\n"
+    "                     [--stub FILE] [--uninstaller FILE]\n\n"
+    "Writes the setup file OUT (default: the project's name with .exe, beside it)\n"
+    "and, with --volume-size, its volumes OUT.D01, OUT.D02, ... beside it.\n"
+    "  --level N          compression level 1-12 (default 12) or max (slower, smaller)\n"
+    "  --volume-size SIZE largest volume file, in bytes or with K, M or G (1024-based)\n"
+    "  --stub, --uninstaller  the Windows programs to use instead of those installed\n"
+    "                     with kestrel (share/kestrel beside its bin folder)\n";
+
+// "650M", "1440K", "1474560".
+bool parse_size(const char* text, uint64_t* size) {
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long n = strtoull(text, &end, 10);
+  if (errno || end == text) return false;
+  uint64_t unit = 1;
+  if (*end == 'K' || *end == 'k') unit = 1024, ++end;
+  else if (*end == 'M' || *end == 'm') unit = 1024 * 1024, ++end;
+  else if (*end == 'G' || *end == 'g') unit = 1024ull * 1024 * 1024, ++end;
+  if (*end || n == 0 || n > (1ull << 31) / unit) return false;
+  *size = n * unit;
+  return true;
+}
+
+// share/kestrel beside the folder of this program.
+std::string share_file(const char* name) {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return (self.parent_path().parent_path() / "share" / "kestrel" / name).string();
+}
+
+}  // namespace
+
+int run_build(int argc, char** argv) {
+  if (wants_help(argc, argv)) {
+    fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  BuildOptions options;
+  std::string project_path, stub = share_file("kestrel-stub.exe"), uninstaller = share_file("kestrel-uninstall.exe");
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    bool has_value = i + 1 < argc;
+    if (!strcmp(a, "-o") || !strcmp(a, "--output")) {
+      if (!has_value) return usage_error("build", "-o needs a file name");
+      options.output = argv[++i];
+    } else if (!strcmp(a, "--level")) {
+      if (!has_value || !parse_level(argv[i + 1], &options.level))
+        return usage_error("build", "--level takes 1 to 12 or max");
+      ++i;
+    } else if (!strcmp(a, "--volume-size")) {
+      if (!has_value || !parse_size(argv[i + 1], &options.volume_size))
+        return usage_error("build", "--volume-size takes a size such as 1440K or 650M, below 2 GiB");
+      ++i;
+    } else if (!strcmp(a, "--stub")) {
+      if (!has_value) return usage_error("build", "--stub needs a file");
+      stub = argv[++i];
+    } else if (!strcmp(a, "--uninstaller")) {
+      if (!has_value) return usage_error("build", "--uninstaller needs a file");
+      uninstaller = argv[++i];
+    } else if (a[0] == '-' && a[1]) {
+      return usage_error("build", std::string("unknown option ") + a);
+    } else if (project_path.empty()) {
+      project_path = a;
+    } else {
+      return usage_error("build", "takes one project file");
+    }
+  }
+  if (project_path.empty()) return usage_error("build", "needs a project file");
+  Project project;
+  std::string error;
+  if (!read_project(project_path, &project, &error)) return fail("build", error);
+  if (options.output.empty()) options.output = fs::path(project_path).replace_extension(".exe").string();
+  if (!read_file(stub.c_str(), &options.stub, &error)) return fail("build", "the stub: " + error);
+  if (!project.uninstaller_name.empty() && !read_file(uninstaller.c_str(), &options.uninstaller, &error))
+    return fail("build", "the uninstaller: " + error);
+  options.default_dialogs.assign(kDefaultDialogs, kDefaultDialogs + kDefaultDialogsSize);
+  options.show_progress = isatty(STDERR_FILENO);
+  BuildReport report;
+  if (!build_setup(project, options, &report, &error)) return fail("build", error);
+  double ratio = report.input_bytes ? 100.0 * static_cast<double>(report.stored_bytes) / report.input_bytes : 100.0;
+  printf("%s: %llu bytes, %u items (%u stored, %llu bytes to %llu, %.1f %%)", options.output.c_str(),
+         static_cast<unsigned long long>(report.setup_size), report.items, report.stored_items,
+         static_cast<unsigned long long>(report.input_bytes), static_cast<unsigned long long>(report.stored_bytes),
+         ratio);
+  if (report.volumes) printf(", %u volume files", report.volumes);
+  printf("\n");
+  return kExitOk;
+}

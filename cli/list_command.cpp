@@ -1,0 +1,160 @@
+// kestrel list SETUP: the setup types of a setup file with their items and
+// settings lists, as the installer would read them.
+#include <cstdio>
+#include <string>
+
+#include "archive/config.h"
+#include "archive/entry_lists.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "cli/cli_support.h"
+#include "cli/setup_reader.h"
+
+namespace {
+
+std::string quoted(const char* text) { return text ? "\"" + printable(text) + "\"" : std::string("(none)"); }
+
+const char* root_key_name(uint32_t code) {
+  switch (code) {
+    case 0: return "HKEY_CLASSES_ROOT";
+    case 2: return "HKEY_LOCAL_MACHINE";
+    case 3: return "HKEY_USERS";
+  }
+  return "HKEY_CURRENT_USER";
+}
+
+// Where the installer puts the item, with its folder named as a macro.
+std::string destination(const uint8_t* entry) {
+  std::string name = printable(entry_string(entry, 0));
+  if (entry[kEntryKind] == kKindInSource) return "#SourceDir#\\" + name;
+  switch (entry[kEntryFolderCode]) {
+    case kFolderWindows: return "#Windows#\\" + name;
+    // The system keeps shared files where it finds them, by file name.
+    case kFolderShared: return "#System#\\" + name.substr(name.find_last_of('\\') + 1) + " (shared system file)";
+    case kFolderFonts: return "#Fonts#\\" + name;
+  }
+  return "#InstallDir#\\" + name;
+}
+
+std::string item_flags(const uint8_t* entry) {
+  std::string text;
+  auto add = [&](const std::string& word) { text += (text.empty() ? "" : ", ") + word; };
+  uint8_t flags = entry[kEntryFlags];
+  switch (entry[kEntryKind]) {
+    case kKindRemovable: add("removed by the uninstaller"); break;
+    case kKindInSource: add("lies beside the setup file"); break;
+    case kKindFolder: add("folder"); break;
+  }
+  if (flags & kItemUninstaller) add("uninstaller");
+  if (flags & kItemPatch)
+    add("patch of setup type " + std::to_string(get_u16(entry + kEntrySetupType)) + " item " +
+        std::to_string(static_cast<int32_t>(get_u32(entry + kEntryIndex))));
+  if (flags & kItemFromSource) add("copied from beside the setup file");
+  if (flags & kItemCompareVersion) add("compare versions");
+  if (flags & kItemCompareLanguage) add("compare languages");
+  if (flags & kItemHasTimes) add("file times");
+  if (entry[kEntryShared] == 1 && entry[kEntryFolderCode] != kFolderInstallDir) add("shared");
+  if (entry[kEntryRegistration] == kRegisterScreenSaver) add("screen saver");
+  if (entry[kEntryRegistration] == kRegisterLibrary) add("self-registering");
+  if (entry[kEntryFinishRole] == kRoleDocument) add("document shown at the end");
+  if (entry[kEntryFinishRole] == kRoleProgram) add("program run at the end");
+  return text.empty() ? "-" : text;
+}
+
+void print_items(int type) {
+  uint32_t count = file_entry_count(type);
+  printf("  items: %u\n", count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* entry = file_entry_at(type, i);
+    printf("    %u: %s\n", i, destination(entry).c_str());
+    printf("       size %u, stored %u at %u, checksum %08X; %s\n", get_u32(entry + kEntrySize),
+           get_u32(entry + kEntryDataLength), get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryChecksum),
+           item_flags(entry).c_str());
+    if (entry_string(entry, 2)[0])
+      printf("       start menu shortcut %s in %s, arguments %s, icon %u\n", quoted(entry_string(entry, 2)).c_str(),
+             quoted(entry_string(entry, 1)).c_str(), quoted(entry_string(entry, 3)).c_str(),
+             get_u16(entry + kEntryIconIndex));
+    if (entry_string(entry, 4)[0])
+      printf("       desktop shortcut %s, arguments %s\n", quoted(entry_string(entry, 4)).c_str(),
+             quoted(entry_string(entry, 5)).c_str());
+  }
+}
+
+// The loader has checked every record of the three lists.
+void print_settings(const SetupTypeSlot& slot) {
+  const char* titles[] = {"INI entries", "registry values", "string patches"};
+  for (int k = 0; k < 3; ++k) {
+    const uint8_t* list = slot.entry_lists[k];
+    uint16_t count = list ? get_u16(list) : 0;
+    printf("  %s: %u\n", titles[k], count);
+    if (!list) continue;
+    const uint8_t* p = list + 2;
+    const uint8_t* end = list + slot.entry_list_lengths[k];
+    for (uint16_t n = 0; n < count && p; ++n) {
+      if (k == kIniList) {
+        IniEntry e;
+        p = parse_ini_entry(p, end, &e);
+        printf("    %s [%s] %s = %s%s\n", quoted(e.file).c_str(), printable(e.section).c_str(),
+               printable(e.key).c_str(), quoted(e.value).c_str(), e.flags & kEntryKeepExisting ? " (keep existing)" : "");
+      } else if (k == kRegistryList) {
+        RegistryEntry e;
+        p = parse_registry_entry(p, end, &e);
+        printf("    %s\\%s, value %s = %s%s\n", root_key_name(e.root_key), printable(e.key).c_str(),
+               e.value_name[0] ? quoted(e.value_name).c_str() : "(default)", quoted(e.value).c_str(),
+               e.flags & kEntryKeepExisting ? " (keep existing)" : "");
+      } else {
+        StringPatchEntry e;
+        p = parse_string_patch(p, end, &e);
+        std::string where = e.offset == -1 ? "after a pattern of " + std::to_string(e.pattern_length) + " bytes"
+                                           : "at offset " + std::to_string(e.offset);
+        printf("    %s %s: %s\n", quoted(e.file).c_str(), where.c_str(), quoted(e.text).c_str());
+      }
+    }
+  }
+}
+
+void print_setup(const char* path) {
+  const SetupFacts& facts = setup_facts();
+  printf("%s: stub %u bytes, %d setup type%s, current %d\n", printable(path).c_str(), facts.stub_size,
+         SetupTypeCount, SetupTypeCount == 1 ? "" : "s", CurrentSetupType);
+  std::string flags;
+  if (SetupFlags & kSetupFullScreen) flags += ", full screen";
+  if (SetupFlags & kSetupRemoveOthers) flags += ", removes the other setup types first";
+  printf("flags %08X%s\n", SetupFlags, flags.c_str());
+  if (StartPageNumber != 0xFFFF) printf("single page: %u\n", StartPageNumber);
+  if (!facts.has_data_area) printf("data area: none\n");
+  else
+    printf("data area: %u bytes in the setup file%s\n", facts.data_length,
+           facts.data_area_complete ? "" : " (truncated)");
+  for (int t = 0; t < SetupTypeCount; ++t) {
+    const SetupTypeSlot& slot = SetupTypeTable[t];
+    const SetupTypeRecord& r = slot.record;
+    printf("\nsetup type %d: %s\n", t, quoted(r.caption).c_str());
+    printf("  uninstall name %s, folder %s%s\n", quoted(r.uninstall_name).c_str(), quoted(r.default_folder).c_str(),
+           r.flags & kTypeFolderEditable ? " (may be changed)" : "");
+    if (r.registry_key)
+      printf("  remembered in %s\\%s, value %s%s\n", root_key_name(r.root_key), printable(r.registry_key).c_str(),
+             quoted(r.registry_value).c_str(), r.flags & kTypeRememberInRegistry ? " (written)" : "");
+    if (r.ini_file)
+      printf("  remembered in %s [%s] %s%s\n", quoted(r.ini_file).c_str(),
+             r.ini_section ? printable(r.ini_section).c_str() : "", r.ini_key ? printable(r.ini_key).c_str() : "",
+             r.flags & kTypeRememberInIni ? " (written)" : "");
+    print_items(t);
+    print_settings(slot);
+  }
+}
+
+}  // namespace
+
+int run_list(int argc, char** argv) {
+  if (wants_help(argc, argv)) {
+    printf("Usage: kestrel list SETUP\n  show the setup types of SETUP with their items and settings\n");
+    return kExitOk;
+  }
+  if (argc != 2) return usage_error("list", "needs SETUP");
+  std::string error;
+  if (!open_setup(argv[1], &error)) return fail("list", error);
+  print_setup(argv[1]);
+  close_setup();
+  return kExitOk;
+}

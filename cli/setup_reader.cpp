@@ -1,0 +1,313 @@
+#include "cli/setup_reader.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/path_strings.h"
+#include "app/stub_size.h"
+#include "archive/checksum.h"
+#include "archive/config.h"
+#include "archive/data_area.h"
+#include "archive/decompressor.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "archive/loader.h"
+#include "archive/patch.h"
+#include "archive/platform.h"
+#include "archive/platform_host.h"
+#include "builder/stub_image.h"
+
+namespace {
+
+// Stubs are tens of kilobytes; the stamp is looked for this far at most.
+const size_t kStubScanLimit = 16u << 20;
+
+SetupFacts Facts;
+
+// The loader may show text 6/31; the tool reports the failure itself.
+int keep_quiet(const char*, unsigned) { return kIdOk; }
+
+bool fail(std::string* error, const std::string& what) {
+  *error = what;
+  return false;
+}
+
+std::string system_error(const std::string& path) { return path + ": " + std::strerror(errno); }
+
+// The stamp of the stub, which is where the archive begins. The first
+// marker in the file is the stub's own; the stamp it carries must then be
+// the one unique stamp of that many leading bytes.
+bool find_stub_size(const char* path, std::string* error) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return fail(error, system_error(path));
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::fclose(f);
+    return fail(error, std::string(path) + ": not a regular file");
+  }
+  Facts.file_size = static_cast<uint64_t>(st.st_size);
+  std::vector<uint8_t> head(std::min<uint64_t>(Facts.file_size, kStubScanLimit));
+  bool read = std::fread(head.data(), 1, head.size(), f) == head.size();
+  std::fclose(f);
+  if (!read) return fail(error, std::string(path) + ": read failed");
+
+  static const uint8_t kMarker[kStubSizeMarkerLength] = KESTREL_STUB_SIZE_MARKER;
+  auto at = std::search(head.begin(), head.end(), kMarker, kMarker + kStubSizeMarkerLength);
+  size_t field = static_cast<size_t>(at - head.begin()) + kStubSizeMarkerLength;
+  if (at == head.end() || head.size() - field < 4)
+    return fail(error, std::string(path) + ": not a setup file (no stamped stub at its start)");
+  uint32_t size = get_u32(&head[field]);
+  if (size == 0) return fail(error, std::string(path) + ": the stub was never stamped, so no archive is attached");
+  uint32_t confirmed = 0;
+  if (size > head.size() || !read_stub_size(std::vector<uint8_t>(head.begin(), head.begin() + size), &confirmed) ||
+      confirmed != size)
+    return fail(error, std::string(path) + ": the stub's stamp (" + std::to_string(size) +
+                           " bytes) does not fit the file");
+  if (size == Facts.file_size) return fail(error, std::string(path) + ": no archive is attached to the stub");
+  Facts.stub_size = size;
+  return true;
+}
+
+// Puts the data-area reader back on volume 0, as the installation's
+// preparation step leaves it. Each item starts afresh, since the reader
+// only moves forward and a patch's base may lie behind it.
+bool rewind_data_area(std::string* error) {
+  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
+  data_file = INVALID_FILE_HANDLE;
+  if (!Facts.has_data_area) return fail(error, "the setup file has no data area");
+  volume_number = 0;
+  copy_string(ArchivePath, SourcePath, kPathSize);
+  volumes_before = 0;
+  volume_length = volume_left = Facts.data_length;
+  data_file = open_file(ArchivePath, 0);
+  if (data_file == INVALID_FILE_HANDLE) return fail(error, system_error(ArchivePath));
+  return true;
+}
+
+std::string error_text(uint32_t code) {
+  std::string argument = MessageArgument;
+  switch (code) {
+    case 12: return "out of memory";
+    case 16: return "cannot open " + argument;
+    case 17: return "cannot create " + argument;
+    case 18: return "the data cannot be read from " + argument;
+    case 19: return "writing " + argument + " failed";
+    case 20: return "the disk is full";
+    case 21: return "checksum mismatch";
+    case 22: return "cannot replace " + argument;
+  }
+  return "failed with code " + std::to_string(code);
+}
+
+// Keeps at most `limit` bytes: a damaged stream must not fill the disk
+// with more than the item can be.
+class CheckedFileSink : public OutputSink {
+ public:
+  CheckedFileSink(FileHandle file, uint32_t limit) : file_(file), limit_(limit) {}
+  bool ready() override { return true; }
+  bool write(const uint8_t* data, uint32_t count) override {
+    if (count > limit_ - written_) {
+      too_long_ = true;
+      return false;
+    }
+    if (write_all(file_, data, count) != 0) {
+      write_failed_ = true;
+      return false;
+    }
+    written_ += count;
+    return true;
+  }
+  bool too_long() const { return too_long_; }
+  bool write_failed() const { return write_failed_; }
+
+ private:
+  FileHandle file_;
+  uint32_t limit_;
+  uint32_t written_ = 0;
+  bool too_long_ = false;
+  bool write_failed_ = false;
+};
+
+// Decodes the stored data of `entry` onto the end of `out`, at most `limit`
+// bytes. Stored data of length 0 is an empty file: handing the decoder a
+// length of 0 would let it read the setup file without bound.
+bool decode_entry_data(const uint8_t* entry, FileHandle out, uint32_t limit, std::string* error) {
+  uint32_t length = get_u32(entry + kEntryDataLength);
+  if (length == 0) return true;
+  if (!rewind_data_area(error)) return false;
+  if (uint32_t e = seek_data(get_u32(entry + kEntryDataPosition))) return fail(error, error_text(e));
+  CheckedFileSink sink(out, limit);
+  if (decode_to_sink(sink, data_file, length)) return true;
+  if (sink.too_long()) return fail(error, "its data decodes to more than its " + std::to_string(limit) + " bytes");
+  if (sink.write_failed()) return fail(error, "writing the decoded data failed");
+  // The reader drops its file when the next volume cannot be opened.
+  if (data_file == INVALID_FILE_HANDLE) {
+    copy_string(MessageArgument, ArchivePath, kPathSize);
+    return fail(error, error_text(kErrorDataUnreadable));
+  }
+  return fail(error, "its stored data is damaged");
+}
+
+// The file's length and checksum must be the entry's.
+bool check_written(const uint8_t* entry, const std::string& path, const char* what, std::string* error) {
+  FileHandle check = open_file(path.c_str(), 0);
+  if (check == INVALID_FILE_HANDLE) return fail(error, system_error(path));
+  uint32_t length = file_length(check);
+  uint32_t sum = checksum_file(check);
+  close_file(check);
+  uint32_t size = get_u32(entry + kEntrySize);
+  if (length != size)
+    return fail(error, std::string(what) + " is " + std::to_string(length) + " bytes instead of " +
+                           std::to_string(size));
+  if (sum != get_u32(entry + kEntryChecksum)) return fail(error, std::string(what) + ": checksum mismatch");
+  return true;
+}
+
+bool write_content(const uint8_t* entry, const std::string& path, std::string* error) {
+  ItemContent content = item_content(entry);
+  if (content != ItemContent::kStored && content != ItemContent::kPatch && content != ItemContent::kUninstaller)
+    return fail(error, "its content is not in the archive");
+  const uint8_t* source = entry;
+  if (content == ItemContent::kPatch) {
+    source = patch_base(entry);
+    if (!source) return fail(error, "it is a patch without a base entry");
+    if (source[kEntryFlags] & kItemPatch) return fail(error, "it is a patch of another patch");
+  }
+  FileHandle out = create_file(path.c_str());
+  if (out == INVALID_FILE_HANDLE) return fail(error, system_error(path));
+  uint32_t limit = get_u32(source + kEntrySize);
+  bool ok = true;
+  if (content == ItemContent::kUninstaller && ItemPrefixBlob && ItemPrefixBlobLength > 0) {
+    if (ItemPrefixBlobLength > limit) ok = fail(error, "its prefix is longer than the item");
+    else if (write_all(out, ItemPrefixBlob, ItemPrefixBlobLength) != 0) ok = fail(error, "writing failed");
+    limit -= ItemPrefixBlobLength;
+  }
+  ok = ok && decode_entry_data(source, out, limit, error);
+  uint8_t flags = source[kEntryFlags];
+  // The times stand right before the strings.
+  if (ok && content != ItemContent::kPatch && (flags & kItemHasTimes))
+    set_file_times(out, source + entry_strings_offset(source) - kEntryTimesSize);
+  close_file(out);
+  if (!ok) return false;
+  if (content != ItemContent::kPatch) return check_written(entry, path, "the decoded file", error);
+
+  if (!check_written(source, path, "its base file", error)) return false;
+  if (!rewind_data_area(error)) return false;
+  if (path.size() >= kPathSize) return fail(error, path + ": path too long for patching");
+  copy_string(DestPath, entry_string(entry, 0), sizeof DestPath);
+  if (uint32_t e = apply_patch(entry, path.c_str(), 0, 0)) return fail(error, "patching: " + error_text(e));
+  // The patch is checked against the checksum alone; the size must agree too.
+  return check_written(entry, path, "the patched file", error);
+}
+
+}  // namespace
+
+bool open_setup(const char* path, std::string* error) {
+  close_setup();
+  Facts = SetupFacts{};
+  if (std::strlen(path) >= kPathSize) return fail(error, std::string(path) + ": path too long");
+  if (!find_stub_size(path, error)) return false;
+  copy_string(SourcePath, path, kPathSize);
+  StubSize = Facts.stub_size;
+  set_message_box_handler(keep_quiet);
+  bool loaded = load_archive();
+  set_message_box_handler(nullptr);
+  if (!loaded) return fail(error, std::string(path) + ": the archive is damaged or truncated");
+  Facts.has_data_area = data_start != 0;
+  Facts.data_length = volume_length;
+  Facts.data_area_complete =
+      Facts.has_data_area && static_cast<uint64_t>(data_start) + 4 + Facts.data_length <= Facts.file_size;
+  return true;
+}
+
+void close_setup() {
+  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
+  data_file = INVALID_FILE_HANDLE;
+  volume_number = 0;
+  free_archive();
+}
+
+const SetupFacts& setup_facts() { return Facts; }
+
+uint32_t file_entry_count(int type) {
+  if (type < 0 || type >= SetupTypeCount || !SetupTypeTable[type].file_list) return 0;
+  return get_u32(SetupTypeTable[type].file_list);
+}
+
+// The loader has checked that the list's entries lie inside it.
+const uint8_t* file_entry_at(int type, uint32_t index) {
+  if (index >= file_entry_count(type)) return nullptr;
+  const uint8_t* entry = SetupTypeTable[type].file_list + 4;
+  for (; index > 0; --index) entry = next_entry(entry);
+  return entry;
+}
+
+const uint8_t* patch_base(const uint8_t* entry) {
+  int32_t index = static_cast<int32_t>(get_u32(entry + kEntryIndex));
+  if (index < 0) return nullptr;
+  return file_entry_at(get_u16(entry + kEntrySetupType), static_cast<uint32_t>(index));
+}
+
+// The installer's order of cases: kinds without content, the source
+// folder, a patch, the uninstaller, an ordinary file.
+ItemContent item_content(const uint8_t* entry) {
+  uint8_t kind = entry[kEntryKind];
+  uint8_t flags = entry[kEntryFlags];
+  if (kind == kKindInSource || kind == kKindFolder) return ItemContent::kNothing;
+  if (flags & kItemFromSource) return ItemContent::kBesideSetup;
+  if (flags & kItemPatch) {
+    const uint8_t* base = patch_base(entry);
+    if (base && (base[kEntryFlags] & kItemFromSource)) return ItemContent::kBesideSetup;
+    return ItemContent::kPatch;
+  }
+  if (flags & kItemUninstaller) return ItemContent::kUninstaller;
+  return ItemContent::kStored;
+}
+
+bool write_item_content(const uint8_t* entry, const std::string& path, std::string* error) {
+  bool ok = write_content(entry, path, error);
+  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
+  data_file = INVALID_FILE_HANDLE;
+  if (!ok) ::unlink(path.c_str());
+  return ok;
+}
+
+std::string describe_item(int type, uint32_t index) {
+  const uint8_t* entry = file_entry_at(type, index);
+  std::string text = "setup type " + std::to_string(type) + ", item " + std::to_string(index);
+  if (entry) text += " (" + printable(entry_string(entry, 0)) + ")";
+  return text;
+}
+
+std::string printable(const char* text) {
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    if (*p < 0x20 || *p == 0x7F || (*p >= 0x80 && *p < 0xA0)) {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\x%02X", *p);
+      out += code;
+    } else {
+      out += static_cast<char>(*p);
+    }
+  }
+  return out;
+}
+
+std::string make_work_folder(const std::string& parent, std::string* error) {
+  std::string pattern = parent + "/.kestrel-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) {
+    *error = system_error(parent);
+    return std::string();
+  }
+  return buffer.data();
+}

@@ -1,0 +1,11 @@
+// Where each item of the installation goes.
+#pragma once
+#include <cstdint>
+
+// Writes the destination of `entry` (a FileEntry) into DestPath. Answers 1
+// only for a shared system file whose existing copy is in use, else 0.
+int item_destination(const uint8_t* entry);
+// DestPath for a file that an INI entry or a string patch names: the
+// destination of the item of that name, else the name with its macros
+// expanded.
+void resolve_target_file(const char* name);

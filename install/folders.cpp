@@ -1,0 +1,81 @@
+#include "install/folders.h"
+
+#include <direct.h>
+#include <shlobj.h>
+#include <string.h>
+#include <windows.h>
+
+#include "app/globals.h"
+#include "app/memory.h"
+#include "app/path_strings.h"
+
+namespace {
+
+bool enter_or_create(const char* folder) {
+  if (_chdir(folder) == 0) return true;
+  return _mkdir(folder) == 0 && _chdir(folder) == 0;
+}
+
+}  // namespace
+
+int create_folder_chain(const char* path) {
+  size_t length = strlen(path);
+  char* copy = nullptr;
+  char* part = nullptr;
+  if (!alloc_block(length + 4, &copy)) return -1;
+  if (!alloc_zeroed(kPathSize, &part)) {
+    free_block(&copy);
+    return -1;
+  }
+  memcpy(copy, path, length + 1);
+  if (char* slash = strrchr(copy, '\\')) slash[1] = '\0';
+  // The root is never created: \\server\ or a drive's D:\ .
+  const char* rest = copy;
+  if (copy[0] == '\\' && copy[1] == '\\')
+    rest = copy + 2;
+  else if (copy[0] != '\0' && copy[1] == ':' && copy[2] == '\\')
+    rest = copy + 3;
+
+  int result = 0;
+  if (strchr(rest, '\\')) {
+    for (const char* slash = strchr(rest, '\\'); slash; slash = strchr(slash + 1, '\\')) {
+      size_t n = static_cast<size_t>(slash - copy);
+      if (n >= kPathSize) {
+        result = 1;
+        break;
+      }
+      memcpy(part, copy, n);
+      part[n] = '\0';
+      if (!enter_or_create(part)) {
+        result = 1;
+        break;
+      }
+    }
+  } else if (length < kPathSize) {
+    copy_string(part, copy, kPathSize);
+    strip_backslash(part);
+    if (!enter_or_create(part)) result = 1;
+  } else {
+    result = 1;
+  }
+  free_block(&part);
+  free_block(&copy);
+  return result;
+}
+
+bool special_folder_path(int csidl, char* out) {
+  LPITEMIDLIST list = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &list)) || !list) return false;
+  char path[MAX_PATH];
+  bool found = SHGetPathFromIDListA(list, path) != FALSE;
+  CoTaskMemFree(list);
+  if (found) copy_string(out, path, kPathSize);
+  return found;
+}
+
+void join_path(char* out, size_t capacity, const char* folder, const char* file) {
+  if (out != folder) copy_string(out, folder, capacity);
+  size_t n = strlen(out);
+  if (n > 0 && out[n - 1] != '\\') append_string(out, "\\", capacity);
+  append_string(out, file, capacity);
+}

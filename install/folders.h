@@ -1,0 +1,14 @@
+// Folders that the installation makes or looks up.
+#pragma once
+#include <cstddef>
+
+// Creates every folder of `path` up to its last backslash (a path without
+// one names the folder itself) and leaves it the current folder.
+// 0 success, 1 a folder cannot be created or entered, -1 out of memory.
+int create_folder_chain(const char* path);
+// The file-system path of a shell folder (CSIDL_...) into a 260-byte
+// buffer; false, with `out` unchanged, when the shell has none.
+bool special_folder_path(int csidl, char* out);
+// out = folder, a backslash when it has none at its end, and the file
+// name, cut to the capacity. `out` may be `folder`.
+void join_path(char* out, size_t capacity, const char* folder, const char* file);

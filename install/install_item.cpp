@@ -1,0 +1,411 @@
+#include "install/install_item.h"
+
+#include <errno.h>
+#include <io.h>
+#include <shlobj.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include "app/globals.h"
+#include "app/memory.h"
+#include "app/messages.h"
+#include "app/path_strings.h"
+#include "app/sequencer.h"
+#include "archive/checksum.h"
+#include "archive/config.h"
+#include "archive/data_area.h"
+#include "archive/decompressor.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "archive/patch.h"
+#include "archive/platform.h"
+#include "install/destination.h"
+#include "install/engine_state.h"
+#include "install/folders.h"
+#include "install/registrations.h"
+#include "install/replace.h"
+#include "install/shortcuts.h"
+#include "ui/progress.h"
+
+namespace {
+
+enum : int { kTextInUse = 22, kTextNewerVersion = 29, kTextOtherLanguage = 30 };
+enum : int32_t {
+  kErrorOpen = 16,
+  kErrorCreate = 17,
+  kErrorUnreadable = 18,
+  kErrorWrite = 19,
+  kErrorDiskFull = 20,
+  kErrorChecksum = 21,
+  kErrorNotReplaced = 22,
+  kErrorCopy = 1000,
+};
+enum : uint32_t { kVersionMessageCapacity = 2048, kVersionLanguage = 16 };
+
+const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
+void set_status(uint8_t* entry, uint16_t status) { put_u16(entry + kEntryStatus, status); }
+uint16_t item_status(const uint8_t* entry) { return get_u16(entry + kEntryStatus); }
+
+bool write_protected(const char* path) { return _access(path, 2) == -1 && errno == EACCES; }
+
+// The existing file at `path` is the entry's file already: same length and
+// checksum.
+bool same_as_entry(const char* path, const uint8_t* entry) {
+  FileHandle file = open_file(path, 0);
+  if (file == INVALID_FILE_HANDLE) return false;
+  bool same = file_length(file) == get_u32(entry + kEntrySize) &&
+              checksum_file(file) == get_u32(entry + kEntryChecksum);
+  close_file(file);
+  return same;
+}
+
+void discard_temp_file() {
+  if (TempPath[0] != '\0') delete_file(TempPath);
+}
+
+// Asks a yes/no question about DestPath; a text from the archive is never
+// handed to a printf-style formatter.
+bool user_agrees(char* message, int text) {
+  copy_string(MessageArgument, DestPath, kPathSize);
+  format_message(message, text);
+  return message_box(message, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+void close_temp(FileHandle* file) {
+  if (*file != INVALID_FILE_HANDLE) close_file(*file);
+  *file = INVALID_FILE_HANDLE;
+}
+
+// The entry whose data a patch starts from; null when the archive names
+// none that exists.
+const uint8_t* base_entry(const uint8_t* entry) {
+  uint16_t type = get_u16(entry + kEntrySetupType);
+  int32_t index = static_cast<int32_t>(get_u32(entry + kEntryIndex));
+  if (type >= SetupTypeCount || index < 0) return nullptr;
+  const uint8_t* list = SetupTypeTable[type].file_list;
+  if (!list || static_cast<uint32_t>(index) >= get_u32(list)) return nullptr;
+  const uint8_t* base = list + 4;
+  while (index-- > 0) base = next_entry(base);
+  return base;
+}
+
+// CopyFileA from the setup file's folder into TempPath.
+bool copy_from_source(const char* name) {
+  char source[2 * kPathSize];
+  const char* slash = strrchr(SourcePath, '\\');
+  copy_string(source, SourcePath, slash ? static_cast<size_t>(slash - SourcePath) + 2 : 1);
+  append_string(source, name, sizeof source);
+  if (!CopyFileA(source, TempPath, FALSE)) {
+    SavedSystemError = GetLastError();
+    ErrorState = kErrorCopy;
+    copy_string(MessageArgument, name, kPathSize);
+    return false;
+  }
+  if (write_protected(TempPath)) _chmod(TempPath, _S_IREAD | _S_IWRITE);
+  return true;
+}
+
+// Decodes `length` bytes of the data area at `position` into `out`. False
+// when the data cannot be reached (ErrorState) or the user cancelled.
+bool decode_item(FileHandle out, uint32_t position, uint32_t length) {
+  ErrorState = static_cast<int32_t>(seek_data(position));
+  if (ErrorState != 0) return false;
+  // A length of 0 would let the decoder read on unbounded: no data means
+  // an empty file, which the checksum then judges.
+  if (length != 0) decode_to_file(out, data_file, length);
+  return PageResult != kPageToClosing;
+}
+
+bool verify_temp_file(uint32_t checksum) {
+  FileHandle file = open_file(TempPath, 0);
+  if (file == INVALID_FILE_HANDLE) {
+    ErrorState = kErrorOpen;
+    copy_string(MessageArgument, TempPath, kPathSize);
+    return false;
+  }
+  uint32_t sum = checksum_file(file);
+  close_file(file);
+  if (sum != checksum) {
+    ErrorState = kErrorChecksum;
+    copy_string(MessageArgument, DestPath, kPathSize);
+    return false;
+  }
+  return true;
+}
+
+bool write_patched(const uint8_t* entry, FileHandle* out, uint32_t before, uint32_t after) {
+  const uint8_t* base = base_entry(entry);
+  if (!base) {
+    ErrorState = kErrorUnreadable;
+    copy_string(MessageArgument, ArchivePath, kPathSize);
+    return false;
+  }
+  if (base[kEntryFlags] & kItemFromSource) {
+    close_temp(out);
+    if (!copy_from_source(entry_string(entry, 0))) return false;
+  } else {
+    if (!decode_item(*out, get_u32(base + kEntryDataPosition), get_u32(base + kEntryDataLength))) return false;
+    close_temp(out);
+  }
+  if (!verify_temp_file(get_u32(base + kEntryChecksum))) return false;
+  ErrorState = static_cast<int32_t>(apply_patch(entry, TempPath, before, after));
+  return ErrorState == 0;
+}
+
+// The uninstaller: the program image the archive carries once, followed by
+// this item's data. It is not verified: its checksum covers the data only.
+bool write_uninstaller(const uint8_t* entry, FileHandle out) {
+  if (!ItemPrefixBlob || ItemPrefixBlobLength == 0) return true;
+  int result = write_all(out, ItemPrefixBlob, ItemPrefixBlobLength);
+  if (result == 3) {
+    ErrorState = kErrorDiskFull;
+    return false;
+  }
+  if (result != 0) {
+    ErrorState = kErrorWrite;
+    copy_string(MessageArgument, TempPath, kPathSize);
+    return false;
+  }
+  return decode_item(out, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength));
+}
+
+bool write_plain(const uint8_t* entry, FileHandle* out) {
+  if (!decode_item(*out, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength))) return false;
+  uint8_t flags = entry[kEntryFlags];
+  // The times stand right before the strings.
+  if (flags & kItemHasTimes) set_file_times(*out, entry + entry_strings_offset(entry) - kEntryTimesSize);
+  close_temp(out);
+  return verify_temp_file(get_u32(entry + kEntryChecksum));
+}
+
+// Writes the item into TempPath; false when it failed or was cancelled.
+bool write_item(const uint8_t* entry, uint32_t before, uint32_t after) {
+  uint8_t flags = entry[kEntryFlags];
+  if (flags & kItemFromSource) return copy_from_source(entry_string(entry, 0));
+  FileHandle out = create_file(TempPath);
+  if (out == INVALID_FILE_HANDLE) {
+    ErrorState = kErrorCreate;
+    copy_string(MessageArgument, TempPath, kPathSize);
+    return false;
+  }
+  bool ok;
+  if (flags & kItemPatch)
+    ok = write_patched(entry, &out, before, after);
+  else if (flags & kItemUninstaller)
+    ok = write_uninstaller(entry, out);
+  else
+    ok = write_plain(entry, &out);
+  close_temp(&out);
+  return ok;
+}
+
+// One more user of a shared library, under SharedDLLs (which is not
+// created when Windows has none).
+void count_shared_use(const char* path) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  DWORD type = REG_DWORD;
+  DWORD count = 0;
+  DWORD size = sizeof count;
+  if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
+    ++count;
+    RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
+  } else {
+    count = 1;
+    RegSetValueExA(key, path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
+  }
+  RegCloseKey(key);
+}
+
+void register_item(uint8_t* entry) {
+  if (entry[kEntryFlags] & kItemUninstaller) set_status(entry, 0);  // never listed for removal
+  uint8_t folder = entry[kEntryFolderCode];
+  if (folder != kFolderInstallDir && entry[kEntryShared] == 1) count_shared_use(DestPath);
+  if (folder == kFolderFonts) register_font(DestPath);
+  if (entry[kEntryRegistration] == kRegisterScreenSaver) ScreenSaverItem = entry;
+}
+
+// Decides, writes, places and registers a file item. False ends the
+// installation: ErrorState tells why (0 after a cancel).
+bool install_file(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
+  bool write = true;
+  if (in_use && same_as_entry(DestPath, entry)) write = false;
+  if (write && (entry[kEntryFlags] & (kItemCompareVersion | kItemCompareLanguage))) write = check_versions(entry) != 0;
+  ErrorState = 0;
+  if (write) {
+    create_folder_chain(DestPath);
+    if (!choose_temp_name()) {
+      ErrorState = kErrorCreate;
+      copy_string(MessageArgument, DestPath, kPathSize);
+      return false;
+    }
+    if (!write_item(entry, before, after)) {
+      discard_temp_file();
+      return false;
+    }
+    // A file in use that cannot be scheduled is handled like any other
+    // file that cannot be replaced.
+    if (in_use && replace_at_restart(DestPath, TempPath))
+      RestartNeeded = true;
+    else
+      place_file(entry, TempPath);
+    if (item_status(entry) == kStatusNotPlaced) {
+      ErrorState = kErrorNotReplaced;
+      copy_string(MessageArgument, DestPath, kPathSize);
+      discard_temp_file();
+      return false;
+    }
+  }
+  register_item(entry);
+  return true;
+}
+
+void make_desktop_shortcut(const uint8_t* entry) {
+  const char* name = entry_string(entry, 4);
+  if (name[0] == '\0') return;
+  char link[2 * kPathSize];
+  if (!special_folder_path(CSIDL_DESKTOP, link)) return;
+  join_path(link, sizeof link, link, name);
+  append_string(link, ".lnk", sizeof link);
+  create_shortcut(DestPath, link, entry_string(entry, 5), 0);
+}
+
+}  // namespace
+
+bool choose_temp_name() {
+  TempPath[0] = '\0';
+  char name[kPathSize];
+  // Room for the longest result: the name and a new extension of four.
+  if (strlen(DestPath) + 4 >= sizeof name) return false;
+  copy_string(name, DestPath, sizeof name);
+  set_extension(name, ".$$A");
+  char* last = name + strlen(name) - 1;
+  while (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) {
+    // Never past Z: an existing file must not be taken for ours.
+    if (*last == 'Z') return false;
+    ++*last;
+  }
+  copy_string(TempPath, name, kPathSize);
+  return true;
+}
+
+int check_versions(const uint8_t* entry) {
+  char* message = nullptr;
+  if (!alloc_block(kVersionMessageCapacity, &message)) return 1;
+  int result = 1;
+  uint8_t* info = nullptr;
+  DWORD handle = 0;
+  DWORD size = GetFileVersionInfoSizeA(DestPath, &handle);
+  if (size != 0 && alloc_zeroed(size, &info) && GetFileVersionInfoA(DestPath, 0, size, info)) {
+    const uint8_t* version = entry + kEntryFixedSize;
+    uint8_t flags = entry[kEntryFlags];
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if ((flags & kItemCompareVersion) && VerQueryValueA(info, "\\", reinterpret_cast<void**>(&fixed), &length) &&
+        fixed && length >= sizeof *fixed) {
+      uint32_t ms = get_u32(version);
+      uint32_t ls = get_u32(version + 4);
+      bool newer = fixed->dwFileVersionMS > ms || (fixed->dwFileVersionMS == ms && fixed->dwFileVersionLS > ls);
+      if (newer && (get_text(6, kTextNewerVersion)[0] == '\0' || !user_agrees(message, kTextNewerVersion))) result = 0;
+    }
+    uint8_t* languages = nullptr;
+    if (result && (flags & kItemCompareLanguage) &&
+        VerQueryValueA(info, "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&languages), &length) &&
+        languages && length >= 4) {
+      if (get_u16(languages) != get_u32(version + kVersionLanguage) && !user_agrees(message, kTextOtherLanguage))
+        result = 0;
+    }
+  }
+  free_block(&info);
+  free_block(&message);
+  return result;
+}
+
+void place_file(uint8_t* entry, const char* temp_path) {
+  set_status(entry, kStatusNotPlaced);
+  if (write_protected(DestPath)) {
+    for (;;) {
+      _chmod(DestPath, _S_IREAD | _S_IWRITE);
+      if (_unlink(DestPath) == 0) {
+        if (rename_file(temp_path, DestPath)) {
+          _chmod(DestPath, _S_IREAD);
+          set_status(entry, kStatusReplaced);
+        }
+        return;
+      }
+      if (ask_replace(entry, temp_path) != IDRETRY) return;
+    }
+  }
+  for (;;) {
+    bool deleted = _unlink(DestPath) == 0;
+    if (!deleted && errno == EACCES) {
+      if (ask_replace(entry, temp_path) != IDRETRY) return;
+      continue;
+    }
+    // A rename that fails leaves the item not placed: the old file is
+    // gone, and saying otherwise would list a missing file as installed.
+    if (rename_file(temp_path, DestPath)) set_status(entry, deleted ? kStatusReplaced : kStatusCreated);
+    return;
+  }
+}
+
+int ask_replace(uint8_t* entry, const char* temp_path) {
+  uint8_t folder = entry[kEntryFolderCode];
+  // A system file waits for the next start; one that cannot be scheduled
+  // is left to the user like any other.
+  if ((folder == kFolderWindows || folder == kFolderShared) && replace_at_restart(DestPath, temp_path)) {
+    RestartNeeded = true;
+    set_status(entry, kStatusReplaced);
+    return IDIGNORE;
+  }
+  if (folder == kFolderFonts || same_as_entry(DestPath, entry)) {
+    delete_file(temp_path);
+    set_status(entry, kStatusReplaced);
+    return IDIGNORE;
+  }
+  char* message = nullptr;
+  if (!alloc_block(kMessageCapacity, &message)) {
+    delete_file(temp_path);
+    set_status(entry, kStatusReplaced);
+    return IDIGNORE;
+  }
+  copy_string(MessageArgument, DestPath, kPathSize);
+  format_message(message, kTextInUse);
+  int answer = message_box(message, MB_ABORTRETRYIGNORE);
+  free_block(&message);
+  if (answer == IDRETRY) return answer;
+  delete_file(temp_path);
+  if (answer == IDIGNORE) set_status(entry, kStatusReplaced);
+  return answer;
+}
+
+int install_next_item() {
+  if (ItemCount == 0 || static_cast<int64_t>(ItemIndex) + 1 >= ItemCount || !CurrentEntry) return 0;
+  uint32_t before = static_cast<uint32_t>((static_cast<uint64_t>(ItemIndex) + 1) * 100 / ItemCount);
+  ++ItemIndex;
+  uint32_t after = static_cast<uint32_t>((static_cast<uint64_t>(ItemIndex) + 1) * 100 / ItemCount);
+
+  uint8_t* entry = CurrentEntry;
+  CurrentEntry = next_entry(entry);
+  set_status(entry, 0);
+  TempPath[0] = '\0';
+  int in_use = item_destination(entry);
+  show_current_file(DestPath);
+  if (entry[kEntryFlags] & kItemUninstaller) copy_string(UninstallerPath, DestPath, kPathSize);
+
+  uint8_t kind = entry[kEntryKind];
+  if (kind == kKindFolder) {
+    create_folder_chain(DestPath);
+  } else if (kind != kKindInSource) {
+    if (!install_file(entry, in_use, before, after)) return 0;
+  }
+
+  uint8_t role = entry[kEntryFinishRole];
+  if (role == kRoleDocument) DocumentItem = entry;
+  if (role == kRoleProgram) ProgramItem = entry;
+  make_desktop_shortcut(entry);
+  set_progress(after);
+  return 1;
+}

@@ -1,0 +1,19 @@
+// Installing one item: the helpers of install_next_item (install/engine.h).
+#pragma once
+#include <cstdint>
+
+// Item status values, kept in the entry while installing.
+enum : uint16_t { kStatusReplaced = 23, kStatusCreated = 25, kStatusNotPlaced = 27 };
+
+// TempPath = DestPath with the first free extension of .$$A, .$$B, ...
+// False when there is none or the name would not fit.
+bool choose_temp_name();
+// 1 write the item, 0 keep the existing file (its version is newer, or its
+// language differs, and the user did not want it replaced).
+int check_versions(const uint8_t* entry);
+// Puts the written temporary file in place of DestPath and sets the item
+// status.
+void place_file(uint8_t* entry, const char* temp_path);
+// The destination cannot be deleted: schedules it, keeps it, or asks.
+// IDRETRY, IDIGNORE or IDABORT.
+int ask_replace(uint8_t* entry, const char* temp_path);

@@ -1,0 +1,136 @@
+#include "install/shortcuts.h"
+
+#include <direct.h>
+#include <shlobj.h>
+#include <string.h>
+
+#include "app/globals.h"
+#include "app/path_strings.h"
+#include "archive/config.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "archive/platform.h"
+#include "install/destination.h"
+#include "install/folders.h"
+#include "install/uninstall_record.h"
+
+namespace {
+
+enum : uint16_t { kShortcutListBlock = 0x1236 };
+
+void write_list_header(HANDLE log, uint32_t payload_size, uint32_t count) {
+  uint8_t header[kBlockHeaderSize + 4];
+  put_u16(header, kShortcutListBlock);
+  put_u16(header + 2, 0);
+  put_u32(header + 4, payload_size);
+  put_u32(header + 8, count);
+  write_all(log, header, sizeof header);
+}
+
+}  // namespace
+
+HRESULT create_shortcut(const char* target_path, const char* link_path, const char* arguments, int icon_index) {
+  IShellLinkA* link = nullptr;
+  HRESULT result =
+      CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, reinterpret_cast<void**>(&link));
+  if (FAILED(result)) return result;
+  link->SetPath(target_path);
+  char folder[2 * kPathSize];
+  copy_string(folder, target_path, sizeof folder);
+  if (char* slash = strrchr(folder, '\\')) {
+    *slash = '\0';
+    link->SetWorkingDirectory(folder);
+  }
+  if (arguments && arguments[0] != '\0') link->SetArguments(arguments);
+  if (icon_index != 0) link->SetIconLocation(target_path, icon_index);
+  IPersistFile* file = nullptr;
+  result = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+  if (SUCCEEDED(result)) {
+    WCHAR wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, link_path, -1, wide, MAX_PATH) == 0)
+      result = E_INVALIDARG;  // a link path that does not fit is not saved under a cut name
+    else
+      result = file->Save(wide, TRUE);
+    file->Release();
+  }
+  link->Release();
+  return result;
+}
+
+bool make_menu_shortcut(const char* target_path, const char* location, const char* name, const char* arguments,
+                        int icon_index, HANDLE log) {
+  int folder_id = CSIDL_PROGRAMS;
+  const char* subfolder = location;
+  if (_stricmp(location, "#Start Menu#") == 0) {
+    folder_id = CSIDL_STARTMENU;
+    subfolder = "";
+  } else if (_stricmp(location, "#Startup#") == 0) {
+    folder_id = CSIDL_STARTUP;
+    subfolder = "";
+  }
+  char path[kPathSize];
+  // Without its shell folder the location is skipped.
+  if (!special_folder_path(folder_id, path)) return false;
+  if (subfolder[0] != '\0') {
+    if (strlen(path) + 1 + strlen(subfolder) >= sizeof path) return false;
+    add_backslash(path);
+    append_string(path, subfolder, sizeof path);
+  }
+  strip_backslash(path);
+  if (_chdir(path) != 0) {
+    add_backslash(path);
+    create_folder_chain(path);
+    if (_chdir(path) != 0) return false;
+  }
+  add_backslash(path);
+  size_t folder_length = strlen(path);
+  if (folder_length + strlen(name) + 4 >= sizeof path) return false;
+  append_string(path, name, sizeof path);
+  append_string(path, ".lnk", sizeof path);
+  create_shortcut(target_path, path, arguments, icon_index);
+  if (log == INVALID_HANDLE_VALUE) return false;
+  path[folder_length - 1] = '\0';
+  write_counted_string(log, path);
+  write_counted_string(log, path + folder_length);
+  return true;
+}
+
+void make_menu_shortcuts(HANDLE log) {
+  bool started = false;
+  uint32_t block_start = 0;
+  uint32_t count = 0;
+  const uint8_t* entry = CurrentFirstEntry;
+  for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
+    const char* name = entry_string(entry, 2);
+    if (name[0] == '\0') continue;
+    item_destination(entry);
+    if (log != INVALID_HANDLE_VALUE && !started) {
+      block_start = tell_file(log);
+      write_list_header(log, 0, 0);
+      started = true;
+    }
+    const char* locations = entry_string(entry, 1);
+    const char* arguments = entry_string(entry, 3);
+    int icon_index = get_u16(entry + kEntryIconIndex);
+    // Every part between ";" is a location, an empty one too, except an
+    // empty part after a final ";".
+    for (const char* part = locations;;) {
+      const char* end = strchr(part, ';');
+      size_t length = end ? static_cast<size_t>(end - part) : strlen(part);
+      if (!end && length == 0 && part != locations) break;
+      char location[kPathSize];
+      if (length < sizeof location) {
+        memcpy(location, part, length);
+        location[length] = '\0';
+        if (make_menu_shortcut(DestPath, location, name, arguments, icon_index, log)) ++count;
+      }
+      if (!end) break;
+      part = end + 1;
+    }
+  }
+  if (!started) return;
+  uint32_t end = tell_file(log);
+  seek_to(log, block_start);
+  write_list_header(log, end - block_start - kBlockHeaderSize, count);
+  seek_from_end(log, 0);
+}

@@ -1,0 +1,565 @@
+// kestrel list, verify and extract on setup files made by the archive
+// writer: what list shows, verify on sound and damaged files, extraction of
+// several setup types, volumes, patches and the uninstaller, and names that
+// try to leave the target folder.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/stub_size.h"
+#include "archive/checksum.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "builder/archive_writer.h"
+#include "builder/patch_generator.h"
+#include "builder/stream_encoder.h"
+#include "builder/stub_image.h"
+#include "cli/cli_support.h"
+#include "tests/native/data_area_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A stand-in stub: filler bytes with the stamped stub-size record.
+std::vector<uint8_t> stamped_stub() {
+  std::vector<uint8_t> stub(300);
+  for (size_t i = 0; i < stub.size(); ++i) stub[i] = static_cast<uint8_t>(i * 7 + 3);
+  const uint8_t marker[kStubSizeMarkerLength] = KESTREL_STUB_SIZE_MARKER;
+  std::memcpy(&stub[100], marker, sizeof marker);
+  put_u32(&stub[100 + sizeof marker], 0);
+  EXPECT_EQ(StampResult::kStamped, stamp_stub_size(stub));
+  return stub;
+}
+
+std::vector<uint8_t> compressed(const std::vector<uint8_t>& content) {
+  std::vector<uint8_t> stream;
+  EXPECT_EQ(kEncodeOk, encode_stream(content.data(), content.size(), kStreamLevelDefault, &stream));
+  return stream;
+}
+
+// Text that compresses, so that streams hold coded blocks and not only
+// stored ones.
+std::vector<uint8_t> text_bytes(size_t size, uint32_t seed) {
+  static const char* words[] = {"kestrel ", "setup ", "archive ", "volume ", "patch ", "item ", "\r\n"};
+  std::vector<uint8_t> out;
+  uint32_t x = seed;
+  while (out.size() < size) {
+    x = x * 1103515245u + 12345u;
+    const char* w = words[(x >> 16) % 7];
+    out.insert(out.end(), w, w + std::strlen(w));
+  }
+  out.resize(size);
+  return out;
+}
+
+SetupTypeRecordSpec record(const std::string& caption) {
+  SetupTypeRecordSpec r;
+  r.flags = kTypeFolderEditable;
+  r.caption = caption;
+  r.uninstall_name = caption + " App";
+  r.default_folder = "#Program Files#\\" + caption;
+  r.text_lists[6] = std::vector<std::string>{caption + " Setup"};
+  return r;
+}
+
+// Builds a setup file item by item; data lands back to back in the order
+// the items are added, as plan_item_data places it.
+struct SetupBuilder {
+  ArchiveSpec spec;
+  std::vector<std::vector<uint8_t>> data;
+  uint32_t next_position = 0;
+
+  SetupTypeSpec& type(size_t t) {
+    while (spec.setup_types.size() <= t) spec.setup_types.push_back(SetupTypeSpec{});
+    return spec.setup_types[t];
+  }
+
+  FileEntrySpec& add_entry(uint16_t t, const std::string& name, const std::vector<uint8_t>& stored) {
+    SetupTypeSpec& list = type(t);
+    FileEntrySpec e;
+    e.name = name;
+    e.setup_type = t;
+    e.entry_index = static_cast<int32_t>(list.files.size());
+    e.data_position = next_position;
+    e.data_length = static_cast<uint32_t>(stored.size());
+    if (!stored.empty()) {
+      data.push_back(stored);
+      next_position += static_cast<uint32_t>(stored.size());
+    }
+    list.files.push_back(e);
+    return list.files.back();
+  }
+
+  FileEntrySpec& add_file(uint16_t t, const std::string& name, const std::vector<uint8_t>& content) {
+    FileEntrySpec& e = add_entry(t, name, compressed(content));
+    e.size = static_cast<uint32_t>(content.size());
+    e.checksum = checksum_block(content.data(), e.size, 0);
+    return e;
+  }
+
+  FileEntrySpec& add_patch(uint16_t t, const std::string& name, uint16_t base_type, int32_t base_index,
+                           const std::vector<uint8_t>& old_content, const std::vector<uint8_t>& content) {
+    PatchBlocks blocks = make_patch(old_content.data(), old_content.size(), content.data(), content.size());
+    std::vector<uint8_t> stored;
+    EXPECT_TRUE(encode_patch(blocks, kStreamLevelDefault, &stored));
+    FileEntrySpec& e = add_entry(t, name, stored);
+    e.flags |= kItemPatch;
+    e.setup_type = base_type;
+    e.entry_index = base_index;
+    e.size = static_cast<uint32_t>(content.size());
+    e.checksum = checksum_block(content.data(), e.size, 0);
+    return e;
+  }
+
+  FileEntrySpec& add_folder(uint16_t t, const std::string& name) {
+    FileEntrySpec& e = add_entry(t, name, {});
+    e.kind = kKindFolder;
+    return e;
+  }
+
+  void write(const std::string& path, uint64_t volume_size = 0, uint32_t* volumes = nullptr, bool compress = true,
+             const std::vector<uint8_t>& stub = stamped_stub()) {
+    for (auto& t : spec.setup_types)
+      if (!t.record.caption) t.record = record("Type");
+    std::vector<uint8_t> config;
+    std::string error;
+    ASSERT_TRUE(assemble_configuration(spec, compress ? stream_compressor() : nullptr, &config, &error)) << error;
+    ASSERT_TRUE(write_setup_file(path, stub, config, data, volume_size, volumes, &error)) << error;
+  }
+};
+
+// Runs a command in this process, as kestrel's main would.
+int run(int (*command)(int, char**), std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  fflush(stdout);
+  return command(static_cast<int>(args.size()), argv.data());
+}
+
+// The same with stderr kept for the caller and stdout dropped.
+int run_quietly(int (*command)(int, char**), std::vector<std::string> args, std::string* messages = nullptr) {
+  fflush(stdout);
+  fflush(stderr);
+  int saved_out = dup(1), saved_err = dup(2);
+  FILE* err = tmpfile();
+  int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  dup2(fileno(err), 2);
+  int result = run(command, args);
+  fflush(stdout);
+  fflush(stderr);
+  dup2(saved_out, 1);
+  dup2(saved_err, 2);
+  close(saved_out);
+  close(saved_err);
+  close(null);
+  if (messages) {
+    messages->clear();
+    rewind(err);
+    char buffer[512];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, err)) > 0) messages->append(buffer, n);
+  }
+  fclose(err);
+  return result;
+}
+
+// The built tool, with its stdout and exit status.
+int run_tool(const std::string& args, std::string* output) {
+  std::string command = std::string(KESTREL_BINARY_DIR) + "/bin/kestrel " + args + " 2>&1";
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return -1;
+  output->clear();
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) output->append(buffer, n);
+  int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+size_t count_lines(const std::string& text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+std::vector<std::string> tree(const std::string& dir) {
+  std::vector<std::string> names;
+  if (!fs::exists(dir)) return names;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) names.push_back(fs::relative(e.path(), dir).string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Inspect : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string setup = dir.file("setup.exe");
+  std::string out = dir.file("out");
+
+  std::vector<uint8_t> app_v1 = text_bytes(30000, 1);
+  std::vector<uint8_t> app_v2 = app_v1;
+  std::vector<uint8_t> readme = text_bytes(5000, 2);
+  std::vector<uint8_t> noise = pattern_bytes(3000, 3);  // stored as it stands
+  std::vector<uint8_t> uninstaller_prefix = pattern_bytes(200, 4);
+  std::vector<uint8_t> uninstaller_rest = pattern_bytes(500, 5);
+
+  // Two setup types: a full one and an update that patches the full one's
+  // program, with settings lists, shortcuts and items of every kind.
+  SetupBuilder sample() {
+    for (size_t i = 1000; i < 1400; ++i) app_v2[i] = static_cast<uint8_t>(i);
+    app_v2.insert(app_v2.begin() + 20000, readme.begin(), readme.begin() + 700);
+    SetupBuilder b;
+    b.type(0).record = record("Full");
+    b.type(1).record = record("Update");
+    FileEntrySpec& app = b.add_file(0, "bin\\app.exe", app_v1);
+    app.menu_locations = "Kestrel;Tools";
+    app.menu_name = "Kestrel App";
+    app.menu_arguments = "/fast";
+    app.desktop_name = "App on the desktop";
+    app.icon_index = 2;
+    app.flags |= kItemHasTimes;
+    app.times.last_write = 132000000000000000ull;  // in 2019
+    app.times.last_access = 132000000000000000ull;
+    b.add_file(0, "doc\\readme.txt", readme).finish_role = kRoleDocument;
+    b.add_folder(0, "Data\\");
+    FileEntrySpec& uninstaller = b.add_entry(0, "uninst.exe", compressed(uninstaller_rest));
+    std::vector<uint8_t> whole = uninstaller_prefix;
+    whole.insert(whole.end(), uninstaller_rest.begin(), uninstaller_rest.end());
+    uninstaller.flags = kItemUninstaller;
+    uninstaller.size = static_cast<uint32_t>(whole.size());
+    uninstaller.checksum = checksum_block(whole.data(), uninstaller.size, 0);
+    b.spec.item_prefix = uninstaller_prefix;
+    b.add_entry(0, "extra.dat", {}).flags = kItemFromSource;
+    b.add_file(0, "noise.bin", noise).folder_code = kFolderWindows;
+    b.type(0).ini_entries.push_back({1, "#InstallDir#\\app.ini", "Paths", "Home", "#InstallDir#"});
+    b.type(0).registry_entries.push_back({2, 0, "Software\\Kestrel", "Version", "2.0"});
+    b.type(0).string_patches.push_back({-1, "bin\\app.exe", "PATCHED", {'k', 'e', 's'}});
+
+    b.add_patch(1, "bin\\app.exe", 0, 0, app_v1, app_v2);
+    b.add_file(1, "new.txt", text_bytes(900, 6));
+    return b;
+  }
+
+  void TearDown() override { close_data_area(); }
+};
+
+// ---------------------------------------------------------------------------
+// list
+
+TEST_F(Inspect, ListShowsTypesItemsAndSettings) {
+  sample().write(setup);
+  std::string text;
+  ASSERT_EQ(0, run_tool("list " + setup, &text)) << text;
+  for (const char* wanted : {
+           "stub 300 bytes, 2 setup types, current 0",
+           "setup type 0: \"Full\"",
+           "uninstall name \"Full App\", folder \"#Program Files#\\Full\" (may be changed)",
+           "setup type 1: \"Update\"",
+           "0: #InstallDir#\\bin\\app.exe",
+           "size 30000, stored ",
+           "file times",
+           "start menu shortcut \"Kestrel App\" in \"Kestrel;Tools\", arguments \"/fast\", icon 2",
+           "desktop shortcut \"App on the desktop\", arguments \"\"",
+           "document shown at the end",
+           "#InstallDir#\\Data\\",
+           "; folder",
+           "uninstaller",
+           "copied from beside the setup file",
+           "#Windows#\\noise.bin",
+           "size 3000, stored ",
+           "INI entries: 1",
+           "\"#InstallDir#\\app.ini\" [Paths] Home = \"#InstallDir#\" (keep existing)",
+           "registry values: 1",
+           "HKEY_LOCAL_MACHINE\\Software\\Kestrel, value \"Version\" = \"2.0\"",
+           "string patches: 1",
+           "\"bin\\app.exe\" after a pattern of 3 bytes: \"PATCHED\"",
+           "patch of setup type 0 item 0",
+           "1: #InstallDir#\\new.txt",
+       })
+    EXPECT_NE(std::string::npos, text.find(wanted)) << wanted << "\n" << text;
+  // Setup type 1 has no settings.
+  EXPECT_NE(std::string::npos, text.find("INI entries: 0")) << text;
+}
+
+TEST_F(Inspect, ListShowsControlBytesOfNamesEscaped) {
+  SetupBuilder b;
+  b.add_file(0, "evil\x1b[2Jname", {1, 2, 3});
+  b.write(setup);
+  std::string text;
+  ASSERT_EQ(0, run_tool("list " + setup, &text));
+  EXPECT_NE(std::string::npos, text.find("evil\\x1B[2Jname")) << text;
+  EXPECT_EQ(std::string::npos, text.find('\x1b'));
+}
+
+TEST_F(Inspect, CommandsAnswerHelpAndFailWithOneLine) {
+  std::string text;
+  for (const char* command : {"list", "verify", "extract"}) {
+    EXPECT_EQ(0, run_tool(std::string(command) + " --help", &text)) << command;
+    EXPECT_NE(std::string::npos, text.find(std::string("Usage: kestrel ") + command)) << text;
+    EXPECT_NE(0, run_tool(std::string(command) + " " + dir.file("missing") + " -d " + out, &text)) << command;
+    EXPECT_EQ(1u, count_lines(text)) << text;
+    EXPECT_EQ(0u, text.find("kestrel: ")) << text;
+  }
+  EXPECT_NE(0, run_tool("extract " + setup, &text));  // no -d
+  EXPECT_EQ(1u, count_lines(text)) << text;
+  // A program without an archive behind it.
+  write_bytes(setup, stamped_stub());
+  EXPECT_NE(0, run_tool("list " + setup, &text));
+  EXPECT_NE(std::string::npos, text.find("no archive")) << text;
+  write_bytes(setup, text_bytes(5000, 1));
+  EXPECT_NE(0, run_tool("verify " + setup, &text));
+  EXPECT_NE(std::string::npos, text.find("not a setup file")) << text;
+  // The tool itself holds the marker, but no stamp that fits.
+  EXPECT_NE(0, run_tool("list " + std::string(KESTREL_BINARY_DIR) + "/bin/kestrel", &text));
+  EXPECT_EQ(1u, count_lines(text)) << text;
+}
+
+// The stub the build stamped carries its marker once; the tool finds the
+// archive behind it.
+TEST_F(Inspect, SetupWithTheBuiltStub) {
+  std::string stub_path = std::string(KESTREL_BINARY_DIR) + "/share/kestrel/kestrel-stub.exe";
+  if (!file_exists(stub_path)) GTEST_SKIP() << "the Windows side was not built";
+  std::vector<uint8_t> stub = read_bytes(stub_path);
+  sample().write(setup, 0, nullptr, true, stub);
+  std::string text;
+  ASSERT_EQ(0, run_tool("list " + setup, &text)) << text;
+  EXPECT_NE(std::string::npos, text.find("stub " + std::to_string(stub.size()) + " bytes")) << text;
+  EXPECT_EQ(0, run_tool("verify " + setup, &text)) << text;
+}
+
+// ---------------------------------------------------------------------------
+// verify
+
+TEST_F(Inspect, VerifyPassesASoundSetupInOneFileAndInVolumes) {
+  sample().write(setup);
+  std::string text;
+  EXPECT_EQ(0, run_tool("verify " + setup, &text)) << text;
+  // Six items with content in the archive: the program, the readme, the
+  // uninstaller, the noise, the patch and the new text.
+  EXPECT_NE(std::string::npos, text.find("sound, 6 items checked")) << text;
+  EXPECT_NE(std::string::npos, text.find("not in the archive: setup type 0, item 4 (extra.dat)")) << text;
+
+  TempDir split;
+  std::string spread = split.file("setup.exe");
+  uint32_t volumes = 0;
+  sample().write(spread, 4096, &volumes);
+  EXPECT_GE(volumes, 2u);
+  EXPECT_EQ(0, run_tool("verify " + spread, &text)) << text;
+  EXPECT_NE(std::string::npos, text.find("sound, 6 items checked")) << text;
+  // Without its last volume the setup is incomplete.
+  fs::remove(volume_path(spread, volumes));
+  EXPECT_EQ(1, run_tool("verify --quiet " + spread, &text));
+  EXPECT_EQ(1u, count_lines(text)) << text;
+  EXPECT_NE(std::string::npos, text.find("the data cannot be read")) << text;
+}
+
+TEST_F(Inspect, VerifyFailsOnEveryTruncation) {
+  SetupBuilder b = sample();
+  b.write(setup);
+  std::vector<uint8_t> whole = read_bytes(setup);
+  std::string messages;
+  for (size_t length = 0; length < whole.size(); length += length < 400 ? 1 : 37) {
+    write_bytes(setup, std::vector<uint8_t>(whole.begin(), whole.begin() + length));
+    ASSERT_EQ(1, run_quietly(run_verify, {"verify", "--quiet", setup}, &messages)) << "length " << length;
+    ASSERT_EQ(1u, count_lines(messages)) << messages;
+  }
+  write_bytes(setup, std::vector<uint8_t>(whole.begin(), whole.end() - 1));
+  run_quietly(run_verify, {"verify", setup}, &messages);
+  EXPECT_NE(std::string::npos, messages.find("truncated")) << messages;
+}
+
+// Flips every byte behind the stub in turn; verify must answer 0 or 1,
+// with one line when it fails. Returns the positions of the flips found.
+std::vector<bool> flip_every_byte(const std::string& setup, size_t from) {
+  std::vector<uint8_t> whole = read_bytes(setup);
+  std::vector<bool> found(whole.size(), false);
+  std::string messages;
+  for (size_t at = from; at < whole.size(); ++at) {
+    std::vector<uint8_t> damaged = whole;
+    damaged[at] ^= static_cast<uint8_t>(1u << (at % 8));
+    write_bytes(setup, damaged);
+    int result = run_quietly(run_verify, {"verify", "--quiet", setup}, &messages);
+    EXPECT_TRUE(result == 0 || result == 1) << at;
+    if (result == 1) {
+      EXPECT_EQ(1u, count_lines(messages)) << at << ": " << messages;
+    }
+    found[at] = result == 1;
+  }
+  write_bytes(setup, whole);
+  return found;
+}
+
+SetupBuilder small_setup() {
+  SetupBuilder b;
+  b.type(0).record = record("Small");
+  b.add_file(0, "a.txt", text_bytes(700, 7));
+  b.add_file(0, "b.bin", pattern_bytes(300, 8));
+  b.add_patch(0, "c.txt", 0, 0, text_bytes(700, 7), text_bytes(650, 7));
+  return b;
+}
+
+// Never a crash; a flip in the file list's checksums, sizes and data
+// positions or inside an item's stored bytes is always found.
+TEST_F(Inspect, VerifyFindsFlippedBytesAndNeverCrashes) {
+  SetupBuilder b = small_setup();
+  b.write(setup, 0, nullptr, false);
+  std::vector<uint8_t> whole = read_bytes(setup);
+  ASSERT_EQ(0, run_quietly(run_verify, {"verify", setup}));
+
+  const size_t stub = 300;
+  size_t list = stub;
+  while (get_u16(&whole[list]) != kBlockFileList) list += kBlockHeaderSize + get_u32(&whole[list + 4]);
+  size_t data = whole.size() - b.next_position;
+  std::vector<bool> found = flip_every_byte(setup, stub);
+
+  const uint8_t* entry = &whole[list + kBlockHeaderSize + 4];
+  for (int i = 0; i < 3; ++i, entry = next_entry(entry)) {
+    size_t at = static_cast<size_t>(entry - whole.data());
+    for (size_t k = kEntryChecksum; k < kEntryDataLength; ++k)
+      EXPECT_TRUE(found[at + k]) << "entry " << i << " byte " << k;
+  }
+  // b.bin does not compress: its stream holds its bytes as they stand.
+  const FileEntrySpec& noise = b.spec.setup_types[0].files[1];
+  for (size_t at = data + noise.data_position + 8; at + 8 < data + noise.data_position + noise.data_length; ++at)
+    EXPECT_TRUE(found[at]) << "data byte " << at - data;
+  size_t detected = static_cast<size_t>(std::count(found.begin(), found.end(), true));
+  // Texts of the configuration have no checksum, so not every flip shows.
+  EXPECT_GT(detected, (whole.size() - stub) / 2);
+
+  // The same with compressed configuration blocks.
+  small_setup().write(setup);
+  ASSERT_EQ(0, run_quietly(run_verify, {"verify", setup}));
+  found = flip_every_byte(setup, stub);
+  EXPECT_GT(static_cast<size_t>(std::count(found.begin(), found.end(), true)), (read_bytes(setup).size() - stub) / 2);
+}
+
+// ---------------------------------------------------------------------------
+// extract
+
+TEST_F(Inspect, ExtractWritesTheCurrentSetupTypeAndAnotherOne) {
+  SetupBuilder b = sample();
+  b.write(setup);
+  ASSERT_EQ(0, run_quietly(run_extract, {"extract", setup, "-d", out}));
+  EXPECT_EQ((std::vector<std::string>{"Data", "bin", "bin/app.exe", "doc", "doc/readme.txt", "noise.bin",
+                                      "uninst.exe"}),
+            tree(out));
+  EXPECT_EQ(app_v1, read_bytes(out + "/bin/app.exe"));
+  EXPECT_EQ(readme, read_bytes(out + "/doc/readme.txt"));
+  EXPECT_EQ(noise, read_bytes(out + "/noise.bin"));
+  std::vector<uint8_t> uninstaller = uninstaller_prefix;
+  uninstaller.insert(uninstaller.end(), uninstaller_rest.begin(), uninstaller_rest.end());
+  EXPECT_EQ(uninstaller, read_bytes(out + "/uninst.exe"));
+  struct stat st;
+  ASSERT_EQ(0, stat((out + "/bin/app.exe").c_str(), &st));
+  EXPECT_EQ((132000000000000000ll - 116444736000000000ll) / 10000000, st.st_mtime);
+
+  // The update: its program is the full type's program patched.
+  std::string update = dir.file("update");
+  ASSERT_EQ(0, run_quietly(run_extract, {"extract", setup, "-d", update, "--type", "1"}));
+  EXPECT_EQ((std::vector<std::string>{"bin", "bin/app.exe", "new.txt"}), tree(update));
+  EXPECT_EQ(app_v2, read_bytes(update + "/bin/app.exe"));
+  EXPECT_EQ(text_bytes(900, 6), read_bytes(update + "/new.txt"));
+
+  std::string messages;
+  EXPECT_EQ(2, run_quietly(run_extract, {"extract", setup, "-d", update, "--type", "9"}, &messages));
+  EXPECT_EQ(1, run_quietly(run_extract, {"extract", setup, "-d", update, "--type", "2"}, &messages));
+  EXPECT_NE(std::string::npos, messages.find("there is no setup type 2")) << messages;
+}
+
+TEST_F(Inspect, ExtractDefaultsToTheTypeTheArchiveNamesAndReadsVolumes) {
+  SetupBuilder b = sample();
+  b.spec.start_page = StartPageSpec{0xFFFF, 1};
+  uint32_t volumes = 0;
+  b.write(setup, 3000, &volumes);
+  EXPECT_GE(volumes, 3u);
+  ASSERT_EQ(0, run_quietly(run_extract, {"extract", setup, "-d", out}));
+  EXPECT_EQ((std::vector<std::string>{"bin", "bin/app.exe", "new.txt"}), tree(out));
+  EXPECT_EQ(app_v2, read_bytes(out + "/bin/app.exe"));
+}
+
+TEST_F(Inspect, ExtractOfADamagedItemLeavesNoFileAndFails) {
+  SetupBuilder b;
+  b.add_file(0, "good.txt", text_bytes(2000, 9));
+  FileEntrySpec& bad = b.add_file(0, "bad.txt", text_bytes(2000, 10));
+  bad.checksum ^= 1;
+  b.write(setup);
+  std::string messages;
+  EXPECT_EQ(1, run_quietly(run_extract, {"extract", setup, "-d", out}, &messages));
+  EXPECT_NE(std::string::npos, messages.find("item 1 (bad.txt): the decoded file: checksum mismatch")) << messages;
+  EXPECT_EQ((std::vector<std::string>{"good.txt"}), tree(out));  // no temporary files either
+}
+
+TEST_F(Inspect, ExtractStopsAStreamThatYieldsMoreThanTheItemsSize) {
+  SetupBuilder b;
+  FileEntrySpec& e = b.add_file(0, "big.txt", std::vector<uint8_t>(1000000, 'x'));
+  e.size = 1000;
+  b.write(setup);
+  std::string messages;
+  EXPECT_EQ(1, run_quietly(run_extract, {"extract", setup, "-d", out}, &messages));
+  EXPECT_NE(std::string::npos, messages.find("decodes to more than its 1000 bytes")) << messages;
+  EXPECT_TRUE(tree(out).empty());
+}
+
+// Names that reach outside the target folder are refused before anything
+// is written, and nothing appears outside it.
+TEST_F(Inspect, ExtractRefusesNamesThatLeaveTheFolder) {
+  std::string outside = dir.file("x");
+  for (std::string hostile : std::vector<std::string>{"..\\x", "../x", "/etc/x", outside, "C:\\x", "C:x", "a\\..\\..\\x", "a/../../x",
+                              "\\x", "\\\\server\\share\\x", "..", "a\\b\\..", "file:stream", "", "a\\"}) {
+    SetupBuilder b;
+    b.add_file(0, "first.txt", {1, 2, 3});
+    b.add_file(0, hostile, {4, 5, 6});
+    b.write(setup);
+    std::string messages;
+    EXPECT_EQ(1, run_quietly(run_extract, {"extract", setup, "-d", out}, &messages)) << hostile;
+    EXPECT_NE(std::string::npos, messages.find("refused")) << hostile << ": " << messages;
+    EXPECT_EQ(1u, count_lines(messages)) << messages;
+    EXPECT_FALSE(file_exists(outside)) << hostile;
+    EXPECT_FALSE(file_exists(out + "/first.txt")) << hostile;
+    fs::remove_all(out);
+  }
+  EXPECT_FALSE(file_exists("/etc/x"));
+  EXPECT_EQ((std::vector<std::string>{"setup.exe"}), tree(dir.path()));
+}
+
+TEST_F(Inspect, ExtractNeverFollowsSymlinksInTheFolder) {
+  std::string elsewhere = dir.file("elsewhere");
+  fs::create_directories(elsewhere);
+  write_bytes(elsewhere + "/target", {9, 9});
+  fs::create_directories(out + "/sub");
+  fs::create_directory_symlink(elsewhere, out + "/link");
+  fs::create_directory_symlink(elsewhere, out + "/sub/deeper");
+  fs::create_symlink(elsewhere + "/target", out + "/file");
+
+  for (std::string through : std::vector<std::string>{"link\\x", "sub\\deeper\\x", "file\\x"}) {
+    SetupBuilder b;
+    b.add_file(0, through, {4, 5, 6});
+    b.write(setup);
+    std::string messages;
+    EXPECT_EQ(1, run_quietly(run_extract, {"extract", setup, "-d", out}, &messages)) << through;
+    EXPECT_NE(std::string::npos, messages.find("refused")) << through << ": " << messages;
+  }
+  EXPECT_EQ((std::vector<std::string>{"target"}), tree(elsewhere));
+
+  // A symlink where the file itself goes is replaced, not written through.
+  SetupBuilder b;
+  b.add_file(0, "file", {4, 5, 6});
+  b.write(setup);
+  ASSERT_EQ(0, run_quietly(run_extract, {"extract", setup, "-d", out}));
+  EXPECT_FALSE(fs::is_symlink(out + "/file"));
+  EXPECT_EQ((std::vector<uint8_t>{4, 5, 6}), read_bytes(out + "/file"));
+  EXPECT_EQ((std::vector<uint8_t>{9, 9}), read_bytes(elsewhere + "/target"));
+}
+
+}  // namespace

@@ -1,0 +1,336 @@
+// Project files: every refusal names file, line and key; a project builds
+// into a setup file that the installer's own loader reads back as meant.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/globals.h"
+#include "app/path_strings.h"
+#include "app/stub_size.h"
+#include "archive/config.h"
+#include "archive/entry_lists.h"
+#include "archive/file_entry.h"
+#include "archive/loader.h"
+#include "builder/code_page.h"
+#include "builder/data_area_writer.h"
+#include "builder/project.h"
+#include "builder/setup_build.h"
+#include "builder/stub_image.h"
+#include "builder/text_catalogue.h"
+#include "cli/default_dialogs.h"
+#include "test_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const uint8_t kMarker[kStubSizeMarkerLength] = KESTREL_STUB_SIZE_MARKER;
+
+// A program image of `length` bytes with a stamped size field.
+std::vector<uint8_t> stamped_image(size_t length, uint8_t fill) {
+  std::vector<uint8_t> image(length, fill);
+  std::memcpy(image.data() + 64, kMarker, sizeof kMarker);
+  put_u32(image.data() + 64 + sizeof kMarker, 0);
+  stamp_stub_size(image);
+  return image;
+}
+
+void write_text(const std::string& path, const std::string& text) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class ProjectTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string project_path() const { return dir.file("setup.toml"); }
+
+  // Reads `toml` as a project; answers the error, "" when it was read.
+  std::string read_error(const std::string& toml, Project* out = nullptr) {
+    write_text(project_path(), toml);
+    Project p;
+    std::string error;
+    if (read_project(project_path(), &p, &error)) {
+      if (out) *out = p;
+      return "";
+    }
+    return error;
+  }
+
+  BuildOptions options(const std::string& output) {
+    BuildOptions o;
+    o.output = output;
+    o.level = 1;
+    o.stub = stamped_image(1024, 0x90);
+    o.uninstaller = stamped_image(3000, 0xCC);
+    o.default_dialogs.assign(kDefaultDialogs, kDefaultDialogs + kDefaultDialogsSize);
+    return o;
+  }
+
+  bool build(const std::string& toml, const std::string& output, std::string* error, BuildOptions* o = nullptr) {
+    write_text(project_path(), toml);
+    Project p;
+    if (!read_project(project_path(), &p, error)) return false;
+    BuildOptions opts = o ? *o : options(output);
+    BuildReport report;
+    return build_setup(p, opts, &report, error);
+  }
+
+  bool load(const std::string& setup) {
+    copy_string(SourcePath, setup.c_str(), kPathSize);
+    StubSize = 1024;
+    return load_archive();
+  }
+  void TearDown() override { free_archive(); }
+};
+
+std::string entry_name(const uint8_t* entry) { return entry_string(entry, 0); }
+
+TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
+  write_text(dir.file("a.txt"), "a");
+  struct Case {
+    const char* toml;
+    const char* expected;  // after "setup.toml:"
+  };
+  const Case cases[] = {
+      {"[setup]\ntitle = 3\n", "2: setup.title: must be a string"},
+      {"[setup]\ntitel = \"x\"\n", "2: setup.titel: unknown key"},
+      {"[setup]\ncode_page = 70000\n", "2: setup.code_page: must lie between"},
+      {"[setup]\n", "type: a project needs at least one [[type]]"},
+      {"[[type]]\ncaption = \"A\"\n", "1: type[0].folder: is required"},
+      {"[[type]]\nfolder = \"x\"\nlicence = \"missing.txt\"\n", "3: type[0].licence: no such file"},
+      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"nothing*.bin\"\n", "4: type[0].files[0].source: matches no file"},
+      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nfolder = \"moon\"\n",
+       "5: type[0].files[0].folder: must be one of"},
+      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nshared = true\n",
+       "type[0].files[0].shared: counts only files outside the installation folder"},
+      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"6/14\" = \"Leave %s?\"\n", "type[0].texts.6/14: may hold no % directive"},
+      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"6/16\" = \"%d cannot be opened\"\n",
+       "type[0].texts.6/16: may hold one %s"},
+      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"12/0\" = \"x\"\n", "type[0].texts.12/0: a text is named list/number"},
+      {"[[type]]\nfolder = \"x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\n",
+       "type[0].patch[0].offset: a patch is placed by either offset or after"},
+      {"[[type]]\nfolder = \"x\"\nremember = { write = true }\n", "type[0].remember.write: needs a registry or ini place"},
+      {"[[type]]\nfolder = \"x\"\n[[type.registry]]\nroot = \"HKXX\"\nkey = \"k\"\n",
+       "4: type[0].registry[0].root: must be one of \"HKCR\", \"HKCU\", \"HKLM\", \"HKU\""},
+      {"[setup]\nstart_type = 1\n[[type]]\nfolder = \"x\"\n", "1: setup.start_type: names a setup type that does not exist"},
+      {"[background]\ntext_color = \"white\"\n[[type]]\nfolder = \"x\"\n",
+       "2: background.text_color: must be a colour written #RRGGBB"},
+      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [\"A;B\"], name = \"n\" }\n",
+       "type[0].files[0].menu.folders: a folder name may not hold ';'"},
+      {"title = \"x\" x\n", "1: "},  // a TOML syntax error keeps toml++'s own description
+  };
+  for (const Case& c : cases) {
+    std::string error = read_error(c.toml);
+    EXPECT_EQ(0u, error.find(project_path() + ":")) << c.toml << " gave " << error;
+    EXPECT_NE(std::string::npos, error.find(c.expected)) << c.toml << " gave " << error;
+  }
+  std::string seven;
+  for (int i = 0; i < 7; ++i) seven += "[[type]]\nfolder = \"x\"\n";
+  EXPECT_NE(std::string::npos, read_error(seven).find("13: type: a setup holds at most six setup types"));
+}
+
+TEST_F(ProjectTest, SourcesExpandSortedWithSubfoldersAndNames) {
+  write_text(dir.file("bin/b.exe"), "b");
+  write_text(dir.file("bin/a.exe"), "a");
+  write_text(dir.file("bin/readme.txt"), "r");
+  write_text(dir.file("docs/en/guide.txt"), "g");
+  write_text(dir.file("docs/index.txt"), "i");
+  Project p;
+  ASSERT_EQ("", read_error("[[type]]\nfolder = \"x\"\n"
+                           "[[type.files]]\nsource = \"bin/*.exe\"\nto = \"program/\"\n"
+                           "[[type.files]]\nsource = \"docs\"\nrecursive = true\nto = \"doc\"\n"
+                           "[[type.files]]\nsource = \"bin/readme.txt\"\nname = \"README\"\n"
+                           "[[type.folders]]\nname = \"data/logs\"\n",
+                           &p));
+  std::vector<std::string> names;
+  for (const ProjectItem& i : p.types[0].items) names.push_back(i.name);
+  EXPECT_EQ((std::vector<std::string>{"program\\a.exe", "program\\b.exe", "doc\\en\\guide.txt", "doc\\index.txt",
+                                      "README", "data\\logs\\"}),
+            names);
+  EXPECT_EQ(kKindFolder, p.types[0].items.back().kind);
+  EXPECT_EQ(kKindRemovable, p.types[0].items[0].kind);
+}
+
+TEST(TextCatalogue, EveryTextTheWizardShowsIsThere) {
+  TextLists t = default_texts();
+  // list, first, last of the texts the pages and messages use.
+  const int used[][3] = {{0, 0, 3}, {1, 0, 0}, {1, 2, 2}, {2, 0, 2}, {2, 5, 7}, {3, 0, 2},  {4, 0, 2},
+                         {5, 0, 7}, {6, 0, 9}, {6, 11, 22}, {6, 28, 31}, {7, 0, 6}, {9, 0, 1}};
+  for (const auto& u : used)
+    for (int i = u[1]; i <= u[2]; ++i) {
+      ASSERT_LT(static_cast<size_t>(i), t[u[0]].size()) << u[0] << "/" << i;
+      EXPECT_FALSE(t[u[0]][i].empty()) << u[0] << "/" << i;
+    }
+  // Without a licence the page is passed over; a 5/8 would ask for a
+  // restart after every installation.
+  EXPECT_TRUE(t[1][1].empty());
+  EXPECT_TRUE(t[5].size() <= 8 || t[5][8].empty());
+  for (const TextFormat& f : formatted_texts())
+    EXPECT_NE(std::string::npos, t[f.list][f.index].find(f.directive)) << f.list << "/" << f.index;
+  // Every default text must be writable in the usual Western code page.
+  for (int l = 0; l < kTextListCount; ++l)
+    for (const std::string& s : t[l]) {
+      std::string out, why;
+      EXPECT_TRUE(to_code_page(s, 1252, &out, &why)) << s << ": " << why;
+    }
+}
+
+TEST(CodePage, ConvertsOrNamesTheCharacter) {
+  std::string out, why;
+  ASSERT_TRUE(to_code_page("caf\xC3\xA9 \xE2\x82\xAC", 1252, &out, &why));
+  EXPECT_EQ("caf\xE9 \x80", out);
+  EXPECT_FALSE(to_code_page("\xE6\x97\xA5", 1252, &out, &why));
+  EXPECT_NE(std::string::npos, why.find("\xE6\x97\xA5")) << why;
+  ASSERT_TRUE(to_code_page("\xE6\x97\xA5", 932, &out, &why)) << why;
+  EXPECT_EQ(2u, out.size());
+  EXPECT_FALSE(to_code_page("x", 99999, &out, &why));
+}
+
+const char kProduct[] =
+    "[setup]\ntitle = \"Caf\xC3\xA9 1.0 Setup\"\nremove_other_types = true\nfull_screen = true\n"
+    "[background]\ntitle = \"Caf\xC3\xA9\"\ntext_color = \"#FF8000\"\n"
+    "[[type]]\ncaption = \"Full\"\nuninstall_name = \"Cafe\"\nfolder = \"#Program Files#/Cafe\"\nlicence = \"licence.txt\"\n"
+    "remember = { registry = { root = \"HKLM\", key = \"Software/Cafe\", value = \"Path\" }, write = true }\n"
+    "[type.texts]\n\"0/1\" = \"Hello\"\n"
+    "[[type.files]]\nsource = \"app-1.0.bin\"\nname = \"app.bin\"\ntimes = true\nrole = \"program\"\n"
+    "menu = { folders = [\"Cafe\", \"Tools/Cafe\"], name = \"Cafe\", icon = 2 }\ndesktop = { name = \"Cafe\", arguments = \"/fast\" }\n"
+    "[[type.files]]\nsource = \"same.txt\"\nfolder = \"windows\"\nshared = true\nkeep = true\n"
+    "[[type.ini]]\nfile = \"#InstallDir#/cafe.ini\"\nsection = \"S\"\nkey = \"K\"\nvalue = \"V\"\nkeep_existing = true\n"
+    "[[type.registry]]\nroot = \"HKCU\"\nkey = \"Software/Cafe\"\nname = \"Colour\"\nvalue = \"blue\"\n"
+    "[[type.patch]]\nfile = \"#InstallDir#/app.bin\"\ntext = \"XY\"\nafter = \"MARK\"\n"
+    "[[type]]\ncaption = \"Update\"\nfolder = \"x\"\nfolder_editable = false\n"
+    "[[type.files]]\nsource = \"app-1.1.bin\"\nname = \"app.bin\"\npatch_of = \"app-1.0.bin\"\n"
+    "[[type.files]]\nsource = \"copy.txt\"\n";
+
+void write_product(const TempDir& dir) {
+  std::string old_app(50000, '\0'), new_app;
+  uint32_t x = 2463534242u;  // xorshift: bytes that do not compress
+  for (char& c : old_app) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>(x >> 24);
+  }
+  new_app = old_app;
+  new_app.replace(20000, 5, "MARK!");
+  write_text(dir.file("app-1.0.bin"), old_app);
+  write_text(dir.file("app-1.1.bin"), new_app);
+  write_text(dir.file("licence.txt"), "line one\nline two\n");
+  write_text(dir.file("same.txt"), "shared bytes");
+  write_text(dir.file("copy.txt"), "shared bytes");
+}
+
+TEST_F(ProjectTest, BuiltSetupLoadsAsWritten) {
+  write_product(dir);
+  std::string error;
+  std::string setup = dir.file("out/setup.exe");
+  fs::create_directories(dir.file("out"));
+  ASSERT_TRUE(build(kProduct, setup, &error)) << error;
+  ASSERT_TRUE(load(setup));
+  EXPECT_EQ(kSetupFullScreen | kSetupRemoveOthers, SetupFlags);
+  ASSERT_EQ(2, SetupTypeCount);
+  EXPECT_STREQ("Caf\xE9 1.0 Setup", get_text(6, 0));  // in code page 1252
+  EXPECT_STREQ("Hello", get_text(0, 1));
+  EXPECT_STREQ("line one\r\nline two\r\n", get_text(1, 1));
+  ASSERT_NE(nullptr, BackgroundTitle);
+  EXPECT_STREQ("Caf\xE9", BackgroundTitle);
+  ASSERT_EQ(68u, BackgroundStyleLength);
+  EXPECT_EQ(0x0080FFu, get_u32(BackgroundStyle + 4));  // COLORREF: red in the low byte
+  const SetupTypeRecord& full = SetupTypeTable[0].record;
+  EXPECT_EQ(kTypeFolderEditable | kTypeRememberInRegistry, full.flags);
+  EXPECT_STREQ("#Program Files#\\Cafe", full.default_folder);
+  EXPECT_STREQ("Software\\Cafe", full.registry_key);
+  EXPECT_EQ(2u, full.root_key);
+  EXPECT_EQ(0, SetupTypeTable[1].record.flags & kTypeFolderEditable);
+  ASSERT_NE(nullptr, ItemPrefixBlob);
+  EXPECT_EQ(3000u, ItemPrefixBlobLength);  // the whole image; the 8 bytes behind it are item data
+
+  // Type 0: the uninstaller, the program, the shared file.
+  ASSERT_EQ(3u, CurrentFileCount);
+  const uint8_t* uninstaller = CurrentFirstEntry;
+  EXPECT_EQ("Uninstall.exe", entry_name(uninstaller));
+  EXPECT_EQ(kItemUninstaller, uninstaller[kEntryFlags]);
+  const uint8_t* app = next_entry(uninstaller);
+  EXPECT_EQ("app.bin", entry_name(app));
+  EXPECT_EQ(kItemHasTimes, app[kEntryFlags]);
+  EXPECT_EQ(kRoleProgram, app[kEntryFinishRole]);
+  EXPECT_EQ(2, get_u16(app + kEntryIconIndex));
+  EXPECT_STREQ("Cafe;Tools\\Cafe", entry_string(app, 1));
+  EXPECT_STREQ("/fast", entry_string(app, 5));
+  EXPECT_EQ(50000u, get_u32(app + kEntrySize));
+  const uint8_t* shared = next_entry(app);
+  EXPECT_EQ(kFolderWindows, shared[kEntryFolderCode]);
+  EXPECT_EQ(1, shared[kEntryShared]);
+  EXPECT_EQ(kKindFile, shared[kEntryKind]);
+
+  IniEntry ini;
+  ASSERT_TRUE(parse_ini_entry(SetupTypeTable[0].entry_lists[0] + 2,
+                              SetupTypeTable[0].entry_lists[0] + SetupTypeTable[0].entry_list_lengths[0], &ini));
+  EXPECT_STREQ("#InstallDir#\\cafe.ini", ini.file);
+  EXPECT_EQ(kEntryKeepExisting, ini.flags);
+  StringPatchEntry patch;
+  ASSERT_TRUE(parse_string_patch(SetupTypeTable[0].entry_lists[2] + 2,
+                                 SetupTypeTable[0].entry_lists[2] + SetupTypeTable[0].entry_list_lengths[2], &patch));
+  EXPECT_EQ(-1, patch.offset);
+  EXPECT_EQ(std::string("MARK"), std::string(reinterpret_cast<const char*>(patch.pattern), patch.pattern_length));
+
+  // Type 1: the patch names its base, and identical bytes are stored once.
+  select_setup_type(1);
+  ASSERT_EQ(3u, CurrentFileCount);
+  const uint8_t* patched = next_entry(CurrentFirstEntry);
+  EXPECT_EQ(kItemPatch, patched[kEntryFlags]);
+  EXPECT_EQ(0, get_u16(patched + kEntrySetupType));
+  EXPECT_EQ(1, static_cast<int32_t>(get_u32(patched + kEntryIndex)));
+  EXPECT_LT(get_u32(patched + kEntryDataLength), 1000u);  // five bytes changed out of 50,000
+  const uint8_t* copy = next_entry(patched);
+  EXPECT_EQ(get_u32(shared + kEntryDataPosition), get_u32(copy + kEntryDataPosition));
+  EXPECT_EQ(get_u32(uninstaller + kEntryDataPosition), get_u32(CurrentFirstEntry + kEntryDataPosition));
+  // The data of each type lies in installation order.
+  EXPECT_LT(get_u32(app + kEntryDataPosition), get_u32(shared + kEntryDataPosition));
+  EXPECT_LT(get_u32(shared + kEntryDataPosition), get_u32(patched + kEntryDataPosition));
+}
+
+TEST_F(ProjectTest, SameProjectGivesTheSameBytes) {
+  write_product(dir);
+  std::string error;
+  ASSERT_TRUE(build(kProduct, dir.file("one.exe"), &error)) << error;
+  // Reading the sources changes their access times; the setup must not.
+  ASSERT_TRUE(build(kProduct, dir.file("two.exe"), &error)) << error;
+  EXPECT_EQ(read_bytes(dir.file("one.exe")), read_bytes(dir.file("two.exe")));
+}
+
+TEST_F(ProjectTest, FailedBuildLeavesNothingBehind) {
+  write_product(dir);
+  std::string setup = dir.file("setup.exe");
+  write_text(setup, "the old setup");
+  std::string toml = std::string(kProduct) + "[[type.files]]\nsource = \"copy.txt\"\nname = \"\xE6\x97\xA5.txt\"\n";
+  std::string error;
+  EXPECT_FALSE(build(toml, setup, &error));
+  EXPECT_NE(std::string::npos, error.find("type[1] file \xE6\x97\xA5.txt")) << error;
+  std::vector<uint8_t> kept = read_bytes(setup);
+  EXPECT_EQ("the old setup", std::string(kept.begin(), kept.end()));
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    EXPECT_EQ(std::string::npos, e.path().filename().string().find(".kestrel-build")) << e.path();
+}
+
+TEST_F(ProjectTest, VolumesSplitTheDataAndStaleOnesGo) {
+  write_product(dir);
+  std::string setup = dir.file("setup.exe");
+  write_text(volume_path(setup, 9), "stale");
+  write_text(volume_path(setup, 10), "stale");
+  BuildOptions o = options(setup);
+  o.volume_size = 16 * 1024;
+  std::string error;
+  ASSERT_TRUE(build(kProduct, setup, &error, &o)) << error;
+  EXPECT_TRUE(fs::exists(volume_path(setup, 1)));
+  EXPECT_LE(fs::file_size(volume_path(setup, 1)), 16u * 1024);
+  o.volume_size = 0;
+  ASSERT_TRUE(build(kProduct, setup, &error, &o)) << error;
+  EXPECT_FALSE(fs::exists(volume_path(setup, 1)));
+  EXPECT_TRUE(fs::exists(volume_path(setup, 10)));  // not in the run of our own volumes
+  ASSERT_TRUE(load(setup));
+}
+
+}  // namespace

@@ -1,0 +1,557 @@
+// Installing items from an archive's data area into the real file system
+// and registry: writing, verifying, placing, files in use, restart
+// replacement, shared counts, roles and the desktop shortcut.
+#include <gtest/gtest.h>
+#include <io.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "install/install_item.h"
+#include "install/replace.h"
+#include "tests/win32/install_fixture.h"
+#include "ui/progress.h"
+
+// Stand-ins for the progress page and the font registration.
+static std::vector<unsigned> Progress;
+static std::vector<std::string> ShownFiles;
+static std::vector<std::string> RegisteredFonts;
+void set_progress(unsigned percent) { Progress.push_back(percent); }
+void show_current_file(const char* path) { ShownFiles.push_back(path); }
+void register_font(const char* path) { RegisteredFonts.push_back(path); }
+
+namespace {
+
+const char kRoot[] = "C:\\KestrelItems";
+const char kInstall[] = "C:\\KestrelItems\\Install";
+const char kSetup[] = "C:\\KestrelItems\\Source\\setup.exe";
+const char kCaption[] = "Kestrel Item Test";
+enum : uint32_t { kPrefix = 37 };
+
+// Answers the message boxes of one call from a second thread: for each,
+// waits for the box, keeps its text, releases `unlock` if given, and
+// presses the button.
+struct BoxAnswer {
+  int button;
+  HANDLE unlock;
+};
+struct BoxDriver {
+  std::vector<BoxAnswer> answers;
+  std::vector<std::string> texts;
+  HANDLE thread = nullptr;
+
+  static DWORD WINAPI run(void* self) {
+    BoxDriver& d = *static_cast<BoxDriver*>(self);
+    for (const BoxAnswer& a : d.answers) {
+      HWND box = nullptr;
+      for (int i = 0; i < 1200 && !box; ++i) {
+        box = FindWindowA("#32770", kCaption);
+        if (!box) Sleep(50);
+      }
+      if (!box) return 1;
+      char text[1024] = "";
+      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+      d.texts.push_back(text);
+      if (a.unlock) CloseHandle(a.unlock);
+      PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(a.button), 0);
+      // Until the box is gone, it must not be found again.
+      for (int i = 0; i < 1200 && IsWindow(box); ++i) Sleep(20);
+    }
+    return 0;
+  }
+  void start(std::vector<BoxAnswer> list) {
+    answers = std::move(list);
+    thread = CreateThread(nullptr, 0, run, this, 0, nullptr);
+  }
+  void finish() {
+    if (!thread) return;
+    WaitForSingleObject(thread, 60000);
+    CloseHandle(thread);
+    thread = nullptr;
+  }
+};
+
+HANDLE lock_file(const std::string& path) {
+  // Readable by others, but neither writable nor deletable.
+  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+void remove_tree(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string path = folder + "\\" + name;
+      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        remove_tree(path);
+      else
+        DeleteFileA(path.c_str());
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+  }
+  RemoveDirectoryA(folder.c_str());
+}
+
+bool temp_files_left(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA((folder + "\\*.$$?").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  return true;
+}
+
+class InstallItem : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetCurrentDirectoryA("C:\\");
+    remove_tree(kRoot);
+    CreateDirectoryA(kRoot, nullptr);
+    CreateDirectoryA((std::string(kRoot) + "\\Source").c_str(), nullptr);
+    copy_string(InstallDir, kInstall, kPathSize);
+    std::vector<std::string> texts(31);
+    texts[0] = kCaption;
+    texts[22] = "In use: %s";
+    texts[30] = "Other language: %s";
+    messages_ = encode_text_list(texts);
+    Progress.clear();
+    ShownFiles.clear();
+    RegisteredFonts.clear();
+    UninstallerPath[0] = '\0';
+    ItemPrefixBlob = nullptr;
+    ItemPrefixBlobLength = 0;
+    forget_role_items();
+  }
+  void TearDown() override {
+    driver_.finish();
+    close_data_area();
+    SetCurrentDirectoryA("C:\\");
+    remove_tree(kRoot);
+    IsNtFamily = true;
+  }
+
+  // The setup file with one stream per content; entries refer to them by
+  // number through data_of.
+  void make_setup(const std::vector<std::string>& contents) {
+    std::vector<std::vector<uint8_t>> streams;
+    for (const auto& c : contents) streams.push_back(stored_stream(bytes_of(c)));
+    placements_.clear();
+    ASSERT_TRUE(write_setup_file(kSetup, kPrefix, streams, &placements_));
+    ASSERT_TRUE(open_data_area(kSetup, kPrefix));
+    contents_ = contents;
+  }
+  EntrySpec item(const char* name, int stream) {
+    EntrySpec e;
+    e.strings[0] = name;
+    e.data_position = placements_[stream].first;
+    e.data_length = placements_[stream].second;
+    e.size = static_cast<uint32_t>(contents_[stream].size());
+    e.checksum = checksum_of(bytes_of(contents_[stream]));
+    return e;
+  }
+  void install(const std::vector<EntrySpec>& entries) {
+    list_ = encode_file_list(entries);
+    use_file_list(list_, &messages_);
+  }
+  uint16_t status(int n) { return get_u16(entry_at(list_, n) + kEntryStatus); }
+  static std::string in_install(const char* name) { return std::string(kInstall) + "\\" + name; }
+
+  std::vector<std::pair<uint32_t, uint32_t>> placements_;
+  std::vector<std::string> contents_;
+  std::vector<uint8_t> list_;
+  std::vector<uint8_t> messages_;
+  BoxDriver driver_;
+};
+
+TEST_F(InstallItem, ItemsAreDecodedVerifiedAndPlacedWithProgressAfterEach) {
+  std::string big(70000, 'q');
+  for (size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + i % 26);
+  make_setup({"first file", big, "third"});
+  EntrySpec timed = item("c.txt", 2);
+  timed.flags = kItemHasTimes;
+  uint64_t write_time = 0x01C0A1B2C3D4E5F6ull;
+  for (int i = 0; i < 8; ++i) timed.times[16 + i] = static_cast<uint8_t>(write_time >> (8 * i));
+  install({item("a.txt", 0), item("sub\\deeper\\b.bin", 1), timed});
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_EQ(0, install_next_item());
+  EXPECT_EQ(0, ErrorState);
+  EXPECT_EQ((std::vector<unsigned>{33, 66, 100}), Progress);
+  EXPECT_EQ(in_install("sub\\deeper\\b.bin"), ShownFiles.at(1));
+  EXPECT_EQ("first file", read_whole_file(in_install("a.txt")));
+  EXPECT_EQ(big, read_whole_file(in_install("sub\\deeper\\b.bin")));
+  EXPECT_EQ("third", read_whole_file(in_install("c.txt")));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(kStatusCreated, status(i)) << i;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ASSERT_TRUE(GetFileAttributesExA(in_install("c.txt").c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(write_time, (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+  EXPECT_FALSE(temp_files_left(kInstall));
+  // An existing file is replaced and listed as such.
+  install({item("a.txt", 2)});
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_EQ("third", read_whole_file(in_install("a.txt")));
+  EXPECT_EQ(kStatusReplaced, status(0));
+}
+
+TEST_F(InstallItem, ChecksumMismatchEndsWithError21AndLeavesNoTemporaryFile) {
+  make_setup({"content"});
+  EntrySpec bad = item("a.txt", 0);
+  bad.checksum ^= 1;
+  install({bad, item("b.txt", 0)});
+  EXPECT_EQ(0, install_next_item());
+  EXPECT_EQ(21, ErrorState);
+  EXPECT_EQ(in_install("a.txt"), MessageArgument);
+  EXPECT_FALSE(file_exists(in_install("a.txt")));
+  EXPECT_FALSE(temp_files_left(kInstall));
+  EXPECT_TRUE(Progress.empty());
+}
+
+TEST_F(InstallItem, ArchiveDataThatCannotBeReachedIsError18) {
+  make_setup({"content"});
+  EntrySpec beyond = item("a.txt", 0);
+  beyond.data_position = 100000;  // beyond the data area, with no volume behind it
+  install({beyond});
+  EXPECT_EQ(0, install_next_item());
+  EXPECT_EQ(18, ErrorState);
+  EXPECT_FALSE(temp_files_left(kInstall));
+}
+
+TEST_F(InstallItem, CancelDuringAnItemEndsWithoutAnErrorCode) {
+  make_setup({"content"});
+  install({item("a.txt", 0)});
+  PageResult = kPageToClosing;
+  EXPECT_EQ(0, install_next_item());
+  EXPECT_EQ(0, ErrorState);
+  EXPECT_FALSE(file_exists(in_install("a.txt")));
+  EXPECT_FALSE(temp_files_left(kInstall));
+}
+
+TEST_F(InstallItem, TemporaryNamesTakeTheFirstFreeExtension) {
+  CreateDirectoryA(kInstall, nullptr);
+  copy_string(DestPath, in_install("app.exe").c_str(), sizeof DestPath);
+  ASSERT_TRUE(write_whole_file(in_install("app.$$A"), bytes_of("taken")));
+  ASSERT_TRUE(choose_temp_name());
+  EXPECT_EQ(in_install("app.$$B"), TempPath);
+  copy_string(DestPath, in_install("README").c_str(), sizeof DestPath);
+  ASSERT_TRUE(choose_temp_name());
+  EXPECT_EQ(in_install("README.$$A"), TempPath);
+  copy_string(DestPath, "C:\\app.d\\README", sizeof DestPath);
+  ASSERT_TRUE(choose_temp_name());
+  EXPECT_STREQ("C:\\app.d\\README.$$A", TempPath);
+  // A destination too long for a temporary name beside it is refused.
+  std::string longer(kPathSize - 3, 'x');
+  copy_string(DestPath, longer.c_str(), sizeof DestPath);
+  EXPECT_FALSE(choose_temp_name());
+  EXPECT_STREQ("", TempPath);
+}
+
+TEST_F(InstallItem, ReadOnlyDestinationIsReplacedAndStaysReadOnly) {
+  make_setup({"new content"});
+  CreateDirectoryA(kInstall, nullptr);
+  ASSERT_TRUE(write_whole_file(in_install("ro.txt"), bytes_of("old")));
+  SetFileAttributesA(in_install("ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  install({item("ro.txt", 0)});
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_EQ("new content", read_whole_file(in_install("ro.txt")));
+  EXPECT_TRUE(GetFileAttributesA(in_install("ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(kStatusReplaced, status(0));
+}
+
+TEST_F(InstallItem, LockedFileWithTheSameContentStaysWithoutAQuestion) {
+  make_setup({"same"});
+  CreateDirectoryA(kInstall, nullptr);
+  ASSERT_TRUE(write_whole_file(in_install("same.txt"), bytes_of("same")));
+  HANDLE lock = lock_file(in_install("same.txt"));
+  ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+  install({item("same.txt", 0)});
+  EXPECT_EQ(1, install_next_item());  // a question would block here
+  CloseHandle(lock);
+  EXPECT_EQ(kStatusReplaced, status(0));
+  EXPECT_FALSE(temp_files_left(kInstall));
+}
+
+TEST_F(InstallItem, LockedDifferentFileAsksAndIgnoreKeepsTheOldFile) {
+  make_setup({"new"});
+  CreateDirectoryA(kInstall, nullptr);
+  ASSERT_TRUE(write_whole_file(in_install("busy.txt"), bytes_of("old")));
+  HANDLE lock = lock_file(in_install("busy.txt"));
+  install({item("busy.txt", 0)});
+  driver_.start({{IDIGNORE, nullptr}});
+  EXPECT_EQ(1, install_next_item());
+  driver_.finish();
+  CloseHandle(lock);
+  ASSERT_EQ(1u, driver_.texts.size());
+  EXPECT_EQ("In use: " + in_install("busy.txt"), driver_.texts[0]);
+  EXPECT_EQ("old", read_whole_file(in_install("busy.txt")));
+  EXPECT_EQ(kStatusReplaced, status(0));  // listed for removal all the same
+  EXPECT_FALSE(temp_files_left(kInstall));
+}
+
+TEST_F(InstallItem, RetryDeletesAgainAndAbortEndsWithError22) {
+  make_setup({"new"});
+  CreateDirectoryA(kInstall, nullptr);
+  ASSERT_TRUE(write_whole_file(in_install("busy.txt"), bytes_of("old")));
+  HANDLE lock = lock_file(in_install("busy.txt"));
+  install({item("busy.txt", 0), item("busy.txt", 0)});
+  // First Retry while still locked, then Retry after the lock is gone.
+  driver_.start({{IDRETRY, nullptr}, {IDRETRY, lock}});
+  EXPECT_EQ(1, install_next_item());
+  driver_.finish();
+  EXPECT_EQ(2u, driver_.texts.size());
+  EXPECT_EQ("new", read_whole_file(in_install("busy.txt")));
+  EXPECT_EQ(kStatusReplaced, status(0));
+
+  ASSERT_TRUE(write_whole_file(in_install("busy.txt"), bytes_of("old")));
+  lock = lock_file(in_install("busy.txt"));
+  driver_.start({{IDABORT, nullptr}});
+  EXPECT_EQ(0, install_next_item());
+  driver_.finish();
+  CloseHandle(lock);
+  EXPECT_EQ(22, ErrorState);
+  EXPECT_EQ(in_install("busy.txt"), MessageArgument);
+  EXPECT_EQ(kStatusNotPlaced, status(1));
+  EXPECT_EQ("old", read_whole_file(in_install("busy.txt")));
+  EXPECT_FALSE(temp_files_left(kInstall));
+}
+
+std::string pending_renames() {
+  HKEY key;
+  std::string value;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_ALL_ACCESS,
+                    &key) != ERROR_SUCCESS)
+    return value;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+    value.resize(size);
+    RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(&value[0]), &size);
+    for (char& c : value)
+      if (c == '\0') c = '|';
+  }
+  RegDeleteValueA(key, "PendingFileRenameOperations");
+  RegCloseKey(key);
+  return value;
+}
+
+TEST_F(InstallItem, LockedFileInTheWindowsFolderIsReplacedAtTheNextStart) {
+  make_setup({"new system file"});
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  std::string target = std::string(windows) + "\\kestrel_busy.txt";
+  ASSERT_TRUE(write_whole_file(target, bytes_of("old")));
+  HANDLE lock = lock_file(target);
+  pending_renames();
+  EntrySpec e = item("kestrel_busy.txt", 0);
+  e.folder_code = kFolderWindows;
+  install({e});
+  EXPECT_EQ(1, install_next_item());  // no question
+  CloseHandle(lock);
+  EXPECT_TRUE(RestartNeeded);
+  EXPECT_EQ(kStatusReplaced, status(0));
+  std::string pending = pending_renames();
+  std::string temp = std::string(windows) + "\\kestrel_busy.$$A";
+  EXPECT_NE(std::string::npos, pending.find(temp)) << pending;
+  EXPECT_NE(std::string::npos, pending.find("kestrel_busy.txt")) << pending;
+  EXPECT_TRUE(file_exists(temp));  // kept for the restart
+  DeleteFileA(temp.c_str());
+  DeleteFileA(target.c_str());
+}
+
+TEST_F(InstallItem, DeletionsOnThe95FamilyEachGetTheirOwnNulLine) {
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  std::string wininit = std::string(windows) + "\\WININIT.INI";
+  DeleteFileA(wininit.c_str());
+  CreateDirectoryA(kInstall, nullptr);
+  std::string one = in_install("one.txt"), two = in_install("two.txt"), target = in_install("t.txt");
+  for (const auto& p : {one, two, target}) ASSERT_TRUE(write_whole_file(p, bytes_of("x")));
+  IsNtFamily = false;
+  EXPECT_TRUE(replace_at_restart(nullptr, one.c_str()));
+  EXPECT_TRUE(replace_at_restart(nullptr, two.c_str()));
+  EXPECT_TRUE(replace_at_restart(target.c_str(), one.c_str()));
+  IsNtFamily = true;
+  char short_one[MAX_PATH], short_two[MAX_PATH], short_target[MAX_PATH];
+  GetShortPathNameA(one.c_str(), short_one, MAX_PATH);
+  GetShortPathNameA(two.c_str(), short_two, MAX_PATH);
+  GetShortPathNameA(target.c_str(), short_target, MAX_PATH);
+  std::string text = read_whole_file(wininit);
+  EXPECT_NE(std::string::npos, text.find("[Rename]")) << text;
+  EXPECT_NE(std::string::npos, text.find(std::string("NUL=") + short_one)) << text;
+  EXPECT_NE(std::string::npos, text.find(std::string("NUL=") + short_two)) << text;
+  EXPECT_NE(std::string::npos, text.find(std::string(short_target) + "=" + short_one)) << text;
+  EXPECT_EQ(std::string::npos, text.find("xyz")) << text;
+  DeleteFileA(wininit.c_str());
+}
+
+DWORD shared_count(const std::string& path) {
+  HKEY key;
+  DWORD count = 0, size = sizeof count;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", 0, KEY_READ,
+                    &key) != ERROR_SUCCESS)
+    return 0;
+  if (RegQueryValueExA(key, path.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&count), &size) != ERROR_SUCCESS)
+    count = 0;
+  RegCloseKey(key);
+  return count;
+}
+
+TEST_F(InstallItem, SharedLibrariesCountTheirInstallationsAndFontsAreRegistered) {
+  make_setup({"shared library", "font"});
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+                                           0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  RegCloseKey(key);
+  EntrySpec shared = item("kestrel_shared.dll", 0);
+  shared.folder_code = kFolderShared;
+  shared.shared = 1;
+  EntrySpec unshared = item("sub\\plain.dll", 0);
+  unshared.shared = 1;  // the installation folder keeps no counts
+  EntrySpec font = item("kestrel_face.fon", 1);
+  font.folder_code = kFolderFonts;
+  install({shared, shared, unshared, font});
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(1, install_next_item()) << i << " error " << ErrorState;
+  char system[MAX_PATH];
+  GetSystemDirectoryA(system, MAX_PATH);
+  std::string library = std::string(system) + "\\kestrel_shared.dll";
+  EXPECT_EQ(2u, shared_count(library));
+  EXPECT_EQ(0u, shared_count(in_install("sub\\plain.dll")));
+  char fonts[MAX_PATH];
+  SHGetSpecialFolderPathA(nullptr, fonts, CSIDL_FONTS, FALSE);
+  std::string face = std::string(fonts) + "\\kestrel_face.fon";
+  EXPECT_EQ((std::vector<std::string>{face}), RegisteredFonts);
+  EXPECT_EQ("font", read_whole_file(face));
+  HKEY shared_key;
+  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", 0, KEY_ALL_ACCESS,
+                &shared_key);
+  RegDeleteValueA(shared_key, library.c_str());
+  RegCloseKey(shared_key);
+  DeleteFileA(library.c_str());
+  DeleteFileA(face.c_str());
+}
+
+TEST_F(InstallItem, FilesCopiedFromTheSourceFolderAndAMissingOneIsError1000) {
+  make_setup({"unused"});
+  ASSERT_TRUE(write_whole_file(std::string(kRoot) + "\\Source\\beside.txt", bytes_of("beside the setup")));
+  SetFileAttributesA((std::string(kRoot) + "\\Source\\beside.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  EntrySpec copied = item("beside.txt", 0);
+  copied.flags = kItemFromSource;
+  copied.checksum = 0;  // copies are not verified
+  EntrySpec missing = copied;
+  missing.strings[0] = "missing.txt";
+  install({copied, missing});
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_EQ("beside the setup", read_whole_file(in_install("beside.txt")));
+  EXPECT_EQ(0, _access(in_install("beside.txt").c_str(), 2));  // made writable
+  EXPECT_EQ(0, install_next_item());
+  EXPECT_EQ(1000, ErrorState);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), SavedSystemError);
+  EXPECT_STREQ("missing.txt", MessageArgument);
+  EXPECT_FALSE(temp_files_left(kInstall));
+  SetFileAttributesA((std::string(kRoot) + "\\Source\\beside.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(InstallItem, PatchWhoseBaseFailsItsChecksumIsError21NamingThePatchedItem) {
+  make_setup({"base version"});
+  EntrySpec base = item("base.txt", 0);
+  base.checksum ^= 0x100;
+  EntrySpec patched = item("patched.txt", 0);
+  patched.flags = kItemPatch;
+  patched.entry_index = 0;
+  install({base, patched});
+  ++ItemIndex;  // the base entry is not installed itself here
+  CurrentEntry = entry_at(list_, 1);
+  EXPECT_EQ(0, install_next_item());
+  EXPECT_EQ(21, ErrorState);
+  EXPECT_EQ(in_install("patched.txt"), MessageArgument);
+  EXPECT_FALSE(temp_files_left(kInstall));
+}
+
+TEST_F(InstallItem, UninstallerIsThePrefixBlobFollowedByItsDataAndNeverListed) {
+  make_setup({"-record-"});
+  uint8_t blob[] = {'M', 'Z', 0, 1, 2, 3};
+  ItemPrefixBlob = blob;
+  ItemPrefixBlobLength = sizeof blob;
+  EntrySpec uninstaller = item("uninst.exe", 0);
+  uninstaller.flags = kItemUninstaller;
+  uninstaller.checksum = 0;  // not verified
+  install({uninstaller});
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_EQ(std::string("MZ\0\1\2\3-record-", 14), read_whole_file(in_install("uninst.exe")));
+  EXPECT_EQ(in_install("uninst.exe"), UninstallerPath);
+  EXPECT_EQ(0, status(0));
+}
+
+TEST_F(InstallItem, NewerExistingVersionStaysSilentlyWhenItsQuestionIsEmpty) {
+  make_setup({"older program"});
+  CreateDirectoryA(kInstall, nullptr);
+  char system[MAX_PATH];
+  GetSystemDirectoryA(system, MAX_PATH);
+  std::string versioned = std::string(system) + "\\kernel32.dll";
+  ASSERT_TRUE(CopyFileA(versioned.c_str(), in_install("lib.dll").c_str(), FALSE));
+  std::string before = read_whole_file(in_install("lib.dll"));
+  EntrySpec older = item("lib.dll", 0);
+  older.flags = kItemCompareVersion;
+  older.version_ms = 0x00010000;  // 1.0, older than any system library
+  EntrySpec newer = older;
+  newer.version_ms = 0xFFFF0000;
+  install({older, newer});
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_EQ(0, status(0));
+  EXPECT_EQ(before, read_whole_file(in_install("lib.dll")));
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_EQ(kStatusReplaced, status(1));
+  EXPECT_EQ("older program", read_whole_file(in_install("lib.dll")));
+}
+
+TEST_F(InstallItem, OtherLanguageAsksAndNoKeepsTheFile) {
+  make_setup({"translated"});
+  CreateDirectoryA(kInstall, nullptr);
+  char system[MAX_PATH];
+  GetSystemDirectoryA(system, MAX_PATH);
+  ASSERT_TRUE(CopyFileA((std::string(system) + "\\kernel32.dll").c_str(), in_install("lib.dll").c_str(), FALSE));
+  EntrySpec e = item("lib.dll", 0);
+  e.flags = kItemCompareLanguage;
+  e.language = 0x7FFF;  // no real language
+  install({e});
+  driver_.start({{IDNO, nullptr}});
+  EXPECT_EQ(1, install_next_item());
+  driver_.finish();
+  ASSERT_EQ(1u, driver_.texts.size());
+  EXPECT_EQ("Other language: " + in_install("lib.dll"), driver_.texts[0]);
+  EXPECT_EQ(0, status(0));
+  EXPECT_NE("translated", read_whole_file(in_install("lib.dll")));
+}
+
+TEST_F(InstallItem, FoldersAndSourceFilesGetTheirRolesAndDesktopShortcut) {
+  make_setup({"x"});
+  EntrySpec folder;
+  folder.kind = kKindFolder;
+  folder.strings[0] = "Data\\";
+  folder.finish_role = kRoleProgram;
+  EntrySpec above;
+  above.kind = kKindFolder;
+  above.strings[0] = "Only\\Above";
+  EntrySpec beside;
+  beside.kind = kKindInSource;
+  beside.strings[0] = "manual.txt";
+  beside.finish_role = kRoleDocument;
+  beside.strings[4] = "Kestrel Item Manual";
+  install({folder, above, beside});
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(1, install_next_item()) << i;
+  EXPECT_TRUE(GetFileAttributesA(in_install("Data").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_TRUE(file_exists(in_install("Only")));
+  EXPECT_FALSE(file_exists(in_install("Only\\Above")));
+  EXPECT_EQ(entry_at(list_, 0), ProgramItem);
+  EXPECT_EQ(entry_at(list_, 2), DocumentItem);
+  char desktop[MAX_PATH];
+  ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE));
+  std::string link = std::string(desktop) + "\\Kestrel Item Manual.lnk";
+  EXPECT_TRUE(file_exists(link));
+  DeleteFileA(link.c_str());
+}
+
+}  // namespace
