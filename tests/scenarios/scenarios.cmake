@@ -7,7 +7,7 @@ function(kestrel_scenario script project)
   get_filename_component(name ${script} NAME_WE)
   get_filename_component(base ${project} NAME_WE)
   kestrel_wine_test(NAME scenario.${name}.${base}
-    COMMAND ${KESTREL_SCENARIOS}/run-scenario $<TARGET_FILE:kestrel> ${KESTREL_WINDOWS_BIN} ${KESTREL_STUB}
+    COMMAND ${KESTREL_SCENARIOS}/run-scenario $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN} ${KESTREL_TEST_SHARE}/kestrel-stub.exe
             ${KESTREL_SCENARIO_OUT} ${project} ${KESTREL_SCENARIOS}/${script})
 endfunction()
 

@@ -5,8 +5,10 @@ set(KESTREL_RUN_WINE ${CMAKE_CURRENT_LIST_DIR}/run-wine)
 
 add_test(NAME wine.setup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix setup ${KESTREL_WINE_STATE})
 add_test(NAME wine.cleanup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix cleanup ${KESTREL_WINE_STATE})
-set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300 RESOURCE_LOCK wine)
-set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine RESOURCE_LOCK wine)
+set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300 RESOURCE_LOCK wine
+  ENVIRONMENT "KESTREL_WINE_ARCH=${KESTREL_WINE_ARCH}")
+set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine RESOURCE_LOCK wine
+  ENVIRONMENT "KESTREL_WINE_ARCH=${KESTREL_WINE_ARCH}")
 
 # kestrel_wine_test(NAME name COMMAND program args... [ENVIRONMENT vars...])
 function(kestrel_wine_test)
@@ -14,18 +16,18 @@ function(kestrel_wine_test)
   add_test(NAME ${T_NAME} COMMAND ${T_COMMAND})
   set_tests_properties(${T_NAME} PROPERTIES
     FIXTURES_REQUIRED wine RESOURCE_LOCK wine TIMEOUT 300 SKIP_RETURN_CODE 77
-    ENVIRONMENT "KESTREL_WINE_STATE=${KESTREL_WINE_STATE};${T_ENVIRONMENT}")
+    ENVIRONMENT "KESTREL_WINE_STATE=${KESTREL_WINE_STATE};KESTREL_WINE_ARCH=${KESTREL_WINE_ARCH};${T_ENVIRONMENT}")
 endfunction()
 
 include(${PROJECT_SOURCE_DIR}/tests/win32/tests.cmake)
 foreach(test ${KESTREL_WIN32_TESTS})
-  kestrel_wine_test(NAME win32.${test} COMMAND ${KESTREL_RUN_WINE} ${KESTREL_WINDOWS_BIN}/${test}.exe
+  kestrel_wine_test(NAME win32.${test} COMMAND ${KESTREL_RUN_WINE} ${KESTREL_TEST_WINDOWS_BIN}/${test}.exe
     ENVIRONMENT "KESTREL_FULL_DRIVE=K")
 endforeach()
 kestrel_wine_test(NAME win32.platform_win98
-  COMMAND ${KESTREL_RUN_WINE} ${KESTREL_WINDOWS_BIN}/platform_win32_test.exe --gtest_filter=Family.*
+  COMMAND ${KESTREL_RUN_WINE} ${KESTREL_TEST_WINDOWS_BIN}/platform_win32_test.exe --gtest_filter=Family.*
   ENVIRONMENT "KESTREL_WINE_VERSION=win98;KESTREL_EXPECT_FAMILY=95")
 
 # The real stub starts: with nothing appended it ends at once with -1.
 kestrel_wine_test(NAME stub.starts_and_refuses_empty_archive
-  COMMAND ${CMAKE_CURRENT_LIST_DIR}/expect-exit 255 ${KESTREL_RUN_WINE} ${KESTREL_STUB})
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/expect-exit 255 ${KESTREL_RUN_WINE} ${KESTREL_TEST_SHARE}/kestrel-stub.exe)
