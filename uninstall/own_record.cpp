@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "app/stub_size.h"
 
 namespace {
@@ -12,10 +10,23 @@ namespace {
 // plus its path); a larger tail is not a record of ours.
 constexpr DWORD kMaxRecordLength = 4u << 20;
 
+UninstallDataStatus read_tail(HANDLE file, DWORD image_size, DWORD tail, OwnRecord* record) {
+  if (tail > kMaxRecordLength) return UninstallDataStatus::kDamaged;
+  if (SetFilePointer(file, static_cast<LONG>(image_size), nullptr, FILE_BEGIN) != image_size)
+    return UninstallDataStatus::kDamaged;
+  record->bytes = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, tail));
+  if (!record->bytes) return UninstallDataStatus::kDamaged;
+  DWORD done = 0;
+  DWORD got = 0;
+  while (done < tail && ReadFile(file, record->bytes + done, tail - done, &got, nullptr) && got != 0) done += got;
+  // A record we could not read whole is not one we may act on.
+  return done == tail ? parse_uninstall_data(record->bytes, tail, &record->data) : UninstallDataStatus::kDamaged;
+}
+
 }  // namespace
 
-UninstallDataStatus read_own_record(const char* own_path, UninstallData* data) {
-  *data = UninstallData();
+UninstallDataStatus read_own_record(const char* own_path, OwnRecord* record) {
+  *record = OwnRecord();
   uint32_t image_size = stamped_stub_size();
   if (image_size == 0) return UninstallDataStatus::kMissing;
   HANDLE file = CreateFileA(own_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -24,23 +35,13 @@ UninstallDataStatus read_own_record(const char* own_path, UninstallData* data) {
   DWORD high = 0;
   DWORD size = GetFileSize(file, &high);
   UninstallDataStatus status = UninstallDataStatus::kMissing;
-  if (size != INVALID_FILE_SIZE && high == 0 && size > image_size) {
-    DWORD tail = size - image_size;
-    std::vector<uint8_t> bytes;
-    if (tail > kMaxRecordLength) {
-      status = UninstallDataStatus::kDamaged;
-    } else if (SetFilePointer(file, static_cast<LONG>(image_size), nullptr, FILE_BEGIN) == image_size) {
-      bytes.resize(tail);
-      DWORD done = 0;
-      DWORD got = 0;
-      while (done < tail && ReadFile(file, bytes.data() + done, tail - done, &got, nullptr) && got != 0)
-        done += got;
-      // A record we could not read whole is not one we may act on.
-      status = done == tail ? parse_uninstall_data(bytes.data(), tail, data) : UninstallDataStatus::kDamaged;
-    } else {
-      status = UninstallDataStatus::kDamaged;
-    }
-  }
+  if (size != INVALID_FILE_SIZE && high == 0 && size > image_size)
+    status = read_tail(file, image_size, size - image_size, record);
   CloseHandle(file);
   return status;
+}
+
+void free_own_record(OwnRecord* record) {
+  if (record->bytes) HeapFree(GetProcessHeap(), 0, record->bytes);
+  *record = OwnRecord();
 }

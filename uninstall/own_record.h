@@ -3,7 +3,13 @@
 #pragma once
 #include "uninstall/uninstall_data.h"
 
+struct OwnRecord {
+  uint8_t* bytes;  // the record as read; data points into it
+  UninstallData data;
+};
+
 // Reads and parses the record behind the image in the file own_path. An
 // image that was never stamped, or a file that ends at the image, has no
-// record.
-UninstallDataStatus read_own_record(const char* own_path, UninstallData* data);
+// record. free_own_record releases it whatever the answer.
+UninstallDataStatus read_own_record(const char* own_path, OwnRecord* record);
+void free_own_record(OwnRecord* record);

@@ -4,7 +4,7 @@
 #include "uninstall/removal_plan.h"
 
 // The menu folders of this machine, from the shell.
-MenuFolders find_menu_folders();
+void find_menu_folders(MenuFolders* menu);
 
 // Carries out the plan; answers how many recorded files, shortcuts or keys
 // are still there afterwards. Folders that stay because they are not empty

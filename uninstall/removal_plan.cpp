@@ -1,8 +1,7 @@
 #include "uninstall/removal_plan.h"
 
-#include <algorithm>
-
-#include "app/globals.h"
+#include <stdlib.h>
+#include <string.h>
 
 namespace {
 
@@ -12,155 +11,252 @@ constexpr uint32_t kLocalMachineRoot = 0x80000002;
 // Windows compares paths and key names ignoring case.
 char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool same_prefix(const std::string& text, size_t at, const char* prefix, size_t n) {
-  if (text.size() < at + n) return false;
+bool same_folded(const char* a, const char* b, size_t n) {
   for (size_t i = 0; i < n; ++i)
-    if (fold(text[at + i]) != fold(prefix[i])) return false;
+    if (fold(a[i]) != fold(b[i])) return false;
   return true;
 }
 
-bool same_text(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && same_prefix(a, 0, b.c_str(), b.size());
-}
-
-bool folded_less(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](char x, char y) { return fold(x) < fold(y); });
-}
-
-bool has_backslash(const std::string& text) { return text.find('\\') != std::string::npos; }
+bool has_backslash(const char* text, size_t n) { return memchr(text, '\\', n) != nullptr; }
 
 // "C:", "C:\..." or "\\server\...": the only folders a setup records whole.
-bool is_absolute_folder(const std::string& folder) {
-  if (folder.size() >= 2 && folder[1] == ':' && fold(folder[0]) >= 'a' && fold(folder[0]) <= 'z')
-    return folder.size() == 2 || folder[2] == '\\';
-  return folder.size() > 2 && folder[0] == '\\' && folder[1] == '\\';
+bool is_absolute_folder(const char* folder, size_t n) {
+  if (n >= 2 && folder[1] == ':' && fold(folder[0]) >= 'a' && fold(folder[0]) <= 'z')
+    return n == 2 || folder[2] == '\\';
+  return n > 2 && folder[0] == '\\' && folder[1] == '\\';
 }
 
 // Folders reached through ".." or empty steps are not removed: their place
 // in the tree is not the one their text suggests.
-bool is_plain_folder_path(const std::string& path) {
-  size_t start = 0;
-  for (;;) {
-    size_t end = path.find('\\', start);
-    std::string step = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (step.empty() || step == "." || step == "..") return false;
-    if (end == std::string::npos) return true;
+bool is_plain_folder_path(const char* path, size_t n) {
+  for (size_t start = 0;;) {
+    size_t end = start;
+    while (end < n && path[end] != '\\') ++end;
+    size_t step = end - start;
+    if (step == 0 || (path[start] == '.' && (step == 1 || (step == 2 && path[start + 1] == '.')))) return false;
+    if (end == n) return true;
     start = end + 1;
   }
 }
 
-std::string join(const std::string& folder, const std::string& name) {
-  return folder.back() == '\\' ? folder + name : folder + "\\" + name;
+// Where the last backslash before position n is; 0 when there is none.
+size_t last_backslash(const char* text, size_t n) {
+  while (n > 0 && text[n - 1] != '\\') --n;
+  return n == 0 ? 0 : n - 1;
 }
 
-// True when path lies strictly inside root.
-bool is_inside(const std::string& path, const std::string& root) {
-  return path.size() > root.size() + 1 && path[root.size()] == '\\' &&
-         same_prefix(path, 0, root.c_str(), root.size());
-}
-
-bool ends_with_lnk(const std::string& name) {
-  return name.size() > 4 && same_prefix(name, name.size() - 4, ".lnk", 4);
-}
-
-// sub ("a\b") and each folder above it, up to the installation folder.
-void add_installed_folders(const std::string& install_dir, std::string sub, RemovalPlan* plan) {
-  if (!is_plain_folder_path(sub)) return;
-  for (;;) {
-    plan->folders.push_back(install_dir + "\\" + sub);
-    size_t slash = sub.rfind('\\');
-    if (slash == std::string::npos) return;
-    sub.erase(slash);
+// A path built in a fixed buffer; fits turns false for good once a part
+// does not fit.
+struct PathText {
+  char* text;
+  size_t length;
+  bool fits;
+  void put(const char* part, size_t n) {
+    if (!fits || length + n >= kPathSize) {
+      fits = false;
+      return;
+    }
+    memcpy(text + length, part, n);
+    length += n;
+    text[length] = '\0';
   }
+  void put_name(const char* name, size_t n) {
+    if (length == 0 || text[length - 1] != '\\') put("\\", 1);
+    put(name, n);
+  }
+};
+
+PathText start_path(char* buffer) {
+  buffer[0] = '\0';
+  return PathText{buffer, 0, true};
+}
+
+// The folders of a plan, counted first and then stored (out is null while
+// counting).
+struct FolderList {
+  PlannedFolder* out;
+  uint32_t count;
+  void add(const char* base, const char* text, size_t length) {
+    if (out) out[count] = PlannedFolder{base, text, static_cast<uint16_t>(length)};
+    ++count;
+  }
+};
+
+enum class FolderKind { kBad, kInstallDir, kBelowInstallDir, kAbsolute };
+
+// The folder a RemoveList record names, into path.
+FolderKind resolve_folder(RecordText folder, const char* install_dir, PathText* path) {
+  if (folder.length == 1 && folder.text[0] == '.') {
+    path->put(install_dir, strlen(install_dir));
+    return FolderKind::kInstallDir;
+  }
+  if (folder.length >= 2 && folder.text[0] == '.' && folder.text[1] == '\\') {
+    if (folder.length == 2) return FolderKind::kBad;
+    path->put(install_dir, strlen(install_dir));
+    path->put(folder.text + 1, folder.length - 1u);
+    return FolderKind::kBelowInstallDir;
+  }
+  if (!is_absolute_folder(folder.text, folder.length)) return FolderKind::kBad;
+  path->put(folder.text, folder.length);
+  return FolderKind::kAbsolute;
+}
+
+// sub ("a\b") and each folder above it, up to the installation folder;
+// sub starts right after the "\" that the folder text gives it.
+void add_installed_folders(const char* install_dir, const char* sub, size_t n, FolderList* list) {
+  if (!is_plain_folder_path(sub, n)) return;
+  for (;;) {
+    list->add(install_dir, sub - 1, n + 1);
+    size_t slash = last_backslash(sub, n);
+    if (slash == 0) return;
+    n = slash;
+  }
+}
+
+bool is_kept(const MenuFolders& menu, const char* folder, size_t n) {
+  for (unsigned i = 0; i < menu.keep_count; ++i)
+    if (strlen(menu.keep[i]) == n && same_folded(menu.keep[i], folder, n)) return true;
+  return false;
 }
 
 // The shortcut's folder and those above it, below the Programs menu; the
 // menu folders themselves and Startup stay.
-void add_menu_folders(const std::string& folder, const MenuFolders& menu, RemovalPlan* plan) {
-  for (const std::string& root : menu.programs) {
-    if (!is_inside(folder, root) || !is_plain_folder_path(folder.substr(root.size() + 1))) continue;
-    for (std::string f = folder; is_inside(f, root); f.erase(f.rfind('\\'))) {
-      bool kept = false;
-      for (const std::string& k : menu.keep) kept = kept || same_text(f, k);
-      if (!kept) plan->folders.push_back(f);
-    }
+void add_menu_folders(RecordText folder, const MenuFolders& menu, FolderList* list) {
+  for (unsigned i = 0; i < menu.program_count; ++i) {
+    const char* root = menu.programs[i];
+    size_t r = strlen(root);
+    if (folder.length <= r + 1 || folder.text[r] != '\\' || !same_folded(folder.text, root, r) ||
+        !is_plain_folder_path(folder.text + r + 1, folder.length - r - 1))
+      continue;
+    for (size_t n = folder.length; n > r + 1; n = last_backslash(folder.text, n))
+      if (!is_kept(menu, folder.text, n)) list->add("", folder.text, n);
   }
 }
 
-bool plan_file(const RemoveRecord& record, const std::string& install_dir, RemovalPlan* plan) {
-  if (has_backslash(record.name)) return false;
-  std::string folder;
-  bool relative = record.folder == "." || record.folder.compare(0, 2, ".\\") == 0;
-  if (record.folder == ".") {
-    folder = install_dir;
-  } else if (relative) {
-    if (record.folder.size() == 2) return false;
-    folder = install_dir + record.folder.substr(1);
-    add_installed_folders(install_dir, record.folder.substr(2), plan);
-  } else if (is_absolute_folder(record.folder)) {
-    folder = record.folder;
-  } else {
-    return false;
-  }
-  if (record.name.empty()) {
+bool resolve_file(const RemoveRecord& record, const char* install_dir, PathText* path, FolderList* list) {
+  if (has_backslash(record.name.text, record.name.length)) return false;
+  FolderKind kind = resolve_folder(record.folder, install_dir, path);
+  if (kind == FolderKind::kBad) return false;
+  if (kind == FolderKind::kBelowInstallDir && list)
+    add_installed_folders(install_dir, record.folder.text + 2, record.folder.length - 2u, list);
+  if (record.name.length == 0) {
     // A folder item: the setup made the folder; it carries no file flags.
     if (record.flags != 0) return false;
     // Never a drive root, nor a folder on another machine.
-    if (!relative && folder.size() > 3 && folder[1] == ':' && is_plain_folder_path(folder.substr(3)))
-      plan->folders.push_back(folder);
-    return folder.size() < kPathSize;
+    const RecordText& f = record.folder;
+    if (kind == FolderKind::kAbsolute && list && f.length > 3 && f.text[1] == ':' &&
+        is_plain_folder_path(f.text + 3, f.length - 3u))
+      list->add("", f.text, f.length);
+    return path->fits;
   }
-  std::string path = join(folder, record.name);
-  if (path.size() >= kPathSize) return false;
-  plan->files.push_back({path, record.flags});
-  return true;
+  path->put_name(record.name.text, record.name.length);
+  return path->fits;
 }
 
-bool plan_shortcut(const ShortcutRecord& record, const MenuFolders& menu, RemovalPlan* plan) {
-  if (!is_absolute_folder(record.folder) || has_backslash(record.file) || !ends_with_lnk(record.file))
+bool resolve_shortcut(const ShortcutRecord& record, PathText* path) {
+  const RecordText& file = record.file;
+  if (!is_absolute_folder(record.folder.text, record.folder.length) || has_backslash(file.text, file.length) ||
+      file.length <= 4 || !same_folded(file.text + file.length - 4, ".lnk", 4))
     return false;
-  std::string path = join(record.folder, record.file);
-  if (path.size() >= kPathSize) return false;
-  plan->shortcuts.push_back(path);
-  add_menu_folders(record.folder, menu, plan);
-  return true;
+  path->put(record.folder.text, record.folder.length);
+  path->put_name(file.text, file.length);
+  return path->fits;
 }
 
 bool plan_key(const UninstallData& data, RemovalPlan* plan) {
   if (!data.has_uninstall_key) return true;
   size_t prefix = sizeof kUninstallKeyPrefix - 1;
-  const std::string& key = data.uninstall_key;
+  const RecordText& key = data.uninstall_key;
   // Only the one key the setup made for this installation, never its
   // parent or anything beside it.
-  if (data.uninstall_root != kLocalMachineRoot || key.size() <= prefix ||
-      !same_prefix(key, 0, kUninstallKeyPrefix, prefix) || has_backslash(key.substr(prefix)))
+  if (data.uninstall_root != kLocalMachineRoot || key.length <= prefix || key.length >= kUninstallKeyCapacity ||
+      !same_folded(key.text, kUninstallKeyPrefix, prefix) || has_backslash(key.text + prefix, key.length - prefix))
     return false;
   plan->has_uninstall_key = true;
-  plan->uninstall_key = key;
+  memcpy(plan->uninstall_key, key.text, key.length);
+  plan->uninstall_key[key.length] = '\0';
   return true;
+}
+
+// Checks every record and lists the folders into list.
+bool walk_record(const UninstallData& data, const char* install_dir, const MenuFolders& menu, FolderList* list) {
+  char buffer[kPathSize];
+  const uint8_t* cursor = data.remove_list;
+  for (uint32_t i = 0; i < data.remove_count; ++i) {
+    PathText path = start_path(buffer);
+    if (!resolve_file(next_remove_record(&cursor), install_dir, &path, list)) return false;
+  }
+  cursor = data.shortcut_list;
+  for (uint32_t i = 0; i < data.shortcut_count; ++i) {
+    ShortcutRecord record = next_shortcut_record(&cursor);
+    PathText path = start_path(buffer);
+    if (!resolve_shortcut(record, &path)) return false;
+    add_menu_folders(record.folder, menu, list);
+  }
+  return true;
+}
+
+// Deepest first, so a folder whose only content was an emptied subfolder
+// goes as well; equal lengths in folded order, so that equal folders meet.
+int compare_folders(const void* a, const void* b) {
+  char first[kPathSize], second[kPathSize];
+  planned_folder_path(*static_cast<const PlannedFolder*>(a), first);
+  planned_folder_path(*static_cast<const PlannedFolder*>(b), second);
+  size_t n = strlen(first), m = strlen(second);
+  if (n != m) return n > m ? -1 : 1;
+  for (size_t i = 0; i < n; ++i)
+    if (fold(first[i]) != fold(second[i])) return fold(first[i]) < fold(second[i]) ? -1 : 1;
+  return 0;
 }
 
 }  // namespace
 
-bool plan_removal(const UninstallData& data, const std::string& install_dir, const MenuFolders& menu,
-                  RemovalPlan* plan) {
+bool plan_removal(const UninstallData& data, const char* install_dir, const MenuFolders& menu, RemovalPlan* plan) {
   *plan = RemovalPlan();
-  bool sound = !install_dir.empty();
-  for (const RemoveRecord& record : data.remove_list) sound = sound && plan_file(record, install_dir, plan);
-  for (const ShortcutRecord& record : data.shortcut_list) sound = sound && plan_shortcut(record, menu, plan);
-  sound = sound && plan_key(data, plan);
-  if (!sound) {
+  FolderList list{nullptr, 0};
+  if (install_dir[0] == '\0' || !walk_record(data, install_dir, menu, &list) || !plan_key(data, plan)) {
     *plan = RemovalPlan();
     return false;
   }
-  // Deepest first, so a folder whose only content was an emptied subfolder
-  // goes as well.
-  std::vector<std::string>& folders = plan->folders;
-  std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) {
-    return a.size() != b.size() ? a.size() > b.size() : folded_less(a, b);
-  });
-  folders.erase(std::unique(folders.begin(), folders.end(), same_text), folders.end());
+  if (list.count != 0) {
+    list.out = static_cast<PlannedFolder*>(malloc(list.count * sizeof(PlannedFolder)));
+    // Without room for its folders the plan cannot be carried out in order.
+    if (!list.out) {
+      *plan = RemovalPlan();
+      return false;
+    }
+    list.count = 0;
+    walk_record(data, install_dir, menu, &list);
+    qsort(list.out, list.count, sizeof(PlannedFolder), compare_folders);
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < list.count; ++i)
+      if (kept == 0 || compare_folders(&list.out[kept - 1], &list.out[i]) != 0) list.out[kept++] = list.out[i];
+    list.count = kept;
+  }
+  plan->data = data;
+  plan->install_dir = install_dir;
+  plan->folders = list.out;
+  plan->folder_count = list.count;
   return true;
 }
 
+void free_removal_plan(RemovalPlan* plan) {
+  free(plan->folders);
+  *plan = RemovalPlan();
+}
+
+bool planned_file_path(const RemovalPlan& plan, const RemoveRecord& record, char* path) {
+  PathText text = start_path(path);
+  return resolve_file(record, plan.install_dir, &text, nullptr) && record.name.length != 0;
+}
+
+void planned_shortcut_path(const ShortcutRecord& record, char* path) {
+  PathText text = start_path(path);
+  resolve_shortcut(record, &text);
+}
+
+void planned_folder_path(const PlannedFolder& folder, char* path) {
+  PathText text = start_path(path);
+  text.put(folder.base, strlen(folder.base));
+  text.put(folder.text, folder.length);
+}

@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
-#include <cstdio>
-#include <string>
+#include <string.h>
+
+#include "app/path_strings.h"
 
 namespace {
 
@@ -11,24 +12,45 @@ namespace {
 // two echoes); a file that still cannot be deleted then stays.
 constexpr int kAttempts = 30;
 
+// A quoted path and room for the command around it.
+enum : unsigned { kQuotedSize = MAX_PATH + 2, kCommandSize = 2 * MAX_PATH + 16 };
+
 // The short form needs no quotes on the Windows 95 family's command.com;
 // a path that has none is quoted as it stands.
-std::string batch_path_text(const char* path) {
+void quote_for_batch(const char* path, char* quoted) {
   char short_path[MAX_PATH];
   DWORD n = GetShortPathNameA(path, short_path, sizeof short_path);
-  return "\"" + std::string(n != 0 && n < sizeof short_path ? short_path : path) + "\"";
+  copy_string(quoted, "\"", kQuotedSize);
+  append_string(quoted, n != 0 && n < sizeof short_path ? short_path : path, kQuotedSize);
+  append_string(quoted, "\"", kQuotedSize);
 }
 
 bool create_batch(const char* temp_dir, char* batch_path, HANDLE* file) {
+  if (strlen(temp_dir) + 12 >= MAX_PATH) return false;
   for (unsigned tries = 0; tries < 100; ++tries) {
-    int n = std::snprintf(batch_path, MAX_PATH, "%skun%lx.bat", temp_dir,
-                          static_cast<unsigned long>(GetTickCount() + tries) & 0xFFFFF);
-    if (n <= 0 || n >= MAX_PATH) return false;
+    wsprintfA(batch_path, "%skun%lx.bat", temp_dir, static_cast<unsigned long>(GetTickCount() + tries) & 0xFFFFF);
     *file = CreateFileA(batch_path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (*file != INVALID_HANDLE_VALUE) return true;
   }
   return false;
 }
+
+// Writes the batch text piece by piece; ok turns false for good at the
+// first failed or short write.
+struct Batch {
+  HANDLE file;
+  bool ok;
+  void put(const char* text) {
+    DWORD n = static_cast<DWORD>(strlen(text));
+    DWORD written = 0;
+    ok = ok && WriteFile(file, text, n, &written, nullptr) && written == n;
+  }
+  void line(const char* command, const char* path, const char* rest) {
+    put(command);
+    put(path);
+    put(rest);
+  }
+};
 
 }  // namespace
 
@@ -43,20 +65,21 @@ bool remove_after_exit(const char* own_path, const char* folder) {
   DWORD attributes = GetFileAttributesA(own_path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
     SetFileAttributesA(own_path, attributes & ~FILE_ATTRIBUTE_READONLY);
-  std::string own = batch_path_text(own_path);
-  std::string script = "@echo off\r\n";
+  char own[kQuotedSize], quoted_folder[kQuotedSize], quoted_batch[kQuotedSize];
+  quote_for_batch(own_path, own);
+  quote_for_batch(folder, quoted_folder);
+  quote_for_batch(batch_path, quoted_batch);
+  Batch batch{file, true};
+  batch.put("@echo off\r\n");
   for (int i = 0; i < kAttempts; ++i) {
-    script += "del " + own + " >nul\r\n";
-    script += "if not exist " + own + " goto gone\r\n";
-    script += "ping -n 2 127.0.0.1 >nul\r\n";
+    batch.line("del ", own, " >nul\r\n");
+    batch.line("if not exist ", own, " goto gone\r\n");
+    batch.put("ping -n 2 127.0.0.1 >nul\r\n");
   }
-  script += ":gone\r\nrd " + batch_path_text(folder) + " >nul\r\n";
-  script += "del " + batch_path_text(batch_path) + " >nul\r\n";
-  DWORD written = 0;
-  bool ok = WriteFile(file, script.data(), static_cast<DWORD>(script.size()), &written, nullptr) &&
-            written == script.size();
+  batch.line(":gone\r\nrd ", quoted_folder, " >nul\r\n");
+  batch.line("del ", quoted_batch, " >nul\r\n");
   CloseHandle(file);
-  if (!ok) {
+  if (!batch.ok) {
     DeleteFileA(batch_path);
     return false;
   }
@@ -64,7 +87,11 @@ bool remove_after_exit(const char* own_path, const char* folder) {
   char shell[MAX_PATH];
   n = GetEnvironmentVariableA("COMSPEC", shell, sizeof shell);
   if (n == 0 || n >= sizeof shell) lstrcpyA(shell, GetVersion() < 0x80000000 ? "cmd.exe" : "command.com");
-  std::string command = "\"" + std::string(shell) + "\" /c " + batch_path_text(batch_path);
+  char command[kCommandSize];
+  copy_string(command, "\"", sizeof command);
+  append_string(command, shell, sizeof command);
+  append_string(command, "\" /c ", sizeof command);
+  append_string(command, quoted_batch, sizeof command);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -72,8 +99,8 @@ bool remove_after_exit(const char* own_path, const char* folder) {
   PROCESS_INFORMATION process = {};
   // Started from the temporary folder, so the shell does not hold the
   // installation folder as its current folder.
-  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, IDLE_PRIORITY_CLASS, nullptr, temp_dir,
-                      &startup, &process)) {
+  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, IDLE_PRIORITY_CLASS, nullptr, temp_dir, &startup,
+                      &process)) {
     DeleteFileA(batch_path);
     return false;
   }

@@ -27,36 +27,44 @@ struct Reader {
     left -= 4;
     return true;
   }
-  bool counted(std::string* s) {
+  bool counted(RecordText* t) {
     uint16_t n = 0;
     if (!u16(&n) || left < n) return false;
-    s->assign(reinterpret_cast<const char*>(p), n);
+    t->text = reinterpret_cast<const char*>(p);
+    t->length = n;
     p += n;
     left -= n;
     return true;
   }
 };
 
-bool parse_remove_list(Reader r, std::vector<RemoveRecord>* list) {
+// The records follow their count; each is checked to lie whole inside the
+// block, which must hold nothing else.
+bool check_remove_list(Reader r, UninstallData* out) {
   uint32_t count = 0;
   if (!r.u32(&count)) return false;
   // Each record takes at least 5 bytes; a larger count cannot be real.
   if (count > r.left / 5) return false;
-  list->resize(count);
-  for (RemoveRecord& record : *list) {
-    if (!r.counted(&record.folder) || !r.counted(&record.name) || !r.u8(&record.flags)) return false;
+  out->remove_list = r.p;
+  out->remove_count = count;
+  for (uint32_t i = 0; i < count; ++i) {
+    RecordText folder, name;
+    uint8_t flags = 0;
+    if (!r.counted(&folder) || !r.counted(&name) || !r.u8(&flags)) return false;
   }
   return r.left == 0;
 }
 
-bool parse_shortcut_list(Reader r, std::vector<ShortcutRecord>* list) {
+bool check_shortcut_list(Reader r, UninstallData* out) {
   uint32_t count = 0;
   if (!r.u32(&count)) return false;
   // Two counted strings take at least 4 bytes.
   if (count > r.left / 4) return false;
-  list->resize(count);
-  for (ShortcutRecord& record : *list) {
-    if (!r.counted(&record.folder) || !r.counted(&record.file)) return false;
+  out->shortcut_list = r.p;
+  out->shortcut_count = count;
+  for (uint32_t i = 0; i < count; ++i) {
+    RecordText folder, file;
+    if (!r.counted(&folder) || !r.counted(&file)) return false;
   }
   return r.left == 0;
 }
@@ -84,12 +92,10 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
     r.left -= size;
     switch (id) {
       case kRemoveListId:
-        if (!opening || !parse_remove_list(payload, &out->remove_list))
-          return UninstallDataStatus::kDamaged;
+        if (!opening || !check_remove_list(payload, out)) return UninstallDataStatus::kDamaged;
         break;
       case kShortcutListId:
-        if (seen_shortcuts || !parse_shortcut_list(payload, &out->shortcut_list))
-          return UninstallDataStatus::kDamaged;
+        if (seen_shortcuts || !check_shortcut_list(payload, out)) return UninstallDataStatus::kDamaged;
         seen_shortcuts = true;
         break;
       case kUninstallKeyBlockId:
@@ -106,6 +112,12 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
   }
 }
 
+RecordText next_text(const uint8_t** cursor) {
+  RecordText t{reinterpret_cast<const char*>(*cursor + 2), get_u16(*cursor)};
+  *cursor += 2 + t.length;
+  return t;
+}
+
 }  // namespace
 
 UninstallDataStatus parse_uninstall_data(const uint8_t* data, size_t length, UninstallData* out) {
@@ -114,4 +126,20 @@ UninstallDataStatus parse_uninstall_data(const uint8_t* data, size_t length, Uni
   // A damaged record yields nothing, so no caller can act on half of it.
   if (status != UninstallDataStatus::kOk) *out = UninstallData();
   return status;
+}
+
+RemoveRecord next_remove_record(const uint8_t** cursor) {
+  RemoveRecord record;
+  record.folder = next_text(cursor);
+  record.name = next_text(cursor);
+  record.flags = **cursor;
+  ++*cursor;
+  return record;
+}
+
+ShortcutRecord next_shortcut_record(const uint8_t** cursor) {
+  ShortcutRecord record;
+  record.folder = next_text(cursor);
+  record.file = next_text(cursor);
+  return record;
 }

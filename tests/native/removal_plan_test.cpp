@@ -3,9 +3,12 @@
 // records that make the whole record untrustworthy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "tests/native/record_bytes.h"
 #include "uninstall/removal_plan.h"
 
 namespace {
@@ -14,14 +17,26 @@ const char kApp[] = "C:\\Apps\\Demo";
 const char kKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo";
 
 MenuFolders menu() {
-  MenuFolders m;
-  m.programs = {"C:\\Menu\\Programs"};
-  m.keep = {"C:\\Menu\\Programs\\Startup", "C:\\Menu"};
+  MenuFolders m = MenuFolders();
+  std::strcpy(m.programs[0], "C:\\Menu\\Programs");
+  m.program_count = 1;
+  std::strcpy(m.keep[0], "C:\\Menu\\Programs\\Startup");
+  std::strcpy(m.keep[1], "C:\\Menu");
+  m.keep_count = 2;
   return m;
 }
 
-UninstallData installation() {
-  UninstallData data;
+// An installation record described in plain values.
+struct Installation {
+  std::vector<Removed> remove_list;
+  std::vector<Shortcut> shortcut_list;
+  bool has_uninstall_key = false;
+  uint32_t uninstall_root = 0;
+  std::string uninstall_key;
+};
+
+Installation installation() {
+  Installation data;
   data.remove_list = {
       {".", "app.exe", 0},
       {".\\doc\\en", "guide.txt", 0},
@@ -40,9 +55,49 @@ UninstallData installation() {
   return data;
 }
 
-TEST(RemovalPlan, ResolvesEveryRecordAndOrdersFoldersDeepestFirst) {
+struct PlannedFile {
+  std::string path;
+  uint8_t flags;
+};
+
+// A plan made from the record's bytes, with every path it names read out.
+struct Planned {
+  std::vector<uint8_t> bytes;
+  UninstallData data;
   RemovalPlan plan;
-  ASSERT_TRUE(plan_removal(installation(), kApp, menu(), &plan));
+  bool made;
+  std::vector<PlannedFile> files;
+  std::vector<std::string> shortcuts;
+  std::vector<std::string> folders;
+
+  Planned(const Installation& installation, const char* install_dir) {
+    bytes = record_bytes(installation.remove_list, installation.shortcut_list,
+                         installation.has_uninstall_key ? installation.uninstall_root : 0, installation.uninstall_key);
+    EXPECT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data));
+    made = plan_removal(data, install_dir, menu(), &plan);
+    char path[kPathSize];
+    const uint8_t* cursor = plan.data.remove_list;
+    for (uint32_t i = 0; i < plan.data.remove_count; ++i) {
+      RemoveRecord record = next_remove_record(&cursor);
+      if (planned_file_path(plan, record, path)) files.push_back({path, record.flags});
+    }
+    cursor = plan.data.shortcut_list;
+    for (uint32_t i = 0; i < plan.data.shortcut_count; ++i) {
+      planned_shortcut_path(next_shortcut_record(&cursor), path);
+      shortcuts.push_back(path);
+    }
+    for (uint32_t i = 0; i < plan.folder_count; ++i) {
+      planned_folder_path(plan.folders[i], path);
+      folders.push_back(path);
+    }
+  }
+  ~Planned() { free_removal_plan(&plan); }
+  bool empty() const { return files.empty() && shortcuts.empty() && folders.empty() && !plan.has_uninstall_key; }
+};
+
+TEST(RemovalPlan, ResolvesEveryRecordAndOrdersFoldersDeepestFirst) {
+  Planned plan(installation(), kApp);
+  ASSERT_TRUE(plan.made);
   ASSERT_EQ(5u, plan.files.size());
   EXPECT_EQ("C:\\Apps\\Demo\\app.exe", plan.files[0].path);
   EXPECT_EQ("C:\\Apps\\Demo\\doc\\en\\guide.txt", plan.files[1].path);
@@ -64,28 +119,28 @@ TEST(RemovalPlan, ResolvesEveryRecordAndOrdersFoldersDeepestFirst) {
   for (size_t i = 0; i < plan.folders.size(); ++i)
     for (size_t j = 0; j < i; ++j)
       EXPECT_NE(0u, plan.folders[i].find(plan.folders[j] + "\\")) << plan.folders[j] << " before its sub folder";
-  EXPECT_TRUE(plan.has_uninstall_key);
-  EXPECT_EQ(kKey, plan.uninstall_key);
+  EXPECT_TRUE(plan.plan.has_uninstall_key);
+  EXPECT_STREQ(kKey, plan.plan.uninstall_key);
 }
 
 TEST(RemovalPlan, FoldersNamedTwiceOrInOtherCaseAppearOnce) {
-  UninstallData data;
+  Installation data;
   data.remove_list = {{".\\Doc", "a.txt", 0}, {".\\doc", "b.txt", 0}, {".\\DOC", "", 0}};
-  RemovalPlan plan;
-  ASSERT_TRUE(plan_removal(data, kApp, menu(), &plan));
+  Planned plan(data, kApp);
+  ASSERT_TRUE(plan.made);
   ASSERT_EQ(1u, plan.folders.size());
   EXPECT_EQ(2u, plan.files.size());
-  EXPECT_FALSE(plan.has_uninstall_key);
+  EXPECT_FALSE(plan.plan.has_uninstall_key);
 }
 
 // A path through ".." is still a recorded file, but its folder is not one
 // the installation made where the text suggests: it is not removed.
 TEST(RemovalPlan, FoldersThroughParentStepsStay) {
-  UninstallData data;
+  Installation data;
   data.remove_list = {{".\\..\\Shared", "x.dll", 0}, {"C:\\Windows\\..\\Other", "", 0}};
   data.shortcut_list = {{"C:\\Menu\\Programs\\..\\..\\Elsewhere", "A.lnk"}};
-  RemovalPlan plan;
-  ASSERT_TRUE(plan_removal(data, kApp, menu(), &plan));
+  Planned plan(data, kApp);
+  ASSERT_TRUE(plan.made);
   ASSERT_EQ(1u, plan.files.size());
   EXPECT_EQ("C:\\Apps\\Demo\\..\\Shared\\x.dll", plan.files[0].path);
   EXPECT_TRUE(plan.folders.empty());
@@ -94,46 +149,47 @@ TEST(RemovalPlan, FoldersThroughParentStepsStay) {
 TEST(RemovalPlan, ARecordTheSetupCannotHaveWrittenRefusesThePlanWhole) {
   struct Case {
     const char* what;
-    void (*spoil)(UninstallData*);
+    void (*spoil)(Installation*);
   };
   const Case cases[] = {
-      {"name with a backslash", [](UninstallData* d) { d->remove_list.push_back({".", "..\\x.txt", 0}); }},
+      {"name with a backslash", [](Installation* d) { d->remove_list.push_back({".", "..\\x.txt", 0}); }},
       {"folder neither relative nor absolute",
-       [](UninstallData* d) { d->remove_list.push_back({"Windows", "x.txt", 0}); }},
-      {"bare relative prefix", [](UninstallData* d) { d->remove_list.push_back({".\\", "x.txt", 0}); }},
-      {"folder item with file flags", [](UninstallData* d) { d->remove_list.push_back({".\\data", "", 1}); }},
+       [](Installation* d) { d->remove_list.push_back({"Windows", "x.txt", 0}); }},
+      {"bare relative prefix", [](Installation* d) { d->remove_list.push_back({".\\", "x.txt", 0}); }},
+      {"folder item with file flags", [](Installation* d) { d->remove_list.push_back({".\\data", "", 1}); }},
       {"path too long for Windows",
-       [](UninstallData* d) { d->remove_list.push_back({".", std::string(250, 'x'), 0}); }},
+       [](Installation* d) { d->remove_list.push_back({".", std::string(250, 'x'), 0}); }},
       {"shortcut that is no .lnk",
-       [](UninstallData* d) { d->shortcut_list.push_back({"C:\\Menu\\Programs", "Demo.exe"}); }},
+       [](Installation* d) { d->shortcut_list.push_back({"C:\\Menu\\Programs", "Demo.exe"}); }},
       {"shortcut in a relative folder",
-       [](UninstallData* d) { d->shortcut_list.push_back({".\\Menu", "Demo.lnk"}); }},
+       [](Installation* d) { d->shortcut_list.push_back({".\\Menu", "Demo.lnk"}); }},
       {"key beside the Uninstall key",
-       [](UninstallData* d) { d->uninstall_key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run"; }},
+       [](Installation* d) { d->uninstall_key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run"; }},
       {"the Uninstall key itself",
-       [](UninstallData* d) { d->uninstall_key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"; }},
-      {"a key below another product's key", [](UninstallData* d) { d->uninstall_key += "\\Sub"; }},
-      {"a root other than HKEY_LOCAL_MACHINE", [](UninstallData* d) { d->uninstall_root = 0x80000001; }},
+       [](Installation* d) { d->uninstall_key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"; }},
+      {"a key below another product's key", [](Installation* d) { d->uninstall_key += "\\Sub"; }},
+      {"a root other than HKEY_LOCAL_MACHINE", [](Installation* d) { d->uninstall_root = 0x80000001; }},
   };
   for (const Case& c : cases) {
-    UninstallData data = installation();
+    Installation data = installation();
     c.spoil(&data);
-    RemovalPlan plan;
-    EXPECT_FALSE(plan_removal(data, kApp, menu(), &plan)) << c.what;
-    EXPECT_TRUE(plan.files.empty() && plan.shortcuts.empty() && plan.folders.empty()) << c.what;
-    EXPECT_FALSE(plan.has_uninstall_key) << c.what;
+    Planned plan(data, kApp);
+    EXPECT_FALSE(plan.made) << c.what;
+    EXPECT_TRUE(plan.empty()) << c.what;
+    EXPECT_EQ(0u, plan.plan.folder_count) << c.what;
   }
-  RemovalPlan plan;
-  EXPECT_FALSE(plan_removal(installation(), "", menu(), &plan)) << "no installation folder";
+  Planned plan(installation(), "");
+  EXPECT_FALSE(plan.made) << "no installation folder";
+  EXPECT_TRUE(plan.empty());
 }
 
 TEST(RemovalPlan, KeyNamesAndShortcutExtensionsIgnoreCase) {
-  UninstallData data = installation();
+  Installation data = installation();
   data.uninstall_key = "SOFTWARE\\microsoft\\Windows\\CurrentVersion\\UNINSTALL\\Demo";
   data.shortcut_list = {{"c:\\menu\\PROGRAMS\\Demo", "Demo.LNK"}};
-  RemovalPlan plan;
-  ASSERT_TRUE(plan_removal(data, kApp, menu(), &plan));
-  EXPECT_EQ(data.uninstall_key, plan.uninstall_key);
+  Planned plan(data, kApp);
+  ASSERT_TRUE(plan.made);
+  EXPECT_EQ(data.uninstall_key, plan.plan.uninstall_key);
   ASSERT_EQ(1u, plan.shortcuts.size());
   // The folder below Programs is found although its case differs.
   EXPECT_NE(plan.folders.end(), std::find(plan.folders.begin(), plan.folders.end(), "c:\\menu\\PROGRAMS\\Demo"));

@@ -5,48 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/native/record_bytes.h"
 #include "uninstall/uninstall_data.h"
 
 namespace {
-
-// Writes the record the way the setup appends it.
-struct RecordWriter {
-  std::vector<uint8_t> bytes;
-  void u8(uint8_t v) { bytes.push_back(v); }
-  void u16(uint16_t v) { u8(v & 0xFF); u8(v >> 8); }
-  void u32(uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); }
-  void text(const std::string& s) {
-    u16(static_cast<uint16_t>(s.size()));
-    bytes.insert(bytes.end(), s.begin(), s.end());
-  }
-  void block(uint16_t id, const std::vector<uint8_t>& payload) {
-    u16(id);
-    u16(0);
-    u32(static_cast<uint32_t>(payload.size()));
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
-  }
-};
-
-std::vector<uint8_t> remove_list(const std::vector<RemoveRecord>& records) {
-  RecordWriter w;
-  w.u32(static_cast<uint32_t>(records.size()));
-  for (const RemoveRecord& r : records) {
-    w.text(r.folder);
-    w.text(r.name);
-    w.u8(r.flags);
-  }
-  return w.bytes;
-}
-
-std::vector<uint8_t> shortcut_list(const std::vector<ShortcutRecord>& records) {
-  RecordWriter w;
-  w.u32(static_cast<uint32_t>(records.size()));
-  for (const ShortcutRecord& r : records) {
-    w.text(r.folder);
-    w.text(r.file);
-  }
-  return w.bytes;
-}
 
 std::vector<uint8_t> full_record() {
   RecordWriter key;
@@ -67,19 +29,24 @@ TEST(UninstallData, ReadsEveryRecordAndTheKey) {
   std::vector<uint8_t> bytes = full_record();
   UninstallData data;
   ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data));
-  ASSERT_EQ(3u, data.remove_list.size());
-  EXPECT_EQ(".\\data", data.remove_list[1].folder);
-  EXPECT_EQ("lib.dll", data.remove_list[1].name);
-  EXPECT_EQ(kRemoveShared | kRemoveSelfRegistering, data.remove_list[1].flags);
-  EXPECT_EQ("demo.ttf", data.remove_list[2].name);
-  EXPECT_EQ(kRemoveFont, data.remove_list[2].flags);
-  ASSERT_EQ(2u, data.shortcut_list.size());
-  EXPECT_EQ("C:\\Menu\\Programs\\Demo", data.shortcut_list[0].folder);
-  EXPECT_EQ("Demo.lnk", data.shortcut_list[0].file);
-  EXPECT_EQ("C:\\Menu\\Startup", data.shortcut_list[1].folder);
+  std::vector<Removed> files = removed_records(data);
+  ASSERT_EQ(3u, files.size());
+  EXPECT_EQ(".", files[0].folder);
+  EXPECT_EQ("app.exe", files[0].name);
+  EXPECT_EQ(".\\data", files[1].folder);
+  EXPECT_EQ("lib.dll", files[1].name);
+  EXPECT_EQ(kRemoveShared | kRemoveSelfRegistering, files[1].flags);
+  EXPECT_EQ("demo.ttf", files[2].name);
+  EXPECT_EQ(kRemoveFont, files[2].flags);
+  std::vector<Shortcut> shortcuts = shortcut_records(data);
+  ASSERT_EQ(2u, shortcuts.size());
+  EXPECT_EQ("C:\\Menu\\Programs\\Demo", shortcuts[0].folder);
+  EXPECT_EQ("Demo.lnk", shortcuts[0].file);
+  EXPECT_EQ("C:\\Menu\\Startup", shortcuts[1].folder);
+  EXPECT_EQ("Demo.lnk", shortcuts[1].file);
   ASSERT_TRUE(data.has_uninstall_key);
   EXPECT_EQ(0x80000002u, data.uninstall_root);
-  EXPECT_EQ("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo", data.uninstall_key);
+  EXPECT_EQ("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo", text_of(data.uninstall_key));
 }
 
 TEST(UninstallData, EveryTruncationIsDamageAndYieldsNothing) {
@@ -87,8 +54,9 @@ TEST(UninstallData, EveryTruncationIsDamageAndYieldsNothing) {
   for (size_t cut = 8; cut < bytes.size(); ++cut) {
     UninstallData data;
     EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), cut, &data)) << cut;
-    EXPECT_TRUE(data.remove_list.empty()) << cut;
-    EXPECT_TRUE(data.shortcut_list.empty()) << cut;
+    EXPECT_EQ(0u, data.remove_count) << cut;
+    EXPECT_EQ(nullptr, data.remove_list) << cut;
+    EXPECT_EQ(0u, data.shortcut_count) << cut;
     EXPECT_FALSE(data.has_uninstall_key) << cut;
   }
 }
@@ -114,7 +82,7 @@ TEST(UninstallData, RefusesMissingAndInconsistentRecords) {
   std::vector<uint8_t> oversized = bytes;
   oversized[4] += 1;  // the RemoveList claims one byte more than it holds
   EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(oversized.data(), oversized.size(), &data));
-  EXPECT_TRUE(data.remove_list.empty());
+  EXPECT_EQ(0u, data.remove_count);
 }
 
 // Blocks that are well formed one by one but do not make the chain the
@@ -133,7 +101,7 @@ TEST(UninstallData, RefusesRepeatedBlocksAndBadShortcutLists) {
   std::vector<uint8_t> good = chain_of({one}, false);
   UninstallData data;
   ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(good.data(), good.size(), &data));
-  ASSERT_EQ(1u, data.shortcut_list.size());
+  ASSERT_EQ(1u, data.shortcut_count);
 
   std::vector<uint8_t> surplus = one;
   surplus.push_back(0);  // a byte behind the last record
@@ -145,8 +113,8 @@ TEST(UninstallData, RefusesRepeatedBlocksAndBadShortcutLists) {
        {chain_of({one, one}, false), chain_of({one}, true), chain_of({surplus}, false),
         chain_of({overcounted}, false), chain_of({huge}, false)}) {
     EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), bytes.size(), &data));
-    EXPECT_TRUE(data.remove_list.empty());
-    EXPECT_TRUE(data.shortcut_list.empty());
+    EXPECT_EQ(0u, data.remove_count);
+    EXPECT_EQ(0u, data.shortcut_count);
   }
 }
 

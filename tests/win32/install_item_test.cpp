@@ -108,6 +108,8 @@ bool temp_files_left(const std::string& folder) {
 class InstallItem : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The setup program initialises OLE at start-up; shortcuts need it.
+    CoInitialize(nullptr);
     SetCurrentDirectoryA("C:\\");
     remove_tree(kRoot);
     CreateDirectoryA(kRoot, nullptr);
@@ -132,6 +134,7 @@ class InstallItem : public ::testing::Test {
     SetCurrentDirectoryA("C:\\");
     remove_tree(kRoot);
     IsNtFamily = true;
+    CoUninitialize();
   }
 
   // The setup file with one stream per content; entries refer to them by

@@ -18,12 +18,18 @@ const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Unin
 const char kFontValue[] = "Kestrel Uninstall Test (TrueType)";
 const char kOtherFontValue[] = "Kestrel Uninstall Other (TrueType)";
 
-// The build puts the stamped uninstaller two folders above the test programs.
+// The build puts the stamped uninstaller two folders above the test
+// programs; an x86-64 test build runs the x86-64 one beside the shipped one.
 std::string stamped_uninstaller() {
+#ifdef _WIN64
+  const char kStamped[] = "\\..\\..\\share\\kestrel\\x86-64\\kestrel-uninstall.exe";
+#else
+  const char kStamped[] = "\\..\\..\\share\\kestrel\\kestrel-uninstall.exe";
+#endif
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::string own(path, n);
-  return own.substr(0, own.rfind('\\')) + "\\..\\..\\share\\kestrel\\kestrel-uninstall.exe";
+  return own.substr(0, own.rfind('\\')) + kStamped;
 }
 
 std::vector<uint8_t> read_file(const std::string& path) {
