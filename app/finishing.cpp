@@ -46,7 +46,7 @@ static void ask_for_restart() {
   if (!copy) return;
   INT_PTR answer = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), copy, FrameWindow, restart_dialog_proc, 0);
   free_template(copy);
-  if (answer == kRestartAgreed && !HasStartPageBlock) restart_windows();
+  if (answer == kRestartAgreed) restart_windows();
 }
 
 void drain_messages() {
@@ -84,7 +84,9 @@ void release_globals() {
 
 void finish_setup() {
   if (!HasStartPageBlock && ScreenSaverItem) install_screen_saver();
-  if (RestartNeeded) ask_for_restart();
+  // A setup with a start page never restarts Windows, so it does not ask:
+  // a question whose yes is ignored would mislead the user.
+  if (RestartNeeded && !HasStartPageBlock) ask_for_restart();
   drain_messages();
   if (!HasStartPageBlock && !RestartNeeded && RunProgramOption && ProgramItem) run_program_item();
   free_archive();

@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include <cstddef>
+
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
@@ -9,9 +11,11 @@
 #include "archive/config.h"
 #include "ui/page_setup.h"
 
-// The record without the fields of later Windows, which every Windows accepts.
-enum : DWORD { kDialogRecordSize = 76 };
-static_assert(sizeof(OPENFILENAMEA) > kDialogRecordSize, "the record begins with the old fields");
+// The record without the fields of later Windows, which every Windows
+// accepts: it ends with lpTemplateName (76 bytes in a 32-bit program).
+static const DWORD kDialogRecordSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+static_assert(sizeof(void*) != 4 || offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76,
+              "the old record of 32-bit Windows");
 
 enum : int { kBrowserTemplate = 7, kPathField = 101, kFolderLabel = 1009, kDriveLabel = 1091 };
 

@@ -49,7 +49,9 @@ class FinishPage : public ::testing::Test {
     texts_.set(5, 4, "Setup failed: %s");
     texts_.set(6, 16, "Cannot open %s.");
     lstrcpyA(MessageArgument, "C:\\X.dll");
-    template_.add(DialogTemplate::kStatic, 1000, WS_VISIBLE, 0, 0, 240, 36)
+    // Page set-up is a stand-in here and fills no texts: control 1000 starts
+    // with the text 5/1 that page set-up would give it.
+    template_.add(DialogTemplate::kStatic, 1000, WS_VISIBLE, 0, 0, 240, 36, L"Setup is complete.")
         .add(DialogTemplate::kStatic, 1001, WS_VISIBLE, 0, 40, 240, 32)
         .add(DialogTemplate::kStatic, 1002, WS_VISIBLE, 0, 76, 240, 32)
         .add(DialogTemplate::kStatic, 1003, WS_VISIBLE, 0, 112, 240, 10)
