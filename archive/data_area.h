@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "archive/error_codes.h"
 #include "archive/platform.h"
 
 // Set by load_archive from the DataArea block.
@@ -23,8 +24,6 @@ extern uint32_t volume_number;
 // ErrorState 15 and drops the after-installation actions.
 extern void (*DiskGiveUpHandler)();
 
-// Error codes the reader reports.
-enum : uint32_t { kErrorDiskGivenUp = 15, kErrorDataUnreadable = 18 };
 
 // Makes data_file the volume that holds `position` and moves it there.
 // 0, 15 (the user gave up at the disk prompt) or 18 (a volume cannot be

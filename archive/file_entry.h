@@ -24,6 +24,10 @@ enum : uint32_t {
   kEntryStringCount = 6,
 };
 
+// Item status, set in the entry while installing: 23 an existing file was
+// replaced (or kept after Ignore), 25 newly created, 27 not placed.
+enum : uint16_t { kStatusReplaced = 23, kStatusCreated = 25, kStatusNotPlaced = 27 };
+
 // FileEntry flags.
 enum : uint8_t {
   kItemUninstaller = 0x01,

@@ -113,7 +113,7 @@ uint32_t fail_with(uint32_t code, const char* argument) {
 
 uint32_t write_new(PatchRun& run, const uint8_t* data, uint32_t count) {
   int result = write_all(run.new_file, data, count);
-  if (result == 3) return 20;
+  if (result == 3) return kErrorDiskFull;
   if (result != 0) return fail_with(19, run.new_path);
   run.written += count;
   return 0;
@@ -204,7 +204,7 @@ uint32_t build_new_file(PatchRun& run, uint32_t progress_from, uint32_t progress
   uint32_t commands_size, literals_size;
   if (uint32_t e = read_patch_block(&PatchCommands, &commands_size)) return e;
   if (uint32_t e = read_patch_block(&PatchLiterals, &literals_size)) return e;
-  if (!alloc_block(kCopyBufferSize, &run.copy_buffer)) return 12;
+  if (!alloc_block(kCopyBufferSize, &run.copy_buffer)) return kErrorNoMemory;
   if (uint32_t e = run_commands(run, commands_size, literals_size, progress_from, progress_to)) return e;
 
   close_file(run.old_file);
@@ -238,7 +238,7 @@ uint32_t read_patch_block(uint8_t** slot, uint32_t* size) {
   uint32_t length, packed;
   if (!read_patch_data(&header, 1) || !read_size_field(header & kPatchLongSize, &length)) goto unreadable;
   if (length == 0) return 0;
-  if (!alloc_block(length, slot)) return 12;
+  if (!alloc_block(length, slot)) return kErrorNoMemory;
   if (header & kPatchCompressed) {
     // A compressed size of 0 would make the decoder read the file directly,
     // past the data area's volume accounting. A stream that fails or comes
@@ -255,7 +255,7 @@ uint32_t read_patch_block(uint8_t** slot, uint32_t* size) {
 unreadable:
   free_block(slot);
   copy_string(MessageArgument, ArchivePath, kPathSize);
-  return 18;
+  return kErrorDataUnreadable;
 }
 
 uint32_t apply_patch(const uint8_t* entry, const char* old_path, uint32_t progress_from, uint32_t progress_to) {

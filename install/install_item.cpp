@@ -31,16 +31,6 @@
 namespace {
 
 enum : int { kTextInUse = 22, kTextNewerVersion = 29, kTextOtherLanguage = 30 };
-enum : int32_t {
-  kErrorOpen = 16,
-  kErrorCreate = 17,
-  kErrorUnreadable = 18,
-  kErrorWrite = 19,
-  kErrorDiskFull = 20,
-  kErrorChecksum = 21,
-  kErrorNotReplaced = 22,
-  kErrorCopy = 1000,
-};
 enum : uint32_t { kVersionMessageCapacity = 2048, kVersionLanguage = 16 };
 
 const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
@@ -99,7 +89,7 @@ bool copy_from_source(const char* name) {
   append_string(source, name, sizeof source);
   if (!CopyFileA(source, TempPath, FALSE)) {
     SavedSystemError = GetLastError();
-    ErrorState = kErrorCopy;
+    ErrorState = kErrorSystem;
     copy_string(MessageArgument, name, kPathSize);
     return false;
   }
@@ -138,7 +128,7 @@ bool verify_temp_file(uint32_t checksum) {
 bool write_patched(const uint8_t* entry, FileHandle* out, uint32_t before, uint32_t after) {
   const uint8_t* base = base_entry(entry);
   if (!base) {
-    ErrorState = kErrorUnreadable;
+    ErrorState = kErrorDataUnreadable;
     copy_string(MessageArgument, ArchivePath, kPathSize);
     return false;
   }

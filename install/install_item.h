@@ -2,8 +2,7 @@
 #pragma once
 #include <cstdint>
 
-// Item status values, kept in the entry while installing.
-enum : uint16_t { kStatusReplaced = 23, kStatusCreated = 25, kStatusNotPlaced = 27 };
+#include "archive/file_entry.h"  // the item status values
 
 // TempPath = DestPath with the first free extension of .$$A, .$$B, ...
 // False when there is none or the name would not fit.

@@ -23,7 +23,6 @@ namespace {
 const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const uint32_t kUninstallRootKey = 0x80000002;  // HKEY_LOCAL_MACHINE as the uninstaller reads it
 enum : int { kFinishPage = 6 };
-enum : uint16_t { kStatusReplaced = 23, kStatusCreated = 25 };
 
 void write_u32(FileHandle log, uint32_t value) {
   uint8_t bytes[4];

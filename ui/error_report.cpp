@@ -4,16 +4,16 @@
 #include "app/messages.h"
 #include "app/path_strings.h"
 #include "archive/config.h"
+#include "archive/error_codes.h"
 
-enum : int { kCancelled = 15, kSystemError = 1000 };
 
 void format_error_report(char* out, size_t capacity, int32_t error_state, const char* system_text) {
-  if (error_state == kCancelled) {
-    copy_string(out, get_text(6, kCancelled), capacity);
+  if (error_state == kErrorDiskGivenUp) {
+    copy_string(out, get_text(6, kErrorDiskGivenUp), capacity);
     return;
   }
   char description[kMessageCapacity] = "";
-  if (error_state == kSystemError) {
+  if (error_state == kErrorSystem) {
     copy_string(description, MessageArgument, kPathSize);
     append_string(description, ": ", sizeof description);
     append_string(description, system_text, sizeof description);

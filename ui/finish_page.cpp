@@ -9,6 +9,7 @@
 #include "app/messages.h"
 #include "app/sequencer.h"
 #include "archive/config.h"
+#include "archive/error_codes.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/platform.h"
@@ -32,8 +33,6 @@ enum : int {
   kRestartText = 1000,
 };
 enum : unsigned { kCancelAtOnce = 0x100 };
-enum : uint16_t { kStatusNotPlaced = 27 };
-enum : int32_t { kErrorNotReplaced = 22 };
 
 static const char kProductAddress[] = "https://kestrel-setup.example.org/";
 
