@@ -13,6 +13,7 @@
 #include "app/path_strings.h"
 #include "archive/data_area.h"
 #include "archive/format.h"
+#include "tests/data_area_reader.h"
 #include "builder/data_area_writer.h"
 #include "tests/native/test_files.h"
 
@@ -53,23 +54,3 @@ inline bool write_setup_file(const std::string& path, uint32_t prefix_size, cons
   return ok;
 }
 
-// What the loader and the preparation step leave: the reader on volume 0,
-// positioned at the first data byte.
-inline bool open_data_area(const std::string& setup_path, uint32_t prefix_size) {
-  copy_string(SourcePath, setup_path.c_str(), kPathSize);
-  copy_string(ArchivePath, setup_path.c_str(), kPathSize);
-  data_file = open_file(ArchivePath, 0);
-  if (data_file == INVALID_FILE_HANDLE) return false;
-  uint8_t length[4];
-  data_start = prefix_size + kBlockHeaderSize;
-  if (seek_to(data_file, data_start) != data_start || read_exact(data_file, length, 4) != 0) return false;
-  volume_length = volume_left = get_u32(length);
-  volumes_before = 0;
-  volume_number = 0;
-  return true;
-}
-
-inline void close_data_area() {
-  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
-  data_file = INVALID_FILE_HANDLE;
-}

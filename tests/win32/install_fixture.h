@@ -17,6 +17,7 @@
 #include "archive/data_area.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "tests/data_area_reader.h"
 #include "install/engine_state.h"
 
 struct EntrySpec {
@@ -137,26 +138,6 @@ inline bool write_setup_file(const std::string& path, uint32_t prefix, const std
   append_u32(file, static_cast<uint32_t>(data.size()));
   file.insert(file.end(), data.begin(), data.end());
   return write_whole_file(path, file);
-}
-
-// The reader on volume 0, as the preparation step leaves it.
-inline bool open_data_area(const std::string& setup_path, uint32_t prefix) {
-  copy_string(SourcePath, setup_path.c_str(), kPathSize);
-  copy_string(ArchivePath, setup_path.c_str(), kPathSize);
-  data_file = open_file(ArchivePath, 0);
-  if (data_file == INVALID_FILE_HANDLE) return false;
-  uint8_t length[4];
-  data_start = prefix + kBlockHeaderSize;
-  if (seek_to(data_file, data_start) != data_start || read_exact(data_file, length, 4) != 0) return false;
-  volume_length = volume_left = get_u32(length);
-  volumes_before = 0;
-  volume_number = 0;
-  return true;
-}
-
-inline void close_data_area() {
-  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
-  data_file = INVALID_FILE_HANDLE;
 }
 
 // Text list 6 of setup type 0: u16 count, then the strings.
