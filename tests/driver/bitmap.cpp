@@ -129,3 +129,25 @@ bool colour_close(uint32_t a, uint32_t b, int32_t tolerance) {
   }
   return true;
 }
+
+bool colour_box(const Image& image, int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t colour,
+                int32_t tolerance, Box& box) {
+  if (x0 < 0) x0 = 0;
+  if (y0 < 0) y0 = 0;
+  if (x1 > image.width) x1 = image.width;
+  if (y1 > image.height) y1 = image.height;
+  bool found = false;
+  for (int32_t y = y0; y < y1; ++y) {
+    for (int32_t x = x0; x < x1; ++x) {
+      uint32_t pixel = 0;
+      pixel_at(image, x, y, pixel);
+      if (!colour_close(pixel, colour, tolerance)) continue;
+      if (!found) box = Box{x, y, x + 1, y + 1};
+      found = true;
+      if (x < box.left) box.left = x;
+      if (x >= box.right) box.right = x + 1;
+      box.bottom = y + 1;
+    }
+  }
+  return found;
+}

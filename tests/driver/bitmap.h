@@ -25,5 +25,14 @@ bool decode_bmp(const uint8_t* data, size_t size, Image& image);
 // 0xRRGGBB of the pixel; false outside the image.
 bool pixel_at(const Image& image, int32_t x, int32_t y, uint32_t& colour);
 
+// The smallest box [left, right) x [top, bottom) that holds every pixel of
+// the colour (within the tolerance) inside the rectangle x0..x1, y0..y1
+// (far edges excluded, cut to the image); false when there is none.
+struct Box {
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+bool colour_box(const Image& image, int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t colour,
+                int32_t tolerance, Box& box);
+
 // Every channel within the tolerance.
 bool colour_close(uint32_t a, uint32_t b, int32_t tolerance);

@@ -393,13 +393,23 @@ bool read_whole(const std::string& path, std::vector<uint8_t>& data) {
   return ok;
 }
 
-// The frame window as the user sees it (the whole screen in full-screen mode,
-// where the frame covers it), with whatever box lies on top.
+// What the user sees of the frame window (the whole screen in full-screen
+// mode, where the frame covers it), of its client area or of one control,
+// with whatever box lies on top.
 bool run_screenshot(const Step& step) {
   HWND frame = find_frame();
   if (!frame) return fail("no frame window");
   RECT rect;
-  GetWindowRect(frame, &rect);
+  if (step.id > 0) {
+    HWND control = find_control(step.id);
+    if (!control) return fail("no control %d on the page or the container", step.id);
+    GetWindowRect(control, &rect);
+  } else if (step.yes) {
+    GetClientRect(frame, &rect);
+    MapWindowPoints(frame, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+  } else {
+    GetWindowRect(frame, &rect);
+  }
   int screen_w = GetSystemMetrics(SM_CXSCREEN), screen_h = GetSystemMetrics(SM_CYSCREEN);
   if (rect.left < 0) rect.left = 0;
   if (rect.top < 0) rect.top = 0;
@@ -440,18 +450,55 @@ bool run_screenshot(const Step& step) {
   return true;
 }
 
-bool run_expect_pixel(const Step& step) {
+bool read_image(const std::string& path, Image& image) {
   std::vector<uint8_t> data;
-  if (!read_whole(step.path, data)) return fail("cannot read %s", step.path.c_str());
+  if (!read_whole(path, data)) return fail("cannot read %s", path.c_str());
+  if (!decode_bmp(data.data(), data.size(), image)) return fail("%s is not a 24-bit bitmap", path.c_str());
+  return true;
+}
+
+// 0xRRGGBB of a colour as the script gives it.
+uint32_t script_colour(uint32_t colour, int32_t system_colour) {
+  if (system_colour < 0) return colour;
+  COLORREF c = GetSysColor(system_colour);
+  return static_cast<uint32_t>(GetRValue(c)) << 16 | static_cast<uint32_t>(GetGValue(c)) << 8 | GetBValue(c);
+}
+
+bool run_expect_pixel(const Step& step) {
   Image image;
-  if (!decode_bmp(data.data(), data.size(), image)) return fail("%s is not a 24-bit bitmap", step.path.c_str());
-  uint32_t colour = 0;
-  if (!pixel_at(image, step.number, step.y, colour))
-    return fail("%ld,%ld is outside the %ldx%ld picture", static_cast<long>(step.number), static_cast<long>(step.y),
+  if (!read_image(step.path, image)) return false;
+  int32_t x = step.number < 0 ? image.width + step.number : step.number;
+  int32_t y = step.y < 0 ? image.height + step.y : step.y;
+  uint32_t colour = 0, wanted = script_colour(step.colour, step.system_colour);
+  if (!pixel_at(image, x, y, colour))
+    return fail("%ld,%ld is outside the %ldx%ld picture", static_cast<long>(x), static_cast<long>(y),
                 static_cast<long>(image.width), static_cast<long>(image.height));
-  if (!colour_close(colour, step.colour, step.tolerance))
-    return fail("pixel %ld,%ld is %06lX", static_cast<long>(step.number), static_cast<long>(step.y),
-                static_cast<unsigned long>(colour));
+  if (!colour_close(colour, wanted, step.tolerance))
+    return fail("pixel %ld,%ld is %06lX, expected %06lX", static_cast<long>(x), static_cast<long>(y),
+                static_cast<unsigned long>(colour), static_cast<unsigned long>(wanted));
+  return true;
+}
+
+// The pixels of the second colour are those of the first moved by dx, dy,
+// as a drop shadow is. The first colour lies on top and may hide the
+// near edges of the moved copy, never its far ones, so those are compared.
+bool run_expect_shift(const Step& step) {
+  Image image;
+  if (!read_image(step.path, image)) return false;
+  uint32_t first = script_colour(step.colour, step.system_colour);
+  uint32_t second = script_colour(step.colour2, step.system_colour2);
+  Box a, b;
+  if (!colour_box(image, step.number, step.y, step.x1, step.y1, first, step.tolerance, a))
+    return fail("no pixel of %06lX in the rectangle", static_cast<unsigned long>(first));
+  if (!colour_box(image, step.number, step.y, step.x1, step.y1, second, step.tolerance, b))
+    return fail("no pixel of %06lX in the rectangle", static_cast<unsigned long>(second));
+  if (b.right - a.right != step.dx || b.bottom - a.bottom != step.dy)
+    return fail("%06lX spans %ld,%ld-%ld,%ld and %06lX %ld,%ld-%ld,%ld: moved by %ld,%ld",
+                static_cast<unsigned long>(first), static_cast<long>(a.left), static_cast<long>(a.top),
+                static_cast<long>(a.right), static_cast<long>(a.bottom), static_cast<unsigned long>(second),
+                static_cast<long>(b.left), static_cast<long>(b.top), static_cast<long>(b.right),
+                static_cast<long>(b.bottom), static_cast<long>(b.right - a.right),
+                static_cast<long>(b.bottom - a.bottom));
   return true;
 }
 
@@ -577,6 +624,32 @@ bool run_expect_no_process(const Step& step) {
   return true;
 }
 
+// A program that a started one starts in turn (a setup relaunching itself):
+// from now on its windows count as the setup's, and wait-exit waits for it.
+bool run_adopt(const Step& step) {
+  DWORD found = 0;
+  auto search = [&] {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry)) {
+      std::string name = entry.szExeFile;
+      CharLowerA(&name[0]);
+      TextMatch wanted = step.match;
+      CharLowerA(&wanted.text[0]);
+      if (matches(name, wanted) && !started_by_us(entry.th32ProcessID)) found = entry.th32ProcessID;
+    }
+    CloseHandle(snapshot);
+    return found != 0;
+  };
+  if (!wait_for(search)) return fail("no process named \"%s\" is running", step.match.text.c_str());
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, found);
+  if (!process) return fail("cannot open process %lu (error %lu)", found, GetLastError());
+  started.push_back(Started{process, found, false});
+  return true;
+}
+
 bool run_write_file(const Step& step) {
   if (!write_whole(step.path, step.value.data(), step.value.size())) return fail("cannot write %s", step.path.c_str());
   return true;
@@ -610,6 +683,8 @@ bool run_step(const Step& step) {
     case Op::ExpectMinimized: return run_expect_minimized(step);
     case Op::Screenshot: return run_screenshot(step);
     case Op::ExpectPixel: return run_expect_pixel(step);
+    case Op::ExpectShift: return run_expect_shift(step);
+    case Op::Adopt: return run_adopt(step);
     case Op::ExpectFile: return run_expect_file(step);
     case Op::ExpectNoFile: return run_expect_no_file(step);
     case Op::ExpectReg: return run_expect_reg(step);

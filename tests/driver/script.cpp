@@ -164,6 +164,24 @@ bool parse_colour(const std::string& word, uint32_t& colour) {
   return true;
 }
 
+// A colour as RRGGBB, or by the name of a system colour (its COLOR_ index),
+// which the driver looks up where the setup runs.
+bool parse_any_colour(const std::string& word, uint32_t& colour, int32_t& system_colour) {
+  static const struct {
+    const char* name;
+    int32_t index;
+  } system[] = {{"activecaption", 2}, {"window", 5},     {"windowtext", 8},
+                {"btnface", 15},      {"btnshadow", 16}, {"btnhighlight", 20}};
+  for (const auto& c : system) {
+    if (same_word(word, c.name)) {
+      system_colour = c.index;
+      return true;
+    }
+  }
+  system_colour = -1;
+  return parse_colour(word, colour);
+}
+
 struct CommandForm {
   const char* name;
   Op op;
@@ -188,8 +206,9 @@ const CommandForm commands[] = {
     {"expect-caption", Op::ExpectCaption, 2, 2, "expect-caption frame|container TEXT"},
     {"minimize", Op::Minimize, 0, 0, "minimize"},
     {"expect-minimized", Op::ExpectMinimized, 1, 1, "expect-minimized yes|no"},
-    {"screenshot", Op::Screenshot, 1, 1, "screenshot FILE"},
-    {"expect-pixel", Op::ExpectPixel, 4, 5, "expect-pixel FILE X Y RRGGBB [TOLERANCE]"},
+    {"screenshot", Op::Screenshot, 1, 2, "screenshot FILE [client|ID]"},
+    {"expect-pixel", Op::ExpectPixel, 4, 5, "expect-pixel FILE X Y COLOUR [TOLERANCE]"},
+    {"expect-shift", Op::ExpectShift, 9, 10, "expect-shift FILE X0 Y0 X1 Y1 COLOUR COLOUR DX DY [TOLERANCE]"},
     {"expect-file", Op::ExpectFile, 1, 2, "expect-file PATH [SIZE]"},
     {"expect-no-file", Op::ExpectNoFile, 1, 1, "expect-no-file PATH"},
     {"expect-reg", Op::ExpectReg, 3, 3, "expect-reg ROOT\\KEY VALUE DATA"},
@@ -199,6 +218,7 @@ const CommandForm commands[] = {
     {"write-file", Op::WriteFile, 2, 2, "write-file PATH TEXT"},
     {"lock-file", Op::LockFile, 1, 1, "lock-file PATH"},
     {"timeout", Op::Timeout, 1, 1, "timeout SECONDS"},
+    {"adopt", Op::Adopt, 1, 1, "adopt NAME"},
 };
 
 bool parse_yes_no(const std::string& word, bool& yes) {
@@ -271,6 +291,11 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       if (!parse_yes_no(args[0].value, step.yes)) return "expected yes or no";
       return "";
     case Op::Screenshot:
+      step.path = args[0].value;
+      if (step.path.empty()) return "empty name";
+      if (args.size() > 1 && same_word(args[1].value, "client")) step.yes = true;
+      else if (args.size() > 1 && !control(args[1])) return "expected client or a control id";
+      return "";
     case Op::ExpectNoFile:
     case Op::LockFile:
     case Op::ExpectNoProcess:
@@ -278,16 +303,43 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       if (step.path.empty()) return "empty name";
       return "";
     case Op::ExpectPixel:
+      // Negative coordinates count from the right and bottom edges (-1 the last).
       step.path = args[0].value;
-      if (!parse_int(args[1].value, 0, INT32_MAX, number)) return "x is not a number";
+      if (!parse_int(args[1].value, INT32_MIN + 1, INT32_MAX, number)) return "x is not a number";
       step.number = static_cast<int32_t>(number);
-      if (!parse_int(args[2].value, 0, INT32_MAX, number)) return "y is not a number";
+      if (!parse_int(args[2].value, INT32_MIN + 1, INT32_MAX, number)) return "y is not a number";
       step.y = static_cast<int32_t>(number);
-      if (!parse_colour(args[3].value, step.colour)) return "colour is not RRGGBB";
+      if (!parse_any_colour(args[3].value, step.colour, step.system_colour))
+        return "colour is not RRGGBB or a system colour name";
       if (args.size() > 4) {
         if (!parse_int(args[4].value, 0, 255, number)) return "tolerance is not a number from 0 to 255";
         step.tolerance = static_cast<int32_t>(number);
       }
+      return "";
+    case Op::ExpectShift: {
+      step.path = args[0].value;
+      int32_t* corner[] = {&step.number, &step.y, &step.x1, &step.y1};
+      for (int i = 0; i < 4; ++i) {
+        if (!parse_int(args[1 + i].value, 0, INT32_MAX, number)) return "the rectangle is not four numbers";
+        *corner[i] = static_cast<int32_t>(number);
+      }
+      if (step.x1 <= step.number || step.y1 <= step.y) return "the rectangle is empty";
+      if (!parse_any_colour(args[5].value, step.colour, step.system_colour) ||
+          !parse_any_colour(args[6].value, step.colour2, step.system_colour2))
+        return "colour is not RRGGBB or a system colour name";
+      if (!parse_int(args[7].value, -10000, 10000, number)) return "dx is not a number";
+      step.dx = static_cast<int32_t>(number);
+      if (!parse_int(args[8].value, -10000, 10000, number)) return "dy is not a number";
+      step.dy = static_cast<int32_t>(number);
+      if (args.size() > 9) {
+        if (!parse_int(args[9].value, 0, 255, number)) return "tolerance is not a number from 0 to 255";
+        step.tolerance = static_cast<int32_t>(number);
+      }
+      return "";
+    }
+    case Op::Adopt:
+      text(args[0]);
+      if (step.match.text.empty()) return "empty name";
       return "";
     case Op::ExpectFile:
       step.path = args[0].value;

@@ -24,8 +24,9 @@ enum class Op {
   ExpectCaption,    // expect-caption frame|container TEXT
   Minimize,         // minimize
   ExpectMinimized,  // expect-minimized yes|no
-  Screenshot,       // screenshot FILE
-  ExpectPixel,      // expect-pixel FILE X Y RRGGBB [TOLERANCE]
+  Screenshot,       // screenshot FILE [client|ID]
+  ExpectPixel,      // expect-pixel FILE X Y COLOUR [TOLERANCE]
+  ExpectShift,      // expect-shift FILE X0 Y0 X1 Y1 COLOUR COLOUR DX DY [TOLERANCE]
   ExpectFile,       // expect-file PATH [SIZE]
   ExpectNoFile,     // expect-no-file PATH
   ExpectReg,        // expect-reg ROOT\KEY VALUE DATA
@@ -35,6 +36,7 @@ enum class Op {
   WriteFile,        // write-file PATH TEXT
   LockFile,         // lock-file PATH
   Timeout,          // timeout SECONDS
+  Adopt,            // adopt NAME
 };
 
 enum class PageKind { Welcome, Licence, SetupType, Destination, Ready, Progress, Finish, Closing };
@@ -63,6 +65,11 @@ struct Step {
   int32_t number = 0;   // exit code; x; seconds
   int32_t y = 0;
   uint32_t colour = 0;  // 0xRRGGBB
+  int32_t system_colour = -1;  // instead: the system's colour of this COLOR_ index
+  uint32_t colour2 = 0;        // expect-shift: the colour of the moved copy
+  int32_t system_colour2 = -1;
+  int32_t x1 = 0, y1 = 0;      // expect-shift: the rectangle's far corner (excluded)
+  int32_t dx = 0, dy = 0;      // expect-shift: how far the copy lies
   int32_t tolerance = 0;
   int64_t size = -1;    // expected file size; -1 any
 };

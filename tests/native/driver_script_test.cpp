@@ -125,6 +125,42 @@ TEST(DriverScript, ChecksPixelsFilesAndRegistryArguments) {
   EXPECT_TRUE(steps[6].match.substring);
 }
 
+TEST(DriverScript, PixelsFromTheFarEdgesSystemColoursShiftsAndScreenshotTargets) {
+  auto steps = parse_ok(
+      "expect-pixel a.bmp -1 -3 btnface 2\n"
+      "expect-pixel a.bmp 4 0 ActiveCaption\n"
+      "expect-shift a.bmp 0 10 600 120 FFFF00 ff0000 4 -4 16\n"
+      "screenshot a.bmp\n"
+      "screenshot a.bmp client\n"
+      "screenshot a.bmp 1009\n"
+      "adopt ~_inst\n");
+  ASSERT_EQ(steps.size(), 7u);
+  EXPECT_EQ(steps[0].number, -1);
+  EXPECT_EQ(steps[0].y, -3);
+  EXPECT_EQ(steps[0].system_colour, 15);  // COLOR_BTNFACE
+  EXPECT_EQ(steps[0].tolerance, 2);
+  EXPECT_EQ(steps[1].system_colour, 2);   // COLOR_ACTIVECAPTION
+  EXPECT_EQ(steps[2].op, Op::ExpectShift);
+  EXPECT_EQ(steps[2].number, 0);
+  EXPECT_EQ(steps[2].y, 10);
+  EXPECT_EQ(steps[2].x1, 600);
+  EXPECT_EQ(steps[2].y1, 120);
+  EXPECT_EQ(steps[2].colour, 0xFFFF00u);
+  EXPECT_EQ(steps[2].system_colour, -1);
+  EXPECT_EQ(steps[2].colour2, 0xFF0000u);
+  EXPECT_EQ(steps[2].dx, 4);
+  EXPECT_EQ(steps[2].dy, -4);
+  EXPECT_EQ(steps[2].tolerance, 16);
+  EXPECT_EQ(steps[3].id, 0);
+  EXPECT_FALSE(steps[3].yes);
+  EXPECT_TRUE(steps[4].yes);
+  EXPECT_EQ(steps[5].id, 1009);
+  EXPECT_FALSE(steps[5].yes);
+  EXPECT_EQ(steps[6].op, Op::Adopt);
+  EXPECT_EQ(steps[6].match.text, "_inst");
+  EXPECT_TRUE(steps[6].match.substring);
+}
+
 TEST(DriverScript, RefusesBadLinesNamingTheLine) {
   struct Case {
     const char* text;
@@ -142,7 +178,14 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"start ${SETUP\n", 1, "unterminated ${"},
       {"expect-pixel a.bmp 1 2 12345\n", 1, "RRGGBB"},
       {"expect-pixel a.bmp 1 2 123456 256\n", 1, "tolerance"},
-      {"expect-pixel a.bmp -1 2 123456\n", 1, "x is not"},
+      {"expect-pixel a.bmp x 2 123456\n", 1, "x is not"},
+      {"expect-pixel a.bmp 1 2 buttonface\n", 1, "system colour"},
+      {"screenshot a.bmp window\n", 1, "client or a control"},
+      {"expect-shift a.bmp 0 0 10 10 FFFF00 FF0000 4\n", 1, "usage"},
+      {"expect-shift a.bmp 10 0 10 10 FFFF00 FF0000 4 4\n", 1, "empty"},
+      {"expect-shift a.bmp 0 0 10 -10 FFFF00 FF0000 4 4\n", 1, "four numbers"},
+      {"expect-shift a.bmp 0 0 10 10 FFFF00 red 4 4\n", 1, "system colour"},
+      {"adopt \"\"\n", 1, "empty name"},
       {"expect-reg HKXX\\Software v d\n", 1, "ROOT\\KEY"},
       {"expect-reg HKLM v d\n", 1, "ROOT\\KEY"},
       {"wait-exit 99999999999\n", 1, "exit code"},
@@ -254,6 +297,31 @@ TEST(DriverBitmap, RefusesDamagedFiles) {
   EXPECT_TRUE(encode_bmp(mismatched).empty());
 }
 
+TEST(DriverBitmap, ColourBoxEnclosesTheMatchingPixelsInsideTheRectangle) {
+  Image image;
+  image.width = 6;
+  image.height = 5;
+  image.rgb.assign(6 * 5 * 3, 0);
+  auto paint = [&](int x, int y, uint8_t red) { image.rgb[(y * 6 + x) * 3] = red; };
+  paint(1, 1, 200);
+  paint(3, 2, 205);
+  paint(2, 3, 198);
+  paint(5, 4, 200);  // outside the rectangle below
+  Box box;
+  ASSERT_TRUE(colour_box(image, 0, 0, 5, 4, 0xC80000, 8, box));
+  EXPECT_EQ(box.left, 1);
+  EXPECT_EQ(box.top, 1);
+  EXPECT_EQ(box.right, 4);
+  EXPECT_EQ(box.bottom, 4);
+  ASSERT_TRUE(colour_box(image, 0, 0, 100, 100, 0xC80000, 8, box));  // cut to the image
+  EXPECT_EQ(box.right, 6);
+  EXPECT_EQ(box.bottom, 5);
+  ASSERT_TRUE(colour_box(image, 0, 0, 5, 4, 0xC80000, 1, box));  // 205 and 198 are too far off
+  EXPECT_EQ(box.right, 2);
+  EXPECT_EQ(box.bottom, 2);
+  EXPECT_FALSE(colour_box(image, 0, 0, 5, 4, 0x00FF00, 8, box));
+}
+
 TEST(DriverBitmap, ColoursCompareChannelByChannel) {
   EXPECT_TRUE(colour_close(0x102030, 0x102030, 0));
   EXPECT_FALSE(colour_close(0x102030, 0x102031, 0));
@@ -291,7 +359,7 @@ TEST(DriverScript, EveryScenarioScriptReads) {
         << entry.path().filename() << ":" << error.line << ": " << error.message;
     int starts = 0, exits = 0;
     for (const Step& step : steps) {
-      starts += step.op == Op::Start;
+      starts += step.op == Op::Start || step.op == Op::Adopt;
       exits += step.op == Op::WaitExit;
     }
     EXPECT_GT(starts, 0) << entry.path().filename();

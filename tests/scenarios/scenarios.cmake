@@ -53,3 +53,5 @@ kestrel_scenario(damaged-container.script tour-windowed.toml DAMAGE template-pas
 kestrel_scenario(damaged-container.script tour-full-screen.toml DAMAGE zero-templates)
 kestrel_scenario(damaged-licence.script tour-windowed.toml DAMAGE template-past-end 3)
 kestrel_scenario(missing-texts.script tour-windowed.toml DAMAGE text-count 0 0 1)
+# The painting: gradient, title shadow, the progress bar before any item.
+kestrel_scenario(painting.script gradient-plain.toml)
