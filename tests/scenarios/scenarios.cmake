@@ -8,11 +8,16 @@ add_executable(kestrel-damage ${KESTREL_SCENARIOS}/damage.cpp)
 target_link_libraries(kestrel-damage PRIVATE kestrel_builder)
 set_target_properties(kestrel-damage PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tools)
 
-# kestrel_scenario(SCRIPT PROJECT [DAMAGE KIND ARGS...]): with DAMAGE, the
-# built setup is damaged so (see damage.cpp) before the script runs.
+# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [DAMAGE KIND ARGS...]): with
+# DAMAGE, the built setup is damaged so (see damage.cpp) before the script
+# runs; with REMOVABLE, the scenario's folder is drive R:, a removable one
+# (see removable-drive).
 function(kestrel_scenario script project)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "DAMAGE")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "" "DAMAGE")
   set(runner ${KESTREL_SCENARIOS}/run-scenario)
+  if(arg_REMOVABLE)
+    set(runner ${KESTREL_SCENARIOS}/removable-drive)
+  endif()
   get_filename_component(name ${script} NAME_WE)
   get_filename_component(base ${project} NAME_WE)
   string(REPLACE ";" " " damage "${arg_DAMAGE}")
@@ -53,5 +58,7 @@ kestrel_scenario(damaged-container.script tour-windowed.toml DAMAGE template-pas
 kestrel_scenario(damaged-container.script tour-full-screen.toml DAMAGE zero-templates)
 kestrel_scenario(damaged-licence.script tour-windowed.toml DAMAGE template-past-end 3)
 kestrel_scenario(missing-texts.script tour-windowed.toml DAMAGE text-count 0 0 1)
+# A setup started from a removable drive relaunches itself from a copy.
+kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE)
 # The painting: gradient, title shadow, the progress bar before any item.
 kestrel_scenario(painting.script gradient-plain.toml)
