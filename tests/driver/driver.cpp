@@ -393,6 +393,22 @@ bool read_whole(const std::string& path, std::vector<uint8_t>& data) {
   return ok;
 }
 
+BOOL CALLBACK child_needs_paint(HWND child, LPARAM found) {
+  if (IsWindowVisible(child) && GetUpdateRect(child, nullptr, FALSE)) {
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Whether the window or any of its descendants still has an update region.
+bool needs_paint(HWND window) {
+  if (GetUpdateRect(window, nullptr, FALSE)) return true;
+  bool found = false;
+  EnumChildWindows(window, child_needs_paint, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 // What the user sees of the frame window (the whole screen in full-screen
 // mode, where the frame covers it), of its client area or of one control,
 // with whatever box lies on top.
@@ -417,7 +433,10 @@ bool run_screenshot(const Step& step) {
   if (rect.bottom > screen_h) rect.bottom = screen_h;
   int w = rect.right - rect.left, h = rect.bottom - rect.top;
   if (w <= 0 || h <= 0) return fail("the frame window is not on the screen");
+  // The setup repaints in its own time; a full-screen background takes a
+  // while, so wait until no window of it has anything left to paint.
   RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  if (!wait_for([&] { return !needs_paint(frame); })) return fail("the setup does not finish painting");
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   BITMAPINFO info;

@@ -60,5 +60,9 @@ kestrel_scenario(damaged-licence.script tour-windowed.toml DAMAGE template-past-
 kestrel_scenario(missing-texts.script tour-windowed.toml DAMAGE text-count 0 0 1)
 # A setup started from a removable drive relaunches itself from a copy.
 kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE)
-# The painting: gradient, title shadow, the progress bar before any item.
+# The painting: gradient, title shadow, the progress bar before any item;
+# screenshots of the layouts with and without pictures.
 kestrel_scenario(painting.script gradient-plain.toml)
+kestrel_scenario(tour.script tour-gradient.toml)
+kestrel_scenario(tour.script tour-picture.toml)
+kestrel_scenario(few-pages.script bitmap-picture.toml)
