@@ -8,7 +8,8 @@ function(kestrel_scenario script project)
   get_filename_component(base ${project} NAME_WE)
   kestrel_wine_test(NAME scenario.${name}.${base}
     COMMAND ${KESTREL_SCENARIOS}/run-scenario $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN} ${KESTREL_TEST_SHARE}/kestrel-stub.exe
-            ${KESTREL_SCENARIO_OUT} ${project} ${KESTREL_SCENARIOS}/${script})
+            ${KESTREL_SCENARIO_OUT} ${project} ${KESTREL_SCENARIOS}/${script}
+    ENVIRONMENT "KESTREL_RECORD=$<TARGET_FILE:kestrel-record>")
 endfunction()
 
 # Every page, with screenshots, in both modes.
@@ -32,3 +33,12 @@ kestrel_scenario(document.script document.toml)
 kestrel_scenario(second-start.script plain-one-type.toml)
 kestrel_scenario(source-path.script plain-one-type.toml)
 kestrel_scenario(restart.script restart.toml)
+# Install and uninstall: the machine is as it was.
+kestrel_scenario(round-trip.script round-trip.toml)
+# The record inside the installed uninstaller, read on the host (record.check).
+kestrel_scenario(record.script round-trip.toml)
+# Two installations share a library; one type's setup removes the other's
+# installation first; the folder of the last installation is offered again.
+kestrel_scenario(shared-count.script shared-count.toml)
+kestrel_scenario(remove-other.script remove-other.toml)
+kestrel_scenario(remember.script remember.toml)
