@@ -3,6 +3,8 @@
 // when every step passed, 1 at the first step that failed, 2 when the script
 // cannot be read. Waits poll in short steps up to the timeout (default 20 s).
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <cstdarg>
@@ -13,6 +15,7 @@
 
 #include "tests/driver/bitmap.h"
 #include "tests/driver/script.h"
+#include "tests/driver/snapshot.h"
 
 namespace {
 
@@ -576,6 +579,10 @@ bool read_reg(const Step& step, bool& key_exists, bool& value_exists, std::strin
     RegQueryValueExA(key, step.value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
     if (type == REG_SZ || type == REG_EXPAND_SZ) {
       data = buffer.data();
+    } else if (type == REG_DWORD && size == 4) {
+      DWORD number;
+      memcpy(&number, buffer.data(), 4);
+      data = std::to_string(number);
     } else if (type == REG_MULTI_SZ) {
       for (const char* p = buffer.data(); *p && p < buffer.data() + size; p += strlen(p) + 1) {
         if (!data.empty()) data += '\n';
@@ -683,6 +690,186 @@ bool run_lock_file(const Step& step) {
   return true;
 }
 
+// The folders and files of drive C: with their sizes, one line each: a
+// folder as "C:\path|dir", a file as "C:\path|size". A prefix that ends
+// at the path then names one folder or file, one ending in \ what lies in it.
+void snapshot_files(const std::string& folder, std::vector<std::string>& lines) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    std::string path = folder + name;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      lines.push_back(path + "|dir");
+      // A link leads elsewhere, maybe back up the tree.
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) snapshot_files(path + "\\", lines);
+    } else {
+      uint64_t size = static_cast<uint64_t>(found.nFileSizeHigh) << 32 | found.nFileSizeLow;
+      lines.push_back(path + "|" + std::to_string(size));
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+// Control characters written as \xNN, so that every line stays one line.
+std::string printable(const char* text, size_t length) {
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20) {
+      out += static_cast<char>(c);
+    } else {
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\x%02X", c);
+      out += escape;
+    }
+  }
+  return out;
+}
+
+std::string value_text(DWORD type, const BYTE* data, DWORD size) {
+  if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)
+    return "sz:" + printable(reinterpret_cast<const char*>(data), size);
+  if (type == REG_DWORD && size == 4) {
+    DWORD number;
+    memcpy(&number, data, 4);
+    return "dword:" + std::to_string(number);
+  }
+  std::string hex = "type" + std::to_string(type) + ":";
+  char digits[4];
+  for (DWORD i = 0; i < size; ++i) {
+    snprintf(digits, sizeof digits, "%02X", data[i]);
+    hex += digits;
+  }
+  return hex;
+}
+
+// A key and everything below it, one line each: a key as "NAME|key", a
+// value as "NAME|value VALUE=type:data".
+void snapshot_key(HKEY key, const std::string& name, std::vector<std::string>& lines) {
+  lines.push_back(name + "|key");
+  DWORD subkeys = 0, longest_subkey = 0, values = 0, longest_name = 0, longest_data = 0;
+  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, &longest_subkey, nullptr, &values, &longest_name,
+                       &longest_data, nullptr, nullptr) != ERROR_SUCCESS)
+    return;
+  std::vector<char> value_name(longest_name + 2);
+  std::vector<BYTE> data(longest_data + 2);
+  for (DWORD i = 0; i < values; ++i) {
+    DWORD name_size = static_cast<DWORD>(value_name.size()), data_size = static_cast<DWORD>(data.size()), type = 0;
+    if (RegEnumValueA(key, i, value_name.data(), &name_size, nullptr, &type, data.data(), &data_size) != ERROR_SUCCESS)
+      continue;
+    lines.push_back(name + "|value " + printable(value_name.data(), name_size) + "=" +
+                    value_text(type, data.data(), data_size));
+  }
+  std::vector<char> subkey(longest_subkey + 2);
+  for (DWORD i = 0; i < subkeys; ++i) {
+    DWORD size = static_cast<DWORD>(subkey.size());
+    if (RegEnumKeyExA(key, i, subkey.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) continue;
+    HKEY child;
+    if (RegOpenKeyExA(key, subkey.data(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
+    snapshot_key(child, name + "\\" + std::string(subkey.data(), size), lines);
+    RegCloseKey(child);
+  }
+}
+
+// What Wine itself changes while programs run: its own settings and caches,
+// and the per-session state of the shell and the desktop.
+const std::vector<std::string> wine_noise = {
+    "HKCU\\Software\\Wine|", "HKCU\\Software\\Wine\\",
+};
+
+std::vector<std::string> take_snapshot() {
+  std::vector<std::string> lines;
+  snapshot_files("C:\\", lines);
+  const struct {
+    HKEY root;
+    const char* name;
+  } keys[] = {{HKEY_LOCAL_MACHINE, "HKLM\\Software"}, {HKEY_CURRENT_USER, "HKCU\\Software"}};
+  for (const auto& k : keys) {
+    HKEY key;
+    if (RegOpenKeyExA(k.root, "Software", 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+    snapshot_key(key, k.name, lines);
+    RegCloseKey(key);
+  }
+  std::vector<std::string> kept;
+  for (std::string& line : lines)
+    if (!starts_with_any(line, wine_noise)) kept.push_back(line);
+  return kept;
+}
+
+bool run_snapshot(const Step& step) {
+  std::string text = snapshot_text(take_snapshot());
+  if (!write_whole(step.path, text.data(), text.size())) return fail("cannot write %s", step.path.c_str());
+  return true;
+}
+
+// The uninstaller's last traces go a moment after it has ended.
+bool run_expect_unchanged(const Step& step) {
+  std::vector<uint8_t> bytes;
+  if (!read_whole(step.path, bytes)) return fail("cannot read %s", step.path.c_str());
+  std::vector<std::string> before = snapshot_lines(std::string(bytes.begin(), bytes.end()));
+  std::vector<std::string> differences;
+  if (wait_for([&] { return (differences = snapshot_differences(before, take_snapshot(), step.allowed)).empty(); }))
+    return true;
+  std::string report;
+  for (size_t i = 0; i < differences.size() && i < 40; ++i) report += "\n         " + differences[i];
+  if (differences.size() > 40) report += "\n         ...";
+  return fail("%u differences:%s", static_cast<unsigned>(differences.size()), report.c_str());
+}
+
+bool run_expect_shortcut(const Step& step) {
+  if (GetFileAttributesA(step.path.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return fail("%s does not exist", step.path.c_str());
+  CoInitialize(nullptr);
+  IShellLinkA* link = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                              reinterpret_cast<void**>(&link))))
+    return fail("no shell link object");
+  IPersistFile* file = nullptr;
+  WCHAR wide[MAX_PATH];
+  char target[MAX_PATH] = "", arguments[1024] = "";
+  bool loaded = SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+                MultiByteToWideChar(CP_ACP, 0, step.path.c_str(), -1, wide, MAX_PATH) != 0 &&
+                SUCCEEDED(file->Load(wide, STGM_READ));
+  if (loaded) {
+    link->GetPath(target, sizeof target, nullptr, SLGP_RAWPATH);
+    link->GetArguments(arguments, sizeof arguments);
+  }
+  if (file) file->Release();
+  link->Release();
+  if (!loaded) return fail("%s cannot be read as a shortcut", step.path.c_str());
+  if (!matches(target, step.match)) return fail("the shortcut leads to \"%s\"", target);
+  if (!matches(arguments, step.arguments)) return fail("the shortcut's arguments are \"%s\"", arguments);
+  return true;
+}
+
+bool run_expect_same_file(const Step& step) {
+  std::vector<uint8_t> actual, reference;
+  if (!read_whole(step.path, actual)) return fail("cannot read %s", step.path.c_str());
+  if (!read_whole(step.value, reference)) return fail("cannot read %s", step.value.c_str());
+  if (actual.size() != reference.size())
+    return fail("%s has %u bytes, %s has %u", step.path.c_str(), static_cast<unsigned>(actual.size()),
+                step.value.c_str(), static_cast<unsigned>(reference.size()));
+  for (size_t i = 0; i < actual.size(); ++i)
+    if (actual[i] != reference[i]) return fail("%s differs from %s at byte %u", step.path.c_str(), step.value.c_str(),
+                                               static_cast<unsigned>(i));
+  return true;
+}
+
+bool run_expect_ini(const Step& step) {
+  if (GetFileAttributesA(step.path.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return fail("%s does not exist", step.path.c_str());
+  // A default that no real value holds tells a missing key from an empty one.
+  const char missing[] = "\x01missing";
+  char value[1024];
+  GetPrivateProfileStringA(step.section.c_str(), step.key.c_str(), missing, value, sizeof value, step.path.c_str());
+  if (strcmp(value, missing) == 0) return fail("no key %s in section [%s]", step.key.c_str(), step.section.c_str());
+  if (!matches(value, step.match)) return fail("the key holds \"%s\"", value);
+  return true;
+}
+
 bool run_step(const Step& step) {
   switch (step.op) {
     case Op::Start: return run_start(step);
@@ -712,6 +899,11 @@ bool run_step(const Step& step) {
     case Op::ExpectNoProcess: return run_expect_no_process(step);
     case Op::WriteFile: return run_write_file(step);
     case Op::LockFile: return run_lock_file(step);
+    case Op::Snapshot: return run_snapshot(step);
+    case Op::ExpectUnchanged: return run_expect_unchanged(step);
+    case Op::ExpectShortcut: return run_expect_shortcut(step);
+    case Op::ExpectSameFile: return run_expect_same_file(step);
+    case Op::ExpectIni: return run_expect_ini(step);
     case Op::Timeout:
       timeout_ms = static_cast<DWORD>(step.number) * 1000;
       return true;

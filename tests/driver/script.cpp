@@ -219,6 +219,11 @@ const CommandForm commands[] = {
     {"lock-file", Op::LockFile, 1, 1, "lock-file PATH"},
     {"timeout", Op::Timeout, 1, 1, "timeout SECONDS"},
     {"adopt", Op::Adopt, 1, 1, "adopt NAME"},
+    {"snapshot", Op::Snapshot, 1, 1, "snapshot FILE"},
+    {"expect-unchanged", Op::ExpectUnchanged, 1, SIZE_MAX, "expect-unchanged FILE [EXCEPT...]"},
+    {"expect-shortcut", Op::ExpectShortcut, 2, 3, "expect-shortcut LINK TARGET [ARGUMENTS]"},
+    {"expect-same-file", Op::ExpectSameFile, 2, 2, "expect-same-file PATH REFERENCE"},
+    {"expect-ini", Op::ExpectIni, 4, 4, "expect-ini FILE SECTION KEY VALUE"},
 };
 
 bool parse_yes_no(const std::string& word, bool& yes) {
@@ -366,6 +371,37 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
     case Op::WriteFile:
       step.path = args[0].value;
       step.value = args[1].value;
+      return "";
+    case Op::Snapshot:
+    case Op::ExpectUnchanged:
+      step.path = args[0].value;
+      if (step.path.empty()) return "empty file name";
+      for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i].value.empty()) return "an empty exception would allow every difference";
+        step.allowed.push_back(args[i].value);
+      }
+      return "";
+    case Op::ExpectShortcut:
+      step.path = args[0].value;
+      if (step.path.empty()) return "empty link name";
+      text(args[1]);
+      // Without ARGUMENTS the shortcut must have none.
+      if (args.size() > 2) {
+        step.arguments.text = args[2].value;
+        step.arguments.substring = args[2].tilde;
+      }
+      return "";
+    case Op::ExpectSameFile:
+      step.path = args[0].value;
+      step.value = args[1].value;
+      if (step.path.empty() || step.value.empty()) return "empty file name";
+      return "";
+    case Op::ExpectIni:
+      step.path = args[0].value;
+      step.section = args[1].value;
+      step.key = args[2].value;
+      if (step.path.empty() || step.section.empty() || step.key.empty()) return "empty file, section or key";
+      text(args[3]);
       return "";
     case Op::Timeout:
       if (!parse_int(args[0].value, 1, 3600, number)) return "seconds must be from 1 to 3600";

@@ -37,6 +37,11 @@ enum class Op {
   LockFile,         // lock-file PATH
   Timeout,          // timeout SECONDS
   Adopt,            // adopt NAME
+  Snapshot,         // snapshot FILE
+  ExpectUnchanged,  // expect-unchanged FILE [EXCEPT...]
+  ExpectShortcut,   // expect-shortcut LINK TARGET [ARGUMENTS]
+  ExpectSameFile,   // expect-same-file PATH REFERENCE
+  ExpectIni,        // expect-ini FILE SECTION KEY VALUE
 };
 
 enum class PageKind { Welcome, Licence, SetupType, Destination, Ready, Progress, Finish, Closing };
@@ -56,9 +61,12 @@ struct Step {
   int id = 0;           // control id, or the button of a message box
   bool yes = false;     // yes|no arguments, and "close" of wait-window
   PageKind page = PageKind::Welcome;
-  TextMatch match;      // texts, titles and registry data
+  TextMatch match;      // texts, titles and registry data; a shortcut's target
+  TextMatch arguments;  // a shortcut's arguments
   std::string path;     // program, file, bitmap, registry key below its root, process name
-  std::string value;    // registry value name; text to write
+  std::string value;    // registry value name; text to write; reference file
+  std::string section;  // expect-ini: the section and key
+  std::string key;
   bool has_value = false;
   std::string command_tail;  // start: the arguments as written, for the command line
   RegRoot root = RegRoot::CurrentUser;
@@ -72,6 +80,7 @@ struct Step {
   int32_t dx = 0, dy = 0;      // expect-shift: how far the copy lies
   int32_t tolerance = 0;
   int64_t size = -1;    // expected file size; -1 any
+  std::vector<std::string> allowed;  // expect-unchanged: prefixes of lines that may differ
 };
 
 struct ScriptError {

@@ -161,6 +161,53 @@ TEST(DriverScript, PixelsFromTheFarEdgesSystemColoursShiftsAndScreenshotTargets)
   EXPECT_TRUE(steps[6].match.substring);
 }
 
+TEST(DriverScript, SnapshotsAndShortcuts) {
+  auto steps = parse_ok(
+      "snapshot \"${DIR}\\before.txt\"\n"
+      "expect-unchanged before.txt\n"
+      "expect-unchanged before.txt C:\\Kestrel\\Kept\\ \"HKCU\\Software\\Kestrel Marks\\\"\n"
+      "expect-shortcut \"C:\\Menu\\A b.lnk\" ${DIR}\\a.exe\n"
+      "expect-shortcut a.lnk ~\\a.exe \"-x \"\"y\"\"\"\n"
+      "expect-shortcut a.lnk a.exe ~-x\n");
+  ASSERT_EQ(steps.size(), 6u);
+  EXPECT_EQ(steps[0].op, Op::Snapshot);
+  EXPECT_EQ(steps[0].path, "C:\\Kestrel\\before.txt");
+  EXPECT_EQ(steps[1].op, Op::ExpectUnchanged);
+  EXPECT_TRUE(steps[1].allowed.empty());
+  ASSERT_EQ(steps[2].allowed.size(), 2u);
+  EXPECT_EQ(steps[2].allowed[0], "C:\\Kestrel\\Kept\\");
+  EXPECT_EQ(steps[2].allowed[1], "HKCU\\Software\\Kestrel Marks\\");
+  EXPECT_EQ(steps[3].op, Op::ExpectShortcut);
+  EXPECT_EQ(steps[3].path, "C:\\Menu\\A b.lnk");
+  EXPECT_EQ(steps[3].match.text, "C:\\Kestrel\\a.exe");
+  EXPECT_FALSE(steps[3].match.substring);
+  EXPECT_EQ(steps[3].arguments.text, "");  // none given: the shortcut must have none
+  EXPECT_FALSE(steps[3].arguments.substring);
+  EXPECT_TRUE(steps[4].match.substring);
+  EXPECT_EQ(steps[4].arguments.text, "-x \"y\"");
+  EXPECT_FALSE(steps[4].arguments.substring);
+  EXPECT_TRUE(steps[5].arguments.substring);
+  EXPECT_EQ(steps[5].arguments.text, "-x");
+}
+
+TEST(DriverScript, FileContentsAndIniEntries) {
+  auto steps = parse_ok(
+      "expect-same-file \"${DIR}\\a b.txt\" Z:\\w\\a.txt\n"
+      "expect-ini ${DIR}\\s.ini \"My Section\" Folder \"C:\\a b\"\n"
+      "expect-ini s.ini S K ~a\n");
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_EQ(steps[0].op, Op::ExpectSameFile);
+  EXPECT_EQ(steps[0].path, "C:\\Kestrel\\a b.txt");
+  EXPECT_EQ(steps[0].value, "Z:\\w\\a.txt");
+  EXPECT_EQ(steps[1].op, Op::ExpectIni);
+  EXPECT_EQ(steps[1].path, "C:\\Kestrel\\s.ini");
+  EXPECT_EQ(steps[1].section, "My Section");
+  EXPECT_EQ(steps[1].key, "Folder");
+  EXPECT_EQ(steps[1].match.text, "C:\\a b");
+  EXPECT_FALSE(steps[1].match.substring);
+  EXPECT_TRUE(steps[2].match.substring);
+}
+
 TEST(DriverScript, RefusesBadLinesNamingTheLine) {
   struct Case {
     const char* text;
@@ -193,6 +240,17 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"timeout 0\n", 1, "seconds"},
       {"set-text 1004 ~x\n", 1, "plain text"},
       {"expect-caption page x\n", 1, "frame or container"},
+      {"snapshot\n", 1, "usage: snapshot FILE"},
+      {"snapshot a b\n", 1, "usage"},
+      {"expect-unchanged \"\"\n", 1, "empty file name"},
+      {"expect-unchanged a.txt C:\\ \"\"\n", 1, "every difference"},
+      {"expect-shortcut a.lnk\n", 1, "usage: expect-shortcut"},
+      {"expect-shortcut \"\" a.exe\n", 1, "empty link name"},
+      {"expect-shortcut a.lnk a.exe b c\n", 1, "usage"},
+      {"expect-same-file a.txt\n", 1, "usage: expect-same-file"},
+      {"expect-same-file a.txt \"\"\n", 1, "empty file name"},
+      {"expect-ini a.ini S K\n", 1, "usage: expect-ini"},
+      {"expect-ini a.ini \"\" K v\n", 1, "empty file, section or key"},
   };
   for (const auto& c : cases) {
     ScriptError error = parse_bad(c.text);
@@ -339,7 +397,9 @@ namespace {
 TEST(DriverScript, EveryScenarioScriptReads) {
   const std::string folder = std::string(KESTREL_SOURCE_DIR) + "/tests/scenarios";
   VariableLookup harness = [](const std::string& name, std::string& value) {
-    for (const char* known : {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "NAME"}) {
+    // The harness's own, then those of Windows' environment.
+    for (const char* known :
+         {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "NAME", "WINDIR", "USERPROFILE", "APPDATA"}) {
       if (name == known) {
         value = "Z:\\scenario\\" + name;
         return true;

@@ -24,7 +24,7 @@ function(kestrel_scenario script project)
   kestrel_wine_test(NAME scenario.${name}.${base}
     COMMAND ${runner} $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN} ${KESTREL_TEST_SHARE}/kestrel-stub.exe
             ${KESTREL_SCENARIO_OUT} ${project} ${KESTREL_SCENARIOS}/${script}
-    ENVIRONMENT "KESTREL_DAMAGE=${damage};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>")
+    ENVIRONMENT "KESTREL_DAMAGE=${damage};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>;KESTREL_RECORD=$<TARGET_FILE:kestrel-record>")
 endfunction()
 
 # Every page, with screenshots, in both modes.
@@ -66,3 +66,13 @@ kestrel_scenario(painting.script gradient-plain.toml)
 kestrel_scenario(tour.script tour-gradient.toml)
 kestrel_scenario(tour.script tour-picture.toml)
 kestrel_scenario(few-pages.script bitmap-picture.toml)
+# Install and uninstall: the machine is as it was.
+kestrel_scenario(round-trip.script round-trip.toml)
+# The record inside the installed uninstaller, read on the host (record.check).
+kestrel_scenario(record.script round-trip.toml)
+# Two installations share a library; one type's setup removes the other's
+# installation first; the folder of the last installation is offered again.
+kestrel_scenario(shared-count.script shared-count.toml)
+kestrel_scenario(remove-other.script remove-other.toml)
+kestrel_scenario(remember.script remember.toml)
+kestrel_scenario(remember-ini.script remember-ini.toml)

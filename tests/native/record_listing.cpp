@@ -1,0 +1,57 @@
+// kestrel-record UNINSTALLER: lists the installation record that a setup
+// appended to an installed uninstaller, one line per record, so that a
+// scenario can compare it with what it installed:
+//   remove FOLDER|NAME|FLAGS     (FLAGS in hex)
+//   shortcut FOLDER|FILE
+//   key ROOT|PATH                (ROOT in hex)
+// Exit 0 listed, 1 no record or a damaged one, 2 the file cannot be read.
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "builder/stub_image.h"
+#include "uninstall/uninstall_data.h"
+
+namespace {
+
+std::string text(const RecordText& t) { return std::string(t.text, t.length); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: kestrel-record UNINSTALLER\n");
+    return 2;
+  }
+  std::ifstream in(argv[1], std::ios::binary);
+  std::vector<uint8_t> file;
+  if (in) file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (file.empty()) {
+    fprintf(stderr, "kestrel-record: cannot read %s\n", argv[1]);
+    return 2;
+  }
+  uint32_t image_size = 0;
+  if (!read_stub_size(file, &image_size) || image_size == 0 || image_size >= file.size()) {
+    fprintf(stderr, "kestrel-record: %s carries no record behind its image\n", argv[1]);
+    return 1;
+  }
+  UninstallData data;
+  if (parse_uninstall_data(file.data() + image_size, file.size() - image_size, &data) != UninstallDataStatus::kOk) {
+    fprintf(stderr, "kestrel-record: the record of %s is damaged\n", argv[1]);
+    return 1;
+  }
+  const uint8_t* cursor = data.remove_list;
+  for (uint32_t i = 0; i < data.remove_count; ++i) {
+    RemoveRecord r = next_remove_record(&cursor);
+    printf("remove %s|%s|%X\n", text(r.folder).c_str(), text(r.name).c_str(), r.flags);
+  }
+  cursor = data.shortcut_list;
+  for (uint32_t i = 0; i < data.shortcut_count; ++i) {
+    ShortcutRecord r = next_shortcut_record(&cursor);
+    printf("shortcut %s|%s\n", text(r.folder).c_str(), text(r.file).c_str());
+  }
+  if (data.has_uninstall_key) printf("key %X|%s\n", data.uninstall_root, text(data.uninstall_key).c_str());
+  return 0;
+}
