@@ -26,7 +26,11 @@ struct Started {
   bool waited;
 };
 std::vector<Started> started;
-std::vector<HANDLE> locked_files;
+struct Locked {
+  std::string path;
+  HANDLE file;
+};
+std::vector<Locked> locked_files;
 
 std::string failure;  // why the current step failed
 
@@ -538,7 +542,8 @@ bool run_expect_no_reg(const Step& step) {
   std::string data;
   read_reg(step, key_exists, value_exists, data);
   if (!step.has_value && key_exists) return fail("the key %s exists", step.path.c_str());
-  if (step.has_value && value_exists) return fail("the value \"%s\" exists: \"%s\"", step.value.c_str(), data.c_str());
+  if (step.has_value && value_exists && (!step.yes || matches(data, step.match)))
+    return fail("the value \"%s\" exists: \"%s\"", step.value.c_str(), data.c_str());
   return true;
 }
 
@@ -577,7 +582,14 @@ bool run_expect_no_process(const Step& step) {
   return true;
 }
 
+// Makes the folders above a file, as a user would before placing it.
+void make_parent_folders(const std::string& path) {
+  for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
+    CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+}
+
 bool run_write_file(const Step& step) {
+  make_parent_folders(step.path);
   if (!write_whole(step.path, step.value.data(), step.value.size())) return fail("cannot write %s", step.path.c_str());
   return true;
 }
@@ -587,7 +599,54 @@ bool run_write_file(const Step& step) {
 bool run_lock_file(const Step& step) {
   HANDLE file = CreateFileA(step.path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return fail("cannot open %s (error %lu)", step.path.c_str(), GetLastError());
-  locked_files.push_back(file);
+  locked_files.push_back(Locked{step.path, file});
+  return true;
+}
+
+bool run_unlock_file(const Step& step) {
+  for (auto it = locked_files.begin(); it != locked_files.end(); ++it) {
+    if (lstrcmpiA(it->path.c_str(), step.path.c_str()) != 0) continue;
+    CloseHandle(it->file);
+    locked_files.erase(it);
+    return true;
+  }
+  return fail("%s was not locked by lock-file", step.path.c_str());
+}
+
+bool run_expect_same_file(const Step& step) {
+  std::vector<uint8_t> a, b;
+  if (!read_whole(step.path, a)) return fail("cannot read %s", step.path.c_str());
+  if (!read_whole(step.value, b)) return fail("cannot read %s", step.value.c_str());
+  if (a.size() != b.size())
+    return fail("%s has %u bytes, %s %u", step.path.c_str(), static_cast<unsigned>(a.size()), step.value.c_str(),
+                static_cast<unsigned>(b.size()));
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return fail("the files differ at byte %u", static_cast<unsigned>(i));
+  return true;
+}
+
+bool run_expect_file_text(const Step& step) {
+  std::vector<uint8_t> data;
+  if (!read_whole(step.path, data)) return fail("cannot read %s", step.path.c_str());
+  std::string text(data.begin(), data.end());
+  if (!matches(text, step.match)) return fail("%s holds \"%s\"", step.path.c_str(), text.c_str());
+  return true;
+}
+
+bool run_set_read_only(const Step& step) {
+  DWORD attributes = GetFileAttributesA(step.path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return fail("%s does not exist", step.path.c_str());
+  attributes = step.yes ? attributes | FILE_ATTRIBUTE_READONLY : attributes & ~FILE_ATTRIBUTE_READONLY;
+  if (!SetFileAttributesA(step.path.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL))
+    return fail("cannot change the attributes of %s (error %lu)", step.path.c_str(), GetLastError());
+  return true;
+}
+
+bool run_expect_read_only(const Step& step) {
+  DWORD attributes = GetFileAttributesA(step.path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return fail("%s does not exist", step.path.c_str());
+  bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (read_only != step.yes) return fail("%s is %sread-only", step.path.c_str(), read_only ? "" : "not ");
   return true;
 }
 
@@ -618,6 +677,11 @@ bool run_step(const Step& step) {
     case Op::ExpectNoProcess: return run_expect_no_process(step);
     case Op::WriteFile: return run_write_file(step);
     case Op::LockFile: return run_lock_file(step);
+    case Op::UnlockFile: return run_unlock_file(step);
+    case Op::ExpectSameFile: return run_expect_same_file(step);
+    case Op::ExpectFileText: return run_expect_file_text(step);
+    case Op::SetReadOnly: return run_set_read_only(step);
+    case Op::ExpectReadOnly: return run_expect_read_only(step);
     case Op::Timeout:
       timeout_ms = static_cast<DWORD>(step.number) * 1000;
       return true;
@@ -639,7 +703,7 @@ bool end_started() {
     }
     CloseHandle(s.process);
   }
-  for (HANDLE file : locked_files) CloseHandle(file);
+  for (const Locked& locked : locked_files) CloseHandle(locked.file);
   return left;
 }
 

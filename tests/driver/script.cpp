@@ -193,11 +193,16 @@ const CommandForm commands[] = {
     {"expect-file", Op::ExpectFile, 1, 2, "expect-file PATH [SIZE]"},
     {"expect-no-file", Op::ExpectNoFile, 1, 1, "expect-no-file PATH"},
     {"expect-reg", Op::ExpectReg, 3, 3, "expect-reg ROOT\\KEY VALUE DATA"},
-    {"expect-no-reg", Op::ExpectNoReg, 1, 2, "expect-no-reg ROOT\\KEY [VALUE]"},
+    {"expect-no-reg", Op::ExpectNoReg, 1, 3, "expect-no-reg ROOT\\KEY [VALUE [DATA]]"},
     {"wait-window", Op::WaitWindow, 1, 2, "wait-window TITLE [close]"},
     {"expect-no-process", Op::ExpectNoProcess, 1, 1, "expect-no-process NAME"},
     {"write-file", Op::WriteFile, 2, 2, "write-file PATH TEXT"},
     {"lock-file", Op::LockFile, 1, 1, "lock-file PATH"},
+    {"unlock-file", Op::UnlockFile, 1, 1, "unlock-file PATH"},
+    {"expect-same-file", Op::ExpectSameFile, 2, 2, "expect-same-file PATH OTHER"},
+    {"expect-file-text", Op::ExpectFileText, 2, 2, "expect-file-text PATH TEXT"},
+    {"set-read-only", Op::SetReadOnly, 2, 2, "set-read-only PATH yes|no"},
+    {"expect-read-only", Op::ExpectReadOnly, 2, 2, "expect-read-only PATH yes|no"},
     {"timeout", Op::Timeout, 1, 1, "timeout SECONDS"},
 };
 
@@ -273,6 +278,7 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
     case Op::Screenshot:
     case Op::ExpectNoFile:
     case Op::LockFile:
+    case Op::UnlockFile:
     case Op::ExpectNoProcess:
       step.path = args[0].value;
       if (step.path.empty()) return "empty name";
@@ -304,7 +310,10 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
         step.value = args[1].value;
         step.has_value = true;
       }
-      if (args.size() > 2) text(args[2]);
+      if (args.size() > 2) {
+        text(args[2]);
+        step.yes = true;
+      }
       return "";
     case Op::WaitWindow:
       text(args[0]);
@@ -314,6 +323,22 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
     case Op::WriteFile:
       step.path = args[0].value;
       step.value = args[1].value;
+      return "";
+    case Op::ExpectSameFile:
+      step.path = args[0].value;
+      step.value = args[1].value;
+      if (step.path.empty() || step.value.empty()) return "empty name";
+      return "";
+    case Op::ExpectFileText:
+      step.path = args[0].value;
+      if (step.path.empty()) return "empty name";
+      text(args[1]);
+      return "";
+    case Op::SetReadOnly:
+    case Op::ExpectReadOnly:
+      step.path = args[0].value;
+      if (step.path.empty()) return "empty name";
+      if (!parse_yes_no(args[1].value, step.yes)) return "expected yes or no";
       return "";
     case Op::Timeout:
       if (!parse_int(args[0].value, 1, 3600, number)) return "seconds must be from 1 to 3600";

@@ -29,11 +29,16 @@ enum class Op {
   ExpectFile,       // expect-file PATH [SIZE]
   ExpectNoFile,     // expect-no-file PATH
   ExpectReg,        // expect-reg ROOT\KEY VALUE DATA
-  ExpectNoReg,      // expect-no-reg ROOT\KEY [VALUE]
+  ExpectNoReg,      // expect-no-reg ROOT\KEY [VALUE [DATA]]: no such key, value, or data
   WaitWindow,       // wait-window TITLE [close]
   ExpectNoProcess,  // expect-no-process NAME
-  WriteFile,        // write-file PATH TEXT
+  WriteFile,        // write-file PATH TEXT (makes the folders above PATH)
   LockFile,         // lock-file PATH
+  UnlockFile,       // unlock-file PATH
+  ExpectSameFile,   // expect-same-file PATH OTHER
+  ExpectFileText,   // expect-file-text PATH TEXT
+  SetReadOnly,      // set-read-only PATH yes|no
+  ExpectReadOnly,   // expect-read-only PATH yes|no
   Timeout,          // timeout SECONDS
 };
 
@@ -52,11 +57,11 @@ struct Step {
   std::string source;  // the line as written, for the report
   Op op = Op::Start;
   int id = 0;           // control id, or the button of a message box
-  bool yes = false;     // yes|no arguments, and "close" of wait-window
+  bool yes = false;     // yes|no arguments, "close" of wait-window, DATA of expect-no-reg given
   PageKind page = PageKind::Welcome;
   TextMatch match;      // texts, titles and registry data
   std::string path;     // program, file, bitmap, registry key below its root, process name
-  std::string value;    // registry value name; text to write
+  std::string value;    // registry value name; text to write; the other file
   bool has_value = false;
   std::string command_tail;  // start: the arguments as written, for the command line
   RegRoot root = RegRoot::CurrentUser;

@@ -125,6 +125,40 @@ TEST(DriverScript, ChecksPixelsFilesAndRegistryArguments) {
   EXPECT_TRUE(steps[6].match.substring);
 }
 
+TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
+  auto steps = parse_ok(
+      "unlock-file \"${DIR}\\in use.txt\"\n"
+      "expect-same-file ${DIR}\\a.exe \"${SETUP}\"\n"
+      "expect-file-text C:\\windows\\WININIT.INI ~\"[Rename]\"\n"
+      "expect-file-text a.txt old\n"
+      "set-read-only a.txt yes\n"
+      "expect-read-only a.txt no\n"
+      "expect-no-reg HKLM\\System\\X Pending ~K95\n"
+      "expect-no-reg HKLM\\System\\X Pending\n");
+  ASSERT_EQ(steps.size(), 8u);
+  EXPECT_EQ(steps[0].op, Op::UnlockFile);
+  EXPECT_EQ(steps[0].path, "C:\\Kestrel\\in use.txt");
+  EXPECT_EQ(steps[1].op, Op::ExpectSameFile);
+  EXPECT_EQ(steps[1].path, "C:\\Kestrel\\a.exe");
+  EXPECT_EQ(steps[1].value, "Z:\\w\\my setup.exe");
+  EXPECT_EQ(steps[2].op, Op::ExpectFileText);
+  EXPECT_EQ(steps[2].match.text, "[Rename]");
+  EXPECT_TRUE(steps[2].match.substring);
+  EXPECT_EQ(steps[3].match.text, "old");
+  EXPECT_FALSE(steps[3].match.substring);
+  EXPECT_EQ(steps[4].op, Op::SetReadOnly);
+  EXPECT_TRUE(steps[4].yes);
+  EXPECT_EQ(steps[5].op, Op::ExpectReadOnly);
+  EXPECT_EQ(steps[5].path, "a.txt");
+  EXPECT_FALSE(steps[5].yes);
+  EXPECT_EQ(steps[6].op, Op::ExpectNoReg);
+  EXPECT_EQ(steps[6].value, "Pending");
+  EXPECT_TRUE(steps[6].yes);  // data given: only a value holding it fails
+  EXPECT_EQ(steps[6].match.text, "K95");
+  EXPECT_TRUE(steps[6].match.substring);
+  EXPECT_FALSE(steps[7].yes);
+}
+
 TEST(DriverScript, RefusesBadLinesNamingTheLine) {
   struct Case {
     const char* text;
@@ -150,6 +184,12 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"timeout 0\n", 1, "seconds"},
       {"set-text 1004 ~x\n", 1, "plain text"},
       {"expect-caption page x\n", 1, "frame or container"},
+      {"unlock-file\n", 1, "usage: unlock-file PATH"},
+      {"expect-same-file a.exe\n", 1, "usage: expect-same-file PATH OTHER"},
+      {"expect-file-text a.txt\n", 1, "usage"},
+      {"set-read-only a.txt maybe\n", 1, "yes or no"},
+      {"expect-read-only a.txt\n", 1, "usage"},
+      {"expect-no-reg HKLM\\X v d e\n", 1, "usage"},
   };
   for (const auto& c : cases) {
     ScriptError error = parse_bad(c.text);
@@ -271,7 +311,7 @@ namespace {
 TEST(DriverScript, EveryScenarioScriptReads) {
   const std::string folder = std::string(KESTREL_SOURCE_DIR) + "/tests/scenarios";
   VariableLookup harness = [](const std::string& name, std::string& value) {
-    for (const char* known : {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "NAME"}) {
+    for (const char* known : {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "UNINSTALLER", "NAME"}) {
       if (name == known) {
         value = "Z:\\scenario\\" + name;
         return true;
