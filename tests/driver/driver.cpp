@@ -322,18 +322,32 @@ bool run_select_radio(const Step& step) {
   return fail("radio button %d did not become checked", step.id);
 }
 
-bool run_answer(const Step& step) {
+// The setup's box whose texts match, once it shows; null after the timeout.
+HWND wait_box(const TextMatch& match) {
   HWND found = nullptr;
-  if (!wait_for([&] {
-        for (HWND box : setup_boxes()) {
-          if (matches(static_texts(box), step.match)) {
-            found = box;
-            return true;
-          }
-        }
-        return false;
-      }))
+  wait_for([&] {
+    for (HWND box : setup_boxes()) {
+      if (matches(static_texts(box), match)) {
+        found = box;
+        return true;
+      }
+    }
+    return false;
+  });
+  return found;
+}
+
+// A box stays open: what the script does next happens while the setup waits
+// for the answer.
+bool run_wait_box(const Step& step) {
+  if (!wait_box(step.match))
     return fail("no box with \"%s\"; boxes:%s", step.match.text.c_str(), describe_boxes().c_str());
+  return true;
+}
+
+bool run_answer(const Step& step) {
+  HWND found = wait_box(step.match);
+  if (!found) return fail("no box with \"%s\"; boxes:%s", step.match.text.c_str(), describe_boxes().c_str());
   HWND button = GetDlgItem(found, step.id);
   if (!button || !IsWindowEnabled(button)) return fail("the box has no button %d; boxes:%s", step.id, describe_boxes().c_str());
   post_command(found, button);
@@ -663,6 +677,7 @@ bool run_step(const Step& step) {
     case Op::Click: return run_click(step);
     case Op::SelectRadio: return run_select_radio(step);
     case Op::Answer: return run_answer(step);
+    case Op::WaitBox: return run_wait_box(step);
     case Op::ExpectNoBox: return run_expect_no_box();
     case Op::ExpectCaption: return run_expect_caption(step);
     case Op::Minimize: return run_minimize();

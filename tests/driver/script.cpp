@@ -184,6 +184,7 @@ const CommandForm commands[] = {
     {"click", Op::Click, 1, 1, "click ID"},
     {"select-radio", Op::SelectRadio, 1, 1, "select-radio ID"},
     {"answer", Op::Answer, 2, 2, "answer TEXT BUTTON"},
+    {"wait-box", Op::WaitBox, 1, 1, "wait-box TEXT"},
     {"expect-no-box", Op::ExpectNoBox, 0, 0, "expect-no-box"},
     {"expect-caption", Op::ExpectCaption, 2, 2, "expect-caption frame|container TEXT"},
     {"minimize", Op::Minimize, 0, 0, "minimize"},
@@ -262,6 +263,9 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       text(args[0]);
       if (!parse_button(args[1].value, step.id))
         return "unknown button \"" + args[1].value + "\" (IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO or an id)";
+      return "";
+    case Op::WaitBox:
+      text(args[0]);
       return "";
     case Op::ExpectNoBox:
     case Op::Minimize:

@@ -20,6 +20,7 @@ enum class Op {
   Click,            // click ID
   SelectRadio,      // select-radio ID
   Answer,           // answer TEXT BUTTON
+  WaitBox,          // wait-box TEXT
   ExpectNoBox,      // expect-no-box
   ExpectCaption,    // expect-caption frame|container TEXT
   Minimize,         // minimize

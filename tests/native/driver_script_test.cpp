@@ -134,8 +134,9 @@ TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
       "set-read-only a.txt yes\n"
       "expect-read-only a.txt no\n"
       "expect-no-reg HKLM\\System\\X Pending ~K95\n"
-      "expect-no-reg HKLM\\System\\X Pending\n");
-  ASSERT_EQ(steps.size(), 8u);
+      "expect-no-reg HKLM\\System\\X Pending\n"
+      "wait-box ~\"is in use\"\n");
+  ASSERT_EQ(steps.size(), 9u);
   EXPECT_EQ(steps[0].op, Op::UnlockFile);
   EXPECT_EQ(steps[0].path, "C:\\Kestrel\\in use.txt");
   EXPECT_EQ(steps[1].op, Op::ExpectSameFile);
@@ -157,6 +158,9 @@ TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
   EXPECT_EQ(steps[6].match.text, "K95");
   EXPECT_TRUE(steps[6].match.substring);
   EXPECT_FALSE(steps[7].yes);
+  EXPECT_EQ(steps[8].op, Op::WaitBox);
+  EXPECT_EQ(steps[8].match.text, "is in use");
+  EXPECT_TRUE(steps[8].match.substring);
 }
 
 TEST(DriverScript, RefusesBadLinesNamingTheLine) {
@@ -189,6 +193,7 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"expect-file-text a.txt\n", 1, "usage"},
       {"set-read-only a.txt maybe\n", 1, "yes or no"},
       {"expect-read-only a.txt\n", 1, "usage"},
+      {"wait-box\n", 1, "usage: wait-box TEXT"},
       {"expect-no-reg HKLM\\X v d e\n", 1, "usage"},
   };
   for (const auto& c : cases) {
@@ -311,7 +316,7 @@ namespace {
 TEST(DriverScript, EveryScenarioScriptReads) {
   const std::string folder = std::string(KESTREL_SOURCE_DIR) + "/tests/scenarios";
   VariableLookup harness = [](const std::string& name, std::string& value) {
-    for (const char* known : {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "UNINSTALLER", "NAME"}) {
+    for (const char* known : {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "PLACED_UNINSTALLER", "NAME"}) {
       if (name == known) {
         value = "Z:\\scenario\\" + name;
         return true;
