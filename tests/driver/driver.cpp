@@ -608,10 +608,12 @@ bool run_write_file(const Step& step) {
   return true;
 }
 
-// Keeps the file open without sharing until the driver ends, as a running
-// program keeps its own file.
+// Keeps the file open until unlock-file or the end of the driver, as a
+// running program keeps its own file: without sharing, or (readable) open
+// to readers but not to writing or deleting.
 bool run_lock_file(const Step& step) {
-  HANDLE file = CreateFileA(step.path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD share = step.yes ? FILE_SHARE_READ : 0;
+  HANDLE file = CreateFileA(step.path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return fail("cannot open %s (error %lu)", step.path.c_str(), GetLastError());
   locked_files.push_back(Locked{step.path, file});
   return true;

@@ -198,7 +198,7 @@ const CommandForm commands[] = {
     {"wait-window", Op::WaitWindow, 1, 2, "wait-window TITLE [close]"},
     {"expect-no-process", Op::ExpectNoProcess, 1, 1, "expect-no-process NAME"},
     {"write-file", Op::WriteFile, 2, 2, "write-file PATH TEXT"},
-    {"lock-file", Op::LockFile, 1, 1, "lock-file PATH"},
+    {"lock-file", Op::LockFile, 1, 2, "lock-file PATH [readable]"},
     {"unlock-file", Op::UnlockFile, 1, 1, "unlock-file PATH"},
     {"expect-same-file", Op::ExpectSameFile, 2, 2, "expect-same-file PATH OTHER"},
     {"expect-file-text", Op::ExpectFileText, 2, 2, "expect-file-text PATH TEXT"},
@@ -279,9 +279,14 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
     case Op::ExpectMinimized:
       if (!parse_yes_no(args[0].value, step.yes)) return "expected yes or no";
       return "";
+    case Op::LockFile:
+      step.path = args[0].value;
+      if (step.path.empty()) return "empty name";
+      if (args.size() > 1 && !same_word(args[1].value, "readable")) return "expected readable";
+      step.yes = args.size() > 1;
+      return "";
     case Op::Screenshot:
     case Op::ExpectNoFile:
-    case Op::LockFile:
     case Op::UnlockFile:
     case Op::ExpectNoProcess:
       step.path = args[0].value;

@@ -34,7 +34,7 @@ enum class Op {
   WaitWindow,       // wait-window TITLE [close]
   ExpectNoProcess,  // expect-no-process NAME
   WriteFile,        // write-file PATH TEXT (makes the folders above PATH)
-  LockFile,         // lock-file PATH
+  LockFile,         // lock-file PATH [readable]
   UnlockFile,       // unlock-file PATH
   ExpectSameFile,   // expect-same-file PATH OTHER
   ExpectFileText,   // expect-file-text PATH TEXT
@@ -58,7 +58,8 @@ struct Step {
   std::string source;  // the line as written, for the report
   Op op = Op::Start;
   int id = 0;           // control id, or the button of a message box
-  bool yes = false;     // yes|no arguments, "close" of wait-window, DATA of expect-no-reg given
+  bool yes = false;     // yes|no arguments, "close" of wait-window, DATA of expect-no-reg given,
+                        // "readable" of lock-file
   PageKind page = PageKind::Welcome;
   TextMatch match;      // texts, titles and registry data
   std::string path;     // program, file, bitmap, registry key below its root, process name

@@ -135,8 +135,10 @@ TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
       "expect-read-only a.txt no\n"
       "expect-no-reg HKLM\\System\\X Pending ~K95\n"
       "expect-no-reg HKLM\\System\\X Pending\n"
-      "wait-box ~\"is in use\"\n");
-  ASSERT_EQ(steps.size(), 9u);
+      "wait-box ~\"is in use\"\n"
+      "lock-file a.txt readable\n"
+      "lock-file a.txt\n");
+  ASSERT_EQ(steps.size(), 11u);
   EXPECT_EQ(steps[0].op, Op::UnlockFile);
   EXPECT_EQ(steps[0].path, "C:\\Kestrel\\in use.txt");
   EXPECT_EQ(steps[1].op, Op::ExpectSameFile);
@@ -161,6 +163,9 @@ TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
   EXPECT_EQ(steps[8].op, Op::WaitBox);
   EXPECT_EQ(steps[8].match.text, "is in use");
   EXPECT_TRUE(steps[8].match.substring);
+  EXPECT_EQ(steps[9].op, Op::LockFile);
+  EXPECT_TRUE(steps[9].yes);
+  EXPECT_FALSE(steps[10].yes);
 }
 
 TEST(DriverScript, RefusesBadLinesNamingTheLine) {
@@ -194,6 +199,7 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"set-read-only a.txt maybe\n", 1, "yes or no"},
       {"expect-read-only a.txt\n", 1, "usage"},
       {"wait-box\n", 1, "usage: wait-box TEXT"},
+      {"lock-file a.txt shared\n", 1, "expected readable"},
       {"expect-no-reg HKLM\\X v d e\n", 1, "usage"},
   };
   for (const auto& c : cases) {
