@@ -124,8 +124,8 @@ void print_setup(const char* path) {
   if (StartPageNumber != 0xFFFF) printf("single page: %u\n", StartPageNumber);
   if (!facts.has_data_area) printf("data area: none\n");
   else
-    printf("data area: %u bytes in the setup file%s\n", facts.data_length,
-           facts.data_area_complete ? "" : " (truncated)");
+    printf("data area: %u bytes at offset %llu in the setup file%s\n", facts.data_length,
+           static_cast<unsigned long long>(facts.data_offset), facts.data_area_complete ? "" : " (truncated)");
   for (int t = 0; t < SetupTypeCount; ++t) {
     const SetupTypeSlot& slot = SetupTypeTable[t];
     const SetupTypeRecord& r = slot.record;

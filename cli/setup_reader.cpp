@@ -223,8 +223,9 @@ bool open_setup(const char* path, std::string* error) {
   if (!loaded) return fail(error, std::string(path) + ": the archive is damaged or truncated");
   Facts.has_data_area = data_start != 0;
   Facts.data_length = volume_length;
+  Facts.data_offset = Facts.has_data_area ? static_cast<uint64_t>(data_start) + 4 : 0;
   Facts.data_area_complete =
-      Facts.has_data_area && static_cast<uint64_t>(data_start) + 4 + Facts.data_length <= Facts.file_size;
+      Facts.has_data_area && Facts.data_offset + Facts.data_length <= Facts.file_size;
   return true;
 }
 

@@ -19,6 +19,7 @@ struct SetupFacts {
   bool has_data_area;       // a DataArea block was read
   bool data_area_complete;  // and its data ends inside the setup file
   uint32_t data_length;     // data bytes in the setup file itself
+  uint64_t data_offset;     // where in the setup file the first data byte stands
 };
 const SetupFacts& setup_facts();
 

@@ -29,7 +29,11 @@ struct Started {
   bool waited;
 };
 std::vector<Started> started;
-std::vector<HANDLE> locked_files;
+struct Locked {
+  std::string path;
+  HANDLE file;
+};
+std::vector<Locked> locked_files;
 
 std::string failure;  // why the current step failed
 
@@ -321,18 +325,32 @@ bool run_select_radio(const Step& step) {
   return fail("radio button %d did not become checked", step.id);
 }
 
-bool run_answer(const Step& step) {
+// The setup's box whose texts match, once it shows; null after the timeout.
+HWND wait_box(const TextMatch& match) {
   HWND found = nullptr;
-  if (!wait_for([&] {
-        for (HWND box : setup_boxes()) {
-          if (matches(static_texts(box), step.match)) {
-            found = box;
-            return true;
-          }
-        }
-        return false;
-      }))
+  wait_for([&] {
+    for (HWND box : setup_boxes()) {
+      if (matches(static_texts(box), match)) {
+        found = box;
+        return true;
+      }
+    }
+    return false;
+  });
+  return found;
+}
+
+// A box stays open: what the script does next happens while the setup waits
+// for the answer.
+bool run_wait_box(const Step& step) {
+  if (!wait_box(step.match))
     return fail("no box with \"%s\"; boxes:%s", step.match.text.c_str(), describe_boxes().c_str());
+  return true;
+}
+
+bool run_answer(const Step& step) {
+  HWND found = wait_box(step.match);
+  if (!found) return fail("no box with \"%s\"; boxes:%s", step.match.text.c_str(), describe_boxes().c_str());
   HWND button = GetDlgItem(found, step.id);
   if (!button || !IsWindowEnabled(button)) return fail("the box has no button %d; boxes:%s", step.id, describe_boxes().c_str());
   post_command(found, button);
@@ -611,7 +629,8 @@ bool run_expect_no_reg(const Step& step) {
   std::string data;
   read_reg(step, key_exists, value_exists, data);
   if (!step.has_value && key_exists) return fail("the key %s exists", step.path.c_str());
-  if (step.has_value && value_exists) return fail("the value \"%s\" exists: \"%s\"", step.value.c_str(), data.c_str());
+  if (step.has_value && value_exists && (!step.yes || matches(data, step.match)))
+    return fail("the value \"%s\" exists: \"%s\"", step.value.c_str(), data.c_str());
   return true;
 }
 
@@ -676,17 +695,61 @@ bool run_adopt(const Step& step) {
   return true;
 }
 
+// Makes the folders above a file, as a user would before placing it.
+void make_parent_folders(const std::string& path) {
+  for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
+    CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+}
+
 bool run_write_file(const Step& step) {
+  make_parent_folders(step.path);
   if (!write_whole(step.path, step.value.data(), step.value.size())) return fail("cannot write %s", step.path.c_str());
   return true;
 }
 
-// Keeps the file open without sharing until the driver ends, as a running
-// program keeps its own file.
+// Keeps the file open until unlock-file or the end of the driver, as a
+// running program keeps its own file: without sharing, or (readable) open
+// to readers but not to writing or deleting.
 bool run_lock_file(const Step& step) {
-  HANDLE file = CreateFileA(step.path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD share = step.yes ? FILE_SHARE_READ : 0;
+  HANDLE file = CreateFileA(step.path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return fail("cannot open %s (error %lu)", step.path.c_str(), GetLastError());
-  locked_files.push_back(file);
+  locked_files.push_back(Locked{step.path, file});
+  return true;
+}
+
+bool run_unlock_file(const Step& step) {
+  for (auto it = locked_files.begin(); it != locked_files.end(); ++it) {
+    if (lstrcmpiA(it->path.c_str(), step.path.c_str()) != 0) continue;
+    CloseHandle(it->file);
+    locked_files.erase(it);
+    return true;
+  }
+  return fail("%s was not locked by lock-file", step.path.c_str());
+}
+
+bool run_expect_file_text(const Step& step) {
+  std::vector<uint8_t> data;
+  if (!read_whole(step.path, data)) return fail("cannot read %s", step.path.c_str());
+  std::string text(data.begin(), data.end());
+  if (!matches(text, step.match)) return fail("%s holds \"%s\"", step.path.c_str(), text.c_str());
+  return true;
+}
+
+bool run_set_read_only(const Step& step) {
+  DWORD attributes = GetFileAttributesA(step.path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return fail("%s does not exist", step.path.c_str());
+  attributes = step.yes ? attributes | FILE_ATTRIBUTE_READONLY : attributes & ~FILE_ATTRIBUTE_READONLY;
+  if (!SetFileAttributesA(step.path.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL))
+    return fail("cannot change the attributes of %s (error %lu)", step.path.c_str(), GetLastError());
+  return true;
+}
+
+bool run_expect_read_only(const Step& step) {
+  DWORD attributes = GetFileAttributesA(step.path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return fail("%s does not exist", step.path.c_str());
+  bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (read_only != step.yes) return fail("%s is %sread-only", step.path.c_str(), read_only ? "" : "not ");
   return true;
 }
 
@@ -883,6 +946,7 @@ bool run_step(const Step& step) {
     case Op::Click: return run_click(step);
     case Op::SelectRadio: return run_select_radio(step);
     case Op::Answer: return run_answer(step);
+    case Op::WaitBox: return run_wait_box(step);
     case Op::ExpectNoBox: return run_expect_no_box();
     case Op::ExpectCaption: return run_expect_caption(step);
     case Op::Minimize: return run_minimize();
@@ -904,6 +968,10 @@ bool run_step(const Step& step) {
     case Op::ExpectShortcut: return run_expect_shortcut(step);
     case Op::ExpectSameFile: return run_expect_same_file(step);
     case Op::ExpectIni: return run_expect_ini(step);
+    case Op::UnlockFile: return run_unlock_file(step);
+    case Op::ExpectFileText: return run_expect_file_text(step);
+    case Op::SetReadOnly: return run_set_read_only(step);
+    case Op::ExpectReadOnly: return run_expect_read_only(step);
     case Op::Timeout:
       timeout_ms = static_cast<DWORD>(step.number) * 1000;
       return true;
@@ -925,7 +993,7 @@ bool end_started() {
     }
     CloseHandle(s.process);
   }
-  for (HANDLE file : locked_files) CloseHandle(file);
+  for (const Locked& locked : locked_files) CloseHandle(locked.file);
   return left;
 }
 

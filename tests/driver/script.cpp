@@ -202,6 +202,7 @@ const CommandForm commands[] = {
     {"click", Op::Click, 1, 1, "click ID"},
     {"select-radio", Op::SelectRadio, 1, 1, "select-radio ID"},
     {"answer", Op::Answer, 2, 2, "answer TEXT BUTTON"},
+    {"wait-box", Op::WaitBox, 1, 1, "wait-box TEXT"},
     {"expect-no-box", Op::ExpectNoBox, 0, 0, "expect-no-box"},
     {"expect-caption", Op::ExpectCaption, 2, 2, "expect-caption frame|container TEXT"},
     {"minimize", Op::Minimize, 0, 0, "minimize"},
@@ -212,17 +213,21 @@ const CommandForm commands[] = {
     {"expect-file", Op::ExpectFile, 1, 2, "expect-file PATH [SIZE]"},
     {"expect-no-file", Op::ExpectNoFile, 1, 1, "expect-no-file PATH"},
     {"expect-reg", Op::ExpectReg, 3, 3, "expect-reg ROOT\\KEY VALUE DATA"},
-    {"expect-no-reg", Op::ExpectNoReg, 1, 2, "expect-no-reg ROOT\\KEY [VALUE]"},
+    {"expect-no-reg", Op::ExpectNoReg, 1, 3, "expect-no-reg ROOT\\KEY [VALUE [DATA]]"},
     {"wait-window", Op::WaitWindow, 1, 2, "wait-window TITLE [close]"},
     {"expect-no-process", Op::ExpectNoProcess, 1, 1, "expect-no-process NAME"},
     {"write-file", Op::WriteFile, 2, 2, "write-file PATH TEXT"},
-    {"lock-file", Op::LockFile, 1, 1, "lock-file PATH"},
+    {"lock-file", Op::LockFile, 1, 2, "lock-file PATH [readable]"},
+    {"unlock-file", Op::UnlockFile, 1, 1, "unlock-file PATH"},
+    {"expect-same-file", Op::ExpectSameFile, 2, 2, "expect-same-file PATH OTHER"},
+    {"expect-file-text", Op::ExpectFileText, 2, 2, "expect-file-text PATH TEXT"},
+    {"set-read-only", Op::SetReadOnly, 2, 2, "set-read-only PATH yes|no"},
+    {"expect-read-only", Op::ExpectReadOnly, 2, 2, "expect-read-only PATH yes|no"},
     {"timeout", Op::Timeout, 1, 1, "timeout SECONDS"},
     {"adopt", Op::Adopt, 1, 1, "adopt NAME"},
     {"snapshot", Op::Snapshot, 1, 1, "snapshot FILE"},
     {"expect-unchanged", Op::ExpectUnchanged, 1, SIZE_MAX, "expect-unchanged FILE [EXCEPT...]"},
     {"expect-shortcut", Op::ExpectShortcut, 2, 3, "expect-shortcut LINK TARGET [ARGUMENTS]"},
-    {"expect-same-file", Op::ExpectSameFile, 2, 2, "expect-same-file PATH REFERENCE"},
     {"expect-ini", Op::ExpectIni, 4, 4, "expect-ini FILE SECTION KEY VALUE"},
 };
 
@@ -283,6 +288,9 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       if (!parse_button(args[1].value, step.id))
         return "unknown button \"" + args[1].value + "\" (IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO or an id)";
       return "";
+    case Op::WaitBox:
+      text(args[0]);
+      return "";
     case Op::ExpectNoBox:
     case Op::Minimize:
       return "";
@@ -295,6 +303,12 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
     case Op::ExpectMinimized:
       if (!parse_yes_no(args[0].value, step.yes)) return "expected yes or no";
       return "";
+    case Op::LockFile:
+      step.path = args[0].value;
+      if (step.path.empty()) return "empty name";
+      if (args.size() > 1 && !same_word(args[1].value, "readable")) return "expected readable";
+      step.yes = args.size() > 1;
+      return "";
     case Op::Screenshot:
       step.path = args[0].value;
       if (step.path.empty()) return "empty name";
@@ -302,7 +316,7 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       else if (args.size() > 1 && !control(args[1])) return "expected client or a control id";
       return "";
     case Op::ExpectNoFile:
-    case Op::LockFile:
+    case Op::UnlockFile:
     case Op::ExpectNoProcess:
       step.path = args[0].value;
       if (step.path.empty()) return "empty name";
@@ -361,7 +375,10 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
         step.value = args[1].value;
         step.has_value = true;
       }
-      if (args.size() > 2) text(args[2]);
+      if (args.size() > 2) {
+        text(args[2]);
+        step.yes = true;
+      }
       return "";
     case Op::WaitWindow:
       text(args[0]);
@@ -402,6 +419,17 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       step.key = args[2].value;
       if (step.path.empty() || step.section.empty() || step.key.empty()) return "empty file, section or key";
       text(args[3]);
+      return "";
+    case Op::ExpectFileText:
+      step.path = args[0].value;
+      if (step.path.empty()) return "empty name";
+      text(args[1]);
+      return "";
+    case Op::SetReadOnly:
+    case Op::ExpectReadOnly:
+      step.path = args[0].value;
+      if (step.path.empty()) return "empty name";
+      if (!parse_yes_no(args[1].value, step.yes)) return "expected yes or no";
       return "";
     case Op::Timeout:
       if (!parse_int(args[0].value, 1, 3600, number)) return "seconds must be from 1 to 3600";

@@ -20,6 +20,7 @@ enum class Op {
   Click,            // click ID
   SelectRadio,      // select-radio ID
   Answer,           // answer TEXT BUTTON
+  WaitBox,          // wait-box TEXT
   ExpectNoBox,      // expect-no-box
   ExpectCaption,    // expect-caption frame|container TEXT
   Minimize,         // minimize
@@ -30,17 +31,21 @@ enum class Op {
   ExpectFile,       // expect-file PATH [SIZE]
   ExpectNoFile,     // expect-no-file PATH
   ExpectReg,        // expect-reg ROOT\KEY VALUE DATA
-  ExpectNoReg,      // expect-no-reg ROOT\KEY [VALUE]
+  ExpectNoReg,      // expect-no-reg ROOT\KEY [VALUE [DATA]]: no such key, value, or data
   WaitWindow,       // wait-window TITLE [close]
   ExpectNoProcess,  // expect-no-process NAME
-  WriteFile,        // write-file PATH TEXT
-  LockFile,         // lock-file PATH
+  WriteFile,        // write-file PATH TEXT (makes the folders above PATH)
+  LockFile,         // lock-file PATH [readable]
+  UnlockFile,       // unlock-file PATH
+  ExpectSameFile,   // expect-same-file PATH OTHER
+  ExpectFileText,   // expect-file-text PATH TEXT
+  SetReadOnly,      // set-read-only PATH yes|no
+  ExpectReadOnly,   // expect-read-only PATH yes|no
   Timeout,          // timeout SECONDS
   Adopt,            // adopt NAME
   Snapshot,         // snapshot FILE
   ExpectUnchanged,  // expect-unchanged FILE [EXCEPT...]
   ExpectShortcut,   // expect-shortcut LINK TARGET [ARGUMENTS]
-  ExpectSameFile,   // expect-same-file PATH REFERENCE
   ExpectIni,        // expect-ini FILE SECTION KEY VALUE
 };
 
@@ -59,7 +64,8 @@ struct Step {
   std::string source;  // the line as written, for the report
   Op op = Op::Start;
   int id = 0;           // control id, or the button of a message box
-  bool yes = false;     // yes|no arguments, and "close" of wait-window
+  bool yes = false;     // yes|no arguments, "close" of wait-window, DATA of expect-no-reg given,
+                        // "readable" of lock-file
   PageKind page = PageKind::Welcome;
   TextMatch match;      // texts, titles and registry data; a shortcut's target
   TextMatch arguments;  // a shortcut's arguments

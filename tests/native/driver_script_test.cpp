@@ -208,6 +208,49 @@ TEST(DriverScript, FileContentsAndIniEntries) {
   EXPECT_TRUE(steps[2].match.substring);
 }
 
+TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
+  auto steps = parse_ok(
+      "unlock-file \"${DIR}\\in use.txt\"\n"
+      "expect-same-file ${DIR}\\a.exe \"${SETUP}\"\n"
+      "expect-file-text C:\\windows\\WININIT.INI ~\"[Rename]\"\n"
+      "expect-file-text a.txt old\n"
+      "set-read-only a.txt yes\n"
+      "expect-read-only a.txt no\n"
+      "expect-no-reg HKLM\\System\\X Pending ~K95\n"
+      "expect-no-reg HKLM\\System\\X Pending\n"
+      "wait-box ~\"is in use\"\n"
+      "lock-file a.txt readable\n"
+      "lock-file a.txt\n");
+  ASSERT_EQ(steps.size(), 11u);
+  EXPECT_EQ(steps[0].op, Op::UnlockFile);
+  EXPECT_EQ(steps[0].path, "C:\\Kestrel\\in use.txt");
+  EXPECT_EQ(steps[1].op, Op::ExpectSameFile);
+  EXPECT_EQ(steps[1].path, "C:\\Kestrel\\a.exe");
+  EXPECT_EQ(steps[1].value, "Z:\\w\\my setup.exe");
+  EXPECT_EQ(steps[2].op, Op::ExpectFileText);
+  EXPECT_EQ(steps[2].match.text, "[Rename]");
+  EXPECT_TRUE(steps[2].match.substring);
+  EXPECT_EQ(steps[3].match.text, "old");
+  EXPECT_FALSE(steps[3].match.substring);
+  EXPECT_EQ(steps[4].op, Op::SetReadOnly);
+  EXPECT_TRUE(steps[4].yes);
+  EXPECT_EQ(steps[5].op, Op::ExpectReadOnly);
+  EXPECT_EQ(steps[5].path, "a.txt");
+  EXPECT_FALSE(steps[5].yes);
+  EXPECT_EQ(steps[6].op, Op::ExpectNoReg);
+  EXPECT_EQ(steps[6].value, "Pending");
+  EXPECT_TRUE(steps[6].yes);  // data given: only a value holding it fails
+  EXPECT_EQ(steps[6].match.text, "K95");
+  EXPECT_TRUE(steps[6].match.substring);
+  EXPECT_FALSE(steps[7].yes);
+  EXPECT_EQ(steps[8].op, Op::WaitBox);
+  EXPECT_EQ(steps[8].match.text, "is in use");
+  EXPECT_TRUE(steps[8].match.substring);
+  EXPECT_EQ(steps[9].op, Op::LockFile);
+  EXPECT_TRUE(steps[9].yes);
+  EXPECT_FALSE(steps[10].yes);
+}
+
 TEST(DriverScript, RefusesBadLinesNamingTheLine) {
   struct Case {
     const char* text;
@@ -251,6 +294,14 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"expect-same-file a.txt \"\"\n", 1, "empty file name"},
       {"expect-ini a.ini S K\n", 1, "usage: expect-ini"},
       {"expect-ini a.ini \"\" K v\n", 1, "empty file, section or key"},
+      {"unlock-file\n", 1, "usage: unlock-file PATH"},
+      {"expect-same-file a.exe\n", 1, "usage: expect-same-file PATH OTHER"},
+      {"expect-file-text a.txt\n", 1, "usage"},
+      {"set-read-only a.txt maybe\n", 1, "yes or no"},
+      {"expect-read-only a.txt\n", 1, "usage"},
+      {"wait-box\n", 1, "usage: wait-box TEXT"},
+      {"lock-file a.txt shared\n", 1, "expected readable"},
+      {"expect-no-reg HKLM\\X v d e\n", 1, "usage"},
   };
   for (const auto& c : cases) {
     ScriptError error = parse_bad(c.text);
@@ -398,8 +449,8 @@ TEST(DriverScript, EveryScenarioScriptReads) {
   const std::string folder = std::string(KESTREL_SOURCE_DIR) + "/tests/scenarios";
   VariableLookup harness = [](const std::string& name, std::string& value) {
     // The harness's own, then those of Windows' environment.
-    for (const char* known :
-         {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "NAME", "WINDIR", "USERPROFILE", "APPDATA"}) {
+    for (const char* known : {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "PLACED_UNINSTALLER", "NAME", "WINDIR",
+                              "USERPROFILE", "APPDATA"}) {
       if (name == known) {
         value = "Z:\\scenario\\" + name;
         return true;

@@ -8,12 +8,12 @@ add_executable(kestrel-damage ${KESTREL_SCENARIOS}/damage.cpp)
 target_link_libraries(kestrel-damage PRIVATE kestrel_builder)
 set_target_properties(kestrel-damage PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tools)
 
-# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [DAMAGE KIND ARGS...]): with
-# DAMAGE, the built setup is damaged so (see damage.cpp) before the script
-# runs; with REMOVABLE, the scenario's folder is drive R:, a removable one
-# (see removable-drive).
+# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [DAMAGE KIND ARGS...]
+#                  [ENVIRONMENT VARS...]): with DAMAGE, the built setup is
+# damaged so (see damage.cpp) before the script runs; with REMOVABLE, the
+# scenario's folder is drive R:, a removable one (see removable-drive).
 function(kestrel_scenario script project)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "" "DAMAGE")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "" "DAMAGE;ENVIRONMENT")
   set(runner ${KESTREL_SCENARIOS}/run-scenario)
   if(arg_REMOVABLE)
     set(runner ${KESTREL_SCENARIOS}/removable-drive)
@@ -24,7 +24,7 @@ function(kestrel_scenario script project)
   kestrel_wine_test(NAME scenario.${name}.${base}
     COMMAND ${runner} $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN} ${KESTREL_TEST_SHARE}/kestrel-stub.exe
             ${KESTREL_SCENARIO_OUT} ${project} ${KESTREL_SCENARIOS}/${script}
-    ENVIRONMENT "KESTREL_DAMAGE=${damage};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>;KESTREL_RECORD=$<TARGET_FILE:kestrel-record>")
+    ENVIRONMENT "KESTREL_DAMAGE=${damage};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>;KESTREL_RECORD=$<TARGET_FILE:kestrel-record>;${arg_ENVIRONMENT}")
 endfunction()
 
 # Every page, with screenshots, in both modes.
@@ -76,3 +76,14 @@ kestrel_scenario(shared-count.script shared-count.toml)
 kestrel_scenario(remove-other.script remove-other.toml)
 kestrel_scenario(remember.script remember.toml)
 kestrel_scenario(remember-ini.script remember-ini.toml)
+# Failures on the way: a full drive, a damaged item, files in use (in the
+# installation and the System folder), the Windows 95 family's restart
+# list, read-only files and the version and language questions.
+kestrel_scenario(full-disk.script full-disk.toml)
+kestrel_scenario(full-disk-uninstaller.script full-disk.toml)
+kestrel_scenario(damaged-item.script damaged-item.toml)
+kestrel_scenario(locked-retry-ignore.script locked.toml)
+kestrel_scenario(locked-abort.script locked-abort.toml)
+kestrel_scenario(restart-win95.script restart-win95.toml ENVIRONMENT KESTREL_WINE_VERSION=win98)
+kestrel_scenario(versions.script versions.toml)
+kestrel_scenario(versions-silent.script versions-silent.toml)
