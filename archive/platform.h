@@ -12,6 +12,9 @@ typedef void* FileHandle;
 // 3 short write. Positions are 32-bit.
 FileHandle open_file(const char* path, int mode);  // 0 read, 1 write, 2 read+write
 FileHandle create_file(const char* path);
+// Creates the file for writing only when nothing of that name exists yet,
+// so that no one can have prepared it (CREATE_NEW).
+FileHandle create_new_file(const char* path);
 int read_exact(FileHandle file, void* buffer, uint32_t count);
 uint32_t read_some(FileHandle file, void* buffer, uint32_t count);
 int write_all(FileHandle file, const void* buffer, uint32_t count);
@@ -26,6 +29,15 @@ int close_file(FileHandle file);
 bool delete_file(const char* path);
 bool rename_file(const char* from, const char* to);
 bool set_file_times(FileHandle file, const uint8_t* times);
+// Puts `from` in the place of `to`, which may exist, so that one of the two
+// always stands there: in one step where the system can (MoveFileExA on the
+// NT family); on the Windows 95 family the old file waits under a
+// temporary name until the new one is in place and comes back when the
+// move fails. False leaves `to` as it was.
+bool replace_file(const char* from, const char* to);
+// Bytes that no one outside the process can foresee, for names of
+// temporary files.
+void unpredictable_bytes(void* buffer, uint32_t count);
 
 // Message box styles and answers, with the values Win32 gives them
 // (app/platform_win32.cpp checks that they agree).

@@ -3,6 +3,7 @@
 #include "archive/platform_host.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,10 @@ FileHandle open_file(const char* path, int mode) {
 
 FileHandle create_file(const char* path) {
   return handle_of(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+}
+
+FileHandle create_new_file(const char* path) {
+  return handle_of(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
 }
 
 uint32_t read_some(FileHandle file, void* buffer, uint32_t count) {
@@ -83,6 +88,19 @@ bool rename_file(const char* from, const char* to) {
   // MoveFileA refuses to replace; so does this, to behave alike.
   if (::access(to, F_OK) == 0) return false;
   return ::rename(from, to) == 0;
+}
+
+bool replace_file(const char* from, const char* to) { return ::rename(from, to) == 0; }
+
+void unpredictable_bytes(void* buffer, uint32_t count) {
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    ssize_t n = ::getrandom(out, count, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) std::abort();  // no source of chance: never hand out a foreseeable name
+    out += n;
+    count -= static_cast<uint32_t>(n);
+  }
 }
 
 // FILETIMEs count 100 ns from 1601; the host has no creation time to set.

@@ -12,6 +12,7 @@
 #include "archive/platform.h"
 #include "install/destination.h"
 #include "install/folders.h"
+#include "install/journal.h"
 #include "install/uninstall_record.h"
 
 namespace {
@@ -87,7 +88,8 @@ bool make_menu_shortcut(const char* target_path, const char* location, const cha
   if (folder_length + strlen(name) + 4 >= sizeof path) return false;
   append_string(path, name, sizeof path);
   append_string(path, ".lnk", sizeof path);
-  create_shortcut(target_path, path, arguments, icon_index);
+  // A shortcut of the same name that was there is kept to be put back.
+  if (note_file_change(path)) create_shortcut(target_path, path, arguments, icon_index);
   if (log == INVALID_HANDLE_VALUE) return false;
   path[folder_length - 1] = '\0';
   write_counted_string(log, path);

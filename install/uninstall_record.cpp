@@ -13,7 +13,9 @@
 #include "archive/format.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
+#include "install/journal.h"
 #include "install/registrations.h"
+#include "install/rollback.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
 #include "uninstall/uninstall_data.h"
@@ -100,11 +102,14 @@ void write_remove_list(FileHandle log, uint32_t start) {
   seek_to(log, start + size);
 }
 
-void register_uninstaller(FileHandle log, const char* name) {
+void register_uninstaller(FileHandle log, const char* name, bool undoable) {
   char key_path[kUninstallKeySize];
   uninstall_key_path(key_path, name);
   HKEY key;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) == ERROR_SUCCESS) {
+  bool noted = !undoable || (note_registry_key(HKEY_LOCAL_MACHINE, key_path) &&
+                             note_registry_value(HKEY_LOCAL_MACHINE, key_path, "DisplayName") &&
+                             note_registry_value(HKEY_LOCAL_MACHINE, key_path, "UninstallString"));
+  if (noted && RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) == ERROR_SUCCESS) {
     RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
                    static_cast<DWORD>(strlen(name)));
     RegSetValueExA(key, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(UninstallerPath),
@@ -116,12 +121,15 @@ void register_uninstaller(FileHandle log, const char* name) {
   write_counted_string(log, key_path);
 }
 
+const char* current_uninstall_name() { return CurrentRecord ? CurrentRecord->uninstall_name : nullptr; }
+
 // Appends the UninstallData to the installed uninstaller and registers it.
 // An uninstaller that cannot be opened, or is too short to hold the header
 // that its last 8 bytes make room for, gets no record and no Uninstall key:
 // the start-menu shortcuts are then made without one.
 void write_uninstall_data() {
-  FileHandle log = open_file(UninstallerPath, 2);
+  // Made by this run, normally; otherwise kept as it was for a rollback.
+  FileHandle log = note_file_change(UninstallerPath) ? open_file(UninstallerPath, 2) : INVALID_FILE_HANDLE;
   uint32_t start = log == INVALID_FILE_HANDLE ? 0 : seek_from_end(log, 0);
   if (log == INVALID_FILE_HANDLE || start < kBlockHeaderSize || start == INVALID_SET_FILE_POINTER) {
     if (log != INVALID_FILE_HANDLE) close_file(log);
@@ -131,11 +139,12 @@ void write_uninstall_data() {
   add_backslash(InstallDir);
   write_remove_list(log, start);
   make_menu_shortcuts(log);
-  const char* name = CurrentRecord ? CurrentRecord->uninstall_name : nullptr;
-  if (name && *name) register_uninstaller(log, name);
+  const char* name = current_uninstall_name();
+  if (name && *name) register_uninstaller(log, name, true);
   write_header(log, kUninstallEndId, 0);
   close_file(log);
 }
+
 
 }  // namespace
 
@@ -146,6 +155,38 @@ void uninstall_key_path(char* out, const char* uninstall_name) {
 }
 
 void write_counted_string(FileHandle log, const char* text) { write_counted(log, text, strlen(text)); }
+
+bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t image_size) {
+  if (!UninstallerPath[0] || image_size < kBlockHeaderSize) return false;
+  FileHandle log = open_file(UninstallerPath, 2);
+  if (log == INVALID_FILE_HANDLE) return false;
+  // Back to the image as placed: a record the final step wrote lists what
+  // the rollback has taken away.
+  bool ok = file_length(log) >= image_size && seek_to(log, image_size) == image_size && SetEndOfFile(log);
+  if (ok) {
+    char saved[sizeof DestPath];
+    copy_string(saved, DestPath, sizeof saved);
+    add_backslash(InstallDir);
+    uint32_t start = image_size;
+    write_u32(log, 0);
+    for (uint32_t i = 0; i < count; ++i) {
+      copy_string(DestPath, paths[i], sizeof DestPath);
+      write_log_record(log, 0);
+    }
+    uint32_t size = tell_file(log) - start;
+    seek_to(log, start - kBlockHeaderSize);
+    write_header(log, kRemoveListId, size);
+    write_u32(log, count);
+    seek_to(log, start + size);
+    const char* name = current_uninstall_name();
+    if (name && *name) register_uninstaller(log, name, false);
+    write_header(log, kUninstallEndId, 0);
+    ok = tell_file(log) != INVALID_SET_FILE_POINTER;
+    copy_string(DestPath, saved, sizeof DestPath);
+  }
+  close_file(log);
+  return ok;
+}
 
 void write_log_record(FileHandle log, uint8_t flags) {
   char folder[sizeof DestPath + 2];
@@ -193,6 +234,13 @@ void finish_install() {
     apply_string_patches();
     add_backslash(InstallDir);
     self_register_libraries();
+  }
+  // A failure anywhere, in an item or in this step, takes back everything.
+  if (ErrorState != 0) {
+    forget_role_items();
+    roll_back_changes();
+  } else {
+    keep_changes();
   }
   if (StartPageNumber == 0xFFFF) continue_at(kFinishPage);
   InstallRunning = false;

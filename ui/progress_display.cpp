@@ -3,13 +3,15 @@
 
 #include "app/globals.h"
 #include "app/path_strings.h"
+#include "archive/config.h"
 #include "ui/page_setup.h"
 #include "ui/progress.h"
 
 HWND ProgressWindow;
 unsigned ProgressPercent;
 
-enum : int { kCurrentFile = 1008, kBarArea = 1009, kPercentText = 1010 };
+enum : int { kCurrentFile = 1008, kBarArea = 1009, kPercentText = 1010, kFileLabel = 1000, kBelowBar = 1001 };
+enum : int { kTextUndoingLabel = 5, kTextUndoing = 6 };
 enum : unsigned { kShownPathLimit = 30 };
 
 void set_progress(unsigned percent) {
@@ -24,6 +26,12 @@ void show_current_file(const char* path) {
   copy_string(shown, path, sizeof shown);
   shorten_path(shown, kShownPathLimit);
   SetDlgItemTextA(ProgressWindow, kCurrentFile, shown);
+}
+
+void show_rollback_texts() {
+  if (!ProgressWindow) return;
+  SetDlgItemTextA(ProgressWindow, kFileLabel, get_text(4, kTextUndoingLabel));
+  SetDlgItemTextA(ProgressWindow, kBelowBar, get_text(4, kTextUndoing));
 }
 
 void draw_progress(HWND window, HDC dc) {

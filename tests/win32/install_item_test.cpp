@@ -6,10 +6,13 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "install/install_item.h"
+#include "install/journal.h"
+#include "install/rollback.h"
 #include "install/replace.h"
 #include "tests/win32/install_fixture.h"
 #include "ui/progress.h"
@@ -29,49 +32,6 @@ const char kInstall[] = "C:\\KestrelItems\\Install";
 const char kSetup[] = "C:\\KestrelItems\\Source\\setup.exe";
 const char kCaption[] = "Kestrel Item Test";
 enum : uint32_t { kPrefix = 37 };
-
-// Answers the message boxes of one call from a second thread: for each,
-// waits for the box, keeps its text, releases `unlock` if given, and
-// presses the button.
-struct BoxAnswer {
-  int button;
-  HANDLE unlock;
-};
-struct BoxDriver {
-  std::vector<BoxAnswer> answers;
-  std::vector<std::string> texts;
-  HANDLE thread = nullptr;
-
-  static DWORD WINAPI run(void* self) {
-    BoxDriver& d = *static_cast<BoxDriver*>(self);
-    for (const BoxAnswer& a : d.answers) {
-      HWND box = nullptr;
-      for (int i = 0; i < 1200 && !box; ++i) {
-        box = FindWindowA("#32770", kCaption);
-        if (!box) Sleep(50);
-      }
-      if (!box) return 1;
-      char text[1024] = "";
-      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-      d.texts.push_back(text);
-      if (a.unlock) CloseHandle(a.unlock);
-      PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(a.button), 0);
-      // Until the box is gone, it must not be found again.
-      for (int i = 0; i < 1200 && IsWindow(box); ++i) Sleep(20);
-    }
-    return 0;
-  }
-  void start(std::vector<BoxAnswer> list) {
-    answers = std::move(list);
-    thread = CreateThread(nullptr, 0, run, this, 0, nullptr);
-  }
-  void finish() {
-    if (!thread) return;
-    WaitForSingleObject(thread, 60000);
-    CloseHandle(thread);
-    thread = nullptr;
-  }
-};
 
 HANDLE lock_file(const std::string& path) {
   // Readable by others, but neither writable nor deletable.
@@ -97,13 +57,18 @@ void remove_tree(const std::string& folder) {
   RemoveDirectoryA(folder.c_str());
 }
 
-bool temp_files_left(const std::string& folder) {
+// The setup's temporary files and backups: an extension that starts with $.
+std::vector<std::string> temp_files(const std::string& folder) {
+  std::vector<std::string> names;
   WIN32_FIND_DATAA found;
-  HANDLE h = FindFirstFileA((folder + "\\*.$$?").c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  HANDLE h = FindFirstFileA((folder + "\\*.$*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(found.cFileName);
+  while (FindNextFileA(h, &found));
   FindClose(h);
-  return true;
+  return names;
 }
+bool temp_files_left(const std::string& folder) { return !temp_files(folder).empty(); }
 
 class InstallItem : public ::testing::Test {
  protected:
@@ -130,6 +95,7 @@ class InstallItem : public ::testing::Test {
   }
   void TearDown() override {
     driver_.finish();
+    journal_clear();
     close_data_area();
     SetCurrentDirectoryA("C:\\");
     remove_tree(kRoot);
@@ -167,7 +133,7 @@ class InstallItem : public ::testing::Test {
   std::vector<std::string> contents_;
   std::vector<uint8_t> list_;
   std::vector<uint8_t> messages_;
-  BoxDriver driver_;
+  BoxDriver driver_{kCaption};
 };
 
 TEST_F(InstallItem, ItemsAreDecodedVerifiedAndPlacedWithProgressAfterEach) {
@@ -234,23 +200,35 @@ TEST_F(InstallItem, CancelDuringAnItemEndsWithoutAnErrorCode) {
   EXPECT_FALSE(temp_files_left(kInstall));
 }
 
-TEST_F(InstallItem, TemporaryNamesTakeTheFirstFreeExtension) {
+TEST_F(InstallItem, TemporaryFilesHaveNamesNoOneCanForeseeAndNeverTakeAnExistingFile) {
+  make_setup({"new content"});
   CreateDirectoryA(kInstall, nullptr);
-  copy_string(DestPath, in_install("app.exe").c_str(), sizeof DestPath);
-  ASSERT_TRUE(write_whole_file(in_install("app.$$A"), bytes_of("taken")));
-  ASSERT_TRUE(choose_temp_name());
-  EXPECT_EQ(in_install("app.$$B"), TempPath);
-  copy_string(DestPath, in_install("README").c_str(), sizeof DestPath);
-  ASSERT_TRUE(choose_temp_name());
-  EXPECT_EQ(in_install("README.$$A"), TempPath);
-  copy_string(DestPath, "C:\\app.d\\README", sizeof DestPath);
-  ASSERT_TRUE(choose_temp_name());
-  EXPECT_STREQ("C:\\app.d\\README.$$A", TempPath);
-  // A destination too long for a temporary name beside it is refused.
-  std::string longer(kPathSize - 3, 'x');
-  copy_string(DestPath, longer.c_str(), sizeof DestPath);
-  EXPECT_FALSE(choose_temp_name());
+  // The names an older design chose one after the other stay untouched.
+  ASSERT_TRUE(write_whole_file(in_install("app.$$A"), bytes_of("planted")));
+  ASSERT_TRUE(write_whole_file(in_install("app.$$B"), bytes_of("planted too")));
+  install({item("app.exe", 0), item("README", 0)});
+  EXPECT_EQ(1, install_next_item());
+  // The temporary file of the item just placed: ".$" and eight letters.
+  std::string temp = TempPath;
+  EXPECT_EQ(0u, temp.find(in_install("app.$"))) << temp;
+  EXPECT_EQ(in_install("app.$").size() + 8, temp.size()) << temp;
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_EQ(0u, std::string(TempPath).find(in_install("README.$"))) << TempPath;
+  EXPECT_EQ("new content", read_whole_file(in_install("app.exe")));
+  EXPECT_EQ("planted", read_whole_file(in_install("app.$$A")));
+  EXPECT_EQ("planted too", read_whole_file(in_install("app.$$B")));
+  EXPECT_EQ((std::vector<std::string>{"app.$$A", "app.$$B"}), temp_files(kInstall));
+  journal_clear();
+}
+
+TEST_F(InstallItem, ADestinationTooLongForATemporaryNameBesideItIsError17) {
+  make_setup({"content"});
+  std::string name(kPathSize - std::strlen(kInstall) - 8, 'x');
+  install({item(name.c_str(), 0)});
+  EXPECT_EQ(0, install_next_item());
+  EXPECT_EQ(17, ErrorState);
   EXPECT_STREQ("", TempPath);
+  EXPECT_FALSE(temp_files_left(kInstall));
 }
 
 TEST_F(InstallItem, ReadOnlyDestinationIsReplacedAndStaysReadOnly) {
@@ -319,6 +297,11 @@ TEST_F(InstallItem, RetryDeletesAgainAndAbortEndsWithError22) {
   EXPECT_EQ(in_install("busy.txt"), MessageArgument);
   EXPECT_EQ(kStatusNotPlaced, status(1));
   EXPECT_EQ("old", read_whole_file(in_install("busy.txt")));
+  // Only the backup of the first replacement, kept until the installation ends.
+  std::vector<std::string> left = temp_files(kInstall);
+  ASSERT_EQ(1u, left.size());
+  EXPECT_EQ(0u, left[0].find("busy.$~")) << left[0];
+  keep_changes();
   EXPECT_FALSE(temp_files_left(kInstall));
 }
 
@@ -356,7 +339,8 @@ TEST_F(InstallItem, LockedFileInTheWindowsFolderIsReplacedAtTheNextStart) {
   EXPECT_TRUE(RestartNeeded);
   EXPECT_EQ(kStatusReplaced, status(0));
   std::string pending = pending_renames();
-  std::string temp = std::string(windows) + "\\kestrel_busy.$$A";
+  std::string temp = TempPath;
+  EXPECT_EQ(0u, temp.find(std::string(windows) + "\\kestrel_busy.$")) << temp;
   EXPECT_NE(std::string::npos, pending.find(temp)) << pending;
   EXPECT_NE(std::string::npos, pending.find("kestrel_busy.txt")) << pending;
   EXPECT_TRUE(file_exists(temp));  // kept for the restart
