@@ -140,7 +140,9 @@ bool note_created_folder(const char* path) {
   return add(ChangeKind::kCreatedFolder, false, 0, path, "", nullptr, 0, nullptr, 0);
 }
 
-bool note_added_font(const char* path) { return add(ChangeKind::kAddedFont, false, 0, path, "", nullptr, 0, nullptr, 0); }
+bool note_added_font(const char* path) {
+  return add(ChangeKind::kAddedFont, false, 0, path, "", nullptr, 0, nullptr, 0);
+}
 
 bool note_registered_library(const char* path) {
   return add(ChangeKind::kRegisteredLibrary, false, 0, path, "", nullptr, 0, nullptr, 0);

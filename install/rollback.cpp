@@ -168,7 +168,8 @@ struct Display {
     DWORD now = GetTickCount();
     if (now - last < kDisplayInterval) return;
     last = now;
-    if (change.kind == ChangeKind::kCreatedFile || change.kind == ChangeKind::kReplacedFile) show_current_file(change.path);
+    if (change.kind == ChangeKind::kCreatedFile || change.kind == ChangeKind::kReplacedFile)
+      show_current_file(change.path);
     set_progress(total ? static_cast<unsigned>(uint64_t{start_percent} * left / total) : 0);
   }
 };

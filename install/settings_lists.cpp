@@ -170,7 +170,8 @@ void write_registry_entries() {
     char* value = expanded_copy(entry.value, &length);
     if (!value) continue;
     HKEY key;
-    if (note_registry_write(root, entry.key, entry.value_name) && RegCreateKeyA(root, entry.key, &key) == ERROR_SUCCESS) {
+    if (note_registry_write(root, entry.key, entry.value_name) &&
+        RegCreateKeyA(root, entry.key, &key) == ERROR_SUCCESS) {
       // Stored without the terminator, as the archive's values always were.
       RegSetValueExA(key, entry.value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), length);
       RegCloseKey(key);

@@ -173,46 +173,47 @@ inline uint8_t* entry_at(std::vector<uint8_t>& list, int n) {
   return e;
 }
 
-// Answers the message boxes of one call from a second thread: for each,
-// waits for the box, keeps its text, releases `unlock` if given, and
-// presses the button.
-struct BoxAnswer {
-  int button;
-  HANDLE unlock;
-};
-struct BoxDriver {
-  const char* caption;  // the boxes' caption, text 6/0
-  std::vector<BoxAnswer> answers;
-  std::vector<std::string> texts;
-  HANDLE thread = nullptr;
+// Removes a folder with everything in it, read-only files too.
+inline void remove_tree(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string path = folder + "\\" + name;
+      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        remove_tree(path);
+      else
+        DeleteFileA(path.c_str());
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+  }
+  RemoveDirectoryA(folder.c_str());
+}
 
-  static DWORD WINAPI run(void* self) {
-    BoxDriver& d = *static_cast<BoxDriver*>(self);
-    for (const BoxAnswer& a : d.answers) {
-      HWND box = nullptr;
-      for (int i = 0; i < 1200 && !box; ++i) {
-        box = FindWindowA("#32770", d.caption);
-        if (!box) Sleep(50);
-      }
-      if (!box) return 1;
-      char text[1024] = "";
-      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-      d.texts.push_back(text);
-      if (a.unlock) CloseHandle(a.unlock);
-      PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(a.button), 0);
-      // Until the box is gone, it must not be found again.
-      for (int i = 0; i < 1200 && IsWindow(box); ++i) Sleep(20);
-    }
-    return 0;
+// A setup file with one stored stream per content, the data area opened on
+// it; items refer to the streams by number.
+struct ItemSource {
+  std::vector<std::pair<uint32_t, uint32_t>> placements;
+  std::vector<std::string> contents;
+
+  bool make(const std::string& setup_path, uint32_t prefix, const std::vector<std::string>& texts) {
+    std::vector<std::vector<uint8_t>> streams;
+    for (const auto& c : texts) streams.push_back(stored_stream(bytes_of(c)));
+    placements.clear();
+    contents = texts;
+    return write_setup_file(setup_path, prefix, streams, &placements) && open_data_area(setup_path, prefix);
   }
-  void start(std::vector<BoxAnswer> list) {
-    answers = std::move(list);
-    thread = CreateThread(nullptr, 0, run, this, 0, nullptr);
-  }
-  void finish() {
-    if (!thread) return;
-    WaitForSingleObject(thread, 60000);
-    CloseHandle(thread);
-    thread = nullptr;
+  // An item of that name whose data is stream `stream`.
+  EntrySpec item(const std::string& name, int stream) const {
+    EntrySpec e;
+    e.strings[0] = name;
+    e.data_position = placements[stream].first;
+    e.data_length = placements[stream].second;
+    e.size = static_cast<uint32_t>(contents[stream].size());
+    e.checksum = checksum_of(bytes_of(contents[stream]));
+    return e;
   }
 };

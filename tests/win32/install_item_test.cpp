@@ -14,6 +14,7 @@
 #include "install/journal.h"
 #include "install/rollback.h"
 #include "install/replace.h"
+#include "tests/win32/box_driver.h"
 #include "tests/win32/install_fixture.h"
 #include "ui/progress.h"
 
@@ -36,25 +37,6 @@ enum : uint32_t { kPrefix = 37 };
 HANDLE lock_file(const std::string& path) {
   // Readable by others, but neither writable nor deletable.
   return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-}
-
-void remove_tree(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string path = folder + "\\" + name;
-      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        remove_tree(path);
-      else
-        DeleteFileA(path.c_str());
-    } while (FindNextFileA(h, &found));
-    FindClose(h);
-  }
-  RemoveDirectoryA(folder.c_str());
 }
 
 // The setup's temporary files and backups: an extension that starts with $.
@@ -103,25 +85,9 @@ class InstallItem : public ::testing::Test {
     CoUninitialize();
   }
 
-  // The setup file with one stream per content; entries refer to them by
-  // number through data_of.
-  void make_setup(const std::vector<std::string>& contents) {
-    std::vector<std::vector<uint8_t>> streams;
-    for (const auto& c : contents) streams.push_back(stored_stream(bytes_of(c)));
-    placements_.clear();
-    ASSERT_TRUE(write_setup_file(kSetup, kPrefix, streams, &placements_));
-    ASSERT_TRUE(open_data_area(kSetup, kPrefix));
-    contents_ = contents;
-  }
-  EntrySpec item(const char* name, int stream) {
-    EntrySpec e;
-    e.strings[0] = name;
-    e.data_position = placements_[stream].first;
-    e.data_length = placements_[stream].second;
-    e.size = static_cast<uint32_t>(contents_[stream].size());
-    e.checksum = checksum_of(bytes_of(contents_[stream]));
-    return e;
-  }
+  // The setup file with one stream per content; items refer to them by number.
+  void make_setup(const std::vector<std::string>& contents) { ASSERT_TRUE(source_.make(kSetup, kPrefix, contents)); }
+  EntrySpec item(const char* name, int stream) { return source_.item(name, stream); }
   void install(const std::vector<EntrySpec>& entries) {
     list_ = encode_file_list(entries);
     use_file_list(list_, &messages_);
@@ -129,8 +95,7 @@ class InstallItem : public ::testing::Test {
   uint16_t status(int n) { return get_u16(entry_at(list_, n) + kEntryStatus); }
   static std::string in_install(const char* name) { return std::string(kInstall) + "\\" + name; }
 
-  std::vector<std::pair<uint32_t, uint32_t>> placements_;
-  std::vector<std::string> contents_;
+  ItemSource source_;
   std::vector<uint8_t> list_;
   std::vector<uint8_t> messages_;
   BoxDriver driver_{kCaption};

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/globals.h"
 #include "app/main_windows.h"
+#include "app/temp_file.h"
 #include "app/templates.h"
 #include "archive/config.h"
 #include "archive/format.h"
@@ -116,6 +118,69 @@ TEST(Files, CreateTruncatesAndRenameRefusesToReplace) {
   EXPECT_TRUE(rename_file(file.path.c_str(), moved.c_str()));
   EXPECT_TRUE(delete_file(moved.c_str()));
   EXPECT_FALSE(delete_file(moved.c_str()));
+}
+
+TEST(Files, NewFilesAreNeverOneThatExists) {
+  TempFile there("kestrel-there.bin", "someone's");
+  EXPECT_EQ(INVALID_FILE_HANDLE, create_new_file(there.path.c_str()));
+  FileHandle read = open_file(there.path.c_str(), 0);
+  char bytes[16] = "";
+  EXPECT_EQ(9u, read_some(read, bytes, sizeof bytes));
+  close_file(read);
+  EXPECT_STREQ("someone's", bytes);
+  std::string fresh = temp_file("kestrel-fresh.bin");
+  DeleteFileA(fresh.c_str());
+  FileHandle out = create_new_file(fresh.c_str());
+  EXPECT_NE(INVALID_FILE_HANDLE, out);
+  close_file(out);
+  DeleteFileA(fresh.c_str());
+}
+
+TEST(Files, TemporaryNamesEndInLettersOfChance) {
+  char a[kPathSize], b[kPathSize];
+  ASSERT_TRUE(temp_name("C:\\app.d\\README", "$", a, sizeof a));
+  ASSERT_TRUE(temp_name("C:\\app.d\\README", "$", b, sizeof b));
+  // The dot of a folder is not the extension's.
+  const std::string start = "C:\\app.d\\README.$";
+  EXPECT_EQ(start, std::string(a).substr(0, start.size()));
+  EXPECT_EQ(start.size() + kTempRandomLetters, std::strlen(a)) << a;
+  for (const char* p = a + start.size(); *p; ++p) EXPECT_TRUE(std::strchr("abcdefghijklmnopqrstuvwxyz234567", *p)) << a;
+  EXPECT_STRNE(a, b);
+  ASSERT_TRUE(temp_name("C:\\x\\setup.ini", "$~", a, sizeof a));
+  const std::string backup = "C:\\x\\setup.$~";
+  EXPECT_EQ(backup, std::string(a).substr(0, backup.size()));
+  // A name that does not fit is refused, not cut.
+  std::string longer(kPathSize - 2 - kTempRandomLetters, 'x');
+  EXPECT_FALSE(temp_name(longer.c_str(), "$", a, sizeof a));
+  EXPECT_STREQ("", a);
+  std::string beside = temp_file("kestrel-temp.txt");
+  FileHandle out = create_temp_file(beside.c_str(), "$", a, sizeof a);
+  ASSERT_NE(INVALID_FILE_HANDLE, out);
+  close_file(out);
+  EXPECT_EQ(temp_file("kestrel-temp.$"), std::string(a).substr(0, temp_file("kestrel-temp.$").size()));
+  DeleteFileA(a);
+}
+
+TEST(Files, ReplacingLeavesTheOneOrTheOtherOnBothFamilies) {
+  for (bool nt : {true, false}) {
+    IsNtFamily = nt;
+    TempFile target("kestrel-target.bin", "old");
+    TempFile source("kestrel-source.bin", "new");
+    EXPECT_TRUE(replace_file(source.path.c_str(), target.path.c_str())) << nt;
+    HANDLE read = CreateFileA(target.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    char bytes[8] = "";
+    DWORD got = 0;
+    ReadFile(read, bytes, sizeof bytes, &got, nullptr);
+    CloseHandle(read);
+    EXPECT_EQ(std::string("new"), std::string(bytes, got)) << nt;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(source.path.c_str())) << nt;
+    // Onto a missing name it is a rename.
+    DeleteFileA(target.path.c_str());
+    TempFile again("kestrel-source.bin", "newer");
+    EXPECT_TRUE(replace_file(again.path.c_str(), target.path.c_str())) << nt;
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(target.path.c_str())) << nt;
+  }
+  IsNtFamily = true;
 }
 
 TEST(Files, SetsTheThreeFileTimes) {

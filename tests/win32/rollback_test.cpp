@@ -16,6 +16,7 @@
 #include "install/journal.h"
 #include "install/replace.h"
 #include "install/rollback.h"
+#include "tests/win32/box_driver.h"
 #include "tests/win32/install_fixture.h"
 #include "uninstall/uninstall_data.h"
 #include "ui/progress.h"
@@ -36,25 +37,6 @@ const char kKey[] = "Software\\Kestrel Rollback";
 const char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kestrel Rollback";
-
-void remove_tree(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string path = folder + "\\" + name;
-      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        remove_tree(path);
-      else
-        DeleteFileA(path.c_str());
-    } while (FindNextFileA(h, &found));
-    FindClose(h);
-  }
-  RemoveDirectoryA(folder.c_str());
-}
 
 // Every name below the folder, folders with a trailing backslash.
 void list_tree(const std::string& folder, const std::string& prefix, std::vector<std::string>* names) {
@@ -172,23 +154,8 @@ class Rollback : public ::testing::Test {
     IsNtFamily = true;
     CoUninitialize();
   }
-  void make_setup(const std::vector<std::string>& contents) {
-    std::vector<std::vector<uint8_t>> streams;
-    for (const auto& c : contents) streams.push_back(stored_stream(bytes_of(c)));
-    placements_.clear();
-    ASSERT_TRUE(write_setup_file(kSetup, 37, streams, &placements_));
-    ASSERT_TRUE(open_data_area(kSetup, 37));
-    contents_ = contents;
-  }
-  EntrySpec item(const std::string& name, int stream) {
-    EntrySpec e;
-    e.strings[0] = name;
-    e.data_position = placements_[stream].first;
-    e.data_length = placements_[stream].second;
-    e.size = static_cast<uint32_t>(contents_[stream].size());
-    e.checksum = checksum_of(bytes_of(contents_[stream]));
-    return e;
-  }
+  void make_setup(const std::vector<std::string>& contents) { ASSERT_TRUE(source_.make(kSetup, 37, contents)); }
+  EntrySpec item(const std::string& name, int stream) { return source_.item(name, stream); }
   void install_all(const std::vector<EntrySpec>& entries) {
     list_ = encode_file_list(entries);
     use_file_list(list_, &messages_);
@@ -206,8 +173,7 @@ class Rollback : public ::testing::Test {
     return h;
   }
 
-  std::vector<std::pair<uint32_t, uint32_t>> placements_;
-  std::vector<std::string> contents_;
+  ItemSource source_;
   std::vector<uint8_t> list_;
   std::vector<uint8_t> messages_;
   std::vector<HANDLE> locks_;
