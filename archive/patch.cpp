@@ -121,9 +121,8 @@ uint32_t write_new(PatchRun& run, const uint8_t* data, uint32_t count) {
 
 // The old path with ".$AA", or the first of ".$AB", ".$AC", ... that is free.
 bool choose_new_path(PatchRun& run) {
-  copy_string(run.new_path, run.old_path, kPathSize);
-  set_extension(run.new_path, ".$AA");
-  if (std::strlen(run.new_path) >= kPathSize) return false;
+  if (!copy_string(run.new_path, run.old_path, kPathSize) || !set_extension(run.new_path, kPathSize, ".$AA"))
+    return false;
   char* last = run.new_path + std::strlen(run.new_path) - 1;
   for (;;) {
     FileHandle existing = open_file(run.new_path, 0);

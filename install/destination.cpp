@@ -66,8 +66,8 @@ int shared_file_destination(const char* name) {
   } else {
     // The current copy's full path, in the destination field that is no
     // longer needed.
-    join_path(folders->destination, kPathSize, folders->current, file);
-    result = _stricmp(folders->destination, DestPath) == 0 ? in_use : 0;
+    bool whole = join_path(folders->destination, kPathSize, folders->current, file);
+    result = whole && _stricmp(folders->destination, DestPath) == 0 ? in_use : 0;
   }
   free_block(&folders);
   return result;
@@ -109,13 +109,14 @@ int item_destination(const uint8_t* entry) {
   return 0;
 }
 
-void resolve_target_file(const char* name) {
+bool resolve_target_file(const char* name) {
   const uint8_t* entry = CurrentFirstEntry;
   for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
     if (_stricmp(entry_string(entry, 0), name) == 0) {
       item_destination(entry);
-      return;
+      return true;
     }
   }
-  expand_macros(DestPath, name, kPathSize);
+  // A name cut to fit would be another file.
+  return expand_macros(DestPath, name, kPathSize) < kPathSize;
 }

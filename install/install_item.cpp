@@ -86,9 +86,9 @@ bool copy_from_source(const char* name) {
   char source[2 * kPathSize];
   const char* slash = strrchr(SourcePath, '\\');
   copy_string(source, SourcePath, slash ? static_cast<size_t>(slash - SourcePath) + 2 : 1);
-  append_string(source, name, sizeof source);
-  if (!CopyFileA(source, TempPath, FALSE)) {
-    SavedSystemError = GetLastError();
+  bool fits = append_string(source, name, sizeof source);
+  if (!fits || !CopyFileA(source, TempPath, FALSE)) {
+    SavedSystemError = fits ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
     ErrorState = kErrorSystem;
     copy_string(MessageArgument, name, kPathSize);
     return false;
@@ -257,8 +257,7 @@ void make_desktop_shortcut(const uint8_t* entry) {
   if (name[0] == '\0') return;
   char link[2 * kPathSize];
   if (!special_folder_path(CSIDL_DESKTOP, link)) return;
-  join_path(link, sizeof link, link, name);
-  append_string(link, ".lnk", sizeof link);
+  if (!join_path(link, sizeof link, link, name) || !append_string(link, ".lnk", sizeof link)) return;
   create_shortcut(DestPath, link, entry_string(entry, 5), 0);
 }
 
@@ -267,10 +266,7 @@ void make_desktop_shortcut(const uint8_t* entry) {
 bool choose_temp_name() {
   TempPath[0] = '\0';
   char name[kPathSize];
-  // Room for the longest result: the name and a new extension of four.
-  if (strlen(DestPath) + 4 >= sizeof name) return false;
-  copy_string(name, DestPath, sizeof name);
-  set_extension(name, ".$$A");
+  if (!copy_string(name, DestPath, sizeof name) || !set_extension(name, sizeof name, ".$$A")) return false;
   char* last = name + strlen(name) - 1;
   while (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) {
     // Never past Z: an existing file must not be taken for ours.
