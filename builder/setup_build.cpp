@@ -299,10 +299,11 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
 
 // The stale volumes of an earlier build that had more of them.
 void remove_stale_volumes(const std::string& output, uint32_t volumes) {
+  std::error_code ec;
   for (uint32_t k = volumes + 1; k < 100; ++k) {
     std::string path = volume_path(output, k);
-    if (!fs::exists(path)) break;
-    fs::remove(path);
+    if (!fs::exists(path, ec)) break;
+    fs::remove(path, ec);
   }
 }
 
