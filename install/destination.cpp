@@ -7,6 +7,7 @@
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
+#include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
@@ -45,9 +46,8 @@ int shared_file_destination(const char* name) {
   if (n == 0 || n >= kPathSize) folders->windows[0] = '\0';
   UINT current_length = kPathSize;
   UINT destination_length = kPathSize;
-  // The declaration lacks const; the name is only read.
-  DWORD r = VerFindFileA(VFFF_ISSHAREDFILE, const_cast<char*>(file), folders->windows, DestPath, folders->current, &current_length,
-                         folders->destination, &destination_length);
+  DWORD r = version_find_file(VFFF_ISSHAREDFILE, file, folders->windows, DestPath, folders->current, &current_length,
+                              folders->destination, &destination_length);
   int in_use = (r & VFF_FILEINUSE) ? 1 : 0;
   folders->current[kPathSize - 1] = '\0';
   folders->destination[kPathSize - 1] = '\0';

@@ -12,6 +12,7 @@
 #include "app/messages.h"
 #include "app/path_strings.h"
 #include "app/sequencer.h"
+#include "app/system_libraries.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
@@ -283,13 +284,13 @@ int check_versions(const uint8_t* entry) {
   int result = 1;
   uint8_t* info = nullptr;
   DWORD handle = 0;
-  DWORD size = GetFileVersionInfoSizeA(DestPath, &handle);
-  if (size != 0 && alloc_zeroed(size, &info) && GetFileVersionInfoA(DestPath, 0, size, info)) {
+  DWORD size = version_info_size(DestPath, &handle);
+  if (size != 0 && alloc_zeroed(size, &info) && version_info(DestPath, 0, size, info)) {
     const uint8_t* version = entry + kEntryFixedSize;
     uint8_t flags = entry[kEntryFlags];
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    if ((flags & kItemCompareVersion) && VerQueryValueA(info, "\\", reinterpret_cast<void**>(&fixed), &length) &&
+    if ((flags & kItemCompareVersion) && version_query(info, "\\", reinterpret_cast<void**>(&fixed), &length) &&
         fixed && length >= sizeof *fixed) {
       uint32_t ms = get_u32(version);
       uint32_t ls = get_u32(version + 4);
@@ -298,7 +299,7 @@ int check_versions(const uint8_t* entry) {
     }
     uint8_t* languages = nullptr;
     if (result && (flags & kItemCompareLanguage) &&
-        VerQueryValueA(info, "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&languages), &length) &&
+        version_query(info, "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&languages), &length) &&
         languages && length >= 4) {
       if (get_u16(languages) != get_u32(version + kVersionLanguage) && !user_agrees(message, kTextOtherLanguage))
         result = 0;
