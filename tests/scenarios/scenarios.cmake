@@ -58,8 +58,9 @@ kestrel_scenario(damaged-container.script tour-windowed.toml DAMAGE template-pas
 kestrel_scenario(damaged-container.script tour-full-screen.toml DAMAGE zero-templates)
 kestrel_scenario(damaged-licence.script tour-windowed.toml DAMAGE template-past-end 3)
 kestrel_scenario(missing-texts.script tour-windowed.toml DAMAGE text-count 0 0 1)
-# A setup started from a removable drive relaunches itself from a copy.
-kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE)
+# A setup started from a removable drive relaunches itself from a copy, in
+# a temporary folder whose name has blanks.
+kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE ENVIRONMENT "KESTREL_TEMP=C:\\Relaunch Temp")
 # The painting: gradient, title shadow, the progress bar before any item;
 # screenshots of the layouts with and without pictures.
 kestrel_scenario(painting.script gradient-plain.toml)
