@@ -87,3 +87,5 @@ DWORD version_find_file(DWORD flags, const char* file, const char* windows_dir, 
   return call ? as_call<Call>(call)(flags, file, windows_dir, app_dir, current_dir, current_length, dest_dir, dest_length)
               : 0;
 }
+
+DiskFreeSpaceEx disk_free_space_ex() { return as_call<DiskFreeSpaceEx>(kernel_call("GetDiskFreeSpaceExA")); }

@@ -33,3 +33,8 @@ BOOL version_info(const char* path, DWORD handle, DWORD size, void* data);
 BOOL version_query(const void* block, const char* sub_block, void** value, UINT* length);
 DWORD version_find_file(DWORD flags, const char* file, const char* windows_dir, const char* app_dir, char* current_dir,
                         UINT* current_length, char* dest_dir, UINT* dest_length);
+
+// GetDiskFreeSpaceExA, which the first Windows 95 lacks; null there.
+typedef BOOL(WINAPI* DiskFreeSpaceEx)(const char* root, ULARGE_INTEGER* available, ULARGE_INTEGER* total,
+                                      ULARGE_INTEGER* free);
+DiskFreeSpaceEx disk_free_space_ex();
