@@ -582,7 +582,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     Table t(r, *setup, "setup");
     bool full_screen = false, remove_others = false;
     int64_t code_page = 1252, start_type = 0;
-    int single = -1;
+    int single = -1, privileges = 0;
     const toml::node* uninstaller = t.find("uninstaller");
     if (uninstaller && uninstaller->is_boolean() && !uninstaller->as_boolean()->get()) p.uninstaller_name.clear();
     else if (uninstaller && uninstaller->is_string()) p.uninstaller_name = windows_path(uninstaller->as_string()->get());
@@ -592,7 +592,9 @@ bool read_project(const std::string& path, Project* project, std::string* error)
          t.file("wizard_picture", &p.wizard_picture) && t.file("dialogs", &p.dialog_resources) &&
          t.choice("single_page", {"welcome", "licence", "setup-type", "destination", "ready", "progress", "finish",
                                   "closing"}, &single) &&
-         t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) && t.done();
+         t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) &&
+         t.choice("privileges", {"admin", "user"}, &privileges) && t.done();
+    p.per_user = privileges == 1;
     if (ok && uninstaller && p.uninstaller_name.empty() && uninstaller->is_string())
       ok = r.fail(*uninstaller, "setup.uninstaller", "must not be empty (write false for none)");
     p.code_page = static_cast<unsigned>(code_page);

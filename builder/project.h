@@ -53,6 +53,7 @@ struct Project {
   std::optional<BackgroundStyleSpec> background_style;
   std::optional<StartPageSpec> start_page;
   std::string dialog_resources;  // host path of a .res file, "" none
+  bool per_user = false;         // privileges = "user": no administrator rights asked for
   std::vector<ProjectType> types;
 };
 

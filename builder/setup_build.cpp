@@ -19,6 +19,7 @@
 #include "builder/archive_writer.h"
 #include "builder/code_page.h"
 #include "builder/data_area_writer.h"
+#include "builder/execution_level.h"
 #include "builder/patch_generator.h"
 #include "builder/pe_version.h"
 #include "builder/res_file.h"
@@ -313,10 +314,17 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   uint32_t stamped = 0;
   if (!read_stub_size(options.stub, &stamped) || stamped != options.stub.size())
     return fail(error, "the stub is not stamped with its own length");
-  UninstallerItem uninstaller;
   bool with_uninstaller = !project.uninstaller_name.empty();
+  // The programs as this setup carries them: asking for administrator
+  // rights, or for none.
+  std::vector<uint8_t> stub = options.stub, uninstaller_image = options.uninstaller;
+  if (project.per_user && !request_invoker_level(&stub))
+    return fail(error, "privileges = \"user\": the stub has no manifest asking for administrator rights");
+  if (project.per_user && with_uninstaller && !request_invoker_level(&uninstaller_image))
+    return fail(error, "privileges = \"user\": the uninstaller has no manifest asking for administrator rights");
+  UninstallerItem uninstaller;
   if (with_uninstaller) {
-    UninstallerSplitResult split = split_uninstaller_image(options.uninstaller, &uninstaller);
+    UninstallerSplitResult split = split_uninstaller_image(uninstaller_image, &uninstaller);
     if (split != UninstallerSplitResult::kSplit)
       return fail(error, std::string("the uninstaller: ") + uninstaller_split_text(split));
   }
@@ -370,7 +378,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   // The setup reads its own file with 32-bit offsets.
   uint64_t data = 0;
   for (const DataBlock& b : blocks) data += b.stored.size();
-  if (options.volume_size == 0 && options.stub.size() + configuration.size() + kDataAreaHeaderSize + data > 0xFFFFFFFFull)
+  if (options.volume_size == 0 && stub.size() + configuration.size() + kDataAreaHeaderSize + data > 0xFFFFFFFFull)
     return fail(error, "the setup file would reach 4 GiB; give a --volume-size to split it");
 
   // Everything is written in a folder of its own beside the output and
@@ -384,7 +392,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   std::vector<std::vector<uint8_t>> stored;
   for (DataBlock& b : blocks) stored.push_back(std::move(b.stored));
   uint32_t volumes = 0;
-  bool ok = write_setup_file(staged, options.stub, configuration, stored, options.volume_size, &volumes, error);
+  bool ok = write_setup_file(staged, stub, configuration, stored, options.volume_size, &volumes, error);
   std::error_code ec;
   for (uint32_t k = 1; ok && k <= volumes; ++k) {
     fs::rename(volume_path(staged, k), volume_path(options.output, k), ec);

@@ -352,6 +352,51 @@ TEST_F(ProjectTest, SameProjectGivesTheSameBytes) {
   EXPECT_EQ(read_bytes(dir.file("one.exe")), read_bytes(dir.file("two.exe")));
 }
 
+// privileges = "user": the stub and the uninstaller this setup carries ask
+// for no administrator rights. The manifest keeps its length, so the stub
+// keeps its layout and stamped length.
+TEST_F(ProjectTest, PerUserPrivilegesAskForNoAdministratorRights) {
+  const std::string admin = "level=\"requireAdministrator\" uiAccess";
+  const std::string user = "level=\"asInvoker\"            uiAccess";
+  BuildOptions o = options(dir.file("admin.exe"));
+  std::copy(admin.begin(), admin.end(), o.stub.begin() + 300);
+  std::copy(admin.begin(), admin.end(), o.uninstaller.begin() + 1000);
+  auto contains = [](const std::vector<uint8_t>& bytes, size_t from, size_t to, const std::string& text) {
+    return std::search(bytes.begin() + from, bytes.begin() + to, text.begin(), text.end()) != bytes.begin() + to;
+  };
+  const std::string project = "[setup]\nprivileges = \"%s\"\n[[type]]\nfolder = \"x\"\n";
+  std::vector<uint8_t> built[2];
+  for (int per_user = 0; per_user < 2; ++per_user) {
+    std::string toml = project;
+    toml.replace(toml.find("%s"), 2, per_user ? "user" : "admin");
+    std::string output = dir.file(per_user ? "user.exe" : "admin.exe"), error;
+    o.output = output;
+    ASSERT_TRUE(build(toml, output, &error, &o)) << error;
+    built[per_user] = read_bytes(output);
+    const std::string& wanted = per_user ? user : admin;
+    EXPECT_TRUE(contains(built[per_user], 0, o.stub.size(), wanted));
+    ASSERT_TRUE(load(output));
+    std::vector<uint8_t> uninstaller(ItemPrefixBlob, ItemPrefixBlob + ItemPrefixBlobLength);
+    EXPECT_TRUE(contains(uninstaller, 0, uninstaller.size(), wanted));
+    free_archive();
+  }
+  // In the stub only the level's bytes differ.
+  for (size_t i = 0; i < o.stub.size(); ++i) {
+    if (i < 300 || i >= 300 + admin.size()) {
+      ASSERT_EQ(built[0][i], built[1][i]) << i;
+    }
+  }
+
+  // A stub without that manifest cannot be made a per-user one.
+  BuildOptions plain = options(dir.file("plain.exe"));
+  std::string toml = project;
+  toml.replace(toml.find("%s"), 2, "user");
+  std::string error;
+  EXPECT_FALSE(build(toml, dir.file("plain.exe"), &error, &plain));
+  EXPECT_NE(std::string::npos, error.find("privileges = \"user\": the stub has no manifest")) << error;
+  EXPECT_FALSE(fs::exists(dir.file("plain.exe")));
+}
+
 TEST_F(ProjectTest, FailedBuildLeavesNothingBehind) {
   write_product(dir);
   std::string setup = dir.file("setup.exe");

@@ -1,4 +1,5 @@
-// What the Windows programs ask of Windows: the libraries they import.
+// What the Windows programs ask of Windows: the libraries they import and
+// the manifest they carry.
 //
 // They import only Known DLLs: Windows takes those from the System folder
 // whatever lies beside the program. Any other library a program linked
@@ -23,7 +24,8 @@ namespace {
 const std::set<std::string> kKnownDlls = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll",
                                           "msvcrt.dll",   "ole32.dll",    "shell32.dll", "user32.dll"};
 
-enum : uint32_t { kImportDirectory = 1, kDelayImportDirectory = 13 };
+enum : uint32_t { kImportDirectory = 1, kResourceDirectory = 2, kDelayImportDirectory = 13 };
+enum : uint32_t { kManifestType = 24, kManifestId = 1 };
 
 // A PE image read just far enough to list the libraries it imports.
 struct PeImage {
@@ -66,6 +68,38 @@ struct PeImage {
     return {get_u32(&bytes[directories + 8 * k]), get_u32(&bytes[directories + 8 * k + 4])};
   }
 
+  // The entry of resource directory `at` (an offset in the file) with the
+  // numeric id `id`, or with any id for -1: what it points to, relative to
+  // the resource section.
+  bool resource_entry(uint32_t root, uint32_t at, int64_t id, uint32_t* target) const {
+    if (!has(at, 16)) return false;
+    uint32_t count = uint32_t{get_u16(&bytes[at + 12])} + get_u16(&bytes[at + 14]);
+    for (uint32_t i = 0; i < count; ++i) {
+      uint32_t e = at + 16 + 8 * i;
+      if (!has(e, 8)) return false;
+      uint32_t name = get_u32(&bytes[e]);
+      if (id < 0 || name == id) {
+        *target = get_u32(&bytes[e + 4]) & 0x7FFFFFFFu;
+        return has(uint64_t{root} + *target, 16);
+      }
+    }
+    return false;
+  }
+
+  // The application manifest: resource type 24, id 1, its first language.
+  bool manifest(std::string* text) const {
+    uint32_t root, type, id, data;
+    if (!offset_of(directory(kResourceDirectory).first, &root) ||
+        !resource_entry(root, root, kManifestType, &type) || !resource_entry(root, root + type, kManifestId, &id) ||
+        !resource_entry(root, root + id, -1, &data))
+      return false;
+    uint32_t at;
+    const uint8_t* entry = &bytes[root + data];
+    if (!offset_of(get_u32(entry), &at) || !has(at, get_u32(entry + 4))) return false;
+    text->assign(reinterpret_cast<const char*>(&bytes[at]), get_u32(entry + 4));
+    return true;
+  }
+
   // Library names of the import directory, lower-cased; false when the
   // directory cannot be read.
   bool imports(std::vector<std::string>* names) const {
@@ -100,6 +134,21 @@ TEST_P(WindowsProgram, ImportsOnlyKnownDllsAndLoadsNoneLate) {
   for (const std::string& name : names) EXPECT_TRUE(kKnownDlls.count(name)) << GetParam() << " imports " << name;
   // Delay-loaded libraries are looked for by name at their first use.
   EXPECT_EQ(0u, image.directory(kDelayImportDirectory).first) << GetParam();
+}
+
+// Administrator rights (which the build may change for a per-user
+// product), the Windows versions the program knows, so that none treats it
+// as an old program, system DPI awareness and common controls 6.
+TEST_P(WindowsProgram, CarriesItsManifest) {
+  std::string manifest;
+  ASSERT_TRUE(image.manifest(&manifest)) << GetParam();
+  EXPECT_NE(std::string::npos, manifest.find("<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>"));
+  for (const char* os : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                         "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                         "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
+    EXPECT_NE(std::string::npos, manifest.find(std::string("<supportedOS Id=\"{") + os + "}\"/>")) << os;
+  EXPECT_NE(std::string::npos, manifest.find(">true</dpiAware>"));
+  EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, WindowsProgram, ::testing::Values("kestrel-stub.exe", "kestrel-uninstall.exe"));
