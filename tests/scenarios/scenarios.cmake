@@ -69,6 +69,8 @@ kestrel_scenario(tour.script tour-picture.toml)
 kestrel_scenario(few-pages.script bitmap-picture.toml)
 # Install and uninstall: the machine is as it was.
 kestrel_scenario(round-trip.script round-trip.toml)
+# The same for a per-user product, whose programs ask for no administrator rights.
+kestrel_scenario(per-user.script per-user.toml)
 # The record inside the installed uninstaller, read on the host (record.check).
 kestrel_scenario(record.script round-trip.toml)
 # Two installations share a library; one type's setup removes the other's
