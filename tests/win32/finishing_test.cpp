@@ -17,6 +17,7 @@
 #include "archive/loader.h"
 #include "install/destination.h"
 #include "install/engine.h"
+#include "tests/win32/install_fixture.h"
 #include "ui/background.h"
 #include "ui/finish_page.h"
 #include "ui/frame_window.h"
@@ -240,15 +241,6 @@ class RelaunchCopy : public ::testing::Test {
     wsprintfA(digits, "%08lx", random);
     return std::string(temp) + "_inst" + digits + ".exe";
   }
-  static std::string read_file(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "(missing)";
-    char bytes[200];
-    DWORD got = 0;
-    ReadFile(file, bytes, sizeof bytes, &got, nullptr);
-    CloseHandle(file);
-    return std::string(bytes, got);
-  }
 
   char temp[MAX_PATH];
   std::string source;
@@ -268,8 +260,8 @@ TEST_F(RelaunchCopy, TheStubAloneGoesToANewFileAndBothPathsAreQuoted) {
   ASSERT_TRUE(make_relaunch_copy(command, sizeof command));
   EXPECT_EQ(name(0x0badf00d), std::string(TempPath));
   EXPECT_EQ("\"" + name(0x0badf00d) + "\" /S\"" + source + "\" /DEL", std::string(command));
-  EXPECT_EQ(content.substr(0, 40), read_file(name(0x0badf00d)));
-  EXPECT_EQ("planted", read_file(name(0x1234abcd)));
+  EXPECT_EQ(content.substr(0, 40), read_whole_file(name(0x0badf00d)));
+  EXPECT_EQ("planted", read_whole_file(name(0x1234abcd)));
 }
 
 TEST_F(RelaunchCopy, NoCopyIsLeftWhenTheStubCannotBeCopiedWhole) {
