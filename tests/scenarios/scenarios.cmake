@@ -87,3 +87,9 @@ kestrel_scenario(locked-abort.script locked-abort.toml)
 kestrel_scenario(restart-win95.script restart-win95.toml ENVIRONMENT KESTREL_WINE_VERSION=win98)
 kestrel_scenario(versions.script versions.toml)
 kestrel_scenario(versions-silent.script versions-silent.toml)
+# The example product signed with osslsigncode: the signature verifies, and
+# the signed setup installs and uninstalls (see signed-demo).
+kestrel_wine_test(NAME scenario.signed-demo
+  COMMAND ${KESTREL_SCENARIOS}/signed-demo $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN}
+          ${KESTREL_TEST_SHARE}/kestrel-stub.exe ${KESTREL_SCENARIO_OUT} ${PROJECT_SOURCE_DIR}
+          ${KESTREL_SCENARIOS}/signed-demo.script)
