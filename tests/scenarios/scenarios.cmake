@@ -60,6 +60,9 @@ kestrel_scenario(damaged-licence.script tour-windowed.toml DAMAGE template-past-
 kestrel_scenario(missing-texts.script tour-windowed.toml DAMAGE text-count 0 0 1)
 # A setup started from a removable drive relaunches itself from a copy.
 kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE)
+# So does a signed one: the copy is its stub alone, the archive read from R:
+# ends before the certificate table.
+kestrel_scenario(relaunch.script signed.toml REMOVABLE)
 # The painting: gradient, title shadow, the progress bar before any item;
 # screenshots of the layouts with and without pictures.
 kestrel_scenario(painting.script gradient-plain.toml)
