@@ -25,6 +25,7 @@
 #include "builder/stub_image.h"
 #include "cli/cli_support.h"
 #include "tests/native/data_area_fixture.h"
+#include "tests/native/test_files.h"
 
 namespace {
 

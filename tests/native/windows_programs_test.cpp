@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/pe_header.h"
 #include "archive/format.h"
 #include "tests/native/test_files.h"
 
@@ -24,35 +25,23 @@ namespace {
 const std::set<std::string> kKnownDlls = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll",
                                           "msvcrt.dll",   "ole32.dll",    "shell32.dll", "user32.dll"};
 
-enum : uint32_t { kImportDirectory = 1, kResourceDirectory = 2, kDelayImportDirectory = 13 };
+enum : uint32_t { kImportDirectory = 1, kDelayImportDirectory = 13 };
 enum : uint32_t { kManifestType = 24, kManifestId = 1 };
 
-// A PE image read just far enough to list the libraries it imports.
+// A PE image read just far enough to list the libraries it imports and to
+// find its manifest.
 struct PeImage {
   std::vector<uint8_t> bytes;
-  uint32_t sections = 0, section_count = 0, directories = 0, directory_count = 0;
+  PeHeader header = {};
 
   bool has(uint64_t at, uint64_t length) const { return at <= bytes.size() && length <= bytes.size() - at; }
 
-  bool open() {
-    if (!has(0x3C, 4)) return false;
-    uint32_t pe = get_u32(&bytes[0x3C]);
-    if (!has(pe, 24) || get_u32(&bytes[pe]) != 0x00004550) return false;  // "PE\0\0"
-    section_count = get_u16(&bytes[pe + 6]);
-    uint32_t optional = pe + 24, optional_size = get_u16(&bytes[pe + 20]);
-    if (!has(optional, optional_size) || optional_size < 2) return false;
-    bool plus = get_u16(&bytes[optional]) == 0x20B;
-    directories = optional + (plus ? 112 : 96);
-    if (!has(directories - 4, 4)) return false;
-    directory_count = get_u32(&bytes[directories - 4]);
-    sections = optional + optional_size;
-    return has(sections, uint64_t{section_count} * 40);
-  }
+  bool open() { return read_pe_header(bytes.data(), bytes.size(), &header); }
 
   // The file offset of a relative virtual address.
   bool offset_of(uint32_t rva, uint32_t* offset) const {
-    for (uint32_t i = 0; i < section_count; ++i) {
-      const uint8_t* s = &bytes[sections + 40 * i];
+    for (uint32_t i = 0; i < header.section_count; ++i) {
+      const uint8_t* s = &bytes[header.sections + kPeSectionEntrySize * i];
       uint32_t size = std::max(get_u32(s + 8), get_u32(s + 16)), address = get_u32(s + 12);
       if (rva >= address && rva - address < size) {
         *offset = get_u32(s + 20) + (rva - address);
@@ -64,8 +53,9 @@ struct PeImage {
 
   // The RVA and size of data directory k.
   std::pair<uint32_t, uint32_t> directory(uint32_t k) const {
-    if (k >= directory_count || !has(directories + 8 * k, 8)) return {0, 0};
-    return {get_u32(&bytes[directories + 8 * k]), get_u32(&bytes[directories + 8 * k + 4])};
+    uint32_t entry;
+    if (!pe_directory_entry(header, k, &entry)) return {0, 0};
+    return {get_u32(&bytes[entry]), get_u32(&bytes[entry + 4])};
   }
 
   // The entry of resource directory `at` (an offset in the file) with the
@@ -89,7 +79,7 @@ struct PeImage {
   // The application manifest: resource type 24, id 1, its first language.
   bool manifest(std::string* text) const {
     uint32_t root, type, id, data;
-    if (!offset_of(directory(kResourceDirectory).first, &root) ||
+    if (!offset_of(directory(kPeDirectoryResources).first, &root) ||
         !resource_entry(root, root, kManifestType, &type) || !resource_entry(root, root + type, kManifestId, &id) ||
         !resource_entry(root, root + id, -1, &data))
       return false;
