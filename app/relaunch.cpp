@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cstring>
-
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/pe_header.h"
