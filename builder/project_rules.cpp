@@ -1,0 +1,193 @@
+#include "builder/project_rules.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "archive/file_entry.h"
+#include "builder/code_page.h"
+#include "builder/item_name.h"
+#include "builder/text_catalogue.h"
+#include "install/macro_tokens.h"
+
+namespace {
+
+// Start-menu location words; any other location is a folder under Programs.
+const char* const kLocationWords[] = {"#Start Menu#", "#Startup#"};
+
+// Letter case as Windows file names and the setup's macros ignore it.
+std::string folded(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// Edits (insert, delete, replace) between two texts, ignoring letter case.
+size_t edit_distance(const std::string& a, const std::string& b) {
+  std::string x = folded(a), y = folded(b);
+  std::vector<size_t> row(y.size() + 1);
+  for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= x.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= y.size(); ++j) {
+      size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[y.size()];
+}
+
+// " (did you mean X?)" for the nearest of `names` when it is near enough to
+// be a slip of the keyboard, else "".
+template <size_t N>
+std::string did_you_mean(const std::string& token, const char* const (&names)[N]) {
+  const char* best = nullptr;
+  size_t best_distance = 0;
+  for (const char* name : names) {
+    size_t d = edit_distance(token, name);
+    if (!best || d < best_distance) best = name, best_distance = d;
+  }
+  std::string name(best);
+  if (best_distance > 3 || 2 * best_distance >= name.size()) return "";
+  return " (did you mean " + name + "?)";
+}
+
+template <size_t N>
+std::string listed(const char* const (&names)[N]) {
+  std::string out;
+  for (size_t i = 0; i < N; ++i) out += std::string(i == 0 ? "" : i + 1 == N ? " and " : ", ") + names[i];
+  return out;
+}
+
+bool is_location_word(const std::string& text) {
+  for (const char* word : kLocationWords)
+    if (folded(text) == folded(word)) return true;
+  return false;
+}
+
+// The first token of `text` that names a macro or a location word, or "".
+std::string known_token(const std::string& text) {
+  size_t length = 0;
+  for (const char* p = text.c_str(); const char* token = next_macro_token(p, &length); p = token + length) {
+    std::string t(token, length);
+    if (macro_of_token(token, length) >= 0 || is_location_word(t)) return t;
+  }
+  return "";
+}
+
+// Characters Windows refuses in a file or folder name (the separators and
+// the drive colon are judged by split_item_name).
+std::string bad_character(const std::string& name) {
+  for (unsigned char c : name)
+    if (c < 0x20 || std::string("<>\"|?*").find(static_cast<char>(c)) != std::string::npos)
+      return c < 0x20 ? "a control character" : std::string("'") + static_cast<char>(c) + "'";
+  return "";
+}
+
+// Where a name lands: the System-folder copy keeps only its file name.
+std::string destination_key(const ProjectItem& item) {
+  std::string name = item.name;
+  if (item.folder_code == kFolderShared) name = name.substr(name.find_last_of('\\') + 1);
+  return std::to_string(item.folder_code) + ":" + folded(name);
+}
+
+}  // namespace
+
+std::string unknown_macro(const std::string& text) {
+  size_t length = 0;
+  for (const char* p = text.c_str(); const char* token = next_macro_token(p, &length); p = token + length) {
+    if (macro_of_token(token, length) >= 0) continue;
+    std::string t(token, length);
+    std::string hint = did_you_mean(t, kMacroNames);
+    if (!hint.empty()) return t + " is not a macro" + hint;
+    return t + " is not a macro: the setup drops any text between two '#' that does not name one of " +
+           listed(kMacroNames);
+  }
+  return "";
+}
+
+std::string macro_left_as_written(const std::string& text) {
+  std::string token = known_token(text);
+  if (token.empty()) return "";
+  return "the setup uses this text as written and leaves " + token +
+         " as it stands (macros are replaced in folders, INI files and values, registry values and patches)";
+}
+
+std::string item_name_problem(const std::string& name, bool folder) {
+  std::vector<std::string> parts;
+  bool trailing = false;
+  std::string why;
+  std::string shown = "\"" + name + "\": ";
+  if (!split_item_name(name.c_str(), &parts, &trailing, &why))
+    return shown + why + "; an item's name is relative to the folder its folder key chooses";
+  if (!folder && trailing) return shown + "a file's name must not end in a folder separator";
+  std::string bad = bad_character(name);
+  if (!bad.empty()) return shown + "holds " + bad + ", which Windows does not allow in a file name";
+  std::string token = known_token(name);
+  if (!token.empty())
+    return shown + "the setup uses names as written and would make a folder called " + token +
+           "; an item's folder key chooses among the installation, Windows, System and Fonts folders";
+  return "";
+}
+
+std::string menu_location_problem(const std::string& location) {
+  if (location.empty() || is_location_word(location)) return "";
+  size_t length = 0;
+  const char* token = next_macro_token(location.c_str(), &length);
+  if (token == location.c_str() && length == location.size())
+    return location + " is not a start-menu location" + did_you_mean(location, kLocationWords) + ": " +
+           listed(kLocationWords) + " stand alone; anything else is a folder under Programs";
+  std::vector<std::string> parts;
+  bool trailing = false;
+  std::string why;
+  if (!split_item_name(location.c_str(), &parts, &trailing, &why))
+    return "\"" + location + "\": " + why + "; a location is a folder under Programs";
+  std::string bad = bad_character(location);
+  if (!bad.empty()) return "\"" + location + "\": holds " + bad + ", which Windows does not allow in a folder name";
+  std::string known = known_token(location);
+  if (!known.empty())
+    return "\"" + location + "\": " + known + " is replaced only as a whole location; here it would be a folder's name";
+  return "";
+}
+
+std::string text_number_problem(unsigned list, unsigned index) {
+  static const TextLists catalogue = default_texts();
+  size_t count = list < catalogue.size() ? catalogue[list].size() : 0;
+  if (index < count) return "";
+  if (count == 0) return "the setup shows no text of list " + std::to_string(list);
+  return "there is no text " + std::to_string(list) + "/" + std::to_string(index) + ": list " + std::to_string(list) +
+         " holds texts 0 to " + std::to_string(count - 1);
+}
+
+bool check_item_names(const Project& project, std::string* error) {
+  for (const ProjectType& type : project.types) {
+    std::map<std::string, const ProjectItem*> installed;  // destination -> first item placed there
+    for (const ProjectItem& item : type.items) {
+      const std::string at = item.where + ": " + item.key + ": ";
+      std::string problem = item_name_problem(item.name, item.kind == kKindFolder);
+      std::string converted;
+      if (problem.empty() && !to_setup_text(item.name, project.code_page, &converted, &problem))
+        problem = "\"" + item.name + "\": " + problem;
+      if (!problem.empty()) {
+        *error = at + problem;
+        return false;
+      }
+      // Folders may be named twice; files beside the setup are not written.
+      if (item.kind == kKindFolder || item.kind == kKindInSource) continue;
+      std::string key = destination_key(item);
+      if (!project.uninstaller_name.empty() && key == "0:" + folded(project.uninstaller_name)) {
+        *error = at + "installs " + item.name + ", the name of the uninstaller (setup.uninstaller)";
+        return false;
+      }
+      auto [earlier, added] = installed.emplace(key, &item);
+      if (!added) {
+        *error = at + "installs " + item.name + ", which " + earlier->second->key + " (" + earlier->second->where +
+                 ") installs too: the second copy would replace the first";
+        return false;
+      }
+    }
+  }
+  return true;
+}
