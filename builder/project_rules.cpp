@@ -181,8 +181,10 @@ bool check_item_names(const Project& project, std::string* error) {
         *error = at + "installs " + item.name + ", the name of the uninstaller (setup.uninstaller)";
         return false;
       }
+      // A later copy that compares versions or languages asks before it
+      // replaces: installing over its own earlier item is then a choice.
       auto [earlier, added] = installed.emplace(key, &item);
-      if (!added) {
+      if (!added && !item.compare_version && !item.compare_language) {
         *error = at + "installs " + item.name + ", which " + earlier->second->key + " (" + earlier->second->where +
                  ") installs too: the second copy would replace the first";
         return false;

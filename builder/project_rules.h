@@ -30,5 +30,6 @@ std::string text_number_problem(unsigned list, unsigned index);
 
 // Every item of every setup type: a name the setup can place, in the code
 // page, and no destination installed twice in one type (the second copy
-// would replace the first). On failure *error names file, line and item.
+// would replace the first unasked). On failure *error names file, line and
+// item.
 bool check_item_names(const Project& project, std::string* error);

@@ -300,8 +300,10 @@ TEST_F(ProjectTest, ItemNamesStayInsideTheirFolderOnce) {
   }
   std::string error = read_error("[setup]\nuninstaller = \"../Uninstall.exe\"\n[[type]]\nfolder = \"x\"\n");
   EXPECT_NE(std::string::npos, error.find("2: setup.uninstaller: \"..\\Uninstall.exe\": the name climbs out")) << error;
-  // The same name in other folders, in other types, or as a folder twice.
+  // The same name in other folders, in other types, as a folder twice, or
+  // again from an item that asks before it replaces an older version.
   EXPECT_EQ("", read_error("[[type]]\nfolder = \"x\"\ncaption = \"A\"\n[[type.files]]\nsource = \"a.txt\"\n"
+                           "[[type.files]]\nsource = \"a.txt\"\ncompare_language = true\n"
                            "[[type.files]]\nsource = \"a.txt\"\nfolder = \"windows\"\n"
                            "[[type.files]]\nsource = \"a.txt\"\nto = \"./sub\"\n"
                            "[[type.folders]]\nname = \"data\"\n[[type.folders]]\nname = \"data/\"\n"
