@@ -60,6 +60,21 @@ class ProjectTest : public ::testing::Test {
     return error;
   }
 
+  // Each project, `prefix` followed by its text, is refused with a message
+  // that starts with the project file's name and holds the expected part.
+  struct Refusal {
+    const char* toml;
+    const char* expected;
+  };
+  void expect_refusals(const std::string& prefix, std::initializer_list<Refusal> refusals) {
+    for (const Refusal& r : refusals) {
+      std::string toml = prefix + r.toml;
+      std::string error = read_error(toml);
+      EXPECT_EQ(0u, error.find(project_path() + ":")) << toml << " gave " << error;
+      EXPECT_NE(std::string::npos, error.find(r.expected)) << toml << " gave " << error;
+    }
+  }
+
   BuildOptions options(const std::string& output) {
     BuildOptions o;
     o.output = output;
@@ -91,11 +106,7 @@ std::string entry_name(const uint8_t* entry) { return entry_string(entry, 0); }
 
 TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
   write_text(dir.file("a.txt"), "a");
-  struct Case {
-    const char* toml;
-    const char* expected;  // after "setup.toml:"
-  };
-  const Case cases[] = {
+  expect_refusals("", {
       {"[setup]\ntitle = 3\n", "2: setup.title: must be a string"},
       {"[setup]\ntitel = \"x\"\n", "2: setup.titel: unknown key"},
       {"[setup]\ncode_page = 70000\n", "2: setup.code_page: must lie between"},
@@ -122,12 +133,7 @@ TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
       {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [\"A;B\"], name = \"n\" }\n",
        "type[0].files[0].menu.folders: a folder name may not hold ';'"},
       {"title = \"x\" x\n", "1: "},  // a TOML syntax error keeps toml++'s own description
-  };
-  for (const Case& c : cases) {
-    std::string error = read_error(c.toml);
-    EXPECT_EQ(0u, error.find(project_path() + ":")) << c.toml << " gave " << error;
-    EXPECT_NE(std::string::npos, error.find(c.expected)) << c.toml << " gave " << error;
-  }
+  });
   std::string seven;
   for (int i = 0; i < 7; ++i) seven += "[[type]]\nfolder = \"x\"\n";
   EXPECT_NE(std::string::npos, read_error(seven).find("13: type: a setup holds at most six setup types"));
@@ -138,11 +144,7 @@ TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
 TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
   write_text(dir.file("a.txt"), "a");
   write_text(dir.file("licence.txt"), "one\n\xD0\x9F\n");
-  struct Case {
-    const char* toml;
-    const char* expected;  // after "setup.toml:"
-  };
-  const Case cases[] = {
+  expect_refusals("", {
       {"[[type]]\nfolder = \"x\"\ncaption = \"\xD0\x9F\"\n",
        "3: type[0].caption: \"\xD0\x9F\" (at byte 0) cannot be written in code page 1252"},
       {"[setup]\ntitle = \"\xD0\x9F\"\n[[type]]\nfolder = \"x\"\n", "2: setup.title: \"\xD0\x9F\""},
@@ -169,12 +171,7 @@ TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
       {"[[type]]\nfolder = \"x\"\n[[type.patch]]\nfile = \"f\"\noffset = 4\n", "3: type[0].patch[0].text: is required"},
       {"[[type]]\nfolder = \"x\"\ncaption = \"A\"\n[[type]]\nfolder = \"y\"\n",
        "4: type[1].caption: is required when the setup offers more than one setup type"},
-  };
-  for (const Case& c : cases) {
-    std::string error = read_error(c.toml);
-    EXPECT_EQ(0u, error.find(project_path() + ":")) << c.toml << " gave " << error;
-    EXPECT_NE(std::string::npos, error.find(c.expected)) << c.toml << " gave " << error;
-  }
+  });
   // Texts that exist are taken; the captions matter only where the page shows.
   EXPECT_EQ("", read_error("[[type]]\nfolder = \"x\"\n[type.texts]\n\"0/4\" = \"a\"\n\"1/4\" = \"b\"\n\"6/31\" = \"c\"\n"
                            "\"9/4\" = \"d\"\n"));
@@ -204,11 +201,7 @@ TEST_F(ProjectTest, MacrosAreThoseTheSetupReplaces) {
 
   // The other texts the setup expands, and those it uses as written, where
   // a macro would stay as typed.
-  struct Case {
-    const char* toml;
-    const char* expected;
-  };
-  const Case cases[] = {
+  expect_refusals("[[type]]\nfolder = \"x\"\n", {
       {"[[type.ini]]\nfile = \"#InstalDir#/a.ini\"\nsection = \"S\"\nkey = \"K\"\n",
        "4: type[0].ini[0].file: #InstalDir# is not a macro (did you mean #InstallDir#?)"},
       {"[[type.ini]]\nfile = \"a.ini\"\nsection = \"S\"\nkey = \"K\"\nvalue = \"#SourceDirectory#\"\n",
@@ -223,12 +216,7 @@ TEST_F(ProjectTest, MacrosAreThoseTheSetupReplaces) {
       {"remember = { registry = { key = \"Software/#InstallDir#\", value = \"V\" } }\n",
        "3: type[0].remember.registry.key: the setup uses this text as written"},
       {"[[type.registry]]\nkey = \"Software/#Date#\"\n", "4: type[0].registry[0].key: the setup uses this text as written"},
-  };
-  for (const Case& c : cases) {
-    std::string toml = std::string("[[type]]\nfolder = \"x\"\n") + c.toml;
-    std::string problem = read_error(toml);
-    EXPECT_NE(std::string::npos, problem.find(c.expected)) << toml << " gave " << problem;
-  }
+  });
   // Sections, keys, value names and texts are never expanded: any '#' goes.
   EXPECT_EQ("", read_error("[[type]]\nfolder = \"x\"\n[[type.ini]]\nfile = \"a.ini\"\nsection = \"#S#\"\nkey = \"#K#\"\n"
                            "value = \"100#\"\n[[type.registry]]\nkey = \"Software/C#\"\nname = \"#n#\"\n"
@@ -273,11 +261,7 @@ TEST_F(ProjectTest, ItemNamesStayInsideTheirFolderOnce) {
   write_text(dir.file("docs/README.txt"), "r");
   write_text(dir.file("docs/readme.TXT"), "r2");
   write_text(dir.file("odd/x:y.txt"), "colon");
-  struct Case {
-    const char* files;
-    const char* expected;  // after "setup.toml:"
-  };
-  const Case cases[] = {
+  expect_refusals("[[type]]\nfolder = \"x\"\n[[type.files]]\n", {
       {"source = \"a.txt\"\nto = \"../outside\"\n",
        "3: type[0].files[0]: \"..\\outside\\a.txt\": the name climbs out with '..'"},
       {"source = \"a.txt\"\nto = \"C:/Windows\"\n", "3: type[0].files[0]: \"C:\\Windows\\a.txt\": the name holds a drive"},
@@ -291,13 +275,7 @@ TEST_F(ProjectTest, ItemNamesStayInsideTheirFolderOnce) {
       {"source = \"a.txt\"\nname = \"x/lib.dll\"\nfolder = \"system\"\n[[type.files]]\nsource = \"a.txt\"\n"
        "name = \"y/LIB.dll\"\nfolder = \"system\"\n",
        "7: type[0].files[1]: installs y\\LIB.dll, which type[0].files[0] ("},
-  };
-  for (const Case& c : cases) {
-    std::string toml = std::string("[[type]]\nfolder = \"x\"\n[[type.files]]\n") + c.files;
-    std::string error = read_error(toml);
-    EXPECT_EQ(0u, error.find(project_path() + ":")) << toml << " gave " << error;
-    EXPECT_NE(std::string::npos, error.find(c.expected)) << toml << " gave " << error;
-  }
+  });
   std::string error = read_error("[setup]\nuninstaller = \"../Uninstall.exe\"\n[[type]]\nfolder = \"x\"\n");
   EXPECT_NE(std::string::npos, error.find("2: setup.uninstaller: \"..\\Uninstall.exe\": the name climbs out")) << error;
   // The same name in other folders, in other types, as a folder twice, or
