@@ -227,7 +227,7 @@ bool read_remember(Reader& r, const toml::table& table, const std::string& prefi
     if (!root_key_code(g, "root", &rec->root_key) || !g.text("key", &key) || !g.text("value", &value) || !g.done())
       return false;
     if (key.empty()) return r.fail(*reg, prefix + ".registry.key", "is required");
-    if (!keeps(g, "key", macro_left_as_written(key))) return false;
+    if (!keeps(g, "key", escape_in_path(key)) || !keeps(g, "key", macro_left_as_written(key))) return false;
     rec->registry_key = windows_path(key);
     rec->registry_value = value;
   }
@@ -236,7 +236,7 @@ bool read_remember(Reader& r, const toml::table& table, const std::string& prefi
     std::string file, section, key;
     if (!g.text("file", &file) || !g.text("section", &section) || !g.text("key", &key) || !g.done()) return false;
     if (!required(g, {{"file", &file}, {"section", &section}, {"key", &key}}) ||
-        !keeps(g, "file", macro_left_as_written(file)))
+        !keeps(g, "file", escape_in_path(file)) || !keeps(g, "file", macro_left_as_written(file)))
       return false;
     rec->ini_file = windows_path(file);
     rec->ini_section = section;
@@ -357,7 +357,8 @@ bool read_item_common(Table& t, ProjectItem* item) {
     std::vector<std::string> locations;
     if (const toml::node* n = s.find("folders")) {
       const toml::array* a = n->as_array();
-      if (!a || a->empty()) return t.reader().fail(*n, s.key("folders"), "must be a list of start-menu folders");
+      if (!a || a->empty())
+        return t.reader().fail(*n, s.key("folders"), "must be a list of start-menu folders, such as [\"My Product\"]");
       for (const auto& e : *a) {
         if (!e.is_string()) return t.reader().fail(e, s.key("folders"), "must hold strings");
         std::string f = windows_path(e.as_string()->get());
@@ -458,7 +459,8 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
         !e.text("value", &spec.value) || !e.flag("keep_existing", &keep) || !e.done())
       return false;
     if (!required(e, {{"file", &spec.file}, {"section", &spec.section}, {"key", &spec.key}}) ||
-        !keeps(e, "file", unknown_macro(spec.file)) || !keeps(e, "value", unknown_macro(spec.value)))
+        !keeps(e, "file", escape_in_path(spec.file)) || !keeps(e, "file", unknown_macro(spec.file)) ||
+        !keeps(e, "value", unknown_macro(spec.value)))
       return false;
     spec.file = windows_path(spec.file);
     spec.flags = keep ? kEntryKeepExisting : 0;
@@ -476,7 +478,8 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
         !e.done())
       return false;
     if (spec.key.empty()) return r.fail(*list[i], e.key("key"), "is required");
-    if (!keeps(e, "key", macro_left_as_written(spec.key)) || !keeps(e, "value", unknown_macro(spec.value)))
+    if (!keeps(e, "key", escape_in_path(spec.key)) || !keeps(e, "key", macro_left_as_written(spec.key)) ||
+        !keeps(e, "value", unknown_macro(spec.value)))
       return false;
     spec.key = windows_path(spec.key);
     spec.flags = keep ? kEntryKeepExisting : 0;
@@ -497,7 +500,9 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
       return r.fail(*list[i], e.key("offset"), "a patch needs offset or after to say where its text goes");
     if (offset >= 0 && !after.empty())
       return r.fail(*list[i], e.key("offset"), "a patch is placed by either offset or after, not both");
-    if (!keeps(e, "file", unknown_macro(spec.file)) || !keeps(e, "text", unknown_macro(spec.text))) return false;
+    if (!keeps(e, "file", escape_in_path(spec.file)) || !keeps(e, "file", unknown_macro(spec.file)) ||
+        !keeps(e, "text", unknown_macro(spec.text)))
+      return false;
     spec.file = windows_path(spec.file);
     spec.offset = static_cast<int32_t>(offset);
     spec.pattern.assign(after.begin(), after.end());
@@ -536,7 +541,7 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
       !t.text("folder", &folder) || !t.flag("folder_editable", &editable) || !t.file("licence", &licence))
     return false;
   if (folder.empty()) return r.fail(table, prefix + ".folder", "is required (the default installation folder)");
-  if (!keeps(t, "folder", unknown_macro(folder))) return false;
+  if (!keeps(t, "folder", escape_in_path(folder)) || !keeps(t, "folder", unknown_macro(folder))) return false;
   rec.default_folder = windows_path(folder);
   if (editable) rec.flags |= kTypeFolderEditable;
   if (const toml::table* remember = t.subtable("remember")) {
@@ -606,6 +611,9 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     root = toml::parse_file(path);
   } catch (const toml::parse_error& e) {
     *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    // Windows paths are the usual cause: "C:\Apps" is an escape in TOML.
+    if (error->find("escape sequence") != std::string::npos || error->find("unicode scalar") != std::string::npos)
+      *error += " (in a \"...\" string write a backslash as \\\\, or use / or a '...' string)";
     return false;
   }
   Project p;

@@ -1,6 +1,7 @@
 #include "builder/project_rules.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <vector>
 
@@ -14,6 +15,23 @@ namespace {
 
 // Start-menu location words; any other location is a folder under Programs.
 const char* const kLocationWords[] = {"#Start Menu#", "#Startup#"};
+
+// A text of the project in a one-line message: control bytes as \xNN.
+std::string visible(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    char code[8];
+    std::snprintf(code, sizeof code, "\\x%02X", c);
+    out += code;
+  }
+  return out;
+}
+
+std::string quoted(const std::string& text) { return "\"" + visible(text) + "\""; }
 
 // Letter case as Windows file names and the setup's macros ignore it.
 std::string folded(std::string text) {
@@ -80,9 +98,8 @@ std::string known_token(const std::string& text) {
 // Characters Windows refuses in a file or folder name (the separators and
 // the drive colon are judged by split_item_name).
 std::string bad_character(const std::string& name) {
-  for (unsigned char c : name)
-    if (c < 0x20 || std::string("<>\"|?*").find(static_cast<char>(c)) != std::string::npos)
-      return c < 0x20 ? "a control character" : std::string("'") + static_cast<char>(c) + "'";
+  for (char c : name)
+    if (std::string("<>\"|?*").find(c) != std::string::npos) return std::string("'") + c + "'";
   return "";
 }
 
@@ -99,7 +116,7 @@ std::string unknown_macro(const std::string& text) {
   size_t length = 0;
   for (const char* p = text.c_str(); const char* token = next_macro_token(p, &length); p = token + length) {
     if (macro_of_token(token, length) >= 0) continue;
-    std::string t(token, length);
+    std::string t = visible(std::string(token, length));
     std::string hint = did_you_mean(t, kMacroNames);
     if (!hint.empty()) return t + " is not a macro" + hint;
     return t + " is not a macro: the setup drops any text between two '#' that does not name one of " +
@@ -115,14 +132,24 @@ std::string macro_left_as_written(const std::string& text) {
          " as it stands (macros are replaced in folders, INI files and values, registry values and patches)";
 }
 
+std::string escape_in_path(const std::string& text) {
+  for (unsigned char c : text)
+    if (c < 0x20)
+      return "holds a control character: in a \"...\" string \\n, \\t and the like are escapes, so write a "
+             "backslash as \\\\ or use /";
+  return "";
+}
+
 std::string item_name_problem(const std::string& name, bool folder) {
   std::vector<std::string> parts;
   bool trailing = false;
   std::string why;
-  std::string shown = "\"" + name + "\": ";
+  std::string shown = quoted(name) + ": ";
   if (!split_item_name(name.c_str(), &parts, &trailing, &why))
     return shown + why + "; an item's name is relative to the folder its folder key chooses";
   if (!folder && trailing) return shown + "a file's name must not end in a folder separator";
+  std::string escape = escape_in_path(name);
+  if (!escape.empty()) return shown + escape;
   std::string bad = bad_character(name);
   if (!bad.empty()) return shown + "holds " + bad + ", which Windows does not allow in a file name";
   std::string token = known_token(name);
@@ -137,18 +164,20 @@ std::string menu_location_problem(const std::string& location) {
   size_t length = 0;
   const char* token = next_macro_token(location.c_str(), &length);
   if (token == location.c_str() && length == location.size())
-    return location + " is not a start-menu location" + did_you_mean(location, kLocationWords) + ": " +
+    return visible(location) + " is not a start-menu location" + did_you_mean(location, kLocationWords) + ": " +
            listed(kLocationWords) + " stand alone; anything else is a folder under Programs";
   std::vector<std::string> parts;
   bool trailing = false;
   std::string why;
   if (!split_item_name(location.c_str(), &parts, &trailing, &why))
-    return "\"" + location + "\": " + why + "; a location is a folder under Programs";
+    return quoted(location) + ": " + why + "; a location is a folder under Programs";
+  std::string escape = escape_in_path(location);
+  if (!escape.empty()) return quoted(location) + ": " + escape;
   std::string bad = bad_character(location);
-  if (!bad.empty()) return "\"" + location + "\": holds " + bad + ", which Windows does not allow in a folder name";
+  if (!bad.empty()) return quoted(location) + ": holds " + bad + ", which Windows does not allow in a folder name";
   std::string known = known_token(location);
   if (!known.empty())
-    return "\"" + location + "\": " + known + " is replaced only as a whole location; here it would be a folder's name";
+    return quoted(location) + ": " + known + " is replaced only as a whole location; here it would be a folder's name";
   return "";
 }
 
@@ -169,7 +198,7 @@ bool check_item_names(const Project& project, std::string* error) {
       std::string problem = item_name_problem(item.name, item.kind == kKindFolder);
       std::string converted;
       if (problem.empty() && !to_setup_text(item.name, project.code_page, &converted, &problem))
-        problem = "\"" + item.name + "\": " + problem;
+        problem = quoted(item.name) + ": " + problem;
       if (!problem.empty()) {
         *error = at + problem;
         return false;
@@ -178,14 +207,14 @@ bool check_item_names(const Project& project, std::string* error) {
       if (item.kind == kKindFolder || item.kind == kKindInSource) continue;
       std::string key = destination_key(item);
       if (!project.uninstaller_name.empty() && key == "0:" + folded(project.uninstaller_name)) {
-        *error = at + "installs " + item.name + ", the name of the uninstaller (setup.uninstaller)";
+        *error = at + "installs " + visible(item.name) + ", the name of the uninstaller (setup.uninstaller)";
         return false;
       }
       // A later copy that compares versions or languages asks before it
       // replaces: installing over its own earlier item is then a choice.
       auto [earlier, added] = installed.emplace(key, &item);
       if (!added && !item.compare_version && !item.compare_language) {
-        *error = at + "installs " + item.name + ", which " + earlier->second->key + " (" + earlier->second->where +
+        *error = at + "installs " + visible(item.name) + ", which " + earlier->second->key + " (" + earlier->second->where +
                  ") installs too: the second copy would replace the first";
         return false;
       }

@@ -17,6 +17,11 @@ std::string unknown_macro(const std::string& text);
 // macro in it would stay as typed.
 std::string macro_left_as_written(const std::string& text);
 
+// A path the setup uses (folders, INI files, registry keys): a control
+// character there is a TOML escape ("C:\new" holds a line break) written
+// by mistake.
+std::string escape_in_path(const std::string& text);
+
 // An item's name relative to its folder; `folder` for a folder item,
 // whose name may end in a separator.
 std::string item_name_problem(const std::string& name, bool folder);

@@ -171,6 +171,14 @@ TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
       {"[[type]]\nfolder = \"x\"\n[[type.patch]]\nfile = \"f\"\noffset = 4\n", "3: type[0].patch[0].text: is required"},
       {"[[type]]\nfolder = \"x\"\ncaption = \"A\"\n[[type]]\nfolder = \"y\"\n",
        "4: type[1].caption: is required when the setup offers more than one setup type"},
+      // Windows paths in TOML's "..." strings: "\n" and "\t" are escapes.
+      {"[[type]]\nfolder = \"C:\\new\"\n", "2: type[0].folder: holds a control character: in a \"...\" string"},
+      {"[[type]]\nfolder = \"x\"\n[[type.registry]]\nkey = \"Software\\test\"\n",
+       "4: type[0].registry[0].key: holds a control character"},
+      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nto = \"data\\new\"\n",
+       "3: type[0].files[0]: \"data\\x0Aew\\a.txt\": holds a control character"},
+      {"[[type]]\nfolder = \"C:\\Apps\"\n", "2: Error while parsing string: unknown escape sequence '\\A' (in a \"...\" "
+                                            "string write a backslash as \\\\, or use / or a '...' string)"},
   });
   // Texts that exist are taken; the captions matter only where the page shows.
   EXPECT_EQ("", read_error("[[type]]\nfolder = \"x\"\n[type.texts]\n\"0/4\" = \"a\"\n\"1/4\" = \"b\"\n\"6/31\" = \"c\"\n"
