@@ -541,6 +541,10 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
       !t.text("folder", &folder) || !t.flag("folder_editable", &editable) || !t.file("licence", &licence))
     return false;
   if (folder.empty()) return r.fail(table, prefix + ".folder", "is required (the default installation folder)");
+  // The name is a key under Uninstall; a backslash would hide it a level deeper.
+  if (rec.uninstall_name && rec.uninstall_name->find('\\') != std::string::npos)
+    return r.fail(*table.get("uninstall_name"), prefix + ".uninstall_name",
+                  "may not hold a backslash: it names the registry key under Uninstall that lists the product");
   if (!keeps(t, "folder", escape_in_path(folder)) || !keeps(t, "folder", unknown_macro(folder))) return false;
   rec.default_folder = windows_path(folder);
   if (editable) rec.flags |= kTypeFolderEditable;
@@ -554,6 +558,8 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   if (!licence.empty()) {
     std::string text;
     if (!read_text_file(licence, &text)) return r.fail(table, prefix + ".licence", "cannot read " + licence);
+    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0)
+      return r.fail(*table.get("licence"), prefix + ".licence", "is UTF-16: save it as UTF-8");
     if (!r.fits(*table.get("licence"), prefix + ".licence", text)) return false;
     lists[1][1] = text;
   }

@@ -103,11 +103,9 @@ std::string bad_character(const std::string& name) {
   return "";
 }
 
-// Where a name lands: the System-folder copy keeps only its file name.
+// Where a name lands, as Windows compares names.
 std::string destination_key(const ProjectItem& item) {
-  std::string name = item.name;
-  if (item.folder_code == kFolderShared) name = name.substr(name.find_last_of('\\') + 1);
-  return std::to_string(item.folder_code) + ":" + folded(name);
+  return std::to_string(item.folder_code) + ":" + folded(item.name);
 }
 
 }  // namespace
@@ -196,6 +194,9 @@ bool check_item_names(const Project& project, std::string* error) {
     for (const ProjectItem& item : type.items) {
       const std::string at = item.where + ": " + item.key + ": ";
       std::string problem = item_name_problem(item.name, item.kind == kKindFolder);
+      if (problem.empty() && item.folder_code == kFolderShared && item.name.find('\\') != std::string::npos)
+        problem = quoted(item.name) + ": a shared system file goes where Windows keeps it, so its name holds no "
+                  "folder (leave out to, and recursive)";
       std::string converted;
       if (problem.empty() && !to_setup_text(item.name, project.code_page, &converted, &problem))
         problem = quoted(item.name) + ": " + problem;

@@ -144,6 +144,7 @@ TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
 TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
   write_text(dir.file("a.txt"), "a");
   write_text(dir.file("licence.txt"), "one\n\xD0\x9F\n");
+  write_text(dir.file("utf16.txt"), std::string("\xFF\xFEL\0i\0", 6));
   expect_refusals("", {
       {"[[type]]\nfolder = \"x\"\ncaption = \"\xD0\x9F\"\n",
        "3: type[0].caption: \"\xD0\x9F\" (at byte 0) cannot be written in code page 1252"},
@@ -177,6 +178,9 @@ TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
        "4: type[0].registry[0].key: holds a control character"},
       {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nto = \"data\\new\"\n",
        "3: type[0].files[0]: \"data\\x0Aew\\a.txt\": holds a control character"},
+      {"[[type]]\nfolder = \"x\"\nuninstall_name = \"Kestrel/1.0\\\\Demo\"\n",
+       "3: type[0].uninstall_name: may not hold a backslash"},
+      {"[[type]]\nfolder = \"x\"\nlicence = \"utf16.txt\"\n", "3: type[0].licence: is UTF-16: save it as UTF-8"},
       {"[[type]]\nfolder = \"C:\\Apps\"\n", "2: Error while parsing string: unknown escape sequence '\\A' (in a \"...\" "
                                             "string write a backslash as \\\\, or use / or a '...' string)"},
   });
@@ -280,9 +284,11 @@ TEST_F(ProjectTest, ItemNamesStayInsideTheirFolderOnce) {
       {"source = \"odd\"\n", "\"x:y.txt\": the name holds a drive letter or a stream name"},
       {"source = \"a.txt\"\nname = \"Uninstall.EXE\"\n", "installs Uninstall.EXE, the name of the uninstaller"},
       {"source = \"docs/*\"\n", "3: type[0].files[0]: installs readme.TXT, which type[0].files[0] ("},
-      {"source = \"a.txt\"\nname = \"x/lib.dll\"\nfolder = \"system\"\n[[type.files]]\nsource = \"a.txt\"\n"
-       "name = \"y/LIB.dll\"\nfolder = \"system\"\n",
-       "7: type[0].files[1]: installs y\\LIB.dll, which type[0].files[0] ("},
+      {"source = \"a.txt\"\nname = \"lib.dll\"\nfolder = \"system\"\n[[type.files]]\nsource = \"a.txt\"\n"
+       "name = \"LIB.dll\"\nfolder = \"system\"\n",
+       "7: type[0].files[1]: installs LIB.dll, which type[0].files[0] ("},
+      {"source = \"a.txt\"\nto = \"sub\"\nfolder = \"system\"\n",
+       "3: type[0].files[0]: \"sub\\a.txt\": a shared system file goes where Windows keeps it"},
   });
   std::string error = read_error("[setup]\nuninstaller = \"../Uninstall.exe\"\n[[type]]\nfolder = \"x\"\n");
   EXPECT_NE(std::string::npos, error.find("2: setup.uninstaller: \"..\\Uninstall.exe\": the name climbs out")) << error;
