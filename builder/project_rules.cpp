@@ -13,9 +13,6 @@
 
 namespace {
 
-// Start-menu location words; any other location is a folder under Programs.
-const char* const kLocationWords[] = {"#Start Menu#", "#Startup#"};
-
 // A text of the project in a one-line message: control bytes as \xNN.
 std::string visible(const std::string& text) {
   std::string out;

@@ -4,6 +4,7 @@
 
 const char* const kMacroNames[kMacroCount] = {"#Windows#",    "#System#",    "#Program Files#",
                                               "#InstallDir#", "#SourceDir#", "#Date#"};
+const char* const kLocationWords[kLocationWordCount] = {"#Start Menu#", "#Startup#"};
 
 const char* next_macro_token(const char* text, size_t* length) {
   const char* first = std::strchr(text, '#');

@@ -1,6 +1,6 @@
-// Which texts between two '#' are PathMacro tokens. The setup replaces
-// them; the build uses the same rules to refuse a token that the setup
-// would drop without a word.
+// Which texts between two '#' are PathMacro tokens, and the start-menu
+// location words. The setup replaces them; the build uses the same rules
+// to refuse a token that the setup would drop without a word.
 #pragma once
 #include <cstddef>
 
@@ -25,3 +25,8 @@ const char* next_macro_token(const char* text, size_t* length);
 // The macro a token names, ignoring letter case (the whole token, both '#'
 // included); -1 for none.
 int macro_of_token(const char* token, size_t length);
+
+// Start-menu locations that are no folder under Programs: a whole location
+// equal to one of these, ignoring letter case, names that folder itself.
+enum LocationWord : int { kLocationStartMenu, kLocationStartup, kLocationWordCount };
+extern const char* const kLocationWords[kLocationWordCount];
