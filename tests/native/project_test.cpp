@@ -189,6 +189,8 @@ TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
                            "\"9/4\" = \"d\"\n"));
   EXPECT_EQ("", read_error("[setup]\nsingle_page = \"progress\"\n[[type]]\nfolder = \"x\"\n[[type]]\nfolder = \"y\"\n"));
   EXPECT_EQ("", read_error("[setup]\ncode_page = 1251\n[[type]]\nfolder = \"x\"\ncaption = \"\xD0\x9F\"\n"));
+  // Paths on the building machine never go into the setup: any characters.
+  EXPECT_EQ("", read_error("[signing]\ncommand = \"sign --key /home/\xD0\x9F/k.pem {file}\"\n[[type]]\nfolder = \"x\"\n"));
 }
 
 // Every #...# of a text the setup expands must be a macro, by the setup's
