@@ -6,7 +6,7 @@
 
 #include "app/globals.h"
 #include "app/main_windows.h"
-#include "app/temp_file.h"
+#include "app/unguessable_files.h"
 #include "archive/config.h"
 #include "archive/format.h"
 #include "archive/platform.h"
@@ -37,8 +37,13 @@ FileHandle create_file(const char* path) {
   return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-FileHandle create_new_file(const char* path) {
-  return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+FileHandle create_temp_file(const char* beside, const char* tag, char* path, size_t capacity) {
+  char head[2 * kPathSize];
+  if (!temp_name_head(beside, tag, head, sizeof head)) {
+    path[0] = '\0';
+    return INVALID_FILE_HANDLE;
+  }
+  return create_unguessable_file("", head, "", path, capacity);
 }
 
 int read_exact(FileHandle file, void* buffer, uint32_t count) {
@@ -86,8 +91,8 @@ bool replace_file(const char* from, const char* to) {
   if (IsNtFamily) return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
   // The Windows 95 family has no MoveFileExA: the old file steps aside.
   if (GetFileAttributesA(to) == INVALID_FILE_ATTRIBUTES) return MoveFileA(from, to) != 0;
-  char aside[kPathSize];
-  if (!temp_name(to, "$~", aside, sizeof aside) || !MoveFileA(to, aside)) return false;
+  char aside[2 * kPathSize];
+  if (!temp_name_beside(to, "$~", aside, sizeof aside) || !MoveFileA(to, aside)) return false;
   if (!MoveFileA(from, to)) {
     MoveFileA(aside, to);
     return false;
@@ -111,33 +116,3 @@ int message_box(const char* text, unsigned style) {
 }
 
 void compact_heap() { _heapmin(); }
-
-// RtlGenRandom (advapi32's SystemFunction036) where the system has it;
-// the Windows 95 family has not, and gets the counters mixed instead: the
-// performance counter alone changes faster than anyone can watch.
-void unpredictable_bytes(void* buffer, uint32_t count) {
-  typedef BOOLEAN(WINAPI * GenRandom)(void*, ULONG);
-  static GenRandom generate = nullptr;
-  static bool looked_up = false;
-  if (!looked_up) {
-    looked_up = true;
-    if (HMODULE advapi = GetModuleHandleA("advapi32.dll"))
-      generate = reinterpret_cast<GenRandom>(reinterpret_cast<void (*)()>(GetProcAddress(advapi, "SystemFunction036")));
-  }
-  if (generate && generate(buffer, count)) return;
-  static uint64_t state = 0;
-  LARGE_INTEGER counter = {};
-  QueryPerformanceCounter(&counter);
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  state += static_cast<uint64_t>(counter.QuadPart) ^ (uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime) ^
-           (uint64_t{GetCurrentProcessId()} << 16) ^ GetTickCount() ^ reinterpret_cast<uintptr_t>(&counter);
-  uint8_t* out = static_cast<uint8_t*>(buffer);
-  for (uint32_t i = 0; i < count; ++i) {
-    // splitmix64: every bit of the state reaches every output byte.
-    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    out[i] = static_cast<uint8_t>(z ^ (z >> 31));
-  }
-}

@@ -5,7 +5,7 @@
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
-#include "app/temp_file.h"
+#include "app/unguessable_files.h"
 #include "archive/format.h"
 
 namespace {
@@ -201,7 +201,7 @@ bool note_file_change(const char* path) {
   char backup[2 * kPathSize];
   // A copy: the file stays where it is, under its own name, for its users.
   for (int tries = 0; tries < 8; ++tries) {
-    if (!temp_name(path, "$~", backup, sizeof backup)) return false;
+    if (!temp_name_beside(path, "$~", backup, sizeof backup)) return false;
     if (CopyFileA(path, backup, TRUE)) {
       if (note_replaced_file(path, backup, attributes)) return true;
       DeleteFileA(backup);
@@ -220,8 +220,7 @@ void profile_file_path(const char* name, char* out) {
       out[0] = '\0';
       return;
     }
-    add_backslash(out);
-    append_string(out, name, 2 * kPathSize);
+    if (!add_backslash(out, 2 * kPathSize) || !append_string(out, name, 2 * kPathSize)) out[0] = '\0';
     return;
   }
   DWORD n = GetFullPathNameA(name, 2 * kPathSize, out, nullptr);

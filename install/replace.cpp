@@ -6,7 +6,7 @@
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
-#include "app/temp_file.h"
+#include "app/unguessable_files.h"
 #include "archive/platform.h"
 #include "install/journal.h"
 
@@ -136,7 +136,7 @@ bool schedule_replacement(const char* target, const char* source) {
 
 Replacement replace_with_backup(const char* temp_path, const char* target, uint32_t attributes) {
   char backup[2 * kPathSize];
-  if (!temp_name(target, "$~", backup, sizeof backup) || !note_replaced_file(target, backup, attributes))
+  if (!temp_name_beside(target, "$~", backup, sizeof backup) || !note_replaced_file(target, backup, attributes))
     return Replacement::kFailed;
   bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
   if (read_only) SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);

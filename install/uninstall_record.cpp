@@ -64,7 +64,7 @@ bool desktop_shortcut_path(const char* name) {
   BOOL found = SHGetPathFromIDListA(folder, DestPath);
   CoTaskMemFree(folder);
   if (!found) return false;
-  add_backslash(DestPath);
+  add_backslash(DestPath, sizeof DestPath);
   size_t n = strlen(DestPath);
   if (n + strlen(name) + 4 >= sizeof DestPath) return false;
   strcpy(DestPath + n, name);
@@ -136,7 +136,7 @@ void write_uninstall_data() {
     make_menu_shortcuts(INVALID_HANDLE_VALUE);
     return;
   }
-  add_backslash(InstallDir);
+  add_backslash(InstallDir, kPathSize);
   write_remove_list(log, start);
   make_menu_shortcuts(log);
   const char* name = current_uninstall_name();
@@ -166,7 +166,7 @@ bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t i
   if (ok) {
     char saved[sizeof DestPath];
     copy_string(saved, DestPath, sizeof saved);
-    add_backslash(InstallDir);
+    add_backslash(InstallDir, kPathSize);
     uint32_t start = image_size;
     write_u32(log, 0);
     for (uint32_t i = 0; i < count; ++i) {
@@ -232,7 +232,7 @@ void finish_install() {
     write_ini_entries();
     write_registry_entries();
     apply_string_patches();
-    add_backslash(InstallDir);
+    add_backslash(InstallDir, kPathSize);
     self_register_libraries();
   }
   // A failure anywhere, in an item or in this step, takes back everything.

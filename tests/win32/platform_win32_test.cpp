@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -10,8 +11,9 @@
 
 #include "app/globals.h"
 #include "app/main_windows.h"
-#include "app/temp_file.h"
+#include "app/random_number.h"
 #include "app/templates.h"
+#include "app/unguessable_files.h"
 #include "archive/config.h"
 #include "archive/format.h"
 #include "archive/platform.h"
@@ -120,45 +122,30 @@ TEST(Files, CreateTruncatesAndRenameRefusesToReplace) {
   EXPECT_FALSE(delete_file(moved.c_str()));
 }
 
-TEST(Files, NewFilesAreNeverOneThatExists) {
-  TempFile there("kestrel-there.bin", "someone's");
-  EXPECT_EQ(INVALID_FILE_HANDLE, create_new_file(there.path.c_str()));
-  FileHandle read = open_file(there.path.c_str(), 0);
-  char bytes[16] = "";
-  EXPECT_EQ(9u, read_some(read, bytes, sizeof bytes));
-  close_file(read);
-  EXPECT_STREQ("someone's", bytes);
-  std::string fresh = temp_file("kestrel-fresh.bin");
-  DeleteFileA(fresh.c_str());
-  FileHandle out = create_new_file(fresh.c_str());
-  EXPECT_NE(INVALID_FILE_HANDLE, out);
-  close_file(out);
-  DeleteFileA(fresh.c_str());
-}
-
-TEST(Files, TemporaryNamesEndInLettersOfChance) {
-  char a[kPathSize], b[kPathSize];
-  ASSERT_TRUE(temp_name("C:\\app.d\\README", "$", a, sizeof a));
-  ASSERT_TRUE(temp_name("C:\\app.d\\README", "$", b, sizeof b));
-  // The dot of a folder is not the extension's.
-  const std::string start = "C:\\app.d\\README.$";
-  EXPECT_EQ(start, std::string(a).substr(0, start.size()));
-  EXPECT_EQ(start.size() + kTempRandomLetters, std::strlen(a)) << a;
-  for (const char* p = a + start.size(); *p; ++p) EXPECT_TRUE(std::strchr("abcdefghijklmnopqrstuvwxyz234567", *p)) << a;
-  EXPECT_STRNE(a, b);
-  ASSERT_TRUE(temp_name("C:\\x\\setup.ini", "$~", a, sizeof a));
-  const std::string backup = "C:\\x\\setup.$~";
-  EXPECT_EQ(backup, std::string(a).substr(0, backup.size()));
-  // A name that does not fit is refused, not cut.
-  std::string longer(kPathSize - 2 - kTempRandomLetters, 'x');
-  EXPECT_FALSE(temp_name(longer.c_str(), "$", a, sizeof a));
-  EXPECT_STREQ("", a);
+TEST(Files, TemporaryFilesBesideAFileAreNewUnderNamesOfChance) {
   std::string beside = temp_file("kestrel-temp.txt");
-  FileHandle out = create_temp_file(beside.c_str(), "$", a, sizeof a);
-  ASSERT_NE(INVALID_FILE_HANDLE, out);
-  close_file(out);
-  EXPECT_EQ(temp_file("kestrel-temp.$"), std::string(a).substr(0, temp_file("kestrel-temp.$").size()));
-  DeleteFileA(a);
+  std::string head = temp_file("kestrel-temp.$");
+  std::vector<std::string> names;
+  for (int i = 0; i < 2; ++i) {
+    char path[kPathSize];
+    FileHandle out = create_temp_file(beside.c_str(), "$", path, sizeof path);
+    ASSERT_NE(INVALID_FILE_HANDLE, out);
+    close_file(out);
+    names.push_back(path);
+    EXPECT_EQ(head, names.back().substr(0, head.size()));
+    EXPECT_EQ(head.size() + 8, names.back().size()) << path;
+  }
+  EXPECT_NE(names[0], names[1]);
+  for (const std::string& name : names) DeleteFileA(name.c_str());
+  // The dot of a folder is not the extension's; a backup's tag is its own.
+  char path[kPathSize];
+  ASSERT_TRUE(temp_name_beside("C:\\app.d\\README", "$~", path, sizeof path));
+  const std::string backup = "C:\\app.d\\README.$~";
+  EXPECT_EQ(backup, std::string(path).substr(0, backup.size())) << path;
+  // A name that does not fit is refused, not cut.
+  std::string longer(kPathSize - 10, 'x');
+  EXPECT_FALSE(temp_name_beside(longer.c_str(), "$", path, sizeof path));
+  EXPECT_EQ(INVALID_FILE_HANDLE, create_temp_file(longer.c_str(), "$", path, sizeof path));
 }
 
 TEST(Files, ReplacingLeavesTheOneOrTheOtherOnBothFamilies) {
@@ -220,6 +207,36 @@ TEST(Files, WriteOnAFullDiskNeverSucceeds) {
   EXPECT_TRUE(again == 2 || again == 3) << "write_all gave " << again;
   close_file(out);
   DeleteFileA(path.c_str());
+}
+
+// Temporary files of shared folders: new files under names with a random
+// part that differs from one file to the next.
+TEST(UnguessableFiles, EachIsNewUnderARandomName) {
+  char temp[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathA(sizeof temp, temp));
+  std::vector<std::string> names;
+  for (int i = 0; i < 2; ++i) {
+    char path[MAX_PATH];
+    HANDLE file = create_unguessable_file(temp, "_kt", ".tmp", path, sizeof path);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    std::string name = path;
+    ASSERT_EQ(std::strlen(temp) + 3 + 8 + 4, name.size()) << name;
+    EXPECT_EQ(std::string(temp) + "_kt", name.substr(0, std::strlen(temp) + 3));
+    std::string digits = name.substr(std::strlen(temp) + 3, 8);
+    EXPECT_EQ(std::string::npos, digits.find_first_not_of("0123456789abcdef")) << name;
+    EXPECT_EQ(".tmp", name.substr(name.size() - 4));
+    names.push_back(name);
+  }
+  EXPECT_NE(names[0], names[1]);
+  for (const std::string& name : names) EXPECT_TRUE(DeleteFileA(name.c_str()));
+  // A path that does not fit makes no file.
+  char small[16];
+  EXPECT_EQ(INVALID_HANDLE_VALUE, create_unguessable_file(temp, "_kt", ".tmp", small, sizeof small));
+  std::vector<unsigned long> draws;
+  for (int i = 0; i < 16; ++i) draws.push_back(random_number());
+  std::sort(draws.begin(), draws.end());
+  EXPECT_EQ(draws.end(), std::unique(draws.begin(), draws.end()));
 }
 
 TEST(System, AnsiCodePageIsWesternEuropean) { EXPECT_EQ(1252u, GetACP()); }
