@@ -317,6 +317,6 @@ void append_rollback_report(char* message, size_t capacity) {
   append_part("\r\n\r\n", part);
   if (UninstallerKept) {
     format_text(part, sizeof part, get_text(6, kTextUninstallerRemoves), UninstallerPath);
-    append_part("\r\n", part);
+    append_part("\r\n\r\n", part);
   }
 }

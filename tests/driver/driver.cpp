@@ -625,8 +625,12 @@ bool read_reg(const Step& step, bool& key_exists, bool& value_exists, std::strin
       memcpy(&number, buffer.data(), 4);
       data = std::to_string(number);
     } else if (type == REG_MULTI_SZ) {
-      for (const char* p = buffer.data(); *p && p < buffer.data() + size; p += strlen(p) + 1) {
-        if (!data.empty()) data += '\n';
+      // Every string up to the list's end, the empty ones too: the restart
+      // list pairs each file with an empty text when it is to be deleted.
+      const char* end = buffer.data() + size;
+      while (end > buffer.data() && end[-1] == '\0') --end;
+      for (const char* p = buffer.data(); p < end; p += strlen(p) + 1) {
+        if (p != buffer.data()) data += '\n';
         data += p;
       }
     } else {

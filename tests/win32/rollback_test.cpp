@@ -418,7 +418,7 @@ TEST_F(Rollback, AFileInUseStaysNamedAndTheUninstallerOfThisRunCanRemoveIt) {
 
   EXPECT_FALSE(file_exists(in_install("alpha.txt")));
   EXPECT_TRUE(file_exists(in_install("sub\\beta.txt")));
-  EXPECT_EQ("Cancelled.\r\n\r\nThese stay:\r\n" + in_install("sub\\beta.txt") + "\r\nRun " +
+  EXPECT_EQ("Cancelled.\r\n\r\nThese stay:\r\n" + in_install("sub\\beta.txt") + "\r\n\r\nRun " +
                 in_install("Uninstall.exe") + " later.",
             report());
   // The uninstaller stays with a record of just that file, and is
