@@ -173,6 +173,13 @@ inline uint8_t* entry_at(std::vector<uint8_t>& list, int n) {
   return e;
 }
 
+// The Windows 95 family's list of replacements at the next start.
+inline std::string wininit_path() {
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  return std::string(windows) + "\\WININIT.INI";
+}
+
 // Removes a folder with everything in it, read-only files too.
 inline void remove_tree(const std::string& folder) {
   WIN32_FIND_DATAA found;

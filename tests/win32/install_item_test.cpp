@@ -316,9 +316,7 @@ TEST_F(InstallItem, LockedFileInTheWindowsFolderIsReplacedAtTheNextStart) {
 }
 
 TEST_F(InstallItem, DeletionsOnThe95FamilyEachGetTheirOwnNulLine) {
-  char windows[MAX_PATH];
-  GetWindowsDirectoryA(windows, MAX_PATH);
-  std::string wininit = std::string(windows) + "\\WININIT.INI";
+  std::string wininit = wininit_path();
   DeleteFileA(wininit.c_str());
   CreateDirectoryA(kInstall, nullptr);
   std::string one = in_install("one.txt"), two = in_install("two.txt"), target = in_install("t.txt");

@@ -376,9 +376,7 @@ TEST_F(Rollback, AReplacementScheduledForTheNextStartIsCancelled) {
 }
 
 TEST_F(Rollback, OnThe95FamilyTheRestartListComesBackToo) {
-  char windows[MAX_PATH];
-  GetWindowsDirectoryA(windows, MAX_PATH);
-  std::string wininit = std::string(windows) + "\\WININIT.INI";
+  std::string wininit = wininit_path();
   DeleteFileA(wininit.c_str());
   std::string target = in_install("busy.txt"), source = in_install("busy.$new");
   ASSERT_TRUE(write_whole_file(target, bytes_of("old")));
