@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "builder/stream_encoder.h"
 
@@ -34,6 +35,12 @@ const Command* find_command(const Command* commands, size_t count, const char* n
   return nullptr;
 }
 
+std::string share_file(const char* name) {
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return (self.parent_path().parent_path() / "share" / "kestrel" / name).string();
+}
+
 bool read_file(const char* path, std::vector<uint8_t>* bytes, std::string* error) {
   FILE* f = fopen(path, "rb");
   if (!f) {
@@ -60,6 +67,14 @@ bool write_file(const char* path, const std::vector<uint8_t>& bytes, std::string
   ok = fclose(f) == 0 && ok;
   if (!ok) *error = std::string(path) + ": write failed";
   return ok;
+}
+
+bool parse_setup_type(const char* text, int* type) {
+  char* end = nullptr;
+  long v = strtol(text, &end, 10);
+  if (end == text || *end || v < 0 || v > 5) return false;
+  *type = static_cast<int>(v);
+  return true;
 }
 
 bool parse_level(const char* text, int* level) {
