@@ -40,7 +40,7 @@ const char kPrepareRegistry[] =
     "[HKEY_CLASSES_ROOT\\.txt]\r\n@=\"txtfile\"\r\n";
 
 const char* const kOwnVariables[] = {"WINEPREFIX=", "WINEARCH=", "WINEDEBUG=", "WINEDLLOVERRIDES=",
-                                     "WINESERVER=", "WINELOADER=", "DISPLAY="};
+                                     "WINESERVER=", "WINELOADER=", "DISPLAY=", "TMPDIR="};
 
 double now() {
   timespec ts;
@@ -245,7 +245,9 @@ bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_f
   t->prefix = t->folder + "/prefix";
   t->share = t->folder + "/share";
   t->log = t->folder + "/wine.log";
-  if (mkdir(t->share.c_str(), 0755) != 0) return *why = "cannot make " + t->share + ": " + strerror(errno), false;
+  std::string wine_tmp = t->folder + "/tmp";
+  if (mkdir(t->share.c_str(), 0755) != 0 || mkdir(wine_tmp.c_str(), 0700) != 0)
+    return *why = "cannot make folders in " + t->folder + ": " + strerror(errno), false;
 
   for (char** e = environ; *e; ++e) {
     bool ours = false;
@@ -254,6 +256,8 @@ bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_f
   }
   t->environment.push_back("WINEPREFIX=" + t->prefix);
   t->environment.push_back("WINEARCH=win32");
+  // Wine's server keeps its socket and a lock file there, and leaves them.
+  t->environment.push_back("TMPDIR=" + wine_tmp);
   t->environment.push_back("WINEDEBUG=-all");
   // No Mono or Gecko to install, and no menu entries for the host.
   t->environment.push_back("WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d");
