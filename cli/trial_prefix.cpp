@@ -346,20 +346,24 @@ void close_trial_prefix(TrialPrefix* t, bool keep) {
   }
 }
 
-std::string wine_log_tail(const TrialPrefix& t, size_t count) {
+std::vector<std::string> last_lines(const std::string& path, size_t count) {
   std::vector<uint8_t> bytes;
   std::string error;
   std::vector<std::string> lines;
-  if (read_file(t.log.c_str(), &bytes, &error)) {
-    std::string text(bytes.begin(), bytes.end());
-    for (size_t start = 0; start < text.size();) {
-      size_t end = std::min(text.find('\n', start), text.size());
-      lines.push_back(text.substr(start, end - start));
-      start = end + 1;
-    }
+  if (!read_file(path.c_str(), &bytes, &error)) return lines;
+  std::string text(bytes.begin(), bytes.end());
+  for (size_t start = 0; start < text.size();) {
+    size_t end = std::min(text.find('\n', start), text.size());
+    lines.push_back(text.substr(start, end - start));
+    if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+    start = end + 1;
   }
+  if (lines.size() > count) lines.erase(lines.begin(), lines.end() - static_cast<long>(count));
+  return lines;
+}
+
+std::string wine_log_tail(const TrialPrefix& t, size_t count) {
   std::string out;
-  for (size_t i = lines.size() > count ? lines.size() - count : 0; i < lines.size(); ++i)
-    out += "  " + printable(lines[i].c_str()) + "\n";
+  for (const std::string& line : last_lines(t.log, count)) out += "  " + printable(line.c_str()) + "\n";
   return out.empty() ? "  (no output)\n" : out;
 }

@@ -53,6 +53,9 @@ RunResult restart_prefix(TrialPrefix* trial, int timeout_seconds, std::string* w
 // unless `keep`.
 void close_trial_prefix(TrialPrefix* trial, bool keep);
 
+// The last `count` lines of a text file (none when it cannot be read).
+std::vector<std::string> last_lines(const std::string& path, size_t count);
+
 // The last lines of Wine's own output, for a failure report.
 std::string wine_log_tail(const TrialPrefix& trial, size_t lines);
 

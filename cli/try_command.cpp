@@ -142,26 +142,11 @@ void print_changes(const std::vector<Change>& changes) {
 }
 
 void print_setup_log(const TrialPrefix& trial) {
-  std::vector<uint8_t> bytes;
-  std::string error;
-  if (!read_file((trial.share + "/setup.log").c_str(), &bytes, &error) || bytes.empty()) {
-    printf("The setup wrote no log.\n");
-    return;
-  }
-  std::string text(bytes.begin(), bytes.end());
-  std::vector<std::string> lines;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = std::min(text.find('\n', start), text.size());
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
-  const size_t shown = 15;
-  printf("The setup's log%s:\n", lines.size() > shown ? ", its last lines" : "");
-  for (size_t i = lines.size() > shown ? lines.size() - shown : 0; i < lines.size(); ++i) {
-    std::replace(lines[i].begin(), lines[i].end(), '\t', ' ');  // the log's columns
-    printf("  %s\n", printable(lines[i].c_str()).c_str());
+  std::vector<std::string> lines = last_lines(trial.share + "/setup.log", 15);
+  fputs(lines.empty() ? "The setup wrote no log.\n" : "The setup's log ends:\n", stdout);
+  for (std::string& line : lines) {
+    std::replace(line.begin(), line.end(), '\t', ' ');  // the log's columns
+    printf("  %s\n", printable(line.c_str()).c_str());
   }
 }
 
@@ -171,14 +156,15 @@ bool run_step(TrialPrefix* trial, const char* who, const std::string& command, i
   std::string why;
   RunResult r = run_in_prefix(trial, command, timeout, code, &why);
   if (r != RunResult::kEnded) {
-    printf("The %s did not end as it should: %s\n", who, why.c_str());
+    printf("The %s did not end as it should: %s\n\nResult: FAILED: the %s did not end as it should.\n", who,
+           why.c_str(), who);
     return false;
   }
   printf("The %s ended with %ld: %s.\n", who, *code, meaning(*code));
   if (*code == kRestartNeeded) {
     printf("Restarting Windows in the prefix, so that what waits for the restart happens.\n");
     if (restart_prefix(trial, timeout, &why) != RunResult::kEnded) {
-      printf("%s\n", why.c_str());
+      printf("\nResult: FAILED: %s.\n", why.c_str());
       return false;
     }
   }
@@ -237,7 +223,9 @@ int trial(const TryOptions& o, TrialPrefix* t) {
   print_changes(remains);
   if (!remains.empty() || !uninstalled_ok) {
     std::string why = remains.empty() ? "" : std::to_string(remains.size()) + (remains.size() == 1 ? " thing remains" : " things remain");
-    if (!uninstalled_ok) why += std::string(why.empty() ? "" : "; ") + "the uninstall did not succeed";
+    if (!uninstalled_ok)
+      why += std::string(why.empty() ? "" : "; ") +
+             (entries.empty() ? "the installation registered no uninstaller" : "the uninstall did not succeed");
     printf("\nResult: FAILED: %s.\n", why.c_str());
     return kExitFailed;
   }
