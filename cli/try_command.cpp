@@ -240,6 +240,8 @@ int run_try(int argc, char** argv) {
     fputs(kHelp, stdout);
     return kExitOk;
   }
+  // A trial takes minutes: its report reaches a build log line by line.
+  setvbuf(stdout, nullptr, _IOLBF, 0);
   TryOptions o;
   if (int status = parse_options(argc, argv, &o)) return status;
   struct stat st;
@@ -268,10 +270,8 @@ int run_try(int argc, char** argv) {
   sigaction(SIGHUP, &action, nullptr);
 
   printf("Making a throwaway Wine prefix (the setup's folder is its drive S:, the trial's own files T:).\n");
-  fflush(stdout);
   TrialPrefix t;
   int result = open_trial_prefix(programs, folder, &t, &why) ? trial(o, &t) : fail("try", why);
-  fflush(stdout);
   close_trial_prefix(&t, o.keep);
   if (o.keep && !t.folder.empty())
     printf("The trial's folder stays: %s (the prefix is %s/prefix; the setup's log is %s/share/setup.log)\n",

@@ -1,6 +1,6 @@
 # kestrel try end to end on the stand-in setup of sample_setup.cpp: each
 # outcome in throwaway prefixes of its own under build/try (see try-sample).
-foreach(case clean leftover failed restart timeout refusals)
+foreach(case clean leftover failed restart timeout interrupted refusals)
   add_test(NAME try.${case}
     COMMAND ${CMAKE_CURRENT_LIST_DIR}/try-sample ${case} $<TARGET_FILE:kestrel>
             ${KESTREL_WINDOWS_BIN}/kestrel-try-sample.exe ${PROJECT_BINARY_DIR}/try)
