@@ -13,6 +13,11 @@ int fail(const char* what, const std::string& detail) {
   return kExitFailed;
 }
 
+bool fail(std::string* error, const std::string& what) {
+  *error = what;
+  return false;
+}
+
 int usage_error(const char* command, const std::string& detail) {
   fprintf(stderr, "kestrel: %s: %s (see kestrel %s --help)\n", command, detail.c_str(), command);
   return kExitUsage;

@@ -19,6 +19,9 @@ enum : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 int fail(const char* what, const std::string& detail);
 // The same with a pointer to --help; answers kExitUsage.
 int usage_error(const char* command, const std::string& detail);
+// Stores `what` in *error and answers false: for routines that say why
+// they failed.
+bool fail(std::string* error, const std::string& what);
 bool wants_help(int argc, char** argv);
 void print_commands(const char* prefix, const Command* commands, size_t count);
 const Command* find_command(const Command* commands, size_t count, const char* name);

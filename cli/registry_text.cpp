@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/cli_support.h"
 #include "cli/windows_text.h"
 
 namespace {
@@ -130,8 +131,10 @@ bool read_hex_bytes(const std::vector<Line>& lines, size_t* index, Line* line, s
     const uint8_t* start = line->p;
     if (!read_hex_number(line, &byte, 2) || line->p - start != 2) return false;
     data->push_back(static_cast<uint8_t>(byte));
-    if (line->at(',')) ++line->p;
-    else if (line->p < line->end && !line->at('\\')) return false;
+    if (line->at(','))
+      ++line->p;
+    else if (line->p < line->end && !line->at('\\'))
+      return false;
   }
 }
 
@@ -144,22 +147,25 @@ bool read_value(const std::vector<Line>& lines, size_t* index, const std::string
   value->name.clear();
   if (line.take("@")) {
   } else if (line.take("\"")) {
-    if (!read_escaped(&line, '"', &units)) return *why = line_error(number, "a value name without its closing quote"), false;
+    if (!read_escaped(&line, '"', &units))
+      return fail(why, line_error(number, "a value name without its closing quote"));
     value->name = utf16_to_utf8(units.data(), units.size());
   }
-  if (!line.take("=")) return *why = line_error(number, "a value without \"=\""), false;
+  if (!line.take("=")) return fail(why, line_error(number, "a value without \"=\""));
   if (line.take("\"")) {
-    if (!read_escaped(&line, '"', &units)) return *why = line_error(number, "a string without its closing quote"), false;
+    if (!read_escaped(&line, '"', &units))
+      return fail(why, line_error(number, "a string without its closing quote"));
     value->type = kRegSz;
     put_units(units, true, &value->data);
   } else if (line.take("str(")) {
     if (!read_hex_number(&line, &value->type, 8) || !line.take("):\"") || !read_escaped(&line, '"', &units))
-      return *why = line_error(number, "a typed string that cannot be read"), false;
+      return fail(why, line_error(number, "a typed string that cannot be read"));
     put_units(units, true, &value->data);
   } else if (line.take("dword:")) {
     uint32_t v = 0;
     const uint8_t* start = line.p;
-    if (!read_hex_number(&line, &v, 8) || line.p - start != 8) return *why = line_error(number, "a dword that is not 8 hex digits"), false;
+    if (!read_hex_number(&line, &v, 8) || line.p - start != 8)
+      return fail(why, line_error(number, "a dword that is not 8 hex digits"));
     value->type = kRegDword;
     value->data = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
                    static_cast<uint8_t>(v >> 24)};
@@ -167,10 +173,11 @@ bool read_value(const std::vector<Line>& lines, size_t* index, const std::string
     value->type = kRegBinary;
     bool typed = line.take("(");
     if (typed ? !read_hex_number(&line, &value->type, 8) || !line.take("):") : !line.take(":"))
-      return *why = line_error(number, "a value type that cannot be read"), false;
-    if (!read_hex_bytes(lines, index, &line, &value->data)) return *why = line_error(number, "hex data that cannot be read"), false;
+      return fail(why, line_error(number, "a value type that cannot be read"));
+    if (!read_hex_bytes(lines, index, &line, &value->data))
+      return fail(why, line_error(number, "hex data that cannot be read"));
   } else {
-    return *why = line_error(number, "a value of a kind Wine does not write"), false;
+    return fail(why, line_error(number, "a value of a kind Wine does not write"));
   }
   return true;
 }
@@ -202,19 +209,20 @@ bool parse_registry_text(const uint8_t* data, size_t size, RegistryText* out, st
   out->keys.clear();
   out->values.clear();
   std::vector<Line> lines = split_lines(data, size);
-  if (lines.empty() || !lines[0].take(kHeader)) return *why = "not a Wine registry file", false;
+  if (lines.empty() || !lines[0].take(kHeader)) return fail(why, "not a Wine registry file");
   std::string key;
   bool in_key = false;
   std::vector<uint16_t> units;
   for (size_t i = 1; i < lines.size(); ++i) {
     Line line = lines[i];
     if (line.take("[")) {
-      if (!read_escaped(&line, ']', &units)) return *why = line_error(i + 1, "a key name without its closing bracket"), false;
+      if (!read_escaped(&line, ']', &units))
+        return fail(why, line_error(i + 1, "a key name without its closing bracket"));
       key = utf16_to_utf8(units.data(), units.size());
       in_key = true;
       out->keys.push_back(key);
     } else if (line.at('@') || line.at('"')) {
-      if (!in_key) return *why = line_error(i + 1, "a value before the first key"), false;
+      if (!in_key) return fail(why, line_error(i + 1, "a value before the first key"));
       RegistryValue value;
       if (!read_value(lines, &i, key, &value, why)) return false;
       out->values.push_back(std::move(value));

@@ -7,12 +7,12 @@
 #include <string>
 
 struct ShellLink {
-  std::string target;             // the local path (or network path), empty when the link holds none
+  std::string target;  // the local path (or network path), empty when the link holds none
   std::string arguments;
   std::string working_folder;
-  std::string icon;               // icon file, with icon_index
+  std::string icon;  // icon file, with icon_index
   int32_t icon_index;
-  std::string relative_path;      // the target relative to the shortcut, when stored
+  std::string relative_path;  // the target relative to the shortcut, when stored
 };
 
 // False, with *why, for bytes that are not a shortcut or end inside one of

@@ -39,8 +39,8 @@ const char kPrepareRegistry[] =
     "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\r\n\r\n"
     "[HKEY_CLASSES_ROOT\\.txt]\r\n@=\"txtfile\"\r\n";
 
-const char* const kOwnVariables[] = {"WINEPREFIX=", "WINEARCH=", "WINEDEBUG=", "WINEDLLOVERRIDES=",
-                                     "WINESERVER=", "WINELOADER=", "DISPLAY=", "TMPDIR="};
+const char* const kOwnVariables[] = {
+    "WINEPREFIX=", "WINEARCH=", "WINEDEBUG=", "WINEDLLOVERRIDES=", "WINESERVER=", "WINELOADER=", "DISPLAY=", "TMPDIR="};
 
 double now() {
   timespec ts;
@@ -102,7 +102,9 @@ RunResult finish(pid_t pid, double deadline, int* status, bool interruptible = t
     pid_t r = waitpid(pid, status, WNOHANG);
     if (r == pid) return RunResult::kEnded;
     if (r < 0 && errno != EINTR) return RunResult::kFailed;
-    RunResult stop = Interrupted && interruptible ? RunResult::kInterrupted : now() >= deadline ? RunResult::kTimedOut : RunResult::kEnded;
+    RunResult stop = Interrupted && interruptible ? RunResult::kInterrupted
+                     : now() >= deadline          ? RunResult::kTimedOut
+                                                  : RunResult::kEnded;
     if (stop != RunResult::kEnded) {
       kill(-pid, SIGKILL);
       kill(pid, SIGKILL);
@@ -138,18 +140,21 @@ RunResult wait_for_server(const TrialPrefix& t, double deadline) {
 }
 
 // Runs a program of Wine's own and waits for the prefix to be quiet again.
-bool run_wine_tool(TrialPrefix* t, const std::vector<std::string>& args, const std::string& folder,
-                   const char* what, std::string* why) {
+bool run_wine_tool(TrialPrefix* t, const std::vector<std::string>& args, const std::string& folder, const char* what,
+                   std::string* why) {
   double deadline = now() + kPrepareSeconds;
   int status = 0;
   std::vector<std::string> full = {t->programs.wine};
   full.insert(full.end(), args.begin(), args.end());
   RunResult r = run(*t, full, folder, deadline, &status);
-  if (r == RunResult::kEnded && WIFEXITED(status) && WEXITSTATUS(status) == 0) r = wait_for_server(*t, deadline);
-  else if (r == RunResult::kEnded) r = RunResult::kFailed;
+  if (r == RunResult::kEnded && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    r = wait_for_server(*t, deadline);
+  else if (r == RunResult::kEnded)
+    r = RunResult::kFailed;
   if (r == RunResult::kEnded) return true;
   stop_wine(*t);
-  if (r == RunResult::kInterrupted) *why = std::string(what) + " was interrupted";
+  if (r == RunResult::kInterrupted)
+    *why = std::string(what) + " was interrupted";
   else
     *why = std::string(what) +
            (r == RunResult::kTimedOut ? " did not end within " + std::to_string(kPrepareSeconds) + " s" : " failed") +
@@ -159,11 +164,11 @@ bool run_wine_tool(TrialPrefix* t, const std::vector<std::string>& args, const s
 
 bool start_display(TrialPrefix* t, std::string* why) {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return *why = std::string("cannot make a pipe: ") + strerror(errno), false;
+  if (pipe2(fds, O_CLOEXEC) != 0) return fail(why, std::string("cannot make a pipe: ") + strerror(errno));
   int log = open_log(*t);
-  t->xvfb = start({t->programs.xvfb, "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten",
-                   "tcp"},
-                  t->environment, t->folder, log, fds[1]);
+  t->xvfb =
+      start({t->programs.xvfb, "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+            t->environment, t->folder, log, fds[1]);
   if (log >= 0) close(log);
   close(fds[1]);
   std::string number;
@@ -177,7 +182,7 @@ bool start_display(TrialPrefix* t, std::string* why) {
     if (c >= '0' && c <= '9' && number.size() < 10) number += c;
   }
   close(fds[0]);
-  if (number.empty()) return *why = "Xvfb did not start:\n" + wine_log_tail(*t, 5), false;
+  if (number.empty()) return fail(why, "Xvfb did not start:\n" + wine_log_tail(*t, 5));
   t->environment.push_back("DISPLAY=:" + number);
   return true;
 }
@@ -196,10 +201,10 @@ void own_shell_folders(const TrialPrefix& t) {
 bool map_drives(const TrialPrefix& t, std::string* why) {
   std::string devices = t.prefix + "/dosdevices/";
   if (unlink((devices + "z:").c_str()) != 0 && errno != ENOENT)
-    return *why = std::string("cannot take drive Z: away: ") + strerror(errno), false;
+    return fail(why, std::string("cannot take drive Z: away: ") + strerror(errno));
   if (symlink(t.setup_folder.c_str(), (devices + "s:").c_str()) != 0 ||
       symlink(t.share.c_str(), (devices + "t:").c_str()) != 0)
-    return *why = std::string("cannot map drives S: and T:: ") + strerror(errno), false;
+    return fail(why, std::string("cannot map drives S: and T:: ") + strerror(errno));
   return true;
 }
 
@@ -211,7 +216,7 @@ bool find_trial_programs(TrialPrograms* p, std::string* why) {
   p->wine = find_on_path("wine");
   p->wineserver = find_on_path("wineserver");
   if (p->wine.empty() || p->wineserver.empty())
-    return *why = "needs Wine (wine and wineserver on PATH); on Debian: apt-get install wine wine32", false;
+    return fail(why, "needs Wine (wine and wineserver on PATH); on Debian: apt-get install wine wine32");
   int status = 0;
   int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   std::vector<std::string> environment;
@@ -219,16 +224,16 @@ bool find_trial_programs(TrialPrograms* p, std::string* why) {
   RunResult r = finish(start({p->wine, "--version"}, environment, "", null), now() + kStopSeconds, &status);
   if (null >= 0) close(null);
   if (r != RunResult::kEnded || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return *why = "Wine does not run on this machine (" + p->wine +
-                  " --version failed); 32-bit setups need Wine's 32-bit loader", false;
+    return fail(why, "Wine does not run on this machine (" + p->wine +
+                  " --version failed); 32-bit setups need Wine's 32-bit loader");
   const char* display = getenv("DISPLAY");
   if (!display || !*display) {
     p->xvfb = find_on_path("Xvfb");
-    if (p->xvfb.empty()) return *why = "needs a display: set DISPLAY or install Xvfb (apt-get install xvfb)", false;
+    if (p->xvfb.empty()) return fail(why, "needs a display: set DISPLAY or install Xvfb (apt-get install xvfb)");
   }
   p->runner = share_file("kestrel-try-runner.exe");
   if (access(p->runner.c_str(), R_OK) != 0)
-    return *why = p->runner + " is missing: it comes with kestrel (share/kestrel beside its bin folder)", false;
+    return fail(why, p->runner + " is missing: it comes with kestrel (share/kestrel beside its bin folder)");
   return true;
 }
 
@@ -240,14 +245,14 @@ bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_f
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kestrel-try-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back(0);
-  if (!mkdtemp(name.data())) return *why = "cannot make a folder in " + pattern + ": " + strerror(errno), false;
+  if (!mkdtemp(name.data())) return fail(why, "cannot make a folder in " + pattern + ": " + strerror(errno));
   t->folder = name.data();
   t->prefix = t->folder + "/prefix";
   t->share = t->folder + "/share";
   t->log = t->folder + "/wine.log";
   std::string wine_tmp = t->folder + "/tmp";
   if (mkdir(t->share.c_str(), 0755) != 0 || mkdir(wine_tmp.c_str(), 0700) != 0)
-    return *why = "cannot make folders in " + t->folder + ": " + strerror(errno), false;
+    return fail(why, "cannot make folders in " + t->folder + ": " + strerror(errno));
 
   for (char** e = environ; *e; ++e) {
     bool ours = false;
@@ -271,8 +276,9 @@ bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_f
   std::string error;
   if (!read_file(programs.runner.c_str(), &runner, &error) ||
       !write_file((t->share + "/kestrel-try-runner.exe").c_str(), runner, &error) ||
-      !write_file((t->share + "/prepare.reg").c_str(), std::vector<uint8_t>(kPrepareRegistry, kPrepareRegistry + sizeof kPrepareRegistry - 1), &error))
-    return *why = error, false;
+      !write_file((t->share + "/prepare.reg").c_str(),
+                  std::vector<uint8_t>(kPrepareRegistry, kPrepareRegistry + sizeof kPrepareRegistry - 1), &error))
+    return fail(why, error);
   if (!run_wine_tool(t, {"wineboot", "-i"}, t->folder, "making the Wine prefix", why)) return false;
   own_shell_folders(*t);
   if (!map_drives(*t, why)) return false;

@@ -60,7 +60,8 @@ std::string parent_of(const std::string& key) {
   return slash == std::string::npos ? std::string() : key.substr(0, slash);
 }
 
-// "hklm\software\...\uninstall\name" (either root): the name's folded key.
+// Whether a folded key is an Add/Remove entry: a key right below
+// Software\Microsoft\Windows\CurrentVersion\Uninstall, under either root.
 bool is_uninstall_entry(const std::string& folded) {
   size_t root = folded.find('\\');
   if (root == std::string::npos) return false;
@@ -79,7 +80,7 @@ bool ends_with_folded(const std::string& name, const char* suffix) {
   return name.size() >= s.size() && fold_case(name.substr(name.size() - s.size())) == s;
 }
 
-// ---- Reading the prefix --------------------------------------------------
+// Reading the prefix.
 
 struct Walk {
   const PrefixSnapshot* reference;
@@ -104,10 +105,14 @@ void add_file(Walk* walk, int folder, const char* name, const std::string& path,
                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, 0};
   bool ini = ends_with_folded(path, ".ini"), link = ends_with_folded(path, ".lnk");
   bool parse = (ini || link) && facts.size <= kMaxParsedSize;
-  auto known = walk->reference ? walk->reference->files.find(path) : walk->out->files.end();
-  if (!ini && !link && walk->reference && known != walk->reference->files.end() && known->second.kind == 'f' &&
-      known->second.size == facts.size && known->second.modified_ns == facts.modified_ns) {
-    facts.crc = known->second.crc;
+  const FileFacts* known = nullptr;
+  if (walk->reference) {
+    auto it = walk->reference->files.find(path);
+    if (it != walk->reference->files.end()) known = &it->second;
+  }
+  if (!ini && !link && known && known->kind == 'f' && known->size == facts.size &&
+      known->modified_ns == facts.modified_ns) {
+    facts.crc = known->crc;
   } else {
     std::vector<uint8_t> content;
     int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -155,7 +160,7 @@ void walk_folder(Walk* walk, int folder, const std::string& path, int depth) {
   closedir(dir);
 }
 
-// ---- Comparing ------------------------------------------------------------
+// Comparing two pictures.
 
 std::string size_text(uint64_t size) { return std::to_string(size) + (size == 1 ? " byte" : " bytes"); }
 
@@ -170,7 +175,9 @@ std::string kind_text(const FileFacts& f) {
 
 std::string value_name(const RegistryValue& v) { return v.name.empty() ? "(default)" : "\"" + v.name + "\""; }
 
-std::string value_line(const RegistryValue& v) { return v.key + ": " + value_name(v) + " = " + describe_registry_value(v); }
+std::string value_line(const RegistryValue& v) {
+  return v.key + ": " + value_name(v) + " = " + describe_registry_value(v);
+}
 
 std::string shortcut_text(const std::string& path, const ShortcutFacts& s) {
   if (!s.readable) return path + " (not readable as a shortcut: " + s.why + ")";
@@ -208,12 +215,15 @@ void compare_files(const PrefixSnapshot& before, const PrefixSnapshot& after, st
     auto describe = [&](const FileFacts& f) {
       return f.kind == 'd' ? path + "\\ (folder)" : path + " (" + kind_text(f) + ")";
     };
-    if (!b) out->push_back({ChangeGroup::kFiles, '+', describe(*a), {}});
-    else if (!a) out->push_back({ChangeGroup::kFiles, '-', describe(*b), {}});
+    if (!b)
+      out->push_back({ChangeGroup::kFiles, '+', describe(*a), {}});
+    else if (!a)
+      out->push_back({ChangeGroup::kFiles, '-', describe(*b), {}});
     else if (a->kind != b->kind)
       out->push_back({ChangeGroup::kFiles, '~', path + " (now " + kind_text(*a) + ", was " + kind_text(*b) + ")", {}});
     else if (a->kind == 'f' && a->size != b->size)
-      out->push_back({ChangeGroup::kFiles, '~', path + " (" + std::to_string(b->size) + " -> " + size_text(a->size) + ")", {}});
+      out->push_back(
+          {ChangeGroup::kFiles, '~', path + " (" + std::to_string(b->size) + " -> " + size_text(a->size) + ")", {}});
     else if (a->kind == 'f' && a->crc != b->crc)
       out->push_back({ChangeGroup::kFiles, '~', path + " (" + size_text(a->size) + ", new content)", {}});
   });
@@ -236,10 +246,13 @@ void compare_registry(const PrefixSnapshot& before, const PrefixSnapshot& after,
   merge(before.values, after.values, [&](const std::string& id, const RegistryValue* b, const RegistryValue* a) {
     std::string key = id.substr(0, id.find('\n'));
     if (wine_key(key) || in_uninstall_entry(key) || wine_host_font(a ? *a : *b)) return;
-    if (!b) changes.push_back({ChangeGroup::kRegistry, '+', value_line(*a), {}});
-    else if (!a) changes.push_back({ChangeGroup::kRegistry, '-', value_line(*b), {}});
+    if (!b)
+      changes.push_back({ChangeGroup::kRegistry, '+', value_line(*a), {}});
+    else if (!a)
+      changes.push_back({ChangeGroup::kRegistry, '-', value_line(*b), {}});
     else if (a->type != b->type || a->data != b->data)
-      changes.push_back({ChangeGroup::kRegistry, '~', value_line(*a) + " (was " + describe_registry_value(*b) + ")", {}});
+      changes.push_back(
+          {ChangeGroup::kRegistry, '~', value_line(*a) + " (was " + describe_registry_value(*b) + ")", {}});
   });
   std::set<std::string> empty_before = empty_keys(before), empty_after = empty_keys(after);
   merge(before.keys, after.keys, [&](const std::string& id, const std::string* b, const std::string* a) {
@@ -267,35 +280,49 @@ void compare_uninstall_entries(const PrefixSnapshot& before, const PrefixSnapsho
     if (!is_uninstall_entry(id)) return;
     auto old_values = values_of(before, id), new_values = values_of(after, id);
     Change change{ChangeGroup::kUninstallEntries, a ? (b ? '~' : '+') : '-', a ? *a : *b, {}};
-    merge(old_values, new_values, [&](const std::string&, const RegistryValue* const* ov, const RegistryValue* const* nv) {
-      if (!b) change.details.push_back(value_name(**nv) + " = " + describe_registry_value(**nv));
-      else if (!a) change.details.push_back(value_name(**ov) + " = " + describe_registry_value(**ov));
-      else if (!ov) change.details.push_back("+ " + value_name(**nv) + " = " + describe_registry_value(**nv));
-      else if (!nv) change.details.push_back("- " + value_name(**ov) + " = " + describe_registry_value(**ov));
-      else if ((*ov)->type != (*nv)->type || (*ov)->data != (*nv)->data)
-        change.details.push_back("~ " + value_name(**nv) + " = " + describe_registry_value(**nv) + " (was " +
-                                 describe_registry_value(**ov) + ")");
-    });
+    merge(old_values, new_values,
+          [&](const std::string&, const RegistryValue* const* ov, const RegistryValue* const* nv) {
+            if (!b)
+              change.details.push_back(value_name(**nv) + " = " + describe_registry_value(**nv));
+            else if (!a)
+              change.details.push_back(value_name(**ov) + " = " + describe_registry_value(**ov));
+            else if (!ov)
+              change.details.push_back("+ " + value_name(**nv) + " = " + describe_registry_value(**nv));
+            else if (!nv)
+              change.details.push_back("- " + value_name(**ov) + " = " + describe_registry_value(**ov));
+            else if ((*ov)->type != (*nv)->type || (*ov)->data != (*nv)->data)
+              change.details.push_back("~ " + value_name(**nv) + " = " + describe_registry_value(**nv) + " (was " +
+                                       describe_registry_value(**ov) + ")");
+          });
     if (change.mark != '~' || !change.details.empty()) out->push_back(change);
   });
 }
 
 void compare_ini(const PrefixSnapshot& before, const PrefixSnapshot& after, std::vector<Change>* out) {
   merge(before.ini, after.ini, [&](const std::string&, const IniFacts* b, const IniFacts* a) {
-    if (!b) out->push_back({ChangeGroup::kIni, '+', ini_text(*a), {}});
-    else if (!a) out->push_back({ChangeGroup::kIni, '-', ini_text(*b), {}});
+    if (!b)
+      out->push_back({ChangeGroup::kIni, '+', ini_text(*a), {}});
+    else if (!a)
+      out->push_back({ChangeGroup::kIni, '-', ini_text(*b), {}});
     else if (a->entry.value != b->entry.value || a->entry.has_value != b->entry.has_value)
-      out->push_back({ChangeGroup::kIni, '~', ini_text(*a) + " (was " + (b->entry.has_value ? "=" + b->entry.value : "no value") + ")", {}});
+      out->push_back({ChangeGroup::kIni,
+                      '~',
+                      ini_text(*a) + " (was " + (b->entry.has_value ? "=" + b->entry.value : "no value") + ")",
+                      {}});
   });
 }
 
 void compare_shortcuts(const PrefixSnapshot& before, const PrefixSnapshot& after, std::vector<Change>* out) {
-  merge(before.shortcuts, after.shortcuts, [&](const std::string& path, const ShortcutFacts* b, const ShortcutFacts* a) {
-    if (!b) out->push_back({ChangeGroup::kShortcuts, '+', shortcut_text(path, *a), {}});
-    else if (!a) out->push_back({ChangeGroup::kShortcuts, '-', shortcut_text(path, *b), {}});
-    else if (before.files.at(path).crc != after.files.at(path).crc || before.files.at(path).size != after.files.at(path).size)
-      out->push_back({ChangeGroup::kShortcuts, '~', shortcut_text(path, *a), {}});
-  });
+  merge(before.shortcuts, after.shortcuts,
+        [&](const std::string& path, const ShortcutFacts* b, const ShortcutFacts* a) {
+          if (!b)
+            out->push_back({ChangeGroup::kShortcuts, '+', shortcut_text(path, *a), {}});
+          else if (!a)
+            out->push_back({ChangeGroup::kShortcuts, '-', shortcut_text(path, *b), {}});
+          else if (before.files.at(path).crc != after.files.at(path).crc ||
+                   before.files.at(path).size != after.files.at(path).size)
+            out->push_back({ChangeGroup::kShortcuts, '~', shortcut_text(path, *a), {}});
+        });
 }
 
 }  // namespace
@@ -324,12 +351,12 @@ bool take_snapshot(const std::string& prefix, const PrefixSnapshot* reference, P
     std::string error;
     RegistryText text;
     std::string path = prefix + "/" + hive.file;
-    if (!read_file(path.c_str(), &bytes, &error)) return *why = error, false;
-    if (!parse_registry_text(bytes.data(), bytes.size(), &text, &error)) return *why = path + ": " + error, false;
+    if (!read_file(path.c_str(), &bytes, &error)) return fail(why, error);
+    if (!parse_registry_text(bytes.data(), bytes.size(), &text, &error)) return fail(why, path + ": " + error);
     add_registry(text, hive.root, out);
   }
   int drive = open((prefix + "/drive_c").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (drive < 0) return *why = prefix + "/drive_c: cannot be opened", false;
+  if (drive < 0) return fail(why, prefix + "/drive_c: cannot be opened");
   Walk walk{reference, out};
   walk_folder(&walk, drive, "C:", 0);
   return true;

@@ -35,10 +35,10 @@ struct IniFacts {
 // the maps are keyed by names with their letters folded where Windows
 // ignores letter case (registry and INI names).
 struct PrefixSnapshot {
-  std::map<std::string, FileFacts> files;  // path, exactly as on the disk
-  std::map<std::string, std::string> keys;  // folded key → key, ancestors included
+  std::map<std::string, FileFacts> files;       // path, exactly as on the disk
+  std::map<std::string, std::string> keys;      // folded key → key, ancestors included
   std::map<std::string, RegistryValue> values;  // folded key + '\n' + folded name; value.key is "HKLM\..."
-  std::map<std::string, IniFacts> ini;  // folded file + '\n' + section + '\n' + key: the first such line counts
+  std::map<std::string, IniFacts> ini;          // folded file + '\n' + section + '\n' + key: the first such line counts
   std::map<std::string, ShortcutFacts> shortcuts;  // path
 };
 

@@ -68,7 +68,8 @@ const char* meaning(long code) {
 bool fit_for_windows(const std::string& text, const char* refused, std::string* bad) {
   for (unsigned char c : text)
     if (c < 0x20 || c == 0x7F || strchr(refused, c)) {
-      *bad = c < 0x20 || c == 0x7F ? "a control character" : std::string("the character '") + static_cast<char>(c) + "'";
+      *bad =
+          c < 0x20 || c == 0x7F ? "a control character" : std::string("the character '") + static_cast<char>(c) + "'";
       return false;
     }
   return true;
@@ -182,8 +183,8 @@ int trial(const TryOptions& o, TrialPrefix* t) {
   PrefixSnapshot before, installed, removed;
   if (!snapshot(*t, nullptr, &before)) return kExitFailed;
   const char* slash = strrchr(o.setup, '/');
-  std::string command = std::string("\"S:\\") + (slash ? slash + 1 : o.setup) +
-                        "\" /VERYSILENT /NORESTART /LOG=\"T:\\setup.log\"";
+  std::string command =
+      std::string("\"S:\\") + (slash ? slash + 1 : o.setup) + "\" /VERYSILENT /NORESTART /LOG=\"T:\\setup.log\"";
   if (o.type >= 0) command += " /TYPE=" + std::to_string(o.type);
   if (o.dir) command += std::string(" /DIR=\"") + o.dir + "\"";
   printf("Installing: %s\n", printable(command.c_str()).c_str());
@@ -222,7 +223,9 @@ int trial(const TryOptions& o, TrialPrefix* t) {
   printf("\nWhat remains after uninstalling:%s\n", remains.empty() ? " nothing" : "");
   print_changes(remains);
   if (!remains.empty() || !uninstalled_ok) {
-    std::string why = remains.empty() ? "" : std::to_string(remains.size()) + (remains.size() == 1 ? " thing remains" : " things remain");
+    std::string why =
+        remains.empty() ? ""
+                        : std::to_string(remains.size()) + (remains.size() == 1 ? " thing remains" : " things remain");
     if (!uninstalled_ok)
       why += std::string(why.empty() ? "" : "; ") +
              (entries.empty() ? "the installation registered no uninstaller" : "the uninstall did not succeed");

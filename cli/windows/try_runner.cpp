@@ -31,9 +31,9 @@ int wmain(int argc, wchar_t** argv) {
   CloseHandle(in);
   if (!read) return say("cannot read the command file", GetLastError());
   static wchar_t command[kCommandMax + 1];
-  int n = length ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, static_cast<int>(length), command,
-                                       kCommandMax)
-                 : 0;
+  int n = length
+              ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, static_cast<int>(length), command, kCommandMax)
+              : 0;
   if (n <= 0) return say("the command is empty, too long or not UTF-8", GetLastError());
   command[n] = 0;
 

@@ -12,8 +12,7 @@ std::vector<IniFileEntry> parse(const std::string& text) {
 
 std::string joined(const std::vector<IniFileEntry>& entries) {
   std::string out;
-  for (const IniFileEntry& e : entries)
-    out += "[" + e.section + "]" + e.key + (e.has_value ? "=" + e.value : "") + "|";
+  for (const IniFileEntry& e : entries) out += "[" + e.section + "]" + e.key + (e.has_value ? "=" + e.value : "") + "|";
   return out;
 }
 

@@ -84,7 +84,9 @@ TEST(RegistryText, ReadsEveryKindOfValueWineWrites) {
   EXPECT_FALSE(registry_string(text.values[5], &s));
   // Escapes: C escapes, \x with up to four digits, octal.
   ASSERT_TRUE(registry_string(text.values[6], &s));
-  EXPECT_EQ(s, "tab\there\nline, caf\xC3\xA9, euro \xE2\x82\xAC" "0 and A");
+  EXPECT_EQ(s,
+            "tab\there\nline, caf\xC3\xA9, euro \xE2\x82\xAC"
+            "0 and A");
   // Hex data continues over lines that end in a backslash.
   EXPECT_EQ(text.values[7].type, kRegBinary);
   ASSERT_EQ(text.values[7].data.size(), 34u);
@@ -98,7 +100,8 @@ TEST(RegistryText, DescribesValuesForPeople) {
   std::string why;
   ASSERT_TRUE(parse(kSystemReg, &text, &why)) << why;
   EXPECT_EQ(describe_registry_value(text.values[0]), "\"Demo\"");
-  EXPECT_EQ(describe_registry_value(text.values[1]), "\"\\\"C:\\\\Program Files\\\\Demo\\\\Uninstall.exe\\\" /SILENT\"");
+  EXPECT_EQ(describe_registry_value(text.values[1]),
+            "\"\\\"C:\\\\Program Files\\\\Demo\\\\Uninstall.exe\\\" /SILENT\"");
   EXPECT_EQ(describe_registry_value(text.values[3]), "dword 0x0000002a (42)");
   EXPECT_EQ(describe_registry_value(text.values[4]), "expandable \"%SystemRoot%\\\\x\"");
   EXPECT_EQ(describe_registry_value(text.values[5]), "multi-string \"a\" \"b\"");

@@ -56,11 +56,11 @@ inline Bytes local_link_info(const std::string& path, const std::string& suffix)
   Bytes info;
   put32(&info, 0);  // size, set below
   put32(&info, 0x1C);
-  put32(&info, 1);  // VolumeIDAndLocalBasePath
+  put32(&info, 1);     // VolumeIDAndLocalBasePath
   put32(&info, 0x1C);  // volume id
-  put32(&info, 0);  // local path, set below
+  put32(&info, 0);     // local path, set below
   put32(&info, 0);
-  put32(&info, 0);  // suffix, set below
+  put32(&info, 0);     // suffix, set below
   put32(&info, 0x10);  // volume id: size 16, drive type, serial, label offset
   put32(&info, 3);
   put32(&info, 0x1234);
@@ -77,7 +77,8 @@ inline Bytes local_link_info(const std::string& path, const std::string& suffix)
 // information, then the working folder (the target's), the arguments and
 // the icon (the target, index 2) in Unicode.
 inline Bytes shortcut_bytes(const std::string& target, const std::string& arguments) {
-  Bytes b = shortcut_header(kLinkHasIdList | kLinkHasInfo | kLinkHasWorkDir | kLinkHasArgs | kLinkHasIcon | kLinkIsUnicode, 2);
+  Bytes b = shortcut_header(
+      kLinkHasIdList | kLinkHasInfo | kLinkHasWorkDir | kLinkHasArgs | kLinkHasIcon | kLinkIsUnicode, 2);
   put16(&b, 6);
   b.insert(b.end(), {4, 0, 0x2F, 0x43, 0, 0});
   Bytes info = local_link_info(target, "");
@@ -88,4 +89,3 @@ inline Bytes shortcut_bytes(const std::string& target, const std::string& argume
   put32(&b, 0);  // no extra data
   return b;
 }
-

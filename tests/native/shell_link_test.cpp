@@ -99,7 +99,7 @@ TEST(ShellLink, RefusesWhatIsNotAShortcutOrDoesNotFit) {
     uint32_t value;
     const char* why;
   } damage[] = {
-      {0x4C, 0xFFFF, "the item list does not fit"},        // item list size
+      {0x4C, 0xFFFF, "the item list does not fit"},           // item list size
       {0x54, 0xFFFFFF, "the link information does not fit"},  // link information size
       {0x54 + 4, 0x1000, "the link information's header does not fit"},
       {0x54 + 16, 0x1000, "the local path does not fit"},   // local path offset

@@ -29,7 +29,9 @@ class Prefix {
     fs::create_directories(p.parent_path());
     write_bytes(p.string(), std::vector<uint8_t>(content.begin(), content.end()));
   }
-  void bytes(const std::string& name, const std::vector<uint8_t>& content) { write_bytes(dir_.file("drive_c/" + name), content); }
+  void bytes(const std::string& name, const std::vector<uint8_t>& content) {
+    write_bytes(dir_.file("drive_c/" + name), content);
+  }
   void folder(const std::string& name) { fs::create_directories(dir_.file("drive_c/" + name)); }
   void remove(const std::string& name) { fs::remove_all(dir_.file("drive_c/" + name)); }
   // Moves a file's time, as a rewrite with the same content would.
@@ -84,12 +86,12 @@ TEST(TrialSnapshot, FilesChangeByTheirContentNotTheirTime) {
   p.folder("becomes-folder");
   p.file("Program Files/Demo/readme.txt", "hello");
   PrefixSnapshot after = p.snapshot(&before);
-  EXPECT_EQ(lines(compare_snapshots(before, after)),
-            (Lines{"0 + C:\\Program Files\\ (folder)", "0 + C:\\Program Files\\Demo\\ (folder)",
-                   "0 + C:\\Program Files\\Demo\\readme.txt (5 bytes)",
-                   "0 ~ C:\\becomes-folder (now a folder, was 1 byte)", "0 - C:\\gone\\ (folder)",
-                   "0 - C:\\gone\\old.txt (5 bytes)", "0 ~ C:\\grows.txt (1 -> 3 bytes)",
-                   "0 ~ C:\\rewritten.txt (3 bytes, new content)"}));
+  EXPECT_EQ(
+      lines(compare_snapshots(before, after)),
+      (Lines{"0 + C:\\Program Files\\ (folder)", "0 + C:\\Program Files\\Demo\\ (folder)",
+             "0 + C:\\Program Files\\Demo\\readme.txt (5 bytes)", "0 ~ C:\\becomes-folder (now a folder, was 1 byte)",
+             "0 - C:\\gone\\ (folder)", "0 - C:\\gone\\old.txt (5 bytes)", "0 ~ C:\\grows.txt (1 -> 3 bytes)",
+             "0 ~ C:\\rewritten.txt (3 bytes, new content)"}));
   EXPECT_TRUE(compare_snapshots(after, p.snapshot(&after)).empty());
 }
 
@@ -125,22 +127,24 @@ TEST(TrialSnapshot, RegistryValuesAndEmptyKeysWithoutWinesOwnBookkeeping) {
   // it was there before and is no change by itself.
   PrefixSnapshot emptied_before = p.snapshot();
   p.registry("[Software\\\\Vendor\\\\Product] 1\n\n", "");
-  EXPECT_EQ(lines(compare_snapshots(emptied_before, p.snapshot())),
-            (Lines{"1 - HKLM\\SOFTWARE\\kestrel\\Settings: \"Added\" = dword 0x0000002a (42)",
-                   "1 - HKLM\\SOFTWARE\\kestrel\\Settings: \"Changed\" = \"new\"",
-                   "1 - HKLM\\SOFTWARE\\kestrel\\Settings: \"Kept\" = \"1\"",
-                   "1 - HKLM\\Software\\Leftover\\Empty (empty key)",
-                   "1 - HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Fonts: \"Arial (TrueType)\" = \"arial.ttf\"",
-                   "1 - HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Fonts: \"Kestrel Mono (TrueType)\" = "
-                   "\"KestrelMono.ttf\"",
-                   "1 - HKLM\\Software\\Vendor\\Product\\Deep: \"Folder\" = \"C:\\\\Apps\""}));
+  EXPECT_EQ(
+      lines(compare_snapshots(emptied_before, p.snapshot())),
+      (Lines{"1 - HKLM\\SOFTWARE\\kestrel\\Settings: \"Added\" = dword 0x0000002a (42)",
+             "1 - HKLM\\SOFTWARE\\kestrel\\Settings: \"Changed\" = \"new\"",
+             "1 - HKLM\\SOFTWARE\\kestrel\\Settings: \"Kept\" = \"1\"",
+             "1 - HKLM\\Software\\Leftover\\Empty (empty key)",
+             "1 - HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Fonts: \"Arial (TrueType)\" = \"arial.ttf\"",
+             "1 - HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Fonts: \"Kestrel Mono (TrueType)\" = "
+             "\"KestrelMono.ttf\"",
+             "1 - HKLM\\Software\\Vendor\\Product\\Deep: \"Folder\" = \"C:\\\\Apps\""}));
 }
 
 const char kUninstall[] = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\";
 
 TEST(TrialSnapshot, AddRemoveEntriesAreOneChangeEachAndNameTheirSilentUninstaller) {
   Prefix p;
-  std::string old_entry = std::string(kUninstall) + "Old] 1\n\"DisplayName\"=\"Old\"\n\"UninstallString\"=\"x.exe\"\n\n";
+  std::string old_entry =
+      std::string(kUninstall) + "Old] 1\n\"DisplayName\"=\"Old\"\n\"UninstallString\"=\"x.exe\"\n\n";
   p.registry(old_entry, "");
   PrefixSnapshot before = p.snapshot();
   p.registry(old_entry + kUninstall +
@@ -189,9 +193,9 @@ TEST(TrialSnapshot, IniEntriesAndShortcutsAreReadFromTheirFiles) {
   p.file("users/me/Desktop/Other.LNK", "still not one");
   PrefixSnapshot after = p.snapshot(&before);
   EXPECT_EQ(lines(compare_snapshots(before, after)),
-            (Lines{"0 + C:\\Demo\\ (folder)", "0 + C:\\Demo\\settings.INI (24 bytes)", "0 ~ C:\\windows\\win.ini (28 -> 34 bytes)",
-                   "2 + C:\\Demo\\settings.INI [Viewer] Greeting=Hello", "2 + C:\\windows\\win.ini [demo] Added",
-                   "2 ~ C:\\windows\\win.ini [demo] Old=2 (was =1)",
+            (Lines{"0 + C:\\Demo\\ (folder)", "0 + C:\\Demo\\settings.INI (24 bytes)",
+                   "0 ~ C:\\windows\\win.ini (28 -> 34 bytes)", "2 + C:\\Demo\\settings.INI [Viewer] Greeting=Hello",
+                   "2 + C:\\windows\\win.ini [demo] Added", "2 ~ C:\\windows\\win.ini [demo] Old=2 (was =1)",
                    "3 + C:\\users\\me\\Desktop\\Demo.lnk -> C:\\Demo\\Viewer.exe, arguments /desktop",
                    "3 ~ C:\\users\\me\\Desktop\\Other.LNK (not readable as a shortcut: not a shortcut file)"}));
 }

@@ -70,12 +70,12 @@ void read_switches(const char* line, Switches* s) {
     const char* t = start + 1;
     --length;
     char number[16];
-    if (length == 10 && !_strnicmp(t, "VERYSILENT", 10)) s->very_silent = true;
-    else if (length == 6 && !_strnicmp(t, "SILENT", 6)) s->silent = true;
-    else if (length == 4 && !_strnicmp(t, "KEEP", 4)) s->keep = true;
-    else if (take_value(t, length, "TYPE=", number, sizeof number)) s->type = atoi(number);
-    else if (take_value(t, length, "DIR=", s->dir, sizeof s->dir)) {}
-    else take_value(t, length, "LOG=", s->log, sizeof s->log);
+    s->very_silent |= length == 10 && !_strnicmp(t, "VERYSILENT", 10);
+    s->silent |= length == 6 && !_strnicmp(t, "SILENT", 6);
+    s->keep |= length == 4 && !_strnicmp(t, "KEEP", 4);
+    if (take_value(t, length, "TYPE=", number, sizeof number)) s->type = atoi(number);
+    take_value(t, length, "DIR=", s->dir, sizeof s->dir);
+    take_value(t, length, "LOG=", s->log, sizeof s->log);
   }
 }
 
