@@ -31,3 +31,7 @@ kestrel_wine_test(NAME win32.platform_win98
 # The real stub starts: with nothing appended it ends at once with -1.
 kestrel_wine_test(NAME stub.starts_and_refuses_empty_archive
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/expect-exit 255 ${KESTREL_RUN_WINE} ${KESTREL_TEST_SHARE}/kestrel-stub.exe)
+
+# The stub's start-up code: constructors, WinMain's arguments, the exit code.
+kestrel_wine_test(NAME stub.startup_code
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/expect-exit 0 ${KESTREL_RUN_WINE} ${KESTREL_TEST_WINDOWS_BIN}/kestrel-startup-check.exe)
