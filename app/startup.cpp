@@ -1,17 +1,20 @@
-// The Windows programs' first code: WinMain's arguments, then the process
-// ends with WinMain's result. It stands in for the C runtime's start-up
-// code, which brings argument vectors, thread-local storage, floating-point
-// and pseudo-relocation set-up and an error printer (a third of the stub)
-// that these programs never use. The C runtime DLL sets itself up when it is
+// The stub's and the uninstaller's start-up code: WinMain's arguments, then
+// the process ends with WinMain's result. It stands in for the C runtime's,
+// which brings argument vectors, thread-local storage, floating-point and
+// pseudo-relocation set-up and an error printer (a third of the stub) that
+// these programs never use. The C runtime DLL sets itself up when it is
 // loaded, so its routines work as before. The programs leave through
 // ExitProcess: destructors of static objects do not run.
+#include "app/startup.h"
+
 #include <windows.h>
 
 // The constructors of static objects, gathered by the linker between -1 and 0.
 extern "C" void (*__CTOR_LIST__[])();
 
-// The entry point the linker names for a GUI program.
-extern "C" void WinMainCRTStartup() {
+// The entry point a GUI program has by default; the stub and the uninstaller
+// come here from kestrel_entry (app/system_libraries.h).
+extern "C" int WinMainCRTStartup() {
   unsigned count = 0;
   while (__CTOR_LIST__[count + 1]) ++count;
   while (count > 0) __CTOR_LIST__[count--]();

@@ -74,34 +74,23 @@ TEST(StubImage, RefusesImagesWithoutExactlyOneMarker) {
   EXPECT_EQ(StampResult::kNoMarker, stamp_stub_size(empty));
 }
 
-// The stub and the uninstaller that the build put into share/kestrel:
-// stamped 32-bit Windows GUI programs with header values that both the
-// Windows 95 family and NT load.
-TEST(StubImage, BuiltProgramsAreStampedAndLoadOnEveryWindows) {
-  for (const char* name : {"kestrel-stub.exe", "kestrel-uninstall.exe"}) {
-    SCOPED_TRACE(name);
-    std::vector<uint8_t> image = read_bytes(std::string(KESTREL_BINARY_DIR) + "/share/kestrel/" + name);
-    ASSERT_GT(image.size(), 1024u) << "the build makes the programs before the tests run";
-    uint32_t size = 0;
-    ASSERT_TRUE(read_stub_size(image, &size));
-    EXPECT_EQ(image.size(), size);
+// The stub that the build put into share/kestrel: a stamped 32-bit Windows
+// GUI program.
+TEST(StubImage, BuiltStubIsStampedWithItsLength) {
+  std::vector<uint8_t> stub = read_bytes(std::string(KESTREL_BINARY_DIR) + "/share/kestrel/kestrel-stub.exe");
+  ASSERT_GT(stub.size(), 1024u) << "the build makes the stub before the tests run";
+  uint32_t size = 0;
+  ASSERT_TRUE(read_stub_size(stub, &size));
+  EXPECT_EQ(stub.size(), size);
 
-    ASSERT_EQ('M', image[0]);
-    ASSERT_EQ('Z', image[1]);
-    uint32_t pe = get_u32(image.data() + 0x3C);
-    ASSERT_LT(pe + 0x60, image.size());
-    const uint8_t* optional = image.data() + pe + 24;
-    EXPECT_EQ(0, std::memcmp(image.data() + pe, "PE\0\0", 4));
-    EXPECT_EQ(0x14Cu, get_u16(image.data() + pe + 4));  // i386
-    EXPECT_EQ(0x10Bu, get_u16(optional));               // PE32 optional header
-    EXPECT_EQ(2u, get_u16(optional + 68));              // Windows GUI subsystem
-    EXPECT_EQ(4096u, get_u32(optional + 32));           // section alignment
-    EXPECT_EQ(512u, get_u32(optional + 36));            // file alignment
-    EXPECT_EQ(4u, get_u16(optional + 40));              // system version 4.0
-    EXPECT_EQ(0u, get_u16(optional + 42));
-    EXPECT_EQ(4u, get_u16(optional + 48));              // subsystem version 4.0
-    EXPECT_EQ(0u, get_u16(optional + 50));
-  }
+  ASSERT_EQ('M', stub[0]);
+  ASSERT_EQ('Z', stub[1]);
+  uint32_t pe = get_u32(stub.data() + 0x3C);
+  ASSERT_LT(pe + 0x60, stub.size());
+  EXPECT_EQ(0, std::memcmp(stub.data() + pe, "PE\0\0", 4));
+  EXPECT_EQ(0x14Cu, get_u16(stub.data() + pe + 4));      // i386
+  EXPECT_EQ(0x10Bu, get_u16(stub.data() + pe + 24));     // PE32 optional header
+  EXPECT_EQ(2u, get_u16(stub.data() + pe + 24 + 68));    // Windows GUI subsystem
 }
 
 }  // namespace
