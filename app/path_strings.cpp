@@ -43,6 +43,20 @@ bool append_string(char* out, const char* text, size_t capacity) {
   return copy_string(out + used, text, capacity - used);
 }
 
+void format_decimal(char* out, size_t capacity, unsigned long value, unsigned min_digits) {
+  char digits[24];
+  unsigned n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0 && n < sizeof digits);
+  while (n < min_digits && n < sizeof digits) digits[n++] = '0';
+  if (capacity == 0) return;
+  size_t used = 0;
+  while (n > 0 && used + 1 < capacity) out[used++] = digits[--n];
+  out[used] = '\0';
+}
+
 void shorten_path(char* path, unsigned limit) {
   size_t length = std::strlen(path);
   char* first = std::strchr(path, '\\');
