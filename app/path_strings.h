@@ -10,6 +10,9 @@ void set_extension(char* path, const char* extension);
 void copy_string(char* out, const char* text, size_t capacity);
 // Appends as much of `text` as fits; `out` stays terminated.
 void append_string(char* out, const char* text, size_t capacity);
+// Windows compares paths ignoring the case of ASCII letters.
+char fold_letter(char c);
+bool same_folded(const char* a, const char* b, size_t n);
 // Shortens a path in place for display: the leading folders that fit in
 // `limit` characters, "...", and the final backslash with the file name
 // (never cut, so the result may pass the limit).

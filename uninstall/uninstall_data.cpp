@@ -69,21 +69,57 @@ bool check_shortcut_list(Reader r, UninstallData* out) {
   return r.left == 0;
 }
 
-UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallData* out) {
+bool read_setting(Reader* r, SettingRecord* s) {
+  *s = SettingRecord();
+  if (!r->u8(&s->kind)) return false;
+  if (s->kind == kSettingRegistryValue)
+    return r->u32(&s->root) && r->counted(&s->path) && r->counted(&s->name) && r->u8(&s->flags) &&
+           r->u8(&s->created_keys);
+  if (s->kind == kSettingIniEntry)
+    return r->counted(&s->path) && r->counted(&s->section) && r->counted(&s->name) && r->u8(&s->flags);
+  return false;
+}
+
+bool check_setting_list(Reader r, UninstallData* out) {
+  uint32_t count = 0;
+  if (!r.u32(&count)) return false;
+  // An INI entry, the shortest, takes 8 bytes.
+  if (count > r.left / 8) return false;
+  out->setting_list = r.p;
+  out->setting_count = count;
+  for (uint32_t i = 0; i < count; ++i) {
+    SettingRecord setting;
+    if (!read_setting(&r, &setting)) return false;
+  }
+  return r.left == 0;
+}
+
+UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallData* out, bool earlier);
+
+// An earlier installation is a whole record of its own, which holds no
+// earlier ones itself: the setup lists them side by side.
+bool check_earlier(Reader payload) {
+  UninstallData earlier = UninstallData();
+  return parse_chain(payload.p, payload.left, &earlier, true) == UninstallDataStatus::kOk;
+}
+
+UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallData* out, bool earlier) {
   if (length == 0) return UninstallDataStatus::kMissing;
   Reader r{data, length};
   bool first = true;
-  // Each block may occur once; a repeated one means the chain is not what
-  // the setup wrote.
-  bool seen_shortcuts = false;
+  // Each block but an earlier installation may occur once; a repeated one
+  // means the chain is not what the setup wrote.
+  bool seen_shortcuts = false, seen_settings = false;
   for (;;) {
+    const uint8_t* header = r.p;
     uint16_t id = 0, flags = 0;
     uint32_t size = 0;
     if (!r.u16(&id) || !r.u16(&flags) || !r.u32(&size)) {
       return first ? UninstallDataStatus::kMissing : UninstallDataStatus::kDamaged;
     }
     // The chain must open with the RemoveList; without it this is no record.
-    if (first && id != kRemoveListId) return UninstallDataStatus::kMissing;
+    if (first && id == kUsedRemoveListId && !earlier) return UninstallDataStatus::kUsed;
+    if (first && id != kRemoveListId) return earlier ? UninstallDataStatus::kDamaged : UninstallDataStatus::kMissing;
     bool opening = first;
     first = false;
     if (flags != 0 || size > r.left) return UninstallDataStatus::kDamaged;
@@ -104,10 +140,25 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
           return UninstallDataStatus::kDamaged;
         out->has_uninstall_key = true;
         break;
+      case kInstallFolderId:
+        if (out->has_install_folder || !payload.counted(&out->install_folder) || payload.left != 0)
+          return UninstallDataStatus::kDamaged;
+        out->has_install_folder = true;
+        break;
+      case kSettingsListId:
+        if (seen_settings || !check_setting_list(payload, out)) return UninstallDataStatus::kDamaged;
+        seen_settings = true;
+        break;
+      case kEarlierInstallationId:
+        if (earlier || !check_earlier(payload)) return UninstallDataStatus::kDamaged;
+        if (out->earlier_count++ == 0) out->earlier = header;
+        break;
       case kUninstallEndId:
         return size == 0 ? UninstallDataStatus::kOk : UninstallDataStatus::kDamaged;
       default:
-        return UninstallDataStatus::kDamaged;
+        // What a reader may pass over; what it must understand, it does not.
+        if (id <= kLastRequiredExtensionId || id > kLastExtensionId) return UninstallDataStatus::kDamaged;
+        break;
     }
   }
 }
@@ -122,7 +173,7 @@ RecordText next_text(const uint8_t** cursor) {
 
 UninstallDataStatus parse_uninstall_data(const uint8_t* data, size_t length, UninstallData* out) {
   *out = UninstallData();
-  UninstallDataStatus status = parse_chain(data, length, out);
+  UninstallDataStatus status = parse_chain(data, length, out, false);
   // A damaged record yields nothing, so no caller can act on half of it.
   if (status != UninstallDataStatus::kOk) *out = UninstallData();
   return status;
@@ -142,4 +193,27 @@ ShortcutRecord next_shortcut_record(const uint8_t** cursor) {
   record.folder = next_text(cursor);
   record.file = next_text(cursor);
   return record;
+}
+
+SettingRecord next_setting_record(const uint8_t** cursor) {
+  // The list was checked whole; its end lies beyond every record.
+  Reader r{*cursor, SIZE_MAX};
+  SettingRecord setting;
+  read_setting(&r, &setting);
+  *cursor = r.p;
+  return setting;
+}
+
+UninstallData next_earlier_installation(const uint8_t** cursor) {
+  UninstallData earlier = UninstallData();
+  for (;;) {
+    uint16_t id = get_u16(*cursor);
+    uint32_t size = get_u32(*cursor + 4);
+    const uint8_t* payload = *cursor + 8;
+    *cursor = payload + size;
+    if (id == kEarlierInstallationId) {
+      parse_chain(payload, size, &earlier, true);
+      return earlier;
+    }
+  }
 }

@@ -60,6 +60,11 @@ struct PlannedFile {
   uint8_t flags;
 };
 
+std::vector<uint8_t> bytes_of(const Installation& installation) {
+  return record_bytes(installation.remove_list, installation.shortcut_list,
+                      installation.has_uninstall_key ? installation.uninstall_root : 0, installation.uninstall_key);
+}
+
 // A plan made from the record's bytes, with every path it names read out.
 struct Planned {
   std::vector<uint8_t> bytes;
@@ -69,22 +74,29 @@ struct Planned {
   std::vector<PlannedFile> files;
   std::vector<std::string> shortcuts;
   std::vector<std::string> folders;
+  std::vector<std::string> keys;
+  std::vector<std::string> install_dirs;
 
-  Planned(const Installation& installation, const char* install_dir) {
-    bytes = record_bytes(installation.remove_list, installation.shortcut_list,
-                         installation.has_uninstall_key ? installation.uninstall_root : 0, installation.uninstall_key);
+  Planned(const Installation& installation, const char* uninstaller_folder)
+      : Planned(bytes_of(installation), uninstaller_folder) {}
+  Planned(const std::vector<uint8_t>& record, const char* uninstaller_folder) : bytes(record) {
     EXPECT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data));
-    made = plan_removal(data, install_dir, menu(), &plan);
-    char path[kPathSize];
-    const uint8_t* cursor = plan.data.remove_list;
-    for (uint32_t i = 0; i < plan.data.remove_count; ++i) {
-      RemoveRecord record = next_remove_record(&cursor);
-      if (planned_file_path(plan, record, path)) files.push_back({path, record.flags});
-    }
-    cursor = plan.data.shortcut_list;
-    for (uint32_t i = 0; i < plan.data.shortcut_count; ++i) {
-      planned_shortcut_path(next_shortcut_record(&cursor), path);
-      shortcuts.push_back(path);
+    made = plan_removal(data, uninstaller_folder, menu(), &plan);
+    char path[kUninstallKeyCapacity];
+    for (uint32_t n = 0; n < plan.installation_count; ++n) {
+      const PlannedInstallation& installation = plan.installations[n];
+      install_dirs.push_back(installation.install_dir);
+      const uint8_t* cursor = installation.data.remove_list;
+      for (uint32_t i = 0; i < installation.data.remove_count; ++i) {
+        RemoveRecord record = next_remove_record(&cursor);
+        if (planned_file_path(installation, record, path)) files.push_back({path, record.flags});
+      }
+      cursor = installation.data.shortcut_list;
+      for (uint32_t i = 0; i < installation.data.shortcut_count; ++i) {
+        planned_shortcut_path(next_shortcut_record(&cursor), path);
+        shortcuts.push_back(path);
+      }
+      if (planned_uninstall_key(installation, path)) keys.push_back(path);
     }
     for (uint32_t i = 0; i < plan.folder_count; ++i) {
       planned_folder_path(plan.folders[i], path);
@@ -92,7 +104,7 @@ struct Planned {
     }
   }
   ~Planned() { free_removal_plan(&plan); }
-  bool empty() const { return files.empty() && shortcuts.empty() && folders.empty() && !plan.has_uninstall_key; }
+  bool empty() const { return files.empty() && shortcuts.empty() && folders.empty() && keys.empty(); }
 };
 
 TEST(RemovalPlan, ResolvesEveryRecordAndOrdersFoldersDeepestFirst) {
@@ -119,8 +131,7 @@ TEST(RemovalPlan, ResolvesEveryRecordAndOrdersFoldersDeepestFirst) {
   for (size_t i = 0; i < plan.folders.size(); ++i)
     for (size_t j = 0; j < i; ++j)
       EXPECT_NE(0u, plan.folders[i].find(plan.folders[j] + "\\")) << plan.folders[j] << " before its sub folder";
-  EXPECT_TRUE(plan.plan.has_uninstall_key);
-  EXPECT_STREQ(kKey, plan.plan.uninstall_key);
+  EXPECT_EQ(std::vector<std::string>{kKey}, plan.keys);
 }
 
 TEST(RemovalPlan, FoldersNamedTwiceOrInOtherCaseAppearOnce) {
@@ -130,7 +141,7 @@ TEST(RemovalPlan, FoldersNamedTwiceOrInOtherCaseAppearOnce) {
   ASSERT_TRUE(plan.made);
   ASSERT_EQ(1u, plan.folders.size());
   EXPECT_EQ(2u, plan.files.size());
-  EXPECT_FALSE(plan.plan.has_uninstall_key);
+  EXPECT_TRUE(plan.keys.empty());
 }
 
 // A path through ".." is still a recorded file, but its folder is not one
@@ -189,7 +200,7 @@ TEST(RemovalPlan, KeyNamesAndShortcutExtensionsIgnoreCase) {
   data.shortcut_list = {{"c:\\menu\\PROGRAMS\\Demo", "Demo.LNK"}};
   Planned plan(data, kApp);
   ASSERT_TRUE(plan.made);
-  EXPECT_EQ(data.uninstall_key, plan.plan.uninstall_key);
+  EXPECT_EQ(std::vector<std::string>{data.uninstall_key}, plan.keys);
   ASSERT_EQ(1u, plan.shortcuts.size());
   // The folder below Programs is found although its case differs.
   EXPECT_NE(plan.folders.end(), std::find(plan.folders.begin(), plan.folders.end(), "c:\\menu\\PROGRAMS\\Demo"));

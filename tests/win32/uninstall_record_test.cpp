@@ -21,6 +21,7 @@
 #include "install/path_macros.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
+#include "uninstall/uninstall_data_writer.h"
 #include "tests/win32/file_entries.h"
 
 // Stand-ins for the destination lookup and the start-menu shortcuts.
@@ -40,18 +41,17 @@ void resolve_target_file(const char* name) { expand_macros(DestPath, name, kPath
 
 namespace {
 int menu_shortcut_calls = 0;
-HANDLE menu_shortcut_log = nullptr;
+RecordFile* menu_shortcut_log = nullptr;
 }  // namespace
 
 // Records its call and, with a log, writes an empty ShortcutList block, so
 // the test sees where in the UninstallData it lands.
-void make_menu_shortcuts(HANDLE log) {
+void make_menu_shortcuts(RecordFile* log) {
   ++menu_shortcut_calls;
   menu_shortcut_log = log;
-  if (log == INVALID_HANDLE_VALUE) return;
+  if (!log) return;
   const uint8_t block[] = {0x36, 0x12, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0};
-  DWORD put;
-  WriteFile(log, block, sizeof block, &put, nullptr);
+  write_record_bytes(log, block, sizeof block);
 }
 
 namespace {
@@ -213,8 +213,10 @@ class FinishInstall : public ::testing::Test {
 
 TEST_F(FinishInstall, CountedStringsAndLogRecordsByteByByte) {
   const char* log_path = "C:\\KestrelFinish\\log.bin";
-  HANDLE log = CreateFileA(log_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, log);
+  HANDLE file = CreateFileA(log_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  RecordFile record{file, 0};
+  RecordFile* log = &record;
   write_counted_string(log, "abc");
   write_counted_string(log, "");
   copy_string(InstallDir, "C:\\Apps\\", kPathSize);
@@ -228,7 +230,8 @@ TEST_F(FinishInstall, CountedStringsAndLogRecordsByteByByte) {
   write_log_record(log, 6);
   copy_string(DestPath, "C:\\Apps\\Data\\", sizeof DestPath);  // a folder item
   write_log_record(log, 0);
-  CloseHandle(log);
+  CloseHandle(file);
+  EXPECT_EQ(0, record.result);
   Expect e;
   e.u16(3).raw("abc").u16(0);
   e.record(".", "file.txt", 0);
@@ -278,10 +281,24 @@ TEST_F(FinishInstall, TheUninstallDataListsWhatTheUninstallerRemoves) {
   files.add(not_placed);
   TestEntry font;
   font.kind = kKindRemovable;
-  font.status = 23;
+  font.status = 25;
   font.folder_code = kFolderFonts;
   font.strings[0] = "C:\\KestrelFinish\\Fonts\\face.ttf";
   files.add(font);
+  TestEntry earlier_font = font;  // there before the setup: not the setup's to remove
+  earlier_font.status = 23;
+  earlier_font.strings[0] = "C:\\KestrelFinish\\Fonts\\old.ttf";
+  files.add(earlier_font);
+  TestEntry kept_in_use;  // in use and kept with Ignore: the user's file stays
+  kept_in_use.kind = kKindRemovable;
+  kept_in_use.status = 24;
+  kept_in_use.strings[0] = "busy.txt";
+  files.add(kept_in_use);
+  TestEntry shared_newer = shared;  // kept as newer, but counted: listed to lower the count
+  shared_newer.status = 0;
+  shared_newer.registration = 0;
+  shared_newer.strings[0] = "C:\\KestrelFinish\\System\\newer.dll";
+  files.add(shared_newer);
   TestEntry with_desktop_link;  // any kind: its desktop shortcut is listed
   with_desktop_link.strings[0] = "APP\\readme.txt";
   with_desktop_link.strings[4] = "Kestrel Readme";
@@ -298,11 +315,12 @@ TEST_F(FinishInstall, TheUninstallDataListsWhatTheUninstallerRemoves) {
   std::string desktop = desktop_folder();
   ASSERT_FALSE(desktop.empty());
   Expect records;
-  records.u32(5);
+  records.u32(6);
   records.record(".\\bin", "app.exe", 0);
   records.record("C:\\KestrelFinish\\System", "lib.dll", 0x05);
   records.record(".\\Data", "", 0);
   records.record("C:\\KestrelFinish\\Fonts", "face.ttf", 0x02);
+  records.record("C:\\KestrelFinish\\System", "newer.dll", 0x01);
   records.record(desktop, "Kestrel Readme.lnk", 0);
   Expect e = image_without_tail();
   e.u16(0x1235).u16(0).u32(static_cast<uint32_t>(records.b.size()));
@@ -314,9 +332,9 @@ TEST_F(FinishInstall, TheUninstallDataListsWhatTheUninstallerRemoves) {
   EXPECT_EQ(e.b, read_file(kUninstaller));
 
   EXPECT_EQ(1, menu_shortcut_calls);
-  EXPECT_NE(INVALID_HANDLE_VALUE, menu_shortcut_log);
+  EXPECT_NE(nullptr, menu_shortcut_log);
   EXPECT_EQ("Kestrel Test App", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
-  EXPECT_EQ(kUninstaller, registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"));
+  EXPECT_EQ(std::string("\"") + kUninstaller + "\"", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"));
   expect_settings_applied();
   expect_moved_to_finish_page();
 }
@@ -360,7 +378,7 @@ TEST_F(FinishInstall, WithoutUninstallerTheShortcutsAreMadeWithoutRecord) {
   UninstallerPath[0] = '\0';
   finish_install();
   EXPECT_EQ(1, menu_shortcut_calls);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, menu_shortcut_log);
+  EXPECT_EQ(nullptr, menu_shortcut_log);
   EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
   EXPECT_EQ(Bytes(uninstaller_image.begin(), uninstaller_image.end()), read_file(kUninstaller));
   expect_settings_applied();
@@ -374,7 +392,7 @@ TEST_F(FinishInstall, AnUninstallerWithoutRoomForTheHeaderIsLeftAlone) {
   finish_install();
   EXPECT_EQ(Bytes({'s', 'h', 'o', 'r', 't'}), read_file(kUninstaller));
   EXPECT_EQ(1, menu_shortcut_calls);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, menu_shortcut_log);
+  EXPECT_EQ(nullptr, menu_shortcut_log);
   EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
   expect_settings_applied();
   // A missing uninstaller file goes the same way.
