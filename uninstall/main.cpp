@@ -84,6 +84,8 @@ void report(const RemovalOutcome& outcome) {
 }
 
 int remove_installation(const UninstallerArguments& arguments, const char* own_path) {
+  // Held until the record is marked, so that no second run copies it unmarked.
+  HANDLE turn = wait_for_turn(arguments.original);
   char folder[MAX_PATH];
   copy_string(folder, arguments.original, sizeof folder);
   char* slash = strrchr(folder, '\\');
@@ -125,6 +127,7 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
     finish_with_installed_file(arguments, own_path, folder, plan, &outcome);
     if (!arguments.quiet) report(outcome);
   }
+  release_turn(turn);
   free_removal_plan(&plan);
   free_own_record(&record);
   remove_after_exit(own_path);

@@ -8,8 +8,10 @@
 namespace {
 
 const char kCopySwitch[] = "/WORKCOPY:";
-// The installed program ends as soon as it has the answer.
-enum : DWORD { kEndWaitMs = 10000 };
+const char kTurnPrefix[] = "KestrelUninstall:";
+// The installed program ends as soon as it has the answer; a working copy
+// that takes longer than a minute to remove and mark has its turn taken.
+enum : DWORD { kEndWaitMs = 10000, kTurnWaitMs = 60000 };
 enum : unsigned { kCommandSize = 3 * MAX_PATH };
 
 // The next blank-separated word into out (capacity bytes, cut to fit); a
@@ -104,6 +106,28 @@ int start_and_wait(const char* copy, const char* folder, const char* own_path, b
 
 }  // namespace
 
+HANDLE wait_for_turn(const char* installed_path) {
+  // A mutex name may hold no backslash; letter case must not matter.
+  char name[sizeof kTurnPrefix + MAX_PATH];
+  copy_string(name, kTurnPrefix, sizeof name);
+  size_t n = strlen(name);
+  for (const char* p = installed_path; *p && n + 1 < sizeof name; ++p)
+    name[n++] = *p == '\\' ? '/' : fold_letter(*p);
+  name[n] = '\0';
+  HANDLE turn = CreateMutexA(nullptr, FALSE, name);
+  if (!turn) return nullptr;
+  DWORD waited = WaitForSingleObject(turn, kTurnWaitMs);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return turn;
+  CloseHandle(turn);
+  return nullptr;
+}
+
+void release_turn(HANDLE turn) {
+  if (!turn) return;
+  ReleaseMutex(turn);
+  CloseHandle(turn);
+}
+
 void read_arguments(const char* command_line, UninstallerArguments* out) {
   *out = UninstallerArguments();
   const char* cursor = command_line ? command_line : "";
@@ -124,7 +148,11 @@ int run_working_copy(const char* own_path, bool quiet) {
       !create_temporary_file(folder, ".exe", copy, &file))
     return kNoWorkingCopy;
   CloseHandle(file);
-  int code = CopyFileA(own_path, copy, FALSE) ? start_and_wait(copy, folder, own_path, quiet) : -1;
+  // The copy is made once an earlier working copy has marked the record.
+  HANDLE turn = wait_for_turn(own_path);
+  bool copied = CopyFileA(own_path, copy, FALSE) != 0;
+  release_turn(turn);
+  int code = copied ? start_and_wait(copy, folder, own_path, quiet) : -1;
   // A copy that never started is ours to delete; one that ran deletes itself.
   if (code < 0) {
     DeleteFileA(copy);

@@ -22,6 +22,13 @@ struct UninstallerArguments {
 // Reads lpCmdLine (without the program's own name). A path may be quoted.
 void read_arguments(const char* command_line, UninstallerArguments* out);
 
+// One working copy at a time for an installed uninstaller: a second run
+// copies the installed file only once the first copy has marked its record.
+// Answers the held turn (release_turn gives it back; the system does when
+// the program ends), or null when it could not be had.
+HANDLE wait_for_turn(const char* installed_path);
+void release_turn(HANDLE turn);
+
 // The installed program's part: copies own_path to the temporary folder,
 // starts the copy (quiet as asked) and answers its exit code, or
 // kNoWorkingCopy.

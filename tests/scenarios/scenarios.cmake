@@ -99,3 +99,5 @@ kestrel_scenario(kept-files.script kept-files.toml)
 kestrel_scenario(settings-removal.script settings-removal.toml)
 kestrel_scenario(in-use.script in-use.toml)
 kestrel_scenario(full-disk-record.script full-disk-record.toml)
+# The example product leaves nothing behind.
+kestrel_scenario(demo-round-trip.script demo.toml)

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "app/globals.h"
 #include "app/path_strings.h"
 #include "app/sequencer.h"
+#include "app/stub_size.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/entry_lists.h"
@@ -21,6 +23,7 @@
 #include "install/path_macros.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
+#include "uninstall/uninstall_data.h"
 #include "uninstall/uninstall_data_writer.h"
 #include "tests/win32/file_entries.h"
 
@@ -421,6 +424,169 @@ TEST_F(FinishInstall, TheUninstallKeyPathIsBounded) {
   std::string root = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   EXPECT_EQ(root + name.substr(0, kUninstallKeySize - 1 - root.size()), key);
   EXPECT_EQ('#', key[kUninstallKeySize]);  // nothing past the buffer
+}
+
+// The record behind the image of the installed uninstaller at path.
+Bytes record_behind(const char* path, size_t image_size) {
+  Bytes all = read_file(path);
+  return all.size() > image_size ? Bytes(all.begin() + image_size, all.end()) : Bytes();
+}
+
+TEST_F(FinishInstall, AnUninstallerOutsideTheInstallationFolderRecordsThatFolder) {
+  TestEntry created;
+  created.kind = kKindRemovable;
+  created.status = 25;
+  created.strings[0] = "app.exe";
+  files.add(created);
+  make_current("Kestrel Test App");
+  copy_string(InstallDir, "C:\\KestrelFinish", kPathSize);  // the uninstaller lies in App below it
+  finish_install();
+  ASSERT_EQ(0, ErrorState);
+  Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+  ASSERT_TRUE(data.has_install_folder);
+  EXPECT_EQ("C:\\KestrelFinish", std::string(data.install_folder.text, data.install_folder.length));
+  const uint8_t* cursor = data.remove_list;
+  RemoveRecord app = next_remove_record(&cursor);
+  EXPECT_EQ(".", std::string(app.folder.text, app.folder.length));
+}
+
+// The settings marked for deletion are recorded as the setup finds the
+// machine before writing them: which keys it creates, which INI file.
+TEST_F(FinishInstall, SettingsMarkedForUninstallAreRecordedBeforeTheyAreWritten) {
+  ini_list[2] = kEntryDeleteAtUninstall;  // the INI entry's flags
+  HKEY tests;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Kestrel Tests", &tests));
+  RegCloseKey(tests);
+  const char deep[] = "Software\\Kestrel Tests\\Finish\\Marked\\Deep";
+  Bytes registry_list = {1, 0, 1, 0, 0, 0, kEntryDeleteAtUninstall | kEntryDeleteKeyIfEmpty};
+  registry_list.insert(registry_list.end(), deep, deep + sizeof deep);
+  const char value[] = "V\0x";
+  registry_list.insert(registry_list.end(), value, value + sizeof value);
+  files.add(0, "app.exe");
+  make_current("Kestrel Test App");
+  SetupTypeTable[0].entry_lists[kRegistryList] = registry_list.data();
+  SetupTypeTable[0].entry_list_lengths[kRegistryList] = static_cast<uint32_t>(registry_list.size());
+  SetupTypeTable[0].record.flags |= kTypeForgetFolder | kTypeForgetFolderKey;
+  select_setup_type(0);
+  copy_string(InstallDir, "C:\\KestrelFinish\\App", kPathSize);
+  finish_install();
+  ASSERT_EQ(0, ErrorState);
+  expect_settings_applied();
+  EXPECT_EQ("x", registry_bytes(HKEY_CURRENT_USER, deep, "V"));
+
+  Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+  ASSERT_EQ(3u, data.setting_count);
+  const uint8_t* cursor = data.setting_list;
+  SettingRecord ini = next_setting_record(&cursor);
+  EXPECT_EQ(kSettingIniEntry, ini.kind);
+  EXPECT_EQ(kIni, std::string(ini.path.text, ini.path.length));
+  EXPECT_EQ("Paths", std::string(ini.section.text, ini.section.length));
+  EXPECT_EQ(kSettingFileCreated, ini.flags);  // the INI file was not there before
+  SettingRecord marked = next_setting_record(&cursor);
+  EXPECT_EQ(kSettingRegistryValue, marked.kind);
+  EXPECT_EQ(0x80000001u, marked.root);
+  EXPECT_EQ(deep, std::string(marked.path.text, marked.path.length));
+  EXPECT_EQ(kSettingDeleteKeyIfEmpty, marked.flags);
+  EXPECT_EQ(3, marked.created_keys);  // Finish, Marked and Deep
+  SettingRecord remembered = next_setting_record(&cursor);
+  EXPECT_EQ(kRememberKey, std::string(remembered.path.text, remembered.path.length));
+  EXPECT_EQ("Folder", std::string(remembered.name.text, remembered.name.length));
+  EXPECT_EQ(1, remembered.created_keys);
+
+  RegDeleteKeyA(HKEY_CURRENT_USER, deep);
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Kestrel Tests\\Finish\\Marked");
+}
+
+// An uninstaller already at the path hands its record on: the new record
+// carries it, so the new uninstaller removes both installations. A record
+// carried out already, or none, is not taken over.
+TEST_F(FinishInstall, TheRecordOfTheUninstallerWrittenOverIsTakenOver) {
+  files.add(0, "app.exe");
+  make_current("Kestrel Test App");
+  Expect old_image;
+  old_image.raw("MZ older uninstaller ");
+  const volatile uint8_t* marker = stub_size_marker();
+  for (unsigned i = 0; i < kStubSizeMarkerLength; ++i) old_image.u8(marker[i]);
+  uint32_t image_size = static_cast<uint32_t>(old_image.b.size() + 4 + 3);
+  old_image.u32(image_size).raw("pad");
+  Expect old_record;
+  Expect list;
+  list.u32(1).record(".", "old.txt", 0);
+  old_record.u16(0x1235).u16(0).u32(static_cast<uint32_t>(list.b.size()));
+  old_record.b.insert(old_record.b.end(), list.b.begin(), list.b.end());
+  old_record.u16(0x7F7F).u16(0).u32(0);
+
+  for (bool used : {false, true}) {
+    SCOPED_TRACE(used ? "used" : "active");
+    Bytes older = old_image.b;
+    older.insert(older.end(), old_record.b.begin(), old_record.b.end());
+    if (used) older[image_size + 1] = 0x92;  // 0x1235 becomes 0x9235
+    write_file(kUninstaller, std::string(older.begin(), older.end()));
+    keep_earlier_record();
+    write_file(kUninstaller, uninstaller_image);  // the item writes the new uninstaller
+    finish_install();
+    ASSERT_EQ(0, ErrorState);
+    Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
+    UninstallData data;
+    ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+    ASSERT_EQ(used ? 0u : 1u, data.earlier_count);
+    if (used) continue;
+    const uint8_t* cursor = data.earlier;
+    UninstallData earlier = next_earlier_installation(&cursor);
+    ASSERT_EQ(1u, earlier.remove_count);
+    cursor = earlier.remove_list;
+    RemoveRecord old = next_remove_record(&cursor);
+    EXPECT_EQ("old.txt", std::string(old.name.text, old.name.length));
+  }
+}
+
+// A record that does not fit on the drive is the installation's failure:
+// error 20 naming the uninstaller, no Uninstall key, no settings.
+TEST_F(FinishInstall, ARecordThatDoesNotFitFailsTheInstallation) {
+  const char* drive = std::getenv("KESTREL_FULL_DRIVE");
+  if (!drive || !drive[0]) GTEST_SKIP() << "no small drive was set up for this run";
+  std::string root = std::string(1, drive[0]) + ":\\";
+  if (GetDriveTypeA(root.c_str()) == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no drive " << root;
+  std::string folder = root + "KestrelRecord";
+  std::string uninstaller = folder + "\\uninst.exe";
+  std::string filler = root + "filler.bin";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  write_file(uninstaller.c_str(), uninstaller_image);
+  // Names long enough that the record takes more than the uninstaller's
+  // last cluster holds.
+  for (int i = 0; i < 40; ++i) {
+    TestEntry created;
+    created.kind = kKindRemovable;
+    created.status = 25;
+    created.strings[0] = "sub\\" + std::string(150, 'a' + i % 26) + std::to_string(i) + ".txt";
+    files.add(created);
+  }
+  make_current("Kestrel Test App");
+  copy_string(InstallDir, folder.c_str(), kPathSize);
+  copy_string(UninstallerPath, uninstaller.c_str(), kPathSize);
+  HANDLE fill = CreateFileA(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, fill);
+  std::vector<char> chunk(4096, 'f');
+  DWORD put = 0;
+  while (WriteFile(fill, chunk.data(), static_cast<DWORD>(chunk.size()), &put, nullptr) && put == chunk.size()) {
+  }
+  CloseHandle(fill);
+
+  finish_install();
+  EXPECT_EQ(20, ErrorState);
+  EXPECT_EQ(uninstaller, std::string(MessageArgument));
+  EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
+  EXPECT_EQ("<none>", ini_value("Paths", "Dir"));
+  EXPECT_EQ("<none>", registry_bytes(HKEY_CURRENT_USER, kRememberKey, "Folder"));
+  expect_moved_to_finish_page();
+
+  DeleteFileA(filler.c_str());
+  DeleteFileA(uninstaller.c_str());
+  RemoveDirectoryA(folder.c_str());
 }
 
 }  // namespace
