@@ -38,35 +38,15 @@ struct Reader {
   }
 };
 
-// The records follow their count; each is checked to lie whole inside the
-// block, which must hold nothing else.
-bool check_remove_list(Reader r, UninstallData* out) {
-  uint32_t count = 0;
-  if (!r.u32(&count)) return false;
-  // Each record takes at least 5 bytes; a larger count cannot be real.
-  if (count > r.left / 5) return false;
-  out->remove_list = r.p;
-  out->remove_count = count;
-  for (uint32_t i = 0; i < count; ++i) {
-    RecordText folder, name;
-    uint8_t flags = 0;
-    if (!r.counted(&folder) || !r.counted(&name) || !r.u8(&flags)) return false;
-  }
-  return r.left == 0;
+bool read_remove_record(Reader* r) {
+  RecordText folder, name;
+  uint8_t flags = 0;
+  return r->counted(&folder) && r->counted(&name) && r->u8(&flags);
 }
 
-bool check_shortcut_list(Reader r, UninstallData* out) {
-  uint32_t count = 0;
-  if (!r.u32(&count)) return false;
-  // Two counted strings take at least 4 bytes.
-  if (count > r.left / 4) return false;
-  out->shortcut_list = r.p;
-  out->shortcut_count = count;
-  for (uint32_t i = 0; i < count; ++i) {
-    RecordText folder, file;
-    if (!r.counted(&folder) || !r.counted(&file)) return false;
-  }
-  return r.left == 0;
+bool read_shortcut_record(Reader* r) {
+  RecordText folder, file;
+  return r->counted(&folder) && r->counted(&file);
 }
 
 bool read_setting(Reader* r, SettingRecord* s) {
@@ -80,17 +60,19 @@ bool read_setting(Reader* r, SettingRecord* s) {
   return false;
 }
 
-bool check_setting_list(Reader r, UninstallData* out) {
-  uint32_t count = 0;
-  if (!r.u32(&count)) return false;
-  // An INI entry, the shortest, takes 8 bytes.
-  if (count > r.left / 8) return false;
-  out->setting_list = r.p;
-  out->setting_count = count;
-  for (uint32_t i = 0; i < count; ++i) {
-    SettingRecord setting;
-    if (!read_setting(&r, &setting)) return false;
-  }
+bool read_setting_record(Reader* r) {
+  SettingRecord setting;
+  return read_setting(r, &setting);
+}
+
+// The records follow their count; each is checked to lie whole inside the
+// block, which must hold nothing else. Each record takes at least
+// shortest bytes: a larger count cannot be real.
+bool check_list(Reader r, uint32_t shortest, bool (*read_record)(Reader*), const uint8_t** list, uint32_t* count) {
+  if (!r.u32(count) || *count > r.left / shortest) return false;
+  *list = r.p;
+  for (uint32_t i = 0; i < *count; ++i)
+    if (!read_record(&r)) return false;
   return r.left == 0;
 }
 
@@ -128,10 +110,13 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
     r.left -= size;
     switch (id) {
       case kRemoveListId:
-        if (!opening || !check_remove_list(payload, out)) return UninstallDataStatus::kDamaged;
+        if (!opening || !check_list(payload, 5, read_remove_record, &out->remove_list, &out->remove_count))
+          return UninstallDataStatus::kDamaged;
         break;
       case kShortcutListId:
-        if (seen_shortcuts || !check_shortcut_list(payload, out)) return UninstallDataStatus::kDamaged;
+        if (seen_shortcuts ||
+            !check_list(payload, 4, read_shortcut_record, &out->shortcut_list, &out->shortcut_count))
+          return UninstallDataStatus::kDamaged;
         seen_shortcuts = true;
         break;
       case kUninstallKeyBlockId:
@@ -146,7 +131,9 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
         out->has_install_folder = true;
         break;
       case kSettingsListId:
-        if (seen_settings || !check_setting_list(payload, out)) return UninstallDataStatus::kDamaged;
+        if (seen_settings ||
+            !check_list(payload, 8, read_setting_record, &out->setting_list, &out->setting_count))
+          return UninstallDataStatus::kDamaged;
         seen_settings = true;
         break;
       case kEarlierInstallationId:

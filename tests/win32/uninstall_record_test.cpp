@@ -176,6 +176,15 @@ class FinishInstall : public ::testing::Test {
     UninstallerPath[0] = '\0';
   }
 
+  // A file the installation created.
+  void add_created(const std::string& name) {
+    TestEntry created;
+    created.kind = kKindRemovable;
+    created.status = 25;
+    created.strings[0] = name;
+    files.add(created);
+  }
+
   // Makes the list current for a setup type of that uninstall name.
   void make_current(const char* uninstall_name) {
     file_block = files.block();
@@ -252,11 +261,7 @@ TEST_F(FinishInstall, TheUninstallDataListsWhatTheUninstallerRemoves) {
   uninstaller.flags = kItemUninstaller;  // its status was reset after installing
   uninstaller.strings[0] = "uninst.exe";
   files.add(uninstaller);
-  TestEntry created;
-  created.kind = kKindRemovable;
-  created.status = 25;
-  created.strings[0] = "bin\\app.exe";
-  files.add(created);
+  add_created("bin\\app.exe");
   TestEntry shared;
   shared.kind = kKindRemovable;
   shared.status = 23;
@@ -343,11 +348,7 @@ TEST_F(FinishInstall, TheUninstallDataListsWhatTheUninstallerRemoves) {
 }
 
 TEST_F(FinishInstall, WithoutUninstallNameNoKeyIsWrittenOrRecorded) {
-  TestEntry created;
-  created.kind = kKindRemovable;
-  created.status = 25;
-  created.strings[0] = "app.exe";
-  files.add(created);
+  add_created("app.exe");
   make_current("");
   finish_install();
   Expect e = image_without_tail();
@@ -433,11 +434,7 @@ Bytes record_behind(const char* path, size_t image_size) {
 }
 
 TEST_F(FinishInstall, AnUninstallerOutsideTheInstallationFolderRecordsThatFolder) {
-  TestEntry created;
-  created.kind = kKindRemovable;
-  created.status = 25;
-  created.strings[0] = "app.exe";
-  files.add(created);
+  add_created("app.exe");
   make_current("Kestrel Test App");
   copy_string(InstallDir, "C:\\KestrelFinish", kPathSize);  // the uninstaller lies in App below it
   finish_install();
@@ -558,13 +555,7 @@ TEST_F(FinishInstall, ARecordThatDoesNotFitFailsTheInstallation) {
   write_file(uninstaller.c_str(), uninstaller_image);
   // Names long enough that the record takes more than the uninstaller's
   // last cluster holds.
-  for (int i = 0; i < 40; ++i) {
-    TestEntry created;
-    created.kind = kKindRemovable;
-    created.status = 25;
-    created.strings[0] = "sub\\" + std::string(150, 'a' + i % 26) + std::to_string(i) + ".txt";
-    files.add(created);
-  }
+  for (int i = 0; i < 40; ++i) add_created("sub\\" + std::string(150, 'a' + i % 26) + std::to_string(i) + ".txt");
   make_current("Kestrel Test App");
   copy_string(InstallDir, folder.c_str(), kPathSize);
   copy_string(UninstallerPath, uninstaller.c_str(), kPathSize);
