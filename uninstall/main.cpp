@@ -13,6 +13,7 @@
 #include "app/globals.h"
 #include "app/path_strings.h"
 #include "app/restart.h"
+#include "install/replace.h"
 #include "uninstall/own_record.h"
 #include "uninstall/removal.h"
 #include "uninstall/self_removal.h"
@@ -130,7 +131,8 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
   release_turn(turn);
   free_removal_plan(&plan);
   free_own_record(&record);
-  remove_after_exit(own_path);
+  // Without its batch the working copy goes at the next start at least.
+  if (!remove_after_exit(own_path)) replace_at_restart(nullptr, own_path);
   return code;
 }
 

@@ -100,7 +100,7 @@ kestrel_scenario(versions-silent.script versions-silent.toml)
 # fit on the drive fails the installation.
 kestrel_scenario(uninstaller-subfolder.script uninstaller-subfolder.toml)
 kestrel_scenario(one-folder.script one-folder.toml)
-kestrel_scenario(second-run.script shared-count.toml)
+kestrel_scenario(second-run.script second-run.toml)
 kestrel_scenario(kept-files.script kept-files.toml)
 kestrel_scenario(settings-removal.script settings-removal.toml)
 kestrel_scenario(in-use.script in-use.toml)
