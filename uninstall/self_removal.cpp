@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "app/path_strings.h"
-#include "uninstall/temporary_file.h"
+#include "app/unguessable_files.h"
 
 namespace {
 
@@ -55,10 +55,11 @@ struct Batch {
 
 bool remove_after_exit(const char* own_path) {
   char temp_dir[MAX_PATH];
-  if (!temporary_folder(temp_dir)) return false;
+  DWORD n = GetTempPathA(sizeof temp_dir, temp_dir);
+  if (n == 0 || n >= sizeof temp_dir) return false;
   char batch_path[MAX_PATH];
-  HANDLE file = INVALID_HANDLE_VALUE;
-  if (!create_temporary_file(temp_dir, ".bat", batch_path, &file)) return false;
+  HANDLE file = create_unguessable_file(temp_dir, "kun", ".bat", batch_path, sizeof batch_path);
+  if (file == INVALID_HANDLE_VALUE) return false;
 
   DWORD attributes = GetFileAttributesA(own_path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
@@ -81,7 +82,7 @@ bool remove_after_exit(const char* own_path) {
   }
 
   char shell[MAX_PATH];
-  DWORD n = GetEnvironmentVariableA("COMSPEC", shell, sizeof shell);
+  n = GetEnvironmentVariableA("COMSPEC", shell, sizeof shell);
   if (n == 0 || n >= sizeof shell) lstrcpyA(shell, GetVersion() < 0x80000000 ? "cmd.exe" : "command.com");
   // The batch by its name alone, from its folder: a percent sign of the
   // folder would be taken for a variable on the command line, where no

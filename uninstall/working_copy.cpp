@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "app/path_strings.h"
-#include "uninstall/temporary_file.h"
+#include "app/unguessable_files.h"
 
 namespace {
 
@@ -143,10 +143,10 @@ void read_arguments(const char* command_line, UninstallerArguments* out) {
 
 int run_working_copy(const char* own_path, bool quiet) {
   char folder[MAX_PATH], copy[MAX_PATH];
-  HANDLE file = INVALID_HANDLE_VALUE;
-  if (!temporary_folder(folder) || strlen(own_path) + 2 * MAX_PATH + 40 > kCommandSize ||
-      !create_temporary_file(folder, ".exe", copy, &file))
-    return kNoWorkingCopy;
+  DWORD n = GetTempPathA(sizeof folder, folder);
+  if (n == 0 || n >= sizeof folder || strlen(own_path) + 2 * MAX_PATH + 40 > kCommandSize) return kNoWorkingCopy;
+  HANDLE file = create_unguessable_file(folder, "kun", ".exe", copy, sizeof copy);
+  if (file == INVALID_HANDLE_VALUE) return kNoWorkingCopy;
   CloseHandle(file);
   // The copy is made once an earlier working copy has marked the record.
   HANDLE turn = wait_for_turn(own_path);
