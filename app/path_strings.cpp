@@ -27,6 +27,14 @@ bool set_extension(char* path, size_t capacity, const char* extension) {
   return true;
 }
 
+char fold_letter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_folded(const char* a, const char* b, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (fold_letter(a[i]) != fold_letter(b[i])) return false;
+  return true;
+}
+
 bool copy_string(char* out, const char* text, size_t capacity) {
   if (capacity == 0) return text[0] == '\0';
   size_t n = std::strlen(text);
