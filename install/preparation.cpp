@@ -42,25 +42,20 @@ bool read_uninstall_string(const char* name, char* value) {
   DWORD size = kUninstallStringSize - 1;  // the last byte stays the terminator
   LONG result = RegQueryValueExA(key, "UninstallString", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
   RegCloseKey(key);
+  // Setups write the path quoted, as Windows runs it; the file is what
+  // lies between the quotes.
+  if (result == ERROR_SUCCESS && value[0] == '"') {
+    char* close = strchr(value + 1, '"');
+    if (!close) return false;
+    *close = '\0';
+    memmove(value, value + 1, strlen(value + 1) + 1);
+  }
   return result == ERROR_SUCCESS;
 }
 
 void look_at_messages() {
   MSG message;
   PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
-}
-
-// The program an "UninstallString" names: the text between its quotes
-// when it starts with one (as setups now write it), else the whole value.
-void uninstaller_program(const char* value, char* path) {
-  if (value[0] != '"') {
-    copy_string(path, value, kUninstallStringSize);
-    return;
-  }
-  const char* start = value + 1;
-  const char* end = strchr(start, '"');
-  size_t n = end ? static_cast<size_t>(end - start) : strlen(start);
-  copy_string(path, start, n + 1 < kUninstallStringSize ? n + 1 : kUninstallStringSize);
 }
 
 bool fail_removal(const char* uninstaller) {
@@ -109,11 +104,9 @@ int begin_install() {
 }
 
 bool remove_previous_versions() {
-  char value[kUninstallStringSize];
   char program[kUninstallStringSize];
   for (int v = 0; v < SetupTypeCount; ++v) {
-    if (!is_removable(v) || !read_uninstall_string(SetupTypeTable[v].record.uninstall_name, value)) continue;
-    uninstaller_program(value, program);
+    if (!is_removable(v) || !read_uninstall_string(SetupTypeTable[v].record.uninstall_name, program)) continue;
     FileHandle file = open_file(program, 0);
     if (file == INVALID_FILE_HANDLE) continue;
     close_file(file);

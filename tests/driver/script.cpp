@@ -217,6 +217,8 @@ const CommandForm commands[] = {
     {"wait-window", Op::WaitWindow, 1, 2, "wait-window TITLE [close]"},
     {"expect-no-process", Op::ExpectNoProcess, 1, 1, "expect-no-process NAME"},
     {"write-file", Op::WriteFile, 2, 2, "write-file PATH TEXT"},
+    {"copy-file", Op::CopyFile, 2, 2, "copy-file FROM TO"},
+    {"set-env", Op::SetEnv, 2, 2, "set-env NAME VALUE"},
     {"lock-file", Op::LockFile, 1, 2, "lock-file PATH [readable|deletable]"},
     {"unlock-file", Op::UnlockFile, 1, 1, "unlock-file PATH"},
     {"expect-same-file", Op::ExpectSameFile, 2, 2, "expect-same-file PATH OTHER"},
@@ -231,8 +233,8 @@ const CommandForm commands[] = {
     {"expect-ini", Op::ExpectIni, 4, 4, "expect-ini FILE SECTION KEY VALUE"},
     {"close", Op::Close, 1, 1, "close frame|container"},
     {"end-task", Op::EndTask, 0, 0, "end-task"},
-    {"copy-file", Op::CopyFile, 2, 2, "copy-file FROM TO"},
     {"set-reg", Op::SetReg, 3, 3, "set-reg ROOT\\KEY VALUE DATA"},
+    {"expect-no-ini", Op::ExpectNoIni, 3, 3, "expect-no-ini FILE SECTION KEY"},
 };
 
 bool parse_yes_no(const std::string& word, bool& yes) {
@@ -326,11 +328,6 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       return "";
     case Op::EndTask:
       return "";
-    case Op::CopyFile:
-      step.path = args[0].value;
-      step.value = args[1].value;
-      if (step.path.empty() || step.value.empty()) return "empty file name";
-      return "";
     case Op::SetReg:
       if (!parse_root(args[0].value, step.root, step.path))
         return "key must be ROOT\\KEY with ROOT one of HKCR, HKCU, HKLM, HKU";
@@ -418,6 +415,16 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       step.path = args[0].value;
       step.value = args[1].value;
       return "";
+    case Op::CopyFile:
+      step.value = args[0].value;
+      step.path = args[1].value;
+      if (step.path.empty() || step.value.empty()) return "empty file name";
+      return "";
+    case Op::SetEnv:
+      step.path = args[0].value;
+      step.value = args[1].value;
+      if (step.path.empty() || step.path.find('=') != std::string::npos) return "the name is empty or holds =";
+      return "";
     case Op::Snapshot:
     case Op::ExpectUnchanged:
       step.path = args[0].value;
@@ -443,11 +450,12 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       if (step.path.empty() || step.value.empty()) return "empty file name";
       return "";
     case Op::ExpectIni:
+    case Op::ExpectNoIni:
       step.path = args[0].value;
       step.section = args[1].value;
       step.key = args[2].value;
       if (step.path.empty() || step.section.empty() || step.key.empty()) return "empty file, section or key";
-      text(args[3]);
+      if (form.op == Op::ExpectIni) text(args[3]);
       return "";
     case Op::ExpectFileText:
       step.path = args[0].value;

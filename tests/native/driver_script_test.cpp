@@ -194,8 +194,11 @@ TEST(DriverScript, FileContentsAndIniEntries) {
   auto steps = parse_ok(
       "expect-same-file \"${DIR}\\a b.txt\" Z:\\w\\a.txt\n"
       "expect-ini ${DIR}\\s.ini \"My Section\" Folder \"C:\\a b\"\n"
-      "expect-ini s.ini S K ~a\n");
-  ASSERT_EQ(steps.size(), 3u);
+      "expect-ini s.ini S K ~a\n"
+      "expect-no-ini ${DIR}\\s.ini S Gone\n"
+      "copy-file Z:\\w\\a.txt \"${DIR}\\b c.txt\"\n"
+      "set-env TEMP \"C:\\100% temp\"\n");
+  ASSERT_EQ(steps.size(), 6u);
   EXPECT_EQ(steps[0].op, Op::ExpectSameFile);
   EXPECT_EQ(steps[0].path, "C:\\Kestrel\\a b.txt");
   EXPECT_EQ(steps[0].value, "Z:\\w\\a.txt");
@@ -206,6 +209,15 @@ TEST(DriverScript, FileContentsAndIniEntries) {
   EXPECT_EQ(steps[1].match.text, "C:\\a b");
   EXPECT_FALSE(steps[1].match.substring);
   EXPECT_TRUE(steps[2].match.substring);
+  EXPECT_EQ(steps[3].op, Op::ExpectNoIni);
+  EXPECT_EQ(steps[3].path, "C:\\Kestrel\\s.ini");
+  EXPECT_EQ(steps[3].key, "Gone");
+  EXPECT_EQ(steps[4].op, Op::CopyFile);
+  EXPECT_EQ(steps[4].value, "Z:\\w\\a.txt");
+  EXPECT_EQ(steps[4].path, "C:\\Kestrel\\b c.txt");
+  EXPECT_EQ(steps[5].op, Op::SetEnv);
+  EXPECT_EQ(steps[5].path, "TEMP");
+  EXPECT_EQ(steps[5].value, "C:\\100% temp");
 }
 
 TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
@@ -221,9 +233,8 @@ TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
       "wait-box ~\"is in use\"\n"
       "lock-file a.txt readable\n"
       "lock-file a.txt\n"
-      "lock-file a.txt deletable\n"
-      "copy-file ${SETUP} \"C:\\x y\\b.exe\"\n");
-  ASSERT_EQ(steps.size(), 13u);
+      "lock-file a.txt deletable\n");
+  ASSERT_EQ(steps.size(), 12u);
   EXPECT_EQ(steps[0].op, Op::UnlockFile);
   EXPECT_EQ(steps[0].path, "C:\\Kestrel\\in use.txt");
   EXPECT_EQ(steps[1].op, Op::ExpectSameFile);
@@ -254,9 +265,6 @@ TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
   EXPECT_EQ(steps[10].number, 0);
   EXPECT_FALSE(steps[11].yes);
   EXPECT_EQ(steps[11].number, 1);
-  EXPECT_EQ(steps[12].op, Op::CopyFile);
-  EXPECT_EQ(steps[12].path, "Z:\\w\\my setup.exe");
-  EXPECT_EQ(steps[12].value, "C:\\x y\\b.exe");
 }
 
 TEST(DriverScript, ClosingTheWindowAndSettingARegistryValue) {
@@ -320,6 +328,9 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"expect-same-file a.txt \"\"\n", 1, "empty file name"},
       {"expect-ini a.ini S K\n", 1, "usage: expect-ini"},
       {"expect-ini a.ini \"\" K v\n", 1, "empty file, section or key"},
+      {"expect-no-ini a.ini S\n", 1, "usage: expect-no-ini"},
+      {"copy-file a.txt \"\"\n", 1, "empty file name"},
+      {"set-env A=B c\n", 1, "holds ="},
       {"unlock-file\n", 1, "usage: unlock-file PATH"},
       {"expect-same-file a.exe\n", 1, "usage: expect-same-file PATH OTHER"},
       {"expect-file-text a.txt\n", 1, "usage"},

@@ -15,6 +15,7 @@
 #include "install/install_item.h"
 #include "install/journal.h"
 #include "install/replace.h"
+#include "install/safe_replace.h"
 #include "install/rollback.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/install_fixture.h"
