@@ -167,7 +167,16 @@ void fail_with(int result) {
 // without one. False when the record could not be written whole.
 bool write_uninstall_data() {
   // Made by this run, normally; otherwise kept as it was for a rollback.
-  FileHandle file = note_file_change(UninstallerPath) ? open_file(UninstallerPath, 2) : INVALID_FILE_HANDLE;
+  // One that is there but cannot be kept (no room for its copy on a full
+  // disk) must not be changed: the installation fails.
+  FileHandle file = INVALID_FILE_HANDLE;
+  if (GetFileAttributesA(UninstallerPath) != INVALID_FILE_ATTRIBUTES) {
+    if (!note_file_change(UninstallerPath)) {
+      fail_with(GetLastError() == ERROR_DISK_FULL ? 3 : 2);
+      return false;
+    }
+    file = open_file(UninstallerPath, 2);
+  }
   uint32_t start = file == INVALID_FILE_HANDLE ? 0 : seek_from_end(file, 0);
   if (file == INVALID_FILE_HANDLE || start < kBlockHeaderSize || start == INVALID_SET_FILE_POINTER) {
     if (file != INVALID_FILE_HANDLE) close_file(file);

@@ -435,8 +435,8 @@ TEST_F(Rollback, AFileInUseStaysNamedAndTheUninstallerOfThisRunCanRemoveIt) {
   EXPECT_EQ(".\\sub", std::string(r.folder.text, r.folder.length));
   EXPECT_EQ("beta.txt", std::string(r.name.text, r.name.length));
   EXPECT_TRUE(data.has_uninstall_key);
-  EXPECT_STREQ(in_install("Uninstall.exe").c_str(),
-               read_value(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString").data.c_str());
+  EXPECT_EQ("\"" + in_install("Uninstall.exe") + "\"",
+            read_value(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString").data.c_str());
 }
 
 TEST_F(Rollback, WithoutAnUninstallerAFileInUseIsNamedOnlyAndAReplacedOneWaitsForTheRestart) {
