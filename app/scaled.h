@@ -11,8 +11,10 @@
 inline uint32_t scaled(uint32_t value, uint32_t factor, uint32_t divisor) {
   if (value > divisor) value = divisor;
 #if defined(__i386__)
-  uint32_t quotient, remainder;
-  __asm__("mull %3\n\tdivl %4" : "=a"(quotient), "=&d"(remainder) : "0"(value), "rm"(factor), "rm"(divisor) : "cc");
+  // Both results are early-clobbered: the factor and the divisor must not
+  // share eax with the value (as they would when equal to it) or sit in edx.
+  uint32_t quotient = value, remainder;
+  __asm__("mull %2\n\tdivl %3" : "+&a"(quotient), "=&d"(remainder) : "rm"(factor), "rm"(divisor) : "cc");
   return quotient;
 #else
   return static_cast<uint32_t>(uint64_t{value} * factor / divisor);
