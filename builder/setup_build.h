@@ -24,6 +24,7 @@ struct BuildReport {
   uint64_t stored_bytes = 0;   // the data area's data
   uint64_t setup_size = 0;     // of the setup file
   uint32_t volumes = 0;        // volume files beside it
+  std::vector<std::string> warnings;  // what the setup will do otherwise than the project may expect
 };
 
 // Writes the setup under a temporary name and renames it (and its

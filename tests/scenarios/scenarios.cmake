@@ -8,12 +8,14 @@ add_executable(kestrel-damage ${KESTREL_SCENARIOS}/damage.cpp)
 target_link_libraries(kestrel-damage PRIVATE kestrel_builder)
 set_target_properties(kestrel-damage PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tools)
 
-# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [DAMAGE KIND ARGS...]
-#                  [ENVIRONMENT VARS...]): with DAMAGE, the built setup is
-# damaged so (see damage.cpp) before the script runs; with REMOVABLE, the
-# scenario's folder is drive R:, a removable one (see removable-drive).
+# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [VOLUMES SIZE]
+#                  [DAMAGE KIND ARGS...] [ENVIRONMENT VARS...]): with DAMAGE,
+# the built setup is damaged so (see damage.cpp) before the script runs;
+# with REMOVABLE, the scenario's folder is drive R:, a removable one (see
+# removable-drive); with VOLUMES, the setup is built in volumes of SIZE and
+# the test's name ends in .volumes.
 function(kestrel_scenario script project)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "" "DAMAGE;ENVIRONMENT")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "VOLUMES" "DAMAGE;ENVIRONMENT")
   set(runner ${KESTREL_SCENARIOS}/run-scenario)
   if(arg_REMOVABLE)
     set(runner ${KESTREL_SCENARIOS}/removable-drive)
@@ -21,10 +23,14 @@ function(kestrel_scenario script project)
   get_filename_component(name ${script} NAME_WE)
   get_filename_component(base ${project} NAME_WE)
   string(REPLACE ";" " " damage "${arg_DAMAGE}")
-  kestrel_wine_test(NAME scenario.${name}.${base}
+  set(suffix "")
+  if(arg_VOLUMES)
+    set(suffix .volumes)
+  endif()
+  kestrel_wine_test(NAME scenario.${name}.${base}${suffix}
     COMMAND ${runner} $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN} ${KESTREL_TEST_SHARE}/kestrel-stub.exe
             ${KESTREL_SCENARIO_OUT} ${project} ${KESTREL_SCENARIOS}/${script}
-    ENVIRONMENT "KESTREL_DAMAGE=${damage};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>;KESTREL_RECORD=$<TARGET_FILE:kestrel-record>;${arg_ENVIRONMENT}")
+    ENVIRONMENT "KESTREL_VOLUME_SIZE=${arg_VOLUMES};KESTREL_DAMAGE=${damage};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>;KESTREL_RECORD=$<TARGET_FILE:kestrel-record>;${arg_ENVIRONMENT}")
 endfunction()
 
 # Every page, with screenshots, in both modes.
