@@ -72,6 +72,7 @@ struct Scanner {
   uint32_t setup_flags = 0;
   uint16_t start_page = 0xFFFF, start_type = 0;
   int type_records = 0;  // 0x123e blocks seen, the seventh and later included
+  bool chain_cut = false;  // the walk stopped before the data area: later blocks are unknown
   std::vector<TypeBlocks> types;
   std::vector<std::vector<EntryPlace>> entries;  // per type, its well-formed entries
   std::vector<uint32_t> declared;                // per type, its file list's count
@@ -274,6 +275,7 @@ struct Scanner {
       uint8_t raw[kBlockHeaderSize];
       if (file_size - pos < kBlockHeaderSize || !read_at(pos, raw, sizeof raw)) {
         add(Rule::kBlockHeader, "", at_byte(pos), "the file ends inside a block header");
+        chain_cut = true;
         return;
       }
       uint16_t id = get_u16(raw), flags = get_u16(raw + 2);
@@ -285,6 +287,7 @@ struct Scanner {
       if (stored > file_size - pos - kBlockHeaderSize) {
         add(Rule::kBlockHeader, "", at_byte(pos + 4),
             "block " + hex_id(id) + " of " + std::to_string(stored) + " bytes runs past the end of the file");
+        chain_cut = true;
         return;
       }
       read_block(pos, id, flags, stored);
@@ -458,6 +461,7 @@ struct Scanner {
       std::string subject = item_subject(t, i, e);
       std::string where = where_in(c, entries[t][i].offset + kEntryFlags);
       if (++seen == 2) add(Rule::kUninstallerCount, subject, where, "a second uninstaller item");
+      if (chain_cut) continue;
       if (!prefix.present || prefix.bytes.empty())
         add(Rule::kUninstallerPrefix, subject, where,
             "the archive carries no uninstaller program, so the uninstaller is installed empty");
