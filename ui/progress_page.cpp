@@ -2,10 +2,12 @@
 // tick, so that painting and Cancel get through between two items.
 #include "app/sequencer.h"
 #include "archive/config.h"
+#include "archive/patch.h"
 #include "archive/platform.h"
 #include "install/engine.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
+#include "ui/progress.h"
 #include "ui/progress_display.h"
 
 enum : UINT_PTR { kInstallTimer = 11 };
@@ -53,6 +55,8 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
   switch (message) {
     case WM_INITDIALOG:
       ProgressWindow = page;
+      // A patched item reports as its new file grows, not only when done.
+      PatchProgressReport = set_progress;
       page_setup(page, ButtonCancel);
       set_button_caption(IDCANCEL, 5);
       if (begin_install()) {
@@ -79,6 +83,7 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
         InstallTimer = 0;
       }
       ProgressWindow = nullptr;
+      PatchProgressReport = nullptr;
       break;
   }
   return control_colour_answer(page, message, wparam, lparam);
