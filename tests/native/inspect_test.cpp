@@ -344,6 +344,18 @@ TEST_F(Inspect, ExtractDefaultsToTheTypeTheArchiveNamesAndReadsVolumes) {
   EXPECT_EQ(app_v2, read_bytes(out + "/bin/app.exe"));
 }
 
+// Without the uninstaller program in the archive the installer writes the
+// uninstaller as an empty file, and so does extract.
+TEST_F(Inspect, ExtractWritesTheUninstallerAsTheInstallerDoes) {
+  SetupBuilder b;
+  FileEntrySpec& u = b.add_entry(0, "uninst.exe", compressed(uninstaller_rest));
+  u.flags = kItemUninstaller;
+  u.size = static_cast<uint32_t>(uninstaller_prefix.size() + uninstaller_rest.size());
+  b.write(setup);
+  ASSERT_EQ(0, run_quietly(run_extract, {"extract", setup, "-d", out}));
+  EXPECT_TRUE(read_bytes(out + "/uninst.exe").empty());
+}
+
 TEST_F(Inspect, ExtractOfADamagedItemLeavesNoFileAndFails) {
   SetupBuilder b;
   b.add_file(0, "good.txt", text_bytes(2000, 9));
