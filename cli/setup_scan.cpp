@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "archive/decompressor.h"
+#include "app/memory.h"
+#include "archive/loader.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
@@ -56,10 +57,6 @@ std::string hex_id(uint16_t id) {
 bool is_type_block(uint16_t id) {
   return id == kBlockFileList || id == kBlockIniEntries || id == kBlockRegistryEntries || id == kBlockStringPatches;
 }
-
-// The most bytes a stream of `stored` bytes can expand to, as the loader
-// bounds it.
-uint64_t max_expansion(uint64_t stored) { return stored * 1032 + 1032; }
 
 struct Scanner {
   std::string path;
@@ -113,33 +110,28 @@ struct Scanner {
       c->present = true;
       return true;
     }
-    uint8_t word[4];
-    if (stored < 4 || !read_at(payload, word, 4)) {
+    if (stored < 4) {
       add(Rule::kBlockStream, "", at_byte(header), "compressed block " + hex_id(id) + " has no room for its length");
       return false;
     }
-    uint32_t announced = get_u32(word);
-    if (announced >= max_expansion(stored) || announced == 0xFFFFFFFFu) {
-      add(Rule::kBlockStream, "", at_byte(payload), "compressed block " + hex_id(id) + " announces " +
-                                                        std::to_string(announced) + " bytes, more than its " +
-                                                        std::to_string(stored) + " stored bytes can hold");
-      return false;
-    }
-    c->bytes.resize(announced);
+    // Decoded by the loader's own routine, which bounds what a stream may
+    // announce; the decoder leaves the file right behind the stream.
     FileHandle h = open_file(path.c_str(), 0);
-    uint32_t produced = 0;
-    bool decoded = false;
+    int result = 1;
     uint64_t consumed = 0;
     if (h != INVALID_FILE_HANDLE) {
-      seek_to(h, static_cast<uint32_t>(payload + 4));
-      decoded = decode_to_memory(c->bytes.data(), announced, h, 0, &produced) && produced == announced;
+      seek_to(h, static_cast<uint32_t>(payload));
+      uint8_t* slot = nullptr;
+      uint32_t length = 0;
+      result = ::read_block(h, BlockHeader{id, flags, stored}, &slot, &length);
       consumed = tell_file(h) - (payload + 4);
+      if (result == 0) c->bytes.assign(slot, slot + length);
+      free_block(&slot);
       close_file(h);
     }
-    if (!decoded) {
-      add(Rule::kBlockStream, "", at_byte(payload + 4),
-          "the stream of block " + hex_id(id) + " does not decode to its announced " + std::to_string(announced) +
-              " bytes");
+    if (result != 0) {
+      add(Rule::kBlockStream, "", at_byte(payload),
+          "the stream of block " + hex_id(id) + " does not decode to the length it announces");
       return false;
     }
     if (consumed != stored - 4u)
