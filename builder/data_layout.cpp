@@ -110,8 +110,8 @@ bool check_forward_reading(const std::vector<std::vector<LayoutItem>>& types, co
                  (visit.base ? ": the data of the file it patches" : ": its data") + " lies in volume " +
                  std::to_string(first) + ", but the installation has already moved on to volume " +
                  std::to_string(volume) +
-                 " and never goes back; list the patched file right after the file it patches, or build "
-                 "without volumes";
+                 " and never goes back: a patch reads the file it patches again, so build without volumes, or "
+                 "with volumes that hold that file's data and everything read between it and the patch";
         return false;
       }
       volume = length ? volume_of(position + length - 1) : first;
