@@ -94,8 +94,9 @@ kestrel_scenario(restart-win95.script restart-win95.toml ENVIRONMENT KESTREL_WIN
 kestrel_scenario(versions.script versions.toml)
 kestrel_scenario(versions-silent.script versions-silent.toml)
 # Setups in volumes: items that share their content are installed whatever
-# volume the installation has reached; the round trip and the version
-# questions read volumes as they read one file.
+# volume the installation has reached; the round trip's project (installed,
+# its record read and removed again, which leaves the prefix as it was) and
+# the version questions read volumes as they read one file.
 kestrel_scenario(volume-shared.script volume-shared.toml VOLUMES 120K)
-kestrel_scenario(round-trip.script round-trip.toml VOLUMES 128K)
+kestrel_scenario(record.script round-trip.toml VOLUMES 128K)
 kestrel_scenario(versions.script versions.toml VOLUMES 128K)
