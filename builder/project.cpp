@@ -1,6 +1,7 @@
 #include "builder/project.h"
 
 #include "archive/entry_lists.h"
+#include "builder/sign_command.h"
 
 #include <fnmatch.h>
 #include <sys/stat.h>
@@ -481,6 +482,15 @@ bool read_text_file(const std::string& path, std::string* out) {
   return ok;
 }
 
+bool read_signing(Reader& r, const toml::table& table, Project* p) {
+  Table t(r, table, "signing");
+  if (!t.text("command", &p->sign_command) || !t.done()) return false;
+  std::string why;
+  if (!table.get("command")) return r.fail(table, "signing.command", "is required: the command that signs {file}");
+  if (!check_sign_command(p->sign_command, &why)) return r.fail(*table.get("command"), "signing.command", why);
+  return true;
+}
+
 bool read_type(Reader& r, const toml::table& table, size_t index, const std::optional<std::string>& title,
                ProjectType* type) {
   std::string prefix = "type[" + std::to_string(index) + "]";
@@ -572,6 +582,10 @@ bool read_project(const std::string& path, Project* project, std::string* error)
   ok = ok && r.error.empty();
   if (ok) {
     if (const toml::table* bg = top.subtable("background")) ok = read_background(r, *bg, &p);
+    ok = ok && r.error.empty();
+  }
+  if (ok) {
+    if (const toml::table* signing = top.subtable("signing")) ok = read_signing(r, *signing, &p);
     ok = ok && r.error.empty();
   }
   std::vector<const toml::table*> types;

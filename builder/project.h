@@ -53,6 +53,7 @@ struct Project {
   std::optional<BackgroundStyleSpec> background_style;
   std::optional<StartPageSpec> start_page;
   std::string dialog_resources;  // host path of a .res file, "" none
+  std::string sign_command;      // [signing] command, run in the project's folder; "" none
   std::vector<ProjectType> types;
 };
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +24,7 @@
 #include "builder/patch_generator.h"
 #include "builder/pe_version.h"
 #include "builder/res_file.h"
+#include "builder/setup_signature.h"
 #include "builder/stub_image.h"
 #include "builder/uninstaller_item.h"
 
@@ -51,13 +53,18 @@ bool read_whole(const std::string& path, std::vector<uint8_t>* out, std::string*
 }
 
 // FILETIME of a file's last change, for all three of its times: the time
-// it was last read would make two builds differ.
-uint64_t file_time(const std::string& path) {
+// it was last read would make two builds differ. A reproducible build
+// clamps it to `newest` seconds since 1970, so that a fresh checkout (new
+// modification times) gives the same bytes.
+uint64_t file_time(const std::string& path, std::optional<uint64_t> newest) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return 0;
   const uint64_t kEpochDifference = 116444736000000000ull;  // 1601 to 1970 in 100 ns
-  return kEpochDifference + static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000ull +
-         static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+  const uint64_t kTicksPerSecond = 10000000ull;
+  uint64_t time = kEpochDifference + static_cast<uint64_t>(st.st_mtim.tv_sec) * kTicksPerSecond +
+                  static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+  if (newest) time = std::min(time, kEpochDifference + *newest * kTicksPerSecond);
+  return time;
 }
 
 // One piece of the data area, shared by every entry with the same bytes.
@@ -260,7 +267,7 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
         }
         if (item.store_times) {
           s.flags |= kItemHasTimes;
-          uint64_t time = file_time(item.source);
+          uint64_t time = file_time(item.source, options.newest_time);
           s.times = FileTimesSpec{time, time, time};
         }
         if (item.from_source) s.flags |= kItemFromSource;
@@ -365,6 +372,29 @@ void remove_stale_volumes(const std::string& output, uint32_t volumes) {
   }
 }
 
+// Signs the complete setup file in place and checks that the signer did
+// what a signer may: rewrite the header checksum and the certificate table
+// entry and append the table. Volume files are data, not programs, and
+// stay as written; the items' checksums guard their content.
+bool sign_setup(const SignCommand& sign, const std::string& file, std::string* error) {
+  std::error_code ec;
+  uint64_t size = fs::file_size(file, ec);
+  uint32_t before = 0, after = 0;
+  if (ec) return fail(error, "cannot read " + file + ": " + ec.message());
+  if (!signed_content_crc(file, size, &before, error)) return false;
+  if (!run_sign_command(sign, file, error)) return false;
+  uint64_t signed_size = fs::file_size(file, ec);
+  if (ec) return fail(error, "the sign command left no setup file: " + ec.message());
+  if (signed_size <= size) return fail(error, "the sign command appended no signature to the setup file");
+  if (!signed_content_crc(file, size, &after, error)) return false;
+  if (after != before)
+    return fail(error, "the sign command changed the setup file beyond its header checksum and certificate table");
+  SetupSignature signature;
+  if (!read_setup_signature(file, size, &signature, error)) return fail(error, "after signing: " + *error);
+  if (!signature.authenticode) return fail(error, "the sign command left no Authenticode signature in the setup file");
+  return true;
+}
+
 }  // namespace
 
 bool build_setup(const Project& project, const BuildOptions& options, BuildReport* report, std::string* error) {
@@ -454,6 +484,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   for (int b : layout.order) stored.push_back(--uses[b] == 0 ? std::move(blocks[b].stored) : blocks[b].stored);
   uint32_t volumes = 0;
   bool ok = write_setup_file(staged, options.stub, configuration, stored, options.volume_size, &volumes, error);
+  if (ok && !options.sign.command.empty()) ok = sign_setup(options.sign, staged, error);
   std::error_code ec;
   for (uint32_t k = 1; ok && k <= volumes; ++k) {
     fs::rename(volume_path(staged, k), volume_path(options.output, k), ec);
@@ -475,5 +506,6 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   report->setup_size = fs::file_size(options.output, ec);
   report->volumes = volumes;
   warn_about_start_type(project, &report->warnings);
+  report->signed_setup = !options.sign.command.empty();
   return true;
 }

@@ -236,10 +236,10 @@ struct Scanner {
           "its " + std::to_string(length) + " data bytes run " + std::to_string(data_end - file_size) +
               (data_end - file_size == 1 ? " byte" : " bytes") + " past the end of the file");
     } else {
+      // Only a signer's certificate table may follow the data.
       std::string why;
-      uint64_t at = 0;
-      if (!check_setup_trailer(path, file_size, data_end, &scan->certificate, &at, &why))
-        add(Rule::kDataAreaEnd, "", at_byte(at), why);
+      if (!read_setup_signature(path, data_end, &scan->signature, &why))
+        add(Rule::kDataAreaEnd, "", at_byte(data_end), why);
     }
     std::vector<DataVolume> volumes = find_data_volumes(path, header + kBlockHeaderSize);
     for (size_t k = 1; k < volumes.size(); ++k) {

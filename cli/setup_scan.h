@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "builder/certificate_table.h"
+#include "builder/setup_signature.h"
 #include "cli/format_rules.h"
 
 struct SetupScan {
   std::vector<Finding> findings;
   std::vector<std::string> notes;  // how the file uses what the format leaves open
-  CertificateTable certificate;  // a signed setup's table behind the data area
+  SetupSignature signature;  // a signed setup's certificate table behind the data area
 };
 
 // Scans the setup file at `path` whose archive begins at `stub_size`.

@@ -81,7 +81,8 @@ int run_verify(int argc, char** argv) {
         "  then read its data area as the installation does (each setup type's items\n"
         "  in order, forward only across the volumes) and check every item's size and\n"
         "  checksum. Each broken rule is one line naming the rule, the setup type and\n"
-        "  item, and the byte. Exit 0 only when all is sound.\n"
+        "  item, and the byte. Only the certificate table of a signed setup may follow\n"
+        "  the data area; its signature is reported. Exit 0 only when all is sound.\n"
         "  --lenient  only warn about the rules that the installer tolerates\n"
         "  --quiet    print nothing but the broken rules\n");
     return kExitOk;
@@ -129,9 +130,7 @@ int run_verify(int argc, char** argv) {
   if (failed) return kExitFailed;
   if (!quiet) {
     for (const std::string& note : scan.notes) printf("note: %s\n", note.c_str());
-    if (scan.certificate.present)
-      printf("note: signed: a certificate table of %u bytes (%u record%s) follows the data area\n",
-             scan.certificate.size, scan.certificate.entries, scan.certificate.entries == 1 ? "" : "s");
+    printf("signature: %s\n", describe_signature(scan.signature).c_str());
     printf("%s: sound, %u item%s checked\n", printable(setup).c_str(), checked, checked == 1 ? "" : "s");
   }
   return kExitOk;

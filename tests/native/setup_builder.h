@@ -182,19 +182,6 @@ inline int run_quietly(int (*command)(int, char**), std::vector<std::string> arg
   return result;
 }
 
-// The built tool, with its stdout and exit status.
-inline int run_tool(const std::string& args, std::string* output) {
-  std::string command = std::string(KESTREL_BINARY_DIR) + "/bin/kestrel " + args + " 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return -1;
-  output->clear();
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) output->append(buffer, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Every line of a failed verify is one finding (or one failure) of its own.
 inline bool only_verify_lines(const std::string& text) {
   if (text.empty() || text.back() != '\n') return false;

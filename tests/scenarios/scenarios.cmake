@@ -66,6 +66,9 @@ kestrel_scenario(damaged-licence.script tour-windowed.toml DAMAGE template-past-
 kestrel_scenario(missing-texts.script tour-windowed.toml DAMAGE text-count 0 0 1)
 # A setup started from a removable drive relaunches itself from a copy.
 kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE)
+# So does a signed one: the copy is its stub alone, the archive read from R:
+# ends before the certificate table.
+kestrel_scenario(relaunch.script signed.toml REMOVABLE)
 # The painting: gradient, title shadow, the progress bar before any item;
 # screenshots of the layouts with and without pictures.
 kestrel_scenario(painting.script gradient-plain.toml)
@@ -100,3 +103,9 @@ kestrel_scenario(versions-silent.script versions-silent.toml)
 kestrel_scenario(volume-shared.script volume-shared.toml VOLUMES 120K)
 kestrel_scenario(record.script round-trip.toml VOLUMES 128K)
 kestrel_scenario(versions.script versions.toml VOLUMES 128K)
+# The example product signed with osslsigncode: the signature verifies, and
+# the signed setup installs and uninstalls (see signed-demo).
+kestrel_wine_test(NAME scenario.signed-demo
+  COMMAND ${KESTREL_SCENARIOS}/signed-demo $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN}
+          ${KESTREL_TEST_SHARE}/kestrel-stub.exe ${KESTREL_SCENARIO_OUT} ${PROJECT_SOURCE_DIR}
+          ${KESTREL_SCENARIOS}/signed-demo.script)
