@@ -32,6 +32,7 @@ struct ProjectItem {
   std::string desktop_name;
   std::string desktop_arguments;
   std::string where;  // "file:line" of its table, for messages
+  std::string key;    // "type[0].files[2]", its table's key, for messages
 };
 
 struct ProjectType {

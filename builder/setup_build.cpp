@@ -119,8 +119,7 @@ struct Converter {
   std::string* error;
   bool operator()(std::string& text, const std::string& what) {
     std::string out, why;
-    if (!to_code_page(text, code_page, &out, &why)) return fail(error, what + ": " + why);
-    if (out.find('\0') != std::string::npos) return fail(error, what + ": holds a NUL character");
+    if (!to_setup_text(text, code_page, &out, &why)) return fail(error, what + ": " + why);
     text = out;
     return true;
   }
@@ -363,6 +362,51 @@ void warn_about_start_type(const Project& project, std::vector<std::string>* war
     }
 }
 
+// A work folder beside the output, made before anything is compressed so
+// that an output folder that cannot be made or written fails at once. The
+// work folder goes when the build ends, and the folders made for the output
+// go too unless the build completed.
+class Staging {
+ public:
+  Staging() = default;
+  Staging(const Staging&) = delete;
+  Staging& operator=(const Staging&) = delete;
+  ~Staging() {
+    std::error_code ec;
+    if (!work_.empty()) fs::remove_all(work_, ec);
+    if (!completed_)
+      for (auto it = made_.rbegin(); it != made_.rend(); ++it) fs::remove(*it, ec);
+  }
+
+  bool open(const std::string& output, std::string* error) {
+    fs::path out(output);
+    std::error_code ec;
+    if (fs::is_directory(out, ec))
+      return fail(error, output + " is a folder; name the setup file, such as " + (out / "setup.exe").string());
+    fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
+    std::vector<fs::path> missing;
+    for (fs::path p = folder; !p.empty() && !fs::is_directory(p, ec) && p != p.parent_path(); p = p.parent_path())
+      missing.push_back(p);
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+      if (!fs::create_directory(*it, ec))
+        return fail(error, "cannot make the folder " + it->string() + " for " + output + ": " +
+                               (fs::exists(*it) ? "a file of that name is in the way" : ec.message()));
+      made_.push_back(*it);
+    }
+    std::string pattern = (folder / ".kestrel-build-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return fail(error, "cannot write in " + folder.string() + ": " + std::strerror(errno));
+    work_ = pattern;
+    return true;
+  }
+  const fs::path& work() const { return work_; }
+  void complete() { completed_ = true; }
+
+ private:
+  fs::path work_;
+  std::vector<fs::path> made_;  // outermost first
+  bool completed_ = false;
+};
+
 // The stale volumes of an earlier build that had more of them.
 void remove_stale_volumes(const std::string& output, uint32_t volumes) {
   for (uint32_t k = volumes + 1; k < 100; ++k) {
@@ -408,6 +452,8 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
     if (split != UninstallerSplitResult::kSplit)
       return fail(error, std::string("the uninstaller: ") + uninstaller_split_text(split));
   }
+  Staging staging;
+  if (!staging.open(options.output, error)) return false;
   ArchiveSpec spec;
   if (!dialog_templates(project, options, &spec.dialog_templates, error)) return false;
   spec.setup_flags = project.setup_flags;
@@ -469,14 +515,9 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   if (options.volume_size == 0 && options.stub.size() + configuration.size() + kDataAreaHeaderSize + data > 0xFFFFFFFFull)
     return fail(error, "the setup file would reach 4 GiB; give a --volume-size to split it");
 
-  // Everything is written in a folder of its own beside the output and
-  // moved into place only when complete.
-  fs::path out(options.output);
-  fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
-  std::string pattern = (folder / (".kestrel-build-XXXXXX")).string();
-  if (!mkdtemp(pattern.data())) return fail(error, "cannot write in " + folder.string() + ": " + std::strerror(errno));
-  fs::path work(pattern);
-  std::string staged = (work / out.filename()).string();
+  // Everything is written in the work folder and moved into place only
+  // when complete.
+  std::string staged = (staging.work() / fs::path(options.output).filename()).string();
   // A block laid out more than once is written once per copy.
   std::vector<std::vector<uint8_t>> stored;
   std::vector<size_t> uses(blocks.size(), 0);
@@ -494,8 +535,8 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
     fs::rename(staged, options.output, ec);
     if (ec) ok = fail(error, "cannot write " + options.output + ": " + ec.message());
   }
-  fs::remove_all(work, ec);
   if (!ok) return false;
+  staging.complete();
   remove_stale_volumes(options.output, volumes);
 
   *report = BuildReport{};

@@ -14,6 +14,7 @@
 
 #include "archive/config.h"
 #include "archive/file_entry.h"
+#include "builder/item_name.h"
 #include "cli/cli_support.h"
 #include "cli/item_names.h"
 #include "cli/setup_reader.h"

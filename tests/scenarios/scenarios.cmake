@@ -77,6 +77,9 @@ kestrel_scenario(tour.script tour-picture.toml)
 kestrel_scenario(few-pages.script bitmap-picture.toml)
 # Install and uninstall: the machine is as it was.
 kestrel_scenario(round-trip.script round-trip.toml)
+# A new user's first project: the texts name the product, the start-menu
+# folders are what the docs say.
+kestrel_scenario(new-user.script new-user.toml)
 # The record inside the installed uninstaller, read on the host (record.check).
 kestrel_scenario(record.script round-trip.toml)
 # Two installations share a library; one type's setup removes the other's
