@@ -418,9 +418,9 @@ bool pass_over_patch(const uint8_t* entry, std::string* error, ItemCheck* check)
   if (!reach(run, position, "its patch")) return false;
   check_patch_headers(run, position);
   uint8_t* block = nullptr;
-  uint32_t size = 0;
+  uint32_t size = 0, left = get_u32(entry + kEntryDataLength);
   for (int k = 0; k < 2; ++k) {
-    uint32_t e = read_patch_block(&block, &size);
+    uint32_t e = read_patch_block(&block, &size, &left);
     free_block(&block);
     if (e) return run.fail(Rule::kItemData, "its patch: " + error_text(e));
   }
