@@ -106,9 +106,9 @@ kestrel_scenario(versions-silent.script versions-silent.toml)
 # volume the installation has reached; the round trip's project (installed,
 # its record read and removed again, which leaves the prefix as it was) and
 # the version questions read volumes as they read one file.
-kestrel_scenario(volume-shared.script volume-shared.toml VOLUMES 120K)
-kestrel_scenario(record.script round-trip.toml VOLUMES 128K)
-kestrel_scenario(versions.script versions.toml VOLUMES 128K)
+kestrel_scenario(volume-shared.script volume-shared.toml VOLUMES 160K)
+kestrel_scenario(record.script round-trip.toml VOLUMES 160K)
+kestrel_scenario(versions.script versions.toml VOLUMES 160K)
 # The example product signed with osslsigncode: the signature verifies, and
 # the signed setup installs and uninstalls (see signed-demo).
 kestrel_wine_test(NAME scenario.signed-demo

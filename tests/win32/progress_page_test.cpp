@@ -83,6 +83,7 @@ void patch_a_big_file() {
   put_u32(&entry[kEntrySize], static_cast<uint32_t>(old.size()));
   put_u32(&entry[kEntryChecksum], checksum_block(old.data(), static_cast<uint32_t>(old.size()), 0));
   entry[kEntryFlags] = kItemPatch;
+  put_u32(&entry[kEntryDataLength], static_cast<uint32_t>(data.size() - 4));
   data_file = open_file("patch-data.bin", 0);
   data_start = 0;
   volume_number = volumes_before = 0;
