@@ -26,6 +26,7 @@
 #include "archive/platform_host.h"
 #include "builder/data_area_writer.h"
 #include "builder/stub_image.h"
+#include "cli/cli_support.h"
 
 namespace {
 
@@ -37,11 +38,6 @@ std::vector<DataVolume> Volumes;
 
 // The loader may show text 6/31; the tool reports the failure itself.
 int keep_quiet(const char*, unsigned) { return kIdOk; }
-
-bool fail(std::string* error, const std::string& what) {
-  *error = what;
-  return false;
-}
 
 std::string system_error(const std::string& path) { return path + ": " + std::strerror(errno); }
 
