@@ -501,8 +501,11 @@ struct Scanner {
             "the list announces " + std::to_string(count) + " records, and this one does not fit in it whole");
         return;
       }
-      if (k != kStringPatchList && (flags & ~kEntryKeepExisting))
-        add(Rule::kSettingValue, subject, where_in(c, at + flags_at), "flag bits other than bit 0 are set");
+      // INI entries know bits 0 and 1, registry entries bits 0 to 2.
+      uint8_t known = k == kIniList ? (kEntryKeepExisting | kEntryDeleteAtUninstall)
+                                    : (kEntryKeepExisting | kEntryDeleteAtUninstall | kEntryDeleteKeyIfEmpty);
+      if (k != kStringPatchList && (flags & ~known))
+        add(Rule::kSettingValue, subject, where_in(c, at + flags_at), "flag bits with no meaning are set");
       if (k == kStringPatchList && patch.offset < -1)
         add(Rule::kStringPatch, subject, where_in(c, at), "the offset " + std::to_string(patch.offset) + " is negative");
       if (k == kStringPatchList && patch.offset == -1 &&

@@ -251,7 +251,7 @@ TEST_F(FormatRules, Lists) {
     Block r = block(f, kBlockRegistryEntries);
     insert_into(f, r, r.stored, {7});
   });
-  edit_and_expect("setting-value", [](std::vector<uint8_t>& f) { f[block(f, kBlockIniEntries).content() + 2] = 3; });
+  edit_and_expect("setting-value", [](std::vector<uint8_t>& f) { f[block(f, kBlockIniEntries).content() + 2] = 0x05; });
   edit_and_expect("string-patch", [](std::vector<uint8_t>& f) {
     put_u32(&f[block(f, kBlockStringPatches).content() + 2], static_cast<uint32_t>(-5));
   });
