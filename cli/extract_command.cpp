@@ -16,7 +16,6 @@
 #include "archive/file_entry.h"
 #include "builder/item_name.h"
 #include "cli/cli_support.h"
-#include "cli/item_names.h"
 #include "cli/setup_reader.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/platform.h"
-#include "cli/item_names.h"
+#include "builder/item_name.h"
 #include "cli/setup_reader.h"
 
 namespace {
