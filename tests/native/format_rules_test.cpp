@@ -3,6 +3,7 @@
 // fail, and with --lenient only warn when the installer tolerates it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -62,10 +63,10 @@ void insert_into(std::vector<uint8_t>& f, const Block& b, size_t offset, const s
 }
 
 std::vector<uint8_t> block_bytes(uint16_t id, const std::vector<uint8_t>& content) {
-  std::vector<uint8_t> out(kBlockHeaderSize);
+  std::vector<uint8_t> out(kBlockHeaderSize + content.size());
   put_u16(&out[0], id);
   put_u32(&out[4], static_cast<uint32_t>(content.size()));
-  out.insert(out.end(), content.begin(), content.end());
+  std::copy(content.begin(), content.end(), out.begin() + kBlockHeaderSize);
   return out;
 }
 
@@ -145,8 +146,9 @@ class FormatRules : public ::testing::Test {
           << what << ": " << messages;
     int lenient = run_quietly(run_verify, {"verify", "--quiet", "--lenient", setup}, &messages);
     EXPECT_EQ(info(rule).installer_fails ? 1 : 0, lenient) << what << ": " << messages;
-    if (!info(rule).installer_fails)
+    if (!info(rule).installer_fails) {
       EXPECT_NE(std::string::npos, messages.find("warning: ")) << what << ": " << messages;
+    }
   }
 
   void edit_and_expect(const std::string& rule, const std::function<void(std::vector<uint8_t>&)>& edit,
