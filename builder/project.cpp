@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <toml++/toml.h>
@@ -524,6 +525,23 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   return read_settings(r, t, prefix, type) && t.done();
 }
 
+// Refusals quote the file's own texts; its control characters are shown
+// as \xNN, so the message stays one line and cannot drive the terminal.
+std::string one_line(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F) {
+      out += c;
+      continue;
+    }
+    char code[8];
+    std::snprintf(code, sizeof code, "\\x%02X", u);
+    out += code;
+  }
+  return out;
+}
+
 }  // namespace
 
 bool read_project(const std::string& path, Project* project, std::string* error) {
@@ -534,7 +552,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
   try {
     root = toml::parse_file(path);
   } catch (const toml::parse_error& e) {
-    *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    *error = one_line(path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description()));
     return false;
   }
   Project p;
@@ -587,7 +605,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     ok = r.fail(*root.get("setup"), "setup.start_type", "names a setup type that does not exist");
   ok = ok && top.done();
   if (!ok) {
-    *error = r.error;
+    *error = one_line(r.error);
     return false;
   }
   *project = std::move(p);
