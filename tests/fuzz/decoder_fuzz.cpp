@@ -13,6 +13,7 @@
 #include "builder/stream_encoder.h"
 #include "tests/data_area_reader.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/native/test_files.h"
 
 namespace {
 
@@ -67,11 +68,7 @@ std::vector<uint8_t> decode_into_file(const std::string& path) {
   FUZZ_RULE(decode_to_file(out, in, 0));
   close_file(in);
   close_file(out);
-  std::vector<uint8_t> bytes(kMaxCapacity + 1);
-  FileHandle check = open_file(out_path.c_str(), 0);
-  bytes.resize(read_some(check, bytes.data(), static_cast<uint32_t>(bytes.size())));
-  close_file(check);
-  return bytes;
+  return read_bytes(out_path);
 }
 
 void check_stream(const uint8_t* stream, size_t size, uint32_t capacity) {

@@ -11,6 +11,7 @@
 
 #include "archive/checksum.h"
 #include "archive/format.h"
+#include "builder/block_writer.h"
 #include "builder/data_area_writer.h"
 #include "builder/patch_generator.h"
 #include "builder/project.h"
@@ -39,18 +40,6 @@ std::vector<uint8_t> head(const std::string& path) {
   std::vector<uint8_t> bytes = read_bytes(path);
   if (bytes.size() > kSeedContentLimit) bytes.resize(kSeedContentLimit);
   return bytes;
-}
-
-void append_u16(std::vector<uint8_t>* out, uint16_t v) {
-  uint8_t b[2];
-  put_u16(b, v);
-  out->insert(out->end(), b, b + 2);
-}
-
-void append_u32(std::vector<uint8_t>* out, uint32_t v) {
-  uint8_t b[4];
-  put_u32(b, v);
-  out->insert(out->end(), b, b + 4);
 }
 
 void append(std::vector<uint8_t>* out, const std::vector<uint8_t>& bytes) {
