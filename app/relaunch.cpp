@@ -6,6 +6,7 @@
 
 #include "app/globals.h"
 #include "app/memory.h"
+#include "app/pe_header.h"
 #include "app/path_strings.h"
 #include "archive/loader.h"
 #include "archive/platform.h"
@@ -44,14 +45,17 @@ static FileHandle create_relaunch_file() {
 }
 
 // The stub's bytes of SourcePath into `copy`; false when any of them could
-// not be read or written, as a cut stub would not run.
+// not be read or written, as a cut stub would not run. A signed setup's
+// header names the certificate table at the end of the setup file, which
+// the copy does not carry: the copy names none.
 static bool copy_stub(FileHandle copy) {
   if (StubSize == 0) return false;
   FileHandle source = open_file(SourcePath, 0);
   if (source == INVALID_FILE_HANDLE) return false;
   uint8_t* buffer = nullptr;
-  bool copied = alloc_block(StubSize, &buffer) && read_exact(source, buffer, StubSize) == 0 &&
-                write_all(copy, buffer, StubSize) == 0;
+  bool copied = alloc_block(StubSize, &buffer) && read_exact(source, buffer, StubSize) == 0;
+  if (copied) forget_missing_certificate_table(buffer, StubSize);
+  copied = copied && write_all(copy, buffer, StubSize) == 0;
   free_block(&buffer);
   close_file(source);
   return copied;

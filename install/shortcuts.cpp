@@ -12,6 +12,7 @@
 #include "archive/platform.h"
 #include "install/destination.h"
 #include "install/folders.h"
+#include "install/macro_tokens.h"
 #include "install/uninstall_record.h"
 
 namespace {
@@ -61,10 +62,10 @@ bool make_menu_shortcut(const char* target_path, const char* location, const cha
                         int icon_index, HANDLE log) {
   int folder_id = CSIDL_PROGRAMS;
   const char* subfolder = location;
-  if (_stricmp(location, "#Start Menu#") == 0) {
+  if (_stricmp(location, kLocationWords[kLocationStartMenu]) == 0) {
     folder_id = CSIDL_STARTMENU;
     subfolder = "";
-  } else if (_stricmp(location, "#Startup#") == 0) {
+  } else if (_stricmp(location, kLocationWords[kLocationStartup]) == 0) {
     folder_id = CSIDL_STARTUP;
     subfolder = "";
   }

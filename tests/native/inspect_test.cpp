@@ -24,6 +24,7 @@
 #include "builder/stub_image.h"
 #include "cli/cli_support.h"
 #include "tests/native/data_area_fixture.h"
+#include "tests/native/test_files.h"
 
 namespace {
 
@@ -172,19 +173,6 @@ int run_quietly(int (*command)(int, char**), std::vector<std::string> args, std:
   }
   fclose(err);
   return result;
-}
-
-// The built tool, with its stdout and exit status.
-int run_tool(const std::string& args, std::string* output) {
-  std::string command = std::string(KESTREL_BINARY_DIR) + "/bin/kestrel " + args + " 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return -1;
-  output->clear();
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) output->append(buffer, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 size_t count_lines(const std::string& text) {
