@@ -36,6 +36,29 @@ struct Reader {
   }
 };
 
+// What stands at `p`. The system's questions answer rather than throw: a
+// name over 255 bytes, a loop of links or a folder without permission is
+// reported with the path instead of ending the build. A missing file is
+// file_type::not_found.
+bool look_at(const fs::path& p, fs::file_type* type, std::string* why) {
+  std::error_code ec;
+  *type = fs::status(p, ec).type();
+  if (ec && *type != fs::file_type::not_found) {
+    *why = "cannot look at " + p.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+// True when `p` is a file; else *why says what is wrong with it.
+bool is_file(const fs::path& p, std::string* why) {
+  fs::file_type type;
+  if (!look_at(p, &type, why)) return false;
+  if (type == fs::file_type::regular) return true;
+  *why = "no such file: " + p.string();
+  return false;
+}
+
 // One table of the project file: hands out its keys by type and, at the
 // end, refuses the keys nobody asked for, so a misspelt key is never
 // silently ignored.
@@ -109,7 +132,8 @@ class Table {
     std::string value;
     if (!path(name, &value) || value.empty()) return r_.error.empty();
     fs::path p = r_.folder / value;
-    if (!fs::is_regular_file(p)) return r_.fail(*t_.get(name), key(name), "no such file: " + p.string());
+    std::string why;
+    if (!is_file(p, &why)) return r_.fail(*t_.get(name), key(name), why);
     *out = p.string();
     return true;
   }
@@ -308,28 +332,39 @@ bool expand_source(Reader& r, const toml::node& at, const std::string& key, cons
   bool wild = leaf.find_first_of("*?[") != std::string::npos;
   if (pattern.find_first_of("*?[") < pattern.size() - leaf.size())
     return r.fail(at, key, "wildcards may stand only in the last part of the path");
-  if (!wild && !recursive && !fs::is_directory(full)) {
-    if (!fs::is_regular_file(full)) return r.fail(at, key, "no such file: " + full.string());
+  std::string why;
+  fs::file_type type;
+  if (!wild && !look_at(full, &type, &why)) return r.fail(at, key, why);
+  if (!wild && !recursive && type != fs::file_type::directory) {
+    if (type != fs::file_type::regular) return r.fail(at, key, "no such file: " + full.string());
     out->push_back({full, full.filename().string()});
     return true;
   }
-  if (!wild && fs::is_directory(full)) {  // a folder given whole
+  if (!wild && type == fs::file_type::directory) {  // a folder given whole
     dir = full;
     leaf = "*";
   }
-  if (!fs::is_directory(dir)) return r.fail(at, key, "no such folder: " + dir.string());
+  if (!look_at(dir, &type, &why)) return r.fail(at, key, why);
+  if (type != fs::file_type::directory) return r.fail(at, key, "no such folder: " + dir.string());
   std::vector<std::pair<fs::path, std::string>> found;
   std::error_code ec;
+  // A link that leads nowhere is no file; one the system cannot follow is
+  // named.
   auto consider = [&](const fs::directory_entry& e) {
-    if (!e.is_regular_file()) return;
-    if (fnmatch(leaf.c_str(), e.path().filename().c_str(), 0) != 0) return;
-    found.push_back({e.path(), windows_path(fs::relative(e.path(), dir).string())});
+    if (!look_at(e.path(), &type, &why)) return false;
+    if (type != fs::file_type::regular) return true;
+    if (fnmatch(leaf.c_str(), e.path().filename().c_str(), 0) != 0) return true;
+    found.push_back({e.path(), windows_path(e.path().lexically_relative(dir).string())});
+    return true;
   };
+  bool looked = true;
   if (recursive) {
-    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) consider(*it);
+    for (fs::recursive_directory_iterator it(dir, ec), end; looked && !ec && it != end; it.increment(ec))
+      looked = consider(*it);
   } else {
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) consider(*it);
+    for (fs::directory_iterator it(dir, ec), end; looked && !ec && it != end; it.increment(ec)) looked = consider(*it);
   }
+  if (!looked) return r.fail(at, key, why);
   if (ec) return r.fail(at, key, "cannot read " + dir.string() + ": " + ec.message());
   if (found.empty()) return r.fail(at, key, "matches no file: " + full.string());
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
@@ -418,7 +453,8 @@ bool read_files(Reader& r, const toml::table& table, const std::string& prefix, 
   if (!patch_of.empty()) {
     if (found.size() != 1) return r.fail(table, prefix + ".patch_of", "needs a single source file");
     fs::path base = r.folder / patch_of;
-    if (!fs::is_regular_file(base)) return r.fail(table, prefix + ".patch_of", "no such file: " + base.string());
+    std::string why;
+    if (!is_file(base, &why)) return r.fail(table, prefix + ".patch_of", why);
     item.patch_base = base.lexically_normal().string();
   }
   std::string folder = windows_path(to);
@@ -643,7 +679,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     Table t(r, *setup, "setup");
     bool full_screen = false, remove_others = false;
     int64_t start_type = 0;
-    int single = -1;
+    int single = -1, privileges = 0;
     const toml::node* uninstaller = t.find("uninstaller");
     if (uninstaller && uninstaller->is_boolean() && !uninstaller->as_boolean()->get()) p.uninstaller_name.clear();
     else if (uninstaller && uninstaller->is_string()) p.uninstaller_name = windows_path(uninstaller->as_string()->get());
@@ -653,7 +689,9 @@ bool read_project(const std::string& path, Project* project, std::string* error)
          t.file("wizard_picture", &p.wizard_picture) && t.file("dialogs", &p.dialog_resources) &&
          t.choice("single_page", {"welcome", "licence", "setup-type", "destination", "ready", "progress", "finish",
                                   "closing"}, &single) &&
-         t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) && t.done();
+         t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) &&
+         t.choice("privileges", {"admin", "user"}, &privileges) && t.done();
+    p.per_user = privileges == 1;
     if (ok && uninstaller && p.uninstaller_name.empty() && uninstaller->is_string())
       ok = r.fail(*uninstaller, "setup.uninstaller", "must not be empty (write false for none)");
     if (ok && !p.uninstaller_name.empty() && uninstaller)

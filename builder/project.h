@@ -54,6 +54,7 @@ struct Project {
   std::optional<BackgroundStyleSpec> background_style;
   std::optional<StartPageSpec> start_page;
   std::string dialog_resources;  // host path of a .res file, "" none
+  bool per_user = false;         // privileges = "user": no administrator rights asked for
   std::string sign_command;      // [signing] command, run in the project's folder; "" none
   std::vector<ProjectType> types;
 };

@@ -20,6 +20,7 @@
 #include "builder/archive_writer.h"
 #include "builder/code_page.h"
 #include "builder/data_area_writer.h"
+#include "builder/execution_level.h"
 #include "builder/patch_generator.h"
 #include "builder/pe_version.h"
 #include "builder/res_file.h"
@@ -329,9 +330,10 @@ class Staging {
     for (fs::path p = folder; !p.empty() && !fs::is_directory(p, ec) && p != p.parent_path(); p = p.parent_path())
       missing.push_back(p);
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+      std::error_code look;
       if (!fs::create_directory(*it, ec))
         return fail(error, "cannot make the folder " + it->string() + " for " + output + ": " +
-                               (fs::exists(*it) ? "a file of that name is in the way" : ec.message()));
+                               (fs::exists(*it, look) ? "a file of that name is in the way" : ec.message()));
       made_.push_back(*it);
     }
     std::string pattern = (folder / ".kestrel-build-XXXXXX").string();
@@ -350,10 +352,11 @@ class Staging {
 
 // The stale volumes of an earlier build that had more of them.
 void remove_stale_volumes(const std::string& output, uint32_t volumes) {
+  std::error_code ec;
   for (uint32_t k = volumes + 1; k < 100; ++k) {
     std::string path = volume_path(output, k);
-    if (!fs::exists(path)) break;
-    fs::remove(path);
+    if (!fs::exists(path, ec)) break;
+    fs::remove(path, ec);
   }
 }
 
@@ -386,10 +389,17 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   uint32_t stamped = 0;
   if (!read_stub_size(options.stub, &stamped) || stamped != options.stub.size())
     return fail(error, "the stub is not stamped with its own length");
-  UninstallerItem uninstaller;
   bool with_uninstaller = !project.uninstaller_name.empty();
+  // The programs as this setup carries them: asking for administrator
+  // rights, or for none.
+  std::vector<uint8_t> stub = options.stub, uninstaller_image = options.uninstaller;
+  if (project.per_user && !request_invoker_level(&stub))
+    return fail(error, "privileges = \"user\": the stub has no manifest asking for administrator rights");
+  if (project.per_user && with_uninstaller && !request_invoker_level(&uninstaller_image))
+    return fail(error, "privileges = \"user\": the uninstaller has no manifest asking for administrator rights");
+  UninstallerItem uninstaller;
   if (with_uninstaller) {
-    UninstallerSplitResult split = split_uninstaller_image(options.uninstaller, &uninstaller);
+    UninstallerSplitResult split = split_uninstaller_image(uninstaller_image, &uninstaller);
     if (split != UninstallerSplitResult::kSplit)
       return fail(error, std::string("the uninstaller: ") + uninstaller_split_text(split));
   }
@@ -445,7 +455,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   // The setup reads its own file with 32-bit offsets.
   uint64_t data = 0;
   for (const DataBlock& b : blocks) data += b.stored.size();
-  if (options.volume_size == 0 && options.stub.size() + configuration.size() + kDataAreaHeaderSize + data > 0xFFFFFFFFull)
+  if (options.volume_size == 0 && stub.size() + configuration.size() + kDataAreaHeaderSize + data > 0xFFFFFFFFull)
     return fail(error, "the setup file would reach 4 GiB; give a --volume-size to split it");
 
   // Everything is written in the work folder and moved into place only
@@ -454,7 +464,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   std::vector<std::vector<uint8_t>> stored;
   for (DataBlock& b : blocks) stored.push_back(std::move(b.stored));
   uint32_t volumes = 0;
-  bool ok = write_setup_file(staged, options.stub, configuration, stored, options.volume_size, &volumes, error);
+  bool ok = write_setup_file(staged, stub, configuration, stored, options.volume_size, &volumes, error);
   if (ok && !options.sign.command.empty()) ok = sign_setup(options.sign, staged, error);
   std::error_code ec;
   for (uint32_t k = 1; ok && k <= volumes; ++k) {

@@ -72,22 +72,17 @@ bool make_menu_shortcut(const char* target_path, const char* location, const cha
   char path[kPathSize];
   // Without its shell folder the location is skipped.
   if (!special_folder_path(folder_id, path)) return false;
-  if (subfolder[0] != '\0') {
-    if (strlen(path) + 1 + strlen(subfolder) >= sizeof path) return false;
-    add_backslash(path);
-    append_string(path, subfolder, sizeof path);
-  }
+  if (subfolder[0] != '\0' && (!add_backslash(path, sizeof path) || !append_string(path, subfolder, sizeof path)))
+    return false;
   strip_backslash(path);
   if (_chdir(path) != 0) {
-    add_backslash(path);
+    if (!add_backslash(path, sizeof path)) return false;
     create_folder_chain(path);
     if (_chdir(path) != 0) return false;
   }
-  add_backslash(path);
+  if (!add_backslash(path, sizeof path)) return false;
   size_t folder_length = strlen(path);
-  if (folder_length + strlen(name) + 4 >= sizeof path) return false;
-  append_string(path, name, sizeof path);
-  append_string(path, ".lnk", sizeof path);
+  if (!append_string(path, name, sizeof path) || !append_string(path, ".lnk", sizeof path)) return false;
   create_shortcut(target_path, path, arguments, icon_index);
   if (log == INVALID_HANDLE_VALUE) return false;
   path[folder_length - 1] = '\0';

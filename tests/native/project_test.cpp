@@ -1,7 +1,9 @@
 // Project files: every refusal names file, line and key; a project builds
 // into a setup file that the installer's own loader reads back as meant.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -152,6 +154,55 @@ TEST_F(ProjectTest, ARefusalIsOneLineWhateverTheFileHolds) {
     EXPECT_EQ(0u, error.find(project_path() + ":")) << toml << " gave " << error;
     for (char c : error) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << toml << " gave " << error;
   }
+}
+
+// Paths the system cannot look at: a name over 255 bytes, a loop of
+// links. The refusal names the file, the line, the key and the path, and
+// the tool ends with 1 rather than aborting.
+TEST_F(ProjectTest, PathsTheSystemCannotLookAtAreNamed) {
+  write_text(dir.file("a.txt"), "a");
+  write_text(dir.file("tree/b.txt"), "b");
+  fs::create_symlink("loop", dir.file("loop"));
+  fs::create_symlink("inner", dir.file("tree/inner"));
+  const std::string long_name(300, 'n');
+  const std::string head = "[[type]]\nfolder = \"x\"\n";
+  struct Case {
+    std::string toml;
+    std::string key;
+    std::string path;
+  };
+  const Case cases[] = {
+      {head + "licence = \"" + long_name + "\"\n", "type[0].licence", dir.file(long_name)},
+      {head + "[[type.files]]\nsource = \"" + long_name + "/a.txt\"\n", "type[0].files[0].source",
+       dir.file(long_name + "/a.txt")},
+      {head + "[[type.files]]\nsource = \"loop/a.txt\"\n", "type[0].files[0].source", dir.file("loop/a.txt")},
+      {head + "[[type.files]]\nsource = \"loop/*.txt\"\n", "type[0].files[0].source", dir.file("loop")},
+      {head + "[[type.files]]\nsource = \"loop\"\nrecursive = true\n", "type[0].files[0].source", dir.file("loop")},
+      {head + "[[type.files]]\nsource = \"tree\"\nrecursive = true\n", "type[0].files[0].source",
+       dir.file("tree/inner")},
+      {head + "[[type.files]]\nsource = \"a.txt\"\npatch_of = \"loop\"\n", "type[0].files[0].patch_of",
+       dir.file("loop")},
+  };
+  for (const Case& c : cases) {
+    std::string error = read_error(c.toml);
+    EXPECT_EQ(0u, error.find(project_path() + ":")) << c.toml << " gave " << error;
+    EXPECT_NE(std::string::npos, error.find(c.key + ": cannot look at " + c.path + ": ")) << c.toml << " gave " << error;
+    std::string output;
+    EXPECT_EQ(1, run_tool("build " + project_path() + " -o " + dir.file("out.exe"), &output)) << c.toml;
+    EXPECT_NE(std::string::npos, output.find(c.path)) << output;
+    EXPECT_FALSE(fs::exists(dir.file("out.exe")));
+  }
+}
+
+// A folder the user may not read (as root every folder may be read).
+TEST_F(ProjectTest, AFolderWithoutPermissionIsNamed) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may read every folder";
+  write_text(dir.file("locked/a.txt"), "a");
+  fs::permissions(dir.file("locked"), fs::perms::none);
+  std::string error = read_error("[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"locked/a.txt\"\n");
+  fs::permissions(dir.file("locked"), fs::perms::owner_all);
+  EXPECT_NE(std::string::npos, error.find("type[0].files[0].source: cannot look at " + dir.file("locked/a.txt")))
+      << error;
 }
 
 // Refusals that the setup would otherwise show only on the user's machine,
@@ -509,6 +560,51 @@ TEST_F(ProjectTest, SameProjectGivesTheSameBytes) {
   // Reading the sources changes their access times; the setup must not.
   ASSERT_TRUE(build(kProduct, dir.file("two.exe"), &error)) << error;
   EXPECT_EQ(read_bytes(dir.file("one.exe")), read_bytes(dir.file("two.exe")));
+}
+
+// privileges = "user": the stub and the uninstaller this setup carries ask
+// for no administrator rights. The manifest keeps its length, so the stub
+// keeps its layout and stamped length.
+TEST_F(ProjectTest, PerUserPrivilegesAskForNoAdministratorRights) {
+  const std::string admin = "level=\"requireAdministrator\" uiAccess";
+  const std::string user = "level=\"asInvoker\"            uiAccess";
+  BuildOptions o = options(dir.file("admin.exe"));
+  std::copy(admin.begin(), admin.end(), o.stub.begin() + 300);
+  std::copy(admin.begin(), admin.end(), o.uninstaller.begin() + 1000);
+  auto contains = [](const std::vector<uint8_t>& bytes, size_t from, size_t to, const std::string& text) {
+    return std::search(bytes.begin() + from, bytes.begin() + to, text.begin(), text.end()) != bytes.begin() + to;
+  };
+  const std::string project = "[setup]\nprivileges = \"%s\"\n[[type]]\nfolder = \"x\"\n";
+  std::vector<uint8_t> built[2];
+  for (int per_user = 0; per_user < 2; ++per_user) {
+    std::string toml = project;
+    toml.replace(toml.find("%s"), 2, per_user ? "user" : "admin");
+    std::string output = dir.file(per_user ? "user.exe" : "admin.exe"), error;
+    o.output = output;
+    ASSERT_TRUE(build(toml, output, &error, &o)) << error;
+    built[per_user] = read_bytes(output);
+    const std::string& wanted = per_user ? user : admin;
+    EXPECT_TRUE(contains(built[per_user], 0, o.stub.size(), wanted));
+    ASSERT_TRUE(load(output));
+    std::vector<uint8_t> uninstaller(ItemPrefixBlob, ItemPrefixBlob + ItemPrefixBlobLength);
+    EXPECT_TRUE(contains(uninstaller, 0, uninstaller.size(), wanted));
+    free_archive();
+  }
+  // In the stub only the level's bytes differ.
+  for (size_t i = 0; i < o.stub.size(); ++i) {
+    if (i < 300 || i >= 300 + admin.size()) {
+      ASSERT_EQ(built[0][i], built[1][i]) << i;
+    }
+  }
+
+  // A stub without that manifest cannot be made a per-user one.
+  BuildOptions plain = options(dir.file("plain.exe"));
+  std::string toml = project;
+  toml.replace(toml.find("%s"), 2, "user");
+  std::string error;
+  EXPECT_FALSE(build(toml, dir.file("plain.exe"), &error, &plain));
+  EXPECT_NE(std::string::npos, error.find("privileges = \"user\": the stub has no manifest")) << error;
+  EXPECT_FALSE(fs::exists(dir.file("plain.exe")));
 }
 
 TEST_F(ProjectTest, FailedBuildLeavesNothingBehind) {

@@ -58,11 +58,12 @@ kestrel_scenario(damaged-container.script tour-windowed.toml DAMAGE template-pas
 kestrel_scenario(damaged-container.script tour-full-screen.toml DAMAGE zero-templates)
 kestrel_scenario(damaged-licence.script tour-windowed.toml DAMAGE template-past-end 3)
 kestrel_scenario(missing-texts.script tour-windowed.toml DAMAGE text-count 0 0 1)
-# A setup started from a removable drive relaunches itself from a copy.
-kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE)
+# A setup started from a removable drive relaunches itself from a copy, in
+# a temporary folder whose name has blanks.
+kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE ENVIRONMENT "KESTREL_TEMP=C:\\Relaunch Temp")
 # So does a signed one: the copy is its stub alone, the archive read from R:
 # ends before the certificate table.
-kestrel_scenario(relaunch.script signed.toml REMOVABLE)
+kestrel_scenario(relaunch.script signed.toml REMOVABLE ENVIRONMENT "KESTREL_TEMP=C:\\Relaunch Temp")
 # The painting: gradient, title shadow, the progress bar before any item;
 # screenshots of the layouts with and without pictures.
 kestrel_scenario(painting.script gradient-plain.toml)
@@ -71,6 +72,8 @@ kestrel_scenario(tour.script tour-picture.toml)
 kestrel_scenario(few-pages.script bitmap-picture.toml)
 # Install and uninstall: the machine is as it was.
 kestrel_scenario(round-trip.script round-trip.toml)
+# The same for a per-user product, whose programs ask for no administrator rights.
+kestrel_scenario(per-user.script per-user.toml)
 # A new user's first project: the texts name the product, the start-menu
 # folders are what the docs say.
 kestrel_scenario(new-user.script new-user.toml)
