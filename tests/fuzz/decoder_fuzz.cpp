@@ -1,9 +1,10 @@
 // The stream decoder. Input: u8 mode, u32 capacity, then the stream; with
 // mode bit 0 the rest is plain bytes instead, encoded at level
 // 1 + (mode >> 1) % 12 and decoded back. Rules: never more output than the
-// capacity; a stream's end leaves the file right behind it, so the same
-// stream cut there, read through the data area, or written to a file gives
-// the same bytes; a round trip gives back exactly the input.
+// capacity, and room for exactly the output is enough; a stream's end
+// leaves the file right behind it, so the same stream cut there, read
+// through the data area, or written to a file gives the same bytes; a
+// round trip gives back exactly the input.
 #include <memory>
 #include <vector>
 
@@ -75,6 +76,11 @@ void check_stream(const uint8_t* stream, size_t size, uint32_t capacity) {
   std::string path = write_stream("stream", stream, size);
   Decoded whole = decode(path, capacity, 0);
   if (!whole.ok) return;
+  // Room for exactly its output is enough; one byte less is not.
+  uint32_t produced = static_cast<uint32_t>(whole.bytes.size());
+  Decoded exact = decode(path, produced, 0);
+  FUZZ_RULE(exact.ok && exact.bytes == whole.bytes && exact.end == whole.end);
+  if (produced > 0) FUZZ_RULE(!decode(path, produced - 1, 0).ok);
   uint32_t used = whole.end - kStreamAt;
   Decoded cut = decode(write_stream("cut", stream, used), capacity, 0);
   FUZZ_RULE(cut.ok && cut.bytes == whole.bytes && cut.end == whole.end);

@@ -17,6 +17,7 @@
 #include "builder/project.h"
 #include "builder/setup_build.h"
 #include "builder/stream_encoder.h"
+#include "builder/stub_image.h"
 #include "cli/default_dialogs.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/native/record_bytes.h"
@@ -44,6 +45,17 @@ std::vector<uint8_t> head(const std::string& path) {
 
 void append(std::vector<uint8_t>* out, const std::vector<uint8_t>& bytes) {
   out->insert(out->end(), bytes.begin(), bytes.end());
+}
+
+// The stub and the uninstaller the seeds are built with: the smallest
+// stamped image, asking for administrator rights as the real programs'
+// manifests do, so that per-user projects build as well.
+std::vector<uint8_t> stand_in_program() {
+  std::vector<uint8_t> image = minimal_stub();
+  const char kLevel[] = "level=\"requireAdministrator\"";
+  image.insert(image.end(), kLevel, kLevel + sizeof kLevel - 1);
+  stamp_stub_size(image);
+  return image;
 }
 
 // The scenarios make some of their files when they run (programs of the
@@ -100,8 +112,7 @@ void setup_seeds(const std::string& name, const Project& project, uint64_t volum
   options.output = OutDir + "/.stage/" + name + ".exe";
   options.level = 6;
   options.volume_size = volume_size;
-  options.stub = minimal_stub();
-  options.uninstaller = minimal_stub();
+  options.stub = options.uninstaller = stand_in_program();
   options.default_dialogs.assign(kDefaultDialogs, kDefaultDialogs + kDefaultDialogsSize);
   BuildReport report;
   std::string error;
@@ -118,7 +129,8 @@ void setup_seeds(const std::string& name, const Project& project, uint64_t volum
     append(&input, read_bytes(volume_path(options.output, k)));
   }
   seed("loader", name, input);
-  input.insert(input.begin(), 0xFF);  // extract the archive's own setup type
+  // Extract the archive's own setup type, from a setup at a short path.
+  input.insert(input.begin(), {0xFF, 0x00});
   seed("setup_commands", name, input);
 }
 
@@ -195,7 +207,8 @@ void project_seeds(const std::string& name, const std::string& path) {
       std::string item_name = name + "-" + std::to_string(n++);
       decoder_seeds(item_name, content);
       if (!previous.empty()) patch_seeds(item_name, previous, content);
-      if (content.size() >= 2 && content[0] == 'M' && content[1] == 'Z') seed("pe_version", item_name, read_bytes(item.source));
+      if (content.size() >= 2 && content[0] == 'M' && content[1] == 'Z')
+        seed("pe_version", item_name, read_bytes(item.source));
       previous = content;
     }
   }
@@ -227,7 +240,8 @@ int main(int argc, char** argv) {
 
     for (const char* program : {"kestrel-stub.exe", "kestrel-uninstall.exe", "demo-viewer.exe"})
       seed("pe_version", program, read_bytes(WindowsBin + "/" + program));
-    seed("res_file", "default_dialogs.res", std::vector<uint8_t>(kDefaultDialogs, kDefaultDialogs + kDefaultDialogsSize));
+    seed("res_file", "default_dialogs.res",
+         std::vector<uint8_t>(kDefaultDialogs, kDefaultDialogs + kDefaultDialogsSize));
     fs::remove_all(OutDir + "/.stage");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fuzz-seeds: %s\n", e.what());

@@ -1,12 +1,14 @@
 // kestrel list, verify and extract on a whole setup. Input: u8 setup type
-// for extract (6 and above: the archive's own), then the archive and its
-// volumes (fuzz_support.h). Rules: the three commands agree on whether the
+// for extract (6 and above: the archive's own), u8 n: the setup's path is
+// 240 + n % 24 bytes long (0: a short one), around the 260 that Windows
+// paths hold; then the archive and its volumes (fuzz_support.h). Rules: the three commands agree on whether the
 // setup can be read; none changes the setup or writes beside it; verify
 // leaves no scratch file; extract writes only inside its folder, only
 // folders and regular files, and every file it leaves is a whole item of
 // the setup type, with the item's size and checksum.
 #include <stdlib.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 #include <utility>
@@ -69,11 +71,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string folder = scratch_path("commands");
   InputCursor in{data, size};
-  uint8_t type = in.u8();
+  uint8_t type = in.u8(), path_length = in.u8();
   fresh_folder(folder + "/in");
   fresh_folder(folder + "/tmp");
   fresh_folder(folder + "/out");
-  std::string setup = write_setup_input(folder + "/in", in.next, in.left), out = folder + "/out";
+  std::string setup_folder = folder + "/in", out = folder + "/out";
+  if (path_length != 0) {
+    // A folder name that brings folder/NAME/setup.exe to the length wanted.
+    size_t wanted = 240 + path_length % 24, used = setup_folder.size() + std::strlen("/x/setup.exe");
+    setup_folder += "/" + std::string(wanted > used ? wanted - used + 1 : 1, 'p');
+    fresh_folder(setup_folder);
+  }
+  std::string setup = write_setup_input(setup_folder, in.next, in.left);
   std::vector<std::string> before = folder_entries(folder);
   std::vector<std::vector<uint8_t>> setup_files;
   for (const std::string& name : before)
@@ -94,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_RULE(kept == before);
   size_t i = 0;
   for (const std::string& name : before)
-    if (name.back() != '/' && name.compare(0, 3, "in/") == 0) FUZZ_RULE(read_bytes(folder + "/" + name) == setup_files[i++]);
+    if (name.back() != '/' && name.compare(0, 3, "in/") == 0)
+      FUZZ_RULE(read_bytes(folder + "/" + name) == setup_files[i++]);
   check_extracted(out, setup, type < kMaxSetupTypes ? type : -1);
   return 0;
 }
