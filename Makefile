@@ -47,6 +47,7 @@ bench: build
 	cmake --build $(BUILD) --target bench -j $(JOBS)
 	$(BUILD)/bin/kestrel-bench
 	scripts/bench-build $(BUILD)
+	scripts/bench-sizes $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE)

@@ -187,9 +187,43 @@ void uninstall_seed(const std::string& name, const ProjectType& type) {
   }
   std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
                     type.record.uninstall_name.value_or("Kestrel");
-  std::vector<uint8_t> input = {0};
-  append(&input, record_bytes(files, shortcuts, type.record.uninstall_name ? 0x80000002u : 0, key));
-  seed("uninstall_data", name, input);
+  std::vector<uint8_t> plain = record_bytes(files, shortcuts, type.record.uninstall_name ? 0x80000002u : 0, key);
+  // Input: the uninstaller's folder (the first), then the record.
+  auto seed_record = [&](const std::string& seed_name, const std::vector<uint8_t>& record) {
+    std::vector<uint8_t> input = {0};
+    append(&input, record);
+    seed("uninstall_data", seed_name, input);
+  };
+  seed_record(name, plain);
+
+  // The same with the extension blocks: its folder, its settings, and
+  // itself once more as an earlier installation.
+  RecordWriter w;
+  w.bytes.assign(plain.begin(), plain.end() - kBlockHeaderSize);  // the end block comes last again
+  RecordWriter folder;
+  folder.text("C:\\Apps\\" + name);
+  w.block(kInstallFolderId, folder.bytes);
+  RecordWriter settings;
+  settings.u32(static_cast<uint32_t>(type.registry_entries.size() + type.ini_entries.size()));
+  for (const RegistryEntrySpec& e : type.registry_entries) {
+    settings.u8(kSettingRegistryValue);
+    settings.u32(0x80000000u + e.root_key);
+    settings.text(e.key);
+    settings.text(e.value_name);
+    settings.u8(kSettingDeleteKeyIfEmpty);
+    settings.u8(1);
+  }
+  for (const IniEntrySpec& e : type.ini_entries) {
+    settings.u8(kSettingIniEntry);
+    settings.text(e.file);
+    settings.text(e.section);
+    settings.text(e.key);
+    settings.u8(0);
+  }
+  w.block(kSettingsListId, settings.bytes);
+  w.block(kEarlierInstallationId, plain);
+  w.block(kUninstallEndId, {});
+  seed_record(name + "-extended", w.bytes);
 }
 
 void project_seeds(const std::string& name, const std::string& path) {
