@@ -18,13 +18,16 @@ build: bootstrap
 	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Every test: those of the main build, then the sanitizer run, so that a
+# finding of a fuzz target or of the sanitizers fails it as any test does.
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory sanitize
 
 # The host side again, built by clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer with the fuzz targets, borrowing the Windows
 # programs of the main build: the native and tool tests and a short run of
-# every fuzz target.
+# every fuzz target (10 s each).
 sanitize-build: build
 	@[ -f $(SANITIZE)/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B $(SANITIZE) -G Ninja \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_SANITIZE=ON -DKESTREL_WINDOWS_FROM=$(abspath $(BUILD))
