@@ -52,11 +52,12 @@ struct BitCursor {
   const std::vector<uint8_t>& bytes;
   uint64_t pos = 0;
   explicit BitCursor(const std::vector<uint8_t>& b, uint64_t start = 0) : bytes(b), pos(start) {}
-  uint32_t get(unsigned n) {
-    uint32_t v = 0;
+  // Up to 64 bits: a whole run of codes is compared at once.
+  uint64_t get(unsigned n) {
+    uint64_t v = 0;
     for (unsigned i = 0; i < n; ++i, ++pos) {
       size_t byte = pos >> 3;
-      uint32_t bit = byte < bytes.size() ? (bytes[byte] >> (pos & 7)) & 1u : 0;
+      uint64_t bit = byte < bytes.size() ? (bytes[byte] >> (pos & 7)) & 1u : 0;
       v |= bit << i;
     }
     return v;
