@@ -1,0 +1,433 @@
+// The block decoder: stored, fixed and dynamic blocks, and the loop that
+// turns literal/length/distance codes into output.
+#include <cstring>
+
+#include "app/memory.h"
+#include "archive/decompressor.h"
+
+// On x86-64 Linux hosts the code loop also comes in a BMI2 build, chosen
+// at load time: its shifts and bit extractions take one instruction each.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
+#define KESTREL_BIT_TARGETS __attribute__((target_clones("default", "bmi2")))
+#else
+#define KESTREL_BIT_TARGETS
+#endif
+
+namespace {
+
+// Bits one code at a time may need: a literal/length code with its extra
+// bits and a distance code with its extra bits.
+enum : uint32_t { kStepBits = 15 + 5 + 15 + 13, kCopyOvershoot = 15 };
+
+inline void store_u64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+
+// The value of a length or distance entry: its base plus the extra bits
+// that follow its code in `saved`, the bit buffer before the entry's drop.
+inline uint32_t entry_amount(CodeEntry e, uint64_t saved) {
+  uint64_t code_and_extra = saved & ((static_cast<uint64_t>(1) << entry_drop(e)) - 1);
+  return entry_value(e) + static_cast<uint32_t>(code_and_extra >> entry_code_bits(e));
+}
+
+// A copy whose source lies in the window, with room behind its end: it
+// may write up to kCopyOvershoot bytes past it, which later output
+// overwrites. Whole words where the source is a word or more behind, a byte
+// broadcast for distance 1, bytes otherwise.
+inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
+  uint8_t* const end = out + length;
+  const uint8_t* src = out - distance;
+  if (distance >= 8) {
+    store_u64(out, load_le64(src));
+    store_u64(out + 8, load_le64(src + 8));
+    if (length > 16) {
+      out += 16;
+      src += 16;
+      do {
+        store_u64(out, load_le64(src));
+        out += 8;
+        src += 8;
+      } while (out < end);
+    }
+  } else if (distance == 1) {
+    uint64_t v = 0x0101010101010101ull * *src;
+    store_u64(out, v);
+    store_u64(out + 8, v);
+    if (length > 16) {
+      out += 16;
+      do {
+        store_u64(out, v);
+        out += 8;
+      } while (out < end);
+    }
+  } else {
+    // Close behind: each byte may repeat one just written.
+    do *out++ = *src++;
+    while (out < end);
+  }
+}
+
+// Decodes literal/length and distance codes up to the end of the block.
+// False: a data error, a failed write or an abandoned input.
+//
+// The fast loop runs while the input buffer holds 16 bytes and the window
+// has room for a longest copy: the bit buffer is then topped up without a
+// test for the end of the input, no padding can be met and no room needs
+// making. Each round looks up the next literal/length entry before it
+// copies, so that the lookup overlaps the copy. Everything else goes one
+// code at a time through the careful loop, which then hands back to the
+// fast one.
+KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals, uint32_t literal_width,
+                                      const CodeEntry* distances, uint32_t distance_width) {
+  const uint32_t literal_mask = (1u << literal_width) - 1;
+  const uint32_t distance_mask = (1u << distance_width) - 1;
+  BitInput& b = d.bits;
+  OutputWindow& w = d.window;
+  uint8_t* const base = w.buffer;
+  uint8_t* const full = base + w.end;
+  // A longest copy that starts before here ends inside the buffer, its
+  // overshoot included.
+  const uint32_t fast_room = kMaxCopy + kCopyOvershoot;
+  uint8_t* const fast_end = base + (w.end > fast_room ? w.end - fast_room : 0);
+  uint64_t bits = b.buffer;
+  uint32_t count = b.count;
+  const uint8_t* next = b.input.next;
+  const uint8_t* in_end = next + b.input.available;
+  uint8_t* out = base + w.position;
+  const uint8_t* first = base + w.first;
+  bool ok = false;
+
+  auto store = [&] {
+    b.buffer = bits;
+    b.count = count;
+    b.input.next = next;
+    b.input.available = static_cast<uint32_t>(in_end - next);
+    w.position = static_cast<uint32_t>(out - base);
+  };
+  auto load = [&] {
+    bits = b.buffer;
+    count = b.count;
+    next = b.input.next;
+    in_end = next + b.input.available;
+    out = base + w.position;
+    first = base + w.first;
+  };
+  // Whole bytes only; the bits above them repeat the next input bytes and
+  // are ORed in again unchanged.
+  auto refill = [&] {
+    bits |= load_le64(next) << count;
+    next += (63 - count) >> 3;
+    count |= 56;
+  };
+  auto consume = [&](uint32_t n) {
+    bits >>= n;
+    count -= n;
+  };
+
+  for (;;) {
+    if (in_end - next >= 16 && out < fast_end) {
+      // A round reads at most 16 bytes ahead.
+      const uint8_t* const in_fast_end = in_end - 16;
+      refill();
+      CodeEntry e = literals[bits & literal_mask];
+      do {
+        refill();
+        // The entry's bits go at once, whatever it is, so that the next
+        // lookup need not wait for the tests below. A link drops its root
+        // bits; the end of block and an invalid code end the loop anyway.
+        uint64_t saved = bits;
+        consume(entry_drop(e));
+        if (e & kEntryLiteral) {
+          // Literals in the root table take at most its width, 10 bits: of
+          // the 56 bits, three literals leave enough for the next lookup.
+          *out++ = static_cast<uint8_t>(entry_value(e));
+          e = literals[bits & literal_mask];
+          if (e & kEntryLiteral) {
+            consume(entry_drop(e));
+            *out++ = static_cast<uint8_t>(entry_value(e));
+            e = literals[bits & literal_mask];
+            if (e & kEntryLiteral) {
+              consume(entry_drop(e));
+              *out++ = static_cast<uint8_t>(entry_value(e));
+              e = literals[bits & literal_mask];
+            }
+          }
+          continue;
+        }
+        if (e & kEntrySpecial) {
+          if (e & kEntryLink) {
+            e = literals[entry_value(e) + low_bits(bits, entry_code_bits(e))];
+            saved = bits;
+            consume(entry_drop(e));
+            if (e & kEntryLiteral) {
+              *out++ = static_cast<uint8_t>(entry_value(e));
+              e = literals[bits & literal_mask];
+              continue;
+            }
+          }
+          if (e & kEntrySpecial) {
+            ok = (e & kEntryEnd) != 0;
+            goto done;
+          }
+        }
+        uint32_t length = entry_amount(e, saved);
+
+        e = distances[bits & distance_mask];
+        if (e & kEntrySpecial) {
+          if (!(e & kEntryLink)) goto done;
+          consume(entry_drop(e));
+          e = distances[entry_value(e) + low_bits(bits, entry_code_bits(e))];
+          if (e & kEntrySpecial) goto done;
+        }
+        saved = bits;
+        consume(entry_drop(e));
+        uint32_t distance = entry_amount(e, saved);
+        refill();
+        e = literals[bits & literal_mask];
+        if (distance > static_cast<uint32_t>(out - first)) {
+          store();
+          bool copied = copy_exact(w, distance, length);
+          load();
+          if (!copied) goto done;
+          continue;
+        }
+        copy_match(out, distance, length);
+        out += length;
+      } while (next <= in_fast_end && out < fast_end);
+    }
+
+    // One code, carefully.
+    store();
+    bool more = need_bits(b, kStepBits);
+    load();
+    if (!more) break;
+    CodeEntry e = literals[bits & literal_mask];
+    if (e & kEntryLink) {
+      consume(entry_drop(e));
+      e = literals[entry_value(e) + low_bits(bits, entry_code_bits(e))];
+    }
+    uint64_t saved = bits;
+    consume(entry_drop(e));
+    if (count < b.padding) break;
+    if (e & kEntryLiteral) {
+      if (out == full) {
+        store();
+        bool room = make_room(w);
+        load();
+        if (!room) break;
+      }
+      *out++ = static_cast<uint8_t>(entry_value(e));
+      continue;
+    }
+    if (e & kEntrySpecial) {
+      ok = (e & kEntryEnd) != 0;
+      break;
+    }
+    uint32_t length = entry_amount(e, saved);
+    e = distances[bits & distance_mask];
+    if (e & kEntryLink) {
+      consume(entry_drop(e));
+      e = distances[entry_value(e) + low_bits(bits, entry_code_bits(e))];
+    }
+    if (e & kEntrySpecial) break;
+    saved = bits;
+    consume(entry_drop(e));
+    if (count < b.padding) break;
+    uint32_t distance = entry_amount(e, saved);
+    if (distance <= static_cast<uint32_t>(out - first) && out + length + kCopyOvershoot <= full) {
+      copy_match(out, distance, length);
+      out += length;
+      continue;
+    }
+    store();
+    bool copied = copy_exact(w, distance, length);
+    load();
+    if (!copied) break;
+  }
+done:
+  store();
+  return ok;
+}
+
+int fixed_block(Decompressor& d) {
+  DecodeTables& t = *d.tables;
+  if (!d.fixed_literal_width) {
+    uint8_t lengths[288];
+    std::memset(lengths, 8, 144);
+    std::memset(lengths + 144, 9, 112);
+    std::memset(lengths + 256, 7, 24);
+    std::memset(lengths + 280, 8, 8);
+    uint32_t width = 9;
+    int r = build_code_table(lengths, 288, 257, d.length_values, t.fixed_literal, 512, &width);
+    if (r != kCodeComplete) return r;
+    std::memset(lengths, 5, 30);
+    uint32_t distance_width = 5;
+    // Two of the 32 five-bit codes are unused: incomplete is expected.
+    r = build_code_table(lengths, 30, 0, d.distance_values, t.fixed_distance, 32, &distance_width);
+    if (r == kCodeOversubscribed || r == kCodeNoMemory) return r;
+    d.fixed_literal_width = width;
+    d.fixed_distance_width = distance_width;
+  }
+  return decode_codes(d, t.fixed_literal, d.fixed_literal_width, t.fixed_distance, d.fixed_distance_width)
+             ? kStreamOk
+             : kStreamDataError;
+}
+
+int dynamic_block(Decompressor& d) {
+  BitInput& b = d.bits;
+  DecodeTables& t = *d.tables;
+  uint32_t literal_count, distance_count, length_count;
+  if (!take_bits(b, 5, &literal_count) || !take_bits(b, 5, &distance_count) || !take_bits(b, 4, &length_count))
+    return kStreamDataError;
+  literal_count += 257;
+  distance_count += 1;
+  length_count += 4;
+  if (literal_count > 286 || distance_count > 30) return kStreamDataError;
+
+  uint8_t lengths[286 + 30];
+  uint8_t code_lengths[19] = {};
+  for (uint32_t i = 0; i < length_count; ++i) {
+    uint32_t v;
+    if (!take_bits(b, 3, &v)) return kStreamDataError;
+    code_lengths[d.code_length_order[i]] = static_cast<uint8_t>(v);
+  }
+  uint32_t width = kCodeLengthRootBits;
+  int r = build_code_table(code_lengths, 19, 19, nullptr, t.code_length, kCodeLengthTableSize, &width);
+  if (r != kCodeComplete) return r;
+  // A code-length code without any code cannot give the lengths.
+  if (width == 0) return kStreamDataError;
+
+  // Code lengths are at most 7 bits, within the root width: one lookup each.
+  uint32_t total = literal_count + distance_count;
+  uint32_t previous = 0;
+  for (uint32_t i = 0; i < total;) {
+    if (!need_bits(b, width)) return kStreamDataError;
+    CodeEntry e = t.code_length[low_bits(b.buffer, width)];
+    if (!(e & kEntryLiteral)) return kStreamDataError;
+    drop_bits(b, entry_drop(e));
+    if (ran_out(b)) return kStreamDataError;
+    uint32_t symbol = entry_value(e), repeat, fill = 0, extra;
+    if (symbol < 16) {
+      lengths[i++] = static_cast<uint8_t>(symbol);
+      previous = symbol;
+      continue;
+    }
+    if (symbol == 16) {
+      if (!take_bits(b, 2, &extra)) return kStreamDataError;
+      repeat = 3 + extra;
+      fill = previous;
+    } else if (symbol == 17) {
+      if (!take_bits(b, 3, &extra)) return kStreamDataError;
+      repeat = 3 + extra;
+      previous = 0;
+    } else {
+      if (!take_bits(b, 7, &extra)) return kStreamDataError;
+      repeat = 11 + extra;
+      previous = 0;
+    }
+    if (i + repeat > total) return kStreamDataError;
+    std::memset(lengths + i, static_cast<int>(fill), repeat);
+    i += repeat;
+  }
+
+  uint32_t literal_width = kLiteralRootBits, distance_width = kDistanceRootBits;
+  r = build_code_table(lengths, literal_count, 257, d.length_values, t.literal, kLiteralTableSize, &literal_width);
+  if (r != kCodeComplete) return r;
+  r = build_code_table(lengths + literal_count, distance_count, 0, d.distance_values, t.distance, kDistanceTableSize,
+                       &distance_width);
+  if (r != kCodeComplete) return r;
+  // Without distance codes every length code is a data error.
+  if (distance_width == 0) t.distance[0] = kEntryInvalid;
+  return decode_codes(d, t.literal, literal_width, t.distance, distance_width) ? kStreamOk : kStreamDataError;
+}
+
+int stored_block(Decompressor& d) {
+  BitInput& b = d.bits;
+  OutputWindow& w = d.window;
+  drop_bits(b, b.count & 7);
+  uint32_t length;
+  if (!take_bits(b, 16, &length)) return kStreamDataError;
+  // First the whole bytes still in the bit buffer, then straight from the
+  // input buffer.
+  while (length && b.count >= 8) {
+    if (b.count - 8 < b.padding) return kStreamDataError;
+    if (w.position == w.end && !make_room(w)) return kStreamDataError;
+    w.buffer[w.position++] = static_cast<uint8_t>(b.buffer);
+    drop_bits(b, 8);
+    --length;
+  }
+  if (length == 0) return kStreamOk;
+  // The buffer is empty now; the bits above it repeat bytes that are about
+  // to be taken directly.
+  b.buffer = 0;
+  InputReader& in = b.input;
+  while (length) {
+    if (in.available == 0) refill_input(in);
+    if (in.available == 0 || b.padding) return kStreamDataError;
+    if (w.position == w.end && !make_room(w)) return kStreamDataError;
+    uint32_t n = in.available;
+    if (n > length) n = length;
+    if (n > w.end - w.position) n = w.end - w.position;
+    std::memcpy(w.buffer + w.position, in.next, n);
+    in.next += n;
+    in.available -= n;
+    length -= n;
+    w.position += n;
+  }
+  return kStreamOk;
+}
+
+void fill_constant_tables(Decompressor& d) {
+  for (uint32_t i = 0; i < 19; ++i) d.code_length_order[i] = static_cast<uint8_t>(i < 3 ? 18 - i : i - 3);
+  uint32_t base = 3;
+  for (uint32_t i = 0; i < 28; ++i) {
+    uint32_t extra = i < 8 ? 0 : (i - 4) / 4;
+    d.length_values[i] = SymbolValue{static_cast<uint16_t>(base), static_cast<uint8_t>(extra)};
+    base += 1u << extra;
+  }
+  d.length_values[28] = SymbolValue{258, 0};
+  // 286 and 287 exist only in the fixed code and must not decode.
+  d.length_values[29] = d.length_values[30] = SymbolValue{0, 100};
+  base = 1;
+  for (uint32_t i = 0; i < 30; ++i) {
+    uint32_t extra = i < 4 ? 0 : (i - 2) / 2;
+    d.distance_values[i] = SymbolValue{static_cast<uint16_t>(base), static_cast<uint8_t>(extra)};
+    base += 1u << extra;
+  }
+}
+
+}  // namespace
+
+int decode_stream(Decompressor& d) {
+  fill_constant_tables(d);
+  d.fixed_literal_width = d.fixed_distance_width = 0;
+  reset_bits(d.bits);
+  // In front of a sink the window comes first in the allocation; into
+  // memory the caller has set it up on its buffer.
+  uint32_t window_bytes = d.sink ? static_cast<uint32_t>(kWindowEnd) : 0;
+  if (!alloc_block(window_bytes + sizeof(DecodeTables), &d.memory)) return kStreamNoMemory;
+  if (d.sink) start_window(d.window, d.memory, d.sink);
+  d.tables = reinterpret_cast<DecodeTables*>(d.memory + window_bytes);
+
+  int result = kStreamOk;
+  uint32_t last = 0;
+  do {
+    uint32_t header;
+    if (!take_bits(d.bits, 4, &header)) {
+      result = kStreamDataError;
+      break;
+    }
+    last = header >> 3;
+    switch (header & 7) {
+      case 5: result = fixed_block(d); break;
+      case 6: result = dynamic_block(d); break;
+      case 7: result = stored_block(d); break;
+      default: result = kStreamBadBlock; break;
+    }
+  } while (!last && result == kStreamOk && !d.bits.input.failed);
+  if (d.bits.input.failed) result = kStreamDataError;
+  if (!finish_window(d.window, result == kStreamOk) && result == kStreamOk) result = kStreamDataError;
+
+  free_block(&d.memory);
+  d.tables = nullptr;
+  give_back_bits(d.bits);
+  return result;
+}
