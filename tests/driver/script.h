@@ -47,6 +47,7 @@ enum class Op {
   ExpectUnchanged,  // expect-unchanged FILE [EXCEPT...]
   ExpectShortcut,   // expect-shortcut LINK TARGET [ARGUMENTS]
   ExpectIni,        // expect-ini FILE SECTION KEY VALUE
+  Mark,             // mark NAME: prints "mark NAME MS", the milliseconds since the driver started
 };
 
 enum class PageKind { Welcome, Licence, SetupType, Destination, Ready, Progress, Finish, Closing };
