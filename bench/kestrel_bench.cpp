@@ -5,9 +5,12 @@
 // is compressed as a stream of its own, as the archive stores them.
 //
 //   kestrel-bench [--no-max] [--pe-mb N] [--doc-mb N] [--small N] [--write-corpus DIR]
+//                 [--write-install-payloads DIR]
 //
 // --write-corpus copies the corpus into DIR and ends, so that the setup
-// build benchmark (scripts/bench-build) runs on the same files.
+// build benchmark (scripts/bench-build) runs on the same files;
+// --write-install-payloads writes the generated payloads of the install
+// benchmark (scripts/bench-install) and ends.
 #include <libdeflate.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -286,6 +289,73 @@ DecodeTimes decode_libdeflate(const Corpus& corpus, const Encoded& e) {
   return t;
 }
 
+// The payloads of the install benchmark, the same on every machine: small/
+// holds 5,000 files of 1-8 KB in 50 folders, big/ one file of 100 MiB of
+// which about half compresses.
+struct Random {
+  uint64_t state;
+  uint32_t next() {  // splitmix64, upper half
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return static_cast<uint32_t>((z ^ (z >> 31)) >> 32);
+  }
+};
+
+// Words of a small vocabulary: text that compresses about five to one.
+void append_text(Random& random, size_t size, std::vector<uint8_t>* out) {
+  static const char* const kWords[] = {"install", "setup",  "the",    "file",  "folder", "program", "windows",
+                                       "kestrel", "of",     "and",    "to",    "data",   "version", "registry",
+                                       "value",   "a",      "shortcut", "user", "system", "library", "\n"};
+  size_t end = out->size() + size;
+  while (out->size() < end) {
+    const char* word = kWords[random.next() % (sizeof kWords / sizeof *kWords)];
+    for (const char* c = word; *c && out->size() < end; ++c) out->push_back(static_cast<uint8_t>(*c));
+    if (out->size() < end) out->push_back(' ');
+  }
+}
+
+void append_noise(Random& random, size_t size, std::vector<uint8_t>* out) {
+  for (size_t i = 0; i < size; ++i) out->push_back(static_cast<uint8_t>(random.next()));
+}
+
+bool write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (out) return true;
+  fprintf(stderr, "kestrel-bench: cannot write %s\n", path.c_str());
+  return false;
+}
+
+int write_install_payloads(const fs::path& dir) {
+  Random random{20240601};
+  std::vector<uint8_t> bytes;
+  for (int folder = 0; folder < 50; ++folder) {
+    for (int file = 0; file < 100; ++file) {
+      bytes.clear();
+      size_t size = 1024 + random.next() % (7 * 1024 + 1);
+      // Text with a little noise, as program files and documents mix.
+      append_text(random, size * 3 / 4, &bytes);
+      append_noise(random, size - bytes.size(), &bytes);
+      char name[64];
+      snprintf(name, sizeof name, "folder%02d/file%03d.dat", folder, file);
+      if (!write_file(dir / "small" / name, bytes)) return 1;
+    }
+  }
+  // Half of each 4 KiB noise, half text: the file compresses to about 60 %.
+  bytes.clear();
+  bytes.reserve(100u << 20);
+  while (bytes.size() < (100u << 20)) {
+    append_noise(random, 2048, &bytes);
+    append_text(random, 2048, &bytes);
+  }
+  if (!write_file(dir / "big" / "big.dat", bytes)) return 1;
+  printf("Install payloads: 5000 files in 50 folders and one file of %zu bytes, written to %s\n", bytes.size(),
+         dir.c_str());
+  return 0;
+}
+
 // One folder per kind; names keep their extension and stay unique.
 int write_corpus(const Corpus& corpus, const fs::path& dir) {
   const char* const folders[kKinds] = {"pe", "documents", "small"};
@@ -310,6 +380,7 @@ int main(int argc, char** argv) {
   bool with_max = true;
   size_t pe_mb = 10, doc_mb = 5, small = 3000;
   const char* corpus_dir = nullptr;
+  const char* payload_dir = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (!strcmp(argv[i], "--no-max")) {
       with_max = false;
@@ -321,11 +392,16 @@ int main(int argc, char** argv) {
       small = strtoul(argv[++i], nullptr, 10);
     } else if (!strcmp(argv[i], "--write-corpus") && i + 1 < argc) {
       corpus_dir = argv[++i];
+    } else if (!strcmp(argv[i], "--write-install-payloads") && i + 1 < argc) {
+      payload_dir = argv[++i];
     } else {
-      fprintf(stderr, "usage: kestrel-bench [--no-max] [--pe-mb N] [--doc-mb N] [--small N] [--write-corpus DIR]\n");
+      fprintf(stderr,
+              "usage: kestrel-bench [--no-max] [--pe-mb N] [--doc-mb N] [--small N] [--write-corpus DIR]\n"
+              "                     [--write-install-payloads DIR]\n");
       return 2;
     }
   }
+  if (payload_dir) return write_install_payloads(payload_dir);
   Corpus corpus = gather(pe_mb << 20, doc_mb << 20, small);
   if (corpus.files.empty()) {
     fprintf(stderr, "kestrel-bench: no corpus files found on this machine\n");
