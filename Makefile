@@ -22,8 +22,11 @@ demo: build
 
 bench: build
 	cmake --build $(BUILD) --target bench -j $(JOBS)
+	cmake --build $(BUILD)/windows --target kestrel-decode-bench -j $(JOBS)
 	$(BUILD)/bin/kestrel-bench
+	scripts/bench-decoder $(BUILD)
 	scripts/bench-build $(BUILD)
+	scripts/bench-install $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

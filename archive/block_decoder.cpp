@@ -17,7 +17,7 @@ namespace {
 
 // Bits one code at a time may need: a literal/length code with its extra
 // bits and a distance code with its extra bits.
-enum : uint32_t { kStepBits = 15 + 5 + 15 + 13, kCopyOvershoot = 15 };
+enum : uint32_t { kStepBits = 15 + 5 + 15 + 13, kCopyOvershoot = 40 };
 
 inline void store_u64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
@@ -25,7 +25,7 @@ inline void store_u64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 // that follow its code in `saved`, the bit buffer before the entry's drop.
 inline uint32_t entry_amount(CodeEntry e, uint64_t saved) {
   uint64_t code_and_extra = saved & ((static_cast<uint64_t>(1) << entry_drop(e)) - 1);
-  return entry_value(e) + static_cast<uint32_t>(code_and_extra >> entry_code_bits(e));
+  return entry_value(e) + static_cast<uint32_t>(code_and_extra >> entry_extra_shift(e));
 }
 
 // A copy whose source lies in the window, with room behind its end: it
@@ -36,27 +36,30 @@ inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
   uint8_t* const end = out + length;
   const uint8_t* src = out - distance;
   if (distance >= 8) {
+    // Most matches are short: five words cover them without a test.
     store_u64(out, load_le64(src));
     store_u64(out + 8, load_le64(src + 8));
-    if (length > 16) {
-      out += 16;
-      src += 16;
-      do {
-        store_u64(out, load_le64(src));
-        out += 8;
-        src += 8;
-      } while (out < end);
+    store_u64(out + 16, load_le64(src + 16));
+    store_u64(out + 24, load_le64(src + 24));
+    store_u64(out + 32, load_le64(src + 32));
+    out += 40;
+    src += 40;
+    while (out < end) {
+      store_u64(out, load_le64(src));
+      out += 8;
+      src += 8;
     }
   } else if (distance == 1) {
     uint64_t v = 0x0101010101010101ull * *src;
     store_u64(out, v);
     store_u64(out + 8, v);
-    if (length > 16) {
-      out += 16;
-      do {
-        store_u64(out, v);
-        out += 8;
-      } while (out < end);
+    store_u64(out + 16, v);
+    store_u64(out + 24, v);
+    store_u64(out + 32, v);
+    out += 40;
+    while (out < end) {
+      store_u64(out, v);
+      out += 8;
     }
   } else {
     // Close behind: each byte may repeat one just written.
@@ -75,10 +78,9 @@ inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
 // copies, so that the lookup overlaps the copy. Everything else goes one
 // code at a time through the careful loop, which then hands back to the
 // fast one.
-KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals, uint32_t literal_width,
-                                      const CodeEntry* distances, uint32_t distance_width) {
-  const uint32_t literal_mask = (1u << literal_width) - 1;
-  const uint32_t distance_mask = (1u << distance_width) - 1;
+KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals, const CodeEntry* distances) {
+  const uint32_t literal_mask = (1u << kLiteralRootBits) - 1;
+  const uint32_t distance_mask = (1u << kDistanceRootBits) - 1;
   BitInput& b = d.bits;
   OutputWindow& w = d.window;
   uint8_t* const base = w.buffer;
@@ -97,7 +99,7 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
 
   auto store = [&] {
     b.buffer = bits;
-    b.count = count;
+    b.count = static_cast<uint8_t>(count);
     b.input.next = next;
     b.input.available = static_cast<uint32_t>(in_end - next);
     w.position = static_cast<uint32_t>(out - base);
@@ -113,13 +115,20 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
   // Whole bytes only; the bits above them repeat the next input bytes and
   // are ORed in again unchanged.
   auto refill = [&] {
-    bits |= load_le64(next) << count;
-    next += (63 - count) >> 3;
+    bits |= load_le64(next) << static_cast<uint8_t>(count);
+    next += (63 - static_cast<uint8_t>(count)) >> 3;
     count |= 56;
   };
   auto consume = [&](uint32_t n) {
     bits >>= n;
     count -= n;
+  };
+  // An entry's drop: the fast loop subtracts the whole entry from the
+  // count, whose low byte alone is kept right (the borrow goes into the
+  // bits above it, which refill and the careful loop ignore).
+  auto drop_entry = [&](CodeEntry e) {
+    bits >>= static_cast<uint8_t>(e);
+    count -= e;
   };
 
   for (;;) {
@@ -134,18 +143,18 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
         // lookup need not wait for the tests below. A link drops its root
         // bits; the end of block and an invalid code end the loop anyway.
         uint64_t saved = bits;
-        consume(entry_drop(e));
+        drop_entry(e);
         if (e & kEntryLiteral) {
           // Literals in the root table take at most its width, 10 bits: of
           // the 56 bits, three literals leave enough for the next lookup.
           *out++ = static_cast<uint8_t>(entry_value(e));
           e = literals[bits & literal_mask];
           if (e & kEntryLiteral) {
-            consume(entry_drop(e));
+            drop_entry(e);
             *out++ = static_cast<uint8_t>(entry_value(e));
             e = literals[bits & literal_mask];
             if (e & kEntryLiteral) {
-              consume(entry_drop(e));
+              drop_entry(e);
               *out++ = static_cast<uint8_t>(entry_value(e));
               e = literals[bits & literal_mask];
             }
@@ -156,7 +165,7 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
           if (e & kEntryLink) {
             e = literals[entry_value(e) + low_bits(bits, entry_code_bits(e))];
             saved = bits;
-            consume(entry_drop(e));
+            drop_entry(e);
             if (e & kEntryLiteral) {
               *out++ = static_cast<uint8_t>(entry_value(e));
               e = literals[bits & literal_mask];
@@ -173,12 +182,12 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
         e = distances[bits & distance_mask];
         if (e & kEntrySpecial) {
           if (!(e & kEntryLink)) goto done;
-          consume(entry_drop(e));
+          drop_entry(e);
           e = distances[entry_value(e) + low_bits(bits, entry_code_bits(e))];
           if (e & kEntrySpecial) goto done;
         }
         saved = bits;
-        consume(entry_drop(e));
+        drop_entry(e);
         uint32_t distance = entry_amount(e, saved);
         refill();
         e = literals[bits & literal_mask];
@@ -249,26 +258,23 @@ done:
 
 int fixed_block(Decompressor& d) {
   DecodeTables& t = *d.tables;
-  if (!d.fixed_literal_width) {
+  if (!d.fixed_built) {
     uint8_t lengths[288];
     std::memset(lengths, 8, 144);
     std::memset(lengths + 144, 9, 112);
     std::memset(lengths + 256, 7, 24);
     std::memset(lengths + 280, 8, 8);
-    uint32_t width = 9;
-    int r = build_code_table(lengths, 288, 257, d.length_values, t.fixed_literal, 512, &width);
+    int r = build_code_table(lengths, 288, 257, d.length_values, t.fixed_literal, kLiteralTableSize,
+                             kLiteralRootBits);
     if (r != kCodeComplete) return r;
     std::memset(lengths, 5, 30);
-    uint32_t distance_width = 5;
     // Two of the 32 five-bit codes are unused: incomplete is expected.
-    r = build_code_table(lengths, 30, 0, d.distance_values, t.fixed_distance, 32, &distance_width);
+    r = build_code_table(lengths, 30, 0, d.distance_values, t.fixed_distance, kDistanceTableSize,
+                         kDistanceRootBits);
     if (r == kCodeOversubscribed || r == kCodeNoMemory) return r;
-    d.fixed_literal_width = width;
-    d.fixed_distance_width = distance_width;
+    d.fixed_built = true;
   }
-  return decode_codes(d, t.fixed_literal, d.fixed_literal_width, t.fixed_distance, d.fixed_distance_width)
-             ? kStreamOk
-             : kStreamDataError;
+  return decode_codes(d, t.fixed_literal, t.fixed_distance) ? kStreamOk : kStreamDataError;
 }
 
 int dynamic_block(Decompressor& d) {
@@ -289,13 +295,12 @@ int dynamic_block(Decompressor& d) {
     if (!take_bits(b, 3, &v)) return kStreamDataError;
     code_lengths[d.code_length_order[i]] = static_cast<uint8_t>(v);
   }
-  uint32_t width = kCodeLengthRootBits;
-  int r = build_code_table(code_lengths, 19, 19, nullptr, t.code_length, kCodeLengthTableSize, &width);
+  int r = build_code_table(code_lengths, 19, 19, nullptr, t.code_length, kCodeLengthTableSize, kCodeLengthRootBits);
   if (r != kCodeComplete) return r;
-  // A code-length code without any code cannot give the lengths.
-  if (width == 0) return kStreamDataError;
 
-  // Code lengths are at most 7 bits, within the root width: one lookup each.
+  // Code lengths are at most 7 bits, within the root width: one lookup
+  // each. A code-length code without any code finds invalid entries only.
+  const uint32_t width = kCodeLengthRootBits;
   uint32_t total = literal_count + distance_count;
   uint32_t previous = 0;
   for (uint32_t i = 0; i < total;) {
@@ -328,15 +333,14 @@ int dynamic_block(Decompressor& d) {
     i += repeat;
   }
 
-  uint32_t literal_width = kLiteralRootBits, distance_width = kDistanceRootBits;
-  r = build_code_table(lengths, literal_count, 257, d.length_values, t.literal, kLiteralTableSize, &literal_width);
+  r = build_code_table(lengths, literal_count, 257, d.length_values, t.literal, kLiteralTableSize, kLiteralRootBits);
   if (r != kCodeComplete) return r;
+  // Without distance codes the table holds invalid entries only: every
+  // length code is then a data error.
   r = build_code_table(lengths + literal_count, distance_count, 0, d.distance_values, t.distance, kDistanceTableSize,
-                       &distance_width);
+                       kDistanceRootBits);
   if (r != kCodeComplete) return r;
-  // Without distance codes every length code is a data error.
-  if (distance_width == 0) t.distance[0] = kEntryInvalid;
-  return decode_codes(d, t.literal, literal_width, t.distance, distance_width) ? kStreamOk : kStreamDataError;
+  return decode_codes(d, t.literal, t.distance) ? kStreamOk : kStreamDataError;
 }
 
 int stored_block(Decompressor& d) {
@@ -398,7 +402,7 @@ void fill_constant_tables(Decompressor& d) {
 
 int decode_stream(Decompressor& d) {
   fill_constant_tables(d);
-  d.fixed_literal_width = d.fixed_distance_width = 0;
+  d.fixed_built = false;
   reset_bits(d.bits);
   // In front of a sink the window comes first in the allocation; into
   // memory the caller has set it up on its buffer.

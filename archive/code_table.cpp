@@ -32,23 +32,27 @@ inline uint32_t next_code(uint32_t code, uint32_t len) {
 }  // namespace
 
 int build_code_table(const uint8_t* lengths, uint32_t n, uint32_t s, const SymbolValue* values, CodeEntry* table,
-                     uint32_t capacity, uint32_t* width) {
+                     uint32_t capacity, uint32_t root) {
   uint32_t count[kMaxCodeBits + 1] = {};
   if (n > kMaxSymbols) return kCodeOversubscribed;
+  // A length above 15 shows in the lengths ORed together; until then it
+  // is counted as another, which does not matter.
+  uint32_t all = 0;
   for (uint32_t i = 0; i < n; ++i) {
-    if (lengths[i] > kMaxCodeBits) return kCodeOversubscribed;
-    ++count[lengths[i]];
+    all |= lengths[i];
+    ++count[lengths[i] & kMaxCodeBits];
   }
+  if (all > kMaxCodeBits) return kCodeOversubscribed;
+  const uint32_t root_size = 1u << root;
+  if (root_size > capacity) return kCodeNoMemory;
   if (count[0] == n) {
-    *width = 0;
+    // No code at all: every lookup finds an invalid entry.
+    for (uint32_t i = 0; i < root_size; ++i) table[i] = kEntryInvalid;
     return kCodeComplete;
   }
   uint32_t min = 1, max = kMaxCodeBits;
   while (count[min] == 0) ++min;
   while (count[max] == 0) --max;
-  uint32_t root = *width;
-  if (root < min) root = min;
-  if (root > max) root = max;
 
   // Kraft check: codes left over at each length.
   int32_t left = 1;
@@ -58,16 +62,15 @@ int build_code_table(const uint8_t* lengths, uint32_t n, uint32_t s, const Symbo
   }
   bool incomplete = left > 0 && max != 1;
   if (left > 0 && max > root) return kCodeIncomplete;
-  const uint32_t root_size = 1u << root;
-  if (root_size > capacity) return kCodeNoMemory;
 
-  // Symbols sorted by code length, then by value.
-  uint32_t offset[kMaxCodeBits + 2] = {};
-  for (uint32_t len = 1; len <= kMaxCodeBits; ++len) offset[len + 1] = offset[len] + count[len];
+  // Symbols sorted by code length, then by value; the absent ones first,
+  // where they are passed over.
+  uint32_t offset[kMaxCodeBits + 1];
+  offset[0] = 0;
+  for (uint32_t len = 1; len <= kMaxCodeBits; ++len) offset[len] = offset[len - 1] + count[len - 1];
   uint16_t sorted[kMaxSymbols];
-  for (uint32_t i = 0; i < n; ++i)
-    if (lengths[i]) sorted[offset[lengths[i]]++] = static_cast<uint16_t>(i);
-  const uint16_t* symbol = sorted;
+  for (uint32_t i = 0; i < n; ++i) sorted[offset[lengths[i]]++] = static_cast<uint16_t>(i);
+  const uint16_t* symbol = sorted + count[0];
 
   uint32_t code = 0;  // next code, bit-reversed
   if (left > 0) {
@@ -80,14 +83,13 @@ int build_code_table(const uint8_t* lengths, uint32_t n, uint32_t s, const Symbo
         code = next_code(code, len);
       }
     }
-    *width = root;
     return incomplete ? kCodeIncomplete : kCodeComplete;
   }
 
   // Codes of up to `root` bits: each is stored once in the first 2^len
   // entries, which are doubled whenever the length grows, so that every
   // entry whose first bits are the code holds it.
-  uint32_t filled = 1u << min;
+  uint32_t filled = min <= root ? 1u << min : 0;
   for (uint32_t len = min; len <= root; ++len) {
     if (len > min) {
       std::memcpy(table + filled, table, filled * sizeof(CodeEntry));
@@ -131,6 +133,5 @@ int build_code_table(const uint8_t* lengths, uint32_t n, uint32_t s, const Symbo
       code = next_code(code, len);
     }
   }
-  *width = root;
   return kCodeComplete;
 }

@@ -31,6 +31,9 @@ inline uint32_t entry_drop(CodeEntry e) { return e & 0xFF; }
 inline uint32_t entry_code_bits(CodeEntry e) { return (e >> 8) & 0xF; }
 inline uint32_t entry_value(CodeEntry e) { return e >> 16; }
 inline uint32_t entry_extra_bits(CodeEntry e) { return entry_drop(e) - entry_code_bits(e); }
+// The code bits of a length or distance entry, whose flags are all clear:
+// one byte to extract.
+inline uint32_t entry_extra_shift(CodeEntry e) { return static_cast<uint8_t>(e >> 8); }
 
 // What a symbol at or above the table's plain symbols decodes to: its base
 // value and extra-bit count (a count above 13 makes the symbol invalid).
@@ -42,8 +45,8 @@ struct SymbolValue {
 // Results of build_code_table.
 enum : int { kCodeComplete = 0, kCodeIncomplete = 1, kCodeOversubscribed = 2, kCodeNoMemory = 3 };
 
-// The root widths the decoder asks for, and room for the largest table of
-// each kind. A sub-table of width w holds at least w + 1 codes (one of each
+// The root widths of the decoder's tables, and room for the largest table
+// of each kind. A sub-table of width w holds at least w + 1 codes (one of each
 // length up to the longest, which comes twice), so with codes of up to 15
 // bits the sub-tables of 286 literal/length symbols take at most 47 x 32 + 4
 // entries beyond a 10-bit root, those of 30 distance symbols 3 x 128 + 32
@@ -58,13 +61,13 @@ enum : uint32_t {
 };
 
 // Turns code lengths (0..15, 0 = absent) of symbols 0..n-1 into `table`,
-// which has room for `capacity` entries. Symbols below s are plain (256 is
-// the end of block when s > 256); symbol v >= s decodes to values[v - s].
-// *width comes in as the wanted root width and goes out as the actual one,
-// which lies between the shortest and the longest code. All lengths 0 give
-// width 0 and no entries. An incomplete code whose codes all fit the root
+// which has room for `capacity` entries, with a root of `root` bits: every
+// table of a kind has the same root, so the decoder masks its lookups with
+// a constant. Symbols below s are plain (256 is the end of block when
+// s > 256); symbol v >= s decodes to values[v - s]. All lengths 0 give a
+// root of invalid entries. An incomplete code whose codes all fit the root
 // gets invalid entries for its spare codes; one that would need sub-tables
 // is not built (the decoder refuses it anyway). A single code of length 1
 // counts as complete.
 int build_code_table(const uint8_t* lengths, uint32_t n, uint32_t s, const SymbolValue* values, CodeEntry* table,
-                     uint32_t capacity, uint32_t* width);
+                     uint32_t capacity, uint32_t root);

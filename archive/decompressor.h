@@ -36,8 +36,8 @@ struct DecodeTables {
   CodeEntry literal[kLiteralTableSize];
   CodeEntry distance[kDistanceTableSize];
   CodeEntry code_length[kCodeLengthTableSize];
-  CodeEntry fixed_literal[512];  // every fixed literal/length code fits 9 bits
-  CodeEntry fixed_distance[32];
+  CodeEntry fixed_literal[kLiteralTableSize];
+  CodeEntry fixed_distance[kDistanceTableSize];
 };
 
 // A local of its caller, used for one operation.
@@ -53,10 +53,8 @@ struct Decompressor {
   uint8_t code_length_order[19];
   SymbolValue length_values[31];  // 286 and 287 are invalid
   SymbolValue distance_values[30];
-  // Root widths of the fixed tables; 0 until the first fixed block of the
-  // stream builds them.
-  uint32_t fixed_literal_width = 0;
-  uint32_t fixed_distance_width = 0;
+  // The fixed tables are built at the first fixed block of a stream.
+  bool fixed_built = false;
 };
 
 // Decodes the whole stream from d.bits.input into d.sink or the caller's
