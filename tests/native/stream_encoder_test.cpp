@@ -448,6 +448,22 @@ TEST(StreamEncode, SizeFollowsLibdeflateAndMaxIsNeverLarger) {
   EXPECT_LE(max.size(), best.size());
 }
 
+// The maximum level runs zopfli only below 512 KiB, where it pays: above,
+// its stream is level 12's.
+TEST(StreamEncode, MaximumLevelLeavesLargeInputsToLibdeflate) {
+  std::vector<uint8_t> large = text_sample(512 << 10);
+  std::vector<uint8_t> max, best;
+  ASSERT_EQ(kEncodeOk, encode_stream(large.data(), large.size(), kStreamLevelMax, &max));
+  ASSERT_EQ(kEncodeOk, encode_stream(large.data(), large.size(), kStreamLevelDefault, &best));
+  EXPECT_TRUE(max == best);
+  std::vector<uint8_t> small(large.begin(), large.begin() + 20000);
+  max.clear();
+  best.clear();
+  ASSERT_EQ(kEncodeOk, encode_stream(small.data(), small.size(), kStreamLevelMax, &max));
+  ASSERT_EQ(kEncodeOk, encode_stream(small.data(), small.size(), kStreamLevelDefault, &best));
+  EXPECT_LT(max.size(), best.size());
+}
+
 // ---------------------------------------------------------------------------
 // Round trips through our decoder. Every stream is followed by a marker byte
 // in its file: the decoder must stop exactly behind the stream, on the
