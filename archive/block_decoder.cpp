@@ -147,7 +147,7 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
         drop_entry(e);
         if (e & kEntryLiteral) {
           // Literals in the root table take at most its width, 10 bits: of
-          // the 56 bits, three literals leave enough for the next lookup.
+          // the 56 bits, four literals leave enough for the next lookup.
           *out++ = static_cast<uint8_t>(entry_value(e));
           e = literals[bits & literal_mask];
           if (e & kEntryLiteral) {
@@ -158,6 +158,11 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
               drop_entry(e);
               *out++ = static_cast<uint8_t>(entry_value(e));
               e = literals[bits & literal_mask];
+              if (e & kEntryLiteral) {
+                drop_entry(e);
+                *out++ = static_cast<uint8_t>(entry_value(e));
+                e = literals[bits & literal_mask];
+              }
             }
           }
           continue;
