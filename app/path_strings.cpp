@@ -2,12 +2,13 @@
 
 #include <cstring>
 
-void add_backslash(char* path) {
+bool add_backslash(char* path, size_t capacity) {
   size_t n = std::strlen(path);
-  if (n > 0 && path[n - 1] != '\\') {
-    path[n] = '\\';
-    path[n + 1] = '\0';
-  }
+  if (n == 0 || path[n - 1] == '\\') return true;
+  if (n + 2 > capacity) return false;
+  path[n] = '\\';
+  path[n + 1] = '\0';
+  return true;
 }
 
 void strip_backslash(char* path) {
@@ -17,25 +18,29 @@ void strip_backslash(char* path) {
 
 // Both slashes separate folders, so a dot in a folder name is never taken
 // for the file's extension.
-void set_extension(char* path, const char* extension) {
+bool set_extension(char* path, size_t capacity, const char* extension) {
   char* dot = std::strrchr(path, '.');
-  if (!dot || std::strpbrk(dot, "\\/"))
-    std::strcat(path, extension);
-  else
-    std::strcpy(dot, extension);
+  char* from = !dot || std::strpbrk(dot, "\\/") ? path + std::strlen(path) : dot;
+  size_t n = std::strlen(extension);
+  if (static_cast<size_t>(from - path) + n + 1 > capacity) return false;
+  std::memcpy(from, extension, n + 1);
+  return true;
 }
 
-void copy_string(char* out, const char* text, size_t capacity) {
-  if (capacity == 0) return;
+bool copy_string(char* out, const char* text, size_t capacity) {
+  if (capacity == 0) return text[0] == '\0';
   size_t n = std::strlen(text);
-  if (n >= capacity) n = capacity - 1;
+  bool whole = n < capacity;
+  if (!whole) n = capacity - 1;
   std::memcpy(out, text, n);
   out[n] = '\0';
+  return whole;
 }
 
-void append_string(char* out, const char* text, size_t capacity) {
+bool append_string(char* out, const char* text, size_t capacity) {
   size_t used = std::strlen(out);
-  if (used < capacity) copy_string(out + used, text, capacity - used);
+  if (used >= capacity) return text[0] == '\0';
+  return copy_string(out + used, text, capacity - used);
 }
 
 void shorten_path(char* path, unsigned limit) {

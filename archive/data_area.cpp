@@ -19,6 +19,9 @@ void (*DiskGiveUpHandler)();
 namespace {
 
 enum : int { kTextDiskPrompt = 28, kTextGiveUp = 13 };
+
+// The user gave up at the prompt for the volume last opened.
+bool VolumeGivenUp;
 enum : uint32_t { kPromptCapacity = 200 };
 
 // Text 6/28 with the disk number in place of its integer conversion. The
@@ -72,6 +75,7 @@ FileHandle open_volume_file() {
 FileHandle open_next_volume() {
   if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
   data_file = INVALID_FILE_HANDLE;
+  VolumeGivenUp = false;
 
   uint32_t resume = 0;
   if (volume_left != 0) {
@@ -81,8 +85,10 @@ FileHandle open_next_volume() {
     ++volume_number;
     char extension[16];
     std::snprintf(extension, sizeof extension, ".D%2.2u", volume_number);
-    set_extension(ArchivePath, extension);
     volumes_before += volume_length;
+    // A volume name that does not fit the path buffer names no file we
+    // made: no disk can bring it, so there is nothing to ask for.
+    if (!set_extension(ArchivePath, kPathSize, extension)) return INVALID_FILE_HANDLE;
   }
 
   FileHandle h;
@@ -95,6 +101,7 @@ FileHandle open_next_volume() {
     if (message_box(prompt, kMbOkCancel | kMbIconInformation) == kIdOk) continue;
     if (message_box(get_text(6, kTextGiveUp), kMbYesNo | kMbIconQuestion) == kIdYes) {
       if (DiskGiveUpHandler) DiskGiveUpHandler();
+      VolumeGivenUp = true;
       return INVALID_FILE_HANDLE;
     }
   }
@@ -125,7 +132,7 @@ uint32_t seek_data(uint32_t position) {
   while (position >= static_cast<uint64_t>(volumes_before) + volume_length) {
     volume_left = 0;
     if (open_next_volume() == INVALID_FILE_HANDLE) {
-      if (IsRelaunchCopy) return kErrorDiskGivenUp;
+      if (VolumeGivenUp) return kErrorDiskGivenUp;
       copy_string(MessageArgument, ArchivePath, kPathSize);
       return kErrorDataUnreadable;
     }

@@ -8,6 +8,10 @@
 #include "archive/output_window.h"
 #include "archive/platform.h"
 
+// The most bytes a stream of `stored` bytes can expand to: a match of 258
+// bytes costs at least two bits.
+inline uint64_t max_expansion(uint32_t stored) { return static_cast<uint64_t>(stored) * 1032 + 1032; }
+
 // Decodes one stream from `input`, positioned at its first byte, into
 // `buffer`, never writing more than `capacity` bytes (a stream that yields
 // more is a data error). compressed_length 0: the file is read directly and

@@ -29,6 +29,15 @@ struct BlockHeader {
   uint32_t stored_size;
 };
 
+// The most configuration content (every block the loader keeps: dialogs,
+// pictures, texts, records, file and entry lists, the uninstaller image)
+// a setup may carry, so that a small damaged or hostile file cannot make
+// the reader allocate hundreds of megabytes. A large real setup comes to
+// some 27 MB: six setup types of 20,000 files each (about 3 MB of file
+// list apiece), a 1920 x 1200 background picture in 24 bits (6.6 MB), the
+// wizard picture and the dialogs. The budget is that twice over, rounded up.
+enum : uint32_t { kConfigurationBudget = 64u << 20 };
+
 // SetupFlags bits.
 enum : uint32_t { kSetupFullScreen = 0x01, kSetupRemoveOthers = 0x10 };
 

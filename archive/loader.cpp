@@ -20,9 +20,9 @@ namespace {
 // trusted, which is reported with text 6/31 where a text can be had.
 enum : int { kReadFailed = 1, kNoMemory = 5, kUndecodable = 6, kNoFolderMemory = 12, kDamaged = 100 };
 
-// The most bytes a stream of `stored` bytes can expand to: a deflate-style
-// match of 258 bytes costs at least two bits.
-uint64_t max_expansion(uint32_t stored) { return static_cast<uint64_t>(stored) * 1032 + 1032; }
+// What the blocks of the archive being loaded may still announce, out of
+// kConfigurationBudget.
+uint32_t BudgetLeft;
 
 bool string_inside(const uint8_t* record, uint32_t length, uint32_t offset) {
   return offset < length && std::memchr(record + offset, 0, length - offset) != nullptr;
@@ -133,6 +133,9 @@ int read_block(FileHandle file, const BlockHeader& header, uint8_t** slot, uint3
     // reason to ask for gigabytes.
     if (content > max_expansion(header.stored_size) || content == 0xFFFFFFFFu) return kUndecodable;
   }
+  // Nor may the blocks together ask for more than a real setup needs.
+  if (content > BudgetLeft) return kUndecodable;
+  BudgetLeft -= content;
   if (length) *length = content;
   if (!alloc_block(content + 1, slot)) return kNoMemory;
   (*slot)[content] = 0;
@@ -174,6 +177,7 @@ void free_archive() {
   CurrentFileCount = 0;
   CurrentFirstEntry = nullptr;
   data_start = volume_length = volume_left = volumes_before = 0;
+  BudgetLeft = kConfigurationBudget;
 }
 
 bool load_archive() {

@@ -87,11 +87,48 @@ bool read_patch_data(void* buffer, uint32_t count) {
   return true;
 }
 
-bool read_size_field(bool wide, uint32_t* value) {
+// Reads `count` bytes of the item's data and counts them off what is left
+// of it; false when the item's data does not hold them.
+bool read_item_data(void* buffer, uint32_t count, uint32_t* left) {
+  if (count > *left) return false;
+  *left -= count;
+  return read_patch_data(buffer, count);
+}
+
+bool read_size_field(bool wide, uint32_t* value, uint32_t* left) {
   uint8_t field[4];
-  if (!read_patch_data(field, wide ? 4 : 2)) return false;
+  if (!read_item_data(field, wide ? 4 : 2, left)) return false;
   *value = wide ? get_u32(field) : get_u16(field);
   return true;
+}
+
+// read_patch_block without the error report.
+uint32_t read_patch_content(uint8_t** slot, uint32_t* size, uint32_t* left) {
+  uint8_t header;
+  uint32_t length, packed = 0;
+  if (!read_item_data(&header, 1, left) || !read_size_field(header & kPatchLongSize, &length, left))
+    return kErrorDataUnreadable;
+  if (length == 0) return 0;
+  bool compressed = (header & kPatchCompressed) != 0;
+  // A compressed size of 0 would make the decoder read the file directly,
+  // past the data area's volume accounting.
+  if (compressed && (!read_size_field(header & kPatchLongCompressedSize, &packed, left) || packed == 0))
+    return kErrorDataUnreadable;
+  // The block lies in what is left of the item's data, and a stream
+  // expands only so far: a size beyond that is damage, not a reason to
+  // allocate it.
+  uint32_t stored = compressed ? packed : length;
+  if (stored > *left || (compressed && length > max_expansion(packed))) return kErrorDataUnreadable;
+  if (!alloc_block(length, slot)) return kErrorNoMemory;
+  // A stream that fails or comes out short leaves unread bytes in the
+  // block: refuse it here.
+  uint32_t produced = 0;
+  bool read = compressed ? decode_to_memory(*slot, length, data_file, packed, &produced) && produced == length
+                         : read_patch_data(*slot, length);
+  if (!read) return kErrorDataUnreadable;
+  *left -= stored;
+  *size = length;
+  return 0;
 }
 
 // One call's files and buffers, released together however the call ends.
@@ -121,9 +158,8 @@ uint32_t write_new(PatchRun& run, const uint8_t* data, uint32_t count) {
 
 // The old path with ".$AA", or the first of ".$AB", ".$AC", ... that is free.
 bool choose_new_path(PatchRun& run) {
-  copy_string(run.new_path, run.old_path, kPathSize);
-  set_extension(run.new_path, ".$AA");
-  if (std::strlen(run.new_path) >= kPathSize) return false;
+  if (!copy_string(run.new_path, run.old_path, kPathSize) || !set_extension(run.new_path, kPathSize, ".$AA"))
+    return false;
   char* last = run.new_path + std::strlen(run.new_path) - 1;
   for (;;) {
     FileHandle existing = open_file(run.new_path, 0);
@@ -202,8 +238,9 @@ uint32_t build_new_file(PatchRun& run, uint32_t progress_from, uint32_t progress
   run.created = true;
 
   uint32_t commands_size, literals_size;
-  if (uint32_t e = read_patch_block(&PatchCommands, &commands_size)) return e;
-  if (uint32_t e = read_patch_block(&PatchLiterals, &literals_size)) return e;
+  uint32_t data_left = get_u32(run.entry + kEntryDataLength);
+  if (uint32_t e = read_patch_block(&PatchCommands, &commands_size, &data_left)) return e;
+  if (uint32_t e = read_patch_block(&PatchLiterals, &literals_size, &data_left)) return e;
   if (!alloc_block(kCopyBufferSize, &run.copy_buffer)) return kErrorNoMemory;
   if (uint32_t e = run_commands(run, commands_size, literals_size, progress_from, progress_to)) return e;
 
@@ -232,30 +269,14 @@ uint32_t build_new_file(PatchRun& run, uint32_t progress_from, uint32_t progress
 
 }  // namespace
 
-uint32_t read_patch_block(uint8_t** slot, uint32_t* size) {
+uint32_t read_patch_block(uint8_t** slot, uint32_t* size, uint32_t* data_left) {
   *size = 0;
-  uint8_t header;
-  uint32_t length, packed;
-  if (!read_patch_data(&header, 1) || !read_size_field(header & kPatchLongSize, &length)) goto unreadable;
-  if (length == 0) return 0;
-  if (!alloc_block(length, slot)) return kErrorNoMemory;
-  if (header & kPatchCompressed) {
-    // A compressed size of 0 would make the decoder read the file directly,
-    // past the data area's volume accounting. A stream that fails or comes
-    // out short leaves unread bytes in the block: refuse it here.
-    uint32_t produced = 0;
-    if (!read_size_field(header & kPatchLongCompressedSize, &packed) || packed == 0 ||
-        !decode_to_memory(*slot, length, data_file, packed, &produced) || produced != length)
-      goto unreadable;
-  } else if (!read_patch_data(*slot, length)) {
-    goto unreadable;
+  uint32_t error = read_patch_content(slot, size, data_left);
+  if (error == kErrorDataUnreadable) {
+    free_block(slot);
+    copy_string(MessageArgument, ArchivePath, kPathSize);
   }
-  *size = length;
-  return 0;
-unreadable:
-  free_block(slot);
-  copy_string(MessageArgument, ArchivePath, kPathSize);
-  return kErrorDataUnreadable;
+  return error;
 }
 
 uint32_t apply_patch(const uint8_t* entry, const char* old_path, uint32_t progress_from, uint32_t progress_to) {

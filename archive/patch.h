@@ -20,6 +20,9 @@ extern PatchProgress PatchProgressReport;
 uint32_t apply_patch(const uint8_t* entry, const char* old_path, uint32_t progress_from, uint32_t progress_to);
 
 // Reads one patch block at the current data-area position into a new
-// buffer in *slot (left null for an empty block). Returns 0, 12 (no memory)
-// or 18 (the data cannot be read; MessageArgument names the archive).
-uint32_t read_patch_block(uint8_t** slot, uint32_t* size);
+// buffer in *slot (left null for an empty block). *data_left: the bytes of
+// the item's stored data not read yet; the block must lie within them, and
+// its bytes are counted off. Returns 0, 12 (no memory) or 18 (the data
+// cannot be read or does not hold the block; MessageArgument names the
+// archive).
+uint32_t read_patch_block(uint8_t** slot, uint32_t* size, uint32_t* data_left);

@@ -40,6 +40,22 @@ bool check_data_sources(const ArchiveSpec& spec, std::string* error) {
   return true;
 }
 
+// The content the loader keeps of a chain of configuration blocks: every
+// block but the two it reads raw, compressed ones by their announced length.
+uint64_t kept_content(const std::vector<uint8_t>& blocks) {
+  uint64_t total = 0;
+  for (size_t at = 0; at + kBlockHeaderSize <= blocks.size();) {
+    uint16_t id = get_u16(&blocks[at]);
+    bool compressed = (get_u16(&blocks[at + 2]) & kBlockCompressed) != 0;
+    uint32_t stored = get_u32(&blocks[at + 4]);
+    at += kBlockHeaderSize;
+    if (id != kBlockSetupFlags && id != kBlockStartPage && stored > 0)
+      total += compressed && stored >= 4 ? get_u32(&blocks[at]) : stored;
+    at += stored;
+  }
+  return total;
+}
+
 // One configuration block whose content an encoder makes.
 template <typename Encode>
 bool add_block(std::vector<uint8_t>* out, uint16_t id, const StreamCompressor& compress, std::string* error,
@@ -122,6 +138,10 @@ bool assemble_configuration(const ArchiveSpec& spec, const StreamCompressor& com
   }
   if (!spec.item_prefix.empty() && !append_config_block(&blocks, kBlockItemPrefix, spec.item_prefix, compress, error))
     return false;
+  uint64_t kept = kept_content(blocks);
+  if (kept > kConfigurationBudget)
+    return fail(error, "the configuration (dialogs, pictures, texts and file lists) comes to " + std::to_string(kept) +
+                           " bytes; a setup reads at most " + std::to_string(kConfigurationBudget));
   out->insert(out->end(), blocks.begin(), blocks.end());
   return true;
 }

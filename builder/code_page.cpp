@@ -45,3 +45,10 @@ bool to_code_page(const std::string& text, unsigned code_page, std::string* out,
   }
   return true;
 }
+
+bool to_setup_text(const std::string& text, unsigned code_page, std::string* out, std::string* why) {
+  if (!to_code_page(text, code_page, out, why)) return false;
+  if (out->find('\0') == std::string::npos) return true;
+  *why = "holds a NUL character";
+  return false;
+}

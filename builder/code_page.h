@@ -6,3 +6,7 @@
 // False when the code page is unknown to iconv or `text` holds a character
 // the code page cannot hold; *why then says which.
 bool to_code_page(const std::string& text, unsigned code_page, std::string* out, std::string* why);
+
+// A text as the setup carries it: in the code page, and without a NUL,
+// which would end it early.
+bool to_setup_text(const std::string& text, unsigned code_page, std::string* out, std::string* why);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/pe_header.h"
 #include "archive/format.h"
 
 namespace {
@@ -20,7 +21,7 @@ struct Image {
   // File offset of a relative virtual address, through the section table.
   bool offset_of(uint32_t rva, uint32_t length, size_t* offset) const {
     for (uint32_t i = 0; i < section_count; ++i) {
-      const uint8_t* s = sections + 40 * i;
+      const uint8_t* s = sections + kPeSectionEntrySize * i;
       uint32_t virtual_size = get_u32(s + 8), address = get_u32(s + 12);
       uint32_t raw_size = get_u32(s + 16), raw_at = get_u32(s + 20);
       uint32_t span = virtual_size > raw_size ? virtual_size : raw_size;
@@ -109,20 +110,13 @@ void read_translation(const uint8_t* p, const Node& root, PeVersion* v) {
 }  // namespace
 
 bool read_pe_version(const uint8_t* data, size_t size, PeVersion* version) {
-  if (size < 64 || data[0] != 'M' || data[1] != 'Z') return false;
-  Image image{data, size, nullptr, 0};
-  uint32_t pe = get_u32(data + 60);
-  if (!image.has(pe, 24) || std::memcmp(data + pe, "PE\0\0", 4) != 0) return false;
-  uint16_t section_count = get_u16(data + pe + 6), optional_size = get_u16(data + pe + 20);
-  size_t optional = pe + 24;
-  if (!image.has(optional, optional_size) || optional_size < 2) return false;
-  uint16_t magic = get_u16(data + optional);
-  size_t directories = optional + (magic == 0x20B ? 112 : 96);  // PE32+ or PE32
-  if (directories + 3 * 8 > optional + optional_size) return false;
-  uint32_t resource_rva = get_u32(data + directories + 16), resource_size = get_u32(data + directories + 20);
-  image.sections = data + optional + optional_size;
-  image.section_count = section_count;
-  if (!image.has(optional + optional_size, size_t{40} * section_count) || resource_rva == 0) return false;
+  PeHeader header;
+  uint32_t entry = 0;
+  if (!read_pe_header(data, size, &header) || !pe_directory_entry(header, kPeDirectoryResources, &entry))
+    return false;
+  uint32_t resource_rva = get_u32(data + entry), resource_size = get_u32(data + entry + 4);
+  Image image{data, size, data + header.sections, header.section_count};
+  if (resource_rva == 0) return false;
   size_t resources = 0;
   if (!image.offset_of(resource_rva, resource_size, &resources)) return false;
   const uint8_t* base = data + resources;

@@ -1,6 +1,9 @@
 #include "builder/project.h"
 
 #include "archive/entry_lists.h"
+#include "builder/code_page.h"
+#include "builder/project_rules.h"
+#include "builder/sign_command.h"
 
 #include <fnmatch.h>
 #include <sys/stat.h>
@@ -19,12 +22,42 @@ struct Reader {
   std::string file;
   fs::path folder;
   std::string error;
+  unsigned code_page = 1252;
 
   bool fail(const toml::node& node, const std::string& key, const std::string& message) {
     error = file + ":" + std::to_string(node.source().begin.line) + ": " + key + ": " + message;
     return false;
   }
+  // A text the setup carries must fit its code page; found here, the
+  // mistake is named by line before anything is compressed.
+  bool fits(const toml::node& node, const std::string& key, const std::string& text) {
+    std::string converted, why;
+    return to_setup_text(text, code_page, &converted, &why) || fail(node, key, why);
+  }
 };
+
+// What stands at `p`. The system's questions answer rather than throw: a
+// name over 255 bytes, a loop of links or a folder without permission is
+// reported with the path instead of ending the build. A missing file is
+// file_type::not_found.
+bool look_at(const fs::path& p, fs::file_type* type, std::string* why) {
+  std::error_code ec;
+  *type = fs::status(p, ec).type();
+  if (ec && *type != fs::file_type::not_found) {
+    *why = "cannot look at " + p.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+// True when `p` is a file; else *why says what is wrong with it.
+bool is_file(const fs::path& p, std::string* why) {
+  fs::file_type type;
+  if (!look_at(p, &type, why)) return false;
+  if (type == fs::file_type::regular) return true;
+  *why = "no such file: " + p.string();
+  return false;
+}
 
 // One table of the project file: hands out its keys by type and, at the
 // end, refuses the keys nobody asked for, so a misspelt key is never
@@ -43,7 +76,12 @@ class Table {
     return t_.get(name);
   }
 
+  // A text that goes into the setup.
   bool text(const std::string& name, std::string* out) {
+    return path(name, out) && (!t_.get(name) || r_.fits(*t_.get(name), key(name), *out));
+  }
+  // A path on the building machine, which never goes into the setup.
+  bool path(const std::string& name, std::string* out) {
     const toml::node* n = find(name);
     if (!n) return true;
     if (!n->is_string()) return r_.fail(*n, key(name), "must be a string");
@@ -92,9 +130,10 @@ class Table {
   // A file beside the project; it must exist.
   bool file(const std::string& name, std::string* out) {
     std::string value;
-    if (!text(name, &value) || value.empty()) return r_.error.empty();
+    if (!path(name, &value) || value.empty()) return r_.error.empty();
     fs::path p = r_.folder / value;
-    if (!fs::is_regular_file(p)) return r_.fail(*t_.get(name), key(name), "no such file: " + p.string());
+    std::string why;
+    if (!is_file(p, &why)) return r_.fail(*t_.get(name), key(name), why);
     *out = p.string();
     return true;
   }
@@ -129,6 +168,21 @@ bool table_array(Table& parent, const std::string& name, std::vector<const toml:
   if (!a || !a->is_array_of_tables())
     return parent.reader().fail(*n, parent.key(name), "must be an array of tables ([[" + parent.key(name) + "]])");
   for (const auto& t : *a) out->push_back(t.as_table());
+  return true;
+}
+
+// A rule of project_rules.h for a key just read: `problem` is "" when kept.
+bool keeps(Table& t, const std::string& name, const std::string& problem) {
+  return problem.empty() || t.reader().fail(*t.raw().get(name), t.key(name), problem);
+}
+
+// Keys that must not be missing or empty: the first such is named.
+bool required(Table& t, std::initializer_list<std::pair<const char*, const std::string*>> keys) {
+  for (const auto& [name, value] : keys)
+    if (value->empty()) {
+      const toml::node* n = t.raw().get(name);
+      return t.reader().fail(n ? *n : t.raw(), t.key(name), "is required");
+    }
   return true;
 }
 
@@ -198,6 +252,7 @@ bool read_remember(Reader& r, const toml::table& table, const std::string& prefi
     if (!root_key_code(g, "root", &rec->root_key) || !g.text("key", &key) || !g.text("value", &value) || !g.done())
       return false;
     if (key.empty()) return r.fail(*reg, prefix + ".registry.key", "is required");
+    if (!keeps(g, "key", escape_in_path(key)) || !keeps(g, "key", macro_left_as_written(key))) return false;
     rec->registry_key = windows_path(key);
     rec->registry_value = value;
   }
@@ -205,8 +260,9 @@ bool read_remember(Reader& r, const toml::table& table, const std::string& prefi
     Table g(r, *ini, prefix + ".ini");
     std::string file, section, key;
     if (!g.text("file", &file) || !g.text("section", &section) || !g.text("key", &key) || !g.done()) return false;
-    if (file.empty() || section.empty() || key.empty())
-      return r.fail(*ini, prefix + ".ini", "needs file, section and key");
+    if (!required(g, {{"file", &file}, {"section", &section}, {"key", &key}}) ||
+        !keeps(g, "file", escape_in_path(file)) || !keeps(g, "file", macro_left_as_written(file)))
+      return false;
     rec->ini_file = windows_path(file);
     rec->ini_section = section;
     rec->ini_key = key;
@@ -225,10 +281,12 @@ bool read_texts(Reader& r, const toml::table& table, const std::string& prefix, 
     std::string name(k.str());
     unsigned list = 0, index = 0;
     char tail = 0;
-    if (std::sscanf(name.c_str(), "%u/%u%c", &list, &index, &tail) != 2 || list >= kTextListCount ||
-        index > 1000)
+    if (std::sscanf(name.c_str(), "%u/%u%c", &list, &index, &tail) != 2 || list >= kTextListCount)
       return r.fail(v, prefix + "." + name, "a text is named list/number, such as \"6/0\", with a list below 11");
+    std::string problem = text_number_problem(list, index);
+    if (!problem.empty()) return r.fail(v, prefix + "." + name, problem);
     if (!v.is_string()) return r.fail(v, prefix + "." + name, "must be a string");
+    if (!r.fits(v, prefix + "." + name, v.as_string()->get())) return false;
     auto& texts = (*lists)[list];
     if (texts.size() <= index) texts.resize(index + 1);
     texts[index] = v.as_string()->get();
@@ -274,28 +332,39 @@ bool expand_source(Reader& r, const toml::node& at, const std::string& key, cons
   bool wild = leaf.find_first_of("*?[") != std::string::npos;
   if (pattern.find_first_of("*?[") < pattern.size() - leaf.size())
     return r.fail(at, key, "wildcards may stand only in the last part of the path");
-  if (!wild && !recursive) {
-    if (!fs::is_regular_file(full)) return r.fail(at, key, "no such file: " + full.string());
+  std::string why;
+  fs::file_type type;
+  if (!wild && !look_at(full, &type, &why)) return r.fail(at, key, why);
+  if (!wild && !recursive && type != fs::file_type::directory) {
+    if (type != fs::file_type::regular) return r.fail(at, key, "no such file: " + full.string());
     out->push_back({full, full.filename().string()});
     return true;
   }
-  if (!wild && fs::is_directory(full)) {  // a folder given whole
+  if (!wild && type == fs::file_type::directory) {  // a folder given whole
     dir = full;
     leaf = "*";
   }
-  if (!fs::is_directory(dir)) return r.fail(at, key, "no such folder: " + dir.string());
+  if (!look_at(dir, &type, &why)) return r.fail(at, key, why);
+  if (type != fs::file_type::directory) return r.fail(at, key, "no such folder: " + dir.string());
   std::vector<std::pair<fs::path, std::string>> found;
   std::error_code ec;
+  // A link that leads nowhere is no file; one the system cannot follow is
+  // named.
   auto consider = [&](const fs::directory_entry& e) {
-    if (!e.is_regular_file()) return;
-    if (fnmatch(leaf.c_str(), e.path().filename().c_str(), 0) != 0) return;
-    found.push_back({e.path(), windows_path(fs::relative(e.path(), dir).string())});
+    if (!look_at(e.path(), &type, &why)) return false;
+    if (type != fs::file_type::regular) return true;
+    if (fnmatch(leaf.c_str(), e.path().filename().c_str(), 0) != 0) return true;
+    found.push_back({e.path(), windows_path(e.path().lexically_relative(dir).string())});
+    return true;
   };
+  bool looked = true;
   if (recursive) {
-    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) consider(*it);
+    for (fs::recursive_directory_iterator it(dir, ec), end; looked && !ec && it != end; it.increment(ec))
+      looked = consider(*it);
   } else {
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) consider(*it);
+    for (fs::directory_iterator it(dir, ec), end; looked && !ec && it != end; it.increment(ec)) looked = consider(*it);
   }
+  if (!looked) return r.fail(at, key, why);
   if (ec) return r.fail(at, key, "cannot read " + dir.string() + ": " + ec.message());
   if (found.empty()) return r.fail(at, key, "matches no file: " + full.string());
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
@@ -324,12 +393,16 @@ bool read_item_common(Table& t, ProjectItem* item) {
     std::vector<std::string> locations;
     if (const toml::node* n = s.find("folders")) {
       const toml::array* a = n->as_array();
-      if (!a || a->empty()) return t.reader().fail(*n, s.key("folders"), "must be a list of start-menu folders");
+      if (!a || a->empty())
+        return t.reader().fail(*n, s.key("folders"), "must be a list of start-menu folders, such as [\"My Product\"]");
       for (const auto& e : *a) {
         if (!e.is_string()) return t.reader().fail(e, s.key("folders"), "must hold strings");
         std::string f = windows_path(e.as_string()->get());
         if (f.find(';') != std::string::npos)
           return t.reader().fail(e, s.key("folders"), "a folder name may not hold ';'");
+        std::string problem = menu_location_problem(f);
+        if (!problem.empty()) return t.reader().fail(e, s.key("folders"), problem);
+        if (!t.reader().fits(e, s.key("folders"), f)) return false;
         locations.push_back(f);
       }
     } else {
@@ -352,12 +425,13 @@ bool read_files(Reader& r, const toml::table& table, const std::string& prefix, 
   int reg = -1;
   ProjectItem item;
   item.where = where(r, table);
-  if (!t.text("source", &source) || !t.flag("recursive", &recursive) || !t.text("to", &to) ||
+  item.key = prefix;
+  if (!t.path("source", &source) || !t.flag("recursive", &recursive) || !t.text("to", &to) ||
       !t.text("name", &name) || !t.flag("keep", &keep) || !t.flag("in_source", &in_source) ||
       !t.flag("shared", &shared) || !t.choice("register", {"screen-saver", "library"}, &reg) ||
       !t.flag("compare_version", &item.compare_version) || !t.flag("compare_language", &item.compare_language) ||
       !t.flag("times", &item.store_times) || !t.flag("from_source", &item.from_source) ||
-      !t.text("patch_of", &patch_of) || !read_item_common(t, &item) || !t.done())
+      !t.path("patch_of", &patch_of) || !read_item_common(t, &item) || !t.done())
     return false;
   if (source.empty()) return r.fail(table, prefix + ".source", "is required");
   if (shared && item.folder_code == kFolderInstallDir)
@@ -379,7 +453,8 @@ bool read_files(Reader& r, const toml::table& table, const std::string& prefix, 
   if (!patch_of.empty()) {
     if (found.size() != 1) return r.fail(table, prefix + ".patch_of", "needs a single source file");
     fs::path base = r.folder / patch_of;
-    if (!fs::is_regular_file(base)) return r.fail(table, prefix + ".patch_of", "no such file: " + base.string());
+    std::string why;
+    if (!is_file(base, &why)) return r.fail(table, prefix + ".patch_of", why);
     item.patch_base = base.lexically_normal().string();
   }
   std::string folder = windows_path(to);
@@ -398,6 +473,7 @@ bool read_folder(Reader& r, const toml::table& table, const std::string& prefix,
   Table t(r, table, prefix);
   ProjectItem item;
   item.where = where(r, table);
+  item.key = prefix;
   item.kind = kKindFolder;
   std::string name;
   if (!t.text("name", &name) || !read_item_common(t, &item) || !t.done()) return false;
@@ -419,8 +495,10 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
     if (!e.text("file", &spec.file) || !e.text("section", &spec.section) || !e.text("key", &spec.key) ||
         !e.text("value", &spec.value) || !e.flag("keep_existing", &keep) || !e.done())
       return false;
-    if (spec.file.empty() || spec.section.empty() || spec.key.empty())
-      return r.fail(*list[i], e.key("file"), "an INI entry needs file, section and key");
+    if (!required(e, {{"file", &spec.file}, {"section", &spec.section}, {"key", &spec.key}}) ||
+        !keeps(e, "file", escape_in_path(spec.file)) || !keeps(e, "file", unknown_macro(spec.file)) ||
+        !keeps(e, "value", unknown_macro(spec.value)))
+      return false;
     spec.file = windows_path(spec.file);
     spec.flags = keep ? kEntryKeepExisting : 0;
     type->ini_entries.push_back(spec);
@@ -437,6 +515,9 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
         !e.done())
       return false;
     if (spec.key.empty()) return r.fail(*list[i], e.key("key"), "is required");
+    if (!keeps(e, "key", escape_in_path(spec.key)) || !keeps(e, "key", macro_left_as_written(spec.key)) ||
+        !keeps(e, "value", unknown_macro(spec.value)))
+      return false;
     spec.key = windows_path(spec.key);
     spec.flags = keep ? kEntryKeepExisting : 0;
     type->registry_entries.push_back(spec);
@@ -451,9 +532,14 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
     if (!e.text("file", &spec.file) || !e.text("text", &spec.text) || !e.number("offset", 0, INT32_MAX, &offset) ||
         !e.text("after", &after) || !e.done())
       return false;
-    if (spec.file.empty()) return r.fail(*list[i], e.key("file"), "is required");
-    if ((offset >= 0) == !after.empty())
+    if (!required(e, {{"file", &spec.file}, {"text", &spec.text}})) return false;
+    if (offset < 0 && after.empty())
+      return r.fail(*list[i], e.key("offset"), "a patch needs offset or after to say where its text goes");
+    if (offset >= 0 && !after.empty())
       return r.fail(*list[i], e.key("offset"), "a patch is placed by either offset or after, not both");
+    if (!keeps(e, "file", escape_in_path(spec.file)) || !keeps(e, "file", unknown_macro(spec.file)) ||
+        !keeps(e, "text", unknown_macro(spec.text)))
+      return false;
     spec.file = windows_path(spec.file);
     spec.offset = static_cast<int32_t>(offset);
     spec.pattern.assign(after.begin(), after.end());
@@ -481,6 +567,15 @@ bool read_text_file(const std::string& path, std::string* out) {
   return ok;
 }
 
+bool read_signing(Reader& r, const toml::table& table, Project* p) {
+  Table t(r, table, "signing");
+  if (!t.path("command", &p->sign_command) || !t.done()) return false;
+  std::string why;
+  if (!table.get("command")) return r.fail(table, "signing.command", "is required: the command that signs {file}");
+  if (!check_sign_command(p->sign_command, &why)) return r.fail(*table.get("command"), "signing.command", why);
+  return true;
+}
+
 bool read_type(Reader& r, const toml::table& table, size_t index, const std::optional<std::string>& title,
                ProjectType* type) {
   std::string prefix = "type[" + std::to_string(index) + "]";
@@ -492,6 +587,11 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
       !t.text("folder", &folder) || !t.flag("folder_editable", &editable) || !t.file("licence", &licence))
     return false;
   if (folder.empty()) return r.fail(table, prefix + ".folder", "is required (the default installation folder)");
+  // The name is a key under Uninstall; a backslash would hide it a level deeper.
+  if (rec.uninstall_name && rec.uninstall_name->find('\\') != std::string::npos)
+    return r.fail(*table.get("uninstall_name"), prefix + ".uninstall_name",
+                  "may not hold a backslash: it names the registry key under Uninstall that lists the product");
+  if (!keeps(t, "folder", escape_in_path(folder)) || !keeps(t, "folder", unknown_macro(folder))) return false;
   rec.default_folder = windows_path(folder);
   if (editable) rec.flags |= kTypeFolderEditable;
   if (const toml::table* remember = t.subtable("remember")) {
@@ -499,11 +599,14 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   } else if (!r.error.empty()) {
     return false;
   }
-  TextLists lists = default_texts();
+  TextLists lists = default_texts(title ? *title : "");
   if (title) lists[6][0] = *title;
   if (!licence.empty()) {
     std::string text;
     if (!read_text_file(licence, &text)) return r.fail(table, prefix + ".licence", "cannot read " + licence);
+    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0)
+      return r.fail(*table.get("licence"), prefix + ".licence", "is UTF-16: save it as UTF-8");
+    if (!r.fits(*table.get("licence"), prefix + ".licence", text)) return false;
     lists[1][1] = text;
   }
   if (const toml::table* texts = t.subtable("texts")) {
@@ -524,6 +627,31 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   return read_settings(r, t, prefix, type) && t.done();
 }
 
+// The code page of every text: read first, since every text is checked
+// against it as it is read.
+bool read_code_page(Table& t, unsigned* out) {
+  int64_t code_page = 1252;
+  if (!t.number("code_page", 1, 65535, &code_page)) return false;
+  std::string converted, why;
+  if (!to_code_page("", static_cast<unsigned>(code_page), &converted, &why))
+    return t.reader().fail(*t.raw().get("code_page"), t.key("code_page"), why);
+  *out = static_cast<unsigned>(code_page);
+  return true;
+}
+
+// With more than one setup type the setup type page offers them by their
+// captions: one without would be an empty choice.
+bool captions_given(Reader& r, const std::vector<const toml::table*>& tables, const Project& p) {
+  const uint16_t kSetupTypePage = 2;
+  bool page_shown = !p.start_page || p.start_page->start_page == 0xFFFF || p.start_page->start_page == kSetupTypePage;
+  for (size_t i = 0; page_shown && tables.size() > 1 && i < tables.size(); ++i)
+    if (!p.types[i].record.caption || p.types[i].record.caption->empty())
+      return r.fail(*tables[i], "type[" + std::to_string(i) + "].caption",
+                    "is required when the setup offers more than one setup type: it is the choice on the setup "
+                    "type page");
+  return true;
+}
+
 }  // namespace
 
 bool read_project(const std::string& path, Project* project, std::string* error) {
@@ -535,6 +663,9 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     root = toml::parse_file(path);
   } catch (const toml::parse_error& e) {
     *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    // Windows paths are the usual cause: "C:\Apps" is an escape in TOML.
+    if (error->find("escape sequence") != std::string::npos || error->find("unicode scalar") != std::string::npos)
+      *error += " (in a \"...\" string write a backslash as \\\\, or use / or a '...' string)";
     return false;
   }
   Project p;
@@ -545,21 +676,26 @@ bool read_project(const std::string& path, Project* project, std::string* error)
   if (const toml::table* setup = top.subtable("setup")) {
     Table t(r, *setup, "setup");
     bool full_screen = false, remove_others = false;
-    int64_t code_page = 1252, start_type = 0;
-    int single = -1;
+    int64_t start_type = 0;
+    int single = -1, privileges = 0;
     const toml::node* uninstaller = t.find("uninstaller");
     if (uninstaller && uninstaller->is_boolean() && !uninstaller->as_boolean()->get()) p.uninstaller_name.clear();
     else if (uninstaller && uninstaller->is_string()) p.uninstaller_name = windows_path(uninstaller->as_string()->get());
     else if (uninstaller) ok = r.fail(*uninstaller, "setup.uninstaller", "must be a file name or false");
-    ok = ok && t.text("title", &title) && t.flag("full_screen", &full_screen) &&
-         t.flag("remove_other_types", &remove_others) && t.number("code_page", 1, 65535, &code_page) &&
+    ok = ok && read_code_page(t, &r.code_page) && t.text("title", &title) && t.flag("full_screen", &full_screen) &&
+         t.flag("remove_other_types", &remove_others) &&
          t.file("wizard_picture", &p.wizard_picture) && t.file("dialogs", &p.dialog_resources) &&
          t.choice("single_page", {"welcome", "licence", "setup-type", "destination", "ready", "progress", "finish",
                                   "closing"}, &single) &&
-         t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) && t.done();
+         t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) &&
+         t.choice("privileges", {"admin", "user"}, &privileges) && t.done();
+    p.per_user = privileges == 1;
     if (ok && uninstaller && p.uninstaller_name.empty() && uninstaller->is_string())
       ok = r.fail(*uninstaller, "setup.uninstaller", "must not be empty (write false for none)");
-    p.code_page = static_cast<unsigned>(code_page);
+    if (ok && !p.uninstaller_name.empty() && uninstaller)
+      ok = keeps(t, "uninstaller", item_name_problem(p.uninstaller_name, false)) &&
+           r.fits(*uninstaller, "setup.uninstaller", p.uninstaller_name);
+    p.code_page = r.code_page;
     if (full_screen) p.setup_flags |= kSetupFullScreen;
     if (remove_others) p.setup_flags |= kSetupRemoveOthers;
     if (ok && (single >= 0 || start_type != 0)) {
@@ -574,6 +710,10 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     if (const toml::table* bg = top.subtable("background")) ok = read_background(r, *bg, &p);
     ok = ok && r.error.empty();
   }
+  if (ok) {
+    if (const toml::table* signing = top.subtable("signing")) ok = read_signing(r, *signing, &p);
+    ok = ok && r.error.empty();
+  }
   std::vector<const toml::table*> types;
   ok = ok && table_array(top, "type", &types);
   if (ok && types.empty()) ok = r.fail(root, "type", "a project needs at least one [[type]]");
@@ -585,6 +725,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
   }
   if (ok && p.start_page && p.start_page->setup_type >= p.types.size())
     ok = r.fail(*root.get("setup"), "setup.start_type", "names a setup type that does not exist");
+  ok = ok && captions_given(r, types, p) && check_item_names(p, &r.error);
   ok = ok && top.done();
   if (!ok) {
     *error = r.error;

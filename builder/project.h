@@ -32,6 +32,7 @@ struct ProjectItem {
   std::string desktop_name;
   std::string desktop_arguments;
   std::string where;  // "file:line" of its table, for messages
+  std::string key;    // "type[0].files[2]", its table's key, for messages
 };
 
 struct ProjectType {
@@ -53,6 +54,8 @@ struct Project {
   std::optional<BackgroundStyleSpec> background_style;
   std::optional<StartPageSpec> start_page;
   std::string dialog_resources;  // host path of a .res file, "" none
+  bool per_user = false;         // privileges = "user": no administrator rights asked for
+  std::string sign_command;      // [signing] command, run in the project's folder; "" none
   std::vector<ProjectType> types;
 };
 

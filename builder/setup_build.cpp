@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -19,9 +20,11 @@
 #include "builder/archive_writer.h"
 #include "builder/code_page.h"
 #include "builder/data_area_writer.h"
+#include "builder/execution_level.h"
 #include "builder/patch_generator.h"
 #include "builder/pe_version.h"
 #include "builder/res_file.h"
+#include "builder/setup_signature.h"
 #include "builder/stub_image.h"
 #include "builder/uninstaller_item.h"
 
@@ -50,13 +53,18 @@ bool read_whole(const std::string& path, std::vector<uint8_t>* out, std::string*
 }
 
 // FILETIME of a file's last change, for all three of its times: the time
-// it was last read would make two builds differ.
-uint64_t file_time(const std::string& path) {
+// it was last read would make two builds differ. A reproducible build
+// clamps it to `newest` seconds since 1970, so that a fresh checkout (new
+// modification times) gives the same bytes.
+uint64_t file_time(const std::string& path, std::optional<uint64_t> newest) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return 0;
   const uint64_t kEpochDifference = 116444736000000000ull;  // 1601 to 1970 in 100 ns
-  return kEpochDifference + static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000ull +
-         static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+  const uint64_t kTicksPerSecond = 10000000ull;
+  uint64_t time = kEpochDifference + static_cast<uint64_t>(st.st_mtim.tv_sec) * kTicksPerSecond +
+                  static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+  if (newest) time = std::min(time, kEpochDifference + *newest * kTicksPerSecond);
+  return time;
 }
 
 // One piece of the data area, shared by every entry with the same bytes.
@@ -111,8 +119,7 @@ struct Converter {
   std::string* error;
   bool operator()(std::string& text, const std::string& what) {
     std::string out, why;
-    if (!to_code_page(text, code_page, &out, &why)) return fail(error, what + ": " + why);
-    if (out.find('\0') != std::string::npos) return fail(error, what + ": holds a NUL character");
+    if (!to_setup_text(text, code_page, &out, &why)) return fail(error, what + ": " + why);
     text = out;
     return true;
   }
@@ -259,7 +266,7 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
         }
         if (item.store_times) {
           s.flags |= kItemHasTimes;
-          uint64_t time = file_time(item.source);
+          uint64_t time = file_time(item.source, options.newest_time);
           s.times = FileTimesSpec{time, time, time};
         }
         if (item.from_source) s.flags |= kItemFromSource;
@@ -297,13 +304,83 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
   return true;
 }
 
+// A work folder beside the output, made before anything is compressed so
+// that an output folder that cannot be made or written fails at once. The
+// work folder goes when the build ends, and the folders made for the output
+// go too unless the build completed.
+class Staging {
+ public:
+  Staging() = default;
+  Staging(const Staging&) = delete;
+  Staging& operator=(const Staging&) = delete;
+  ~Staging() {
+    std::error_code ec;
+    if (!work_.empty()) fs::remove_all(work_, ec);
+    if (!completed_)
+      for (auto it = made_.rbegin(); it != made_.rend(); ++it) fs::remove(*it, ec);
+  }
+
+  bool open(const std::string& output, std::string* error) {
+    fs::path out(output);
+    std::error_code ec;
+    if (fs::is_directory(out, ec))
+      return fail(error, output + " is a folder; name the setup file, such as " + (out / "setup.exe").string());
+    fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
+    std::vector<fs::path> missing;
+    for (fs::path p = folder; !p.empty() && !fs::is_directory(p, ec) && p != p.parent_path(); p = p.parent_path())
+      missing.push_back(p);
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+      std::error_code look;
+      if (!fs::create_directory(*it, ec))
+        return fail(error, "cannot make the folder " + it->string() + " for " + output + ": " +
+                               (fs::exists(*it, look) ? "a file of that name is in the way" : ec.message()));
+      made_.push_back(*it);
+    }
+    std::string pattern = (folder / ".kestrel-build-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return fail(error, "cannot write in " + folder.string() + ": " + std::strerror(errno));
+    work_ = pattern;
+    return true;
+  }
+  const fs::path& work() const { return work_; }
+  void complete() { completed_ = true; }
+
+ private:
+  fs::path work_;
+  std::vector<fs::path> made_;  // outermost first
+  bool completed_ = false;
+};
+
 // The stale volumes of an earlier build that had more of them.
 void remove_stale_volumes(const std::string& output, uint32_t volumes) {
+  std::error_code ec;
   for (uint32_t k = volumes + 1; k < 100; ++k) {
     std::string path = volume_path(output, k);
-    if (!fs::exists(path)) break;
-    fs::remove(path);
+    if (!fs::exists(path, ec)) break;
+    fs::remove(path, ec);
   }
+}
+
+// Signs the complete setup file in place and checks that the signer did
+// what a signer may: rewrite the header checksum and the certificate table
+// entry and append the table. Volume files are data, not programs, and
+// stay as written; the items' checksums guard their content.
+bool sign_setup(const SignCommand& sign, const std::string& file, std::string* error) {
+  std::error_code ec;
+  uint64_t size = fs::file_size(file, ec);
+  uint32_t before = 0, after = 0;
+  if (ec) return fail(error, "cannot read " + file + ": " + ec.message());
+  if (!signed_content_crc(file, size, &before, error)) return false;
+  if (!run_sign_command(sign, file, error)) return false;
+  uint64_t signed_size = fs::file_size(file, ec);
+  if (ec) return fail(error, "the sign command left no setup file: " + ec.message());
+  if (signed_size <= size) return fail(error, "the sign command appended no signature to the setup file");
+  if (!signed_content_crc(file, size, &after, error)) return false;
+  if (after != before)
+    return fail(error, "the sign command changed the setup file beyond its header checksum and certificate table");
+  SetupSignature signature;
+  if (!read_setup_signature(file, size, &signature, error)) return fail(error, "after signing: " + *error);
+  if (!signature.authenticode) return fail(error, "the sign command left no Authenticode signature in the setup file");
+  return true;
 }
 
 }  // namespace
@@ -312,13 +389,22 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   uint32_t stamped = 0;
   if (!read_stub_size(options.stub, &stamped) || stamped != options.stub.size())
     return fail(error, "the stub is not stamped with its own length");
-  UninstallerItem uninstaller;
   bool with_uninstaller = !project.uninstaller_name.empty();
+  // The programs as this setup carries them: asking for administrator
+  // rights, or for none.
+  std::vector<uint8_t> stub = options.stub, uninstaller_image = options.uninstaller;
+  if (project.per_user && !request_invoker_level(&stub))
+    return fail(error, "privileges = \"user\": the stub has no manifest asking for administrator rights");
+  if (project.per_user && with_uninstaller && !request_invoker_level(&uninstaller_image))
+    return fail(error, "privileges = \"user\": the uninstaller has no manifest asking for administrator rights");
+  UninstallerItem uninstaller;
   if (with_uninstaller) {
-    UninstallerSplitResult split = split_uninstaller_image(options.uninstaller, &uninstaller);
+    UninstallerSplitResult split = split_uninstaller_image(uninstaller_image, &uninstaller);
     if (split != UninstallerSplitResult::kSplit)
       return fail(error, std::string("the uninstaller: ") + uninstaller_split_text(split));
   }
+  Staging staging;
+  if (!staging.open(options.output, error)) return false;
   ArchiveSpec spec;
   if (!dialog_templates(project, options, &spec.dialog_templates, error)) return false;
   spec.setup_flags = project.setup_flags;
@@ -369,21 +455,17 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   // The setup reads its own file with 32-bit offsets.
   uint64_t data = 0;
   for (const DataBlock& b : blocks) data += b.stored.size();
-  if (options.volume_size == 0 && options.stub.size() + configuration.size() + kDataAreaHeaderSize + data > 0xFFFFFFFFull)
+  if (options.volume_size == 0 && stub.size() + configuration.size() + kDataAreaHeaderSize + data > 0xFFFFFFFFull)
     return fail(error, "the setup file would reach 4 GiB; give a --volume-size to split it");
 
-  // Everything is written in a folder of its own beside the output and
-  // moved into place only when complete.
-  fs::path out(options.output);
-  fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
-  std::string pattern = (folder / (".kestrel-build-XXXXXX")).string();
-  if (!mkdtemp(pattern.data())) return fail(error, "cannot write in " + folder.string() + ": " + std::strerror(errno));
-  fs::path work(pattern);
-  std::string staged = (work / out.filename()).string();
+  // Everything is written in the work folder and moved into place only
+  // when complete.
+  std::string staged = (staging.work() / fs::path(options.output).filename()).string();
   std::vector<std::vector<uint8_t>> stored;
   for (DataBlock& b : blocks) stored.push_back(std::move(b.stored));
   uint32_t volumes = 0;
-  bool ok = write_setup_file(staged, options.stub, configuration, stored, options.volume_size, &volumes, error);
+  bool ok = write_setup_file(staged, stub, configuration, stored, options.volume_size, &volumes, error);
+  if (ok && !options.sign.command.empty()) ok = sign_setup(options.sign, staged, error);
   std::error_code ec;
   for (uint32_t k = 1; ok && k <= volumes; ++k) {
     fs::rename(volume_path(staged, k), volume_path(options.output, k), ec);
@@ -393,8 +475,8 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
     fs::rename(staged, options.output, ec);
     if (ec) ok = fail(error, "cannot write " + options.output + ": " + ec.message());
   }
-  fs::remove_all(work, ec);
   if (!ok) return false;
+  staging.complete();
   remove_stale_volumes(options.output, volumes);
 
   *report = BuildReport{};
@@ -404,5 +486,6 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   for (const DataBlock& b : blocks) report->input_bytes += b.raw.size();
   report->setup_size = fs::file_size(options.output, ec);
   report->volumes = volumes;
+  report->signed_setup = !options.sign.command.empty();
   return true;
 }

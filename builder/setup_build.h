@@ -2,10 +2,12 @@
 // with volume files beside it when a volume size is given.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "builder/project.h"
+#include "builder/sign_command.h"
 
 struct BuildOptions {
   std::string output;                   // the setup file
@@ -15,6 +17,10 @@ struct BuildOptions {
   std::vector<uint8_t> uninstaller;     // the stamped uninstaller; empty = none
   std::vector<uint8_t> default_dialogs; // compiled resource file of the default templates
   bool show_progress = false;           // one updating line on stderr
+  // Seconds since 1970 that no stored file time may exceed (the
+  // SOURCE_DATE_EPOCH of reproducible builds); none: times as they are.
+  std::optional<uint64_t> newest_time;
+  SignCommand sign;                     // run on the setup file once complete
 };
 
 struct BuildReport {
@@ -24,8 +30,10 @@ struct BuildReport {
   uint64_t stored_bytes = 0;   // the data area's data
   uint64_t setup_size = 0;     // of the setup file
   uint32_t volumes = 0;        // volume files beside it
+  bool signed_setup = false;   // the sign command signed it
 };
 
-// Writes the setup under a temporary name and renames it (and its
-// volumes) only when all is written: a failed build leaves nothing behind.
+// Writes the setup under a temporary name, signs it when a sign command is
+// given, and renames it (and its volumes) only when all is done: a failed
+// build or signer leaves nothing behind.
 bool build_setup(const Project& project, const BuildOptions& options, BuildReport* report, std::string* error);

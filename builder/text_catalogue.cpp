@@ -1,20 +1,35 @@
 #include "builder/text_catalogue.h"
 
-TextLists default_texts() {
+namespace {
+
+// `text` for a text the program formats: a '%' of its own is written "%%".
+std::string escape_percent(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '%' ? "%%" : std::string(1, c);
+  return out;
+}
+
+}  // namespace
+
+TextLists default_texts(const std::string& product) {
+  const bool named = !product.empty();
+  const std::string name = named ? product : "the product";
+  const std::string sentence_start = named ? product : "The product";
   TextLists t;
   // 0: welcome page; the closing page shows it too.
   t[0] = {"Welcome",
-          "Welcome to the setup of this product.",
-          "This program installs the product on your computer. It is recommended that you close all other "
+          "Welcome to the setup of " + (named ? product : "this product") + ".",
+          "This program installs " + name + " on your computer. It is recommended that you close all other "
           "programs before you go on.",
           "Press Next to continue, or Cancel to leave the setup.",
           ""};
   // 1: licence page. 1/1, the licence, comes from the project; without one
-  // the page is passed over. 1/2 is the Next caption on it.
-  t[1] = {"Licence Agreement", "", "I &Agree"};
+  // the page is passed over. 1/2 is the Next caption on it; 1/3 and 1/4
+  // fill fields 1002 and 1003 of a licence template that has them.
+  t[1] = {"Licence Agreement", "", "I &Agree", "", ""};
   // 2: destination page; 2/7 formats both space figures (megabytes).
   t[2] = {"Choose the Destination Folder",
-          "Setup will install the product in the folder below.",
+          "Setup will install " + name + " in the folder below.",
           "To install it in another folder, enter its name or press Browse.",
           "",
           "",
@@ -22,16 +37,17 @@ TextLists default_texts() {
           "Space available:",
           "%d MB"};
   // 3: ready page; 3/2 names the folder.
-  t[3] = {"Ready to Install", "Setup is now ready to install the product.",
-          "The product will be installed in:\r\n\r\n%s\r\n\r\nPress Install to begin, or Back to change the folder.",
+  t[3] = {"Ready to Install", "Setup is now ready to install " + name + ".",
+          escape_percent(sentence_start) +
+              " will be installed in:\r\n\r\n%s\r\n\r\nPress Install to begin, or Back to change the folder.",
           "", ""};
   // 4: progress page; 4/1 labels the file name, 4/2 stands below the bar.
-  t[4] = {"Installing", "Copying:", "Please wait while Setup installs the product on your computer.", "", ""};
+  t[4] = {"Installing", "Copying:", "Please wait while Setup installs " + name + " on your computer.", "", ""};
   // 5: finish page and the restart question. 5/4 frames the error report;
   // 5/8 stays empty: a text there asks for a restart after every run.
   t[5] = {"Setup Complete",
-          "Setup has installed the product on your computer.",
-          "Press Open to read the product's notes.",
+          "Setup has installed " + name + " on your computer.",
+          "Press Open to read the notes on " + name + ".",
           "Press Next to close the setup.",
           "Setup could not complete the installation:\r\n\r\n%s",
           "&Open",
@@ -51,7 +67,7 @@ TextLists default_texts() {
           "The file %s cannot be made writable.",
           "",
           "There is not enough free space on the destination drive. Continue anyway?",
-          "There is not enough memory to install the product.",
+          "There is not enough memory to install " + name + ".",
           "Do you really want to cancel the installation?",
           "Do you really want to leave the setup?",
           "The installation was cancelled.",
@@ -75,7 +91,7 @@ TextLists default_texts() {
   // Cancel of the folder browser and the progress page, restart.
   t[7] = {"< &Back", "&Next >", "Cancel", "&Install", "OK", "Cancel", "&Restart"};
   // 9: setup type page; the choices are the setup types' captions.
-  t[9] = {"Choose the Setup Type", "Choose how the product is installed.", "", "", ""};
+  t[9] = {"Choose the Setup Type", "Choose how " + name + " is installed.", "", "", ""};
   return t;
 }
 

@@ -12,7 +12,10 @@ using TextLists = std::array<std::vector<std::string>, kTextListCount>;
 
 // The catalogue. "%s" and "%d" stand where the program fills them in.
 // Text 1/1 (the licence) and 5/8 (always ask for a restart) are empty.
-TextLists default_texts();
+// Texts that speak of the product call it `product` (the setup's title);
+// without one they say "the product". A list holds every text the program
+// may read from it, so its size is the list's range of text numbers.
+TextLists default_texts(const std::string& product = "");
 
 // The texts that carry a "%s" or "%d" the program fills: a replacement
 // must keep them, or a message would lose its file name or read past its

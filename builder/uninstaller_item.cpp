@@ -1,9 +1,16 @@
 #include "builder/uninstaller_item.h"
 
+#include "app/pe_header.h"
+#include "archive/format.h"
 #include "builder/stub_image.h"
 
 UninstallerSplitResult split_uninstaller_image(const std::vector<uint8_t>& image,
                                                UninstallerItem* item) {
+  PeHeader header;
+  uint32_t entry = 0;
+  if (read_pe_header(image.data(), image.size(), &header) &&
+      pe_directory_entry(header, kPeDirectoryCertificates, &entry) && get_u32(&image[entry + 4]) != 0)
+    return UninstallerSplitResult::kSigned;
   uint32_t stamped = 0;
   if (!read_stub_size(image, &stamped)) return UninstallerSplitResult::kNotStamped;
   if (stamped != image.size()) return UninstallerSplitResult::kLengthMismatch;
@@ -20,6 +27,9 @@ const char* uninstaller_split_text(UninstallerSplitResult result) {
     case UninstallerSplitResult::kSplit: return "split";
     case UninstallerSplitResult::kNotStamped: return "the uninstaller image carries no stamped length";
     case UninstallerSplitResult::kLengthMismatch: return "the uninstaller image's stamped length differs from its size";
+    case UninstallerSplitResult::kSigned:
+      return "the uninstaller image is signed, but the record that the setup appends to the installed uninstaller "
+             "would break its signature: give the unsigned uninstaller";
   }
   return "unknown result";
 }

@@ -11,7 +11,7 @@
 // Bytes the setup's RemoveList header replaces at the end of the file.
 constexpr size_t kUninstallerTrailerLength = 8;
 
-enum class UninstallerSplitResult { kSplit, kNotStamped, kLengthMismatch };
+enum class UninstallerSplitResult { kSplit, kNotStamped, kLengthMismatch, kSigned };
 
 struct UninstallerItem {
   std::vector<uint8_t> prefix_blob;  // block 0x123f content
@@ -20,7 +20,8 @@ struct UninstallerItem {
 
 // Refuses an image without a stamped length, or one whose stamped length
 // differs from its size: the uninstaller would then look for its data in
-// the wrong place.
+// the wrong place. Refuses a signed image too: the record that the setup
+// appends to the installed uninstaller would break its signature.
 UninstallerSplitResult split_uninstaller_image(const std::vector<uint8_t>& image,
                                                UninstallerItem* item);
 

@@ -14,45 +14,11 @@
 
 #include "archive/config.h"
 #include "archive/file_entry.h"
+#include "builder/item_name.h"
 #include "cli/cli_support.h"
 #include "cli/setup_reader.h"
 
 namespace {
-
-// Splits an item name into its folders and file name; both slashes
-// separate, as on Windows. False with *why when the name could reach
-// outside the folder it is relative to.
-bool split_item_name(const char* name, std::vector<std::string>* parts, bool* ends_in_separator, std::string* why) {
-  parts->clear();
-  if (name[0] == '\\' || name[0] == '/') {
-    *why = "the name is absolute";
-    return false;
-  }
-  if (std::strchr(name, ':')) {
-    *why = "the name holds a drive letter or a stream name";
-    return false;
-  }
-  std::string part;
-  for (const char* p = name;; ++p) {
-    if (*p && *p != '\\' && *p != '/') {
-      part += *p;
-      continue;
-    }
-    if (part == "..") {
-      *why = "the name climbs out with '..'";
-      return false;
-    }
-    if (!part.empty() && part != ".") parts->push_back(part);
-    part.clear();
-    if (!*p) break;
-  }
-  *ends_in_separator = *name && (std::strchr("\\/", name[std::strlen(name) - 1]) != nullptr);
-  if (parts->empty()) {
-    *why = "the name is empty";
-    return false;
-  }
-  return true;
-}
 
 // Opens (making them as needed) the first `count` folders of `parts` under
 // `root`. A component that is a symbolic link or not a folder is refused:

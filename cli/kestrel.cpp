@@ -8,8 +8,8 @@
 namespace {
 
 const Command kCommands[] = {
-    {"build", "PROJECT.toml [-o OUT] [--level N] [--volume-size SIZE]", "build a setup file from a project file",
-     run_build},
+    {"build", "PROJECT.toml [-o OUT] [--level N] [--volume-size SIZE] [--sign-command CMD]",
+     "build a setup file from a project file", run_build},
     {"stream", "encode|decode ...", "compress or decode one stream of the archive's format", run_stream},
     {"list", "SETUP", "show the setup types, items and settings of a setup file", run_list},
     {"verify", "[--quiet] SETUP", "decode everything in a setup file and check every checksum", run_verify},

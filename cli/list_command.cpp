@@ -7,6 +7,7 @@
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "builder/setup_signature.h"
 #include "cli/cli_support.h"
 #include "cli/setup_reader.h"
 
@@ -126,6 +127,12 @@ void print_setup(const char* path) {
   else
     printf("data area: %u bytes at offset %llu in the setup file%s\n", facts.data_length,
            static_cast<unsigned long long>(facts.data_offset), facts.data_area_complete ? "" : " (truncated)");
+  SetupSignature signature;
+  std::string why;
+  if (read_setup_signature(path, archive_end(), &signature, &why))
+    printf("signature: %s\n", describe_signature(signature).c_str());
+  else
+    printf("signature: not sound: %s\n", why.c_str());
   for (int t = 0; t < SetupTypeCount; ++t) {
     const SetupTypeSlot& slot = SetupTypeTable[t];
     const SetupTypeRecord& r = slot.record;

@@ -238,6 +238,11 @@ void close_setup() {
 
 const SetupFacts& setup_facts() { return Facts; }
 
+std::optional<uint64_t> archive_end() {
+  if (!Facts.has_data_area) return std::nullopt;
+  return Facts.data_offset + Facts.data_length;
+}
+
 uint32_t file_entry_count(int type) {
   if (type < 0 || type >= SetupTypeCount || !SetupTypeTable[type].file_list) return 0;
   return get_u32(SetupTypeTable[type].file_list);

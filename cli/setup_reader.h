@@ -4,6 +4,7 @@
 // as the installer checks it.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Loads the archive of the setup file at `path`: every setup type, with the
@@ -22,6 +23,10 @@ struct SetupFacts {
   uint64_t data_offset;     // where in the setup file the first data byte stands
 };
 const SetupFacts& setup_facts();
+
+// Where the archive of the open setup file ends in it: behind the data
+// area's data; unknown for an archive without a data area.
+std::optional<uint64_t> archive_end();
 
 // The FileEntry `index` of setup type `type`, or null when there is none.
 const uint8_t* file_entry_at(int type, uint32_t index);

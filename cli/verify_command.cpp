@@ -10,6 +10,7 @@
 
 #include "archive/config.h"
 #include "archive/file_entry.h"
+#include "builder/setup_signature.h"
 #include "cli/cli_support.h"
 #include "cli/setup_reader.h"
 
@@ -50,7 +51,9 @@ int run_verify(int argc, char** argv) {
     printf(
         "Usage: kestrel verify [--quiet] SETUP\n"
         "  decode every configuration block and every item of SETUP (volumes and\n"
-        "  patches included) and check every checksum; exit 0 only when all is sound\n");
+        "  patches included) and check every checksum; report its Authenticode\n"
+        "  signature, if any, and check that nothing but the certificate table that the\n"
+        "  stub announces follows the archive; exit 0 only when all is sound\n");
     return kExitOk;
   }
   bool quiet = false;
@@ -70,12 +73,22 @@ int run_verify(int argc, char** argv) {
     close_setup();
     return fail("verify", std::string(setup) + ": the data area is truncated");
   }
+  // Signing may only append the certificate table that the stub's header
+  // announces; the archive in front of it is checked whole below.
+  SetupSignature signature;
+  if (!read_setup_signature(setup, archive_end(), &signature, &error)) {
+    close_setup();
+    return fail("verify", std::string(setup) + ": " + error);
+  }
   std::string work = make_work_folder(scratch_parent(), &error);
   uint32_t checked = 0;
   bool ok = !work.empty() && verify_items(work, quiet, &checked, &error);
   if (!work.empty()) ::rmdir(work.c_str());
   close_setup();
   if (!ok) return fail("verify", std::string(setup) + ": " + error);
-  if (!quiet) printf("%s: sound, %u item%s checked\n", printable(setup).c_str(), checked, checked == 1 ? "" : "s");
+  if (!quiet) {
+    printf("signature: %s\n", describe_signature(signature).c_str());
+    printf("%s: sound, %u item%s checked\n", printable(setup).c_str(), checked, checked == 1 ? "" : "s");
+  }
   return kExitOk;
 }

@@ -104,7 +104,6 @@ void default_install_dir(const SetupTypeRecord* record) {
   // Each setup type starts from its own text, not from the folder of the
   // type read before it.
   InstallDir[0] = '\0';
-  if (record->default_folder) copy_string(InstallDir, record->default_folder, kPathSize);
   bool remembered = false;
   if (record->registry_key) {
     read_registry_folder(record);
@@ -114,7 +113,9 @@ void default_install_dir(const SetupTypeRecord* record) {
     remembered = TempPath[0] != '\0';
   }
   if (!remembered) {
-    expand_macros(InstallDir, InstallDir, kPathSize);
+    // A folder cut to fit would be another folder: the user then names one.
+    if (record->default_folder && expand_macros(InstallDir, record->default_folder, kPathSize) >= kPathSize)
+      InstallDir[0] = '\0';
     return;
   }
   // A remembered folder is taken as stored, without macros.

@@ -7,6 +7,7 @@
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
+#include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
@@ -45,9 +46,8 @@ int shared_file_destination(const char* name) {
   if (n == 0 || n >= kPathSize) folders->windows[0] = '\0';
   UINT current_length = kPathSize;
   UINT destination_length = kPathSize;
-  // The declaration lacks const; the name is only read.
-  DWORD r = VerFindFileA(VFFF_ISSHAREDFILE, const_cast<char*>(file), folders->windows, DestPath, folders->current, &current_length,
-                         folders->destination, &destination_length);
+  DWORD r = version_find_file(VFFF_ISSHAREDFILE, file, folders->windows, DestPath, folders->current, &current_length,
+                              folders->destination, &destination_length);
   int in_use = (r & VFF_FILEINUSE) ? 1 : 0;
   folders->current[kPathSize - 1] = '\0';
   folders->destination[kPathSize - 1] = '\0';
@@ -66,8 +66,8 @@ int shared_file_destination(const char* name) {
   } else {
     // The current copy's full path, in the destination field that is no
     // longer needed.
-    join_path(folders->destination, kPathSize, folders->current, file);
-    result = _stricmp(folders->destination, DestPath) == 0 ? in_use : 0;
+    bool whole = join_path(folders->destination, kPathSize, folders->current, file);
+    result = whole && _stricmp(folders->destination, DestPath) == 0 ? in_use : 0;
   }
   free_block(&folders);
   return result;
@@ -109,13 +109,14 @@ int item_destination(const uint8_t* entry) {
   return 0;
 }
 
-void resolve_target_file(const char* name) {
+bool resolve_target_file(const char* name) {
   const uint8_t* entry = CurrentFirstEntry;
   for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
     if (_stricmp(entry_string(entry, 0), name) == 0) {
       item_destination(entry);
-      return;
+      return true;
     }
   }
-  expand_macros(DestPath, name, kPathSize);
+  // A name cut to fit would be another file.
+  return expand_macros(DestPath, name, kPathSize) < kPathSize;
 }

@@ -7,5 +7,5 @@
 int item_destination(const uint8_t* entry);
 // DestPath for a file that an INI entry or a string patch names: the
 // destination of the item of that name, else the name with its macros
-// expanded.
-void resolve_target_file(const char* name);
+// expanded. False when the expanded name does not fit a path.
+bool resolve_target_file(const char* name);

@@ -73,9 +73,7 @@ bool special_folder_path(int csidl, char* out) {
   return found;
 }
 
-void join_path(char* out, size_t capacity, const char* folder, const char* file) {
-  if (out != folder) copy_string(out, folder, capacity);
-  size_t n = strlen(out);
-  if (n > 0 && out[n - 1] != '\\') append_string(out, "\\", capacity);
-  append_string(out, file, capacity);
+bool join_path(char* out, size_t capacity, const char* folder, const char* file) {
+  if (out != folder && !copy_string(out, folder, capacity)) return false;
+  return add_backslash(out, capacity) && append_string(out, file, capacity);
 }

@@ -10,5 +10,7 @@ int create_folder_chain(const char* path);
 // buffer; false, with `out` unchanged, when the shell has none.
 bool special_folder_path(int csidl, char* out);
 // out = folder, a backslash when it has none at its end, and the file
-// name, cut to the capacity. `out` may be `folder`.
-void join_path(char* out, size_t capacity, const char* folder, const char* file);
+// name. `out` may be `folder`. False when that does not fit: `out` is then
+// cut, and callers pass a buffer longer than any path Windows opens
+// (MAX_PATH), so the cut path names no file.
+bool join_path(char* out, size_t capacity, const char* folder, const char* file);

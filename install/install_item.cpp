@@ -12,6 +12,7 @@
 #include "app/messages.h"
 #include "app/path_strings.h"
 #include "app/sequencer.h"
+#include "app/system_libraries.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
@@ -86,9 +87,9 @@ bool copy_from_source(const char* name) {
   char source[2 * kPathSize];
   const char* slash = strrchr(SourcePath, '\\');
   copy_string(source, SourcePath, slash ? static_cast<size_t>(slash - SourcePath) + 2 : 1);
-  append_string(source, name, sizeof source);
-  if (!CopyFileA(source, TempPath, FALSE)) {
-    SavedSystemError = GetLastError();
+  bool fits = append_string(source, name, sizeof source);
+  if (!fits || !CopyFileA(source, TempPath, FALSE)) {
+    SavedSystemError = fits ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
     ErrorState = kErrorSystem;
     copy_string(MessageArgument, name, kPathSize);
     return false;
@@ -257,8 +258,7 @@ void make_desktop_shortcut(const uint8_t* entry) {
   if (name[0] == '\0') return;
   char link[2 * kPathSize];
   if (!special_folder_path(CSIDL_DESKTOP, link)) return;
-  join_path(link, sizeof link, link, name);
-  append_string(link, ".lnk", sizeof link);
+  if (!join_path(link, sizeof link, link, name) || !append_string(link, ".lnk", sizeof link)) return;
   create_shortcut(DestPath, link, entry_string(entry, 5), 0);
 }
 
@@ -267,10 +267,7 @@ void make_desktop_shortcut(const uint8_t* entry) {
 bool choose_temp_name() {
   TempPath[0] = '\0';
   char name[kPathSize];
-  // Room for the longest result: the name and a new extension of four.
-  if (strlen(DestPath) + 4 >= sizeof name) return false;
-  copy_string(name, DestPath, sizeof name);
-  set_extension(name, ".$$A");
+  if (!copy_string(name, DestPath, sizeof name) || !set_extension(name, sizeof name, ".$$A")) return false;
   char* last = name + strlen(name) - 1;
   while (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) {
     // Never past Z: an existing file must not be taken for ours.
@@ -287,13 +284,13 @@ int check_versions(const uint8_t* entry) {
   int result = 1;
   uint8_t* info = nullptr;
   DWORD handle = 0;
-  DWORD size = GetFileVersionInfoSizeA(DestPath, &handle);
-  if (size != 0 && alloc_zeroed(size, &info) && GetFileVersionInfoA(DestPath, 0, size, info)) {
+  DWORD size = version_info_size(DestPath, &handle);
+  if (size != 0 && alloc_zeroed(size, &info) && version_info(DestPath, 0, size, info)) {
     const uint8_t* version = entry + kEntryFixedSize;
     uint8_t flags = entry[kEntryFlags];
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    if ((flags & kItemCompareVersion) && VerQueryValueA(info, "\\", reinterpret_cast<void**>(&fixed), &length) &&
+    if ((flags & kItemCompareVersion) && version_query(info, "\\", reinterpret_cast<void**>(&fixed), &length) &&
         fixed && length >= sizeof *fixed) {
       uint32_t ms = get_u32(version);
       uint32_t ls = get_u32(version + 4);
@@ -302,7 +299,7 @@ int check_versions(const uint8_t* entry) {
     }
     uint8_t* languages = nullptr;
     if (result && (flags & kItemCompareLanguage) &&
-        VerQueryValueA(info, "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&languages), &length) &&
+        version_query(info, "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&languages), &length) &&
         languages && length >= 4) {
       if (get_u16(languages) != get_u32(version + kVersionLanguage) && !user_agrees(message, kTextOtherLanguage))
         result = 0;

@@ -6,6 +6,7 @@
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
+#include "install/macro_tokens.h"
 
 namespace {
 
@@ -29,10 +30,6 @@ struct Expansion {
 
 enum class Token { kReplaced, kDropped, kKept };
 
-bool is_token(const char* token, size_t length, const char* name) {
-  return strlen(name) == length && _strnicmp(token, name, length) == 0;
-}
-
 // A directory query into a 260-byte buffer: empty when the call fails or
 // the folder does not fit.
 void folder_or_empty(char* value, UINT result) {
@@ -53,28 +50,30 @@ bool read_program_files(char* value) {
 }
 
 // value: kPathSize bytes.
-Token replace_token(const char* token, size_t length, char* value) {
+Token replace_token(int macro, char* value) {
   value[0] = '\0';
-  if (is_token(token, length, "#Windows#")) {
-    folder_or_empty(value, GetWindowsDirectoryA(value, kPathSize));
-  } else if (is_token(token, length, "#System#")) {
-    folder_or_empty(value, GetSystemDirectoryA(value, kPathSize));
-  } else if (is_token(token, length, "#Program Files#")) {
-    if (!read_program_files(value)) return Token::kKept;
-  } else if (is_token(token, length, "#InstallDir#")) {
-    copy_string(value, InstallDir, kPathSize);
-  } else if (is_token(token, length, "#SourceDir#")) {
-    copy_string(value, SourcePath, kPathSize);
-    char* slash = strrchr(value, '\\');
-    // A bare file name has no folder to name.
-    if (slash) *slash = '\0';
-    else value[0] = '\0';
-  } else if (is_token(token, length, "#Date#")) {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    wsprintfA(value, "%lu", static_cast<unsigned long>(now.wYear * 10000ul + now.wMonth * 100ul + now.wDay));
-  } else {
-    return Token::kDropped;
+  switch (macro) {
+    case kMacroWindows: folder_or_empty(value, GetWindowsDirectoryA(value, kPathSize)); break;
+    case kMacroSystem: folder_or_empty(value, GetSystemDirectoryA(value, kPathSize)); break;
+    case kMacroProgramFiles:
+      if (!read_program_files(value)) return Token::kKept;
+      break;
+    case kMacroInstallDir: copy_string(value, InstallDir, kPathSize); break;
+    case kMacroSourceDir: {
+      copy_string(value, SourcePath, kPathSize);
+      char* slash = strrchr(value, '\\');
+      // A bare file name has no folder to name.
+      if (slash) *slash = '\0';
+      else value[0] = '\0';
+      break;
+    }
+    case kMacroDate: {
+      SYSTEMTIME now;
+      GetSystemTime(&now);
+      wsprintfA(value, "%lu", static_cast<unsigned long>(now.wYear * 10000ul + now.wMonth * 100ul + now.wDay));
+      break;
+    }
+    default: return Token::kDropped;
   }
   strip_backslash(value);
   return Token::kReplaced;
@@ -90,22 +89,16 @@ uint32_t expand_macros(char* out, const char* text, uint32_t capacity) {
   }
   char value[kPathSize];
   const char* p = text;
-  for (;;) {
-    const char* first = strchr(p, '#');
-    if (!first) break;
+  size_t length = 0;
+  // An unpaired '#' and what follows stay as written.
+  while (const char* first = next_macro_token(p, &length)) {
     e.put(p, first - p);
-    const char* second = strchr(first + 1, '#');
-    if (!second) {
-      p = first;  // an unpaired '#' and what follows stay as written
-      break;
-    }
-    size_t length = second - first + 1;
-    switch (replace_token(first, length, value)) {
+    switch (replace_token(macro_of_token(first, length), value)) {
       case Token::kReplaced: e.put(value, strlen(value)); break;
       case Token::kKept: e.put(first, length); break;
       case Token::kDropped: break;
     }
-    p = second + 1;
+    p = first + length;
   }
   e.put(p, strlen(p));
 

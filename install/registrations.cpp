@@ -4,6 +4,7 @@
 
 #include "app/globals.h"
 #include "app/memory.h"
+#include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/platform.h"
@@ -91,7 +92,7 @@ void self_register_libraries() {
   for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
     if (entry[kEntryRegistration] != kRegisterLibrary) continue;
     item_destination(entry);
-    HMODULE library = LoadLibraryA(DestPath);
+    HMODULE library = load_installed_library(DestPath);
     if (reinterpret_cast<uintptr_t>(library) < 32) continue;
     // Through void (*)(): the export's own type is not FARPROC's.
     RegisterServer do_register =

@@ -100,8 +100,7 @@ int64_t find_after_pattern(FileHandle file, const uint8_t* pattern, uint32_t n) 
 void apply_string_patch(const StringPatchEntry& patch) {
   // Only -1 asks for the search; any other negative offset names no place
   // in the file, and seeking there would leave the write at the start.
-  if (patch.offset < -1) return;
-  resolve_target_file(patch.file);
+  if (patch.offset < -1 || !resolve_target_file(patch.file)) return;
   uint32_t length = 0;
   char* text = expanded_copy(patch.text, &length);
   if (!text) return;
@@ -129,7 +128,7 @@ void write_ini_entries() {
     IniEntry entry;
     p = parse_ini_entry(p, end, &entry);
     if (!p) return;
-    resolve_target_file(entry.file);
+    if (!resolve_target_file(entry.file)) continue;
     if (entry.flags & kEntryKeepExisting) {
       char existing[20];
       if (GetPrivateProfileStringA(entry.section, entry.key, "", existing, sizeof existing, DestPath) > 0) continue;

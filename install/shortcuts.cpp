@@ -12,6 +12,7 @@
 #include "archive/platform.h"
 #include "install/destination.h"
 #include "install/folders.h"
+#include "install/macro_tokens.h"
 #include "install/uninstall_record.h"
 
 namespace {
@@ -61,32 +62,27 @@ bool make_menu_shortcut(const char* target_path, const char* location, const cha
                         int icon_index, HANDLE log) {
   int folder_id = CSIDL_PROGRAMS;
   const char* subfolder = location;
-  if (_stricmp(location, "#Start Menu#") == 0) {
+  if (_stricmp(location, kLocationWords[kLocationStartMenu]) == 0) {
     folder_id = CSIDL_STARTMENU;
     subfolder = "";
-  } else if (_stricmp(location, "#Startup#") == 0) {
+  } else if (_stricmp(location, kLocationWords[kLocationStartup]) == 0) {
     folder_id = CSIDL_STARTUP;
     subfolder = "";
   }
   char path[kPathSize];
   // Without its shell folder the location is skipped.
   if (!special_folder_path(folder_id, path)) return false;
-  if (subfolder[0] != '\0') {
-    if (strlen(path) + 1 + strlen(subfolder) >= sizeof path) return false;
-    add_backslash(path);
-    append_string(path, subfolder, sizeof path);
-  }
+  if (subfolder[0] != '\0' && (!add_backslash(path, sizeof path) || !append_string(path, subfolder, sizeof path)))
+    return false;
   strip_backslash(path);
   if (_chdir(path) != 0) {
-    add_backslash(path);
+    if (!add_backslash(path, sizeof path)) return false;
     create_folder_chain(path);
     if (_chdir(path) != 0) return false;
   }
-  add_backslash(path);
+  if (!add_backslash(path, sizeof path)) return false;
   size_t folder_length = strlen(path);
-  if (folder_length + strlen(name) + 4 >= sizeof path) return false;
-  append_string(path, name, sizeof path);
-  append_string(path, ".lnk", sizeof path);
+  if (!append_string(path, name, sizeof path) || !append_string(path, ".lnk", sizeof path)) return false;
   create_shortcut(target_path, path, arguments, icon_index);
   if (log == INVALID_HANDLE_VALUE) return false;
   path[folder_length - 1] = '\0';

@@ -62,7 +62,7 @@ bool desktop_shortcut_path(const char* name) {
   BOOL found = SHGetPathFromIDListA(folder, DestPath);
   CoTaskMemFree(folder);
   if (!found) return false;
-  add_backslash(DestPath);
+  add_backslash(DestPath, sizeof DestPath);
   size_t n = strlen(DestPath);
   if (n + strlen(name) + 4 >= sizeof DestPath) return false;
   strcpy(DestPath + n, name);
@@ -128,7 +128,7 @@ void write_uninstall_data() {
     make_menu_shortcuts(INVALID_HANDLE_VALUE);
     return;
   }
-  add_backslash(InstallDir);
+  add_backslash(InstallDir, kPathSize);
   write_remove_list(log, start);
   make_menu_shortcuts(log);
   const char* name = CurrentRecord ? CurrentRecord->uninstall_name : nullptr;
@@ -191,7 +191,7 @@ void finish_install() {
     write_ini_entries();
     write_registry_entries();
     apply_string_patches();
-    add_backslash(InstallDir);
+    add_backslash(InstallDir, kPathSize);
     self_register_libraries();
   }
   if (StartPageNumber == 0xFFFF) continue_at(kFinishPage);

@@ -100,8 +100,9 @@ static bool accept_folder(HWND page) {
     copy_string(InstallDir, DestPath, kPathSize);
   if (_chdir(InstallDir) == 0) return true;
   if (message_box(get_text(6, 6), kMbYesNo | kMbIconQuestion) != kIdYes) return false;
-  add_backslash(InstallDir);
-  create_folder_chain(InstallDir);
+  // Without room for its backslash the folder is not made at all, nor the
+  // folders above it.
+  if (add_backslash(InstallDir, kPathSize)) create_folder_chain(InstallDir);
   strip_backslash(InstallDir);
   if (_chdir(InstallDir) == 0) return true;
   message_box(get_text(6, 5), kMbIconInformation);
@@ -120,7 +121,11 @@ static void report_unwritable_file() {
 
 static INT_PTR destination_next(HWND page) {
   if (!accept_folder(page)) return command_handled_answer(page);
-  add_backslash(InstallDir);
+  // No file fits below a folder that leaves no room for its backslash.
+  if (!add_backslash(InstallDir, kPathSize)) {
+    message_box(get_text(6, 5), kMbIconInformation);
+    return command_handled_answer(page);
+  }
   SetDlgItemTextA(page, 1001, get_text(6, 4));
   SetDlgItemTextA(page, 1002, "");
   SetDlgItemTextA(page, 1003, "");
@@ -149,7 +154,7 @@ static INT_PTR destination_command(HWND page, WPARAM wparam) {
       return FALSE;
     case kPageBack:
       // The folder keeps its trailing backslash while other pages show.
-      add_backslash(InstallDir);
+      add_backslash(InstallDir, kPathSize);
       if (SetupTypeCount == 1)
         continue_at(*get_text(1, 1) ? kLicencePage : kWelcomePage);
       else

@@ -8,6 +8,7 @@
 
 #include "app/globals.h"
 #include "app/path_strings.h"
+#include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
@@ -21,23 +22,37 @@ enum : uint32_t { kUnknownCluster = 32 };
 enum : int { kSpaceOk = 0, kNotWritable = 9, kNoSpace = 11 };
 enum { kReadable = 4, kWritable = 2 };  // _access modes
 
-// The drive's free-space figures; a drive-letter path is asked at its root.
-static bool query_drive(const char* path, DWORD* sectors, DWORD* bytes, DWORD* free_clusters) {
-  DWORD total;
-  if (path[0] == '\\' && path[1] == '\\') return GetDiskFreeSpaceA(path, sectors, bytes, free_clusters, &total);
-  char root[kPathSize] = {};
-  copy_string(root, path, sizeof root);
+// The path the drive is asked about: a network path whole, a drive-letter
+// path cut to its root.
+static void drive_root(const char* path, char* root) {
+  copy_string(root, path, kPathSize);
   if (root[0] && root[1] == ':') {
     root[2] = '\\';
     root[3] = '\0';
   }
+}
+
+static bool query_drive(const char* path, DWORD* sectors, DWORD* bytes, DWORD* free_clusters) {
+  char root[kPathSize];
+  drive_root(path, root);
+  DWORD total;
   return GetDiskFreeSpaceA(root, sectors, bytes, free_clusters, &total);
 }
 
 uint32_t free_space_kb(const char* path) {
+  // GetDiskFreeSpaceA reports at most 2 GB on some systems, and its
+  // figures multiplied in 32 bits wrap around at 1 TiB: ask for the bytes
+  // themselves where the system can tell them.
+  if (DiskFreeSpaceEx ask = disk_free_space_ex()) {
+    char root[kPathSize];
+    drive_root(path, root);
+    ULARGE_INTEGER available, total, free;
+    if (!ask(root, &available, &total, &free)) return kFreeSpaceUnknown;
+    return free_kilobytes(available.QuadPart);
+  }
   DWORD sectors, bytes, free_clusters;
   if (!query_drive(path, &sectors, &bytes, &free_clusters)) return kFreeSpaceUnknown;
-  return (sectors * bytes) / 256 * free_clusters / 4;
+  return free_kilobytes(uint64_t{sectors} * bytes * free_clusters);
 }
 
 uint32_t cluster_size_kb(const char* path) {

@@ -51,8 +51,9 @@ static UINT_PTR CALLBACK folder_browser_hook(HWND dialog, UINT message, WPARAM w
   }
   if (message == SelectionMessage && BrowserReady) {
     DWORD n = GetFullPathNameA(".", kPathSize, BrowserPath, nullptr);
+    // The file calls answer in the ANSI code page, as the field shows it:
+    // no conversion, or a name with letters beyond ASCII names another folder.
     if (n == 0 || n >= kPathSize) return FALSE;
-    OemToCharA(BrowserPath, BrowserPath);
     SetDlgItemTextA(dialog, kPathField, BrowserPath);
   } else if (message == WM_COMMAND && LOWORD(wparam) == IDOK) {
     GetDlgItemTextA(dialog, kPathField, BrowserPath, kPathSize);

@@ -4,6 +4,11 @@ static uint64_t in_clusters(const SpaceTally& tally, uint64_t size) {
   return (size + tally.unit - 1) / tally.unit * tally.unit;
 }
 
+uint32_t free_kilobytes(uint64_t free_bytes) {
+  uint64_t kilobytes = free_bytes / 1024;
+  return kilobytes < kFreeSpaceUnknown ? static_cast<uint32_t>(kilobytes) : kFreeSpaceUnknown - 1;
+}
+
 SpaceTally start_tally(uint32_t cluster_kb) {
   // A drive that reports no cluster size counts bytes.
   return {cluster_kb ? uint64_t{cluster_kb} * 1024 : 1, 0, 0};

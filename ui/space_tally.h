@@ -11,6 +11,10 @@ struct SpaceTally {
   uint64_t largest;
 };
 
+// A drive's free bytes in kilobytes, held below kFreeSpaceUnknown: a drive
+// with more than 4 TiB free still counts as having room for anything.
+uint32_t free_kilobytes(uint64_t free_bytes);
+
 SpaceTally start_tally(uint32_t cluster_kb);
 // Every item of the list may be the largest.
 void tally_largest(SpaceTally* tally, uint32_t size);

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "app/path_strings.h"
+#include "app/unguessable_files.h"
 
 namespace {
 
@@ -26,13 +27,8 @@ void quote_for_batch(const char* path, char* quoted) {
 }
 
 bool create_batch(const char* temp_dir, char* batch_path, HANDLE* file) {
-  if (strlen(temp_dir) + 12 >= MAX_PATH) return false;
-  for (unsigned tries = 0; tries < 100; ++tries) {
-    wsprintfA(batch_path, "%skun%lx.bat", temp_dir, static_cast<unsigned long>(GetTickCount() + tries) & 0xFFFFF);
-    *file = CreateFileA(batch_path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (*file != INVALID_HANDLE_VALUE) return true;
-  }
-  return false;
+  *file = create_unguessable_file(temp_dir, "kun", ".bat", batch_path, MAX_PATH);
+  return *file != INVALID_HANDLE_VALUE;
 }
 
 // Writes the batch text piece by piece; ok turns false for good at the

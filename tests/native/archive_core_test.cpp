@@ -1,6 +1,7 @@
 // The small shared routines and the in-memory configuration services.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -85,7 +86,7 @@ std::string strip(std::string path) {
 std::string extend(std::string path, const char* extension) {
   char buffer[300];
   std::strcpy(buffer, path.c_str());
-  set_extension(buffer, extension);
+  EXPECT_TRUE(set_extension(buffer, sizeof buffer, extension));
   return buffer;
 }
 
@@ -94,11 +95,11 @@ TEST(PathStrings, Backslashes) {
   EXPECT_EQ("\\", strip("\\"));
   EXPECT_EQ("C:\\Dir", strip("C:\\Dir\\"));
   char buffer[16] = "";
-  add_backslash(buffer);
+  EXPECT_TRUE(add_backslash(buffer, sizeof buffer));
   EXPECT_STREQ("", buffer);
   std::strcpy(buffer, "C:\\a");
-  add_backslash(buffer);
-  add_backslash(buffer);
+  EXPECT_TRUE(add_backslash(buffer, sizeof buffer));
+  EXPECT_TRUE(add_backslash(buffer, sizeof buffer));
   EXPECT_STREQ("C:\\a\\", buffer);
 }
 
@@ -111,8 +112,78 @@ TEST(PathStrings, Extensions) {
 
 TEST(PathStrings, CopyIsBoundedAndTerminated) {
   char out[4];
-  copy_string(out, "abcdef", sizeof out);
+  EXPECT_FALSE(copy_string(out, "abcdef", sizeof out));
   EXPECT_STREQ("abc", out);
+  EXPECT_TRUE(copy_string(out, "abc", sizeof out));
+  EXPECT_FALSE(append_string(out, "d", sizeof out));
+  EXPECT_STREQ("abc", out);
+  EXPECT_TRUE(append_string(out, "", sizeof out));
+}
+
+// A path of `length` characters in a 260-byte buffer (the size of the
+// program's path buffers), with guard bytes behind the buffer.
+struct GuardedPath {
+  char bytes[kPathSize + 8];
+  explicit GuardedPath(size_t length, char last = 'x') {
+    std::memset(bytes, '#', sizeof bytes);
+    std::memset(bytes, 'a', length);
+    if (length) bytes[length - 1] = last;
+    bytes[length] = '\0';
+  }
+  char* path() { return bytes; }
+  bool guard_intact() const {
+    for (size_t i = kPathSize; i < sizeof bytes; ++i)
+      if (bytes[i] != '#') return false;
+    return true;
+  }
+};
+
+// Every path edit fits its 260-byte buffer or leaves the path as it was.
+TEST(PathStrings, EditsFitTheirBufferOrLeaveThePathAlone) {
+  // add_backslash: 258 characters become 259, the most a path holds.
+  for (size_t length : {258u, 259u}) {
+    GuardedPath p(length);
+    std::string before = p.path();
+    EXPECT_EQ(length == 258, add_backslash(p.path(), kPathSize)) << length;
+    EXPECT_EQ(length == 258 ? before + "\\" : before, std::string(p.path())) << length;
+    EXPECT_TRUE(p.guard_intact()) << length;
+  }
+  GuardedPath full(259, '\\');  // already ends in a backslash
+  EXPECT_TRUE(add_backslash(full.path(), kPathSize));
+  EXPECT_EQ(259u, std::strlen(full.path()));
+
+  // set_extension on names without extension of 255 to 257 characters:
+  // ".D01" brings them to 259, 260 and 261, and only 259 fits.
+  for (size_t length : {255u, 256u, 257u}) {
+    GuardedPath p(length);
+    std::string before = p.path();
+    bool fits = length + 4 <= kPathSize - 1;
+    EXPECT_EQ(fits, set_extension(p.path(), kPathSize, ".D01")) << length;
+    EXPECT_EQ(fits ? before + ".D01" : before, std::string(p.path())) << length;
+    EXPECT_TRUE(p.guard_intact()) << length;
+  }
+  // Replacing an extension by a longer one: from the dot at 254 on, five
+  // characters reach 259, six would reach 260.
+  GuardedPath dotted(257);
+  dotted.bytes[254] = '.';
+  EXPECT_FALSE(set_extension(dotted.path(), kPathSize, ".$$A$$"));
+  EXPECT_EQ(257u, std::strlen(dotted.path()));
+  EXPECT_TRUE(set_extension(dotted.path(), kPathSize, ".$$A$"));
+  EXPECT_EQ(259u, std::strlen(dotted.path()));
+  EXPECT_TRUE(dotted.guard_intact());
+
+  // copy_string and append_string at 259, 260 and 261 characters.
+  for (size_t length : {259u, 260u, 261u}) {
+    std::string text(length, 'c');
+    GuardedPath p(0);
+    EXPECT_EQ(length == 259, copy_string(p.path(), text.c_str(), kPathSize)) << length;
+    EXPECT_EQ(std::min<size_t>(length, 259), std::strlen(p.path())) << length;
+    EXPECT_TRUE(p.guard_intact()) << length;
+    GuardedPath q(100);
+    EXPECT_EQ(length == 259, append_string(q.path(), text.c_str() + 100, kPathSize)) << length;
+    EXPECT_EQ(std::min<size_t>(length, 259), std::strlen(q.path())) << length;
+    EXPECT_TRUE(q.guard_intact()) << length;
+  }
 }
 
 // A record whose text list 6 holds the given strings, made current.

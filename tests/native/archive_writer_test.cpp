@@ -702,6 +702,14 @@ TEST_F(WriterLoader, AssemblerRefusesArchivesTheLoaderWould) {
   bad.background_picture = bitmap_file(4, 4, 108);  // BITMAPV4HEADER
   EXPECT_FALSE(assemble_configuration(bad, nullptr, &out, &error));
   EXPECT_NE(std::string::npos, error.find("background picture")) << error;
+
+  // More configuration than the loader reads.
+  bad = spec;
+  bad.item_prefix.assign(kConfigurationBudget - 100000, 1);
+  EXPECT_TRUE(assemble_configuration(bad, nullptr, &out, &error)) << error;
+  bad.item_prefix.resize(kConfigurationBudget);
+  EXPECT_FALSE(assemble_configuration(bad, nullptr, &out, &error));
+  EXPECT_NE(std::string::npos, error.find("a setup reads at most")) << error;
 }
 
 // ---------------------------------------------------------------------------
@@ -920,6 +928,31 @@ TEST_F(DamagedArchive, BlocksTheLoaderPassesOver) {
   EXPECT_EQ(50u, volume_length);
   EXPECT_STREQ("One 6/31", get_text(6, 31));
   EXPECT_TRUE(shown.empty());
+}
+
+// Blocks that each expand to a possible size but together to more than
+// any setup carries: a few kilobytes of file must not make the reader
+// allocate and decode hundreds of megabytes.
+TEST_F(DamagedArchive, BlocksTogetherStayWithinTheConfigurationBudget) {
+  std::vector<uint8_t> file = build(two_types(), nullptr, {std::vector<uint8_t>(50, 3)});
+  std::vector<uint8_t> picture;
+  std::string error;
+  ASSERT_TRUE(append_compressed_block(&picture, kBlockWizardPicture, std::vector<uint8_t>(kConfigurationBudget / 2),
+                                      stream_compressor(1), &error))
+      << error;
+  EXPECT_LT(picture.size(), 200000u);
+  std::vector<uint8_t> one = file;
+  insert_at(&one, find_block(one, kBlockDataArea), picture);
+  EXPECT_TRUE(load(one));  // half the budget, and the other blocks
+  EXPECT_EQ(kConfigurationBudget / 2, WizardPictureLength);
+  free_archive();
+
+  std::vector<uint8_t> two = one;
+  insert_at(&two, find_block(two, kBlockDataArea), picture);
+  shown.clear();
+  EXPECT_FALSE(load(two));
+  ASSERT_EQ(1u, shown.size());
+  EXPECT_EQ(damage_text("One"), shown[0].text);
 }
 
 TEST_F(DamagedArchive, CompressedFlagsBlockIsReadRaw) {

@@ -28,6 +28,7 @@ std::vector<uint8_t> pe_with_version() {
   put_u16(&f[70], 1);     // one section
   put_u16(&f[84], 224);   // optional header size
   put_u16(&f[88], 0x10B); // PE32
+  put_u32(&f[180], 16);   // data directories
   const uint32_t rsrc_size = 0x58 + 160;
   put_u32(&f[200], 0x1000);  // resource directory RVA and size
   put_u32(&f[204], rsrc_size);

@@ -311,6 +311,27 @@ TEST_F(DataArea, MissingVolumeFailsADecodeAtOnce) {
   EXPECT_EQ(INVALID_FILE_HANDLE, data_file);
 }
 
+// A setup path without extension of 256 to 259 characters: ".D01" would
+// bring it to 260 to 263, past the path buffer. The volume cannot be named;
+// that is unreadable data, with the path left whole and no disk asked for,
+// since no disk can bring it.
+TEST_F(DataArea, AVolumeNameThatDoesNotFitThePathBufferIsNotMade) {
+  IsRelaunchCopy = true;
+  Bytes data = pattern_bytes(2000, 14);
+  for (size_t length : {256u, 257u, 258u, 259u}) {
+    write_split(data, {1000});
+    std::string path = std::string(length - 6, 'p') + "\\SETUP";
+    ASSERT_TRUE(copy_string(ArchivePath, path.c_str(), kPathSize));
+    answers = {kIdCancel, kIdYes};  // were the disk asked for, it is given up
+    EXPECT_EQ(kErrorDataUnreadable, seek_data(1500)) << length;
+    EXPECT_EQ(path.size(), strnlen(ArchivePath, kPathSize)) << length;
+    EXPECT_STREQ(path.c_str(), MessageArgument);
+    EXPECT_TRUE(prompts.empty());
+    EXPECT_EQ(0, give_ups);
+    close_data_area();
+  }
+}
+
 TEST_F(DataArea, VolumeWithoutALengthWordCountsAsMissing) {
   Bytes data = pattern_bytes(2000, 11);
   write_split(data, {1000});

@@ -43,7 +43,7 @@ TEST(VolumeNames, AgreeWithTheReadersExtensionRule) {
   for (const char* path : {"A:\\SETUP.EXE", "C:\\dir.x\\setup", "C:\\a.b\\setup.exe", "setup", "out.d/setup"}) {
     char buffer[kPathSize];
     copy_string(buffer, path, sizeof buffer);
-    set_extension(buffer, ".D07");
+    set_extension(buffer, sizeof buffer, ".D07");
     EXPECT_EQ(volume_path(path, 7), buffer) << path;
   }
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/globals.h"
 #include "app/stub_size.h"
 #include "archive/checksum.h"
 #include "archive/file_entry.h"
@@ -24,6 +25,7 @@
 #include "builder/stub_image.h"
 #include "cli/cli_support.h"
 #include "tests/native/data_area_fixture.h"
+#include "tests/native/test_files.h"
 
 namespace {
 
@@ -172,19 +174,6 @@ int run_quietly(int (*command)(int, char**), std::vector<std::string> args, std:
   }
   fclose(err);
   return result;
-}
-
-// The built tool, with its stdout and exit status.
-int run_tool(const std::string& args, std::string* output) {
-  std::string command = std::string(KESTREL_BINARY_DIR) + "/bin/kestrel " + args + " 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return -1;
-  output->clear();
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) output->append(buffer, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 size_t count_lines(const std::string& text) {
@@ -362,6 +351,40 @@ TEST_F(Inspect, VerifyPassesASoundSetupInOneFileAndInVolumes) {
   EXPECT_EQ(1, run_tool("verify --quiet " + spread, &text));
   EXPECT_EQ(1u, count_lines(text)) << text;
   EXPECT_NE(std::string::npos, text.find("the data cannot be read")) << text;
+}
+
+// A setup path without extension of 256 to 259 characters leaves no room
+// in the 260-byte path buffer for ".D01": the volumes cannot be named, and
+// verify and extract say so instead of writing past the buffer.
+TEST_F(Inspect, VolumesOfASetupPathWithNoRoomForTheirExtensionAreRefused) {
+  for (size_t length : {255u, 256u, 259u}) {
+    // Folders of at most 200 characters bring the path to `length`.
+    std::string path = dir.path() + "/long" + std::to_string(length);
+    while (path.size() + 1 + 6 < length) {
+      size_t part = std::min<size_t>(200, length - path.size() - 1 - 6);
+      path += "/" + std::string(part, 'f');
+    }
+    path += "/setup";
+    ASSERT_EQ(length, path.size());
+    fs::create_directories(fs::path(path).parent_path());
+    uint32_t volumes = 0;
+    sample().write(path, 4096, &volumes);
+    ASSERT_GE(volumes, 1u);
+    std::string text;
+    int verified = run_tool("verify " + path, &text);
+    std::string target = out + std::to_string(length);
+    int extracted = run_tool("extract " + path + " -d " + target + " --type 1", &text);
+    if (length + 4 < kPathSize) {
+      EXPECT_EQ(0, verified) << length << ": " << text;
+      EXPECT_EQ(0, extracted) << length << ": " << text;
+    } else {
+      EXPECT_EQ(1, verified) << length;
+      EXPECT_EQ(1, extracted) << length;
+      EXPECT_NE(std::string::npos, text.find("the data cannot be read from " + path)) << length << ": " << text;
+      // Nothing half-written is left of a failed item.
+      for (const std::string& name : tree(target)) EXPECT_TRUE(fs::is_directory(target + "/" + name)) << name;
+    }
+  }
 }
 
 TEST_F(Inspect, VerifyFailsOnEveryTruncation) {

@@ -394,15 +394,34 @@ TEST_F(Patching, MissingOldFileFails) {
 
 TEST_F(Patching, UnreadablePatchDataFails) {
   std::vector<uint8_t> old_file = pattern_bytes(100, 20);
-  // A raw block that announces more bytes than the data area holds.
+  // A raw block that announces more bytes than the item's data holds: it
+  // is refused before it is read, naming the setup file.
   std::vector<uint8_t> data = {0x00, 0x00, 0x10, 0x01, 0x02};
   store(old_file, data, pattern_bytes(4, 1));
   expect_failure(18, old_file);
-  EXPECT_EQ(MessageArgument, volume_path(setup, 1));  // the volume it looked for
+  EXPECT_EQ(MessageArgument, setup);
   // A position behind the data area, with no volume file to go to.
   store(old_file, raw_blocks({}, {}), {});
   put_u32(&entry[kEntryDataPosition], 1 << 20);
   expect_failure(18, old_file);
+}
+
+// A block is read only when the item's data holds it, and a stream only
+// when its announced size is one it can expand to.
+TEST_F(Patching, BlocksMustLieWithinTheItemsData) {
+  std::vector<uint8_t> old_file = pattern_bytes(100, 24);
+  std::vector<uint8_t> expected = {1, 2, 3, 4};
+  store(old_file, raw_blocks({0x83}, expected), expected);
+  ASSERT_TRUE(apply()) << error;
+  store(old_file, raw_blocks({0x83}, expected), expected);
+  // One byte less: the last literal lies outside the item's data.
+  put_u32(&entry[kEntryDataLength], get_u32(&entry[kEntryDataLength]) - 1);
+  expect_failure(18, old_file);
+  // 1 MB announced for a stream of one byte.
+  std::vector<uint8_t> data = {kPatchCompressed | kPatchLongSize, 0x00, 0x00, 0x10, 0x00, 0x01, 0x00, 0x00};
+  store(old_file, data, expected);
+  expect_failure(18, old_file);
+  EXPECT_EQ(MessageArgument, setup);
 }
 
 TEST_F(Patching, CompressedBlocks) {

@@ -1,7 +1,9 @@
 // Project files: every refusal names file, line and key; a project builds
 // into a setup file that the installer's own loader reads back as meant.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -60,6 +62,21 @@ class ProjectTest : public ::testing::Test {
     return error;
   }
 
+  // Each project, `prefix` followed by its text, is refused with a message
+  // that starts with the project file's name and holds the expected part.
+  struct Refusal {
+    const char* toml;
+    const char* expected;
+  };
+  void expect_refusals(const std::string& prefix, std::initializer_list<Refusal> refusals) {
+    for (const Refusal& r : refusals) {
+      std::string toml = prefix + r.toml;
+      std::string error = read_error(toml);
+      EXPECT_EQ(0u, error.find(project_path() + ":")) << toml << " gave " << error;
+      EXPECT_NE(std::string::npos, error.find(r.expected)) << toml << " gave " << error;
+    }
+  }
+
   BuildOptions options(const std::string& output) {
     BuildOptions o;
     o.output = output;
@@ -91,11 +108,7 @@ std::string entry_name(const uint8_t* entry) { return entry_string(entry, 0); }
 
 TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
   write_text(dir.file("a.txt"), "a");
-  struct Case {
-    const char* toml;
-    const char* expected;  // after "setup.toml:"
-  };
-  const Case cases[] = {
+  expect_refusals("", {
       {"[setup]\ntitle = 3\n", "2: setup.title: must be a string"},
       {"[setup]\ntitel = \"x\"\n", "2: setup.titel: unknown key"},
       {"[setup]\ncode_page = 70000\n", "2: setup.code_page: must lie between"},
@@ -111,8 +124,8 @@ TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
       {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"6/16\" = \"%d cannot be opened\"\n",
        "type[0].texts.6/16: may hold one %s"},
       {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"12/0\" = \"x\"\n", "type[0].texts.12/0: a text is named list/number"},
-      {"[[type]]\nfolder = \"x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\n",
-       "type[0].patch[0].offset: a patch is placed by either offset or after"},
+      {"[[type]]\nfolder = \"x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\noffset = 1\nafter = \"a\"\n",
+       "type[0].patch[0].offset: a patch is placed by either offset or after, not both"},
       {"[[type]]\nfolder = \"x\"\nremember = { write = true }\n", "type[0].remember.write: needs a registry or ini place"},
       {"[[type]]\nfolder = \"x\"\n[[type.registry]]\nroot = \"HKXX\"\nkey = \"k\"\n",
        "4: type[0].registry[0].root: must be one of \"HKCR\", \"HKCU\", \"HKLM\", \"HKU\""},
@@ -122,15 +135,246 @@ TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
       {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [\"A;B\"], name = \"n\" }\n",
        "type[0].files[0].menu.folders: a folder name may not hold ';'"},
       {"title = \"x\" x\n", "1: "},  // a TOML syntax error keeps toml++'s own description
+  });
+  std::string seven;
+  for (int i = 0; i < 7; ++i) seven += "[[type]]\nfolder = \"x\"\n";
+  EXPECT_NE(std::string::npos, read_error(seven).find("13: type: a setup holds at most six setup types"));
+}
+
+// Paths the system cannot look at: a name over 255 bytes, a loop of
+// links. The refusal names the file, the line, the key and the path, and
+// the tool ends with 1 rather than aborting.
+TEST_F(ProjectTest, PathsTheSystemCannotLookAtAreNamed) {
+  write_text(dir.file("a.txt"), "a");
+  write_text(dir.file("tree/b.txt"), "b");
+  fs::create_symlink("loop", dir.file("loop"));
+  fs::create_symlink("inner", dir.file("tree/inner"));
+  const std::string long_name(300, 'n');
+  const std::string head = "[[type]]\nfolder = \"x\"\n";
+  struct Case {
+    std::string toml;
+    std::string key;
+    std::string path;
+  };
+  const Case cases[] = {
+      {head + "licence = \"" + long_name + "\"\n", "type[0].licence", dir.file(long_name)},
+      {head + "[[type.files]]\nsource = \"" + long_name + "/a.txt\"\n", "type[0].files[0].source",
+       dir.file(long_name + "/a.txt")},
+      {head + "[[type.files]]\nsource = \"loop/a.txt\"\n", "type[0].files[0].source", dir.file("loop/a.txt")},
+      {head + "[[type.files]]\nsource = \"loop/*.txt\"\n", "type[0].files[0].source", dir.file("loop")},
+      {head + "[[type.files]]\nsource = \"loop\"\nrecursive = true\n", "type[0].files[0].source", dir.file("loop")},
+      {head + "[[type.files]]\nsource = \"tree\"\nrecursive = true\n", "type[0].files[0].source",
+       dir.file("tree/inner")},
+      {head + "[[type.files]]\nsource = \"a.txt\"\npatch_of = \"loop\"\n", "type[0].files[0].patch_of",
+       dir.file("loop")},
   };
   for (const Case& c : cases) {
     std::string error = read_error(c.toml);
     EXPECT_EQ(0u, error.find(project_path() + ":")) << c.toml << " gave " << error;
-    EXPECT_NE(std::string::npos, error.find(c.expected)) << c.toml << " gave " << error;
+    EXPECT_NE(std::string::npos, error.find(c.key + ": cannot look at " + c.path + ": ")) << c.toml << " gave " << error;
+    std::string output;
+    EXPECT_EQ(1, run_tool("build " + project_path() + " -o " + dir.file("out.exe"), &output)) << c.toml;
+    EXPECT_NE(std::string::npos, output.find(c.path)) << output;
+    EXPECT_FALSE(fs::exists(dir.file("out.exe")));
   }
-  std::string seven;
-  for (int i = 0; i < 7; ++i) seven += "[[type]]\nfolder = \"x\"\n";
-  EXPECT_NE(std::string::npos, read_error(seven).find("13: type: a setup holds at most six setup types"));
+}
+
+// A folder the user may not read (as root every folder may be read).
+TEST_F(ProjectTest, AFolderWithoutPermissionIsNamed) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may read every folder";
+  write_text(dir.file("locked/a.txt"), "a");
+  fs::permissions(dir.file("locked"), fs::perms::none);
+  std::string error = read_error("[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"locked/a.txt\"\n");
+  fs::permissions(dir.file("locked"), fs::perms::owner_all);
+  EXPECT_NE(std::string::npos, error.find("type[0].files[0].source: cannot look at " + dir.file("locked/a.txt")))
+      << error;
+}
+
+// Refusals that the setup would otherwise show only on the user's machine,
+// each with its file, line and key.
+TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
+  write_text(dir.file("a.txt"), "a");
+  write_text(dir.file("licence.txt"), "one\n\xD0\x9F\n");
+  write_text(dir.file("utf16.txt"), std::string("\xFF\xFEL\0i\0", 6));
+  expect_refusals("", {
+      {"[[type]]\nfolder = \"x\"\ncaption = \"\xD0\x9F\"\n",
+       "3: type[0].caption: \"\xD0\x9F\" (at byte 0) cannot be written in code page 1252"},
+      {"[setup]\ntitle = \"\xD0\x9F\"\n[[type]]\nfolder = \"x\"\n", "2: setup.title: \"\xD0\x9F\""},
+      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"0/1\" = \"\xD0\x9F\"\n", "4: type[0].texts.0/1: \"\xD0\x9F\""},
+      {"[[type]]\nfolder = \"x\"\nlicence = \"licence.txt\"\n",
+       "3: type[0].licence: \"\xD0\x9F\" (at byte 5) cannot be written"},
+      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [\"\xD0\x9F\"], name = \"n\" }\n",
+       "5: type[0].files[0].menu.folders: \"\xD0\x9F\""},
+      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nname = \"\xD0\x9F.txt\"\n",
+       "5: type[0].files[0].name: \"\xD0\x9F\""},
+      {"[setup]\ncode_page = 1\n[[type]]\nfolder = \"x\"\n", "2: setup.code_page: code page 1 is not known"},
+      {"[[type]]\nfolder = \"x\"\n[[type.ini]]\nfile = \"f.ini\"\nsection = \"S\"\nvalue = \"v\"\n",
+       "3: type[0].ini[0].key: is required"},
+      {"[[type]]\nfolder = \"x\"\n[[type.ini]]\nfile = \"f.ini\"\nkey = \"K\"\n", "3: type[0].ini[0].section: is required"},
+      {"[[type]]\nfolder = \"x\"\nremember = { ini = { file = \"f.ini\", section = \"S\" } }\n",
+       "3: type[0].remember.ini.key: is required"},
+      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"0/9\" = \"x\"\n",
+       "4: type[0].texts.0/9: there is no text 0/9: list 0 holds texts 0 to 4"},
+      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"6/32\" = \"x\"\n", "list 6 holds texts 0 to 31"},
+      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"8/0\" = \"x\"\n",
+       "4: type[0].texts.8/0: the setup shows no text of list 8"},
+      {"[[type]]\nfolder = \"x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\n",
+       "3: type[0].patch[0].offset: a patch needs offset or after"},
+      {"[[type]]\nfolder = \"x\"\n[[type.patch]]\nfile = \"f\"\noffset = 4\n", "3: type[0].patch[0].text: is required"},
+      {"[[type]]\nfolder = \"x\"\ncaption = \"A\"\n[[type]]\nfolder = \"y\"\n",
+       "4: type[1].caption: is required when the setup offers more than one setup type"},
+      // Windows paths in TOML's "..." strings: "\n" and "\t" are escapes.
+      {"[[type]]\nfolder = \"C:\\new\"\n", "2: type[0].folder: holds a control character: in a \"...\" string"},
+      {"[[type]]\nfolder = \"x\"\n[[type.registry]]\nkey = \"Software\\test\"\n",
+       "4: type[0].registry[0].key: holds a control character"},
+      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nto = \"data\\new\"\n",
+       "3: type[0].files[0]: \"data\\x0Aew\\a.txt\": holds a control character"},
+      {"[[type]]\nfolder = \"x\"\nuninstall_name = \"Kestrel/1.0\\\\Demo\"\n",
+       "3: type[0].uninstall_name: may not hold a backslash"},
+      {"[[type]]\nfolder = \"x\"\nlicence = \"utf16.txt\"\n", "3: type[0].licence: is UTF-16: save it as UTF-8"},
+      {"[[type]]\nfolder = \"C:\\Apps\"\n", "2: Error while parsing string: unknown escape sequence '\\A' (in a \"...\" "
+                                            "string write a backslash as \\\\, or use / or a '...' string)"},
+  });
+  // Texts that exist are taken; the captions matter only where the page shows.
+  EXPECT_EQ("", read_error("[[type]]\nfolder = \"x\"\n[type.texts]\n\"0/4\" = \"a\"\n\"1/4\" = \"b\"\n\"6/31\" = \"c\"\n"
+                           "\"9/4\" = \"d\"\n"));
+  EXPECT_EQ("", read_error("[setup]\nsingle_page = \"progress\"\n[[type]]\nfolder = \"x\"\n[[type]]\nfolder = \"y\"\n"));
+  EXPECT_EQ("", read_error("[setup]\ncode_page = 1251\n[[type]]\nfolder = \"x\"\ncaption = \"\xD0\x9F\"\n"));
+  // Paths on the building machine never go into the setup: any characters.
+  EXPECT_EQ("", read_error("[signing]\ncommand = \"sign --key /home/\xD0\x9F/k.pem {file}\"\n[[type]]\nfolder = \"x\"\n"));
+}
+
+// Every #...# of a text the setup expands must be a macro, by the setup's
+// own rules: exact tokens, any letter case, an unpaired '#' plain text.
+TEST_F(ProjectTest, MacrosAreThoseTheSetupReplaces) {
+  auto folder = [&](const std::string& value) { return read_error("[[type]]\nfolder = \"" + value + "\"\n"); };
+  for (const char* good : {"#Program Files#\\\\A", "#program files#\\\\A", "#WINDOWS#", "C:\\\\100#", "C:\\\\C#",
+                           "#InstallDir#\\\\#Date#", "#SourceDir#\\\\x#", "#System#"})
+    EXPECT_EQ("", folder(good)) << good;
+  EXPECT_NE(std::string::npos,
+            folder("#ProgramFiles#\\\\A").find("2: type[0].folder: #ProgramFiles# is not a macro (did you mean "
+                                               "#Program Files#?)"))
+      << folder("#ProgramFiles#\\\\A");
+  EXPECT_NE(std::string::npos, folder("#InstallDir#\\\\#Data#").find("#Data# is not a macro (did you mean #Date#?)"));
+  EXPECT_NE(std::string::npos, folder("#Win dows#").find("(did you mean #Windows#?)"));
+  // Far from every macro: the whole list, and what the setup would do.
+  std::string error = folder("C:\\\\C# and F#");
+  EXPECT_NE(std::string::npos, error.find("# and F# is not a macro: the setup drops any text between two '#'")) << error;
+  EXPECT_NE(std::string::npos, error.find("#Windows#, #System#, #Program Files#, #InstallDir#, #SourceDir# and #Date#"))
+      << error;
+  EXPECT_NE(std::string::npos, folder("a#b#c#d").find("#b# is not a macro")) << folder("a#b#c#d");
+
+  // The other texts the setup expands, and those it uses as written, where
+  // a macro would stay as typed.
+  expect_refusals("[[type]]\nfolder = \"x\"\n", {
+      {"[[type.ini]]\nfile = \"#InstalDir#/a.ini\"\nsection = \"S\"\nkey = \"K\"\n",
+       "4: type[0].ini[0].file: #InstalDir# is not a macro (did you mean #InstallDir#?)"},
+      {"[[type.ini]]\nfile = \"a.ini\"\nsection = \"S\"\nkey = \"K\"\nvalue = \"#SourceDirectory#\"\n",
+       "7: type[0].ini[0].value: #SourceDirectory# is not a macro"},
+      {"[[type.registry]]\nkey = \"Software/A\"\nvalue = \"#Today#\"\n", "5: type[0].registry[0].value: #Today# is not"},
+      {"[[type.patch]]\nfile = \"#Sytem#/a.cfg\"\ntext = \"t\"\noffset = 0\n",
+       "4: type[0].patch[0].file: #Sytem# is not a macro (did you mean #System#?)"},
+      {"[[type.patch]]\nfile = \"a.cfg\"\ntext = \"#InstallDir#\\\\#Dates#\"\noffset = 0\n",
+       "5: type[0].patch[0].text: #Dates# is not a macro (did you mean #Date#?)"},
+      {"remember = { ini = { file = \"#Windows#/a.ini\", section = \"S\", key = \"K\" } }\n",
+       "3: type[0].remember.ini.file: the setup uses this text as written and leaves #Windows# as it stands"},
+      {"remember = { registry = { key = \"Software/#InstallDir#\", value = \"V\" } }\n",
+       "3: type[0].remember.registry.key: the setup uses this text as written"},
+      {"[[type.registry]]\nkey = \"Software/#Date#\"\n", "4: type[0].registry[0].key: the setup uses this text as written"},
+  });
+  // Sections, keys, value names and texts are never expanded: any '#' goes.
+  EXPECT_EQ("", read_error("[[type]]\nfolder = \"x\"\n[[type.ini]]\nfile = \"a.ini\"\nsection = \"#S#\"\nkey = \"#K#\"\n"
+                           "value = \"100#\"\n[[type.registry]]\nkey = \"Software/C#\"\nname = \"#n#\"\n"
+                           "[type.texts]\n\"0/1\" = \"#1 in #Windows#\"\n"));
+}
+
+// A start-menu location is a folder under Programs, or a word alone.
+TEST_F(ProjectTest, MenuLocationsAreFoldersOrWords) {
+  write_text(dir.file("a.txt"), "a");
+  auto menu = [&](const std::string& folders) {
+    return read_error("[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [" + folders +
+                      "], name = \"A\" }\n");
+  };
+  Project p;
+  ASSERT_EQ("", read_error("[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\n"
+                           "menu = { folders = [\"#Start Menu#\", \"#startup#\", \"Tools/C#\", \"\"], name = \"A\" }\n",
+                           &p));
+  EXPECT_EQ("#Start Menu#;#startup#;Tools\\C#;", p.types[0].items[0].menu_locations);
+  struct Case {
+    const char* folders;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"\"#StartMenu#\"", "5: type[0].files[0].menu.folders: #StartMenu# is not a start-menu location (did you mean "
+                          "#Start Menu#?): #Start Menu# and #Startup# stand alone"},
+      {"\"#Programs#\"", "#Programs# is not a start-menu location:"},
+      {"\"Tools/#Startup#\"", "#Startup# is replaced only as a whole location"},
+      {"\"../../Desktop\"", "\"..\\..\\Desktop\": the name climbs out with '..'; a location is a folder under Programs"},
+      {"\"C:/Tools\"", "the name holds a drive letter"},
+      {"\"A|B\"", "holds '|', which Windows does not allow"},
+  };
+  for (const Case& c : cases) {
+    std::string error = menu(c.folders);
+    EXPECT_NE(std::string::npos, error.find(c.expected)) << c.folders << " gave " << error;
+  }
+}
+
+// The build refuses what extract refuses, and what Windows would: every
+// item lands inside its folder, once.
+TEST_F(ProjectTest, ItemNamesStayInsideTheirFolderOnce) {
+  write_text(dir.file("a.txt"), "a");
+  write_text(dir.file("docs/README.txt"), "r");
+  write_text(dir.file("docs/readme.TXT"), "r2");
+  write_text(dir.file("odd/x:y.txt"), "colon");
+  expect_refusals("[[type]]\nfolder = \"x\"\n[[type.files]]\n", {
+      {"source = \"a.txt\"\nto = \"../outside\"\n",
+       "3: type[0].files[0]: \"..\\outside\\a.txt\": the name climbs out with '..'"},
+      {"source = \"a.txt\"\nto = \"C:/Windows\"\n", "3: type[0].files[0]: \"C:\\Windows\\a.txt\": the name holds a drive"},
+      {"source = \"a.txt\"\nto = \"/abs\"\n", "\"\\abs\\a.txt\": the name is absolute"},
+      {"source = \"a.txt\"\nname = \"a?.txt\"\n", "holds '?', which Windows does not allow in a file name"},
+      {"source = \"a.txt\"\nname = \"sub/\"\n", "a file's name must not end in a folder separator"},
+      {"source = \"a.txt\"\nto = \"#System#\"\n", "would make a folder called #System#"},
+      {"source = \"odd\"\n", "\"x:y.txt\": the name holds a drive letter or a stream name"},
+      {"source = \"a.txt\"\nname = \"Uninstall.EXE\"\n", "installs Uninstall.EXE, the name of the uninstaller"},
+      {"source = \"docs/*\"\n", "3: type[0].files[0]: installs readme.TXT, which type[0].files[0] ("},
+      {"source = \"a.txt\"\nname = \"lib.dll\"\nfolder = \"system\"\n[[type.files]]\nsource = \"a.txt\"\n"
+       "name = \"LIB.dll\"\nfolder = \"system\"\n",
+       "7: type[0].files[1]: installs LIB.dll, which type[0].files[0] ("},
+      {"source = \"a.txt\"\nto = \"sub\"\nfolder = \"system\"\n",
+       "3: type[0].files[0]: \"sub\\a.txt\": a shared system file goes where Windows keeps it"},
+  });
+  std::string error = read_error("[setup]\nuninstaller = \"../Uninstall.exe\"\n[[type]]\nfolder = \"x\"\n");
+  EXPECT_NE(std::string::npos, error.find("2: setup.uninstaller: \"..\\Uninstall.exe\": the name climbs out")) << error;
+  // The same name in other folders, in other types, as a folder twice, or
+  // again from an item that asks before it replaces an older version.
+  EXPECT_EQ("", read_error("[[type]]\nfolder = \"x\"\ncaption = \"A\"\n[[type.files]]\nsource = \"a.txt\"\n"
+                           "[[type.files]]\nsource = \"a.txt\"\ncompare_language = true\n"
+                           "[[type.files]]\nsource = \"a.txt\"\nfolder = \"windows\"\n"
+                           "[[type.files]]\nsource = \"a.txt\"\nto = \"./sub\"\n"
+                           "[[type.folders]]\nname = \"data\"\n[[type.folders]]\nname = \"data/\"\n"
+                           "[[type]]\nfolder = \"y\"\ncaption = \"B\"\n[[type.files]]\nsource = \"a.txt\"\n"));
+}
+
+// Default texts that speak of the product call it by the setup's title.
+TEST_F(ProjectTest, DefaultTextsNameTheProduct) {
+  std::string error, setup = dir.file("setup.exe");
+  ASSERT_TRUE(build("[setup]\ntitle = \"Caf\xC3\xA9 100% Pure\"\n[[type]]\nfolder = \"x\"\n", setup, &error)) << error;
+  ASSERT_TRUE(load(setup));
+  EXPECT_STREQ("Caf\xE9 100% Pure", get_text(6, 0));
+  EXPECT_STREQ("Welcome to the setup of Caf\xE9 100% Pure.", get_text(0, 1));
+  EXPECT_STREQ("Setup has installed Caf\xE9 100% Pure on your computer.", get_text(5, 1));
+  // The ready page's summary is formatted: the title's '%' is doubled.
+  EXPECT_EQ(0, std::strncmp("Caf\xE9 100%% Pure will be installed in:", get_text(3, 2), 34)) << get_text(3, 2);
+  free_archive();
+  const TextLists named = default_texts("Kestrel Demo");
+  for (int l = 0; l < kTextListCount; ++l)
+    for (const std::string& text : named[l]) {
+      EXPECT_EQ(std::string::npos, text.find("the product")) << text;
+      EXPECT_EQ(std::string::npos, text.find("this product")) << text;
+    }
+  // Without a title the texts speak of the product.
+  EXPECT_EQ("Setup has installed the product on your computer.", default_texts()[5][1]);
+  EXPECT_EQ("Welcome to the setup of this product.", default_texts()[0][1]);
 }
 
 TEST_F(ProjectTest, SourcesExpandSortedWithSubfoldersAndNames) {
@@ -144,12 +388,14 @@ TEST_F(ProjectTest, SourcesExpandSortedWithSubfoldersAndNames) {
                            "[[type.files]]\nsource = \"bin/*.exe\"\nto = \"program/\"\n"
                            "[[type.files]]\nsource = \"docs\"\nrecursive = true\nto = \"doc\"\n"
                            "[[type.files]]\nsource = \"bin/readme.txt\"\nname = \"README\"\n"
+                           "[[type.files]]\nsource = \"docs\"\nto = \"top\"\n"
                            "[[type.folders]]\nname = \"data/logs\"\n",
                            &p));
   std::vector<std::string> names;
   for (const ProjectItem& i : p.types[0].items) names.push_back(i.name);
+  // A folder without recursive gives its own files only.
   EXPECT_EQ((std::vector<std::string>{"program\\a.exe", "program\\b.exe", "doc\\en\\guide.txt", "doc\\index.txt",
-                                      "README", "data\\logs\\"}),
+                                      "README", "top\\index.txt", "data\\logs\\"}),
             names);
   EXPECT_EQ(kKindFolder, p.types[0].items.back().kind);
   EXPECT_EQ(kKindRemovable, p.types[0].items[0].kind);
@@ -301,18 +547,86 @@ TEST_F(ProjectTest, SameProjectGivesTheSameBytes) {
   EXPECT_EQ(read_bytes(dir.file("one.exe")), read_bytes(dir.file("two.exe")));
 }
 
+// privileges = "user": the stub and the uninstaller this setup carries ask
+// for no administrator rights. The manifest keeps its length, so the stub
+// keeps its layout and stamped length.
+TEST_F(ProjectTest, PerUserPrivilegesAskForNoAdministratorRights) {
+  const std::string admin = "level=\"requireAdministrator\" uiAccess";
+  const std::string user = "level=\"asInvoker\"            uiAccess";
+  BuildOptions o = options(dir.file("admin.exe"));
+  std::copy(admin.begin(), admin.end(), o.stub.begin() + 300);
+  std::copy(admin.begin(), admin.end(), o.uninstaller.begin() + 1000);
+  auto contains = [](const std::vector<uint8_t>& bytes, size_t from, size_t to, const std::string& text) {
+    return std::search(bytes.begin() + from, bytes.begin() + to, text.begin(), text.end()) != bytes.begin() + to;
+  };
+  const std::string project = "[setup]\nprivileges = \"%s\"\n[[type]]\nfolder = \"x\"\n";
+  std::vector<uint8_t> built[2];
+  for (int per_user = 0; per_user < 2; ++per_user) {
+    std::string toml = project;
+    toml.replace(toml.find("%s"), 2, per_user ? "user" : "admin");
+    std::string output = dir.file(per_user ? "user.exe" : "admin.exe"), error;
+    o.output = output;
+    ASSERT_TRUE(build(toml, output, &error, &o)) << error;
+    built[per_user] = read_bytes(output);
+    const std::string& wanted = per_user ? user : admin;
+    EXPECT_TRUE(contains(built[per_user], 0, o.stub.size(), wanted));
+    ASSERT_TRUE(load(output));
+    std::vector<uint8_t> uninstaller(ItemPrefixBlob, ItemPrefixBlob + ItemPrefixBlobLength);
+    EXPECT_TRUE(contains(uninstaller, 0, uninstaller.size(), wanted));
+    free_archive();
+  }
+  // In the stub only the level's bytes differ.
+  for (size_t i = 0; i < o.stub.size(); ++i) {
+    if (i < 300 || i >= 300 + admin.size()) {
+      ASSERT_EQ(built[0][i], built[1][i]) << i;
+    }
+  }
+
+  // A stub without that manifest cannot be made a per-user one.
+  BuildOptions plain = options(dir.file("plain.exe"));
+  std::string toml = project;
+  toml.replace(toml.find("%s"), 2, "user");
+  std::string error;
+  EXPECT_FALSE(build(toml, dir.file("plain.exe"), &error, &plain));
+  EXPECT_NE(std::string::npos, error.find("privileges = \"user\": the stub has no manifest")) << error;
+  EXPECT_FALSE(fs::exists(dir.file("plain.exe")));
+}
+
 TEST_F(ProjectTest, FailedBuildLeavesNothingBehind) {
   write_product(dir);
   std::string setup = dir.file("setup.exe");
   write_text(setup, "the old setup");
-  std::string toml = std::string(kProduct) + "[[type.files]]\nsource = \"copy.txt\"\nname = \"\xE6\x97\xA5.txt\"\n";
+  // Read as sound; the build finds that copy.txt has no version to compare.
+  std::string toml = std::string(kProduct) + "[[type.files]]\nsource = \"copy.txt\"\nname = \"v.txt\"\n"
+                                             "compare_version = true\n";
   std::string error;
   EXPECT_FALSE(build(toml, setup, &error));
-  EXPECT_NE(std::string::npos, error.find("type[1] file \xE6\x97\xA5.txt")) << error;
+  EXPECT_NE(std::string::npos, error.find("has no version resource")) << error;
   std::vector<uint8_t> kept = read_bytes(setup);
   EXPECT_EQ("the old setup", std::string(kept.begin(), kept.end()));
   for (const auto& e : fs::directory_iterator(dir.path()))
     EXPECT_EQ(std::string::npos, e.path().filename().string().find(".kestrel-build")) << e.path();
+  // The folders made for the output go with the failed build.
+  EXPECT_FALSE(build(toml, dir.file("new/deeper/setup.exe"), &error));
+  EXPECT_FALSE(fs::exists(dir.file("new"))) << error;
+}
+
+TEST_F(ProjectTest, OutputFolderIsMadeBeforeTheWork) {
+  write_product(dir);
+  std::string error;
+  ASSERT_TRUE(build(kProduct, dir.file("dist/1.0/setup.exe"), &error)) << error;
+  ASSERT_TRUE(load(dir.file("dist/1.0/setup.exe")));
+  // A folder that cannot be made fails before any item is read: this
+  // project's failing item is never reached.
+  write_text(dir.file("plain"), "a file where a folder would go");
+  std::string toml = std::string(kProduct) + "[[type.files]]\nsource = \"copy.txt\"\nname = \"v.txt\"\n"
+                                             "compare_version = true\n";
+  EXPECT_FALSE(build(toml, dir.file("plain/sub/setup.exe"), &error));
+  EXPECT_NE(std::string::npos, error.find("cannot make the folder " + dir.file("plain") + " for " +
+                                          dir.file("plain/sub/setup.exe") + ": a file of that name is in the way"))
+      << error;
+  EXPECT_FALSE(build(kProduct, dir.file("dist"), &error));
+  EXPECT_NE(std::string::npos, error.find("dist is a folder; name the setup file")) << error;
 }
 
 TEST_F(ProjectTest, VolumesSplitTheDataAndStaleOnesGo) {

@@ -69,4 +69,14 @@ TEST(SpaceTally, UnknownFreeSpaceAndHugeListsPass) {
   EXPECT_FALSE(tally_fits(empty, 0));
 }
 
+// A drive's free bytes in kilobytes: whole at 1 TiB and beyond, where 32
+// bits would wrap around, and just below "unknown" past 4 TiB.
+TEST(SpaceTally, FreeKilobytesOfLargeDrives) {
+  EXPECT_EQ(0u, free_kilobytes(1023));
+  EXPECT_EQ(1u << 30, free_kilobytes(1ull << 40));
+  EXPECT_EQ(3u << 30, free_kilobytes(3ull << 40));
+  EXPECT_EQ(kFreeSpaceUnknown - 1, free_kilobytes(4ull << 40));
+  EXPECT_EQ(kFreeSpaceUnknown - 1, free_kilobytes(~0ull));
+}
+
 }  // namespace

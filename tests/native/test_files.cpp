@@ -1,5 +1,8 @@
 #include "tests/native/test_files.h"
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,4 +30,16 @@ std::vector<uint8_t> read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int run_tool(const std::string& args, std::string* output) {
+  std::string command = std::string(KESTREL_BINARY_DIR) + "/bin/kestrel " + args + " 2>&1";
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return -1;
+  output->clear();
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) output->append(buffer, n);
+  int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -20,3 +20,8 @@ class TempDir {
 
 void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> read_bytes(const std::string& path);
+
+// The built kestrel tool run with `args` (shell words): its exit status
+// (-1 when it did not end normally, as on an abort), and what it wrote to
+// its standard output and error in *output.
+int run_tool(const std::string& args, std::string* output);

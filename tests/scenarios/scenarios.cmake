@@ -60,8 +60,12 @@ kestrel_scenario(damaged-container.script tour-windowed.toml DAMAGE template-pas
 kestrel_scenario(damaged-container.script tour-full-screen.toml DAMAGE zero-templates)
 kestrel_scenario(damaged-licence.script tour-windowed.toml DAMAGE template-past-end 3)
 kestrel_scenario(missing-texts.script tour-windowed.toml DAMAGE text-count 0 0 1)
-# A setup started from a removable drive relaunches itself from a copy.
-kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE)
+# A setup started from a removable drive relaunches itself from a copy, in
+# a temporary folder whose name has blanks.
+kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE ENVIRONMENT "KESTREL_TEMP=C:\\Relaunch Temp")
+# So does a signed one: the copy is its stub alone, the archive read from R:
+# ends before the certificate table.
+kestrel_scenario(relaunch.script signed.toml REMOVABLE ENVIRONMENT "KESTREL_TEMP=C:\\Relaunch Temp")
 # The painting: gradient, title shadow, the progress bar before any item;
 # screenshots of the layouts with and without pictures.
 kestrel_scenario(painting.script gradient-plain.toml)
@@ -70,6 +74,11 @@ kestrel_scenario(tour.script tour-picture.toml)
 kestrel_scenario(few-pages.script bitmap-picture.toml)
 # Install and uninstall: the machine is as it was.
 kestrel_scenario(round-trip.script round-trip.toml)
+# The same for a per-user product, whose programs ask for no administrator rights.
+kestrel_scenario(per-user.script per-user.toml)
+# A new user's first project: the texts name the product, the start-menu
+# folders are what the docs say.
+kestrel_scenario(new-user.script new-user.toml)
 # The record inside the installed uninstaller, read on the host (record.check).
 kestrel_scenario(record.script round-trip.toml)
 # Two installations share a library; one type's setup removes the other's
@@ -89,3 +98,9 @@ kestrel_scenario(locked-abort.script locked-abort.toml)
 kestrel_scenario(restart-win95.script restart-win95.toml ENVIRONMENT KESTREL_WINE_VERSION=win98)
 kestrel_scenario(versions.script versions.toml)
 kestrel_scenario(versions-silent.script versions-silent.toml)
+# The example product signed with osslsigncode: the signature verifies, and
+# the signed setup installs and uninstalls (see signed-demo).
+kestrel_wine_test(NAME scenario.signed-demo
+  COMMAND ${KESTREL_SCENARIOS}/signed-demo $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN}
+          ${KESTREL_TEST_SHARE}/kestrel-stub.exe ${KESTREL_SCENARIO_OUT} ${PROJECT_SOURCE_DIR}
+          ${KESTREL_SCENARIOS}/signed-demo.script)

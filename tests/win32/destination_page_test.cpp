@@ -12,6 +12,7 @@
 #include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
+#include "archive/platform.h"
 #include "install/destination.h"
 #include "tests/win32/dialog_template.h"
 #include "tests/win32/page_stand_ins.h"
@@ -26,6 +27,12 @@ int item_destination(const uint8_t* entry) {
   lstrcpyA(DestPath, InstallDir);
   lstrcatA(DestPath, entry_string(entry, 0));
   return 0;
+}
+// Message boxes: each text is kept and answered Yes.
+std::vector<std::string> BoxTexts;
+int message_box(const char* text, unsigned) {
+  BoxTexts.push_back(text);
+  return kIdYes;
 }
 std::string BrowseAnswer;
 int browse_for_folder(HWND, char* path) {
@@ -76,6 +83,7 @@ class DestinationPage : public ::testing::Test {
     PageResult = 0;
     InstallDir[0] = '\0';
     BrowseAnswer.clear();
+    BoxTexts.clear();
     ReadOnlyFilesFound = false;
   }
   // Bit 1 of the current record's flags: the folder may change.
@@ -200,6 +208,22 @@ TEST_F(DestinationPage, NextWithAnExistingFolderAndRoomMovesOn) {
   SetDlgItemTextA(page_, 1004, "C:\\KestrelDestination\\");
   EXPECT_EQ(0, command(IDOK));  // the container moves to the ready page
   EXPECT_EQ("C:\\KestrelDestination\\", std::string(InstallDir));
+  EXPECT_EQ(0, PageResult);
+}
+
+// A folder of 259 characters, the most a path holds, leaves no room for the
+// backslash that every path below it needs: it is refused as a folder that
+// cannot be created, and nothing is written past InstallDir.
+TEST_F(DestinationPage, AFolderWithNoRoomForItsBackslashIsRefused) {
+  texts_.set(6, 5, "Cannot be created.");
+  texts_.set(6, 6, "Create it?");
+  open();
+  std::string folder = std::string(kFolder) + "\\" + std::string(kPathSize - 1 - sizeof kFolder, 'k');
+  ASSERT_EQ(kPathSize - 1, folder.size());
+  SetDlgItemTextA(page_, 1004, folder.c_str());
+  EXPECT_EQ(1, command(IDOK));  // the page stays
+  EXPECT_EQ(folder, std::string(InstallDir, strnlen(InstallDir, kPathSize)));
+  EXPECT_EQ((std::vector<std::string>{"Create it?", "Cannot be created."}), BoxTexts);
   EXPECT_EQ(0, PageResult);
 }
 

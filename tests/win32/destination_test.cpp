@@ -98,12 +98,30 @@ TEST_F(Destination, TargetFilesAreItemsOfTheListOrExpandedNames) {
   std::vector<uint8_t> list = encode_file_list({other, ini});
   CurrentFirstEntry = list.data() + 4;
   CurrentFileCount = 2;
-  resolve_target_file("conf\\app.INI");
+  EXPECT_TRUE(resolve_target_file("conf\\app.INI"));
   EXPECT_EQ(windows_folder() + "\\Conf\\App.ini", DestPath);
-  resolve_target_file("#InstallDir#\\other.ini");
+  EXPECT_TRUE(resolve_target_file("#InstallDir#\\other.ini"));
   EXPECT_STREQ("C:\\Kestrel Dest\\other.ini", DestPath);
+  // An expansion cut to fit would name another file: none is named.
+  EXPECT_FALSE(resolve_target_file(("#InstallDir#\\" + std::string(250, 'x')).c_str()));
   CurrentFirstEntry = nullptr;
   CurrentFileCount = 0;
+}
+
+// The joined path fits, with one backslash between, or the call fails.
+TEST(JoinPath, FitsWithOneBackslashOrFails) {
+  char out[kPathSize];
+  for (size_t length : {254u, 255u, 256u}) {  // results of 259, 260 and 261 characters
+    std::string name(length, 'n');
+    EXPECT_EQ(length == 254, join_path(out, sizeof out, "C:\\a", name.c_str())) << length;
+    if (length == 254) {
+      EXPECT_EQ("C:\\a\\" + name, std::string(out));
+    }
+    EXPECT_EQ(length == 254, join_path(out, sizeof out, "C:\\a\\", name.c_str())) << length;
+  }
+  std::string folder = "C:\\" + std::string(256, 'f');  // 259: no room for the backslash
+  EXPECT_FALSE(join_path(out, sizeof out, folder.c_str(), "x"));
+  EXPECT_EQ(folder, std::string(out));
 }
 
 TEST(FolderChain, CreatesEveryFolderUpToTheLastBackslash) {

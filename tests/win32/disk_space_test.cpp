@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "install/destination.h"
@@ -19,6 +20,23 @@ int item_destination(const uint8_t* entry) {
   lstrcpyA(DestPath, InstallDir);
   lstrcatA(DestPath, entry_string(entry, 0));
   return 0;
+}
+
+// The free-space query of the system, or, while FakeFreeBytes is set, one
+// that reports that many bytes free and notes the root it was asked about.
+static uint64_t FakeFreeBytes;
+static std::string AskedRoot;
+static BOOL WINAPI fake_free_space(const char* root, ULARGE_INTEGER* available, ULARGE_INTEGER* total,
+                                   ULARGE_INTEGER* free) {
+  AskedRoot = root;
+  available->QuadPart = free->QuadPart = FakeFreeBytes;
+  total->QuadPart = FakeFreeBytes * 2;
+  return TRUE;
+}
+DiskFreeSpaceEx disk_free_space_ex() {
+  if (FakeFreeBytes) return fake_free_space;
+  return reinterpret_cast<DiskFreeSpaceEx>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA")));
 }
 
 namespace {
@@ -87,6 +105,24 @@ TEST(DriveFigures, ADriveLetterPathIsAskedAtItsRoot) {
   EXPECT_NEAR(static_cast<double>(root), static_cast<double>(deep), 1024.0);
   EXPECT_NE(0xFFFFFFFFu, free_space_kb("C:"));
   EXPECT_EQ(cluster_size_kb("C:\\"), cluster_size_kb("C:\\no\\such\\folder"));
+}
+
+// Terabyte drives: the free space in bytes, where 32-bit cluster sums
+// would wrap around at 1 TiB and show 3 TiB as nothing.
+TEST(DriveFigures, TebibytesFreeAreCountedWhole) {
+  FakeFreeBytes = 3ull << 40;
+  EXPECT_EQ(3u << 30, free_space_kb("C:\\Program Files\\Kestrel"));
+  EXPECT_EQ("C:\\", AskedRoot);
+  lstrcpyA(InstallDir, "C:\\KestrelSpace\\");
+  {
+    FileList list({{"setup.bin", 10u << 20}});  // a 10 MB setup
+    EXPECT_EQ(0, space_check());
+  }
+  // Beyond 4 TiB the kilobytes stay just below "unknown".
+  FakeFreeBytes = 5ull << 40;
+  EXPECT_EQ(0xFFFFFFFEu, free_space_kb("D:\\"));
+  FakeFreeBytes = 0;
+  InstallDir[0] = '\0';
 }
 
 // The check against the small drive the test harness provides (a 64 KiB

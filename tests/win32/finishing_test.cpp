@@ -12,13 +12,25 @@
 #include "app/main_windows.h"
 #include "app/memory.h"
 #include "app/relaunch.h"
+#include "app/random_number.h"
 #include "archive/config.h"
 #include "archive/loader.h"
 #include "install/destination.h"
 #include "install/engine.h"
+#include "tests/win32/install_fixture.h"
 #include "ui/background.h"
 #include "ui/finish_page.h"
 #include "ui/frame_window.h"
+
+// The random part of temporary names: drawn from Draws, in order, while
+// it holds any.
+static std::vector<unsigned long> Draws;
+unsigned long random_number() {
+  if (Draws.empty()) return GetTickCount();
+  unsigned long next = Draws.front();
+  Draws.erase(Draws.begin());
+  return next;
+}
 
 // Stand-ins for the engine's path resolution, the finish page's state and
 // the painting, recording what the finishing sequence asks of them.
@@ -214,56 +226,64 @@ class RelaunchCopy : public ::testing::Test {
     WriteFile(f, content.data(), 100, &put, nullptr);
     CloseHandle(f);
     std::strcpy(SourcePath, source.c_str());
-    for (int i = 1; i <= 3; ++i) DeleteFileA(name(i).c_str());
     saved_stub_size = StubSize;
+    Draws = {0x1234abcd, 0x0badf00d};
   }
   void TearDown() override {
-    for (int i = 1; i <= 3; ++i) DeleteFileA(name(i).c_str());
+    DeleteFileA(name(0x1234abcd).c_str());
+    DeleteFileA(name(0x0badf00d).c_str());
     DeleteFileA(source.c_str());
     StubSize = saved_stub_size;
+    Draws.clear();
   }
-  std::string name(int i) { return std::string(temp) + "_inst" + std::to_string(i) + ".exe"; }
+  std::string name(unsigned long random) {
+    char digits[16];
+    wsprintfA(digits, "%08lx", random);
+    return std::string(temp) + "_inst" + digits + ".exe";
+  }
 
   char temp[MAX_PATH];
   std::string source;
   std::string content;
   uint32_t saved_stub_size;
+  char command[kRelaunchCommandSize];
 };
 
-TEST_F(RelaunchCopy, TheStubAloneGoesToTheFirstFreeNameWithTheCommandLine) {
-  HANDLE taken = CreateFileA(name(1).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  CloseHandle(taken);
+TEST_F(RelaunchCopy, TheStubAloneGoesToANewFileAndBothPathsAreQuoted) {
+  // A file already there under the first name drawn is neither used nor
+  // touched: the copy is made only as a new file.
+  HANDLE planted = CreateFileA(name(0x1234abcd).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD put;
+  WriteFile(planted, "planted", 7, &put, nullptr);
+  CloseHandle(planted);
   StubSize = 40;
-  ASSERT_TRUE(make_relaunch_copy());
-  EXPECT_EQ(name(2) + " /S\"" + source + "\" /DEL", std::string(TempPath));
-  HANDLE copy = CreateFileA(name(2).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, copy);
-  char bytes[200];
-  DWORD got = 0;
-  ReadFile(copy, bytes, sizeof bytes, &got, nullptr);
-  CloseHandle(copy);
-  ASSERT_EQ(40u, got);
-  EXPECT_EQ(content.substr(0, 40), std::string(bytes, 40));
+  ASSERT_TRUE(make_relaunch_copy(command, sizeof command));
+  EXPECT_EQ(name(0x0badf00d), std::string(TempPath));
+  EXPECT_EQ("\"" + name(0x0badf00d) + "\" /S\"" + source + "\" /DEL", std::string(command));
+  EXPECT_EQ(content.substr(0, 40), read_whole_file(name(0x0badf00d)));
+  EXPECT_EQ("planted", read_whole_file(name(0x1234abcd)));
 }
 
 TEST_F(RelaunchCopy, NoCopyIsLeftWhenTheStubCannotBeCopiedWhole) {
   StubSize = 400;  // longer than the file
-  EXPECT_FALSE(make_relaunch_copy());
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name(1).c_str()));
+  EXPECT_FALSE(make_relaunch_copy(command, sizeof command));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name(0x1234abcd).c_str()));
   StubSize = 40;
   std::strcpy(SourcePath, "C:\\no such folder\\setup.exe");
-  EXPECT_FALSE(make_relaunch_copy());
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name(1).c_str()));
+  EXPECT_FALSE(make_relaunch_copy(command, sizeof command));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name(0x0badf00d).c_str()));
 }
 
 TEST_F(RelaunchCopy, ACommandLineThatWouldNotFitIsNotMade) {
   StubSize = 40;
-  // The setup file's path itself is short enough, the command is not.
-  std::string long_source = std::string(temp) + std::string(250 - std::strlen(temp), 'x');
+  EXPECT_FALSE(make_relaunch_copy(command, 40));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name(0x1234abcd).c_str()));
+  // The longest setup path still fits the command's buffer.
+  std::string long_source = std::string(temp) + std::string(258 - std::strlen(temp), 'x');
   std::strcpy(SourcePath, long_source.c_str());
-  CopyFileA(source.c_str(), long_source.c_str(), FALSE);
-  EXPECT_FALSE(make_relaunch_copy());
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name(1).c_str()));
+  ASSERT_TRUE(CopyFileA(source.c_str(), long_source.c_str(), FALSE));
+  EXPECT_TRUE(make_relaunch_copy(command, sizeof command));
+  EXPECT_NE(nullptr, std::strstr(command, long_source.c_str()));
   DeleteFileA(long_source.c_str());
 }
 

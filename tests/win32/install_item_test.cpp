@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/error_codes.h"
+#include "archive/patch.h"
 #include "install/install_item.h"
 #include "install/replace.h"
 #include "tests/win32/install_fixture.h"
@@ -471,6 +473,34 @@ TEST_F(InstallItem, PatchWhoseBaseFailsItsChecksumIsError21NamingThePatchedItem)
   EXPECT_EQ(21, ErrorState);
   EXPECT_EQ(in_install("patched.txt"), MessageArgument);
   EXPECT_FALSE(temp_files_left(kInstall));
+}
+
+TEST_F(InstallItem, PatchBlockLargerThanThePatchDataIsUnreadableDataNotAnAllocation) {
+  // Sixteen bytes of patch data whose first block announces 4 GB, stored
+  // and compressed: the setup file is damaged, and says so, rather than
+  // asking for the memory first.
+  const std::vector<std::vector<uint8_t>> hostile = {
+      {kPatchLongSize, 0xF0, 0xFF, 0xFF, 0xFF},
+      {kPatchCompressed | kPatchLongSize | kPatchLongCompressedSize, 0xF0, 0xFF, 0xFF, 0xFF, 4, 0, 0, 0}};
+  for (std::vector<uint8_t> patch : hostile) {
+    patch.resize(16, 0x80);
+    placements_.clear();
+    close_data_area();
+    ASSERT_TRUE(write_setup_file(kSetup, kPrefix, {stored_stream(bytes_of("base version")), patch}, &placements_));
+    ASSERT_TRUE(open_data_area(kSetup, kPrefix));
+    contents_ = {"base version", "new version!"};
+    EntrySpec patched = item("patched.txt", 1);
+    patched.flags = kItemPatch;
+    patched.entry_index = 0;
+    install({item("base.txt", 0), patched});
+    ++ItemIndex;  // the base entry is not installed itself here
+    CurrentEntry = entry_at(list_, 1);
+    EXPECT_EQ(0, install_next_item());
+    EXPECT_EQ(kErrorDataUnreadable, ErrorState);
+    EXPECT_STREQ(kSetup, MessageArgument);
+    EXPECT_FALSE(file_exists(in_install("patched.txt")));
+    EXPECT_FALSE(temp_files_left(kInstall));
+  }
 }
 
 TEST_F(InstallItem, UninstallerIsThePrefixBlobFollowedByItsDataAndNeverListed) {

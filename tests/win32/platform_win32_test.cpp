@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/main_windows.h"
+#include "app/random_number.h"
 #include "app/templates.h"
+#include "app/unguessable_files.h"
 #include "archive/config.h"
 #include "archive/format.h"
 #include "archive/platform.h"
@@ -155,6 +158,36 @@ TEST(Files, WriteOnAFullDiskNeverSucceeds) {
   EXPECT_TRUE(again == 2 || again == 3) << "write_all gave " << again;
   close_file(out);
   DeleteFileA(path.c_str());
+}
+
+// Temporary files of shared folders: new files under names with a random
+// part that differs from one file to the next.
+TEST(UnguessableFiles, EachIsNewUnderARandomName) {
+  char temp[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathA(sizeof temp, temp));
+  std::vector<std::string> names;
+  for (int i = 0; i < 2; ++i) {
+    char path[MAX_PATH];
+    HANDLE file = create_unguessable_file(temp, "_kt", ".tmp", path, sizeof path);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    std::string name = path;
+    ASSERT_EQ(std::strlen(temp) + 3 + 8 + 4, name.size()) << name;
+    EXPECT_EQ(std::string(temp) + "_kt", name.substr(0, std::strlen(temp) + 3));
+    std::string digits = name.substr(std::strlen(temp) + 3, 8);
+    EXPECT_EQ(std::string::npos, digits.find_first_not_of("0123456789abcdef")) << name;
+    EXPECT_EQ(".tmp", name.substr(name.size() - 4));
+    names.push_back(name);
+  }
+  EXPECT_NE(names[0], names[1]);
+  for (const std::string& name : names) EXPECT_TRUE(DeleteFileA(name.c_str()));
+  // A path that does not fit makes no file.
+  char small[16];
+  EXPECT_EQ(INVALID_HANDLE_VALUE, create_unguessable_file(temp, "_kt", ".tmp", small, sizeof small));
+  std::vector<unsigned long> draws;
+  for (int i = 0; i < 16; ++i) draws.push_back(random_number());
+  std::sort(draws.begin(), draws.end());
+  EXPECT_EQ(draws.end(), std::unique(draws.begin(), draws.end()));
 }
 
 TEST(System, AnsiCodePageIsWesternEuropean) { EXPECT_EQ(1252u, GetACP()); }

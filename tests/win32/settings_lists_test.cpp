@@ -18,7 +18,7 @@
 
 // Stand-in for the destination lookup: no FileList here, so every name is
 // taken with its macros expanded.
-void resolve_target_file(const char* name) { expand_macros(DestPath, name, kPathSize); }
+bool resolve_target_file(const char* name) { return expand_macros(DestPath, name, kPathSize) < kPathSize; }
 
 namespace {
 

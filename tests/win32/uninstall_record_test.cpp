@@ -31,12 +31,12 @@ int item_destination(const uint8_t* entry) {
     copy_string(DestPath, name, sizeof DestPath);
   } else {
     copy_string(DestPath, InstallDir, sizeof DestPath);
-    add_backslash(DestPath);
+    add_backslash(DestPath, sizeof DestPath);
     std::strcat(DestPath, name);
   }
   return 0;
 }
-void resolve_target_file(const char* name) { expand_macros(DestPath, name, kPathSize); }
+bool resolve_target_file(const char* name) { return expand_macros(DestPath, name, kPathSize) < kPathSize; }
 
 namespace {
 int menu_shortcut_calls = 0;

@@ -630,7 +630,8 @@ TEST_F(Wizard, TypePageShowsOneButtonPerTypeAndSwitchesTheSelection) {
 // --- the folder browser --------------------------------------------------------
 
 std::string browser_caption, browser_start;
-const char* typed_folder;  // typed into the path field, or null to press Cancel
+const char* typed_folder;   // typed into the path field, or null to press Cancel
+const char* opened_folder;  // else opened, as the folder list does it, before OK
 
 BOOL CALLBACK drive_browser(HWND window, LPARAM) {
   if (!IsWindowVisible(window) || !GetDlgItem(window, 101) || !GetDlgItem(window, 1091)) return TRUE;
@@ -639,7 +640,12 @@ BOOL CALLBACK drive_browser(HWND window, LPARAM) {
   browser_caption = caption;
   GetDlgItemTextA(window, 101, start, sizeof start);
   browser_start = start;
-  if (typed_folder) {
+  if (opened_folder) {
+    // The list makes the folder current and tells the hook.
+    SetCurrentDirectoryA(opened_folder);
+    SendMessageA(window, RegisterWindowMessageA("commdlg_LBSelChangedNotify"), 0, 0);
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+  } else if (typed_folder) {
     SetDlgItemTextA(window, 101, typed_folder);
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
   } else {
@@ -688,6 +694,34 @@ TEST_F(Wizard, FolderBrowserReturnsTheTypedFolderAndKeepsThePathOnCancel) {
   EXPECT_EQ(0, browse_for_folder(ContainerDialog, path));
   EXPECT_STREQ("C:\\Not There Yet\\Product", path);
   EXPECT_FALSE(browser_caption.empty()) << "the browser was shown";
+}
+
+// The folder the user opens is shown, and returned, as the system names it:
+// the file calls answer in the ANSI code page, and a conversion from the OEM
+// code page would turn its letters beyond ASCII into another folder.
+TEST_F(Wizard, FolderBrowserReturnsAnOpenedFolderWithLettersBeyondAscii) {
+  const wchar_t wide[] = L"C:\\M\u00fcller Gr\u00f6\u00dfe";
+  char folder[MAX_PATH];
+  BOOL lossy = FALSE;
+  ASSERT_NE(0, WideCharToMultiByte(CP_ACP, 0, wide, -1, folder, sizeof folder, nullptr, &lossy));
+  if (lossy) GTEST_SKIP() << "the ANSI code page has no such letters";
+  ASSERT_TRUE(CreateDirectoryW(wide, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  char saved[MAX_PATH];
+  GetCurrentDirectoryA(sizeof saved, saved);
+  types[0].lists[6] = text_list({"Product Setup", "Pick a folder", "Folder:", "Drives:"});
+  SetupTypeTable[0].record.text_lists[6] = types[0].lists[6].data();
+  open_wizard(false);
+  char path[260] = "C:\\";
+  opened_folder = folder;
+  browser_caption.clear();
+  browser_ticks = 0;
+  SetTimer(nullptr, 0, 200, find_browser);
+  EXPECT_NE(0, browse_for_folder(ContainerDialog, path));
+  opened_folder = nullptr;
+  SetCurrentDirectoryA(saved);
+  EXPECT_STREQ(folder, path);
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path)) << "the folder returned exists";
+  RemoveDirectoryW(wide);
 }
 
 }  // namespace

@@ -31,3 +31,10 @@ kestrel_wine_test(NAME win32.platform_win98
 # The real stub starts: with nothing appended it ends at once with -1.
 kestrel_wine_test(NAME stub.starts_and_refuses_empty_archive
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/expect-exit 255 ${KESTREL_RUN_WINE} ${KESTREL_TEST_SHARE}/kestrel-stub.exe)
+
+# The stub and the uninstaller restrict the library search before they do
+# anything else (library-search-first traces their calls).
+kestrel_wine_test(NAME stub.restricts_library_search_first
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/library-search-first ${KESTREL_TEST_SHARE}/kestrel-stub.exe)
+kestrel_wine_test(NAME uninstaller.restricts_library_search_first
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/library-search-first ${KESTREL_TEST_SHARE}/kestrel-uninstall.exe /X)

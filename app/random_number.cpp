@@ -1,0 +1,17 @@
+#include "app/random_number.h"
+
+#include <windows.h>
+
+unsigned long random_number() {
+  typedef BOOLEAN(WINAPI * GenerateRandom)(void* buffer, ULONG length);
+  GenerateRandom generate = reinterpret_cast<GenerateRandom>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "SystemFunction036")));
+  unsigned long value = 0;
+  if (generate && generate(&value, sizeof value)) return value;
+  LARGE_INTEGER counter = {};
+  QueryPerformanceCounter(&counter);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  value = counter.LowPart ^ now.dwLowDateTime ^ (GetCurrentProcessId() << 16) ^ GetCurrentThreadId();
+  return value * 2654435761ul ^ GetTickCount();
+}

@@ -1,0 +1,23 @@
+#include "builder/execution_level.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const char kAdministrator[] = "level=\"requireAdministrator\"";
+// Blanks between attributes are plain XML white space.
+const char kInvoker[] = "level=\"asInvoker\"           ";
+static_assert(sizeof kAdministrator == sizeof kInvoker, "the manifest keeps its length");
+
+}  // namespace
+
+bool request_invoker_level(std::vector<uint8_t>* image) {
+  const uint8_t* text = reinterpret_cast<const uint8_t*>(kAdministrator);
+  const size_t length = sizeof kAdministrator - 1;
+  auto found = std::search(image->begin(), image->end(), text, text + length);
+  if (found == image->end() || std::search(found + 1, image->end(), text, text + length) != image->end())
+    return false;
+  std::memcpy(&*found, kInvoker, length);
+  return true;
+}

@@ -1,0 +1,13 @@
+// The rights the stub and the uninstaller ask Windows for. Their manifest
+// asks for administrator rights; a product installed per user asks for
+// none. The build turns the one into the other in the copies it writes,
+// in place and at the same length, so the programs' layout and stamped
+// lengths stay as linked and the archive is untouched.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+// Turns the manifest's level="requireAdministrator" into level="asInvoker".
+// False, with the image unchanged, when the image does not hold the built
+// manifest's level exactly once (another program, or one changed already).
+bool request_invoker_level(std::vector<uint8_t>* image);

@@ -1,0 +1,222 @@
+#include "builder/project_rules.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <vector>
+
+#include "archive/file_entry.h"
+#include "builder/code_page.h"
+#include "builder/item_name.h"
+#include "builder/text_catalogue.h"
+#include "install/macro_tokens.h"
+
+namespace {
+
+// A text of the project in a one-line message: control bytes as \xNN.
+std::string visible(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    char code[8];
+    std::snprintf(code, sizeof code, "\\x%02X", c);
+    out += code;
+  }
+  return out;
+}
+
+std::string quoted(const std::string& text) { return "\"" + visible(text) + "\""; }
+
+// Letter case as Windows file names and the setup's macros ignore it.
+std::string folded(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// Edits (insert, delete, replace) between two texts, ignoring letter case.
+size_t edit_distance(const std::string& a, const std::string& b) {
+  std::string x = folded(a), y = folded(b);
+  std::vector<size_t> row(y.size() + 1);
+  for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= x.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= y.size(); ++j) {
+      size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[y.size()];
+}
+
+// " (did you mean X?)" for the nearest of `names` when it is near enough to
+// be a slip of the keyboard, else "".
+template <size_t N>
+std::string did_you_mean(const std::string& token, const char* const (&names)[N]) {
+  const char* best = nullptr;
+  size_t best_distance = 0;
+  for (const char* name : names) {
+    size_t d = edit_distance(token, name);
+    if (!best || d < best_distance) best = name, best_distance = d;
+  }
+  std::string name(best);
+  if (best_distance > 3 || 2 * best_distance >= name.size()) return "";
+  return " (did you mean " + name + "?)";
+}
+
+template <size_t N>
+std::string listed(const char* const (&names)[N]) {
+  std::string out;
+  for (size_t i = 0; i < N; ++i) out += std::string(i == 0 ? "" : i + 1 == N ? " and " : ", ") + names[i];
+  return out;
+}
+
+bool is_location_word(const std::string& text) {
+  for (const char* word : kLocationWords)
+    if (folded(text) == folded(word)) return true;
+  return false;
+}
+
+// The first token of `text` that names a macro or a location word, or "".
+std::string known_token(const std::string& text) {
+  size_t length = 0;
+  for (const char* p = text.c_str(); const char* token = next_macro_token(p, &length); p = token + length) {
+    std::string t(token, length);
+    if (macro_of_token(token, length) >= 0 || is_location_word(t)) return t;
+  }
+  return "";
+}
+
+// Characters Windows refuses in a file or folder name (the separators and
+// the drive colon are judged by split_item_name).
+std::string bad_character(const std::string& name) {
+  for (char c : name)
+    if (std::string("<>\"|?*").find(c) != std::string::npos) return std::string("'") + c + "'";
+  return "";
+}
+
+// Where a name lands, as Windows compares names.
+std::string destination_key(const ProjectItem& item) {
+  return std::to_string(item.folder_code) + ":" + folded(item.name);
+}
+
+}  // namespace
+
+std::string unknown_macro(const std::string& text) {
+  size_t length = 0;
+  for (const char* p = text.c_str(); const char* token = next_macro_token(p, &length); p = token + length) {
+    if (macro_of_token(token, length) >= 0) continue;
+    std::string t = visible(std::string(token, length));
+    std::string hint = did_you_mean(t, kMacroNames);
+    if (!hint.empty()) return t + " is not a macro" + hint;
+    return t + " is not a macro: the setup drops any text between two '#' that does not name one of " +
+           listed(kMacroNames);
+  }
+  return "";
+}
+
+std::string macro_left_as_written(const std::string& text) {
+  std::string token = known_token(text);
+  if (token.empty()) return "";
+  return "the setup uses this text as written and leaves " + token +
+         " as it stands (macros are replaced in folders, INI files and values, registry values and patches)";
+}
+
+std::string escape_in_path(const std::string& text) {
+  for (unsigned char c : text)
+    if (c < 0x20)
+      return "holds a control character: in a \"...\" string \\n, \\t and the like are escapes, so write a "
+             "backslash as \\\\ or use /";
+  return "";
+}
+
+std::string item_name_problem(const std::string& name, bool folder) {
+  std::vector<std::string> parts;
+  bool trailing = false;
+  std::string why;
+  std::string shown = quoted(name) + ": ";
+  if (!split_item_name(name.c_str(), &parts, &trailing, &why))
+    return shown + why + "; an item's name is relative to the folder its folder key chooses";
+  if (!folder && trailing) return shown + "a file's name must not end in a folder separator";
+  std::string escape = escape_in_path(name);
+  if (!escape.empty()) return shown + escape;
+  std::string bad = bad_character(name);
+  if (!bad.empty()) return shown + "holds " + bad + ", which Windows does not allow in a file name";
+  std::string token = known_token(name);
+  if (!token.empty())
+    return shown + "the setup uses names as written and would make a folder called " + token +
+           "; an item's folder key chooses among the installation, Windows, System and Fonts folders";
+  return "";
+}
+
+std::string menu_location_problem(const std::string& location) {
+  if (location.empty() || is_location_word(location)) return "";
+  size_t length = 0;
+  const char* token = next_macro_token(location.c_str(), &length);
+  if (token == location.c_str() && length == location.size())
+    return visible(location) + " is not a start-menu location" + did_you_mean(location, kLocationWords) + ": " +
+           listed(kLocationWords) + " stand alone; anything else is a folder under Programs";
+  std::vector<std::string> parts;
+  bool trailing = false;
+  std::string why;
+  if (!split_item_name(location.c_str(), &parts, &trailing, &why))
+    return quoted(location) + ": " + why + "; a location is a folder under Programs";
+  std::string escape = escape_in_path(location);
+  if (!escape.empty()) return quoted(location) + ": " + escape;
+  std::string bad = bad_character(location);
+  if (!bad.empty()) return quoted(location) + ": holds " + bad + ", which Windows does not allow in a folder name";
+  std::string known = known_token(location);
+  if (!known.empty())
+    return quoted(location) + ": " + known + " is replaced only as a whole location; here it would be a folder's name";
+  return "";
+}
+
+std::string text_number_problem(unsigned list, unsigned index) {
+  static const TextLists catalogue = default_texts();
+  size_t count = list < catalogue.size() ? catalogue[list].size() : 0;
+  if (index < count) return "";
+  if (count == 0) return "the setup shows no text of list " + std::to_string(list);
+  return "there is no text " + std::to_string(list) + "/" + std::to_string(index) + ": list " + std::to_string(list) +
+         " holds texts 0 to " + std::to_string(count - 1);
+}
+
+bool check_item_names(const Project& project, std::string* error) {
+  for (const ProjectType& type : project.types) {
+    std::map<std::string, const ProjectItem*> installed;  // destination -> first item placed there
+    for (const ProjectItem& item : type.items) {
+      const std::string at = item.where + ": " + item.key + ": ";
+      std::string problem = item_name_problem(item.name, item.kind == kKindFolder);
+      if (problem.empty() && item.folder_code == kFolderShared && item.name.find('\\') != std::string::npos)
+        problem = quoted(item.name) + ": a shared system file goes where Windows keeps it, so its name holds no "
+                  "folder (leave out to, and recursive)";
+      std::string converted;
+      if (problem.empty() && !to_setup_text(item.name, project.code_page, &converted, &problem))
+        problem = quoted(item.name) + ": " + problem;
+      if (!problem.empty()) {
+        *error = at + problem;
+        return false;
+      }
+      // Folders may be named twice; files beside the setup are not written.
+      if (item.kind == kKindFolder || item.kind == kKindInSource) continue;
+      std::string key = destination_key(item);
+      if (!project.uninstaller_name.empty() && key == "0:" + folded(project.uninstaller_name)) {
+        *error = at + "installs " + visible(item.name) + ", the name of the uninstaller (setup.uninstaller)";
+        return false;
+      }
+      // A later copy that compares versions or languages asks before it
+      // replaces: installing over its own earlier item is then a choice.
+      auto [earlier, added] = installed.emplace(key, &item);
+      if (!added && !item.compare_version && !item.compare_language) {
+        *error = at + "installs " + visible(item.name) + ", which " + earlier->second->key + " (" + earlier->second->where +
+                 ") installs too: the second copy would replace the first";
+        return false;
+      }
+    }
+  }
+  return true;
+}

@@ -1,0 +1,40 @@
+// What a project's texts must respect beyond their TOML types: mistakes
+// that would pass the build and show only on the user's machine, where a
+// macro vanishes, a file lands outside its folder or a text is never shown.
+// The checks of single texts answer "" when the text keeps the rule, else
+// what is wrong, for the reader's "file:line: key: ..." message.
+#pragma once
+#include <string>
+
+#include "builder/project.h"
+
+// A text the setup expands (folders, INI files and values, registry
+// values, patches): every token between two '#' must be a macro, or the
+// setup drops it and the text between.
+std::string unknown_macro(const std::string& text);
+
+// A path the setup uses as written (remembered places, registry keys): a
+// macro in it would stay as typed.
+std::string macro_left_as_written(const std::string& text);
+
+// A path the setup uses (folders, INI files, registry keys): a control
+// character there is a TOML escape ("C:\new" holds a line break) written
+// by mistake.
+std::string escape_in_path(const std::string& text);
+
+// An item's name relative to its folder; `folder` for a folder item,
+// whose name may end in a separator.
+std::string item_name_problem(const std::string& name, bool folder);
+
+// One start-menu location: a folder under Programs (empty: Programs
+// itself), or "#Start Menu#" or "#Startup#" alone.
+std::string menu_location_problem(const std::string& location);
+
+// Text number L/N: a text the program reads.
+std::string text_number_problem(unsigned list, unsigned index);
+
+// Every item of every setup type: a name the setup can place, in the code
+// page, and no destination installed twice in one type (the second copy
+// would replace the first unasked). On failure *error names file, line and
+// item.
+bool check_item_names(const Project& project, std::string* error);
