@@ -138,8 +138,9 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
       const uint8_t* const in_fast_end = in_end - 16;
       refill();
       CodeEntry e = literals[bits & literal_mask];
+      // Each round starts with at least 56 bits: every way through it ends
+      // with a refill.
       do {
-        refill();
         // The entry's bits go at once, whatever it is, so that the next
         // lookup need not wait for the tests below. A link drops its root
         // bits; the end of block and an invalid code end the loop anyway.
@@ -165,6 +166,7 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
               }
             }
           }
+          refill();
           continue;
         }
         if (e & kEntrySpecial) {
@@ -175,6 +177,7 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
             if (e & kEntryLiteral) {
               *out++ = static_cast<uint8_t>(entry_value(e));
               e = literals[bits & literal_mask];
+              refill();
               continue;
             }
           }

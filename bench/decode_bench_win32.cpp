@@ -74,11 +74,11 @@ int main(int argc, char** argv) {
   // The data area: the same streams behind a block header and length word.
   std::string area = dir + "/area.bin";
   {
-    FILE* f = std::fopen(area.c_str(), "wb");
+    FileHandle file = create_file(area.c_str());
     std::vector<uint8_t> prefix = data_area_prefix(static_cast<uint32_t>(ours.size()));
-    bool ok = f && std::fwrite(prefix.data(), 1, prefix.size(), f) == prefix.size() &&
-              std::fwrite(ours.data(), 1, ours.size(), f) == ours.size();
-    if (f) std::fclose(f);
+    bool ok = file != INVALID_FILE_HANDLE && write_all(file, prefix.data(), static_cast<uint32_t>(prefix.size())) == 0 &&
+              write_all(file, ours.data(), static_cast<uint32_t>(ours.size())) == 0;
+    if (file != INVALID_FILE_HANDLE) close_file(file);
     if (!ok) {
       printf("cannot write %s\n", area.c_str());
       return 1;

@@ -88,13 +88,6 @@ std::vector<std::string> list_files(const std::vector<std::string>& roots, bool 
   return out;
 }
 
-bool read_whole(const std::string& path, std::vector<uint8_t>* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
-}
-
 // Takes files spread evenly over the sorted list until `budget` bytes (or
 // `max_count` files) are reached.
 void take_spread(const std::vector<std::string>& paths, size_t budget, size_t max_count, Kind kind, Corpus* corpus) {
@@ -114,7 +107,7 @@ void take_spread(const std::vector<std::string>& paths, size_t budget, size_t ma
   for (size_t start = 0; start < step && *bytes < budget && *files < max_count; ++start) {
     for (size_t i = start; i < paths.size() && *bytes < budget && *files < max_count; i += step) {
       CorpusFile f{paths[i], {}, kind};
-      if (!read_whole(f.path, &f.bytes)) continue;
+      if (!read_file_bytes(f.path, &f.bytes)) continue;
       *bytes += f.bytes.size();
       ++*files;
       corpus->files.push_back(std::move(f));
@@ -258,10 +251,8 @@ DecodeTimes time_decoding(const Corpus& corpus, const char* who, Decode decode_o
   return best;
 }
 
-// Our decoder reads from a file, as the setup program does: all streams are
-// written one after the other into one file and decoded in order, each
-// decode leaving the file on the first byte of the next stream.
-DecodeTimes decode_ours(const Corpus& corpus, const Encoded& e) {
+// A temporary file holding `prefix` and then every stream of `e`.
+std::string temporary_stream_file(const std::vector<uint8_t>& prefix, const Encoded& e) {
   char path[] = "/tmp/kestrel-bench-XXXXXX";
   int fd = mkstemp(path);
   if (fd < 0) {
@@ -269,11 +260,22 @@ DecodeTimes decode_ours(const Corpus& corpus, const Encoded& e) {
     exit(1);
   }
   close(fd);
-  {
-    std::ofstream out(path, std::ios::binary);
-    for (const auto& s : e.streams) out.write(reinterpret_cast<const char*>(s.data()), s.size());
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(prefix.data()), static_cast<std::streamsize>(prefix.size()));
+  for (const auto& s : e.streams) out.write(reinterpret_cast<const char*>(s.data()), static_cast<std::streamsize>(s.size()));
+  if (!out) {
+    fprintf(stderr, "kestrel-bench: cannot write %s\n", path);
+    exit(1);
   }
-  FileHandle input = open_file(path, 0);
+  return path;
+}
+
+// Our decoder reads from a file, as the setup program does: all streams are
+// written one after the other into one file and decoded in order, each
+// decode leaving the file on the first byte of the next stream.
+DecodeTimes decode_ours(const Corpus& corpus, const Encoded& e) {
+  std::string path = temporary_stream_file({}, e);
+  FileHandle input = open_file(path.c_str(), 0);
   DecodeTimes t = time_decoding(corpus, "our decoder", [&](size_t i, std::vector<uint8_t>* out) -> long {
     if (i == 0) seek_to(input, 0);
     uint32_t produced = 0;
@@ -281,34 +283,22 @@ DecodeTimes decode_ours(const Corpus& corpus, const Encoded& e) {
     return decode_to_memory(out->data(), capacity, input, 0, &produced) ? static_cast<long>(produced) : -1;
   });
   close_file(input);
-  unlink(path);
+  unlink(path.c_str());
   return t;
 }
 
 // The same streams in a data area, each read up to its known length, as
 // the setup program reads installed files.
 DecodeTimes decode_ours_data_area(const Corpus& corpus, const Encoded& e) {
-  char path[] = "/tmp/kestrel-bench-XXXXXX";
-  int fd = mkstemp(path);
-  if (fd < 0) {
-    perror("kestrel-bench: mkstemp");
-    exit(1);
-  }
-  close(fd);
   std::vector<uint32_t> offsets;
   uint32_t total = 0;
   for (const auto& s : e.streams) {
     offsets.push_back(total);
     total += static_cast<uint32_t>(s.size());
   }
-  {
-    std::ofstream out(path, std::ios::binary);
-    std::vector<uint8_t> prefix = data_area_prefix(total);
-    out.write(reinterpret_cast<const char*>(prefix.data()), prefix.size());
-    for (const auto& s : e.streams) out.write(reinterpret_cast<const char*>(s.data()), s.size());
-  }
-  if (!open_bench_data_area(path)) {
-    fprintf(stderr, "kestrel-bench: cannot open the data area in %s\n", path);
+  std::string path = temporary_stream_file(data_area_prefix(total), e);
+  if (!open_bench_data_area(path.c_str())) {
+    fprintf(stderr, "kestrel-bench: cannot open the data area in %s\n", path.c_str());
     exit(1);
   }
   DecodeTimes t = time_decoding(corpus, "our decoder (data area)", [&](size_t i, std::vector<uint8_t>* out) -> long {
@@ -320,7 +310,7 @@ DecodeTimes decode_ours_data_area(const Corpus& corpus, const Encoded& e) {
   });
   close_file(data_file);
   data_file = INVALID_FILE_HANDLE;
-  unlink(path);
+  unlink(path.c_str());
   return t;
 }
 

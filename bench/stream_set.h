@@ -6,7 +6,6 @@
 // on a file of streams, as the setup program reads installed files.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,15 +19,13 @@ struct StreamSizes {
   uint32_t original, ours, deflate;
 };
 
+// A whole file, through the platform's file routines (32-bit sizes).
 inline bool read_file_bytes(const std::string& path, std::vector<uint8_t>* bytes) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  bytes->clear();
-  uint8_t buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes->insert(bytes->end(), buffer, buffer + n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
+  FileHandle file = open_file(path.c_str(), 0);
+  if (file == INVALID_FILE_HANDLE) return false;
+  bytes->resize(file_length(file));
+  bool ok = bytes->empty() || read_exact(file, bytes->data(), static_cast<uint32_t>(bytes->size())) == 0;
+  close_file(file);
   return ok;
 }
 
