@@ -24,8 +24,7 @@ inline void store_u64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 // The value of a length or distance entry: its base plus the extra bits
 // that follow its code in `saved`, the bit buffer before the entry's drop.
 inline uint32_t entry_amount(CodeEntry e, uint64_t saved) {
-  // A code and its extra bits take at most 15 + 13 bits: saying so lets
-  // the compiler take them with one instruction where it can.
+  // A code and its extra bits take at most 15 + 13 bits.
   return entry_value(e) + (low_bits(saved, entry_drop(e) & 31) >> entry_extra_shift(e));
 }
 

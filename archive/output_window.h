@@ -12,8 +12,9 @@
 //   straight into it, and a stream that needs more room than it has is a
 //   data error.
 //
-// Copies never write past their own end, so memory behind the output stays
-// as it was.
+// Fast copies may write up to 40 bytes past their own end, which the bytes
+// decoded next overwrite, but never past the buffer: into memory, the
+// buffer's bytes behind a shorter output than its capacity may change.
 #pragma once
 #include <cstdint>
 
