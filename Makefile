@@ -27,6 +27,7 @@ bench: build
 	scripts/bench-decoder $(BUILD)
 	scripts/bench-build $(BUILD)
 	scripts/bench-install $(BUILD)
+	scripts/bench-sizes $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -7,6 +7,7 @@
 #include "app/globals.h"
 #include "app/main_windows.h"
 #include "app/path_strings.h"
+#include "app/restart.h"
 #include "app/templates.h"
 #include "archive/config.h"
 #include "archive/loader.h"
@@ -25,20 +26,6 @@ static void install_screen_saver() {
   copy_string(command, kInstaller, sizeof command);
   copy_string(command + sizeof kInstaller - 1, DestPath, sizeof DestPath);
   WinExec(command, SW_SHOWNORMAL);
-}
-
-static void restart_windows() {
-  if (IsNtFamily) {
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
-    TOKEN_PRIVILEGES privileges = {};
-    LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    CloseHandle(token);
-  }
-  ExitWindowsEx(EWX_REBOOT, 0);
 }
 
 static void ask_for_restart() {

@@ -27,6 +27,14 @@ bool set_extension(char* path, size_t capacity, const char* extension) {
   return true;
 }
 
+char fold_letter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_folded(const char* a, const char* b, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (fold_letter(a[i]) != fold_letter(b[i])) return false;
+  return true;
+}
+
 bool copy_string(char* out, const char* text, size_t capacity) {
   if (capacity == 0) return text[0] == '\0';
   size_t n = std::strlen(text);
@@ -41,6 +49,20 @@ bool append_string(char* out, const char* text, size_t capacity) {
   size_t used = std::strlen(out);
   if (used >= capacity) return text[0] == '\0';
   return copy_string(out + used, text, capacity - used);
+}
+
+void format_decimal(char* out, size_t capacity, unsigned long value, unsigned min_digits) {
+  char digits[24];
+  unsigned n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0 && n < sizeof digits);
+  while (n < min_digits && n < sizeof digits) digits[n++] = '0';
+  if (capacity == 0) return;
+  size_t used = 0;
+  while (n > 0 && used + 1 < capacity) out[used++] = digits[--n];
+  out[used] = '\0';
 }
 
 void shorten_path(char* path, unsigned limit) {

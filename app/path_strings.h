@@ -17,6 +17,13 @@ bool copy_string(char* out, const char* text, size_t capacity);
 // Appends as much of `text` as fits; `out` stays terminated. False when it
 // was cut, as above.
 bool append_string(char* out, const char* text, size_t capacity);
+// `value` in decimal, zero-padded to at least `min_digits` digits, cut to
+// `capacity` bytes with the terminator. The setup programs' own formatter:
+// the C library's snprintf would link a whole printf engine into them.
+void format_decimal(char* out, size_t capacity, unsigned long value, unsigned min_digits);
+// Windows compares paths ignoring the case of ASCII letters.
+char fold_letter(char c);
+bool same_folded(const char* a, const char* b, size_t n);
 // Shortens a path in place for display: the leading folders that fit in
 // `limit` characters, "...", and the final backslash with the file name
 // (never cut, so the result may pass the limit).

@@ -1,23 +1,11 @@
 // Win32 side of the seam: thin wrappers over kernel32 files with the
-// program's result codes, message boxes with the setup's caption, and the
-// runtime's heap compaction.
+// program's result codes, and the runtime's heap compaction. They need
+// nothing of the setup, so the uninstaller uses them as well.
 #include <malloc.h>
 #include <windows.h>
 
-#include "app/main_windows.h"
-#include "archive/config.h"
 #include "archive/format.h"
 #include "archive/platform.h"
-
-static_assert(kMbOk == MB_OK && kMbOkCancel == MB_OKCANCEL && kMbYesNo == MB_YESNO &&
-                  kMbRetryCancel == MB_RETRYCANCEL,
-              "message box buttons");
-static_assert(kMbIconQuestion == MB_ICONQUESTION && kMbIconExclamation == MB_ICONEXCLAMATION &&
-                  kMbIconInformation == MB_ICONINFORMATION,
-              "message box icons");
-static_assert(kIdOk == IDOK && kIdCancel == IDCANCEL && kIdAbort == IDABORT && kIdRetry == IDRETRY &&
-                  kIdIgnore == IDIGNORE && kIdYes == IDYES && kIdNo == IDNO,
-              "message box answers");
 
 FileHandle open_file(const char* path, int mode) {
   DWORD access = GENERIC_READ;
@@ -47,9 +35,14 @@ uint32_t read_some(FileHandle file, void* buffer, uint32_t count) {
   return got;
 }
 
+// A write that a full disk refuses outright is a short write too: the
+// caller reports the full disk.
 int write_all(FileHandle file, const void* buffer, uint32_t count) {
   DWORD put = 0;
-  if (!WriteFile(file, buffer, count, &put, nullptr)) return 2;
+  if (!WriteFile(file, buffer, count, &put, nullptr)) {
+    DWORD error = GetLastError();
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? 3 : 2;
+  }
   return put == count ? 0 : 3;
 }
 
@@ -83,11 +76,6 @@ bool set_file_times(FileHandle file, const uint8_t* times) {
     t[i].dwHighDateTime = get_u32(times + 8 * i + 4);
   }
   return SetFileTime(file, &t[0], &t[1], &t[2]) != 0;
-}
-
-int message_box(const char* text, unsigned style) {
-  HWND owner = ContainerDialog ? ContainerDialog : FrameWindow;
-  return MessageBoxA(owner, text, get_text(6, 0), style);
 }
 
 void compact_heap() { _heapmin(); }

@@ -5,3 +5,5 @@
 __attribute__((used)) volatile StubSizeRecord StubSizeField = {KESTREL_STUB_SIZE_MARKER, 0};
 
 uint32_t stamped_stub_size() { return StubSizeField.size; }
+
+const volatile uint8_t* stub_size_marker() { return StubSizeField.marker; }

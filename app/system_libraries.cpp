@@ -2,15 +2,13 @@
 
 #include "app/globals.h"
 #include "app/path_strings.h"
+#include "app/startup.h"
 
 // Not declared by older headers; the values are fixed by Windows.
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
-
-// Every program of Windows links it; the C runtime's start-up.
-extern "C" int WinMainCRTStartup();
 
 namespace {
 

@@ -14,7 +14,7 @@
 void restrict_library_search();
 
 // The program's entry: restricts the library search, then hands over to
-// the C runtime's start-up, which calls WinMain.
+// the start-up code (app/startup.h), which calls WinMain.
 extern "C" int kestrel_entry();
 
 // LoadLibraryA of System folder + "\" + name; null when it cannot be loaded.

@@ -1,6 +1,5 @@
 #include "archive/data_area.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "app/globals.h"
@@ -31,7 +30,7 @@ enum : uint32_t { kPromptCapacity = 200 };
 void format_disk_prompt(char* out, uint32_t disk) {
   const char* text = get_text(6, kTextDiskPrompt);
   char number[12];
-  std::snprintf(number, sizeof number, "%u", disk);
+  format_decimal(number, sizeof number, disk, 1);
   uint32_t used = 0;
   bool filled = false;
   auto put = [&](const char* from, uint32_t n) {
@@ -83,8 +82,8 @@ FileHandle open_next_volume() {
     resume = volume_length - volume_left;
   } else {
     ++volume_number;
-    char extension[16];
-    std::snprintf(extension, sizeof extension, ".D%2.2u", volume_number);
+    char extension[16] = ".D";
+    format_decimal(extension + 2, sizeof extension - 2, volume_number, 2);
     volumes_before += volume_length;
     // A volume name that does not fit the path buffer names no file we
     // made: no disk can bring it, so there is nothing to ask for.

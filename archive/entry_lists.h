@@ -4,7 +4,7 @@
 #include <cstdint>
 
 struct IniEntry {
-  uint8_t flags;  // bit 0: keep an existing non-empty value
+  uint8_t flags;  // kEntryKeepExisting, kEntryDeleteAtUninstall
   const char* file;
   const char* section;
   const char* key;
@@ -13,7 +13,7 @@ struct IniEntry {
 
 struct RegistryEntry {
   uint32_t root_key;
-  uint8_t flags;  // bit 0: keep an existing non-empty value
+  uint8_t flags;  // kEntryKeepExisting, kEntryDeleteAtUninstall, kEntryDeleteKeyIfEmpty
   const char* key;
   const char* value_name;
   const char* value;
@@ -27,7 +27,10 @@ struct StringPatchEntry {
   const uint8_t* pattern;
 };
 
-enum : uint8_t { kEntryKeepExisting = 0x01 };
+// Bit 0 keeps an existing non-empty value. Bit 1 has the uninstaller
+// delete the value or entry; bit 2 (registry) the key as well when that
+// leaves it empty. Setups that use neither carry neither bit.
+enum : uint8_t { kEntryKeepExisting = 0x01, kEntryDeleteAtUninstall = 0x02, kEntryDeleteKeyIfEmpty = 0x04 };
 
 // Each parser reads one record from [p, end) and returns the first byte
 // after it, or null when the record does not fit.

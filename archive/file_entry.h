@@ -25,8 +25,10 @@ enum : uint32_t {
 };
 
 // Item status, set in the entry while installing: 23 an existing file was
-// replaced (or kept after Ignore), 25 newly created, 27 not placed.
-enum : uint16_t { kStatusReplaced = 23, kStatusCreated = 25, kStatusNotPlaced = 27 };
+// replaced (or is the item's file already), 24 an existing file in use was
+// kept in the item's place (Ignore), 25 newly created, 27 not placed. The
+// uninstaller is told of 23 and 25 only: a kept file is not the setup's.
+enum : uint16_t { kStatusReplaced = 23, kStatusKept = 24, kStatusCreated = 25, kStatusNotPlaced = 27 };
 
 // FileEntry flags.
 enum : uint8_t {

@@ -59,6 +59,10 @@ enum : uint32_t {
 enum : int { kTextListCount = 11, kMaxSetupTypes = 6 };
 // Setup type flags.
 enum : uint16_t { kTypeFolderEditable = 0x2, kTypeRememberInRegistry = 0x4, kTypeRememberInIni = 0x8 };
+// The uninstaller deletes the remembered folder's value or INI entry
+// (kTypeForgetFolder), and with kTypeForgetFolderKey the registry key too
+// when that leaves it empty. Setups that use neither carry neither bit.
+enum : uint16_t { kTypeForgetFolder = 0x10, kTypeForgetFolderKey = 0x20 };
 
 inline uint16_t get_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t get_u32(const uint8_t* p) {

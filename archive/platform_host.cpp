@@ -52,7 +52,8 @@ int write_all(FileHandle file, const void* buffer, uint32_t count) {
   while (done < count) {
     ssize_t n = ::write(fd_of(file), p + done, count - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return done == 0 ? 2 : 3;
+    // A full disk is a short write, however much of it went through.
+    if (n < 0) return done == 0 && errno != ENOSPC ? 2 : 3;
     if (n == 0) return 3;
     done += static_cast<uint32_t>(n);
   }

@@ -4,6 +4,7 @@
 #include "builder/code_page.h"
 #include "builder/project_rules.h"
 #include "builder/sign_command.h"
+#include "uninstall/removal_plan.h"
 
 #include <fnmatch.h>
 #include <sys/stat.h>
@@ -210,6 +211,18 @@ bool root_key_code(Table& t, const std::string& name, uint32_t* out) {
   return true;
 }
 
+// What the uninstaller does with a setting: "keep" (the default),
+// "delete", or for registry values "delete-key-if-empty" as well.
+bool uninstall_choice(Table& t, bool registry, bool* remove, bool* key_if_empty) {
+  int choice = 0;
+  std::vector<const char*> words = {"keep", "delete"};
+  if (registry) words.push_back("delete-key-if-empty");
+  if (!t.choice("uninstall", words, &choice)) return false;
+  *remove = choice >= 1;
+  *key_if_empty = choice == 2;
+  return true;
+}
+
 // Backslashes are the archive's separators; a project may write either.
 std::string windows_path(std::string text) {
   std::replace(text.begin(), text.end(), '/', '\\');
@@ -267,11 +280,17 @@ bool read_remember(Reader& r, const toml::table& table, const std::string& prefi
     rec->ini_section = section;
     rec->ini_key = key;
   }
-  if (!r.error.empty() || !t.flag("write", &write)) return false;
+  bool remove = false, key_if_empty = false;
+  if (!r.error.empty() || !t.flag("write", &write) || !uninstall_choice(t, rec->registry_key.has_value(), &remove,
+                                                                         &key_if_empty))
+    return false;
   if (write && rec->registry_key) rec->flags |= kTypeRememberInRegistry;
   if (write && rec->ini_file) rec->flags |= kTypeRememberInIni;
   if (write && !rec->registry_key && !rec->ini_file)
     return r.fail(table, prefix + ".write", "needs a registry or ini place to write to");
+  if (remove && !write) return r.fail(*table.get("uninstall"), prefix + ".uninstall", "needs write = true");
+  if (remove) rec->flags |= kTypeForgetFolder;
+  if (key_if_empty) rec->flags |= kTypeForgetFolderKey;
   return t.done();
 }
 
@@ -485,22 +504,34 @@ bool read_folder(Reader& r, const toml::table& table, const std::string& prefix,
   return true;
 }
 
+// The uninstaller takes back only what its record can name whole.
+bool fits_uninstall_record(Reader& r, const toml::table& entry, Table& e, std::initializer_list<std::string> texts) {
+  for (const std::string& text : texts)
+    if (text.size() >= kSettingTextCapacity)
+      return r.fail(entry, e.key("uninstall"),
+                    "a key, name or section to delete at uninstall is at most " +
+                        std::to_string(kSettingTextCapacity - 1) + " bytes");
+  return true;
+}
+
 bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* type) {
   std::vector<const toml::table*> list;
   if (!table_array(t, "ini", &list)) return false;
   for (size_t i = 0; i < list.size(); ++i) {
     Table e(r, *list[i], prefix + ".ini[" + std::to_string(i) + "]");
     IniEntrySpec spec;
-    bool keep = false;
+    bool keep = false, remove = false, key_if_empty = false;
     if (!e.text("file", &spec.file) || !e.text("section", &spec.section) || !e.text("key", &spec.key) ||
-        !e.text("value", &spec.value) || !e.flag("keep_existing", &keep) || !e.done())
+        !e.text("value", &spec.value) || !e.flag("keep_existing", &keep) ||
+        !uninstall_choice(e, false, &remove, &key_if_empty) || !e.done())
       return false;
     if (!required(e, {{"file", &spec.file}, {"section", &spec.section}, {"key", &spec.key}}) ||
         !keeps(e, "file", escape_in_path(spec.file)) || !keeps(e, "file", unknown_macro(spec.file)) ||
         !keeps(e, "value", unknown_macro(spec.value)))
       return false;
+    if (remove && !fits_uninstall_record(r, *list[i], e, {spec.section, spec.key})) return false;
     spec.file = windows_path(spec.file);
-    spec.flags = keep ? kEntryKeepExisting : 0;
+    spec.flags = (keep ? kEntryKeepExisting : 0) | (remove ? kEntryDeleteAtUninstall : 0);
     type->ini_entries.push_back(spec);
   }
   list.clear();
@@ -509,17 +540,19 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
     Table e(r, *list[i], prefix + ".registry[" + std::to_string(i) + "]");
     RegistryEntrySpec spec;
     spec.root_key = 1;
-    bool keep = false;
+    bool keep = false, remove = false, key_if_empty = false;
     if (!root_key_code(e, "root", &spec.root_key) || !e.text("key", &spec.key) ||
         !e.text("name", &spec.value_name) || !e.text("value", &spec.value) || !e.flag("keep_existing", &keep) ||
-        !e.done())
+        !uninstall_choice(e, true, &remove, &key_if_empty) || !e.done())
       return false;
     if (spec.key.empty()) return r.fail(*list[i], e.key("key"), "is required");
     if (!keeps(e, "key", escape_in_path(spec.key)) || !keeps(e, "key", macro_left_as_written(spec.key)) ||
         !keeps(e, "value", unknown_macro(spec.value)))
       return false;
+    if (remove && !fits_uninstall_record(r, *list[i], e, {spec.key, spec.value_name})) return false;
     spec.key = windows_path(spec.key);
-    spec.flags = keep ? kEntryKeepExisting : 0;
+    spec.flags = (keep ? kEntryKeepExisting : 0) | (remove ? kEntryDeleteAtUninstall : 0) |
+                 (key_if_empty ? kEntryDeleteKeyIfEmpty : 0);
     type->registry_entries.push_back(spec);
   }
   list.clear();

@@ -1,30 +1,18 @@
 #include "builder/stub_image.h"
 
-#include <algorithm>
-
 #include "app/stub_size.h"
 #include "archive/format.h"
 
 static const uint8_t kMarker[kStubSizeMarkerLength] = KESTREL_STUB_SIZE_MARKER;
 
 bool find_stub_size_field(const uint8_t* image, size_t length, size_t* offset, StampResult* why) {
-  const uint8_t* end = image + length;
-  const uint8_t* found = nullptr;
-  for (const uint8_t* at = image;; ++at) {
-    at = std::search(at, end, kMarker, kMarker + kStubSizeMarkerLength);
-    if (at == end) break;
-    if (found) {
-      *why = StampResult::kMarkerNotUnique;
-      return false;
-    }
-    found = at;
+  switch (find_stub_size_field(image, length, kMarker, offset)) {
+    case StubFieldSearch::kFound: return true;
+    case StubFieldSearch::kNotUnique: *why = StampResult::kMarkerNotUnique; return false;
+    case StubFieldSearch::kNone: break;
   }
-  if (!found || end - found < static_cast<ptrdiff_t>(sizeof(StubSizeRecord))) {
-    *why = StampResult::kNoMarker;
-    return false;
-  }
-  *offset = static_cast<size_t>(found - image) + kStubSizeMarkerLength;
-  return true;
+  *why = StampResult::kNoMarker;
+  return false;
 }
 
 StampResult stamp_stub_size(std::vector<uint8_t>& image) {

@@ -67,13 +67,6 @@ bool parse_size(const char* text, uint64_t* size) {
   return true;
 }
 
-// share/kestrel beside the folder of this program.
-std::string share_file(const char* name) {
-  std::error_code ec;
-  fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  return (self.parent_path().parent_path() / "share" / "kestrel" / name).string();
-}
-
 }  // namespace
 
 int run_build(int argc, char** argv) {

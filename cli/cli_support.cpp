@@ -4,12 +4,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "builder/stream_encoder.h"
 
 int fail(const char* what, const std::string& detail) {
   fprintf(stderr, "kestrel: %s: %s\n", what, detail.c_str());
   return kExitFailed;
+}
+
+bool fail(std::string* error, const std::string& what) {
+  *error = what;
+  return false;
 }
 
 int usage_error(const char* command, const std::string& detail) {
@@ -32,6 +38,12 @@ const Command* find_command(const Command* commands, size_t count, const char* n
   for (size_t i = 0; i < count; ++i)
     if (!strcmp(commands[i].name, name)) return &commands[i];
   return nullptr;
+}
+
+std::string share_file(const char* name) {
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return (self.parent_path().parent_path() / "share" / "kestrel" / name).string();
 }
 
 bool read_file(const char* path, std::vector<uint8_t>* bytes, std::string* error) {
@@ -60,6 +72,14 @@ bool write_file(const char* path, const std::vector<uint8_t>& bytes, std::string
   ok = fclose(f) == 0 && ok;
   if (!ok) *error = std::string(path) + ": write failed";
   return ok;
+}
+
+bool parse_setup_type(const char* text, int* type) {
+  char* end = nullptr;
+  long v = strtol(text, &end, 10);
+  if (end == text || *end || v < 0 || v > 5) return false;
+  *type = static_cast<int>(v);
+  return true;
 }
 
 bool parse_level(const char* text, int* level) {

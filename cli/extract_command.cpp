@@ -99,14 +99,6 @@ bool check_names(int type, std::string* error) {
   return true;
 }
 
-bool parse_type(const char* text, int* type) {
-  char* end = nullptr;
-  long v = strtol(text, &end, 10);
-  if (end == text || *end || v < 0 || v > 5) return false;
-  *type = static_cast<int>(v);
-  return true;
-}
-
 int extract(const char* setup, const char* dir, int type) {
   std::string error;
   if (type < 0) type = CurrentSetupType;
@@ -147,7 +139,7 @@ int run_extract(int argc, char** argv) {
       if (i + 1 >= argc) return usage_error("extract", "-d needs DIR");
       dir = argv[++i];
     } else if (!strcmp(argv[i], "--type")) {
-      if (i + 1 >= argc || !parse_type(argv[i + 1], &type)) return usage_error("extract", "--type takes 0 to 5");
+      if (i + 1 >= argc || !parse_setup_type(argv[i + 1], &type)) return usage_error("extract", "--type takes 0 to 5");
       ++i;
     } else if (argv[i][0] == '-' && argv[i][1]) {
       return usage_error("extract", std::string("unknown option ") + argv[i]);

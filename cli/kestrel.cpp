@@ -14,6 +14,8 @@ const Command kCommands[] = {
     {"list", "SETUP", "show the setup types, items and settings of a setup file", run_list},
     {"verify", "[--quiet] SETUP", "decode everything in a setup file and check every checksum", run_verify},
     {"extract", "SETUP -d DIR [--type N]", "write the items of a setup type under DIR", run_extract},
+    {"try", "SETUP [--type N] [--dir D] [--keep] [--timeout S]",
+     "install and uninstall SETUP silently in a throwaway Wine prefix and show what stays", run_try},
 };
 const size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 

@@ -81,6 +81,22 @@ void print_items(int type) {
   }
 }
 
+// What the setup and its uninstaller do with a setting, after its value.
+std::string setting_notes(uint8_t flags) {
+  std::string notes;
+  if (flags & kEntryKeepExisting) notes += " (keep existing)";
+  if (flags & kEntryDeleteKeyIfEmpty) notes += " (deleted at uninstall, with its key when empty)";
+  else if (flags & kEntryDeleteAtUninstall) notes += " (deleted at uninstall)";
+  return notes;
+}
+
+std::string remembered_notes(uint16_t flags, uint16_t written) {
+  std::string notes = flags & written ? " (written" : "";
+  if (flags & written && flags & kTypeForgetFolderKey) notes += ", deleted at uninstall with its key when empty";
+  else if (flags & written && flags & kTypeForgetFolder) notes += ", deleted at uninstall";
+  return notes.empty() ? notes : notes + ")";
+}
+
 // The loader has checked every record of the three lists.
 void print_settings(const SetupTypeSlot& slot) {
   const char* titles[] = {"INI entries", "registry values", "string patches"};
@@ -96,13 +112,13 @@ void print_settings(const SetupTypeSlot& slot) {
         IniEntry e;
         p = parse_ini_entry(p, end, &e);
         printf("    %s [%s] %s = %s%s\n", quoted(e.file).c_str(), printable(e.section).c_str(),
-               printable(e.key).c_str(), quoted(e.value).c_str(), e.flags & kEntryKeepExisting ? " (keep existing)" : "");
+               printable(e.key).c_str(), quoted(e.value).c_str(), setting_notes(e.flags).c_str());
       } else if (k == kRegistryList) {
         RegistryEntry e;
         p = parse_registry_entry(p, end, &e);
         printf("    %s\\%s, value %s = %s%s\n", root_key_name(e.root_key), printable(e.key).c_str(),
                e.value_name[0] ? quoted(e.value_name).c_str() : "(default)", quoted(e.value).c_str(),
-               e.flags & kEntryKeepExisting ? " (keep existing)" : "");
+               setting_notes(e.flags).c_str());
       } else {
         StringPatchEntry e;
         p = parse_string_patch(p, end, &e);
@@ -141,11 +157,11 @@ void print_setup(const char* path) {
            r.flags & kTypeFolderEditable ? " (may be changed)" : "");
     if (r.registry_key)
       printf("  remembered in %s\\%s, value %s%s\n", root_key_name(r.root_key), printable(r.registry_key).c_str(),
-             quoted(r.registry_value).c_str(), r.flags & kTypeRememberInRegistry ? " (written)" : "");
+             quoted(r.registry_value).c_str(), remembered_notes(r.flags, kTypeRememberInRegistry).c_str());
     if (r.ini_file)
       printf("  remembered in %s [%s] %s%s\n", quoted(r.ini_file).c_str(),
              r.ini_section ? printable(r.ini_section).c_str() : "", r.ini_key ? printable(r.ini_key).c_str() : "",
-             r.flags & kTypeRememberInIni ? " (written)" : "");
+             remembered_notes(r.flags, kTypeRememberInIni).c_str());
     print_items(t);
     print_settings(slot);
   }

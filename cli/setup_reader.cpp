@@ -24,6 +24,7 @@
 #include "archive/platform.h"
 #include "archive/platform_host.h"
 #include "builder/stub_image.h"
+#include "cli/cli_support.h"
 
 namespace {
 
@@ -34,11 +35,6 @@ SetupFacts Facts;
 
 // The loader may show text 6/31; the tool reports the failure itself.
 int keep_quiet(const char*, unsigned) { return kIdOk; }
-
-bool fail(std::string* error, const std::string& what) {
-  *error = what;
-  return false;
-}
 
 std::string system_error(const std::string& path) { return path + ": " + std::strerror(errno); }
 

@@ -27,6 +27,7 @@
 #include "install/registrations.h"
 #include "install/replace.h"
 #include "install/shortcuts.h"
+#include "install/uninstall_record.h"
 #include "ui/progress.h"
 
 namespace {
@@ -193,8 +194,11 @@ bool write_item(const uint8_t* entry, uint32_t before, uint32_t after) {
 }
 
 // One more user of a shared library, under SharedDLLs (which is not
-// created when Windows has none).
-void count_shared_use(const char* path) {
+// created when Windows has none). A library that was there before without
+// a count has a user nobody counted: it starts at 2, as Windows setups
+// conventionally do, so that this installation's uninstaller never takes
+// it away from that user.
+void count_shared_use(const char* path, bool existed) {
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
   DWORD type = REG_DWORD;
@@ -204,7 +208,7 @@ void count_shared_use(const char* path) {
     ++count;
     RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
   } else {
-    count = 1;
+    count = existed ? 2 : 1;
     RegSetValueExA(key, path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
   }
   RegCloseKey(key);
@@ -213,7 +217,8 @@ void count_shared_use(const char* path) {
 void register_item(uint8_t* entry) {
   if (entry[kEntryFlags] & kItemUninstaller) set_status(entry, 0);  // never listed for removal
   uint8_t folder = entry[kEntryFolderCode];
-  if (folder != kFolderInstallDir && entry[kEntryShared] == 1) count_shared_use(DestPath);
+  if (folder != kFolderInstallDir && entry[kEntryShared] == 1)
+    count_shared_use(DestPath, item_status(entry) != kStatusCreated);
   if (folder == kFolderFonts) register_font(DestPath);
   if (entry[kEntryRegistration] == kRegisterScreenSaver) ScreenSaverItem = entry;
 }
@@ -347,15 +352,17 @@ int ask_replace(uint8_t* entry, const char* temp_path) {
     set_status(entry, kStatusReplaced);
     return IDIGNORE;
   }
-  if (folder == kFolderFonts || same_as_entry(DestPath, entry)) {
+  if (same_as_entry(DestPath, entry)) {
     delete_file(temp_path);
     set_status(entry, kStatusReplaced);
     return IDIGNORE;
   }
+  // The font in use stays, as does a file we cannot even ask about: the
+  // existing file is kept, and it is not the setup's to remove later.
   char* message = nullptr;
-  if (!alloc_block(kMessageCapacity, &message)) {
+  if (folder == kFolderFonts || !alloc_block(kMessageCapacity, &message)) {
     delete_file(temp_path);
-    set_status(entry, kStatusReplaced);
+    set_status(entry, kStatusKept);
     return IDIGNORE;
   }
   copy_string(MessageArgument, DestPath, kPathSize);
@@ -364,7 +371,7 @@ int ask_replace(uint8_t* entry, const char* temp_path) {
   free_block(&message);
   if (answer == IDRETRY) return answer;
   delete_file(temp_path);
-  if (answer == IDIGNORE) set_status(entry, kStatusReplaced);
+  if (answer == IDIGNORE) set_status(entry, kStatusKept);
   return answer;
 }
 
@@ -380,7 +387,10 @@ int install_next_item() {
   TempPath[0] = '\0';
   int in_use = item_destination(entry);
   show_current_file(DestPath);
-  if (entry[kEntryFlags] & kItemUninstaller) copy_string(UninstallerPath, DestPath, kPathSize);
+  if (entry[kEntryFlags] & kItemUninstaller) {
+    copy_string(UninstallerPath, DestPath, kPathSize);
+    keep_earlier_record();
+  }
 
   uint8_t kind = entry[kEntryKind];
   if (kind == kKindFolder) {

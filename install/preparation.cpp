@@ -40,6 +40,14 @@ bool read_uninstall_string(const char* name, char* value) {
   DWORD size = kUninstallStringSize - 1;  // the last byte stays the terminator
   LONG result = RegQueryValueExA(key, "UninstallString", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
   RegCloseKey(key);
+  // Setups write the path quoted, as Windows runs it; the file is what
+  // lies between the quotes.
+  if (result == ERROR_SUCCESS && value[0] == '"') {
+    char* close = strchr(value + 1, '"');
+    if (!close) return false;
+    *close = '\0';
+    memmove(value, value + 1, strlen(value + 1) + 1);
+  }
   return result == ERROR_SUCCESS;
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "app/memory.h"
+#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/format.h"
@@ -12,6 +13,9 @@
 #include "install/default_folder.h"
 #include "install/destination.h"
 #include "install/path_macros.h"
+#include "uninstall/removal_plan.h"
+#include "uninstall/uninstall_data.h"
+#include "uninstall/uninstall_data_writer.h"
 
 namespace {
 
@@ -118,7 +122,121 @@ void apply_string_patch(const StringPatchEntry& patch) {
   free_block(&text);
 }
 
+// The stored form of a root: its HKEY's 32-bit value.
+uint32_t stored_root(HKEY root) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(root)); }
+
+bool key_exists(HKEY root, const char* path) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// How many keys at the end of the path do not exist yet: RegCreateKeyA
+// will make them.
+uint8_t keys_to_create(HKEY root, const char* key_path) {
+  char path[kSettingTextCapacity];
+  copy_string(path, key_path, sizeof path);
+  uint8_t created = 0;
+  while (path[0] != '\0' && created < 0xFF && !key_exists(root, path)) {
+    ++created;
+    char* slash = strrchr(path, '\\');
+    if (!slash) break;
+    *slash = '\0';
+  }
+  return created;
+}
+
+bool fits_setting(const char* text) { return strlen(text) < kSettingTextCapacity; }
+
+// Records one registry value; one the uninstaller could not take whole is
+// left out, and so stays.
+void record_registry_value(RecordFile* log, uint32_t* count, HKEY root, const char* key, const char* name,
+                           bool key_if_empty) {
+  if (!key || !key[0] || !fits_setting(key) || !fits_setting(name)) return;
+  write_registry_setting(log, stored_root(root), key, name, key_if_empty ? kSettingDeleteKeyIfEmpty : 0,
+                         keys_to_create(root, key));
+  ++*count;
+}
+
+// An INI file named without a folder lies in the Windows folder, where the
+// profile functions look for it; the record names it whole.
+void record_ini_entry(RecordFile* log, uint32_t* count, const char* file, const char* section, const char* key) {
+  char path[kPathSize];
+  if (!strchr(file, '\\')) {
+    UINT n = GetWindowsDirectoryA(path, sizeof path);
+    if (n == 0 || n >= sizeof path) return;
+    if (!add_backslash(path, sizeof path) || !append_string(path, file, sizeof path)) return;
+  } else if (strlen(file) < sizeof path) {
+    copy_string(path, file, sizeof path);
+  } else {
+    return;
+  }
+  if (!section || !key || !fits_setting(section) || !fits_setting(key)) return;
+  bool created = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+  write_ini_setting(log, path, section, key, created ? kSettingFileCreated : 0);
+  ++*count;
+}
+
+bool keeps_existing_ini_value(const IniEntry& entry) {
+  char existing[20];
+  return (entry.flags & kEntryKeepExisting) &&
+         GetPrivateProfileStringA(entry.section, entry.key, "", existing, sizeof existing, DestPath) > 0;
+}
+
 }  // namespace
+
+void record_settings_to_delete(RecordFile* log) {
+  uint32_t block = 0, count = 0;
+  bool opened = false;
+  auto open_once = [&] {
+    if (opened) return;
+    opened = true;
+    block = open_block(log, kSettingsListId);
+    write_record_u32(log, 0);
+  };
+  const uint8_t *p, *end;
+  uint16_t n;
+  // What a "keep existing" entry finds already there is not the setup's:
+  // it is neither written nor taken back.
+  if (current_list(kIniList, &p, &end, &n)) {
+    for (; n > 0; --n) {
+      IniEntry entry;
+      if (!(p = parse_ini_entry(p, end, &entry))) break;
+      if (!(entry.flags & kEntryDeleteAtUninstall)) continue;
+      resolve_target_file(entry.file);
+      if (keeps_existing_ini_value(entry)) continue;
+      open_once();
+      record_ini_entry(log, &count, DestPath, entry.section, entry.key);
+    }
+  }
+  if (current_list(kRegistryList, &p, &end, &n)) {
+    for (; n > 0; --n) {
+      RegistryEntry entry;
+      if (!(p = parse_registry_entry(p, end, &entry))) break;
+      if (!(entry.flags & kEntryDeleteAtUninstall)) continue;
+      HKEY root = root_key(entry.root_key);
+      if ((entry.flags & kEntryKeepExisting) && has_registry_value(root, entry.key, entry.value_name)) continue;
+      open_once();
+      record_registry_value(log, &count, root, entry.key, entry.value_name,
+                            (entry.flags & kEntryDeleteKeyIfEmpty) != 0);
+    }
+  }
+  const SetupTypeRecord* record = CurrentRecord;
+  if (record && (record->flags & kTypeForgetFolder)) {
+    if ((record->flags & kTypeRememberInRegistry) && record->registry_key) {
+      open_once();
+      record_registry_value(log, &count, root_key(record->root_key), record->registry_key,
+                            record->registry_value ? record->registry_value : "",
+                            (record->flags & kTypeForgetFolderKey) != 0);
+    }
+    if ((record->flags & kTypeRememberInIni) && record->ini_file && record->ini_section && record->ini_key) {
+      open_once();
+      record_ini_entry(log, &count, record->ini_file, record->ini_section, record->ini_key);
+    }
+  }
+  if (opened) close_block(log, block, kSettingsListId, &count);
+}
 
 void write_ini_entries() {
   const uint8_t *p, *end;

@@ -7,3 +7,11 @@ void write_registry_entries();
 void apply_string_patches();
 // Writes InstallDir where the current setup type remembers its folder.
 void remember_install_dir();
+
+struct RecordFile;
+// The SettingsList of the installation record: the INI entries, registry
+// values and remembered folder that the project marked for deletion at
+// uninstall, as the settings steps are about to write them. Written before
+// them, so a record can tell which keys and INI files the setup creates.
+// Nothing when none is marked.
+void record_settings_to_delete(RecordFile* log);

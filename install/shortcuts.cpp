@@ -13,22 +13,8 @@
 #include "install/destination.h"
 #include "install/folders.h"
 #include "install/macro_tokens.h"
-#include "install/uninstall_record.h"
-
-namespace {
-
-enum : uint16_t { kShortcutListBlock = 0x1236 };
-
-void write_list_header(HANDLE log, uint32_t payload_size, uint32_t count) {
-  uint8_t header[kBlockHeaderSize + 4];
-  put_u16(header, kShortcutListBlock);
-  put_u16(header + 2, 0);
-  put_u32(header + 4, payload_size);
-  put_u32(header + 8, count);
-  write_all(log, header, sizeof header);
-}
-
-}  // namespace
+#include "uninstall/uninstall_data.h"
+#include "uninstall/uninstall_data_writer.h"
 
 HRESULT create_shortcut(const char* target_path, const char* link_path, const char* arguments, int icon_index) {
   IShellLinkA* link = nullptr;
@@ -59,7 +45,7 @@ HRESULT create_shortcut(const char* target_path, const char* link_path, const ch
 }
 
 bool make_menu_shortcut(const char* target_path, const char* location, const char* name, const char* arguments,
-                        int icon_index, HANDLE log) {
+                        int icon_index, RecordFile* log) {
   int folder_id = CSIDL_PROGRAMS;
   const char* subfolder = location;
   if (_stricmp(location, kLocationWords[kLocationStartMenu]) == 0) {
@@ -83,15 +69,21 @@ bool make_menu_shortcut(const char* target_path, const char* location, const cha
   if (!add_backslash(path, sizeof path)) return false;
   size_t folder_length = strlen(path);
   if (!append_string(path, name, sizeof path) || !append_string(path, ".lnk", sizeof path)) return false;
-  create_shortcut(target_path, path, arguments, icon_index);
-  if (log == INVALID_HANDLE_VALUE) return false;
-  path[folder_length - 1] = '\0';
-  write_counted_string(log, path);
+  if (!log) {
+    create_shortcut(target_path, path, arguments, icon_index);
+    return false;
+  }
+  // The record first: a shortcut the uninstaller would not know of is not made.
+  char folder[kPathSize];
+  copy_string(folder, path, folder_length);
+  write_counted_string(log, folder);
   write_counted_string(log, path + folder_length);
+  if (log->result != 0) return false;
+  create_shortcut(target_path, path, arguments, icon_index);
   return true;
 }
 
-void make_menu_shortcuts(HANDLE log) {
+void make_menu_shortcuts(RecordFile* log) {
   bool started = false;
   uint32_t block_start = 0;
   uint32_t count = 0;
@@ -99,10 +91,11 @@ void make_menu_shortcuts(HANDLE log) {
   for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
     const char* name = entry_string(entry, 2);
     if (name[0] == '\0') continue;
+    if (log && log->result != 0) return;
     item_destination(entry);
-    if (log != INVALID_HANDLE_VALUE && !started) {
-      block_start = tell_file(log);
-      write_list_header(log, 0, 0);
+    if (log && !started) {
+      block_start = open_block(log, kShortcutListId);
+      write_record_u32(log, 0);
       started = true;
     }
     const char* locations = entry_string(entry, 1);
@@ -124,9 +117,5 @@ void make_menu_shortcuts(HANDLE log) {
       part = end + 1;
     }
   }
-  if (!started) return;
-  uint32_t end = tell_file(log);
-  seek_to(log, block_start);
-  write_list_header(log, end - block_start - kBlockHeaderSize, count);
-  seek_from_end(log, 0);
+  if (started) close_block(log, block_start, kShortcutListId, &count);
 }

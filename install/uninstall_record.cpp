@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include "app/globals.h"
+#include "app/memory.h"
 #include "app/path_strings.h"
 #include "app/sequencer.h"
+#include "app/stub_size.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/file_entry.h"
@@ -17,32 +19,33 @@
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
 #include "uninstall/uninstall_data.h"
+#include "uninstall/uninstall_data_writer.h"
 
 namespace {
 
 const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const uint32_t kUninstallRootKey = 0x80000002;  // HKEY_LOCAL_MACHINE as the uninstaller reads it
 enum : int { kFinishPage = 6 };
+// An uninstaller with its record is far smaller; a larger file is not one.
+enum : uint32_t { kMaxUninstallerLength = 8u << 20 };
 
-void write_u32(FileHandle log, uint32_t value) {
-  uint8_t bytes[4];
-  put_u32(bytes, value);
-  write_all(log, bytes, sizeof bytes);
-}
+// The record of the uninstaller that the new one replaced, accepted whole.
+uint8_t* EarlierRecord = nullptr;
+uint32_t EarlierRecordLength = 0;
 
-void write_header(FileHandle log, uint16_t id, uint32_t size) {
-  uint8_t header[kBlockHeaderSize];
-  put_u16(header, id);
-  put_u16(header + 2, 0);
-  put_u32(header + 4, size);
-  write_all(log, header, sizeof header);
-}
-
-void write_counted(FileHandle log, const char* text, size_t n) {
-  uint8_t length[2];
-  put_u16(length, static_cast<uint16_t>(n));
-  write_all(log, length, sizeof length);
-  if (static_cast<uint16_t>(n)) write_all(log, text, static_cast<uint16_t>(n));
+// Whether the item's file is listed for the uninstaller to remove. Only what
+// this installation wrote goes: not a file kept in its place (up to date,
+// newer, or in use and kept with Ignore), and outside the installation
+// folder not one that was there before (a font, a system file of someone
+// else's). A shared file is listed whenever its count was raised: the
+// uninstaller lowers it and deletes the file only at zero.
+bool listed_for_removal(const uint8_t* entry) {
+  if (entry[kEntryKind] != kKindRemovable) return false;
+  uint8_t folder = entry[kEntryFolderCode];
+  if (folder != kFolderInstallDir && entry[kEntryShared] == 1) return true;
+  uint16_t status = get_u16(entry + kEntryStatus);
+  if (status == kStatusCreated) return true;
+  return status == kStatusReplaced && folder == kFolderInstallDir;
 }
 
 // The RemoveList flags of an installed file.
@@ -72,18 +75,16 @@ bool desktop_shortcut_path(const char* name) {
 
 // The RemoveList of the current FileList at the log's end, written over the
 // 8 bytes that the installed uninstaller keeps for its header.
-void write_remove_list(FileHandle log, uint32_t start) {
-  write_u32(log, 0);
+void write_remove_list(RecordFile* log, uint32_t start) {
+  write_record_u32(log, 0);
   uint32_t count = 0;
   const uint8_t* entry = CurrentFirstEntry;
   for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
     item_destination(entry);
-    uint8_t kind = entry[kEntryKind];
-    uint16_t status = get_u16(entry + kEntryStatus);
-    if (kind == kKindFolder) {
+    if (entry[kEntryKind] == kKindFolder) {
       write_log_record(log, 0);
       ++count;
-    } else if (kind == kKindRemovable && (status == kStatusReplaced || status == kStatusCreated)) {
+    } else if (listed_for_removal(entry)) {
       write_log_record(log, remove_flags(entry));
       ++count;
     }
@@ -93,48 +94,87 @@ void write_remove_list(FileHandle log, uint32_t start) {
       ++count;
     }
   }
-  uint32_t size = tell_file(log) - start;
-  seek_to(log, start - kBlockHeaderSize);
-  write_header(log, kRemoveListId, size);
-  write_u32(log, count);
-  seek_to(log, start + size);
+  close_block(log, start - kBlockHeaderSize, kRemoveListId, &count);
 }
 
-void register_uninstaller(FileHandle log, const char* name) {
-  char key_path[kUninstallKeySize];
-  uninstall_key_path(key_path, name);
-  HKEY key;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) == ERROR_SUCCESS) {
-    RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
-                   static_cast<DWORD>(strlen(name)));
-    RegSetValueExA(key, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(UninstallerPath),
-                   static_cast<DWORD>(strlen(UninstallerPath)));
-    RegCloseKey(key);
-  }
-  write_header(log, kUninstallKeyBlockId, static_cast<uint32_t>(strlen(key_path) + 6));
-  write_u32(log, kUninstallRootKey);
-  write_counted_string(log, key_path);
-}
-
-// Appends the UninstallData to the installed uninstaller and registers it.
-// An uninstaller that cannot be opened, or is too short to hold the header
-// that its last 8 bytes make room for, gets no record and no Uninstall key:
-// the start-menu shortcuts are then made without one.
-void write_uninstall_data() {
-  FileHandle log = open_file(UninstallerPath, 2);
-  uint32_t start = log == INVALID_FILE_HANDLE ? 0 : seek_from_end(log, 0);
-  if (log == INVALID_FILE_HANDLE || start < kBlockHeaderSize || start == INVALID_SET_FILE_POINTER) {
-    if (log != INVALID_FILE_HANDLE) close_file(log);
-    make_menu_shortcuts(INVALID_HANDLE_VALUE);
+// The InstallFolder block, only for an uninstaller that does not lie
+// directly in InstallDir (which ends in a backslash here): records of other
+// setups stay as they were.
+void write_install_folder_if_elsewhere(RecordFile* log) {
+  const char* slash = strrchr(UninstallerPath, '\\');
+  size_t n = strlen(InstallDir);
+  if (slash && static_cast<size_t>(slash - UninstallerPath) + 1 == n && same_folded(UninstallerPath, InstallDir, n))
     return;
+  char folder[kPathSize];
+  copy_string(folder, InstallDir, sizeof folder);
+  strip_backslash(folder);
+  write_install_folder(log, folder);
+}
+
+// The Uninstall key's values: the name, and the uninstaller's path quoted,
+// as Windows runs it.
+void register_uninstaller(const char* key_path, const char* name) {
+  HKEY key;
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
+  char command[kPathSize + 2];
+  copy_string(command, "\"", sizeof command);
+  append_string(command, UninstallerPath, sizeof command);
+  append_string(command, "\"", sizeof command);
+  RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
+                 static_cast<DWORD>(strlen(name)));
+  RegSetValueExA(key, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                 static_cast<DWORD>(strlen(command)));
+  RegCloseKey(key);
+}
+
+void forget_earlier_record() {
+  free_block(&EarlierRecord);
+  EarlierRecordLength = 0;
+}
+
+// A failed write of the record is the installation's failure: a full disk
+// (a short write) is error 20, any other error 19, both naming the
+// uninstaller.
+void fail_with(int result) {
+  ErrorState = result == 3 ? kErrorDiskFull : kErrorWrite;
+  copy_string(MessageArgument, UninstallerPath, kPathSize);
+}
+
+// Appends the UninstallData to the installed uninstaller and, once it is
+// whole, registers it. An uninstaller that cannot be opened, or is too
+// short to hold the header that its last 8 bytes make room for, gets no
+// record and no Uninstall key: the start-menu shortcuts are then made
+// without one. False when the record could not be written whole.
+bool write_uninstall_data() {
+  FileHandle file = open_file(UninstallerPath, 2);
+  uint32_t start = file == INVALID_FILE_HANDLE ? 0 : seek_from_end(file, 0);
+  if (file == INVALID_FILE_HANDLE || start < kBlockHeaderSize || start == INVALID_SET_FILE_POINTER) {
+    if (file != INVALID_FILE_HANDLE) close_file(file);
+    make_menu_shortcuts(nullptr);
+    return true;
   }
+  RecordFile log{file, 0};
   add_backslash(InstallDir, kPathSize);
-  write_remove_list(log, start);
-  make_menu_shortcuts(log);
+  write_remove_list(&log, start);
+  make_menu_shortcuts(&log);
   const char* name = CurrentRecord ? CurrentRecord->uninstall_name : nullptr;
-  if (name && *name) register_uninstaller(log, name);
-  write_header(log, kUninstallEndId, 0);
-  close_file(log);
+  char key_path[kUninstallKeySize];
+  bool named = name && *name;
+  if (named) {
+    uninstall_key_path(key_path, name);
+    write_block_header(&log, kUninstallKeyBlockId, static_cast<uint32_t>(strlen(key_path) + 6));
+    write_record_u32(&log, kUninstallRootKey);
+    write_counted_string(&log, key_path);
+  }
+  write_install_folder_if_elsewhere(&log);
+  record_settings_to_delete(&log);
+  if (EarlierRecord) write_earlier_installations(&log, EarlierRecord, EarlierRecordLength);
+  write_block_header(&log, kUninstallEndId, 0);
+  if (log.result != 0) fail_with(log.result);
+  if (!close_file(file) && log.result == 0) fail_with(2);
+  if (ErrorState != 0) return false;
+  if (named) register_uninstaller(key_path, name);
+  return true;
 }
 
 }  // namespace
@@ -145,35 +185,27 @@ void uninstall_key_path(char* out, const char* uninstall_name) {
   copy_string(out + n, uninstall_name, kUninstallKeySize - n);
 }
 
-void write_counted_string(FileHandle log, const char* text) { write_counted(log, text, strlen(text)); }
-
-void write_log_record(FileHandle log, uint8_t flags) {
-  char folder[sizeof DestPath + 2];
-  const char* name;
-  size_t n = strlen(InstallDir);
-  // An empty InstallDir would make every path look relative to it.
-  if (n > 0 && _strnicmp(DestPath, InstallDir, n) == 0) {
-    const char* rest = DestPath + n;
-    const char* slash = strrchr(rest, '\\');
-    if (slash) {
-      strcpy(folder, ".\\");
-      memcpy(folder + 2, rest, slash - rest);
-      folder[2 + (slash - rest)] = '\0';
-      name = slash + 1;
-    } else {
-      strcpy(folder, ".");
-      name = rest;
+void keep_earlier_record() {
+  forget_earlier_record();
+  FileHandle file = open_file(UninstallerPath, 0);
+  if (file == INVALID_FILE_HANDLE) return;
+  uint32_t length = file_length(file);
+  uint8_t* bytes = nullptr;
+  size_t field = 0;
+  if (length != INVALID_SET_FILE_POINTER && length <= kMaxUninstallerLength && alloc_block(length, &bytes) &&
+      read_exact(file, bytes, length) == 0 &&
+      find_stub_size_field(bytes, length, stub_size_marker(), &field) == StubFieldSearch::kFound) {
+    uint32_t image = get_u32(bytes + field);
+    UninstallData data;
+    if (image > field && image < length &&
+        parse_uninstall_data(bytes + image, length - image, &data) == UninstallDataStatus::kOk &&
+        alloc_block(length - image, &EarlierRecord)) {
+      memcpy(EarlierRecord, bytes + image, length - image);
+      EarlierRecordLength = length - image;
     }
-  } else {
-    const char* slash = strrchr(DestPath, '\\');
-    size_t length = slash ? slash - DestPath : 0;
-    memcpy(folder, DestPath, length);
-    folder[length] = '\0';
-    name = slash ? slash + 1 : DestPath;
   }
-  write_counted_string(log, folder);
-  write_counted_string(log, name);
-  write_all(log, &flags, 1);
+  free_block(&bytes);
+  close_file(file);
 }
 
 void finish_install() {
@@ -181,11 +213,8 @@ void finish_install() {
     close_file(data_file);
     data_file = INVALID_FILE_HANDLE;
   }
-  if (ErrorState == 0) {
-    if (UninstallerPath[0])
-      write_uninstall_data();
-    else
-      make_menu_shortcuts(INVALID_HANDLE_VALUE);
+  // Nothing after a record that could not be written whole is applied.
+  if (ErrorState == 0 && (UninstallerPath[0] ? write_uninstall_data() : (make_menu_shortcuts(nullptr), true))) {
     strip_backslash(InstallDir);
     remember_install_dir();
     write_ini_entries();
@@ -194,6 +223,7 @@ void finish_install() {
     add_backslash(InstallDir, kPathSize);
     self_register_libraries();
   }
+  forget_earlier_record();
   if (StartPageNumber == 0xFFFF) continue_at(kFinishPage);
   InstallRunning = false;
 }

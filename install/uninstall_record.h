@@ -11,8 +11,8 @@ enum : unsigned { kUninstallKeySize = 392 };
 // "Software\Microsoft\Windows\CurrentVersion\Uninstall\" and the uninstall
 // name, cut to kUninstallKeySize bytes with the terminator.
 void uninstall_key_path(char* out, const char* uninstall_name);
-// One RemoveList record for DestPath: its folder (".", ".\sub" inside
-// InstallDir, which ends in a backslash; else absolute), its name, the flags.
-void write_log_record(FileHandle log, uint8_t flags);
-// u16 length, then the text's bytes without terminator.
-void write_counted_string(FileHandle log, const char* text);
+// Called before the uninstaller item is written over UninstallerPath:
+// keeps the record of the uninstaller already there, when it holds one
+// that was not carried out, so that the new record takes it over and one
+// uninstaller removes every installation in the folder.
+void keep_earlier_record();

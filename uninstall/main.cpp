@@ -1,76 +1,156 @@
-// The uninstaller's entry. Started by the user (through the Uninstall key)
-// it asks first, removes, reports and has its own file removed after it has
-// ended. Started by a setup with "/X" it removes without a word and leaves
-// its own file to that setup, which waits for it and deletes it.
+// The uninstaller's entry. The installed program only starts its working
+// copy (working_copy.h) and waits for it; the copy does the work. Started
+// by the user (through the Uninstall key) it asks first, removes, reports,
+// offers a restart when files in use wait for it, and deletes the
+// installed uninstaller. Started by a setup with "/X" it removes without a
+// word and leaves the installed uninstaller to that setup, which waits for
+// it and deletes it. Either way the record is marked as carried out, so
+// that a second run removes nothing twice.
 #include <windows.h>
 
 #include <string.h>
 
+#include "app/globals.h"
+#include "app/path_strings.h"
+#include "app/restart.h"
+#include "install/replace.h"
 #include "uninstall/own_record.h"
 #include "uninstall/removal.h"
 #include "uninstall/self_removal.h"
+#include "uninstall/working_copy.h"
 
 namespace {
 
-// Exit codes.
-enum : int { kRemoved = 0, kNoRecord = 1, kItemsLeft = 2, kDeclined = 3 };
+// Exit codes (also kNoWorkingCopy).
+enum : int { kRemoved = 0, kNoRecord = 1, kItemsLeft = 2, kDeclined = 3, kRemovedAtRestart = 4 };
 
 const char kCaption[] = "Uninstall";
 
-bool has_switch(const char* command_line, const char* name) {
-  size_t n = strlen(name);
-  for (const char* p = command_line; *p;) {
-    while (*p == ' ' || *p == '\t') ++p;
-    const char* start = p;
-    while (*p && *p != ' ' && *p != '\t') ++p;
-    if (static_cast<size_t>(p - start) == n && _strnicmp(start, name, n) == 0) return true;
-  }
-  return false;
-}
-
 int say(const char* text, UINT style) { return MessageBoxA(nullptr, text, kCaption, style | MB_SETFOREGROUND); }
 
-}  // namespace
+bool within_folder(const char* path, const char* folder) {
+  size_t n = strlen(folder);
+  return strlen(path) >= n && same_folded(path, folder, n) && (path[n] == '\0' || path[n] == '\\');
+}
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
-  bool quiet = has_switch(command_line ? command_line : "", "/X");
-  char own_path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, own_path, sizeof own_path);
-  const char* slash = n != 0 && n < sizeof own_path ? strrchr(own_path, '\\') : nullptr;
+// The installed uninstaller's folder and those above it that belong to an
+// installation, while they are left empty; on the NT family a folder that
+// still holds a file waiting for the next start goes then.
+void remove_uninstaller_folders(const char* folder, const RemovalPlan& plan, bool scheduled) {
+  char path[MAX_PATH];
+  copy_string(path, folder, sizeof path);
+  for (;;) {
+    bool inside = false, top = false;
+    for (uint32_t i = 0; i < plan.installation_count; ++i) {
+      const char* install_dir = plan.installations[i].install_dir;
+      inside = inside || within_folder(path, install_dir);
+      top = top || lstrcmpiA(path, install_dir) == 0;
+    }
+    if (!inside) return;
+    if (!RemoveDirectoryA(path)) {
+      if (scheduled) schedule_folder_removal(path);
+      else return;
+    }
+    char* slash = strrchr(path, '\\');
+    if (top || !slash) return;
+    *slash = '\0';
+  }
+}
+
+// What the copy does once the installed program has ended: the record
+// is marked as carried out, and a user's uninstall takes the installed
+// uninstaller and its folders away as well.
+void finish_with_installed_file(const UninstallerArguments& arguments, const char* own_path, const char* folder,
+                                const RemovalPlan& plan, RemovalOutcome* outcome) {
+  // A file that is no longer the one this copy was made from (a setup has
+  // put another there) is not ours to mark or delete.
+  if (!mark_record_used(arguments.original, own_path) || arguments.quiet) return;
+  delete_or_schedule(arguments.original, outcome);
+  remove_uninstaller_folders(folder, plan, outcome->at_restart != 0);
+}
+
+void report(const RemovalOutcome& outcome) {
+  if (outcome.left) {
+    say("The program was removed, but some of its files could not be deleted. "
+        "They may be in use; you can delete them yourself.",
+        MB_OK | MB_ICONINFORMATION);
+  } else if (outcome.at_restart) {
+    if (say("The program was removed. Some of its files are in use and will be deleted when Windows restarts. "
+            "Do you want to restart Windows now?",
+            MB_YESNO | MB_ICONQUESTION) == IDYES)
+      restart_windows();
+  } else {
+    say("The program was removed from your computer.", MB_OK | MB_ICONINFORMATION);
+  }
+}
+
+int remove_installation(const UninstallerArguments& arguments, const char* own_path) {
+  // Held until the record is marked, so that no second run copies it unmarked.
+  HANDLE turn = wait_for_turn(arguments.original);
+  char folder[MAX_PATH];
+  copy_string(folder, arguments.original, sizeof folder);
+  char* slash = strrchr(folder, '\\');
+  if (slash) *slash = '\0';
   OwnRecord record = OwnRecord();
   UninstallDataStatus status = slash ? read_own_record(own_path, &record) : UninstallDataStatus::kMissing;
-  char install_dir[MAX_PATH] = "";
-  if (slash) lstrcpynA(install_dir, own_path, static_cast<int>(slash - own_path) + 1);
   MenuFolders menu;
   find_menu_folders(&menu);
   RemovalPlan plan = RemovalPlan();
-  if (status == UninstallDataStatus::kOk && !plan_removal(record.data, install_dir, menu, &plan))
+  if (status == UninstallDataStatus::kOk && !plan_removal(record.data, folder, menu, &plan))
     status = UninstallDataStatus::kDamaged;
-  if (status != UninstallDataStatus::kOk) {
-    if (!quiet)
+
+  RemovalOutcome outcome = RemovalOutcome();
+  int code = kRemoved;
+  if (status == UninstallDataStatus::kUsed) {
+    // Carried out before: there is nothing left to remove but this file.
+    if (!arguments.quiet) say("This program has already been removed from your computer.", MB_OK | MB_ICONINFORMATION);
+    answer_installed_program(arguments, kRemoved);
+    if (!arguments.quiet) {
+      delete_or_schedule(arguments.original, &outcome);
+      RemoveDirectoryA(folder);
+    }
+  } else if (status != UninstallDataStatus::kOk) {
+    if (!arguments.quiet)
       say(status == UninstallDataStatus::kMissing
               ? "No record of an installation was found in this uninstaller. Nothing was removed."
               : "The record of the installation is damaged. Nothing was removed.",
           MB_OK | MB_ICONSTOP);
-    free_own_record(&record);
-    return kNoRecord;
+    code = kNoRecord;
+    answer_installed_program(arguments, code);
+  } else if (!arguments.quiet && say("Do you want to remove this program and all of its components?",
+                                     MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    code = kDeclined;
+    answer_installed_program(arguments, code);
+  } else {
+    outcome = carry_out_removal(plan);
+    code = outcome.left ? kItemsLeft : outcome.at_restart ? kRemovedAtRestart : kRemoved;
+    answer_installed_program(arguments, code);
+    finish_with_installed_file(arguments, own_path, folder, plan, &outcome);
+    if (!arguments.quiet) report(outcome);
   }
-  if (!quiet && say("Do you want to remove this program and all of its components?",
-                    MB_YESNO | MB_ICONQUESTION) != IDYES) {
-    free_removal_plan(&plan);
-    free_own_record(&record);
-    return kDeclined;
-  }
-
-  unsigned left = carry_out_removal(plan);
+  release_turn(turn);
   free_removal_plan(&plan);
   free_own_record(&record);
-  if (quiet) return left ? kItemsLeft : kRemoved;
-  say(left ? "The program was removed, but some of its files could not be deleted. "
-             "They may be in use; you can delete them yourself."
-           : "The program was removed from your computer.",
-      MB_OK | MB_ICONINFORMATION);
-  // Files the user added keep the installation folder; only an empty one goes.
-  remove_after_exit(own_path, install_dir);
-  return left ? kItemsLeft : kRemoved;
+  // Without its batch the working copy goes at the next start at least.
+  if (!remove_after_exit(own_path)) replace_at_restart(nullptr, own_path);
+  return code;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  IsNtFamily = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  UninstallerArguments arguments;
+  read_arguments(command_line, &arguments);
+  char own_path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, own_path, sizeof own_path);
+  if (n == 0 || n >= sizeof own_path) return kNoRecord;
+  if (arguments.working_copy) return remove_installation(arguments, own_path);
+  int code = run_working_copy(own_path, arguments.quiet);
+  if (code == kNoWorkingCopy && !arguments.quiet)
+    say("The uninstaller cannot make its working copy in the temporary folder. Nothing was removed.",
+        MB_OK | MB_ICONSTOP);
+  return code;
 }

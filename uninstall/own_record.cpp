@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <string.h>
+
 #include "app/stub_size.h"
+#include "archive/format.h"
 
 namespace {
 
@@ -21,6 +24,22 @@ UninstallDataStatus read_tail(HANDLE file, DWORD image_size, DWORD tail, OwnReco
   while (done < tail && ReadFile(file, record->bytes + done, tail - done, &got, nullptr) && got != 0) done += got;
   // A record we could not read whole is not one we may act on.
   return done == tail ? parse_uninstall_data(record->bytes, tail, &record->data) : UninstallDataStatus::kDamaged;
+}
+
+// The whole file into a block of the process heap; null when it cannot be
+// read or is far larger than an uninstaller with its record.
+uint8_t* read_whole(HANDLE file, DWORD* size) {
+  DWORD high = 0;
+  *size = GetFileSize(file, &high);
+  if (*size == INVALID_FILE_SIZE || high != 0 || *size > 2 * kMaxRecordLength) return nullptr;
+  uint8_t* bytes = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, *size ? *size : 1));
+  DWORD done = 0, got = 0;
+  while (bytes && done < *size && ReadFile(file, bytes + done, *size - done, &got, nullptr) && got != 0) done += got;
+  if (bytes && done != *size) {
+    HeapFree(GetProcessHeap(), 0, bytes);
+    bytes = nullptr;
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -44,4 +63,32 @@ UninstallDataStatus read_own_record(const char* own_path, OwnRecord* record) {
 void free_own_record(OwnRecord* record) {
   if (record->bytes) HeapFree(GetProcessHeap(), 0, record->bytes);
   *record = OwnRecord();
+}
+
+bool mark_record_used(const char* path, const char* own_path) {
+  uint32_t image_size = stamped_stub_size();
+  HANDLE own = CreateFileA(own_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (image_size == 0 || own == INVALID_HANDLE_VALUE) return false;
+  DWORD own_size = 0;
+  uint8_t* own_bytes = read_whole(own, &own_size);
+  CloseHandle(own);
+  // Nobody else may open the file between the comparison and the mark.
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  bool marked = false;
+  if (own_bytes && file != INVALID_HANDLE_VALUE && own_size > image_size + kBlockHeaderSize) {
+    DWORD size = 0;
+    uint8_t* bytes = read_whole(file, &size);
+    if (bytes && size == own_size && memcmp(bytes, own_bytes, size) == 0 &&
+        get_u16(bytes + image_size) == kRemoveListId) {
+      uint8_t id[2];
+      put_u16(id, kUsedRemoveListId);
+      DWORD written = 0;
+      marked = SetFilePointer(file, static_cast<LONG>(image_size), nullptr, FILE_BEGIN) == image_size &&
+               WriteFile(file, id, sizeof id, &written, nullptr) && written == sizeof id;
+    }
+    if (bytes) HeapFree(GetProcessHeap(), 0, bytes);
+  }
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (own_bytes) HeapFree(GetProcessHeap(), 0, own_bytes);
+  return marked;
 }

@@ -13,3 +13,9 @@ struct OwnRecord {
 // record. free_own_record releases it whatever the answer.
 UninstallDataStatus read_own_record(const char* own_path, OwnRecord* record);
 void free_own_record(OwnRecord* record);
+
+// Marks the record of the uninstaller at path as carried out, when that
+// file is still the one own_path was copied from (byte for byte): another
+// file at that path since, such as the next installation's uninstaller, is
+// left alone. False when nothing was marked.
+bool mark_record_used(const char* path, const char* own_path);

@@ -4,33 +4,31 @@
 #include <shlobj.h>
 #include <string.h>
 
+#include "install/replace.h"
 #include "uninstall/font_removal.h"
 #include "uninstall/library_registration.h"
+#include "uninstall/settings_removal.h"
 #include "uninstall/shared_count.h"
 
 namespace {
 
-// Deletes a recorded file; a file already gone counts as removed. A name
-// that is a folder is never deleted as a file.
-bool delete_file(const char* path) {
+// A file already gone counts as deleted.
+bool delete_now(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
   // The setup keeps installed read-only files read-only.
-  if (attributes & FILE_ATTRIBUTE_READONLY)
-    SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (DeleteFileA(path)) return true;
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, attributes);
-  return false;
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  return DeleteFileA(path) != 0;
 }
 
-bool remove_file(const char* path, uint8_t flags) {
+void remove_file(const char* path, uint8_t flags, RemovalOutcome* outcome) {
   // Another installation's count keeps a shared file; so does a count we
   // cannot read, since deleting a library in use elsewhere breaks that user.
-  if ((flags & kRemoveShared) && release_shared_count(path) != SharedRelease::kLastUser) return true;
-  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return true;
+  if ((flags & kRemoveShared) && release_shared_count(path) != SharedRelease::kLastUser) return;
+  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
   if (flags & kRemoveSelfRegistering) unregister_library(path);
   if (flags & kRemoveFont) remove_font(path);
-  return delete_file(path);
+  delete_or_schedule(path, outcome);
 }
 
 // Adds the shell folder csidl to folders, without a trailing backslash.
@@ -51,7 +49,38 @@ void add_special_folder(int csidl, char (*folders)[kPathSize], unsigned* count) 
   ++*count;
 }
 
+// Values and entries first, then what they leave empty: a key or section
+// that two settings share is empty only after both.
+void remove_settings(const RemovalPlan& plan, RemovalOutcome* outcome) {
+  PlannedSetting setting;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (uint32_t i = 0; i < plan.installation_count; ++i) {
+      const UninstallData& data = plan.installations[i].data;
+      const uint8_t* cursor = data.setting_list;
+      for (uint32_t n = 0; n < data.setting_count; ++n) {
+        planned_setting(next_setting_record(&cursor), &setting);
+        if (pass == 0)
+          outcome->left += !delete_setting(setting);
+        else
+          remove_emptied_places(setting);
+      }
+    }
+  }
+}
+
 }  // namespace
+
+void delete_or_schedule(const char* path, RemovalOutcome* outcome) {
+  if (delete_now(path)) return;
+  if (replace_at_restart(nullptr, path))
+    ++outcome->at_restart;
+  else
+    ++outcome->left;
+}
+
+void schedule_folder_removal(const char* path) {
+  if (IsNtFamily && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) replace_at_restart(nullptr, path);
+}
 
 void find_menu_folders(MenuFolders* menu) {
   *menu = MenuFolders();
@@ -61,28 +90,37 @@ void find_menu_folders(MenuFolders* menu) {
   for (int csidl : kept) add_special_folder(csidl, menu->keep, &menu->keep_count);
 }
 
-unsigned carry_out_removal(const RemovalPlan& plan) {
-  unsigned left = 0;
+RemovalOutcome carry_out_removal(const RemovalPlan& plan) {
+  RemovalOutcome outcome = RemovalOutcome();
+  // Settings before files: an INI file that the RemoveList deletes must not
+  // be made again by the removal of its entries.
+  remove_settings(plan, &outcome);
   char path[kPathSize];
-  const uint8_t* cursor = plan.data.remove_list;
-  for (uint32_t i = 0; i < plan.data.remove_count; ++i) {
-    RemoveRecord record = next_remove_record(&cursor);
-    if (planned_file_path(plan, record, path)) left += !remove_file(path, record.flags);
-  }
-  cursor = plan.data.shortcut_list;
-  for (uint32_t i = 0; i < plan.data.shortcut_count; ++i) {
-    planned_shortcut_path(next_shortcut_record(&cursor), path);
-    left += !delete_file(path);
+  for (uint32_t i = 0; i < plan.installation_count; ++i) {
+    const PlannedInstallation& installation = plan.installations[i];
+    const uint8_t* cursor = installation.data.remove_list;
+    for (uint32_t n = 0; n < installation.data.remove_count; ++n) {
+      RemoveRecord record = next_remove_record(&cursor);
+      if (planned_file_path(installation, record, path)) remove_file(path, record.flags, &outcome);
+    }
+    cursor = installation.data.shortcut_list;
+    for (uint32_t n = 0; n < installation.data.shortcut_count; ++n) {
+      planned_shortcut_path(next_shortcut_record(&cursor), path);
+      delete_or_schedule(path, &outcome);
+    }
   }
   // RemoveDirectoryA takes only empty folders, so whatever the user added
-  // keeps its folder.
+  // keeps its folder. A folder that still holds a file waiting for the
+  // next start goes after it, when it is empty then.
   for (uint32_t i = 0; i < plan.folder_count; ++i) {
     planned_folder_path(plan.folders[i], path);
-    RemoveDirectoryA(path);
+    if (!RemoveDirectoryA(path) && outcome.at_restart != 0) schedule_folder_removal(path);
   }
-  if (plan.has_uninstall_key) {
-    LONG r = RegDeleteKeyA(HKEY_LOCAL_MACHINE, plan.uninstall_key);
-    left += r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND;
+  char key[kUninstallKeyCapacity];
+  for (uint32_t i = 0; i < plan.installation_count; ++i) {
+    if (!planned_uninstall_key(plan.installations[i], key)) continue;
+    LONG r = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    outcome.left += r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND;
   }
-  return left;
+  return outcome;
 }

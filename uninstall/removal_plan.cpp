@@ -3,25 +3,19 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "app/path_strings.h"
+
 namespace {
 
 const char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-constexpr uint32_t kLocalMachineRoot = 0x80000002;
-
-// Windows compares paths and key names ignoring case.
-char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool same_folded(const char* a, const char* b, size_t n) {
-  for (size_t i = 0; i < n; ++i)
-    if (fold(a[i]) != fold(b[i])) return false;
-  return true;
-}
+// The registry's roots as a record stores them: the values of their HKEYs.
+constexpr uint32_t kClassesRoot = 0x80000000, kLocalMachineRoot = 0x80000002, kUsersRoot = 0x80000003;
 
 bool has_backslash(const char* text, size_t n) { return memchr(text, '\\', n) != nullptr; }
 
 // "C:", "C:\..." or "\\server\...": the only folders a setup records whole.
 bool is_absolute_folder(const char* folder, size_t n) {
-  if (n >= 2 && folder[1] == ':' && fold(folder[0]) >= 'a' && fold(folder[0]) <= 'z')
+  if (n >= 2 && folder[1] == ':' && fold_letter(folder[0]) >= 'a' && fold_letter(folder[0]) <= 'z')
     return n == 2 || folder[2] == '\\';
   return n > 2 && folder[0] == '\\' && folder[1] == '\\';
 }
@@ -163,28 +157,51 @@ bool resolve_shortcut(const ShortcutRecord& record, PathText* path) {
   return path->fits;
 }
 
-bool plan_key(const UninstallData& data, RemovalPlan* plan) {
+// Only the one key the setup made for this installation, never its parent
+// or anything beside it.
+bool check_key(const UninstallData& data) {
   if (!data.has_uninstall_key) return true;
   size_t prefix = sizeof kUninstallKeyPrefix - 1;
   const RecordText& key = data.uninstall_key;
-  // Only the one key the setup made for this installation, never its
-  // parent or anything beside it.
-  if (data.uninstall_root != kLocalMachineRoot || key.length <= prefix || key.length >= kUninstallKeyCapacity ||
-      !same_folded(key.text, kUninstallKeyPrefix, prefix) || has_backslash(key.text + prefix, key.length - prefix))
-    return false;
-  plan->has_uninstall_key = true;
-  memcpy(plan->uninstall_key, key.text, key.length);
-  plan->uninstall_key[key.length] = '\0';
-  return true;
+  return data.uninstall_root == kLocalMachineRoot && key.length > prefix && key.length < kUninstallKeyCapacity &&
+         same_folded(key.text, kUninstallKeyPrefix, prefix) && !has_backslash(key.text + prefix, key.length - prefix);
 }
 
-// Checks every record and lists the folders into list.
-bool walk_record(const UninstallData& data, const char* install_dir, const MenuFolders& menu, FolderList* list) {
+// A whole path to a file or folder: "C:" or "\server\share", no
+// empty steps, no "." or "..", with room for its terminator.
+bool is_plain_absolute_path(const RecordText& path) {
+  if (path.length >= kPathSize || !is_absolute_folder(path.text, path.length)) return false;
+  size_t root = path.text[1] == ':' ? 3 : 2;
+  return path.length > root && is_plain_folder_path(path.text + root, path.length - root);
+}
+
+bool fits_setting(const RecordText& text) { return text.length < kSettingTextCapacity; }
+
+unsigned key_steps(const RecordText& key) {
+  unsigned steps = 1;
+  for (uint16_t i = 0; i < key.length; ++i) steps += key.text[i] == '\\';
+  return steps;
+}
+
+// A registry value under one of the four roots, or an entry of an INI file
+// named by its whole path.
+bool check_setting(const SettingRecord& s) {
+  if (s.kind == kSettingRegistryValue)
+    return s.root >= kClassesRoot && s.root <= kUsersRoot && s.path.length != 0 && fits_setting(s.path) &&
+           is_plain_folder_path(s.path.text, s.path.length) && fits_setting(s.name) &&
+           (s.flags & ~kSettingDeleteKeyIfEmpty) == 0 && s.created_keys <= key_steps(s.path);
+  return is_plain_absolute_path(s.path) && s.section.length != 0 && fits_setting(s.section) && s.name.length != 0 &&
+         fits_setting(s.name) && (s.flags & ~kSettingFileCreated) == 0;
+}
+
+// Checks every record of one installation and lists its folders into list.
+bool walk_record(const PlannedInstallation& installation, const MenuFolders& menu, FolderList* list) {
+  const UninstallData& data = installation.data;
   char buffer[kPathSize];
   const uint8_t* cursor = data.remove_list;
   for (uint32_t i = 0; i < data.remove_count; ++i) {
     PathText path = start_path(buffer);
-    if (!resolve_file(next_remove_record(&cursor), install_dir, &path, list)) return false;
+    if (!resolve_file(next_remove_record(&cursor), installation.install_dir, &path, list)) return false;
   }
   cursor = data.shortcut_list;
   for (uint32_t i = 0; i < data.shortcut_count; ++i) {
@@ -193,6 +210,30 @@ bool walk_record(const UninstallData& data, const char* install_dir, const MenuF
     if (!resolve_shortcut(record, &path)) return false;
     add_menu_folders(record.folder, menu, list);
   }
+  cursor = data.setting_list;
+  for (uint32_t i = 0; i < data.setting_count; ++i)
+    if (!check_setting(next_setting_record(&cursor))) return false;
+  return check_key(data);
+}
+
+// What "." means for an installation: the folder its record names, else
+// the uninstaller's own.
+bool find_install_dir(const UninstallData& data, const char* uninstaller_folder, char* install_dir) {
+  if (!data.has_install_folder) {
+    if (uninstaller_folder[0] == '\0' || strlen(uninstaller_folder) >= kPathSize) return false;
+    strcpy(install_dir, uninstaller_folder);
+    return true;
+  }
+  const RecordText& folder = data.install_folder;
+  if (!is_plain_absolute_path(folder)) return false;
+  memcpy(install_dir, folder.text, folder.length);
+  install_dir[folder.length] = '\0';
+  return true;
+}
+
+bool walk_plan(const RemovalPlan& plan, const MenuFolders& menu, FolderList* list) {
+  for (uint32_t i = 0; i < plan.installation_count; ++i)
+    if (!walk_record(plan.installations[i], menu, list)) return false;
   return true;
 }
 
@@ -205,54 +246,86 @@ int compare_folders(const void* a, const void* b) {
   size_t n = strlen(first), m = strlen(second);
   if (n != m) return n > m ? -1 : 1;
   for (size_t i = 0; i < n; ++i)
-    if (fold(first[i]) != fold(second[i])) return fold(first[i]) < fold(second[i]) ? -1 : 1;
+    if (fold_letter(first[i]) != fold_letter(second[i])) return fold_letter(first[i]) < fold_letter(second[i]) ? -1 : 1;
   return 0;
 }
 
 }  // namespace
 
-bool plan_removal(const UninstallData& data, const char* install_dir, const MenuFolders& menu, RemovalPlan* plan) {
+bool plan_removal(const UninstallData& data, const char* uninstaller_folder, const MenuFolders& menu,
+                  RemovalPlan* plan) {
   *plan = RemovalPlan();
+  uint32_t count = 1 + data.earlier_count;
+  plan->installations = static_cast<PlannedInstallation*>(malloc(count * sizeof(PlannedInstallation)));
+  if (!plan->installations) return false;
+  plan->installation_count = count;
+  plan->installations[0].data = data;
+  const uint8_t* cursor = data.earlier;
+  for (uint32_t i = 1; i < count; ++i) plan->installations[i].data = next_earlier_installation(&cursor);
+  bool sound = true;
+  for (uint32_t i = 0; i < count && sound; ++i)
+    sound = find_install_dir(plan->installations[i].data, uninstaller_folder, plan->installations[i].install_dir);
   FolderList list{nullptr, 0};
-  if (install_dir[0] == '\0' || !walk_record(data, install_dir, menu, &list) || !plan_key(data, plan)) {
-    *plan = RemovalPlan();
+  if (!sound || !walk_plan(*plan, menu, &list)) {
+    free_removal_plan(plan);
     return false;
   }
   if (list.count != 0) {
     list.out = static_cast<PlannedFolder*>(malloc(list.count * sizeof(PlannedFolder)));
     // Without room for its folders the plan cannot be carried out in order.
     if (!list.out) {
-      *plan = RemovalPlan();
+      free_removal_plan(plan);
       return false;
     }
     list.count = 0;
-    walk_record(data, install_dir, menu, &list);
+    walk_plan(*plan, menu, &list);
     qsort(list.out, list.count, sizeof(PlannedFolder), compare_folders);
     uint32_t kept = 0;
     for (uint32_t i = 0; i < list.count; ++i)
       if (kept == 0 || compare_folders(&list.out[kept - 1], &list.out[i]) != 0) list.out[kept++] = list.out[i];
     list.count = kept;
   }
-  plan->data = data;
-  plan->install_dir = install_dir;
   plan->folders = list.out;
   plan->folder_count = list.count;
   return true;
 }
 
 void free_removal_plan(RemovalPlan* plan) {
+  free(plan->installations);
   free(plan->folders);
   *plan = RemovalPlan();
 }
 
-bool planned_file_path(const RemovalPlan& plan, const RemoveRecord& record, char* path) {
+bool planned_file_path(const PlannedInstallation& installation, const RemoveRecord& record, char* path) {
   PathText text = start_path(path);
-  return resolve_file(record, plan.install_dir, &text, nullptr) && record.name.length != 0;
+  return resolve_file(record, installation.install_dir, &text, nullptr) && record.name.length != 0;
 }
 
 void planned_shortcut_path(const ShortcutRecord& record, char* path) {
   PathText text = start_path(path);
   resolve_shortcut(record, &text);
+}
+
+bool planned_uninstall_key(const PlannedInstallation& installation, char* key) {
+  const UninstallData& data = installation.data;
+  if (!data.has_uninstall_key) return false;
+  memcpy(key, data.uninstall_key.text, data.uninstall_key.length);
+  key[data.uninstall_key.length] = '\0';
+  return true;
+}
+
+void planned_setting(const SettingRecord& record, PlannedSetting* out) {
+  *out = PlannedSetting();
+  out->kind = record.kind;
+  out->root = record.root;
+  out->flags = record.flags;
+  out->created_keys = record.created_keys;
+  const RecordText* texts[] = {&record.path, &record.section, &record.name};
+  char* buffers[] = {out->path, out->section, out->name};
+  for (int i = 0; i < 3; ++i) {
+    memcpy(buffers[i], texts[i]->text, texts[i]->length);
+    buffers[i][texts[i]->length] = '\0';
+  }
 }
 
 void planned_folder_path(const PlannedFolder& folder, char* path) {

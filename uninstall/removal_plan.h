@@ -1,7 +1,8 @@
 // What removing an installation means, decided before anything is touched:
-// every recorded path is resolved against the installation folder and
-// checked, and only a record that passes as a whole yields a plan. Portable
-// (no windows.h), so it is checked on the host as well.
+// every recorded path is resolved against its installation folder and
+// checked, and only a record that passes as a whole, with every earlier
+// installation it carries, yields a plan. Portable (no windows.h), so it is
+// checked on the host as well.
 #pragma once
 #include <stdint.h>
 
@@ -19,7 +20,7 @@ struct MenuFolders {
 };
 
 // A folder that goes when it is empty: base followed by the first length
-// bytes of text (base is the installation folder or empty; text lies in the
+// bytes of text (base is an installation folder or empty; text lies in the
 // record).
 struct PlannedFolder {
   const char* base;
@@ -27,29 +28,53 @@ struct PlannedFolder {
   uint16_t length;
 };
 
-// Above any key name below the Uninstall key that Windows allows.
-enum : unsigned { kUninstallKeyCapacity = 512 };
+// Above any key name below the Uninstall key that Windows allows; also the
+// room for a registry key, value name, INI section or key of a setting.
+enum : unsigned { kUninstallKeyCapacity = 512, kSettingTextCapacity = 512 };
 
-struct RemovalPlan {
-  UninstallData data;  // the checked record: its files and shortcuts
-  const char* install_dir;
-  PlannedFolder* folders;  // deepest first, each once; free_removal_plan
-  uint32_t folder_count;
-  bool has_uninstall_key;
-  char uninstall_key[kUninstallKeyCapacity];  // under HKEY_LOCAL_MACHINE
+// One installation of the record: the newest, or one that an uninstaller
+// at the same path served before the newest was written over it.
+struct PlannedInstallation {
+  UninstallData data;
+  char install_dir[kPathSize];  // what "." means; no trailing backslash
 };
 
-// install_dir has no trailing backslash and must outlive the plan, as must
-// the record's bytes. False when some record cannot be what the setup wrote
-// (a name with a backslash, a folder that is neither relative nor absolute,
-// a path too long for Windows, a shortcut that is no .lnk, a key other than
-// one below the Uninstall key): then nothing may be removed, and the plan is
-// empty.
-bool plan_removal(const UninstallData& data, const char* install_dir, const MenuFolders& menu, RemovalPlan* plan);
+struct RemovalPlan {
+  PlannedInstallation* installations;  // the newest first
+  uint32_t installation_count;
+  PlannedFolder* folders;  // of every installation, deepest first, each once
+  uint32_t folder_count;
+};
+
+// A setting to delete, its texts terminated.
+struct PlannedSetting {
+  uint8_t kind;  // kSettingRegistryValue or kSettingIniEntry
+  uint32_t root;
+  char path[kSettingTextCapacity];  // registry key or INI file
+  char section[kSettingTextCapacity];
+  char name[kSettingTextCapacity];
+  uint8_t flags;
+  uint8_t created_keys;
+};
+
+// uninstaller_folder (no trailing backslash) is where the uninstaller lies:
+// an installation whose record names no installation folder lies there.
+// The record's bytes must outlive the plan. False when some record cannot
+// be what the setup wrote (a name with a backslash, a folder that is
+// neither relative nor absolute, a path too long for Windows, a shortcut
+// that is no .lnk, a key other than one below the Uninstall key, a setting
+// outside the registry's roots or in a relative INI file): then nothing may
+// be removed, and the plan is empty. free_removal_plan releases it.
+bool plan_removal(const UninstallData& data, const char* uninstaller_folder, const MenuFolders& menu,
+                  RemovalPlan* plan);
 void free_removal_plan(RemovalPlan* plan);
 
 // The paths of a planned removal, each into kPathSize bytes. A folder item
 // of the RemoveList names no file: planned_file_path answers false for it.
-bool planned_file_path(const RemovalPlan& plan, const RemoveRecord& record, char* path);
+bool planned_file_path(const PlannedInstallation& installation, const RemoveRecord& record, char* path);
 void planned_shortcut_path(const ShortcutRecord& record, char* path);
 void planned_folder_path(const PlannedFolder& folder, char* path);
+// The installation's key below HKEY_LOCAL_MACHINE, into kUninstallKeyCapacity
+// bytes; false when it has none.
+bool planned_uninstall_key(const PlannedInstallation& installation, char* key);
+void planned_setting(const SettingRecord& record, PlannedSetting* out);

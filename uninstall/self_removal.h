@@ -1,7 +1,7 @@
-// Removing the uninstaller's own file, which cannot go while it runs.
+// Removing the uninstaller's working copy, which cannot go while it runs.
 #pragma once
 
 // Starts a hidden batch file from the temporary folder that deletes
-// own_path as soon as this program has ended, then the folder when it is
-// left empty, then itself. False when it could not be started.
-bool remove_after_exit(const char* own_path, const char* folder);
+// own_path as soon as this program has ended, then itself. False when it
+// could not be started.
+bool remove_after_exit(const char* own_path);

@@ -38,52 +38,70 @@ struct Reader {
   }
 };
 
+bool read_remove_record(Reader* r) {
+  RecordText folder, name;
+  uint8_t flags = 0;
+  return r->counted(&folder) && r->counted(&name) && r->u8(&flags);
+}
+
+bool read_shortcut_record(Reader* r) {
+  RecordText folder, file;
+  return r->counted(&folder) && r->counted(&file);
+}
+
+bool read_setting(Reader* r, SettingRecord* s) {
+  *s = SettingRecord();
+  if (!r->u8(&s->kind)) return false;
+  if (s->kind == kSettingRegistryValue)
+    return r->u32(&s->root) && r->counted(&s->path) && r->counted(&s->name) && r->u8(&s->flags) &&
+           r->u8(&s->created_keys);
+  if (s->kind == kSettingIniEntry)
+    return r->counted(&s->path) && r->counted(&s->section) && r->counted(&s->name) && r->u8(&s->flags);
+  return false;
+}
+
+bool read_setting_record(Reader* r) {
+  SettingRecord setting;
+  return read_setting(r, &setting);
+}
+
 // The records follow their count; each is checked to lie whole inside the
-// block, which must hold nothing else.
-bool check_remove_list(Reader r, UninstallData* out) {
-  uint32_t count = 0;
-  if (!r.u32(&count)) return false;
-  // Each record takes at least 5 bytes; a larger count cannot be real.
-  if (count > r.left / 5) return false;
-  out->remove_list = r.p;
-  out->remove_count = count;
-  for (uint32_t i = 0; i < count; ++i) {
-    RecordText folder, name;
-    uint8_t flags = 0;
-    if (!r.counted(&folder) || !r.counted(&name) || !r.u8(&flags)) return false;
-  }
+// block, which must hold nothing else. Each record takes at least
+// shortest bytes: a larger count cannot be real.
+bool check_list(Reader r, uint32_t shortest, bool (*read_record)(Reader*), const uint8_t** list, uint32_t* count) {
+  if (!r.u32(count) || *count > r.left / shortest) return false;
+  *list = r.p;
+  for (uint32_t i = 0; i < *count; ++i)
+    if (!read_record(&r)) return false;
   return r.left == 0;
 }
 
-bool check_shortcut_list(Reader r, UninstallData* out) {
-  uint32_t count = 0;
-  if (!r.u32(&count)) return false;
-  // Two counted strings take at least 4 bytes.
-  if (count > r.left / 4) return false;
-  out->shortcut_list = r.p;
-  out->shortcut_count = count;
-  for (uint32_t i = 0; i < count; ++i) {
-    RecordText folder, file;
-    if (!r.counted(&folder) || !r.counted(&file)) return false;
-  }
-  return r.left == 0;
+UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallData* out, bool earlier);
+
+// An earlier installation is a whole record of its own, which holds no
+// earlier ones itself: the setup lists them side by side.
+bool check_earlier(Reader payload) {
+  UninstallData earlier = UninstallData();
+  return parse_chain(payload.p, payload.left, &earlier, true) == UninstallDataStatus::kOk;
 }
 
-UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallData* out) {
+UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallData* out, bool earlier) {
   if (length == 0) return UninstallDataStatus::kMissing;
   Reader r{data, length};
   bool first = true;
-  // Each block may occur once; a repeated one means the chain is not what
-  // the setup wrote.
-  bool seen_shortcuts = false;
+  // Each block but an earlier installation may occur once; a repeated one
+  // means the chain is not what the setup wrote.
+  bool seen_shortcuts = false, seen_settings = false;
   for (;;) {
+    const uint8_t* header = r.p;
     uint16_t id = 0, flags = 0;
     uint32_t size = 0;
     if (!r.u16(&id) || !r.u16(&flags) || !r.u32(&size)) {
       return first ? UninstallDataStatus::kMissing : UninstallDataStatus::kDamaged;
     }
     // The chain must open with the RemoveList; without it this is no record.
-    if (first && id != kRemoveListId) return UninstallDataStatus::kMissing;
+    if (first && id == kUsedRemoveListId && !earlier) return UninstallDataStatus::kUsed;
+    if (first && id != kRemoveListId) return earlier ? UninstallDataStatus::kDamaged : UninstallDataStatus::kMissing;
     bool opening = first;
     first = false;
     if (flags != 0 || size > r.left) return UninstallDataStatus::kDamaged;
@@ -92,10 +110,13 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
     r.left -= size;
     switch (id) {
       case kRemoveListId:
-        if (!opening || !check_remove_list(payload, out)) return UninstallDataStatus::kDamaged;
+        if (!opening || !check_list(payload, 5, read_remove_record, &out->remove_list, &out->remove_count))
+          return UninstallDataStatus::kDamaged;
         break;
       case kShortcutListId:
-        if (seen_shortcuts || !check_shortcut_list(payload, out)) return UninstallDataStatus::kDamaged;
+        if (seen_shortcuts ||
+            !check_list(payload, 4, read_shortcut_record, &out->shortcut_list, &out->shortcut_count))
+          return UninstallDataStatus::kDamaged;
         seen_shortcuts = true;
         break;
       case kUninstallKeyBlockId:
@@ -104,10 +125,27 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
           return UninstallDataStatus::kDamaged;
         out->has_uninstall_key = true;
         break;
+      case kInstallFolderId:
+        if (out->has_install_folder || !payload.counted(&out->install_folder) || payload.left != 0)
+          return UninstallDataStatus::kDamaged;
+        out->has_install_folder = true;
+        break;
+      case kSettingsListId:
+        if (seen_settings ||
+            !check_list(payload, 8, read_setting_record, &out->setting_list, &out->setting_count))
+          return UninstallDataStatus::kDamaged;
+        seen_settings = true;
+        break;
+      case kEarlierInstallationId:
+        if (earlier || !check_earlier(payload)) return UninstallDataStatus::kDamaged;
+        if (out->earlier_count++ == 0) out->earlier = header;
+        break;
       case kUninstallEndId:
         return size == 0 ? UninstallDataStatus::kOk : UninstallDataStatus::kDamaged;
       default:
-        return UninstallDataStatus::kDamaged;
+        // What a reader may pass over; what it must understand, it does not.
+        if (id <= kLastRequiredExtensionId || id > kLastExtensionId) return UninstallDataStatus::kDamaged;
+        break;
     }
   }
 }
@@ -122,7 +160,7 @@ RecordText next_text(const uint8_t** cursor) {
 
 UninstallDataStatus parse_uninstall_data(const uint8_t* data, size_t length, UninstallData* out) {
   *out = UninstallData();
-  UninstallDataStatus status = parse_chain(data, length, out);
+  UninstallDataStatus status = parse_chain(data, length, out, false);
   // A damaged record yields nothing, so no caller can act on half of it.
   if (status != UninstallDataStatus::kOk) *out = UninstallData();
   return status;
@@ -142,4 +180,27 @@ ShortcutRecord next_shortcut_record(const uint8_t** cursor) {
   record.folder = next_text(cursor);
   record.file = next_text(cursor);
   return record;
+}
+
+SettingRecord next_setting_record(const uint8_t** cursor) {
+  // The list was checked whole; its end lies beyond every record.
+  Reader r{*cursor, SIZE_MAX};
+  SettingRecord setting;
+  read_setting(&r, &setting);
+  *cursor = r.p;
+  return setting;
+}
+
+UninstallData next_earlier_installation(const uint8_t** cursor) {
+  UninstallData earlier = UninstallData();
+  for (;;) {
+    uint16_t id = get_u16(*cursor);
+    uint32_t size = get_u32(*cursor + 4);
+    const uint8_t* payload = *cursor + 8;
+    *cursor = payload + size;
+    if (id == kEarlierInstallationId) {
+      parse_chain(payload, size, &earlier, true);
+      return earlier;
+    }
+  }
 }

@@ -3,6 +3,22 @@
 // The record is read in place: its texts point into the caller's bytes,
 // which must outlive every use. Portable (no windows.h), so it is checked
 // on the host as well.
+//
+// The chain opens with the RemoveList and ends with the end block. Between
+// them stand the ShortcutList and the UninstallKeyBlock, and then the
+// extension blocks, which a setup writes only when it needs them, so that
+// a record without them is exactly what earlier setups wrote:
+//   0x1250 InstallFolder: the folder that "." means, when the uninstaller
+//          does not lie directly in it.
+//   0x1251 SettingsList: registry values and INI entries to delete.
+//   0x1252 EarlierInstallation: a whole record (RemoveList to end block)
+//          of an installation that an uninstaller at the same path served
+//          before this one was written over it; one block per installation.
+// Ids 0x1250 to 0x127F change what is removed: a reader that meets one it
+// does not know must remove nothing. Ids 0x1280 to 0x12FF carry what a
+// reader may pass over (texts, ways of asking). Any other id is damage.
+// Once carried out, the record's first id becomes 0x9235: every reader
+// then finds no RemoveList, and nothing is removed twice.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -11,11 +27,24 @@ enum : uint16_t {
   kRemoveListId = 0x1235,
   kShortcutListId = 0x1236,
   kUninstallKeyBlockId = 0x1238,
+  kInstallFolderId = 0x1250,
+  kSettingsListId = 0x1251,
+  kEarlierInstallationId = 0x1252,
+  kLastRequiredExtensionId = 0x127F,
+  kLastExtensionId = 0x12FF,
+  kUsedRemoveListId = 0x9235,
   kUninstallEndId = 0x7F7F,
 };
 
 // RemoveList record flags.
 enum : uint8_t { kRemoveShared = 0x01, kRemoveFont = 0x02, kRemoveSelfRegistering = 0x04 };
+
+// SettingsList record kinds and their flags.
+enum : uint8_t { kSettingRegistryValue = 1, kSettingIniEntry = 2 };
+enum : uint8_t {
+  kSettingDeleteKeyIfEmpty = 0x01,  // registry: the key goes too when nothing is left in it
+  kSettingFileCreated = 0x01,       // INI: the setup made the file; it goes when left empty
+};
 
 // A counted text of the record; not terminated.
 struct RecordText {
@@ -36,6 +65,21 @@ struct ShortcutRecord {
   RecordText file;
 };
 
+// A setting to delete. Registry: u32 root (an HKEY value such as
+// 0x80000001), key, value name (empty: the default value), u8 flags, u8
+// created_keys. INI: file, section, key, u8 flags.
+struct SettingRecord {
+  uint8_t kind;
+  uint32_t root;
+  RecordText path;     // registry key below the root, or the INI file
+  RecordText section;  // INI only
+  RecordText name;     // registry value name, or INI key
+  uint8_t flags;
+  // Registry: how many keys at the end of path the setup created; when the
+  // key goes, those above it go too while they are left empty.
+  uint8_t created_keys;
+};
+
 struct UninstallData {
   const uint8_t* remove_list;  // the first RemoveRecord
   uint32_t remove_count;
@@ -44,17 +88,29 @@ struct UninstallData {
   bool has_uninstall_key;
   uint32_t uninstall_root;
   RecordText uninstall_key;
+  bool has_install_folder;
+  RecordText install_folder;
+  const uint8_t* setting_list;  // the first SettingRecord
+  uint32_t setting_count;
+  const uint8_t* earlier;  // the first block that may be an EarlierInstallation
+  uint32_t earlier_count;
 };
 
-enum class UninstallDataStatus { kOk, kMissing, kDamaged };
+// kUsed: the record was carried out already.
+enum class UninstallDataStatus { kOk, kMissing, kDamaged, kUsed };
 
 // Parses [data, data + length). Anything that does not fit its block, an
 // unknown or compressed block, or a chain without its end block is damage:
-// the uninstaller then removes nothing, and out is left empty.
+// the uninstaller then removes nothing, and out is left empty. Earlier
+// installations are checked whole as well.
 UninstallDataStatus parse_uninstall_data(const uint8_t* data, size_t length, UninstallData* out);
 
 // Read the record at *cursor and move the cursor to the next one. Only for
 // lists of a record that parse_uninstall_data accepted, which has checked
-// every length; start at remove_list or shortcut_list.
+// every length; start at remove_list, shortcut_list or setting_list.
 RemoveRecord next_remove_record(const uint8_t** cursor);
 ShortcutRecord next_shortcut_record(const uint8_t** cursor);
+SettingRecord next_setting_record(const uint8_t** cursor);
+// The next earlier installation, from a cursor that starts at earlier;
+// only earlier_count times.
+UninstallData next_earlier_installation(const uint8_t** cursor);

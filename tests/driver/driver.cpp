@@ -60,9 +60,33 @@ bool wait_for(Condition condition, DWORD limit = 0) {
   }
 }
 
-bool started_by_us(DWORD process_id) {
+bool started_directly(DWORD process_id) {
   for (const Started& s : started)
     if (s.id == process_id) return true;
+  return false;
+}
+
+// A program we started, or one that it started in turn (an uninstaller
+// works from a copy of itself): its windows are the ones the script means.
+bool started_by_us(DWORD process_id) {
+  if (started_directly(process_id)) return true;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  std::vector<std::pair<DWORD, DWORD>> parents;  // process, its parent
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    parents.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+  CloseHandle(snapshot);
+  // A few generations at most; a cycle of reused ids must not loop.
+  for (int generation = 0; generation < 4; ++generation) {
+    DWORD parent = 0;
+    for (const auto& p : parents)
+      if (p.first == process_id) parent = p.second;
+    if (parent == 0 || parent == process_id) return false;
+    if (started_directly(parent)) return true;
+    process_id = parent;
+  }
   return false;
 }
 
@@ -603,8 +627,12 @@ bool read_reg(const Step& step, bool& key_exists, bool& value_exists, std::strin
       memcpy(&number, buffer.data(), 4);
       data = std::to_string(number);
     } else if (type == REG_MULTI_SZ) {
-      for (const char* p = buffer.data(); *p && p < buffer.data() + size; p += strlen(p) + 1) {
-        if (!data.empty()) data += '\n';
+      // One line per string, empty ones too (a deletion at the next start
+      // has an empty target), up to the list's closing empty string.
+      const char* end = buffer.data() + size;
+      for (const char* p = buffer.data(); p < end; p += strlen(p) + 1) {
+        if (*p == '\0' && (p + 1 >= end || p[1] == '\0')) break;
+        if (p != buffer.data()) data += '\n';
         data += p;
       }
     } else {
@@ -684,7 +712,7 @@ bool run_adopt(const Step& step) {
       CharLowerA(&name[0]);
       TextMatch wanted = step.match;
       CharLowerA(&wanted.text[0]);
-      if (matches(name, wanted) && !started_by_us(entry.th32ProcessID)) found = entry.th32ProcessID;
+      if (matches(name, wanted) && !started_directly(entry.th32ProcessID)) found = entry.th32ProcessID;
     }
     CloseHandle(snapshot);
     return found != 0;
@@ -705,6 +733,19 @@ void make_parent_folders(const std::string& path) {
 bool run_write_file(const Step& step) {
   make_parent_folders(step.path);
   if (!write_whole(step.path, step.value.data(), step.value.size())) return fail("cannot write %s", step.path.c_str());
+  return true;
+}
+
+bool run_copy_file(const Step& step) {
+  make_parent_folders(step.path);
+  if (!CopyFileA(step.value.c_str(), step.path.c_str(), FALSE))
+    return fail("cannot copy %s to %s (error %lu)", step.value.c_str(), step.path.c_str(), GetLastError());
+  return true;
+}
+
+bool run_set_env(const Step& step) {
+  if (!SetEnvironmentVariableA(step.path.c_str(), step.value.c_str()))
+    return fail("cannot set %s (error %lu)", step.path.c_str(), GetLastError());
   return true;
 }
 
@@ -922,15 +963,30 @@ bool run_expect_same_file(const Step& step) {
   return true;
 }
 
+// A default that no real value holds tells a missing key from an empty one.
+const char missing_ini_value[] = "\x01missing";
+
+std::string ini_value(const Step& step) {
+  char value[1024];
+  GetPrivateProfileStringA(step.section.c_str(), step.key.c_str(), missing_ini_value, value, sizeof value,
+                           step.path.c_str());
+  return value;
+}
+
 bool run_expect_ini(const Step& step) {
   if (GetFileAttributesA(step.path.c_str()) == INVALID_FILE_ATTRIBUTES)
     return fail("%s does not exist", step.path.c_str());
-  // A default that no real value holds tells a missing key from an empty one.
-  const char missing[] = "\x01missing";
-  char value[1024];
-  GetPrivateProfileStringA(step.section.c_str(), step.key.c_str(), missing, value, sizeof value, step.path.c_str());
-  if (strcmp(value, missing) == 0) return fail("no key %s in section [%s]", step.key.c_str(), step.section.c_str());
-  if (!matches(value, step.match)) return fail("the key holds \"%s\"", value);
+  std::string value = ini_value(step);
+  if (value == missing_ini_value) return fail("no key %s in section [%s]", step.key.c_str(), step.section.c_str());
+  if (!matches(value, step.match)) return fail("the key holds \"%s\"", value.c_str());
+  return true;
+}
+
+bool run_expect_no_ini(const Step& step) {
+  if (GetFileAttributesA(step.path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+  std::string value = ini_value(step);
+  if (value != missing_ini_value) return fail("the key %s in section [%s] holds \"%s\"", step.key.c_str(),
+                                              step.section.c_str(), value.c_str());
   return true;
 }
 
@@ -963,12 +1019,15 @@ bool run_step(const Step& step) {
     case Op::WaitWindow: return run_wait_window(step);
     case Op::ExpectNoProcess: return run_expect_no_process(step);
     case Op::WriteFile: return run_write_file(step);
+    case Op::CopyFile: return run_copy_file(step);
+    case Op::SetEnv: return run_set_env(step);
     case Op::LockFile: return run_lock_file(step);
     case Op::Snapshot: return run_snapshot(step);
     case Op::ExpectUnchanged: return run_expect_unchanged(step);
     case Op::ExpectShortcut: return run_expect_shortcut(step);
     case Op::ExpectSameFile: return run_expect_same_file(step);
     case Op::ExpectIni: return run_expect_ini(step);
+    case Op::ExpectNoIni: return run_expect_no_ini(step);
     case Op::UnlockFile: return run_unlock_file(step);
     case Op::ExpectFileText: return run_expect_file_text(step);
     case Op::SetReadOnly: return run_set_read_only(step);

@@ -217,6 +217,8 @@ const CommandForm commands[] = {
     {"wait-window", Op::WaitWindow, 1, 2, "wait-window TITLE [close]"},
     {"expect-no-process", Op::ExpectNoProcess, 1, 1, "expect-no-process NAME"},
     {"write-file", Op::WriteFile, 2, 2, "write-file PATH TEXT"},
+    {"copy-file", Op::CopyFile, 2, 2, "copy-file FROM TO"},
+    {"set-env", Op::SetEnv, 2, 2, "set-env NAME VALUE"},
     {"lock-file", Op::LockFile, 1, 2, "lock-file PATH [readable]"},
     {"unlock-file", Op::UnlockFile, 1, 1, "unlock-file PATH"},
     {"expect-same-file", Op::ExpectSameFile, 2, 2, "expect-same-file PATH OTHER"},
@@ -230,6 +232,7 @@ const CommandForm commands[] = {
     {"expect-shortcut", Op::ExpectShortcut, 2, 3, "expect-shortcut LINK TARGET [ARGUMENTS]"},
     {"expect-ini", Op::ExpectIni, 4, 4, "expect-ini FILE SECTION KEY VALUE"},
     {"mark", Op::Mark, 1, 1, "mark NAME"},
+    {"expect-no-ini", Op::ExpectNoIni, 3, 3, "expect-no-ini FILE SECTION KEY"},
 };
 
 bool parse_yes_no(const std::string& word, bool& yes) {
@@ -394,6 +397,16 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       step.path = args[0].value;
       step.value = args[1].value;
       return "";
+    case Op::CopyFile:
+      step.value = args[0].value;
+      step.path = args[1].value;
+      if (step.path.empty() || step.value.empty()) return "empty file name";
+      return "";
+    case Op::SetEnv:
+      step.path = args[0].value;
+      step.value = args[1].value;
+      if (step.path.empty() || step.path.find('=') != std::string::npos) return "the name is empty or holds =";
+      return "";
     case Op::Snapshot:
     case Op::ExpectUnchanged:
       step.path = args[0].value;
@@ -419,11 +432,12 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       if (step.path.empty() || step.value.empty()) return "empty file name";
       return "";
     case Op::ExpectIni:
+    case Op::ExpectNoIni:
       step.path = args[0].value;
       step.section = args[1].value;
       step.key = args[2].value;
       if (step.path.empty() || step.section.empty() || step.key.empty()) return "empty file, section or key";
-      text(args[3]);
+      if (form.op == Op::ExpectIni) text(args[3]);
       return "";
     case Op::ExpectFileText:
       step.path = args[0].value;

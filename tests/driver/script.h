@@ -35,6 +35,8 @@ enum class Op {
   WaitWindow,       // wait-window TITLE [close]
   ExpectNoProcess,  // expect-no-process NAME
   WriteFile,        // write-file PATH TEXT (makes the folders above PATH)
+  CopyFile,         // copy-file FROM TO (makes the folders above TO)
+  SetEnv,           // set-env NAME VALUE: for the programs started from now on
   LockFile,         // lock-file PATH [readable]
   UnlockFile,       // unlock-file PATH
   ExpectSameFile,   // expect-same-file PATH OTHER
@@ -48,6 +50,7 @@ enum class Op {
   ExpectShortcut,   // expect-shortcut LINK TARGET [ARGUMENTS]
   ExpectIni,        // expect-ini FILE SECTION KEY VALUE
   Mark,             // mark NAME: prints "mark NAME MS", the milliseconds since the driver started
+  ExpectNoIni,      // expect-no-ini FILE SECTION KEY: no such file or key
 };
 
 enum class PageKind { Welcome, Licence, SetupType, Destination, Ready, Progress, Finish, Closing };
@@ -71,7 +74,8 @@ struct Step {
   TextMatch match;      // texts, titles and registry data; a shortcut's target
   TextMatch arguments;  // a shortcut's arguments
   std::string path;     // program, file, bitmap, registry key below its root, process name
-  std::string value;    // registry value name; text to write; reference file
+  std::string value;    // registry value name; text to write; reference file; copy's source;
+                        // environment value
   std::string section;  // expect-ini: the section and key
   std::string key;
   bool has_value = false;

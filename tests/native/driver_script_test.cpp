@@ -202,8 +202,11 @@ TEST(DriverScript, FileContentsAndIniEntries) {
   auto steps = parse_ok(
       "expect-same-file \"${DIR}\\a b.txt\" Z:\\w\\a.txt\n"
       "expect-ini ${DIR}\\s.ini \"My Section\" Folder \"C:\\a b\"\n"
-      "expect-ini s.ini S K ~a\n");
-  ASSERT_EQ(steps.size(), 3u);
+      "expect-ini s.ini S K ~a\n"
+      "expect-no-ini ${DIR}\\s.ini S Gone\n"
+      "copy-file Z:\\w\\a.txt \"${DIR}\\b c.txt\"\n"
+      "set-env TEMP \"C:\\100% temp\"\n");
+  ASSERT_EQ(steps.size(), 6u);
   EXPECT_EQ(steps[0].op, Op::ExpectSameFile);
   EXPECT_EQ(steps[0].path, "C:\\Kestrel\\a b.txt");
   EXPECT_EQ(steps[0].value, "Z:\\w\\a.txt");
@@ -214,6 +217,15 @@ TEST(DriverScript, FileContentsAndIniEntries) {
   EXPECT_EQ(steps[1].match.text, "C:\\a b");
   EXPECT_FALSE(steps[1].match.substring);
   EXPECT_TRUE(steps[2].match.substring);
+  EXPECT_EQ(steps[3].op, Op::ExpectNoIni);
+  EXPECT_EQ(steps[3].path, "C:\\Kestrel\\s.ini");
+  EXPECT_EQ(steps[3].key, "Gone");
+  EXPECT_EQ(steps[4].op, Op::CopyFile);
+  EXPECT_EQ(steps[4].value, "Z:\\w\\a.txt");
+  EXPECT_EQ(steps[4].path, "C:\\Kestrel\\b c.txt");
+  EXPECT_EQ(steps[5].op, Op::SetEnv);
+  EXPECT_EQ(steps[5].path, "TEMP");
+  EXPECT_EQ(steps[5].value, "C:\\100% temp");
 }
 
 TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
@@ -304,6 +316,9 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"expect-same-file a.txt \"\"\n", 1, "empty file name"},
       {"expect-ini a.ini S K\n", 1, "usage: expect-ini"},
       {"expect-ini a.ini \"\" K v\n", 1, "empty file, section or key"},
+      {"expect-no-ini a.ini S\n", 1, "usage: expect-no-ini"},
+      {"copy-file a.txt \"\"\n", 1, "empty file name"},
+      {"set-env A=B c\n", 1, "holds ="},
       {"unlock-file\n", 1, "usage: unlock-file PATH"},
       {"expect-same-file a.exe\n", 1, "usage: expect-same-file PATH OTHER"},
       {"expect-file-text a.txt\n", 1, "usage"},

@@ -134,6 +134,19 @@ TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
        "2: background.text_color: must be a colour written #RRGGBB"},
       {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [\"A;B\"], name = \"n\" }\n",
        "type[0].files[0].menu.folders: a folder name may not hold ';'"},
+      {"[[type]]\nfolder = \"x\"\n[[type.ini]]\nfile = \"f\"\nsection = \"s\"\nkey = \"k\"\n"
+       "uninstall = \"delete-key-if-empty\"\n",
+       "7: type[0].ini[0].uninstall: must be one of \"keep\", \"delete\""},
+      {"[[type]]\nfolder = \"x\"\n[[type.registry]]\nkey = \"k\"\nuninstall = \"remove\"\n",
+       "5: type[0].registry[0].uninstall: must be one of \"keep\", \"delete\", \"delete-key-if-empty\""},
+      {("[[type]]\nfolder = \"x\"\n[[type.registry]]\nkey = \"k\"\nname = \"" + std::string(600, 'n') +
+        "\"\nuninstall = \"delete\"\n").c_str(),
+       "type[0].registry[0].uninstall: a key, name or section to delete"},
+      {"[[type]]\nfolder = \"x\"\nremember = { registry = { key = \"k\", value = \"v\" }, uninstall = \"delete\" }\n",
+       "type[0].remember.uninstall: needs write = true"},
+      {"[[type]]\nfolder = \"x\"\nremember = { ini = { file = \"f\", section = \"s\", key = \"k\" }, write = true, "
+       "uninstall = \"delete-key-if-empty\" }\n",
+       "type[0].remember.uninstall: must be one of \"keep\", \"delete\""},
       {"title = \"x\" x\n", "1: "},  // a TOML syntax error keeps toml++'s own description
   });
   std::string seven;
@@ -440,13 +453,15 @@ const char kProduct[] =
     "[setup]\ntitle = \"Caf\xC3\xA9 1.0 Setup\"\nremove_other_types = true\nfull_screen = true\n"
     "[background]\ntitle = \"Caf\xC3\xA9\"\ntext_color = \"#FF8000\"\n"
     "[[type]]\ncaption = \"Full\"\nuninstall_name = \"Cafe\"\nfolder = \"#Program Files#/Cafe\"\nlicence = \"licence.txt\"\n"
-    "remember = { registry = { root = \"HKLM\", key = \"Software/Cafe\", value = \"Path\" }, write = true }\n"
+    "remember = { registry = { root = \"HKLM\", key = \"Software/Cafe\", value = \"Path\" }, write = true, "
+    "uninstall = \"delete-key-if-empty\" }\n"
     "[type.texts]\n\"0/1\" = \"Hello\"\n"
     "[[type.files]]\nsource = \"app-1.0.bin\"\nname = \"app.bin\"\ntimes = true\nrole = \"program\"\n"
     "menu = { folders = [\"Cafe\", \"Tools/Cafe\"], name = \"Cafe\", icon = 2 }\ndesktop = { name = \"Cafe\", arguments = \"/fast\" }\n"
     "[[type.files]]\nsource = \"same.txt\"\nfolder = \"windows\"\nshared = true\nkeep = true\n"
     "[[type.ini]]\nfile = \"#InstallDir#/cafe.ini\"\nsection = \"S\"\nkey = \"K\"\nvalue = \"V\"\nkeep_existing = true\n"
     "[[type.registry]]\nroot = \"HKCU\"\nkey = \"Software/Cafe\"\nname = \"Colour\"\nvalue = \"blue\"\n"
+    "uninstall = \"delete\"\n"
     "[[type.patch]]\nfile = \"#InstallDir#/app.bin\"\ntext = \"XY\"\nafter = \"MARK\"\n"
     "[[type]]\ncaption = \"Update\"\nfolder = \"x\"\nfolder_editable = false\n"
     "[[type.files]]\nsource = \"app-1.1.bin\"\nname = \"app.bin\"\npatch_of = \"app-1.0.bin\"\n"
@@ -485,7 +500,7 @@ TEST_F(ProjectTest, BuiltSetupLoadsAsWritten) {
   ASSERT_EQ(68u, BackgroundStyleLength);
   EXPECT_EQ(0x0080FFu, get_u32(BackgroundStyle + 4));  // COLORREF: red in the low byte
   const SetupTypeRecord& full = SetupTypeTable[0].record;
-  EXPECT_EQ(kTypeFolderEditable | kTypeRememberInRegistry, full.flags);
+  EXPECT_EQ(kTypeFolderEditable | kTypeRememberInRegistry | kTypeForgetFolder | kTypeForgetFolderKey, full.flags);
   EXPECT_STREQ("#Program Files#\\Cafe", full.default_folder);
   EXPECT_STREQ("Software\\Cafe", full.registry_key);
   EXPECT_EQ(2u, full.root_key);
@@ -516,6 +531,10 @@ TEST_F(ProjectTest, BuiltSetupLoadsAsWritten) {
                               SetupTypeTable[0].entry_lists[0] + SetupTypeTable[0].entry_list_lengths[0], &ini));
   EXPECT_STREQ("#InstallDir#\\cafe.ini", ini.file);
   EXPECT_EQ(kEntryKeepExisting, ini.flags);
+  RegistryEntry value;
+  ASSERT_TRUE(parse_registry_entry(SetupTypeTable[0].entry_lists[1] + 2,
+                                   SetupTypeTable[0].entry_lists[1] + SetupTypeTable[0].entry_list_lengths[1], &value));
+  EXPECT_EQ(kEntryDeleteAtUninstall, value.flags);
   StringPatchEntry patch;
   ASSERT_TRUE(parse_string_patch(SetupTypeTable[0].entry_lists[2] + 2,
                                  SetupTypeTable[0].entry_lists[2] + SetupTypeTable[0].entry_list_lengths[2], &patch));

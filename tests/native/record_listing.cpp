@@ -4,6 +4,11 @@
 //   remove FOLDER|NAME|FLAGS     (FLAGS in hex)
 //   shortcut FOLDER|FILE
 //   key ROOT|PATH                (ROOT in hex)
+//   folder PATH                  (the installation folder, when recorded)
+//   registry ROOT|KEY|NAME|FLAGS|CREATED
+//   ini FILE|SECTION|KEY|FLAGS
+//   earlier                      (the lines of an earlier installation follow)
+// A record already carried out lists as the one line "used".
 // Exit 0 listed, 1 no record or a damaged one, 2 the file cannot be read.
 #include <cstdio>
 #include <fstream>
@@ -17,6 +22,35 @@
 namespace {
 
 std::string text(const RecordText& t) { return std::string(t.text, t.length); }
+
+void list(const UninstallData& data) {
+  const uint8_t* cursor = data.remove_list;
+  for (uint32_t i = 0; i < data.remove_count; ++i) {
+    RemoveRecord r = next_remove_record(&cursor);
+    printf("remove %s|%s|%X\n", text(r.folder).c_str(), text(r.name).c_str(), r.flags);
+  }
+  cursor = data.shortcut_list;
+  for (uint32_t i = 0; i < data.shortcut_count; ++i) {
+    ShortcutRecord r = next_shortcut_record(&cursor);
+    printf("shortcut %s|%s\n", text(r.folder).c_str(), text(r.file).c_str());
+  }
+  if (data.has_uninstall_key) printf("key %X|%s\n", data.uninstall_root, text(data.uninstall_key).c_str());
+  if (data.has_install_folder) printf("folder %s\n", text(data.install_folder).c_str());
+  cursor = data.setting_list;
+  for (uint32_t i = 0; i < data.setting_count; ++i) {
+    SettingRecord s = next_setting_record(&cursor);
+    if (s.kind == kSettingRegistryValue)
+      printf("registry %X|%s|%s|%X|%u\n", s.root, text(s.path).c_str(), text(s.name).c_str(), s.flags,
+             s.created_keys);
+    else
+      printf("ini %s|%s|%s|%X\n", text(s.path).c_str(), text(s.section).c_str(), text(s.name).c_str(), s.flags);
+  }
+  cursor = data.earlier;
+  for (uint32_t i = 0; i < data.earlier_count; ++i) {
+    printf("earlier\n");
+    list(next_earlier_installation(&cursor));
+  }
+}
 
 }  // namespace
 
@@ -38,20 +72,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   UninstallData data;
-  if (parse_uninstall_data(file.data() + image_size, file.size() - image_size, &data) != UninstallDataStatus::kOk) {
+  UninstallDataStatus status = parse_uninstall_data(file.data() + image_size, file.size() - image_size, &data);
+  if (status == UninstallDataStatus::kUsed) {
+    printf("used\n");
+    return 0;
+  }
+  if (status != UninstallDataStatus::kOk) {
     fprintf(stderr, "kestrel-record: the record of %s is damaged\n", argv[1]);
     return 1;
   }
-  const uint8_t* cursor = data.remove_list;
-  for (uint32_t i = 0; i < data.remove_count; ++i) {
-    RemoveRecord r = next_remove_record(&cursor);
-    printf("remove %s|%s|%X\n", text(r.folder).c_str(), text(r.name).c_str(), r.flags);
-  }
-  cursor = data.shortcut_list;
-  for (uint32_t i = 0; i < data.shortcut_count; ++i) {
-    ShortcutRecord r = next_shortcut_record(&cursor);
-    printf("shortcut %s|%s\n", text(r.folder).c_str(), text(r.file).c_str());
-  }
-  if (data.has_uninstall_key) printf("key %X|%s\n", data.uninstall_root, text(data.uninstall_key).c_str());
+  list(data);
   return 0;
 }

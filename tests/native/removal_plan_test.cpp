@@ -60,6 +60,11 @@ struct PlannedFile {
   uint8_t flags;
 };
 
+std::vector<uint8_t> bytes_of(const Installation& installation) {
+  return record_bytes(installation.remove_list, installation.shortcut_list,
+                      installation.has_uninstall_key ? installation.uninstall_root : 0, installation.uninstall_key);
+}
+
 // A plan made from the record's bytes, with every path it names read out.
 struct Planned {
   std::vector<uint8_t> bytes;
@@ -69,22 +74,29 @@ struct Planned {
   std::vector<PlannedFile> files;
   std::vector<std::string> shortcuts;
   std::vector<std::string> folders;
+  std::vector<std::string> keys;
+  std::vector<std::string> install_dirs;
 
-  Planned(const Installation& installation, const char* install_dir) {
-    bytes = record_bytes(installation.remove_list, installation.shortcut_list,
-                         installation.has_uninstall_key ? installation.uninstall_root : 0, installation.uninstall_key);
+  Planned(const Installation& installation, const char* uninstaller_folder)
+      : Planned(bytes_of(installation), uninstaller_folder) {}
+  Planned(const std::vector<uint8_t>& record, const char* uninstaller_folder) : bytes(record) {
     EXPECT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data));
-    made = plan_removal(data, install_dir, menu(), &plan);
-    char path[kPathSize];
-    const uint8_t* cursor = plan.data.remove_list;
-    for (uint32_t i = 0; i < plan.data.remove_count; ++i) {
-      RemoveRecord record = next_remove_record(&cursor);
-      if (planned_file_path(plan, record, path)) files.push_back({path, record.flags});
-    }
-    cursor = plan.data.shortcut_list;
-    for (uint32_t i = 0; i < plan.data.shortcut_count; ++i) {
-      planned_shortcut_path(next_shortcut_record(&cursor), path);
-      shortcuts.push_back(path);
+    made = plan_removal(data, uninstaller_folder, menu(), &plan);
+    char path[kUninstallKeyCapacity];
+    for (uint32_t n = 0; n < plan.installation_count; ++n) {
+      const PlannedInstallation& installation = plan.installations[n];
+      install_dirs.push_back(installation.install_dir);
+      const uint8_t* cursor = installation.data.remove_list;
+      for (uint32_t i = 0; i < installation.data.remove_count; ++i) {
+        RemoveRecord record = next_remove_record(&cursor);
+        if (planned_file_path(installation, record, path)) files.push_back({path, record.flags});
+      }
+      cursor = installation.data.shortcut_list;
+      for (uint32_t i = 0; i < installation.data.shortcut_count; ++i) {
+        planned_shortcut_path(next_shortcut_record(&cursor), path);
+        shortcuts.push_back(path);
+      }
+      if (planned_uninstall_key(installation, path)) keys.push_back(path);
     }
     for (uint32_t i = 0; i < plan.folder_count; ++i) {
       planned_folder_path(plan.folders[i], path);
@@ -92,7 +104,7 @@ struct Planned {
     }
   }
   ~Planned() { free_removal_plan(&plan); }
-  bool empty() const { return files.empty() && shortcuts.empty() && folders.empty() && !plan.has_uninstall_key; }
+  bool empty() const { return files.empty() && shortcuts.empty() && folders.empty() && keys.empty(); }
 };
 
 TEST(RemovalPlan, ResolvesEveryRecordAndOrdersFoldersDeepestFirst) {
@@ -119,8 +131,7 @@ TEST(RemovalPlan, ResolvesEveryRecordAndOrdersFoldersDeepestFirst) {
   for (size_t i = 0; i < plan.folders.size(); ++i)
     for (size_t j = 0; j < i; ++j)
       EXPECT_NE(0u, plan.folders[i].find(plan.folders[j] + "\\")) << plan.folders[j] << " before its sub folder";
-  EXPECT_TRUE(plan.plan.has_uninstall_key);
-  EXPECT_STREQ(kKey, plan.plan.uninstall_key);
+  EXPECT_EQ(std::vector<std::string>{kKey}, plan.keys);
 }
 
 TEST(RemovalPlan, FoldersNamedTwiceOrInOtherCaseAppearOnce) {
@@ -130,7 +141,7 @@ TEST(RemovalPlan, FoldersNamedTwiceOrInOtherCaseAppearOnce) {
   ASSERT_TRUE(plan.made);
   ASSERT_EQ(1u, plan.folders.size());
   EXPECT_EQ(2u, plan.files.size());
-  EXPECT_FALSE(plan.plan.has_uninstall_key);
+  EXPECT_TRUE(plan.keys.empty());
 }
 
 // A path through ".." is still a recorded file, but its folder is not one
@@ -189,10 +200,162 @@ TEST(RemovalPlan, KeyNamesAndShortcutExtensionsIgnoreCase) {
   data.shortcut_list = {{"c:\\menu\\PROGRAMS\\Demo", "Demo.LNK"}};
   Planned plan(data, kApp);
   ASSERT_TRUE(plan.made);
-  EXPECT_EQ(data.uninstall_key, plan.plan.uninstall_key);
+  EXPECT_EQ(std::vector<std::string>{data.uninstall_key}, plan.keys);
   ASSERT_EQ(1u, plan.shortcuts.size());
   // The folder below Programs is found although its case differs.
   EXPECT_NE(plan.folders.end(), std::find(plan.folders.begin(), plan.folders.end(), "c:\\menu\\PROGRAMS\\Demo"));
+}
+
+// The record without its end block, so that blocks can follow.
+RecordWriter open_record(const Installation& installation) {
+  RecordWriter w;
+  w.bytes = bytes_of(installation);
+  w.bytes.resize(w.bytes.size() - 8);
+  return w;
+}
+
+std::vector<uint8_t> closed(RecordWriter w) {
+  w.block(kUninstallEndId, {});
+  return w.bytes;
+}
+
+void add_install_folder(RecordWriter* w, const std::string& folder) {
+  RecordWriter payload;
+  payload.text(folder);
+  w->block(kInstallFolderId, payload.bytes);
+}
+
+// An uninstaller in a subfolder: "." means the folder the record names,
+// not the uninstaller's own.
+TEST(RemovalPlan, TheRecordedInstallationFolderIsWhatDotMeans) {
+  Installation data;
+  data.remove_list = {{".", "alpha.txt", 0}, {".\\bin", "beta.txt", 0}};
+  RecordWriter w = open_record(data);
+  add_install_folder(&w, kApp);
+  Planned plan(closed(w), "C:\\Apps\\Demo\\bin");
+  ASSERT_TRUE(plan.made);
+  EXPECT_EQ((std::vector<std::string>{kApp}), plan.install_dirs);
+  ASSERT_EQ(2u, plan.files.size());
+  EXPECT_EQ("C:\\Apps\\Demo\\alpha.txt", plan.files[0].path);
+  EXPECT_EQ("C:\\Apps\\Demo\\bin\\beta.txt", plan.files[1].path);
+  EXPECT_EQ((std::vector<std::string>{"C:\\Apps\\Demo\\bin"}), plan.folders);
+
+  for (const char* bad : {"Apps\\Demo", "C:\\Apps\\..\\Demo", "C:\\Apps\\\\Demo", ""}) {
+    RecordWriter spoilt = open_record(data);
+    add_install_folder(&spoilt, bad);
+    Planned refused(closed(spoilt), "C:\\Apps\\Demo\\bin");
+    EXPECT_FALSE(refused.made) << bad;
+    EXPECT_TRUE(refused.empty()) << bad;
+  }
+}
+
+// Two installations in one folder, the older one carried over by the
+// newer's record: all of their files, keys and folders are planned, the
+// folders in one order, deepest first.
+TEST(RemovalPlan, EarlierInstallationsArePlannedWithTheNewest) {
+  Installation minimal;
+  minimal.remove_list = {{".", "viewer.exe", 0}};
+  minimal.has_uninstall_key = true;
+  minimal.uninstall_root = 0x80000002;
+  minimal.uninstall_key = std::string(kKey) + " Minimal";
+  Installation full;
+  full.remove_list = {{".", "viewer.exe", 0}, {".\\docs\\en", "guide.txt", 0}, {".\\docs", "", 0}};
+  full.shortcut_list = {{"C:\\Menu\\Programs\\Demo", "Guide.lnk"}};
+  full.has_uninstall_key = true;
+  full.uninstall_root = 0x80000002;
+  full.uninstall_key = std::string(kKey) + " Full";
+  RecordWriter w = open_record(minimal);
+  w.block(kEarlierInstallationId, bytes_of(full));
+  Planned plan(closed(w), kApp);
+  ASSERT_TRUE(plan.made);
+  EXPECT_EQ((std::vector<std::string>{kApp, kApp}), plan.install_dirs);
+  ASSERT_EQ(3u, plan.files.size());  // the folder item names no file
+  EXPECT_EQ("C:\\Apps\\Demo\\viewer.exe", plan.files[1].path);
+  EXPECT_EQ("C:\\Apps\\Demo\\docs\\en\\guide.txt", plan.files[2].path);
+  EXPECT_EQ((std::vector<std::string>{"C:\\Menu\\Programs\\Demo\\Guide.lnk"}), plan.shortcuts);
+  EXPECT_EQ((std::vector<std::string>{minimal.uninstall_key, full.uninstall_key}), plan.keys);
+  EXPECT_EQ((std::vector<std::string>{"C:\\Menu\\Programs\\Demo", "C:\\Apps\\Demo\\docs\\en",
+                                      "C:\\Apps\\Demo\\docs"}),
+            plan.folders);
+
+  // One spoilt installation spoils the whole plan.
+  full.uninstall_key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  RecordWriter spoilt = open_record(minimal);
+  spoilt.block(kEarlierInstallationId, bytes_of(full));
+  Planned refused(closed(spoilt), kApp);
+  EXPECT_FALSE(refused.made);
+  EXPECT_TRUE(refused.empty());
+}
+
+struct Setting {
+  uint8_t kind;
+  uint32_t root;
+  std::string path, section, name;
+  uint8_t flags, created_keys;
+};
+
+std::vector<uint8_t> with_settings(const std::vector<Setting>& settings) {
+  RecordWriter w = open_record(Installation());
+  RecordWriter list;
+  list.u32(static_cast<uint32_t>(settings.size()));
+  for (const Setting& s : settings) {
+    list.u8(s.kind);
+    if (s.kind == kSettingRegistryValue) {
+      list.u32(s.root);
+      list.text(s.path);
+      list.text(s.name);
+      list.u8(s.flags);
+      list.u8(s.created_keys);
+    } else {
+      list.text(s.path);
+      list.text(s.section);
+      list.text(s.name);
+      list.u8(s.flags);
+    }
+  }
+  w.block(kSettingsListId, list.bytes);
+  return closed(w);
+}
+
+TEST(RemovalPlan, SettingsAreRegistryValuesUnderTheRootsAndEntriesOfWholeIniPaths) {
+  Setting value{kSettingRegistryValue, 0x80000001, "Software\\Classes\\Demo.Document\\shell", "", "",
+                kSettingDeleteKeyIfEmpty, 3};
+  Setting entry{kSettingIniEntry, 0, "C:\\Apps\\Demo\\demo.ini", "Viewer", "Greeting", kSettingFileCreated, 0};
+  Planned plan(with_settings({value, entry}), kApp);
+  ASSERT_TRUE(plan.made);
+  const UninstallData& data = plan.plan.installations[0].data;
+  ASSERT_EQ(2u, data.setting_count);
+  const uint8_t* cursor = data.setting_list;
+  PlannedSetting planned;
+  planned_setting(next_setting_record(&cursor), &planned);
+  EXPECT_STREQ("Software\\Classes\\Demo.Document\\shell", planned.path);
+  EXPECT_STREQ("", planned.name);
+  EXPECT_EQ(3, planned.created_keys);
+  planned_setting(next_setting_record(&cursor), &planned);
+  EXPECT_STREQ("C:\\Apps\\Demo\\demo.ini", planned.path);
+  EXPECT_STREQ("Viewer", planned.section);
+  EXPECT_STREQ("Greeting", planned.name);
+
+  struct Case {
+    const char* what;
+    Setting setting;
+  };
+  const Case cases[] = {
+      {"a root that is no root", {kSettingRegistryValue, 0x80000004, "Software\\Demo", "", "v", 0, 0}},
+      {"no key", {kSettingRegistryValue, 0x80000001, "", "", "v", 0, 0}},
+      {"a key with an empty step", {kSettingRegistryValue, 0x80000001, "Software\\\\Demo", "", "v", 0, 0}},
+      {"more created keys than the path has", {kSettingRegistryValue, 0x80000001, "Software\\Demo", "", "v", 0, 3}},
+      {"unknown registry flags", {kSettingRegistryValue, 0x80000001, "Software\\Demo", "", "v", 2, 0}},
+      {"a value name too long", {kSettingRegistryValue, 0x80000001, "Software\\Demo", "", std::string(600, 'v'), 0, 0}},
+      {"a relative INI file", {kSettingIniEntry, 0, "demo.ini", "S", "K", 0, 0}},
+      {"an INI file through ..", {kSettingIniEntry, 0, "C:\\Apps\\..\\demo.ini", "S", "K", 0, 0}},
+      {"no INI section", {kSettingIniEntry, 0, "C:\\demo.ini", "", "K", 0, 0}},
+      {"no INI key", {kSettingIniEntry, 0, "C:\\demo.ini", "S", "", 0, 0}},
+  };
+  for (const Case& c : cases) {
+    Planned refused(with_settings({value, c.setting}), kApp);
+    EXPECT_FALSE(refused.made) << c.what;
+  }
 }
 
 }  // namespace

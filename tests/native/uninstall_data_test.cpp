@@ -2,10 +2,12 @@
 // that must yield nothing to remove.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "tests/native/record_bytes.h"
+#include "archive/format.h"
 #include "uninstall/uninstall_data.h"
 
 namespace {
@@ -116,6 +118,111 @@ TEST(UninstallData, RefusesRepeatedBlocksAndBadShortcutLists) {
     EXPECT_EQ(0u, data.remove_count);
     EXPECT_EQ(0u, data.shortcut_count);
   }
+}
+
+// A record with every extension block: the installation folder, a
+// setting of each kind, and an earlier installation.
+std::vector<uint8_t> extended_record(const std::vector<uint8_t>& earlier_payload) {
+  std::vector<uint8_t> bytes = full_record();
+  bytes.resize(bytes.size() - 8);  // the end block comes last again
+  RecordWriter w;
+  w.bytes = bytes;
+  RecordWriter folder;
+  folder.text("C:\\Apps\\Demo");
+  w.block(kInstallFolderId, folder.bytes);
+  RecordWriter settings;
+  settings.u32(2);
+  settings.u8(kSettingRegistryValue);
+  settings.u32(0x80000001);
+  settings.text("Software\\Demo");
+  settings.text("Version");
+  settings.u8(kSettingDeleteKeyIfEmpty);
+  settings.u8(1);
+  settings.u8(kSettingIniEntry);
+  settings.text("C:\\Apps\\Demo\\demo.ini");
+  settings.text("Viewer");
+  settings.text("Greeting");
+  settings.u8(0);
+  w.block(kSettingsListId, settings.bytes);
+  w.block(kEarlierInstallationId, earlier_payload);
+  w.block(kUninstallEndId, {});
+  return w.bytes;
+}
+
+TEST(UninstallData, ReadsTheExtensionBlocks) {
+  std::vector<uint8_t> earlier = record_bytes({{".", "old.exe", 0}}, {}, 0, "");
+  std::vector<uint8_t> bytes = extended_record(earlier);
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data));
+  EXPECT_EQ(3u, data.remove_count);
+  ASSERT_TRUE(data.has_install_folder);
+  EXPECT_EQ("C:\\Apps\\Demo", text_of(data.install_folder));
+  ASSERT_EQ(2u, data.setting_count);
+  const uint8_t* cursor = data.setting_list;
+  EXPECT_EQ("Version", text_of(next_setting_record(&cursor).name));
+  EXPECT_EQ("Greeting", text_of(next_setting_record(&cursor).name));
+  ASSERT_EQ(1u, data.earlier_count);
+  cursor = data.earlier;
+  UninstallData old = next_earlier_installation(&cursor);
+  ASSERT_EQ(1u, old.remove_count);
+  EXPECT_EQ("old.exe", removed_records(old)[0].name);
+  for (size_t cut = 8; cut < bytes.size(); ++cut)
+    EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), cut, &data)) << cut;
+}
+
+// Ids the uninstaller must understand make an unknown one damage; ids of
+// what a reader may pass over (texts, ways of asking) are passed over.
+TEST(UninstallData, UnknownExtensionsArePassedOverOnlyWhereThatIsSafe) {
+  auto with_block = [](uint16_t id) {
+    std::vector<uint8_t> bytes = full_record();
+    bytes.resize(bytes.size() - 8);
+    RecordWriter w;
+    w.bytes = bytes;
+    w.block(id, {1, 2, 3});
+    w.block(kUninstallEndId, {});
+    return w.bytes;
+  };
+  UninstallData data;
+  for (uint16_t id : {uint16_t{0x1280}, uint16_t{0x12C0}, uint16_t{kLastExtensionId}}) {
+    std::vector<uint8_t> bytes = with_block(id);
+    EXPECT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data)) << id;
+    EXPECT_EQ(3u, data.remove_count);
+  }
+  for (uint16_t id : {uint16_t{0x1253}, uint16_t{kLastRequiredExtensionId}, uint16_t{0x1300}, uint16_t{0x1237}}) {
+    std::vector<uint8_t> bytes = with_block(id);
+    EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), bytes.size(), &data)) << id;
+    EXPECT_EQ(0u, data.remove_count);
+  }
+}
+
+TEST(UninstallData, RefusesExtensionsTheSetupCannotHaveWritten) {
+  std::vector<uint8_t> plain_earlier = record_bytes({{".", "old.exe", 0}}, {}, 0, "");
+  std::vector<uint8_t> nested_earlier = extended_record(plain_earlier);  // itself holds an earlier one
+  std::vector<uint8_t> unopened_earlier = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
+  std::vector<uint8_t> bad_kind = extended_record(plain_earlier);
+  // The first setting's kind byte: behind the install folder block and the
+  // settings block's header and count.
+  size_t settings_at = full_record().size() - 8 + 8 + 2 + std::strlen("C:\\Apps\\Demo");
+  ASSERT_EQ(kSettingsListId, get_u16(&bad_kind[settings_at]));
+  bad_kind[settings_at + 8 + 4] = 3;
+  UninstallData data;
+  for (const std::vector<uint8_t>& bytes :
+       {extended_record(nested_earlier), extended_record(unopened_earlier), bad_kind}) {
+    EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), bytes.size(), &data));
+    EXPECT_EQ(0u, data.remove_count);
+    EXPECT_EQ(0u, data.setting_count);
+    EXPECT_EQ(0u, data.earlier_count);
+  }
+}
+
+// The uninstaller marks its record carried out by turning the RemoveList's
+// id: the record is then used, and nothing is removed twice.
+TEST(UninstallData, ARecordCarriedOutIsUsed) {
+  std::vector<uint8_t> bytes = full_record();
+  put_u16(bytes.data(), kUsedRemoveListId);
+  UninstallData data;
+  EXPECT_EQ(UninstallDataStatus::kUsed, parse_uninstall_data(bytes.data(), bytes.size(), &data));
+  EXPECT_EQ(0u, data.remove_count);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// What the Windows programs ask of Windows: the libraries they import and
-// the manifest they carry.
+// What the Windows programs ask of Windows: the libraries they import, the
+// manifest they carry, the header values its loader checks.
 //
 // They import only Known DLLs: Windows takes those from the System folder
 // whatever lies beside the program. Any other library a program linked
@@ -139,6 +139,24 @@ TEST_P(WindowsProgram, CarriesItsManifest) {
     EXPECT_NE(std::string::npos, manifest.find(std::string("<supportedOS Id=\"{") + os + "}\"/>")) << os;
   EXPECT_NE(std::string::npos, manifest.find(">true</dpiAware>"));
   EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
+}
+
+// Header values that both the Windows 95 family and NT load: a PE32 GUI
+// program for i386, system and subsystem version 4.0, sections 4 KiB apart
+// in memory and 512 bytes apart in the file.
+TEST_P(WindowsProgram, LoadsOnBothWindowsFamilies) {
+  uint32_t pe = get_u32(image.bytes.data() + 0x3C);
+  ASSERT_TRUE(image.has(pe, 24 + 72)) << GetParam();
+  const uint8_t* optional = &image.bytes[pe + 24];
+  EXPECT_EQ(0x14Cu, get_u16(&image.bytes[pe + 4])) << GetParam();
+  EXPECT_EQ(0x10Bu, get_u16(optional)) << GetParam();
+  EXPECT_EQ(2u, get_u16(optional + 68)) << GetParam();
+  EXPECT_EQ(4096u, get_u32(optional + 32)) << GetParam();
+  EXPECT_EQ(512u, get_u32(optional + 36)) << GetParam();
+  EXPECT_EQ(4u, get_u16(optional + 40)) << GetParam();
+  EXPECT_EQ(0u, get_u16(optional + 42)) << GetParam();
+  EXPECT_EQ(4u, get_u16(optional + 48)) << GetParam();
+  EXPECT_EQ(0u, get_u16(optional + 50)) << GetParam();
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, WindowsProgram, ::testing::Values("kestrel-stub.exe", "kestrel-uninstall.exe"));

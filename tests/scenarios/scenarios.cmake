@@ -98,6 +98,20 @@ kestrel_scenario(locked-abort.script locked-abort.toml)
 kestrel_scenario(restart-win95.script restart-win95.toml ENVIRONMENT KESTREL_WINE_VERSION=win98)
 kestrel_scenario(versions.script versions.toml)
 kestrel_scenario(versions-silent.script versions-silent.toml)
+# The uninstaller removes what the installation wrote and nothing else:
+# from a subfolder, over two setup types in one folder, once only, leaving
+# what was there before; it takes back the settings marked for it and
+# leaves files in use to the next start of Windows. A record that does not
+# fit on the drive fails the installation.
+kestrel_scenario(uninstaller-subfolder.script uninstaller-subfolder.toml)
+kestrel_scenario(one-folder.script one-folder.toml)
+kestrel_scenario(second-run.script second-run.toml)
+kestrel_scenario(kept-files.script kept-files.toml)
+kestrel_scenario(settings-removal.script settings-removal.toml)
+kestrel_scenario(in-use.script in-use.toml)
+kestrel_scenario(full-disk-record.script full-disk-record.toml)
+# The example product leaves nothing behind.
+kestrel_scenario(demo-round-trip.script demo.toml)
 # The example product signed with osslsigncode: the signature verifies, and
 # the signed setup installs and uninstalls (see signed-demo).
 kestrel_wine_test(NAME scenario.signed-demo

@@ -293,7 +293,7 @@ TEST_F(InstallItem, LockedDifferentFileAsksAndIgnoreKeepsTheOldFile) {
   ASSERT_EQ(1u, driver_.texts.size());
   EXPECT_EQ("In use: " + in_install("busy.txt"), driver_.texts[0]);
   EXPECT_EQ("old", read_whole_file(in_install("busy.txt")));
-  EXPECT_EQ(kStatusReplaced, status(0));  // listed for removal all the same
+  EXPECT_EQ(kStatusKept, status(0));  // the user's file: not listed for removal
   EXPECT_FALSE(temp_files_left(kInstall));
 }
 
@@ -436,6 +436,30 @@ TEST_F(InstallItem, SharedLibrariesCountTheirInstallationsAndFontsAreRegistered)
   RegCloseKey(shared_key);
   DeleteFileA(library.c_str());
   DeleteFileA(face.c_str());
+}
+
+// A library that some other program put there without a count keeps that
+// user: its count starts at 2, and one uninstall leaves it in place.
+TEST_F(InstallItem, ALibraryThatWasThereWithoutACountStartsAtTwo) {
+  make_setup({"shared library"});
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+                                           0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  char system[MAX_PATH];
+  GetSystemDirectoryA(system, MAX_PATH);
+  std::string library = std::string(system) + "\\kestrel_uncounted.dll";
+  RegDeleteValueA(key, library.c_str());
+  ASSERT_TRUE(write_whole_file(library, bytes_of("someone else's")));
+  EntrySpec shared = item("kestrel_uncounted.dll", 0);
+  shared.folder_code = kFolderShared;
+  shared.shared = 1;
+  install({shared});
+  ASSERT_EQ(1, install_next_item()) << "error " << ErrorState;
+  EXPECT_EQ(kStatusReplaced, status(0));
+  EXPECT_EQ(2u, shared_count(library));
+  RegDeleteValueA(key, library.c_str());
+  RegCloseKey(key);
+  DeleteFileA(library.c_str());
 }
 
 TEST_F(InstallItem, FilesCopiedFromTheSourceFolderAndAMissingOneIsError1000) {

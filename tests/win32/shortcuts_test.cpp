@@ -9,6 +9,7 @@
 
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
+#include "uninstall/uninstall_data_writer.h"
 #include "tests/win32/install_fixture.h"
 
 // Stand-in for the uninstall record's writer.
@@ -142,7 +143,9 @@ TEST_F(Shortcuts, MenuShortcutsOfTheListAreMadeAndRecordedInOneBlock) {
   ASSERT_NE(INVALID_HANDLE_VALUE, log);
   DWORD put = 0;
   WriteFile(log, "before", 6, &put, nullptr);
-  make_menu_shortcuts(log);
+  RecordFile record{log, 0};
+  make_menu_shortcuts(&record);
+  EXPECT_EQ(0, record.result);
   WriteFile(log, "!", 1, &put, nullptr);  // the log stands at its end again
   CloseHandle(log);
 
@@ -196,8 +199,35 @@ TEST_F(Shortcuts, WithoutALogTheShortcutsAreStillMadeAndAnEmptyLocationIsTheProg
   folders_ = {programs + "\\Kestrel A", programs + "\\Kestrel B"};
   made_ = {programs + "\\Kestrel A\\Kestrel Three.lnk", programs + "\\Kestrel Three.lnk",
            programs + "\\Kestrel B\\Kestrel Three.lnk"};
-  make_menu_shortcuts(INVALID_HANDLE_VALUE);
+  make_menu_shortcuts(nullptr);
   for (const auto& f : made_) EXPECT_TRUE(file_exists(f)) << f;
+}
+
+// A shortcut whose record cannot be written is not made, and nothing after
+// it either: the uninstaller would not know of it.
+TEST_F(Shortcuts, AFailedRecordMakesNoShortcut) {
+  EntrySpec e;
+  e.strings[0] = "prog.exe";
+  e.strings[1] = "Kestrel Unrecorded";
+  e.strings[2] = "Kestrel Four";
+  EntrySpec second = e;
+  second.strings[2] = "Kestrel Five";
+  std::vector<uint8_t> list = encode_file_list({e, second});
+  CurrentFirstEntry = list.data() + 4;
+  CurrentFileCount = 2;
+  std::string programs = shell_folder(CSIDL_PROGRAMS);
+  folders_ = {programs + "\\Kestrel Unrecorded"};
+  std::string log_path = std::string(kTargets) + "\\readonly.bin";
+  CloseHandle(CreateFileA(log_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  HANDLE log = CreateFileA(log_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, log);
+  RecordFile record{log, 0};
+  make_menu_shortcuts(&record);
+  CloseHandle(log);
+  DeleteFileA(log_path.c_str());
+  EXPECT_EQ(2, record.result);
+  EXPECT_FALSE(file_exists(programs + "\\Kestrel Unrecorded\\Kestrel Four.lnk"));
+  EXPECT_FALSE(file_exists(programs + "\\Kestrel Unrecorded\\Kestrel Five.lnk"));
 }
 
 }  // namespace

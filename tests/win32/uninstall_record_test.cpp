@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "app/globals.h"
 #include "app/path_strings.h"
 #include "app/sequencer.h"
+#include "app/stub_size.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/entry_lists.h"
@@ -21,6 +23,8 @@
 #include "install/path_macros.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
+#include "uninstall/uninstall_data.h"
+#include "uninstall/uninstall_data_writer.h"
 #include "tests/win32/file_entries.h"
 
 // Stand-ins for the destination lookup and the start-menu shortcuts.
@@ -40,18 +44,17 @@ bool resolve_target_file(const char* name) { return expand_macros(DestPath, name
 
 namespace {
 int menu_shortcut_calls = 0;
-HANDLE menu_shortcut_log = nullptr;
+RecordFile* menu_shortcut_log = nullptr;
 }  // namespace
 
 // Records its call and, with a log, writes an empty ShortcutList block, so
 // the test sees where in the UninstallData it lands.
-void make_menu_shortcuts(HANDLE log) {
+void make_menu_shortcuts(RecordFile* log) {
   ++menu_shortcut_calls;
   menu_shortcut_log = log;
-  if (log == INVALID_HANDLE_VALUE) return;
+  if (!log) return;
   const uint8_t block[] = {0x36, 0x12, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0};
-  DWORD put;
-  WriteFile(log, block, sizeof block, &put, nullptr);
+  write_record_bytes(log, block, sizeof block);
 }
 
 namespace {
@@ -173,6 +176,15 @@ class FinishInstall : public ::testing::Test {
     UninstallerPath[0] = '\0';
   }
 
+  // A file the installation created.
+  void add_created(const std::string& name) {
+    TestEntry created;
+    created.kind = kKindRemovable;
+    created.status = 25;
+    created.strings[0] = name;
+    files.add(created);
+  }
+
   // Makes the list current for a setup type of that uninstall name.
   void make_current(const char* uninstall_name) {
     file_block = files.block();
@@ -213,8 +225,10 @@ class FinishInstall : public ::testing::Test {
 
 TEST_F(FinishInstall, CountedStringsAndLogRecordsByteByByte) {
   const char* log_path = "C:\\KestrelFinish\\log.bin";
-  HANDLE log = CreateFileA(log_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, log);
+  HANDLE file = CreateFileA(log_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  RecordFile record{file, 0};
+  RecordFile* log = &record;
   write_counted_string(log, "abc");
   write_counted_string(log, "");
   copy_string(InstallDir, "C:\\Apps\\", kPathSize);
@@ -228,7 +242,8 @@ TEST_F(FinishInstall, CountedStringsAndLogRecordsByteByByte) {
   write_log_record(log, 6);
   copy_string(DestPath, "C:\\Apps\\Data\\", sizeof DestPath);  // a folder item
   write_log_record(log, 0);
-  CloseHandle(log);
+  CloseHandle(file);
+  EXPECT_EQ(0, record.result);
   Expect e;
   e.u16(3).raw("abc").u16(0);
   e.record(".", "file.txt", 0);
@@ -246,11 +261,7 @@ TEST_F(FinishInstall, TheUninstallDataListsWhatTheUninstallerRemoves) {
   uninstaller.flags = kItemUninstaller;  // its status was reset after installing
   uninstaller.strings[0] = "uninst.exe";
   files.add(uninstaller);
-  TestEntry created;
-  created.kind = kKindRemovable;
-  created.status = 25;
-  created.strings[0] = "bin\\app.exe";
-  files.add(created);
+  add_created("bin\\app.exe");
   TestEntry shared;
   shared.kind = kKindRemovable;
   shared.status = 23;
@@ -278,10 +289,24 @@ TEST_F(FinishInstall, TheUninstallDataListsWhatTheUninstallerRemoves) {
   files.add(not_placed);
   TestEntry font;
   font.kind = kKindRemovable;
-  font.status = 23;
+  font.status = 25;
   font.folder_code = kFolderFonts;
   font.strings[0] = "C:\\KestrelFinish\\Fonts\\face.ttf";
   files.add(font);
+  TestEntry earlier_font = font;  // there before the setup: not the setup's to remove
+  earlier_font.status = 23;
+  earlier_font.strings[0] = "C:\\KestrelFinish\\Fonts\\old.ttf";
+  files.add(earlier_font);
+  TestEntry kept_in_use;  // in use and kept with Ignore: the user's file stays
+  kept_in_use.kind = kKindRemovable;
+  kept_in_use.status = 24;
+  kept_in_use.strings[0] = "busy.txt";
+  files.add(kept_in_use);
+  TestEntry shared_newer = shared;  // kept as newer, but counted: listed to lower the count
+  shared_newer.status = 0;
+  shared_newer.registration = 0;
+  shared_newer.strings[0] = "C:\\KestrelFinish\\System\\newer.dll";
+  files.add(shared_newer);
   TestEntry with_desktop_link;  // any kind: its desktop shortcut is listed
   with_desktop_link.strings[0] = "APP\\readme.txt";
   with_desktop_link.strings[4] = "Kestrel Readme";
@@ -298,11 +323,12 @@ TEST_F(FinishInstall, TheUninstallDataListsWhatTheUninstallerRemoves) {
   std::string desktop = desktop_folder();
   ASSERT_FALSE(desktop.empty());
   Expect records;
-  records.u32(5);
+  records.u32(6);
   records.record(".\\bin", "app.exe", 0);
   records.record("C:\\KestrelFinish\\System", "lib.dll", 0x05);
   records.record(".\\Data", "", 0);
   records.record("C:\\KestrelFinish\\Fonts", "face.ttf", 0x02);
+  records.record("C:\\KestrelFinish\\System", "newer.dll", 0x01);
   records.record(desktop, "Kestrel Readme.lnk", 0);
   Expect e = image_without_tail();
   e.u16(0x1235).u16(0).u32(static_cast<uint32_t>(records.b.size()));
@@ -314,19 +340,15 @@ TEST_F(FinishInstall, TheUninstallDataListsWhatTheUninstallerRemoves) {
   EXPECT_EQ(e.b, read_file(kUninstaller));
 
   EXPECT_EQ(1, menu_shortcut_calls);
-  EXPECT_NE(INVALID_HANDLE_VALUE, menu_shortcut_log);
+  EXPECT_NE(nullptr, menu_shortcut_log);
   EXPECT_EQ("Kestrel Test App", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
-  EXPECT_EQ(kUninstaller, registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"));
+  EXPECT_EQ(std::string("\"") + kUninstaller + "\"", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"));
   expect_settings_applied();
   expect_moved_to_finish_page();
 }
 
 TEST_F(FinishInstall, WithoutUninstallNameNoKeyIsWrittenOrRecorded) {
-  TestEntry created;
-  created.kind = kKindRemovable;
-  created.status = 25;
-  created.strings[0] = "app.exe";
-  files.add(created);
+  add_created("app.exe");
   make_current("");
   finish_install();
   Expect e = image_without_tail();
@@ -360,7 +382,7 @@ TEST_F(FinishInstall, WithoutUninstallerTheShortcutsAreMadeWithoutRecord) {
   UninstallerPath[0] = '\0';
   finish_install();
   EXPECT_EQ(1, menu_shortcut_calls);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, menu_shortcut_log);
+  EXPECT_EQ(nullptr, menu_shortcut_log);
   EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
   EXPECT_EQ(Bytes(uninstaller_image.begin(), uninstaller_image.end()), read_file(kUninstaller));
   expect_settings_applied();
@@ -374,7 +396,7 @@ TEST_F(FinishInstall, AnUninstallerWithoutRoomForTheHeaderIsLeftAlone) {
   finish_install();
   EXPECT_EQ(Bytes({'s', 'h', 'o', 'r', 't'}), read_file(kUninstaller));
   EXPECT_EQ(1, menu_shortcut_calls);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, menu_shortcut_log);
+  EXPECT_EQ(nullptr, menu_shortcut_log);
   EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
   expect_settings_applied();
   // A missing uninstaller file goes the same way.
@@ -403,6 +425,159 @@ TEST_F(FinishInstall, TheUninstallKeyPathIsBounded) {
   std::string root = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   EXPECT_EQ(root + name.substr(0, kUninstallKeySize - 1 - root.size()), key);
   EXPECT_EQ('#', key[kUninstallKeySize]);  // nothing past the buffer
+}
+
+// The record behind the image of the installed uninstaller at path.
+Bytes record_behind(const char* path, size_t image_size) {
+  Bytes all = read_file(path);
+  return all.size() > image_size ? Bytes(all.begin() + image_size, all.end()) : Bytes();
+}
+
+TEST_F(FinishInstall, AnUninstallerOutsideTheInstallationFolderRecordsThatFolder) {
+  add_created("app.exe");
+  make_current("Kestrel Test App");
+  copy_string(InstallDir, "C:\\KestrelFinish", kPathSize);  // the uninstaller lies in App below it
+  finish_install();
+  ASSERT_EQ(0, ErrorState);
+  Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+  ASSERT_TRUE(data.has_install_folder);
+  EXPECT_EQ("C:\\KestrelFinish", std::string(data.install_folder.text, data.install_folder.length));
+  const uint8_t* cursor = data.remove_list;
+  RemoveRecord app = next_remove_record(&cursor);
+  EXPECT_EQ(".", std::string(app.folder.text, app.folder.length));
+}
+
+// The settings marked for deletion are recorded as the setup finds the
+// machine before writing them: which keys it creates, which INI file.
+TEST_F(FinishInstall, SettingsMarkedForUninstallAreRecordedBeforeTheyAreWritten) {
+  ini_list[2] = kEntryDeleteAtUninstall;  // the INI entry's flags
+  HKEY tests;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Kestrel Tests", &tests));
+  RegCloseKey(tests);
+  const char deep[] = "Software\\Kestrel Tests\\Finish\\Marked\\Deep";
+  Bytes registry_list = {1, 0, 1, 0, 0, 0, kEntryDeleteAtUninstall | kEntryDeleteKeyIfEmpty};
+  registry_list.insert(registry_list.end(), deep, deep + sizeof deep);
+  const char value[] = "V\0x";
+  registry_list.insert(registry_list.end(), value, value + sizeof value);
+  files.add(0, "app.exe");
+  make_current("Kestrel Test App");
+  SetupTypeTable[0].entry_lists[kRegistryList] = registry_list.data();
+  SetupTypeTable[0].entry_list_lengths[kRegistryList] = static_cast<uint32_t>(registry_list.size());
+  SetupTypeTable[0].record.flags |= kTypeForgetFolder | kTypeForgetFolderKey;
+  select_setup_type(0);
+  copy_string(InstallDir, "C:\\KestrelFinish\\App", kPathSize);
+  finish_install();
+  ASSERT_EQ(0, ErrorState);
+  expect_settings_applied();
+  EXPECT_EQ("x", registry_bytes(HKEY_CURRENT_USER, deep, "V"));
+
+  Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+  ASSERT_EQ(3u, data.setting_count);
+  const uint8_t* cursor = data.setting_list;
+  SettingRecord ini = next_setting_record(&cursor);
+  EXPECT_EQ(kSettingIniEntry, ini.kind);
+  EXPECT_EQ(kIni, std::string(ini.path.text, ini.path.length));
+  EXPECT_EQ("Paths", std::string(ini.section.text, ini.section.length));
+  EXPECT_EQ(kSettingFileCreated, ini.flags);  // the INI file was not there before
+  SettingRecord marked = next_setting_record(&cursor);
+  EXPECT_EQ(kSettingRegistryValue, marked.kind);
+  EXPECT_EQ(0x80000001u, marked.root);
+  EXPECT_EQ(deep, std::string(marked.path.text, marked.path.length));
+  EXPECT_EQ(kSettingDeleteKeyIfEmpty, marked.flags);
+  EXPECT_EQ(3, marked.created_keys);  // Finish, Marked and Deep
+  SettingRecord remembered = next_setting_record(&cursor);
+  EXPECT_EQ(kRememberKey, std::string(remembered.path.text, remembered.path.length));
+  EXPECT_EQ("Folder", std::string(remembered.name.text, remembered.name.length));
+  EXPECT_EQ(1, remembered.created_keys);
+
+  RegDeleteKeyA(HKEY_CURRENT_USER, deep);
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Kestrel Tests\\Finish\\Marked");
+}
+
+// An uninstaller already at the path hands its record on: the new record
+// carries it, so the new uninstaller removes both installations. A record
+// carried out already, or none, is not taken over.
+TEST_F(FinishInstall, TheRecordOfTheUninstallerWrittenOverIsTakenOver) {
+  files.add(0, "app.exe");
+  make_current("Kestrel Test App");
+  Expect old_image;
+  old_image.raw("MZ older uninstaller ");
+  const volatile uint8_t* marker = stub_size_marker();
+  for (unsigned i = 0; i < kStubSizeMarkerLength; ++i) old_image.u8(marker[i]);
+  uint32_t image_size = static_cast<uint32_t>(old_image.b.size() + 4 + 3);
+  old_image.u32(image_size).raw("pad");
+  Expect old_record;
+  Expect list;
+  list.u32(1).record(".", "old.txt", 0);
+  old_record.u16(0x1235).u16(0).u32(static_cast<uint32_t>(list.b.size()));
+  old_record.b.insert(old_record.b.end(), list.b.begin(), list.b.end());
+  old_record.u16(0x7F7F).u16(0).u32(0);
+
+  for (bool used : {false, true}) {
+    SCOPED_TRACE(used ? "used" : "active");
+    Bytes older = old_image.b;
+    older.insert(older.end(), old_record.b.begin(), old_record.b.end());
+    if (used) older[image_size + 1] = 0x92;  // 0x1235 becomes 0x9235
+    write_file(kUninstaller, std::string(older.begin(), older.end()));
+    keep_earlier_record();
+    write_file(kUninstaller, uninstaller_image);  // the item writes the new uninstaller
+    finish_install();
+    ASSERT_EQ(0, ErrorState);
+    Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
+    UninstallData data;
+    ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+    ASSERT_EQ(used ? 0u : 1u, data.earlier_count);
+    if (used) continue;
+    const uint8_t* cursor = data.earlier;
+    UninstallData earlier = next_earlier_installation(&cursor);
+    ASSERT_EQ(1u, earlier.remove_count);
+    cursor = earlier.remove_list;
+    RemoveRecord old = next_remove_record(&cursor);
+    EXPECT_EQ("old.txt", std::string(old.name.text, old.name.length));
+  }
+}
+
+// A record that does not fit on the drive is the installation's failure:
+// error 20 naming the uninstaller, no Uninstall key, no settings.
+TEST_F(FinishInstall, ARecordThatDoesNotFitFailsTheInstallation) {
+  const char* drive = std::getenv("KESTREL_FULL_DRIVE");
+  if (!drive || !drive[0]) GTEST_SKIP() << "no small drive was set up for this run";
+  std::string root = std::string(1, drive[0]) + ":\\";
+  if (GetDriveTypeA(root.c_str()) == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no drive " << root;
+  std::string folder = root + "KestrelRecord";
+  std::string uninstaller = folder + "\\uninst.exe";
+  std::string filler = root + "filler.bin";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  write_file(uninstaller.c_str(), uninstaller_image);
+  // Names long enough that the record takes more than the uninstaller's
+  // last cluster holds.
+  for (int i = 0; i < 40; ++i) add_created("sub\\" + std::string(150, 'a' + i % 26) + std::to_string(i) + ".txt");
+  make_current("Kestrel Test App");
+  copy_string(InstallDir, folder.c_str(), kPathSize);
+  copy_string(UninstallerPath, uninstaller.c_str(), kPathSize);
+  HANDLE fill = CreateFileA(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, fill);
+  std::vector<char> chunk(4096, 'f');
+  DWORD put = 0;
+  while (WriteFile(fill, chunk.data(), static_cast<DWORD>(chunk.size()), &put, nullptr) && put == chunk.size()) {
+  }
+  CloseHandle(fill);
+
+  finish_install();
+  EXPECT_EQ(20, ErrorState);
+  EXPECT_EQ(uninstaller, std::string(MessageArgument));
+  EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
+  EXPECT_EQ("<none>", ini_value("Paths", "Dir"));
+  EXPECT_EQ("<none>", registry_bytes(HKEY_CURRENT_USER, kRememberKey, "Folder"));
+  expect_moved_to_finish_page();
+
+  DeleteFileA(filler.c_str());
+  DeleteFileA(uninstaller.c_str());
+  RemoveDirectoryA(folder.c_str());
 }
 
 }  // namespace

@@ -303,6 +303,31 @@ TEST_F(Installation, RemovesExactlyWhatTheRecordNames) {
   EXPECT_FALSE(has_key(kUninstallKey));
 }
 
+// The uninstaller marks its record carried out, so that a second run, as a
+// setup may make when it could not delete the uninstaller, takes no
+// library's count a second time and deletes no file the user made since.
+TEST_F(Installation, ASecondRunRemovesNothingTwice) {
+  install_uninstaller(record(kUninstallKey).bytes);
+  size_t image_size = read_file(stamped_uninstaller()).size();
+  EXPECT_EQ(0u, run_quietly());
+  EXPECT_EQ(1, shared_count(system + "\\two.dll"));
+  // The working copy marks the record once the installed program has ended.
+  std::vector<uint8_t> marked;
+  for (int i = 0; i < 100; ++i) {
+    marked = read_file(uninstaller);
+    if (marked.size() > image_size + 1 && marked[image_size + 1] == 0x92) break;
+    Sleep(100);
+  }
+  ASSERT_GT(marked.size(), image_size + 1);
+  EXPECT_EQ(0x35, marked[image_size]);
+  EXPECT_EQ(0x92, marked[image_size + 1]);  // 0x1235 became 0x9235
+  write_text(app + "\\app.exe", "the user's since");
+  EXPECT_EQ(0u, run_quietly());
+  EXPECT_EQ(1, shared_count(system + "\\two.dll"));
+  EXPECT_TRUE(exists(system + "\\two.dll"));
+  EXPECT_TRUE(exists(app + "\\app.exe"));
+}
+
 // A record that cannot be trusted whole is not acted on at all.
 TEST_F(Installation, DamagedOrMissingRecordRemovesNothing) {
   std::vector<uint8_t> sound = record(kUninstallKey).bytes;

@@ -38,3 +38,7 @@ kestrel_wine_test(NAME stub.restricts_library_search_first
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/library-search-first ${KESTREL_TEST_SHARE}/kestrel-stub.exe)
 kestrel_wine_test(NAME uninstaller.restricts_library_search_first
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/library-search-first ${KESTREL_TEST_SHARE}/kestrel-uninstall.exe /X)
+
+# The stub's start-up code: constructors, WinMain's arguments, the exit code.
+kestrel_wine_test(NAME stub.startup_code
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/expect-exit 0 ${KESTREL_RUN_WINE} ${KESTREL_TEST_WINDOWS_BIN}/kestrel-startup-check.exe)

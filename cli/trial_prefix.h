@@ -1,0 +1,63 @@
+// The throwaway Wine of `kestrel try`: a fresh 32-bit prefix in a temporary
+// folder, never the user's ~/.wine; an Xvfb of its own when there is no
+// display; no menu entries or desktop files for the host (winemenubuilder is
+// off and the user's shell folders are folders of the prefix). Drive Z:,
+// which Wine maps to the host's root, is taken away: the setup sees its own
+// folder as S: and the trial's files as T:, and nothing else of the host.
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+struct TrialPrograms {
+  std::string wine;
+  std::string wineserver;
+  std::string xvfb;    // empty when a display is set
+  std::string runner;  // kestrel-try-runner.exe, which Wine runs
+};
+
+// Finds what a trial needs; false with *why naming what is missing.
+bool find_trial_programs(TrialPrograms* programs, std::string* why);
+
+struct TrialPrefix {
+  TrialPrograms programs;
+  std::string folder;  // the throwaway folder
+  std::string prefix;  // folder/prefix, the WINEPREFIX
+  std::string share;   // folder/share, drive T:
+  std::string log;     // folder/wine.log, what Wine's programs wrote
+  std::string setup_folder;
+  pid_t xvfb = -1;
+  std::vector<std::string> environment;
+};
+
+enum class RunResult { kEnded, kTimedOut, kInterrupted, kFailed };
+
+// Makes the folder (in $TMPDIR or /tmp) and the prefix, ready for a first
+// snapshot. On failure *why says what went wrong; close_trial_prefix is
+// still to be called.
+bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_folder, TrialPrefix* trial,
+                       std::string* why);
+
+// Runs a Windows command line in the prefix, from the setup's folder, and
+// waits until it and every program it started have ended, at most
+// `timeout_seconds` in all. With kEnded, *exit_code is the whole Windows
+// exit code; a command that could not be started is kFailed.
+RunResult run_in_prefix(TrialPrefix* trial, const std::string& command, int timeout_seconds, long* exit_code,
+                        std::string* why);
+
+// What Windows does at a restart: pending renames and deletions happen.
+RunResult restart_prefix(TrialPrefix* trial, int timeout_seconds, std::string* why);
+
+// Ends every program of the prefix and the Xvfb, then removes the folder
+// unless `keep`.
+void close_trial_prefix(TrialPrefix* trial, bool keep);
+
+// The last `count` lines of a text file (none when it cannot be read).
+std::vector<std::string> last_lines(const std::string& path, size_t count);
+
+// The last lines of Wine's own output, for a failure report.
+std::string wine_log_tail(const TrialPrefix& trial, size_t lines);
+
+// Set from a signal handler: the waits end early and the trial cleans up.
+void interrupt_trial();

@@ -1,0 +1,283 @@
+// kestrel try SETUP [--type N] [--dir D] [--keep] [--timeout S]: the test a
+// publisher runs before shipping. Installs SETUP silently in a throwaway
+// Wine prefix, shows what the installation changed, runs the uninstaller
+// that it registered, silently too, and shows what remains. Exit 0 only
+// when the installation succeeded and nothing of it remains.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/config.h"
+#include "cli/cli_support.h"
+#include "cli/setup_reader.h"
+#include "cli/trial_prefix.h"
+#include "cli/trial_snapshot.h"
+
+namespace {
+
+constexpr int kDefaultTimeout = 600;
+
+// The exit codes of the silent-install contract.
+enum : long { kSuccess = 0, kRestartNeeded = 3010, kCancelled = 1602, kFailed = 1603, kNotLoaded = -1 };
+
+struct TryOptions {
+  const char* setup = nullptr;
+  int type = -1;
+  const char* dir = nullptr;
+  bool keep = false;
+  int timeout = kDefaultTimeout;
+};
+
+const char kHelp[] =
+    "Usage: kestrel try SETUP [--type N] [--dir D] [--keep] [--timeout S]\n"
+    "  install SETUP silently in a throwaway Wine prefix, show what the installation\n"
+    "  changed (files with sizes, registry values, INI entries, shortcuts with their\n"
+    "  targets, the Add/Remove entry), run the uninstaller it registered silently and\n"
+    "  show what remains\n"
+    "  --type N     install setup type N (as kestrel list numbers them): /TYPE=N\n"
+    "  --dir D      install into the Windows folder D: /DIR=\"D\"\n"
+    "  --keep       keep the trial's folder (the prefix, the setup's log) and print its path\n"
+    "  --timeout S  give the setup, and then the uninstaller, S seconds each (default 600)\n"
+    "Exit status: 0 installed and nothing remains after uninstalling; 1 the installation\n"
+    "failed or something remains; 2 Wine or a display is missing, or bad arguments.\n"
+    "Needs Wine (32-bit) and, without DISPLAY, Xvfb.\n";
+
+void on_signal(int) { interrupt_trial(); }
+
+const char* meaning(long code) {
+  switch (code) {
+    case kSuccess: return "success";
+    case kRestartNeeded: return "success, a restart is needed";
+    case kCancelled: return "cancelled";
+    case kFailed: return "failed";
+    case kNotLoaded: return "the archive cannot be loaded";
+    default: return "not an exit code of a silent installation";
+  }
+}
+
+// A name that Windows can hold in a quoted command line.
+bool fit_for_windows(const std::string& text, const char* refused, std::string* bad) {
+  for (unsigned char c : text)
+    if (c < 0x20 || c == 0x7F || strchr(refused, c)) {
+      *bad =
+          c < 0x20 || c == 0x7F ? "a control character" : std::string("the character '") + static_cast<char>(c) + "'";
+      return false;
+    }
+  return true;
+}
+
+int parse_options(int argc, char** argv, TryOptions* o) {
+  for (int i = 1; i < argc; ++i) {
+    std::string bad;
+    if (!strcmp(argv[i], "--type")) {
+      if (i + 1 >= argc || !parse_setup_type(argv[i + 1], &o->type)) return usage_error("try", "--type takes 0 to 5");
+      ++i;
+    } else if (!strcmp(argv[i], "--dir")) {
+      if (i + 1 >= argc || !*argv[i + 1]) return usage_error("try", "--dir needs a folder");
+      o->dir = argv[++i];
+      if (!fit_for_windows(o->dir, "\"", &bad)) return usage_error("try", "--dir holds " + bad);
+    } else if (!strcmp(argv[i], "--keep")) {
+      o->keep = true;
+    } else if (!strcmp(argv[i], "--timeout")) {
+      char* end = nullptr;
+      long v = i + 1 < argc ? strtol(argv[i + 1], &end, 10) : 0;
+      if (i + 1 >= argc || end == argv[i + 1] || *end || v < 1 || v > 86400)
+        return usage_error("try", "--timeout takes 1 to 86400 seconds");
+      o->timeout = static_cast<int>(v);
+      ++i;
+    } else if (argv[i][0] == '-' && argv[i][1]) {
+      return usage_error("try", std::string("unknown option ") + argv[i]);
+    } else if (o->setup) {
+      return usage_error("try", "takes one SETUP");
+    } else {
+      o->setup = argv[i];
+    }
+  }
+  if (!o->setup) return usage_error("try", "needs SETUP");
+  return kExitOk;
+}
+
+// Says which setup type is tried when kestrel can read the setup; a
+// setup of another make that takes the same switches is tried all the same.
+int describe_setup(const TryOptions& o) {
+  std::string error;
+  if (!open_setup(o.setup, &error)) {
+    printf("Note: kestrel cannot read %s as a Kestrel setup (%s); it is tried all the same.\n",
+           printable(o.setup).c_str(), error.c_str());
+    return kExitOk;
+  }
+  int type = o.type < 0 ? CurrentSetupType : o.type;
+  int count = SetupTypeCount;
+  std::string caption = type < count && SetupTypeTable[type].record.caption ? SetupTypeTable[type].record.caption : "";
+  close_setup();
+  if (type >= count)
+    return usage_error("try", std::string(o.setup) + " has no setup type " + std::to_string(type) + " (it has " +
+                                  std::to_string(count) + ")");
+  printf("Trying %s, setup type %d \"%s\"%s.\n", printable(o.setup).c_str(), type, printable(caption.c_str()).c_str(),
+         o.type < 0 ? " (the setup's own choice)" : "");
+  return kExitOk;
+}
+
+void print_changes(const std::vector<Change>& changes) {
+  for (int g = 0; g < kChangeGroupCount; ++g) {
+    ChangeGroup group = static_cast<ChangeGroup>(g);
+    size_t count = 0;
+    for (const Change& c : changes) count += c.group == group;
+    if (!count) continue;
+    printf("  %s (%zu)\n", change_group_title(group), count);
+    for (const Change& c : changes) {
+      if (c.group != group) continue;
+      printf("    %c %s\n", c.mark, printable(c.text.c_str()).c_str());
+      for (const std::string& d : c.details) printf("        %s\n", printable(d.c_str()).c_str());
+    }
+  }
+}
+
+void print_setup_log(const TrialPrefix& trial) {
+  std::vector<std::string> lines = last_lines(trial.share + "/setup.log", 15);
+  fputs(lines.empty() ? "The setup wrote no log.\n" : "The setup's log ends:\n", stdout);
+  for (std::string& line : lines) {
+    std::replace(line.begin(), line.end(), '\t', ' ');  // the log's columns
+    printf("  %s\n", printable(line.c_str()).c_str());
+  }
+}
+
+// Runs one command of the trial; answers whether it ended by itself, with
+// its exit code in *code. A restart that it asks for is carried out.
+bool run_step(TrialPrefix* trial, const char* who, const std::string& command, int timeout, long* code) {
+  std::string why;
+  RunResult r = run_in_prefix(trial, command, timeout, code, &why);
+  if (r != RunResult::kEnded) {
+    printf("The %s did not end as it should: %s\n\nResult: FAILED: the %s did not end as it should.\n", who,
+           why.c_str(), who);
+    return false;
+  }
+  printf("The %s ended with %ld: %s.\n", who, *code, meaning(*code));
+  if (*code == kRestartNeeded) {
+    printf("Restarting Windows in the prefix, so that what waits for the restart happens.\n");
+    if (restart_prefix(trial, timeout, &why) != RunResult::kEnded) {
+      printf("\nResult: FAILED: %s.\n", why.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool snapshot(const TrialPrefix& trial, const PrefixSnapshot* reference, PrefixSnapshot* out) {
+  std::string why;
+  if (take_snapshot(trial.prefix, reference, out, &why)) return true;
+  fail("try", "cannot read the prefix: " + why);
+  return false;
+}
+
+int trial(const TryOptions& o, TrialPrefix* t) {
+  PrefixSnapshot before, installed, removed;
+  if (!snapshot(*t, nullptr, &before)) return kExitFailed;
+  const char* slash = strrchr(o.setup, '/');
+  std::string command =
+      std::string("\"S:\\") + (slash ? slash + 1 : o.setup) + "\" /VERYSILENT /NORESTART /LOG=\"T:\\setup.log\"";
+  if (o.type >= 0) command += " /TYPE=" + std::to_string(o.type);
+  if (o.dir) command += std::string(" /DIR=\"") + o.dir + "\"";
+  printf("Installing: %s\n", printable(command.c_str()).c_str());
+  long code = 0;
+  bool ended = run_step(t, "setup", command, o.timeout, &code);
+  if (!ended) return kExitFailed;
+  bool installed_ok = code == kSuccess || code == kRestartNeeded;
+  if (!snapshot(*t, &before, &installed)) return kExitFailed;
+  std::vector<Change> changes = compare_snapshots(before, installed);
+  printf("\n%s\n", installed_ok ? "What the installation changed:" : "What the failed installation left:");
+  if (changes.empty()) printf("  nothing\n");
+  print_changes(changes);
+  if (!installed_ok) {
+    printf("\n");
+    print_setup_log(*t);
+    printf("\nResult: FAILED: the setup ended with %ld (%s).\n", code, meaning(code));
+    return kExitFailed;
+  }
+
+  std::vector<UninstallEntry> entries = new_uninstall_entries(before, installed);
+  bool uninstalled_ok = !entries.empty();
+  if (entries.empty()) printf("\nThe installation registered no Add/Remove entry: there is no uninstaller to run.\n");
+  for (const UninstallEntry& entry : entries) {
+    std::string name = entry.display_name.empty() ? entry.key : entry.display_name;
+    if (entry.quiet_command.empty()) {
+      printf("\nThe Add/Remove entry %s names no uninstaller.\n", printable(name.c_str()).c_str());
+      uninstalled_ok = false;
+      continue;
+    }
+    printf("\nUninstalling %s: %s\n", printable(name.c_str()).c_str(), printable(entry.quiet_command.c_str()).c_str());
+    if (!run_step(t, "uninstaller", entry.quiet_command, o.timeout, &code)) return kExitFailed;
+    uninstalled_ok = uninstalled_ok && (code == kSuccess || code == kRestartNeeded);
+  }
+  if (!snapshot(*t, &installed, &removed)) return kExitFailed;
+  std::vector<Change> remains = compare_snapshots(before, removed);
+  printf("\nWhat remains after uninstalling:%s\n", remains.empty() ? " nothing" : "");
+  print_changes(remains);
+  if (!remains.empty() || !uninstalled_ok) {
+    std::string why =
+        remains.empty() ? ""
+                        : std::to_string(remains.size()) + (remains.size() == 1 ? " thing remains" : " things remain");
+    if (!uninstalled_ok)
+      why += std::string(why.empty() ? "" : "; ") +
+             (entries.empty() ? "the installation registered no uninstaller" : "the uninstall did not succeed");
+    printf("\nResult: FAILED: %s.\n", why.c_str());
+    return kExitFailed;
+  }
+  printf("\nResult: installed, and uninstalled without a trace.\n");
+  return kExitOk;
+}
+
+}  // namespace
+
+int run_try(int argc, char** argv) {
+  if (wants_help(argc, argv)) {
+    fputs(kHelp, stdout);
+    return kExitOk;
+  }
+  // A trial takes minutes: its report reaches a build log line by line.
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  TryOptions o;
+  if (int status = parse_options(argc, argv, &o)) return status;
+  struct stat st;
+  if (stat(o.setup, &st) != 0 || access(o.setup, R_OK) != 0)
+    return usage_error("try", std::string(o.setup) + ": " + strerror(errno));
+  if (!S_ISREG(st.st_mode)) return usage_error("try", std::string(o.setup) + ": not a file");
+  const char* slash = strrchr(o.setup, '/');
+  std::string bad;
+  if (!fit_for_windows(slash ? slash + 1 : o.setup, "\\:*?\"<>|", &bad))
+    return usage_error("try", std::string("the setup's file name holds ") + bad + ", which Windows does not allow");
+  char folder[PATH_MAX];
+  std::string setup_folder = slash ? std::string(o.setup, static_cast<size_t>(slash - o.setup + 1)) : ".";
+  if (!realpath(setup_folder.c_str(), folder)) return usage_error("try", setup_folder + ": " + strerror(errno));
+
+  TrialPrograms programs;
+  std::string why;
+  if (!find_trial_programs(&programs, &why)) {
+    fprintf(stderr, "kestrel: try: %s\n", why.c_str());
+    return kExitUsage;
+  }
+  if (int status = describe_setup(o)) return status;
+  struct sigaction action = {};
+  action.sa_handler = on_signal;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+
+  printf("Making a throwaway Wine prefix (the setup's folder is its drive S:, the trial's own files T:).\n");
+  TrialPrefix t;
+  int result = open_trial_prefix(programs, folder, &t, &why) ? trial(o, &t) : fail("try", why);
+  close_trial_prefix(&t, o.keep);
+  if (o.keep && !t.folder.empty())
+    printf("The trial's folder stays: %s (the prefix is %s/prefix; the setup's log is %s/share/setup.log)\n",
+           t.folder.c_str(), t.folder.c_str(), t.folder.c_str());
+  return result;
+}

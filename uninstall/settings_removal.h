@@ -1,0 +1,13 @@
+// Taking back the registry values and INI entries that the project marked
+// for deletion at uninstall.
+#pragma once
+#include "uninstall/removal_plan.h"
+
+// Deletes the value or the entry. False when it is still there: the key or
+// file could not be changed. One already gone counts as deleted.
+bool delete_setting(const PlannedSetting& setting);
+// After every setting's delete_setting: a key marked for it goes when it
+// is left empty, and so do the keys above it that the setup created; an
+// INI section left empty goes, and so does an INI file that the setup made
+// once nothing is left in it but blanks.
+void remove_emptied_places(const PlannedSetting& setting);

@@ -1,0 +1,135 @@
+#include "uninstall/uninstall_data_writer.h"
+
+#include <string.h>
+
+#include "app/globals.h"
+#include "app/path_strings.h"
+#include "archive/format.h"
+#include "uninstall/uninstall_data.h"
+
+namespace {
+
+void seek_exactly(RecordFile* log, uint32_t offset) {
+  if (log->result == 0 && seek_to(log->file, offset) != offset) log->result = 2;
+}
+
+void write_counted(RecordFile* log, const char* text, size_t n) {
+  uint8_t length[2];
+  put_u16(length, static_cast<uint16_t>(n));
+  write_record_bytes(log, length, sizeof length);
+  write_record_bytes(log, text, static_cast<uint16_t>(n));
+}
+
+}  // namespace
+
+void write_record_bytes(RecordFile* log, const void* bytes, uint32_t count) {
+  if (log->result == 0 && count != 0) log->result = write_all(log->file, bytes, count);
+}
+
+void write_record_u8(RecordFile* log, uint8_t value) { write_record_bytes(log, &value, 1); }
+
+void write_record_u32(RecordFile* log, uint32_t value) {
+  uint8_t bytes[4];
+  put_u32(bytes, value);
+  write_record_bytes(log, bytes, sizeof bytes);
+}
+
+void write_block_header(RecordFile* log, uint16_t id, uint32_t size) {
+  uint8_t header[kBlockHeaderSize];
+  put_u16(header, id);
+  put_u16(header + 2, 0);
+  put_u32(header + 4, size);
+  write_record_bytes(log, header, sizeof header);
+}
+
+void write_counted_string(RecordFile* log, const char* text) { write_counted(log, text, strlen(text)); }
+
+void write_log_record(RecordFile* log, uint8_t flags) {
+  char folder[sizeof DestPath + 2];
+  const char* name;
+  size_t n = strlen(InstallDir);
+  // An empty InstallDir would make every path look relative to it.
+  if (n > 0 && strlen(DestPath) >= n && same_folded(DestPath, InstallDir, n)) {
+    const char* rest = DestPath + n;
+    const char* slash = strrchr(rest, '\\');
+    if (slash) {
+      strcpy(folder, ".\\");
+      memcpy(folder + 2, rest, slash - rest);
+      folder[2 + (slash - rest)] = '\0';
+      name = slash + 1;
+    } else {
+      strcpy(folder, ".");
+      name = rest;
+    }
+  } else {
+    const char* slash = strrchr(DestPath, '\\');
+    size_t length = slash ? slash - DestPath : 0;
+    memcpy(folder, DestPath, length);
+    folder[length] = '\0';
+    name = slash ? slash + 1 : DestPath;
+  }
+  write_counted_string(log, folder);
+  write_counted_string(log, name);
+  write_record_u8(log, flags);
+}
+
+uint32_t open_block(RecordFile* log, uint16_t id) {
+  uint32_t at = log->result == 0 ? tell_file(log->file) : 0;
+  write_block_header(log, id, 0);
+  return at;
+}
+
+void close_block(RecordFile* log, uint32_t header_at, uint16_t id, const uint32_t* count) {
+  if (log->result != 0) return;
+  uint32_t end = tell_file(log->file);
+  seek_exactly(log, header_at);
+  write_block_header(log, id, end - header_at - kBlockHeaderSize);
+  if (count) write_record_u32(log, *count);
+  seek_exactly(log, end);
+}
+
+void write_install_folder(RecordFile* log, const char* folder) {
+  size_t n = strlen(folder);
+  write_block_header(log, kInstallFolderId, static_cast<uint32_t>(2 + n));
+  write_counted(log, folder, n);
+}
+
+void write_registry_setting(RecordFile* log, uint32_t root, const char* key, const char* name, uint8_t flags,
+                            uint8_t created_keys) {
+  write_record_u8(log, kSettingRegistryValue);
+  write_record_u32(log, root);
+  write_counted_string(log, key);
+  write_counted_string(log, name);
+  write_record_u8(log, flags);
+  write_record_u8(log, created_keys);
+}
+
+void write_ini_setting(RecordFile* log, const char* file, const char* section, const char* key, uint8_t flags) {
+  write_record_u8(log, kSettingIniEntry);
+  write_counted_string(log, file);
+  write_counted_string(log, section);
+  write_counted_string(log, key);
+  write_record_u8(log, flags);
+}
+
+void write_earlier_installations(RecordFile* log, const uint8_t* old, size_t length) {
+  // Its own blocks, without its earlier installations and its end block,
+  // become one installation with an end block of its own.
+  uint32_t own = open_block(log, kEarlierInstallationId);
+  for (size_t at = 0; at + kBlockHeaderSize <= length;) {
+    uint16_t id = get_u16(old + at);
+    uint32_t size = get_u32(old + at + 4);
+    if (id == kUninstallEndId) break;
+    if (id != kEarlierInstallationId) write_record_bytes(log, old + at, kBlockHeaderSize + size);
+    at += kBlockHeaderSize + size;
+  }
+  write_block_header(log, kUninstallEndId, 0);
+  close_block(log, own, kEarlierInstallationId, nullptr);
+  for (size_t at = 0; at + kBlockHeaderSize <= length;) {
+    uint16_t id = get_u16(old + at);
+    uint32_t size = get_u32(old + at + 4);
+    if (id == kUninstallEndId) break;
+    if (id == kEarlierInstallationId) write_record_bytes(log, old + at, kBlockHeaderSize + size);
+    at += kBlockHeaderSize + size;
+  }
+}

@@ -1,0 +1,171 @@
+#include "uninstall/working_copy.h"
+
+#include <string.h>
+
+#include "app/path_strings.h"
+#include "app/unguessable_files.h"
+
+namespace {
+
+const char kCopySwitch[] = "/WORKCOPY:";
+const char kTurnPrefix[] = "KestrelUninstall:";
+// The installed program ends as soon as it has the answer; a working copy
+// that takes longer than a minute to remove and mark has its turn taken.
+enum : DWORD { kEndWaitMs = 10000, kTurnWaitMs = 60000 };
+enum : unsigned { kCommandSize = 3 * MAX_PATH };
+
+// The next blank-separated word into out (capacity bytes, cut to fit); a
+// word in double quotes may hold blanks. False at the end of the line.
+bool next_word(const char** cursor, char* out, size_t capacity) {
+  const char* p = *cursor;
+  while (*p == ' ' || *p == '\t') ++p;
+  if (*p == '\0') return false;
+  size_t n = 0;
+  bool quoted = false;
+  for (; *p && (quoted || (*p != ' ' && *p != '\t')); ++p) {
+    if (*p == '"') {
+      quoted = !quoted;
+    } else if (n + 1 < capacity) {
+      out[n++] = *p;
+    }
+  }
+  out[n] = '\0';
+  *cursor = p;
+  return true;
+}
+
+bool read_hex(const char** p, ULONG_PTR* value) {
+  *value = 0;
+  const char* start = *p;
+  for (;; ++*p) {
+    char c = **p;
+    unsigned digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 16;
+    if (digit == 16) break;
+    *value = *value * 16 + digit;
+  }
+  return *p != start;
+}
+
+// "/WORKCOPY:answer:process", both handles in hex.
+bool read_handles(const char* word, UninstallerArguments* out) {
+  const char* p = word + sizeof kCopySwitch - 1;
+  ULONG_PTR answer = 0, process = 0;
+  if (!read_hex(&p, &answer) || *p++ != ':' || !read_hex(&p, &process) || *p != '\0') return false;
+  out->answer = reinterpret_cast<HANDLE>(answer);
+  out->original_process = reinterpret_cast<HANDLE>(process);
+  return true;
+}
+
+// A program started by one without a window may not take the foreground
+// unless that one lets it; the call exists from Windows 98 and 2000 on.
+void let_take_foreground(DWORD process_id) {
+  typedef BOOL(WINAPI * Allow)(DWORD);
+  HMODULE user = GetModuleHandleA("user32.dll");
+  Allow allow = user ? reinterpret_cast<Allow>(reinterpret_cast<void (*)()>(
+                           GetProcAddress(user, "AllowSetForegroundWindow")))
+                     : nullptr;
+  if (allow) allow(process_id);
+}
+
+// Starts the copy with inherited handles for its answer and for waiting
+// on this process; answers its exit code, or kNoWorkingCopy.
+int start_and_wait(const char* copy, const char* folder, const char* own_path, bool quiet) {
+  HANDLE self = GetCurrentProcess();
+  HANDLE read_end = nullptr, write_end = nullptr, answer = nullptr, process = nullptr;
+  if (!CreatePipe(&read_end, &write_end, nullptr, 0)) return kNoWorkingCopy;
+  // Only the copy's ends are inherited, so that the pipe breaks when the
+  // copy ends without an answer.
+  bool handles = DuplicateHandle(self, write_end, self, &answer, 0, TRUE, DUPLICATE_SAME_ACCESS) &&
+                 DuplicateHandle(self, self, self, &process, SYNCHRONIZE, TRUE, 0);
+  CloseHandle(write_end);
+  char command[kCommandSize];
+  wsprintfA(command, "\"%s\"%s %s%lx:%lx \"%s\"", copy, quiet ? " /X" : "", kCopySwitch,
+            static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(answer)),
+            static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(process)), own_path);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started = {};
+  // The copy works from the temporary folder, which holds none of the
+  // folders it removes.
+  bool running = handles && CreateProcessA(copy, command, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                                           folder, &startup, &started);
+  if (answer) CloseHandle(answer);
+  if (process) CloseHandle(process);
+  int code = kNoWorkingCopy;
+  if (running) {
+    let_take_foreground(started.dwProcessId);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    BYTE byte = 0;
+    DWORD got = 0;
+    if (ReadFile(read_end, &byte, 1, &got, nullptr) && got == 1) code = byte;
+  }
+  CloseHandle(read_end);
+  return running ? code : -1;
+}
+
+}  // namespace
+
+HANDLE wait_for_turn(const char* installed_path) {
+  // A mutex name may hold no backslash; letter case must not matter.
+  char name[sizeof kTurnPrefix + MAX_PATH];
+  copy_string(name, kTurnPrefix, sizeof name);
+  size_t n = strlen(name);
+  for (const char* p = installed_path; *p && n + 1 < sizeof name; ++p)
+    name[n++] = *p == '\\' ? '/' : fold_letter(*p);
+  name[n] = '\0';
+  HANDLE turn = CreateMutexA(nullptr, FALSE, name);
+  if (!turn) return nullptr;
+  DWORD waited = WaitForSingleObject(turn, kTurnWaitMs);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return turn;
+  CloseHandle(turn);
+  return nullptr;
+}
+
+void release_turn(HANDLE turn) {
+  if (!turn) return;
+  ReleaseMutex(turn);
+  CloseHandle(turn);
+}
+
+void read_arguments(const char* command_line, UninstallerArguments* out) {
+  *out = UninstallerArguments();
+  const char* cursor = command_line ? command_line : "";
+  char word[MAX_PATH];
+  while (next_word(&cursor, word, sizeof word)) {
+    if (lstrcmpiA(word, "/X") == 0) {
+      out->quiet = true;
+    } else if (_strnicmp(word, kCopySwitch, sizeof kCopySwitch - 1) == 0 && read_handles(word, out)) {
+      out->working_copy = next_word(&cursor, out->original, sizeof out->original) && out->original[0] != '\0';
+    }
+  }
+}
+
+int run_working_copy(const char* own_path, bool quiet) {
+  char folder[MAX_PATH], copy[MAX_PATH];
+  DWORD n = GetTempPathA(sizeof folder, folder);
+  if (n == 0 || n >= sizeof folder || strlen(own_path) + 2 * MAX_PATH + 40 > kCommandSize) return kNoWorkingCopy;
+  HANDLE file = create_unguessable_file(folder, "kun", ".exe", copy, sizeof copy);
+  if (file == INVALID_HANDLE_VALUE) return kNoWorkingCopy;
+  CloseHandle(file);
+  // The copy is made once an earlier working copy has marked the record.
+  HANDLE turn = wait_for_turn(own_path);
+  bool copied = CopyFileA(own_path, copy, FALSE) != 0;
+  release_turn(turn);
+  int code = copied ? start_and_wait(copy, folder, own_path, quiet) : -1;
+  // A copy that never started is ours to delete; one that ran deletes itself.
+  if (code < 0) {
+    DeleteFileA(copy);
+    code = kNoWorkingCopy;
+  }
+  return code;
+}
+
+void answer_installed_program(const UninstallerArguments& arguments, int code) {
+  BYTE byte = static_cast<BYTE>(code);
+  DWORD put = 0;
+  WriteFile(arguments.answer, &byte, 1, &put, nullptr);
+  CloseHandle(arguments.answer);
+  WaitForSingleObject(arguments.original_process, kEndWaitMs);
+  CloseHandle(arguments.original_process);
+}

@@ -1,0 +1,39 @@
+// The uninstaller works from a copy of itself in the temporary folder. A
+// running program's file cannot be written or deleted; the copy's can be
+// left behind, so the installed file's record can be marked as carried
+// out, and the file deleted, once the removal is done. The installed
+// program starts the copy and waits for its answer, so that whoever waits
+// for the installed program (a setup, Add/Remove Programs) finds the
+// removal done when it ends.
+#pragma once
+#include <windows.h>
+
+// Exit code of an uninstaller that could not start its working copy.
+enum : int { kNoWorkingCopy = 5 };
+
+struct UninstallerArguments {
+  bool quiet;         // /X: started by a setup, which asks no questions
+  bool working_copy;  // started by the installed uninstaller, as below
+  char original[MAX_PATH];  // the installed uninstaller
+  HANDLE answer;            // takes the exit code, one byte
+  HANDLE original_process;  // ends once it has the answer
+};
+
+// Reads lpCmdLine (without the program's own name). A path may be quoted.
+void read_arguments(const char* command_line, UninstallerArguments* out);
+
+// One working copy at a time for an installed uninstaller: a second run
+// copies the installed file only once the first copy has marked its record.
+// Answers the held turn (release_turn gives it back; the system does when
+// the program ends), or null when it could not be had.
+HANDLE wait_for_turn(const char* installed_path);
+void release_turn(HANDLE turn);
+
+// The installed program's part: copies own_path to the temporary folder,
+// starts the copy (quiet as asked) and answers its exit code, or
+// kNoWorkingCopy.
+int run_working_copy(const char* own_path, bool quiet);
+
+// The copy's part: hands the exit code to the installed program and waits
+// (a few seconds at most) until it has ended and its file is free.
+void answer_installed_program(const UninstallerArguments& arguments, int code);
