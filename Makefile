@@ -28,6 +28,7 @@ bench: build
 	scripts/bench-build $(BUILD)
 	scripts/bench-install $(BUILD)
 	scripts/bench-sizes $(BUILD)
+	scripts/bench-install-rollback $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -13,6 +13,7 @@
 #include "archive/loader.h"
 #include "install/destination.h"
 #include "install/engine.h"
+#include "install/journal.h"
 #include "ui/finish_page.h"
 #include "ui/page_setup.h"
 
@@ -70,6 +71,10 @@ void release_globals() {
 }
 
 void finish_setup() {
+  // The wizard ended with an installation neither kept nor taken back (the
+  // window went while installing), or with a folder that the destination
+  // page made for an installation that never ran: take it back.
+  if (InstallRunning || journal_count() > 0) abandon_install();
   if (!HasStartPageBlock && ScreenSaverItem) install_screen_saver();
   // A setup with a start page never restarts Windows, so it does not ask:
   // a question whose yes is ignored would mislead the user.

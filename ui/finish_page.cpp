@@ -15,6 +15,7 @@
 #include "archive/platform.h"
 #include "install/destination.h"
 #include "install/engine.h"
+#include "install/rollback.h"
 #include "ui/error_report.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
@@ -90,6 +91,8 @@ static void show_error_report(HWND page) {
   system_error_text(system_text, sizeof system_text);
   char report[kMessageCapacity];
   format_error_report(report, sizeof report, ErrorState, system_text);
+  // A failed installation was taken back: say how that went.
+  append_rollback_report(report, sizeof report);
   SetDlgItemTextA(page, kMainText, report);
   forget_role_items();
 }

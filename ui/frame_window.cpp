@@ -20,6 +20,18 @@ enum : int { kIconResource = 800 };
 
 static bool full_screen_mode() { return (SetupFlags & 1) != 0; }
 
+// A close from the system menu, Alt+F4 or from outside. While installing
+// it is a Cancel of the installation, asked like one by the progress page
+// (so that a half installation never stays and its program never starts);
+// otherwise it ends the page at once.
+static void close_requested() {
+  if (InstallRunning && CurrentPageWindow) {
+    SendMessageA(CurrentPageWindow, WM_COMMAND, IDCANCEL, 0);
+    return;
+  }
+  PageResult = kPageToClosing;
+}
+
 bool register_frame_class(HINSTANCE instance) {
   WNDCLASSA frame_class = {};
   frame_class.style = CS_VREDRAW | CS_HREDRAW;
@@ -66,7 +78,16 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
     case WM_ACTIVATEAPP:
       if (ContainerDialog) PostMessageA(ContainerDialog, WM_NCACTIVATE, wparam, 0);
       break;
+    case WM_CLOSE:
+      // From outside (End task): while installing, asked like a Cancel;
+      // otherwise the frame goes and with it the wizard and the program.
+      if (!InstallRunning) break;
+      close_requested();
+      return 0;
     case WM_NCDESTROY:
+      // Whoever destroyed it, the handle is stale now: the finishing
+      // actions must not wait for a quit that this window cannot post again.
+      if (FrameWindow == window) FrameWindow = nullptr;
       PostQuitMessage(0);
       break;
     case WM_SYSCOMMAND:
@@ -76,7 +97,7 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
           ShowWindow(ContainerDialog, SW_SHOWNORMAL);
           break;
         case SC_CLOSE:
-          PageResult = kPageToClosing;
+          close_requested();
           return 0;
       }
       break;
@@ -152,9 +173,12 @@ INT_PTR CALLBACK container_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
         case SC_CLOSE:
           // Left to the default, the close would come back as a posted
           // Cancel and end the closing page before it is seen.
-          PageResult = kPageToClosing;
+          close_requested();
           return TRUE;
       }
+      break;
+    case WM_NCDESTROY:
+      if (ContainerDialog == dialog) ContainerDialog = nullptr;
       break;
   }
   return control_colour_answer(dialog, message, wparam, lparam);

@@ -1,11 +1,17 @@
 // The progress page: drives the installation from timer 11, so that
 // painting and Cancel get through between two items. A tick installs items
 // for about kTickBudget ms: an item takes far less than a tick on today's
-// machines, and a pause after each would leave the installation idle.
+// machines, and a pause after each would leave the installation idle. A
+// cancelled installation is taken back here, on this page, before the
+// wizard moves on.
+#include "app/globals.h"
+#include "app/messages.h"
+#include "app/path_strings.h"
 #include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/platform.h"
 #include "install/engine.h"
+#include "install/rollback.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
 #include "ui/progress_display.h"
@@ -16,9 +22,14 @@ enum : DWORD { kTickBudget = 30 };
 
 static UINT_PTR InstallTimer;
 static bool InstallPaused;
-// Items are being installed: a tick that an item's own question lets
-// through must not start another.
-static bool InstallBusy;
+// Items are being installed: one may wait in a question of its own, whose
+// message loop lets ticks and a close through. A tick then starts nothing;
+// a close is asked about once the item has returned, never in the middle
+// of it.
+static bool ItemRunning;
+static bool CancelWaiting;
+
+static bool single_page_mode() { return StartPageNumber != 0xFFFF; }
 
 // Without a timer the rest of the installation runs inside this message;
 // set_progress still paints through its own device context.
@@ -33,20 +44,49 @@ static void arm_timer_or_finish(HWND page, UINT delay) {
   if (!InstallTimer) install_remaining_items();
 }
 
+static void stop_timer(HWND page) {
+  if (!InstallTimer) return;
+  KillTimer(page, kInstallTimer);
+  InstallTimer = 0;
+}
+
 // One item at least, more while the budget lasts and nothing ended the
-// page. True while items remain.
+// page or waits to be asked. True while items remain.
 static bool install_for_a_while() {
   DWORD start = GetTickCount();
-  InstallBusy = true;
+  ItemRunning = true;
   bool more;
   do more = install_next_item() != 0;
-  while (more && PageResult == 0 && GetTickCount() - start < kTickBudget);
-  InstallBusy = false;
+  while (more && PageResult == 0 && !CancelWaiting && GetTickCount() - start < kTickBudget);
+  ItemRunning = false;
   return more;
 }
 
+// The installation is given up: everything it changed is taken back with
+// the page showing it, the user learns how that went, and the wizard goes
+// to the closing page. No tick may start an item meanwhile.
+static void cancel_installation(HWND page) {
+  stop_timer(page);
+  apply_button_mask(0);
+  abandon_install();
+  char notice[kMessageCapacity];
+  copy_string(notice, get_text(6, 15), sizeof notice);
+  append_rollback_report(notice, sizeof notice);
+  message_box(notice, kMbIconInformation);
+  PageResult = kPageToClosing;
+}
+
+// Cancel asks first, except in single-page mode, where it ends at once.
+static bool cancel_confirmed() {
+  if (single_page_mode()) return true;
+  InstallPaused = true;
+  bool yes = message_box(get_text(6, 13), kMbYesNo | kMbIconQuestion) == kIdYes;
+  InstallPaused = false;
+  return yes;
+}
+
 static void install_on_tick(HWND page) {
-  if (!InstallRunning || InstallPaused || InstallBusy) return;
+  if (!InstallRunning || InstallPaused || ItemRunning) return;
   // Armed again before the items, so that the next tick is due when they
   // are done and comes as soon as paint, input and Cancel have gone
   // through: a timer armed afterwards would first wait out its delay.
@@ -55,12 +95,35 @@ static void install_on_tick(HWND page) {
     install_remaining_items();
     return;
   }
-  if (install_for_a_while()) return;
-  KillTimer(page, kInstallTimer);
-  InstallTimer = 0;
+  bool more = install_for_a_while();
+  // The user gave up at the disk prompt: as a confirmed Cancel.
+  if (PageResult == kPageToClosing) {
+    cancel_installation(page);
+    return;
+  }
+  bool asked = CancelWaiting;
+  CancelWaiting = false;
+  if (asked && ErrorState == 0 && cancel_confirmed()) {
+    cancel_installation(page);
+    return;
+  }
+  if (more) return;
+  stop_timer(page);
   finish_install();
 }
 
+// Cancel, or a close of the window, while the installation runs.
+static INT_PTR cancel_while_installing(HWND page) {
+  // A close while the question is already up adds nothing.
+  if (InstallPaused) return command_handled_answer(page);
+  if (ItemRunning)
+    CancelWaiting = true;
+  else if (cancel_confirmed())
+    cancel_installation(page);
+  return command_handled_answer(page);
+}
+
+// Cancel once nothing runs (the archive could not be opened).
 static INT_PTR ask_to_cancel(HWND page) {
   InstallPaused = true;
   if (message_box(get_text(6, 13), kMbYesNo | kMbIconQuestion) == kIdYes) {
@@ -79,6 +142,8 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
       ProgressWindow = page;
       page_setup(page, ButtonCancel);
       set_button_caption(IDCANCEL, 5);
+      ItemRunning = CancelWaiting = false;
+      forget_rollback_report();
       if (begin_install()) {
         InstallPaused = false;
         arm_timer_or_finish(page, kFirstTick);
@@ -88,7 +153,10 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
       install_on_tick(page);
       return TRUE;
     case WM_COMMAND:
-      if (LOWORD(wparam) == IDCANCEL && StartPageNumber == 0xFFFF) return ask_to_cancel(page);
+      if (LOWORD(wparam) != IDCANCEL) break;
+      if (InstallRunning) return cancel_while_installing(page);
+      // In single-page mode Cancel is the container's: it ends at once.
+      if (!single_page_mode()) return ask_to_cancel(page);
       break;
     case WM_PAINT: {
       PAINTSTRUCT paint;
@@ -98,10 +166,7 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
       return TRUE;
     }
     case WM_DESTROY:
-      if (InstallTimer) {
-        KillTimer(page, kInstallTimer);
-        InstallTimer = 0;
-      }
+      stop_timer(page);
       ProgressWindow = nullptr;
       break;
   }
