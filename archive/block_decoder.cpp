@@ -37,11 +37,7 @@ inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
   const uint8_t* src = out - distance;
   if (distance >= 8) {
     // Most matches are short: five words cover them without a test.
-    store_u64(out, load_le64(src));
-    store_u64(out + 8, load_le64(src + 8));
-    store_u64(out + 16, load_le64(src + 16));
-    store_u64(out + 24, load_le64(src + 24));
-    store_u64(out + 32, load_le64(src + 32));
+    for (int word = 0; word < 5; ++word) store_u64(out + 8 * word, load_le64(src + 8 * word));
     out += 40;
     src += 40;
     while (out < end) {
@@ -51,11 +47,7 @@ inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
     }
   } else if (distance == 1) {
     uint64_t v = 0x0101010101010101ull * *src;
-    store_u64(out, v);
-    store_u64(out + 8, v);
-    store_u64(out + 16, v);
-    store_u64(out + 24, v);
-    store_u64(out + 32, v);
+    for (int word = 0; word < 5; ++word) store_u64(out + 8 * word, v);
     out += 40;
     while (out < end) {
       store_u64(out, v);
@@ -150,20 +142,10 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
           // the 56 bits, four literals leave enough for the next lookup.
           *out++ = static_cast<uint8_t>(entry_value(e));
           e = literals[bits & literal_mask];
-          if (e & kEntryLiteral) {
+          for (int more = 3; more > 0 && (e & kEntryLiteral); --more) {
             drop_entry(e);
             *out++ = static_cast<uint8_t>(entry_value(e));
             e = literals[bits & literal_mask];
-            if (e & kEntryLiteral) {
-              drop_entry(e);
-              *out++ = static_cast<uint8_t>(entry_value(e));
-              e = literals[bits & literal_mask];
-              if (e & kEntryLiteral) {
-                drop_entry(e);
-                *out++ = static_cast<uint8_t>(entry_value(e));
-                e = literals[bits & literal_mask];
-              }
-            }
           }
           refill();
           continue;
