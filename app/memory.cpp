@@ -1,6 +1,7 @@
 #include "app/memory.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "archive/platform.h"
 
@@ -15,13 +16,9 @@ bool alloc_block_raw(size_t size, void** slot) {
 }
 
 bool alloc_zeroed_raw(size_t size, void** slot) {
-  void* p = std::calloc(size ? size : 1, 1);
-  if (!p) {
-    compact_heap();
-    p = std::calloc(size ? size : 1, 1);
-  }
-  *slot = p;
-  return p != nullptr;
+  if (!alloc_block_raw(size, slot)) return false;
+  std::memset(*slot, 0, size);
+  return true;
 }
 
 void free_block_raw(void** slot) {

@@ -20,7 +20,7 @@ void strip_backslash(char* path) {
 // for the file's extension.
 bool set_extension(char* path, size_t capacity, const char* extension) {
   char* dot = std::strrchr(path, '.');
-  char* from = !dot || std::strpbrk(dot, "\\/") ? path + std::strlen(path) : dot;
+  char* from = !dot || std::strchr(dot, '\\') || std::strchr(dot, '/') ? path + std::strlen(path) : dot;
   size_t n = std::strlen(extension);
   if (static_cast<size_t>(from - path) + n + 1 > capacity) return false;
   std::memcpy(from, extension, n + 1);

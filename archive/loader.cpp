@@ -25,7 +25,9 @@ enum : int { kReadFailed = 1, kNoMemory = 5, kUndecodable = 6, kNoFolderMemory =
 uint32_t BudgetLeft;
 
 bool string_inside(const uint8_t* record, uint32_t length, uint32_t offset) {
-  return offset < length && std::memchr(record + offset, 0, length - offset) != nullptr;
+  for (; offset < length; ++offset)
+    if (record[offset] == 0) return true;
+  return false;
 }
 
 bool text_list_inside(const uint8_t* record, uint32_t length, uint32_t offset) {

@@ -50,7 +50,7 @@ void shrink_to_existing(char* path) {
 // file system stores for it. False when it cannot be found, or the lookup
 // would be a pattern or the stored name does not fit.
 bool take_stored_name(char* result, size_t start) {
-  if (strpbrk(result + start, "*?")) return false;
+  if (strchr(result + start, '*') || strchr(result + start, '?')) return false;
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(result, &found);
   if (search == INVALID_HANDLE_VALUE) return false;

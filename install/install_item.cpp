@@ -11,6 +11,7 @@
 #include "app/memory.h"
 #include "app/messages.h"
 #include "app/path_strings.h"
+#include "app/scaled.h"
 #include "app/sequencer.h"
 #include "app/system_libraries.h"
 #include "archive/checksum.h"
@@ -360,9 +361,9 @@ int ask_replace(uint8_t* entry, const char* temp_path) {
 
 int install_next_item() {
   if (ItemCount == 0 || static_cast<int64_t>(ItemIndex) + 1 >= ItemCount || !CurrentEntry) return 0;
-  uint32_t before = static_cast<uint32_t>((static_cast<uint64_t>(ItemIndex) + 1) * 100 / ItemCount);
+  uint32_t before = scaled(static_cast<uint32_t>(ItemIndex) + 1, 100, ItemCount);
   ++ItemIndex;
-  uint32_t after = static_cast<uint32_t>((static_cast<uint64_t>(ItemIndex) + 1) * 100 / ItemCount);
+  uint32_t after = scaled(static_cast<uint32_t>(ItemIndex) + 1, 100, ItemCount);
 
   uint8_t* entry = CurrentEntry;
   CurrentEntry = next_entry(entry);

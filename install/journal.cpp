@@ -214,7 +214,7 @@ bool note_file_change(const char* path) {
 
 void profile_file_path(const char* name, char* out) {
   out[0] = '\0';
-  if (!strpbrk(name, "\\/")) {
+  if (!strchr(name, '\\') && !strchr(name, '/')) {
     UINT n = GetWindowsDirectoryA(out, kPathSize);
     if (n == 0 || n >= kPathSize) {
       out[0] = '\0';

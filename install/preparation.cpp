@@ -140,8 +140,8 @@ int start_program(const char* program, const char* argument, HANDLE* process) {
   char* command = nullptr;
   if (!alloc_block(kCommandSize, &command)) return 0;
   // A command cut to fit would start something else.
-  int n = _snprintf(command, kCommandSize, "%s %s", program, argument);
-  if (n < 0 || static_cast<unsigned>(n) >= kCommandSize) {
+  if (!copy_string(command, program, kCommandSize) || !append_string(command, " ", kCommandSize) ||
+      !append_string(command, argument, kCommandSize)) {
     free_block(&command);
     return 0;
   }

@@ -4,6 +4,7 @@
 
 #include "app/globals.h"
 #include "app/memory.h"
+#include "app/path_strings.h"
 #include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
@@ -80,7 +81,7 @@ void register_font(const char* path) {
   if (!note_added_font(path)) return;
   if (AddFontResourceA(path)) SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
   if (!name[0]) return;
-  strcat(name, kTrueTypeSuffix);
+  append_string(name, kTrueTypeSuffix, sizeof name);  // sized to take it
   const char* slash = strrchr(path, '\\');
   const char* file = slash ? slash + 1 : path;
   HKEY key;
@@ -126,7 +127,7 @@ uint32_t open_document(const char* target, const char* fallback_extension) {
   char key_path[kPathSize + sizeof kOpenCommand];
   long error = read_default_value(HKEY_CLASSES_ROOT, fallback_extension, key_path);
   if (error) return static_cast<uint32_t>(error);
-  strcat(key_path, kOpenCommand);
+  append_string(key_path, kOpenCommand, sizeof key_path);  // sized to take it
   char command[kPathSize];
   error = read_default_value(HKEY_CLASSES_ROOT, key_path, command);
   if (error) return static_cast<uint32_t>(error);

@@ -7,6 +7,7 @@
 #include "app/memory.h"
 #include "app/messages.h"
 #include "app/path_strings.h"
+#include "app/scaled.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "install/engine.h"
@@ -170,7 +171,7 @@ struct Display {
     last = now;
     if (change.kind == ChangeKind::kCreatedFile || change.kind == ChangeKind::kReplacedFile)
       show_current_file(change.path);
-    set_progress(total ? static_cast<unsigned>(uint64_t{start_percent} * left / total) : 0);
+    set_progress(total ? scaled(left, start_percent, total) : 0);
   }
 };
 
@@ -246,7 +247,7 @@ void roll_back_changes() {
   uint32_t* positions = record_positions(count);
   uint32_t done = static_cast<uint32_t>(ItemIndex + 1);
   if (done > ItemCount) done = ItemCount;
-  Display display = {count, ItemCount ? static_cast<uint32_t>(uint64_t{done} * 100 / ItemCount) : 0,
+  Display display = {count, ItemCount ? scaled(done, 100, ItemCount) : 0,
                      GetTickCount() - kDisplayInterval};
   bool fonts_changed = false;
   bool uninstaller_made = false;

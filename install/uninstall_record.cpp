@@ -71,7 +71,7 @@ bool desktop_shortcut_path(const char* name) {
   size_t n = strlen(DestPath);
   if (n + strlen(name) + 4 >= sizeof DestPath) return false;
   strcpy(DestPath + n, name);
-  strcat(DestPath, ".lnk");
+  append_string(DestPath, ".lnk", sizeof DestPath);
   return true;
 }
 

@@ -113,9 +113,9 @@ static void report_unwritable_file() {
   char report[kMessageCapacity] = "";
   char file_error[kMessageCapacity];
   copy_string(report, get_text(6, 8), sizeof report);
-  std::strncat(report, "\n\n", sizeof report - std::strlen(report) - 1);
+  append_string(report, "\n\n", sizeof report);
   format_message(file_error, 9);
-  std::strncat(report, file_error, sizeof report - std::strlen(report) - 1);
+  append_string(report, file_error, sizeof report);
   message_box(report, kMbIconInformation);
 }
 

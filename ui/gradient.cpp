@@ -1,5 +1,7 @@
 #include "ui/gradient.h"
 
+#include "app/scaled.h"
+
 // Which of a band's eight colours each pixel of the pattern takes.
 static const uint8_t kDither[8][8] = {
     {0, 3, 1, 4, 2, 5, 3, 6}, {7, 4, 6, 3, 5, 2, 4, 1}, {2, 5, 3, 6, 4, 7, 5, 0}, {1, 6, 0, 5, 7, 4, 6, 3},
@@ -7,11 +9,16 @@ static const uint8_t kDither[8][8] = {
 };
 
 uint8_t gradient_blue(int y, int height) {
-  // 64-bit: y^2 x 255 passes 32 bits for screens above 4096 rows.
   if (y < 0) y = 0;
-  uint64_t row = static_cast<uint64_t>(y < height ? y : height);
-  uint64_t square = static_cast<uint64_t>(height) * static_cast<uint64_t>(height);
-  return static_cast<uint8_t>(255 - row * row * 255 / square);
+  uint32_t row = static_cast<uint32_t>(y < height ? y : height), rows = static_cast<uint32_t>(height);
+  // row^2 x 255 / rows^2 in two divisions by rows, each rounded down, which
+  // give the same quotient; row x 255 must fit in 32 bits, as it does for
+  // anything up to 16 million rows high (taller ones are scaled down).
+  while (rows > 0xFFFFFF) {
+    rows >>= 1;
+    row >>= 1;
+  }
+  return static_cast<uint8_t>(255 - scaled(row, 255 * row, rows) / rows);
 }
 
 void fill_band_pattern(uint8_t* pixels, int y0, int height) {

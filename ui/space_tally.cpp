@@ -1,7 +1,12 @@
 #include "ui/space_tally.h"
 
-static uint64_t in_clusters(const SpaceTally& tally, uint64_t size) {
-  return (size + tally.unit - 1) / tally.unit * tally.unit;
+// In 32 bits, as every size is: a 64-bit division would bring the C
+// runtime's general one into the stub.
+static uint64_t in_clusters(const SpaceTally& tally, uint32_t size) {
+  if (size == 0) return 0;
+  if (tally.unit >= size) return tally.unit;
+  uint32_t unit = static_cast<uint32_t>(tally.unit);
+  return uint64_t{size / unit + (size % unit != 0)} * unit;
 }
 
 uint32_t free_kilobytes(uint64_t free_bytes) {
@@ -27,5 +32,6 @@ void tally_growth(SpaceTally* tally, uint32_t size, bool replaces, uint32_t repl
 
 bool tally_fits(const SpaceTally& tally, uint32_t free_kb) {
   if (free_kb == kFreeSpaceUnknown) return true;
-  return (in_clusters(tally, tally.largest) + tally.growth) / 1024 < free_kb;
+  // The largest is in whole clusters already.
+  return (tally.largest + tally.growth) / 1024 < free_kb;
 }

@@ -1,0 +1,88 @@
+/* The i686 stub's and uninstaller's linker script, in place of the linker's
+   own: four sections in the file instead of six, since each rounds up to
+   512 bytes there.
+   - .text: code and read-only data, both read-only (a common merge);
+   - .data: the import tables and the initialised variables, both written
+     (the loader fills the import address table);
+   - .bss, .rsrc, .reloc as ever; the relocations keep the image movable.
+   Unwind tables go: nothing in these programs throws. Any other section an
+   object brings stops the link (--orphan-handling=error), so that nothing
+   is placed by guesswork. */
+SECTIONS
+{
+  . = SIZEOF_HEADERS;
+  . = ALIGN(__section_alignment__);
+  .text __image_base__ + __section_alignment__ :
+  {
+    *(.text)
+    *(SORT(.text$*))
+    *(.text.*)
+    /* The constructors of static objects, which app/startup.cpp runs. */
+    ___CTOR_LIST__ = .;
+    __CTOR_LIST__ = .;
+    LONG (-1);
+    KEEP (*(.ctors));
+    KEEP (*(.ctor));
+    KEEP (*(SORT_BY_NAME(.ctors.*)));
+    LONG (0);
+    ___DTOR_LIST__ = .;
+    __DTOR_LIST__ = .;
+    LONG (-1);
+    KEEP (*(.dtors));
+    KEEP (*(.dtor));
+    KEEP (*(SORT_BY_NAME(.dtors.*)));
+    LONG (0);
+    *(.rdata)
+    *(SORT(.rdata$*))
+  }
+  .idata BLOCK(__section_alignment__) :
+  {
+    /* The linker finds the import directory by this section's name; the
+       parts come in this order. */
+    KEEP (SORT(*)(.idata$2))
+    KEEP (SORT(*)(.idata$3))
+    /* These zeroes mark the end of the import list. */
+    LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
+    KEEP (SORT(*)(.idata$4))
+    __IAT_start__ = .;
+    KEEP (SORT(*)(.idata$5))
+    __IAT_end__ = .;
+    KEEP (SORT(*)(.idata$6))
+    KEEP (SORT(*)(.idata$7))
+    . = ALIGN(4);
+    __data_start__ = .;
+    *(.data)
+    *(.data2)
+    *(SORT(.data$*))
+    __data_end__ = .;
+  }
+  .bss BLOCK(__section_alignment__) :
+  {
+    __bss_start__ = .;
+    *(.bss)
+    *(COMMON)
+    __bss_end__ = .;
+  }
+  .rsrc BLOCK(__section_alignment__) : SUBALIGN(4)
+  {
+    KEEP (*(.rsrc))
+    KEEP (*(.rsrc$*))
+  }
+  .reloc BLOCK(__section_alignment__) :
+  {
+    *(.reloc)
+  }
+  /DISCARD/ :
+  {
+    *(.eh_frame)
+    *(.drectve)
+    *(.note.GNU-stack)
+    *(.gnu.lto_*)
+    *(.debug$S)
+    *(.debug$T)
+    *(.debug$F)
+    /* The programs are stripped: the debugging information that objects
+       of the system's libraries carry goes. */
+    *(.debug_*)
+  }
+}
