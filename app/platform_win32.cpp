@@ -4,6 +4,7 @@
 #include <malloc.h>
 #include <windows.h>
 
+#include "app/path_strings.h"
 #include "archive/format.h"
 #include "archive/platform.h"
 
@@ -21,6 +22,10 @@ FileHandle open_file(const char* path, int mode) {
 
 FileHandle create_file(const char* path) {
   return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+FileHandle create_shared_file(const char* path) {
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 int read_exact(FileHandle file, void* buffer, uint32_t count) {
@@ -79,3 +84,15 @@ bool set_file_times(FileHandle file, const uint8_t* times) {
 }
 
 void compact_heap() { _heapmin(); }
+
+void local_time_text(char* out) {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  const WORD parts[] = {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+  static const char kSeparators[] = "-- ::";
+  for (int i = 0; i < 6; ++i) {
+    format_decimal(out, 5, parts[i], i == 0 ? 4 : 2);
+    out += lstrlenA(out);
+    if (i < 5) *out++ = kSeparators[i];
+  }
+}

@@ -12,6 +12,8 @@ typedef void* FileHandle;
 // 3 short write. Positions are 32-bit.
 FileHandle open_file(const char* path, int mode);  // 0 read, 1 write, 2 read+write
 FileHandle create_file(const char* path);
+// Created (or emptied) for writing while others may read it: a log.
+FileHandle create_shared_file(const char* path);
 int read_exact(FileHandle file, void* buffer, uint32_t count);
 uint32_t read_some(FileHandle file, void* buffer, uint32_t count);
 int write_all(FileHandle file, const void* buffer, uint32_t count);
@@ -26,6 +28,10 @@ int close_file(FileHandle file);
 bool delete_file(const char* path);
 bool rename_file(const char* from, const char* to);
 bool set_file_times(FileHandle file, const uint8_t* times);
+
+// The local date and time as "yyyy-mm-dd hh:mm:ss".
+enum : unsigned { kLocalTimeSize = 20 };
+void local_time_text(char* out);
 
 // Message box styles and answers, with the values Win32 gives them
 // (app/platform_win32.cpp checks that they agree).
