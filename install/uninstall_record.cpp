@@ -25,7 +25,6 @@ namespace {
 
 const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const uint32_t kUninstallRootKey = 0x80000002;  // HKEY_LOCAL_MACHINE as the uninstaller reads it
-enum : int { kFinishPage = 6 };
 // An uninstaller with its record is far smaller; a larger file is not one.
 enum : uint32_t { kMaxUninstallerLength = 8u << 20 };
 
@@ -226,4 +225,5 @@ void finish_install() {
   forget_earlier_record();
   if (StartPageNumber == 0xFFFF) continue_at(kFinishPage);
   InstallRunning = false;
+  InstallDone = true;
 }

@@ -42,12 +42,19 @@ HWND create_frame_window(HINSTANCE instance) {
   return frame;
 }
 
-void fit_frame_to_container() {
+void fit_frame_around(HWND inner) {
   RECT r;
-  GetWindowRect(ContainerDialog, &r);
+  GetWindowRect(inner, &r);
   AdjustWindowRectEx(&r, kWindowedStyle, FALSE, 0);
   SetWindowPos(FrameWindow, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
-  SetWindowPos(ContainerDialog, nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+  SetWindowPos(inner, nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+}
+
+// The window closed: straight to the closing page, and a cancel when the
+// installation was not done yet.
+static void close_wizard() {
+  if (CurrentPage >= 0 && CurrentPage < kFinishPage) UserCancelled = true;
+  PageResult = kPageToClosing;
 }
 
 LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -69,6 +76,11 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
     case WM_NCDESTROY:
       PostQuitMessage(0);
       break;
+    case WM_CLOSE:
+      // As the close box: the wizard (or a silent run's window) ends
+      // through its closing page, not by losing its frame.
+      close_wizard();
+      return 0;
     case WM_SYSCOMMAND:
       switch (wparam & 0xFFF0) {
         case SC_MAXIMIZE:
@@ -76,7 +88,7 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
           ShowWindow(ContainerDialog, SW_SHOWNORMAL);
           break;
         case SC_CLOSE:
-          PageResult = kPageToClosing;
+          close_wizard();
           return 0;
       }
       break;
@@ -93,7 +105,7 @@ static int centred(int centre, int size, int room) {
   return x < 0 ? 0 : x;
 }
 
-static void place_container(HWND dialog) {
+void place_centred(HWND dialog) {
   RECT own, frame;
   GetWindowRect(dialog, &own);
   GetWindowRect(FrameWindow, &frame);
@@ -110,13 +122,14 @@ static void cancel_pressed() {
   if (message_box(get_text(6, 14), kMbYesNo | kMbIconQuestion) != kIdYes) return;
   message_box(get_text(6, 15), kMbIconInformation);
   PageResult = kPageToClosing;
+  UserCancelled = true;
   forget_role_items();
 }
 
 INT_PTR CALLBACK container_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      place_container(dialog);
+      place_centred(dialog);
       apply_dialog_font(dialog);
       PostMessageA(dialog, WM_NCACTIVATE, TRUE, 0);
       return TRUE;
@@ -152,7 +165,7 @@ INT_PTR CALLBACK container_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
         case SC_CLOSE:
           // Left to the default, the close would come back as a posted
           // Cancel and end the closing page before it is seen.
-          PageResult = kPageToClosing;
+          close_wizard();
           return TRUE;
       }
       break;

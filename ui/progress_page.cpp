@@ -42,6 +42,7 @@ static INT_PTR ask_to_cancel(HWND page) {
   if (message_box(get_text(6, 13), kMbYesNo | kMbIconQuestion) == kIdYes) {
     message_box(get_text(6, 15), kMbIconInformation);
     PageResult = kPageToClosing;
+    UserCancelled = true;
     forget_role_items();
   } else {
     InstallPaused = false;

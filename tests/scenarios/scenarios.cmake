@@ -116,3 +116,6 @@ kestrel_wine_test(NAME scenario.signed-demo
   COMMAND ${KESTREL_SCENARIOS}/signed-demo $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN}
           ${KESTREL_TEST_SHARE}/kestrel-stub.exe ${KESTREL_SCENARIO_OUT} ${PROJECT_SOURCE_DIR}
           ${KESTREL_SCENARIOS}/signed-demo.script)
+# Unattended installs: the switches, the log and every exit code.
+kestrel_scenario(silent-demo.script demo.toml)
+kestrel_scenario(silent-window.script many-files.toml)
