@@ -119,3 +119,7 @@ kestrel_wine_test(NAME scenario.signed-demo
 # Unattended installs: the switches, the log and every exit code.
 kestrel_scenario(silent-demo.script demo.toml)
 kestrel_scenario(silent-window.script many-files.toml)
+kestrel_scenario(silent-restart.script restart.toml)
+kestrel_scenario(silent-locked.script locked-abort.toml)
+kestrel_scenario(silent-damaged-item.script damaged-item.toml)
+kestrel_scenario(silent-damaged-archive.script tour-windowed.toml DAMAGE truncate-config)
