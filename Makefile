@@ -25,6 +25,7 @@ bench: build
 	$(BUILD)/bin/kestrel-bench
 	scripts/bench-build $(BUILD)
 	scripts/bench-sizes $(BUILD)
+	scripts/bench-install-rollback $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -14,6 +14,7 @@
 #include "archive/loader.h"
 #include "install/destination.h"
 #include "install/engine.h"
+#include "install/journal.h"
 #include "ui/finish_page.h"
 #include "ui/page_setup.h"
 
@@ -71,6 +72,10 @@ void release_globals() {
 }
 
 void finish_setup() {
+  // The wizard ended with an installation neither kept nor taken back (the
+  // window went while installing), or with a folder that the destination
+  // page made for an installation that never ran: take it back.
+  if (InstallRunning || journal_count() > 0) abandon_install();
   // Unattended, nothing is started for a user who is not there, and
   // Windows restarts without a question unless /NORESTART forbids it.
   bool attended = Switches.mode == RunMode::kWizard;

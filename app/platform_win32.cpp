@@ -4,7 +4,9 @@
 #include <malloc.h>
 #include <windows.h>
 
+#include "app/globals.h"
 #include "app/path_strings.h"
+#include "app/unguessable_files.h"
 #include "archive/format.h"
 #include "archive/platform.h"
 
@@ -22,6 +24,15 @@ FileHandle open_file(const char* path, int mode) {
 
 FileHandle create_file(const char* path) {
   return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+FileHandle create_temp_file(const char* beside, const char* tag, char* path, size_t capacity) {
+  char head[2 * kPathSize];
+  if (!temp_name_head(beside, tag, head, sizeof head)) {
+    path[0] = '\0';
+    return INVALID_FILE_HANDLE;
+  }
+  return create_unguessable_file("", head, "", path, capacity);
 }
 
 FileHandle create_shared_file(const char* path) {
@@ -73,6 +84,20 @@ int close_file(FileHandle file) { return CloseHandle(file); }
 bool delete_file(const char* path) { return DeleteFileA(path) != 0; }
 
 bool rename_file(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
+
+bool replace_file(const char* from, const char* to) {
+  if (IsNtFamily) return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+  // The Windows 95 family has no MoveFileExA: the old file steps aside.
+  if (GetFileAttributesA(to) == INVALID_FILE_ATTRIBUTES) return MoveFileA(from, to) != 0;
+  char aside[2 * kPathSize];
+  if (!temp_name_beside(to, "$~", aside, sizeof aside) || !MoveFileA(to, aside)) return false;
+  if (!MoveFileA(from, to)) {
+    MoveFileA(aside, to);
+    return false;
+  }
+  DeleteFileA(aside);
+  return true;
+}
 
 bool set_file_times(FileHandle file, const uint8_t* times) {
   FILETIME t[3];

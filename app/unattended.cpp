@@ -8,6 +8,7 @@
 #include "app/path_strings.h"
 #include "app/setup_log.h"
 #include "archive/config.h"
+#include "archive/error_codes.h"
 #include "install/engine.h"
 #include "ui/finish_page.h"
 #include "ui/pages.h"
@@ -57,10 +58,14 @@ void run_unattended() {
     log_event("cancelled");
   else if (InstallDone)
     settle_outcome();
+  else if (ErrorState != 0)
+    log_error();  // given up at the disk prompt
 }
 
 int outcome_code() {
-  if (UserCancelled) return kExitCancelled;
+  // Giving up at the disk prompt is the user's cancel; unattended it is
+  // the setup's failure.
+  if (UserCancelled || (ErrorState == kErrorDiskGivenUp && !unattended())) return kExitCancelled;
   if (ErrorState != 0 || (unattended() && !InstallDone)) return kExitFailed;
   return RestartNeeded ? kExitRestartNeeded : 0;
 }

@@ -24,6 +24,7 @@ int apply_switches();
 // progress page alone, in a small window (/SILENT) or none (/VERYSILENT),
 // then the outcome settled as the finish page settles it.
 void run_unattended();
-// 0 done, 3010 done but Windows must restart, 1602 cancelled by the user,
-// 1603 failed (or, unattended, not carried out).
+// 0 done, 3010 done but Windows must restart, 1602 cancelled by the user
+// (also by giving up at the disk prompt), 1603 failed (or, unattended, not
+// carried out; a disk prompt given up unattended).
 int outcome_code();

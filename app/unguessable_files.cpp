@@ -11,14 +11,28 @@ enum : int { kTries = 100 };
 
 }  // namespace
 
+bool unguessable_name(const char* folder, const char* prefix, const char* suffix, char* path, size_t capacity) {
+  char digits[12];
+  wsprintfA(digits, "%08lx", random_number());
+  return copy_string(path, folder, capacity) && append_string(path, prefix, capacity) &&
+         append_string(path, digits, capacity) && append_string(path, suffix, capacity);
+}
+
+bool temp_name_head(const char* beside, const char* tag, char* head, size_t capacity) {
+  char extension[8] = ".";
+  return append_string(extension, tag, sizeof extension) && copy_string(head, beside, capacity) &&
+         set_extension(head, capacity, extension);
+}
+
+bool temp_name_beside(const char* beside, const char* tag, char* path, size_t capacity) {
+  char head[520];
+  return temp_name_head(beside, tag, head, sizeof head) && unguessable_name("", head, "", path, capacity);
+}
+
 HANDLE create_unguessable_file(const char* folder, const char* prefix, const char* suffix, char* path,
                                size_t capacity) {
   for (int i = 0; i < kTries; ++i) {
-    char digits[12];
-    wsprintfA(digits, "%08lx", random_number());
-    if (!copy_string(path, folder, capacity) || !append_string(path, prefix, capacity) ||
-        !append_string(path, digits, capacity) || !append_string(path, suffix, capacity))
-      return INVALID_HANDLE_VALUE;
+    if (!unguessable_name(folder, prefix, suffix, path, capacity)) return INVALID_HANDLE_VALUE;
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     // A file of that name, or a folder (which answers "access denied"):

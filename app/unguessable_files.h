@@ -7,9 +7,22 @@
 
 #include <cstddef>
 
+// folder + prefix + eight random hexadecimal digits + suffix into `path`;
+// false when it does not fit.
+bool unguessable_name(const char* folder, const char* prefix, const char* suffix, char* path, size_t capacity);
+// The head of a temporary name beside the file `beside` (the file written
+// before it takes that file's place, or the backup of that file): its name
+// with the extension, from the last dot of the file name, replaced by "."
+// and `tag`. False when it does not fit.
+bool temp_name_head(const char* beside, const char* tag, char* head, size_t capacity);
+// A whole such name, the random digits after the head, for a file that a
+// move or a copy makes (which fail rather than replace a file of that name).
+bool temp_name_beside(const char* beside, const char* tag, char* path, size_t capacity);
+
 // Creates folder + prefix + eight random hexadecimal digits + suffix for
 // writing, without sharing, and puts its path into `path`. `folder` ends in
-// a backslash. INVALID_HANDLE_VALUE when the path does not fit or no new
-// file can be made.
+// a backslash (or is empty when `prefix` holds the whole head).
+// INVALID_HANDLE_VALUE when the path does not fit or no new file can be
+// made; `path` then names no file of ours.
 HANDLE create_unguessable_file(const char* folder, const char* prefix, const char* suffix, char* path,
                                size_t capacity);

@@ -13,5 +13,6 @@ enum : int32_t {
   kErrorDiskFull = 20,
   kErrorChecksum = 21,
   kErrorNotReplaced = 22,
+  kErrorOtherTypeKept = 35,   // another setup type's uninstaller did not succeed; nothing was installed
   kErrorSystem = 1000,        // a system call failed; its GetLastError is kept
 };

@@ -135,7 +135,7 @@ uint32_t read_patch_content(uint8_t** slot, uint32_t* size, uint32_t* left) {
 struct PatchRun {
   const uint8_t* entry;
   const char* old_path;
-  char new_path[kPathSize + 8];
+  char new_path[kPathSize];
   FileHandle old_file = INVALID_FILE_HANDLE;
   FileHandle new_file = INVALID_FILE_HANDLE;
   bool created = false;
@@ -154,20 +154,6 @@ uint32_t write_new(PatchRun& run, const uint8_t* data, uint32_t count) {
   if (result != 0) return fail_with(19, run.new_path);
   run.written += count;
   return 0;
-}
-
-// The old path with ".$AA", or the first of ".$AB", ".$AC", ... that is free.
-bool choose_new_path(PatchRun& run) {
-  if (!copy_string(run.new_path, run.old_path, kPathSize) || !set_extension(run.new_path, kPathSize, ".$AA"))
-    return false;
-  char* last = run.new_path + std::strlen(run.new_path) - 1;
-  for (;;) {
-    FileHandle existing = open_file(run.new_path, 0);
-    if (existing == INVALID_FILE_HANDLE) return true;
-    close_file(existing);
-    if (static_cast<unsigned char>(*last) == 0xFF) return false;
-    ++*last;
-  }
 }
 
 uint32_t run_commands(PatchRun& run, uint32_t commands_size, uint32_t literals_size, uint32_t progress_from,
@@ -232,9 +218,8 @@ uint32_t build_new_file(PatchRun& run, uint32_t progress_from, uint32_t progress
   if (uint32_t e = seek_data(get_u32(run.entry + kEntryDataPosition))) return e;
   run.old_file = open_file(run.old_path, 0);
   if (run.old_file == INVALID_FILE_HANDLE) return fail_with(16, run.old_path);
-  if (!choose_new_path(run)) return fail_with(17, run.new_path);
-  run.new_file = create_file(run.new_path);
-  if (run.new_file == INVALID_FILE_HANDLE) return fail_with(17, run.new_path);
+  run.new_file = create_temp_file(run.old_path, "$", run.new_path, sizeof run.new_path);
+  if (run.new_file == INVALID_FILE_HANDLE) return fail_with(17, run.new_path[0] ? run.new_path : run.old_path);
   run.created = true;
 
   uint32_t commands_size, literals_size;
@@ -261,8 +246,8 @@ uint32_t build_new_file(PatchRun& run, uint32_t progress_from, uint32_t progress
   close_file(check);
   if (sum != get_u32(run.entry + kEntryChecksum)) return fail_with(21, DestPath);
 
-  // Win95 cannot rename over an existing file: remove the old one first.
-  if (!delete_file(run.old_path) || !rename_file(run.new_path, run.old_path)) return fail_with(22, run.old_path);
+  // Either version stands under the old name at every moment.
+  if (!replace_file(run.new_path, run.old_path)) return fail_with(22, run.old_path);
   run.created = false;
   return 0;
 }

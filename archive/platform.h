@@ -2,6 +2,7 @@
 // The Win32 side lives in app/platform_win32.cpp (and install/ for the
 // default-folder lookup); the host side in archive/platform_host.cpp.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 typedef void* FileHandle;
@@ -14,6 +15,13 @@ FileHandle open_file(const char* path, int mode);  // 0 read, 1 write, 2 read+wr
 FileHandle create_file(const char* path);
 // Created (or emptied) for writing while others may read it: a log.
 FileHandle create_shared_file(const char* path);
+// Creates a new file for writing beside the file `beside`: its name with
+// the extension replaced by "." + tag + eight random hexadecimal digits,
+// made only where nothing of that name exists, so that no one can have
+// prepared it (a planted file or link). Its path goes into `path` of
+// `capacity` bytes; INVALID_FILE_HANDLE when none can be made, and `path`
+// then names no file of ours.
+FileHandle create_temp_file(const char* beside, const char* tag, char* path, size_t capacity);
 int read_exact(FileHandle file, void* buffer, uint32_t count);
 uint32_t read_some(FileHandle file, void* buffer, uint32_t count);
 int write_all(FileHandle file, const void* buffer, uint32_t count);
@@ -28,6 +36,12 @@ int close_file(FileHandle file);
 bool delete_file(const char* path);
 bool rename_file(const char* from, const char* to);
 bool set_file_times(FileHandle file, const uint8_t* times);
+// Puts `from` in the place of `to`, which may exist, so that one of the two
+// always stands there: in one step where the system can (MoveFileExA on the
+// NT family); on the Windows 95 family the old file waits under a
+// temporary name until the new one is in place and comes back when the
+// move fails. False leaves `to` as it was.
+bool replace_file(const char* from, const char* to);
 
 // The local date and time as "yyyy-mm-dd hh:mm:ss".
 enum : unsigned { kLocalTimeSize = 20 };

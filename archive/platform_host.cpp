@@ -3,6 +3,7 @@
 #include "archive/platform_host.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,25 @@ FileHandle create_file(const char* path) {
 }
 
 FileHandle create_shared_file(const char* path) { return create_file(path); }
+
+FileHandle create_temp_file(const char* beside, const char* tag, char* path, size_t capacity) {
+  char extension[8] = ".";
+  char head[2 * kPathSize];
+  bool fits = append_string(extension, tag, sizeof extension) && copy_string(head, beside, sizeof head) &&
+              set_extension(head, sizeof head, extension);
+  path[0] = '\0';
+  for (int tries = 0; fits && tries < 100; ++tries) {
+    uint32_t random = 0;
+    char digits[12];
+    if (::getrandom(&random, sizeof random, 0) != sizeof random) break;
+    std::snprintf(digits, sizeof digits, "%08x", random);
+    if (!copy_string(path, head, capacity) || !append_string(path, digits, capacity)) break;
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) return handle_of(fd);
+    if (errno != EEXIST) break;
+  }
+  return INVALID_FILE_HANDLE;
+}
 
 uint32_t read_some(FileHandle file, void* buffer, uint32_t count) {
   uint8_t* p = static_cast<uint8_t*>(buffer);
@@ -88,6 +108,8 @@ bool rename_file(const char* from, const char* to) {
   if (::access(to, F_OK) == 0) return false;
   return ::rename(from, to) == 0;
 }
+
+bool replace_file(const char* from, const char* to) { return ::rename(from, to) == 0; }
 
 // FILETIMEs count 100 ns from 1601; the host has no creation time to set.
 bool set_file_times(FileHandle file, const uint8_t* times) {

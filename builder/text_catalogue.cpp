@@ -41,8 +41,16 @@ TextLists default_texts(const std::string& product) {
           escape_percent(sentence_start) +
               " will be installed in:\r\n\r\n%s\r\n\r\nPress Install to begin, or Back to change the folder.",
           "", ""};
-  // 4: progress page; 4/1 labels the file name, 4/2 stands below the bar.
-  t[4] = {"Installing", "Copying:", "Please wait while Setup installs " + name + " on your computer.", "", ""};
+  // 4: progress page; 4/1 labels the file name, 4/2 stands below the bar;
+  // 4/5 and 4/6 take their places while a cancelled or failed installation
+  // is taken back.
+  t[4] = {"Installing",
+          "Copying:",
+          "Please wait while Setup installs " + name + " on your computer.",
+          "",
+          "",
+          "Undoing:",
+          "Please wait while Setup takes back the changes it made to your computer."};
   // 5: finish page and the restart question. 5/4 frames the error report;
   // 5/8 stays empty: a text there asks for a restart after every run.
   t[5] = {"Setup Complete",
@@ -86,7 +94,14 @@ TextLists default_texts(const std::string& product) {
           "Please insert disk %d and press OK.",
           "A newer version of %s is already installed. Replace it with the older one?",
           "The file %s exists in another language. Replace it?",
-          "The setup file is damaged: its data is missing or incomplete."};
+          "The setup file is damaged: its data is missing or incomplete.",
+          // 32 to 34: after a cancelled or failed installation was taken
+          // back; 35: the error of another setup type's uninstaller.
+          "Nothing was changed on your computer.",
+          "These files are in use and could not be removed or restored:\r\n%s",
+          "Run %s later to remove them.",
+          "Setup could not remove the other installation of " + escape_percent(name) + ": its uninstaller %s did not "
+          "succeed."};
   // 7: button captions: Back, Next, Cancel, Next on the ready page, OK and
   // Cancel of the folder browser and the progress page, restart.
   t[7] = {"< &Back", "&Next >", "Cancel", "&Install", "OK", "Cancel", "&Restart"};
@@ -99,7 +114,7 @@ const std::vector<TextFormat>& formatted_texts() {
   static const std::vector<TextFormat> formats = {
       {2, 7, "%d"},  {3, 2, "%s"},  {5, 4, "%s"},  {6, 9, "%s"},  {6, 16, "%s"}, {6, 17, "%s"},
       {6, 18, "%s"}, {6, 19, "%s"}, {6, 20, "%s"}, {6, 21, "%s"}, {6, 22, "%s"}, {6, 28, "%d"},
-      {6, 29, "%s"}, {6, 30, "%s"},
+      {6, 29, "%s"}, {6, 30, "%s"}, {6, 33, "%s"}, {6, 34, "%s"}, {6, 35, "%s"},
   };
   return formats;
 }

@@ -32,8 +32,13 @@ int begin_install();
 // are wanted; 0 when the list is done or the item failed (ErrorState).
 int install_next_item();
 // Closes the data, writes the uninstall data and the settings when no
-// error occurred, and moves the wizard to the finish page.
+// error occurred, takes everything back when one did (in an item or in
+// this step), and moves the wizard to the finish page.
 void finish_install();
+// Ends an installation that the user cancelled (or gave up at the disk
+// prompt, or closed the window on): closes the data, forgets the role
+// items and takes back everything the installation changed.
+void abandon_install();
 // Forgets the three role items: a cancelled or failed installation runs,
 // opens and installs nothing afterwards.
 void forget_role_items();

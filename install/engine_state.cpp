@@ -12,6 +12,7 @@ const uint8_t* ProgramItem = nullptr;
 int32_t ItemIndex = -1;
 uint8_t* CurrentEntry = nullptr;
 uint32_t ItemCount = 0;
+uint32_t UninstallerImageSize = 0;
 
 void forget_role_items() {
   ScreenSaverItem = nullptr;

@@ -8,12 +8,20 @@
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
+#include "install/journal.h"
 
 namespace {
 
+// A folder this run makes is noted, so that a rollback removes it again;
+// one that cannot be noted is not kept.
 bool enter_or_create(const char* folder) {
   if (_chdir(folder) == 0) return true;
-  return _mkdir(folder) == 0 && _chdir(folder) == 0;
+  if (_mkdir(folder) != 0) return false;
+  if (!note_created_folder(folder)) {
+    _rmdir(folder);
+    return false;
+  }
+  return _chdir(folder) == 0;
 }
 
 }  // namespace

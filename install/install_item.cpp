@@ -24,8 +24,10 @@
 #include "install/destination.h"
 #include "install/engine_state.h"
 #include "install/folders.h"
+#include "install/journal.h"
 #include "install/registrations.h"
 #include "install/replace.h"
+#include "install/safe_replace.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
 #include "ui/progress.h"
@@ -39,8 +41,6 @@ const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Sha
 
 void set_status(uint8_t* entry, uint16_t status) { put_u16(entry + kEntryStatus, status); }
 uint16_t item_status(const uint8_t* entry) { return get_u16(entry + kEntryStatus); }
-
-bool write_protected(const char* path) { return _access(path, 2) == -1 && errno == EACCES; }
 
 // The existing file at `path` is the entry's file already: same length and
 // checksum.
@@ -95,7 +95,7 @@ bool copy_from_source(const char* name) {
     copy_string(MessageArgument, name, kPathSize);
     return false;
   }
-  if (write_protected(TempPath)) _chmod(TempPath, _S_IREAD | _S_IWRITE);
+  if (_access(TempPath, 2) == -1 && errno == EACCES) _chmod(TempPath, _S_IREAD | _S_IWRITE);
   return true;
 }
 
@@ -172,23 +172,29 @@ bool write_plain(const uint8_t* entry, FileHandle* out) {
   return verify_temp_file(get_u32(entry + kEntryChecksum));
 }
 
-// Writes the item into TempPath; false when it failed or was cancelled.
+// Writes the item into TempPath, a new file beside DestPath; false when it
+// failed or was cancelled.
 bool write_item(const uint8_t* entry, uint32_t before, uint32_t after) {
-  uint8_t flags = entry[kEntryFlags];
-  if (flags & kItemFromSource) return copy_from_source(entry_string(entry, 0));
-  FileHandle out = create_file(TempPath);
+  FileHandle out = create_temp_file(DestPath, "$", TempPath, kPathSize);
   if (out == INVALID_FILE_HANDLE) {
     ErrorState = kErrorCreate;
-    copy_string(MessageArgument, TempPath, kPathSize);
+    copy_string(MessageArgument, TempPath[0] ? TempPath : DestPath, kPathSize);
+    TempPath[0] = '\0';  // names no file of ours
     return false;
   }
+  uint8_t flags = entry[kEntryFlags];
   bool ok;
-  if (flags & kItemPatch)
+  if (flags & kItemFromSource) {
+    // The copy goes over the new file, which keeps the name for us.
+    close_temp(&out);
+    ok = copy_from_source(entry_string(entry, 0));
+  } else if (flags & kItemPatch) {
     ok = write_patched(entry, &out, before, after);
-  else if (flags & kItemUninstaller)
+  } else if (flags & kItemUninstaller) {
     ok = write_uninstaller(entry, out);
-  else
+  } else {
     ok = write_plain(entry, &out);
+  }
   close_temp(&out);
   return ok;
 }
@@ -204,6 +210,11 @@ void count_shared_use(const char* path, bool existed) {
   DWORD type = REG_DWORD;
   DWORD count = 0;
   DWORD size = sizeof count;
+  // A count that could not be taken back is not raised.
+  if (!note_registry_value(HKEY_LOCAL_MACHINE, kSharedDllsKey, path)) {
+    RegCloseKey(key);
+    return;
+  }
   if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
     ++count;
     RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
@@ -232,18 +243,13 @@ bool install_file(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
   ErrorState = 0;
   if (write) {
     create_folder_chain(DestPath);
-    if (!choose_temp_name()) {
-      ErrorState = kErrorCreate;
-      copy_string(MessageArgument, DestPath, kPathSize);
-      return false;
-    }
     if (!write_item(entry, before, after)) {
       discard_temp_file();
       return false;
     }
     // A file in use that cannot be scheduled is handled like any other
     // file that cannot be replaced.
-    if (in_use && replace_at_restart(DestPath, TempPath))
+    if (in_use && schedule_replacement(DestPath, TempPath))
       RestartNeeded = true;
     else
       place_file(entry, TempPath);
@@ -264,24 +270,11 @@ void make_desktop_shortcut(const uint8_t* entry) {
   char link[2 * kPathSize];
   if (!special_folder_path(CSIDL_DESKTOP, link)) return;
   if (!join_path(link, sizeof link, link, name) || !append_string(link, ".lnk", sizeof link)) return;
-  create_shortcut(DestPath, link, entry_string(entry, 5), 0);
+  // A shortcut of the same name that was there is kept to be put back.
+  if (note_file_change(link)) create_shortcut(DestPath, link, entry_string(entry, 5), 0);
 }
 
 }  // namespace
-
-bool choose_temp_name() {
-  TempPath[0] = '\0';
-  char name[kPathSize];
-  if (!copy_string(name, DestPath, sizeof name) || !set_extension(name, sizeof name, ".$$A")) return false;
-  char* last = name + strlen(name) - 1;
-  while (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) {
-    // Never past Z: an existing file must not be taken for ours.
-    if (*last == 'Z') return false;
-    ++*last;
-  }
-  copy_string(TempPath, name, kPathSize);
-  return true;
-}
 
 int check_versions(const uint8_t* entry) {
   char* message = nullptr;
@@ -317,29 +310,19 @@ int check_versions(const uint8_t* entry) {
 
 void place_file(uint8_t* entry, const char* temp_path) {
   set_status(entry, kStatusNotPlaced);
-  if (write_protected(DestPath)) {
-    for (;;) {
-      _chmod(DestPath, _S_IREAD | _S_IWRITE);
-      if (_unlink(DestPath) == 0) {
-        if (rename_file(temp_path, DestPath)) {
-          _chmod(DestPath, _S_IREAD);
-          set_status(entry, kStatusReplaced);
-        }
-        return;
-      }
-      if (ask_replace(entry, temp_path) != IDRETRY) return;
-    }
+  DWORD attributes = GetFileAttributesA(DestPath);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (note_created_file(DestPath) && rename_file(temp_path, DestPath)) set_status(entry, kStatusCreated);
+    return;
   }
   for (;;) {
-    bool deleted = _unlink(DestPath) == 0;
-    if (!deleted && errno == EACCES) {
-      if (ask_replace(entry, temp_path) != IDRETRY) return;
-      continue;
+    Replacement result = replace_with_backup(temp_path, DestPath, attributes);
+    if (result == Replacement::kPlaced) {
+      set_status(entry, kStatusReplaced);
+      return;
     }
-    // A rename that fails leaves the item not placed: the old file is
-    // gone, and saying otherwise would list a missing file as installed.
-    if (rename_file(temp_path, DestPath)) set_status(entry, deleted ? kStatusReplaced : kStatusCreated);
-    return;
+    // Anything but a file in use leaves the item not placed.
+    if (result == Replacement::kFailed || ask_replace(entry, temp_path) != IDRETRY) return;
   }
 }
 
@@ -347,7 +330,7 @@ int ask_replace(uint8_t* entry, const char* temp_path) {
   uint8_t folder = entry[kEntryFolderCode];
   // A system file waits for the next start; one that cannot be scheduled
   // is left to the user like any other.
-  if ((folder == kFolderWindows || folder == kFolderShared) && replace_at_restart(DestPath, temp_path)) {
+  if ((folder == kFolderWindows || folder == kFolderShared) && schedule_replacement(DestPath, temp_path)) {
     RestartNeeded = true;
     set_status(entry, kStatusReplaced);
     return IDIGNORE;
@@ -387,7 +370,8 @@ int install_next_item() {
   TempPath[0] = '\0';
   int in_use = item_destination(entry);
   show_current_file(DestPath);
-  if (entry[kEntryFlags] & kItemUninstaller) {
+  bool uninstaller = (entry[kEntryFlags] & kItemUninstaller) != 0;
+  if (uninstaller) {
     copy_string(UninstallerPath, DestPath, kPathSize);
     keep_earlier_record();
   }
@@ -397,6 +381,10 @@ int install_next_item() {
     create_folder_chain(DestPath);
   } else if (kind != kKindInSource) {
     if (!install_file(entry, in_use, before, after)) return 0;
+    // Its image as placed, before the final step appends the record.
+    WIN32_FILE_ATTRIBUTE_DATA placed;
+    if (uninstaller && GetFileAttributesExA(DestPath, GetFileExInfoStandard, &placed))
+      UninstallerImageSize = placed.nFileSizeLow;
   }
 
   uint8_t role = entry[kEntryFinishRole];

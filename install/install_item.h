@@ -4,14 +4,12 @@
 
 #include "archive/file_entry.h"  // the item status values
 
-// TempPath = DestPath with the first free extension of .$$A, .$$B, ...
-// False when there is none or the name would not fit.
-bool choose_temp_name();
 // 1 write the item, 0 keep the existing file (its version is newer, or its
 // language differs, and the user did not want it replaced).
 int check_versions(const uint8_t* entry);
 // Puts the written temporary file in place of DestPath and sets the item
-// status.
+// status; a file that was there waits as a backup until the installation
+// ends.
 void place_file(uint8_t* entry, const char* temp_path);
 // The destination cannot be deleted: schedules it, keeps it, or asks.
 // IDRETRY, IDIGNORE or IDABORT.

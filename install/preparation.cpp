@@ -6,8 +6,10 @@
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
+#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
+#include "archive/error_codes.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "install/engine_state.h"
@@ -56,6 +58,19 @@ void look_at_messages() {
   PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
 }
 
+bool fail_removal(const char* uninstaller) {
+  ErrorState = kErrorOtherTypeKept;
+  copy_string(MessageArgument, uninstaller, kPathSize);
+  return false;
+}
+
+// The user gave up at the disk prompt: the installation ends as cancelled.
+void give_up_installation() {
+  PageResult = kPageToClosing;
+  ErrorState = kErrorDiskGivenUp;
+  forget_role_items();
+}
+
 }  // namespace
 
 int begin_install() {
@@ -64,7 +79,15 @@ int begin_install() {
   volume_number = 0;
   CurrentEntry = CurrentFirstEntry;
   ItemCount = CurrentFileCount;
-  if (SetupFlags & kSetupRemoveOthers) remove_previous_versions();
+  DiskGiveUpHandler = give_up_installation;
+  if ((SetupFlags & kSetupRemoveOthers) && !remove_previous_versions()) {
+    // Nothing is installed: the first tick finds no item and the final
+    // step reports the error.
+    CurrentEntry = nullptr;
+    ItemCount = 0;
+    InstallRunning = true;
+    return 1;
+  }
   // A preparation run again after a cancelled one must not leak the
   // handle it left open.
   if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
@@ -80,25 +103,36 @@ int begin_install() {
   return 1;
 }
 
-void remove_previous_versions() {
-  char value[kUninstallStringSize];
+bool remove_previous_versions() {
+  char program[kUninstallStringSize];
   for (int v = 0; v < SetupTypeCount; ++v) {
-    if (!is_removable(v) || !read_uninstall_string(SetupTypeTable[v].record.uninstall_name, value)) continue;
-    FileHandle file = open_file(value, 0);
+    if (!is_removable(v) || !read_uninstall_string(SetupTypeTable[v].record.uninstall_name, program)) continue;
+    FileHandle file = open_file(program, 0);
     if (file == INVALID_FILE_HANDLE) continue;
     close_file(file);
+    // Quoted, so that a folder with a blank cannot start another program.
+    char quoted[kUninstallStringSize + 2];
+    copy_string(quoted, "\"", sizeof quoted);
+    append_string(quoted, program, sizeof quoted);
+    append_string(quoted, "\"", sizeof quoted);
     HANDLE process;
-    if (!start_program(value, "/X", &process)) continue;
+    if (!start_program(quoted, "/X", &process)) return fail_removal(program);
     // The queue is looked at, never dispatched: no window procedure of the
     // wizard may run while another setup's uninstaller works.
     while (is_still_running(process)) look_at_messages();
+    DWORD code = 1;
+    GetExitCodeProcess(process, &code);
     CloseHandle(process);
+    // An uninstaller that did not remove everything keeps its file: it is
+    // what can still remove the rest.
+    if (code != 0) return fail_removal(program);
     DWORD start = GetTickCount();
     do {
       look_at_messages();
-      if (delete_file(value)) break;
+      if (delete_file(program)) break;
     } while (GetTickCount() - start < kDeleteWaitMs);
   }
+  return true;
 }
 
 int start_program(const char* program, const char* argument, HANDLE* process) {

@@ -10,6 +10,7 @@
 #include "archive/platform.h"
 #include "install/destination.h"
 #include "install/engine.h"
+#include "install/journal.h"
 
 namespace {
 
@@ -75,12 +76,15 @@ void read_full_font_name(const char* path, char* name) {
 void register_font(const char* path) {
   char name[kFontNameSize + sizeof kTrueTypeSuffix];
   read_full_font_name(path, name);
+  // A font that a rollback could not take out again is not added.
+  if (!note_added_font(path)) return;
   if (AddFontResourceA(path)) SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
   if (!name[0]) return;
   strcat(name, kTrueTypeSuffix);
   const char* slash = strrchr(path, '\\');
   const char* file = slash ? slash + 1 : path;
   HKEY key;
+  if (!note_registry_value(HKEY_LOCAL_MACHINE, kFontsKey, name)) return;
   if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kFontsKey, &key) != ERROR_SUCCESS) return;
   RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(file), static_cast<DWORD>(strlen(file)));
   RegCloseKey(key);
@@ -97,7 +101,8 @@ void self_register_libraries() {
     // Through void (*)(): the export's own type is not FARPROC's.
     RegisterServer do_register =
         reinterpret_cast<RegisterServer>(reinterpret_cast<void (*)()>(GetProcAddress(library, "DllRegisterServer")));
-    if (do_register) do_register();
+    // Noted first: a rollback asks the library to unregister.
+    if (do_register && note_registered_library(DestPath)) do_register();
     FreeLibrary(library);
   }
 }

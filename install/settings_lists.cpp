@@ -12,6 +12,7 @@
 #include "archive/platform.h"
 #include "install/default_folder.h"
 #include "install/destination.h"
+#include "install/journal.h"
 #include "install/path_macros.h"
 #include "uninstall/removal_plan.h"
 #include "uninstall/uninstall_data.h"
@@ -50,6 +51,18 @@ char* expanded_copy(const char* text, uint32_t* length) {
 }
 
 void flush_ini_cache(const char* file) { WritePrivateProfileStringA(nullptr, nullptr, nullptr, file); }
+
+// The INI file as it is before this run writes to it, kept for a rollback.
+bool note_ini_file(const char* name) {
+  char path[2 * kPathSize];
+  profile_file_path(name, path);
+  return path[0] && note_file_change(path);
+}
+
+// Before a value is written: the keys it creates and the value as it was.
+bool note_registry_write(HKEY root, const char* key, const char* name) {
+  return note_registry_key(root, key) && note_registry_value(root, key, name);
+}
 
 // True when the value exists and holds something: any data, but for a text
 // more than its terminator.
@@ -108,7 +121,7 @@ void apply_string_patch(const StringPatchEntry& patch) {
   uint32_t length = 0;
   char* text = expanded_copy(patch.text, &length);
   if (!text) return;
-  FileHandle file = length > 0 ? open_file(DestPath, 2) : INVALID_FILE_HANDLE;
+  FileHandle file = length > 0 && note_file_change(DestPath) ? open_file(DestPath, 2) : INVALID_FILE_HANDLE;
   if (file != INVALID_FILE_HANDLE) {
     int64_t position = patch.offset;
     if (patch.offset == -1) position = find_after_pattern(file, patch.pattern, patch.pattern_length);
@@ -254,7 +267,7 @@ void write_ini_entries() {
     uint32_t length;
     char* value = expanded_copy(entry.value, &length);
     if (!value) continue;
-    WritePrivateProfileStringA(entry.section, entry.key, value, DestPath);
+    if (note_ini_file(DestPath)) WritePrivateProfileStringA(entry.section, entry.key, value, DestPath);
     flush_ini_cache(DestPath);
     free_block(&value);
   }
@@ -274,7 +287,8 @@ void write_registry_entries() {
     char* value = expanded_copy(entry.value, &length);
     if (!value) continue;
     HKEY key;
-    if (RegCreateKeyA(root, entry.key, &key) == ERROR_SUCCESS) {
+    if (note_registry_write(root, entry.key, entry.value_name) &&
+        RegCreateKeyA(root, entry.key, &key) == ERROR_SUCCESS) {
       // Stored without the terminator, as the archive's values always were.
       RegSetValueExA(key, entry.value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), length);
       RegCloseKey(key);
@@ -300,13 +314,16 @@ void remember_install_dir() {
   if (!record) return;
   if ((record->flags & kTypeRememberInRegistry) && record->registry_key) {
     HKEY key;
-    if (RegCreateKeyA(root_key(record->root_key), record->registry_key, &key) == ERROR_SUCCESS) {
+    HKEY root = root_key(record->root_key);
+    if (note_registry_write(root, record->registry_key, record->registry_value) &&
+        RegCreateKeyA(root, record->registry_key, &key) == ERROR_SUCCESS) {
       RegSetValueExA(key, record->registry_value, 0, REG_SZ, reinterpret_cast<const BYTE*>(InstallDir),
                      static_cast<DWORD>(strlen(InstallDir) + 1));
       RegCloseKey(key);
     }
   }
-  if ((record->flags & kTypeRememberInIni) && record->ini_file && record->ini_section && record->ini_key) {
+  if ((record->flags & kTypeRememberInIni) && record->ini_file && record->ini_section && record->ini_key &&
+      note_ini_file(record->ini_file)) {
     WritePrivateProfileStringA(record->ini_section, record->ini_key, InstallDir, record->ini_file);
     flush_ini_cache(record->ini_file);
   }

@@ -12,6 +12,7 @@
 #include "archive/platform.h"
 #include "install/destination.h"
 #include "install/folders.h"
+#include "install/journal.h"
 #include "install/macro_tokens.h"
 #include "uninstall/uninstall_data.h"
 #include "uninstall/uninstall_data_writer.h"
@@ -69,6 +70,8 @@ bool make_menu_shortcut(const char* target_path, const char* location, const cha
   if (!add_backslash(path, sizeof path)) return false;
   size_t folder_length = strlen(path);
   if (!append_string(path, name, sizeof path) || !append_string(path, ".lnk", sizeof path)) return false;
+  // A shortcut of the same name that was there is kept to be put back.
+  if (!note_file_change(path)) return false;
   if (!log) {
     create_shortcut(target_path, path, arguments, icon_index);
     return false;

@@ -15,7 +15,9 @@
 #include "archive/format.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
+#include "install/journal.h"
 #include "install/registrations.h"
+#include "install/rollback.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
 #include "uninstall/uninstall_data.h"
@@ -111,10 +113,14 @@ void write_install_folder_if_elsewhere(RecordFile* log) {
 }
 
 // The Uninstall key's values: the name, and the uninstaller's path quoted,
-// as Windows runs it.
-void register_uninstaller(const char* key_path, const char* name) {
+// as Windows runs it. The final step notes what they replace, so that a
+// rollback takes them back; a rollback's own registration is not noted.
+void register_uninstaller(const char* key_path, const char* name, bool undoable) {
   HKEY key;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
+  bool noted = !undoable || (note_registry_key(HKEY_LOCAL_MACHINE, key_path) &&
+                             note_registry_value(HKEY_LOCAL_MACHINE, key_path, "DisplayName") &&
+                             note_registry_value(HKEY_LOCAL_MACHINE, key_path, "UninstallString"));
+  if (!noted || RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
   char command[kPathSize + 2];
   copy_string(command, "\"", sizeof command);
   append_string(command, UninstallerPath, sizeof command);
@@ -124,6 +130,20 @@ void register_uninstaller(const char* key_path, const char* name) {
   RegSetValueExA(key, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
                  static_cast<DWORD>(strlen(command)));
   RegCloseKey(key);
+}
+
+const char* current_uninstall_name() { return CurrentRecord ? CurrentRecord->uninstall_name : nullptr; }
+
+// The UninstallKeyBlock of the current setup type, when it has an uninstall
+// name; its key path in key_path. False when it has none.
+bool write_uninstall_key_block(RecordFile* log, char* key_path) {
+  const char* name = current_uninstall_name();
+  if (!name || !*name) return false;
+  uninstall_key_path(key_path, name);
+  write_block_header(log, kUninstallKeyBlockId, static_cast<uint32_t>(strlen(key_path) + 6));
+  write_record_u32(log, kUninstallRootKey);
+  write_counted_string(log, key_path);
+  return true;
 }
 
 void forget_earlier_record() {
@@ -145,7 +165,17 @@ void fail_with(int result) {
 // record and no Uninstall key: the start-menu shortcuts are then made
 // without one. False when the record could not be written whole.
 bool write_uninstall_data() {
-  FileHandle file = open_file(UninstallerPath, 2);
+  // Made by this run, normally; otherwise kept as it was for a rollback.
+  // One that is there but cannot be kept (no room for its copy on a full
+  // disk) must not be changed: the installation fails.
+  FileHandle file = INVALID_FILE_HANDLE;
+  if (GetFileAttributesA(UninstallerPath) != INVALID_FILE_ATTRIBUTES) {
+    if (!note_file_change(UninstallerPath)) {
+      fail_with(GetLastError() == ERROR_DISK_FULL ? 3 : 2);
+      return false;
+    }
+    file = open_file(UninstallerPath, 2);
+  }
   uint32_t start = file == INVALID_FILE_HANDLE ? 0 : seek_from_end(file, 0);
   if (file == INVALID_FILE_HANDLE || start < kBlockHeaderSize || start == INVALID_SET_FILE_POINTER) {
     if (file != INVALID_FILE_HANDLE) close_file(file);
@@ -156,15 +186,8 @@ bool write_uninstall_data() {
   add_backslash(InstallDir, kPathSize);
   write_remove_list(&log, start);
   make_menu_shortcuts(&log);
-  const char* name = CurrentRecord ? CurrentRecord->uninstall_name : nullptr;
   char key_path[kUninstallKeySize];
-  bool named = name && *name;
-  if (named) {
-    uninstall_key_path(key_path, name);
-    write_block_header(&log, kUninstallKeyBlockId, static_cast<uint32_t>(strlen(key_path) + 6));
-    write_record_u32(&log, kUninstallRootKey);
-    write_counted_string(&log, key_path);
-  }
+  bool named = write_uninstall_key_block(&log, key_path);
   write_install_folder_if_elsewhere(&log);
   record_settings_to_delete(&log);
   if (EarlierRecord) write_earlier_installations(&log, EarlierRecord, EarlierRecordLength);
@@ -172,7 +195,7 @@ bool write_uninstall_data() {
   if (log.result != 0) fail_with(log.result);
   if (!close_file(file) && log.result == 0) fail_with(2);
   if (ErrorState != 0) return false;
-  if (named) register_uninstaller(key_path, name);
+  if (named) register_uninstaller(key_path, current_uninstall_name(), true);
   return true;
 }
 
@@ -207,6 +230,36 @@ void keep_earlier_record() {
   close_file(file);
 }
 
+bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t image_size) {
+  if (!UninstallerPath[0] || image_size < kBlockHeaderSize) return false;
+  FileHandle file = open_file(UninstallerPath, 2);
+  if (file == INVALID_FILE_HANDLE) return false;
+  // Back to the image as placed: a record the final step wrote lists what
+  // the rollback has taken away.
+  if (file_length(file) < image_size || seek_to(file, image_size) != image_size || !SetEndOfFile(file)) {
+    close_file(file);
+    return false;
+  }
+  char saved[sizeof DestPath];
+  copy_string(saved, DestPath, sizeof saved);
+  add_backslash(InstallDir, kPathSize);
+  RecordFile log{file, 0};
+  write_record_u32(&log, 0);
+  for (uint32_t i = 0; i < count; ++i) {
+    copy_string(DestPath, paths[i], sizeof DestPath);
+    write_log_record(&log, 0);
+  }
+  close_block(&log, image_size - kBlockHeaderSize, kRemoveListId, &count);
+  char key_path[kUninstallKeySize];
+  bool named = write_uninstall_key_block(&log, key_path);
+  write_install_folder_if_elsewhere(&log);
+  write_block_header(&log, kUninstallEndId, 0);
+  copy_string(DestPath, saved, sizeof DestPath);
+  bool whole = close_file(file) && log.result == 0;
+  if (whole && named) register_uninstaller(key_path, current_uninstall_name(), false);
+  return whole;
+}
+
 void finish_install() {
   if (data_file != INVALID_FILE_HANDLE) {
     close_file(data_file);
@@ -223,6 +276,13 @@ void finish_install() {
     self_register_libraries();
   }
   forget_earlier_record();
+  // A failure anywhere, in an item or in this step, takes back everything.
+  if (ErrorState != 0) {
+    forget_role_items();
+    roll_back_changes();
+  } else {
+    keep_changes();
+  }
   if (StartPageNumber == 0xFFFF) continue_at(kFinishPage);
   InstallRunning = false;
   InstallDone = true;

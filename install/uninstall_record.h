@@ -16,3 +16,8 @@ void uninstall_key_path(char* out, const char* uninstall_name);
 // that was not carried out, so that the new record takes it over and one
 // uninstaller removes every installation in the folder.
 void keep_earlier_record();
+// After a rollback that could not remove every file it made: appends to
+// the uninstaller placed by this run (its image `image_size` bytes long)
+// a record of just these files and registers it, so that it removes them
+// later. False when that cannot be done.
+bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t image_size);

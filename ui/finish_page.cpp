@@ -16,6 +16,7 @@
 #include "archive/platform.h"
 #include "install/destination.h"
 #include "install/engine.h"
+#include "install/rollback.h"
 #include "ui/error_report.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
@@ -113,6 +114,8 @@ static void show_error_report(HWND page) {
   show_control(page, kCheckText, false);
   char report[kMessageCapacity];
   error_report(report, sizeof report);
+  // A failed installation was taken back: say how that went.
+  append_rollback_report(report, sizeof report);
   SetDlgItemTextA(page, kMainText, report);
   forget_role_items();
 }

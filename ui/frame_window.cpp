@@ -20,6 +20,24 @@ enum : int { kIconResource = 800 };
 
 static bool full_screen_mode() { return (SetupFlags & 1) != 0; }
 
+// A close from the system menu, Alt+F4 or from outside. While installing
+// it is a Cancel of the installation, asked like one by the progress page
+// (so that a half installation never stays and its program never starts);
+// otherwise it ends the page at once.
+// A wizard closed before its installation was done counts as cancelled.
+static void note_closed_early() {
+  if (StartPageNumber == 0xFFFF && CurrentPage >= 0 && CurrentPage < kFinishPage) UserCancelled = true;
+}
+
+static void close_requested() {
+  if (InstallRunning && CurrentPageWindow) {
+    SendMessageA(CurrentPageWindow, WM_COMMAND, IDCANCEL, 0);
+    return;
+  }
+  note_closed_early();
+  PageResult = kPageToClosing;
+}
+
 bool register_frame_class(HINSTANCE instance) {
   WNDCLASSA frame_class = {};
   frame_class.style = CS_VREDRAW | CS_HREDRAW;
@@ -50,13 +68,6 @@ void fit_frame_around(HWND inner) {
   SetWindowPos(inner, nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
 }
 
-// The window closed: straight to the closing page, and a cancel when the
-// installation was not done yet.
-static void close_wizard() {
-  if (CurrentPage >= 0 && CurrentPage < kFinishPage) UserCancelled = true;
-  PageResult = kPageToClosing;
-}
-
 LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_PAINT:
@@ -73,14 +84,21 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
     case WM_ACTIVATEAPP:
       if (ContainerDialog) PostMessageA(ContainerDialog, WM_NCACTIVATE, wparam, 0);
       break;
+    case WM_CLOSE:
+      // From outside (End task): while installing, asked like a Cancel;
+      // otherwise the frame goes and with it the wizard and the program.
+      if (!InstallRunning) {
+        note_closed_early();
+        break;
+      }
+      close_requested();
+      return 0;
     case WM_NCDESTROY:
+      // Whoever destroyed it, the handle is stale now: the finishing
+      // actions must not wait for a quit that this window cannot post again.
+      if (FrameWindow == window) FrameWindow = nullptr;
       PostQuitMessage(0);
       break;
-    case WM_CLOSE:
-      // As the close box: the wizard (or a silent run's window) ends
-      // through its closing page, not by losing its frame.
-      close_wizard();
-      return 0;
     case WM_SYSCOMMAND:
       switch (wparam & 0xFFF0) {
         case SC_MAXIMIZE:
@@ -88,7 +106,7 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
           ShowWindow(ContainerDialog, SW_SHOWNORMAL);
           break;
         case SC_CLOSE:
-          close_wizard();
+          close_requested();
           return 0;
       }
       break;
@@ -165,9 +183,12 @@ INT_PTR CALLBACK container_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
         case SC_CLOSE:
           // Left to the default, the close would come back as a posted
           // Cancel and end the closing page before it is seen.
-          close_wizard();
+          close_requested();
           return TRUE;
       }
+      break;
+    case WM_NCDESTROY:
+      if (ContainerDialog == dialog) ContainerDialog = nullptr;
       break;
   }
   return control_colour_answer(dialog, message, wparam, lparam);

@@ -5,3 +5,7 @@
 void set_progress(unsigned percent);
 // Shows the file being installed, shortened for display.
 void show_current_file(const char* path);
+// The page's texts while a cancelled or failed installation is taken
+// back: text 4/5 before the file name, 4/6 below the bar (empty when the
+// setup has none, rather than the installing texts).
+void show_rollback_texts();

@@ -3,19 +3,30 @@
 
 #include "app/globals.h"
 #include "app/path_strings.h"
+#include "archive/config.h"
 #include "ui/page_setup.h"
 #include "ui/progress.h"
 
 HWND ProgressWindow;
 unsigned ProgressPercent;
 
-enum : int { kCurrentFile = 1008, kBarArea = 1009, kPercentText = 1010 };
+enum : int { kCurrentFile = 1008, kBarArea = 1009, kPercentText = 1010, kFileLabel = 1000, kBelowBar = 1001 };
+enum : int { kTextUndoingLabel = 5, kTextUndoing = 6 };
 enum : unsigned { kShownPathLimit = 30 };
+
+// A text control of the page painted at once: the engine may go on for a
+// while (a rollback, an installation without a timer) before the message
+// loop paints again.
+static void paint_now(int id) {
+  if (HWND control = GetDlgItem(ProgressWindow, id)) RedrawWindow(control, nullptr, nullptr, RDW_UPDATENOW);
+}
 
 void set_progress(unsigned percent) {
   ProgressPercent = percent < 100 ? percent : 100;
   // Without a page there is nothing to paint (and GetDC(null) is the screen).
-  if (ProgressWindow) draw_progress(ProgressWindow, nullptr);
+  if (!ProgressWindow) return;
+  draw_progress(ProgressWindow, nullptr);
+  paint_now(kPercentText);
 }
 
 void show_current_file(const char* path) {
@@ -24,6 +35,15 @@ void show_current_file(const char* path) {
   copy_string(shown, path, sizeof shown);
   shorten_path(shown, kShownPathLimit);
   SetDlgItemTextA(ProgressWindow, kCurrentFile, shown);
+  paint_now(kCurrentFile);
+}
+
+void show_rollback_texts() {
+  if (!ProgressWindow) return;
+  SetDlgItemTextA(ProgressWindow, kFileLabel, get_text(4, kTextUndoingLabel));
+  SetDlgItemTextA(ProgressWindow, kBelowBar, get_text(4, kTextUndoing));
+  paint_now(kFileLabel);
+  paint_now(kBelowBar);
 }
 
 void draw_progress(HWND window, HDC dc) {

@@ -1,9 +1,15 @@
 // The progress page: drives the installation from timer 11, one item per
-// tick, so that painting and Cancel get through between two items.
+// tick, so that painting and Cancel get through between two items. A
+// cancelled installation is taken back here, on this page, before the
+// wizard moves on.
+#include "app/globals.h"
+#include "app/messages.h"
+#include "app/path_strings.h"
 #include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/platform.h"
 #include "install/engine.h"
+#include "install/rollback.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
 #include "ui/progress_display.h"
@@ -13,6 +19,13 @@ enum : UINT { kFirstTick = 100, kNextTick = 50 };
 
 static UINT_PTR InstallTimer;
 static bool InstallPaused;
+// An item is being installed: it may wait in a question of its own, whose
+// message loop lets a close through. Such a close is asked about once the
+// item has returned, never in the middle of it.
+static bool ItemRunning;
+static bool CancelWaiting;
+
+static bool single_page_mode() { return StartPageNumber != 0xFFFF; }
 
 // Without a timer the rest of the installation runs inside this message;
 // set_progress still paints through its own device context.
@@ -27,16 +40,65 @@ static void arm_timer_or_finish(HWND page, UINT delay) {
   if (!InstallTimer) install_remaining_items();
 }
 
+// The installation is given up: everything it changed is taken back with
+// the page showing it, the user learns how that went, and the wizard goes
+// to the closing page.
+static void cancel_installation() {
+  apply_button_mask(0);
+  abandon_install();
+  char notice[kMessageCapacity];
+  copy_string(notice, get_text(6, 15), sizeof notice);
+  append_rollback_report(notice, sizeof notice);
+  message_box(notice, kMbIconInformation);
+  PageResult = kPageToClosing;
+}
+
+// Cancel asks first, except in single-page mode, where it ends at once.
+static bool cancel_confirmed() {
+  if (single_page_mode()) return true;
+  InstallPaused = true;
+  bool yes = message_box(get_text(6, 13), kMbYesNo | kMbIconQuestion) == kIdYes;
+  InstallPaused = false;
+  if (yes) UserCancelled = true;
+  return yes;
+}
+
 static void install_on_tick(HWND page) {
   if (!InstallRunning || InstallPaused) return;
   KillTimer(page, kInstallTimer);
   InstallTimer = 0;
-  if (install_next_item())
+  ItemRunning = true;
+  bool more = install_next_item() != 0;
+  ItemRunning = false;
+  // The user gave up at the disk prompt: as a confirmed Cancel.
+  if (PageResult == kPageToClosing) {
+    cancel_installation();
+    return;
+  }
+  bool asked = CancelWaiting;
+  CancelWaiting = false;
+  if (asked && ErrorState == 0 && cancel_confirmed()) {
+    cancel_installation();
+    return;
+  }
+  if (more)
     arm_timer_or_finish(page, kNextTick);
   else
     finish_install();
 }
 
+// Cancel, or a close of the window, while the installation runs.
+static INT_PTR cancel_while_installing(HWND page) {
+  // A close while the question is already up adds nothing.
+  if (InstallPaused) return command_handled_answer(page);
+  if (ItemRunning)
+    CancelWaiting = true;
+  else if (cancel_confirmed())
+    cancel_installation();
+  return command_handled_answer(page);
+}
+
+// Cancel once nothing runs (the archive could not be opened).
 static INT_PTR ask_to_cancel(HWND page) {
   InstallPaused = true;
   if (message_box(get_text(6, 13), kMbYesNo | kMbIconQuestion) == kIdYes) {
@@ -56,6 +118,8 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
       ProgressWindow = page;
       page_setup(page, ButtonCancel);
       set_button_caption(IDCANCEL, 5);
+      ItemRunning = CancelWaiting = false;
+      forget_rollback_report();
       if (begin_install()) {
         InstallPaused = false;
         arm_timer_or_finish(page, kFirstTick);
@@ -65,7 +129,10 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
       install_on_tick(page);
       return TRUE;
     case WM_COMMAND:
-      if (LOWORD(wparam) == IDCANCEL && StartPageNumber == 0xFFFF) return ask_to_cancel(page);
+      if (LOWORD(wparam) != IDCANCEL) break;
+      if (InstallRunning) return cancel_while_installing(page);
+      // In single-page mode Cancel is the container's: it ends at once.
+      if (!single_page_mode()) return ask_to_cancel(page);
       break;
     case WM_PAINT: {
       PAINTSTRUCT paint;

@@ -8,6 +8,7 @@
 #include <tlhelp32.h>
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -574,13 +575,36 @@ bool file_size(const std::string& path, int64_t& size, DWORD& attributes) {
   return true;
 }
 
+// A path with * or ? in its file name stands for the one file that
+// matches it (the setup's temporary files have names of chance); the
+// pattern itself when none or several match.
+std::string one_match(const std::string& path) {
+  size_t slash = path.find_last_of('\\');
+  if (path.find_first_of("*?", slash == std::string::npos ? 0 : slash) == std::string::npos) return path;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return path;
+  std::string match = path.substr(0, slash + 1) + found.cFileName;
+  bool several = FindNextFileA(search, &found) != FALSE;
+  FindClose(search);
+  return several ? path : match;
+}
+
+bool any_file(const std::string& pattern) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
 bool run_expect_file(const Step& step) {
   int64_t size = -1;
   DWORD attributes = 0;
   bool exists = false;
   // A program that the setup starts writes its file a moment later.
   if (wait_for([&] {
-        exists = file_size(step.path, size, attributes);
+        exists = file_size(one_match(step.path), size, attributes);
         return exists && (step.size < 0 || (size == step.size && !(attributes & FILE_ATTRIBUTE_DIRECTORY)));
       }))
     return true;
@@ -592,8 +616,7 @@ bool run_expect_file(const Step& step) {
 bool run_expect_no_file(const Step& step) {
   // A program that the setup starts writes its file a moment later, maybe
   // after the setup has ended; watch for one second.
-  if (wait_for([&] { return GetFileAttributesA(step.path.c_str()) != INVALID_FILE_ATTRIBUTES; }, 1000))
-    return fail("%s exists", step.path.c_str());
+  if (wait_for([&] { return any_file(step.path); }, 1000)) return fail("%s exists", one_match(step.path).c_str());
   return true;
 }
 
@@ -751,8 +774,10 @@ bool run_set_env(const Step& step) {
 // Keeps the file open until unlock-file or the end of the driver, as a
 // running program keeps its own file: without sharing, or (readable) open
 // to readers but not to writing or deleting.
+// (deletable) open to readers and to deleting, as some programs hold a
+// file they only read.
 bool run_lock_file(const Step& step) {
-  DWORD share = step.yes ? FILE_SHARE_READ : 0;
+  DWORD share = step.yes ? FILE_SHARE_READ : step.number == 1 ? FILE_SHARE_READ | FILE_SHARE_DELETE : 0;
   HANDLE file = CreateFileA(step.path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return fail("cannot open %s (error %lu)", step.path.c_str(), GetLastError());
   locked_files.push_back(Locked{step.path, file});
@@ -951,7 +976,7 @@ bool run_expect_shortcut(const Step& step) {
 
 bool run_expect_same_file(const Step& step) {
   std::vector<uint8_t> actual, reference;
-  if (!read_whole(step.path, actual)) return fail("cannot read %s", step.path.c_str());
+  if (!read_whole(one_match(step.path), actual)) return fail("cannot read %s", step.path.c_str());
   if (!read_whole(step.value, reference)) return fail("cannot read %s", step.value.c_str());
   if (actual.size() != reference.size())
     return fail("%s has %u bytes, %s has %u", step.path.c_str(), static_cast<unsigned>(actual.size()),
@@ -986,6 +1011,42 @@ bool run_expect_no_ini(const Step& step) {
   std::string value = ini_value(step);
   if (value != missing_ini_value) return fail("the key %s in section [%s] holds \"%s\"", step.key.c_str(),
                                               step.section.c_str(), value.c_str());
+  return true;
+}
+
+// The system menu's Close, as Alt+F4 sends it to the frame, or the
+// container's own in full-screen mode.
+bool run_close(const Step& step) {
+  HWND window = step.yes ? find_container() : find_frame();
+  if (!window) return fail("no %s window", step.yes ? "container" : "frame");
+  PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  return true;
+}
+
+// What Task Manager's End task and taskkill without /F send.
+bool run_end_task() {
+  HWND frame = find_frame();
+  if (!frame) return fail("no frame window");
+  PostMessageA(frame, WM_CLOSE, 0, 0);
+  return true;
+}
+
+// DATA is a string, or written "dword:N" a number, as snapshots show them.
+bool run_set_reg(const Step& step) {
+  HKEY key;
+  if (RegCreateKeyA(root_key(step.root), step.path.c_str(), &key) != ERROR_SUCCESS)
+    return fail("cannot create the key %s", step.path.c_str());
+  const std::string& data = step.match.text;
+  LONG result;
+  if (data.compare(0, 6, "dword:") == 0) {
+    DWORD number = strtoul(data.c_str() + 6, nullptr, 10);
+    result = RegSetValueExA(key, step.value.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
+  } else {
+    result = RegSetValueExA(key, step.value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                            static_cast<DWORD>(data.size() + 1));
+  }
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS) return fail("cannot set the value \"%s\"", step.value.c_str());
   return true;
 }
 
@@ -1031,6 +1092,9 @@ bool run_step(const Step& step) {
     case Op::ExpectFileText: return run_expect_file_text(step);
     case Op::SetReadOnly: return run_set_read_only(step);
     case Op::ExpectReadOnly: return run_expect_read_only(step);
+    case Op::Close: return run_close(step);
+    case Op::EndTask: return run_end_task();
+    case Op::SetReg: return run_set_reg(step);
     case Op::Timeout:
       timeout_ms = static_cast<DWORD>(step.number) * 1000;
       return true;

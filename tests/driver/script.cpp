@@ -219,7 +219,7 @@ const CommandForm commands[] = {
     {"write-file", Op::WriteFile, 2, 2, "write-file PATH TEXT"},
     {"copy-file", Op::CopyFile, 2, 2, "copy-file FROM TO"},
     {"set-env", Op::SetEnv, 2, 2, "set-env NAME VALUE"},
-    {"lock-file", Op::LockFile, 1, 2, "lock-file PATH [readable]"},
+    {"lock-file", Op::LockFile, 1, 2, "lock-file PATH [readable|deletable]"},
     {"unlock-file", Op::UnlockFile, 1, 1, "unlock-file PATH"},
     {"expect-same-file", Op::ExpectSameFile, 2, 2, "expect-same-file PATH OTHER"},
     {"expect-file-text", Op::ExpectFileText, 2, 2, "expect-file-text PATH TEXT"},
@@ -231,6 +231,9 @@ const CommandForm commands[] = {
     {"expect-unchanged", Op::ExpectUnchanged, 1, SIZE_MAX, "expect-unchanged FILE [EXCEPT...]"},
     {"expect-shortcut", Op::ExpectShortcut, 2, 3, "expect-shortcut LINK TARGET [ARGUMENTS]"},
     {"expect-ini", Op::ExpectIni, 4, 4, "expect-ini FILE SECTION KEY VALUE"},
+    {"close", Op::Close, 1, 1, "close frame|container"},
+    {"end-task", Op::EndTask, 0, 0, "end-task"},
+    {"set-reg", Op::SetReg, 3, 3, "set-reg ROOT\\KEY VALUE DATA"},
     {"expect-no-ini", Op::ExpectNoIni, 3, 3, "expect-no-ini FILE SECTION KEY"},
 };
 
@@ -309,8 +312,28 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
     case Op::LockFile:
       step.path = args[0].value;
       if (step.path.empty()) return "empty name";
-      if (args.size() > 1 && !same_word(args[1].value, "readable")) return "expected readable";
-      step.yes = args.size() > 1;
+      if (args.size() > 1) {
+        if (same_word(args[1].value, "readable"))
+          step.yes = true;
+        else if (same_word(args[1].value, "deletable"))
+          step.number = 1;
+        else
+          return "expected readable or deletable";
+      }
+      return "";
+    case Op::Close:
+      if (same_word(args[0].value, "frame")) step.yes = false;
+      else if (same_word(args[0].value, "container")) step.yes = true;
+      else return "expected frame or container";
+      return "";
+    case Op::EndTask:
+      return "";
+    case Op::SetReg:
+      if (!parse_root(args[0].value, step.root, step.path))
+        return "key must be ROOT\\KEY with ROOT one of HKCR, HKCU, HKLM, HKU";
+      step.value = args[1].value;
+      step.has_value = true;
+      step.match.text = args[2].value;
       return "";
     case Op::Screenshot:
       step.path = args[0].value;

@@ -49,6 +49,9 @@ enum class Op {
   ExpectUnchanged,  // expect-unchanged FILE [EXCEPT...]
   ExpectShortcut,   // expect-shortcut LINK TARGET [ARGUMENTS]
   ExpectIni,        // expect-ini FILE SECTION KEY VALUE
+  Close,            // close frame|container: the system menu's Close (Alt+F4)
+  EndTask,          // end-task: WM_CLOSE to the frame from outside, as Task Manager sends it
+  SetReg,           // set-reg ROOT\KEY VALUE DATA (a string, or dword:N)
   ExpectNoIni,      // expect-no-ini FILE SECTION KEY: no such file or key
 };
 
@@ -68,7 +71,7 @@ struct Step {
   Op op = Op::Start;
   int id = 0;           // control id, or the button of a message box
   bool yes = false;     // yes|no arguments, "close" of wait-window, DATA of expect-no-reg given,
-                        // "readable" of lock-file
+                        // "readable" of lock-file, "container" of close
   PageKind page = PageKind::Welcome;
   TextMatch match;      // texts, titles and registry data; a shortcut's target
   TextMatch arguments;  // a shortcut's arguments
@@ -80,7 +83,7 @@ struct Step {
   bool has_value = false;
   std::string command_tail;  // start: the arguments as written, for the command line
   RegRoot root = RegRoot::CurrentUser;
-  int32_t number = 0;   // exit code; x; seconds
+  int32_t number = 0;   // exit code; x; seconds; 1 for "deletable" of lock-file
   int32_t y = 0;
   uint32_t colour = 0;  // 0xRRGGBB
   int32_t system_colour = -1;  // instead: the system's colour of this COLOR_ index

@@ -232,8 +232,9 @@ TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
       "expect-no-reg HKLM\\System\\X Pending\n"
       "wait-box ~\"is in use\"\n"
       "lock-file a.txt readable\n"
-      "lock-file a.txt\n");
-  ASSERT_EQ(steps.size(), 11u);
+      "lock-file a.txt\n"
+      "lock-file a.txt deletable\n");
+  ASSERT_EQ(steps.size(), 12u);
   EXPECT_EQ(steps[0].op, Op::UnlockFile);
   EXPECT_EQ(steps[0].path, "C:\\Kestrel\\in use.txt");
   EXPECT_EQ(steps[1].op, Op::ExpectSameFile);
@@ -261,6 +262,27 @@ TEST(DriverScript, FileCommandsTakeTheirPathsTextsAndStates) {
   EXPECT_EQ(steps[9].op, Op::LockFile);
   EXPECT_TRUE(steps[9].yes);
   EXPECT_FALSE(steps[10].yes);
+  EXPECT_EQ(steps[10].number, 0);
+  EXPECT_FALSE(steps[11].yes);
+  EXPECT_EQ(steps[11].number, 1);
+}
+
+TEST(DriverScript, ClosingTheWindowAndSettingARegistryValue) {
+  auto steps = parse_ok(
+      "close frame\n"
+      "close Container\n"
+      "end-task\n"
+      "set-reg \"HKLM\\Software\\A b\" UninstallString \"\"\"C:\\a b\\u.exe\"\"\"\n");
+  ASSERT_EQ(steps.size(), 4u);
+  EXPECT_EQ(steps[0].op, Op::Close);
+  EXPECT_FALSE(steps[0].yes);
+  EXPECT_TRUE(steps[1].yes);
+  EXPECT_EQ(steps[2].op, Op::EndTask);
+  EXPECT_EQ(steps[3].op, Op::SetReg);
+  EXPECT_EQ(steps[3].root, RegRoot::LocalMachine);
+  EXPECT_EQ(steps[3].path, "Software\\A b");
+  EXPECT_EQ(steps[3].value, "UninstallString");
+  EXPECT_EQ(steps[3].match.text, "\"C:\\a b\\u.exe\"");
 }
 
 TEST(DriverScript, RefusesBadLinesNamingTheLine) {
@@ -315,7 +337,12 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"set-read-only a.txt maybe\n", 1, "yes or no"},
       {"expect-read-only a.txt\n", 1, "usage"},
       {"wait-box\n", 1, "usage: wait-box TEXT"},
-      {"lock-file a.txt shared\n", 1, "expected readable"},
+      {"lock-file a.txt shared\n", 1, "expected readable or deletable"},
+      {"close page\n", 1, "frame or container"},
+      {"end-task now\n", 1, "usage: end-task"},
+      {"copy-file a.txt\n", 1, "usage: copy-file FROM TO"},
+      {"set-reg HKLM\\X v\n", 1, "usage: set-reg"},
+      {"set-reg X\\Y v d\n", 1, "ROOT\\KEY"},
       {"expect-no-reg HKLM\\X v d e\n", 1, "usage"},
   };
   for (const auto& c : cases) {

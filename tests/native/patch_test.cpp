@@ -5,9 +5,11 @@
 
 #include "archive/patch.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstring>
+#include <set>
 
 #include "archive/checksum.h"
 #include "archive/file_entry.h"
@@ -58,6 +60,20 @@ size_t block_length(const std::vector<uint8_t>& data, size_t at) {
 std::vector<uint32_t> reported;
 void record_progress(uint32_t percent) { reported.push_back(percent); }
 
+// The names in the folder that start with "file.$", other than `but`: the
+// temporary files a patch run leaves.
+std::vector<std::string> temp_files(const TempDir& dir, const std::string& but) {
+  std::vector<std::string> names;
+  DIR* folder = opendir(dir.path().c_str());
+  if (!folder) return names;
+  while (dirent* e = readdir(folder)) {
+    std::string name = e->d_name;
+    if (name.rfind("file.$", 0) == 0 && dir.file(name) != but) names.push_back(name);
+  }
+  closedir(folder);
+  return names;
+}
+
 // One patched item: the old version on disk, its patch data stored behind
 // another item in a setup file, the reader opened, and the FileEntry.
 class Patching : public ::testing::Test {
@@ -65,7 +81,6 @@ class Patching : public ::testing::Test {
   TempDir dir;
   std::string setup = dir.file("setup.exe");
   std::string old_path = dir.file("file.$$A");
-  std::string new_path = dir.file("file.$AA");
   std::vector<uint8_t> entry;
 
   void SetUp() override {
@@ -112,7 +127,7 @@ class Patching : public ::testing::Test {
     store(old_file, raw_blocks(commands, literals), expected);
     ASSERT_TRUE(apply()) << "error " << error;
     EXPECT_EQ(read_bytes(old_path), expected);
-    EXPECT_FALSE(file_exists(new_path));
+    EXPECT_TRUE(temp_files(dir, old_path).empty());
   }
 
   // The call fails with `code`, and the old version and the folder are as before.
@@ -120,7 +135,13 @@ class Patching : public ::testing::Test {
     EXPECT_FALSE(apply());
     EXPECT_EQ(error, code);
     EXPECT_EQ(read_bytes(old_path), old_file);
-    EXPECT_FALSE(file_exists(new_path));
+    EXPECT_TRUE(temp_files(dir, old_path).empty());
+  }
+  // MessageArgument names the new file, a temporary one beside the old.
+  void expect_new_file_named() {
+    std::string named = MessageArgument;
+    EXPECT_EQ(named.rfind(dir.file("file.$"), 0), 0u) << named;
+    EXPECT_NE(named, old_path);
   }
 };
 
@@ -276,25 +297,42 @@ TEST_F(Patching, ProgressBetweenTheItemsPercentages) {
   EXPECT_TRUE(reported.empty());
 }
 
-bool saw_second_name;
-std::string second_name;
-void note_second_name(uint32_t) { saw_second_name = saw_second_name || file_exists(second_name); }
+// The new file while it grows, seen from the progress report.
+std::vector<std::string> growing_names;
+const TempDir* watched_dir;
+std::string watched_old;
+void note_growing_file(uint32_t) {
+  for (const std::string& name : temp_files(*watched_dir, watched_old)) growing_names.push_back(name);
+}
 
-TEST_F(Patching, TakenTemporaryNameMovesToTheNextLetter) {
+TEST_F(Patching, TheNewFileHasANameNoOneCanForeseeAndNeverTakesAnExistingOne) {
+  // The name an older design would have chosen stays untouched.
   std::vector<uint8_t> taken = {1, 2, 3};
-  write_bytes(new_path, taken);
+  write_bytes(dir.file("file.$AA"), taken);
   std::vector<uint8_t> old_file = pattern_bytes(300, 11);
   std::vector<uint8_t> commands;
   put_copy(&commands, 200, 50);
-  store(old_file, raw_blocks(commands, {}), slice(old_file, 50, 200));
-  second_name = dir.file("file.$AB");
-  saw_second_name = false;
-  PatchProgressReport = note_second_name;
-  ASSERT_TRUE(apply(0, 100)) << "error " << error;
-  EXPECT_TRUE(saw_second_name);
-  EXPECT_FALSE(file_exists(second_name));
-  EXPECT_EQ(read_bytes(new_path), taken);
-  EXPECT_EQ(read_bytes(old_path), slice(old_file, 50, 200));
+  std::set<std::string> seen;
+  for (int run = 0; run < 2; ++run) {
+    store(old_file, raw_blocks(commands, {}), slice(old_file, 50, 200));
+    watched_dir = &dir;
+    watched_old = old_path;
+    growing_names.clear();
+    PatchProgressReport = note_growing_file;
+    ASSERT_TRUE(apply(0, 100)) << "error " << error;
+    std::set<std::string> names(growing_names.begin(), growing_names.end());
+    names.erase("file.$AA");
+    ASSERT_EQ(names.size(), 1u);
+    const std::string& name = *names.begin();
+    // "file.$" and eight letters of chance.
+    EXPECT_EQ(name.size(), std::strlen("file.$") + 8) << name;
+    seen.insert(name);
+    EXPECT_EQ(read_bytes(old_path), slice(old_file, 50, 200));
+    EXPECT_EQ(temp_files(dir, old_path), std::vector<std::string>{"file.$AA"});
+    close_data_area();
+  }
+  EXPECT_EQ(seen.size(), 2u);
+  EXPECT_EQ(read_bytes(dir.file("file.$AA")), taken);
 }
 
 TEST_F(Patching, PatchDataAcrossThreeVolumes) {
@@ -322,14 +360,14 @@ TEST_F(Patching, InsertWithoutLiteralsFails) {
   std::vector<uint8_t> old_file = pattern_bytes(100, 14);
   store(old_file, raw_blocks({0x83}, {}), pattern_bytes(4, 1));
   expect_failure(19, old_file);
-  EXPECT_STREQ(MessageArgument, new_path.c_str());
+  expect_new_file_named();
 }
 
 TEST_F(Patching, InsertNeedingMoreLiteralsThanLeftFails) {
   std::vector<uint8_t> old_file = pattern_bytes(100, 15);
   store(old_file, raw_blocks({0x81, 0x83}, {1, 2, 3, 4, 5}), pattern_bytes(6, 1));
   expect_failure(19, old_file);
-  EXPECT_STREQ(MessageArgument, new_path.c_str());
+  expect_new_file_named();
   store(old_file, raw_blocks({0xE3, 0x80}, {1, 2}), pattern_bytes(8, 1));  // 3 inserts with a copy
   expect_failure(19, old_file);
 }
@@ -389,7 +427,7 @@ TEST_F(Patching, MissingOldFileFails) {
   EXPECT_FALSE(apply());
   EXPECT_EQ(error, 16u);
   EXPECT_STREQ(MessageArgument, old_path.c_str());
-  EXPECT_FALSE(file_exists(new_path));
+  EXPECT_TRUE(temp_files(dir, old_path).empty());
 }
 
 TEST_F(Patching, UnreadablePatchDataFails) {

@@ -9,11 +9,12 @@ target_link_libraries(kestrel-damage PRIVATE kestrel_builder)
 set_target_properties(kestrel-damage PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tools)
 
 # kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [DAMAGE KIND ARGS...]
-#                  [ENVIRONMENT VARS...]): with DAMAGE, the built setup is
-# damaged so (see damage.cpp) before the script runs; with REMOVABLE, the
-# scenario's folder is drive R:, a removable one (see removable-drive).
+#                  [BUILD ARGS...] [ENVIRONMENT VARS...]): with DAMAGE, the
+# built setup is damaged so (see damage.cpp) before the script runs; BUILD
+# adds arguments to kestrel build; with REMOVABLE, the scenario's folder is
+# drive R:, a removable one (see removable-drive).
 function(kestrel_scenario script project)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "" "DAMAGE;ENVIRONMENT")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "" "DAMAGE;BUILD;ENVIRONMENT")
   set(runner ${KESTREL_SCENARIOS}/run-scenario)
   if(arg_REMOVABLE)
     set(runner ${KESTREL_SCENARIOS}/removable-drive)
@@ -21,10 +22,11 @@ function(kestrel_scenario script project)
   get_filename_component(name ${script} NAME_WE)
   get_filename_component(base ${project} NAME_WE)
   string(REPLACE ";" " " damage "${arg_DAMAGE}")
+  string(REPLACE ";" " " build "${arg_BUILD}")
   kestrel_wine_test(NAME scenario.${name}.${base}
     COMMAND ${runner} $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN} ${KESTREL_TEST_SHARE}/kestrel-stub.exe
             ${KESTREL_SCENARIO_OUT} ${project} ${KESTREL_SCENARIOS}/${script}
-    ENVIRONMENT "KESTREL_DAMAGE=${damage};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>;KESTREL_RECORD=$<TARGET_FILE:kestrel-record>;${arg_ENVIRONMENT}")
+    ENVIRONMENT "KESTREL_DAMAGE=${damage};KESTREL_BUILD_ARGS=${build};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>;KESTREL_RECORD=$<TARGET_FILE:kestrel-record>;${arg_ENVIRONMENT}")
 endfunction()
 
 # Every page, with screenshots, in both modes.
@@ -116,6 +118,20 @@ kestrel_wine_test(NAME scenario.signed-demo
   COMMAND ${KESTREL_SCENARIOS}/signed-demo $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN}
           ${KESTREL_TEST_SHARE}/kestrel-stub.exe ${KESTREL_SCENARIO_OUT} ${PROJECT_SOURCE_DIR}
           ${KESTREL_SCENARIOS}/signed-demo.script)
+# Taken back: a cancel partway with replaced files, shared counts, a font
+# and a desktop shortcut; a file in use that stays for the uninstaller;
+# a close while installing asks like Cancel; End task ends the setup; a
+# give-up at the disk prompt; another type's uninstaller that fails or is
+# registered in quotes; a file that can be deleted but not replaced.
+kestrel_scenario(rollback-cancel.script rollback.toml)
+kestrel_scenario(rollback-in-use.script many-files.toml)
+kestrel_scenario(rollback-close.script rollback.toml)
+kestrel_scenario(end-task.script plain-one-type.toml)
+kestrel_scenario(disk-give-up.script many-files.toml BUILD --volume-size 250K)
+kestrel_scenario(remove-other-failed.script remove-other.toml)
+kestrel_scenario(remove-other-quoted.script remove-other.toml)
+kestrel_scenario(locked-deletable.script deletable.toml)
+kestrel_scenario(locked-deletable-win95.script deletable.toml ENVIRONMENT KESTREL_WINE_VERSION=win98)
 # Unattended installs: the switches, the log and every exit code.
 kestrel_scenario(silent-demo.script demo.toml)
 kestrel_scenario(silent-window.script many-files.toml)

@@ -172,3 +172,55 @@ inline uint8_t* entry_at(std::vector<uint8_t>& list, int n) {
   while (n-- > 0) e = next_entry(e);
   return e;
 }
+
+// The Windows 95 family's list of replacements at the next start.
+inline std::string wininit_path() {
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  return std::string(windows) + "\\WININIT.INI";
+}
+
+// Removes a folder with everything in it, read-only files too.
+inline void remove_tree(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string path = folder + "\\" + name;
+      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        remove_tree(path);
+      else
+        DeleteFileA(path.c_str());
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+  }
+  RemoveDirectoryA(folder.c_str());
+}
+
+// A setup file with one stored stream per content, the data area opened on
+// it; items refer to the streams by number.
+struct ItemSource {
+  std::vector<std::pair<uint32_t, uint32_t>> placements;
+  std::vector<std::string> contents;
+
+  bool make(const std::string& setup_path, uint32_t prefix, const std::vector<std::string>& texts) {
+    std::vector<std::vector<uint8_t>> streams;
+    for (const auto& c : texts) streams.push_back(stored_stream(bytes_of(c)));
+    placements.clear();
+    contents = texts;
+    return write_setup_file(setup_path, prefix, streams, &placements) && open_data_area(setup_path, prefix);
+  }
+  // An item of that name whose data is stream `stream`.
+  EntrySpec item(const std::string& name, int stream) const {
+    EntrySpec e;
+    e.strings[0] = name;
+    e.data_position = placements[stream].first;
+    e.data_length = placements[stream].second;
+    e.size = static_cast<uint32_t>(contents[stream].size());
+    e.checksum = checksum_of(bytes_of(contents[stream]));
+    return e;
+  }
+};

@@ -6,13 +6,17 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "archive/error_codes.h"
 #include "archive/patch.h"
 #include "install/install_item.h"
+#include "install/journal.h"
+#include "install/rollback.h"
 #include "install/replace.h"
+#include "tests/win32/box_driver.h"
 #include "tests/win32/install_fixture.h"
 #include "ui/progress.h"
 
@@ -32,80 +36,23 @@ const char kSetup[] = "C:\\KestrelItems\\Source\\setup.exe";
 const char kCaption[] = "Kestrel Item Test";
 enum : uint32_t { kPrefix = 37 };
 
-// Answers the message boxes of one call from a second thread: for each,
-// waits for the box, keeps its text, releases `unlock` if given, and
-// presses the button.
-struct BoxAnswer {
-  int button;
-  HANDLE unlock;
-};
-struct BoxDriver {
-  std::vector<BoxAnswer> answers;
-  std::vector<std::string> texts;
-  HANDLE thread = nullptr;
-
-  static DWORD WINAPI run(void* self) {
-    BoxDriver& d = *static_cast<BoxDriver*>(self);
-    for (const BoxAnswer& a : d.answers) {
-      HWND box = nullptr;
-      for (int i = 0; i < 1200 && !box; ++i) {
-        box = FindWindowA("#32770", kCaption);
-        if (!box) Sleep(50);
-      }
-      if (!box) return 1;
-      char text[1024] = "";
-      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-      d.texts.push_back(text);
-      if (a.unlock) CloseHandle(a.unlock);
-      PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(a.button), 0);
-      // Until the box is gone, it must not be found again.
-      for (int i = 0; i < 1200 && IsWindow(box); ++i) Sleep(20);
-    }
-    return 0;
-  }
-  void start(std::vector<BoxAnswer> list) {
-    answers = std::move(list);
-    thread = CreateThread(nullptr, 0, run, this, 0, nullptr);
-  }
-  void finish() {
-    if (!thread) return;
-    WaitForSingleObject(thread, 60000);
-    CloseHandle(thread);
-    thread = nullptr;
-  }
-};
-
 HANDLE lock_file(const std::string& path) {
   // Readable by others, but neither writable nor deletable.
   return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-void remove_tree(const std::string& folder) {
+// The setup's temporary files and backups: an extension that starts with $.
+std::vector<std::string> temp_files(const std::string& folder) {
+  std::vector<std::string> names;
   WIN32_FIND_DATAA found;
-  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string path = folder + "\\" + name;
-      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        remove_tree(path);
-      else
-        DeleteFileA(path.c_str());
-    } while (FindNextFileA(h, &found));
-    FindClose(h);
-  }
-  RemoveDirectoryA(folder.c_str());
-}
-
-bool temp_files_left(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE h = FindFirstFileA((folder + "\\*.$$?").c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  HANDLE h = FindFirstFileA((folder + "\\*.$*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(found.cFileName);
+  while (FindNextFileA(h, &found));
   FindClose(h);
-  return true;
+  return names;
 }
+bool temp_files_left(const std::string& folder) { return !temp_files(folder).empty(); }
 
 class InstallItem : public ::testing::Test {
  protected:
@@ -132,6 +79,7 @@ class InstallItem : public ::testing::Test {
   }
   void TearDown() override {
     driver_.finish();
+    journal_clear();
     close_data_area();
     SetCurrentDirectoryA("C:\\");
     remove_tree(kRoot);
@@ -139,25 +87,9 @@ class InstallItem : public ::testing::Test {
     CoUninitialize();
   }
 
-  // The setup file with one stream per content; entries refer to them by
-  // number through data_of.
-  void make_setup(const std::vector<std::string>& contents) {
-    std::vector<std::vector<uint8_t>> streams;
-    for (const auto& c : contents) streams.push_back(stored_stream(bytes_of(c)));
-    placements_.clear();
-    ASSERT_TRUE(write_setup_file(kSetup, kPrefix, streams, &placements_));
-    ASSERT_TRUE(open_data_area(kSetup, kPrefix));
-    contents_ = contents;
-  }
-  EntrySpec item(const char* name, int stream) {
-    EntrySpec e;
-    e.strings[0] = name;
-    e.data_position = placements_[stream].first;
-    e.data_length = placements_[stream].second;
-    e.size = static_cast<uint32_t>(contents_[stream].size());
-    e.checksum = checksum_of(bytes_of(contents_[stream]));
-    return e;
-  }
+  // The setup file with one stream per content; items refer to them by number.
+  void make_setup(const std::vector<std::string>& contents) { ASSERT_TRUE(source_.make(kSetup, kPrefix, contents)); }
+  EntrySpec item(const char* name, int stream) { return source_.item(name, stream); }
   void install(const std::vector<EntrySpec>& entries) {
     list_ = encode_file_list(entries);
     use_file_list(list_, &messages_);
@@ -165,11 +97,10 @@ class InstallItem : public ::testing::Test {
   uint16_t status(int n) { return get_u16(entry_at(list_, n) + kEntryStatus); }
   static std::string in_install(const char* name) { return std::string(kInstall) + "\\" + name; }
 
-  std::vector<std::pair<uint32_t, uint32_t>> placements_;
-  std::vector<std::string> contents_;
+  ItemSource source_;
   std::vector<uint8_t> list_;
   std::vector<uint8_t> messages_;
-  BoxDriver driver_;
+  BoxDriver driver_{kCaption};
 };
 
 TEST_F(InstallItem, ItemsAreDecodedVerifiedAndPlacedWithProgressAfterEach) {
@@ -236,23 +167,35 @@ TEST_F(InstallItem, CancelDuringAnItemEndsWithoutAnErrorCode) {
   EXPECT_FALSE(temp_files_left(kInstall));
 }
 
-TEST_F(InstallItem, TemporaryNamesTakeTheFirstFreeExtension) {
+TEST_F(InstallItem, TemporaryFilesHaveNamesNoOneCanForeseeAndNeverTakeAnExistingFile) {
+  make_setup({"new content"});
   CreateDirectoryA(kInstall, nullptr);
-  copy_string(DestPath, in_install("app.exe").c_str(), sizeof DestPath);
-  ASSERT_TRUE(write_whole_file(in_install("app.$$A"), bytes_of("taken")));
-  ASSERT_TRUE(choose_temp_name());
-  EXPECT_EQ(in_install("app.$$B"), TempPath);
-  copy_string(DestPath, in_install("README").c_str(), sizeof DestPath);
-  ASSERT_TRUE(choose_temp_name());
-  EXPECT_EQ(in_install("README.$$A"), TempPath);
-  copy_string(DestPath, "C:\\app.d\\README", sizeof DestPath);
-  ASSERT_TRUE(choose_temp_name());
-  EXPECT_STREQ("C:\\app.d\\README.$$A", TempPath);
-  // A destination too long for a temporary name beside it is refused.
-  std::string longer(kPathSize - 3, 'x');
-  copy_string(DestPath, longer.c_str(), sizeof DestPath);
-  EXPECT_FALSE(choose_temp_name());
+  // The names an older design chose one after the other stay untouched.
+  ASSERT_TRUE(write_whole_file(in_install("app.$$A"), bytes_of("planted")));
+  ASSERT_TRUE(write_whole_file(in_install("app.$$B"), bytes_of("planted too")));
+  install({item("app.exe", 0), item("README", 0)});
+  EXPECT_EQ(1, install_next_item());
+  // The temporary file of the item just placed: ".$" and eight letters.
+  std::string temp = TempPath;
+  EXPECT_EQ(0u, temp.find(in_install("app.$"))) << temp;
+  EXPECT_EQ(in_install("app.$").size() + 8, temp.size()) << temp;
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_EQ(0u, std::string(TempPath).find(in_install("README.$"))) << TempPath;
+  EXPECT_EQ("new content", read_whole_file(in_install("app.exe")));
+  EXPECT_EQ("planted", read_whole_file(in_install("app.$$A")));
+  EXPECT_EQ("planted too", read_whole_file(in_install("app.$$B")));
+  EXPECT_EQ((std::vector<std::string>{"app.$$A", "app.$$B"}), temp_files(kInstall));
+  journal_clear();
+}
+
+TEST_F(InstallItem, ADestinationTooLongForATemporaryNameBesideItIsError17) {
+  make_setup({"content"});
+  std::string name(kPathSize - std::strlen(kInstall) - 8, 'x');
+  install({item(name.c_str(), 0)});
+  EXPECT_EQ(0, install_next_item());
+  EXPECT_EQ(17, ErrorState);
   EXPECT_STREQ("", TempPath);
+  EXPECT_FALSE(temp_files_left(kInstall));
 }
 
 TEST_F(InstallItem, ReadOnlyDestinationIsReplacedAndStaysReadOnly) {
@@ -321,6 +264,11 @@ TEST_F(InstallItem, RetryDeletesAgainAndAbortEndsWithError22) {
   EXPECT_EQ(in_install("busy.txt"), MessageArgument);
   EXPECT_EQ(kStatusNotPlaced, status(1));
   EXPECT_EQ("old", read_whole_file(in_install("busy.txt")));
+  // Only the backup of the first replacement, kept until the installation ends.
+  std::vector<std::string> left = temp_files(kInstall);
+  ASSERT_EQ(1u, left.size());
+  EXPECT_EQ(0u, left[0].find("busy.$~")) << left[0];
+  keep_changes();
   EXPECT_FALSE(temp_files_left(kInstall));
 }
 
@@ -358,7 +306,8 @@ TEST_F(InstallItem, LockedFileInTheWindowsFolderIsReplacedAtTheNextStart) {
   EXPECT_TRUE(RestartNeeded);
   EXPECT_EQ(kStatusReplaced, status(0));
   std::string pending = pending_renames();
-  std::string temp = std::string(windows) + "\\kestrel_busy.$$A";
+  std::string temp = TempPath;
+  EXPECT_EQ(0u, temp.find(std::string(windows) + "\\kestrel_busy.$")) << temp;
   EXPECT_NE(std::string::npos, pending.find(temp)) << pending;
   EXPECT_NE(std::string::npos, pending.find("kestrel_busy.txt")) << pending;
   EXPECT_TRUE(file_exists(temp));  // kept for the restart
@@ -367,9 +316,7 @@ TEST_F(InstallItem, LockedFileInTheWindowsFolderIsReplacedAtTheNextStart) {
 }
 
 TEST_F(InstallItem, DeletionsOnThe95FamilyEachGetTheirOwnNulLine) {
-  char windows[MAX_PATH];
-  GetWindowsDirectoryA(windows, MAX_PATH);
-  std::string wininit = std::string(windows) + "\\WININIT.INI";
+  std::string wininit = wininit_path();
   DeleteFileA(wininit.c_str());
   CreateDirectoryA(kInstall, nullptr);
   std::string one = in_install("one.txt"), two = in_install("two.txt"), target = in_install("t.txt");
@@ -508,11 +455,12 @@ TEST_F(InstallItem, PatchBlockLargerThanThePatchDataIsUnreadableDataNotAnAllocat
       {kPatchCompressed | kPatchLongSize | kPatchLongCompressedSize, 0xF0, 0xFF, 0xFF, 0xFF, 4, 0, 0, 0}};
   for (std::vector<uint8_t> patch : hostile) {
     patch.resize(16, 0x80);
-    placements_.clear();
+    source_.placements.clear();
     close_data_area();
-    ASSERT_TRUE(write_setup_file(kSetup, kPrefix, {stored_stream(bytes_of("base version")), patch}, &placements_));
+    ASSERT_TRUE(
+        write_setup_file(kSetup, kPrefix, {stored_stream(bytes_of("base version")), patch}, &source_.placements));
     ASSERT_TRUE(open_data_area(kSetup, kPrefix));
-    contents_ = {"base version", "new version!"};
+    source_.contents = {"base version", "new version!"};
     EntrySpec patched = item("patched.txt", 1);
     patched.flags = kItemPatch;
     patched.entry_index = 0;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/globals.h"
 #include "app/main_windows.h"
 #include "app/random_number.h"
 #include "app/templates.h"
@@ -119,6 +120,54 @@ TEST(Files, CreateTruncatesAndRenameRefusesToReplace) {
   EXPECT_TRUE(rename_file(file.path.c_str(), moved.c_str()));
   EXPECT_TRUE(delete_file(moved.c_str()));
   EXPECT_FALSE(delete_file(moved.c_str()));
+}
+
+TEST(Files, TemporaryFilesBesideAFileAreNewUnderNamesOfChance) {
+  std::string beside = temp_file("kestrel-temp.txt");
+  std::string head = temp_file("kestrel-temp.$");
+  std::vector<std::string> names;
+  for (int i = 0; i < 2; ++i) {
+    char path[kPathSize];
+    FileHandle out = create_temp_file(beside.c_str(), "$", path, sizeof path);
+    ASSERT_NE(INVALID_FILE_HANDLE, out);
+    close_file(out);
+    names.push_back(path);
+    EXPECT_EQ(head, names.back().substr(0, head.size()));
+    EXPECT_EQ(head.size() + 8, names.back().size()) << path;
+  }
+  EXPECT_NE(names[0], names[1]);
+  for (const std::string& name : names) DeleteFileA(name.c_str());
+  // The dot of a folder is not the extension's; a backup's tag is its own.
+  char path[kPathSize];
+  ASSERT_TRUE(temp_name_beside("C:\\app.d\\README", "$~", path, sizeof path));
+  const std::string backup = "C:\\app.d\\README.$~";
+  EXPECT_EQ(backup, std::string(path).substr(0, backup.size())) << path;
+  // A name that does not fit is refused, not cut.
+  std::string longer(kPathSize - 10, 'x');
+  EXPECT_FALSE(temp_name_beside(longer.c_str(), "$", path, sizeof path));
+  EXPECT_EQ(INVALID_FILE_HANDLE, create_temp_file(longer.c_str(), "$", path, sizeof path));
+}
+
+TEST(Files, ReplacingLeavesTheOneOrTheOtherOnBothFamilies) {
+  for (bool nt : {true, false}) {
+    IsNtFamily = nt;
+    TempFile target("kestrel-target.bin", "old");
+    TempFile source("kestrel-source.bin", "new");
+    EXPECT_TRUE(replace_file(source.path.c_str(), target.path.c_str())) << nt;
+    HANDLE read = CreateFileA(target.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    char bytes[8] = "";
+    DWORD got = 0;
+    ReadFile(read, bytes, sizeof bytes, &got, nullptr);
+    CloseHandle(read);
+    EXPECT_EQ(std::string("new"), std::string(bytes, got)) << nt;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(source.path.c_str())) << nt;
+    // Onto a missing name it is a rename.
+    DeleteFileA(target.path.c_str());
+    TempFile again("kestrel-source.bin", "newer");
+    EXPECT_TRUE(replace_file(again.path.c_str(), target.path.c_str())) << nt;
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(target.path.c_str())) << nt;
+  }
+  IsNtFamily = true;
 }
 
 TEST(Files, SetsTheThreeFileTimes) {

@@ -228,7 +228,7 @@ TEST_F(BeginInstall, OnlyTheOtherTypesRegisteredUninstallersRunAndTheirFilesGo) 
 
   SetupFlags = kSetupRemoveOthers;
   EXPECT_EQ(1, begin_install());
-  EXPECT_EQ(copies[1] + " /X", read_file(copies[1] + ".ran"));
+  EXPECT_EQ("\"" + copies[1] + "\" /X", read_file(copies[1] + ".ran"));
   EXPECT_FALSE(exists(copies[1]));  // deleted once it had ended
   for (int v : {0, 2, 4}) {
     EXPECT_FALSE(ran(v)) << v;

@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include "app/sequencer.h"
+#include "archive/config.h"
 #include "install/engine.h"
+#include "tests/win32/box_driver.h"
 #include "tests/win32/dialog_template.h"
 #include "tests/win32/page_stand_ins.h"
 #include "ui/pages.h"
@@ -17,12 +19,16 @@ void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colo
   ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &r, "", 0, nullptr);
 }
 
-// Stand-ins for the engine's three steps.
+// Stand-ins for the engine's steps.
 int BeginAnswer = 1;
 bool BeginStartsRunning = true;
 int ItemsToInstall = 0;
-int ItemCalls = 0, FinishCalls = 0;
+int ItemCalls = 0, FinishCalls = 0, AbandonCalls = 0;
 bool InsideItem = false, Overlapped = false;
+// The item during which the user gives up at the disk prompt, or closes
+// the window while the item waits in a question of its own.
+int GiveUpInItem = 0, CloseInItem = 0;
+bool AskedInsideItem = false;
 
 void pump(DWORD milliseconds) {
   DWORD end = GetTickCount() + milliseconds;
@@ -47,6 +53,12 @@ int install_next_item() {
   // An item may run its own message loop (a question, a disk prompt);
   // no tick may start another item meanwhile.
   pump(120);
+  if (ItemCalls == GiveUpInItem) PageResult = kPageToClosing;
+  if (ItemCalls == CloseInItem) {
+    SendMessageA(ProgressWindow, WM_COMMAND, IDCANCEL, 0);
+    pump(200);
+    AskedInsideItem = FindWindowA("#32770", "") != nullptr;
+  }
   InsideItem = false;
   set_progress(ItemCalls * 100 / (ItemsToInstall ? ItemsToInstall : 1));
   return ItemCalls < ItemsToInstall;
@@ -55,6 +67,10 @@ void finish_install() {
   ++FinishCalls;
   InstallRunning = false;
   continue_at(6);
+}
+void abandon_install() {
+  ++AbandonCalls;
+  InstallRunning = false;
 }
 
 namespace {
@@ -72,8 +88,10 @@ class ProgressPage : public ::testing::Test {
     DestroyWindow(parent_);
     BeginAnswer = 1;
     BeginStartsRunning = true;
-    ItemsToInstall = ItemCalls = FinishCalls = 0;
-    Overlapped = false;
+    ItemsToInstall = ItemCalls = FinishCalls = AbandonCalls = 0;
+    GiveUpInItem = CloseInItem = 0;
+    Overlapped = AskedInsideItem = false;
+    boxes_.finish();
     InstallRunning = false;
     PageResult = 0;
     CurrentPage = -1;
@@ -89,6 +107,8 @@ class ProgressPage : public ::testing::Test {
     DWORD end = GetTickCount() + limit;
     while (PageResult == 0 && static_cast<int>(end - GetTickCount()) > 0) pump(20);
   }
+  // The setup has no texts here: boxes have an empty caption.
+  BoxDriver boxes_{""};
   DialogTemplate template_{DS_CONTROL | WS_CHILD, 240, 160};
   HWND parent_ = nullptr;
   HWND page_ = nullptr;
@@ -144,6 +164,68 @@ TEST_F(ProgressPage, TicksDoNothingWhileNoInstallationRuns) {
   pump(600);
   EXPECT_EQ(0, ItemCalls);
   EXPECT_EQ(0, FinishCalls);
+}
+
+TEST_F(ProgressPage, GivingUpAtTheDiskPromptTakesTheInstallationBackWithoutAQuestion) {
+  ItemsToInstall = 5;
+  GiveUpInItem = 2;
+  boxes_.start({{IDOK, nullptr}});  // the notice that it was cancelled
+  open();
+  run(20000);
+  boxes_.finish();
+  EXPECT_EQ(2, ItemCalls);
+  EXPECT_EQ(1, AbandonCalls);
+  EXPECT_EQ(0, FinishCalls);
+  EXPECT_EQ(1u, boxes_.texts.size());
+  EXPECT_EQ(kPageToClosing, PageResult);
+}
+
+TEST_F(ProgressPage, ACloseWhileAnItemAsksIsAskedOnceTheItemHasReturned) {
+  // No: the installation goes on to its end.
+  ItemsToInstall = 4;
+  CloseInItem = 2;
+  boxes_.start({{IDNO, nullptr}});
+  open();
+  run(20000);
+  boxes_.finish();
+  EXPECT_FALSE(AskedInsideItem);
+  EXPECT_EQ(1u, boxes_.texts.size());
+  EXPECT_EQ(4, ItemCalls);
+  EXPECT_EQ(1, FinishCalls);
+  EXPECT_EQ(0, AbandonCalls);
+  EXPECT_EQ(kPageNext, PageResult);
+  DestroyWindow(page_);
+  page_ = nullptr;
+
+  // Yes: nothing more is installed; it is taken back and the notice shown.
+  ItemCalls = FinishCalls = 0;
+  InstallRunning = false;
+  boxes_.start({{IDYES, nullptr}, {IDOK, nullptr}});
+  open();
+  run(20000);
+  boxes_.finish();
+  EXPECT_FALSE(AskedInsideItem);
+  EXPECT_EQ(2u, boxes_.texts.size());
+  EXPECT_EQ(2, ItemCalls);
+  EXPECT_EQ(0, FinishCalls);
+  EXPECT_EQ(1, AbandonCalls);
+  EXPECT_EQ(kPageToClosing, PageResult);
+}
+
+TEST_F(ProgressPage, CancelInSinglePageModeTakesTheInstallationBackWithoutAQuestion) {
+  StartPageNumber = 5;
+  ItemsToInstall = 50;
+  boxes_.start({{IDOK, nullptr}});
+  open();
+  pump(300);
+  SendMessageA(page_, WM_COMMAND, IDCANCEL, 0);
+  run(20000);
+  boxes_.finish();
+  StartPageNumber = 0xFFFF;
+  EXPECT_EQ(1u, boxes_.texts.size());
+  EXPECT_EQ(1, AbandonCalls);
+  EXPECT_LT(ItemCalls, 50);
+  EXPECT_EQ(kPageToClosing, PageResult);
 }
 
 }  // namespace

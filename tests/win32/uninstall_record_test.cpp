@@ -45,16 +45,19 @@ bool resolve_target_file(const char* name) { return expand_macros(DestPath, name
 namespace {
 int menu_shortcut_calls = 0;
 RecordFile* menu_shortcut_log = nullptr;
+bool menu_shortcuts_fail = false;
 }  // namespace
 
 // Records its call and, with a log, writes an empty ShortcutList block, so
-// the test sees where in the UninstallData it lands.
+// the test sees where in the UninstallData it lands. It can play a write of
+// the record that comes out short (the disk full).
 void make_menu_shortcuts(RecordFile* log) {
   ++menu_shortcut_calls;
   menu_shortcut_log = log;
   if (!log) return;
   const uint8_t block[] = {0x36, 0x12, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0};
   write_record_bytes(log, block, sizeof block);
+  if (menu_shortcuts_fail) log->result = 3;
 }
 
 namespace {
@@ -374,6 +377,32 @@ TEST_F(FinishInstall, AnErrorSkipsEverythingButTheMoveToTheFinishPage) {
   EXPECT_EQ("<none>", ini_value("Paths", "Dir"));
   EXPECT_EQ("<none>", registry_bytes(HKEY_CURRENT_USER, kRememberKey, "Folder"));
   expect_moved_to_finish_page();
+}
+
+TEST_F(FinishInstall, AFailureInTheFinalStepTakesBackWhatItHadWritten) {
+  files.add(0, "app.exe");
+  make_current("Kestrel Test App");
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Kestrel Tests");
+  menu_shortcuts_fail = true;
+  finish_install();
+  menu_shortcuts_fail = false;
+  EXPECT_EQ(20, ErrorState);
+  EXPECT_STREQ(kUninstaller, MessageArgument);
+  EXPECT_EQ(1, menu_shortcut_calls);
+  // The record written so far is gone again; no Uninstall key or setting
+  // follows a record that could not be written whole.
+  EXPECT_EQ(Bytes(uninstaller_image.begin(), uninstaller_image.end()), read_file(kUninstaller));
+  HKEY key;
+  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key));
+  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Kestrel Tests", 0, KEY_READ, &key));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(kIni));
+  // Nor is the copy it was put back from left beside it.
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA("C:\\KestrelFinish\\App\\uninst.$*", &found);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, search);
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  expect_moved_to_finish_page();
+  ErrorState = 0;
 }
 
 TEST_F(FinishInstall, WithoutUninstallerTheShortcutsAreMadeWithoutRecord) {

@@ -1,0 +1,228 @@
+#include "install/journal.h"
+
+#include <string.h>
+
+#include "app/globals.h"
+#include "app/memory.h"
+#include "app/path_strings.h"
+#include "app/unguessable_files.h"
+#include "archive/format.h"
+
+namespace {
+
+// A record: u32 size of the whole record, u8 kind, u8 existed, u16 path
+// length, u16 other length, u16 unused, u32 number; then the path and the
+// other text, each with its terminator, then the data. A registry value's
+// data begins with its u32 type.
+enum : uint32_t { kHeaderSize = 16, kFirstCapacity = 16384 };
+
+struct Journal {
+  uint8_t* bytes = nullptr;
+  uint32_t used = 0;
+  uint32_t capacity = 0;
+  uint32_t count = 0;
+};
+Journal Changes;
+
+// Room for `more` bytes, doubling the block; the old records move along.
+bool make_room(uint32_t more) {
+  if (more > 0x40000000u || Changes.used > 0x40000000u - more) return false;
+  uint32_t wanted = Changes.used + more;
+  if (wanted <= Changes.capacity) return true;
+  uint32_t capacity = Changes.capacity ? Changes.capacity : kFirstCapacity;
+  while (capacity < wanted) capacity *= 2;
+  uint8_t* bytes = nullptr;
+  if (!alloc_block(capacity, &bytes)) return false;
+  if (Changes.used) memcpy(bytes, Changes.bytes, Changes.used);
+  free_block(&Changes.bytes);
+  Changes.bytes = bytes;
+  Changes.capacity = capacity;
+  return true;
+}
+
+bool add(ChangeKind kind, bool existed, uint32_t number, const char* path, const char* other,
+         const void* prefix, uint32_t prefix_length, const void* data, uint32_t data_length) {
+  size_t path_length = strlen(path);
+  size_t other_length = strlen(other);
+  if (path_length > 0xFFFF || other_length > 0xFFFF) return false;
+  uint64_t size = uint64_t{kHeaderSize} + path_length + 1 + other_length + 1 + prefix_length + data_length;
+  if (size > 0x40000000u || !make_room(static_cast<uint32_t>(size))) return false;
+  uint8_t* p = Changes.bytes + Changes.used;
+  put_u32(p, static_cast<uint32_t>(size));
+  p[4] = static_cast<uint8_t>(kind);
+  p[5] = existed ? 1 : 0;
+  put_u16(p + 6, static_cast<uint16_t>(path_length));
+  put_u16(p + 8, static_cast<uint16_t>(other_length));
+  put_u16(p + 10, 0);
+  put_u32(p + 12, number);
+  p += kHeaderSize;
+  memcpy(p, path, path_length + 1);
+  p += path_length + 1;
+  memcpy(p, other, other_length + 1);
+  p += other_length + 1;
+  if (prefix_length) memcpy(p, prefix, prefix_length);
+  p += prefix_length;
+  if (data_length) memcpy(p, data, data_length);
+  Changes.used += static_cast<uint32_t>(size);
+  ++Changes.count;
+  return true;
+}
+
+uint32_t root_number(HKEY root) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(root)); }
+
+// True when this run has made or replaced the file already.
+bool file_noted(const char* path) {
+  uint32_t position = 0;
+  Change change;
+  while (journal_next(&position, &change)) {
+    if ((change.kind == ChangeKind::kCreatedFile || change.kind == ChangeKind::kReplacedFile) &&
+        _stricmp(change.path, path) == 0)
+      return true;
+  }
+  return false;
+}
+
+// Registry keys are at most a few hundred bytes; longer ones are refused.
+enum : size_t { kKeyCapacity = 1024 };
+
+bool key_exists(HKEY root, const char* key) {
+  HKEY handle;
+  LONG result = RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle);
+  if (result == ERROR_SUCCESS) RegCloseKey(handle);
+  // A key that cannot be opened for another reason is someone's, not new.
+  return result != ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
+uint32_t journal_count() { return Changes.count; }
+
+uint32_t journal_size() { return Changes.used; }
+
+bool journal_next(uint32_t* position, Change* change) {
+  if (*position + kHeaderSize > Changes.used) return false;
+  const uint8_t* p = Changes.bytes + *position;
+  uint32_t size = get_u32(p);
+  uint16_t path_length = get_u16(p + 6);
+  uint16_t other_length = get_u16(p + 8);
+  change->kind = static_cast<ChangeKind>(p[4]);
+  change->existed = p[5] != 0;
+  change->number = get_u32(p + 12);
+  change->path = reinterpret_cast<const char*>(p + kHeaderSize);
+  change->other = change->path + path_length + 1;
+  const uint8_t* data = reinterpret_cast<const uint8_t*>(change->other + other_length + 1);
+  change->data = data;
+  change->data_length = static_cast<uint32_t>(p + size - data);
+  change->type = 0;
+  if (change->kind == ChangeKind::kRegistryValue && change->existed) {
+    change->type = get_u32(data);
+    change->data += 4;
+    change->data_length -= 4;
+  }
+  *position += size;
+  return true;
+}
+
+void journal_clear() {
+  free_block(&Changes.bytes);
+  Changes = Journal();
+}
+
+bool note_created_file(const char* path) {
+  return add(ChangeKind::kCreatedFile, false, 0, path, "", nullptr, 0, nullptr, 0);
+}
+
+bool note_replaced_file(const char* path, const char* backup, uint32_t attributes) {
+  return add(ChangeKind::kReplacedFile, true, attributes, path, backup, nullptr, 0, nullptr, 0);
+}
+
+bool note_created_folder(const char* path) {
+  return add(ChangeKind::kCreatedFolder, false, 0, path, "", nullptr, 0, nullptr, 0);
+}
+
+bool note_added_font(const char* path) {
+  return add(ChangeKind::kAddedFont, false, 0, path, "", nullptr, 0, nullptr, 0);
+}
+
+bool note_registered_library(const char* path) {
+  return add(ChangeKind::kRegisteredLibrary, false, 0, path, "", nullptr, 0, nullptr, 0);
+}
+
+bool note_registry_value(HKEY root, const char* key, const char* name) {
+  if (!name) name = "";
+  HKEY handle;
+  bool noted = false;
+  if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+    return add(ChangeKind::kRegistryValue, false, root_number(root), key, name, nullptr, 0, nullptr, 0);
+  DWORD type = 0;
+  DWORD size = 0;
+  LONG result = RegQueryValueExA(handle, name, nullptr, &type, nullptr, &size);
+  if (result != ERROR_SUCCESS) {
+    noted = add(ChangeKind::kRegistryValue, false, root_number(root), key, name, nullptr, 0, nullptr, 0);
+  } else {
+    uint8_t* data = nullptr;
+    // One byte more than asked: the value may grow between the two reads.
+    DWORD room = size + 1;
+    if (alloc_block(room, &data) &&
+        RegQueryValueExA(handle, name, nullptr, &type, data, &room) == ERROR_SUCCESS) {
+      uint8_t type_bytes[4];
+      put_u32(type_bytes, type);
+      noted = add(ChangeKind::kRegistryValue, true, root_number(root), key, name, type_bytes, 4, data, room);
+    }
+    free_block(&data);
+  }
+  RegCloseKey(handle);
+  return noted;
+}
+
+bool note_registry_key(HKEY root, const char* key) {
+  char level[kKeyCapacity];
+  size_t length = strlen(key);
+  if (length >= sizeof level) return false;
+  // The first level that is missing, and every one below it, is new.
+  bool missing = false;
+  for (size_t end = 0; end <= length; ++end) {
+    if (key[end] != '\\' && key[end] != '\0') continue;
+    if (end == 0) continue;
+    memcpy(level, key, end);
+    level[end] = '\0';
+    if (!missing) missing = !key_exists(root, level);
+    if (missing && !add(ChangeKind::kCreatedKey, false, root_number(root), level, "", nullptr, 0, nullptr, 0))
+      return false;
+  }
+  return true;
+}
+
+bool note_file_change(const char* path) {
+  if (file_noted(path)) return true;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return note_created_file(path);
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  char backup[2 * kPathSize];
+  // A copy: the file stays where it is, under its own name, for its users.
+  for (int tries = 0; tries < 8; ++tries) {
+    if (!temp_name_beside(path, "$~", backup, sizeof backup)) return false;
+    if (CopyFileA(path, backup, TRUE)) {
+      if (note_replaced_file(path, backup, attributes)) return true;
+      DeleteFileA(backup);
+      return false;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
+  return false;
+}
+
+void profile_file_path(const char* name, char* out) {
+  out[0] = '\0';
+  if (!strpbrk(name, "\\/")) {
+    UINT n = GetWindowsDirectoryA(out, kPathSize);
+    if (n == 0 || n >= kPathSize) {
+      out[0] = '\0';
+      return;
+    }
+    if (!add_backslash(out, 2 * kPathSize) || !append_string(out, name, 2 * kPathSize)) out[0] = '\0';
+    return;
+  }
+  DWORD n = GetFullPathNameA(name, 2 * kPathSize, out, nullptr);
+  if (n == 0 || n >= 2 * kPathSize) out[0] = '\0';
+}

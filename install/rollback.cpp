@@ -1,0 +1,322 @@
+#include "install/rollback.h"
+
+#include <string.h>
+#include <windows.h>
+
+#include "app/globals.h"
+#include "app/memory.h"
+#include "app/messages.h"
+#include "app/path_strings.h"
+#include "archive/config.h"
+#include "archive/data_area.h"
+#include "install/engine.h"
+#include "install/engine_state.h"
+#include "install/journal.h"
+#include "install/replace.h"
+#include "install/uninstall_record.h"
+#include "ui/progress.h"
+#include "uninstall/library_registration.h"
+
+namespace {
+
+enum : int { kTextNothingChanged = 32, kTextFilesStay = 33, kTextUninstallerRemoves = 34 };
+// The files a report names; more are summed up as "...".
+enum : uint32_t { kReportedFiles = 6 };
+// The progress page is repainted at most this often while changes go back.
+enum : DWORD { kDisplayInterval = 40 };
+
+// The files the last rollback could not take back, each as a kind letter
+// ('c' made by this run, 'r' replaced) followed by the path and its
+// terminator.
+struct Leftovers {
+  char* text = nullptr;
+  uint32_t used = 0;
+  uint32_t capacity = 0;
+  uint32_t count = 0;
+  uint32_t created = 0;
+};
+Leftovers Left;
+bool RolledBack = false;
+bool UninstallerKept = false;
+
+void remember_leftover(char kind, const char* path) {
+  uint32_t need = static_cast<uint32_t>(strlen(path)) + 2;
+  if (Left.used + need > Left.capacity) {
+    uint32_t capacity = Left.capacity ? Left.capacity * 2 : 4096;
+    while (capacity < Left.used + need) capacity *= 2;
+    char* text = nullptr;
+    // Without memory the file still stays; only the report misses it.
+    if (!alloc_block(capacity, &text)) return;
+    if (Left.used) memcpy(text, Left.text, Left.used);
+    free_block(&Left.text);
+    Left.text = text;
+    Left.capacity = capacity;
+  }
+  Left.text[Left.used] = kind;
+  memcpy(Left.text + Left.used + 1, path, need - 1);
+  Left.used += need;
+  ++Left.count;
+  if (kind == 'c') ++Left.created;
+}
+
+void clear_leftovers() {
+  free_block(&Left.text);
+  Left = Leftovers();
+}
+
+HKEY root_of(uint32_t number) { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(number)); }
+
+// A file this run made: it goes, read-only or not. A file already gone
+// counts as removed.
+bool remove_made_file(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (DeleteFileA(path)) return true;
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, attributes);
+  return false;
+}
+
+// A replaced file comes back from its backup, with its attributes. No
+// backup means nothing was moved aside. A file that cannot be put back now
+// is put back at the next start of Windows where that can be arranged;
+// its backup is never deleted.
+bool restore_backup(const char* path, const char* backup, uint32_t attributes) {
+  if (GetFileAttributesA(backup) == INVALID_FILE_ATTRIBUTES) return true;
+  DWORD now = GetFileAttributesA(path);
+  if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesA(path, now & ~FILE_ATTRIBUTE_READONLY);
+  if (replace_file(backup, path)) {
+    SetFileAttributesA(path, attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
+    return true;
+  }
+  if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_READONLY)) SetFileAttributesA(path, now);
+  replace_at_restart(path, backup);
+  return false;
+}
+
+void restore_registry_value(const Change& change) {
+  HKEY root = root_of(change.number);
+  HKEY key;
+  if (!change.existed) {
+    if (RegOpenKeyExA(root, change.path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueA(key, change.other);
+    RegCloseKey(key);
+    return;
+  }
+  if (RegCreateKeyA(root, change.path, &key) != ERROR_SUCCESS) return;
+  RegSetValueExA(key, change.other, 0, change.type, change.data, change.data_length);
+  RegCloseKey(key);
+}
+
+// A key this run made goes only when nothing is left in it: the Windows 95
+// family's RegDeleteKeyA would take the whole tree.
+void remove_empty_key(const Change& change) {
+  HKEY root = root_of(change.number);
+  HKEY key;
+  if (RegOpenKeyExA(root, change.path, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  DWORD subkeys = 1, values = 1;
+  LONG result = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                 nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  if (result == ERROR_SUCCESS && subkeys == 0 && values == 0) RegDeleteKeyA(root, change.path);
+}
+
+// Every step of a rollback, one change at a time. False when the change
+// stays (a file in use); the caller names it.
+bool undo_change(const Change& change, bool* fonts_changed) {
+  switch (change.kind) {
+    case ChangeKind::kCreatedFile:
+      return remove_made_file(change.path);
+    case ChangeKind::kReplacedFile:
+      return restore_backup(change.path, change.other, change.number);
+    case ChangeKind::kCreatedFolder:
+      // A folder that holds something of someone else's stays.
+      RemoveDirectoryA(change.path);
+      return true;
+    case ChangeKind::kRegistryValue:
+      restore_registry_value(change);
+      return true;
+    case ChangeKind::kCreatedKey:
+      remove_empty_key(change);
+      return true;
+    case ChangeKind::kAddedFont:
+      if (RemoveFontResourceA(change.path)) *fonts_changed = true;
+      return true;
+    case ChangeKind::kRegisteredLibrary:
+      unregister_library(change.path);
+      return true;
+  }
+  return true;
+}
+
+bool is_uninstaller(const Change& change) {
+  return change.kind == ChangeKind::kCreatedFile && UninstallerPath[0] && _stricmp(change.path, UninstallerPath) == 0;
+}
+
+// Folders and keys go last, once whatever was in them is gone.
+bool goes_last(const Change& change) {
+  return change.kind == ChangeKind::kCreatedFolder || change.kind == ChangeKind::kCreatedKey;
+}
+
+// The progress bar runs back from where the installation stopped.
+struct Display {
+  uint32_t total;
+  uint32_t start_percent;
+  DWORD last;
+  void show(uint32_t left, const Change& change) {
+    DWORD now = GetTickCount();
+    if (now - last < kDisplayInterval) return;
+    last = now;
+    if (change.kind == ChangeKind::kCreatedFile || change.kind == ChangeKind::kReplacedFile)
+      show_current_file(change.path);
+    set_progress(total ? static_cast<unsigned>(uint64_t{start_percent} * left / total) : 0);
+  }
+};
+
+// The records' positions, so that they can be walked newest first; null
+// when there is no memory for them.
+uint32_t* record_positions(uint32_t count) {
+  uint32_t* positions = nullptr;
+  if (count == 0 || !alloc_block(count * sizeof(uint32_t), &positions)) return nullptr;
+  uint32_t position = 0;
+  Change change;
+  for (uint32_t i = 0; i < count; ++i) {
+    positions[i] = position;
+    journal_next(&position, &change);
+  }
+  return positions;
+}
+
+// One walk over the records, newest first; without the positions (no
+// memory for them) oldest first, which still takes back every change.
+void undo_pass(const uint32_t* positions, uint32_t count, bool last_pass, Display* display, bool* fonts_changed,
+               bool* uninstaller_made) {
+  uint32_t next = 0;
+  for (uint32_t k = 0; k < count; ++k) {
+    uint32_t i = count - 1 - k;
+    uint32_t position = positions ? positions[i] : next;
+    Change change;
+    if (!journal_next(&position, &change)) break;
+    if (!positions) next = position;
+    if (goes_last(change) != last_pass) continue;
+    if (!last_pass && is_uninstaller(change)) {
+      *uninstaller_made = true;
+      continue;
+    }
+    display->show(i, change);
+    if (!undo_change(change, fonts_changed))
+      remember_leftover(change.kind == ChangeKind::kCreatedFile ? 'c' : 'r', change.path);
+  }
+}
+
+// The files made by this run that stay, for the uninstaller's record.
+void created_leftovers(const char** paths) {
+  uint32_t n = 0;
+  for (uint32_t at = 0; at < Left.used; at += static_cast<uint32_t>(strlen(Left.text + at)) + 1)
+    if (Left.text[at] == 'c') paths[n++] = Left.text + at + 1;
+}
+
+// The uninstaller stays when it can remove what this rollback left.
+void settle_uninstaller(bool uninstaller_made) {
+  UninstallerKept = false;
+  if (!uninstaller_made) return;
+  if (Left.created > 0) {
+    const char** paths = nullptr;
+    if (alloc_block(Left.created * sizeof(const char*), &paths)) {
+      created_leftovers(paths);
+      UninstallerKept = record_remaining_files(paths, Left.created, UninstallerImageSize);
+      free_block(&paths);
+    }
+  }
+  if (!UninstallerKept && !remove_made_file(UninstallerPath)) remember_leftover('c', UninstallerPath);
+}
+
+}  // namespace
+
+void roll_back_changes() {
+  clear_leftovers();
+  RolledBack = true;
+  // The folders to remove must not be the current one.
+  char windows[kPathSize];
+  UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+  if (n > 0 && n < sizeof windows) SetCurrentDirectoryA(windows);
+  show_rollback_texts();
+  uint32_t count = journal_count();
+  uint32_t* positions = record_positions(count);
+  uint32_t done = static_cast<uint32_t>(ItemIndex + 1);
+  if (done > ItemCount) done = ItemCount;
+  Display display = {count, ItemCount ? static_cast<uint32_t>(uint64_t{done} * 100 / ItemCount) : 0,
+                     GetTickCount() - kDisplayInterval};
+  bool fonts_changed = false;
+  bool uninstaller_made = false;
+  undo_pass(positions, count, false, &display, &fonts_changed, &uninstaller_made);
+  settle_uninstaller(uninstaller_made);
+  undo_pass(positions, count, true, &display, &fonts_changed, &uninstaller_made);
+  free_block(&positions);
+  if (fonts_changed) SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+  set_progress(0);
+  show_current_file("");
+  journal_clear();
+  // Nothing waits for a restart any more that this run scheduled.
+  RestartNeeded = false;
+}
+
+void abandon_install() {
+  if (data_file != INVALID_FILE_HANDLE) {
+    close_file(data_file);
+    data_file = INVALID_FILE_HANDLE;
+  }
+  forget_role_items();
+  roll_back_changes();
+  InstallRunning = false;
+}
+
+void keep_changes() {
+  uint32_t position = 0;
+  Change change;
+  while (journal_next(&position, &change)) {
+    if (change.kind != ChangeKind::kReplacedFile || GetFileAttributesA(change.other) == INVALID_FILE_ATTRIBUTES)
+      continue;
+    SetFileAttributesA(change.other, FILE_ATTRIBUTE_NORMAL);
+    // A backup still held by someone goes at the next start of Windows.
+    if (!DeleteFileA(change.other)) replace_at_restart(nullptr, change.other);
+  }
+  journal_clear();
+}
+
+void forget_rollback_report() {
+  RolledBack = false;
+  UninstallerKept = false;
+  clear_leftovers();
+}
+
+void append_rollback_report(char* message, size_t capacity) {
+  if (!RolledBack) return;
+  auto append_part = [&](const char* separator, const char* part) {
+    if (!*part) return;
+    if (*message) append_string(message, separator, capacity);
+    append_string(message, part, capacity);
+  };
+  if (Left.count == 0) {
+    append_part("\r\n\r\n", get_text(6, kTextNothingChanged));
+    return;
+  }
+  char list[kMessageCapacity] = "";
+  uint32_t named = 0;
+  for (uint32_t at = 0; at < Left.used; at += static_cast<uint32_t>(strlen(Left.text + at)) + 1) {
+    if (named == kReportedFiles) {
+      append_string(list, "\r\n...", sizeof list);
+      break;
+    }
+    if (named++) append_string(list, "\r\n", sizeof list);
+    append_string(list, Left.text + at + 1, sizeof list);
+  }
+  char part[kMessageCapacity];
+  format_text(part, sizeof part, get_text(6, kTextFilesStay), list);
+  append_part("\r\n\r\n", part);
+  if (UninstallerKept) {
+    format_text(part, sizeof part, get_text(6, kTextUninstallerRemoves), UninstallerPath);
+    append_part("\r\n\r\n", part);
+  }
+}

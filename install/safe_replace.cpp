@@ -1,0 +1,89 @@
+#include "install/safe_replace.h"
+
+#include <windows.h>
+
+#include "app/globals.h"
+#include "app/unguessable_files.h"
+#include "install/journal.h"
+#include "install/replace.h"
+
+namespace {
+
+const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+
+bool in_use_error(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+// A second name for the old file (CreateHardLinkA, where the system and
+// the drive have it), else a copy of it.
+bool keep_old_file(const char* target, const char* backup) {
+  typedef BOOL(WINAPI * HardLink)(const char*, const char*, LPSECURITY_ATTRIBUTES);
+  static HardLink link = nullptr;
+  static bool looked_up = false;
+  if (!looked_up) {
+    looked_up = true;
+    if (HMODULE kernel = GetModuleHandleA("kernel32.dll"))
+      link = reinterpret_cast<HardLink>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "CreateHardLinkA")));
+  }
+  if (link && link(backup, target, nullptr)) return true;
+  return CopyFileA(target, backup, TRUE) != 0;
+}
+
+// Whether the file's users allow it to be replaced; asked before a second
+// name is made for it, which the same users would keep from going again.
+bool replaceable(const char* path) {
+  HANDLE file = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+// The swap itself; GetLastError tells why it failed.
+bool swap_files(const char* temp_path, const char* target, const char* backup) {
+  if (IsNtFamily) {
+    if (!replaceable(target) || !keep_old_file(target, backup)) return false;
+    if (MoveFileExA(temp_path, target, MOVEFILE_REPLACE_EXISTING)) return true;
+    DWORD error = GetLastError();
+    DeleteFileA(backup);
+    SetLastError(error);
+    return false;
+  }
+  if (!MoveFileA(target, backup)) return false;
+  if (MoveFileA(temp_path, target)) return true;
+  DWORD error = GetLastError();
+  MoveFileA(backup, target);
+  SetLastError(error);
+  return false;
+}
+
+}  // namespace
+
+bool schedule_replacement(const char* target, const char* source) {
+  if (!note_created_file(source)) return false;
+  if (IsNtFamily) {
+    if (!note_registry_value(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations")) return false;
+  } else {
+    char wininit[2 * kPathSize];
+    profile_file_path("WININIT.INI", wininit);
+    if (!wininit[0] || !note_file_change(wininit)) return false;
+  }
+  return replace_at_restart(target, source);
+}
+
+Replacement replace_with_backup(const char* temp_path, const char* target, uint32_t attributes) {
+  char backup[2 * kPathSize];
+  if (!temp_name_beside(target, "$~", backup, sizeof backup) || !note_replaced_file(target, backup, attributes))
+    return Replacement::kFailed;
+  bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (read_only) SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!swap_files(temp_path, target, backup)) {
+    DWORD error = GetLastError();
+    if (read_only) SetFileAttributesA(target, attributes);
+    return in_use_error(error) ? Replacement::kInUse : Replacement::kFailed;
+  }
+  if (read_only)
+    SetFileAttributesA(target, (GetFileAttributesA(target) & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_READONLY);
+  return Replacement::kPlaced;
+}

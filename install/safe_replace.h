@@ -1,0 +1,20 @@
+// Replacing files during the installation so that a rollback can take it
+// back: now, with the old file kept until the installation ends, or at the
+// next start of Windows with the restart list noted first.
+#pragma once
+#include <cstdint>
+
+// replace_at_restart for the installation: the restart list it writes and
+// the file that waits are noted in the journal first, so that a rollback
+// takes the replacement back.
+bool schedule_replacement(const char* target, const char* source);
+
+enum class Replacement { kPlaced, kInUse, kFailed };
+// Puts the temporary file in the place of the existing file `target`,
+// whose attributes are given. The old file is kept as a backup beside it
+// until the installation ends (noted in the journal): a hard link or a
+// copy on the NT family, which then replaces in one step, the old file
+// itself moved aside on the Windows 95 family, put back when the new one
+// cannot follow. A read-only file is replaced and the new one is
+// read-only. kInUse when the system refuses because the file is in use.
+Replacement replace_with_backup(const char* temp_path, const char* target, uint32_t attributes);
