@@ -19,9 +19,10 @@ extern FileHandle data_file;
 // 0 for the setup file, k for the volume file with extension .Dk.
 extern uint32_t volume_number;
 
-// Called when the user gives up at the disk prompt. The installation points
-// it at its routine that ends the progress page (page result 2), sets
-// ErrorState 15 and drops the after-installation actions.
+// Called when the user gives up at the disk prompt. begin_install points it
+// at the installation's routine that ends the progress page (page result
+// 2), sets ErrorState 15 and drops the after-installation actions. Null:
+// the reader only fails (seek_data answers 15, read_data 1).
 extern void (*DiskGiveUpHandler)();
 
 

@@ -6,8 +6,8 @@
 // u16), compressed-size field u32 (else u16).
 enum : uint8_t { kPatchCompressed = 0x01, kPatchLongSize = 0x02, kPatchLongCompressedSize = 0x04 };
 
-// Receives the progress (percent) while a patched file grows. The progress
-// page installs its set_progress here; null reports nothing.
+// Receives the progress (percent) while a patched file grows: the progress
+// page points it at its set_progress while it is open; null reports nothing.
 typedef void (*PatchProgress)(uint32_t percent);
 extern PatchProgress PatchProgressReport;
 

@@ -66,6 +66,14 @@ std::string volume_path(const std::string& setup_path, uint32_t volume) {
   return setup_path.substr(0, dot) + extension;
 }
 
+uint32_t volume_holding(uint64_t start, uint64_t volume_size, uint32_t position) {
+  if (volume_size <= kVolumeHeaderSize) return 0;
+  uint64_t used = start + kDataAreaHeaderSize;
+  uint64_t first = volume_size > used ? volume_size - used : 0;
+  if (position < first) return 0;
+  return static_cast<uint32_t>(1 + (position - first) / (volume_size - kVolumeHeaderSize));
+}
+
 bool begin_data_area(DataAreaWriter& w, FILE* setup_file, const std::string& setup_path, uint64_t volume_size) {
   w = DataAreaWriter();
   w.setup_file = setup_file;

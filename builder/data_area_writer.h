@@ -31,6 +31,12 @@ enum : uint32_t { kVolumeHeaderSize = 4, kDataAreaHeaderSize = 12 };
 // any) replaced by ".D%2.2d" of k.
 std::string volume_path(const std::string& setup_path, uint32_t volume);
 
+// The volume that holds data-area position `position` when the data area
+// block begins at file offset `start` of the setup file: the setup file
+// takes what fits behind its configuration, each volume file the volume
+// size less its length word. Always 0 without a volume size.
+uint32_t volume_holding(uint64_t start, uint64_t volume_size, uint32_t position);
+
 // Starts the data area at the setup file's current position, where
 // everything before it (stub and configuration) has been written. The file
 // must be open for update so that the lengths can be filled in at the end.

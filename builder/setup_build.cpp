@@ -20,6 +20,7 @@
 #include "builder/archive_writer.h"
 #include "builder/code_page.h"
 #include "builder/data_area_writer.h"
+#include "builder/data_layout.h"
 #include "builder/execution_level.h"
 #include "builder/patch_generator.h"
 #include "builder/pe_version.h"
@@ -304,6 +305,64 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
   return true;
 }
 
+// What each item reads from the data area: its own block and, for a
+// patch of a stored file, that file's block first.
+std::vector<std::vector<LayoutItem>> layout_items(const std::vector<std::vector<Entry>>& entries) {
+  std::vector<std::vector<LayoutItem>> reads;
+  for (const std::vector<Entry>& list : entries) {
+    reads.emplace_back();
+    for (const Entry& e : list) {
+      LayoutItem item;
+      item.block = e.data;
+      if (e.spec.flags & kItemPatch) {
+        const Entry& base = entries[e.spec.setup_type][static_cast<size_t>(e.spec.entry_index)];
+        if (base.data >= 0) {
+          item.base_type = e.spec.setup_type;
+          item.base_index = e.spec.entry_index;
+        }
+      }
+      reads.back().push_back(item);
+    }
+  }
+  return reads;
+}
+
+// With the configuration written, the volumes are known: no setup type may
+// have to go back to an earlier one.
+bool check_volume_reading(const Project& project, const std::vector<std::vector<LayoutItem>>& reads,
+                          const DataLayout& layout, const std::vector<DataPlacement>& placed, uint64_t data_start,
+                          uint64_t volume_size, std::string* error) {
+  std::vector<uint32_t> positions, lengths;
+  for (const DataPlacement& p : placed) {
+    positions.push_back(p.position);
+    lengths.push_back(p.length);
+  }
+  bool uninstaller = !project.uninstaller_name.empty();
+  auto describe = [&](int type, int item) {
+    if (uninstaller && item == 0) return "type[" + std::to_string(type) + "] the uninstaller";
+    const ProjectItem& p = project.types[type].items[static_cast<size_t>(item - (uninstaller ? 1 : 0))];
+    return p.where + ": " + p.name;
+  };
+  auto volume_of = [&](uint32_t position) { return volume_holding(data_start, volume_size, position); };
+  return check_forward_reading(reads, layout, positions, lengths, volume_of, describe, error);
+}
+
+// The block that names the setup type to start with also turns off the
+// finishing actions: no screen saver, no restart, no program started.
+void warn_about_start_type(const Project& project, std::vector<std::string>* warnings) {
+  if (!project.start_page || project.start_page->start_page != 0xFFFF) return;
+  for (const ProjectType& type : project.types)
+    for (const ProjectItem& item : type.items) {
+      const char* what = item.finish_role == kRoleProgram                ? "the program to run at the end"
+                         : item.registration == kRegisterScreenSaver ? "the screen saver"
+                                                                       : nullptr;
+      if (!what) continue;
+      warnings->push_back(project.path + ": setup.start_type " + std::to_string(project.start_page->setup_type) +
+                          " turns off the finishing actions, so " + what + " (" + item.where + ": " + item.name +
+                          ") is never started and no restart is offered");
+    }
+}
+
 // A work folder beside the output, made before anything is compressed so
 // that an output folder that cannot be made or written fails at once. The
 // work folder goes when the build ends, and the folders made for the output
@@ -425,8 +484,10 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   if (!collect_entries(project, options, with_uninstaller ? &uninstaller : nullptr, &entries, &blocks, error))
     return false;
   if (!compress_blocks(blocks, options.level, options.show_progress, error)) return false;
+  std::vector<std::vector<LayoutItem>> reads = layout_items(entries);
+  DataLayout layout = lay_out_data(reads, blocks.size(), options.volume_size != 0);
   std::vector<size_t> sizes;
-  for (const DataBlock& b : blocks) sizes.push_back(b.stored.size());
+  for (int b : layout.order) sizes.push_back(blocks[b].stored.size());
   std::vector<DataPlacement> placed;
   if (!plan_item_data(sizes, &placed, error)) return false;
 
@@ -440,10 +501,12 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
     type.ini_entries = pt.ini_entries;
     type.registry_entries = pt.registry_entries;
     type.string_patches = pt.string_patches;
-    for (Entry& e : entries[t]) {
-      if (e.data >= 0) {
-        e.spec.data_position = placed[e.data].position;
-        e.spec.data_length = placed[e.data].length;
+    for (size_t i = 0; i < entries[t].size(); ++i) {
+      Entry& e = entries[t][i];
+      int slot = layout.item_slot[t][i];
+      if (slot >= 0) {
+        e.spec.data_position = placed[slot].position;
+        e.spec.data_length = placed[slot].length;
       }
       type.files.push_back(e.spec);
     }
@@ -452,17 +515,24 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   }
   std::vector<uint8_t> configuration;
   if (!assemble_configuration(spec, stream_compressor(options.level), &configuration, error)) return false;
+  if (options.volume_size != 0 && !check_volume_reading(project, reads, layout, placed,
+                                                         stub.size() + configuration.size(),
+                                                         options.volume_size, error))
+    return false;
   // The setup reads its own file with 32-bit offsets.
   uint64_t data = 0;
-  for (const DataBlock& b : blocks) data += b.stored.size();
+  for (size_t size : sizes) data += size;
   if (options.volume_size == 0 && stub.size() + configuration.size() + kDataAreaHeaderSize + data > 0xFFFFFFFFull)
     return fail(error, "the setup file would reach 4 GiB; give a --volume-size to split it");
 
   // Everything is written in the work folder and moved into place only
   // when complete.
   std::string staged = (staging.work() / fs::path(options.output).filename()).string();
+  // A block laid out more than once is written once per copy.
   std::vector<std::vector<uint8_t>> stored;
-  for (DataBlock& b : blocks) stored.push_back(std::move(b.stored));
+  std::vector<size_t> uses(blocks.size(), 0);
+  for (int b : layout.order) ++uses[b];
+  for (int b : layout.order) stored.push_back(--uses[b] == 0 ? std::move(blocks[b].stored) : blocks[b].stored);
   uint32_t volumes = 0;
   bool ok = write_setup_file(staged, stub, configuration, stored, options.volume_size, &volumes, error);
   if (ok && !options.sign.command.empty()) ok = sign_setup(options.sign, staged, error);
@@ -486,6 +556,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   for (const DataBlock& b : blocks) report->input_bytes += b.raw.size();
   report->setup_size = fs::file_size(options.output, ec);
   report->volumes = volumes;
+  warn_about_start_type(project, &report->warnings);
   report->signed_setup = !options.sign.command.empty();
   return true;
 }

@@ -30,6 +30,7 @@ struct BuildReport {
   uint64_t stored_bytes = 0;   // the data area's data
   uint64_t setup_size = 0;     // of the setup file
   uint32_t volumes = 0;        // volume files beside it
+  std::vector<std::string> warnings;  // what the setup will do otherwise than the project may expect
   bool signed_setup = false;   // the sign command signed it
 };
 

@@ -130,6 +130,7 @@ int run_build(int argc, char** argv) {
   options.show_progress = isatty(STDERR_FILENO);
   BuildReport report;
   if (!build_setup(project, options, &report, &error)) return fail("build", error);
+  for (const std::string& warning : report.warnings) fprintf(stderr, "kestrel: build: warning: %s\n", warning.c_str());
   double ratio = report.input_bytes ? 100.0 * static_cast<double>(report.stored_bytes) / report.input_bytes : 100.0;
   printf("%s: %llu bytes, %u items (%u stored, %llu bytes to %llu, %.1f %%)", options.output.c_str(),
          static_cast<unsigned long long>(report.setup_size), report.items, report.stored_items,

@@ -55,10 +55,12 @@ std::string item_flags(const uint8_t* entry) {
   if (flags & kItemCompareLanguage) add("compare languages");
   if (flags & kItemHasTimes) add("file times");
   if (entry[kEntryShared] == 1 && entry[kEntryFolderCode] != kFolderInstallDir) add("shared");
-  if (entry[kEntryRegistration] == kRegisterScreenSaver) add("screen saver");
+  if (entry[kEntryRegistration] == kRegisterScreenSaver)
+    add(HasStartPageBlock ? "screen saver, never installed (start-page block)" : "screen saver");
   if (entry[kEntryRegistration] == kRegisterLibrary) add("self-registering");
   if (entry[kEntryFinishRole] == kRoleDocument) add("document shown at the end");
-  if (entry[kEntryFinishRole] == kRoleProgram) add("program run at the end");
+  if (entry[kEntryFinishRole] == kRoleProgram)
+    add(HasStartPageBlock ? "program offered at the end, never run (start-page block)" : "program run at the end");
   return text.empty() ? "-" : text;
 }
 
@@ -139,6 +141,11 @@ void print_setup(const char* path) {
   if (SetupFlags & kSetupRemoveOthers) flags += ", removes the other setup types first";
   printf("flags %08X%s\n", SetupFlags, flags.c_str());
   if (StartPageNumber != 0xFFFF) printf("single page: %u\n", StartPageNumber);
+  // The block that names the first setup type also turns the finishing
+  // actions off.
+  if (HasStartPageBlock)
+    printf("start-page block: setup type %d first; no screen saver, restart or program start at the end\n",
+           CurrentSetupType);
   if (!facts.has_data_area) printf("data area: none\n");
   else
     printf("data area: %u bytes at offset %llu in the setup file%s\n", facts.data_length,

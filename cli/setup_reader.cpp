@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/memory.h"
 #include "app/path_strings.h"
 #include "app/stub_size.h"
 #include "archive/checksum.h"
@@ -23,6 +24,7 @@
 #include "archive/patch.h"
 #include "archive/platform.h"
 #include "archive/platform_host.h"
+#include "builder/data_area_writer.h"
 #include "builder/stub_image.h"
 #include "cli/cli_support.h"
 
@@ -32,6 +34,7 @@ namespace {
 const size_t kStubScanLimit = 16u << 20;
 
 SetupFacts Facts;
+std::vector<DataVolume> Volumes;
 
 // The loader may show text 6/31; the tool reports the failure itself.
 int keep_quiet(const char*, unsigned) { return kIdOk; }
@@ -73,8 +76,7 @@ bool find_stub_size(const char* path, std::string* error) {
 }
 
 // Puts the data-area reader back on volume 0, as the installation's
-// preparation step leaves it. Each item starts afresh, since the reader
-// only moves forward and a patch's base may lie behind it.
+// preparation step leaves it.
 bool rewind_data_area(std::string* error) {
   if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
   data_file = INVALID_FILE_HANDLE;
@@ -132,76 +134,197 @@ class CheckedFileSink : public OutputSink {
   bool write_failed_ = false;
 };
 
+// One item's reading: how the data area is reached and the rules broken.
+struct ItemRun {
+  const uint8_t* entry;
+  DataReading reading;
+  ItemCheck* check;
+  std::string* error;
+
+  bool fail(Rule rule, const std::string& what) {
+    if (check) check->failed = rule;
+    *error = what;
+    return false;
+  }
+};
+
+// The data-area position the reader stands at.
+uint64_t reader_position() { return static_cast<uint64_t>(volumes_before) + volume_length - volume_left; }
+
+// Positions the reader for a read at `position`: from the first volume
+// again, or on from where it stands, which never goes back to a volume it
+// has left.
+bool reach(ItemRun& run, uint32_t position, const char* what) {
+  if (run.reading == DataReading::kAfresh && !rewind_data_area(run.error)) return run.fail(Rule::kItemData, *run.error);
+  if (run.reading == DataReading::kContinued && position < volumes_before)
+    return run.fail(Rule::kReadOrder, std::string(what) +
+                                          " lies in an earlier volume than the installation has reached (" +
+                                          printable(ArchivePath) + "), and it never goes back");
+  if (uint32_t e = seek_data(position)) return run.fail(Rule::kItemData, error_text(e));
+  return true;
+}
+
+// The stored data ran from `start` to where the reader stands; it should
+// end exactly at its data length.
+void note_extent(ItemRun& run, uint32_t start, uint32_t length, const char* what) {
+  if (!run.check || run.reading != DataReading::kContinued) return;
+  uint64_t end = reader_position();
+  if (end == static_cast<uint64_t>(start) + length) return;
+  run.check->tolerated.push_back(
+      {Rule::kItemDataExtent, "", data_position_text(Volumes, start),
+       std::string(what) + " of " + std::to_string(length) + " bytes ends after " + std::to_string(end - start) +
+           " bytes"});
+}
+
+// Bytes of the data area read straight from the volume files, without
+// moving the reader.
+bool data_bytes(uint64_t position, uint8_t* out, uint32_t count) {
+  for (const DataVolume& v : Volumes) {
+    while (count > 0 && position >= v.first_position && position < v.first_position + v.length) {
+      FILE* f = std::fopen(v.path.c_str(), "rb");
+      if (!f) return false;
+      uint64_t offset = v.data_offset + (position - v.first_position);
+      uint64_t here = std::min<uint64_t>(count, v.first_position + v.length - position);
+      bool read = std::fseek(f, static_cast<long>(offset), SEEK_SET) == 0 &&
+                  std::fread(out, 1, static_cast<size_t>(here), f) == here;
+      std::fclose(f);
+      if (!read) return false;
+      out += here;
+      position += here;
+      count -= static_cast<uint32_t>(here);
+    }
+  }
+  return count == 0;
+}
+
+// The headers of a patch's two blocks use bits 0 to 2 only.
+void check_patch_headers(ItemRun& run, uint32_t position) {
+  if (!run.check) return;
+  uint64_t at = position;
+  for (int k = 0; k < 2; ++k) {
+    uint8_t header;
+    uint8_t field[4];
+    if (!data_bytes(at, &header, 1)) return;
+    if (header & ~(kPatchCompressed | kPatchLongSize | kPatchLongCompressedSize) & 0xFF)
+      run.check->tolerated.push_back({Rule::kPatchBlock, "", data_position_text(Volumes, at),
+                                      "patch block " + std::to_string(k) + " has header bits 3 to 7 set"});
+    uint32_t wide = (header & kPatchLongSize) ? 4 : 2;
+    if (!data_bytes(at + 1, field, wide)) return;
+    uint32_t size = wide == 4 ? get_u32(field) : get_u16(field);
+    at += 1 + wide;
+    if (size == 0) continue;
+    if (!(header & kPatchCompressed)) {
+      at += size;
+      continue;
+    }
+    wide = (header & kPatchLongCompressedSize) ? 4 : 2;
+    if (!data_bytes(at, field, wide)) return;
+    at += wide + (wide == 4 ? get_u32(field) : get_u16(field));
+  }
+}
+
 // Decodes the stored data of `entry` onto the end of `out`, at most `limit`
 // bytes. Stored data of length 0 is an empty file: handing the decoder a
 // length of 0 would let it read the setup file without bound.
-bool decode_entry_data(const uint8_t* entry, FileHandle out, uint32_t limit, std::string* error) {
+bool decode_entry_data(ItemRun& run, const uint8_t* entry, FileHandle out, uint32_t limit) {
   uint32_t length = get_u32(entry + kEntryDataLength);
+  uint32_t position = get_u32(entry + kEntryDataPosition);
+  // The installer positions the reader even for no data.
+  if (!reach(run, position, "its data")) return false;
   if (length == 0) return true;
-  if (!rewind_data_area(error)) return false;
-  if (uint32_t e = seek_data(get_u32(entry + kEntryDataPosition))) return fail(error, error_text(e));
   CheckedFileSink sink(out, limit);
-  if (decode_to_sink(sink, data_file, length)) return true;
-  if (sink.too_long()) return fail(error, "its data decodes to more than its " + std::to_string(limit) + " bytes");
-  if (sink.write_failed()) return fail(error, "writing the decoded data failed");
+  if (decode_to_sink(sink, data_file, length)) {
+    note_extent(run, position, length, "its stream");
+    return true;
+  }
+  if (sink.too_long())
+    return run.fail(Rule::kItemSize, "its data decodes to more than its " + std::to_string(limit) + " bytes");
+  if (sink.write_failed()) return run.fail(Rule::kItemData, "writing the decoded data failed");
   // The reader drops its file when the next volume cannot be opened.
   if (data_file == INVALID_FILE_HANDLE) {
     copy_string(MessageArgument, ArchivePath, kPathSize);
-    return fail(error, error_text(kErrorDataUnreadable));
+    return run.fail(Rule::kItemData, error_text(kErrorDataUnreadable));
   }
-  return fail(error, "its stored data is damaged");
+  return run.fail(Rule::kItemData, "its stored data is damaged");
 }
 
 // The file's length and checksum must be the entry's.
-bool check_written(const uint8_t* entry, const std::string& path, const char* what, std::string* error) {
+bool check_written(ItemRun& run, const uint8_t* entry, const std::string& path, const char* what) {
   FileHandle check = open_file(path.c_str(), 0);
-  if (check == INVALID_FILE_HANDLE) return fail(error, system_error(path));
+  if (check == INVALID_FILE_HANDLE) return run.fail(Rule::kItemData, system_error(path));
   uint32_t length = file_length(check);
   uint32_t sum = checksum_file(check);
   close_file(check);
   uint32_t size = get_u32(entry + kEntrySize);
   if (length != size)
-    return fail(error, std::string(what) + " is " + std::to_string(length) + " bytes instead of " +
-                           std::to_string(size));
-  if (sum != get_u32(entry + kEntryChecksum)) return fail(error, std::string(what) + ": checksum mismatch");
+    return run.fail(Rule::kItemSize, std::string(what) + " is " + std::to_string(length) + " bytes instead of " +
+                                         std::to_string(size));
+  if (sum != get_u32(entry + kEntryChecksum))
+    return run.fail(Rule::kItemChecksum, std::string(what) + ": checksum mismatch");
   return true;
 }
 
-bool write_content(const uint8_t* entry, const std::string& path, std::string* error) {
+// The rule an apply_patch error code breaks.
+Rule patch_error_rule(uint32_t code) {
+  switch (code) {
+    case 19: return Rule::kPatchCommands;
+    case 21: return Rule::kItemChecksum;
+  }
+  return Rule::kItemData;
+}
+
+bool write_content(ItemRun& run, const std::string& path) {
+  const uint8_t* entry = run.entry;
   ItemContent content = item_content(entry);
   if (content != ItemContent::kStored && content != ItemContent::kPatch && content != ItemContent::kUninstaller)
-    return fail(error, "its content is not in the archive");
+    return run.fail(Rule::kItemData, "its content is not in the archive");
   const uint8_t* source = entry;
   if (content == ItemContent::kPatch) {
     source = patch_base(entry);
-    if (!source) return fail(error, "it is a patch without a base entry");
-    if (source[kEntryFlags] & kItemPatch) return fail(error, "it is a patch of another patch");
+    if (!source) return run.fail(Rule::kPatchBase, "it is a patch without a base entry");
+    if (source[kEntryFlags] & kItemPatch) return run.fail(Rule::kPatchBase, "it is a patch of another patch");
   }
   FileHandle out = create_file(path.c_str());
-  if (out == INVALID_FILE_HANDLE) return fail(error, system_error(path));
+  if (out == INVALID_FILE_HANDLE) return run.fail(Rule::kItemData, system_error(path));
+  // Without the uninstaller program the installer leaves the file empty
+  // and reads nothing; it does not check what it wrote either.
+  if (content == ItemContent::kUninstaller && (!ItemPrefixBlob || ItemPrefixBlobLength == 0)) {
+    close_file(out);
+    return true;
+  }
   uint32_t limit = get_u32(source + kEntrySize);
   bool ok = true;
-  if (content == ItemContent::kUninstaller && ItemPrefixBlob && ItemPrefixBlobLength > 0) {
-    if (ItemPrefixBlobLength > limit) ok = fail(error, "its prefix is longer than the item");
-    else if (write_all(out, ItemPrefixBlob, ItemPrefixBlobLength) != 0) ok = fail(error, "writing failed");
-    limit -= ItemPrefixBlobLength;
+  if (content == ItemContent::kUninstaller) {
+    if (ItemPrefixBlobLength > limit) ok = run.fail(Rule::kItemSize, "its prefix is longer than the item");
+    else if (write_all(out, ItemPrefixBlob, ItemPrefixBlobLength) != 0) ok = run.fail(Rule::kItemData, "writing failed");
+    limit -= ok ? ItemPrefixBlobLength : 0;
   }
-  ok = ok && decode_entry_data(source, out, limit, error);
+  ok = ok && decode_entry_data(run, source, out, limit);
   uint8_t flags = source[kEntryFlags];
   // The times stand right before the strings.
   if (ok && content != ItemContent::kPatch && (flags & kItemHasTimes))
     set_file_times(out, source + entry_strings_offset(source) - kEntryTimesSize);
   close_file(out);
   if (!ok) return false;
-  if (content != ItemContent::kPatch) return check_written(entry, path, "the decoded file", error);
+  if (content != ItemContent::kPatch) return check_written(run, entry, path, "the decoded file");
 
-  if (!check_written(source, path, "its base file", error)) return false;
-  if (!rewind_data_area(error)) return false;
-  if (path.size() >= kPathSize) return fail(error, path + ": path too long for patching");
+  if (!check_written(run, source, path, "its base file")) {
+    if (run.check) run.check->failed = Rule::kPatchBase;
+    *run.error = "the file it patches: " + *run.error;
+    return false;
+  }
+  uint32_t position = get_u32(entry + kEntryDataPosition);
+  if (run.reading == DataReading::kAfresh && !rewind_data_area(run.error)) return run.fail(Rule::kItemData, *run.error);
+  if (run.reading == DataReading::kContinued && position < volumes_before)
+    return reach(run, position, "its patch");
+  check_patch_headers(run, position);
+  if (path.size() >= kPathSize) return run.fail(Rule::kItemData, path + ": path too long for patching");
   copy_string(DestPath, entry_string(entry, 0), sizeof DestPath);
-  if (uint32_t e = apply_patch(entry, path.c_str(), 0, 0)) return fail(error, "patching: " + error_text(e));
+  if (uint32_t e = apply_patch(entry, path.c_str(), 0, 0))
+    return run.fail(patch_error_rule(e), "patching: " + error_text(e));
+  note_extent(run, position, get_u32(entry + kEntryDataLength), "its patch");
   // The patch is checked against the checksum alone; the size must agree too.
-  return check_written(entry, path, "the patched file", error);
+  return check_written(run, entry, path, "the patched file");
 }
 
 }  // namespace
@@ -222,10 +345,12 @@ bool open_setup(const char* path, std::string* error) {
   Facts.data_offset = Facts.has_data_area ? static_cast<uint64_t>(data_start) + 4 : 0;
   Facts.data_area_complete =
       Facts.has_data_area && Facts.data_offset + Facts.data_length <= Facts.file_size;
+  if (Facts.has_data_area) Volumes = find_data_volumes(path, data_start);
   return true;
 }
 
 void close_setup() {
+  Volumes.clear();
   if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
   data_file = INVALID_FILE_HANDLE;
   volume_number = 0;
@@ -274,13 +399,74 @@ ItemContent item_content(const uint8_t* entry) {
   return ItemContent::kStored;
 }
 
-bool write_item_content(const uint8_t* entry, const std::string& path, std::string* error) {
-  bool ok = write_content(entry, path, error);
-  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
-  data_file = INVALID_FILE_HANDLE;
+bool write_item_content(const uint8_t* entry, const std::string& path, std::string* error, DataReading reading,
+                        ItemCheck* check) {
+  ItemRun run{entry, reading, check, error};
+  bool ok = write_content(run, path);
+  if (reading == DataReading::kAfresh) end_data_reading();
   if (!ok) ::unlink(path.c_str());
   return ok;
 }
+
+bool pass_over_patch(const uint8_t* entry, std::string* error, ItemCheck* check) {
+  ItemRun run{entry, DataReading::kContinued, check, error};
+  uint32_t position = get_u32(entry + kEntryDataPosition);
+  if (!reach(run, position, "its patch")) return false;
+  check_patch_headers(run, position);
+  uint8_t* block = nullptr;
+  uint32_t size = 0, left = get_u32(entry + kEntryDataLength);
+  for (int k = 0; k < 2; ++k) {
+    uint32_t e = read_patch_block(&block, &size, &left);
+    free_block(&block);
+    if (e) return run.fail(Rule::kItemData, "its patch: " + error_text(e));
+  }
+  note_extent(run, position, get_u32(entry + kEntryDataLength), "its patch");
+  return true;
+}
+
+bool begin_data_reading(std::string* error) { return rewind_data_area(error); }
+
+void end_data_reading() {
+  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
+  data_file = INVALID_FILE_HANDLE;
+}
+
+std::vector<DataVolume> find_data_volumes(const std::string& setup_path, uint64_t data_start) {
+  std::vector<DataVolume> volumes;
+  uint64_t position = 0;
+  for (uint32_t k = 0;; ++k) {
+    DataVolume v;
+    v.path = k == 0 ? setup_path : volume_path(setup_path, k);
+    FILE* f = std::fopen(v.path.c_str(), "rb");
+    if (!f) break;
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+      std::fclose(f);
+      break;
+    }
+    v.file_size = static_cast<uint64_t>(st.st_size);
+    uint64_t word = k == 0 ? data_start : 0;
+    uint8_t bytes[4];
+    v.length_readable = std::fseek(f, static_cast<long>(word), SEEK_SET) == 0 && std::fread(bytes, 1, 4, f) == 4;
+    std::fclose(f);
+    v.length = v.length_readable ? get_u32(bytes) : 0;
+    v.data_offset = word + 4;
+    v.first_position = position;
+    position += v.length;
+    volumes.push_back(v);
+  }
+  return volumes;
+}
+
+std::string data_position_text(const std::vector<DataVolume>& volumes, uint64_t position) {
+  std::string text = "data-area position " + std::to_string(position);
+  for (const DataVolume& v : volumes)
+    if (position >= v.first_position && position < v.first_position + v.length)
+      return text + ", " + byte_of(v.data_offset + (position - v.first_position), v.path);
+  return text + ", behind the last volume";
+}
+
+const std::vector<DataVolume>& setup_volumes() { return Volumes; }
 
 std::string describe_item(int type, uint32_t index) {
   const uint8_t* entry = file_entry_at(type, index);

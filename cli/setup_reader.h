@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "cli/format_rules.h"
 
 // Loads the archive of the setup file at `path`: every setup type, with the
 // one the archive names made current. False with *error saying why.
@@ -45,12 +48,60 @@ ItemContent item_content(const uint8_t* entry);
 // The entry a patch is applied to, or null when it names none.
 const uint8_t* patch_base(const uint8_t* entry);
 
+// How an item's reads of the data area begin.
+enum class DataReading {
+  kAfresh,     // at the first volume again: every item can be had on its own
+  kContinued,  // where the previous item left the reader, as the installation
+               // reads; begin_data_reading starts a setup type
+};
+
+// Rules an item's content broke: the one a failure breaks, and those the
+// installer tolerates, found on the way.
+struct ItemCheck {
+  Rule failed = Rule::kItemData;
+  std::vector<Finding> tolerated;
+};
+
 // Writes the installed content of `entry` (kStored, kPatch or kUninstaller)
-// into a new file at `path` and checks its size and checksum. A patch first
-// builds its base there; apply_patch puts a sibling ".$AA" file beside it, so
-// `path` belongs in a folder of the caller's own. On failure the file is
-// removed and *error says why.
-bool write_item_content(const uint8_t* entry, const std::string& path, std::string* error);
+// into a new file at `path` and checks its size and checksum, as the
+// installer writes it: an uninstaller without the uninstaller program in
+// the archive is an empty file, which the installer does not check. A patch
+// first builds its base there; apply_patch puts a sibling ".$AA" file
+// beside it, so `path` belongs in a folder of the caller's own. On failure
+// the file is removed, *error says why and check->failed names the rule.
+bool write_item_content(const uint8_t* entry, const std::string& path, std::string* error,
+                        DataReading reading = DataReading::kAfresh, ItemCheck* check = nullptr);
+
+// A patch of a file copied from beside the setup: the installer reads its
+// patch blocks, which kContinued reading passes over and checks.
+bool pass_over_patch(const uint8_t* entry, std::string* error, ItemCheck* check);
+
+// Opens the data area at its first byte, as the installation's preparation
+// step does, for the kContinued reads of one setup type.
+bool begin_data_reading(std::string* error);
+void end_data_reading();
+
+// One piece of the data area: the setup file's, or a volume file's.
+struct DataVolume {
+  std::string path;
+  uint64_t file_size = 0;
+  uint64_t data_offset = 0;     // file offset of its first data byte
+  uint32_t length = 0;          // its data length word
+  bool length_readable = false;
+  uint64_t first_position = 0;  // data-area position of its first byte
+};
+
+// The setup file's piece and the volume files that follow it beside the
+// setup file (SETUP.D01, SETUP.D02, ... as long as they exist), for the
+// data area whose length word stands at `data_start` of the setup file.
+std::vector<DataVolume> find_data_volumes(const std::string& setup_path, uint64_t data_start);
+
+// "data-area position P, byte B of FILE" for a position inside `volumes`,
+// else "data-area position P, behind the last volume".
+std::string data_position_text(const std::vector<DataVolume>& volumes, uint64_t position);
+
+// The volumes of the open setup (empty without a data area).
+const std::vector<DataVolume>& setup_volumes();
 
 // "setup type T, item I (NAME)" for messages.
 std::string describe_item(int type, uint32_t index);

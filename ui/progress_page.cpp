@@ -7,11 +7,13 @@
 #include "app/path_strings.h"
 #include "app/sequencer.h"
 #include "archive/config.h"
+#include "archive/patch.h"
 #include "archive/platform.h"
 #include "install/engine.h"
 #include "install/rollback.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
+#include "ui/progress.h"
 #include "ui/progress_display.h"
 
 enum : UINT_PTR { kInstallTimer = 11 };
@@ -116,6 +118,8 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
   switch (message) {
     case WM_INITDIALOG:
       ProgressWindow = page;
+      // A patched item reports as its new file grows, not only when done.
+      PatchProgressReport = set_progress;
       page_setup(page, ButtonCancel);
       set_button_caption(IDCANCEL, 5);
       ItemRunning = CancelWaiting = false;
@@ -147,6 +151,7 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
         InstallTimer = 0;
       }
       ProgressWindow = nullptr;
+      PatchProgressReport = nullptr;
       break;
   }
   return control_colour_answer(page, message, wparam, lparam);

@@ -15,166 +15,16 @@
 #include <vector>
 
 #include "app/globals.h"
-#include "app/stub_size.h"
-#include "archive/checksum.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "builder/archive_writer.h"
-#include "builder/patch_generator.h"
-#include "builder/stream_encoder.h"
-#include "builder/stub_image.h"
+#include "builder/data_area_writer.h"
 #include "cli/cli_support.h"
 #include "tests/native/data_area_fixture.h"
-#include "tests/native/test_files.h"
+#include "tests/native/setup_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A stand-in stub: filler bytes with the stamped stub-size record.
-std::vector<uint8_t> stamped_stub() {
-  std::vector<uint8_t> stub(300);
-  for (size_t i = 0; i < stub.size(); ++i) stub[i] = static_cast<uint8_t>(i * 7 + 3);
-  const uint8_t marker[kStubSizeMarkerLength] = KESTREL_STUB_SIZE_MARKER;
-  std::memcpy(&stub[100], marker, sizeof marker);
-  put_u32(&stub[100 + sizeof marker], 0);
-  EXPECT_EQ(StampResult::kStamped, stamp_stub_size(stub));
-  return stub;
-}
-
-std::vector<uint8_t> compressed(const std::vector<uint8_t>& content) {
-  std::vector<uint8_t> stream;
-  EXPECT_EQ(kEncodeOk, encode_stream(content.data(), content.size(), kStreamLevelDefault, &stream));
-  return stream;
-}
-
-// Text that compresses, so that streams hold coded blocks and not only
-// stored ones.
-std::vector<uint8_t> text_bytes(size_t size, uint32_t seed) {
-  static const char* words[] = {"kestrel ", "setup ", "archive ", "volume ", "patch ", "item ", "\r\n"};
-  std::vector<uint8_t> out;
-  uint32_t x = seed;
-  while (out.size() < size) {
-    x = x * 1103515245u + 12345u;
-    const char* w = words[(x >> 16) % 7];
-    out.insert(out.end(), w, w + std::strlen(w));
-  }
-  out.resize(size);
-  return out;
-}
-
-SetupTypeRecordSpec record(const std::string& caption) {
-  SetupTypeRecordSpec r;
-  r.flags = kTypeFolderEditable;
-  r.caption = caption;
-  r.uninstall_name = caption + " App";
-  r.default_folder = "#Program Files#\\" + caption;
-  r.text_lists[6] = std::vector<std::string>{caption + " Setup"};
-  return r;
-}
-
-// Builds a setup file item by item; data lands back to back in the order
-// the items are added, as plan_item_data places it.
-struct SetupBuilder {
-  ArchiveSpec spec;
-  std::vector<std::vector<uint8_t>> data;
-  uint32_t next_position = 0;
-
-  SetupTypeSpec& type(size_t t) {
-    while (spec.setup_types.size() <= t) spec.setup_types.push_back(SetupTypeSpec{});
-    return spec.setup_types[t];
-  }
-
-  FileEntrySpec& add_entry(uint16_t t, const std::string& name, const std::vector<uint8_t>& stored) {
-    SetupTypeSpec& list = type(t);
-    FileEntrySpec e;
-    e.name = name;
-    e.setup_type = t;
-    e.entry_index = static_cast<int32_t>(list.files.size());
-    e.data_position = next_position;
-    e.data_length = static_cast<uint32_t>(stored.size());
-    if (!stored.empty()) {
-      data.push_back(stored);
-      next_position += static_cast<uint32_t>(stored.size());
-    }
-    list.files.push_back(e);
-    return list.files.back();
-  }
-
-  FileEntrySpec& add_file(uint16_t t, const std::string& name, const std::vector<uint8_t>& content) {
-    FileEntrySpec& e = add_entry(t, name, compressed(content));
-    e.size = static_cast<uint32_t>(content.size());
-    e.checksum = checksum_block(content.data(), e.size, 0);
-    return e;
-  }
-
-  FileEntrySpec& add_patch(uint16_t t, const std::string& name, uint16_t base_type, int32_t base_index,
-                           const std::vector<uint8_t>& old_content, const std::vector<uint8_t>& content) {
-    PatchBlocks blocks = make_patch(old_content.data(), old_content.size(), content.data(), content.size());
-    std::vector<uint8_t> stored;
-    EXPECT_TRUE(encode_patch(blocks, kStreamLevelDefault, &stored));
-    FileEntrySpec& e = add_entry(t, name, stored);
-    e.flags |= kItemPatch;
-    e.setup_type = base_type;
-    e.entry_index = base_index;
-    e.size = static_cast<uint32_t>(content.size());
-    e.checksum = checksum_block(content.data(), e.size, 0);
-    return e;
-  }
-
-  FileEntrySpec& add_folder(uint16_t t, const std::string& name) {
-    FileEntrySpec& e = add_entry(t, name, {});
-    e.kind = kKindFolder;
-    return e;
-  }
-
-  void write(const std::string& path, uint64_t volume_size = 0, uint32_t* volumes = nullptr, bool compress = true,
-             const std::vector<uint8_t>& stub = stamped_stub()) {
-    for (auto& t : spec.setup_types)
-      if (!t.record.caption) t.record = record("Type");
-    std::vector<uint8_t> config;
-    std::string error;
-    ASSERT_TRUE(assemble_configuration(spec, compress ? stream_compressor() : nullptr, &config, &error)) << error;
-    ASSERT_TRUE(write_setup_file(path, stub, config, data, volume_size, volumes, &error)) << error;
-  }
-};
-
-// Runs a command in this process, as kestrel's main would.
-int run(int (*command)(int, char**), std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  fflush(stdout);
-  return command(static_cast<int>(args.size()), argv.data());
-}
-
-// The same with stderr kept for the caller and stdout dropped.
-int run_quietly(int (*command)(int, char**), std::vector<std::string> args, std::string* messages = nullptr) {
-  fflush(stdout);
-  fflush(stderr);
-  int saved_out = dup(1), saved_err = dup(2);
-  FILE* err = tmpfile();
-  int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  dup2(fileno(err), 2);
-  int result = run(command, args);
-  fflush(stdout);
-  fflush(stderr);
-  dup2(saved_out, 1);
-  dup2(saved_err, 2);
-  close(saved_out);
-  close(saved_err);
-  close(null);
-  if (messages) {
-    messages->clear();
-    rewind(err);
-    char buffer[512];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, err)) > 0) messages->append(buffer, n);
-  }
-  fclose(err);
-  return result;
-}
 
 size_t count_lines(const std::string& text) {
   size_t n = 0;
@@ -349,7 +199,7 @@ TEST_F(Inspect, VerifyPassesASoundSetupInOneFileAndInVolumes) {
   // Without its last volume the setup is incomplete.
   fs::remove(volume_path(spread, volumes));
   EXPECT_EQ(1, run_tool("verify --quiet " + spread, &text));
-  EXPECT_EQ(1u, count_lines(text)) << text;
+  EXPECT_TRUE(only_verify_lines(text)) << text;
   EXPECT_NE(std::string::npos, text.find("the data cannot be read")) << text;
 }
 
@@ -395,15 +245,16 @@ TEST_F(Inspect, VerifyFailsOnEveryTruncation) {
   for (size_t length = 0; length < whole.size(); length += length < 400 ? 1 : 37) {
     write_bytes(setup, std::vector<uint8_t>(whole.begin(), whole.begin() + length));
     ASSERT_EQ(1, run_quietly(run_verify, {"verify", "--quiet", setup}, &messages)) << "length " << length;
-    ASSERT_EQ(1u, count_lines(messages)) << messages;
+    ASSERT_TRUE(only_verify_lines(messages)) << messages;
   }
   write_bytes(setup, std::vector<uint8_t>(whole.begin(), whole.end() - 1));
   run_quietly(run_verify, {"verify", setup}, &messages);
-  EXPECT_NE(std::string::npos, messages.find("truncated")) << messages;
+  EXPECT_NE(std::string::npos, messages.find("rule data-area-end")) << messages;
+  EXPECT_NE(std::string::npos, messages.find("run 1 byte past the end of the file")) << messages;
 }
 
 // Flips every byte behind the stub in turn; verify must answer 0 or 1,
-// with one line when it fails. Returns the positions of the flips found.
+// with nothing but its findings when it fails. Returns the positions of the flips found.
 std::vector<bool> flip_every_byte(const std::string& setup, size_t from) {
   std::vector<uint8_t> whole = read_bytes(setup);
   std::vector<bool> found(whole.size(), false);
@@ -415,12 +266,28 @@ std::vector<bool> flip_every_byte(const std::string& setup, size_t from) {
     int result = run_quietly(run_verify, {"verify", "--quiet", setup}, &messages);
     EXPECT_TRUE(result == 0 || result == 1) << at;
     if (result == 1) {
-      EXPECT_EQ(1u, count_lines(messages)) << at << ": " << messages;
+      EXPECT_TRUE(only_verify_lines(messages)) << at << ": " << messages;
     }
     found[at] = result == 1;
   }
   write_bytes(setup, whole);
   return found;
+}
+
+// The dialog template block of a setup whose chain starts at `stub`.
+size_t templates_size(const std::vector<uint8_t>& whole, size_t stub) {
+  for (size_t at = stub; get_u16(&whole[at]) != kBlockDataArea; at += kBlockHeaderSize + get_u32(&whole[at + 4]))
+    if (get_u16(&whole[at]) == kBlockDialogTemplates) return kBlockHeaderSize + get_u32(&whole[at + 4]);
+  return 0;
+}
+
+size_t found_outside_templates(const std::vector<uint8_t>& whole, const std::vector<bool>& found, size_t stub) {
+  size_t first = stub, last = stub;
+  for (size_t at = stub; get_u16(&whole[at]) != kBlockDataArea; at += kBlockHeaderSize + get_u32(&whole[at + 4]))
+    if (get_u16(&whole[at]) == kBlockDialogTemplates) first = at, last = at + kBlockHeaderSize + get_u32(&whole[at + 4]);
+  size_t n = 0;
+  for (size_t at = stub; at < found.size(); ++at) n += found[at] && (at < first || at >= last);
+  return n;
 }
 
 SetupBuilder small_setup() {
@@ -456,15 +323,16 @@ TEST_F(Inspect, VerifyFindsFlippedBytesAndNeverCrashes) {
   const FileEntrySpec& noise = b.spec.setup_types[0].files[1];
   for (size_t at = data + noise.data_position + 8; at + 8 < data + noise.data_position + noise.data_length; ++at)
     EXPECT_TRUE(found[at]) << "data byte " << at - data;
-  size_t detected = static_cast<size_t>(std::count(found.begin(), found.end(), true));
-  // Texts of the configuration have no checksum, so not every flip shows.
-  EXPECT_GT(detected, (whole.size() - stub) / 2);
+  // Texts and dialog templates of the configuration have no checksum, so
+  // not every flip shows; the templates are left out of the count.
+  EXPECT_GT(found_outside_templates(whole, found, stub), (whole.size() - stub - templates_size(whole, stub)) / 2);
 
   // The same with compressed configuration blocks.
   small_setup().write(setup);
   ASSERT_EQ(0, run_quietly(run_verify, {"verify", setup}));
+  whole = read_bytes(setup);
   found = flip_every_byte(setup, stub);
-  EXPECT_GT(static_cast<size_t>(std::count(found.begin(), found.end(), true)), (read_bytes(setup).size() - stub) / 2);
+  EXPECT_GT(found_outside_templates(whole, found, stub), (whole.size() - stub - templates_size(whole, stub)) / 2);
 }
 
 // ---------------------------------------------------------------------------
@@ -509,6 +377,18 @@ TEST_F(Inspect, ExtractDefaultsToTheTypeTheArchiveNamesAndReadsVolumes) {
   ASSERT_EQ(0, run_quietly(run_extract, {"extract", setup, "-d", out}));
   EXPECT_EQ((std::vector<std::string>{"bin", "bin/app.exe", "new.txt"}), tree(out));
   EXPECT_EQ(app_v2, read_bytes(out + "/bin/app.exe"));
+}
+
+// Without the uninstaller program in the archive the installer writes the
+// uninstaller as an empty file, and so does extract.
+TEST_F(Inspect, ExtractWritesTheUninstallerAsTheInstallerDoes) {
+  SetupBuilder b;
+  FileEntrySpec& u = b.add_entry(0, "uninst.exe", compressed(uninstaller_rest));
+  u.flags = kItemUninstaller;
+  u.size = static_cast<uint32_t>(uninstaller_prefix.size() + uninstaller_rest.size());
+  b.write(setup);
+  ASSERT_EQ(0, run_quietly(run_extract, {"extract", setup, "-d", out}));
+  EXPECT_TRUE(read_bytes(out + "/uninst.exe").empty());
 }
 
 TEST_F(Inspect, ExtractOfADamagedItemLeavesNoFileAndFails) {

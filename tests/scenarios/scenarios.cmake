@@ -8,13 +8,15 @@ add_executable(kestrel-damage ${KESTREL_SCENARIOS}/damage.cpp)
 target_link_libraries(kestrel-damage PRIVATE kestrel_builder)
 set_target_properties(kestrel-damage PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tools)
 
-# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [DAMAGE KIND ARGS...]
-#                  [BUILD ARGS...] [ENVIRONMENT VARS...]): with DAMAGE, the
-# built setup is damaged so (see damage.cpp) before the script runs; BUILD
-# adds arguments to kestrel build; with REMOVABLE, the scenario's folder is
-# drive R:, a removable one (see removable-drive).
+# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [VOLUMES SIZE]
+#                  [DAMAGE KIND ARGS...] [BUILD ARGS...] [ENVIRONMENT VARS...]):
+# with DAMAGE, the built setup is damaged so (see damage.cpp) before the
+# script runs; BUILD adds arguments to kestrel build; with VOLUMES, the
+# setup is built in volumes of SIZE and the test's name ends in .volumes;
+# with REMOVABLE, the scenario's folder is drive R:, a removable one (see
+# removable-drive).
 function(kestrel_scenario script project)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "" "DAMAGE;BUILD;ENVIRONMENT")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "VOLUMES" "DAMAGE;BUILD;ENVIRONMENT")
   set(runner ${KESTREL_SCENARIOS}/run-scenario)
   if(arg_REMOVABLE)
     set(runner ${KESTREL_SCENARIOS}/removable-drive)
@@ -22,11 +24,18 @@ function(kestrel_scenario script project)
   get_filename_component(name ${script} NAME_WE)
   get_filename_component(base ${project} NAME_WE)
   string(REPLACE ";" " " damage "${arg_DAMAGE}")
+  set(suffix "")
+  set(variant "")
+  if(arg_VOLUMES)
+    list(APPEND arg_BUILD --volume-size ${arg_VOLUMES})
+    set(suffix .volumes)
+    set(variant volumes)
+  endif()
   string(REPLACE ";" " " build "${arg_BUILD}")
-  kestrel_wine_test(NAME scenario.${name}.${base}
+  kestrel_wine_test(NAME scenario.${name}.${base}${suffix}
     COMMAND ${runner} $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN} ${KESTREL_TEST_SHARE}/kestrel-stub.exe
             ${KESTREL_SCENARIO_OUT} ${project} ${KESTREL_SCENARIOS}/${script}
-    ENVIRONMENT "KESTREL_DAMAGE=${damage};KESTREL_BUILD_ARGS=${build};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>;KESTREL_RECORD=$<TARGET_FILE:kestrel-record>;${arg_ENVIRONMENT}")
+    ENVIRONMENT "KESTREL_DAMAGE=${damage};KESTREL_BUILD_ARGS=${build};KESTREL_VARIANT=${variant};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>;KESTREL_RECORD=$<TARGET_FILE:kestrel-record>;${arg_ENVIRONMENT}")
 endfunction()
 
 # Every page, with screenshots, in both modes.
@@ -98,6 +107,13 @@ kestrel_scenario(locked-abort.script locked-abort.toml)
 kestrel_scenario(restart-win95.script restart-win95.toml ENVIRONMENT KESTREL_WINE_VERSION=win98)
 kestrel_scenario(versions.script versions.toml)
 kestrel_scenario(versions-silent.script versions-silent.toml)
+# Setups in volumes: items that share their content are installed whatever
+# volume the installation has reached; the round trip's project (installed,
+# its record read and removed again, which leaves the prefix as it was) and
+# the version questions read volumes as they read one file.
+kestrel_scenario(volume-shared.script volume-shared.toml VOLUMES 112K)
+kestrel_scenario(record.script round-trip.toml VOLUMES 112K)
+kestrel_scenario(versions.script versions.toml VOLUMES 112K)
 # The uninstaller removes what the installation wrote and nothing else:
 # from a subfolder, over two setup types in one folder, once only, leaving
 # what was there before; it takes back the settings marked for it and

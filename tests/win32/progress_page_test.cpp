@@ -3,8 +3,18 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
 #include "app/sequencer.h"
+#include "archive/checksum.h"
 #include "archive/config.h"
+#include "archive/data_area.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "archive/patch.h"
+#include "archive/platform.h"
 #include "install/engine.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/dialog_template.h"
@@ -46,7 +56,56 @@ int begin_install() {
   InstallRunning = BeginAnswer && BeginStartsRunning;
   return BeginAnswer;
 }
+// A patched item of about a megabyte, built while the page is open; the
+// percentages the page shows on the way.
+bool PatchItem = false;
+uint32_t PatchResult = 1;
+std::vector<std::string> ShownPercents;
+
+void write_file(const char* path, const std::vector<uint8_t>& bytes) {
+  FileHandle f = create_file(path);
+  write_all(f, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  close_file(f);
+}
+
+// Sixteen copies of 65,664 bytes each from the old file, no literals: the
+// new file is the old one, and grows by a copy per command.
+void patch_a_big_file() {
+  const uint32_t kCopies = 16, kCopy = 65664;
+  std::vector<uint8_t> old(kCopies * kCopy);
+  for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 31 + (i >> 9));
+  write_file("patch-old.bin", old);
+  std::vector<uint8_t> data(4);
+  data.push_back(0x00);  // commands: plain, u16 size
+  data.push_back(static_cast<uint8_t>(4 * kCopies));
+  data.push_back(0);
+  for (uint32_t k = 0; k < kCopies; ++k) data.insert(data.end(), {0x00, 0xFF, 0xFF, 0x80});
+  data.insert(data.end(), {0x00, 0x00, 0x00});  // no literals
+  put_u32(data.data(), static_cast<uint32_t>(data.size() - 4));
+  write_file("patch-data.bin", data);
+
+  std::vector<uint8_t> entry(kEntryFixedSize + 6, 0);
+  put_u32(&entry[kEntryLength], static_cast<uint32_t>(entry.size()));
+  put_u32(&entry[kEntrySize], static_cast<uint32_t>(old.size()));
+  put_u32(&entry[kEntryChecksum], checksum_block(old.data(), static_cast<uint32_t>(old.size()), 0));
+  entry[kEntryFlags] = kItemPatch;
+  put_u32(&entry[kEntryDataLength], static_cast<uint32_t>(data.size() - 4));
+  data_file = open_file("patch-data.bin", 0);
+  data_start = 0;
+  volume_number = volumes_before = 0;
+  volume_length = volume_left = static_cast<uint32_t>(data.size() - 4);
+  PatchResult = apply_patch(entry.data(), "patch-old.bin", 0, 100);
+  close_file(data_file);
+  data_file = INVALID_FILE_HANDLE;
+  delete_file("patch-old.bin");
+  delete_file("patch-data.bin");
+}
+
 int install_next_item() {
+  if (PatchItem) {
+    patch_a_big_file();
+    return 0;
+  }
   if (InsideItem) Overlapped = true;
   InsideItem = true;
   ++ItemCalls;
@@ -136,6 +195,37 @@ TEST_F(ProgressPage, InstallsEveryItemOnceThenFinishesAndMovesOn) {
   DestroyWindow(page_);
   page_ = nullptr;
   EXPECT_EQ(nullptr, ProgressWindow);
+}
+
+// The percentage control, watched for every text the page gives it.
+WNDPROC PercentProc;
+LRESULT CALLBACK watch_percent(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_SETTEXT && lparam) ShownPercents.push_back(reinterpret_cast<const char*>(lparam));
+  return CallWindowProcA(PercentProc, window, message, wparam, lparam);
+}
+
+TEST_F(ProgressPage, APatchedItemMovesTheProgressAsItsFileGrows) {
+  PatchItem = true;
+  open();
+  HWND percent = GetDlgItem(page_, 1010);
+  ASSERT_NE(nullptr, percent);
+  PercentProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(percent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(watch_percent)));
+  run(20000);
+  PatchItem = false;
+  EXPECT_EQ(0u, PatchResult);
+  EXPECT_EQ(1, FinishCalls);
+  // A new percentage for each of the copies, rising, before the item ends.
+  std::vector<int> values;
+  for (const std::string& text : ShownPercents) values.push_back(atoi(text.c_str()));
+  ASSERT_GE(values.size(), 10u);
+  for (size_t k = 1; k < values.size(); ++k) EXPECT_GT(values[k], values[k - 1]);
+  EXPECT_GT(values.front(), 0);
+  EXPECT_LT(values.front(), 20);
+  EXPECT_GE(values.back(), 90);
+  DestroyWindow(page_);
+  page_ = nullptr;
+  EXPECT_EQ(nullptr, PatchProgressReport);
 }
 
 TEST_F(ProgressPage, AnEmptyListFinishesOnTheFirstTick) {
