@@ -699,6 +699,8 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     // Windows paths are the usual cause: "C:\Apps" is an escape in TOML.
     if (error->find("escape sequence") != std::string::npos || error->find("unicode scalar") != std::string::npos)
       *error += " (in a \"...\" string write a backslash as \\\\, or use / or a '...' string)";
+    // Refusals quote the file's own texts: they stay one line.
+    *error = visible(*error);
     return false;
   }
   Project p;
@@ -761,7 +763,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
   ok = ok && captions_given(r, types, p) && check_item_names(p, &r.error);
   ok = ok && top.done();
   if (!ok) {
-    *error = r.error;
+    *error = visible(r.error);
     return false;
   }
   *project = std::move(p);

@@ -13,21 +13,6 @@
 
 namespace {
 
-// A text of the project in a one-line message: control bytes as \xNN.
-std::string visible(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c >= 0x20 && c != 0x7F) {
-      out += static_cast<char>(c);
-      continue;
-    }
-    char code[8];
-    std::snprintf(code, sizeof code, "\\x%02X", c);
-    out += code;
-  }
-  return out;
-}
-
 std::string quoted(const std::string& text) { return "\"" + visible(text) + "\""; }
 
 // Letter case as Windows file names and the setup's macros ignore it.
@@ -106,6 +91,20 @@ std::string destination_key(const ProjectItem& item) {
 }
 
 }  // namespace
+
+std::string visible(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    char code[8];
+    std::snprintf(code, sizeof code, "\\x%02X", c);
+    out += code;
+  }
+  return out;
+}
 
 std::string unknown_macro(const std::string& text) {
   size_t length = 0;

@@ -8,6 +8,10 @@
 
 #include "builder/project.h"
 
+// A text of the project in a one-line message: control bytes as \xNN, so
+// that it cannot break the line or drive the terminal.
+std::string visible(const std::string& text);
+
 // A text the setup expands (folders, INI files and values, registry
 // values, patches): every token between two '#' must be a macro, or the
 // setup drops it and the text between.

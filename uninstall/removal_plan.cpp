@@ -322,8 +322,10 @@ void planned_setting(const SettingRecord& record, PlannedSetting* out) {
   out->created_keys = record.created_keys;
   const RecordText* texts[] = {&record.path, &record.section, &record.name};
   char* buffers[] = {out->path, out->section, out->name};
+  // A registry setting has no section: its text is null, and memcpy may
+  // not be handed a null pointer even for no bytes.
   for (int i = 0; i < 3; ++i) {
-    memcpy(buffers[i], texts[i]->text, texts[i]->length);
+    if (texts[i]->length) memcpy(buffers[i], texts[i]->text, texts[i]->length);
     buffers[i][texts[i]->length] = '\0';
   }
 }

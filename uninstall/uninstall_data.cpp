@@ -1,5 +1,7 @@
 #include "uninstall/uninstall_data.h"
 
+#include <string.h>
+
 #include "archive/format.h"
 
 namespace {
@@ -27,9 +29,11 @@ struct Reader {
     left -= 4;
     return true;
   }
+  // The setup writes texts without their terminator, so none holds a NUL:
+  // one would cut the path or key acted on short of what the record says.
   bool counted(RecordText* t) {
     uint16_t n = 0;
-    if (!u16(&n) || left < n) return false;
+    if (!u16(&n) || left < n || memchr(p, 0, n)) return false;
     t->text = reinterpret_cast<const char*>(p);
     t->length = n;
     p += n;

@@ -154,6 +154,21 @@ TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
   EXPECT_NE(std::string::npos, read_error(seven).find("13: type: a setup holds at most six setup types"));
 }
 
+// Texts of the file that a refusal quotes may hold line breaks and other
+// control characters: the message stays one line, shown with escapes.
+TEST_F(ProjectTest, ARefusalIsOneLineWhateverTheFileHolds) {
+  const char* cases[] = {
+      "[setup]\nfull_screen = t\n\n",                  // toml++ quotes the line break it saw
+      "[setup]\n\"bad\\nkey\\u001b[2J\" = 1\n",      // a key named with a line break and an escape
+      "[[type]]\nfolder = \"x\"\nlicence = \"no\\nne\"\n",  // a file name with a line break
+  };
+  for (const char* toml : cases) {
+    std::string error = read_error(toml);
+    EXPECT_EQ(0u, error.find(project_path() + ":")) << toml << " gave " << error;
+    for (char c : error) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << toml << " gave " << error;
+  }
+}
+
 // Paths the system cannot look at: a name over 255 bytes, a loop of
 // links. The refusal names the file, the line, the key and the path, and
 // the tool ends with 1 rather than aborting.

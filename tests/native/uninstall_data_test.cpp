@@ -120,6 +120,30 @@ TEST(UninstallData, RefusesRepeatedBlocksAndBadShortcutLists) {
   }
 }
 
+// The setup writes each text without its terminator. A NUL inside one
+// would cut the path or key the uninstaller acts on short, to a folder above
+// the recorded one or to the Uninstall key of every product.
+TEST(UninstallData, ATextHoldingANulByteIsDamage) {
+  const std::string nul(1, '\0');
+  const std::string prefix = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+  auto record_with = [&](const std::string& folder, const std::string& name, const std::string& menu,
+                         const std::string& key) {
+    return record_bytes({{folder, name, 0}}, {{menu, "Demo.lnk"}}, 0x80000002, key);
+  };
+  std::vector<uint8_t> sound = record_with(".\\data", "app.exe", "C:\\Menu\\Programs\\Demo", prefix + "Demo");
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(sound.data(), sound.size(), &data));
+  for (const std::vector<uint8_t>& bytes :
+       {record_with(".\\data" + nul + "x", "app.exe", "C:\\Menu\\Programs\\Demo", prefix + "Demo"),
+        record_with(".\\data", nul + "app.exe", "C:\\Menu\\Programs\\Demo", prefix + "Demo"),
+        record_with(".\\data", "app.exe", "C:\\Menu\\Programs\\" + nul + nul, prefix + "Demo"),
+        record_with(".\\data", "app.exe", "C:\\Menu\\Programs\\Demo", prefix + nul + "Demo")}) {
+    EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), bytes.size(), &data));
+    EXPECT_EQ(0u, data.remove_count);
+    EXPECT_FALSE(data.has_uninstall_key);
+  }
+}
+
 // A record with every extension block: the installation folder, a
 // setting of each kind, and an earlier installation.
 std::vector<uint8_t> extended_record(const std::vector<uint8_t>& earlier_payload) {
