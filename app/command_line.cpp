@@ -1,36 +1,104 @@
 #include "app/command_line.h"
 
-#include "app/globals.h"
+#include "app/path_strings.h"
 
-static char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+SetupSwitches Switches;
 
-// Reads a quoted or blank-ended path into SourcePath, at most 259
-// characters kept; returns the position behind it.
-static const char* read_path(const char* p) {
-  while (*p == ' ') ++p;
-  unsigned n = 0;
+namespace {
+
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+bool is_letter(char c) { return (upper(c) >= 'A' && upper(c) <= 'Z'); }
+bool ends_switch(char c) { return c == '\0' || c == ' ' || c == '-' || c == '/'; }
+
+// The n letters at p are `word` (upper case), in any case.
+bool is_word(const char* p, size_t n, const char* word) {
+  size_t i = 0;
+  for (; i < n && word[i]; ++i)
+    if (upper(p[i]) != word[i]) return false;
+  return i == n && word[i] == '\0';
+}
+
+// Reads a quoted or blank-ended value into out, at most capacity - 1
+// characters kept (the rest is read past); returns the position behind
+// it. *whole says whether it fitted.
+const char* read_value(const char* p, char* out, size_t capacity, bool* whole) {
+  size_t n = 0;
+  *whole = true;
+  auto keep = [&](char c) {
+    if (n < capacity - 1) out[n++] = c;
+    else *whole = false;
+  };
   if (*p == '"') {
-    ++p;
-    for (; *p && *p != '"'; ++p)
-      if (n < kPathSize - 1) SourcePath[n++] = *p;
+    for (++p; *p && *p != '"'; ++p) keep(*p);
     if (*p == '"') ++p;
   } else {
-    for (; *p && *p != ' '; ++p)
-      if (n < kPathSize - 1) SourcePath[n++] = *p;
+    for (; *p && *p != ' '; ++p) keep(*p);
   }
-  SourcePath[n] = '\0';
+  out[n] = '\0';
   return p;
 }
+
+// Remembers the switch from `start` to `end` as the first one that cannot
+// be used.
+void refuse(const char* start, const char* end) {
+  if (Switches.bad[0]) return;
+  size_t n = static_cast<size_t>(end - start) + 1;
+  copy_string(Switches.bad, start, n < sizeof Switches.bad ? n : sizeof Switches.bad);
+}
+
+// The value of /DIR=, /LOG= or /TYPE= (told apart by their first letter);
+// `p` stands behind the '='.
+const char* read_setting(const char* start, char letter, const char* p) {
+  bool whole = true;
+  if (letter == 'D' || letter == 'L') {
+    char* value = letter == 'D' ? Switches.dir : Switches.log;
+    p = read_value(p, value, kPathSize, &whole);
+    // A cut path would name another place.
+    whole = whole && value[0];
+  } else {  // a setup type number, 0 to 5 as `kestrel list` numbers them
+    char digits[8];
+    p = read_value(p, digits, sizeof digits, &whole);
+    whole = whole && digits[0] >= '0' && digits[0] <= '9' && digits[1] == '\0';
+    Switches.has_type = whole;
+    Switches.setup_type = digits[0] - '0';
+  }
+  if (!whole) refuse(start, p);
+  return p;
+}
+
+}  // namespace
 
 void parse_command_line(const char* text) {
   if (!text) return;
   const char* p = text;
   while (*p == ' ') ++p;
   while (*p == '-' || *p == '/') {
-    char letter = upper(p[1]);
-    p += p[1] ? 2 : 1;
-    if (letter == 'D' && upper(p[0]) == 'E' && upper(p[1]) == 'L') IsRelaunchCopy = true;
-    if (letter == 'S') p = read_path(p);
+    const char* start = p++;
+    size_t n = 0;
+    while (is_letter(p[n])) ++n;
+    if (ends_switch(p[n]) && is_word(p, n, "SILENT")) {
+      if (Switches.mode == RunMode::kWizard) Switches.mode = RunMode::kSilent;
+      p += n;
+    } else if (ends_switch(p[n]) && is_word(p, n, "VERYSILENT")) {
+      Switches.mode = RunMode::kVerySilent;
+      p += n;
+    } else if (ends_switch(p[n]) && is_word(p, n, "NORESTART")) {
+      Switches.no_restart = true;
+      p += n;
+    } else if (is_word(p, n, "DIR") || is_word(p, n, "TYPE") || is_word(p, n, "LOG")) {
+      // Without its value the switch would be passed over unnoticed.
+      if (p[n] == '=') p = read_setting(start, upper(*p), p + n + 1);
+      else refuse(start, p += n);
+    } else {
+      char letter = upper(*p);
+      if (*p) ++p;
+      if (letter == 'D' && upper(p[0]) == 'E' && upper(p[1]) == 'L') IsRelaunchCopy = true;
+      if (letter == 'S') {
+        while (*p == ' ') ++p;
+        bool whole;
+        p = read_value(p, SourcePath, kPathSize, &whole);
+      }
+    }
     while (*p && *p != ' ' && *p != '-' && *p != '/') ++p;
     while (*p == ' ') ++p;
   }

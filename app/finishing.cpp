@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "app/command_line.h"
 #include "app/globals.h"
 #include "app/main_windows.h"
 #include "app/path_strings.h"
@@ -75,12 +76,20 @@ void finish_setup() {
   // window went while installing), or with a folder that the destination
   // page made for an installation that never ran: take it back.
   if (InstallRunning || journal_count() > 0) abandon_install();
-  if (!HasStartPageBlock && ScreenSaverItem) install_screen_saver();
+  // Unattended, nothing is started for a user who is not there, and
+  // Windows restarts without a question unless /NORESTART forbids it.
+  bool attended = Switches.mode == RunMode::kWizard;
+  if (attended && !HasStartPageBlock && ScreenSaverItem) install_screen_saver();
   // A setup with a start page never restarts Windows, so it does not ask:
   // a question whose yes is ignored would mislead the user.
-  if (RestartNeeded && !HasStartPageBlock) ask_for_restart();
+  if (RestartNeeded && !HasStartPageBlock && !Switches.no_restart) {
+    if (attended)
+      ask_for_restart();
+    else
+      restart_windows();
+  }
   drain_messages();
-  if (!HasStartPageBlock && !RestartNeeded && RunProgramOption && ProgramItem) run_program_item();
+  if (attended && !HasStartPageBlock && !RestartNeeded && RunProgramOption && ProgramItem) run_program_item();
   free_archive();
   release_globals();
 }

@@ -7,8 +7,10 @@
 #include "app/main_windows.h"
 #include "app/page_table.h"
 #include "app/relaunch.h"
+#include "app/setup_log.h"
 #include "app/stub_size.h"
 #include "app/templates.h"
+#include "app/unattended.h"
 #include "archive/config.h"
 #include "archive/loader.h"
 #include "install/replace.h"
@@ -47,7 +49,7 @@ static void run_container() {
   DLGTEMPLATE* copy = load_template(full_screen ? 1 : 0);
   if (copy) ContainerDialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), copy, FrameWindow, container_dialog_proc, 0);
   if (ContainerDialog) {
-    if (!full_screen) fit_frame_to_container();
+    if (!full_screen) fit_frame_around(ContainerDialog);
     ShowWindow(FrameWindow, SW_SHOWNORMAL);
     UpdateWindow(FrameWindow);
     run_wizard(PageTable);
@@ -57,16 +59,37 @@ static void run_container() {
   free_template(copy);
 }
 
+// A run that ends before the wizard: its exit code in the log (where there
+// is one), everything released.
+static int stop_early(int code) {
+  log_number("end", code);
+  close_log();
+  free_archive();
+  release_globals();
+  return code;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) {
-  if (another_setup_runs()) return 0;
+  own_path(SourcePath);
+  parse_command_line(command_line);
+  // A caller that waits for the exit code must not read success into it.
+  if (another_setup_runs()) return unattended() ? kExitAnotherSetupRuns : 0;
   OleInitialize(nullptr);
   make_face_brush();
   StubSize = stamped_stub_size();
-  own_path(SourcePath);
   read_windows_family();
-  parse_command_line(command_line);
+  int refused = 0;
+  if (Switches.log[0]) {
+    if (open_log(Switches.log))
+      log_event("start", SourcePath, command_line);
+    else
+      refused = refuse_command_line("The log file cannot be created: ", Switches.log);
+  }
+  if (!refused && Switches.bad[0]) refused = refuse_command_line("This switch cannot be used: ", Switches.bad);
+  if (refused) return stop_early(refused);
   if (!IsRelaunchCopy) {
-    if (relaunch_from_removable_media(show)) {
+    // Unattended, nobody changes disks: the setup runs where it is.
+    if (!unattended() && relaunch_from_removable_media(show)) {
       release_globals();
       return 0;
     }
@@ -77,17 +100,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
     release_globals();
     return 0;
   }
-  if (!load_archive()) {
-    release_globals();
-    return -1;
-  }
+  if (!load_archive()) return stop_early(-1);
+  if (int code = apply_switches()) return stop_early(code);
+  // The silent window is a plain one.
+  if (unattended()) SetupFlags &= ~1u;
   FrameWindow = create_frame_window(instance);
-  if (!FrameWindow) {
-    free_archive();
-    release_globals();
-    return -1;
-  }
-  run_container();
+  if (!FrameWindow) return stop_early(-1);
+  if (unattended())
+    run_unattended();
+  else
+    run_container();
+  int code = outcome_code();
+  log_number("end", code);
+  close_log();
   finish_setup();
-  return 0;
+  return code;
 }

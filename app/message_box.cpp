@@ -1,8 +1,10 @@
 // Win32 side of the seam's message box: the setup's caption, owned by the
-// wizard's topmost window.
+// wizard's topmost window; every message in the log.
 #include <windows.h>
 
+#include "app/command_line.h"
 #include "app/main_windows.h"
+#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/platform.h"
 
@@ -16,7 +18,24 @@ static_assert(kIdOk == IDOK && kIdCancel == IDCANCEL && kIdAbort == IDABORT && k
                   kIdIgnore == IDIGNORE && kIdYes == IDYES && kIdNo == IDNO,
               "message box answers");
 
+// The answer's word in the log, by its number (IDOK 1 to IDNO 7).
+static const char kAnswers[][7] = {"", "ok", "cancel", "abort", "retry", "ignore", "yes", "no"};
+
+// Unattended, nobody answers: a question takes its default button (No
+// where the setup asks before keeping the existing file), a disk prompt
+// Cancel, a file in use Abort (install_item retries before it asks).
+static int unattended_answer(unsigned style) {
+  unsigned buttons = style & MB_TYPEMASK;
+  if (buttons == MB_YESNO) return (style & MB_DEFMASK) == MB_DEFBUTTON2 ? IDNO : IDYES;
+  if (buttons == MB_OKCANCEL || buttons == MB_RETRYCANCEL) return IDCANCEL;
+  if (buttons == MB_ABORTRETRYIGNORE) return IDABORT;
+  return IDOK;
+}
+
 int message_box(const char* text, unsigned style) {
   HWND owner = ContainerDialog ? ContainerDialog : FrameWindow;
-  return MessageBoxA(owner, text, get_text(6, 0), style);
+  int answer = Switches.mode != RunMode::kWizard ? unattended_answer(style)
+                                                 : MessageBoxA(owner, text, get_text(6, 0), style);
+  log_event("message", text, answer > 0 && answer <= IDNO ? kAnswers[answer] : "");
+  return answer;
 }

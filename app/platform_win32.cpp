@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "app/globals.h"
+#include "app/path_strings.h"
 #include "app/unguessable_files.h"
 #include "archive/format.h"
 #include "archive/platform.h"
@@ -32,6 +33,10 @@ FileHandle create_temp_file(const char* beside, const char* tag, char* path, siz
     return INVALID_FILE_HANDLE;
   }
   return create_unguessable_file("", head, "", path, capacity);
+}
+
+FileHandle create_shared_file(const char* path) {
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 int read_exact(FileHandle file, void* buffer, uint32_t count) {
@@ -104,3 +109,15 @@ bool set_file_times(FileHandle file, const uint8_t* times) {
 }
 
 void compact_heap() { _heapmin(); }
+
+void local_time_text(char* out) {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  const WORD parts[] = {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+  static const char kSeparators[] = "-- ::";
+  for (int i = 0; i < 6; ++i) {
+    format_decimal(out, 5, parts[i], i == 0 ? 4 : 2);
+    out += lstrlenA(out);
+    if (i < 5) *out++ = kSeparators[i];
+  }
+}

@@ -11,7 +11,7 @@ int run_page(int template_number, DLGPROC procedure) {
   PageResult = 0;
   DLGTEMPLATE* copy = load_template(template_number);
   if (!copy) return kPageNext;
-  HWND page = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), copy, ContainerDialog, procedure, 0);
+  HWND page = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), copy, ContainerDialog ? ContainerDialog : FrameWindow, procedure, 0);
   if (!page) {
     free_template(copy);
     return kPageToClosing;

@@ -10,6 +10,8 @@ struct WizardPage {
 };
 
 enum : int { kPageCount = 8, kLastPage = kPageCount - 1 };
+// The pages that the installation and an unattended run know by number.
+enum : int { kProgressPage = 5, kFinishPage = 6 };
 
 // PageResult values; 1007 is also the Back button's id.
 enum : int { kPageNext = 1, kPageToClosing = 2, kPageBack = 1007 };

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/command_line.h"
 #include "app/globals.h"
 #include "app/path_strings.h"
 #include "archive/config.h"
@@ -94,7 +95,9 @@ FileHandle open_next_volume() {
   for (;;) {
     h = open_volume_file();
     if (h != INVALID_FILE_HANDLE) break;
-    if (!IsRelaunchCopy) return INVALID_FILE_HANDLE;
+    // Unattended, the prompt gives up at once (error 15) rather than
+    // failing as a damaged archive would.
+    if (!IsRelaunchCopy && Switches.mode == RunMode::kWizard) return INVALID_FILE_HANDLE;
     char prompt[kPromptCapacity];
     format_disk_prompt(prompt, volume_number + 1);
     if (message_box(prompt, kMbOkCancel | kMbIconInformation) == kIdOk) continue;

@@ -13,6 +13,8 @@ typedef void* FileHandle;
 // 3 short write. Positions are 32-bit.
 FileHandle open_file(const char* path, int mode);  // 0 read, 1 write, 2 read+write
 FileHandle create_file(const char* path);
+// Created (or emptied) for writing while others may read it: a log.
+FileHandle create_shared_file(const char* path);
 // Creates a new file for writing beside the file `beside`: its name with
 // the extension replaced by "." + tag + eight random hexadecimal digits,
 // made only where nothing of that name exists, so that no one can have
@@ -40,6 +42,10 @@ bool set_file_times(FileHandle file, const uint8_t* times);
 // temporary name until the new one is in place and comes back when the
 // move fails. False leaves `to` as it was.
 bool replace_file(const char* from, const char* to);
+
+// The local date and time as "yyyy-mm-dd hh:mm:ss".
+enum : unsigned { kLocalTimeSize = 20 };
+void local_time_text(char* out);
 
 // Message box styles and answers, with the values Win32 gives them
 // (app/platform_win32.cpp checks that they agree).

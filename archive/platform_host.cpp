@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "app/globals.h"
 #include "app/path_strings.h"
@@ -30,6 +31,8 @@ FileHandle open_file(const char* path, int mode) {
 FileHandle create_file(const char* path) {
   return handle_of(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
 }
+
+FileHandle create_shared_file(const char* path) { return create_file(path); }
 
 FileHandle create_temp_file(const char* beside, const char* tag, char* path, size_t capacity) {
   char extension[8] = ".";
@@ -140,6 +143,13 @@ void set_message_box_handler(MessageBoxHandler handler) {
 int message_box(const char* text, unsigned style) { return message_box_handler(text, style); }
 
 void compact_heap() {}
+
+void local_time_text(char* out) {
+  time_t now = ::time(nullptr);
+  struct tm t;
+  ::localtime_r(&now, &t);
+  if (::strftime(out, kLocalTimeSize, "%Y-%m-%d %H:%M:%S", &t) == 0) out[0] = '\0';
+}
 
 // The host has no registry or INI files to consult: the default folder is
 // the archive's own text, macros unexpanded.

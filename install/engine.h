@@ -8,10 +8,15 @@
 // (15 cancelled; 1000 a system error kept in SavedSystemError).
 extern int32_t ErrorState;
 extern uint32_t SavedSystemError;
+// The user confirmed Cancel, or closed the window, before the installation
+// was done.
+extern bool UserCancelled;
 // A file waits for replacement at the next start of Windows.
 extern bool RestartNeeded;
 // Set by begin_install, cleared by finish_install.
 extern bool InstallRunning;
+// Set once finish_install has run: the installation went to its end.
+extern bool InstallDone;
 
 // The items with a role after installing (null when none): the last
 // screen saver, the last document to open and the last program to run.

@@ -3,7 +3,9 @@
 int32_t ErrorState = 0;
 uint32_t SavedSystemError = 0;
 bool RestartNeeded = false;
+bool UserCancelled = false;
 bool InstallRunning = false;
+bool InstallDone = false;
 const uint8_t* ScreenSaverItem = nullptr;
 const uint8_t* DocumentItem = nullptr;
 const uint8_t* ProgramItem = nullptr;

@@ -7,12 +7,14 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include "app/command_line.h"
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/messages.h"
 #include "app/path_strings.h"
 #include "app/scaled.h"
 #include "app/sequencer.h"
+#include "app/setup_log.h"
 #include "app/system_libraries.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
@@ -37,6 +39,9 @@ namespace {
 
 enum : int { kTextInUse = 22, kTextNewerVersion = 29, kTextOtherLanguage = 30 };
 enum : uint32_t { kVersionMessageCapacity = 2048, kVersionLanguage = 16 };
+// Unattended, a file in use is tried this many more times, so far apart.
+enum : unsigned { kInUseRetries = 3, kInUseRetryMs = 1000 };
+unsigned InUseRetries;  // of the file being placed
 
 const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
@@ -224,6 +229,9 @@ void count_shared_use(const char* path, bool existed) {
     RegSetValueExA(key, path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
   }
   RegCloseKey(key);
+  char number[12];
+  format_decimal(number, sizeof number, count, 1);
+  log_event("count", path, number);
 }
 
 void register_item(uint8_t* entry) {
@@ -239,9 +247,14 @@ void register_item(uint8_t* entry) {
 // installation: ErrorState tells why (0 after a cancel).
 bool install_file(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
   bool write = true;
+  const char* kept = "same";
   if (in_use && same_as_entry(DestPath, entry)) write = false;
-  if (write && (entry[kEntryFlags] & (kItemCompareVersion | kItemCompareLanguage))) write = check_versions(entry) != 0;
+  if (write && (entry[kEntryFlags] & (kItemCompareVersion | kItemCompareLanguage))) {
+    write = check_versions(entry) != 0;
+    kept = "version";
+  }
   ErrorState = 0;
+  if (!write) log_event("kept", DestPath, kept);
   if (write) {
     create_folder_chain(DestPath);
     if (!write_item(entry, before, after)) {
@@ -250,10 +263,12 @@ bool install_file(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
     }
     // A file in use that cannot be scheduled is handled like any other
     // file that cannot be replaced.
-    if (in_use && schedule_replacement(DestPath, TempPath))
+    if (in_use && schedule_replacement(DestPath, TempPath)) {
       RestartNeeded = true;
-    else
+      log_event("scheduled", DestPath);
+    } else {
       place_file(entry, TempPath);
+    }
     if (item_status(entry) == kStatusNotPlaced) {
       ErrorState = kErrorNotReplaced;
       copy_string(MessageArgument, DestPath, kPathSize);
@@ -313,13 +328,18 @@ void place_file(uint8_t* entry, const char* temp_path) {
   set_status(entry, kStatusNotPlaced);
   DWORD attributes = GetFileAttributesA(DestPath);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    if (note_created_file(DestPath) && rename_file(temp_path, DestPath)) set_status(entry, kStatusCreated);
+    if (note_created_file(DestPath) && rename_file(temp_path, DestPath)) {
+      set_status(entry, kStatusCreated);
+      log_event("placed", DestPath, "created");
+    }
     return;
   }
+  InUseRetries = 0;
   for (;;) {
     Replacement result = replace_with_backup(temp_path, DestPath, attributes);
     if (result == Replacement::kPlaced) {
       set_status(entry, kStatusReplaced);
+      log_event("placed", DestPath, "replaced");
       return;
     }
     // Anything but a file in use leaves the item not placed.
@@ -334,12 +354,21 @@ int ask_replace(uint8_t* entry, const char* temp_path) {
   if ((folder == kFolderWindows || folder == kFolderShared) && schedule_replacement(DestPath, temp_path)) {
     RestartNeeded = true;
     set_status(entry, kStatusReplaced);
+    log_event("scheduled", DestPath);
     return IDIGNORE;
   }
   if (same_as_entry(DestPath, entry)) {
     delete_file(temp_path);
     set_status(entry, kStatusReplaced);
+    log_event("kept", DestPath, "same");
     return IDIGNORE;
+  }
+  // Unattended, nobody can close the program that holds the file: it gets
+  // a few seconds before the question is answered with Abort.
+  if (Switches.mode != RunMode::kWizard && InUseRetries < kInUseRetries) {
+    ++InUseRetries;
+    Sleep(kInUseRetryMs);
+    return IDRETRY;
   }
   // The font in use stays, as does a file we cannot even ask about: the
   // existing file is kept, and it is not the setup's to remove later.
@@ -347,6 +376,7 @@ int ask_replace(uint8_t* entry, const char* temp_path) {
   if (folder == kFolderFonts || !alloc_block(kMessageCapacity, &message)) {
     delete_file(temp_path);
     set_status(entry, kStatusKept);
+    log_event("kept", DestPath, "in-use");
     return IDIGNORE;
   }
   copy_string(MessageArgument, DestPath, kPathSize);
@@ -355,7 +385,10 @@ int ask_replace(uint8_t* entry, const char* temp_path) {
   free_block(&message);
   if (answer == IDRETRY) return answer;
   delete_file(temp_path);
-  if (answer == IDIGNORE) set_status(entry, kStatusKept);
+  if (answer == IDIGNORE) {
+    set_status(entry, kStatusKept);
+    log_event("kept", DestPath, "in-use");
+  }
   return answer;
 }
 
@@ -380,6 +413,7 @@ int install_next_item() {
   uint8_t kind = entry[kEntryKind];
   if (kind == kKindFolder) {
     create_folder_chain(DestPath);
+    log_event("made", DestPath);
   } else if (kind != kKindInSource) {
     if (!install_file(entry, in_use, before, after)) return 0;
     // Its image as placed, before the final step appends the record.

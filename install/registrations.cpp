@@ -5,6 +5,7 @@
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
+#include "app/setup_log.h"
 #include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
@@ -80,6 +81,7 @@ void register_font(const char* path) {
   // A font that a rollback could not take out again is not added.
   if (!note_added_font(path)) return;
   if (AddFontResourceA(path)) SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+  log_event("registered", path, "font");
   if (!name[0]) return;
   append_string(name, kTrueTypeSuffix, sizeof name);  // sized to take it
   const char* slash = strrchr(path, '\\');
@@ -103,7 +105,10 @@ void self_register_libraries() {
     RegisterServer do_register =
         reinterpret_cast<RegisterServer>(reinterpret_cast<void (*)()>(GetProcAddress(library, "DllRegisterServer")));
     // Noted first: a rollback asks the library to unregister.
-    if (do_register && note_registered_library(DestPath)) do_register();
+    if (do_register && note_registered_library(DestPath)) {
+      do_register();
+      log_event("registered", DestPath, "library");
+    }
     FreeLibrary(library);
   }
 }

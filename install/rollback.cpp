@@ -8,6 +8,7 @@
 #include "app/messages.h"
 #include "app/path_strings.h"
 #include "app/scaled.h"
+#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "install/engine.h"
@@ -123,6 +124,10 @@ void remove_empty_key(const Change& change) {
   if (result == ERROR_SUCCESS && subkeys == 0 && values == 0) RegDeleteKeyA(root, change.path);
 }
 
+// The log's word for each kind of change taken back, by ChangeKind.
+const char* const kChangeWords[] = {"created-file", "replaced-file", "created-folder", "registry-value",
+                                    "created-key", "added-font", "registered-library"};
+
 // Every step of a rollback, one change at a time. False when the change
 // stays (a file in use); the caller names it.
 bool undo_change(const Change& change, bool* fonts_changed) {
@@ -206,8 +211,10 @@ void undo_pass(const uint32_t* positions, uint32_t count, bool last_pass, Displa
       continue;
     }
     display->show(i, change);
-    if (!undo_change(change, fonts_changed))
-      remember_leftover(change.kind == ChangeKind::kCreatedFile ? 'c' : 'r', change.path);
+    bool undone = undo_change(change, fonts_changed);
+    log_event("rollback", kChangeWords[static_cast<unsigned>(change.kind)], change.path, change.other,
+              undone ? nullptr : "stays");
+    if (!undone) remember_leftover(change.kind == ChangeKind::kCreatedFile ? 'c' : 'r', change.path);
   }
 }
 

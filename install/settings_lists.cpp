@@ -6,6 +6,7 @@
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
+#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/format.h"
@@ -251,6 +252,18 @@ void record_settings_to_delete(RecordFile* log) {
   if (opened) close_block(log, block, kSettingsListId, &count);
 }
 
+void log_registry_value(HKEY root, const char* key, const char* name, const char* data) {
+  if (!log_is_open()) return;
+  // HKEY_CLASSES_ROOT to HKEY_USERS, as regedit abbreviates them.
+  static const char kRoots[][5] = {"HKCR", "HKCU", "HKLM", "HKU"};
+  uintptr_t n = reinterpret_cast<uintptr_t>(root) - reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT);
+  char path[2 * kPathSize];
+  copy_string(path, n < 4 ? kRoots[n] : "?", sizeof path);
+  append_string(path, "\\", sizeof path);
+  append_string(path, key, sizeof path);
+  log_event("registry", path, name, data);
+}
+
 void write_ini_entries() {
   const uint8_t *p, *end;
   uint16_t count;
@@ -267,7 +280,8 @@ void write_ini_entries() {
     uint32_t length;
     char* value = expanded_copy(entry.value, &length);
     if (!value) continue;
-    if (note_ini_file(DestPath)) WritePrivateProfileStringA(entry.section, entry.key, value, DestPath);
+    if (note_ini_file(DestPath) && WritePrivateProfileStringA(entry.section, entry.key, value, DestPath))
+      log_event("ini", DestPath, entry.section, entry.key, value);
     flush_ini_cache(DestPath);
     free_block(&value);
   }
@@ -290,7 +304,9 @@ void write_registry_entries() {
     if (note_registry_write(root, entry.key, entry.value_name) &&
         RegCreateKeyA(root, entry.key, &key) == ERROR_SUCCESS) {
       // Stored without the terminator, as the archive's values always were.
-      RegSetValueExA(key, entry.value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), length);
+      if (RegSetValueExA(key, entry.value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), length) ==
+          ERROR_SUCCESS)
+        log_registry_value(root, entry.key, entry.value_name, value);
       RegCloseKey(key);
     }
     free_block(&value);
@@ -317,14 +333,16 @@ void remember_install_dir() {
     HKEY root = root_key(record->root_key);
     if (note_registry_write(root, record->registry_key, record->registry_value) &&
         RegCreateKeyA(root, record->registry_key, &key) == ERROR_SUCCESS) {
-      RegSetValueExA(key, record->registry_value, 0, REG_SZ, reinterpret_cast<const BYTE*>(InstallDir),
-                     static_cast<DWORD>(strlen(InstallDir) + 1));
+      if (RegSetValueExA(key, record->registry_value, 0, REG_SZ, reinterpret_cast<const BYTE*>(InstallDir),
+                         static_cast<DWORD>(strlen(InstallDir) + 1)) == ERROR_SUCCESS)
+        log_registry_value(root, record->registry_key, record->registry_value, InstallDir);
       RegCloseKey(key);
     }
   }
   if ((record->flags & kTypeRememberInIni) && record->ini_file && record->ini_section && record->ini_key &&
       note_ini_file(record->ini_file)) {
-    WritePrivateProfileStringA(record->ini_section, record->ini_key, InstallDir, record->ini_file);
+    if (WritePrivateProfileStringA(record->ini_section, record->ini_key, InstallDir, record->ini_file))
+      log_event("ini", record->ini_file, record->ini_section, record->ini_key, InstallDir);
     flush_ini_cache(record->ini_file);
   }
 }

@@ -1,12 +1,15 @@
 // The current setup type's settings: INI entries, registry values, string
 // patches in installed files, and the remembered installation folder.
 #pragma once
+#include <windows.h>
 
 void write_ini_entries();
 void write_registry_entries();
 void apply_string_patches();
 // Writes InstallDir where the current setup type remembers its folder.
 void remember_install_dir();
+// The registry value just written, in the log, under the root's short name.
+void log_registry_value(HKEY root, const char* key, const char* name, const char* data);
 
 struct RecordFile;
 // The SettingsList of the installation record: the INI entries, registry

@@ -6,6 +6,7 @@
 
 #include "app/globals.h"
 #include "app/path_strings.h"
+#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
@@ -42,6 +43,7 @@ HRESULT create_shortcut(const char* target_path, const char* link_path, const ch
     file->Release();
   }
   link->Release();
+  if (SUCCEEDED(result)) log_event("shortcut", link_path, target_path);
   return result;
 }
 

@@ -7,6 +7,7 @@
 #include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
+#include "app/setup_log.h"
 #include "app/sequencer.h"
 #include "app/stub_size.h"
 #include "archive/config.h"
@@ -27,7 +28,6 @@ namespace {
 
 const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const uint32_t kUninstallRootKey = 0x80000002;  // HKEY_LOCAL_MACHINE as the uninstaller reads it
-enum : int { kFinishPage = 6 };
 // An uninstaller with its record is far smaller; a larger file is not one.
 enum : uint32_t { kMaxUninstallerLength = 8u << 20 };
 
@@ -131,6 +131,8 @@ void register_uninstaller(const char* key_path, const char* name, bool undoable)
   RegSetValueExA(key, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
                  static_cast<DWORD>(strlen(command)));
   RegCloseKey(key);
+  log_registry_value(HKEY_LOCAL_MACHINE, key_path, "DisplayName", name);
+  log_registry_value(HKEY_LOCAL_MACHINE, key_path, "UninstallString", command);
 }
 
 const char* current_uninstall_name() { return CurrentRecord ? CurrentRecord->uninstall_name : nullptr; }
@@ -196,6 +198,7 @@ bool write_uninstall_data() {
   if (log.result != 0) fail_with(log.result);
   if (!close_file(file) && log.result == 0) fail_with(2);
   if (ErrorState != 0) return false;
+  log_event("uninstaller", UninstallerPath);
   if (named) register_uninstaller(key_path, current_uninstall_name(), true);
   return true;
 }
@@ -286,4 +289,5 @@ void finish_install() {
   }
   if (StartPageNumber == 0xFFFF) continue_at(kFinishPage);
   InstallRunning = false;
+  InstallDone = true;
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "app/command_line.h"
 #include "app/globals.h"
 #include "app/main_windows.h"
 #include "app/messages.h"
@@ -31,7 +32,6 @@ enum : int {
 enum : int { kWelcomePage = 0, kLicencePage = 1, kSetupTypePage = 2 };
 enum : uint16_t { kFolderChangeable = 0x02 };
 enum : uint32_t { kSpaceUnit = 32768 };
-enum : int { kSpaceOk = 0, kNotWritable = 9, kNoSpace = 11 };
 
 // Text 2/7 with `value` in its first integer conversion (%d, %u, %i, also
 // with l); the archive's text cannot pull further arguments.
@@ -90,25 +90,6 @@ static void restore_page_texts(HWND page) {
   for (int i = 2; i <= 4; ++i) SetDlgItemTextA(page, 999 + i, get_text(2, i));
 }
 
-// The folder as typed, made absolute; false when the user declines to
-// create a missing folder or it cannot be created.
-static bool accept_folder(HWND page) {
-  read_folder_field(page);
-  strip_backslash(InstallDir);
-  if (GetFullPathNameA(InstallDir, sizeof DestPath, DestPath, nullptr) != 0 && DestPath[0] &&
-      std::strlen(DestPath) < kPathSize - 1)
-    copy_string(InstallDir, DestPath, kPathSize);
-  if (_chdir(InstallDir) == 0) return true;
-  if (message_box(get_text(6, 6), kMbYesNo | kMbIconQuestion) != kIdYes) return false;
-  // Without room for its backslash the folder is not made at all, nor the
-  // folders above it.
-  if (add_backslash(InstallDir, kPathSize)) create_folder_chain(InstallDir);
-  strip_backslash(InstallDir);
-  if (_chdir(InstallDir) == 0) return true;
-  message_box(get_text(6, 5), kMbIconInformation);
-  return false;
-}
-
 static void report_unwritable_file() {
   char report[kMessageCapacity] = "";
   char file_error[kMessageCapacity];
@@ -119,20 +100,43 @@ static void report_unwritable_file() {
   message_box(report, kMbIconInformation);
 }
 
-static INT_PTR destination_next(HWND page) {
-  if (!accept_folder(page)) return command_handled_answer(page);
+int settle_install_folder() {
+  strip_backslash(InstallDir);
+  if (GetFullPathNameA(InstallDir, sizeof DestPath, DestPath, nullptr) != 0 && DestPath[0] &&
+      std::strlen(DestPath) < kPathSize - 1)
+    copy_string(InstallDir, DestPath, kPathSize);
+  if (_chdir(InstallDir) != 0) {
+    // Unattended, the question answers yes: the folder is made.
+    if (message_box(get_text(6, 6), kMbYesNo | kMbIconQuestion) != kIdYes) return kFolderDeclined;
+    // Without room for its backslash the folder is not made at all, nor the
+    // folders above it.
+    if (add_backslash(InstallDir, kPathSize)) create_folder_chain(InstallDir);
+    strip_backslash(InstallDir);
+    if (_chdir(InstallDir) != 0) {
+      message_box(get_text(6, 5), kMbIconInformation);
+      return kNoFolder;
+    }
+  }
   // No file fits below a folder that leaves no room for its backslash.
   if (!add_backslash(InstallDir, kPathSize)) {
     message_box(get_text(6, 5), kMbIconInformation);
-    return command_handled_answer(page);
+    return kNoFolder;
   }
+  int result = space_check();
+  // Unattended, too little space fails: nobody is there to take the risk.
+  if (result == kNoSpace && Switches.mode == RunMode::kWizard &&
+      message_box(get_text(6, 11), kMbYesNo | kMbIconQuestion) == kIdYes)
+    result = kSpaceOk;
+  if (result == kNotWritable) report_unwritable_file();
+  return result;
+}
+
+static INT_PTR destination_next(HWND page) {
+  read_folder_field(page);
   SetDlgItemTextA(page, 1001, get_text(6, 4));
   SetDlgItemTextA(page, 1002, "");
   SetDlgItemTextA(page, 1003, "");
-  int result = space_check();
-  if (result == kNoSpace && message_box(get_text(6, 11), kMbYesNo | kMbIconQuestion) == kIdYes) result = kSpaceOk;
-  if (result == kNotWritable) report_unwritable_file();
-  if (result == kSpaceOk) return FALSE;  // the container moves on
+  if (settle_install_folder() == kSpaceOk) return FALSE;  // the container moves on
   restore_page_texts(page);
   return command_handled_answer(page);
 }

@@ -19,7 +19,6 @@
 bool ReadOnlyFilesFound;
 
 enum : uint32_t { kUnknownCluster = 32 };
-enum : int { kSpaceOk = 0, kNotWritable = 9, kNoSpace = 11 };
 enum { kReadable = 4, kWritable = 2 };  // _access modes
 
 // The path the drive is asked about: a network path whole, a drive-letter

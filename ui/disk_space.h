@@ -15,4 +15,5 @@ uint32_t free_space_kb(const char* path);
 uint32_t cluster_size_kb(const char* path);
 // Whether the current FileList fits into InstallDir: 0 go on, 9 a file
 // cannot be made writable (its name in MessageArgument), 11 too little space.
+enum : int { kSpaceOk = 0, kNotWritable = 9, kNoSpace = 11 };
 int space_check();

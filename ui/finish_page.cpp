@@ -8,6 +8,7 @@
 #include "app/main_windows.h"
 #include "app/messages.h"
 #include "app/sequencer.h"
+#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
 #include "archive/file_entry.h"
@@ -80,6 +81,30 @@ static void system_error_text(char* out, DWORD capacity) {
                  nullptr);
 }
 
+// The report of ErrorState as the finish page shows it.
+static void error_report(char* out, size_t capacity) {
+  char system_text[kMessageCapacity];
+  system_error_text(system_text, sizeof system_text);
+  format_error_report(out, capacity, ErrorState, system_text);
+}
+
+void log_error() {
+  char report[kMessageCapacity];
+  error_report(report, sizeof report);
+  log_number("error", ErrorState, report);
+}
+
+void settle_outcome() {
+  // An item that was not placed fails the installation; checked first so
+  // that this failure, too, suppresses the restart.
+  if (ErrorState == 0 && some_item_not_placed()) ErrorState = kErrorNotReplaced;
+  if (*get_text(5, 8)) RestartNeeded = true;
+  if (ErrorState != 0) {
+    RestartNeeded = false;
+    log_error();
+  }
+}
+
 static void show_error_report(HWND page) {
   RECT main_text, last_text;
   if (control_rect(page, kMainText, &main_text) && control_rect(page, kCheckText, &last_text))
@@ -87,10 +112,8 @@ static void show_error_report(HWND page) {
                  last_text.bottom - main_text.top, SWP_NOMOVE | SWP_NOZORDER);
   show_control(page, kOpenText, false);
   show_control(page, kCheckText, false);
-  char system_text[kMessageCapacity];
-  system_error_text(system_text, sizeof system_text);
   char report[kMessageCapacity];
-  format_error_report(report, sizeof report, ErrorState, system_text);
+  error_report(report, sizeof report);
   // A failed installation was taken back: say how that went.
   append_rollback_report(report, sizeof report);
   SetDlgItemTextA(page, kMainText, report);
@@ -128,11 +151,7 @@ static void show_offers(HWND page) {
 INT_PTR CALLBACK finish_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      // An item that was not placed fails the installation; checked first
-      // so that this failure, too, suppresses the restart.
-      if (ErrorState == 0 && some_item_not_placed()) ErrorState = kErrorNotReplaced;
-      if (*get_text(5, 8)) RestartNeeded = true;
-      if (ErrorState != 0) RestartNeeded = false;
+      settle_outcome();
       page_setup(page, ButtonNext | kCancelAtOnce);
       SetDlgItemTextA(page, kSpareText, "");
       show_control(page, kOpenButton, false);

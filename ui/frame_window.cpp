@@ -24,11 +24,17 @@ static bool full_screen_mode() { return (SetupFlags & 1) != 0; }
 // it is a Cancel of the installation, asked like one by the progress page
 // (so that a half installation never stays and its program never starts);
 // otherwise it ends the page at once.
+// A wizard closed before its installation was done counts as cancelled.
+static void note_closed_early() {
+  if (StartPageNumber == 0xFFFF && CurrentPage >= 0 && CurrentPage < kFinishPage) UserCancelled = true;
+}
+
 static void close_requested() {
   if (InstallRunning && CurrentPageWindow) {
     SendMessageA(CurrentPageWindow, WM_COMMAND, IDCANCEL, 0);
     return;
   }
+  note_closed_early();
   PageResult = kPageToClosing;
 }
 
@@ -54,12 +60,12 @@ HWND create_frame_window(HINSTANCE instance) {
   return frame;
 }
 
-void fit_frame_to_container() {
+void fit_frame_around(HWND inner) {
   RECT r;
-  GetWindowRect(ContainerDialog, &r);
+  GetWindowRect(inner, &r);
   AdjustWindowRectEx(&r, kWindowedStyle, FALSE, 0);
   SetWindowPos(FrameWindow, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER);
-  SetWindowPos(ContainerDialog, nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+  SetWindowPos(inner, nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
 }
 
 LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -81,7 +87,10 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
     case WM_CLOSE:
       // From outside (End task): while installing, asked like a Cancel;
       // otherwise the frame goes and with it the wizard and the program.
-      if (!InstallRunning) break;
+      if (!InstallRunning) {
+        note_closed_early();
+        break;
+      }
       close_requested();
       return 0;
     case WM_NCDESTROY:
@@ -114,7 +123,7 @@ static int centred(int centre, int size, int room) {
   return x < 0 ? 0 : x;
 }
 
-static void place_container(HWND dialog) {
+void place_centred(HWND dialog) {
   RECT own, frame;
   GetWindowRect(dialog, &own);
   GetWindowRect(FrameWindow, &frame);
@@ -131,13 +140,14 @@ static void cancel_pressed() {
   if (message_box(get_text(6, 14), kMbYesNo | kMbIconQuestion) != kIdYes) return;
   message_box(get_text(6, 15), kMbIconInformation);
   PageResult = kPageToClosing;
+  UserCancelled = true;
   forget_role_items();
 }
 
 INT_PTR CALLBACK container_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      place_container(dialog);
+      place_centred(dialog);
       apply_dialog_font(dialog);
       PostMessageA(dialog, WM_NCACTIVATE, TRUE, 0);
       return TRUE;

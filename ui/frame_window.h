@@ -14,6 +14,9 @@ bool register_frame_class(HINSTANCE instance);
 // Creates the hidden frame window over the whole screen, in the style of
 // the archive's mode, and records the screen centre. Null on failure.
 HWND create_frame_window(HINSTANCE instance);
-// Windowed mode: moves and sizes the frame so that its client area is
-// exactly where the container is, and the container to the client origin.
-void fit_frame_to_container();
+// Windowed mode (and the window of a silent run, around the progress page
+// alone): moves and sizes the frame so that its client area is exactly
+// where `inner` is, and `inner` to the client origin.
+void fit_frame_around(HWND inner);
+// Moves a child of the frame to the screen centre, kept inside the frame.
+void place_centred(HWND dialog);

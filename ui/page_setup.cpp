@@ -2,11 +2,13 @@
 
 #include <cstring>
 
+#include "app/command_line.h"
 #include "app/main_windows.h"
 #include "app/memory.h"
 #include "app/page_table.h"
 #include "app/path_strings.h"
 #include "archive/config.h"
+#include "ui/frame_window.h"
 
 HWND CurrentPageWindow;
 unsigned StoredButtonMask;
@@ -63,7 +65,13 @@ static void show_titles() {
 void page_setup(HWND page, unsigned button_mask) {
   CurrentPageWindow = page;
   apply_dialog_font(page);
-  if (HWND placeholder = GetDlgItem(ContainerDialog, kPagePlaceholder)) {
+  if (!ContainerDialog) {
+    // A silent run's window: the page alone, in the middle of the screen;
+    // a very silent run shows nothing.
+    place_centred(page);
+    fit_frame_around(page);
+    if (Switches.mode == RunMode::kSilent) ShowWindow(FrameWindow, SW_SHOWNORMAL);
+  } else if (HWND placeholder = GetDlgItem(ContainerDialog, kPagePlaceholder)) {
     RECT r;
     GetWindowRect(placeholder, &r);
     POINT corner = {r.left, r.top};

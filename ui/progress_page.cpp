@@ -84,6 +84,7 @@ static bool cancel_confirmed() {
   InstallPaused = true;
   bool yes = message_box(get_text(6, 13), kMbYesNo | kMbIconQuestion) == kIdYes;
   InstallPaused = false;
+  if (yes) UserCancelled = true;
   return yes;
 }
 
@@ -131,6 +132,7 @@ static INT_PTR ask_to_cancel(HWND page) {
   if (message_box(get_text(6, 13), kMbYesNo | kMbIconQuestion) == kIdYes) {
     message_box(get_text(6, 15), kMbIconInformation);
     PageResult = kPageToClosing;
+    UserCancelled = true;
     forget_role_items();
   } else {
     InstallPaused = false;

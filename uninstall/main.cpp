@@ -2,10 +2,13 @@
 // copy (working_copy.h) and waits for it; the copy does the work. Started
 // by the user (through the Uninstall key) it asks first, removes, reports,
 // offers a restart when files in use wait for it, and deletes the
-// installed uninstaller. Started by a setup with "/X" it removes without a
-// word and leaves the installed uninstaller to that setup, which waits for
-// it and deletes it. Either way the record is marked as carried out, so
-// that a second run removes nothing twice.
+// installed uninstaller. With "/SILENT" it does the same without a
+// question or a box, and never restarts. Started by a setup with "/X" it
+// removes without a word and leaves the installed uninstaller to that
+// setup, which waits for it and deletes it. Either way the record is
+// marked as carried out, so that a second run removes nothing twice.
+// /LOG="path" logs what it does as the setup does. Its exit codes are the
+// setup's: 0, 3010 (files go at the restart), 1602, 1603.
 #include <windows.h>
 
 #include <string.h>
@@ -13,6 +16,7 @@
 #include "app/globals.h"
 #include "app/path_strings.h"
 #include "app/restart.h"
+#include "app/setup_log.h"
 #include "install/replace.h"
 #include "uninstall/own_record.h"
 #include "uninstall/removal.h"
@@ -21,12 +25,58 @@
 
 namespace {
 
-// Exit codes (also kNoWorkingCopy).
+// How a run ended, also the one-byte answer of the working copy (and
+// kNoWorkingCopy); exit_code turns it into the exit code.
 enum : int { kRemoved = 0, kNoRecord = 1, kItemsLeft = 2, kDeclined = 3, kRemovedAtRestart = 4 };
+// A switch that cannot be used (a log that cannot be made): nothing done.
+enum : int { kCommandLineRefused = 1639 };
 
+// The exit codes of the setup: 0 done, 3010 done but Windows must restart
+// to finish it, 1602 the user declined, 1603 not done, or not wholly.
+int exit_code(int outcome) {
+  switch (outcome) {
+    case kRemoved: return 0;
+    case kRemovedAtRestart: return 3010;
+    case kDeclined: return 1602;
+    default: return 1603;
+  }
+}
+
+// The uninstaller's messages, by number.
+enum : unsigned {
+  kTextQuestion,
+  kTextRemoved,
+  kTextRemovedLeft,
+  kTextRemovedRestart,
+  kTextRemovedBefore,
+  kTextNoRecord,
+  kTextDamaged,
+  kTextNoWorkingCopy,
+};
+const char* const kTexts[] = {
+    "Do you want to remove this program and all of its components?",
+    "The program was removed from your computer.",
+    "The program was removed, but some of its files could not be deleted. "
+    "They may be in use; you can delete them yourself.",
+    "The program was removed. Some of its files are in use and will be deleted when Windows restarts. "
+    "Do you want to restart Windows now?",
+    "This program has already been removed from your computer.",
+    "No record of an installation was found in this uninstaller. Nothing was removed.",
+    "The record of the installation is damaged. Nothing was removed.",
+    "The uninstaller cannot make its working copy in the temporary folder. Nothing was removed.",
+};
 const char kCaption[] = "Uninstall";
 
-int say(const char* text, UINT style) { return MessageBoxA(nullptr, text, kCaption, style | MB_SETFOREGROUND); }
+bool Quiet;  // no box: /X or /SILENT
+
+// Shows a message (none when quiet, which answers 0) and logs it.
+int say_text(const char* text, UINT style) {
+  log_event("message", text);
+  if (Quiet) return 0;
+  return MessageBoxA(nullptr, text, kCaption, style | MB_SETFOREGROUND);
+}
+
+int say(unsigned n, UINT style) { return say_text(kTexts[n], style); }
 
 bool within_folder(const char* path, const char* folder) {
   size_t n = strlen(folder);
@@ -64,23 +114,18 @@ void finish_with_installed_file(const UninstallerArguments& arguments, const cha
                                 const RemovalPlan& plan, RemovalOutcome* outcome) {
   // A file that is no longer the one this copy was made from (a setup has
   // put another there) is not ours to mark or delete.
-  if (!mark_record_used(arguments.original, own_path) || arguments.quiet) return;
+  if (!mark_record_used(arguments.original, own_path) || arguments.by_setup) return;
   delete_or_schedule(arguments.original, outcome);
   remove_uninstaller_folders(folder, plan, outcome->at_restart != 0);
 }
 
 void report(const RemovalOutcome& outcome) {
   if (outcome.left) {
-    say("The program was removed, but some of its files could not be deleted. "
-        "They may be in use; you can delete them yourself.",
-        MB_OK | MB_ICONINFORMATION);
+    say(kTextRemovedLeft, MB_OK | MB_ICONINFORMATION);
   } else if (outcome.at_restart) {
-    if (say("The program was removed. Some of its files are in use and will be deleted when Windows restarts. "
-            "Do you want to restart Windows now?",
-            MB_YESNO | MB_ICONQUESTION) == IDYES)
-      restart_windows();
+    if (say(kTextRemovedRestart, MB_YESNO | MB_ICONQUESTION) == IDYES) restart_windows();
   } else {
-    say("The program was removed from your computer.", MB_OK | MB_ICONINFORMATION);
+    say(kTextRemoved, MB_OK | MB_ICONINFORMATION);
   }
 }
 
@@ -103,22 +148,17 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
   int code = kRemoved;
   if (status == UninstallDataStatus::kUsed) {
     // Carried out before: there is nothing left to remove but this file.
-    if (!arguments.quiet) say("This program has already been removed from your computer.", MB_OK | MB_ICONINFORMATION);
+    say(kTextRemovedBefore, MB_OK | MB_ICONINFORMATION);
     answer_installed_program(arguments, kRemoved);
-    if (!arguments.quiet) {
+    if (!arguments.by_setup) {
       delete_or_schedule(arguments.original, &outcome);
       RemoveDirectoryA(folder);
     }
   } else if (status != UninstallDataStatus::kOk) {
-    if (!arguments.quiet)
-      say(status == UninstallDataStatus::kMissing
-              ? "No record of an installation was found in this uninstaller. Nothing was removed."
-              : "The record of the installation is damaged. Nothing was removed.",
-          MB_OK | MB_ICONSTOP);
+    say(status == UninstallDataStatus::kMissing ? kTextNoRecord : kTextDamaged, MB_OK | MB_ICONSTOP);
     code = kNoRecord;
     answer_installed_program(arguments, code);
-  } else if (!arguments.quiet && say("Do you want to remove this program and all of its components?",
-                                     MB_YESNO | MB_ICONQUESTION) != IDYES) {
+  } else if (!Quiet && say(kTextQuestion, MB_YESNO | MB_ICONQUESTION) != IDYES) {
     code = kDeclined;
     answer_installed_program(arguments, code);
   } else {
@@ -126,7 +166,7 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
     code = outcome.left ? kItemsLeft : outcome.at_restart ? kRemovedAtRestart : kRemoved;
     answer_installed_program(arguments, code);
     finish_with_installed_file(arguments, own_path, folder, plan, &outcome);
-    if (!arguments.quiet) report(outcome);
+    report(outcome);
   }
   release_turn(turn);
   free_removal_plan(&plan);
@@ -134,6 +174,36 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
   // Without its batch the working copy goes at the next start at least.
   if (!remove_after_exit(own_path)) replace_at_restart(nullptr, own_path);
   return code;
+}
+
+// The end of a run in the log, and its exit code.
+int end_run(int outcome) {
+  int code = exit_code(outcome);
+  log_number("end", code);
+  close_log();
+  return code;
+}
+
+// The installed program's part: the log begins, the working copy does the
+// work and adds to it.
+int run_installed(const UninstallerArguments& arguments, const char* own_path, const char* command_line) {
+  if (arguments.log[0]) {
+    // A log that cannot be made is refused before anything is removed.
+    if (!open_log(arguments.log)) {
+      char text[MAX_PATH + 64];
+      copy_string(text, "The log file cannot be created: ", sizeof text);
+      append_string(text, arguments.log, sizeof text);
+      say_text(text, MB_OK | MB_ICONSTOP);
+      return kCommandLineRefused;
+    }
+    log_event("start", own_path, command_line);
+    close_log();
+  }
+  int outcome = run_working_copy(own_path, arguments);
+  if (outcome != kNoWorkingCopy) return exit_code(outcome);
+  if (arguments.log[0]) open_log_to_append(arguments.log);
+  say(kTextNoWorkingCopy, MB_OK | MB_ICONSTOP);
+  return end_run(outcome);
 }
 
 }  // namespace
@@ -144,13 +214,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
   IsNtFamily = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
   UninstallerArguments arguments;
   read_arguments(command_line, &arguments);
+  Quiet = arguments.by_setup || arguments.silent;
   char own_path[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, own_path, sizeof own_path);
-  if (n == 0 || n >= sizeof own_path) return kNoRecord;
-  if (arguments.working_copy) return remove_installation(arguments, own_path);
-  int code = run_working_copy(own_path, arguments.quiet);
-  if (code == kNoWorkingCopy && !arguments.quiet)
-    say("The uninstaller cannot make its working copy in the temporary folder. Nothing was removed.",
-        MB_OK | MB_ICONSTOP);
-  return code;
+  if (n == 0 || n >= sizeof own_path) return exit_code(kNoRecord);
+  if (!arguments.working_copy) return run_installed(arguments, own_path, command_line);
+  if (arguments.log[0]) open_log_to_append(arguments.log);
+  return end_run(remove_installation(arguments, own_path));
 }

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <string.h>
 
+#include "app/setup_log.h"
 #include "install/replace.h"
 #include "uninstall/font_removal.h"
 #include "uninstall/library_registration.h"
@@ -24,7 +25,10 @@ bool delete_now(const char* path) {
 void remove_file(const char* path, uint8_t flags, RemovalOutcome* outcome) {
   // Another installation's count keeps a shared file; so does a count we
   // cannot read, since deleting a library in use elsewhere breaks that user.
-  if ((flags & kRemoveShared) && release_shared_count(path) != SharedRelease::kLastUser) return;
+  if ((flags & kRemoveShared) && release_shared_count(path) != SharedRelease::kLastUser) {
+    log_event("kept", path, "shared");
+    return;
+  }
   if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
   if (flags & kRemoveSelfRegistering) unregister_library(path);
   if (flags & kRemoveFont) remove_font(path);
@@ -59,10 +63,13 @@ void remove_settings(const RemovalPlan& plan, RemovalOutcome* outcome) {
       const uint8_t* cursor = data.setting_list;
       for (uint32_t n = 0; n < data.setting_count; ++n) {
         planned_setting(next_setting_record(&cursor), &setting);
-        if (pass == 0)
-          outcome->left += !delete_setting(setting);
-        else
+        if (pass == 0) {
+          bool deleted = delete_setting(setting);
+          log_event(deleted ? "removed" : "left", setting.path, setting.name);
+          outcome->left += !deleted;
+        } else {
           remove_emptied_places(setting);
+        }
       }
     }
   }
@@ -71,11 +78,13 @@ void remove_settings(const RemovalPlan& plan, RemovalOutcome* outcome) {
 }  // namespace
 
 void delete_or_schedule(const char* path, RemovalOutcome* outcome) {
-  if (delete_now(path)) return;
-  if (replace_at_restart(nullptr, path))
-    ++outcome->at_restart;
-  else
-    ++outcome->left;
+  const char* event = "removed";
+  if (!delete_now(path)) {
+    bool scheduled = replace_at_restart(nullptr, path);
+    ++(scheduled ? outcome->at_restart : outcome->left);
+    event = scheduled ? "scheduled" : "left";
+  }
+  log_event(event, path);
 }
 
 void schedule_folder_removal(const char* path) {
@@ -120,7 +129,9 @@ RemovalOutcome carry_out_removal(const RemovalPlan& plan) {
   for (uint32_t i = 0; i < plan.installation_count; ++i) {
     if (!planned_uninstall_key(plan.installations[i], key)) continue;
     LONG r = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
-    outcome.left += r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND;
+    bool gone = r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
+    log_event(gone ? "removed" : "left", key);
+    outcome.left += !gone;
   }
   return outcome;
 }

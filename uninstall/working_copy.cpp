@@ -8,11 +8,13 @@
 namespace {
 
 const char kCopySwitch[] = "/WORKCOPY:";
+const char kLogSwitch[] = "/LOG=";
 const char kTurnPrefix[] = "KestrelUninstall:";
 // The installed program ends as soon as it has the answer; a working copy
 // that takes longer than a minute to remove and mark has its turn taken.
 enum : DWORD { kEndWaitMs = 10000, kTurnWaitMs = 60000 };
-enum : unsigned { kCommandSize = 3 * MAX_PATH };
+// wsprintfA writes at most 1024 bytes.
+enum : unsigned { kCommandSize = 1024 };
 
 // The next blank-separated word into out (capacity bytes, cut to fit); a
 // word in double quotes may hold blanks. False at the end of the line.
@@ -69,7 +71,7 @@ void let_take_foreground(DWORD process_id) {
 
 // Starts the copy with inherited handles for its answer and for waiting
 // on this process; answers its exit code, or kNoWorkingCopy.
-int start_and_wait(const char* copy, const char* folder, const char* own_path, bool quiet) {
+int start_and_wait(const char* copy, const char* folder, const char* own_path, const UninstallerArguments& arguments) {
   HANDLE self = GetCurrentProcess();
   HANDLE read_end = nullptr, write_end = nullptr, answer = nullptr, process = nullptr;
   if (!CreatePipe(&read_end, &write_end, nullptr, 0)) return kNoWorkingCopy;
@@ -79,7 +81,8 @@ int start_and_wait(const char* copy, const char* folder, const char* own_path, b
                  DuplicateHandle(self, self, self, &process, SYNCHRONIZE, TRUE, 0);
   CloseHandle(write_end);
   char command[kCommandSize];
-  wsprintfA(command, "\"%s\"%s %s%lx:%lx \"%s\"", copy, quiet ? " /X" : "", kCopySwitch,
+  wsprintfA(command, "\"%s\"%s%s /LOG=\"%s\" %s%lx:%lx \"%s\"", copy, arguments.by_setup ? " /X" : "",
+            arguments.silent ? " /SILENT" : "", arguments.log, kCopySwitch,
             static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(answer)),
             static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(process)), own_path);
   STARTUPINFOA startup = {};
@@ -131,20 +134,28 @@ void release_turn(HANDLE turn) {
 void read_arguments(const char* command_line, UninstallerArguments* out) {
   *out = UninstallerArguments();
   const char* cursor = command_line ? command_line : "";
-  char word[MAX_PATH];
+  char word[MAX_PATH + 8];
   while (next_word(&cursor, word, sizeof word)) {
+    // Either prefix, as the setup takes its switches.
+    if (word[0] == '-') word[0] = '/';
     if (lstrcmpiA(word, "/X") == 0) {
-      out->quiet = true;
+      out->by_setup = true;
+    } else if (lstrcmpiA(word, "/SILENT") == 0 || lstrcmpiA(word, "/VERYSILENT") == 0) {
+      out->silent = true;
+    } else if (_strnicmp(word, kLogSwitch, sizeof kLogSwitch - 1) == 0) {
+      copy_string(out->log, word + sizeof kLogSwitch - 1, sizeof out->log);
     } else if (_strnicmp(word, kCopySwitch, sizeof kCopySwitch - 1) == 0 && read_handles(word, out)) {
       out->working_copy = next_word(&cursor, out->original, sizeof out->original) && out->original[0] != '\0';
     }
   }
 }
 
-int run_working_copy(const char* own_path, bool quiet) {
+int run_working_copy(const char* own_path, const UninstallerArguments& arguments) {
   char folder[MAX_PATH], copy[MAX_PATH];
   DWORD n = GetTempPathA(sizeof folder, folder);
-  if (n == 0 || n >= sizeof folder || strlen(own_path) + 2 * MAX_PATH + 40 > kCommandSize) return kNoWorkingCopy;
+  // The copy's path, its switches and both paths quoted.
+  if (n == 0 || n >= sizeof folder || strlen(own_path) + strlen(arguments.log) + MAX_PATH + 64 > kCommandSize)
+    return kNoWorkingCopy;
   HANDLE file = create_unguessable_file(folder, "kun", ".exe", copy, sizeof copy);
   if (file == INVALID_HANDLE_VALUE) return kNoWorkingCopy;
   CloseHandle(file);
@@ -152,7 +163,7 @@ int run_working_copy(const char* own_path, bool quiet) {
   HANDLE turn = wait_for_turn(own_path);
   bool copied = CopyFileA(own_path, copy, FALSE) != 0;
   release_turn(turn);
-  int code = copied ? start_and_wait(copy, folder, own_path, quiet) : -1;
+  int code = copied ? start_and_wait(copy, folder, own_path, arguments) : -1;
   // A copy that never started is ours to delete; one that ran deletes itself.
   if (code < 0) {
     DeleteFileA(copy);

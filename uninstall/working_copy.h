@@ -12,14 +12,17 @@
 enum : int { kNoWorkingCopy = 5 };
 
 struct UninstallerArguments {
-  bool quiet;         // /X: started by a setup, which asks no questions
+  bool by_setup;      // /X: started by a setup, which asks no questions and deletes the uninstaller itself
+  bool silent;        // /SILENT (or /VERYSILENT): no question and no box
   bool working_copy;  // started by the installed uninstaller, as below
+  char log[MAX_PATH];       // /LOG="path": the log; empty for none
   char original[MAX_PATH];  // the installed uninstaller
   HANDLE answer;            // takes the exit code, one byte
   HANDLE original_process;  // ends once it has the answer
 };
 
-// Reads lpCmdLine (without the program's own name). A path may be quoted.
+// Reads lpCmdLine (without the program's own name). A path may be quoted;
+// switches begin with / or -, in any case.
 void read_arguments(const char* command_line, UninstallerArguments* out);
 
 // One working copy at a time for an installed uninstaller: a second run
@@ -30,9 +33,9 @@ HANDLE wait_for_turn(const char* installed_path);
 void release_turn(HANDLE turn);
 
 // The installed program's part: copies own_path to the temporary folder,
-// starts the copy (quiet as asked) and answers its exit code, or
-// kNoWorkingCopy.
-int run_working_copy(const char* own_path, bool quiet);
+// starts the copy with the switches it was given and answers its exit
+// code, or kNoWorkingCopy.
+int run_working_copy(const char* own_path, const UninstallerArguments& arguments);
 
 // The copy's part: hands the exit code to the installed program and waits
 // (a few seconds at most) until it has ended and its file is free.

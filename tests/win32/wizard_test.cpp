@@ -247,7 +247,7 @@ class Wizard : public ::testing::Test {
     ContainerDialog =
         CreateDialogIndirectParamA(GetModuleHandleA(nullptr), container_copy, FrameWindow, container_dialog_proc, 0);
     ASSERT_NE(nullptr, ContainerDialog);
-    if (!full_screen) fit_frame_to_container();
+    if (!full_screen) fit_frame_around(ContainerDialog);
     ShowWindow(FrameWindow, SW_SHOWNORMAL);
     UpdateWindow(FrameWindow);
   }

@@ -1,0 +1,30 @@
+// The switches that tell the setup what a user would tell the wizard
+// (/TYPE, /DIR), the run without the wizard's pages (/SILENT,
+// /VERYSILENT), and the exit code of every run.
+#pragma once
+
+// Exit codes besides 0 and -1, the codes Windows Installer gives them.
+enum : int {
+  kExitRestartNeeded = 3010,
+  kExitCancelled = 1602,
+  kExitFailed = 1603,
+  kExitAnotherSetupRuns = 1618,
+  kExitBadCommandLine = 1639,
+};
+
+bool unattended();
+// Says (in the log, and in a box unless very silent) why the command line
+// cannot be used; answers kExitBadCommandLine.
+int refuse_command_line(const char* why, const char* what);
+// After loading: /TYPE makes its setup type current and /DIR becomes the
+// folder of every setup type, over the default and the remembered one.
+// Answers 0, or the exit code when /TYPE names no setup type of this setup.
+int apply_switches();
+// The folder checked as a typed one (created when missing), then the
+// progress page alone, in a small window (/SILENT) or none (/VERYSILENT),
+// then the outcome settled as the finish page settles it.
+void run_unattended();
+// 0 done, 3010 done but Windows must restart, 1602 cancelled by the user
+// (also by giving up at the disk prompt), 1603 failed (or, unattended, not
+// carried out; a disk prompt given up unattended).
+int outcome_code();
