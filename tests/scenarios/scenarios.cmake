@@ -152,7 +152,7 @@ kestrel_scenario(locked-deletable.script deletable.toml)
 kestrel_scenario(locked-deletable-win95.script deletable.toml ENVIRONMENT KESTREL_WINE_VERSION=win98)
 # Unattended installs: the switches, the log and every exit code.
 kestrel_scenario(silent-demo.script demo.toml)
-kestrel_scenario(silent-window.script many-files.toml)
+kestrel_scenario(silent-window.script lots-of-files.toml)
 kestrel_scenario(silent-restart.script restart.toml)
 kestrel_scenario(silent-locked.script locked-abort.toml)
 kestrel_scenario(silent-damaged-item.script damaged-item.toml)
