@@ -24,8 +24,11 @@ constexpr uint64_t kMaxParsedSize = 1 << 20;
 const char kUninstallRoot[] = "software\\microsoft\\windows\\currentversion\\uninstall";
 
 // Registry areas that Wine itself rewrites whenever it starts programs or
-// restarts: its own settings and the hardware it enumerates.
+// restarts: its own settings, the hardware it enumerates, and the console
+// defaults it fills in once a console program (the trial's runner) has
+// started, at a moment that depends on the trial's timing.
 const char* const kWineKeys[] = {
+    "hkcu\\console",
     "hkcu\\software\\wine",
     "hklm\\software\\wine",
     "hklm\\hardware",
