@@ -48,8 +48,11 @@ demo: build
 
 bench: build
 	cmake --build $(BUILD) --target bench -j $(JOBS)
+	cmake --build $(BUILD)/windows --target kestrel-decode-bench -j $(JOBS)
 	$(BUILD)/bin/kestrel-bench
+	scripts/bench-decoder $(BUILD)
 	scripts/bench-build $(BUILD)
+	scripts/bench-install $(BUILD)
 	scripts/bench-sizes $(BUILD)
 	scripts/bench-install-rollback $(BUILD)
 

@@ -1,140 +1,137 @@
-// Decoding tables for canonical prefix codes: one root table indexed by the
-// first bits of a code, and a sub-table for every root prefix shared by
-// longer codes. Everything lives in one allocation; a link entry names its
-// sub-table by entry index, so the table is freed with one call.
-#include <cstring>
+// Building a decoding table: canonical codes placed by length and symbol,
+// each code bit-reversed so that it indexes the table directly.
+#include "archive/code_table.h"
 
-#include "app/memory.h"
-#include "archive/decompressor.h"
+#include <cstring>
 
 namespace {
 
-enum : uint32_t { kMaxCodeBits = 16, kMaxSymbols = 320 };
+enum : uint32_t { kMaxCodeBits = 15, kMaxSymbols = 320, kMaxExtraBits = 13 };
 
-CodeEntry symbol_entry(uint32_t symbol, uint32_t s, const uint16_t* bases, const uint16_t* extras, uint32_t bits) {
-  CodeEntry e;
-  e.bits = static_cast<uint8_t>(bits);
+// The entry of `symbol` with `bits` code bits in its table.
+CodeEntry symbol_entry(uint32_t symbol, uint32_t s, const SymbolValue* values, uint32_t bits) {
   if (symbol < s) {
-    e.op = symbol == 256 ? kOpEndOfBlock : kOpLiteral;
-    e.value = static_cast<uint16_t>(symbol);
-  } else {
-    e.op = static_cast<uint8_t>(extras[symbol - s] & 0xFF);
-    e.value = bases[symbol - s];
+    uint32_t kind = symbol == 256 ? kEntrySpecial | kEntryEnd : kEntrySpecial | kEntryLiteral;
+    return symbol << 16 | kind | bits << 8 | bits;
   }
-  return e;
+  SymbolValue v = values[symbol - s];
+  if (v.extra > kMaxExtraBits) return kEntryInvalid;
+  return static_cast<uint32_t>(v.base) << 16 | bits << 8 | (bits + v.extra);
 }
 
-// Walks the codes in canonical order (by length, then by symbol) and places
-// them. With spare codes every new table is first
-// filled with invalid entries; a complete code reaches every slot. Codes
-// arrive least significant bit first, so each code is kept bit-reversed and
-// indexes the table directly. `count` holds the codes per length with the
-// spare codes of an incomplete code added at the longest length, so that
-// every sub-table is sized for the whole prefix it serves.
-void place_codes(const uint8_t* lengths, const uint16_t* sorted, uint32_t used_symbols, const uint32_t* count,
-                 uint32_t root, uint32_t max, uint32_t s, const uint16_t* bases, const uint16_t* extras, bool spare,
-                 CodeEntry* out) {
-  uint32_t remaining[kMaxCodeBits + 1];
-  std::memcpy(remaining, count, sizeof remaining);
-  const uint32_t root_size = 1u << root;
-  uint32_t size = root_size;  // entries used
-  uint32_t code = 0;
-  uint32_t prefix = root_size;  // none yet
-  uint32_t sub_start = 0, sub_width = 0;
-  if (spare)
-    for (uint32_t i = 0; i < root_size; ++i) out[i] = CodeEntry{kOpInvalid, 0, 0};
-  for (uint32_t k = 0; k < used_symbols; ++k) {
-    uint32_t symbol = sorted[k];
-    uint32_t len = lengths[symbol];
-    if (len <= root) {
-      CodeEntry e = symbol_entry(symbol, s, bases, extras, len);
-      for (uint32_t i = code; i < root_size; i += 1u << len) out[i] = e;
-    } else {
-      uint32_t p = code & (root_size - 1);
-      if (p != prefix) {
-        // The smallest width at which the codes of this prefix fill the
-        // sub-table.
-        uint32_t width = len - root;
-        int32_t left = 1 << width;
-        while (width + root < max) {
-          left -= static_cast<int32_t>(remaining[width + root]);
-          if (left <= 0) break;
-          ++width;
-          left <<= 1;
-        }
-        prefix = p;
-        sub_start = size;
-        sub_width = width;
-        size += 1u << width;
-        out[p] = CodeEntry{static_cast<uint8_t>(kOpLiteral + width), static_cast<uint8_t>(root),
-                           static_cast<uint16_t>(sub_start)};
-        if (spare)
-          for (uint32_t i = 0; i < (1u << width); ++i) out[sub_start + i] = CodeEntry{kOpInvalid, 0, 0};
-      }
-      CodeEntry e = symbol_entry(symbol, s, bases, extras, len - root);
-      for (uint32_t i = code >> root; i < (1u << sub_width); i += 1u << (len - root)) out[sub_start + i] = e;
-    }
-    --remaining[len];
-    // Next code of the same length, counted in reversed bit order.
-    uint32_t step = 1u << (len - 1);
-    while (code & step) step >>= 1;
-    code = step ? (code & (step - 1)) + step : 0;
-  }
+// The code after `code` (of `len` bits, bit-reversed) in canonical order:
+// add one at the first-arriving end, that is, clear the trailing run of
+// ones from the top and set the zero above it.
+inline uint32_t next_code(uint32_t code, uint32_t len) {
+  uint32_t flipped = code ^ ((1u << len) - 1);
+  if (flipped == 0) return 0;
+  uint32_t bit = 1u << (31 - __builtin_clz(flipped));
+  return (code & (bit - 1)) | bit;
 }
 
 }  // namespace
 
-int build_code_table(const uint8_t* lengths, uint32_t n, uint32_t s, const uint16_t* bases, const uint16_t* extras,
-                     CodeEntry** table, uint32_t* width) {
-  *table = nullptr;
+int build_code_table(const uint8_t* lengths, uint32_t n, uint32_t s, const SymbolValue* values, CodeEntry* table,
+                     uint32_t capacity, uint32_t root) {
   uint32_t count[kMaxCodeBits + 1] = {};
   if (n > kMaxSymbols) return kCodeOversubscribed;
+  // A length above 15 shows in the lengths ORed together; until then it
+  // is counted as another, which does not matter.
+  uint32_t all = 0;
   for (uint32_t i = 0; i < n; ++i) {
-    if (lengths[i] > kMaxCodeBits) return kCodeOversubscribed;
-    ++count[lengths[i]];
+    all |= lengths[i];
+    ++count[lengths[i] & kMaxCodeBits];
   }
+  if (all > kMaxCodeBits) return kCodeOversubscribed;
+  const uint32_t root_size = 1u << root;
+  if (root_size > capacity) return kCodeNoMemory;
   if (count[0] == n) {
-    *width = 0;
+    // No code at all: every lookup finds an invalid entry.
+    for (uint32_t i = 0; i < root_size; ++i) table[i] = kEntryInvalid;
     return kCodeComplete;
   }
   uint32_t min = 1, max = kMaxCodeBits;
   while (count[min] == 0) ++min;
   while (count[max] == 0) --max;
-  uint32_t root = *width;
-  if (root < min) root = min;
-  if (root > max) root = max;
 
   // Kraft check: codes left over at each length.
-  int32_t left = 1 << min;
-  for (uint32_t len = min; len < max; ++len) {
-    left -= static_cast<int32_t>(count[len]);
+  int32_t left = 1;
+  for (uint32_t len = 1; len <= max; ++len) {
+    left = 2 * left - static_cast<int32_t>(count[len]);
     if (left < 0) return kCodeOversubscribed;
-    left *= 2;
   }
-  left -= static_cast<int32_t>(count[max]);
-  if (left < 0) return kCodeOversubscribed;
-  uint32_t spare = static_cast<uint32_t>(left);
-  count[max] += spare;
+  bool incomplete = left > 0 && max != 1;
+  if (left > 0 && max > root) return kCodeIncomplete;
 
-  uint32_t offset[kMaxCodeBits + 2] = {};
-  for (uint32_t len = 1; len <= kMaxCodeBits; ++len) offset[len + 1] = offset[len] + (len == max ? count[len] - spare : count[len]);
+  // Symbols sorted by code length, then by value; the absent ones first,
+  // where they are passed over.
+  uint32_t offset[kMaxCodeBits + 1];
+  offset[0] = 0;
+  for (uint32_t len = 1; len <= kMaxCodeBits; ++len) offset[len] = offset[len - 1] + count[len - 1];
   uint16_t sorted[kMaxSymbols];
-  for (uint32_t i = 0; i < n; ++i)
-    if (lengths[i]) sorted[offset[lengths[i]]++] = static_cast<uint16_t>(i);
-  uint32_t used_symbols = n - count[0];
+  for (uint32_t i = 0; i < n; ++i) sorted[offset[lengths[i]]++] = static_cast<uint16_t>(i);
+  const uint16_t* symbol = sorted + count[0];
 
-  // Room for the root and, at most, a sub-table of the largest width for
-  // every long code (or every root slot, whichever is fewer).
-  uint32_t long_codes = 0;
-  for (uint32_t len = root + 1; len <= max; ++len) long_codes += count[len];
-  if (long_codes > (1u << root)) long_codes = 1u << root;
-  uint32_t bound = (1u << root) + (long_codes << (max - root));
-  CodeEntry* entries = nullptr;
-  if (!alloc_block(bound * sizeof(CodeEntry), &entries)) return kCodeNoMemory;
-  place_codes(lengths, sorted, used_symbols, count, root, max, s, bases, extras, spare != 0, entries);
-  *table = entries;
-  *width = root;
-  return spare && max != 1 ? kCodeIncomplete : kCodeComplete;
+  uint32_t code = 0;  // next code, bit-reversed
+  if (left > 0) {
+    // Spare codes decode as invalid; every code fits the root.
+    for (uint32_t i = 0; i < root_size; ++i) table[i] = kEntryInvalid;
+    for (uint32_t len = min; len <= max; ++len) {
+      for (uint32_t k = count[len]; k > 0; --k) {
+        CodeEntry e = symbol_entry(*symbol++, s, values, len);
+        for (uint32_t i = code; i < root_size; i += 1u << len) table[i] = e;
+        code = next_code(code, len);
+      }
+    }
+    return incomplete ? kCodeIncomplete : kCodeComplete;
+  }
+
+  // Codes of up to `root` bits: each is stored once in the first 2^len
+  // entries, which are doubled whenever the length grows, so that every
+  // entry whose first bits are the code holds it.
+  uint32_t filled = min <= root ? 1u << min : 0;
+  for (uint32_t len = min; len <= root; ++len) {
+    if (len > min) {
+      std::memcpy(table + filled, table, filled * sizeof(CodeEntry));
+      filled <<= 1;
+    }
+    for (uint32_t k = count[len]; k > 0; --k) {
+      table[code] = symbol_entry(*symbol++, s, values, len);
+      code = next_code(code, len);
+    }
+  }
+
+  // Longer codes: a sub-table for each root prefix they share.
+  uint32_t size = root_size;       // entries used
+  uint32_t prefix = root_size;     // root slot of the current sub-table: none yet
+  uint32_t sub_start = 0, sub_width = 0;
+  uint32_t remaining[kMaxCodeBits + 1];
+  for (uint32_t len = 0; len <= kMaxCodeBits; ++len) remaining[len] = count[len];
+  for (uint32_t len = root + 1; len <= max; ++len) {
+    for (; remaining[len] > 0; --remaining[len]) {
+      uint32_t p = code & (root_size - 1);
+      if (p != prefix) {
+        // The smallest width at which the codes of this prefix fill the
+        // sub-table: they come next in canonical order.
+        uint32_t sub = len - root;
+        int32_t room = 1 << sub;
+        while (sub + root < max) {
+          room -= static_cast<int32_t>(remaining[sub + root]);
+          if (room <= 0) break;
+          ++sub;
+          room <<= 1;
+        }
+        if (size + (1u << sub) > capacity) return kCodeNoMemory;
+        prefix = p;
+        sub_start = size;
+        sub_width = sub;
+        size += 1u << sub;
+        table[p] = sub_start << 16 | kEntrySpecial | kEntryLink | sub << 8 | root;
+      }
+      CodeEntry e = symbol_entry(*symbol++, s, values, len - root);
+      for (uint32_t i = code >> root; i < (1u << sub_width); i += 1u << (len - root)) table[sub_start + i] = e;
+      code = next_code(code, len);
+    }
+  }
+  return kCodeComplete;
 }
-
-void free_code_table(CodeEntry** table) { free_block(table); }

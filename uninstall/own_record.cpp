@@ -72,8 +72,16 @@ bool mark_record_used(const char* path, const char* own_path) {
   DWORD own_size = 0;
   uint8_t* own_bytes = read_whole(own, &own_size);
   CloseHandle(own);
-  // Nobody else may open the file between the comparison and the mark.
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  // Nobody else may open the file between the comparison and the mark. A
+  // scanner may still hold it for a moment after the program ended: a
+  // lost mark would let a second run remove everything again, so wait for
+  // it, up to ten seconds.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int tries = 0; tries < 50; ++tries) {
+    file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
+    Sleep(200);
+  }
   bool marked = false;
   if (own_bytes && file != INVALID_HANDLE_VALUE && own_size > image_size + kBlockHeaderSize) {
     DWORD size = 0;

@@ -37,6 +37,7 @@ struct Locked {
 std::vector<Locked> locked_files;
 
 std::string failure;  // why the current step failed
+DWORD driver_start;   // GetTickCount when the driver started, for mark
 
 bool fail(const char* format, ...) {
   char buffer[2048];
@@ -1098,6 +1099,9 @@ bool run_step(const Step& step) {
     case Op::Timeout:
       timeout_ms = static_cast<DWORD>(step.number) * 1000;
       return true;
+    case Op::Mark:
+      printf("mark %s %lu\n", step.value.c_str(), GetTickCount() - driver_start);
+      return true;
   }
   return fail("unknown step");
 }
@@ -1132,6 +1136,7 @@ bool environment_variable(const std::string& name, std::string& value) {
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
+  driver_start = GetTickCount();
   if (argc != 2) {
     printf("usage: kestrel-driver SCRIPT\n");
     return 2;

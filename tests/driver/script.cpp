@@ -231,6 +231,7 @@ const CommandForm commands[] = {
     {"expect-unchanged", Op::ExpectUnchanged, 1, SIZE_MAX, "expect-unchanged FILE [EXCEPT...]"},
     {"expect-shortcut", Op::ExpectShortcut, 2, 3, "expect-shortcut LINK TARGET [ARGUMENTS]"},
     {"expect-ini", Op::ExpectIni, 4, 4, "expect-ini FILE SECTION KEY VALUE"},
+    {"mark", Op::Mark, 1, 1, "mark NAME"},
     {"close", Op::Close, 1, 1, "close frame|container"},
     {"end-task", Op::EndTask, 0, 0, "end-task"},
     {"set-reg", Op::SetReg, 3, 3, "set-reg ROOT\\KEY VALUE DATA"},
@@ -382,6 +383,10 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       }
       return "";
     }
+    case Op::Mark:
+      step.value = args[0].value;
+      if (step.value.empty()) return "empty name";
+      return "";
     case Op::Adopt:
       text(args[0]);
       if (step.match.text.empty()) return "empty name";

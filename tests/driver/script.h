@@ -49,6 +49,7 @@ enum class Op {
   ExpectUnchanged,  // expect-unchanged FILE [EXCEPT...]
   ExpectShortcut,   // expect-shortcut LINK TARGET [ARGUMENTS]
   ExpectIni,        // expect-ini FILE SECTION KEY VALUE
+  Mark,             // mark NAME: prints "mark NAME MS", the milliseconds since the driver started
   Close,            // close frame|container: the system menu's Close (Alt+F4)
   EndTask,          // end-task: WM_CLOSE to the frame from outside, as Task Manager sends it
   SetReg,           // set-reg ROOT\KEY VALUE DATA (a string, or dword:N)

@@ -223,7 +223,7 @@ int stream_result(const Bytes& stream, RecordingSink* sink) {
   int result;
   {
     Decompressor d;
-    EXPECT_TRUE(begin_input(d.input, in, 0));
+    EXPECT_TRUE(begin_input(d.bits.input, in, 0));
     d.sink = sink;
     result = decode_stream(d);
   }
@@ -233,95 +233,143 @@ int stream_result(const Bytes& stream, RecordingSink* sink) {
 
 // ---------------------------------------------------------------------------
 
+// Builds a table into room for the largest one.
+struct Table {
+  std::vector<CodeEntry> entries = std::vector<CodeEntry>(kLiteralTableSize, 0xDEADBEEF);
+  uint32_t width = 0;
+  int build(const Bytes& lengths, uint32_t s, const SymbolValue* values, uint32_t root) {
+    width = root;
+    return build_code_table(lengths.data(), static_cast<uint32_t>(lengths.size()), s, values, entries.data(),
+                            static_cast<uint32_t>(entries.size()), root);
+  }
+  CodeEntry operator[](uint32_t i) const { return entries.at(i); }
+};
+
+bool is_plain(CodeEntry e, uint32_t symbol, uint32_t bits) {
+  return (e & kEntryLiteral) && entry_value(e) == symbol && entry_drop(e) == bits && entry_code_bits(e) == bits;
+}
+
 TEST(CodeTable, ResultsForCompleteIncompleteAndOversubscribedCodes) {
-  CodeEntry* t = nullptr;
-  uint32_t width = 9;
-  Bytes zeros(30, 0);
-  EXPECT_EQ(kCodeComplete, build_code_table(zeros.data(), 30, 0, nullptr, nullptr, &t, &width));
-  EXPECT_EQ(nullptr, t);
-  EXPECT_EQ(0u, width);
+  Table t;
+  // No code at all: a root of invalid entries.
+  EXPECT_EQ(kCodeComplete, t.build(Bytes(30, 0), 0, nullptr, 9));
+  for (uint32_t i = 0; i < 512; ++i) ASSERT_EQ(kEntryInvalid, t[i]);
 
-  Bytes three_ones{1, 1, 1};
-  width = 7;
-  EXPECT_EQ(kCodeOversubscribed, build_code_table(three_ones.data(), 3, 3, nullptr, nullptr, &t, &width));
-  EXPECT_EQ(nullptr, t);
+  EXPECT_EQ(kCodeOversubscribed, t.build({1, 1, 1}, 3, nullptr, 7));
 
-  Bytes twos{2, 2, 2};
-  width = 7;
-  ASSERT_EQ(kCodeIncomplete, build_code_table(twos.data(), 3, 3, nullptr, nullptr, &t, &width));
-  ASSERT_NE(nullptr, t);
-  EXPECT_EQ(2u, width);  // cut to the longest code
-  // Codes 00, 01, 10 read first bit first; the spare 11 is invalid.
-  EXPECT_EQ(0, t[0b00].value);
-  EXPECT_EQ(1, t[0b10].value);
-  EXPECT_EQ(2, t[0b01].value);
-  EXPECT_EQ(kOpInvalid, t[0b11].op);
-  free_code_table(&t);
-  EXPECT_EQ(nullptr, t);
-  free_code_table(&t);
+  ASSERT_EQ(kCodeIncomplete, t.build({2, 2, 2}, 3, nullptr, 7));
+  // Codes 00, 01, 10 read first bit first; the spare 11 is invalid. The
+  // root is wider than the codes: whatever bits follow, the same entry.
+  for (uint32_t high = 0; high < 128; high += 4) {
+    EXPECT_TRUE(is_plain(t[high | 0b00], 0, 2));
+    EXPECT_TRUE(is_plain(t[high | 0b10], 1, 2));
+    EXPECT_TRUE(is_plain(t[high | 0b01], 2, 2));
+    EXPECT_EQ(kEntryInvalid, t[high | 0b11]);
+  }
 
   // Kraft sums over one at a longer length.
-  Bytes over{1, 2, 3, 3, 3};
-  width = 7;
-  EXPECT_EQ(kCodeOversubscribed, build_code_table(over.data(), 5, 5, nullptr, nullptr, &t, &width));
+  EXPECT_EQ(kCodeOversubscribed, t.build({1, 2, 3, 3, 3}, 5, nullptr, 7));
+  // An incomplete code that would need sub-tables is refused unbuilt.
+  Bytes sparse(20, 0);
+  sparse[0] = 1;
+  sparse[1] = 12;
+  EXPECT_EQ(kCodeIncomplete, t.build(sparse, 20, nullptr, 9));
+  // Too little room.
+  std::vector<CodeEntry> small(64);
+  Bytes seven(128, 7);
+  EXPECT_EQ(kCodeNoMemory, build_code_table(seven.data(), 128, 128, nullptr, small.data(), 64, 7));
 }
 
 TEST(CodeTable, SingleOneBitCodeCountsAsComplete) {
   Bytes l(19, 0);
   l[5] = 1;
-  CodeEntry* t = nullptr;
-  uint32_t width = 7;
-  ASSERT_EQ(kCodeComplete, build_code_table(l.data(), 19, 19, nullptr, nullptr, &t, &width));
-  EXPECT_EQ(1u, width);
-  EXPECT_EQ(kOpLiteral, t[0].op);
-  EXPECT_EQ(5, t[0].value);
-  EXPECT_EQ(1, t[0].bits);
-  EXPECT_EQ(kOpInvalid, t[1].op);
-  free_code_table(&t);
+  Table t;
+  ASSERT_EQ(kCodeComplete, t.build(l, 19, nullptr, 7));
+  EXPECT_TRUE(is_plain(t[0], 5, 1));
+  EXPECT_EQ(kEntryInvalid, t[1]);
+  EXPECT_TRUE(is_plain(t[126], 5, 1));
+  EXPECT_EQ(kEntryInvalid, t[127]);
 }
 
 // Every code of a table with sub-tables decodes to its own symbol with its
-// own length, and the spare codes of an incomplete code are invalid.
+// own length, and a length or distance symbol's extra bits follow its code.
 TEST(CodeTable, LongCodesResolveThroughSubTables) {
   std::vector<uint32_t> symbols;
   for (uint32_t s = 0; s < 135; ++s) symbols.push_back((s * 37) % 286);
   Bytes lengths = chain_lengths(286, symbols, 7, 14);
-  uint16_t bases[29], extras[29];
-  for (int i = 0; i < 29; ++i) bases[i] = static_cast<uint16_t>(1000 + i), extras[i] = static_cast<uint16_t>(i % 6);
-  CodeEntry* t = nullptr;
-  uint32_t width = 9;
-  ASSERT_EQ(kCodeComplete, build_code_table(lengths.data(), 286, 257, bases, extras, &t, &width));
-  EXPECT_EQ(9u, width);
+  SymbolValue values[29];
+  for (int i = 0; i < 29; ++i) values[i] = SymbolValue{static_cast<uint16_t>(1000 + i), static_cast<uint8_t>(i % 6)};
+  Table t;
+  ASSERT_EQ(kCodeComplete, t.build(lengths, 257, values, 9));
+  EXPECT_EQ(9u, t.width);
   std::vector<uint32_t> codes = canonical_codes(lengths);
   for (uint32_t s : symbols) {
     // Bit-reversed code: the first-arriving bit is bit 0.
     uint32_t rev = 0;
     for (uint32_t i = 0; i < lengths[s]; ++i) rev |= ((codes[s] >> (lengths[s] - 1 - i)) & 1u) << i;
-    CodeEntry e = t[rev & ((1u << width) - 1)];
+    CodeEntry e = t[rev & ((1u << t.width) - 1)];
     uint32_t used = 0;
-    while (e.op > kOpLiteral) {
-      ASSERT_NE(kOpInvalid, e.op);
-      used += e.bits;
-      e = t[e.value + ((rev >> used) & ((1u << (e.op - kOpLiteral)) - 1))];
+    if (e & kEntryLink) {
+      EXPECT_EQ(t.width, entry_drop(e));
+      used = entry_drop(e);
+      e = t[entry_value(e) + ((rev >> used) & ((1u << entry_code_bits(e)) - 1))];
+      ASSERT_FALSE(e & kEntryLink);
     }
-    EXPECT_EQ(lengths[s], used + e.bits) << s;
+    ASSERT_NE(kEntryInvalid, e) << s;
+    EXPECT_EQ(lengths[s], used + entry_code_bits(e)) << s;
     if (s < 256) {
-      EXPECT_EQ(kOpLiteral, e.op);
-      EXPECT_EQ(s, e.value);
+      EXPECT_TRUE(e & kEntryLiteral);
+      EXPECT_EQ(s, entry_value(e));
     } else if (s == 256) {
-      EXPECT_EQ(kOpEndOfBlock, e.op);
+      EXPECT_TRUE(e & kEntryEnd);
     } else {
-      EXPECT_EQ(extras[s - 257], e.op);
-      EXPECT_EQ(bases[s - 257], e.value);
+      EXPECT_FALSE(e & kEntrySpecial);
+      EXPECT_EQ(values[s - 257].extra, entry_extra_bits(e));
+      EXPECT_EQ(values[s - 257].base, entry_value(e));
     }
   }
-  free_code_table(&t);
 
-  // Take one 14-bit code away: one spare code, invalid.
+  // Take one 14-bit code away: incomplete.
   lengths[symbols.back()] = 0;
-  width = 9;
-  ASSERT_EQ(kCodeIncomplete, build_code_table(lengths.data(), 286, 257, bases, extras, &t, &width));
-  free_code_table(&t);
+  EXPECT_EQ(kCodeIncomplete, t.build(lengths, 257, values, 9));
+}
+
+// Complete codes of every shape, up to 15 bits, fit the room set aside for
+// their tables and decode each symbol: random full binary trees, grown by
+// splitting leaves, some always at the deepest one to make long chains.
+TEST(CodeTable, EveryCompleteCodeFitsItsRoom) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 600; ++round) {
+    uint32_t n = round % 2 ? 286 : 30;
+    std::vector<uint32_t> depths{0};
+    while (depths.size() < n) {
+      uint32_t pick = draw(rng) % depths.size();
+      if (round % 3 == 0) pick = static_cast<uint32_t>(std::max_element(depths.begin(), depths.end()) - depths.begin());
+      if (depths[pick] >= 15) pick = draw(rng) % depths.size();
+      if (depths[pick] >= 15) continue;
+      ++depths[pick];
+      depths.push_back(depths[pick]);
+    }
+    std::shuffle(depths.begin(), depths.end(), rng);
+    Bytes lengths(depths.begin(), depths.end());
+    SymbolValue values[30] = {};
+    Table t;
+    uint32_t root = n == 286 ? kLiteralRootBits : kDistanceRootBits;
+    t.entries.assign(n == 286 ? kLiteralTableSize : kDistanceTableSize, 0);
+    ASSERT_EQ(kCodeComplete, t.build(lengths, n == 286 ? 257 : 0, values, root)) << round;
+    std::vector<uint32_t> codes = canonical_codes(lengths);
+    for (uint32_t s = 0; s < n; ++s) {
+      uint32_t rev = 0;
+      for (uint32_t i = 0; i < lengths[s]; ++i) rev |= ((codes[s] >> (lengths[s] - 1 - i)) & 1u) << i;
+      CodeEntry e = t[rev & ((1u << t.width) - 1)];
+      uint32_t used = 0;
+      if (e & kEntryLink) {
+        used = entry_drop(e);
+        e = t[entry_value(e) + ((rev >> used) & ((1u << entry_code_bits(e)) - 1))];
+      }
+      ASSERT_EQ(lengths[s], used + entry_code_bits(e)) << round << " " << s;
+    }
+  }
 }
 
 TEST(Input, UnusedBufferedBytesAreGivenBack) {
@@ -470,6 +518,92 @@ TEST(Window, CopiesAcrossTheWrap) {
   Decoded d = decode_bytes(w.finish(), static_cast<uint32_t>(expected.size()));
   EXPECT_TRUE(d.ok);
   EXPECT_TRUE(expected == d.out);
+}
+
+// Tokens that fill `target` bytes: literals, then copies of `distance`
+// (and, to land exactly, a shorter last one), then `tail` literals.
+std::vector<Token> fill_to(size_t target, uint32_t distance, size_t tail) {
+  std::vector<Token> tokens;
+  size_t produced = 0;
+  for (uint32_t i = 0; i < distance && produced < target; ++i, ++produced) tokens.push_back({0, 'A' + i % 23});
+  while (produced < target) {
+    size_t left = target - produced;
+    uint32_t length = left >= 258 + 3 ? 258 : left <= 258 ? static_cast<uint32_t>(left) : 200;
+    if (length < 3) {
+      tokens.push_back({0, 'z'});
+      ++produced;
+      continue;
+    }
+    tokens.push_back({length, distance});
+    produced += length;
+  }
+  for (size_t i = 0; i < tail; ++i) tokens.push_back({0, static_cast<uint32_t>('a' + i % 26)});
+  return tokens;
+}
+
+// Decodes a fixed block of the tokens both ways, into memory and through a
+// sink, and checks both against the tokens' own expansion.
+void expect_both_ways(const std::vector<Token>& tokens, const std::string& what) {
+  Bytes expected = expand(tokens);
+  BitWriter w;
+  put_fixed_block(w, tokens, true);
+  Bytes stream = w.finish();
+  // Bytes behind the stream keep the input from running low, so the fast
+  // loop decodes up to the end.
+  Decoded d = decode_bytes(stream, static_cast<uint32_t>(expected.size()), Bytes(32, 0x5A));
+  EXPECT_TRUE(d.ok) << what;
+  EXPECT_TRUE(expected == d.out) << what;
+  RecordingSink sink;
+  EXPECT_EQ(kStreamOk, stream_result(stream, &sink)) << what;
+  EXPECT_TRUE(expected == sink.out) << what;
+  for (size_t i = 0; i + 1 < sink.sizes.size(); ++i) EXPECT_EQ(kWindowSize, sink.sizes[i]) << what;
+}
+
+// Copies that end on, just before and just after the points where the
+// window writes its region out, and where a buffer in memory ends, for
+// close overlapping sources (each byte repeating one just written), word
+// distances and distance 1.
+TEST(Window, CopiesAroundTheRegionEndAndTheBufferEnd) {
+  const size_t region_full = kWindowEnd - kWindowSize;
+  for (uint32_t distance : {1u, 2u, 3u, 7u, 8u, 9u, 15u, 16u, 17u, 300u, 32768u}) {
+    for (size_t target : {region_full - 1, region_full, region_full + 1, region_full + 258, size_t(2) * region_full}) {
+      expect_both_ways(fill_to(target, distance, 0), "distance " + std::to_string(distance) + " to " +
+                                                         std::to_string(target));
+      expect_both_ways(fill_to(target, distance, 5), "distance " + std::to_string(distance) + " to " +
+                                                         std::to_string(target) + " then literals");
+    }
+    // Short outputs: the buffer in memory ends within a longest copy of the
+    // start, where only the careful loop may write.
+    for (size_t target : {3u, 10u, 257u, 258u, 259u, 300u, 600u})
+      expect_both_ways(fill_to(target, distance, 0), "short " + std::to_string(target));
+  }
+}
+
+// Copies of many lengths, with close and far sources, ending on the end of
+// a buffer in memory or a few literals before it: the fast copies may write
+// a little past a copy's end, but never past the buffer.
+TEST(MemoryOutput, CopiesEndingNearTheBufferEnd) {
+  std::vector<uint32_t> lengths;
+  for (uint32_t length = 3; length <= 20; ++length) lengths.push_back(length);
+  for (uint32_t length = 240; length <= 258; ++length) lengths.push_back(length);
+  for (uint32_t distance : {1u, 2u, 5u, 8u, 12u, 40u}) {
+    for (uint32_t length : lengths) {
+      for (uint32_t tail : {0u, 1u, 3u, 8u, 15u, 16u}) {
+        std::vector<Token> tokens;
+        for (uint32_t i = 0; i < 600; ++i) tokens.push_back({0, (i * 7) % 251});
+        tokens.push_back({length, distance});
+        for (uint32_t i = 0; i < tail; ++i) tokens.push_back({0, 'k'});
+        Bytes expected = expand(tokens);
+        BitWriter w;
+        put_fixed_block(w, tokens, true);
+        // Bytes behind the stream keep the input from running low, so the
+        // fast loop decodes up to the end.
+        Decoded d = decode_bytes(w.finish(), static_cast<uint32_t>(expected.size()), Bytes(32, 0x5A));
+        ASSERT_TRUE(d.ok) << distance << " " << length << " " << tail;
+        ASSERT_TRUE(expected == d.out) << distance << " " << length << " " << tail;
+      }
+    }
+  }
 }
 
 // A dynamic block with long codes (sub-tables) and every length and

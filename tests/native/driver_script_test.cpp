@@ -161,6 +161,14 @@ TEST(DriverScript, PixelsFromTheFarEdgesSystemColoursShiftsAndScreenshotTargets)
   EXPECT_TRUE(steps[6].match.substring);
 }
 
+TEST(DriverScript, MarksNameAPointInTime) {
+  auto steps = parse_ok("mark install\nmark \"all done\"\n");
+  ASSERT_EQ(steps.size(), 2u);
+  EXPECT_EQ(steps[0].op, Op::Mark);
+  EXPECT_EQ(steps[0].value, "install");
+  EXPECT_EQ(steps[1].value, "all done");
+}
+
 TEST(DriverScript, SnapshotsAndShortcuts) {
   auto steps = parse_ok(
       "snapshot \"${DIR}\\before.txt\"\n"
@@ -310,6 +318,8 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"expect-shift a.bmp 0 0 10 -10 FFFF00 FF0000 4 4\n", 1, "four numbers"},
       {"expect-shift a.bmp 0 0 10 10 FFFF00 red 4 4\n", 1, "system colour"},
       {"adopt \"\"\n", 1, "empty name"},
+      {"mark \"\"\n", 1, "empty name"},
+      {"mark a b\n", 1, "usage: mark NAME"},
       {"expect-reg HKXX\\Software v d\n", 1, "ROOT\\KEY"},
       {"expect-reg HKLM v d\n", 1, "ROOT\\KEY"},
       {"wait-exit 99999999999\n", 1, "exit code"},

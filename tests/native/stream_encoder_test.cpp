@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <libdeflate.h>
+#include <zopfli/zopfli.h>
+
+extern "C" {
+#include <zopfli/deflate.h>
+}
 
 #include <algorithm>
 #include <cstring>
@@ -444,6 +449,22 @@ TEST(StreamEncode, SizeFollowsLibdeflateAndMaxIsNeverLarger) {
   EXPECT_LE(max.size(), best.size());
 }
 
+// The maximum level runs zopfli only below 512 KiB, where it pays: above,
+// its stream is level 12's.
+TEST(StreamEncode, MaximumLevelLeavesLargeInputsToLibdeflate) {
+  std::vector<uint8_t> large = text_sample(512 << 10);
+  std::vector<uint8_t> max, best;
+  ASSERT_EQ(kEncodeOk, encode_stream(large.data(), large.size(), kStreamLevelMax, &max));
+  ASSERT_EQ(kEncodeOk, encode_stream(large.data(), large.size(), kStreamLevelDefault, &best));
+  EXPECT_TRUE(max == best);
+  std::vector<uint8_t> small(large.begin(), large.begin() + 20000);
+  max.clear();
+  best.clear();
+  ASSERT_EQ(kEncodeOk, encode_stream(small.data(), small.size(), kStreamLevelMax, &max));
+  ASSERT_EQ(kEncodeOk, encode_stream(small.data(), small.size(), kStreamLevelDefault, &best));
+  EXPECT_LT(max.size(), best.size());
+}
+
 // ---------------------------------------------------------------------------
 // Round trips through our decoder. Every stream is followed by a marker byte
 // in its file: the decoder must stop exactly behind the stream, on the
@@ -670,6 +691,130 @@ TEST(StreamRoundTrip, DecodeToFile) {
     close_file(out);
     EXPECT_EQ(data, read_bytes(dir.file("out")));
   }
+}
+
+
+// ---------------------------------------------------------------------------
+// Large inputs in parts.
+
+// Text, noise, a long run and a far repeat of earlier text: matches reach
+// across every seam between parts.
+std::vector<uint8_t> seamed_sample(size_t size) {
+  std::vector<uint8_t> text = text_sample(200000);
+  std::vector<uint8_t> noise = random_bytes(50000, 17);
+  std::vector<uint8_t> out;
+  size_t round = 0;
+  while (out.size() < size) {
+    out.insert(out.end(), text.begin() + (round * 7919) % 100000, text.begin() + (round * 7919) % 100000 + 90000);
+    out.insert(out.end(), noise.begin(), noise.begin() + 5000 + (round * 131) % 20000);
+    out.insert(out.end(), 3000 + round % 500, static_cast<uint8_t>('x' + round % 3));
+    ++round;
+  }
+  out.resize(size);
+  return out;
+}
+
+// Writes the stream with a marker behind it and decodes it.
+void expect_stream_decodes_to(const std::vector<uint8_t>& stream, const std::vector<uint8_t>& data) {
+  TempDir dir;
+  std::vector<uint8_t> file = stream;
+  file.push_back(kMarker);
+  write_bytes(dir.file("s"), file);
+  expect_decodes_to(dir.file("s"), static_cast<uint32_t>(stream.size()), data);
+}
+
+TEST(StreamParts, LargeInputsJoinIntoOneStream) {
+  std::vector<uint8_t> data = seamed_sample(2 * kStreamPartSize + 12345);
+  for (int level : {1, static_cast<int>(kStreamLevelDefault)}) {
+    SCOPED_TRACE(level);
+    std::vector<uint8_t> stream;
+    StreamEncodeStats stats;
+    ASSERT_EQ(kEncodeOk, encode_stream(data.data(), data.size(), level, &stream, &stats));
+    EXPECT_EQ(3u, stats.parts);
+    EXPECT_GE(stats.cut_blocks, 1u);
+    expect_stream_decodes_to(stream, data);
+  }
+  // Exactly one part's size is one stream; a byte more makes two parts.
+  std::vector<uint8_t> one(data.begin(), data.begin() + kStreamPartSize);
+  StreamEncodeStats stats;
+  std::vector<uint8_t> stream;
+  ASSERT_EQ(kEncodeOk, encode_stream(one.data(), one.size(), 1, &stream, &stats));
+  EXPECT_EQ(0u, stats.parts);
+  one.push_back('!');
+  stream.clear();
+  ASSERT_EQ(kEncodeOk, encode_stream(one.data(), one.size(), 1, &stream, &stats));
+  EXPECT_EQ(2u, stats.parts);
+  expect_stream_decodes_to(stream, one);
+}
+
+// The seams cost little: the parts together stay within 0.1 % of the same
+// input compressed whole at the same level.
+TEST(StreamParts, SeamsCostLittle) {
+  std::vector<uint8_t> data = seamed_sample(2 * kStreamPartSize + 100000);
+  std::vector<uint8_t> parts, whole;
+  ASSERT_EQ(kEncodeOk, encode_stream(data.data(), data.size(), 6, &parts));
+  ASSERT_EQ(kEncodeOk, transcode(raw_deflate(data, 6), data, &whole));
+  EXPECT_LE(parts.size(), whole.size() + whole.size() / 1000);
+}
+
+// Both ways of priming a part: a deflate stream that also makes the bytes
+// before the part (libdeflate's, cut at the part's start), and one that
+// only reaches back into them (zopfli's). Every part but the last ends on a
+// byte boundary with an empty stored block; joined, they are one stream.
+TEST(StreamParts, PrimedPartsJoin) {
+  std::vector<uint8_t> data = seamed_sample(300000);
+  const size_t window = 32768, seam1 = 100000, seam2 = 200000;
+  std::vector<uint8_t> joined, part;
+  StreamEncodeStats stats;
+  TranscodeOptions first;
+  first.more_follows = true;
+  std::vector<uint8_t> head(data.begin(), data.begin() + seam1);
+  ASSERT_EQ(kEncodeOk, transcode_deflate(raw_deflate(head, 12).data(), raw_deflate(head, 12).size(), head.data(),
+                                         head.size(), &part, &stats, first));
+  ASSERT_GE(part.size(), 2u);
+  EXPECT_EQ(0, part[part.size() - 1]);  // an empty stored block's length
+  EXPECT_EQ(0, part[part.size() - 2]);
+  joined.insert(joined.end(), part.begin(), part.end());
+
+  part.clear();
+  TranscodeOptions cut;
+  cut.skip = window;
+  cut.more_follows = true;
+  std::vector<uint8_t> middle(data.begin() + seam1 - window, data.begin() + seam2);
+  std::vector<uint8_t> deflate = raw_deflate(middle, 12);
+  ASSERT_EQ(kEncodeOk, transcode_deflate(deflate.data(), deflate.size(), middle.data(), middle.size(), &part, &stats,
+                                         cut));
+  EXPECT_EQ(1u, stats.cut_blocks);
+  joined.insert(joined.end(), part.begin(), part.end());
+
+  part.clear();
+  ZopfliOptions options;
+  ZopfliInitOptions(&options);
+  options.numiterations = 1;
+  unsigned char bit = 0;
+  unsigned char* zopfli = nullptr;
+  size_t zopfli_size = 0;
+  ZopfliDeflatePart(&options, 2, 1, data.data() + seam2 - window, window, window + data.size() - seam2, &bit, &zopfli,
+                    &zopfli_size);
+  TranscodeOptions primed;
+  primed.history = window;
+  int r = transcode_deflate(zopfli, zopfli_size, data.data() + seam2, data.size() - seam2, &part, &stats, primed);
+  free(zopfli);
+  ASSERT_EQ(kEncodeOk, r);
+  joined.insert(joined.end(), part.begin(), part.end());
+
+  expect_stream_decodes_to(joined, data);
+
+  // Without the bytes before it, the zopfli part's matches reach nowhere.
+  part.clear();
+  zopfli = nullptr;
+  zopfli_size = 0;
+  bit = 0;
+  ZopfliDeflatePart(&options, 2, 1, data.data() + seam2 - window, window, window + data.size() - seam2, &bit, &zopfli,
+                    &zopfli_size);
+  r = transcode_deflate(zopfli, zopfli_size, data.data() + seam2, data.size() - seam2, &part, &stats);
+  free(zopfli);
+  EXPECT_EQ(kEncodeBadDeflate, r);
 }
 
 }  // namespace

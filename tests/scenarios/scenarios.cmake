@@ -49,7 +49,9 @@ kestrel_scenario(plain-two-types.script plain-two-types.toml)
 kestrel_scenario(switch-types.script tour-windowed.toml)
 # Cancel, single-page mode, the finish page's offers and errors.
 kestrel_scenario(cancel.script plain-one-type.toml)
-kestrel_scenario(cancel-progress.script many-files.toml)
+kestrel_scenario(cancel-progress.script lots-of-files.toml)
+# An item compressed in parts on every core, joined into one stream.
+kestrel_scenario(big-item.script big-item.toml)
 kestrel_scenario(single-page.script single-page.toml)
 kestrel_scenario(error-report.script error-report.toml)
 kestrel_scenario(run-program.script run-program.toml)

@@ -328,6 +328,27 @@ TEST_F(Installation, ASecondRunRemovesNothingTwice) {
   EXPECT_TRUE(exists(app + "\\app.exe"));
 }
 
+// A virus scanner or an indexer may still hold the installed uninstaller
+// for a moment after it ends: the mark waits for it rather than being lost.
+TEST_F(Installation, TheMarkWaitsForAnotherReaderOfTheFile) {
+  install_uninstaller(record(kUninstallKey).bytes);
+  size_t image_size = read_file(stamped_uninstaller()).size();
+  HANDLE reader = CreateFileA(uninstaller.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+  EXPECT_EQ(0u, run_quietly());
+  Sleep(1500);
+  CloseHandle(reader);
+  std::vector<uint8_t> marked;
+  for (int i = 0; i < 100; ++i) {
+    Sleep(100);
+    marked = read_file(uninstaller);
+    if (marked.size() > image_size + 1 && marked[image_size + 1] == 0x92) break;
+  }
+  ASSERT_GT(marked.size(), image_size + 1);
+  EXPECT_EQ(0x92, marked[image_size + 1]);
+}
+
 // A record that cannot be trusted whole is not acted on at all.
 TEST_F(Installation, DamagedOrMissingRecordRemovesNothing) {
   std::vector<uint8_t> sound = record(kUninstallKey).bytes;
