@@ -81,13 +81,20 @@ bool extract_item(int root, const std::string& work, int type, uint32_t index, s
 }
 
 // Every name is checked before the first file is written, so a hostile
-// archive leaves nothing behind.
-bool check_names(int type, std::string* error) {
+// archive leaves nothing behind; so is the uninstaller program. Without it
+// the installer writes the uninstaller as an empty file, which is not the
+// item its entry describes.
+bool check_items(int type, std::string* error) {
   for (uint32_t i = 0; i < file_entry_count(type); ++i) {
     const uint8_t* entry = file_entry_at(type, i);
     ItemContent content = item_content(entry);
     bool folder = entry[kEntryKind] == kKindFolder;
     if ((content == ItemContent::kNothing && !folder) || content == ItemContent::kBesideSetup) continue;
+    if (content == ItemContent::kUninstaller && !carries_uninstaller_program()) {
+      *error = describe_item(type, i) + ": the archive carries no uninstaller program (block 0x123f), so the " +
+               "uninstaller cannot be extracted";
+      return false;
+    }
     std::vector<std::string> parts;
     bool trailing = false;
     std::string why;
@@ -105,7 +112,7 @@ int extract(const char* setup, const char* dir, int type) {
   if (type >= SetupTypeCount)
     return fail("extract", std::string(setup) + ": there is no setup type " + std::to_string(type) + " (it has " +
                                std::to_string(SetupTypeCount) + ")");
-  if (!check_names(type, &error)) return fail("extract", error);
+  if (!check_items(type, &error)) return fail("extract", error);
   if (mkdir(dir, 0755) != 0 && errno != EEXIST) return fail("extract", std::string(dir) + ": " + std::strerror(errno));
   int root = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (root < 0) return fail("extract", std::string(dir) + ": " + std::strerror(errno));

@@ -288,7 +288,7 @@ bool write_content(ItemRun& run, const std::string& path) {
   if (out == INVALID_FILE_HANDLE) return run.fail(Rule::kItemData, system_error(path));
   // Without the uninstaller program the installer leaves the file empty
   // and reads nothing; it does not check what it wrote either.
-  if (content == ItemContent::kUninstaller && (!ItemPrefixBlob || ItemPrefixBlobLength == 0)) {
+  if (content == ItemContent::kUninstaller && !carries_uninstaller_program()) {
     close_file(out);
     return true;
   }
@@ -398,6 +398,8 @@ ItemContent item_content(const uint8_t* entry) {
   if (flags & kItemUninstaller) return ItemContent::kUninstaller;
   return ItemContent::kStored;
 }
+
+bool carries_uninstaller_program() { return ItemPrefixBlob && ItemPrefixBlobLength != 0; }
 
 bool write_item_content(const uint8_t* entry, const std::string& path, std::string* error, DataReading reading,
                         ItemCheck* check) {

@@ -45,6 +45,10 @@ enum class ItemContent {
 };
 ItemContent item_content(const uint8_t* entry);
 
+// Whether the archive carries the uninstaller program (block 0x123f), the
+// start of every kUninstaller item.
+bool carries_uninstaller_program();
+
 // The entry a patch is applied to, or null when it names none.
 const uint8_t* patch_base(const uint8_t* entry);
 

@@ -380,15 +380,22 @@ TEST_F(Inspect, ExtractDefaultsToTheTypeTheArchiveNamesAndReadsVolumes) {
 }
 
 // Without the uninstaller program in the archive the installer writes the
-// uninstaller as an empty file, and so does extract.
-TEST_F(Inspect, ExtractWritesTheUninstallerAsTheInstallerDoes) {
+// uninstaller as an empty file, which is not the item its entry describes:
+// extract refuses the setup type before it writes anything.
+TEST_F(Inspect, ExtractRefusesAnUninstallerWithoutItsProgram) {
   SetupBuilder b;
+  b.add_file(0, "readme.txt", readme);
   FileEntrySpec& u = b.add_entry(0, "uninst.exe", compressed(uninstaller_rest));
   u.flags = kItemUninstaller;
   u.size = static_cast<uint32_t>(uninstaller_prefix.size() + uninstaller_rest.size());
   b.write(setup);
-  ASSERT_EQ(0, run_quietly(run_extract, {"extract", setup, "-d", out}));
-  EXPECT_TRUE(read_bytes(out + "/uninst.exe").empty());
+  std::string messages;
+  EXPECT_EQ(1, run_quietly(run_extract, {"extract", setup, "-d", out}, &messages));
+  EXPECT_NE(std::string::npos,
+            messages.find("item 1 (uninst.exe): the archive carries no uninstaller program (block 0x123f), so the "
+                          "uninstaller cannot be extracted"))
+      << messages;
+  EXPECT_TRUE(tree(out).empty());
 }
 
 TEST_F(Inspect, ExtractOfADamagedItemLeavesNoFileAndFails) {
