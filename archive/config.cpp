@@ -35,7 +35,7 @@ static const char kEmptyText[] = "";
 
 // The loader has checked that every string of the list is terminated
 // inside its block.
-static const char* list_text(const uint8_t* texts, int index) {
+const char* list_text(const uint8_t* texts, int index) {
   if (!texts) return kEmptyText;
   uint16_t wanted = static_cast<uint16_t>(index);
   if (wanted >= get_u16(texts)) return kEmptyText;

@@ -60,6 +60,8 @@ extern const SetupTypeRecord* CurrentRecord;
 extern uint32_t CurrentFileCount;
 extern uint8_t* CurrentFirstEntry;
 
+// Text `index` of a text list the loader has checked (or null); never null.
+const char* list_text(const uint8_t* texts, int index);
 // Text index of the current setup type; never null.
 const char* get_text(int list, int index);
 // Text `index` of the current setup type's product details; never null.

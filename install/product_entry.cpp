@@ -15,9 +15,12 @@
 
 namespace {
 
-// By kDetail...: the values the project may give.
-const char* const kDetailValues[] = {"DisplayVersion", "Publisher", "URLInfoAbout", "DisplayIcon"};
-const char* const kAlwaysValues[] = {"QuietUninstallString", "InstallLocation", "EstimatedSize"};
+// Every value of the entry: the name and the command, those every setup
+// writes besides, then by kDetail... those the project may give.
+const char* const kEntryValues[] = {"DisplayName",    "UninstallString", "QuietUninstallString", "InstallLocation",
+                                    "EstimatedSize",  "DisplayVersion",  "Publisher",            "URLInfoAbout",
+                                    "DisplayIcon"};
+enum : int { kQuietValue = 2, kLocationValue, kSizeValue, kFirstDetailValue };
 
 void set_text(HKEY key, const char* key_path, const char* name, const char* text) {
   if (!*text) {
@@ -43,10 +46,8 @@ DWORD installed_kilobytes() {
 
 }  // namespace
 
-bool note_product_values(const char* key_path) {
-  for (const char* name : kDetailValues)
-    if (!note_registry_value(HKEY_LOCAL_MACHINE, key_path, name)) return false;
-  for (const char* name : kAlwaysValues)
+bool note_entry_values(const char* key_path) {
+  for (const char* name : kEntryValues)
     if (!note_registry_value(HKEY_LOCAL_MACHINE, key_path, name)) return false;
   return true;
 }
@@ -55,21 +56,21 @@ void set_product_values(HKEY key, const char* key_path, const char* command) {
   char text[kPathSize + 16];
   copy_string(text, command, sizeof text);
   append_string(text, " /SILENT", sizeof text);
-  set_text(key, key_path, kAlwaysValues[0], text);
+  set_text(key, key_path, kEntryValues[kQuietValue], text);
   // The folder as the user knows it, and the one #InstallDir# means here.
   strip_backslash(InstallDir);
-  set_text(key, key_path, kAlwaysValues[1], InstallDir);
+  set_text(key, key_path, kEntryValues[kLocationValue], InstallDir);
   DWORD kilobytes = installed_kilobytes();
-  RegSetValueExA(key, kAlwaysValues[2], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kilobytes), sizeof kilobytes);
+  RegSetValueExA(key, kEntryValues[kSizeValue], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kilobytes), sizeof kilobytes);
   format_decimal(text, sizeof text, kilobytes, 1);
-  log_registry_value(HKEY_LOCAL_MACHINE, key_path, kAlwaysValues[2], text);
+  log_registry_value(HKEY_LOCAL_MACHINE, key_path, kEntryValues[kSizeValue], text);
   for (int i = kDetailVersion; i <= kDetailIcon; ++i) {
     const char* detail = product_detail(i);
     if (i == kDetailIcon) {
       expand_macros(text, detail, sizeof text);
       detail = text;
     }
-    set_text(key, key_path, kDetailValues[i], detail);
+    set_text(key, key_path, kEntryValues[kFirstDetailValue + i], detail);
   }
   add_backslash(InstallDir, kPathSize);
 }

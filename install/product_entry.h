@@ -6,9 +6,9 @@
 
 struct RecordFile;
 
-// Notes for a rollback every value of the entry that set_product_values
-// may change; false when one cannot be noted.
-bool note_product_values(const char* key_path);
+// Notes for a rollback every value of the entry, DisplayName and
+// UninstallString among them; false when one cannot be noted.
+bool note_entry_values(const char* key_path);
 // The open Uninstall key's values beside DisplayName and UninstallString
 // (`command`, quoted): QuietUninstallString, InstallLocation and
 // EstimatedSize always; DisplayVersion, Publisher, URLInfoAbout and

@@ -120,10 +120,7 @@ void write_install_folder_if_elsewhere(RecordFile* log) {
 // registration is not noted.
 void register_uninstaller(const char* key_path, const char* name, bool undoable) {
   HKEY key;
-  bool noted = !undoable || (note_registry_key(HKEY_LOCAL_MACHINE, key_path) &&
-                             note_registry_value(HKEY_LOCAL_MACHINE, key_path, "DisplayName") &&
-                             note_registry_value(HKEY_LOCAL_MACHINE, key_path, "UninstallString") &&
-                             note_product_values(key_path));
+  bool noted = !undoable || (note_registry_key(HKEY_LOCAL_MACHINE, key_path) && note_entry_values(key_path));
   if (!noted || RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
   char command[kPathSize + 2];
   copy_string(command, "\"", sizeof command);
