@@ -11,6 +11,7 @@ extern "C" {
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "builder/deflate_symbols.h"
@@ -580,14 +581,28 @@ int encode_in_parts(const uint8_t* data, size_t size, int level, std::vector<uin
   int part_level = level == kStreamLevelMax ? level : std::min(level, static_cast<int>(kStreamPartLevel));
   std::vector<std::vector<uint8_t>> streams(parts);
   std::vector<StreamEncodeStats> part_stats(parts);
+  std::vector<char> done(parts, 0);
   std::atomic<size_t> next{0};
   std::atomic<int> failure{kEncodeOk};
+  // Finished parts join the output in order while later ones are still
+  // being compressed, so that only the last one is copied at the end. A
+  // stream hardly grows beyond its input.
+  size_t joined = 0;
+  std::mutex joining;
+  size_t out_start = out->size();
+  out->reserve(out_start + size + size / 64 + 1024);
   auto work = [&] {
     for (size_t k; failure == kEncodeOk && (k = next++) < parts;) {
       size_t start = k * kStreamPartSize;
       int r = encode_part(data, start, std::min(size, start + kStreamPartSize), part_level, k + 1 < parts,
                           &streams[k], &part_stats[k]);
       if (r) failure = r;
+      std::lock_guard<std::mutex> lock(joining);
+      done[k] = 1;
+      for (; failure == kEncodeOk && joined < parts && done[joined]; ++joined) {
+        out->insert(out->end(), streams[joined].begin(), streams[joined].end());
+        std::vector<uint8_t>().swap(streams[joined]);
+      }
     }
   };
   unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -595,10 +610,12 @@ int encode_in_parts(const uint8_t* data, size_t size, int level, std::vector<uin
   for (unsigned i = 1; i < cores && i < parts; ++i) threads.emplace_back(work);
   work();
   for (std::thread& thread : threads) thread.join();
-  if (failure != kEncodeOk) return failure;
+  if (failure != kEncodeOk) {
+    out->resize(out_start);
+    return failure;
+  }
   StreamEncodeStats total;
   for (size_t k = 0; k < parts; ++k) {
-    out->insert(out->end(), streams[k].begin(), streams[k].end());
     const StreamEncodeStats& p = part_stats[k];
     total.stored_blocks += p.stored_blocks;
     total.fixed_blocks += p.fixed_blocks;
