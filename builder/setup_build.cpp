@@ -95,9 +95,15 @@ bool compress_blocks(std::vector<DataBlock>& blocks, int level, bool show, std::
   std::mutex report;
   size_t done = 0;
   uint64_t in = 0, out = 0;
+  // Largest first, so that no large item is left to finish alone on one
+  // core at the end; each block's stream does not depend on the order.
+  std::vector<size_t> order(blocks.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return blocks[a].raw.size() > blocks[b].raw.size(); });
   auto work = [&] {
     for (size_t k; !failed && (k = next++) < blocks.size();) {
-      DataBlock& b = blocks[k];
+      DataBlock& b = blocks[order[k]];
       if (!b.is_patch && !compress(b.raw.data(), b.raw.size(), &b.stored)) failed = true;
       std::lock_guard<std::mutex> lock(report);
       ++done;
