@@ -525,12 +525,12 @@ enum : size_t { kPrimingWindow = 32768 };
 // goes into its block splitting anyway.
 enum : size_t { kZopfliLimit = 512 << 10 };
 enum : int { kZopfliIterations = 5 };
-// Zopfli searches every point to split a block of fewer than 1024 LZ77
-// symbols at, which made small items cost more than all the rest; below
-// 4 KiB its block splitting saved 0.005 % of the corpus for two thirds of
-// the time. From 4 KiB on, the blocks are split as zopfli splits them, but
-// every search narrows down from nine points, as zopfli's does on long
-// blocks.
+// Zopfli tries every point to split a block of fewer than 1024 LZ77
+// symbols at, which made the small items of the corpus cost more than all
+// the rest; below 4 KiB splitting saved 0.005 % of the corpus for two
+// thirds of the time. From 4 KiB on, blocks are split as zopfli splits
+// them, except that every search narrows down from nine points, as
+// zopfli's own does on long blocks: 0.01 % larger, three times faster.
 enum : size_t { kZopfliSplitFrom = 4 << 10 };
 
 struct SplitSearch {
@@ -568,7 +568,8 @@ size_t cheapest_split(const SplitSearch& search, size_t from, size_t to, double*
 
 // Where zopfli's block splitting would start blocks in data[0..size), from
 // its greedy parse: the longest block not yet found unsplittable is split
-// where it costs least, up to `max_blocks` blocks. Always starts with 0.
+// where it costs least, up to options.blocksplittingmax blocks. The first
+// start is 0.
 std::vector<size_t> zopfli_block_starts(const ZopfliOptions& options, const uint8_t* data, size_t size) {
   ZopfliBlockState state;
   ZopfliInitBlockState(&options, 0, size, 0, &state);
