@@ -43,7 +43,14 @@ bool fail(std::string* error, const std::string& message) {
 bool read_whole(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return fail(error, "cannot open " + path + ": " + std::strerror(errno));
-  out->clear();
+  // One read into a buffer of the file's size: a large item would
+  // otherwise be copied again each time the buffer grows.
+  struct stat st {};
+  size_t expected = fstat(fileno(f), &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+  out->resize(expected);
+  size_t got = expected ? std::fread(out->data(), 1, expected, f) : 0;
+  out->resize(got);
+  // A file that grew meanwhile is read to its end.
   uint8_t buffer[1 << 16];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) out->insert(out->end(), buffer, buffer + n);
   bool ok = !std::ferror(f);
@@ -88,9 +95,15 @@ bool compress_blocks(std::vector<DataBlock>& blocks, int level, bool show, std::
   std::mutex report;
   size_t done = 0;
   uint64_t in = 0, out = 0;
+  // Largest first, so that no large item is left to finish alone on one
+  // core at the end; each block's stream does not depend on the order.
+  std::vector<size_t> order(blocks.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return blocks[a].raw.size() > blocks[b].raw.size(); });
   auto work = [&] {
     for (size_t k; !failed && (k = next++) < blocks.size();) {
-      DataBlock& b = blocks[k];
+      DataBlock& b = blocks[order[k]];
       if (!b.is_patch && !compress(b.raw.data(), b.raw.size(), &b.stored)) failed = true;
       std::lock_guard<std::mutex> lock(report);
       ++done;
@@ -201,14 +214,16 @@ bool dialog_templates(const Project& project, const BuildOptions& options, std::
 // distinct data blocks they use.
 bool collect_entries(const Project& project, const BuildOptions& options, const UninstallerItem* uninstaller,
                      std::vector<std::vector<Entry>>* types, std::vector<DataBlock>* blocks, std::string* error) {
-  std::unordered_map<std::string, int> by_content;  // raw bytes -> block
-  auto block_of = [&](std::vector<uint8_t>&& raw) {
-    std::string key(raw.begin(), raw.end());
-    auto it = by_content.find(key);
-    if (it != by_content.end()) return it->second;
+  // Blocks by length and checksum, compared byte for byte on a match: no
+  // second copy of every file as a key.
+  std::unordered_map<uint64_t, std::vector<int>> by_sum;
+  auto block_of = [&](std::vector<uint8_t>&& raw, uint32_t checksum) {
+    std::vector<int>& same_sum = by_sum[uint64_t(raw.size()) << 32 | checksum];
+    for (int index : same_sum)
+      if ((*blocks)[index].raw == raw) return index;
     blocks->push_back(DataBlock{std::move(raw), {}, false});
     int index = static_cast<int>(blocks->size() - 1);
-    by_content.emplace(std::move(key), index);
+    same_sum.push_back(index);
     return index;
   };
   // Where each source file went first, for patches naming their base.
@@ -232,7 +247,8 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
       std::vector<uint8_t> whole = uninstaller->prefix_blob;
       whole.insert(whole.end(), uninstaller->item_data.begin(), uninstaller->item_data.end());
       e.fields.checksum = checksum_block(whole.data(), e.fields.size, 0);
-      e.data = block_of(std::vector<uint8_t>(uninstaller->item_data));
+      const std::vector<uint8_t>& data = uninstaller->item_data;
+      e.data = block_of(std::vector<uint8_t>(data), checksum_block(data.data(), static_cast<uint32_t>(data.size()), 0));
       list.push_back(e);
     }
     for (const ProjectItem& item : project.types[t].items) {
@@ -296,7 +312,7 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
           blocks->push_back(std::move(block));
           e.data = static_cast<int>(blocks->size() - 1);
         } else if (!item.from_source && item.kind != kKindInSource) {
-          e.data = block_of(std::move(content));
+          e.data = block_of(std::move(content), s.checksum);
         }
         if (!by_source.count(item.source)) by_source[item.source] = {static_cast<int>(t), static_cast<int>(list.size())};
       }
