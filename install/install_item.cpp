@@ -184,27 +184,22 @@ bool write_patched(const uint8_t* entry, FileHandle* out, uint32_t before, uint3
   return ErrorState == 0;
 }
 
-// A write of the uninstaller failed: the disk is full when it came out short.
-bool report_write_failure(int result) {
-  if (result == 3) {
-    ErrorState = kErrorDiskFull;
-  } else {
-    ErrorState = kErrorWrite;
-    copy_string(MessageArgument, TempPath, kPathSize);
-  }
-  return false;
-}
-
 // The uninstaller: the program image the archive carries once, followed by
-// this item's data. Its checksum covers the data only, so only its writes
-// are checked.
+// this item's data. It is not verified: its checksum covers the data only.
 bool write_uninstaller(const uint8_t* entry, FileHandle out) {
   if (!ItemPrefixBlob || ItemPrefixBlobLength == 0) return true;
   int result = write_all(out, ItemPrefixBlob, ItemPrefixBlobLength);
-  if (result != 0) return report_write_failure(result);
+  if (result == 3) {
+    ErrorState = kErrorDiskFull;
+    return false;
+  }
+  if (result != 0) {
+    ErrorState = kErrorWrite;
+    copy_string(MessageArgument, TempPath, kPathSize);
+    return false;
+  }
   SummingFileSink sink(out);
-  if (!decode_item(sink, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength))) return false;
-  return sink.failure == 0 || report_write_failure(sink.failure);
+  return decode_item(sink, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength));
 }
 
 bool write_plain(const uint8_t* entry, FileHandle* out) {
