@@ -1,6 +1,5 @@
 // The destination page (folder, required and free space, creating the
 // folder, the space check) and the ready page that follows it.
-#include <direct.h>
 
 #include <cstring>
 
@@ -105,14 +104,14 @@ int settle_install_folder() {
   if (GetFullPathNameA(InstallDir, sizeof DestPath, DestPath, nullptr) != 0 && DestPath[0] &&
       std::strlen(DestPath) < kPathSize - 1)
     copy_string(InstallDir, DestPath, kPathSize);
-  if (_chdir(InstallDir) != 0) {
+  if (!SetCurrentDirectoryA(InstallDir)) {
     // Unattended, the question answers yes: the folder is made.
     if (message_box(get_text(6, 6), kMbYesNo | kMbIconQuestion) != kIdYes) return kFolderDeclined;
     // Without room for its backslash the folder is not made at all, nor the
     // folders above it.
     if (add_backslash(InstallDir, kPathSize)) create_folder_chain(InstallDir);
     strip_backslash(InstallDir);
-    if (_chdir(InstallDir) != 0) {
+    if (!SetCurrentDirectoryA(InstallDir)) {
       message_box(get_text(6, 5), kMbIconInformation);
       return kNoFolder;
     }
