@@ -36,28 +36,8 @@ enum : uint32_t { kSpaceUnit = 32768 };
 // with l); the archive's text cannot pull further arguments.
 static void format_megabytes(char* out, size_t capacity, uint32_t value) {
   char number[16];
-  wsprintfA(number, "%lu", static_cast<unsigned long>(value));
-  size_t used = 0;
-  bool number_used = false;
-  auto put = [&](const char* from, size_t count) {
-    if (used + count > capacity - 1) count = capacity - 1 - used;
-    std::memcpy(out + used, from, count);
-    used += count;
-  };
-  for (const char* p = get_text(2, 7); *p; ++p) {
-    const char* conversion = p[0] == '%' && p[1] == 'l' ? p + 2 : p + 1;
-    if (p[0] == '%' && p[1] == '%') {
-      put("%", 1);
-      ++p;
-    } else if (p[0] == '%' && (*conversion == 'd' || *conversion == 'u' || *conversion == 'i')) {
-      if (!number_used) put(number, std::strlen(number));
-      number_used = true;
-      p = conversion;
-    } else {
-      put(p, 1);
-    }
-  }
-  out[used] = '\0';
+  format_decimal(number, sizeof number, value, 1);
+  format_text(out, capacity, get_text(2, 7), number, "ldui");
 }
 
 static void show_megabytes(HWND page, int control, uint32_t megabytes) {
