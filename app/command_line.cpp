@@ -24,16 +24,13 @@ bool is_word(const char* p, size_t n, const char* word) {
 const char* read_value(const char* p, char* out, size_t capacity, bool* whole) {
   size_t n = 0;
   *whole = true;
-  auto keep = [&](char c) {
-    if (n < capacity - 1) out[n++] = c;
+  char end = ' ';
+  if (*p == '"') end = *p++;
+  for (; *p && *p != end; ++p) {
+    if (n < capacity - 1) out[n++] = *p;
     else *whole = false;
-  };
-  if (*p == '"') {
-    for (++p; *p && *p != '"'; ++p) keep(*p);
-    if (*p == '"') ++p;
-  } else {
-    for (; *p && *p != ' '; ++p) keep(*p);
   }
+  if (end == '"' && *p) ++p;  // the closing quote
   out[n] = '\0';
   return p;
 }
