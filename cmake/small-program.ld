@@ -10,16 +10,6 @@
    is placed by guesswork. */
 SECTIONS
 {
-  /* The jump stubs of the import libraries, one per imported function:
-     every call goes through the import address table instead (the
-     declarations are dllimport), yet the linker keeps them. A call that
-     did need one fails the link. First, so that no rule below takes them. */
-  /DISCARD/ :
-  {
-    *libkernel32.a:*(.text) *libuser32.a:*(.text) *libgdi32.a:*(.text)
-    *libadvapi32.a:*(.text) *libshell32.a:*(.text) *libole32.a:*(.text)
-    *liboleaut32.a:*(.text) *libcomdlg32.a:*(.text) *libmsvcrt.a:*(.text)
-  }
   . = SIZEOF_HEADERS;
   . = ALIGN(__section_alignment__);
   .text __image_base__ + __section_alignment__ :
