@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <cstring>
+
 #include "app/path_strings.h"
 
 SetupSwitches Switches;
@@ -16,6 +18,17 @@ bool is_word(const char* p, size_t n, const char* word) {
   for (; i < n && word[i]; ++i)
     if (upper(p[i]) != word[i]) return false;
   return i == n && word[i] == '\0';
+}
+
+// The switches that are words: three alone, then three with a value.
+const char kWords[] = "SILENT\0VERYSILENT\0NORESTART\0DIR\0TYPE\0LOG\0";
+enum { kSilentWord, kVerySilentWord, kNoRestartWord, kFirstSettingWord, kNoWord = 6 };
+
+// Which of kWords the n letters at p are, in any case; kNoWord for none.
+int word_at(const char* p, size_t n) {
+  int index = 0;
+  for (const char* word = kWords; *word && !is_word(p, n, word); word += std::strlen(word) + 1) ++index;
+  return index;
 }
 
 // Reads a quoted or blank-ended value into out, at most capacity - 1
@@ -73,16 +86,19 @@ void parse_command_line(const char* text) {
     const char* start = p++;
     size_t n = 0;
     while (is_letter(p[n])) ++n;
-    if (ends_switch(p[n]) && is_word(p, n, "SILENT")) {
+    int word = word_at(p, n);
+    // A word alone followed by anything but the end of the switch is none.
+    if (word < kFirstSettingWord && !ends_switch(p[n])) word = kNoWord;
+    if (word == kSilentWord) {
       if (Switches.mode == RunMode::kWizard) Switches.mode = RunMode::kSilent;
       p += n;
-    } else if (ends_switch(p[n]) && is_word(p, n, "VERYSILENT")) {
+    } else if (word == kVerySilentWord) {
       Switches.mode = RunMode::kVerySilent;
       p += n;
-    } else if (ends_switch(p[n]) && is_word(p, n, "NORESTART")) {
+    } else if (word == kNoRestartWord) {
       Switches.no_restart = true;
       p += n;
-    } else if (is_word(p, n, "DIR") || is_word(p, n, "TYPE") || is_word(p, n, "LOG")) {
+    } else if (word != kNoWord) {
       // Without its value the switch would be passed over unnoticed.
       if (p[n] == '=') p = read_setting(start, upper(*p), p + n + 1);
       else refuse(start, p += n);
