@@ -3,7 +3,6 @@
 
 #include "app/command_line.h"
 #include "app/globals.h"
-#include "app/messages.h"
 #include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/format.h"

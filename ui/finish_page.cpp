@@ -36,8 +36,6 @@ enum : int {
 };
 enum : unsigned { kCancelAtOnce = 0x100 };
 
-static const char kProductAddress[] = "https://kestrel-setup.example.org/";
-
 static bool single_page_mode() { return StartPageNumber != 0xFFFF; }
 
 // The control's window rectangle in the dialog's client coordinates.
@@ -188,11 +186,13 @@ INT_PTR CALLBACK closing_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
       char caption[99] = "";
       GetDlgItemTextA(page, kClosingCaption, caption, sizeof caption);
       SetWindowTextA((SetupFlags & kSetupFullScreen) ? ContainerDialog : FrameWindow, caption);
+      // The web-site button opens the product's address; without one it is not offered.
+      show_control(page, kClosingLink, *product_detail(kDetailUrl));
       return TRUE;
     }
     case WM_COMMAND:
       if (LOWORD(wparam) == kClosingLink) {
-        open_document(kProductAddress, ".htm");
+        open_document(product_detail(kDetailUrl), ".htm");
         break;
       }
       PageResult = LOWORD(wparam);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/messages.h"
+#include "app/path_strings.h"
 
 namespace {
 
