@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <cstring>
+
 #include "app/path_strings.h"
 
 SetupSwitches Switches;
@@ -18,22 +20,30 @@ bool is_word(const char* p, size_t n, const char* word) {
   return i == n && word[i] == '\0';
 }
 
+// The switches that are words: three alone, then three with a value.
+const char kWords[] = "SILENT\0VERYSILENT\0NORESTART\0DIR\0TYPE\0LOG\0";
+enum { kSilentWord, kVerySilentWord, kNoRestartWord, kFirstSettingWord, kNoWord = 6 };
+
+// Which of kWords the n letters at p are, in any case; kNoWord for none.
+int word_at(const char* p, size_t n) {
+  int index = 0;
+  for (const char* word = kWords; *word && !is_word(p, n, word); word += std::strlen(word) + 1) ++index;
+  return index;
+}
+
 // Reads a quoted or blank-ended value into out, at most capacity - 1
 // characters kept (the rest is read past); returns the position behind
 // it. *whole says whether it fitted.
 const char* read_value(const char* p, char* out, size_t capacity, bool* whole) {
   size_t n = 0;
   *whole = true;
-  auto keep = [&](char c) {
-    if (n < capacity - 1) out[n++] = c;
+  char end = ' ';
+  if (*p == '"') end = *p++;
+  for (; *p && *p != end; ++p) {
+    if (n < capacity - 1) out[n++] = *p;
     else *whole = false;
-  };
-  if (*p == '"') {
-    for (++p; *p && *p != '"'; ++p) keep(*p);
-    if (*p == '"') ++p;
-  } else {
-    for (; *p && *p != ' '; ++p) keep(*p);
   }
+  if (end == '"' && *p) ++p;  // the closing quote
   out[n] = '\0';
   return p;
 }
@@ -76,16 +86,19 @@ void parse_command_line(const char* text) {
     const char* start = p++;
     size_t n = 0;
     while (is_letter(p[n])) ++n;
-    if (ends_switch(p[n]) && is_word(p, n, "SILENT")) {
+    int word = word_at(p, n);
+    // A word alone followed by anything but the end of the switch is none.
+    if (word < kFirstSettingWord && !ends_switch(p[n])) word = kNoWord;
+    if (word == kSilentWord) {
       if (Switches.mode == RunMode::kWizard) Switches.mode = RunMode::kSilent;
       p += n;
-    } else if (ends_switch(p[n]) && is_word(p, n, "VERYSILENT")) {
+    } else if (word == kVerySilentWord) {
       Switches.mode = RunMode::kVerySilent;
       p += n;
-    } else if (ends_switch(p[n]) && is_word(p, n, "NORESTART")) {
+    } else if (word == kNoRestartWord) {
       Switches.no_restart = true;
       p += n;
-    } else if (is_word(p, n, "DIR") || is_word(p, n, "TYPE") || is_word(p, n, "LOG")) {
+    } else if (word != kNoWord) {
       // Without its value the switch would be passed over unnoticed.
       if (p[n] == '=') p = read_setting(start, upper(*p), p + n + 1);
       else refuse(start, p += n);

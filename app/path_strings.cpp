@@ -87,29 +87,31 @@ void shorten_path(char* path, unsigned limit) {
   std::memmove(start + 3, last, tail + 1);
 }
 
-// The formatter of wsprintfA with one string argument, made safe for texts
-// from the archive: "%%" gives "%", the first "%s" gives the argument, any
-// later "%s" gives nothing (there is no second argument), and other
+// The formatter of wsprintfA with one argument, made safe for texts from
+// the archive: "%%" gives "%", the first conversion gives the argument, any
+// later one gives nothing (there is no second argument), and other
 // conversions stand as written.
-void format_text(char* out, size_t capacity, const char* text, const char* argument) {
+void format_text(char* out, size_t capacity, const char* text, const char* argument, const char* conversions) {
   size_t used = 0;
   bool argument_used = false;
-  auto put = [&](const char* from, size_t count) {
-    if (used + count > capacity - 1) count = capacity - 1 - used;
-    std::memcpy(out + used, from, count);
-    used += count;
-  };
   for (const char* p = text; *p; ++p) {
-    if (p[0] == '%' && p[1] == '%') {
-      put("%", 1);
-      ++p;
-    } else if (p[0] == '%' && p[1] == 's') {
-      if (!argument_used) put(argument, std::strlen(argument));
-      argument_used = true;
-      ++p;
-    } else {
-      put(p, 1);
+    const char* piece = p;
+    size_t count = 1;
+    if (p[0] == '%') {
+      const char* letter = p + 1;
+      if (*letter == 'l' && std::strchr(conversions, 'l')) ++letter;
+      if (p[1] == '%') {
+        ++p;
+      } else if (*letter && *letter != 'l' && std::strchr(conversions, *letter)) {
+        piece = argument_used ? "" : argument;
+        count = std::strlen(piece);
+        argument_used = true;
+        p = letter;
+      }
     }
+    if (used + count > capacity - 1) count = capacity - 1 - used;
+    std::memcpy(out + used, piece, count);
+    used += count;
   }
   out[used] = '\0';
 }

@@ -1,6 +1,5 @@
 #include "archive/data_area.h"
 
-#include <cstring>
 
 #include "app/command_line.h"
 #include "app/globals.h"
@@ -32,24 +31,7 @@ void format_disk_prompt(char* out, uint32_t disk) {
   const char* text = get_text(6, kTextDiskPrompt);
   char number[12];
   format_decimal(number, sizeof number, disk, 1);
-  uint32_t used = 0;
-  bool filled = false;
-  auto put = [&](const char* from, uint32_t n) {
-    while (n-- && used + 1 < kPromptCapacity) out[used++] = *from++;
-  };
-  for (const char* p = text; *p; ++p) {
-    if (p[0] == '%' && p[1] == '%') {
-      put("%", 1);
-      ++p;
-    } else if (p[0] == '%' && (p[1] == 'd' || p[1] == 'i' || p[1] == 'u')) {
-      if (!filled) put(number, static_cast<uint32_t>(std::strlen(number)));
-      filled = true;
-      ++p;
-    } else {
-      put(p, 1);
-    }
-  }
-  out[used] = '\0';
+  format_text(out, kPromptCapacity, text, number, "diu");
 }
 
 // Where the volume's data length word stands in its file.

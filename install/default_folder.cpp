@@ -1,7 +1,5 @@
 #include "install/default_folder.h"
 
-#include <direct.h>
-#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
@@ -42,7 +40,7 @@ void shrink_to_existing(char* path) {
   char saved[kPathSize];
   DWORD kept = GetCurrentDirectoryA(kPathSize, saved);
   size_t n = strlen(path);
-  while (n > 0 && _chdir(path) != 0) path[--n] = '\0';
+  while (n > 0 && !SetCurrentDirectoryA(path)) path[--n] = '\0';
   if (kept > 0 && kept < kPathSize) SetCurrentDirectoryA(saved);
 }
 
@@ -75,11 +73,11 @@ bool append_component(char* result, const char* component, size_t count, size_t*
 }  // namespace
 
 void fix_path_case(char* path) {
-  char drive[_MAX_DRIVE];
-  _splitpath(path, drive, nullptr, nullptr, nullptr);
+  // The drive ("C:"), where the path names one.
+  size_t drive = path[0] && path[1] == ':' ? 2 : 0;
   char result[kPathSize];
-  copy_string(result, drive, kPathSize);
-  const char* p = path + strlen(drive);
+  copy_string(result, path, drive + 1);
+  const char* p = path + drive;
   while (*p == '\\') ++p;
   if (!*p) return;  // a drive or root alone has nothing to look up
   size_t start = 0;

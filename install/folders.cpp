@@ -15,13 +15,13 @@ namespace {
 // A folder this run makes is noted, so that a rollback removes it again;
 // one that cannot be noted is not kept.
 bool enter_or_create(const char* folder) {
-  if (_chdir(folder) == 0) return true;
+  if (SetCurrentDirectoryA(folder)) return true;
   if (_mkdir(folder) != 0) return false;
   if (!note_created_folder(folder)) {
-    _rmdir(folder);
+    RemoveDirectoryA(folder);
     return false;
   }
-  return _chdir(folder) == 0;
+  return SetCurrentDirectoryA(folder) != 0;
 }
 
 // The items of a folder come one after another: once the first has made

@@ -1,10 +1,7 @@
 #include "install/install_item.h"
 
-#include <errno.h>
-#include <io.h>
 #include <shlobj.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <windows.h>
 
 #include "app/command_line.h"
@@ -102,7 +99,10 @@ bool copy_from_source(const char* name) {
     copy_string(MessageArgument, name, kPathSize);
     return false;
   }
-  if (_access(TempPath, 2) == -1 && errno == EACCES) _chmod(TempPath, _S_IREAD | _S_IWRITE);
+  // A read-only source makes a read-only copy, which could not be written.
+  DWORD attributes = GetFileAttributesA(TempPath);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesA(TempPath, attributes & ~FILE_ATTRIBUTE_READONLY);
   return true;
 }
 

@@ -1,6 +1,5 @@
 #include "install/shortcuts.h"
 
-#include <direct.h>
 #include <shlobj.h>
 #include <string.h>
 
@@ -64,10 +63,10 @@ bool make_menu_shortcut(const char* target_path, const char* location, const cha
   if (subfolder[0] != '\0' && (!add_backslash(path, sizeof path) || !append_string(path, subfolder, sizeof path)))
     return false;
   strip_backslash(path);
-  if (_chdir(path) != 0) {
+  if (!SetCurrentDirectoryA(path)) {
     if (!add_backslash(path, sizeof path)) return false;
     create_folder_chain(path);
-    if (_chdir(path) != 0) return false;
+    if (!SetCurrentDirectoryA(path)) return false;
   }
   if (!add_backslash(path, sizeof path)) return false;
   size_t folder_length = strlen(path);

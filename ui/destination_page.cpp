@@ -1,6 +1,5 @@
 // The destination page (folder, required and free space, creating the
 // folder, the space check) and the ready page that follows it.
-#include <direct.h>
 
 #include <cstring>
 
@@ -37,28 +36,8 @@ enum : uint32_t { kSpaceUnit = 32768 };
 // with l); the archive's text cannot pull further arguments.
 static void format_megabytes(char* out, size_t capacity, uint32_t value) {
   char number[16];
-  wsprintfA(number, "%lu", static_cast<unsigned long>(value));
-  size_t used = 0;
-  bool number_used = false;
-  auto put = [&](const char* from, size_t count) {
-    if (used + count > capacity - 1) count = capacity - 1 - used;
-    std::memcpy(out + used, from, count);
-    used += count;
-  };
-  for (const char* p = get_text(2, 7); *p; ++p) {
-    const char* conversion = p[0] == '%' && p[1] == 'l' ? p + 2 : p + 1;
-    if (p[0] == '%' && p[1] == '%') {
-      put("%", 1);
-      ++p;
-    } else if (p[0] == '%' && (*conversion == 'd' || *conversion == 'u' || *conversion == 'i')) {
-      if (!number_used) put(number, std::strlen(number));
-      number_used = true;
-      p = conversion;
-    } else {
-      put(p, 1);
-    }
-  }
-  out[used] = '\0';
+  format_decimal(number, sizeof number, value, 1);
+  format_text(out, capacity, get_text(2, 7), number, "ldui");
 }
 
 static void show_megabytes(HWND page, int control, uint32_t megabytes) {
@@ -105,14 +84,14 @@ int settle_install_folder() {
   if (GetFullPathNameA(InstallDir, sizeof DestPath, DestPath, nullptr) != 0 && DestPath[0] &&
       std::strlen(DestPath) < kPathSize - 1)
     copy_string(InstallDir, DestPath, kPathSize);
-  if (_chdir(InstallDir) != 0) {
+  if (!SetCurrentDirectoryA(InstallDir)) {
     // Unattended, the question answers yes: the folder is made.
     if (message_box(get_text(6, 6), kMbYesNo | kMbIconQuestion) != kIdYes) return kFolderDeclined;
     // Without room for its backslash the folder is not made at all, nor the
     // folders above it.
     if (add_backslash(InstallDir, kPathSize)) create_folder_chain(InstallDir);
     strip_backslash(InstallDir);
-    if (_chdir(InstallDir) != 0) {
+    if (!SetCurrentDirectoryA(InstallDir)) {
       message_box(get_text(6, 5), kMbIconInformation);
       return kNoFolder;
     }

@@ -1,7 +1,5 @@
 #include "ui/disk_space.h"
 
-#include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 
 #include <cstring>
@@ -19,7 +17,6 @@
 bool ReadOnlyFilesFound;
 
 enum : uint32_t { kUnknownCluster = 32 };
-enum { kReadable = 4, kWritable = 2 };  // _access modes
 
 // The path the drive is asked about: a network path whole, a drive-letter
 // path cut to its root.
@@ -62,12 +59,17 @@ uint32_t cluster_size_kb(const char* path) {
 
 // Existing file not both readable and writable: try to make it so, then
 // put its permission back. False when even then it cannot be opened.
+static bool writable_file(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 static bool writable_after_change(const char* path) {
-  bool readable = _access(path, kReadable) == 0;
-  bool writable = _access(path, kWritable) == 0;
-  _chmod(path, _S_IREAD | _S_IWRITE);
-  bool granted = _access(path, kReadable) == 0 && _access(path, kWritable) == 0;
-  _chmod(path, readable ? _S_IREAD : writable ? _S_IWRITE : 0);
+  DWORD before = GetFileAttributesA(path);
+  if (before == INVALID_FILE_ATTRIBUTES) return false;
+  SetFileAttributesA(path, before & ~FILE_ATTRIBUTE_READONLY);
+  bool granted = writable_file(path);
+  SetFileAttributesA(path, before);
   return granted;
 }
 
@@ -96,7 +98,7 @@ int space_check() {
       continue;
     }
     if (in_use) continue;
-    if (_access(DestPath, kReadable) == 0 && _access(DestPath, kWritable) == 0) continue;
+    if (writable_file(DestPath)) continue;
     ReadOnlyFilesFound = true;
     if (!writable_after_change(DestPath)) {
       copy_string(MessageArgument, DestPath, kPathSize);
