@@ -5,13 +5,13 @@
 #include <cstring>
 
 #include "app/command_line.h"
-#include "app/globals.h"
 #include "app/main_windows.h"
 #include "app/path_strings.h"
 #include "app/restart.h"
 #include "app/templates.h"
 #include "archive/config.h"
 #include "archive/loader.h"
+#include "base/globals.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/journal.h"

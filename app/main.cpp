@@ -3,7 +3,6 @@
 
 #include "app/command_line.h"
 #include "app/finishing.h"
-#include "app/globals.h"
 #include "app/main_windows.h"
 #include "app/page_table.h"
 #include "app/relaunch.h"
@@ -13,6 +12,7 @@
 #include "app/unattended.h"
 #include "archive/config.h"
 #include "archive/loader.h"
+#include "base/globals.h"
 #include "install/replace.h"
 #include "ui/frame_window.h"
 #include "ui/page_setup.h"

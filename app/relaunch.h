@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 
-#include "app/globals.h"
+#include "base/globals.h"
 
 // Room for the copy's command line: two quoted paths and the switches.
 enum : unsigned { kRelaunchCommandSize = 2 * kPathSize + 16 };

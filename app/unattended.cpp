@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include "app/command_line.h"
-#include "app/globals.h"
 #include "app/page_table.h"
 #include "app/path_strings.h"
 #include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
+#include "base/globals.h"
 #include "install/engine.h"
 #include "ui/finish_page.h"
 #include "ui/pages.h"

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/globals.h"
 #include "app/path_strings.h"
 #include "archive/format.h"
+#include "base/globals.h"
 
 uint32_t SetupFlags;
 uint8_t* WizardPicture;

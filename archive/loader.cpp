@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
 #include "archive/config.h"
@@ -10,6 +9,7 @@
 #include "archive/decompressor.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
+#include "base/globals.h"
 
 uint32_t StubSize;
 

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
 #include "archive/checksum.h"
@@ -11,6 +10,7 @@
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/platform.h"
+#include "base/globals.h"
 
 PatchProgress PatchProgressReport;
 

@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include "app/command_line.h"
-#include "app/globals.h"
 #include "app/memory.h"
 #include "app/messages.h"
 #include "app/path_strings.h"
@@ -24,6 +23,7 @@
 #include "archive/format.h"
 #include "archive/patch.h"
 #include "archive/platform.h"
+#include "base/globals.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
 #include "install/folders.h"

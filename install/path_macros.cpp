@@ -3,9 +3,9 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
+#include "base/globals.h"
 #include "install/macro_tokens.h"
 
 namespace {

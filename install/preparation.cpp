@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
 #include "app/sequencer.h"
@@ -12,6 +11,7 @@
 #include "archive/error_codes.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "base/globals.h"
 #include "install/engine_state.h"
 #include "install/uninstall_record.h"
 

@@ -4,16 +4,16 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/globals.h"
 #include "app/memory.h"
 #include "app/path_strings.h"
-#include "app/setup_log.h"
 #include "app/sequencer.h"
+#include "app/setup_log.h"
 #include "app/stub_size.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "base/globals.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
 #include "install/journal.h"

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "app/command_line.h"
-#include "app/globals.h"
 #include "app/main_windows.h"
 #include "app/messages.h"
 #include "app/path_strings.h"
@@ -14,6 +13,7 @@
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/platform.h"
+#include "base/globals.h"
 #include "install/folders.h"
 #include "ui/disk_space.h"
 #include "ui/folder_browser.h"

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "app/globals.h"
 #include "app/main_windows.h"
 #include "app/messages.h"
 #include "app/sequencer.h"
@@ -14,6 +13,7 @@
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/platform.h"
+#include "base/globals.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/rollback.h"

@@ -1,9 +1,9 @@
 #include "ui/progress_display.h"
 
 
-#include "app/globals.h"
 #include "app/path_strings.h"
 #include "archive/config.h"
+#include "base/globals.h"
 #include "ui/page_setup.h"
 #include "ui/progress.h"
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "app/memory.h"
 #include "app/messages.h"
 #include "app/path_strings.h"
@@ -17,6 +16,7 @@
 #include "archive/format.h"
 #include "archive/loader.h"
 #include "archive/platform.h"
+#include "base/globals.h"
 #include "tests/native/test_files.h"
 
 namespace {

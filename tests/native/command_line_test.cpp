@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/command_line.h"
-#include "app/globals.h"
+#include "base/globals.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "app/finishing.h"
-#include "app/globals.h"
 #include "app/main_windows.h"
 #include "app/memory.h"
-#include "app/relaunch.h"
 #include "app/random_number.h"
+#include "app/relaunch.h"
 #include "archive/config.h"
 #include "archive/loader.h"
+#include "base/globals.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "tests/win32/install_fixture.h"

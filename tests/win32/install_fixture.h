@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "app/path_strings.h"
 #include "app/sequencer.h"
 #include "archive/checksum.h"
@@ -17,8 +16,9 @@
 #include "archive/data_area.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "tests/data_area_reader.h"
+#include "base/globals.h"
 #include "install/engine_state.h"
+#include "tests/data_area_reader.h"
 
 struct EntrySpec {
   uint8_t folder_code = kFolderInstallDir;

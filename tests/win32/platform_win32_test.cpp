@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "app/main_windows.h"
 #include "app/random_number.h"
 #include "app/templates.h"
@@ -17,6 +16,7 @@
 #include "archive/config.h"
 #include "archive/format.h"
 #include "archive/platform.h"
+#include "base/globals.h"
 
 namespace {
 

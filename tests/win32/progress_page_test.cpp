@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "app/sequencer.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
@@ -16,6 +15,7 @@
 #include "archive/format.h"
 #include "archive/patch.h"
 #include "archive/platform.h"
+#include "base/globals.h"
 #include "install/engine.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/dialog_template.h"

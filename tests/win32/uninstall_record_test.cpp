@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "app/path_strings.h"
 #include "app/sequencer.h"
 #include "app/stub_size.h"
@@ -18,14 +17,15 @@
 #include "archive/data_area.h"
 #include "archive/entry_lists.h"
 #include "archive/format.h"
+#include "base/globals.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/path_macros.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
+#include "tests/win32/file_entries.h"
 #include "uninstall/uninstall_data.h"
 #include "uninstall/uninstall_data_writer.h"
-#include "tests/win32/file_entries.h"
 
 // Stand-ins for the destination lookup and the start-menu shortcuts.
 // An absolute name is its own destination; any other lies in InstallDir.

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "app/main_windows.h"
 #include "app/page_table.h"
 #include "app/sequencer.h"
 #include "app/templates.h"
 #include "archive/config.h"
 #include "archive/format.h"
+#include "base/globals.h"
 #include "install/engine.h"
 #include "ui/background.h"
 #include "ui/folder_browser.h"
