@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/memory.h"
 #include "app/path_strings.h"
 #include "archive/platform.h"
+#include "base/memory.h"
 
 namespace {
 

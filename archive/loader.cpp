@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/memory.h"
 #include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
@@ -10,6 +9,7 @@
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "base/globals.h"
+#include "base/memory.h"
 
 uint32_t StubSize;
 

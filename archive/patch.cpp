@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/memory.h"
 #include "app/path_strings.h"
 #include "archive/checksum.h"
 #include "archive/data_area.h"
@@ -11,6 +10,7 @@
 #include "archive/format.h"
 #include "archive/platform.h"
 #include "base/globals.h"
+#include "base/memory.h"
 
 PatchProgress PatchProgressReport;
 

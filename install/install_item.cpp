@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include "app/command_line.h"
-#include "app/memory.h"
 #include "app/messages.h"
 #include "app/path_strings.h"
 #include "app/scaled.h"
@@ -24,6 +23,7 @@
 #include "archive/patch.h"
 #include "archive/platform.h"
 #include "base/globals.h"
+#include "base/memory.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
 #include "install/folders.h"

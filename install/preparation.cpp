@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/memory.h"
 #include "app/path_strings.h"
 #include "app/sequencer.h"
 #include "archive/config.h"
@@ -12,6 +11,7 @@
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "base/globals.h"
+#include "base/memory.h"
 #include "install/engine_state.h"
 #include "install/uninstall_record.h"
 

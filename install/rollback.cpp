@@ -3,7 +3,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/memory.h"
 #include "app/messages.h"
 #include "app/path_strings.h"
 #include "app/scaled.h"
@@ -11,6 +10,7 @@
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "base/globals.h"
+#include "base/memory.h"
 #include "install/engine.h"
 #include "install/engine_state.h"
 #include "install/journal.h"

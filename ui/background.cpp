@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "app/memory.h"
 #include "archive/bitmap.h"
 #include "archive/config.h"
 #include "archive/format.h"
+#include "base/memory.h"
 #include "ui/gradient.h"
 #include "ui/page_setup.h"
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "app/memory.h"
 #include "app/messages.h"
 #include "app/path_strings.h"
 #include "archive/checksum.h"
@@ -17,6 +16,7 @@
 #include "archive/loader.h"
 #include "archive/platform.h"
 #include "base/globals.h"
+#include "base/memory.h"
 #include "tests/native/test_files.h"
 
 namespace {
