@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-#include "app/path_strings.h"
+#include "base/path_strings.h"
 
 SetupSwitches Switches;
 

@@ -6,12 +6,12 @@
 
 #include "app/command_line.h"
 #include "app/main_windows.h"
-#include "app/path_strings.h"
 #include "app/restart.h"
 #include "app/templates.h"
 #include "archive/config.h"
 #include "archive/loader.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/journal.h"

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 
 // The formatter of wsprintfA with one string argument, made safe for texts
 // from the archive: "%%" gives "%", the first "%s" gives the argument, any

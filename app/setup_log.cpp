@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/path_strings.h"
 #include "archive/platform.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 
 namespace {
 

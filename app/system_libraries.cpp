@@ -1,8 +1,8 @@
 #include "app/system_libraries.h"
 
-#include "app/path_strings.h"
 #include "app/startup.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 
 // Not declared by older headers; the values are fixed by Windows.
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32

@@ -4,11 +4,11 @@
 
 #include "app/command_line.h"
 #include "app/page_table.h"
-#include "app/path_strings.h"
 #include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/engine.h"
 #include "ui/finish_page.h"
 #include "ui/pages.h"

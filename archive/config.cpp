@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/path_strings.h"
 #include "archive/format.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 
 uint32_t SetupFlags;
 uint8_t* WizardPicture;

@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "app/command_line.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/format.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 
 uint32_t data_start;
 uint32_t volume_length;

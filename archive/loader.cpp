@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/decompressor.h"
@@ -10,6 +9,7 @@
 #include "archive/file_entry.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 
 uint32_t StubSize;
 

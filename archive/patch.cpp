@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/path_strings.h"
 #include "archive/checksum.h"
 #include "archive/data_area.h"
 #include "archive/decompressor.h"
@@ -11,6 +10,7 @@
 #include "archive/platform.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 
 PatchProgress PatchProgressReport;
 

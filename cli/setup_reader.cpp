@@ -10,7 +10,6 @@
 #include <cstring>
 #include <vector>
 
-#include "app/path_strings.h"
 #include "app/stub_size.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
@@ -24,6 +23,7 @@
 #include "archive/platform_host.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 #include "builder/data_area_writer.h"
 #include "builder/stub_image.h"
 #include "cli/cli_support.h"

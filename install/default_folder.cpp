@@ -5,9 +5,9 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/path_macros.h"
 
 HKEY root_key(uint32_t code) {

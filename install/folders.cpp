@@ -5,9 +5,9 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/path_strings.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 #include "install/journal.h"
 
 namespace {

@@ -9,7 +9,6 @@
 
 #include "app/command_line.h"
 #include "app/messages.h"
-#include "app/path_strings.h"
 #include "app/scaled.h"
 #include "app/sequencer.h"
 #include "app/setup_log.h"
@@ -24,6 +23,7 @@
 #include "archive/platform.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
 #include "install/folders.h"

@@ -3,9 +3,9 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/path_strings.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 #include "install/macro_tokens.h"
 
 namespace {

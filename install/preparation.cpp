@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/path_strings.h"
 #include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
@@ -12,6 +11,7 @@
 #include "archive/format.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 #include "install/engine_state.h"
 #include "install/uninstall_record.h"
 

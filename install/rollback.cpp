@@ -4,13 +4,13 @@
 #include <windows.h>
 
 #include "app/messages.h"
-#include "app/path_strings.h"
 #include "app/scaled.h"
 #include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 #include "install/engine.h"
 #include "install/engine_state.h"
 #include "install/journal.h"

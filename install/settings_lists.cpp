@@ -3,7 +3,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/path_strings.h"
 #include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
@@ -11,6 +10,7 @@
 #include "archive/platform.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 #include "install/default_folder.h"
 #include "install/destination.h"
 #include "install/journal.h"

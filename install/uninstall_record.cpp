@@ -4,7 +4,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/path_strings.h"
 #include "app/sequencer.h"
 #include "app/setup_log.h"
 #include "app/stub_size.h"
@@ -14,6 +13,7 @@
 #include "archive/format.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
 #include "install/journal.h"

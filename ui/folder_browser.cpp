@@ -4,11 +4,11 @@
 
 #include <cstddef>
 
-#include "app/path_strings.h"
 #include "app/templates.h"
 #include "archive/config.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 #include "ui/page_setup.h"
 
 // The record without the fields of later Windows, which every Windows

@@ -5,9 +5,9 @@
 #include "app/command_line.h"
 #include "app/main_windows.h"
 #include "app/page_table.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 #include "ui/frame_window.h"
 
 HWND CurrentPageWindow;

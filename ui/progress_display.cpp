@@ -1,9 +1,9 @@
 #include "ui/progress_display.h"
 
 
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "ui/page_setup.h"
 #include "ui/progress.h"
 

@@ -5,12 +5,12 @@
 // cancelled installation is taken back here, on this page, before the
 // wizard moves on.
 #include "app/messages.h"
-#include "app/path_strings.h"
 #include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/patch.h"
 #include "archive/platform.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/engine.h"
 #include "install/rollback.h"
 #include "ui/page_setup.h"

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/path_strings.h"
+#include "base/path_strings.h"
 
 namespace {
 

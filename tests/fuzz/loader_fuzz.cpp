@@ -3,7 +3,6 @@
 // later readers trust it; a refused one must leave nothing loaded.
 #include <cstring>
 
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/entry_lists.h"
@@ -12,6 +11,7 @@
 #include "archive/loader.h"
 #include "archive/platform_host.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/messages.h"
-#include "app/path_strings.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
@@ -17,6 +16,7 @@
 #include "archive/platform.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/path_strings.h"
 #include "tests/native/test_files.h"
 
 namespace {

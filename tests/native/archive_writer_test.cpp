@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/entry_lists.h"
@@ -16,6 +15,7 @@
 #include "archive/platform.h"
 #include "archive/platform_host.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "builder/archive_writer.h"
 #include "tests/native/test_files.h"
 

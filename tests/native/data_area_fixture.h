@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/path_strings.h"
 #include "archive/data_area.h"
 #include "archive/format.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "builder/data_area_writer.h"
 #include "tests/data_area_reader.h"
 #include "tests/native/test_files.h"

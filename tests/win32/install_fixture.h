@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/path_strings.h"
 #include "app/sequencer.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
@@ -17,6 +16,7 @@
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/engine_state.h"
 #include "tests/data_area_reader.h"
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/registrations.h"

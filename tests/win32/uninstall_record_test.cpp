@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/path_strings.h"
 #include "app/sequencer.h"
 #include "app/stub_size.h"
 #include "archive/config.h"
@@ -18,6 +17,7 @@
 #include "archive/entry_lists.h"
 #include "archive/format.h"
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/path_macros.h"

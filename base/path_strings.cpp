@@ -1,4 +1,4 @@
-#include "app/path_strings.h"
+#include "base/path_strings.h"
 
 #include <cstring>
 
