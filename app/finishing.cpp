@@ -4,12 +4,12 @@
 
 #include <cstring>
 
-#include "app/command_line.h"
 #include "app/main_windows.h"
 #include "app/restart.h"
 #include "app/templates.h"
 #include "archive/config.h"
 #include "archive/loader.h"
+#include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "install/destination.h"

@@ -1,7 +1,6 @@
 // The setup program's entry.
 #include <windows.h>
 
-#include "app/command_line.h"
 #include "app/finishing.h"
 #include "app/main_windows.h"
 #include "app/page_table.h"
@@ -12,6 +11,7 @@
 #include "app/unattended.h"
 #include "archive/config.h"
 #include "archive/loader.h"
+#include "base/command_line.h"
 #include "base/globals.h"
 #include "install/replace.h"
 #include "ui/frame_window.h"

@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include "app/command_line.h"
 #include "app/page_table.h"
 #include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
+#include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "install/engine.h"

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/command_line.h"
 #include "archive/config.h"
 #include "archive/format.h"
+#include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 

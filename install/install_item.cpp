@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include "app/command_line.h"
 #include "app/messages.h"
 #include "app/scaled.h"
 #include "app/sequencer.h"
@@ -21,6 +20,7 @@
 #include "archive/format.h"
 #include "archive/patch.h"
 #include "archive/platform.h"
+#include "base/command_line.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "app/command_line.h"
 #include "app/main_windows.h"
 #include "app/messages.h"
 #include "app/sequencer.h"
@@ -12,6 +11,7 @@
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/platform.h"
+#include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "install/folders.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/command_line.h"
+#include "base/command_line.h"
 #include "base/globals.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "base/command_line.h"
 
 #include "base/path_strings.h"
 
