@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include "app/main_windows.h"
-#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/platform.h"
 #include "base/command_line.h"
+#include "base/setup_log.h"
 
 static_assert(kMbOk == MB_OK && kMbOkCancel == MB_OKCANCEL && kMbYesNo == MB_YESNO &&
                   kMbRetryCancel == MB_RETRYCANCEL,

@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include "app/page_table.h"
-#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
 #include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/setup_log.h"
 #include "install/engine.h"
 #include "ui/finish_page.h"
 #include "ui/pages.h"

@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include "app/setup_log.h"
 #include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
@@ -10,6 +9,7 @@
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/setup_log.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/journal.h"

@@ -5,12 +5,12 @@
 
 #include "app/messages.h"
 #include "app/scaled.h"
-#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/setup_log.h"
 #include "install/engine.h"
 #include "install/engine_state.h"
 #include "install/journal.h"

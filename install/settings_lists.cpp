@@ -3,7 +3,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/format.h"
@@ -11,6 +10,7 @@
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/setup_log.h"
 #include "install/default_folder.h"
 #include "install/destination.h"
 #include "install/journal.h"

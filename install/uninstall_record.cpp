@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include "app/sequencer.h"
-#include "app/setup_log.h"
 #include "app/stub_size.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
@@ -14,6 +13,7 @@
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/setup_log.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
 #include "install/journal.h"

@@ -14,9 +14,9 @@
 #include <string.h>
 
 #include "app/restart.h"
-#include "app/setup_log.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/setup_log.h"
 #include "install/replace.h"
 #include "uninstall/own_record.h"
 #include "uninstall/removal.h"

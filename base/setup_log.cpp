@@ -1,4 +1,4 @@
-#include "app/setup_log.h"
+#include "base/setup_log.h"
 
 #include <cstring>
 
