@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include "app/messages.h"
-#include "app/scaled.h"
 #include "app/sequencer.h"
 #include "app/system_libraries.h"
 #include "archive/checksum.h"
@@ -23,6 +22,7 @@
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/scaled.h"
 #include "base/setup_log.h"
 #include "install/destination.h"
 #include "install/engine_state.h"

@@ -4,12 +4,12 @@
 #include <windows.h>
 
 #include "app/messages.h"
-#include "app/scaled.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/scaled.h"
 #include "base/setup_log.h"
 #include "install/engine.h"
 #include "install/engine_state.h"
