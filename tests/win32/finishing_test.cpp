@@ -9,12 +9,12 @@
 
 #include "app/finishing.h"
 #include "app/main_windows.h"
-#include "app/random_number.h"
 #include "app/relaunch.h"
 #include "archive/config.h"
 #include "archive/loader.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/random_number.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "tests/win32/install_fixture.h"

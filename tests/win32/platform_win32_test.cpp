@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "app/main_windows.h"
-#include "app/random_number.h"
 #include "app/templates.h"
 #include "app/unguessable_files.h"
 #include "archive/config.h"
 #include "archive/format.h"
 #include "archive/platform.h"
 #include "base/globals.h"
+#include "base/random_number.h"
 
 namespace {
 
