@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include "app/pe_header.h"
-#include "app/unguessable_files.h"
 #include "archive/loader.h"
 #include "archive/platform.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/unguessable_files.h"
 
 bool started_from_removable_media() {
   DWORD n = GetModuleFileNameA(nullptr, DestPath, kPathSize);

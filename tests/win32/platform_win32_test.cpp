@@ -11,12 +11,12 @@
 
 #include "app/main_windows.h"
 #include "app/templates.h"
-#include "app/unguessable_files.h"
 #include "archive/config.h"
 #include "archive/format.h"
 #include "archive/platform.h"
 #include "base/globals.h"
 #include "base/random_number.h"
+#include "base/unguessable_files.h"
 
 namespace {
 

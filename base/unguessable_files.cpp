@@ -1,4 +1,4 @@
-#include "app/unguessable_files.h"
+#include "base/unguessable_files.h"
 
 #include "base/path_strings.h"
 #include "base/random_number.h"
