@@ -4,8 +4,8 @@
 
 #include "app/main_windows.h"
 #include "archive/config.h"
-#include "archive/platform.h"
 #include "base/command_line.h"
+#include "base/platform.h"
 #include "base/setup_log.h"
 
 static_assert(kMbOk == MB_OK && kMbOkCancel == MB_OKCANCEL && kMbYesNo == MB_YESNO &&

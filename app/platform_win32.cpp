@@ -5,9 +5,9 @@
 #include <windows.h>
 
 #include "archive/format.h"
-#include "archive/platform.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/platform.h"
 #include "base/unguessable_files.h"
 
 FileHandle open_file(const char* path, int mode) {

@@ -4,10 +4,10 @@
 
 #include "app/pe_header.h"
 #include "archive/loader.h"
-#include "archive/platform.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/platform.h"
 #include "base/unguessable_files.h"
 
 bool started_from_removable_media() {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/platform.h"
+#include "base/platform.h"
 
 bool alloc_block_raw(size_t size, void** slot) {
   void* p = std::malloc(size ? size : 1);

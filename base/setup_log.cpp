@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "archive/platform.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/platform.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/loader.h"
-#include "archive/platform.h"
 #include "base/memory.h"
+#include "base/platform.h"
 #include "builder/item_name.h"
 #include "cli/setup_reader.h"
 

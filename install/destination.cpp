@@ -8,10 +8,10 @@
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "archive/platform.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/platform.h"
 #include "install/folders.h"
 #include "install/path_macros.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "archive/platform.h"
+#include "base/platform.h"
 
 enum : unsigned { kUninstallKeySize = 392 };
 

@@ -10,9 +10,9 @@
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "archive/platform.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/platform.h"
 #include "install/destination.h"
 #include "ui/space_tally.h"
 

@@ -3,7 +3,7 @@
 #include "app/main_windows.h"
 #include "app/sequencer.h"
 #include "archive/config.h"
-#include "archive/platform.h"
+#include "base/platform.h"
 #include "install/engine.h"
 #include "ui/background.h"
 #include "ui/page_setup.h"

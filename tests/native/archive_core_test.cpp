@@ -13,10 +13,10 @@
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/loader.h"
-#include "archive/platform.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/platform.h"
 #include "tests/native/test_files.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include "app/templates.h"
 #include "archive/config.h"
 #include "archive/format.h"
-#include "archive/platform.h"
 #include "base/globals.h"
+#include "base/platform.h"
 #include "base/random_number.h"
 #include "base/unguessable_files.h"
 
