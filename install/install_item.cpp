@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include "app/messages.h"
 #include "app/sequencer.h"
 #include "app/system_libraries.h"
 #include "archive/checksum.h"
@@ -16,6 +15,7 @@
 #include "archive/decompressor.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/messages.h"
 #include "archive/patch.h"
 #include "base/command_line.h"
 #include "base/globals.h"

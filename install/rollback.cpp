@@ -3,9 +3,9 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/messages.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
+#include "archive/messages.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"

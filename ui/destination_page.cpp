@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "app/main_windows.h"
-#include "app/messages.h"
 #include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/messages.h"
 #include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"

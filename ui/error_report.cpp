@@ -1,8 +1,8 @@
 #include "ui/error_report.h"
 
-#include "app/messages.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
+#include "archive/messages.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 

@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "app/main_windows.h"
-#include "app/messages.h"
 #include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/messages.h"
 #include "base/globals.h"
 #include "base/platform.h"
 #include "base/setup_log.h"

@@ -4,9 +4,9 @@
 // machines, and a pause after each would leave the installation idle. A
 // cancelled installation is taken back here, on this page, before the
 // wizard moves on.
-#include "app/messages.h"
 #include "app/sequencer.h"
 #include "archive/config.h"
+#include "archive/messages.h"
 #include "archive/patch.h"
 #include "base/globals.h"
 #include "base/path_strings.h"

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/loader.h"
+#include "archive/messages.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"

@@ -1,10 +1,6 @@
-#include "app/messages.h"
+#include "base/text_format.h"
 
 #include <cstring>
-
-#include "archive/config.h"
-#include "base/globals.h"
-#include "base/path_strings.h"
 
 // The formatter of wsprintfA with one string argument, made safe for texts
 // from the archive: "%%" gives "%", the first "%s" gives the argument, any
@@ -31,12 +27,4 @@ void format_text(char* out, size_t capacity, const char* text, const char* argum
     }
   }
   out[used] = '\0';
-}
-
-void format_message(char* destination, int n) {
-  const char* text = get_text(6, n);
-  if (std::strstr(text, "%s"))
-    format_text(destination, kMessageCapacity, text, MessageArgument);
-  else
-    copy_string(destination, text, kMessageCapacity);
 }

@@ -1,4 +1,4 @@
-// Messages built from the text table.
+// Texts with one argument, formatted into bounded buffers.
 #pragma once
 #include <cstddef>
 
@@ -8,5 +8,3 @@ enum : size_t { kMessageCapacity = 1024 };
 // `text` with `argument` in place of its first "%s", cut to `capacity`
 // bytes with the terminator; safe for any text from the archive.
 void format_text(char* out, size_t capacity, const char* text, const char* argument);
-// Text 6/n with MessageArgument in place of its %s.
-void format_message(char* destination, int n);
