@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "app/pe_header.h"
 #include "archive/loader.h"
+#include "archive/pe_header.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
