@@ -10,7 +10,6 @@
 #include <cstring>
 #include <vector>
 
-#include "app/stub_size.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
@@ -20,6 +19,7 @@
 #include "archive/loader.h"
 #include "archive/patch.h"
 #include "archive/platform_host.h"
+#include "archive/stub_size.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"

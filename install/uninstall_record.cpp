@@ -5,11 +5,11 @@
 #include <windows.h>
 
 #include "app/sequencer.h"
-#include "app/stub_size.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/stub_size.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"

@@ -9,11 +9,11 @@
 #include <fstream>
 #include <string>
 
-#include "app/stub_size.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/loader.h"
+#include "archive/stub_size.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "builder/code_page.h"

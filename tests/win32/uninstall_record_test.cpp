@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "app/sequencer.h"
-#include "app/stub_size.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/entry_lists.h"
 #include "archive/format.h"
+#include "archive/stub_size.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "install/destination.h"
