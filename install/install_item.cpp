@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include "app/sequencer.h"
 #include "app/system_libraries.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
@@ -34,6 +33,7 @@
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
 #include "ui/progress.h"
+#include "ui/sequencer.h"
 
 namespace {
 

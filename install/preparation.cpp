@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/error_codes.h"
@@ -14,6 +13,7 @@
 #include "base/path_strings.h"
 #include "install/engine_state.h"
 #include "install/uninstall_record.h"
+#include "ui/sequencer.h"
 
 namespace {
 

@@ -4,7 +4,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/file_entry.h"
@@ -21,6 +20,7 @@
 #include "install/rollback.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
+#include "ui/sequencer.h"
 #include "uninstall/uninstall_data.h"
 #include "uninstall/uninstall_data_writer.h"
 

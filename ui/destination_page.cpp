@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "app/main_windows.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
@@ -19,6 +18,7 @@
 #include "ui/folder_browser.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
+#include "ui/sequencer.h"
 
 enum : int {
   kFolderField = 1004,

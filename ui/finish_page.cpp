@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "app/main_windows.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
 #include "archive/file_entry.h"
@@ -20,6 +19,7 @@
 #include "ui/error_report.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
+#include "ui/sequencer.h"
 
 bool RunProgramOption = true;
 

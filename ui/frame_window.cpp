@@ -1,12 +1,12 @@
 #include "ui/frame_window.h"
 
 #include "app/main_windows.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "base/platform.h"
 #include "install/engine.h"
 #include "ui/background.h"
 #include "ui/page_setup.h"
+#include "ui/sequencer.h"
 
 const char kFrameClassName[] = "KestrelClass";
 

@@ -4,7 +4,6 @@
 // machines, and a pause after each would leave the installation idle. A
 // cancelled installation is taken back here, on this page, before the
 // wizard moves on.
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/messages.h"
 #include "archive/patch.h"
@@ -17,6 +16,7 @@
 #include "ui/pages.h"
 #include "ui/progress.h"
 #include "ui/progress_display.h"
+#include "ui/sequencer.h"
 
 enum : UINT_PTR { kInstallTimer = 11 };
 enum : UINT { kFirstTick = 100, kNextTick = USER_TIMER_MINIMUM };

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "app/main_windows.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "base/globals.h"
@@ -20,6 +19,7 @@
 #include "ui/disk_space.h"
 #include "ui/folder_browser.h"
 #include "ui/pages.h"
+#include "ui/sequencer.h"
 
 // Stand-ins: items lie in InstallDir under their names; the folder browser
 // answers with BrowseAnswer (or cancels when it is empty).

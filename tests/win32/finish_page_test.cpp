@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "app/main_windows.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
@@ -20,6 +19,7 @@
 #include "tests/win32/page_stand_ins.h"
 #include "ui/finish_page.h"
 #include "ui/pages.h"
+#include "ui/sequencer.h"
 
 // Stand-ins for the engine: the document item lies at DocumentPath, and
 // opened documents are recorded.

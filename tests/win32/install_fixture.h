@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/sequencer.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
@@ -19,6 +18,7 @@
 #include "base/path_strings.h"
 #include "install/engine_state.h"
 #include "tests/data_area_reader.h"
+#include "ui/sequencer.h"
 
 struct EntrySpec {
   uint8_t folder_code = kFolderInstallDir;

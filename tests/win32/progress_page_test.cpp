@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/sequencer.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
@@ -23,6 +22,7 @@
 #include "ui/pages.h"
 #include "ui/progress.h"
 #include "ui/progress_display.h"
+#include "ui/sequencer.h"
 
 void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colour) {
   SetBkColor(dc, colour);

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/entry_lists.h"
@@ -24,6 +23,7 @@
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
 #include "tests/win32/file_entries.h"
+#include "ui/sequencer.h"
 #include "uninstall/uninstall_data.h"
 #include "uninstall/uninstall_data_writer.h"
 

@@ -9,7 +9,6 @@
 
 #include "app/main_windows.h"
 #include "app/page_table.h"
-#include "app/sequencer.h"
 #include "app/templates.h"
 #include "archive/config.h"
 #include "archive/format.h"
@@ -20,6 +19,7 @@
 #include "ui/frame_window.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
+#include "ui/sequencer.h"
 
 // Painting belongs to another unit; these only count their calls.
 static int background_paints;

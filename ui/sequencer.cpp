@@ -1,4 +1,4 @@
-#include "app/sequencer.h"
+#include "ui/sequencer.h"
 
 #include "app/main_windows.h"
 #include "app/templates.h"
