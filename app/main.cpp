@@ -3,7 +3,6 @@
 
 #include "app/finishing.h"
 #include "app/main_windows.h"
-#include "app/page_table.h"
 #include "app/relaunch.h"
 #include "app/templates.h"
 #include "app/unattended.h"
@@ -16,6 +15,7 @@
 #include "install/replace.h"
 #include "ui/frame_window.h"
 #include "ui/page_setup.h"
+#include "ui/page_table.h"
 
 // Another setup is running: bring it, and its message box if any, forward.
 static bool another_setup_runs() {

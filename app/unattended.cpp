@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "app/page_table.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
 #include "base/command_line.h"
@@ -11,6 +10,7 @@
 #include "base/setup_log.h"
 #include "install/engine.h"
 #include "ui/finish_page.h"
+#include "ui/page_table.h"
 #include "ui/pages.h"
 
 bool unattended() { return Switches.mode != RunMode::kWizard; }

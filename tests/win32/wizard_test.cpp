@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "app/main_windows.h"
-#include "app/page_table.h"
 #include "app/templates.h"
 #include "archive/config.h"
 #include "archive/format.h"
@@ -18,6 +17,7 @@
 #include "ui/folder_browser.h"
 #include "ui/frame_window.h"
 #include "ui/page_setup.h"
+#include "ui/page_table.h"
 #include "ui/pages.h"
 #include "ui/sequencer.h"
 
