@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "app/main_windows.h"
 #include "app/restart.h"
 #include "app/templates.h"
 #include "archive/config.h"
@@ -16,6 +15,7 @@
 #include "install/engine.h"
 #include "install/journal.h"
 #include "ui/finish_page.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
 
 enum : int { kRestartTemplate = 8, kRestartAgreed = 1 };

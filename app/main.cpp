@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include "app/finishing.h"
-#include "app/main_windows.h"
 #include "app/relaunch.h"
 #include "app/templates.h"
 #include "app/unattended.h"
@@ -14,6 +13,7 @@
 #include "base/setup_log.h"
 #include "install/replace.h"
 #include "ui/frame_window.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/page_table.h"
 

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "app/main_windows.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
@@ -16,6 +15,7 @@
 #include "install/folders.h"
 #include "ui/disk_space.h"
 #include "ui/folder_browser.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
 #include "ui/sequencer.h"

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "app/main_windows.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
 #include "archive/file_entry.h"
@@ -17,6 +16,7 @@
 #include "install/engine.h"
 #include "install/rollback.h"
 #include "ui/error_report.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
 #include "ui/sequencer.h"

@@ -1,6 +1,6 @@
 // The welcome, licence and setup type pages, and the skipping between them.
-#include "app/main_windows.h"
 #include "archive/config.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
 #include "ui/sequencer.h"

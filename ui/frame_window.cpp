@@ -1,10 +1,10 @@
 #include "ui/frame_window.h"
 
-#include "app/main_windows.h"
 #include "archive/config.h"
 #include "base/platform.h"
 #include "install/engine.h"
 #include "ui/background.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/sequencer.h"
 

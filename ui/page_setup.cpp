@@ -2,12 +2,12 @@
 
 #include <cstring>
 
-#include "app/main_windows.h"
 #include "archive/config.h"
 #include "base/command_line.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
 #include "ui/frame_window.h"
+#include "ui/main_windows.h"
 #include "ui/page_table.h"
 
 HWND CurrentPageWindow;

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/main_windows.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
@@ -18,6 +17,7 @@
 #include "tests/win32/dialog_template.h"
 #include "tests/win32/page_stand_ins.h"
 #include "ui/finish_page.h"
+#include "ui/main_windows.h"
 #include "ui/pages.h"
 #include "ui/sequencer.h"
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "app/finishing.h"
-#include "app/main_windows.h"
 #include "app/relaunch.h"
 #include "archive/config.h"
 #include "archive/loader.h"
@@ -21,6 +20,7 @@
 #include "ui/background.h"
 #include "ui/finish_page.h"
 #include "ui/frame_window.h"
+#include "ui/main_windows.h"
 
 // The random part of temporary names: drawn from Draws, in order, while
 // it holds any.

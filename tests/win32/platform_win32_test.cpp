@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/main_windows.h"
 #include "app/templates.h"
 #include "archive/config.h"
 #include "archive/format.h"
@@ -17,6 +16,7 @@
 #include "base/platform.h"
 #include "base/random_number.h"
 #include "base/unguessable_files.h"
+#include "ui/main_windows.h"
 
 namespace {
 

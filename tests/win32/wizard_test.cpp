@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/main_windows.h"
 #include "app/templates.h"
 #include "archive/config.h"
 #include "archive/format.h"
@@ -16,6 +15,7 @@
 #include "ui/background.h"
 #include "ui/folder_browser.h"
 #include "ui/frame_window.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/page_table.h"
 #include "ui/pages.h"
