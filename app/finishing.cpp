@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "app/restart.h"
-#include "app/templates.h"
 #include "archive/config.h"
 #include "archive/loader.h"
 #include "base/command_line.h"
@@ -17,6 +16,7 @@
 #include "ui/finish_page.h"
 #include "ui/main_windows.h"
 #include "ui/page_setup.h"
+#include "ui/templates.h"
 
 enum : int { kRestartTemplate = 8, kRestartAgreed = 1 };
 

@@ -3,7 +3,6 @@
 
 #include "app/finishing.h"
 #include "app/relaunch.h"
-#include "app/templates.h"
 #include "app/unattended.h"
 #include "archive/config.h"
 #include "archive/loader.h"
@@ -16,6 +15,7 @@
 #include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/page_table.h"
+#include "ui/templates.h"
 
 // Another setup is running: bring it, and its message box if any, forward.
 static bool another_setup_runs() {

@@ -1,8 +1,8 @@
 #include "ui/sequencer.h"
 
-#include "app/templates.h"
 #include "archive/config.h"
 #include "ui/main_windows.h"
+#include "ui/templates.h"
 
 int CurrentPage = -1;
 int PageResult;

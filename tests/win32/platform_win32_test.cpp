@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "app/templates.h"
 #include "archive/config.h"
 #include "archive/format.h"
 #include "base/globals.h"
@@ -17,6 +16,7 @@
 #include "base/random_number.h"
 #include "base/unguessable_files.h"
 #include "ui/main_windows.h"
+#include "ui/templates.h"
 
 namespace {
 

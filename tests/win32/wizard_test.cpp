@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/templates.h"
 #include "archive/config.h"
 #include "archive/format.h"
 #include "base/globals.h"
@@ -20,6 +19,7 @@
 #include "ui/page_table.h"
 #include "ui/pages.h"
 #include "ui/sequencer.h"
+#include "ui/templates.h"
 
 // Painting belongs to another unit; these only count their calls.
 static int background_paints;
