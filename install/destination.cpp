@@ -4,7 +4,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
@@ -12,6 +11,7 @@
 #include "base/memory.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
+#include "base/system_libraries.h"
 #include "install/folders.h"
 #include "install/path_macros.h"
 

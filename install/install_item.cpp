@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include "app/system_libraries.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
@@ -23,6 +22,7 @@
 #include "base/platform.h"
 #include "base/scaled.h"
 #include "base/setup_log.h"
+#include "base/system_libraries.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
 #include "install/folders.h"

@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "base/globals.h"
@@ -10,6 +9,7 @@
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "base/setup_log.h"
+#include "base/system_libraries.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/journal.h"
