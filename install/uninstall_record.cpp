@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "archive/config.h"
-#include "archive/data_area.h"
+#include "archive/error_codes.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/stub_size.h"
@@ -15,12 +15,10 @@
 #include "base/setup_log.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
+#include "install/engine.h"
 #include "install/journal.h"
-#include "install/registrations.h"
-#include "install/rollback.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
-#include "ui/sequencer.h"
 #include "uninstall/uninstall_data.h"
 #include "uninstall/uninstall_data_writer.h"
 
@@ -149,11 +147,6 @@ bool write_uninstall_key_block(RecordFile* log, char* key_path) {
   return true;
 }
 
-void forget_earlier_record() {
-  free_block(&EarlierRecord);
-  EarlierRecordLength = 0;
-}
-
 // A failed write of the record is the installation's failure: a full disk
 // (a short write) is error 20, any other error 19, both naming the
 // uninstaller.
@@ -162,11 +155,13 @@ void fail_with(int result) {
   copy_string(MessageArgument, UninstallerPath, kPathSize);
 }
 
-// Appends the UninstallData to the installed uninstaller and, once it is
-// whole, registers it. An uninstaller that cannot be opened, or is too
-// short to hold the header that its last 8 bytes make room for, gets no
-// record and no Uninstall key: the start-menu shortcuts are then made
-// without one. False when the record could not be written whole.
+}  // namespace
+
+void forget_earlier_record() {
+  free_block(&EarlierRecord);
+  EarlierRecordLength = 0;
+}
+
 bool write_uninstall_data() {
   // Made by this run, normally; otherwise kept as it was for a rollback.
   // One that is there but cannot be kept (no room for its copy on a full
@@ -202,8 +197,6 @@ bool write_uninstall_data() {
   if (named) register_uninstaller(key_path, current_uninstall_name(), true);
   return true;
 }
-
-}  // namespace
 
 void uninstall_key_path(char* out, const char* uninstall_name) {
   copy_string(out, kUninstallRoot, kUninstallKeySize);
@@ -262,32 +255,4 @@ bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t i
   bool whole = close_file(file) && log.result == 0;
   if (whole && named) register_uninstaller(key_path, current_uninstall_name(), false);
   return whole;
-}
-
-void finish_install() {
-  if (data_file != INVALID_FILE_HANDLE) {
-    close_file(data_file);
-    data_file = INVALID_FILE_HANDLE;
-  }
-  // Nothing after a record that could not be written whole is applied.
-  if (ErrorState == 0 && (UninstallerPath[0] ? write_uninstall_data() : (make_menu_shortcuts(nullptr), true))) {
-    strip_backslash(InstallDir);
-    remember_install_dir();
-    write_ini_entries();
-    write_registry_entries();
-    apply_string_patches();
-    add_backslash(InstallDir, kPathSize);
-    self_register_libraries();
-  }
-  forget_earlier_record();
-  // A failure anywhere, in an item or in this step, takes back everything.
-  if (ErrorState != 0) {
-    forget_role_items();
-    roll_back_changes();
-  } else {
-    keep_changes();
-  }
-  if (StartPageNumber == 0xFFFF) continue_at(kFinishPage);
-  InstallRunning = false;
-  InstallDone = true;
 }
