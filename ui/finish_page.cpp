@@ -13,6 +13,7 @@
 #include "base/platform.h"
 #include "base/setup_log.h"
 #include "install/destination.h"
+#include "install/document_opener.h"
 #include "install/engine.h"
 #include "install/rollback.h"
 #include "ui/error_report.h"

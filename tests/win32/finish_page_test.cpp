@@ -12,6 +12,7 @@
 #include "archive/format.h"
 #include "base/globals.h"
 #include "install/destination.h"
+#include "install/document_opener.h"
 #include "install/engine.h"
 #include "tests/text_fixture.h"
 #include "tests/win32/dialog_template.h"

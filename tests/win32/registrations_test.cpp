@@ -12,6 +12,7 @@
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "install/destination.h"
+#include "install/document_opener.h"
 #include "install/engine.h"
 #include "install/registrations.h"
 #include "tests/win32/file_entries.h"
