@@ -5,7 +5,6 @@
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "base/globals.h"
-#include "base/memory.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "base/setup_log.h"
