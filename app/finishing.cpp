@@ -66,7 +66,7 @@ bool run_program_item() {
   return WinExec(TempPath, SW_SHOWNORMAL) > 31;
 }
 
-void release_globals() {
+void release_font_brush_and_ole() {
   release_dialog_objects();
   OleUninitialize();
 }
@@ -91,5 +91,5 @@ void finish_setup() {
   drain_messages();
   if (attended && !HasStartPageBlock && !RestartNeeded && RunProgramOption && ProgramItem) run_program_item();
   free_archive();
-  release_globals();
+  release_font_brush_and_ole();
 }

@@ -65,7 +65,7 @@ static int stop_early(int code) {
   log_number("end", code);
   close_log();
   free_archive();
-  release_globals();
+  release_font_brush_and_ole();
   return code;
 }
 
@@ -90,14 +90,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   if (!IsRelaunchCopy) {
     // Unattended, nobody changes disks: the setup runs where it is.
     if (!unattended() && relaunch_from_removable_media(show)) {
-      release_globals();
+      release_font_brush_and_ole();
       return 0;
     }
   } else if (own_path(DestPath)) {
     replace_at_restart(nullptr, DestPath);
   }
   if (!register_frame_class(instance)) {
-    release_globals();
+    release_font_brush_and_ole();
     return 0;
   }
   if (!load_archive()) return stop_early(-1);
