@@ -45,7 +45,7 @@ static bool own_path(char* out) {
 // The container in the archive's mode, the wizard inside it, and the
 // container gone again.
 static void run_container() {
-  bool full_screen = (SetupFlags & 1) != 0;
+  bool full_screen = full_screen_mode();
   DLGTEMPLATE* copy = load_template(full_screen ? 1 : 0);
   if (copy) ContainerDialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), copy, FrameWindow, container_dialog_proc, 0);
   if (ContainerDialog) {

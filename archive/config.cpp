@@ -20,7 +20,7 @@ uint32_t DialogTemplateStoreLength;
 uint8_t* ItemPrefixBlob;
 uint32_t ItemPrefixBlobLength;
 
-uint16_t StartPageNumber = 0xFFFF;
+uint16_t StartPageNumber = kNoStartPage;
 bool HasStartPageBlock;
 
 SetupTypeSlot SetupTypeTable[6];

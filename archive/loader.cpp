@@ -171,7 +171,7 @@ void free_archive() {
   DialogTemplateStoreLength = WizardPictureLength = BackgroundPictureLength = 0;
   ItemPrefixBlobLength = BackgroundStyleLength = BackgroundTitleLength = 0;
   SetupFlags = 0;
-  StartPageNumber = 0xFFFF;
+  StartPageNumber = kNoStartPage;
   HasStartPageBlock = false;
   SetupTypeCount = 0;
   CurrentSetupType = -1;

@@ -37,7 +37,7 @@ void finish_install() {
   } else {
     keep_changes();
   }
-  if (StartPageNumber == 0xFFFF) continue_at(kFinishPage);
+  if (!single_page_mode()) continue_at(kFinishPage);
   InstallRunning = false;
   InstallDone = true;
 }

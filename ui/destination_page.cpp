@@ -84,7 +84,6 @@ static uint32_t required_megabytes() {
 
 static void read_folder_field(HWND page) { GetDlgItemTextA(page, kFolderField, InstallDir, kPathSize); }
 
-static bool single_page_mode() { return StartPageNumber != 0xFFFF; }
 
 static void restore_page_texts(HWND page) {
   for (int i = 2; i <= 4; ++i) SetDlgItemTextA(page, 999 + i, get_text(2, i));

@@ -39,7 +39,6 @@ enum : unsigned { kCancelAtOnce = 0x100 };
 
 static const char kProductAddress[] = "https://kestrel-setup.example.org/";
 
-static bool single_page_mode() { return StartPageNumber != 0xFFFF; }
 
 // The control's window rectangle in the dialog's client coordinates.
 static bool control_rect(HWND dialog, int id, RECT* rect) {
@@ -188,7 +187,7 @@ INT_PTR CALLBACK closing_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
       page_setup(page, ButtonCancel | kCancelAtOnce);
       char caption[99] = "";
       GetDlgItemTextA(page, kClosingCaption, caption, sizeof caption);
-      SetWindowTextA((SetupFlags & kSetupFullScreen) ? ContainerDialog : FrameWindow, caption);
+      SetWindowTextA(full_screen_mode() ? ContainerDialog : FrameWindow, caption);
       return TRUE;
     }
     case WM_COMMAND:

@@ -34,7 +34,6 @@ void release_dialog_objects() {
   FaceBrushOwned = false;
 }
 
-static bool full_screen_mode() { return (SetupFlags & 1) != 0; }
 
 // The text list of the page being shown; none (every text empty) outside
 // the wizard.
@@ -85,7 +84,7 @@ void page_setup(HWND page, unsigned button_mask) {
   set_button_caption(kBackButton, 0);
   set_button_caption(kNextButton, 1);
   set_button_caption(kCancelButton, 2);
-  if (StartPageNumber != 0xFFFF) button_mask |= ButtonCancelAtOnce;
+  if (single_page_mode()) button_mask |= ButtonCancelAtOnce;
   apply_button_mask(button_mask);
 }
 

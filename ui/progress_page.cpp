@@ -31,7 +31,6 @@ static bool InstallPaused;
 static bool ItemRunning;
 static bool CancelWaiting;
 
-static bool single_page_mode() { return StartPageNumber != 0xFFFF; }
 
 // Without a timer the rest of the installation runs inside this message;
 // set_progress still paints through its own device context.
