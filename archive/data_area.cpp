@@ -1,12 +1,12 @@
 #include "archive/data_area.h"
 
-#include <cstring>
 
 #include "archive/config.h"
 #include "archive/format.h"
 #include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/text_format.h"
 
 uint32_t data_start;
 uint32_t volume_length;
@@ -26,30 +26,12 @@ enum : uint32_t { kPromptCapacity = 200 };
 
 // Text 6/28 with the disk number in place of its integer conversion. The
 // text comes from the archive, so it is not handed to a printf-style
-// formatter: only the first %d, %i or %u is filled in, "%%" gives "%", and
-// anything else stands as written.
+// formatter (format_text).
 void format_disk_prompt(char* out, uint32_t disk) {
   const char* text = get_text(6, kTextDiskPrompt);
   char number[12];
   format_decimal(number, sizeof number, disk, 1);
-  uint32_t used = 0;
-  bool filled = false;
-  auto put = [&](const char* from, uint32_t n) {
-    while (n-- && used + 1 < kPromptCapacity) out[used++] = *from++;
-  };
-  for (const char* p = text; *p; ++p) {
-    if (p[0] == '%' && p[1] == '%') {
-      put("%", 1);
-      ++p;
-    } else if (p[0] == '%' && (p[1] == 'd' || p[1] == 'i' || p[1] == 'u')) {
-      if (!filled) put(number, static_cast<uint32_t>(std::strlen(number)));
-      filled = true;
-      ++p;
-    } else {
-      put(p, 1);
-    }
-  }
-  out[used] = '\0';
+  format_text(out, kPromptCapacity, text, number, TextArgument::kNumber);
 }
 
 // Where the volume's data length word stands in its file.

@@ -33,37 +33,12 @@ enum : int { kWelcomePage = 0, kLicencePage = 1, kSetupTypePage = 2 };
 enum : uint16_t { kFolderChangeable = 0x02 };
 enum : uint32_t { kSpaceUnit = 32768 };
 
-// Text 2/7 with `value` in its first integer conversion (%d, %u, %i, also
-// with l); the archive's text cannot pull further arguments.
-static void format_megabytes(char* out, size_t capacity, uint32_t value) {
-  char number[16];
-  wsprintfA(number, "%lu", static_cast<unsigned long>(value));
-  size_t used = 0;
-  bool number_used = false;
-  auto put = [&](const char* from, size_t count) {
-    if (used + count > capacity - 1) count = capacity - 1 - used;
-    std::memcpy(out + used, from, count);
-    used += count;
-  };
-  for (const char* p = get_text(2, 7); *p; ++p) {
-    const char* conversion = p[0] == '%' && p[1] == 'l' ? p + 2 : p + 1;
-    if (p[0] == '%' && p[1] == '%') {
-      put("%", 1);
-      ++p;
-    } else if (p[0] == '%' && (*conversion == 'd' || *conversion == 'u' || *conversion == 'i')) {
-      if (!number_used) put(number, std::strlen(number));
-      number_used = true;
-      p = conversion;
-    } else {
-      put(p, 1);
-    }
-  }
-  out[used] = '\0';
-}
-
 static void show_megabytes(HWND page, int control, uint32_t megabytes) {
+  // Text 2/7 with the number in its first integer conversion.
+  char number[12];
+  format_decimal(number, sizeof number, megabytes, 1);
   char text[kMessageCapacity];
-  format_megabytes(text, sizeof text, megabytes);
+  format_text(text, sizeof text, get_text(2, 7), number, TextArgument::kNumber);
   SetDlgItemTextA(page, control, text);
 }
 
