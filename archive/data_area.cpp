@@ -1,6 +1,5 @@
 #include "archive/data_area.h"
 
-
 #include "archive/config.h"
 #include "archive/format.h"
 #include "base/command_line.h"
