@@ -24,7 +24,6 @@
 
 namespace {
 
-const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const uint32_t kUninstallRootKey = 0x80000002;  // HKEY_LOCAL_MACHINE as the uninstaller reads it
 // An uninstaller with its record is far smaller; a larger file is not one.
 enum : uint32_t { kMaxUninstallerLength = 8u << 20 };
@@ -199,7 +198,7 @@ bool write_uninstall_data() {
 }
 
 void uninstall_key_path(char* out, const char* uninstall_name) {
-  copy_string(out, kUninstallRoot, kUninstallKeySize);
+  copy_string(out, kUninstallKeyPrefix, kUninstallKeySize);
   size_t n = strlen(out);
   copy_string(out + n, uninstall_name, kUninstallKeySize - n);
 }
