@@ -85,3 +85,8 @@ bool join_path(char* out, size_t capacity, const char* folder, const char* file)
   if (out != folder && !copy_string(out, folder, capacity)) return false;
   return add_backslash(out, capacity) && append_string(out, file, capacity);
 }
+
+bool desktop_shortcut_path(char* out, size_t capacity, const char* name) {
+  return special_folder_path(CSIDL_DESKTOP, out) && join_path(out, capacity, out, name) &&
+         append_string(out, ".lnk", capacity);
+}

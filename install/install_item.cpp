@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <io.h>
-#include <shlobj.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <windows.h>
@@ -284,8 +283,7 @@ void make_desktop_shortcut(const uint8_t* entry) {
   const char* name = entry_string(entry, 4);
   if (name[0] == '\0') return;
   char link[2 * kPathSize];
-  if (!special_folder_path(CSIDL_DESKTOP, link)) return;
-  if (!join_path(link, sizeof link, link, name) || !append_string(link, ".lnk", sizeof link)) return;
+  if (!desktop_shortcut_path(link, sizeof link, name)) return;
   // A shortcut of the same name that was there is kept to be put back.
   if (note_file_change(link)) create_shortcut(DestPath, link, entry_string(entry, 5), 0);
 }

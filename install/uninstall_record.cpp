@@ -1,6 +1,5 @@
 #include "install/uninstall_record.h"
 
-#include <shlobj.h>
 #include <string.h>
 #include <windows.h>
 
@@ -16,6 +15,7 @@
 #include "install/destination.h"
 #include "install/engine_state.h"
 #include "install/engine.h"
+#include "install/folders.h"
 #include "install/journal.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
@@ -56,22 +56,6 @@ uint8_t remove_flags(const uint8_t* entry) {
   return flags;
 }
 
-// DestPath = the desktop folder's shortcut of that name; false when the
-// desktop cannot be found or the path does not fit.
-bool desktop_shortcut_path(const char* name) {
-  LPITEMIDLIST folder = nullptr;
-  if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &folder))) return false;
-  BOOL found = SHGetPathFromIDListA(folder, DestPath);
-  CoTaskMemFree(folder);
-  if (!found) return false;
-  add_backslash(DestPath, sizeof DestPath);
-  size_t n = strlen(DestPath);
-  if (n + strlen(name) + 4 >= sizeof DestPath) return false;
-  strcpy(DestPath + n, name);
-  append_string(DestPath, ".lnk", sizeof DestPath);
-  return true;
-}
-
 // The RemoveList of the current FileList at the log's end, written over the
 // 8 bytes that the installed uninstaller keeps for its header.
 void write_remove_list(RecordFile* log, uint32_t start) {
@@ -88,7 +72,7 @@ void write_remove_list(RecordFile* log, uint32_t start) {
       ++count;
     }
     const char* desktop_name = entry_string(entry, 4);
-    if (*desktop_name && desktop_shortcut_path(desktop_name)) {
+    if (*desktop_name && desktop_shortcut_path(DestPath, sizeof DestPath, desktop_name)) {
       write_log_record(log, 0);
       ++count;
     }
