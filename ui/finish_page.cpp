@@ -16,6 +16,7 @@
 #include "install/document_opener.h"
 #include "install/engine.h"
 #include "install/rollback.h"
+#include "ui/control_rect.h"
 #include "ui/error_report.h"
 #include "ui/main_windows.h"
 #include "ui/page_setup.h"
@@ -39,14 +40,6 @@ enum : unsigned { kCancelAtOnce = 0x100 };
 
 static const char kProductAddress[] = "https://kestrel-setup.example.org/";
 
-
-// The control's window rectangle in the dialog's client coordinates.
-static bool control_rect(HWND dialog, int id, RECT* rect) {
-  HWND control = GetDlgItem(dialog, id);
-  if (!control || !GetWindowRect(control, rect)) return false;
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(rect), 2);
-  return true;
-}
 
 static void show_control(HWND dialog, int id, bool shown) {
   if (HWND control = GetDlgItem(dialog, id)) ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
