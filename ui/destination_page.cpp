@@ -29,7 +29,6 @@ enum : int {
   kFreeSpace = 1019,
   kSummaryText = 1001,
 };
-enum : int { kWelcomePage = 0, kLicencePage = 1, kSetupTypePage = 2 };
 enum : uint16_t { kFolderChangeable = 0x02 };
 enum : uint32_t { kSpaceUnit = 32768 };
 

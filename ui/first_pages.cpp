@@ -6,9 +6,6 @@
 #include "ui/sequencer.h"
 
 enum : int {
-  kWelcomePage = 0,
-  kSetupTypePage = 2,
-  kDestinationPage = 3,
   kFirstTypeButton = 1021,
   kLastTypeButton = 1026,
 };
