@@ -301,9 +301,7 @@ bool write_content(ItemRun& run, const std::string& path) {
   }
   ok = ok && decode_entry_data(run, source, out, limit);
   uint8_t flags = source[kEntryFlags];
-  // The times stand right before the strings.
-  if (ok && content != ItemContent::kPatch && (flags & kItemHasTimes))
-    set_file_times(out, source + entry_strings_offset(source) - kEntryTimesSize);
+  if (ok && content != ItemContent::kPatch && (flags & kItemHasTimes)) set_file_times(out, entry_file_times(source));
   close_file(out);
   if (!ok) return false;
   if (content != ItemContent::kPatch) return check_written(run, entry, path, "the decoded file");

@@ -172,7 +172,7 @@ bool write_plain(const uint8_t* entry, FileHandle* out) {
   if (!decode_item(*out, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength))) return false;
   uint8_t flags = entry[kEntryFlags];
   // The times stand right before the strings.
-  if (flags & kItemHasTimes) set_file_times(*out, entry + entry_strings_offset(entry) - kEntryTimesSize);
+  if (flags & kItemHasTimes) set_file_times(*out, entry_file_times(entry));
   close_temp(out);
   return verify_temp_file(get_u32(entry + kEntryChecksum));
 }
