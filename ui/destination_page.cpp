@@ -29,7 +29,6 @@ enum : int {
   kFreeSpace = 1019,
   kSummaryText = 1001,
 };
-enum : uint16_t { kFolderChangeable = 0x02 };
 enum : uint32_t { kSpaceUnit = 32768 };
 
 static void show_megabytes(HWND page, int control, uint32_t megabytes) {
@@ -155,7 +154,7 @@ INT_PTR CALLBACK destination_page_proc(HWND page, UINT message, WPARAM wparam, L
       SetDlgItemTextA(page, kFreeCaption, get_text(2, 6));
       show_megabytes(page, kRequiredSpace, required_megabytes());
       show_free_space(page);
-      if (CurrentRecord && (CurrentRecord->flags & kFolderChangeable)) {
+      if (CurrentRecord && (CurrentRecord->flags & kTypeFolderEditable)) {
         SetFocus(GetDlgItem(page, kFolderField));
         return FALSE;
       }
