@@ -33,6 +33,7 @@
 #include "install/uninstall_record.h"
 #include "ui/progress.h"
 #include "ui/sequencer.h"
+#include "uninstall/shared_count.h"
 
 namespace {
 
@@ -41,8 +42,6 @@ enum : uint32_t { kVersionMessageCapacity = 2048, kVersionLanguage = 16 };
 // Unattended, a file in use is tried this many more times, so far apart.
 enum : unsigned { kInUseRetries = 3, kInUseRetryMs = 1000 };
 unsigned InUseRetries;  // of the file being placed
-
-const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 void set_status(uint8_t* entry, uint16_t status) { put_u16(entry + kEntryStatus, status); }
 uint16_t item_status(const uint8_t* entry) { return get_u16(entry + kEntryStatus); }
