@@ -33,17 +33,24 @@ uint8_t* CurrentFirstEntry;
 
 static const char kEmptyText[] = "";
 
-const char* get_text(int list, int index) {
-  if (list < 0 || list >= kTextListCount || !CurrentRecord) return kEmptyText;
-  const uint8_t* texts = CurrentRecord->text_lists[list];
+// The loader has checked that every string of the list is terminated
+// inside its block.
+const char* list_text(const uint8_t* texts, int index) {
   if (!texts) return kEmptyText;
   uint16_t wanted = static_cast<uint16_t>(index);
   if (wanted >= get_u16(texts)) return kEmptyText;
-  // The loader has checked that every string of the list is terminated
-  // inside the record.
   const char* p = reinterpret_cast<const char*>(texts + 2);
   for (; wanted > 0; --wanted) p += std::strlen(p) + 1;
   return p;
+}
+
+const char* get_text(int list, int index) {
+  if (list < 0 || list >= kTextListCount || !CurrentRecord) return kEmptyText;
+  return list_text(CurrentRecord->text_lists[list], index);
+}
+
+const char* product_detail(int index) {
+  return CurrentSetupType < 0 ? kEmptyText : list_text(SetupTypeTable[CurrentSetupType].details, index);
 }
 
 void select_setup_type(int index) {

@@ -33,6 +33,8 @@ struct SetupTypeSlot {
   uint32_t file_list_length;
   uint8_t* entry_lists[3];  // INI entries, registry entries, string patches
   uint32_t entry_list_lengths[3];
+  uint8_t* details;  // the product-details text list, or null
+  uint32_t details_length;
 };
 
 extern uint32_t SetupFlags;
@@ -65,8 +67,12 @@ extern const SetupTypeRecord* CurrentRecord;
 extern uint32_t CurrentFileCount;
 extern uint8_t* CurrentFirstEntry;
 
+// Text `index` of a text list the loader has checked (or null); never null.
+const char* list_text(const uint8_t* texts, int index);
 // Text index of the current setup type; never null.
 const char* get_text(int list, int index);
+// Text `index` of the current setup type's product details; never null.
+const char* product_detail(int index);
 void select_setup_type(int index);
 
 // Bounds of template `number` inside the DialogTemplateStore: from its offset

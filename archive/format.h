@@ -17,6 +17,7 @@ enum BlockId : uint16_t {
   kBlockIniEntries = 0x1240,
   kBlockRegistryEntries = 0x1241,
   kBlockStringPatches = 0x1242,
+  kBlockProductDetails = 0x1243,
   kBlockDataArea = 0x7F7F,
 };
 
@@ -57,6 +58,26 @@ enum : uint32_t {
   kRecordFixedSize = 84,
 };
 enum : int { kTextListCount = 11, kMaxSetupTypes = 6 };
+// The texts of a product-details block (a text list, per setup type): the
+// Add/Remove Programs values, then the uninstaller's own texts, which the
+// setup hands on in the installation record. A missing or empty text is
+// not given.
+enum : int {
+  kDetailVersion,
+  kDetailPublisher,
+  kDetailUrl,
+  kDetailIcon,
+  kDetailUninstallerTexts,  // the first of kUninstallerTextCount
+};
+// The uninstaller's texts, each with "%s" for the product's name.
+enum : int {
+  kUninstallerCaption,
+  kUninstallerQuestion,
+  kUninstallerRemoved,
+  kUninstallerRemovedLeft,
+  kUninstallerRemovedRestart,
+  kUninstallerTextCount
+};
 // Setup type flags.
 enum : uint16_t { kTypeFolderEditable = 0x2, kTypeRememberInRegistry = 0x4, kTypeRememberInIni = 0x8 };
 // The uninstaller deletes the remembered folder's value or INI entry

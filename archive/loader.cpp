@@ -164,6 +164,7 @@ void free_archive() {
   for (SetupTypeSlot& slot : SetupTypeTable) {
     for (uint8_t*& list : slot.entry_lists) free_block(&list);
     free_block(&slot.file_list);
+    free_block(&slot.details);
     free_block(&slot.raw_record);
     free_block(&slot.folder);
     slot = SetupTypeSlot{};
@@ -249,6 +250,11 @@ bool load_archive() {
         else error = replace_block(file, header, &slot->entry_lists[k], &slot->entry_list_lengths[k]);
         break;
       }
+      case kBlockProductDetails:
+        if (!slot) error = kDamaged;
+        else error = replace_block(file, header, &slot->details, &slot->details_length);
+        if (!error && !text_list_inside(slot->details, slot->details_length, 0)) error = kDamaged;
+        break;
       case kBlockStartPage: {
         HasStartPageBlock = true;
         uint8_t word[2];

@@ -85,6 +85,12 @@ bool add_setup_type(std::vector<uint8_t>* out, const SetupTypeSpec& type, const 
       !add_block(out, kBlockStringPatches, compress, error,
                  [&](std::vector<uint8_t>* c) { return encode_string_patch_list(type.string_patches, c, error); }))
     return false;
+  // Only a setup that gives product details carries them: others stay
+  // what earlier builders wrote.
+  if (!type.details.empty() &&
+      !add_block(out, kBlockProductDetails, compress, error,
+                 [&](std::vector<uint8_t>* c) { return encode_text_list(type.details, "product details", c, error); }))
+    return false;
   return true;
 }
 

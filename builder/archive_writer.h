@@ -18,6 +18,7 @@ struct SetupTypeSpec {
   std::vector<IniEntrySpec> ini_entries;
   std::vector<RegistryEntrySpec> registry_entries;
   std::vector<StringPatchSpec> string_patches;
+  std::vector<std::string> details;  // product details (by kDetail...); empty = no block
 };
 
 struct ArchiveSpec {
@@ -33,7 +34,7 @@ struct ArchiveSpec {
 };
 
 // Every block before the data area: 0x1239, 0x1234, 0x1235, 0x1236, 0x1237,
-// 0x123d, for each setup type 0x123e with its 0x123a and 0x1240..0x1242,
+// 0x123d, for each setup type 0x123e with its 0x123a, 0x1240..0x1242 and 0x1243,
 // then 0x123b and 0x123f. Blocks are compressed where `compress` is given
 // and saves bytes. Refuses what the loader would refuse: no or more than six
 // setup types, a start page naming a setup type that does not exist, a file

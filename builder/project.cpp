@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <set>
 #include <toml++/toml.h>
 
@@ -609,8 +610,31 @@ bool read_signing(Reader& r, const toml::table& table, Project* p) {
   return true;
 }
 
+// The Add/Remove Programs values of [setup], in the order of the product
+// details.
+const char* const kDetailKeys[] = {"version", "publisher", "url", "icon"};
+const char* const kUninstallerTextKeys[] = {"caption", "question", "removed", "removed_left", "removed_restart"};
+
+// [type.uninstaller_texts] after the [setup] values: the type's product
+// details, trailing empty texts left out.
+bool read_details(Reader& r, Table& t, const std::vector<std::string>& product, std::vector<std::string>* details) {
+  *details = product;
+  details->resize(kDetailUninstallerTexts + kUninstallerTextCount);
+  if (const toml::table* texts = t.subtable("uninstaller_texts")) {
+    Table u(r, *texts, t.key("uninstaller_texts"));
+    for (int i = 0; i < kUninstallerTextCount; ++i) {
+      std::string& text = (*details)[kDetailUninstallerTexts + i];
+      if (!u.text(kUninstallerTextKeys[i], &text) || !keeps(u, kUninstallerTextKeys[i], uninstaller_text_problem(text)))
+        return false;
+    }
+    if (!u.done()) return false;
+  }
+  while (!details->empty() && details->back().empty()) details->pop_back();
+  return r.error.empty();
+}
+
 bool read_type(Reader& r, const toml::table& table, size_t index, const std::optional<std::string>& title,
-               ProjectType* type) {
+               const std::vector<std::string>& product, ProjectType* type) {
   std::string prefix = "type[" + std::to_string(index) + "]";
   Table t(r, table, prefix);
   SetupTypeRecordSpec& rec = type->record;
@@ -649,6 +673,7 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
     return false;
   }
   for (int l = 0; l < kTextListCount; ++l) rec.text_lists[l] = lists[l];
+  if (!read_details(r, t, product, &type->details)) return false;
   std::vector<const toml::table*> list;
   if (!table_array(t, "files", &list)) return false;
   for (size_t i = 0; i < list.size(); ++i)
@@ -707,6 +732,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
   p.path = path;
   Table top(r, root, "");
   std::optional<std::string> title;
+  std::vector<std::string> product(std::size(kDetailKeys));  // by kDetail...
   bool ok = true;
   if (const toml::table* setup = top.subtable("setup")) {
     Table t(r, *setup, "setup");
@@ -723,7 +749,11 @@ bool read_project(const std::string& path, Project* project, std::string* error)
          t.choice("single_page", {"welcome", "licence", "setup-type", "destination", "ready", "progress", "finish",
                                   "closing"}, &single) &&
          t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) &&
-         t.choice("privileges", {"admin", "user"}, &privileges) && t.done();
+         t.choice("privileges", {"admin", "user"}, &privileges);
+    for (size_t i = 0; ok && i < product.size(); ++i) ok = t.text(kDetailKeys[i], &product[i]);
+    ok = ok && keeps(t, "url", product[kDetailUrl].empty() ? "" : web_address_problem(product[kDetailUrl])) &&
+         keeps(t, "icon", product[kDetailIcon].empty() ? "" : display_icon_problem(product[kDetailIcon])) && t.done();
+    product[kDetailIcon] = windows_path(product[kDetailIcon]);
     p.per_user = privileges == 1;
     if (ok && uninstaller && p.uninstaller_name.empty() && uninstaller->is_string())
       ok = r.fail(*uninstaller, "setup.uninstaller", "must not be empty (write false for none)");
@@ -756,7 +786,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     ok = r.fail(*types[kMaxSetupTypes], "type", "a setup holds at most six setup types");
   for (size_t i = 0; ok && i < types.size(); ++i) {
     p.types.emplace_back();
-    ok = read_type(r, *types[i], i, title, &p.types.back());
+    ok = read_type(r, *types[i], i, title, product, &p.types.back());
   }
   if (ok && p.start_page && p.start_page->setup_type >= p.types.size())
     ok = r.fail(*root.get("setup"), "setup.start_type", "names a setup type that does not exist");

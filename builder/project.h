@@ -41,6 +41,10 @@ struct ProjectType {
   std::vector<IniEntrySpec> ini_entries;
   std::vector<RegistryEntrySpec> registry_entries;
   std::vector<StringPatchSpec> string_patches;
+  // The product-details texts (by kDetail..., trailing empty ones left
+  // out): none when the project gives none, so that the setup carries no
+  // block for them.
+  std::vector<std::string> details;
 };
 
 struct Project {

@@ -219,3 +219,38 @@ bool check_item_names(const Project& project, std::string* error) {
   }
   return true;
 }
+
+std::string web_address_problem(const std::string& url) {
+  std::string scheme = folded(url.substr(0, url.find(':') == std::string::npos ? 0 : url.find(':') + 3));
+  if ((scheme != "http://" && scheme != "https://") || url.size() == scheme.size())
+    return "must be a web address that starts with http:// or https://";
+  for (unsigned char c : url)
+    if (c <= 0x20 || c == '"' || c == 0x7F) return "may hold no space, quote or control character (write %20 for a space)";
+  // The closing page hands it on in a path-sized buffer.
+  if (url.size() > 259) return "is at most 259 bytes";
+  return "";
+}
+
+std::string display_icon_problem(const std::string& icon) {
+  size_t comma = icon.rfind(',');
+  std::string path = icon.substr(0, comma);
+  if (comma != std::string::npos) {
+    std::string index = icon.substr(comma + 1);
+    size_t sign = index.compare(0, 1, "-") == 0 ? 1 : 0;  // a negative index is a resource id
+    if (index.size() == sign || index.size() > sign + 5 || index.find_first_not_of("0123456789", sign) != std::string::npos)
+      return "a \",index\" after the path must be a whole number, such as \",0\"";
+  }
+  if (path.empty()) return "needs the path of a program or icon file, such as \"#InstallDir#\\\\Viewer.exe\"";
+  std::string problem = escape_in_path(path);
+  return problem.empty() ? unknown_macro(path) : problem;
+}
+
+std::string uninstaller_text_problem(const std::string& text) {
+  int names = 0;
+  for (size_t p = text.find('%'); p != std::string::npos; p = text.find('%', p + 2)) {
+    if (p + 1 < text.size() && text[p + 1] == '%') continue;
+    if (p + 1 >= text.size() || text[p + 1] != 's') return "may hold %s for the product's name and no other % directive (write %% for %)";
+    ++names;
+  }
+  return names > 1 ? "may name the product (%s) once" : "";
+}

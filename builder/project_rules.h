@@ -42,3 +42,15 @@ std::string text_number_problem(unsigned list, unsigned index);
 // would replace the first unasked). On failure *error names file, line and
 // item.
 bool check_item_names(const Project& project, std::string* error);
+
+// The product's web address ([setup] url): the setup opens it and lists it
+// in Add/Remove Programs, so only an http:// or https:// address.
+std::string web_address_problem(const std::string& url);
+
+// The Add/Remove Programs icon ([setup] icon): a path, with macros,
+// optionally followed by ",index".
+std::string display_icon_problem(const std::string& icon);
+
+// An uninstaller text: "%s" stands for the product's name, "%%" for "%";
+// no other directive, and "%s" at most once.
+std::string uninstaller_text_problem(const std::string& text);

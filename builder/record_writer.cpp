@@ -44,17 +44,21 @@ bool encode_setup_type_record(const SetupTypeRecordSpec& spec, std::vector<uint8
   for (int list = 0; list < kTextListCount; ++list) {
     const auto& strings = spec.text_lists[list];
     if (!strings) continue;
-    std::string name = "text list " + std::to_string(list);
-    if (strings->size() > 0xFFFF) return fail(error, name + " holds more than 65535 texts");
     uint32_t at = static_cast<uint32_t>(record.size());
-    append_u16(&record, static_cast<uint16_t>(strings->size()));
-    for (size_t n = 0; n < strings->size(); ++n)
-      if (!append_text(&record, (*strings)[n], "text " + std::to_string(list) + "/" + std::to_string(n), error))
-        return false;
+    if (!encode_text_list(*strings, "text " + std::to_string(list), &record, error)) return false;
     put_u32(&record[kRecordTextLists + 4 * list], at);
   }
   if (!fits_u32(record.size())) return fail(error, "setup type record is larger than 4 GiB");
   out->insert(out->end(), record.begin(), record.end());
+  return true;
+}
+
+bool encode_text_list(const std::vector<std::string>& texts, const std::string& what, std::vector<uint8_t>* out,
+                      std::string* error) {
+  if (texts.size() > 0xFFFF) return fail(error, what + " list holds more than 65535 texts");
+  append_u16(out, static_cast<uint16_t>(texts.size()));
+  for (size_t n = 0; n < texts.size(); ++n)
+    if (!append_text(out, texts[n], what + "/" + std::to_string(n), error)) return false;
   return true;
 }
 

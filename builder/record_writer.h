@@ -32,6 +32,12 @@ struct SetupTypeRecordSpec {
 
 bool encode_setup_type_record(const SetupTypeRecordSpec& spec, std::vector<uint8_t>* out, std::string* error);
 
+// A text list as the setup type record holds one: a u16 count and the
+// texts; `what` names it in messages. Used whole by the product details
+// (block 0x1243).
+bool encode_text_list(const std::vector<std::string>& texts, const std::string& what, std::vector<uint8_t>* out,
+                      std::string* error);
+
 // Compared with the installed file's version resource.
 struct FileVersionSpec {
   uint32_t version_ms = 0;  // dwFileVersionMS

@@ -136,6 +136,8 @@ bool convert_type(Converter& c, SetupTypeSpec& t, const std::string& where) {
       !c(r.registry_value, where + ".remember.registry.value") || !c(r.ini_file, where + ".remember.ini.file") ||
       !c(r.ini_section, where + ".remember.ini.section") || !c(r.ini_key, where + ".remember.ini.key"))
     return false;
+  for (size_t i = 0; i < t.details.size(); ++i)
+    if (!c(t.details[i], where + " product details/" + std::to_string(i))) return false;
   for (int l = 0; l < kTextListCount; ++l)
     if (r.text_lists[l])
       for (size_t i = 0; i < r.text_lists[l]->size(); ++i)
@@ -501,6 +503,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
     type.ini_entries = pt.ini_entries;
     type.registry_entries = pt.registry_entries;
     type.string_patches = pt.string_patches;
+    type.details = pt.details;
     for (size_t i = 0; i < entries[t].size(); ++i) {
       Entry& e = entries[t][i];
       int slot = layout.item_slot[t][i];

@@ -100,6 +100,19 @@ std::string remembered_notes(uint16_t flags, uint16_t written) {
 }
 
 // The loader has checked every record of the three lists.
+// The product details a project gave: the Add/Remove values and the
+// uninstaller's texts.
+void print_details(const SetupTypeSlot& slot) {
+  static const char* const kLabels[] = {"version",          "publisher",         "web address",
+                                        "icon",             "uninstaller caption", "uninstaller question",
+                                        "uninstaller removed", "uninstaller removed, files left",
+                                        "uninstaller removed, files at restart"};
+  for (int i = 0; i < kDetailUninstallerTexts + kUninstallerTextCount; ++i) {
+    const char* text = list_text(slot.details, i);
+    if (*text) printf("  %s %s\n", kLabels[i], quoted(text).c_str());
+  }
+}
+
 void print_settings(const SetupTypeSlot& slot) {
   const char* titles[] = {"INI entries", "registry values", "string patches"};
   for (int k = 0; k < 3; ++k) {
@@ -169,6 +182,7 @@ void print_setup(const char* path) {
       printf("  remembered in %s [%s] %s%s\n", quoted(r.ini_file).c_str(),
              r.ini_section ? printable(r.ini_section).c_str() : "", r.ini_key ? printable(r.ini_key).c_str() : "",
              remembered_notes(r.flags, kTypeRememberInIni).c_str());
+    print_details(slot);
     print_items(t);
     print_settings(slot);
   }

@@ -38,6 +38,7 @@ struct TypeBlocks {
   Content record;
   Content files;
   Content lists[3];
+  Content details;
 };
 
 // A well-formed FileEntry: its place in its list's content.
@@ -55,7 +56,8 @@ std::string hex_id(uint16_t id) {
 }
 
 bool is_type_block(uint16_t id) {
-  return id == kBlockFileList || id == kBlockIniEntries || id == kBlockRegistryEntries || id == kBlockStringPatches;
+  return id == kBlockFileList || id == kBlockIniEntries || id == kBlockRegistryEntries || id == kBlockStringPatches ||
+         id == kBlockProductDetails;
 }
 
 struct Scanner {
@@ -206,7 +208,10 @@ struct Scanner {
     } else if (is_type_block(id) && type_records <= kMaxSetupTypes) {
       TypeBlocks& t = types.back();
       std::string owner = "setup type " + std::to_string(types.size() - 1);
-      keep(id == kBlockFileList ? &t.files : &t.lists[id - kBlockIniEntries], std::move(c), owner);
+      keep(id == kBlockFileList         ? &t.files
+           : id == kBlockProductDetails ? &t.details
+                                        : &t.lists[id - kBlockIniEntries],
+           std::move(c), owner);
     }
   }
 
@@ -340,6 +345,22 @@ struct Scanner {
         add(Rule::kRecordOffset, owner, where_in(c, field),
             "text list " + std::to_string(list) + " at offset " + std::to_string(offset) + " lies in the fixed fields");
     }
+  }
+
+  // The product details: a text list whose texts all end inside the block.
+  void check_details(int t) {
+    const Content& c = types[t].details;
+    if (!c.present) return;
+    const std::vector<uint8_t>& b = c.bytes;
+    uint32_t count = b.size() >= 2 ? get_u16(b.data()) : 0;
+    size_t at = 2;
+    for (uint32_t n = 0; at <= b.size() && n < count; ++n) {
+      const void* end = std::memchr(b.data() + at, 0, b.size() - at);
+      at = end ? static_cast<const uint8_t*>(end) - b.data() + 1 : b.size() + 1;
+    }
+    if (at > b.size())
+      add(Rule::kListRecords, "setup type " + std::to_string(t), where_in(c, 0),
+          "the product details announce " + std::to_string(count) + " texts, which do not all end inside the block");
   }
 
   std::string item_subject(int t, uint32_t i, const uint8_t* entry) const {
@@ -568,6 +589,7 @@ struct Scanner {
     check_templates();
     for (size_t t = 0; t < types.size(); ++t) {
       check_record(static_cast<int>(t));
+      check_details(static_cast<int>(t));
       read_file_list(static_cast<int>(t));
     }
     for (size_t t = 0; t < types.size(); ++t) {

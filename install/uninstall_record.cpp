@@ -13,10 +13,11 @@
 #include "base/path_strings.h"
 #include "base/setup_log.h"
 #include "install/destination.h"
-#include "install/engine_state.h"
 #include "install/engine.h"
+#include "install/engine_state.h"
 #include "install/folders.h"
 #include "install/journal.h"
+#include "install/product_entry.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
 #include "uninstall/uninstall_data.h"
@@ -94,14 +95,13 @@ void write_install_folder_if_elsewhere(RecordFile* log) {
   write_install_folder(log, folder);
 }
 
-// The Uninstall key's values: the name, and the uninstaller's path quoted,
-// as Windows runs it. The final step notes what they replace, so that a
-// rollback takes them back; a rollback's own registration is not noted.
+// The Uninstall key's values: the name, the uninstaller's path quoted, as
+// Windows runs it, and the rest of the entry. The final step notes what
+// they replace, so that a rollback takes them back; a rollback's own
+// registration is not noted.
 void register_uninstaller(const char* key_path, const char* name, bool undoable) {
   HKEY key;
-  bool noted = !undoable || (note_registry_key(HKEY_LOCAL_MACHINE, key_path) &&
-                             note_registry_value(HKEY_LOCAL_MACHINE, key_path, "DisplayName") &&
-                             note_registry_value(HKEY_LOCAL_MACHINE, key_path, "UninstallString"));
+  bool noted = !undoable || (note_registry_key(HKEY_LOCAL_MACHINE, key_path) && note_entry_values(key_path));
   if (!noted || RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
   char command[kPathSize + 2];
   copy_string(command, "\"", sizeof command);
@@ -111,9 +111,10 @@ void register_uninstaller(const char* key_path, const char* name, bool undoable)
                  static_cast<DWORD>(strlen(name)));
   RegSetValueExA(key, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
                  static_cast<DWORD>(strlen(command)));
-  RegCloseKey(key);
   log_registry_value(HKEY_LOCAL_MACHINE, key_path, "DisplayName", name);
   log_registry_value(HKEY_LOCAL_MACHINE, key_path, "UninstallString", command);
+  set_product_values(key, key_path, command);
+  RegCloseKey(key);
 }
 
 const char* current_uninstall_name() { return CurrentRecord ? CurrentRecord->uninstall_name : nullptr; }
@@ -172,6 +173,7 @@ bool write_uninstall_data() {
   write_install_folder_if_elsewhere(&log);
   record_settings_to_delete(&log);
   if (EarlierRecord) write_earlier_installations(&log, EarlierRecord, EarlierRecordLength);
+  write_uninstaller_texts(&log);
   write_block_header(&log, kUninstallEndId, 0);
   if (log.result != 0) fail_with(log.result);
   if (!close_file(file) && log.result == 0) fail_with(2);

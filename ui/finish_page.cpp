@@ -38,9 +38,6 @@ enum : int {
 };
 enum : unsigned { kCancelAtOnce = 0x100 };
 
-static const char kProductAddress[] = "https://kestrel-setup.example.org/";
-
-
 static void show_control(HWND dialog, int id, bool shown) {
   if (HWND control = GetDlgItem(dialog, id)) ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
 }
@@ -181,11 +178,13 @@ INT_PTR CALLBACK closing_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
       char caption[99] = "";
       GetDlgItemTextA(page, kClosingCaption, caption, sizeof caption);
       SetWindowTextA(full_screen_mode() ? ContainerDialog : FrameWindow, caption);
+      // The web-site button opens the product's address; without one it is not offered.
+      show_control(page, kClosingLink, *product_detail(kDetailUrl));
       return TRUE;
     }
     case WM_COMMAND:
       if (LOWORD(wparam) == kClosingLink) {
-        open_document(kProductAddress, ".htm");
+        open_document(product_detail(kDetailUrl), ".htm");
         break;
       }
       PageResult = LOWORD(wparam);

@@ -17,6 +17,7 @@
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "base/setup_log.h"
+#include "base/text_format.h"
 #include "install/replace.h"
 #include "uninstall/own_record.h"
 #include "uninstall/removal.h"
@@ -42,41 +43,95 @@ int exit_code(int outcome) {
   }
 }
 
-// The uninstaller's messages, by number.
+// The uninstaller's messages, by number: the first kUninstallerTextCount
+// as the archive numbers them, which a project may give in the record.
+// "%s" stands for the product's name.
 enum : unsigned {
-  kTextQuestion,
-  kTextRemoved,
-  kTextRemovedLeft,
-  kTextRemovedRestart,
-  kTextRemovedBefore,
+  kTextCaption = kUninstallerCaption,
+  kTextQuestion = kUninstallerQuestion,
+  kTextRemoved = kUninstallerRemoved,
+  kTextRemovedLeft = kUninstallerRemovedLeft,
+  kTextRemovedRestart = kUninstallerRemovedRestart,
+  kTextRemovedBefore = kUninstallerTextCount,
   kTextNoRecord,
   kTextDamaged,
   kTextNoWorkingCopy,
+  kTextQuestionUnnamed,
 };
 const char* const kTexts[] = {
-    "Do you want to remove this program and all of its components?",
-    "The program was removed from your computer.",
-    "The program was removed, but some of its files could not be deleted. "
+    "Uninstall %s",
+    "Do you want to remove %s and all of its components?",
+    "%s was removed from your computer.",
+    "%s was removed, but some of its files could not be deleted. "
     "They may be in use; you can delete them yourself.",
-    "The program was removed. Some of its files are in use and will be deleted when Windows restarts. "
+    "%s was removed. Some of its files are in use and will be deleted when Windows restarts. "
     "Do you want to restart Windows now?",
     "This program has already been removed from your computer.",
     "No record of an installation was found in this uninstaller. Nothing was removed.",
     "The record of the installation is damaged. Nothing was removed.",
     "The uninstaller cannot make its working copy in the temporary folder. Nothing was removed.",
+    "Do you want to remove this program and all of its components?",
 };
-const char kCaption[] = "Uninstall";
+// Until a record names the product: the caption, and the name the texts
+// give it.
+const char* Caption = "Uninstall";
+const char* ProductName = "The program";
+bool ProductNamed;
+char NamedCaption[kMessageCapacity];
+char NamedProduct[kMessageCapacity];
+const RecordText* GivenTexts;  // the project's texts from the record, or null
 
 bool Quiet;  // no box: /X or /SILENT
+
+// A counted text of the record, terminated.
+void copy_counted(char* out, size_t capacity, RecordText text) {
+  size_t n = text.length < capacity ? text.length : capacity - 1;
+  memcpy(out, text.text, n);
+  out[n] = '\0';
+}
+
+// Text n into out, its "%s" the product's name.
+void compose(char* out, size_t capacity, unsigned n) {
+  char given[kMessageCapacity];
+  // Without a name the question keeps its own words: the name stands mid-sentence.
+  const char* text = kTexts[n == kTextQuestion && !ProductNamed ? kTextQuestionUnnamed : n];
+  if (GivenTexts && n < kUninstallerTextCount && GivenTexts[n].length) {
+    copy_counted(given, sizeof given, GivenTexts[n]);
+    text = given;
+  }
+  format_text(out, capacity, text, ProductName);
+}
+
+// The record's Uninstall key names the product: its last part is the name
+// that Add/Remove Programs shows.
+void name_product(const UninstallData& data) {
+  GivenTexts = data.texts;
+  if (data.has_uninstall_key) {
+    RecordText key = data.uninstall_key;
+    uint16_t start = key.length;
+    while (start > 0 && key.text[start - 1] != '\\') --start;
+    copy_counted(NamedProduct, sizeof NamedProduct, {key.text + start, static_cast<uint16_t>(key.length - start)});
+    ProductName = NamedProduct;
+    ProductNamed = true;
+  }
+  if (ProductNamed || GivenTexts[kTextCaption].length) {
+    compose(NamedCaption, sizeof NamedCaption, kTextCaption);
+    Caption = NamedCaption;
+  }
+}
 
 // Shows a message (none when quiet, which answers 0) and logs it.
 int say_text(const char* text, UINT style) {
   log_event("message", text);
   if (Quiet) return 0;
-  return MessageBoxA(nullptr, text, kCaption, style | MB_SETFOREGROUND);
+  return MessageBoxA(nullptr, text, Caption, style | MB_SETFOREGROUND);
 }
 
-int say(unsigned n, UINT style) { return say_text(kTexts[n], style); }
+int say(unsigned n, UINT style) {
+  char text[kMessageCapacity];
+  compose(text, sizeof text, n);
+  return say_text(text, style);
+}
 
 bool within_folder(const char* path, const char* folder) {
   size_t n = strlen(folder);
@@ -143,6 +198,7 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
   RemovalPlan plan = RemovalPlan();
   if (status == UninstallDataStatus::kOk && !plan_removal(record.data, folder, menu, &plan))
     status = UninstallDataStatus::kDamaged;
+  if (status == UninstallDataStatus::kOk) name_product(record.data);
 
   RemovalOutcome outcome = RemovalOutcome();
   int code = kRemoved;

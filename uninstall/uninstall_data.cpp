@@ -144,6 +144,14 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
         if (earlier || !check_earlier(payload)) return UninstallDataStatus::kDamaged;
         if (out->earlier_count++ == 0) out->earlier = header;
         break;
+      case kUninstallerTextsId: {
+        // Only texts: a block that does not read whole leaves the uninstaller its own.
+        RecordText texts[kUninstallerTextCount] = {};
+        bool whole = true;
+        for (RecordText& text : texts) whole = whole && payload.counted(&text);
+        if (whole && payload.left == 0) memcpy(out->texts, texts, sizeof texts);
+        break;
+      }
       case kUninstallEndId:
         return size == 0 ? UninstallDataStatus::kOk : UninstallDataStatus::kDamaged;
       default:

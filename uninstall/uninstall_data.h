@@ -14,6 +14,8 @@
 //   0x1252 EarlierInstallation: a whole record (RemoveList to end block)
 //          of an installation that an uninstaller at the same path served
 //          before this one was written over it; one block per installation.
+//   0x1280 UninstallerTexts: the project's texts for the uninstaller's
+//          boxes, as counted texts (empty: the uninstaller's own).
 // Ids 0x1250 to 0x127F change what is removed: a reader that meets one it
 // does not know must remove nothing. Ids 0x1280 to 0x12FF carry what a
 // reader may pass over (texts, ways of asking). Any other id is damage.
@@ -23,6 +25,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "archive/format.h"
+
 enum : uint16_t {
   kRemoveListId = 0x1235,
   kShortcutListId = 0x1236,
@@ -31,6 +35,7 @@ enum : uint16_t {
   kSettingsListId = 0x1251,
   kEarlierInstallationId = 0x1252,
   kLastRequiredExtensionId = 0x127F,
+  kUninstallerTextsId = 0x1280,
   kLastExtensionId = 0x12FF,
   kUsedRemoveListId = 0x9235,
   kUninstallEndId = 0x7F7F,
@@ -97,6 +102,9 @@ struct UninstallData {
   uint32_t setting_count;
   const uint8_t* earlier;  // the first block that may be an EarlierInstallation
   uint32_t earlier_count;
+  // The uninstaller's texts the project gave, by kUninstallerText...
+  // (length 0: its own). Texts that do not read whole are passed over.
+  RecordText texts[kUninstallerTextCount];
 };
 
 // kUsed: the record was carried out already.

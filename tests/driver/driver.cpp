@@ -394,6 +394,15 @@ bool run_expect_no_box() {
 }
 
 bool run_expect_caption(const Step& step) {
+  if (step.id == 1) {  // the message box on show
+    std::string actual;
+    if (wait_for([&] {
+          std::vector<HWND> boxes = setup_boxes();
+          return !boxes.empty() && matches(actual = text_of(boxes[0]), step.match);
+        }))
+      return true;
+    return fail("the box caption is \"%s\"; boxes:%s", actual.c_str(), describe_boxes().c_str());
+  }
   HWND window = step.yes ? find_container() : find_frame();
   if (!window) return fail("no %s window", step.yes ? "container" : "frame");
   std::string actual;

@@ -204,7 +204,7 @@ const CommandForm commands[] = {
     {"answer", Op::Answer, 2, 2, "answer TEXT BUTTON"},
     {"wait-box", Op::WaitBox, 1, 1, "wait-box TEXT"},
     {"expect-no-box", Op::ExpectNoBox, 0, 0, "expect-no-box"},
-    {"expect-caption", Op::ExpectCaption, 2, 2, "expect-caption frame|container TEXT"},
+    {"expect-caption", Op::ExpectCaption, 2, 2, "expect-caption frame|container|box TEXT"},
     {"minimize", Op::Minimize, 0, 0, "minimize"},
     {"expect-minimized", Op::ExpectMinimized, 1, 1, "expect-minimized yes|no"},
     {"screenshot", Op::Screenshot, 1, 2, "screenshot FILE [client|ID]"},
@@ -304,7 +304,8 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
     case Op::ExpectCaption:
       if (same_word(args[0].value, "frame")) step.yes = false;
       else if (same_word(args[0].value, "container")) step.yes = true;
-      else return "expected frame or container";
+      else if (same_word(args[0].value, "box")) step.id = 1;
+      else return "expected frame, container or box";
       text(args[1]);
       return "";
     case Op::ExpectMinimized:

@@ -70,7 +70,7 @@ struct Step {
   int line = 0;
   std::string source;  // the line as written, for the report
   Op op = Op::Start;
-  int id = 0;           // control id, or the button of a message box
+  int id = 0;           // control id, or the button of a message box; 1 for "box" of expect-caption
   bool yes = false;     // yes|no arguments, "close" of wait-window, DATA of expect-no-reg given,
                         // "readable" of lock-file, "container" of close
   PageKind page = PageKind::Welcome;

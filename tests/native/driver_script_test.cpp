@@ -326,7 +326,7 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"wait-window x open\n", 1, "close"},
       {"timeout 0\n", 1, "seconds"},
       {"set-text 1004 ~x\n", 1, "plain text"},
-      {"expect-caption page x\n", 1, "frame or container"},
+      {"expect-caption page x\n", 1, "frame, container or box"},
       {"snapshot\n", 1, "usage: snapshot FILE"},
       {"snapshot a b\n", 1, "usage"},
       {"expect-unchanged \"\"\n", 1, "empty file name"},

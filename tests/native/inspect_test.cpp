@@ -84,6 +84,8 @@ class Inspect : public ::testing::Test {
     b.type(0).ini_entries.push_back({1, "#InstallDir#\\app.ini", "Paths", "Home", "#InstallDir#"});
     b.type(0).registry_entries.push_back({2, 0, "Software\\Kestrel", "Version", "2.0"});
     b.type(0).string_patches.push_back({-1, "bin\\app.exe", "PATCHED", {'k', 'e', 's'}});
+    b.type(0).details = {"2.0", "Kestrel Works", "https://kestrel.example.org/", "#InstallDir#\\bin\\app.exe,0",
+                         "Remove %s"};
 
     b.add_patch(1, "bin\\app.exe", 0, 0, app_v1, app_v2);
     b.add_file(1, "new.txt", text_bytes(900, 6));
@@ -104,6 +106,11 @@ TEST_F(Inspect, ListShowsTypesItemsAndSettings) {
            "stub 300 bytes, 2 setup types, current 0",
            "setup type 0: \"Full\"",
            "uninstall name \"Full App\", folder \"#Program Files#\\Full\" (may be changed)",
+           "version \"2.0\"",
+           "publisher \"Kestrel Works\"",
+           "web address \"https://kestrel.example.org/\"",
+           "icon \"#InstallDir#\\bin\\app.exe,0\"",
+           "uninstaller caption \"Remove %s\"",
            "setup type 1: \"Update\"",
            "0: #InstallDir#\\bin\\app.exe",
            "size 30000, stored ",
@@ -235,6 +242,24 @@ TEST_F(Inspect, VolumesOfASetupPathWithNoRoomForTheirExtensionAreRefused) {
       for (const std::string& name : tree(target)) EXPECT_TRUE(fs::is_directory(target + "/" + name)) << name;
     }
   }
+}
+
+// Product details whose texts run past their block: the setup refuses
+// the archive as damaged, and verify names the rule and the setup type.
+TEST_F(Inspect, VerifyNamesProductDetailsThatDoNotEndInTheirBlock) {
+  SetupBuilder b = sample();
+  b.write(setup, 0, nullptr, false);  // stored blocks, so the text's bytes can be changed
+  std::vector<uint8_t> bytes = read_bytes(setup);
+  const std::string last = "Remove %s";
+  auto at = std::search(bytes.begin(), bytes.end(), last.begin(), last.end());
+  ASSERT_NE(bytes.end(), at);
+  at[last.size()] = '!';  // its terminator, the block's last byte
+  write_bytes(setup, bytes);
+  std::string messages;
+  EXPECT_EQ(1, run_quietly(run_verify, {"verify", setup}, &messages));
+  EXPECT_NE(std::string::npos, messages.find("rule list-records")) << messages;
+  EXPECT_NE(std::string::npos, messages.find("setup type 0")) << messages;
+  EXPECT_NE(std::string::npos, messages.find("the product details announce 5 texts")) << messages;
 }
 
 TEST_F(Inspect, VerifyFailsOnEveryTruncation) {

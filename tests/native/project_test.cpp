@@ -572,6 +572,96 @@ TEST_F(ProjectTest, BuiltSetupLoadsAsWritten) {
   EXPECT_LT(get_u32(shared + kEntryDataPosition), get_u32(patched + kEntryDataPosition));
 }
 
+// The configuration blocks of a setup built by options(), whose stub is
+// 1024 bytes long: every block header and payload up to the data area.
+std::vector<std::pair<uint16_t, std::vector<uint8_t>>> configuration_blocks(const std::vector<uint8_t>& setup) {
+  std::vector<std::pair<uint16_t, std::vector<uint8_t>>> blocks;
+  for (size_t at = 1024; at + kBlockHeaderSize <= setup.size();) {
+    uint16_t id = get_u16(&setup[at]);
+    size_t end = id == kBlockDataArea ? setup.size() : at + kBlockHeaderSize + get_u32(&setup[at + 4]);
+    if (end > setup.size()) break;
+    blocks.push_back({id, std::vector<uint8_t>(setup.begin() + at, setup.begin() + end)});
+    at = end;
+  }
+  return blocks;
+}
+
+// The Add/Remove values and the uninstaller's texts travel in a block of
+// their own behind each setup type; a project without them builds the
+// very bytes it built before they existed: the same setup less those
+// blocks.
+TEST_F(ProjectTest, ProductDetailsGoInABlockOfTheirOwnOnly) {
+  write_product(dir);
+  std::string error, plain = dir.file("plain.exe"), detailed = dir.file("detailed.exe");
+  ASSERT_TRUE(build(kProduct, plain, &error)) << error;
+  std::string toml = kProduct;
+  toml.insert(toml.find("[background]"),
+              "version = \"1.0.3\"\npublisher = \"Caf\xC3\xA9 Ltd\"\nurl = \"https://cafe.example.com/\"\n"
+              "icon = \"#InstallDir#/app.bin,-2\"\n");
+  toml.insert(toml.find("[[type.files]]"),
+              "[type.uninstaller_texts]\ncaption = \"Remove %s\"\nremoved_left = \"Some of %s stays (100%%).\"\n");
+  ASSERT_TRUE(build(toml, detailed, &error)) << error;
+
+  auto without = configuration_blocks(read_bytes(plain));
+  auto with = configuration_blocks(read_bytes(detailed));
+  EXPECT_EQ(0, std::count_if(without.begin(), without.end(), [](auto& b) { return b.first == kBlockProductDetails; }));
+  std::vector<uint8_t> rest;
+  int details = 0;
+  for (auto& [id, bytes] : with) {
+    if (id == kBlockProductDetails) ++details;
+    else rest.insert(rest.end(), bytes.begin(), bytes.end());
+  }
+  EXPECT_EQ(2, details);  // one for each setup type
+  std::vector<uint8_t> plain_bytes = read_bytes(plain);
+  EXPECT_EQ(std::vector<uint8_t>(plain_bytes.begin() + 1024, plain_bytes.end()), rest);
+
+  ASSERT_TRUE(load(detailed));
+  EXPECT_STREQ("1.0.3", product_detail(kDetailVersion));
+  EXPECT_STREQ("Caf\xE9 Ltd", product_detail(kDetailPublisher));  // in the code page
+  EXPECT_STREQ("https://cafe.example.com/", product_detail(kDetailUrl));
+  EXPECT_STREQ("#InstallDir#\\app.bin,-2", product_detail(kDetailIcon));
+  EXPECT_STREQ("Remove %s", product_detail(kDetailUninstallerTexts + kUninstallerCaption));
+  EXPECT_STREQ("", product_detail(kDetailUninstallerTexts + kUninstallerQuestion));
+  EXPECT_STREQ("Some of %s stays (100%%).", product_detail(kDetailUninstallerTexts + kUninstallerRemovedLeft));
+  EXPECT_STREQ("", product_detail(kDetailUninstallerTexts + kUninstallerRemovedRestart));
+  select_setup_type(1);  // the [setup] values, none of type 0's texts
+  EXPECT_STREQ("https://cafe.example.com/", product_detail(kDetailUrl));
+  EXPECT_STREQ("", product_detail(kDetailUninstallerTexts + kUninstallerCaption));
+  free_archive();
+  ASSERT_TRUE(load(plain));
+  EXPECT_STREQ("", product_detail(kDetailUrl));
+}
+
+TEST_F(ProjectTest, ProductDetailsAreCheckedByLine) {
+#define ONE_TYPE "[[type]]\nfolder = \"x\"\n"
+  expect_refusals("[setup]\n", {
+      {"url = \"file:///C:/Windows/notepad.exe\"\n" ONE_TYPE, "setup.url: must be a web address"},
+      {"url = \"www.example.com\"\n" ONE_TYPE, "setup.url: must be a web address"},
+      {"url = \"https://\"\n" ONE_TYPE, "setup.url: must be a web address"},
+      {"url = \"https://example.com/a b\"\n" ONE_TYPE, "setup.url: may hold no space"},
+      {"url = \"https://example.com/\\\" /x\"\n" ONE_TYPE, "setup.url: may hold no space, quote"},
+      {"icon = \"#InstallDir#/a.exe,one\"\n" ONE_TYPE, "setup.icon: a \",index\""},
+      {"icon = \",0\"\n" ONE_TYPE, "setup.icon: needs the path"},
+      {"icon = \"#InstalDir#/a.exe\"\n" ONE_TYPE, "setup.icon: #InstalDir# is not a macro"},
+      {"version = 1\n" ONE_TYPE, "setup.version: must be a string"},
+      {"vendor = \"x\"\n" ONE_TYPE, "setup.vendor: unknown key"},
+  });
+  expect_refusals(ONE_TYPE, {
+      {"[type.uninstaller_texts]\nremoved = \"%d removed\"\n", "type[0].uninstaller_texts.removed: may hold %s"},
+      {"[type.uninstaller_texts]\nquestion = \"%s or %s?\"\n", "type[0].uninstaller_texts.question: may name the product"},
+      {"[type.uninstaller_texts]\nthanks = \"x\"\n", "type[0].uninstaller_texts.thanks: unknown key"},
+      {"[type.uninstaller_texts]\ncaption = \"\xD0\x9F\"\n", "type[0].uninstaller_texts.caption"},
+  });
+  Project p;
+  EXPECT_EQ("", read_error("[setup]\nurl = \"HTTP://Example.com/x?a=1\"\nicon = \"#Windows#/a.ico\"\n"
+                           "version = \"\"\n" ONE_TYPE, &p));
+  ASSERT_EQ(1u, p.types.size());
+  EXPECT_EQ((std::vector<std::string>{"", "", "HTTP://Example.com/x?a=1", "#Windows#\\a.ico"}), p.types[0].details);
+  EXPECT_EQ("", read_error(ONE_TYPE, &p));
+  EXPECT_TRUE(p.types[0].details.empty());
+#undef ONE_TYPE
+}
+
 TEST_F(ProjectTest, SameProjectGivesTheSameBytes) {
   write_product(dir);
   std::string error;

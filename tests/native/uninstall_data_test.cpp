@@ -219,6 +219,38 @@ TEST(UninstallData, UnknownExtensionsArePassedOverOnlyWhereThatIsSafe) {
   }
 }
 
+// The project's uninstaller texts: read when whole; a block that does not
+// read whole leaves the uninstaller its own texts and the record usable.
+TEST(UninstallData, ReadsTheUninstallerTextsWhenWhole) {
+  auto with_texts = [](const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> bytes = full_record();
+    bytes.resize(bytes.size() - 8);
+    RecordWriter w;
+    w.bytes = bytes;
+    w.block(kUninstallerTextsId, payload);
+    w.block(kUninstallEndId, {});
+    return w.bytes;
+  };
+  RecordWriter texts;
+  for (const char* t : {"Remove %s", "", "%s is gone.", "", ""}) texts.text(t);
+  std::vector<uint8_t> bytes = with_texts(texts.bytes);
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data));
+  EXPECT_EQ("Remove %s", text_of(data.texts[kUninstallerCaption]));
+  EXPECT_EQ(0u, data.texts[kUninstallerQuestion].length);
+  EXPECT_EQ("%s is gone.", text_of(data.texts[kUninstallerRemoved]));
+
+  std::vector<uint8_t> extra = texts.bytes;
+  extra.push_back(0);
+  std::vector<uint8_t> short_by_one(texts.bytes.begin(), texts.bytes.end() - 1);
+  for (const std::vector<uint8_t>& payload : {extra, short_by_one, std::vector<uint8_t>{9, 0, 'x'}}) {
+    bytes = with_texts(payload);
+    ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data));
+    EXPECT_EQ(3u, data.remove_count);
+    for (const RecordText& t : data.texts) EXPECT_EQ(0u, t.length);
+  }
+}
+
 TEST(UninstallData, RefusesExtensionsTheSetupCannotHaveWritten) {
   std::vector<uint8_t> plain_earlier = record_bytes({{".", "old.exe", 0}}, {}, 0, "");
   std::vector<uint8_t> nested_earlier = extended_record(plain_earlier);  // itself holds an earlier one

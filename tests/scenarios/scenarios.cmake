@@ -57,6 +57,8 @@ kestrel_scenario(error-report.script error-report.toml)
 kestrel_scenario(run-program.script run-program.toml)
 kestrel_scenario(run-program-off.script run-program.toml)
 kestrel_scenario(document.script document.toml)
+# The Add/Remove entry, the web-site button and the uninstaller's texts.
+kestrel_scenario(product-details.script product-details.toml)
 # Start-up: a second start, /S with blanks, the restart question.
 kestrel_scenario(second-start.script plain-one-type.toml)
 kestrel_scenario(source-path.script plain-one-type.toml)

@@ -350,6 +350,48 @@ TEST_F(FinishInstall, TheUninstallDataListsWhatTheUninstallerRemoves) {
   expect_moved_to_finish_page();
 }
 
+// The Add/Remove entry as complete as the project makes it: values an
+// earlier version wrote that this project does not give are gone, and the
+// project's uninstaller texts close the record.
+TEST_F(FinishInstall, TheAddRemoveEntryHoldsTheProductDetails) {
+  HKEY old;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, kUninstallKey, &old));
+  RegSetValueExA(old, "Publisher", 0, REG_SZ, reinterpret_cast<const BYTE*>("Old Works"), 10);
+  RegSetValueExA(old, "DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>("0.9"), 4);
+  RegCloseKey(old);
+  files.add(0, "app.exe");
+  files.add(0, "readme.txt");
+  make_current("Kestrel Test App");
+  put_u32(CurrentFirstEntry + kEntrySize, 5000);
+  put_u32(next_entry(CurrentFirstEntry) + kEntrySize, 3000);
+  Expect details;
+  details.u16(6);
+  for (const char* text : {"1.0", "", "https://kestrel.example.org/", "#InstallDir#\\app.exe,1", "",
+                           "Are you sure about %s?"})
+    details.b.insert(details.b.end(), text, text + strlen(text) + 1);
+  SetupTypeTable[0].details = details.b.data();
+
+  finish_install();
+  SetupTypeTable[0].details = nullptr;
+  EXPECT_EQ(0, ErrorState);
+  EXPECT_EQ("1.0", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion"));
+  EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "Publisher"));
+  EXPECT_EQ("https://kestrel.example.org/", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "URLInfoAbout"));
+  EXPECT_EQ("C:\\KestrelFinish\\App\\app.exe,1", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayIcon"));
+  EXPECT_EQ("C:\\KestrelFinish\\App", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation"));
+  EXPECT_EQ(std::string("\"") + kUninstaller + "\" /SILENT",
+            registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString"));
+  // 8,000 bytes in kilobytes, rounded up (the last zero byte is trimmed).
+  EXPECT_EQ(std::string("\x08\0\0", 3), registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize"));
+  Expect tail;
+  tail.u16(0x1280).u16(0).u32(2 * 5 + 22).counted("").counted("Are you sure about %s?").counted("").counted("").counted("");
+  tail.u16(0x7F7F).u16(0).u32(0);
+  Bytes file = read_file(kUninstaller);
+  ASSERT_GE(file.size(), tail.b.size());
+  EXPECT_EQ(tail.b, Bytes(file.end() - tail.b.size(), file.end()));
+  expect_settings_applied();
+}
+
 TEST_F(FinishInstall, WithoutUninstallNameNoKeyIsWrittenOrRecorded) {
   add_created("app.exe");
   make_current("");
