@@ -15,23 +15,23 @@ bool fail(std::string* error, const std::string& what) {
 
 // The loader keeps an entry only when the entry it takes its data from
 // exists: an index into the FileList of an existing setup type.
-bool check_data_sources(const ArchiveSpec& spec, std::string* error) {
-  for (size_t t = 0; t < spec.setup_types.size(); ++t) {
-    const std::vector<FileEntrySpec>& files = spec.setup_types[t].files;
+bool check_data_sources(const ArchivePlan& archive, std::string* error) {
+  for (size_t t = 0; t < archive.setup_types.size(); ++t) {
+    const std::vector<FileEntryFields>& files = archive.setup_types[t].files;
     for (size_t i = 0; i < files.size(); ++i) {
-      const FileEntrySpec& e = files[i];
+      const FileEntryFields& e = files[i];
       std::string what = "setup type " + std::to_string(t) + ", file entry " + std::to_string(i) + " (" +
                          e.name.substr(0, e.name.find('\0')) + ")";
-      if (e.setup_type >= spec.setup_types.size())
+      if (e.setup_type >= archive.setup_types.size())
         return fail(error, what + " takes its data from setup type " + std::to_string(e.setup_type) +
                                ", which does not exist");
-      size_t source_count = spec.setup_types[e.setup_type].files.size();
+      size_t source_count = archive.setup_types[e.setup_type].files.size();
       if (e.entry_index < 0 || static_cast<size_t>(e.entry_index) >= source_count)
         return fail(error, what + " takes its data from entry " + std::to_string(e.entry_index) +
                                " of setup type " + std::to_string(e.setup_type) + ", which does not exist");
       // A patch is applied to the file its base entry installs: the base
       // must be an entry of its own data, not this patch or another one.
-      const FileEntrySpec& base = spec.setup_types[e.setup_type].files[static_cast<size_t>(e.entry_index)];
+      const FileEntryFields& base = archive.setup_types[e.setup_type].files[static_cast<size_t>(e.entry_index)];
       if ((e.flags & kItemPatch) && (&base == &e || (base.flags & kItemPatch)))
         return fail(error, what + " is a patch whose base entry is " +
                                (&base == &e ? std::string("itself") : std::string("a patch too")));
@@ -64,7 +64,7 @@ bool add_block(std::vector<uint8_t>* out, uint16_t id, const StreamCompressor& c
   return encode(&content) && append_config_block(out, id, content, compress, error);
 }
 
-bool add_setup_type(std::vector<uint8_t>* out, const SetupTypeSpec& type, const StreamCompressor& compress,
+bool add_setup_type(std::vector<uint8_t>* out, const SetupTypePlan& type, const StreamCompressor& compress,
                     std::string* error) {
   if (!add_block(out, kBlockSetupType, compress, error,
                  [&](std::vector<uint8_t>* c) { return encode_setup_type_record(type.record, c, error); }))
@@ -96,30 +96,30 @@ bool add_setup_type(std::vector<uint8_t>* out, const SetupTypeSpec& type, const 
 
 }  // namespace
 
-bool assemble_configuration(const ArchiveSpec& spec, const StreamCompressor& compress, std::vector<uint8_t>* out,
+bool assemble_configuration(const ArchivePlan& archive, const StreamCompressor& compress, std::vector<uint8_t>* out,
                             std::string* error) {
-  if (spec.setup_types.empty()) return fail(error, "the archive needs at least one setup type");
-  if (spec.setup_types.size() > kMaxSetupTypes)
-    return fail(error, "the archive has " + std::to_string(spec.setup_types.size()) +
+  if (archive.setup_types.empty()) return fail(error, "the archive needs at least one setup type");
+  if (archive.setup_types.size() > kMaxSetupTypes)
+    return fail(error, "the archive has " + std::to_string(archive.setup_types.size()) +
                            " setup types; at most 6 are possible");
   // The wizard has pages 0 to 7 and does not check the number it is given.
-  if (spec.start_page && spec.start_page->start_page != 0xFFFF && spec.start_page->start_page > 7)
-    return fail(error, "start page " + std::to_string(spec.start_page->start_page) + " does not exist (0 to 7)");
-  if (spec.start_page && spec.start_page->setup_type >= spec.setup_types.size())
-    return fail(error, "the start page names setup type " + std::to_string(spec.start_page->setup_type) +
-                           " of " + std::to_string(spec.setup_types.size()));
-  if (!check_data_sources(spec, error)) return false;
+  if (archive.start_page && archive.start_page->start_page != 0xFFFF && archive.start_page->start_page > 7)
+    return fail(error, "start page " + std::to_string(archive.start_page->start_page) + " does not exist (0 to 7)");
+  if (archive.start_page && archive.start_page->setup_type >= archive.setup_types.size())
+    return fail(error, "the start page names setup type " + std::to_string(archive.start_page->setup_type) +
+                           " of " + std::to_string(archive.setup_types.size()));
+  if (!check_data_sources(archive, error)) return false;
 
   std::vector<uint8_t> blocks;
-  if (!spec.dialog_templates.empty() &&
+  if (!archive.dialog_templates.empty() &&
       !add_block(&blocks, kBlockDialogTemplates, compress, error,
-                 [&](std::vector<uint8_t>* c) { return encode_template_store(spec.dialog_templates, c, error); }))
+                 [&](std::vector<uint8_t>* c) { return encode_template_store(archive.dialog_templates, c, error); }))
     return false;
   std::vector<uint8_t> flags;
-  append_u32(&flags, spec.setup_flags);
+  append_u32(&flags, archive.setup_flags);
   if (!append_stored_block(&blocks, kBlockSetupFlags, flags, error)) return false;
   const std::pair<uint16_t, const std::vector<uint8_t>*> pictures[] = {
-      {kBlockWizardPicture, &spec.wizard_picture}, {kBlockBackgroundPicture, &spec.background_picture}};
+      {kBlockWizardPicture, &archive.wizard_picture}, {kBlockBackgroundPicture, &archive.background_picture}};
   for (const auto& picture : pictures) {
     if (picture.second->empty()) continue;
     const char* name = picture.first == kBlockWizardPicture ? "wizard picture: " : "background picture: ";
@@ -127,22 +127,23 @@ bool assemble_configuration(const ArchiveSpec& spec, const StreamCompressor& com
     if (!check_bitmap_file(*picture.second, &why)) return fail(error, name + why);
     if (!append_config_block(&blocks, picture.first, *picture.second, compress, error)) return false;
   }
-  if (spec.background_title &&
+  if (archive.background_title &&
       !add_block(&blocks, kBlockBackgroundTitle, compress, error,
-                 [&](std::vector<uint8_t>* c) { return encode_background_title(*spec.background_title, c, error); }))
+                 [&](std::vector<uint8_t>* c) { return encode_background_title(*archive.background_title, c, error); }))
     return false;
-  if (spec.background_style &&
+  if (archive.background_style &&
       !add_block(&blocks, kBlockBackgroundStyle, compress, error,
-                 [&](std::vector<uint8_t>* c) { return encode_background_style(*spec.background_style, c, error); }))
+                 [&](std::vector<uint8_t>* c) { return encode_background_style(*archive.background_style, c, error); }))
     return false;
-  for (const SetupTypeSpec& type : spec.setup_types)
+  for (const SetupTypePlan& type : archive.setup_types)
     if (!add_setup_type(&blocks, type, compress, error)) return false;
-  if (spec.start_page) {
+  if (archive.start_page) {
     std::vector<uint8_t> start;
-    encode_start_page(*spec.start_page, &start);
+    encode_start_page(*archive.start_page, &start);
     if (!append_stored_block(&blocks, kBlockStartPage, start, error)) return false;
   }
-  if (!spec.item_prefix.empty() && !append_config_block(&blocks, kBlockItemPrefix, spec.item_prefix, compress, error))
+  if (!archive.item_prefix.empty() &&
+      !append_config_block(&blocks, kBlockItemPrefix, archive.item_prefix, compress, error))
     return false;
   uint64_t kept = kept_content(blocks);
   if (kept > kConfigurationBudget)

@@ -12,24 +12,24 @@
 
 // One setup type: its record and the lists that follow it. An empty list
 // writes no block, which the installer treats like a list of no entries.
-struct SetupTypeSpec {
-  SetupTypeRecordSpec record;
-  std::vector<FileEntrySpec> files;
-  std::vector<IniEntrySpec> ini_entries;
-  std::vector<RegistryEntrySpec> registry_entries;
-  std::vector<StringPatchSpec> string_patches;
+struct SetupTypePlan {
+  SetupTypeRecordFields record;
+  std::vector<FileEntryFields> files;
+  std::vector<IniEntryFields> ini_entries;
+  std::vector<RegistryEntryFields> registry_entries;
+  std::vector<StringPatchFields> string_patches;
   std::vector<std::string> details;  // product details (by kDetail...); empty = no block
 };
 
-struct ArchiveSpec {
+struct ArchivePlan {
   std::vector<std::vector<uint8_t>> dialog_templates;  // by template number; empty = none
   uint32_t setup_flags = 0;                             // kSetupFullScreen, kSetupRemoveOthers
   std::vector<uint8_t> wizard_picture;                  // bitmap files; empty = none
   std::vector<uint8_t> background_picture;
   std::optional<std::string> background_title;
-  std::optional<BackgroundStyleSpec> background_style;
-  std::vector<SetupTypeSpec> setup_types;  // one to six
-  std::optional<StartPageSpec> start_page;
+  std::optional<BackgroundStyleFields> background_style;
+  std::vector<SetupTypePlan> setup_types;  // one to six
+  std::optional<StartPageFields> start_page;
   std::vector<uint8_t> item_prefix;  // written at the start of the uninstaller; empty = none
 };
 
@@ -41,7 +41,7 @@ struct ArchiveSpec {
 // entry whose data source is not an entry of the archive; and what would
 // fail later: a start page that is not a page (0 to 7), a patch whose base
 // entry is itself or another patch.
-bool assemble_configuration(const ArchiveSpec& spec, const StreamCompressor& compress, std::vector<uint8_t>* out,
+bool assemble_configuration(const ArchivePlan& archive, const StreamCompressor& compress, std::vector<uint8_t>* out,
                             std::string* error);
 
 // Where items of these sizes land in the data area: back to back from 0, in

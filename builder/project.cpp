@@ -236,7 +236,7 @@ bool read_background(Reader& r, const toml::table& table, Project* p) {
   std::optional<std::string> title;
   if (!t.text("title", &title)) return false;
   p->background_title = title;
-  BackgroundStyleSpec style;
+  BackgroundStyleFields style;
   style.text_color = 0xFFFFFF;
   style.font.height = -48;
   style.font.weight = 700;
@@ -256,7 +256,7 @@ bool read_background(Reader& r, const toml::table& table, Project* p) {
   return t.done();
 }
 
-bool read_remember(Reader& r, const toml::table& table, const std::string& prefix, SetupTypeRecordSpec* rec) {
+bool read_remember(Reader& r, const toml::table& table, const std::string& prefix, SetupTypeRecordFields* rec) {
   Table t(r, table, prefix);
   bool write = false;
   if (const toml::table* reg = t.subtable("registry")) {
@@ -520,64 +520,64 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
   if (!table_array(t, "ini", &list)) return false;
   for (size_t i = 0; i < list.size(); ++i) {
     Table e(r, *list[i], prefix + ".ini[" + std::to_string(i) + "]");
-    IniEntrySpec spec;
+    IniEntryFields entry;
     bool keep = false, remove = false, key_if_empty = false;
-    if (!e.text("file", &spec.file) || !e.text("section", &spec.section) || !e.text("key", &spec.key) ||
-        !e.text("value", &spec.value) || !e.flag("keep_existing", &keep) ||
+    if (!e.text("file", &entry.file) || !e.text("section", &entry.section) || !e.text("key", &entry.key) ||
+        !e.text("value", &entry.value) || !e.flag("keep_existing", &keep) ||
         !uninstall_choice(e, false, &remove, &key_if_empty) || !e.done())
       return false;
-    if (!required(e, {{"file", &spec.file}, {"section", &spec.section}, {"key", &spec.key}}) ||
-        !keeps(e, "file", escape_in_path(spec.file)) || !keeps(e, "file", unknown_macro(spec.file)) ||
-        !keeps(e, "value", unknown_macro(spec.value)))
+    if (!required(e, {{"file", &entry.file}, {"section", &entry.section}, {"key", &entry.key}}) ||
+        !keeps(e, "file", escape_in_path(entry.file)) || !keeps(e, "file", unknown_macro(entry.file)) ||
+        !keeps(e, "value", unknown_macro(entry.value)))
       return false;
-    if (remove && !fits_uninstall_record(r, *list[i], e, {spec.section, spec.key})) return false;
-    spec.file = windows_path(spec.file);
-    spec.flags = (keep ? kEntryKeepExisting : 0) | (remove ? kEntryDeleteAtUninstall : 0);
-    type->ini_entries.push_back(spec);
+    if (remove && !fits_uninstall_record(r, *list[i], e, {entry.section, entry.key})) return false;
+    entry.file = windows_path(entry.file);
+    entry.flags = (keep ? kEntryKeepExisting : 0) | (remove ? kEntryDeleteAtUninstall : 0);
+    type->ini_entries.push_back(entry);
   }
   list.clear();
   if (!table_array(t, "registry", &list)) return false;
   for (size_t i = 0; i < list.size(); ++i) {
     Table e(r, *list[i], prefix + ".registry[" + std::to_string(i) + "]");
-    RegistryEntrySpec spec;
-    spec.root_key = 1;
+    RegistryEntryFields entry;
+    entry.root_key = 1;
     bool keep = false, remove = false, key_if_empty = false;
-    if (!root_key_code(e, "root", &spec.root_key) || !e.text("key", &spec.key) ||
-        !e.text("name", &spec.value_name) || !e.text("value", &spec.value) || !e.flag("keep_existing", &keep) ||
+    if (!root_key_code(e, "root", &entry.root_key) || !e.text("key", &entry.key) ||
+        !e.text("name", &entry.value_name) || !e.text("value", &entry.value) || !e.flag("keep_existing", &keep) ||
         !uninstall_choice(e, true, &remove, &key_if_empty) || !e.done())
       return false;
-    if (spec.key.empty()) return r.fail(*list[i], e.key("key"), "is required");
-    if (!keeps(e, "key", escape_in_path(spec.key)) || !keeps(e, "key", macro_left_as_written(spec.key)) ||
-        !keeps(e, "value", unknown_macro(spec.value)))
+    if (entry.key.empty()) return r.fail(*list[i], e.key("key"), "is required");
+    if (!keeps(e, "key", escape_in_path(entry.key)) || !keeps(e, "key", macro_left_as_written(entry.key)) ||
+        !keeps(e, "value", unknown_macro(entry.value)))
       return false;
-    if (remove && !fits_uninstall_record(r, *list[i], e, {spec.key, spec.value_name})) return false;
-    spec.key = windows_path(spec.key);
-    spec.flags = (keep ? kEntryKeepExisting : 0) | (remove ? kEntryDeleteAtUninstall : 0) |
+    if (remove && !fits_uninstall_record(r, *list[i], e, {entry.key, entry.value_name})) return false;
+    entry.key = windows_path(entry.key);
+    entry.flags = (keep ? kEntryKeepExisting : 0) | (remove ? kEntryDeleteAtUninstall : 0) |
                  (key_if_empty ? kEntryDeleteKeyIfEmpty : 0);
-    type->registry_entries.push_back(spec);
+    type->registry_entries.push_back(entry);
   }
   list.clear();
   if (!table_array(t, "patch", &list)) return false;
   for (size_t i = 0; i < list.size(); ++i) {
     Table e(r, *list[i], prefix + ".patch[" + std::to_string(i) + "]");
-    StringPatchSpec spec;
+    StringPatchFields entry;
     int64_t offset = -1;
     std::string after;
-    if (!e.text("file", &spec.file) || !e.text("text", &spec.text) || !e.number("offset", 0, INT32_MAX, &offset) ||
+    if (!e.text("file", &entry.file) || !e.text("text", &entry.text) || !e.number("offset", 0, INT32_MAX, &offset) ||
         !e.text("after", &after) || !e.done())
       return false;
-    if (!required(e, {{"file", &spec.file}, {"text", &spec.text}})) return false;
+    if (!required(e, {{"file", &entry.file}, {"text", &entry.text}})) return false;
     if (offset < 0 && after.empty())
       return r.fail(*list[i], e.key("offset"), "a patch needs offset or after to say where its text goes");
     if (offset >= 0 && !after.empty())
       return r.fail(*list[i], e.key("offset"), "a patch is placed by either offset or after, not both");
-    if (!keeps(e, "file", escape_in_path(spec.file)) || !keeps(e, "file", unknown_macro(spec.file)) ||
-        !keeps(e, "text", unknown_macro(spec.text)))
+    if (!keeps(e, "file", escape_in_path(entry.file)) || !keeps(e, "file", unknown_macro(entry.file)) ||
+        !keeps(e, "text", unknown_macro(entry.text)))
       return false;
-    spec.file = windows_path(spec.file);
-    spec.offset = static_cast<int32_t>(offset);
-    spec.pattern.assign(after.begin(), after.end());
-    type->string_patches.push_back(spec);
+    entry.file = windows_path(entry.file);
+    entry.offset = static_cast<int32_t>(offset);
+    entry.pattern.assign(after.begin(), after.end());
+    type->string_patches.push_back(entry);
   }
   return true;
 }
@@ -637,7 +637,7 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
                const std::vector<std::string>& product, ProjectType* type) {
   std::string prefix = "type[" + std::to_string(index) + "]";
   Table t(r, table, prefix);
-  SetupTypeRecordSpec& rec = type->record;
+  SetupTypeRecordFields& rec = type->record;
   std::string caption, folder, licence;
   bool editable = true;
   if (!t.text("caption", &rec.caption) || !t.text("uninstall_name", &rec.uninstall_name) ||
@@ -764,7 +764,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     if (full_screen) p.setup_flags |= kSetupFullScreen;
     if (remove_others) p.setup_flags |= kSetupRemoveOthers;
     if (ok && (single >= 0 || start_type != 0)) {
-      StartPageSpec start;
+      StartPageFields start;
       start.start_page = single >= 0 ? static_cast<uint16_t>(single) : 0xFFFF;
       start.setup_type = static_cast<uint16_t>(start_type);
       p.start_page = start;

@@ -36,11 +36,11 @@ struct ProjectItem {
 };
 
 struct ProjectType {
-  SetupTypeRecordSpec record;  // texts in UTF-8; text lists filled in
+  SetupTypeRecordFields record;  // texts in UTF-8; text lists filled in
   std::vector<ProjectItem> items;
-  std::vector<IniEntrySpec> ini_entries;
-  std::vector<RegistryEntrySpec> registry_entries;
-  std::vector<StringPatchSpec> string_patches;
+  std::vector<IniEntryFields> ini_entries;
+  std::vector<RegistryEntryFields> registry_entries;
+  std::vector<StringPatchFields> string_patches;
   // The product-details texts (by kDetail..., trailing empty ones left
   // out): none when the project gives none, so that the setup carries no
   // block for them.
@@ -55,8 +55,8 @@ struct Project {
   std::string wizard_picture;      // host paths of BMP files, "" none
   std::string background_picture;
   std::optional<std::string> background_title;
-  std::optional<BackgroundStyleSpec> background_style;
-  std::optional<StartPageSpec> start_page;
+  std::optional<BackgroundStyleFields> background_style;
+  std::optional<StartPageFields> start_page;
   std::string dialog_resources;  // host path of a .res file, "" none
   bool per_user = false;         // privileges = "user": no administrator rights asked for
   std::string sign_command;      // [signing] command, run in the project's folder; "" none

@@ -24,13 +24,14 @@ const char* const kRecordFieldNames[] = {"uninstall name", "caption",     "defau
 
 }  // namespace
 
-bool encode_setup_type_record(const SetupTypeRecordSpec& spec, std::vector<uint8_t>* out, std::string* error) {
+bool encode_setup_type_record(const SetupTypeRecordFields& values, std::vector<uint8_t>* out, std::string* error) {
   std::vector<uint8_t> record(kRecordFixedSize, 0);
-  put_u16(&record[kRecordFlags], spec.flags);
-  put_u32(&record[kRecordRootKey], spec.root_key);
-  const std::optional<std::string>* texts[] = {&spec.uninstall_name, &spec.caption,        &spec.default_folder,
-                                                &spec.registry_key,   &spec.registry_value, &spec.ini_file,
-                                                &spec.ini_section,    &spec.ini_key};
+  put_u16(&record[kRecordFlags], values.flags);
+  put_u32(&record[kRecordRootKey], values.root_key);
+  const std::optional<std::string>* texts[] = {&values.uninstall_name, &values.caption,
+                                                &values.default_folder, &values.registry_key,
+                                                &values.registry_value, &values.ini_file,
+                                                &values.ini_section,    &values.ini_key};
   const uint32_t fields[] = {kRecordUninstallName, kRecordCaption,  kRecordDefaultFolder, kRecordRegistryKey,
                              kRecordRegistryValue, kRecordIniFile, kRecordIniSection,    kRecordIniKey};
   // Offsets are taken before each append, so they always point at what was
@@ -42,7 +43,7 @@ bool encode_setup_type_record(const SetupTypeRecordSpec& spec, std::vector<uint8
     put_u32(&record[fields[i]], at);
   }
   for (int list = 0; list < kTextListCount; ++list) {
-    const auto& strings = spec.text_lists[list];
+    const auto& strings = values.text_lists[list];
     if (!strings) continue;
     uint32_t at = static_cast<uint32_t>(record.size());
     if (!encode_text_list(*strings, "text " + std::to_string(list), &record, error)) return false;
@@ -62,38 +63,39 @@ bool encode_text_list(const std::vector<std::string>& texts, const std::string& 
   return true;
 }
 
-bool encode_file_entry(const FileEntrySpec& spec, std::vector<uint8_t>* out, std::string* error) {
+bool encode_file_entry(const FileEntryFields& values, std::vector<uint8_t>* out, std::string* error) {
   std::vector<uint8_t> entry(kEntryFixedSize, 0);
-  put_u16(&entry[kEntryStatus], spec.status);
-  put_u16(&entry[kEntryIconIndex], spec.icon_index);
-  entry[kEntryFolderCode] = spec.folder_code;
-  entry[kEntryFinishRole] = spec.finish_role;
-  entry[kEntryShared] = spec.shared;
-  entry[kEntryKind] = spec.kind;
-  entry[kEntryRegistration] = spec.registration;
-  entry[kEntryFlags] = spec.flags;
-  put_u32(&entry[kEntryChecksum], spec.checksum);
-  put_u32(&entry[kEntrySize], spec.size);
-  put_u32(&entry[kEntryDataPosition], spec.data_position);
-  put_u32(&entry[kEntryDataLength], spec.data_length);
-  put_u32(&entry[kEntryIndex], static_cast<uint32_t>(spec.entry_index));
-  put_u16(&entry[kEntrySetupType], spec.setup_type);
-  if (spec.flags & (kItemCompareVersion | kItemCompareLanguage)) {
-    append_u32(&entry, spec.version.version_ms);
-    append_u32(&entry, spec.version.version_ls);
+  put_u16(&entry[kEntryStatus], values.status);
+  put_u16(&entry[kEntryIconIndex], values.icon_index);
+  entry[kEntryFolderCode] = values.folder_code;
+  entry[kEntryFinishRole] = values.finish_role;
+  entry[kEntryShared] = values.shared;
+  entry[kEntryKind] = values.kind;
+  entry[kEntryRegistration] = values.registration;
+  entry[kEntryFlags] = values.flags;
+  put_u32(&entry[kEntryChecksum], values.checksum);
+  put_u32(&entry[kEntrySize], values.size);
+  put_u32(&entry[kEntryDataPosition], values.data_position);
+  put_u32(&entry[kEntryDataLength], values.data_length);
+  put_u32(&entry[kEntryIndex], static_cast<uint32_t>(values.entry_index));
+  put_u16(&entry[kEntrySetupType], values.setup_type);
+  if (values.flags & (kItemCompareVersion | kItemCompareLanguage)) {
+    append_u32(&entry, values.version.version_ms);
+    append_u32(&entry, values.version.version_ls);
     entry.insert(entry.end(), 8, 0);  // not read by the installer
-    append_u32(&entry, spec.version.language);
+    append_u32(&entry, values.version.language);
   }
-  if (spec.flags & kItemHasTimes) {
-    for (uint64_t time : {spec.times.creation, spec.times.last_access, spec.times.last_write}) {
+  if (values.flags & kItemHasTimes) {
+    for (uint64_t time : {values.times.creation, values.times.last_access, values.times.last_write}) {
       append_u32(&entry, static_cast<uint32_t>(time));  // FILETIME: low word first
       append_u32(&entry, static_cast<uint32_t>(time >> 32));
     }
   }
-  const std::string* strings[kEntryStringCount] = {&spec.name,           &spec.menu_locations, &spec.menu_name,
-                                                   &spec.menu_arguments, &spec.desktop_name,   &spec.desktop_arguments};
+  const std::string* strings[kEntryStringCount] = {&values.name,         &values.menu_locations,
+                                                   &values.menu_name,    &values.menu_arguments,
+                                                   &values.desktop_name, &values.desktop_arguments};
   for (const std::string* s : strings)
-    if (!append_text(&entry, *s, "file entry \"" + spec.name.substr(0, spec.name.find('\0')) + "\"", error))
+    if (!append_text(&entry, *s, "file entry \"" + values.name.substr(0, values.name.find('\0')) + "\"", error))
       return false;
   if (!fits_u32(entry.size())) return fail(error, "file entry is larger than 4 GiB");
   put_u32(&entry[kEntryLength], static_cast<uint32_t>(entry.size()));
@@ -101,11 +103,11 @@ bool encode_file_entry(const FileEntrySpec& spec, std::vector<uint8_t>* out, std
   return true;
 }
 
-bool encode_file_list(const std::vector<FileEntrySpec>& entries, std::vector<uint8_t>* out, std::string* error) {
+bool encode_file_list(const std::vector<FileEntryFields>& entries, std::vector<uint8_t>* out, std::string* error) {
   std::vector<uint8_t> list;
   if (!fits_u32(entries.size())) return fail(error, "too many file entries");
   append_u32(&list, static_cast<uint32_t>(entries.size()));
-  for (const FileEntrySpec& entry : entries)
+  for (const FileEntryFields& entry : entries)
     if (!encode_file_entry(entry, &list, error)) return false;
   if (!fits_u32(list.size())) return fail(error, "file list is larger than 4 GiB");
   out->insert(out->end(), list.begin(), list.end());
@@ -134,10 +136,10 @@ const size_t kMaxPattern = 16384;
 
 }  // namespace
 
-bool encode_ini_list(const std::vector<IniEntrySpec>& entries, std::vector<uint8_t>* out, std::string* error) {
+bool encode_ini_list(const std::vector<IniEntryFields>& entries, std::vector<uint8_t>* out, std::string* error) {
   std::vector<uint8_t> list;
   if (!append_list_count(&list, entries.size(), "INI entries", error)) return false;
-  for (const IniEntrySpec& e : entries) {
+  for (const IniEntryFields& e : entries) {
     list.push_back(e.flags);
     std::string what = "INI entry " + e.section.substr(0, e.section.find('\0')) + "/" +
                        e.key.substr(0, e.key.find('\0'));
@@ -148,11 +150,11 @@ bool encode_ini_list(const std::vector<IniEntrySpec>& entries, std::vector<uint8
   return finish_list(out, list, "INI entries", error);
 }
 
-bool encode_registry_list(const std::vector<RegistryEntrySpec>& entries, std::vector<uint8_t>* out,
+bool encode_registry_list(const std::vector<RegistryEntryFields>& entries, std::vector<uint8_t>* out,
                           std::string* error) {
   std::vector<uint8_t> list;
   if (!append_list_count(&list, entries.size(), "registry entries", error)) return false;
-  for (const RegistryEntrySpec& e : entries) {
+  for (const RegistryEntryFields& e : entries) {
     append_u32(&list, e.root_key);
     list.push_back(e.flags);
     std::string what = "registry entry " + e.key.substr(0, e.key.find('\0'));
@@ -163,11 +165,11 @@ bool encode_registry_list(const std::vector<RegistryEntrySpec>& entries, std::ve
   return finish_list(out, list, "registry entries", error);
 }
 
-bool encode_string_patch_list(const std::vector<StringPatchSpec>& entries, std::vector<uint8_t>* out,
+bool encode_string_patch_list(const std::vector<StringPatchFields>& entries, std::vector<uint8_t>* out,
                               std::string* error) {
   std::vector<uint8_t> list;
   if (!append_list_count(&list, entries.size(), "string patches", error)) return false;
-  for (const StringPatchSpec& e : entries) {
+  for (const StringPatchFields& e : entries) {
     std::string what = "string patch of " + e.file.substr(0, e.file.find('\0'));
     if (e.offset < -1) return fail(error, what + ": negative offset " + std::to_string(e.offset));
     if (e.offset == -1 && e.pattern.empty()) return fail(error, what + ": no offset and no pattern");
@@ -200,19 +202,19 @@ bool encode_template_store(const std::vector<std::vector<uint8_t>>& templates, s
   return true;
 }
 
-void encode_start_page(const StartPageSpec& spec, std::vector<uint8_t>* out) {
-  append_u16(out, spec.start_page);
-  append_u16(out, spec.setup_type);
+void encode_start_page(const StartPageFields& values, std::vector<uint8_t>* out) {
+  append_u16(out, values.start_page);
+  append_u16(out, values.setup_type);
 }
 
-bool encode_background_style(const BackgroundStyleSpec& spec, std::vector<uint8_t>* out, std::string* error) {
-  const LogFontSpec& f = spec.font;
+bool encode_background_style(const BackgroundStyleFields& values, std::vector<uint8_t>* out, std::string* error) {
+  const LogFontFields& f = values.font;
   if (f.face_name.size() > 31 || f.face_name.find('\0') != std::string::npos)
     return fail(error, "font face name \"" + f.face_name.substr(0, f.face_name.find('\0')) +
                            "\" is longer than 31 bytes or holds a NUL");
   std::vector<uint8_t> style;
-  append_u32(&style, spec.shadow_color);
-  append_u32(&style, spec.text_color);
+  append_u32(&style, values.shadow_color);
+  append_u32(&style, values.text_color);
   for (int32_t v : {f.height, f.width, f.escapement, f.orientation, f.weight}) append_u32(&style, static_cast<uint32_t>(v));
   style.insert(style.end(), {f.italic, f.underline, f.strike_out, f.char_set, f.out_precision, f.clip_precision,
                              f.quality, f.pitch_and_family});

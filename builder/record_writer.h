@@ -16,7 +16,7 @@
 // One setup type's record (block 0x123e). Absent texts and lists are written
 // as offset 0; an empty text or list is still written and differs from an
 // absent one (an absent uninstall name registers nothing, for instance).
-struct SetupTypeRecordSpec {
+struct SetupTypeRecordFields {
   uint16_t flags = 0;  // kTypeFolderEditable, kTypeRememberInRegistry, kTypeRememberInIni
   std::optional<std::string> uninstall_name;
   std::optional<std::string> caption;
@@ -30,7 +30,7 @@ struct SetupTypeRecordSpec {
   std::array<std::optional<std::vector<std::string>>, kTextListCount> text_lists;
 };
 
-bool encode_setup_type_record(const SetupTypeRecordSpec& spec, std::vector<uint8_t>* out, std::string* error);
+bool encode_setup_type_record(const SetupTypeRecordFields& values, std::vector<uint8_t>* out, std::string* error);
 
 // A text list as the setup type record holds one: a u16 count and the
 // texts; `what` names it in messages. Used whole by the product details
@@ -39,14 +39,14 @@ bool encode_text_list(const std::vector<std::string>& texts, const std::string& 
                       std::string* error);
 
 // Compared with the installed file's version resource.
-struct FileVersionSpec {
+struct FileVersionFields {
   uint32_t version_ms = 0;  // dwFileVersionMS
   uint32_t version_ls = 0;  // dwFileVersionLS
   uint32_t language = 0;    // first language of \VarFileInfo\Translation
 };
 
 // FILETIMEs: 100 ns units since 1601.
-struct FileTimesSpec {
+struct FileTimesFields {
   uint64_t creation = 0;
   uint64_t last_access = 0;
   uint64_t last_write = 0;
@@ -55,7 +55,7 @@ struct FileTimesSpec {
 // One item of a FileList. The version block is written when the flags ask
 // for a version or language comparison, the times when kItemHasTimes is
 // set; the flags decide, the fields alone do not.
-struct FileEntrySpec {
+struct FileEntryFields {
   uint16_t status = 0;  // set by the installer while it runs
   uint16_t icon_index = 0;
   uint8_t folder_code = kFolderInstallDir;
@@ -70,8 +70,8 @@ struct FileEntrySpec {
   uint32_t data_length = 0;
   int32_t entry_index = 0;  // entry whose data is used; an ordinary entry names itself
   uint16_t setup_type = 0;  // setup type whose FileList holds that entry
-  FileVersionSpec version;
-  FileTimesSpec times;
+  FileVersionFields version;
+  FileTimesFields times;
   std::string name;  // relative to the destination folder
   std::string menu_locations;  // separated by ";"
   std::string menu_name;
@@ -80,11 +80,11 @@ struct FileEntrySpec {
   std::string desktop_arguments;
 };
 
-bool encode_file_entry(const FileEntrySpec& spec, std::vector<uint8_t>* out, std::string* error);
+bool encode_file_entry(const FileEntryFields& values, std::vector<uint8_t>* out, std::string* error);
 // Block 0x123a: u32 count, then the entries.
-bool encode_file_list(const std::vector<FileEntrySpec>& entries, std::vector<uint8_t>* out, std::string* error);
+bool encode_file_list(const std::vector<FileEntryFields>& entries, std::vector<uint8_t>* out, std::string* error);
 
-struct IniEntrySpec {
+struct IniEntryFields {
   uint8_t flags = 0;  // kEntryKeepExisting
   std::string file;
   std::string section;
@@ -92,7 +92,7 @@ struct IniEntrySpec {
   std::string value;
 };
 
-struct RegistryEntrySpec {
+struct RegistryEntryFields {
   uint32_t root_key = 0;
   uint8_t flags = 0;  // kEntryKeepExisting
   std::string key;
@@ -100,7 +100,7 @@ struct RegistryEntrySpec {
   std::string value;
 };
 
-struct StringPatchSpec {
+struct StringPatchFields {
   int32_t offset = -1;  // -1: write right after the first occurrence of the pattern
   std::string file;
   std::string text;
@@ -108,10 +108,10 @@ struct StringPatchSpec {
 };
 
 // Blocks 0x1240, 0x1241, 0x1242: u16 count, then the records.
-bool encode_ini_list(const std::vector<IniEntrySpec>& entries, std::vector<uint8_t>* out, std::string* error);
-bool encode_registry_list(const std::vector<RegistryEntrySpec>& entries, std::vector<uint8_t>* out,
+bool encode_ini_list(const std::vector<IniEntryFields>& entries, std::vector<uint8_t>* out, std::string* error);
+bool encode_registry_list(const std::vector<RegistryEntryFields>& entries, std::vector<uint8_t>* out,
                           std::string* error);
-bool encode_string_patch_list(const std::vector<StringPatchSpec>& entries, std::vector<uint8_t>* out,
+bool encode_string_patch_list(const std::vector<StringPatchFields>& entries, std::vector<uint8_t>* out,
                               std::string* error);
 
 // Block 0x1239: a u32 offset per template number, then the templates (the
@@ -122,15 +122,15 @@ bool encode_template_store(const std::vector<std::vector<uint8_t>>& templates, s
                            std::string* error);
 
 // Block 0x123b.
-struct StartPageSpec {
+struct StartPageFields {
   uint16_t start_page = 0xFFFF;  // 0xFFFF: the whole wizard; otherwise that one page
   uint16_t setup_type = 0;       // made current at the end of loading
 };
 
-void encode_start_page(const StartPageSpec& spec, std::vector<uint8_t>* out);
+void encode_start_page(const StartPageFields& values, std::vector<uint8_t>* out);
 
 // LOGFONTA, 60 bytes.
-struct LogFontSpec {
+struct LogFontFields {
   int32_t height = 0;
   int32_t width = 0;
   int32_t escapement = 0;
@@ -148,15 +148,15 @@ struct LogFontSpec {
 };
 
 // Block 0x123d: shadow COLORREF, text COLORREF (0x00BBGGRR), the font.
-struct BackgroundStyleSpec {
+struct BackgroundStyleFields {
   uint32_t shadow_color = 0;
   uint32_t text_color = 0;
-  LogFontSpec font;
+  LogFontFields font;
 };
 
 enum : uint32_t { kLogFontSize = 60, kBackgroundStyleSize = 68, kBitmapHeadersSize = 54 };
 
-bool encode_background_style(const BackgroundStyleSpec& spec, std::vector<uint8_t>* out, std::string* error);
+bool encode_background_style(const BackgroundStyleFields& values, std::vector<uint8_t>* out, std::string* error);
 // Block 0x1237: the title with its terminator.
 bool encode_background_title(const std::string& title, std::vector<uint8_t>* out, std::string* error);
 // Blocks 0x1235 and 0x1236 hold a bitmap file as it stands; this only

@@ -43,7 +43,14 @@ bool fail(std::string* error, const std::string& message) {
 bool read_whole(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return fail(error, "cannot open " + path + ": " + std::strerror(errno));
-  out->clear();
+  // One read into a buffer of the file's size: a large item would
+  // otherwise be copied again each time the buffer grows.
+  struct stat st {};
+  size_t expected = fstat(fileno(f), &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+  out->resize(expected);
+  size_t got = expected ? std::fread(out->data(), 1, expected, f) : 0;
+  out->resize(got);
+  // A file that grew meanwhile is read to its end.
   uint8_t buffer[1 << 16];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) out->insert(out->end(), buffer, buffer + n);
   bool ok = !std::ferror(f);
@@ -76,7 +83,7 @@ struct DataBlock {
 };
 
 struct Entry {
-  FileEntrySpec spec;
+  FileEntryFields fields;
   int data = -1;  // index of its DataBlock, -1 none
 };
 
@@ -88,9 +95,15 @@ bool compress_blocks(std::vector<DataBlock>& blocks, int level, bool show, std::
   std::mutex report;
   size_t done = 0;
   uint64_t in = 0, out = 0;
+  // Largest first, so that no large item is left to finish alone on one
+  // core at the end; each block's stream does not depend on the order.
+  std::vector<size_t> order(blocks.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return blocks[a].raw.size() > blocks[b].raw.size(); });
   auto work = [&] {
     for (size_t k; !failed && (k = next++) < blocks.size();) {
-      DataBlock& b = blocks[k];
+      DataBlock& b = blocks[order[k]];
       if (!b.is_patch && !compress(b.raw.data(), b.raw.size(), &b.stored)) failed = true;
       std::lock_guard<std::mutex> lock(report);
       ++done;
@@ -129,8 +142,8 @@ struct Converter {
   }
 };
 
-bool convert_type(Converter& c, SetupTypeSpec& t, const std::string& where) {
-  SetupTypeRecordSpec& r = t.record;
+bool convert_type(Converter& c, SetupTypePlan& t, const std::string& where) {
+  SetupTypeRecordFields& r = t.record;
   if (!c(r.uninstall_name, where + ".uninstall_name") || !c(r.caption, where + ".caption") ||
       !c(r.default_folder, where + ".folder") || !c(r.registry_key, where + ".remember.registry.key") ||
       !c(r.registry_value, where + ".remember.registry.value") || !c(r.ini_file, where + ".remember.ini.file") ||
@@ -201,14 +214,16 @@ bool dialog_templates(const Project& project, const BuildOptions& options, std::
 // distinct data blocks they use.
 bool collect_entries(const Project& project, const BuildOptions& options, const UninstallerItem* uninstaller,
                      std::vector<std::vector<Entry>>* types, std::vector<DataBlock>* blocks, std::string* error) {
-  std::unordered_map<std::string, int> by_content;  // raw bytes -> block
-  auto block_of = [&](std::vector<uint8_t>&& raw) {
-    std::string key(raw.begin(), raw.end());
-    auto it = by_content.find(key);
-    if (it != by_content.end()) return it->second;
+  // Blocks by length and checksum, compared byte for byte on a match: no
+  // second copy of every file as a key.
+  std::unordered_map<uint64_t, std::vector<int>> by_sum;
+  auto block_of = [&](std::vector<uint8_t>&& raw, uint32_t checksum) {
+    std::vector<int>& same_sum = by_sum[uint64_t(raw.size()) << 32 | checksum];
+    for (int index : same_sum)
+      if ((*blocks)[index].raw == raw) return index;
     blocks->push_back(DataBlock{std::move(raw), {}, false});
     int index = static_cast<int>(blocks->size() - 1);
-    by_content.emplace(std::move(key), index);
+    same_sum.push_back(index);
     return index;
   };
   // Where each source file went first, for patches naming their base.
@@ -223,21 +238,22 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
     std::vector<Entry> list;
     if (uninstaller) {
       Entry e;
-      e.spec.name = project.uninstaller_name;
-      e.spec.kind = kKindFile;  // never listed for removal: it removes itself
-      e.spec.flags = kItemUninstaller;
-      e.spec.size = static_cast<uint32_t>(uninstaller->prefix_blob.size() + uninstaller->item_data.size());
+      e.fields.name = project.uninstaller_name;
+      e.fields.kind = kKindFile;  // never listed for removal: it removes itself
+      e.fields.flags = kItemUninstaller;
+      e.fields.size = static_cast<uint32_t>(uninstaller->prefix_blob.size() + uninstaller->item_data.size());
       // Of the file as installed, before the setup appends its record: the
       // installer does not check it, but verify and extract can.
       std::vector<uint8_t> whole = uninstaller->prefix_blob;
       whole.insert(whole.end(), uninstaller->item_data.begin(), uninstaller->item_data.end());
-      e.spec.checksum = checksum_block(whole.data(), e.spec.size, 0);
-      e.data = block_of(std::vector<uint8_t>(uninstaller->item_data));
+      e.fields.checksum = checksum_block(whole.data(), e.fields.size, 0);
+      const std::vector<uint8_t>& data = uninstaller->item_data;
+      e.data = block_of(std::vector<uint8_t>(data), checksum_block(data.data(), static_cast<uint32_t>(data.size()), 0));
       list.push_back(e);
     }
     for (const ProjectItem& item : project.types[t].items) {
       Entry e;
-      FileEntrySpec& s = e.spec;
+      FileEntryFields& s = e.fields;
       s.name = item.name;
       s.folder_code = item.folder_code;
       s.kind = item.kind;
@@ -263,14 +279,14 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
             return fail(error, item.where + ": " + item.source + " has no version resource to compare with");
           if (item.compare_language && !v.has_language)
             return fail(error, item.where + ": " + item.source + " names no language in its version resource");
-          s.version = FileVersionSpec{v.version_ms, v.version_ls, v.language};
+          s.version = FileVersionFields{v.version_ms, v.version_ls, v.language};
           if (item.compare_version) s.flags |= kItemCompareVersion;
           if (item.compare_language) s.flags |= kItemCompareLanguage;
         }
         if (item.store_times) {
           s.flags |= kItemHasTimes;
           uint64_t time = file_time(item.source, options.newest_time);
-          s.times = FileTimesSpec{time, time, time};
+          s.times = FileTimesFields{time, time, time};
         }
         if (item.from_source) s.flags |= kItemFromSource;
         if (bases.count(item.source) && !contents.count(item.source)) contents[item.source] = content;
@@ -282,8 +298,8 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
           const Entry& b = (*types).size() > static_cast<size_t>(base->second.first)
                                ? (*types)[base->second.first][base->second.second]
                                : list[base->second.second];
-          if (b.spec.flags & kItemPatch) return fail(error, item.where + ": patch_of names a file that is itself a patch");
-          if (b.data < 0 && !(b.spec.flags & kItemFromSource)) return fail(error, item.where + ": patch_of names a file the setup does not carry");
+          if (b.fields.flags & kItemPatch) return fail(error, item.where + ": patch_of names a file that is itself a patch");
+          if (b.data < 0 && !(b.fields.flags & kItemFromSource)) return fail(error, item.where + ": patch_of names a file the setup does not carry");
           s.flags |= kItemPatch;
           s.setup_type = static_cast<uint16_t>(base->second.first);
           s.entry_index = base->second.second;
@@ -296,7 +312,7 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
           blocks->push_back(std::move(block));
           e.data = static_cast<int>(blocks->size() - 1);
         } else if (!item.from_source && item.kind != kKindInSource) {
-          e.data = block_of(std::move(content));
+          e.data = block_of(std::move(content), s.checksum);
         }
         if (!by_source.count(item.source)) by_source[item.source] = {static_cast<int>(t), static_cast<int>(list.size())};
       }
@@ -316,11 +332,11 @@ std::vector<std::vector<LayoutItem>> layout_items(const std::vector<std::vector<
     for (const Entry& e : list) {
       LayoutItem item;
       item.block = e.data;
-      if (e.spec.flags & kItemPatch) {
-        const Entry& base = entries[e.spec.setup_type][static_cast<size_t>(e.spec.entry_index)];
+      if (e.fields.flags & kItemPatch) {
+        const Entry& base = entries[e.fields.setup_type][static_cast<size_t>(e.fields.entry_index)];
         if (base.data >= 0) {
-          item.base_type = e.spec.setup_type;
-          item.base_index = e.spec.entry_index;
+          item.base_type = e.fields.setup_type;
+          item.base_index = e.fields.entry_index;
         }
       }
       reads.back().push_back(item);
@@ -466,20 +482,20 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   }
   Staging staging;
   if (!staging.open(options.output, error)) return false;
-  ArchiveSpec spec;
-  if (!dialog_templates(project, options, &spec.dialog_templates, error)) return false;
-  spec.setup_flags = project.setup_flags;
-  if (!project.wizard_picture.empty() && (!read_whole(project.wizard_picture, &spec.wizard_picture, error) ||
-                                          !check_bitmap_file(spec.wizard_picture, error)))
+  ArchivePlan archive;
+  if (!dialog_templates(project, options, &archive.dialog_templates, error)) return false;
+  archive.setup_flags = project.setup_flags;
+  if (!project.wizard_picture.empty() && (!read_whole(project.wizard_picture, &archive.wizard_picture, error) ||
+                                          !check_bitmap_file(archive.wizard_picture, error)))
     return fail(error, project.wizard_picture + ": " + *error);
   if (!project.background_picture.empty() &&
-      (!read_whole(project.background_picture, &spec.background_picture, error) ||
-       !check_bitmap_file(spec.background_picture, error)))
+      (!read_whole(project.background_picture, &archive.background_picture, error) ||
+       !check_bitmap_file(archive.background_picture, error)))
     return fail(error, project.background_picture + ": " + *error);
-  spec.background_title = project.background_title;
-  spec.background_style = project.background_style;
-  spec.start_page = project.start_page;
-  if (with_uninstaller) spec.item_prefix = uninstaller.prefix_blob;
+  archive.background_title = project.background_title;
+  archive.background_style = project.background_style;
+  archive.start_page = project.start_page;
+  if (with_uninstaller) archive.item_prefix = uninstaller.prefix_blob;
 
   std::vector<std::vector<Entry>> entries;
   std::vector<DataBlock> blocks;
@@ -494,11 +510,11 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   if (!plan_item_data(sizes, &placed, error)) return false;
 
   Converter convert{project.code_page, error};
-  if (!convert(spec.background_title, "background.title")) return false;
-  if (spec.background_style && !convert(spec.background_style->font.face_name, "background.font")) return false;
+  if (!convert(archive.background_title, "background.title")) return false;
+  if (archive.background_style && !convert(archive.background_style->font.face_name, "background.font")) return false;
   for (size_t t = 0; t < project.types.size(); ++t) {
     const ProjectType& pt = project.types[t];
-    SetupTypeSpec type;
+    SetupTypePlan type;
     type.record = pt.record;
     type.ini_entries = pt.ini_entries;
     type.registry_entries = pt.registry_entries;
@@ -508,16 +524,16 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
       Entry& e = entries[t][i];
       int slot = layout.item_slot[t][i];
       if (slot >= 0) {
-        e.spec.data_position = placed[slot].position;
-        e.spec.data_length = placed[slot].length;
+        e.fields.data_position = placed[slot].position;
+        e.fields.data_length = placed[slot].length;
       }
-      type.files.push_back(e.spec);
+      type.files.push_back(e.fields);
     }
     if (!convert_type(convert, type, "type[" + std::to_string(t) + "]")) return false;
-    spec.setup_types.push_back(std::move(type));
+    archive.setup_types.push_back(std::move(type));
   }
   std::vector<uint8_t> configuration;
-  if (!assemble_configuration(spec, stream_compressor(options.level), &configuration, error)) return false;
+  if (!assemble_configuration(archive, stream_compressor(options.level), &configuration, error)) return false;
   if (options.volume_size != 0 && !check_volume_reading(project, reads, layout, placed,
                                                          stub.size() + configuration.size(),
                                                          options.volume_size, error))

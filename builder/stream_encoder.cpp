@@ -5,12 +5,15 @@
 
 extern "C" {
 #include <zopfli/deflate.h>
+#include <zopfli/hash.h>
+#include <zopfli/lz77.h>
 }
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "builder/deflate_symbols.h"
@@ -522,6 +525,98 @@ enum : size_t { kPrimingWindow = 32768 };
 // goes into its block splitting anyway.
 enum : size_t { kZopfliLimit = 512 << 10 };
 enum : int { kZopfliIterations = 5 };
+// Zopfli tries every point to split a block of fewer than 1024 LZ77
+// symbols at, which made the small items of the corpus cost more than all
+// the rest; below 4 KiB splitting saved 0.005 % of the corpus for two
+// thirds of the time. From 4 KiB on, blocks are split as zopfli splits
+// them, except that every search narrows down from nine points, as
+// zopfli's own does on long blocks: 0.01 % larger, three times faster.
+enum : size_t { kZopfliSplitFrom = 4 << 10 };
+
+struct SplitSearch {
+  const ZopfliLZ77Store* lz77;
+  size_t start, end;
+  double cost_at(size_t i) const {
+    return ZopfliCalculateBlockSizeAutoType(lz77, start, i) + ZopfliCalculateBlockSizeAutoType(lz77, i, end);
+  }
+};
+
+// The symbol in (from, to) where splitting costs least, found by narrowing
+// nine evenly spread points; *cost receives the cost of that split.
+size_t cheapest_split(const SplitSearch& search, size_t from, size_t to, double* cost) {
+  enum : size_t { kPoints = 9 };
+  size_t best_at = from;
+  double best = 1e30;
+  while (to - from > kPoints) {
+    size_t at[kPoints];
+    double value[kPoints];
+    size_t k_best = 0;
+    for (size_t k = 0; k < kPoints; ++k) {
+      at[k] = from + (k + 1) * ((to - from) / (kPoints + 1));
+      value[k] = search.cost_at(at[k]);
+      if (value[k] < value[k_best]) k_best = k;
+    }
+    if (value[k_best] > best) break;
+    from = k_best == 0 ? from : at[k_best - 1];
+    to = k_best == kPoints - 1 ? to : at[k_best + 1];
+    best_at = at[k_best];
+    best = value[k_best];
+  }
+  *cost = best;
+  return best_at;
+}
+
+// Where zopfli's block splitting would start blocks in data[0..size), from
+// its greedy parse: the longest block not yet found unsplittable is split
+// where it costs least, up to options.blocksplittingmax blocks. The first
+// start is 0.
+std::vector<size_t> zopfli_block_starts(const ZopfliOptions& options, const uint8_t* data, size_t size) {
+  ZopfliBlockState state;
+  ZopfliInitBlockState(&options, 0, size, 0, &state);
+  ZopfliHash hash;
+  ZopfliAllocHash(ZOPFLI_WINDOW_SIZE, &hash);
+  ZopfliLZ77Store lz77;
+  ZopfliInitLZ77Store(data, &lz77);
+  ZopfliLZ77Greedy(&state, data, 0, size, &lz77, &hash);
+  std::vector<size_t> splits;  // symbol indices, sorted
+  std::vector<char> settled(lz77.size + 1, 0);
+  size_t start = 0, end = lz77.size;
+  for (size_t blocks = 1; lz77.size >= 10 && blocks < static_cast<size_t>(options.blocksplittingmax);) {
+    double split_cost;
+    size_t at = cheapest_split(SplitSearch{&lz77, start, end}, start + 1, end, &split_cost);
+    if (split_cost > ZopfliCalculateBlockSizeAutoType(&lz77, start, end) || at == start + 1 || at == end) {
+      settled[start] = 1;
+    } else {
+      splits.insert(std::upper_bound(splits.begin(), splits.end(), at), at);
+      ++blocks;
+    }
+    size_t longest = 0;
+    for (size_t k = 0; k <= splits.size(); ++k) {
+      size_t s = k == 0 ? 0 : splits[k - 1], e = k == splits.size() ? lz77.size - 1 : splits[k];
+      if (!settled[s] && e - s > longest) start = s, end = e, longest = e - s;
+    }
+    if (longest < 10) break;
+  }
+  std::vector<size_t> starts = {0};
+  for (size_t at : splits) starts.push_back(lz77.pos[at]);
+  ZopfliCleanLZ77Store(&lz77);
+  ZopfliCleanHash(&hash);
+  ZopfliCleanBlockState(&state);
+  return starts;
+}
+
+// Zopfli's deflate of data[0..size), one block for each range between
+// consecutive `starts`, into a malloc'ed buffer.
+void zopfli_blocks(const ZopfliOptions& options, const uint8_t* data, size_t size, const std::vector<size_t>& starts,
+                   unsigned char** out, size_t* out_size) {
+  ZopfliOptions one_block = options;
+  one_block.blocksplitting = 0;
+  unsigned char bit = 0;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    size_t end = k + 1 < starts.size() ? starts[k + 1] : size;
+    ZopfliDeflatePart(&one_block, 2, k + 1 == starts.size(), data, starts[k], end, &bit, out, out_size);
+  }
+}
 
 // Part [start, end) of data, primed with up to 32 KiB before it; with
 // `more_follows` it ends on a byte boundary, ready for the next part.
@@ -551,7 +646,9 @@ int encode_part(const uint8_t* data, size_t start, size_t end, int level, bool m
   unsigned char* zopfli = nullptr;
   size_t zopfli_size = 0;
   if (window == 0) {
-    ZopfliCompress(&options, ZOPFLI_FORMAT_DEFLATE, data + start, size, &zopfli, &zopfli_size);
+    std::vector<size_t> starts = {0};
+    if (size >= kZopfliSplitFrom) starts = zopfli_block_starts(options, data + start, size);
+    zopfli_blocks(options, data + start, size, starts, &zopfli, &zopfli_size);
   } else {
     unsigned char bit = 0;
     ZopfliDeflatePart(&options, 2, 1, from, window, window + size, &bit, &zopfli, &zopfli_size);
@@ -580,14 +677,28 @@ int encode_in_parts(const uint8_t* data, size_t size, int level, std::vector<uin
   int part_level = level == kStreamLevelMax ? level : std::min(level, static_cast<int>(kStreamPartLevel));
   std::vector<std::vector<uint8_t>> streams(parts);
   std::vector<StreamEncodeStats> part_stats(parts);
+  std::vector<char> done(parts, 0);
   std::atomic<size_t> next{0};
   std::atomic<int> failure{kEncodeOk};
+  // Finished parts join the output in order while later ones are still
+  // being compressed, so that only the last one is copied at the end. A
+  // stream hardly grows beyond its input.
+  size_t joined = 0;
+  std::mutex joining;
+  size_t out_start = out->size();
+  out->reserve(out_start + size + size / 64 + 1024);
   auto work = [&] {
     for (size_t k; failure == kEncodeOk && (k = next++) < parts;) {
       size_t start = k * kStreamPartSize;
       int r = encode_part(data, start, std::min(size, start + kStreamPartSize), part_level, k + 1 < parts,
                           &streams[k], &part_stats[k]);
       if (r) failure = r;
+      std::lock_guard<std::mutex> lock(joining);
+      done[k] = 1;
+      for (; failure == kEncodeOk && joined < parts && done[joined]; ++joined) {
+        out->insert(out->end(), streams[joined].begin(), streams[joined].end());
+        std::vector<uint8_t>().swap(streams[joined]);
+      }
     }
   };
   unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -595,10 +706,12 @@ int encode_in_parts(const uint8_t* data, size_t size, int level, std::vector<uin
   for (unsigned i = 1; i < cores && i < parts; ++i) threads.emplace_back(work);
   work();
   for (std::thread& thread : threads) thread.join();
-  if (failure != kEncodeOk) return failure;
+  if (failure != kEncodeOk) {
+    out->resize(out_start);
+    return failure;
+  }
   StreamEncodeStats total;
   for (size_t k = 0; k < parts; ++k) {
-    out->insert(out->end(), streams[k].begin(), streams[k].end());
     const StreamEncodeStats& p = part_stats[k];
     total.stored_blocks += p.stored_blocks;
     total.fixed_blocks += p.fixed_blocks;

@@ -10,8 +10,8 @@
 #include <vector>
 
 // Levels 1..12 are libdeflate's; the maximum also runs zopfli (five
-// iterations, on inputs below 512 KiB, where it pays) and keeps the smaller
-// of the two results.
+// iterations, on inputs below 512 KiB, where it pays; blocks split with a
+// coarser search than zopfli's own) and keeps the smaller of the two results.
 enum : int { kStreamLevelMin = 1, kStreamLevelDefault = 12, kStreamLevelMax = 13 };
 
 enum StreamEncodeResult : int {

@@ -233,17 +233,23 @@ bool parse_registry_text(const uint8_t* data, size_t size, RegistryText* out, st
   return true;
 }
 
-bool registry_string(const RegistryValue& value, std::string* text) {
+bool registry_string(const RegistryValue& value, std::string* text, bool* terminated) {
   if (value.type != kRegSz && value.type != kRegExpandSz) return false;
   size_t n = value.data.size() & ~static_cast<size_t>(1);
-  while (n >= 2 && value.data[n - 1] == 0 && value.data[n - 2] == 0) n -= 2;
+  bool ends_in_zero = n >= 2 && value.data[n - 1] == 0 && value.data[n - 2] == 0;
+  if (ends_in_zero) n -= 2;
+  if (terminated) *terminated = ends_in_zero;
   *text = utf16le_bytes_to_utf8(value.data.data(), n);
   return true;
 }
 
 std::string describe_registry_value(const RegistryValue& value) {
   std::string text;
-  if (registry_string(value, &text)) return (value.type == kRegExpandSz ? "expandable " : "") + quoted(text);
+  bool terminated = false;
+  // Whether a setup wrote a text with or without its terminator shows
+  // where the registry kept the difference (an empty text, for one).
+  if (registry_string(value, &text, &terminated))
+    return (value.type == kRegExpandSz ? "expandable " : "") + quoted(text) + (terminated ? "" : " (no terminator)");
   if (value.type == kRegDword && value.data.size() == 4) {
     uint32_t v = value.data[0] | value.data[1] << 8 | value.data[2] << 16 | static_cast<uint32_t>(value.data[3]) << 24;
     char out[40];

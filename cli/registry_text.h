@@ -26,10 +26,13 @@ struct RegistryText {
 // of kinds it does not know (a later Wine's) are passed over.
 bool parse_registry_text(const uint8_t* data, size_t size, RegistryText* out, std::string* why);
 
-// The text of a string value (REG_SZ, REG_EXPAND_SZ), with or without its
-// terminating zero; false for a value of another type.
-bool registry_string(const RegistryValue& value, std::string* text);
+// The text of a string value (REG_SZ, REG_EXPAND_SZ) without its one
+// terminating zero; further zeros stay in the text. *terminated, when
+// given, tells whether the value had that terminator. False for a value
+// of another type.
+bool registry_string(const RegistryValue& value, std::string* text, bool* terminated = nullptr);
 
 // A value as people read it: "text", dword 0x0000002a (42), hex 01 02 ...
-// (long binary data cut short); control characters escaped.
+// (long binary data cut short); control characters escaped, and a string
+// stored without its terminator marked so.
 std::string describe_registry_value(const RegistryValue& value);

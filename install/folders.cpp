@@ -24,6 +24,14 @@ bool enter_or_create(const char* folder) {
   return _chdir(folder) == 0;
 }
 
+// The items of a folder come one after another: once the first has made
+// the folder it is the current one, and so is every folder on its path.
+bool is_current_folder(const char* folder) {
+  char current[kPathSize];
+  DWORD n = GetCurrentDirectoryA(kPathSize, current);
+  return n != 0 && n < kPathSize && add_backslash(current, kPathSize) && _stricmp(current, folder) == 0;
+}
+
 }  // namespace
 
 int create_folder_chain(const char* path) {
@@ -31,12 +39,17 @@ int create_folder_chain(const char* path) {
   char* copy = nullptr;
   char* part = nullptr;
   if (!alloc_block(length + 4, &copy)) return -1;
+  memcpy(copy, path, length + 1);
+  char* slash = strrchr(copy, '\\');
+  if (slash) slash[1] = '\0';
+  if (slash && is_current_folder(copy)) {
+    free_block(&copy);
+    return 0;
+  }
   if (!alloc_zeroed(kPathSize, &part)) {
     free_block(&copy);
     return -1;
   }
-  memcpy(copy, path, length + 1);
-  if (char* slash = strrchr(copy, '\\')) slash[1] = '\0';
   // The root is never created: \\server\ or a drive's D:\ .
   const char* rest = copy;
   if (copy[0] == '\\' && copy[1] == '\\')

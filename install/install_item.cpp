@@ -13,6 +13,7 @@
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/messages.h"
+#include "archive/output_sink.h"
 #include "archive/patch.h"
 #include "base/command_line.h"
 #include "base/globals.h"
@@ -103,15 +104,49 @@ bool copy_from_source(const char* name) {
   return true;
 }
 
-// Decodes `length` bytes of the data area at `position` into `out`. False
+// Writes decoded bytes into the temporary file and sums them as they go.
+// Every write is checked, so the sum is that of the file as written and
+// need not be read back; a failed or short write (a full disk) stops the
+// stream. The pieces come whole, multiples of 4 but the last, so the sum
+// joins up as over the whole file.
+class SummingFileSink : public OutputSink {
+ public:
+  explicit SummingFileSink(FileHandle file) : file_(file) {}
+  bool ready() override { return true; }
+  bool write(const uint8_t* data, uint32_t count) override {
+    failure = write_all(file_, data, count);
+    if (failure != 0) return false;
+    sum = checksum_block(data, count, sum);
+    return true;
+  }
+  uint32_t sum = 0;
+  int failure = 0;  // of write_all: 2 failed, 3 short (a full disk)
+
+ private:
+  FileHandle file_;
+};
+
+// Decodes `length` bytes of the data area at `position` into `sink`. False
 // when the data cannot be reached (ErrorState) or the user cancelled.
-bool decode_item(FileHandle out, uint32_t position, uint32_t length) {
+bool decode_item(SummingFileSink& sink, uint32_t position, uint32_t length) {
   ErrorState = static_cast<int32_t>(seek_data(position));
   if (ErrorState != 0) return false;
   // A length of 0 would let the decoder read on unbounded: no data means
   // an empty file, which the checksum then judges.
-  if (length != 0) decode_to_file(out, data_file, length);
+  if (length != 0) decode_to_sink(sink, data_file, length);
   return PageResult != kPageToClosing;
+}
+
+// A damaged file: its data, a write of it, or what was written is not the
+// entry's.
+bool report_damaged() {
+  ErrorState = kErrorChecksum;
+  copy_string(MessageArgument, DestPath, kPathSize);
+  return false;
+}
+
+bool written_as_stored(const SummingFileSink& sink, uint32_t checksum) {
+  return sink.failure == 0 && sink.sum == checksum ? true : report_damaged();
 }
 
 bool verify_temp_file(uint32_t checksum) {
@@ -123,12 +158,7 @@ bool verify_temp_file(uint32_t checksum) {
   }
   uint32_t sum = checksum_file(file);
   close_file(file);
-  if (sum != checksum) {
-    ErrorState = kErrorChecksum;
-    copy_string(MessageArgument, DestPath, kPathSize);
-    return false;
-  }
-  return true;
+  return sum == checksum ? true : report_damaged();
 }
 
 bool write_patched(const uint8_t* entry, FileHandle* out, uint32_t before, uint32_t after) {
@@ -138,14 +168,16 @@ bool write_patched(const uint8_t* entry, FileHandle* out, uint32_t before, uint3
     copy_string(MessageArgument, ArchivePath, kPathSize);
     return false;
   }
+  uint32_t checksum = get_u32(base + kEntryChecksum);
   if (base[kEntryFlags] & kItemFromSource) {
     close_temp(out);
-    if (!copy_from_source(entry_string(entry, 0))) return false;
+    if (!copy_from_source(entry_string(entry, 0)) || !verify_temp_file(checksum)) return false;
   } else {
-    if (!decode_item(*out, get_u32(base + kEntryDataPosition), get_u32(base + kEntryDataLength))) return false;
+    SummingFileSink sink(*out);
+    if (!decode_item(sink, get_u32(base + kEntryDataPosition), get_u32(base + kEntryDataLength))) return false;
     close_temp(out);
+    if (!written_as_stored(sink, checksum)) return false;
   }
-  if (!verify_temp_file(get_u32(base + kEntryChecksum))) return false;
   ErrorState = static_cast<int32_t>(apply_patch(entry, TempPath, before, after));
   return ErrorState == 0;
 }
@@ -164,16 +196,18 @@ bool write_uninstaller(const uint8_t* entry, FileHandle out) {
     copy_string(MessageArgument, TempPath, kPathSize);
     return false;
   }
-  return decode_item(out, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength));
+  SummingFileSink sink(out);
+  return decode_item(sink, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength));
 }
 
 bool write_plain(const uint8_t* entry, FileHandle* out) {
-  if (!decode_item(*out, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength))) return false;
+  SummingFileSink sink(*out);
+  if (!decode_item(sink, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength))) return false;
   uint8_t flags = entry[kEntryFlags];
   // The times stand right before the strings.
   if (flags & kItemHasTimes) set_file_times(*out, entry_file_times(entry));
   close_temp(out);
-  return verify_temp_file(get_u32(entry + kEntryChecksum));
+  return written_as_stored(sink, get_u32(entry + kEntryChecksum));
 }
 
 // Writes the item into TempPath, a new file beside DestPath; false when it

@@ -23,7 +23,11 @@ static void paint_now(int id) {
 }
 
 void set_progress(unsigned percent) {
-  ProgressPercent = percent < 100 ? percent : 100;
+  percent = percent < 100 ? percent : 100;
+  // Most items of a large product leave the bar where it was: it shows
+  // this value already, or the page's next paint will.
+  if (percent == ProgressPercent) return;
+  ProgressPercent = percent;
   // Without a page there is nothing to paint (and GetDC(null) is the screen).
   if (!ProgressWindow) return;
   draw_progress(ProgressWindow, nullptr);

@@ -103,9 +103,9 @@ int main(int argc, char** argv) {
     std::printf("cannot write %s\n", setup.c_str());
     return 1;
   }
-  std::vector<EntrySpec> entries;
+  std::vector<EntryFields> entries;
   for (int i = 0; i < kFiles; ++i) {
-    EntrySpec e;
+    EntryFields e;
     char name[64];
     std::snprintf(name, sizeof name, "folder-%02d\\file-%04d.bin", i % kFolders, i);
     e.strings[0] = name;

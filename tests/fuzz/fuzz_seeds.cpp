@@ -205,7 +205,7 @@ void uninstall_seed(const std::string& name, const ProjectType& type) {
   w.block(kInstallFolderId, folder.bytes);
   RecordWriter settings;
   settings.u32(static_cast<uint32_t>(type.registry_entries.size() + type.ini_entries.size()));
-  for (const RegistryEntrySpec& e : type.registry_entries) {
+  for (const RegistryEntryFields& e : type.registry_entries) {
     settings.u8(kSettingRegistryValue);
     settings.u32(0x80000000u + e.root_key);
     settings.text(e.key);
@@ -213,7 +213,7 @@ void uninstall_seed(const std::string& name, const ProjectType& type) {
     settings.u8(kSettingDeleteKeyIfEmpty);
     settings.u8(1);
   }
-  for (const IniEntrySpec& e : type.ini_entries) {
+  for (const IniEntryFields& e : type.ini_entries) {
     settings.u8(kSettingIniEntry);
     settings.text(e.file);
     settings.text(e.section);

@@ -60,8 +60,8 @@ std::vector<uint8_t> bitmap_file(uint32_t w, uint32_t h, uint32_t info_size = 40
 }
 
 // Eleven text lists; list 6 holds the 32 messages, so text 6/31 is known.
-SetupTypeRecordSpec record_for(const std::string& name) {
-  SetupTypeRecordSpec r;
+SetupTypeRecordFields record_for(const std::string& name) {
+  SetupTypeRecordFields r;
   r.flags = kTypeFolderEditable;
   r.uninstall_name = name;
   r.caption = name + " caption";
@@ -77,16 +77,16 @@ SetupTypeRecordSpec record_for(const std::string& name) {
 
 std::string damage_text(const std::string& name) { return name + " 6/31"; }
 
-FileEntrySpec file_entry(const std::string& name, int32_t index, uint16_t type) {
-  FileEntrySpec e;
+FileEntryFields file_entry(const std::string& name, int32_t index, uint16_t type) {
+  FileEntryFields e;
   e.name = name;
   e.entry_index = index;
   e.setup_type = type;
   return e;
 }
 
-SetupTypeSpec setup_type(const std::string& name, uint16_t index, int files) {
-  SetupTypeSpec t;
+SetupTypePlan setup_type(const std::string& name, uint16_t index, int files) {
+  SetupTypePlan t;
   t.record = record_for(name);
   for (int i = 0; i < files; ++i) t.files.push_back(file_entry(name + "\\file" + std::to_string(i), i, index));
   return t;
@@ -157,12 +157,12 @@ class ArchiveWriterTest : public ::testing::Test {
     StubSize = saved_stub_;
   }
 
-  // The whole setup file for this spec and data.
-  std::vector<uint8_t> build(const ArchiveSpec& spec, const StreamCompressor& compress = nullptr,
+  // The whole setup file for this archive and data.
+  std::vector<uint8_t> build(const ArchivePlan& archive, const StreamCompressor& compress = nullptr,
                              const std::vector<std::vector<uint8_t>>& items = {}) {
     std::vector<uint8_t> config;
     std::string error;
-    EXPECT_TRUE(assemble_configuration(spec, compress, &config, &error)) << error;
+    EXPECT_TRUE(assemble_configuration(archive, compress, &config, &error)) << error;
     EXPECT_TRUE(write_setup_file(path(), fake_stub(), config, items, 0, nullptr, &error)) << error;
     return read_bytes(path());
   }
@@ -188,14 +188,14 @@ using BlockLayout = ArchiveWriterTest;
 // The example archive: 0x1239, 0x1234 (0x11), 0x1237, 0x123d, 0x123e,
 // 0x123a, then 4,506,290 bytes of data ending exactly at the end of the file.
 TEST_F(BlockLayout, ExampleArchiveHeadersAndOrder) {
-  ArchiveSpec spec;
-  spec.dialog_templates.assign(12, std::vector<uint8_t>(40, 0x11));
-  spec.setup_flags = kSetupFullScreen | kSetupRemoveOthers;
-  spec.background_title = "Kestrel";
-  spec.background_style = BackgroundStyleSpec{};
-  spec.setup_types.push_back(setup_type("One", 0, 1));
+  ArchivePlan archive;
+  archive.dialog_templates.assign(12, std::vector<uint8_t>(40, 0x11));
+  archive.setup_flags = kSetupFullScreen | kSetupRemoveOthers;
+  archive.background_title = "Kestrel";
+  archive.background_style = BackgroundStyleFields{};
+  archive.setup_types.push_back(setup_type("One", 0, 1));
   std::vector<std::vector<uint8_t>> items = {std::vector<uint8_t>(4000000, 1), std::vector<uint8_t>(506290, 2)};
-  std::vector<uint8_t> file = build(spec, nullptr, items);
+  std::vector<uint8_t> file = build(archive, nullptr, items);
 
   EXPECT_EQ((std::vector<uint16_t>{0x1239, 0x1234, 0x1237, 0x123d, 0x123e, 0x123a, 0x7F7F}), block_ids(file));
   size_t flags = find_block(file, kBlockSetupFlags);
@@ -275,9 +275,9 @@ TEST_F(BlockLayout, CompressionIsKeptOnlyWhereItSaves) {
 TEST_F(BlockLayout, EmptyOptionalPartsWriteNoBlock) {
   // A stored size of 0 would make the loader pass over the block, so an
   // empty picture or prefix is left out rather than written empty.
-  ArchiveSpec spec;
-  spec.setup_types.push_back(setup_type("One", 0, 0));
-  std::vector<uint8_t> file = build(spec);
+  ArchivePlan archive;
+  archive.setup_types.push_back(setup_type("One", 0, 0));
+  std::vector<uint8_t> file = build(archive);
   EXPECT_EQ((std::vector<uint16_t>{0x1234, 0x123e, 0x7F7F}), block_ids(file));
   // The empty data area still has its length word behind a stored size of
   // 4, and is accepted.
@@ -292,7 +292,7 @@ TEST_F(BlockLayout, EmptyOptionalPartsWriteNoBlock) {
 using Records = ArchiveWriterTest;
 
 TEST_F(Records, FileEntryOptionalBlocksFollowTheirFlags) {
-  FileEntrySpec e = file_entry("bin\\app.exe", 0, 0);
+  FileEntryFields e = file_entry("bin\\app.exe", 0, 0);
   e.version = {0x00050001, 0x00020003, 0x0409};
   e.times = {0x01D000000000AAAAull, 0x01D000000000BBBBull, 0x01D000000000CCCCull};
   e.menu_locations = "Programs;Startup";
@@ -362,7 +362,7 @@ TEST_F(Records, TemplateStoreOffsets) {
 }
 
 TEST_F(Records, BackgroundStyleIsColoursAndLogFont) {
-  BackgroundStyleSpec s;
+  BackgroundStyleFields s;
   s.shadow_color = 0x00102030;
   s.text_color = 0x00FFEEDD;
   s.font.height = -24;
@@ -438,7 +438,7 @@ TEST_F(Records, SettingsListsParseBack) {
 TEST_F(Records, RefusesWhatCannotBeWritten) {
   std::vector<uint8_t> out;
   std::string error;
-  SetupTypeRecordSpec r = record_for("One");
+  SetupTypeRecordFields r = record_for("One");
   r.caption = std::string("a\0b", 3);
   EXPECT_FALSE(encode_setup_type_record(r, &out, &error));
   EXPECT_NE(std::string::npos, error.find("caption")) << error;
@@ -448,11 +448,11 @@ TEST_F(Records, RefusesWhatCannotBeWritten) {
   r.text_lists[3] = std::vector<std::string>(65535, "");
   EXPECT_TRUE(encode_setup_type_record(r, &out, &error)) << error;
 
-  FileEntrySpec e = file_entry("a", 0, 0);
+  FileEntryFields e = file_entry("a", 0, 0);
   e.desktop_arguments = std::string("x\0y", 3);
   EXPECT_FALSE(encode_file_entry(e, &out, &error));
   EXPECT_FALSE(encode_background_title(std::string("T\0", 2), &out, &error));
-  EXPECT_FALSE(encode_ini_list(std::vector<IniEntrySpec>(65536), &out, &error));
+  EXPECT_FALSE(encode_ini_list(std::vector<IniEntryFields>(65536), &out, &error));
 
   // Patches the installer could never apply.
   EXPECT_FALSE(encode_string_patch_list({{-2, "f", "t", {}}}, &out, &error));
@@ -475,35 +475,35 @@ TEST_F(Records, RefusesWhatCannotBeWritten) {
 
 using WriterLoader = ArchiveWriterTest;
 
-ArchiveSpec full_spec() {
-  ArchiveSpec spec;
+ArchivePlan full_archive() {
+  ArchivePlan archive;
   for (int k = 0; k < 12; ++k) {
     std::vector<uint8_t> t(200 + 10 * k);
     for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<uint8_t>(k + (i % 16));
-    spec.dialog_templates.push_back(t);
+    archive.dialog_templates.push_back(t);
   }
-  spec.dialog_templates[10].clear();
-  spec.setup_flags = kSetupFullScreen;
-  spec.wizard_picture = bitmap_file(20, 30);
-  spec.background_picture = bitmap_file(64, 64);
-  spec.background_title = "Kestrel Setup";
-  BackgroundStyleSpec style;
+  archive.dialog_templates[10].clear();
+  archive.setup_flags = kSetupFullScreen;
+  archive.wizard_picture = bitmap_file(20, 30);
+  archive.background_picture = bitmap_file(64, 64);
+  archive.background_title = "Kestrel Setup";
+  BackgroundStyleFields style;
   style.shadow_color = 0x000000;
   style.text_color = 0xFFFFFF;
   style.font.height = -36;
   style.font.face_name = "Arial";
-  spec.background_style = style;
+  archive.background_style = style;
   for (uint16_t t = 0; t < 2; ++t) {
-    SetupTypeSpec type = setup_type(t == 0 ? "Full" : "Small", t, 3 - t);
+    SetupTypePlan type = setup_type(t == 0 ? "Full" : "Small", t, 3 - t);
     type.ini_entries = {{0, "app.ini", "Paths", "Home", "#InstallDir#"}};
     type.registry_entries = {{2, 0, "Software\\Kestrel", "Path", "#InstallDir#"}};
     type.string_patches = {{-1, "app.exe", "#InstallDir#", {'@', '@', 'P'}}};
-    spec.setup_types.push_back(type);
+    archive.setup_types.push_back(type);
   }
   // The small setup type takes its second file's data from the first type.
-  spec.setup_types[1].files[1].setup_type = 0;
-  spec.setup_types[1].files[1].entry_index = 2;
-  FileEntrySpec& tool = spec.setup_types[0].files[1];
+  archive.setup_types[1].files[1].setup_type = 0;
+  archive.setup_types[1].files[1].entry_index = 2;
+  FileEntryFields& tool = archive.setup_types[0].files[1];
   tool.flags = kItemCompareVersion | kItemCompareLanguage | kItemHasTimes;
   tool.version = {0x00010002, 0x00030004, 0x0407};
   tool.times = {1, 2, 3};
@@ -514,17 +514,17 @@ ArchiveSpec full_spec() {
   tool.shared = 1;
   tool.registration = kRegisterLibrary;
   tool.desktop_name = "Tool";
-  spec.start_page = StartPageSpec{0xFFFF, 1};
-  spec.item_prefix = std::vector<uint8_t>(300, 0x4D);
-  return spec;
+  archive.start_page = StartPageFields{0xFFFF, 1};
+  archive.item_prefix = std::vector<uint8_t>(300, 0x4D);
+  return archive;
 }
 
-void expect_full_archive_loaded(const ArchiveSpec& spec) {
+void expect_full_archive_loaded(const ArchivePlan& archive) {
   EXPECT_EQ(kSetupFullScreen, SetupFlags);
   ASSERT_NE(nullptr, WizardPicture);
-  EXPECT_EQ(spec.wizard_picture, std::vector<uint8_t>(WizardPicture, WizardPicture + WizardPictureLength));
+  EXPECT_EQ(archive.wizard_picture, std::vector<uint8_t>(WizardPicture, WizardPicture + WizardPictureLength));
   ASSERT_NE(nullptr, BackgroundPicture);
-  EXPECT_EQ(spec.background_picture,
+  EXPECT_EQ(archive.background_picture,
             std::vector<uint8_t>(BackgroundPicture, BackgroundPicture + BackgroundPictureLength));
   ASSERT_NE(nullptr, BackgroundTitle);
   EXPECT_STREQ("Kestrel Setup", BackgroundTitle);
@@ -533,11 +533,11 @@ void expect_full_archive_loaded(const ArchiveSpec& spec) {
   EXPECT_EQ(68u, BackgroundStyleLength);
   EXPECT_STREQ("Arial", reinterpret_cast<const char*>(BackgroundStyle + 36));
   ASSERT_NE(nullptr, ItemPrefixBlob);
-  EXPECT_EQ(spec.item_prefix, std::vector<uint8_t>(ItemPrefixBlob, ItemPrefixBlob + ItemPrefixBlobLength));
+  EXPECT_EQ(archive.item_prefix, std::vector<uint8_t>(ItemPrefixBlob, ItemPrefixBlob + ItemPrefixBlobLength));
   const uint8_t* bytes = nullptr;
   uint32_t length = 0;
   ASSERT_TRUE(find_template(11, &bytes, &length));
-  EXPECT_EQ(spec.dialog_templates[11], std::vector<uint8_t>(bytes, bytes + length));
+  EXPECT_EQ(archive.dialog_templates[11], std::vector<uint8_t>(bytes, bytes + length));
   EXPECT_FALSE(find_template(10, &bytes, &length));
 
   EXPECT_EQ(2, SetupTypeCount);
@@ -589,28 +589,28 @@ void expect_full_archive_loaded(const ArchiveSpec& spec) {
 }
 
 TEST_F(WriterLoader, StoredArchiveLoadsEverything) {
-  ArchiveSpec spec = full_spec();
-  std::vector<uint8_t> file = build(spec, nullptr, {std::vector<uint8_t>(1000, 9)});
+  ArchivePlan archive = full_archive();
+  std::vector<uint8_t> file = build(archive, nullptr, {std::vector<uint8_t>(1000, 9)});
   EXPECT_EQ((std::vector<uint16_t>{0x1239, 0x1234, 0x1235, 0x1236, 0x1237, 0x123d, 0x123e, 0x123a, 0x1240, 0x1241,
                                    0x1242, 0x123e, 0x123a, 0x1240, 0x1241, 0x1242, 0x123b, 0x123f, 0x7F7F}),
             block_ids(file));
   for (uint16_t id : block_ids(file)) EXPECT_EQ(0, get_u16(&file[find_block(file, id) + 2])) << id;
   ASSERT_TRUE(load(file));
-  expect_full_archive_loaded(spec);
+  expect_full_archive_loaded(archive);
   EXPECT_TRUE(shown.empty());
 }
 
 TEST_F(WriterLoader, CompressedArchiveLoadsEverything) {
-  ArchiveSpec spec = full_spec();
-  std::vector<uint8_t> file = build(spec, stream_compressor(), {std::vector<uint8_t>(1000, 9)});
+  ArchivePlan archive = full_archive();
+  std::vector<uint8_t> file = build(archive, stream_compressor(), {std::vector<uint8_t>(1000, 9)});
   // The repetitive blocks are compressed; the two read raw never are.
   for (uint16_t id : {kBlockDialogTemplates, kBlockSetupType, kBlockItemPrefix})
     EXPECT_EQ(kBlockCompressed, get_u16(&file[find_block(file, id) + 2])) << id;
   EXPECT_EQ(0, get_u16(&file[find_block(file, kBlockSetupFlags) + 2]));
   EXPECT_EQ(0, get_u16(&file[find_block(file, kBlockStartPage) + 2]));
-  EXPECT_LT(file.size(), build(spec, nullptr, {std::vector<uint8_t>(1000, 9)}).size());
+  EXPECT_LT(file.size(), build(archive, nullptr, {std::vector<uint8_t>(1000, 9)}).size());
   ASSERT_TRUE(load(file));
-  expect_full_archive_loaded(spec);
+  expect_full_archive_loaded(archive);
 }
 
 TEST_F(WriterLoader, ItemDataIsFoundAtThePlannedPositions) {
@@ -622,15 +622,15 @@ TEST_F(WriterLoader, ItemDataIsFoundAtThePlannedPositions) {
   }
   std::vector<DataPlacement> plan;
   ASSERT_TRUE(plan_item_data({items[0].size(), items[1].size(), items[2].size()}, &plan, nullptr));
-  ArchiveSpec spec;
-  spec.setup_types.push_back(setup_type("One", 0, 3));
+  ArchivePlan archive;
+  archive.setup_types.push_back(setup_type("One", 0, 3));
   for (int k = 0; k < 3; ++k) {
-    spec.setup_types[0].files[k].data_position = plan[k].position;
-    spec.setup_types[0].files[k].data_length = plan[k].length;
+    archive.setup_types[0].files[k].data_position = plan[k].position;
+    archive.setup_types[0].files[k].data_length = plan[k].length;
   }
   std::vector<uint8_t> config;
   std::string error;
-  ASSERT_TRUE(assemble_configuration(spec, stream_compressor(), &config, &error)) << error;
+  ASSERT_TRUE(assemble_configuration(archive, stream_compressor(), &config, &error)) << error;
   uint32_t volumes = 0;
   ASSERT_TRUE(write_setup_file(path(), fake_stub(), config, items, 12000, &volumes, &error)) << error;
   EXPECT_GT(volumes, 0u);  // the items span volume files
@@ -660,21 +660,21 @@ TEST_F(WriterLoader, ItemDataIsFoundAtThePlannedPositions) {
 TEST_F(WriterLoader, AssemblerRefusesArchivesTheLoaderWould) {
   std::vector<uint8_t> out;
   std::string error;
-  ArchiveSpec spec;
-  EXPECT_FALSE(assemble_configuration(spec, nullptr, &out, &error));  // no setup type
-  for (uint16_t t = 0; t < 7; ++t) spec.setup_types.push_back(setup_type("T" + std::to_string(t), t, 1));
-  EXPECT_FALSE(assemble_configuration(spec, nullptr, &out, &error));
-  spec.setup_types.pop_back();
-  ASSERT_TRUE(assemble_configuration(spec, nullptr, &out, &error)) << error;
-  spec.start_page = StartPageSpec{2, 6};
-  EXPECT_FALSE(assemble_configuration(spec, nullptr, &out, &error));
-  spec.start_page = StartPageSpec{8, 5};
-  EXPECT_FALSE(assemble_configuration(spec, nullptr, &out, &error));
-  spec.start_page = StartPageSpec{7, 5};
-  EXPECT_TRUE(assemble_configuration(spec, nullptr, &out, &error)) << error;
+  ArchivePlan archive;
+  EXPECT_FALSE(assemble_configuration(archive, nullptr, &out, &error));  // no setup type
+  for (uint16_t t = 0; t < 7; ++t) archive.setup_types.push_back(setup_type("T" + std::to_string(t), t, 1));
+  EXPECT_FALSE(assemble_configuration(archive, nullptr, &out, &error));
+  archive.setup_types.pop_back();
+  ASSERT_TRUE(assemble_configuration(archive, nullptr, &out, &error)) << error;
+  archive.start_page = StartPageFields{2, 6};
+  EXPECT_FALSE(assemble_configuration(archive, nullptr, &out, &error));
+  archive.start_page = StartPageFields{8, 5};
+  EXPECT_FALSE(assemble_configuration(archive, nullptr, &out, &error));
+  archive.start_page = StartPageFields{7, 5};
+  EXPECT_TRUE(assemble_configuration(archive, nullptr, &out, &error)) << error;
 
   for (auto source : {std::pair<uint16_t, int32_t>{6, 0}, {1, 1}, {0, -1}}) {
-    ArchiveSpec bad = spec;
+    ArchivePlan bad = archive;
     bad.setup_types[2].files[0].setup_type = source.first;
     bad.setup_types[2].files[0].entry_index = source.second;
     error.clear();
@@ -682,11 +682,11 @@ TEST_F(WriterLoader, AssemblerRefusesArchivesTheLoaderWould) {
     EXPECT_NE(std::string::npos, error.find("setup type 2, file entry 0")) << error;
   }
   // Patches: on another type's entry, on themselves, on another patch.
-  ArchiveSpec patched = spec;
+  ArchivePlan patched = archive;
   patched.setup_types[1].files.push_back(file_entry("patched", 0, 0));
   patched.setup_types[1].files[1].flags = kItemPatch;
   EXPECT_TRUE(assemble_configuration(patched, nullptr, &out, &error)) << error;
-  ArchiveSpec bad = patched;
+  ArchivePlan bad = patched;
   bad.setup_types[1].files[1].setup_type = 1;
   bad.setup_types[1].files[1].entry_index = 1;
   EXPECT_FALSE(assemble_configuration(bad, nullptr, &out, &error));
@@ -698,13 +698,13 @@ TEST_F(WriterLoader, AssemblerRefusesArchivesTheLoaderWould) {
   EXPECT_FALSE(assemble_configuration(bad, nullptr, &out, &error));
   EXPECT_NE(std::string::npos, error.find("a patch too")) << error;
 
-  bad = spec;
+  bad = archive;
   bad.background_picture = bitmap_file(4, 4, 108);  // BITMAPV4HEADER
   EXPECT_FALSE(assemble_configuration(bad, nullptr, &out, &error));
   EXPECT_NE(std::string::npos, error.find("background picture")) << error;
 
   // More configuration than the loader reads.
-  bad = spec;
+  bad = archive;
   bad.item_prefix.assign(kConfigurationBudget - 100000, 1);
   EXPECT_TRUE(assemble_configuration(bad, nullptr, &out, &error)) << error;
   bad.item_prefix.resize(kConfigurationBudget);
@@ -717,12 +717,12 @@ TEST_F(WriterLoader, AssemblerRefusesArchivesTheLoaderWould) {
 
 using DamagedArchive = ArchiveWriterTest;
 
-ArchiveSpec two_types() {
-  ArchiveSpec spec;
-  spec.setup_types.push_back(setup_type("One", 0, 2));
-  spec.setup_types.push_back(setup_type("Two", 1, 2));
-  spec.setup_types[1].ini_entries = {{0, "a.ini", "S", "K", "V"}};
-  return spec;
+ArchivePlan two_types() {
+  ArchivePlan archive;
+  archive.setup_types.push_back(setup_type("One", 0, 2));
+  archive.setup_types.push_back(setup_type("Two", 1, 2));
+  archive.setup_types[1].ini_entries = {{0, "a.ini", "S", "K", "V"}};
+  return archive;
 }
 
 TEST_F(DamagedArchive, SetupTypeRecordFields) {
@@ -809,7 +809,7 @@ TEST_F(DamagedArchive, FileEntries) {
 }
 
 TEST_F(DamagedArchive, SetupTypeCountAndOrder) {
-  ArchiveSpec six;
+  ArchivePlan six;
   for (uint16_t t = 0; t < 6; ++t) six.setup_types.push_back(setup_type("T" + std::to_string(t), t, 0));
   std::vector<uint8_t> file = build(six);
   ASSERT_TRUE(load(file));
@@ -848,9 +848,9 @@ TEST_F(DamagedArchive, SetupTypeCountAndOrder) {
 }
 
 TEST_F(DamagedArchive, StartPageSetupTypeIndex) {
-  ArchiveSpec spec = two_types();
-  spec.start_page = StartPageSpec{3, 1};
-  std::vector<uint8_t> file = build(spec);
+  ArchivePlan archive = two_types();
+  archive.start_page = StartPageFields{3, 1};
+  std::vector<uint8_t> file = build(archive);
   ASSERT_TRUE(load(file));
   EXPECT_EQ(1, CurrentSetupType);
   EXPECT_EQ(3, StartPageNumber);
@@ -894,9 +894,9 @@ TEST_F(DamagedArchive, DataAreaLength) {
 }
 
 TEST_F(DamagedArchive, StartPageBlockStandsInForTheDataArea) {
-  ArchiveSpec spec = two_types();
-  spec.start_page = StartPageSpec{};
-  std::vector<uint8_t> file = build(spec, nullptr, {std::vector<uint8_t>(500, 3)});
+  ArchivePlan archive = two_types();
+  archive.start_page = StartPageFields{};
+  std::vector<uint8_t> file = build(archive, nullptr, {std::vector<uint8_t>(500, 3)});
   size_t data = find_block(file, kBlockDataArea);
   std::vector<uint8_t> none(file.begin(), file.begin() + data);
   append_block_header(&none, kBlockDataArea, 0, 0);
@@ -956,9 +956,9 @@ TEST_F(DamagedArchive, BlocksTogetherStayWithinTheConfigurationBudget) {
 }
 
 TEST_F(DamagedArchive, CompressedFlagsBlockIsReadRaw) {
-  ArchiveSpec spec = two_types();
-  spec.setup_flags = 0x11;
-  std::vector<uint8_t> file = build(spec);
+  ArchivePlan archive = two_types();
+  archive.setup_flags = 0x11;
+  std::vector<uint8_t> file = build(archive);
   size_t at = find_block(file, kBlockSetupFlags);
   put_u16(&file[at + 2], kBlockCompressed);
   ASSERT_TRUE(load(file));

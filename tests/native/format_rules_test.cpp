@@ -98,15 +98,15 @@ class FormatRules : public ::testing::Test {
     SetupBuilder b;
     b.type(0).record = record("Full");
     b.type(1).record = record("Update");
-    b.spec.background_title = title;
-    b.spec.item_prefix = prefix;
+    b.archive.background_title = title;
+    b.archive.item_prefix = prefix;
     std::vector<uint8_t> whole = prefix;
     whole.insert(whole.end(), uninstaller_data.begin(), uninstaller_data.end());
-    FileEntrySpec& u = b.add_entry(0, "uninst.exe", compressed(uninstaller_data));
+    FileEntryFields& u = b.add_entry(0, "uninst.exe", compressed(uninstaller_data));
     u.flags = kItemUninstaller;
     u.size = static_cast<uint32_t>(whole.size());
     u.checksum = checksum_block(whole.data(), u.size, 0);
-    FileEntrySpec shared_uninstaller = u;
+    FileEntryFields shared_uninstaller = u;
     b.add_file(0, "app.exe", app).finish_role = kRoleProgram;
     b.add_file(0, "doc\\readme.txt", readme);
     b.add_folder(0, "Data\\");
@@ -120,7 +120,7 @@ class FormatRules : public ::testing::Test {
     // in plain patch blocks: copy 200 from offset 0, insert 3.
     std::vector<uint8_t> patched(app.begin(), app.begin() + 200);
     patched.insert(patched.end(), {'X', 'Y', 'Z'});
-    FileEntrySpec& p = b.add_entry(1, "app.exe", {0x00, 0x05, 0x00, 0x00, 71, 0x00, 0x80, 0x82, 0x00, 0x03, 0x00, 'X', 'Y', 'Z'});
+    FileEntryFields& p = b.add_entry(1, "app.exe", {0x00, 0x05, 0x00, 0x00, 71, 0x00, 0x80, 0x82, 0x00, 0x03, 0x00, 'X', 'Y', 'Z'});
     p.flags = kItemPatch;
     p.setup_type = 0;
     p.entry_index = 1;
@@ -320,8 +320,8 @@ TEST_F(FormatRules, ItemsAndPatches) {
 // of data, with its size and checksum to match.
 TEST_F(FormatRules, UninstallerTooShortForTheRecordHeader) {
   SetupBuilder b;
-  b.spec.item_prefix = {'M', 'Z'};
-  FileEntrySpec& u = b.add_entry(0, "uninst.exe", compressed({1, 2, 3}));
+  b.archive.item_prefix = {'M', 'Z'};
+  FileEntryFields& u = b.add_entry(0, "uninst.exe", compressed({1, 2, 3}));
   std::vector<uint8_t> whole = {'M', 'Z', 1, 2, 3};
   u.flags = kItemUninstaller;
   u.size = 5;
@@ -354,8 +354,8 @@ TEST_F(FormatRules, Volumes) {
 TEST_F(FormatRules, DataBehindTheVolumeReached) {
   SetupBuilder b;
   std::vector<uint8_t> small = text_bytes(300, 8);
-  FileEntrySpec& first = b.add_file(0, "first.txt", small);
-  FileEntrySpec again = first;
+  FileEntryFields& first = b.add_file(0, "first.txt", small);
+  FileEntryFields again = first;
   b.add_file(0, "big.bin", pattern_bytes(60000, 9));
   again.name = "second.txt";
   again.entry_index = 2;

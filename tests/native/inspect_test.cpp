@@ -61,7 +61,7 @@ class Inspect : public ::testing::Test {
     SetupBuilder b;
     b.type(0).record = record("Full");
     b.type(1).record = record("Update");
-    FileEntrySpec& app = b.add_file(0, "bin\\app.exe", app_v1);
+    FileEntryFields& app = b.add_file(0, "bin\\app.exe", app_v1);
     app.menu_locations = "Kestrel;Tools";
     app.menu_name = "Kestrel App";
     app.menu_arguments = "/fast";
@@ -72,13 +72,13 @@ class Inspect : public ::testing::Test {
     app.times.last_access = 132000000000000000ull;
     b.add_file(0, "doc\\readme.txt", readme).finish_role = kRoleDocument;
     b.add_folder(0, "Data\\");
-    FileEntrySpec& uninstaller = b.add_entry(0, "uninst.exe", compressed(uninstaller_rest));
+    FileEntryFields& uninstaller = b.add_entry(0, "uninst.exe", compressed(uninstaller_rest));
     std::vector<uint8_t> whole = uninstaller_prefix;
     whole.insert(whole.end(), uninstaller_rest.begin(), uninstaller_rest.end());
     uninstaller.flags = kItemUninstaller;
     uninstaller.size = static_cast<uint32_t>(whole.size());
     uninstaller.checksum = checksum_block(whole.data(), uninstaller.size, 0);
-    b.spec.item_prefix = uninstaller_prefix;
+    b.archive.item_prefix = uninstaller_prefix;
     b.add_entry(0, "extra.dat", {}).flags = kItemFromSource;
     b.add_file(0, "noise.bin", noise).folder_code = kFolderWindows;
     b.type(0).ini_entries.push_back({1, "#InstallDir#\\app.ini", "Paths", "Home", "#InstallDir#"});
@@ -345,7 +345,7 @@ TEST_F(Inspect, VerifyFindsFlippedBytesAndNeverCrashes) {
       EXPECT_TRUE(found[at + k]) << "entry " << i << " byte " << k;
   }
   // b.bin does not compress: its stream holds its bytes as they stand.
-  const FileEntrySpec& noise = b.spec.setup_types[0].files[1];
+  const FileEntryFields& noise = b.archive.setup_types[0].files[1];
   for (size_t at = data + noise.data_position + 8; at + 8 < data + noise.data_position + noise.data_length; ++at)
     EXPECT_TRUE(found[at]) << "data byte " << at - data;
   // Texts and dialog templates of the configuration have no checksum, so
@@ -395,7 +395,7 @@ TEST_F(Inspect, ExtractWritesTheCurrentSetupTypeAndAnotherOne) {
 
 TEST_F(Inspect, ExtractDefaultsToTheTypeTheArchiveNamesAndReadsVolumes) {
   SetupBuilder b = sample();
-  b.spec.start_page = StartPageSpec{0xFFFF, 1};
+  b.archive.start_page = StartPageFields{0xFFFF, 1};
   uint32_t volumes = 0;
   b.write(setup, 3000, &volumes);
   EXPECT_GE(volumes, 3u);
@@ -410,7 +410,7 @@ TEST_F(Inspect, ExtractDefaultsToTheTypeTheArchiveNamesAndReadsVolumes) {
 TEST_F(Inspect, ExtractRefusesAnUninstallerWithoutItsProgram) {
   SetupBuilder b;
   b.add_file(0, "readme.txt", readme);
-  FileEntrySpec& u = b.add_entry(0, "uninst.exe", compressed(uninstaller_rest));
+  FileEntryFields& u = b.add_entry(0, "uninst.exe", compressed(uninstaller_rest));
   u.flags = kItemUninstaller;
   u.size = static_cast<uint32_t>(uninstaller_prefix.size() + uninstaller_rest.size());
   b.write(setup);
@@ -426,7 +426,7 @@ TEST_F(Inspect, ExtractRefusesAnUninstallerWithoutItsProgram) {
 TEST_F(Inspect, ExtractOfADamagedItemLeavesNoFileAndFails) {
   SetupBuilder b;
   b.add_file(0, "good.txt", text_bytes(2000, 9));
-  FileEntrySpec& bad = b.add_file(0, "bad.txt", text_bytes(2000, 10));
+  FileEntryFields& bad = b.add_file(0, "bad.txt", text_bytes(2000, 10));
   bad.checksum ^= 1;
   b.write(setup);
   std::string messages;
@@ -437,7 +437,7 @@ TEST_F(Inspect, ExtractOfADamagedItemLeavesNoFileAndFails) {
 
 TEST_F(Inspect, ExtractStopsAStreamThatYieldsMoreThanTheItemsSize) {
   SetupBuilder b;
-  FileEntrySpec& e = b.add_file(0, "big.txt", std::vector<uint8_t>(1000000, 'x'));
+  FileEntryFields& e = b.add_file(0, "big.txt", std::vector<uint8_t>(1000000, 'x'));
   e.size = 1000;
   b.write(setup);
   std::string messages;

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
@@ -669,6 +670,32 @@ TEST_F(ProjectTest, SameProjectGivesTheSameBytes) {
   // Reading the sources changes their access times; the setup must not.
   ASSERT_TRUE(build(kProduct, dir.file("two.exe"), &error)) << error;
   EXPECT_EQ(read_bytes(dir.file("one.exe")), read_bytes(dir.file("two.exe")));
+}
+
+// Identical files share their data; files that only agree in length and
+// checksum do not.
+TEST_F(ProjectTest, OnlyIdenticalFilesShareTheirData) {
+  // The checksum rotates and adds words: 2 after 0 sums like 0 after 1.
+  const std::string a("\0\0\0\0\2\0\0\0", 8), b("\1\0\0\0\0\0\0\0", 8);
+  ASSERT_EQ(checksum_block(reinterpret_cast<const uint8_t*>(a.data()), 8, 0),
+            checksum_block(reinterpret_cast<const uint8_t*>(b.data()), 8, 0));
+  write_text(dir.file("a.bin"), a);
+  write_text(dir.file("b.bin"), b);
+  write_text(dir.file("c.bin"), a);
+  std::string error;
+  std::string setup = dir.file("sums.exe");
+  ASSERT_TRUE(build("[[type]]\ncaption = \"All\"\nfolder = \"x\"\n"
+                    "[[type.files]]\nsource = \"a.bin\"\n[[type.files]]\nsource = \"b.bin\"\n"
+                    "[[type.files]]\nsource = \"c.bin\"\n",
+                    setup, &error))
+      << error;
+  ASSERT_TRUE(load(setup));
+  ASSERT_EQ(4u, CurrentFileCount);  // the uninstaller first
+  const uint8_t* first = next_entry(CurrentFirstEntry);
+  const uint8_t* second = next_entry(first);
+  const uint8_t* third = next_entry(second);
+  EXPECT_NE(get_u32(first + kEntryDataPosition), get_u32(second + kEntryDataPosition));
+  EXPECT_EQ(get_u32(first + kEntryDataPosition), get_u32(third + kEntryDataPosition));
 }
 
 // privileges = "user": the stub and the uninstaller this setup carries ask

@@ -99,7 +99,7 @@ TEST(RegistryText, DescribesValuesForPeople) {
   RegistryText text;
   std::string why;
   ASSERT_TRUE(parse(kSystemReg, &text, &why)) << why;
-  EXPECT_EQ(describe_registry_value(text.values[0]), "\"Demo\"");
+  EXPECT_EQ(describe_registry_value(text.values[0]), "\"Demo\" (no terminator)");
   EXPECT_EQ(describe_registry_value(text.values[1]),
             "\"\\\"C:\\\\Program Files\\\\Demo\\\\Uninstall.exe\\\" /SILENT\"");
   EXPECT_EQ(describe_registry_value(text.values[3]), "dword 0x0000002a (42)");
@@ -112,6 +112,45 @@ TEST(RegistryText, DescribesValuesForPeople) {
   EXPECT_EQ(blob.substr(0, 12), "hex 00 01 02");
   EXPECT_NE(blob.find(" 1f ... (34 bytes)"), std::string::npos) << blob;
   EXPECT_EQ(describe_registry_value(text.values[8]), "hex(6) 01 02");
+}
+
+// Texts as Wine saves them with and without their terminator: a quoted
+// string has one, typed hex holds exactly the bytes that were written.
+TEST(RegistryText, TellsATextWithItsTerminatorFromOneWithout) {
+  RegistryText text;
+  std::string why;
+  ASSERT_TRUE(parse("WINE REGISTRY Version 2\n"
+                    "[Software\\\\Kestrel] 1796731263\n"
+                    "\"Quoted\"=\"ab\"\n"
+                    "\"Bare\"=hex(1):61,00,62,00\n"
+                    "\"Twice\"=hex(1):61,00,62,00,00,00,00,00\n"
+                    "\"EmptyBare\"=hex(1):\n"
+                    "\"EmptyQuoted\"=\"\"\n",
+                    &text, &why))
+      << why;
+  ASSERT_EQ(text.values.size(), 5u);
+  const struct {
+    std::vector<uint8_t> data;
+    std::string text;
+    bool terminated;
+    const char* described;
+  } expected[] = {
+      {utf16("ab", true), "ab", true, "\"ab\""},
+      {utf16("ab", false), "ab", false, "\"ab\" (no terminator)"},
+      {utf16(std::string("ab\0", 3), true), std::string("ab\0", 3), true, "\"ab\\x00\""},  // one zero terminates
+      {{}, "", false, "\"\" (no terminator)"},
+      {{0, 0}, "", true, "\"\""},
+  };
+  for (size_t i = 0; i < text.values.size(); ++i) {
+    const RegistryValue& v = text.values[i];
+    EXPECT_EQ(v.data, expected[i].data) << v.name;
+    std::string s;
+    bool terminated = !expected[i].terminated;
+    ASSERT_TRUE(registry_string(v, &s, &terminated)) << v.name;
+    EXPECT_EQ(s, expected[i].text) << v.name;
+    EXPECT_EQ(terminated, expected[i].terminated) << v.name;
+    EXPECT_EQ(describe_registry_value(v), expected[i].described) << v.name;
+  }
 }
 
 TEST(RegistryText, RefusesWhatIsNotARegistryFileOrCannotBeRead) {

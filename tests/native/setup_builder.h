@@ -57,8 +57,8 @@ inline std::vector<uint8_t> text_bytes(size_t size, uint32_t seed) {
   return out;
 }
 
-inline SetupTypeRecordSpec record(const std::string& caption) {
-  SetupTypeRecordSpec r;
+inline SetupTypeRecordFields record(const std::string& caption) {
+  SetupTypeRecordFields r;
   r.flags = kTypeFolderEditable;
   r.caption = caption;
   r.uninstall_name = caption + " App";
@@ -81,18 +81,18 @@ inline std::vector<std::vector<uint8_t>> default_templates() {
 // Builds a setup file item by item; data lands back to back in the order
 // the items are added, as plan_item_data places it.
 struct SetupBuilder {
-  ArchiveSpec spec;
+  ArchivePlan archive;
   std::vector<std::vector<uint8_t>> data;
   uint32_t next_position = 0;
 
-  SetupTypeSpec& type(size_t t) {
-    while (spec.setup_types.size() <= t) spec.setup_types.push_back(SetupTypeSpec{});
-    return spec.setup_types[t];
+  SetupTypePlan& type(size_t t) {
+    while (archive.setup_types.size() <= t) archive.setup_types.push_back(SetupTypePlan{});
+    return archive.setup_types[t];
   }
 
-  FileEntrySpec& add_entry(uint16_t t, const std::string& name, const std::vector<uint8_t>& stored) {
-    SetupTypeSpec& list = type(t);
-    FileEntrySpec e;
+  FileEntryFields& add_entry(uint16_t t, const std::string& name, const std::vector<uint8_t>& stored) {
+    SetupTypePlan& list = type(t);
+    FileEntryFields e;
     e.name = name;
     e.setup_type = t;
     e.entry_index = static_cast<int32_t>(list.files.size());
@@ -106,19 +106,19 @@ struct SetupBuilder {
     return list.files.back();
   }
 
-  FileEntrySpec& add_file(uint16_t t, const std::string& name, const std::vector<uint8_t>& content) {
-    FileEntrySpec& e = add_entry(t, name, compressed(content));
+  FileEntryFields& add_file(uint16_t t, const std::string& name, const std::vector<uint8_t>& content) {
+    FileEntryFields& e = add_entry(t, name, compressed(content));
     e.size = static_cast<uint32_t>(content.size());
     e.checksum = checksum_block(content.data(), e.size, 0);
     return e;
   }
 
-  FileEntrySpec& add_patch(uint16_t t, const std::string& name, uint16_t base_type, int32_t base_index,
+  FileEntryFields& add_patch(uint16_t t, const std::string& name, uint16_t base_type, int32_t base_index,
                            const std::vector<uint8_t>& old_content, const std::vector<uint8_t>& content) {
     PatchBlocks blocks = make_patch(old_content.data(), old_content.size(), content.data(), content.size());
     std::vector<uint8_t> stored;
     EXPECT_TRUE(encode_patch(blocks, kStreamLevelDefault, &stored));
-    FileEntrySpec& e = add_entry(t, name, stored);
+    FileEntryFields& e = add_entry(t, name, stored);
     e.flags |= kItemPatch;
     e.setup_type = base_type;
     e.entry_index = base_index;
@@ -127,20 +127,20 @@ struct SetupBuilder {
     return e;
   }
 
-  FileEntrySpec& add_folder(uint16_t t, const std::string& name) {
-    FileEntrySpec& e = add_entry(t, name, {});
+  FileEntryFields& add_folder(uint16_t t, const std::string& name) {
+    FileEntryFields& e = add_entry(t, name, {});
     e.kind = kKindFolder;
     return e;
   }
 
   void write(const std::string& path, uint64_t volume_size = 0, uint32_t* volumes = nullptr, bool compress = true,
              const std::vector<uint8_t>& stub = stamped_stub()) {
-    for (auto& t : spec.setup_types)
+    for (auto& t : archive.setup_types)
       if (!t.record.caption) t.record = record("Type");
-    if (spec.dialog_templates.empty()) spec.dialog_templates = default_templates();
+    if (archive.dialog_templates.empty()) archive.dialog_templates = default_templates();
     std::vector<uint8_t> config;
     std::string error;
-    ASSERT_TRUE(assemble_configuration(spec, compress ? stream_compressor() : nullptr, &config, &error)) << error;
+    ASSERT_TRUE(assemble_configuration(archive, compress ? stream_compressor() : nullptr, &config, &error)) << error;
     ASSERT_TRUE(write_setup_file(path, stub, config, data, volume_size, volumes, &error)) << error;
   }
 };

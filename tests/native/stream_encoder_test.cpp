@@ -581,7 +581,8 @@ TEST(StreamRoundTrip, TextDocuments) {
 }
 
 TEST(StreamRoundTrip, MaximumLevel) {
-  std::vector<std::vector<uint8_t>> samples = {{}, {'x'}, text_sample(32768), random_bytes(5000, 21)};
+  // Below 4 KiB zopfli does not split blocks; from 4 KiB on it does.
+  std::vector<std::vector<uint8_t>> samples = {{}, {'x'}, text_sample(3000), text_sample(32768), random_bytes(5000, 21)};
   for (const std::string& path : wine_dlls({"version.dll"})) samples.push_back(read_bytes(path));
   for (const auto& data : samples) expect_round_trip(data, kStreamLevelMax);
 }
@@ -734,6 +735,11 @@ TEST(StreamParts, LargeInputsJoinIntoOneStream) {
     EXPECT_GE(stats.cut_blocks, 1u);
     expect_stream_decodes_to(stream, data);
   }
+  // Parts joined behind what the output already holds.
+  std::vector<uint8_t> behind = {'a', 'b', 'c'};
+  ASSERT_EQ(kEncodeOk, encode_stream(data.data(), data.size(), 1, &behind));
+  EXPECT_EQ("abc", std::string(behind.begin(), behind.begin() + 3));
+  expect_stream_decodes_to(std::vector<uint8_t>(behind.begin() + 3, behind.end()), data);
   // Exactly one part's size is one stream; a byte more makes two parts.
   std::vector<uint8_t> one(data.begin(), data.begin() + kStreamPartSize);
   StreamEncodeStats stats;

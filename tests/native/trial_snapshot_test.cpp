@@ -158,7 +158,7 @@ TEST(TrialSnapshot, AddRemoveEntriesAreOneChangeEachAndNameTheirSilentUninstalle
   std::string root = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   EXPECT_EQ(lines(compare_snapshots(before, after)),
             (Lines{"4 + " + root + "Blank", "    \"QuietUninstallString\" = \" \"", "4 + " + root + "Demo",
-                   "    \"DisplayName\" = \"Demo\"",
+                   "    \"DisplayName\" = \"Demo\" (no terminator)",
                    "    \"QuietUninstallString\" = \"\\\"C:\\\\Demo\\\\Uninstall.exe\\\" /SILENT\"",
                    "    \"UninstallString\" = \"\\\"C:\\\\Demo\\\\Uninstall.exe\\\"\"", "4 + " + root + "Plain",
                    "    \"UninstallString\" = \"C:\\\\Plain\\\\uninst.exe\""}));

@@ -36,12 +36,12 @@ class Destination : public ::testing::Test {
     copy_string(InstallDir, "C:\\Kestrel Dest", kPathSize);
     copy_string(SourcePath, "D:\\setups\\setup.exe", kPathSize);
   }
-  int destination_of(const EntrySpec& spec) {
-    list_ = encode_file_list({spec});
+  int destination_of(const EntryFields& entry) {
+    list_ = encode_file_list({entry});
     return item_destination(list_.data() + 4);
   }
-  static EntrySpec named(const char* name, uint8_t folder_code, uint8_t kind = kKindFile) {
-    EntrySpec e;
+  static EntryFields named(const char* name, uint8_t folder_code, uint8_t kind = kKindFile) {
+    EntryFields e;
     e.strings[0] = name;
     e.folder_code = folder_code;
     e.kind = kind;
@@ -93,8 +93,8 @@ TEST_F(Destination, LongNamesAreCutInsideTheBuffer) {
 }
 
 TEST_F(Destination, TargetFilesAreItemsOfTheListOrExpandedNames) {
-  EntrySpec ini = named("Conf\\App.ini", kFolderWindows);
-  EntrySpec other = named("readme.txt", kFolderInstallDir);
+  EntryFields ini = named("Conf\\App.ini", kFolderWindows);
+  EntryFields other = named("readme.txt", kFolderInstallDir);
   std::vector<uint8_t> list = encode_file_list({other, ini});
   CurrentFirstEntry = list.data() + 4;
   CurrentFileCount = 2;

@@ -20,7 +20,7 @@
 #include "tests/data_area_reader.h"
 #include "ui/sequencer.h"
 
-struct EntrySpec {
+struct EntryFields {
   uint8_t folder_code = kFolderInstallDir;
   uint8_t finish_role = kRoleNone;
   uint8_t shared = 0;
@@ -47,7 +47,7 @@ inline void append_u32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-inline void encode_entry(const EntrySpec& s, std::vector<uint8_t>& out) {
+inline void encode_entry(const EntryFields& s, std::vector<uint8_t>& out) {
   size_t start = out.size();
   append_u32(out, 0);
   append_u16(out, 0);
@@ -70,7 +70,7 @@ inline void encode_entry(const EntrySpec& s, std::vector<uint8_t>& out) {
 }
 
 // u32 count and the entries.
-inline std::vector<uint8_t> encode_file_list(const std::vector<EntrySpec>& entries) {
+inline std::vector<uint8_t> encode_file_list(const std::vector<EntryFields>& entries) {
   std::vector<uint8_t> out;
   append_u32(out, static_cast<uint32_t>(entries.size()));
   for (const auto& e : entries) encode_entry(e, out);
@@ -214,8 +214,8 @@ struct ItemSource {
     return write_setup_file(setup_path, prefix, streams, &placements) && open_data_area(setup_path, prefix);
   }
   // An item of that name whose data is stream `stream`.
-  EntrySpec item(const std::string& name, int stream) const {
-    EntrySpec e;
+  EntryFields item(const std::string& name, int stream) const {
+    EntryFields e;
     e.strings[0] = name;
     e.data_position = placements[stream].first;
     e.data_length = placements[stream].second;

@@ -89,8 +89,8 @@ class InstallItem : public ::testing::Test {
 
   // The setup file with one stream per content; items refer to them by number.
   void make_setup(const std::vector<std::string>& contents) { ASSERT_TRUE(source_.make(kSetup, kPrefix, contents)); }
-  EntrySpec item(const char* name, int stream) { return source_.item(name, stream); }
-  void install(const std::vector<EntrySpec>& entries) {
+  EntryFields item(const char* name, int stream) { return source_.item(name, stream); }
+  void install(const std::vector<EntryFields>& entries) {
     list_ = encode_file_list(entries);
     use_file_list(list_, &messages_);
   }
@@ -107,7 +107,7 @@ TEST_F(InstallItem, ItemsAreDecodedVerifiedAndPlacedWithProgressAfterEach) {
   std::string big(70000, 'q');
   for (size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + i % 26);
   make_setup({"first file", big, "third"});
-  EntrySpec timed = item("c.txt", 2);
+  EntryFields timed = item("c.txt", 2);
   timed.flags = kItemHasTimes;
   uint64_t write_time = 0x01C0A1B2C3D4E5F6ull;
   for (int i = 0; i < 8; ++i) timed.times[16 + i] = static_cast<uint8_t>(write_time >> (8 * i));
@@ -136,7 +136,7 @@ TEST_F(InstallItem, ItemsAreDecodedVerifiedAndPlacedWithProgressAfterEach) {
 
 TEST_F(InstallItem, ChecksumMismatchEndsWithError21AndLeavesNoTemporaryFile) {
   make_setup({"content"});
-  EntrySpec bad = item("a.txt", 0);
+  EntryFields bad = item("a.txt", 0);
   bad.checksum ^= 1;
   install({bad, item("b.txt", 0)});
   EXPECT_EQ(0, install_next_item());
@@ -149,7 +149,7 @@ TEST_F(InstallItem, ChecksumMismatchEndsWithError21AndLeavesNoTemporaryFile) {
 
 TEST_F(InstallItem, ArchiveDataThatCannotBeReachedIsError18) {
   make_setup({"content"});
-  EntrySpec beyond = item("a.txt", 0);
+  EntryFields beyond = item("a.txt", 0);
   beyond.data_position = 100000;  // beyond the data area, with no volume behind it
   install({beyond});
   EXPECT_EQ(0, install_next_item());
@@ -298,7 +298,7 @@ TEST_F(InstallItem, LockedFileInTheWindowsFolderIsReplacedAtTheNextStart) {
   ASSERT_TRUE(write_whole_file(target, bytes_of("old")));
   HANDLE lock = lock_file(target);
   pending_renames();
-  EntrySpec e = item("kestrel_busy.txt", 0);
+  EntryFields e = item("kestrel_busy.txt", 0);
   e.folder_code = kFolderWindows;
   install({e});
   EXPECT_EQ(1, install_next_item());  // no question
@@ -357,12 +357,12 @@ TEST_F(InstallItem, SharedLibrariesCountTheirInstallationsAndFontsAreRegistered)
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
                                            0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
   RegCloseKey(key);
-  EntrySpec shared = item("kestrel_shared.dll", 0);
+  EntryFields shared = item("kestrel_shared.dll", 0);
   shared.folder_code = kFolderShared;
   shared.shared = 1;
-  EntrySpec unshared = item("sub\\plain.dll", 0);
+  EntryFields unshared = item("sub\\plain.dll", 0);
   unshared.shared = 1;  // the installation folder keeps no counts
-  EntrySpec font = item("kestrel_face.fon", 1);
+  EntryFields font = item("kestrel_face.fon", 1);
   font.folder_code = kFolderFonts;
   install({shared, shared, unshared, font});
   for (int i = 0; i < 4; ++i) ASSERT_EQ(1, install_next_item()) << i << " error " << ErrorState;
@@ -397,7 +397,7 @@ TEST_F(InstallItem, ALibraryThatWasThereWithoutACountStartsAtTwo) {
   std::string library = std::string(system) + "\\kestrel_uncounted.dll";
   RegDeleteValueA(key, library.c_str());
   ASSERT_TRUE(write_whole_file(library, bytes_of("someone else's")));
-  EntrySpec shared = item("kestrel_uncounted.dll", 0);
+  EntryFields shared = item("kestrel_uncounted.dll", 0);
   shared.folder_code = kFolderShared;
   shared.shared = 1;
   install({shared});
@@ -413,10 +413,10 @@ TEST_F(InstallItem, FilesCopiedFromTheSourceFolderAndAMissingOneIsError1000) {
   make_setup({"unused"});
   ASSERT_TRUE(write_whole_file(std::string(kRoot) + "\\Source\\beside.txt", bytes_of("beside the setup")));
   SetFileAttributesA((std::string(kRoot) + "\\Source\\beside.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  EntrySpec copied = item("beside.txt", 0);
+  EntryFields copied = item("beside.txt", 0);
   copied.flags = kItemFromSource;
   copied.checksum = 0;  // copies are not verified
-  EntrySpec missing = copied;
+  EntryFields missing = copied;
   missing.strings[0] = "missing.txt";
   install({copied, missing});
   EXPECT_EQ(1, install_next_item());
@@ -432,9 +432,9 @@ TEST_F(InstallItem, FilesCopiedFromTheSourceFolderAndAMissingOneIsError1000) {
 
 TEST_F(InstallItem, PatchWhoseBaseFailsItsChecksumIsError21NamingThePatchedItem) {
   make_setup({"base version"});
-  EntrySpec base = item("base.txt", 0);
+  EntryFields base = item("base.txt", 0);
   base.checksum ^= 0x100;
-  EntrySpec patched = item("patched.txt", 0);
+  EntryFields patched = item("patched.txt", 0);
   patched.flags = kItemPatch;
   patched.entry_index = 0;
   install({base, patched});
@@ -461,7 +461,7 @@ TEST_F(InstallItem, PatchBlockLargerThanThePatchDataIsUnreadableDataNotAnAllocat
         write_setup_file(kSetup, kPrefix, {stored_stream(bytes_of("base version")), patch}, &source_.placements));
     ASSERT_TRUE(open_data_area(kSetup, kPrefix));
     source_.contents = {"base version", "new version!"};
-    EntrySpec patched = item("patched.txt", 1);
+    EntryFields patched = item("patched.txt", 1);
     patched.flags = kItemPatch;
     patched.entry_index = 0;
     install({item("base.txt", 0), patched});
@@ -480,7 +480,7 @@ TEST_F(InstallItem, UninstallerIsThePrefixBlobFollowedByItsDataAndNeverListed) {
   uint8_t blob[] = {'M', 'Z', 0, 1, 2, 3};
   ItemPrefixBlob = blob;
   ItemPrefixBlobLength = sizeof blob;
-  EntrySpec uninstaller = item("uninst.exe", 0);
+  EntryFields uninstaller = item("uninst.exe", 0);
   uninstaller.flags = kItemUninstaller;
   uninstaller.checksum = 0;  // not verified
   install({uninstaller});
@@ -498,10 +498,10 @@ TEST_F(InstallItem, NewerExistingVersionStaysSilentlyWhenItsQuestionIsEmpty) {
   std::string versioned = std::string(system) + "\\kernel32.dll";
   ASSERT_TRUE(CopyFileA(versioned.c_str(), in_install("lib.dll").c_str(), FALSE));
   std::string before = read_whole_file(in_install("lib.dll"));
-  EntrySpec older = item("lib.dll", 0);
+  EntryFields older = item("lib.dll", 0);
   older.flags = kItemCompareVersion;
   older.version_ms = 0x00010000;  // 1.0, older than any system library
-  EntrySpec newer = older;
+  EntryFields newer = older;
   newer.version_ms = 0xFFFF0000;
   install({older, newer});
   EXPECT_EQ(1, install_next_item());
@@ -518,7 +518,7 @@ TEST_F(InstallItem, OtherLanguageAsksAndNoKeepsTheFile) {
   char system[MAX_PATH];
   GetSystemDirectoryA(system, MAX_PATH);
   ASSERT_TRUE(CopyFileA((std::string(system) + "\\kernel32.dll").c_str(), in_install("lib.dll").c_str(), FALSE));
-  EntrySpec e = item("lib.dll", 0);
+  EntryFields e = item("lib.dll", 0);
   e.flags = kItemCompareLanguage;
   e.language = 0x7FFF;  // no real language
   install({e});
@@ -533,14 +533,14 @@ TEST_F(InstallItem, OtherLanguageAsksAndNoKeepsTheFile) {
 
 TEST_F(InstallItem, FoldersAndSourceFilesGetTheirRolesAndDesktopShortcut) {
   make_setup({"x"});
-  EntrySpec folder;
+  EntryFields folder;
   folder.kind = kKindFolder;
   folder.strings[0] = "Data\\";
   folder.finish_role = kRoleProgram;
-  EntrySpec above;
+  EntryFields above;
   above.kind = kKindFolder;
   above.strings[0] = "Only\\Above";
-  EntrySpec beside;
+  EntryFields beside;
   beside.kind = kKindInSource;
   beside.strings[0] = "manual.txt";
   beside.finish_role = kRoleDocument;

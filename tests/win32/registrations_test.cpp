@@ -16,6 +16,7 @@
 #include "install/engine.h"
 #include "install/registrations.h"
 #include "tests/win32/file_entries.h"
+#include "tests/win32/registry_writes.h"
 
 namespace {
 
@@ -128,20 +129,11 @@ std::string read_file(const char* path) {
   return std::string(data, got);
 }
 
-// Values written without their terminator come back with one under Wine,
-// which adds it when the byte behind the data is a zero; so one trailing
-// zero is not part of the compared text.
-// The Fonts value of that name, or "<none>".
+// The Fonts value of that name exactly as stored, or "<none>".
 std::string fonts_value(const std::string& name) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFontsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<none>";
-  char data[300];
-  DWORD size = sizeof data, type = 0;
-  LONG result = RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-  RegCloseKey(key);
-  if (result != ERROR_SUCCESS || type != REG_SZ) return "<none>";
-  if (size > 0 && data[size - 1] == '\0') --size;
-  return std::string(data, size);
+  DWORD type = 0;
+  std::string data = stored_value(HKEY_LOCAL_MACHINE, kFontsKey, name.c_str(), &type);
+  return type == REG_SZ ? data : "<none>";
 }
 
 void delete_fonts_value(const std::string& name) {
@@ -192,7 +184,7 @@ TEST_F(Registrations, ARealTrueTypeFontIsAddedAndGetsItsFontsValue) {
   FontChangeListener listener;
   ASSERT_NE(nullptr, listener.window);
   register_font(font);
-  EXPECT_EQ("DejaVuSans.ttf", fonts_value("DejaVu Sans (TrueType)"));
+  EXPECT_EQ(with_terminator("DejaVuSans.ttf"), fonts_value("DejaVu Sans (TrueType)"));
   EXPECT_EQ(1, font_changes);  // told only after the resource was added
   delete_fonts_value("DejaVu Sans (TrueType)");
   DeleteFileA(font);
@@ -205,7 +197,9 @@ TEST_F(Registrations, TheLastMacintoshFullNameIsTheFontsValueName) {
   FontChangeListener listener;
   register_font(font.c_str());
   EXPECT_EQ(0, font_changes);  // no glyphs: the system refuses the resource, the name is still recorded
-  EXPECT_EQ("synthetic.ttf", fonts_value("Kestrel Synthetic (TrueType)"));
+  // The file name is handed over without its terminator (the registry adds one).
+  EXPECT_EQ("synthetic.ttf", written_value("Kestrel Synthetic (TrueType)"));
+  EXPECT_EQ(with_terminator("synthetic.ttf"), fonts_value("Kestrel Synthetic (TrueType)"));
   EXPECT_EQ("<none>", fonts_value("First Name (TrueType)"));
   EXPECT_EQ("<none>", fonts_value("Windows Name (TrueType)"));
   delete_fonts_value("Kestrel Synthetic (TrueType)");
@@ -224,7 +218,7 @@ TEST_F(Registrations, FontsWithoutAFindableNameGetNoValue) {
   EXPECT_EQ("<none>", fonts_value("Late Table (TrueType)"));
   write_file(font, synthetic_font({{1, 4, "Within Forty"}}, 40, 39));
   register_font(font.c_str());
-  EXPECT_EQ("nameless.ttf", fonts_value("Within Forty (TrueType)"));
+  EXPECT_EQ(with_terminator("nameless.ttf"), fonts_value("Within Forty (TrueType)"));
   delete_fonts_value("Within Forty (TrueType)");
   // A truncated file and a missing one.
   write_file(font, Bytes(20, 0));
@@ -239,7 +233,7 @@ TEST_F(Registrations, AnOverlongFontNameIsCutToTheBuffer) {
   write_file(font, synthetic_font({{1, 4, name}}));
   register_font(font.c_str());
   std::string cut = name.substr(0, 255) + " (TrueType)";
-  EXPECT_EQ("long.ttf", fonts_value(cut));
+  EXPECT_EQ(with_terminator("long.ttf"), fonts_value(cut));
   delete_fonts_value(cut);
   DeleteFileA(font.c_str());
 }

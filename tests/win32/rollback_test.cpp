@@ -156,8 +156,8 @@ class Rollback : public ::testing::Test {
     CoUninitialize();
   }
   void make_setup(const std::vector<std::string>& contents) { ASSERT_TRUE(source_.make(kSetup, 37, contents)); }
-  EntrySpec item(const std::string& name, int stream) { return source_.item(name, stream); }
-  void install_all(const std::vector<EntrySpec>& entries) {
+  EntryFields item(const std::string& name, int stream) { return source_.item(name, stream); }
+  void install_all(const std::vector<EntryFields>& entries) {
     list_ = encode_file_list(entries);
     use_file_list(list_, &messages_);
     for (size_t i = 0; i < entries.size(); ++i) ASSERT_EQ(1, install_next_item()) << i << " error " << ErrorState;
@@ -313,8 +313,8 @@ TEST_F(Rollback, SharedCountsGoBackToWhatTheyWere) {
   set_dword(HKEY_LOCAL_MACHINE, kSharedDlls, counted.c_str(), 3);
   delete_value(HKEY_LOCAL_MACHINE, kSharedDlls, fresh.c_str());
   make_setup({"library"});
-  EntrySpec one = item("kestrel_rb_counted.dll", 0), two = item("kestrel_rb_fresh.dll", 0);
-  for (EntrySpec* e : {&one, &two}) {
+  EntryFields one = item("kestrel_rb_counted.dll", 0), two = item("kestrel_rb_fresh.dll", 0);
+  for (EntryFields* e : {&one, &two}) {
     e->folder_code = kFolderShared;
     e->shared = 1;
   }
@@ -359,7 +359,7 @@ TEST_F(Rollback, AReplacementScheduledForTheNextStartIsCancelled) {
   Value pending = read_value(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
   lock(target);
   make_setup({"new"});
-  EntrySpec e = item("kestrel_rb_busy.txt", 0);
+  EntryFields e = item("kestrel_rb_busy.txt", 0);
   e.folder_code = kFolderShared;
   install_all({e});
   EXPECT_TRUE(RestartNeeded);
@@ -406,7 +406,7 @@ TEST_F(Rollback, AFileInUseStaysNamedAndTheUninstallerOfThisRunCanRemoveIt) {
   char image[] = "MZ uninstaller image";
   ItemPrefixBlob = reinterpret_cast<uint8_t*>(image);
   ItemPrefixBlobLength = sizeof image - 1;
-  EntrySpec uninstaller = item("Uninstall.exe", 0);
+  EntryFields uninstaller = item("Uninstall.exe", 0);
   uninstaller.flags = kItemUninstaller;
   uninstaller.checksum = 0;
   install_all({uninstaller, item("alpha.txt", 1), item("sub\\beta.txt", 2)});

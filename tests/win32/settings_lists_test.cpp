@@ -15,6 +15,7 @@
 #include "install/destination.h"
 #include "install/path_macros.h"
 #include "install/settings_lists.h"
+#include "tests/win32/registry_writes.h"
 
 // Stand-in for the destination lookup: no FileList here, so every name is
 // taken with its macros expanded.
@@ -71,23 +72,6 @@ std::string ini_value(const char* section, const char* key) {
   char value[256];
   GetPrivateProfileStringA(section, key, "<none>", value, sizeof value, kIni);
   return value;
-}
-
-// Values written without their terminator come back with one under Wine,
-// which adds it when the byte behind the data is a zero; so one trailing
-// zero is not part of the compared text.
-// The value's text as stored, with its type; "<none>" when it is missing.
-std::string registry_value(HKEY root, const char* key_path, const char* name, DWORD* type = nullptr) {
-  HKEY key;
-  if (RegOpenKeyExA(root, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<none>";
-  char data[512];
-  DWORD size = sizeof data, kind = 0;
-  LONG result = RegQueryValueExA(key, name, nullptr, &kind, reinterpret_cast<BYTE*>(data), &size);
-  RegCloseKey(key);
-  if (result != ERROR_SUCCESS) return "<none>";
-  if (type) *type = kind;
-  if (size > 0 && data[size - 1] == '\0') --size;
-  return std::string(data, size);
 }
 
 void set_registry_text(HKEY root, const char* key_path, const char* name, const char* text, DWORD size) {
@@ -184,17 +168,26 @@ TEST_F(SettingsLists, RegistryValuesGoUnderTheirRootWithoutTerminator) {
   registry_record(&r, 3, 0, ".DEFAULT\\Software\\Kestrel Tests\\Settings", "Users", "u");
   registry_record(&r, 7, 0, kKey, "Seven", "7");
   registry_record(&r, 99, 0, kKey, "", "default");
-  use(kRegistryList, 6, r);
+  registry_record(&r, 1, 0, kKey, "Empty", "");
+  use(kRegistryList, 7, r);
+  RegistryWrites.clear();
   write_registry_entries();
+  // Each text is handed over without its terminator; the registry adds
+  // one where a zero follows, so only the empty text is stored without.
+  EXPECT_EQ("C:\\Apps\\Kestrel", written_value("User"));
+  EXPECT_EQ("m", written_value("Machine"));
+  EXPECT_EQ("default", written_value(""));
+  EXPECT_EQ("", written_value("Empty"));
+  EXPECT_EQ("", stored_value(HKEY_CURRENT_USER, kKey, "Empty"));
   DWORD type = 0;
-  EXPECT_EQ("C:\\Apps\\Kestrel", registry_value(HKEY_CURRENT_USER, kKey, "User", &type));
+  EXPECT_EQ(with_terminator("C:\\Apps\\Kestrel"), stored_value(HKEY_CURRENT_USER, kKey, "User", &type));
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-  EXPECT_EQ("m", registry_value(HKEY_LOCAL_MACHINE, kKey, "Machine"));
-  EXPECT_EQ("<none>", registry_value(HKEY_CURRENT_USER, kKey, "Machine"));
-  EXPECT_EQ("c", registry_value(HKEY_CLASSES_ROOT, kKey, "Classes"));
-  EXPECT_EQ("u", registry_value(HKEY_USERS, ".DEFAULT\\Software\\Kestrel Tests\\Settings", "Users"));
-  EXPECT_EQ("7", registry_value(HKEY_CURRENT_USER, kKey, "Seven"));
-  EXPECT_EQ("default", registry_value(HKEY_CURRENT_USER, kKey, ""));
+  EXPECT_EQ(with_terminator("m"), stored_value(HKEY_LOCAL_MACHINE, kKey, "Machine"));
+  EXPECT_EQ("<none>", stored_value(HKEY_CURRENT_USER, kKey, "Machine"));
+  EXPECT_EQ(with_terminator("c"), stored_value(HKEY_CLASSES_ROOT, kKey, "Classes"));
+  EXPECT_EQ(with_terminator("u"), stored_value(HKEY_USERS, ".DEFAULT\\Software\\Kestrel Tests\\Settings", "Users"));
+  EXPECT_EQ(with_terminator("7"), stored_value(HKEY_CURRENT_USER, kKey, "Seven"));
+  EXPECT_EQ(with_terminator("default"), stored_value(HKEY_CURRENT_USER, kKey, ""));
 }
 
 TEST_F(SettingsLists, RegistryKeepFlagKeepsOnlyAValueThatHoldsSomething) {
@@ -213,12 +206,12 @@ TEST_F(SettingsLists, RegistryKeepFlagKeepsOnlyAValueThatHoldsSomething) {
   registry_record(&r, 1, 1, kKey, "Missing", "new");
   use(kRegistryList, 6, r);
   write_registry_entries();
-  EXPECT_EQ("old", registry_value(HKEY_CURRENT_USER, kKey, "Kept"));
-  EXPECT_EQ("new", registry_value(HKEY_CURRENT_USER, kKey, "Terminator"));
-  EXPECT_EQ("new", registry_value(HKEY_CURRENT_USER, kKey, "Nothing"));
-  EXPECT_EQ("new", registry_value(HKEY_CURRENT_USER, kKey, "Plain"));
-  EXPECT_EQ(long_value, registry_value(HKEY_CURRENT_USER, kKey, "Long"));
-  EXPECT_EQ("new", registry_value(HKEY_CURRENT_USER, kKey, "Missing"));
+  EXPECT_EQ(with_terminator("old"), stored_value(HKEY_CURRENT_USER, kKey, "Kept"));
+  EXPECT_EQ(with_terminator("new"), stored_value(HKEY_CURRENT_USER, kKey, "Terminator"));
+  EXPECT_EQ(with_terminator("new"), stored_value(HKEY_CURRENT_USER, kKey, "Nothing"));
+  EXPECT_EQ(with_terminator("new"), stored_value(HKEY_CURRENT_USER, kKey, "Plain"));
+  EXPECT_EQ(with_terminator(long_value), stored_value(HKEY_CURRENT_USER, kKey, "Long"));
+  EXPECT_EQ(with_terminator("new"), stored_value(HKEY_CURRENT_USER, kKey, "Missing"));
 }
 
 TEST_F(SettingsLists, PatchAtAnOffsetOverwritesAndGrowsOnlyPastTheEnd) {
@@ -309,12 +302,15 @@ TEST_F(SettingsLists, InstallDirIsRememberedInTheRegistryAndAnIniFile) {
   record.ini_key = "Folder";
   record.flags = 0;
   remember_install_dir();
-  EXPECT_EQ("<none>", registry_value(HKEY_LOCAL_MACHINE, kKey, "Folder"));
+  EXPECT_EQ("<none>", stored_value(HKEY_LOCAL_MACHINE, kKey, "Folder"));
   EXPECT_EQ("<none>", ini_value("Setup", "Folder"));
 
   record.flags = kTypeRememberInRegistry | kTypeRememberInIni;
+  RegistryWrites.clear();
   remember_install_dir();
-  EXPECT_EQ("C:\\Apps\\Kestrel", registry_value(HKEY_LOCAL_MACHINE, kKey, "Folder"));
+  // The folder is handed over with its terminator.
+  EXPECT_EQ(with_terminator("C:\\Apps\\Kestrel"), written_value("Folder"));
+  EXPECT_EQ(with_terminator("C:\\Apps\\Kestrel"), stored_value(HKEY_LOCAL_MACHINE, kKey, "Folder"));
   EXPECT_EQ("C:\\Apps\\Kestrel", ini_value("Setup", "Folder"));
 
   // Without an INI key nothing goes into the file.

@@ -114,16 +114,16 @@ TEST_F(Shortcuts, LinkIntoAMissingFolderIsNotMadeAndReportsFailure) {
 }
 
 TEST_F(Shortcuts, MenuShortcutsOfTheListAreMadeAndRecordedInOneBlock) {
-  EntrySpec everywhere;
+  EntryFields everywhere;
   everywhere.strings[0] = "prog.exe";
   everywhere.strings[1] = "#start menu#;#Startup#;Kestrel Group\\Sub;";
   everywhere.strings[2] = "Kestrel App";
   everywhere.strings[3] = "/menu";
   everywhere.icon_index = 2;
-  EntrySpec unnamed;
+  EntryFields unnamed;
   unnamed.strings[0] = "other.exe";
   unnamed.strings[1] = "Kestrel Never";
-  EntrySpec in_programs;
+  EntryFields in_programs;
   in_programs.strings[0] = "prog.exe";
   in_programs.strings[2] = "Kestrel Root";
   std::vector<uint8_t> list = encode_file_list({everywhere, unnamed, in_programs});
@@ -188,7 +188,7 @@ TEST_F(Shortcuts, MenuShortcutsOfTheListAreMadeAndRecordedInOneBlock) {
 }
 
 TEST_F(Shortcuts, WithoutALogTheShortcutsAreStillMadeAndAnEmptyLocationIsTheProgramsMenu) {
-  EntrySpec e;
+  EntryFields e;
   e.strings[0] = "prog.exe";
   e.strings[1] = "Kestrel A;;Kestrel B";
   e.strings[2] = "Kestrel Three";
@@ -206,11 +206,11 @@ TEST_F(Shortcuts, WithoutALogTheShortcutsAreStillMadeAndAnEmptyLocationIsTheProg
 // A shortcut whose record cannot be written is not made, and nothing after
 // it either: the uninstaller would not know of it.
 TEST_F(Shortcuts, AFailedRecordMakesNoShortcut) {
-  EntrySpec e;
+  EntryFields e;
   e.strings[0] = "prog.exe";
   e.strings[1] = "Kestrel Unrecorded";
   e.strings[2] = "Kestrel Four";
-  EntrySpec second = e;
+  EntryFields second = e;
   second.strings[2] = "Kestrel Five";
   std::vector<uint8_t> list = encode_file_list({e, second});
   CurrentFirstEntry = list.data() + 4;

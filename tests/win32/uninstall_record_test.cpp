@@ -23,6 +23,7 @@
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
 #include "tests/win32/file_entries.h"
+#include "tests/win32/registry_writes.h"
 #include "ui/sequencer.h"
 #include "uninstall/uninstall_data.h"
 #include "uninstall/uninstall_data_writer.h"
@@ -108,21 +109,6 @@ struct Expect {
   }
 };
 
-// Values written without their terminator come back with one under Wine,
-// which adds it when the byte behind the data is a zero; so one trailing
-// zero is not part of the compared text.
-std::string registry_bytes(HKEY root, const char* key_path, const char* name) {
-  HKEY key;
-  if (RegOpenKeyExA(root, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<none>";
-  char data[512];
-  DWORD size = sizeof data;
-  LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
-  RegCloseKey(key);
-  if (result != ERROR_SUCCESS) return "<none>";
-  if (size > 0 && data[size - 1] == '\0') --size;
-  return std::string(data, size);
-}
-
 std::string ini_value(const char* section, const char* key) {
   char value[256];
   GetPrivateProfileStringA(section, key, "<none>", value, sizeof value, kIni);
@@ -148,6 +134,7 @@ class FinishInstall : public ::testing::Test {
   std::string uninstaller_image;
 
   void SetUp() override {
+    RegistryWrites.clear();
     CreateDirectoryA(kFolder, nullptr);
     CreateDirectoryA("C:\\KestrelFinish\\App", nullptr);
     DeleteFileA(kIni);
@@ -216,7 +203,8 @@ class FinishInstall : public ::testing::Test {
   }
   void expect_settings_applied() {
     EXPECT_EQ("C:\\KestrelFinish\\App\\bin", ini_value("Paths", "Dir"));
-    EXPECT_EQ("C:\\KestrelFinish\\App", registry_bytes(HKEY_CURRENT_USER, kRememberKey, "Folder"));
+    EXPECT_EQ(with_terminator("C:\\KestrelFinish\\App"), stored_value(HKEY_CURRENT_USER, kRememberKey, "Folder"));
+    EXPECT_EQ(with_terminator("C:\\KestrelFinish\\App"), written_value("Folder"));  // handed over with its terminator
     EXPECT_STREQ("C:\\KestrelFinish\\App\\", InstallDir);
   }
   void expect_moved_to_finish_page() {
@@ -344,8 +332,12 @@ TEST_F(FinishInstall, TheUninstallDataListsWhatTheUninstallerRemoves) {
 
   EXPECT_EQ(1, menu_shortcut_calls);
   EXPECT_NE(nullptr, menu_shortcut_log);
-  EXPECT_EQ("Kestrel Test App", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
-  EXPECT_EQ(std::string("\"") + kUninstaller + "\"", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"));
+  // Both handed over without their terminators (the registry adds one).
+  std::string command = std::string("\"") + kUninstaller + "\"";
+  EXPECT_EQ("Kestrel Test App", written_value("DisplayName"));
+  EXPECT_EQ(command, written_value("UninstallString"));
+  EXPECT_EQ(with_terminator("Kestrel Test App"), stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
+  EXPECT_EQ(with_terminator(command), stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"));
   expect_settings_applied();
   expect_moved_to_finish_page();
 }
@@ -374,15 +366,18 @@ TEST_F(FinishInstall, TheAddRemoveEntryHoldsTheProductDetails) {
   finish_install();
   SetupTypeTable[0].details = nullptr;
   EXPECT_EQ(0, ErrorState);
-  EXPECT_EQ("1.0", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion"));
-  EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "Publisher"));
-  EXPECT_EQ("https://kestrel.example.org/", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "URLInfoAbout"));
-  EXPECT_EQ("C:\\KestrelFinish\\App\\app.exe,1", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayIcon"));
-  EXPECT_EQ("C:\\KestrelFinish\\App", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation"));
-  EXPECT_EQ(std::string("\"") + kUninstaller + "\" /SILENT",
-            registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString"));
-  // 8,000 bytes in kilobytes, rounded up (the last zero byte is trimmed).
-  EXPECT_EQ(std::string("\x08\0\0", 3), registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize"));
+  EXPECT_EQ(with_terminator("1.0"), stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion"));
+  EXPECT_EQ("<none>", stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "Publisher"));
+  EXPECT_EQ(with_terminator("https://kestrel.example.org/"),
+            stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "URLInfoAbout"));
+  EXPECT_EQ(with_terminator("C:\\KestrelFinish\\App\\app.exe,1"),
+            stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayIcon"));
+  EXPECT_EQ(with_terminator("C:\\KestrelFinish\\App"),
+            stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation"));
+  EXPECT_EQ(with_terminator(std::string("\"") + kUninstaller + "\" /SILENT"),
+            stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString"));
+  // 8,000 bytes in kilobytes, rounded up.
+  EXPECT_EQ(std::string("\x08\0\0\0", 4), stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize"));
   Expect tail;
   tail.u16(0x1280).u16(0).u32(2 * 5 + 22).counted("").counted("Are you sure about %s?").counted("").counted("").counted("");
   tail.u16(0x7F7F).u16(0).u32(0);
@@ -404,7 +399,7 @@ TEST_F(FinishInstall, WithoutUninstallNameNoKeyIsWrittenOrRecorded) {
   e.u16(0x1236).u16(0).u32(4).u32(0);
   e.u16(0x7F7F).u16(0).u32(0);
   EXPECT_EQ(e.b, read_file(kUninstaller));
-  EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
+  EXPECT_EQ("<none>", stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
   expect_settings_applied();
 }
 
@@ -415,9 +410,9 @@ TEST_F(FinishInstall, AnErrorSkipsEverythingButTheMoveToTheFinishPage) {
   finish_install();
   EXPECT_EQ(Bytes(uninstaller_image.begin(), uninstaller_image.end()), read_file(kUninstaller));
   EXPECT_EQ(0, menu_shortcut_calls);
-  EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
+  EXPECT_EQ("<none>", stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
   EXPECT_EQ("<none>", ini_value("Paths", "Dir"));
-  EXPECT_EQ("<none>", registry_bytes(HKEY_CURRENT_USER, kRememberKey, "Folder"));
+  EXPECT_EQ("<none>", stored_value(HKEY_CURRENT_USER, kRememberKey, "Folder"));
   expect_moved_to_finish_page();
 }
 
@@ -454,7 +449,7 @@ TEST_F(FinishInstall, WithoutUninstallerTheShortcutsAreMadeWithoutRecord) {
   finish_install();
   EXPECT_EQ(1, menu_shortcut_calls);
   EXPECT_EQ(nullptr, menu_shortcut_log);
-  EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
+  EXPECT_EQ("<none>", stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
   EXPECT_EQ(Bytes(uninstaller_image.begin(), uninstaller_image.end()), read_file(kUninstaller));
   expect_settings_applied();
   expect_moved_to_finish_page();
@@ -468,7 +463,7 @@ TEST_F(FinishInstall, AnUninstallerWithoutRoomForTheHeaderIsLeftAlone) {
   EXPECT_EQ(Bytes({'s', 'h', 'o', 'r', 't'}), read_file(kUninstaller));
   EXPECT_EQ(1, menu_shortcut_calls);
   EXPECT_EQ(nullptr, menu_shortcut_log);
-  EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
+  EXPECT_EQ("<none>", stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
   expect_settings_applied();
   // A missing uninstaller file goes the same way.
   DeleteFileA(kUninstaller);
@@ -542,7 +537,7 @@ TEST_F(FinishInstall, SettingsMarkedForUninstallAreRecordedBeforeTheyAreWritten)
   finish_install();
   ASSERT_EQ(0, ErrorState);
   expect_settings_applied();
-  EXPECT_EQ("x", registry_bytes(HKEY_CURRENT_USER, deep, "V"));
+  EXPECT_EQ(with_terminator("x"), stored_value(HKEY_CURRENT_USER, deep, "V"));
 
   Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
   UninstallData data;
@@ -641,9 +636,9 @@ TEST_F(FinishInstall, ARecordThatDoesNotFitFailsTheInstallation) {
   finish_install();
   EXPECT_EQ(20, ErrorState);
   EXPECT_EQ(uninstaller, std::string(MessageArgument));
-  EXPECT_EQ("<none>", registry_bytes(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
+  EXPECT_EQ("<none>", stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
   EXPECT_EQ("<none>", ini_value("Paths", "Dir"));
-  EXPECT_EQ("<none>", registry_bytes(HKEY_CURRENT_USER, kRememberKey, "Folder"));
+  EXPECT_EQ("<none>", stored_value(HKEY_CURRENT_USER, kRememberKey, "Folder"));
   expect_moved_to_finish_page();
 
   DeleteFileA(filler.c_str());
