@@ -4,19 +4,19 @@
 
 #include <cstring>
 
-#include "app/command_line.h"
-#include "app/globals.h"
-#include "app/main_windows.h"
-#include "app/path_strings.h"
 #include "app/restart.h"
-#include "app/templates.h"
 #include "archive/config.h"
 #include "archive/loader.h"
+#include "base/command_line.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/journal.h"
 #include "ui/finish_page.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
+#include "ui/templates.h"
 
 enum : int { kRestartTemplate = 8, kRestartAgreed = 1 };
 
@@ -66,7 +66,7 @@ bool run_program_item() {
   return WinExec(TempPath, SW_SHOWNORMAL) > 31;
 }
 
-void release_globals() {
+void release_font_brush_and_ole() {
   release_dialog_objects();
   OleUninitialize();
 }
@@ -91,5 +91,5 @@ void finish_setup() {
   drain_messages();
   if (attended && !HasStartPageBlock && !RestartNeeded && RunProgramOption && ProgramItem) run_program_item();
   free_archive();
-  release_globals();
+  release_font_brush_and_ole();
 }

@@ -10,5 +10,6 @@ void drain_messages();
 // Starts the program item through its short path with InstallDir as the
 // current folder; false when it cannot be started.
 bool run_program_item();
-// The dialog font, the face brush and OLE.
-void release_globals();
+// Deletes the dialog font and the face brush and ends OLE; the buffers
+// of the archive go with free_archive.
+void release_font_brush_and_ole();

@@ -1,21 +1,21 @@
 // The setup program's entry.
 #include <windows.h>
 
-#include "app/command_line.h"
 #include "app/finishing.h"
-#include "app/globals.h"
-#include "app/main_windows.h"
-#include "app/page_table.h"
 #include "app/relaunch.h"
-#include "app/setup_log.h"
-#include "app/stub_size.h"
-#include "app/templates.h"
 #include "app/unattended.h"
 #include "archive/config.h"
 #include "archive/loader.h"
+#include "archive/stub_size.h"
+#include "base/command_line.h"
+#include "base/globals.h"
+#include "base/setup_log.h"
 #include "install/replace.h"
 #include "ui/frame_window.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
+#include "ui/page_table.h"
+#include "ui/templates.h"
 
 // Another setup is running: bring it, and its message box if any, forward.
 static bool another_setup_runs() {
@@ -45,7 +45,7 @@ static bool own_path(char* out) {
 // The container in the archive's mode, the wizard inside it, and the
 // container gone again.
 static void run_container() {
-  bool full_screen = (SetupFlags & 1) != 0;
+  bool full_screen = full_screen_mode();
   DLGTEMPLATE* copy = load_template(full_screen ? 1 : 0);
   if (copy) ContainerDialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), copy, FrameWindow, container_dialog_proc, 0);
   if (ContainerDialog) {
@@ -65,7 +65,7 @@ static int stop_early(int code) {
   log_number("end", code);
   close_log();
   free_archive();
-  release_globals();
+  release_font_brush_and_ole();
   return code;
 }
 
@@ -90,14 +90,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   if (!IsRelaunchCopy) {
     // Unattended, nobody changes disks: the setup runs where it is.
     if (!unattended() && relaunch_from_removable_media(show)) {
-      release_globals();
+      release_font_brush_and_ole();
       return 0;
     }
   } else if (own_path(DestPath)) {
     replace_at_restart(nullptr, DestPath);
   }
   if (!register_frame_class(instance)) {
-    release_globals();
+    release_font_brush_and_ole();
     return 0;
   }
   if (!load_archive()) return stop_early(-1);

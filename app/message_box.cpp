@@ -2,11 +2,11 @@
 // wizard's topmost window; every message in the log.
 #include <windows.h>
 
-#include "app/command_line.h"
-#include "app/main_windows.h"
-#include "app/setup_log.h"
 #include "archive/config.h"
-#include "archive/platform.h"
+#include "base/command_line.h"
+#include "base/platform.h"
+#include "base/setup_log.h"
+#include "ui/main_windows.h"
 
 static_assert(kMbOk == MB_OK && kMbOkCancel == MB_OKCANCEL && kMbYesNo == MB_YESNO &&
                   kMbRetryCancel == MB_RETRYCANCEL,

@@ -4,11 +4,11 @@
 #include <malloc.h>
 #include <windows.h>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
-#include "app/unguessable_files.h"
 #include "archive/format.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
+#include "base/unguessable_files.h"
 
 FileHandle open_file(const char* path, int mode) {
   DWORD access = GENERIC_READ;

@@ -2,20 +2,21 @@
 
 #include <windows.h>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/pe_header.h"
-#include "app/path_strings.h"
-#include "app/unguessable_files.h"
 #include "archive/loader.h"
-#include "archive/platform.h"
+#include "archive/pe_header.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
+#include "base/unguessable_files.h"
 
 bool started_from_removable_media() {
-  DWORD n = GetModuleFileNameA(nullptr, DestPath, kPathSize);
-  if (n == 0 || n >= kPathSize) return false;
+  char root[kPathSize];
+  DWORD n = GetModuleFileNameA(nullptr, root, sizeof root);
+  if (n == 0 || n >= sizeof root) return false;
   // A drive path is cut to its root; a network path is asked about whole.
-  if (DestPath[0] && DestPath[1] == ':' && DestPath[2] == '\\') DestPath[3] = '\0';
-  return GetDriveTypeA(DestPath) == DRIVE_REMOVABLE;
+  if (root[0] && root[1] == ':' && root[2] == '\\') root[3] = '\0';
+  return GetDriveTypeA(root) == DRIVE_REMOVABLE;
 }
 
 // Creates a new "_inst<random>.exe" in the temporary folder; its path

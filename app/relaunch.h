@@ -3,12 +3,12 @@
 #pragma once
 #include <cstddef>
 
-#include "app/globals.h"
+#include "base/globals.h"
 
 // Room for the copy's command line: two quoted paths and the switches.
 enum : unsigned { kRelaunchCommandSize = 2 * kPathSize + 16 };
 
-// True when DestPath (the program's own path) lies on a removable drive.
+// True when the program's own file lies on a removable drive.
 bool started_from_removable_media();
 // Writes the stub alone to a new "_inst<random>.exe" of the temporary
 // folder (its path in TempPath) and the copy's command line into

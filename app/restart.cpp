@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 
 void restart_windows() {
   if (IsNtFamily) {

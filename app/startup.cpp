@@ -13,7 +13,7 @@
 extern "C" void (*__CTOR_LIST__[])();
 
 // The entry point a GUI program has by default; the stub and the uninstaller
-// come here from kestrel_entry (app/system_libraries.h).
+// come here from kestrel_entry (app/entry.cpp).
 extern "C" int WinMainCRTStartup() {
   unsigned count = 0;
   while (__CTOR_LIST__[count + 1]) ++count;

@@ -6,3 +6,7 @@
 // tail and show state, and ends the process with WinMain's result: it
 // never returns.
 extern "C" int WinMainCRTStartup();
+
+// The program's entry: restricts the library search, then hands over to
+// WinMainCRTStartup (app/entry.cpp).
+extern "C" int kestrel_entry();

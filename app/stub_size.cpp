@@ -1,4 +1,4 @@
-#include "app/stub_size.h"
+#include "archive/stub_size.h"
 
 // volatile: the compiler must not fold the unstamped 0 into its readers;
 // used: -Os and --gc-sections must keep the record in the image.

@@ -2,15 +2,15 @@
 
 #include <windows.h>
 
-#include "app/command_line.h"
-#include "app/globals.h"
-#include "app/page_table.h"
-#include "app/path_strings.h"
-#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
+#include "base/command_line.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/setup_log.h"
 #include "install/engine.h"
 #include "ui/finish_page.h"
+#include "ui/page_table.h"
 #include "ui/pages.h"
 
 bool unattended() { return Switches.mode != RunMode::kWizard; }

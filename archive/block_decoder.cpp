@@ -2,8 +2,8 @@
 // turns literal/length/distance codes into output.
 #include <cstring>
 
-#include "app/memory.h"
 #include "archive/decompressor.h"
+#include "base/memory.h"
 
 // On x86-64 Linux hosts the code loop also comes in a BMI2 build, chosen
 // at load time: its shifts and bit extractions take one instruction each.

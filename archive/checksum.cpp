@@ -1,7 +1,7 @@
 #include "archive/checksum.h"
 
-#include "app/memory.h"
 #include "archive/format.h"
+#include "base/memory.h"
 
 static inline uint32_t rotate_left(uint32_t value) { return (value << 1) | (value >> 31); }
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/format.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 
 uint32_t SetupFlags;
 uint8_t* WizardPicture;
@@ -20,7 +20,7 @@ uint32_t DialogTemplateStoreLength;
 uint8_t* ItemPrefixBlob;
 uint32_t ItemPrefixBlobLength;
 
-uint16_t StartPageNumber = 0xFFFF;
+uint16_t StartPageNumber = kNoStartPage;
 bool HasStartPageBlock;
 
 SetupTypeSlot SetupTypeTable[6];

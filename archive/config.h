@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "archive/format.h"
+
 // A SetupTypeRecord with its offsets turned into pointers into the raw bytes
 // (null where the offset is 0). Kept beside the raw record rather than in its
 // u32 fields, so the same code runs where pointers are 64 bits wide.
@@ -49,8 +51,13 @@ extern uint32_t DialogTemplateStoreLength;
 extern uint8_t* ItemPrefixBlob;
 extern uint32_t ItemPrefixBlobLength;
 
-extern uint16_t StartPageNumber;       // 0xFFFF: none
+enum : uint16_t { kNoStartPage = 0xFFFF };
+extern uint16_t StartPageNumber;       // kNoStartPage: none
 extern bool HasStartPageBlock;   // suppresses the finishing actions
+// A start page shows that one page alone instead of the whole wizard.
+inline bool single_page_mode() { return StartPageNumber != kNoStartPage; }
+// The frame fills the screen, with the background behind the dialog.
+inline bool full_screen_mode() { return (SetupFlags & kSetupFullScreen) != 0; }
 
 extern SetupTypeSlot SetupTypeTable[6];
 extern int SetupTypeCount;

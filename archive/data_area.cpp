@@ -1,11 +1,11 @@
 #include "archive/data_area.h"
 
-
-#include "app/command_line.h"
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/format.h"
+#include "base/command_line.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/text_format.h"
 
 uint32_t data_start;
 uint32_t volume_length;
@@ -25,13 +25,12 @@ enum : uint32_t { kPromptCapacity = 200 };
 
 // Text 6/28 with the disk number in place of its integer conversion. The
 // text comes from the archive, so it is not handed to a printf-style
-// formatter: only the first %d, %i or %u is filled in, "%%" gives "%", and
-// anything else stands as written.
+// formatter (format_text).
 void format_disk_prompt(char* out, uint32_t disk) {
   const char* text = get_text(6, kTextDiskPrompt);
   char number[12];
   format_decimal(number, sizeof number, disk, 1);
-  format_text(out, kPromptCapacity, text, number, "diu");
+  format_text(out, kPromptCapacity, text, number, TextArgument::kNumber);
 }
 
 // Where the volume's data length word stands in its file.

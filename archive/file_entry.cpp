@@ -10,6 +10,10 @@ uint32_t entry_strings_offset(const uint8_t* entry) {
   return offset;
 }
 
+const uint8_t* entry_file_times(const uint8_t* entry) {
+  return entry + entry_strings_offset(entry) - kEntryTimesSize;
+}
+
 const char* entry_string(const uint8_t* entry, int n) {
   const char* p = reinterpret_cast<const char*>(entry + entry_strings_offset(entry));
   for (; n > 0; --n)

@@ -49,6 +49,9 @@ enum : uint8_t { kRegisterNone = 0, kRegisterScreenSaver = 1, kRegisterLibrary =
 // Offset of the six strings: behind the version block and the file times
 // when the flags say they are there.
 uint32_t entry_strings_offset(const uint8_t* entry);
+// The creation, last-access and last-write FILETIMEs of an entry whose
+// flags have kItemHasTimes: right before the strings.
+const uint8_t* entry_file_times(const uint8_t* entry);
 // String n (0 name, 1 menu locations, 2 menu name, 3 menu arguments,
 // 4 desktop name, 5 desktop arguments).
 const char* entry_string(const uint8_t* entry, int n);

@@ -1,7 +1,7 @@
 #include "archive/input_reader.h"
 
-#include "app/memory.h"
 #include "archive/data_area.h"
+#include "base/memory.h"
 
 InputReader::~InputReader() { end_input(*this); }
 

@@ -2,14 +2,14 @@
 
 #include <cstring>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/decompressor.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
 
 uint32_t StubSize;
 
@@ -172,7 +172,7 @@ void free_archive() {
   DialogTemplateStoreLength = WizardPictureLength = BackgroundPictureLength = 0;
   ItemPrefixBlobLength = BackgroundStyleLength = BackgroundTitleLength = 0;
   SetupFlags = 0;
-  StartPageNumber = 0xFFFF;
+  StartPageNumber = kNoStartPage;
   HasStartPageBlock = false;
   SetupTypeCount = 0;
   CurrentSetupType = -1;

@@ -2,15 +2,15 @@
 
 #include <cstring>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
 #include "archive/checksum.h"
 #include "archive/data_area.h"
 #include "archive/decompressor.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/platform.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
 
 PatchProgress PatchProgressReport;
 
@@ -151,7 +151,7 @@ uint32_t fail_with(uint32_t code, const char* argument) {
 uint32_t write_new(PatchRun& run, const uint8_t* data, uint32_t count) {
   int result = write_all(run.new_file, data, count);
   if (result == 3) return kErrorDiskFull;
-  if (result != 0) return fail_with(19, run.new_path);
+  if (result != 0) return fail_with(kErrorWrite, run.new_path);
   run.written += count;
   return 0;
 }
@@ -169,7 +169,7 @@ uint32_t run_commands(PatchRun& run, uint32_t commands_size, uint32_t literals_s
     uint32_t k, inserts = 0, copies = 0;
     next_command_byte(commands, &k);
     if (k == 0x00) {
-      if (!next_command_word(commands, &copies)) return fail_with(19, run.new_path);
+      if (!next_command_word(commands, &copies)) return fail_with(kErrorWrite, run.new_path);
       copies += 129;
     } else if (k < 0x80) {
       copies = k + 1;
@@ -179,10 +179,10 @@ uint32_t run_commands(PatchRun& run, uint32_t commands_size, uint32_t literals_s
       inserts = (k >> 5) & 3;
       copies = (k & 0x1F) + 2;
     }
-    if (literals.left < inserts) return fail_with(19, run.new_path);
+    if (literals.left < inserts) return fail_with(kErrorWrite, run.new_path);
     // A file longer than the entry says can never match its checksum; stop
     // before a damaged patch fills the disk.
-    if (inserts + copies > new_size - run.written) return fail_with(21, DestPath);
+    if (inserts + copies > new_size - run.written) return fail_with(kErrorChecksum, DestPath);
     if (inserts) {
       if (uint32_t e = write_new(run, literals.next, inserts)) return e;
       literals.next += inserts;
@@ -190,14 +190,14 @@ uint32_t run_commands(PatchRun& run, uint32_t commands_size, uint32_t literals_s
     }
     if (copies) {
       int64_t offset;
-      if (!next_offset(commands, &offset)) return fail_with(19, run.new_path);
+      if (!next_offset(commands, &offset)) return fail_with(kErrorWrite, run.new_path);
       int64_t from = copy_end + offset;
       if (from < 0 || from + copies > old_length || seek_to(run.old_file, static_cast<uint32_t>(from)) != from)
-        return fail_with(18, DestPath);
+        return fail_with(kErrorDataUnreadable, DestPath);
       // A copy may be longer than the buffer: move it in pieces.
       for (uint32_t left = copies; left > 0;) {
         uint32_t piece = left < kCopyBufferSize ? left : kCopyBufferSize;
-        if (read_exact(run.old_file, run.copy_buffer, piece) != 0) return fail_with(18, DestPath);
+        if (read_exact(run.old_file, run.copy_buffer, piece) != 0) return fail_with(kErrorDataUnreadable, DestPath);
         if (uint32_t e = write_new(run, run.copy_buffer, piece)) return e;
         left -= piece;
       }
@@ -217,9 +217,9 @@ uint32_t run_commands(PatchRun& run, uint32_t commands_size, uint32_t literals_s
 uint32_t build_new_file(PatchRun& run, uint32_t progress_from, uint32_t progress_to) {
   if (uint32_t e = seek_data(get_u32(run.entry + kEntryDataPosition))) return e;
   run.old_file = open_file(run.old_path, 0);
-  if (run.old_file == INVALID_FILE_HANDLE) return fail_with(16, run.old_path);
+  if (run.old_file == INVALID_FILE_HANDLE) return fail_with(kErrorOpen, run.old_path);
   run.new_file = create_temp_file(run.old_path, "$", run.new_path, sizeof run.new_path);
-  if (run.new_file == INVALID_FILE_HANDLE) return fail_with(17, run.new_path[0] ? run.new_path : run.old_path);
+  if (run.new_file == INVALID_FILE_HANDLE) return fail_with(kErrorCreate, run.new_path[0] ? run.new_path : run.old_path);
   run.created = true;
 
   uint32_t commands_size, literals_size;
@@ -241,13 +241,13 @@ uint32_t build_new_file(PatchRun& run, uint32_t progress_from, uint32_t progress
   run.new_file = INVALID_FILE_HANDLE;
 
   FileHandle check = open_file(run.new_path, 0);
-  if (check == INVALID_FILE_HANDLE) return fail_with(16, run.new_path);
+  if (check == INVALID_FILE_HANDLE) return fail_with(kErrorOpen, run.new_path);
   uint32_t sum = checksum_file(check);
   close_file(check);
-  if (sum != get_u32(run.entry + kEntryChecksum)) return fail_with(21, DestPath);
+  if (sum != get_u32(run.entry + kEntryChecksum)) return fail_with(kErrorChecksum, DestPath);
 
   // Either version stands under the old name at every moment.
-  if (!replace_file(run.new_path, run.old_path)) return fail_with(22, run.old_path);
+  if (!replace_file(run.new_path, run.old_path)) return fail_with(kErrorNotReplaced, run.old_path);
   run.created = false;
   return 0;
 }

@@ -13,10 +13,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/platform.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 
 static int fd_of(FileHandle file) { return static_cast<int>(reinterpret_cast<intptr_t>(file)); }
 static FileHandle handle_of(int fd) {

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "archive/decompressor.h"
-#include "archive/platform.h"
+#include "base/platform.h"
 #include "bench/stream_set.h"
 #include "builder/stream_encoder.h"
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/data_area.h"
 #include "archive/format.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
 
 struct StreamSizes {
   uint32_t original, ours, deflate;

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/pe_header.h"
 #include "archive/format.h"
+#include "archive/pe_header.h"
 
 namespace {
 

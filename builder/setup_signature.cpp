@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/pe_header.h"
 #include "archive/format.h"
+#include "archive/pe_header.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "builder/stub_image.h"
 
-#include "app/stub_size.h"
 #include "archive/format.h"
+#include "archive/stub_size.h"
 
 static const uint8_t kMarker[kStubSizeMarkerLength] = KESTREL_STUB_SIZE_MARKER;
 

@@ -1,7 +1,7 @@
 #include "builder/uninstaller_item.h"
 
-#include "app/pe_header.h"
 #include "archive/format.h"
+#include "archive/pe_header.h"
 #include "builder/stub_image.h"
 
 UninstallerSplitResult split_uninstaller_image(const std::vector<uint8_t>& image,

@@ -153,7 +153,7 @@ void print_setup(const char* path) {
   if (SetupFlags & kSetupFullScreen) flags += ", full screen";
   if (SetupFlags & kSetupRemoveOthers) flags += ", removes the other setup types first";
   printf("flags %08X%s\n", SetupFlags, flags.c_str());
-  if (StartPageNumber != 0xFFFF) printf("single page: %u\n", StartPageNumber);
+  if (single_page_mode()) printf("single page: %u\n", StartPageNumber);
   // The block that names the first setup type also turns the finishing
   // actions off.
   if (HasStartPageBlock)

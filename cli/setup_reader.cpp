@@ -10,10 +10,6 @@
 #include <cstring>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
-#include "app/stub_size.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
@@ -22,8 +18,12 @@
 #include "archive/format.h"
 #include "archive/loader.h"
 #include "archive/patch.h"
-#include "archive/platform.h"
 #include "archive/platform_host.h"
+#include "archive/stub_size.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
 #include "builder/data_area_writer.h"
 #include "builder/stub_image.h"
 #include "cli/cli_support.h"
@@ -301,9 +301,7 @@ bool write_content(ItemRun& run, const std::string& path) {
   }
   ok = ok && decode_entry_data(run, source, out, limit);
   uint8_t flags = source[kEntryFlags];
-  // The times stand right before the strings.
-  if (ok && content != ItemContent::kPatch && (flags & kItemHasTimes))
-    set_file_times(out, source + entry_strings_offset(source) - kEntryTimesSize);
+  if (ok && content != ItemContent::kPatch && (flags & kItemHasTimes)) set_file_times(out, entry_file_times(source));
   close_file(out);
   if (!ok) return false;
   if (content != ItemContent::kPatch) return check_written(run, entry, path, "the decoded file");

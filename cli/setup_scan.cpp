@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/memory.h"
-#include "archive/loader.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "archive/platform.h"
+#include "archive/loader.h"
+#include "base/memory.h"
+#include "base/platform.h"
 #include "builder/item_name.h"
 #include "cli/setup_reader.h"
 

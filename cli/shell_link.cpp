@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "archive/format.h"
 #include "cli/cli_support.h"
 #include "cli/windows_text.h"
 
@@ -22,9 +23,6 @@ enum : uint32_t {
   kIsUnicode = 0x80,
 };
 enum : uint32_t { kLocalPath = 0x01, kNetworkPath = 0x02 };
-
-uint32_t u32_at(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint16_t u16_at(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // A NUL-terminated ANSI string at `offset` inside [base, base + size).
 bool ansi_at(const uint8_t* base, uint32_t size, uint32_t offset, std::string* out) {
@@ -56,28 +54,28 @@ std::string join_path(const std::string& base, const std::string& suffix) {
 // The LinkInfo structure: the target's path on a local volume or a share.
 bool read_link_info(const uint8_t* info, uint32_t size, std::string* target, std::string* why) {
   if (size < 0x1C) return fail(why, "the link information is too short");
-  uint32_t header_size = u32_at(info + 4);
-  uint32_t flags = u32_at(info + 8);
-  uint32_t local_offset = u32_at(info + 16);
-  uint32_t network_offset = u32_at(info + 20);
-  uint32_t suffix_offset = u32_at(info + 24);
+  uint32_t header_size = get_u32(info + 4);
+  uint32_t flags = get_u32(info + 8);
+  uint32_t local_offset = get_u32(info + 16);
+  uint32_t network_offset = get_u32(info + 20);
+  uint32_t suffix_offset = get_u32(info + 24);
   if (header_size < 0x1C || header_size > size) return fail(why, "the link information's header does not fit");
   bool unicode = header_size >= 0x24 && size >= 0x24;
   std::string base, suffix;
-  if (unicode && u32_at(info + 32) != 0 && !unicode_at(info, size, u32_at(info + 32), &suffix))
+  if (unicode && get_u32(info + 32) != 0 && !unicode_at(info, size, get_u32(info + 32), &suffix))
     return fail(why, "the path suffix does not fit");
-  if (!(unicode && u32_at(info + 32) != 0) && suffix_offset != 0 && !ansi_at(info, size, suffix_offset, &suffix))
+  if (!(unicode && get_u32(info + 32) != 0) && suffix_offset != 0 && !ansi_at(info, size, suffix_offset, &suffix))
     return fail(why, "the path suffix does not fit");
   if (flags & kLocalPath) {
-    uint32_t wide_offset = unicode ? u32_at(info + 28) : 0;
+    uint32_t wide_offset = unicode ? get_u32(info + 28) : 0;
     bool ok = wide_offset ? unicode_at(info, size, wide_offset, &base) : ansi_at(info, size, local_offset, &base);
     if (!ok) return fail(why, "the local path does not fit");
   } else if (flags & kNetworkPath) {
     // CommonNetworkRelativeLink: size, flags, then the offset of the share's name.
     if (network_offset >= size || size - network_offset < 12) return fail(why, "the network path does not fit");
     const uint8_t* link = info + network_offset;
-    uint32_t link_size = u32_at(link);
-    if (link_size < 12 || link_size > size - network_offset || !ansi_at(link, link_size, u32_at(link + 8), &base))
+    uint32_t link_size = get_u32(link);
+    if (link_size < 12 || link_size > size - network_offset || !ansi_at(link, link_size, get_u32(link + 8), &base))
       return fail(why, "the network path does not fit");
   }
   *target = join_path(base, suffix);
@@ -87,7 +85,7 @@ bool read_link_info(const uint8_t* info, uint32_t size, std::string* target, std
 // One counted string of the StringData part.
 bool read_counted(const uint8_t* data, size_t size, size_t* pos, bool unicode, std::string* out) {
   if (size - *pos < 2) return false;
-  size_t count = u16_at(data + *pos);
+  size_t count = get_u16(data + *pos);
   *pos += 2;
   size_t bytes = unicode ? count * 2 : count;
   if (size - *pos < bytes) return false;
@@ -100,21 +98,21 @@ bool read_counted(const uint8_t* data, size_t size, size_t* pos, bool unicode, s
 
 bool parse_shell_link(const uint8_t* data, size_t size, ShellLink* out, std::string* why) {
   *out = ShellLink();
-  if (size < kHeaderSize || u32_at(data) != kHeaderSize || memcmp(data + 4, kLinkClassId, 16) != 0)
+  if (size < kHeaderSize || get_u32(data) != kHeaderSize || memcmp(data + 4, kLinkClassId, 16) != 0)
     return fail(why, "not a shortcut file");
-  uint32_t flags = u32_at(data + 0x14);
-  out->icon_index = static_cast<int32_t>(u32_at(data + 0x38));
+  uint32_t flags = get_u32(data + 0x14);
+  out->icon_index = static_cast<int32_t>(get_u32(data + 0x38));
   size_t pos = kHeaderSize;
   if (flags & kHasIdList) {
     if (size - pos < 2) return fail(why, "the item list does not fit");
-    size_t list_size = u16_at(data + pos);
+    size_t list_size = get_u16(data + pos);
     pos += 2;
     if (size - pos < list_size) return fail(why, "the item list does not fit");
     pos += list_size;
   }
   if (flags & kHasLinkInfo) {
     if (size - pos < 4) return fail(why, "the link information does not fit");
-    uint32_t info_size = u32_at(data + pos);
+    uint32_t info_size = get_u32(data + pos);
     if (info_size < 4 || info_size > size - pos) return fail(why, "the link information does not fit");
     if (!read_link_info(data + pos, info_size, &out->target, why)) return false;
     pos += info_size;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "archive/decompressor.h"
-#include "archive/platform.h"
+#include "base/platform.h"
 #include "builder/stream_encoder.h"
 #include "cli/cli_support.h"
 

@@ -3,10 +3,11 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/path_macros.h"
+#include "install/registry_values.h"
 
 HKEY root_key(uint32_t code) {
   switch (code) {
@@ -18,19 +19,6 @@ HKEY root_key(uint32_t code) {
 }
 
 namespace {
-
-// The folder remembered under the record's registry key, into TempPath.
-void read_registry_folder(const SetupTypeRecord* record) {
-  TempPath[0] = '\0';
-  HKEY key;
-  if (RegOpenKeyExA(root_key(record->root_key), record->registry_key, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-  DWORD size = kPathSize;
-  LONG result =
-      RegQueryValueExA(key, record->registry_value, nullptr, nullptr, reinterpret_cast<BYTE*>(TempPath), &size);
-  RegCloseKey(key);
-  if (result != ERROR_SUCCESS) TempPath[0] = '\0';
-  TempPath[kPathSize - 1] = '\0';  // a value that fills the buffer may lack its terminator
-}
 
 // Cuts `path` back, one character at a time, to the longest prefix that can
 // be entered as a folder. The current folder is restored afterwards: left in
@@ -104,7 +92,7 @@ void default_install_dir(const SetupTypeRecord* record) {
   InstallDir[0] = '\0';
   bool remembered = false;
   if (record->registry_key) {
-    read_registry_folder(record);
+    read_registry_path(root_key(record->root_key), record->registry_key, record->registry_value, TempPath);
     remembered = TempPath[0] != '\0';
   } else if (record->ini_file && record->ini_section && record->ini_key) {
     GetPrivateProfileStringA(record->ini_section, record->ini_key, "", TempPath, kPathSize, record->ini_file);

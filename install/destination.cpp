@@ -4,14 +4,14 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
-#include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
+#include "base/system_libraries.h"
 #include "install/folders.h"
 #include "install/path_macros.h"
 

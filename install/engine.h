@@ -42,8 +42,3 @@ void abandon_install();
 // Forgets the three role items: a cancelled or failed installation runs,
 // opens and installs nothing afterwards.
 void forget_role_items();
-
-// Opens a document or address; the fallback extension (".txt") names the
-// file type whose open command is used when the shell cannot open it.
-// Above 32 on success.
-uint32_t open_document(const char* target, const char* fallback_extension);

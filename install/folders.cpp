@@ -5,9 +5,9 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
 #include "install/journal.h"
 
 namespace {
@@ -97,4 +97,9 @@ bool special_folder_path(int csidl, char* out) {
 bool join_path(char* out, size_t capacity, const char* folder, const char* file) {
   if (out != folder && !copy_string(out, folder, capacity)) return false;
   return add_backslash(out, capacity) && append_string(out, file, capacity);
+}
+
+bool desktop_shortcut_path(char* out, size_t capacity, const char* name) {
+  return special_folder_path(CSIDL_DESKTOP, out) && join_path(out, capacity, out, name) &&
+         append_string(out, ".lnk", capacity);
 }

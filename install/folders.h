@@ -14,3 +14,7 @@ bool special_folder_path(int csidl, char* out);
 // cut, and callers pass a buffer longer than any path Windows opens
 // (MAX_PATH), so the cut path names no file.
 bool join_path(char* out, size_t capacity, const char* folder, const char* file);
+// out = the desktop folder's shortcut (.lnk) of that name; false when the
+// desktop cannot be found or the path does not fit (`out` then names no
+// file, as with join_path).
+bool desktop_shortcut_path(char* out, size_t capacity, const char* name);

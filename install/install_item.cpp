@@ -4,24 +4,23 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/command_line.h"
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/messages.h"
-#include "app/path_strings.h"
-#include "app/scaled.h"
-#include "app/sequencer.h"
-#include "app/setup_log.h"
-#include "app/system_libraries.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/decompressor.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/messages.h"
 #include "archive/output_sink.h"
 #include "archive/patch.h"
-#include "archive/platform.h"
+#include "base/command_line.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
+#include "base/scaled.h"
+#include "base/setup_log.h"
+#include "base/system_libraries.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
 #include "install/folders.h"
@@ -32,6 +31,8 @@
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
 #include "ui/progress.h"
+#include "ui/sequencer.h"
+#include "uninstall/shared_count.h"
 
 namespace {
 
@@ -40,8 +41,6 @@ enum : uint32_t { kVersionMessageCapacity = 2048, kVersionLanguage = 16 };
 // Unattended, a file in use is tried this many more times, so far apart.
 enum : unsigned { kInUseRetries = 3, kInUseRetryMs = 1000 };
 unsigned InUseRetries;  // of the file being placed
-
-const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 void set_status(uint8_t* entry, uint16_t status) { put_u16(entry + kEntryStatus, status); }
 uint16_t item_status(const uint8_t* entry) { return get_u16(entry + kEntryStatus); }
@@ -207,7 +206,7 @@ bool write_plain(const uint8_t* entry, FileHandle* out) {
   if (!decode_item(sink, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength))) return false;
   uint8_t flags = entry[kEntryFlags];
   // The times stand right before the strings.
-  if (flags & kItemHasTimes) set_file_times(*out, entry + entry_strings_offset(entry) - kEntryTimesSize);
+  if (flags & kItemHasTimes) set_file_times(*out, entry_file_times(entry));
   close_temp(out);
   return written_as_stored(sink, get_u32(entry + kEntryChecksum));
 }
@@ -318,8 +317,7 @@ void make_desktop_shortcut(const uint8_t* entry) {
   const char* name = entry_string(entry, 4);
   if (name[0] == '\0') return;
   char link[2 * kPathSize];
-  if (!special_folder_path(CSIDL_DESKTOP, link)) return;
-  if (!join_path(link, sizeof link, link, name) || !append_string(link, ".lnk", sizeof link)) return;
+  if (!desktop_shortcut_path(link, sizeof link, name)) return;
   // A shortcut of the same name that was there is kept to be put back.
   if (note_file_change(link)) create_shortcut(DestPath, link, entry_string(entry, 5), 0);
 }

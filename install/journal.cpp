@@ -2,11 +2,11 @@
 
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
-#include "app/unguessable_files.h"
 #include "archive/format.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "base/unguessable_files.h"
 
 namespace {
 

@@ -3,10 +3,11 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
 #include "install/macro_tokens.h"
+#include "install/registry_values.h"
 
 namespace {
 
@@ -36,19 +37,6 @@ void folder_or_empty(char* value, UINT result) {
   if (result == 0 || result >= kPathSize) value[0] = '\0';
 }
 
-bool read_program_files(char* value) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ, &key) !=
-      ERROR_SUCCESS)
-    return false;
-  DWORD size = kPathSize;
-  LONG result = RegQueryValueExA(key, "ProgramFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
-  RegCloseKey(key);
-  // A value that fills the buffer exactly may lack its terminator.
-  value[kPathSize - 1] = '\0';
-  return result == ERROR_SUCCESS;
-}
-
 // value: kPathSize bytes.
 Token replace_token(int macro, char* value) {
   value[0] = '\0';
@@ -56,7 +44,9 @@ Token replace_token(int macro, char* value) {
     case kMacroWindows: folder_or_empty(value, GetWindowsDirectoryA(value, kPathSize)); break;
     case kMacroSystem: folder_or_empty(value, GetSystemDirectoryA(value, kPathSize)); break;
     case kMacroProgramFiles:
-      if (!read_program_files(value)) return Token::kKept;
+      if (!read_registry_path(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                              value))
+        return Token::kKept;
       break;
     case kMacroInstallDir: copy_string(value, InstallDir, kPathSize); break;
     case kMacroSourceDir: {

@@ -3,17 +3,17 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/error_codes.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
 #include "install/engine_state.h"
 #include "install/uninstall_record.h"
+#include "ui/sequencer.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/journal.h"
 #include "install/path_macros.h"
 #include "install/settings_lists.h"

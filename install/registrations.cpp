@@ -2,14 +2,13 @@
 
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
-#include "app/setup_log.h"
-#include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
+#include "base/setup_log.h"
+#include "base/system_libraries.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/journal.h"
@@ -111,42 +110,4 @@ void self_register_libraries() {
     }
     FreeLibrary(library);
   }
-}
-
-long read_default_value(HKEY root, const char* key_path, char* buffer) {
-  buffer[0] = '\0';
-  HKEY key;
-  LONG result = RegOpenKeyExA(root, key_path, 0, KEY_QUERY_VALUE, &key);
-  if (result != ERROR_SUCCESS) return result;
-  LONG size = kPathSize;
-  if (RegQueryValueA(key, nullptr, buffer, &size) != ERROR_SUCCESS) buffer[0] = '\0';
-  buffer[kPathSize - 1] = '\0';  // a value that fills the buffer may lack its terminator
-  RegCloseKey(key);
-  return 0;
-}
-
-uint32_t open_document(const char* target, const char* fallback_extension) {
-  uintptr_t shell = reinterpret_cast<uintptr_t>(ShellExecuteA(nullptr, "open", target, nullptr, nullptr, SW_SHOW));
-  if (shell > 32) return static_cast<uint32_t>(shell);
-  static const char kOpenCommand[] = "\\shell\\open\\command";
-  char key_path[kPathSize + sizeof kOpenCommand];
-  long error = read_default_value(HKEY_CLASSES_ROOT, fallback_extension, key_path);
-  if (error) return static_cast<uint32_t>(error);
-  append_string(key_path, kOpenCommand, sizeof key_path);  // sized to take it
-  char command[kPathSize];
-  error = read_default_value(HKEY_CLASSES_ROOT, key_path, command);
-  if (error) return static_cast<uint32_t>(error);
-  // The placeholder goes, quotes and all; the target follows unquoted.
-  char* cut = strstr(command, "\"%1\"");
-  if (!cut) cut = strstr(command, "%1");
-  if (cut) *cut = '\0';
-  size_t kept = strlen(command);
-  char* line = nullptr;
-  if (!alloc_block(kept + strlen(target) + 2, &line)) return 0;
-  memcpy(line, command, kept);
-  line[kept] = ' ';
-  strcpy(line + kept + 1, target);
-  uint32_t result = WinExec(line, SW_SHOW);
-  free_block(&line);
-  return result;
 }

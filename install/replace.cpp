@@ -3,10 +3,10 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
 
 namespace {
 

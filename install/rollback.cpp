@@ -3,14 +3,14 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/messages.h"
-#include "app/path_strings.h"
-#include "app/scaled.h"
-#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
+#include "archive/messages.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "base/scaled.h"
+#include "base/setup_log.h"
 #include "install/engine.h"
 #include "install/engine_state.h"
 #include "install/journal.h"

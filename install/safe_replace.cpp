@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "app/globals.h"
-#include "app/unguessable_files.h"
+#include "base/globals.h"
+#include "base/unguessable_files.h"
 #include "install/journal.h"
 #include "install/replace.h"
 

@@ -3,14 +3,14 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
-#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/format.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
+#include "base/setup_log.h"
 #include "install/default_folder.h"
 #include "install/destination.h"
 #include "install/journal.h"

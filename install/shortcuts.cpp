@@ -3,13 +3,13 @@
 #include <shlobj.h>
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
-#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
+#include "base/setup_log.h"
 #include "install/destination.h"
 #include "install/folders.h"
 #include "install/journal.h"

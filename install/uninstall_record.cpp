@@ -1,25 +1,23 @@
 #include "install/uninstall_record.h"
 
-#include <shlobj.h>
 #include <string.h>
 #include <windows.h>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
-#include "app/setup_log.h"
-#include "app/sequencer.h"
-#include "app/stub_size.h"
 #include "archive/config.h"
-#include "archive/data_area.h"
+#include "archive/error_codes.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/stub_size.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "base/setup_log.h"
 #include "install/destination.h"
+#include "install/engine.h"
 #include "install/engine_state.h"
-#include "install/product_entry.h"
+#include "install/folders.h"
 #include "install/journal.h"
-#include "install/registrations.h"
-#include "install/rollback.h"
+#include "install/product_entry.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
 #include "uninstall/uninstall_data.h"
@@ -27,7 +25,6 @@
 
 namespace {
 
-const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const uint32_t kUninstallRootKey = 0x80000002;  // HKEY_LOCAL_MACHINE as the uninstaller reads it
 // An uninstaller with its record is far smaller; a larger file is not one.
 enum : uint32_t { kMaxUninstallerLength = 8u << 20 };
@@ -60,22 +57,6 @@ uint8_t remove_flags(const uint8_t* entry) {
   return flags;
 }
 
-// DestPath = the desktop folder's shortcut of that name; false when the
-// desktop cannot be found or the path does not fit.
-bool desktop_shortcut_path(const char* name) {
-  LPITEMIDLIST folder = nullptr;
-  if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &folder))) return false;
-  BOOL found = SHGetPathFromIDListA(folder, DestPath);
-  CoTaskMemFree(folder);
-  if (!found) return false;
-  add_backslash(DestPath, sizeof DestPath);
-  size_t n = strlen(DestPath);
-  if (n + strlen(name) + 4 >= sizeof DestPath) return false;
-  strcpy(DestPath + n, name);
-  append_string(DestPath, ".lnk", sizeof DestPath);
-  return true;
-}
-
 // The RemoveList of the current FileList at the log's end, written over the
 // 8 bytes that the installed uninstaller keeps for its header.
 void write_remove_list(RecordFile* log, uint32_t start) {
@@ -92,7 +73,7 @@ void write_remove_list(RecordFile* log, uint32_t start) {
       ++count;
     }
     const char* desktop_name = entry_string(entry, 4);
-    if (*desktop_name && desktop_shortcut_path(desktop_name)) {
+    if (*desktop_name && desktop_shortcut_path(DestPath, sizeof DestPath, desktop_name)) {
       write_log_record(log, 0);
       ++count;
     }
@@ -150,11 +131,6 @@ bool write_uninstall_key_block(RecordFile* log, char* key_path) {
   return true;
 }
 
-void forget_earlier_record() {
-  free_block(&EarlierRecord);
-  EarlierRecordLength = 0;
-}
-
 // A failed write of the record is the installation's failure: a full disk
 // (a short write) is error 20, any other error 19, both naming the
 // uninstaller.
@@ -163,11 +139,13 @@ void fail_with(int result) {
   copy_string(MessageArgument, UninstallerPath, kPathSize);
 }
 
-// Appends the UninstallData to the installed uninstaller and, once it is
-// whole, registers it. An uninstaller that cannot be opened, or is too
-// short to hold the header that its last 8 bytes make room for, gets no
-// record and no Uninstall key: the start-menu shortcuts are then made
-// without one. False when the record could not be written whole.
+}  // namespace
+
+void forget_earlier_record() {
+  free_block(&EarlierRecord);
+  EarlierRecordLength = 0;
+}
+
 bool write_uninstall_data() {
   // Made by this run, normally; otherwise kept as it was for a rollback.
   // One that is there but cannot be kept (no room for its copy on a full
@@ -205,10 +183,8 @@ bool write_uninstall_data() {
   return true;
 }
 
-}  // namespace
-
 void uninstall_key_path(char* out, const char* uninstall_name) {
-  copy_string(out, kUninstallRoot, kUninstallKeySize);
+  copy_string(out, kUninstallKeyPrefix, kUninstallKeySize);
   size_t n = strlen(out);
   copy_string(out + n, uninstall_name, kUninstallKeySize - n);
 }
@@ -264,32 +240,4 @@ bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t i
   bool whole = close_file(file) && log.result == 0;
   if (whole && named) register_uninstaller(key_path, current_uninstall_name(), false);
   return whole;
-}
-
-void finish_install() {
-  if (data_file != INVALID_FILE_HANDLE) {
-    close_file(data_file);
-    data_file = INVALID_FILE_HANDLE;
-  }
-  // Nothing after a record that could not be written whole is applied.
-  if (ErrorState == 0 && (UninstallerPath[0] ? write_uninstall_data() : (make_menu_shortcuts(nullptr), true))) {
-    strip_backslash(InstallDir);
-    remember_install_dir();
-    write_ini_entries();
-    write_registry_entries();
-    apply_string_patches();
-    add_backslash(InstallDir, kPathSize);
-    self_register_libraries();
-  }
-  forget_earlier_record();
-  // A failure anywhere, in an item or in this step, takes back everything.
-  if (ErrorState != 0) {
-    forget_role_items();
-    roll_back_changes();
-  } else {
-    keep_changes();
-  }
-  if (StartPageNumber == 0xFFFF) continue_at(kFinishPage);
-  InstallRunning = false;
-  InstallDone = true;
 }

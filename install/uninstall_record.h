@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "archive/platform.h"
+#include "base/platform.h"
 
 enum : unsigned { kUninstallKeySize = 392 };
 
@@ -21,3 +21,11 @@ void keep_earlier_record();
 // a record of just these files and registers it, so that it removes them
 // later. False when that cannot be done.
 bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t image_size);
+// Forgets the record kept by keep_earlier_record.
+void forget_earlier_record();
+// Appends the UninstallData to the installed uninstaller and, once it is
+// whole, registers it. An uninstaller that cannot be opened, or is too
+// short to hold the header that its last 8 bytes make room for, gets no
+// record and no Uninstall key: the start-menu shortcuts are then made
+// without one. False when the record could not be written whole.
+bool write_uninstall_data();

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/data_area.h"
 #include "archive/format.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 
 // Positioned at the first data byte; prefix_size is where the data area's
 // block header stands.

@@ -2,10 +2,11 @@
 
 #include <cstring>
 
-#include "app/memory.h"
 #include "archive/bitmap.h"
 #include "archive/config.h"
 #include "archive/format.h"
+#include "base/memory.h"
+#include "ui/control_rect.h"
 #include "ui/gradient.h"
 #include "ui/page_setup.h"
 
@@ -173,10 +174,8 @@ void paint_background(HWND frame, HDC dc) {
 }
 
 void draw_picture(HWND dialog, HDC dc, int control_id, const uint8_t* bitmap, uint32_t length) {
-  HWND control = GetDlgItem(dialog, control_id);
   RECT place;
-  if (!control || !GetWindowRect(control, &place)) return;
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+  if (!control_rect(dialog, control_id, &place)) return;
   // The restriction stays for the rest of this painting, the frame included.
   IntersectClipRect(dc, place.left, place.top, place.right, place.bottom);
   BitmapView view;

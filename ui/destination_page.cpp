@@ -3,21 +3,21 @@
 
 #include <cstring>
 
-#include "app/command_line.h"
-#include "app/globals.h"
-#include "app/main_windows.h"
-#include "app/messages.h"
-#include "app/path_strings.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "archive/platform.h"
+#include "archive/messages.h"
+#include "base/command_line.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
 #include "install/folders.h"
 #include "ui/disk_space.h"
 #include "ui/folder_browser.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
+#include "ui/sequencer.h"
 
 enum : int {
   kFolderField = 1004,
@@ -28,21 +28,14 @@ enum : int {
   kFreeSpace = 1019,
   kSummaryText = 1001,
 };
-enum : int { kWelcomePage = 0, kLicencePage = 1, kSetupTypePage = 2 };
-enum : uint16_t { kFolderChangeable = 0x02 };
 enum : uint32_t { kSpaceUnit = 32768 };
 
-// Text 2/7 with `value` in its first integer conversion (%d, %u, %i, also
-// with l); the archive's text cannot pull further arguments.
-static void format_megabytes(char* out, size_t capacity, uint32_t value) {
-  char number[16];
-  format_decimal(number, sizeof number, value, 1);
-  format_text(out, capacity, get_text(2, 7), number, "ldui");
-}
-
 static void show_megabytes(HWND page, int control, uint32_t megabytes) {
+  // Text 2/7 with the number in its first integer conversion.
+  char number[12];
+  format_decimal(number, sizeof number, megabytes, 1);
   char text[kMessageCapacity];
-  format_megabytes(text, sizeof text, megabytes);
+  format_text(text, sizeof text, get_text(2, 7), number, TextArgument::kNumber);
   SetDlgItemTextA(page, control, text);
 }
 
@@ -63,7 +56,6 @@ static uint32_t required_megabytes() {
 
 static void read_folder_field(HWND page) { GetDlgItemTextA(page, kFolderField, InstallDir, kPathSize); }
 
-static bool single_page_mode() { return StartPageNumber != 0xFFFF; }
 
 static void restore_page_texts(HWND page) {
   for (int i = 2; i <= 4; ++i) SetDlgItemTextA(page, 999 + i, get_text(2, i));
@@ -161,7 +153,7 @@ INT_PTR CALLBACK destination_page_proc(HWND page, UINT message, WPARAM wparam, L
       SetDlgItemTextA(page, kFreeCaption, get_text(2, 6));
       show_megabytes(page, kRequiredSpace, required_megabytes());
       show_free_space(page);
-      if (CurrentRecord && (CurrentRecord->flags & kFolderChangeable)) {
+      if (CurrentRecord && (CurrentRecord->flags & kTypeFolderEditable)) {
         SetFocus(GetDlgItem(page, kFolderField));
         return FALSE;
       }

@@ -4,13 +4,13 @@
 
 #include <cstring>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
-#include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
+#include "base/system_libraries.h"
 #include "install/destination.h"
 #include "ui/space_tally.h"
 

@@ -1,10 +1,10 @@
 #include "ui/error_report.h"
 
-#include "app/globals.h"
-#include "app/messages.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
+#include "archive/messages.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 
 
 void format_error_report(char* out, size_t capacity, int32_t error_state, const char* system_text) {

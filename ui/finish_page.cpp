@@ -4,22 +4,24 @@
 
 #include <cstring>
 
-#include "app/globals.h"
-#include "app/main_windows.h"
-#include "app/messages.h"
-#include "app/sequencer.h"
-#include "app/setup_log.h"
 #include "archive/config.h"
 #include "archive/error_codes.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "archive/platform.h"
+#include "archive/messages.h"
+#include "base/globals.h"
+#include "base/platform.h"
+#include "base/setup_log.h"
 #include "install/destination.h"
+#include "install/document_opener.h"
 #include "install/engine.h"
 #include "install/rollback.h"
+#include "ui/control_rect.h"
 #include "ui/error_report.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
+#include "ui/sequencer.h"
 
 bool RunProgramOption = true;
 
@@ -35,16 +37,6 @@ enum : int {
   kRestartText = 1000,
 };
 enum : unsigned { kCancelAtOnce = 0x100 };
-
-static bool single_page_mode() { return StartPageNumber != 0xFFFF; }
-
-// The control's window rectangle in the dialog's client coordinates.
-static bool control_rect(HWND dialog, int id, RECT* rect) {
-  HWND control = GetDlgItem(dialog, id);
-  if (!control || !GetWindowRect(control, rect)) return false;
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(rect), 2);
-  return true;
-}
 
 static void show_control(HWND dialog, int id, bool shown) {
   if (HWND control = GetDlgItem(dialog, id)) ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
@@ -185,7 +177,7 @@ INT_PTR CALLBACK closing_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
       page_setup(page, ButtonCancel | kCancelAtOnce);
       char caption[99] = "";
       GetDlgItemTextA(page, kClosingCaption, caption, sizeof caption);
-      SetWindowTextA((SetupFlags & kSetupFullScreen) ? ContainerDialog : FrameWindow, caption);
+      SetWindowTextA(full_screen_mode() ? ContainerDialog : FrameWindow, caption);
       // The web-site button opens the product's address; without one it is not offered.
       show_control(page, kClosingLink, *product_detail(kDetailUrl));
       return TRUE;

@@ -1,14 +1,11 @@
 // The welcome, licence and setup type pages, and the skipping between them.
-#include "app/main_windows.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
+#include "ui/sequencer.h"
 
 enum : int {
-  kWelcomePage = 0,
-  kSetupTypePage = 2,
-  kDestinationPage = 3,
   kFirstTypeButton = 1021,
   kLastTypeButton = 1026,
 };

@@ -4,12 +4,12 @@
 
 #include <cstddef>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/path_strings.h"
-#include "app/templates.h"
 #include "archive/config.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
 #include "ui/page_setup.h"
+#include "ui/templates.h"
 
 // The record without the fields of later Windows, which every Windows
 // accepts: it ends with lpTemplateName (76 bytes in a 32-bit program).

@@ -1,12 +1,12 @@
 #include "ui/frame_window.h"
 
-#include "app/main_windows.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
-#include "archive/platform.h"
+#include "base/platform.h"
 #include "install/engine.h"
 #include "ui/background.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
+#include "ui/sequencer.h"
 
 const char kFrameClassName[] = "KestrelClass";
 
@@ -18,7 +18,6 @@ static_assert(kFullScreenStyle == 0x02CF0000 && kWindowedStyle == 0x00CA0000, "f
 
 enum : int { kIconResource = 800 };
 
-static bool full_screen_mode() { return (SetupFlags & 1) != 0; }
 
 // A close from the system menu, Alt+F4 or from outside. While installing
 // it is a Cancel of the installation, asked like one by the progress page
@@ -26,7 +25,7 @@ static bool full_screen_mode() { return (SetupFlags & 1) != 0; }
 // otherwise it ends the page at once.
 // A wizard closed before its installation was done counts as cancelled.
 static void note_closed_early() {
-  if (StartPageNumber == 0xFFFF && CurrentPage >= 0 && CurrentPage < kFinishPage) UserCancelled = true;
+  if (!single_page_mode() && CurrentPage >= 0 && CurrentPage < kFinishPage) UserCancelled = true;
 }
 
 static void close_requested() {

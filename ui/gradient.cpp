@@ -1,6 +1,6 @@
 #include "ui/gradient.h"
 
-#include "app/scaled.h"
+#include "base/scaled.h"
 
 // Which of a band's eight colours each pixel of the pattern takes.
 static const uint8_t kDither[8][8] = {

@@ -2,13 +2,14 @@
 
 #include <cstring>
 
-#include "app/command_line.h"
-#include "app/main_windows.h"
-#include "app/memory.h"
-#include "app/page_table.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
+#include "base/command_line.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "ui/control_rect.h"
 #include "ui/frame_window.h"
+#include "ui/main_windows.h"
+#include "ui/page_table.h"
 
 HWND CurrentPageWindow;
 unsigned StoredButtonMask;
@@ -34,7 +35,6 @@ void release_dialog_objects() {
   FaceBrushOwned = false;
 }
 
-static bool full_screen_mode() { return (SetupFlags & 1) != 0; }
 
 // The text list of the page being shown; none (every text empty) outside
 // the wizard.
@@ -71,12 +71,10 @@ void page_setup(HWND page, unsigned button_mask) {
     place_centred(page);
     fit_frame_around(page);
     if (Switches.mode == RunMode::kSilent) ShowWindow(FrameWindow, SW_SHOWNORMAL);
-  } else if (HWND placeholder = GetDlgItem(ContainerDialog, kPagePlaceholder)) {
+  } else {
     RECT r;
-    GetWindowRect(placeholder, &r);
-    POINT corner = {r.left, r.top};
-    ScreenToClient(ContainerDialog, &corner);
-    SetWindowPos(page, nullptr, corner.x, corner.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    if (control_rect(ContainerDialog, kPagePlaceholder, &r))
+      SetWindowPos(page, nullptr, r.left, r.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   }
   show_titles();
   int list = page_text_list();
@@ -85,7 +83,7 @@ void page_setup(HWND page, unsigned button_mask) {
   set_button_caption(kBackButton, 0);
   set_button_caption(kNextButton, 1);
   set_button_caption(kCancelButton, 2);
-  if (StartPageNumber != 0xFFFF) button_mask |= ButtonCancelAtOnce;
+  if (single_page_mode()) button_mask |= ButtonCancelAtOnce;
   apply_button_mask(button_mask);
 }
 
@@ -153,12 +151,6 @@ void draw_sunken_frame(HDC dc, const RECT& rect, bool fill) {
 }
 
 void sunken_frame_around_control(HWND dialog, HDC dc, int control_id, bool fill) {
-  HWND control = GetDlgItem(dialog, control_id);
-  if (!control) return;
   RECT r;
-  GetWindowRect(control, &r);
-  POINT corners[2] = {{r.left, r.top}, {r.right, r.bottom}};
-  ScreenToClient(dialog, &corners[0]);
-  ScreenToClient(dialog, &corners[1]);
-  draw_sunken_frame(dc, RECT{corners[0].x, corners[0].y, corners[1].x, corners[1].y}, fill);
+  if (control_rect(dialog, control_id, &r)) draw_sunken_frame(dc, r, fill);
 }

@@ -1,9 +1,10 @@
 #include "ui/progress_display.h"
 
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "ui/control_rect.h"
 #include "ui/page_setup.h"
 #include "ui/progress.h"
 
@@ -57,13 +58,11 @@ void draw_progress(HWND window, HDC dc) {
   wsprintfA(percent, "%d%%", static_cast<int>(ProgressPercent));
   SetDlgItemTextA(window, kPercentText, percent);
 
-  HWND area = GetDlgItem(window, kBarArea);
   RECT place;
-  if (area && GetWindowRect(area, &place)) {
+  if (control_rect(window, kBarArea, &place)) {
     int w = place.right - place.left;
     int h = place.bottom - place.top;
     POINT corner = {place.left, place.top};
-    ScreenToClient(window, &corner);
     HDC memory = CreateCompatibleDC(target);
     HBITMAP bitmap = memory ? CreateCompatibleBitmap(target, w, h) : nullptr;
     HGDIOBJ previous = bitmap ? SelectObject(memory, bitmap) : nullptr;

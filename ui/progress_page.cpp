@@ -4,19 +4,19 @@
 // machines, and a pause after each would leave the installation idle. A
 // cancelled installation is taken back here, on this page, before the
 // wizard moves on.
-#include "app/globals.h"
-#include "app/messages.h"
-#include "app/path_strings.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
+#include "archive/messages.h"
 #include "archive/patch.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
 #include "install/engine.h"
 #include "install/rollback.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
 #include "ui/progress.h"
 #include "ui/progress_display.h"
+#include "ui/sequencer.h"
 
 enum : UINT_PTR { kInstallTimer = 11 };
 enum : UINT { kFirstTick = 100, kNextTick = USER_TIMER_MINIMUM };
@@ -31,7 +31,6 @@ static bool InstallPaused;
 static bool ItemRunning;
 static bool CancelWaiting;
 
-static bool single_page_mode() { return StartPageNumber != 0xFFFF; }
 
 // Without a timer the rest of the installation runs inside this message;
 // set_progress still paints through its own device context.

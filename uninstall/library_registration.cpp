@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/system_libraries.h"
+#include "base/system_libraries.h"
 
 void unregister_library(const char* path) {
   // A library whose imports are missing must fail quietly, not stop the

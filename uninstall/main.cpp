@@ -13,11 +13,11 @@
 
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/messages.h"
-#include "app/path_strings.h"
 #include "app/restart.h"
-#include "app/setup_log.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/setup_log.h"
+#include "base/text_format.h"
 #include "install/replace.h"
 #include "uninstall/own_record.h"
 #include "uninstall/removal.h"

@@ -4,8 +4,8 @@
 
 #include <string.h>
 
-#include "app/stub_size.h"
 #include "archive/format.h"
+#include "archive/stub_size.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <shlobj.h>
 #include <string.h>
 
-#include "app/setup_log.h"
+#include "base/setup_log.h"
 #include "install/replace.h"
 #include "uninstall/font_removal.h"
 #include "uninstall/library_registration.h"

@@ -3,11 +3,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/path_strings.h"
+#include "base/path_strings.h"
 
 namespace {
 
-const char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 // The registry's roots as a record stores them: the values of their HKEYs.
 constexpr uint32_t kClassesRoot = 0x80000000, kLocalMachineRoot = 0x80000002, kUsersRoot = 0x80000003;
 

@@ -6,7 +6,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "uninstall/uninstall_data.h"
 
 // The folders that hold the start menu's programs, which shortcut folders

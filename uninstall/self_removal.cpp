@@ -4,8 +4,8 @@
 
 #include <string.h>
 
-#include "app/path_strings.h"
-#include "app/unguessable_files.h"
+#include "base/path_strings.h"
+#include "base/unguessable_files.h"
 
 namespace {
 

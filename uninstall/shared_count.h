@@ -2,6 +2,9 @@
 // setup that installs such a file raises by one.
 #pragma once
 
+// The key below HKEY_LOCAL_MACHINE that holds the counts, one value a path.
+constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
 enum class SharedRelease {
   kLastUser,   // the count reached zero and its value is gone: delete the file
   kStillUsed,  // lowered by one; other installations still need the file

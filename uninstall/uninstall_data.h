@@ -41,6 +41,9 @@ enum : uint16_t {
   kUninstallEndId = 0x7F7F,
 };
 
+// The UninstallKeyBlock names a key below this one of HKEY_LOCAL_MACHINE.
+constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
 // RemoveList record flags.
 enum : uint8_t { kRemoveShared = 0x01, kRemoveFont = 0x02, kRemoveSelfRegistering = 0x04 };
 

@@ -2,9 +2,9 @@
 
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/format.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "uninstall/uninstall_data.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "archive/platform.h"
+#include "base/platform.h"
 
 struct RecordFile {
   FileHandle file;

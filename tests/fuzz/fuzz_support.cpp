@@ -10,8 +10,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/stub_size.h"
 #include "archive/format.h"
+#include "archive/stub_size.h"
 #include "builder/data_area_writer.h"
 #include "tests/native/test_files.h"
 

@@ -3,8 +3,6 @@
 // later readers trust it; a refused one must leave nothing loaded.
 #include <cstring>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/entry_lists.h"
@@ -12,6 +10,8 @@
 #include "archive/format.h"
 #include "archive/loader.h"
 #include "archive/platform_host.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -9,12 +9,12 @@
 // file; progress stays between its bounds and never goes back.
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/checksum.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/patch.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "builder/patch_generator.h"
 #include "tests/data_area_reader.h"
 #include "tests/fuzz/fuzz_support.h"

@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/memory.h"
-#include "app/messages.h"
-#include "app/path_strings.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/loader.h"
-#include "archive/platform.h"
+#include "archive/messages.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
 #include "tests/native/test_files.h"
 
 namespace {

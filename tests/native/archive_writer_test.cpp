@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/loader.h"
-#include "archive/platform.h"
 #include "archive/platform_host.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
 #include "builder/archive_writer.h"
 #include "tests/native/test_files.h"
 

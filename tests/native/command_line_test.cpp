@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/command_line.h"
-#include "app/globals.h"
+#include "base/command_line.h"
+#include "base/globals.h"
 
 namespace {
 

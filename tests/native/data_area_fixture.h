@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/data_area.h"
 #include "archive/format.h"
-#include "tests/data_area_reader.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "builder/data_area_writer.h"
+#include "tests/data_area_reader.h"
 #include "tests/native/test_files.h"
 
 inline bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

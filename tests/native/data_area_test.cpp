@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/decompressor.h"
 #include "archive/format.h"
-#include "archive/platform.h"
 #include "archive/platform_host.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
 #include "builder/stream_encoder.h"
 #include "tests/native/data_area_fixture.h"
 #include "tests/native/test_files.h"

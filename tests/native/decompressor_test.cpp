@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "archive/decompressor.h"
-#include "archive/platform.h"
+#include "base/platform.h"
 #include "tests/native/test_files.h"
 
 namespace {

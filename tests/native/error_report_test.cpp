@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "tests/text_fixture.h"
 #include "ui/error_report.h"
 

@@ -1,19 +1,20 @@
 // The one-argument formatter that fills the archive's texts: a message with
-// a path (%s), the free space in megabytes (%lu and the like) and the disk
-// prompt (%d and the like).
+// a path (%s), the free space in megabytes and the disk prompt (%d, %u, %i,
+// also with l).
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "app/path_strings.h"
+#include "base/text_format.h"
 
 namespace {
 
-std::string format(const char* text, const char* argument, const char* conversions = "s", size_t capacity = 64) {
+std::string format(const char* text, const char* argument, TextArgument kind = TextArgument::kString,
+                   size_t capacity = 64) {
   char out[64];
   std::memset(out, 'x', sizeof out);
-  format_text(out, capacity, text, argument, conversions);
+  format_text(out, capacity, text, argument, kind);
   return out;
 }
 
@@ -21,18 +22,17 @@ TEST(FormatText, FillsTheFirstConversionOnlyAndKeepsTheRestAsWritten) {
   EXPECT_EQ("Copy C:\\a to disk?", format("Copy %s to disk?", "C:\\a"));
   EXPECT_EQ("a x b 100% %d", format("a %s b %s100%% %d", "x"));
   EXPECT_EQ("50% %", format("50%% %", "x"));
-  // A number text: d, u, i, with or without l.
-  EXPECT_EQ("12 MB, %x, %lx", format("%lu MB, %x, %lx", "12", "ldui"));
-  EXPECT_EQ("7 and ", format("%i and %d", "7", "ldui"));
-  EXPECT_EQ("%ll%s", format("%ll%s", "7", "ldui"));
-  // The disk prompt knows no l: "%ld" stands as written.
-  EXPECT_EQ("Disk %ld, 3", format("Disk %ld, %u", "3", "diu"));
+  // A number text: d, u, i, with or without l; a string conversion stands.
+  EXPECT_EQ("12 MB, %x, %lx", format("%lu MB, %x, %lx", "12", TextArgument::kNumber));
+  EXPECT_EQ("7 and ", format("%i and %d", "7", TextArgument::kNumber));
+  EXPECT_EQ("%ll%s", format("%ll%s", "7", TextArgument::kNumber));
+  EXPECT_EQ("Disk 3, ", format("Disk %ld, %u", "3", TextArgument::kNumber));
 }
 
 TEST(FormatText, KeepsToItsBufferAndAlwaysTerminates) {
-  EXPECT_EQ("Path: C:", format("Path: %s!", "C:\\long", "s", 9));
-  EXPECT_EQ("", format("%s", "abc", "s", 1));
-  EXPECT_EQ("ab", format("abcdef", "", "s", 3));
+  EXPECT_EQ("Path: C:", format("Path: %s!", "C:\\long", TextArgument::kString, 9));
+  EXPECT_EQ("", format("%s", "abc", TextArgument::kString, 1));
+  EXPECT_EQ("ab", format("abcdef", "", TextArgument::kString, 3));
 }
 
 }  // namespace

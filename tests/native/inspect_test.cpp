@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "base/globals.h"
 #include "builder/data_area_writer.h"
 #include "cli/cli_support.h"
 #include "tests/native/data_area_fixture.h"

@@ -9,14 +9,14 @@
 #include <fstream>
 #include <string>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
-#include "app/stub_size.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/loader.h"
+#include "archive/stub_size.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "builder/code_page.h"
 #include "builder/data_area_writer.h"
 #include "builder/project.h"

@@ -13,10 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/stub_size.h"
 #include "archive/checksum.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/stub_size.h"
 #include "builder/archive_writer.h"
 #include "builder/patch_generator.h"
 #include "builder/res_file.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_log.h"
+#include "base/setup_log.h"
 #include "test_files.h"
 
 namespace {

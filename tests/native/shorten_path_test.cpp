@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/path_strings.h"
+#include "base/path_strings.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/pe_header.h"
-#include "app/stub_size.h"
 #include "archive/format.h"
+#include "archive/pe_header.h"
+#include "archive/stub_size.h"
 #include "builder/setup_signature.h"
 #include "builder/sign_command.h"
 #include "builder/stub_image.h"

@@ -19,7 +19,7 @@ extern "C" {
 #include <vector>
 
 #include "archive/decompressor.h"
-#include "archive/platform.h"
+#include "base/platform.h"
 #include "tests/native/test_files.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/stub_size.h"
 #include "archive/format.h"
+#include "archive/stub_size.h"
 #include "builder/stub_image.h"
 #include "tests/native/test_files.h"
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/format.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "tests/native/record_bytes.h"
 #include "tests/native/test_files.h"
 #include "uninstall/uninstall_data.h"

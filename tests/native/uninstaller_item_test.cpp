@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/stub_size.h"
 #include "archive/format.h"
+#include "archive/stub_size.h"
 #include "builder/stub_image.h"
 #include "builder/uninstaller_item.h"
 

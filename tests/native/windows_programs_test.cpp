@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/pe_header.h"
 #include "archive/format.h"
+#include "archive/pe_header.h"
 #include "tests/native/test_files.h"
 
 namespace {

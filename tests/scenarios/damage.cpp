@@ -20,7 +20,7 @@
 
 #include "archive/decompressor.h"
 #include "archive/format.h"
-#include "archive/platform.h"
+#include "base/platform.h"
 #include "builder/block_writer.h"
 #include "builder/stub_image.h"
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/default_folder.h"
 
 namespace {

@@ -7,19 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/main_windows.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/platform.h"
 #include "install/destination.h"
+#include "tests/text_fixture.h"
 #include "tests/win32/dialog_template.h"
 #include "tests/win32/page_stand_ins.h"
-#include "tests/text_fixture.h"
 #include "ui/disk_space.h"
 #include "ui/folder_browser.h"
+#include "ui/main_windows.h"
 #include "ui/pages.h"
+#include "ui/sequencer.h"
 
 // Stand-ins: items lie in InstallDir under their names; the folder browser
 // answers with BrowseAnswer (or cancels when it is empty).

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/system_libraries.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
+#include "base/globals.h"
+#include "base/system_libraries.h"
 #include "install/destination.h"
 #include "ui/disk_space.h"
 

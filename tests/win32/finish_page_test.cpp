@@ -7,19 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/main_windows.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "base/globals.h"
 #include "install/destination.h"
+#include "install/document_opener.h"
 #include "install/engine.h"
+#include "tests/text_fixture.h"
 #include "tests/win32/dialog_template.h"
 #include "tests/win32/page_stand_ins.h"
-#include "tests/text_fixture.h"
 #include "ui/finish_page.h"
+#include "ui/main_windows.h"
 #include "ui/pages.h"
+#include "ui/sequencer.h"
 
 // Stand-ins for the engine: the document item lies at DocumentPath, and
 // opened documents are recorded.

@@ -8,19 +8,19 @@
 #include <vector>
 
 #include "app/finishing.h"
-#include "app/globals.h"
-#include "app/main_windows.h"
-#include "app/memory.h"
 #include "app/relaunch.h"
-#include "app/random_number.h"
 #include "archive/config.h"
 #include "archive/loader.h"
+#include "base/globals.h"
+#include "base/memory.h"
+#include "base/random_number.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "tests/win32/install_fixture.h"
 #include "ui/background.h"
 #include "ui/finish_page.h"
 #include "ui/frame_window.h"
+#include "ui/main_windows.h"
 
 // The random part of temporary names: drawn from Draws, in order, while
 // it holds any.

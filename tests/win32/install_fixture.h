@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
-#include "app/sequencer.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "tests/data_area_reader.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/engine_state.h"
+#include "tests/data_area_reader.h"
+#include "ui/sequencer.h"
 
 struct EntryFields {
   uint8_t folder_code = kFolderInstallDir;

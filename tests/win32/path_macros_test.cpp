@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/path_macros.h"
 
 namespace {

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/main_windows.h"
-#include "app/random_number.h"
-#include "app/templates.h"
-#include "app/unguessable_files.h"
 #include "archive/config.h"
 #include "archive/format.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/platform.h"
+#include "base/random_number.h"
+#include "base/unguessable_files.h"
+#include "ui/main_windows.h"
+#include "ui/templates.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/format.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/engine.h"
 #include "install/engine_state.h"
 #include "install/preparation.h"

@@ -7,15 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/sequencer.h"
 #include "archive/checksum.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/patch.h"
-#include "archive/platform.h"
+#include "base/globals.h"
+#include "base/platform.h"
 #include "install/engine.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/dialog_template.h"
@@ -23,6 +22,7 @@
 #include "ui/pages.h"
 #include "ui/progress.h"
 #include "ui/progress_display.h"
+#include "ui/sequencer.h"
 
 void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colour) {
   SetBkColor(dc, colour);

@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/file_entry.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/destination.h"
+#include "install/document_opener.h"
 #include "install/engine.h"
 #include "install/registrations.h"
 #include "tests/win32/file_entries.h"

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/scaled.h"
+#include "base/scaled.h"
 #include "ui/gradient.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <vector>
 
-#include "app/main_windows.h"
-#include "app/sequencer.h"
 #include "archive/config.h"
 #include "tests/win32/dialog_template.h"
+#include "ui/main_windows.h"
+#include "ui/sequencer.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/format.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/destination.h"
 #include "install/path_macros.h"
 #include "install/settings_lists.h"

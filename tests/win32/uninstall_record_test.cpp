@@ -10,23 +10,23 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
-#include "app/sequencer.h"
-#include "app/stub_size.h"
 #include "archive/config.h"
 #include "archive/data_area.h"
 #include "archive/entry_lists.h"
 #include "archive/format.h"
+#include "archive/stub_size.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/path_macros.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
-#include "uninstall/uninstall_data.h"
-#include "uninstall/uninstall_data_writer.h"
 #include "tests/win32/file_entries.h"
 #include "tests/win32/registry_writes.h"
+#include "ui/sequencer.h"
+#include "uninstall/uninstall_data.h"
+#include "uninstall/uninstall_data_writer.h"
 
 // Stand-ins for the destination lookup and the start-menu shortcuts.
 // An absolute name is its own destination; any other lies in InstallDir.

@@ -7,19 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/main_windows.h"
-#include "app/page_table.h"
-#include "app/sequencer.h"
-#include "app/templates.h"
 #include "archive/config.h"
 #include "archive/format.h"
+#include "base/globals.h"
 #include "install/engine.h"
 #include "ui/background.h"
 #include "ui/folder_browser.h"
 #include "ui/frame_window.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
+#include "ui/page_table.h"
 #include "ui/pages.h"
+#include "ui/sequencer.h"
+#include "ui/templates.h"
 
 // Painting belongs to another unit; these only count their calls.
 static int background_paints;

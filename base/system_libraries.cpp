@@ -1,8 +1,7 @@
-#include "app/system_libraries.h"
+#include "base/system_libraries.h"
 
-#include "app/globals.h"
-#include "app/path_strings.h"
-#include "app/startup.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 
 // Not declared by older headers; the values are fixed by Windows.
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -37,11 +36,6 @@ void restrict_library_search() {
   } else if (FARPROC fallback = kernel_call("SetDllDirectoryA")) {
     as_call<SetDirectory>(fallback)("");
   }
-}
-
-extern "C" int kestrel_entry() {
-  restrict_library_search();
-  return WinMainCRTStartup();
 }
 
 HMODULE load_system_library(const char* name) {

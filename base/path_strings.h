@@ -21,12 +21,6 @@ bool append_string(char* out, const char* text, size_t capacity);
 // `capacity` bytes with the terminator. The setup programs' own formatter:
 // the C library's snprintf would link a whole printf engine into them.
 void format_decimal(char* out, size_t capacity, unsigned long value, unsigned min_digits);
-// `text` with `argument` in place of its first "%s" and "%" for "%%", cut
-// to `capacity` bytes with the terminator; safe for any text from the
-// archive. Other `conversions` letters may stand for the argument instead
-// of 's' (an 'l' among them allows that prefix: "%lu").
-void format_text(char* out, size_t capacity, const char* text, const char* argument,
-                 const char* conversions = "s");
 // Windows compares paths ignoring the case of ASCII letters.
 char fold_letter(char c);
 bool same_folded(const char* a, const char* b, size_t n);

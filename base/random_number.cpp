@@ -1,4 +1,4 @@
-#include "app/random_number.h"
+#include "base/random_number.h"
 
 #include <windows.h>
 

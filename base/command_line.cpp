@@ -1,8 +1,8 @@
-#include "app/command_line.h"
+#include "base/command_line.h"
 
 #include <cstring>
 
-#include "app/path_strings.h"
+#include "base/path_strings.h"
 
 SetupSwitches Switches;
 

@@ -1,4 +1,4 @@
-#include "app/templates.h"
+#include "ui/templates.h"
 
 #include <cstring>
 

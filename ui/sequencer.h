@@ -10,8 +10,17 @@ struct WizardPage {
 };
 
 enum : int { kPageCount = 8, kLastPage = kPageCount - 1 };
-// The pages that the installation and an unattended run know by number.
-enum : int { kProgressPage = 5, kFinishPage = 6 };
+// The pages by their number in the sequence.
+enum : int {
+  kWelcomePage = 0,
+  kLicencePage = 1,
+  kSetupTypePage = 2,
+  kDestinationPage = 3,
+  kReadyPage = 4,
+  kProgressPage = 5,
+  kFinishPage = 6,
+  kClosingPage = 7,
+};
 
 // PageResult values; 1007 is also the Back button's id.
 enum : int { kPageNext = 1, kPageToClosing = 2, kPageBack = 1007 };

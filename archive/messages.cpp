@@ -1,10 +1,11 @@
-#include "app/messages.h"
+#include "archive/messages.h"
 
 #include <cstring>
 
-#include "app/globals.h"
-#include "app/path_strings.h"
 #include "archive/config.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/text_format.h"
 
 void format_message(char* destination, int n) {
   const char* text = get_text(6, n);

@@ -1,5 +1,5 @@
 // The wizard's eight pages with their templates, text lists and procedures.
 #pragma once
-#include "app/sequencer.h"
+#include "ui/sequencer.h"
 
 extern const WizardPage PageTable[kPageCount];

@@ -1,10 +1,10 @@
-#include "app/setup_log.h"
+#include "base/setup_log.h"
 
 #include <cstring>
 
-#include "app/memory.h"
-#include "app/path_strings.h"
-#include "archive/platform.h"
+#include "base/memory.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
 
 namespace {
 

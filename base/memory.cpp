@@ -1,9 +1,9 @@
-#include "app/memory.h"
+#include "base/memory.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/platform.h"
+#include "base/platform.h"
 
 bool alloc_block_raw(size_t size, void** slot) {
   void* p = std::malloc(size ? size : 1);

@@ -1,4 +1,4 @@
-#include "app/main_windows.h"
+#include "ui/main_windows.h"
 
 HWND FrameWindow;
 HWND ContainerDialog;

@@ -1,4 +1,4 @@
-#include "app/pe_header.h"
+#include "archive/pe_header.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #pragma once
 #include <cstddef>
 
-#include "app/globals.h"
+#include "base/globals.h"
 
 enum class RunMode : unsigned char {
   kWizard,      // the wizard, as without switches

@@ -1,8 +1,8 @@
-#include "app/sequencer.h"
+#include "ui/sequencer.h"
 
-#include "app/main_windows.h"
-#include "app/templates.h"
 #include "archive/config.h"
+#include "ui/main_windows.h"
+#include "ui/templates.h"
 
 int CurrentPage = -1;
 int PageResult;
@@ -34,7 +34,7 @@ int run_page(int template_number, DLGPROC procedure) {
 }
 
 void run_wizard(const WizardPage* table) {
-  bool single_page = StartPageNumber != 0xFFFF;
+  bool single_page = single_page_mode();
   CurrentPage = single_page ? StartPageNumber : 0;
   // A start page outside the table would index past it: show nothing.
   if (CurrentPage < 0 || CurrentPage > kLastPage) CurrentPage = -1;

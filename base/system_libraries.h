@@ -13,10 +13,6 @@
 // neither, and nothing is changed there.
 void restrict_library_search();
 
-// The program's entry: restricts the library search, then hands over to
-// the start-up code (app/startup.h), which calls WinMain.
-extern "C" int kestrel_entry();
-
 // LoadLibraryA of System folder + "\" + name; null when it cannot be loaded.
 HMODULE load_system_library(const char* name);
 

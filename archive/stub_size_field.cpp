@@ -1,4 +1,4 @@
-#include "app/stub_size.h"
+#include "archive/stub_size.h"
 
 StubFieldSearch find_stub_size_field(const uint8_t* image, size_t length, const volatile uint8_t* marker,
                                      size_t* offset) {

@@ -1,4 +1,4 @@
-#include "app/globals.h"
+#include "base/globals.h"
 
 char SourcePath[kPathSize];
 char ArchivePath[kPathSize];

@@ -1,7 +1,7 @@
-#include "app/unguessable_files.h"
+#include "base/unguessable_files.h"
 
-#include "app/path_strings.h"
-#include "app/random_number.h"
+#include "base/path_strings.h"
+#include "base/random_number.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/page_table.h"
+#include "ui/page_table.h"
 
 #include "ui/pages.h"
 

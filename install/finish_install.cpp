@@ -1,0 +1,43 @@
+// The installation's final step: the record, the shortcuts and the
+// settings once every item is in, or the rollback of everything after a
+// failure.
+#include "archive/config.h"
+#include "archive/data_area.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
+#include "install/engine.h"
+#include "install/registrations.h"
+#include "install/rollback.h"
+#include "install/settings_lists.h"
+#include "install/shortcuts.h"
+#include "install/uninstall_record.h"
+#include "ui/sequencer.h"
+
+void finish_install() {
+  if (data_file != INVALID_FILE_HANDLE) {
+    close_file(data_file);
+    data_file = INVALID_FILE_HANDLE;
+  }
+  // Nothing after a record that could not be written whole is applied.
+  if (ErrorState == 0 && (UninstallerPath[0] ? write_uninstall_data() : (make_menu_shortcuts(nullptr), true))) {
+    strip_backslash(InstallDir);
+    remember_install_dir();
+    write_ini_entries();
+    write_registry_entries();
+    apply_string_patches();
+    add_backslash(InstallDir, kPathSize);
+    self_register_libraries();
+  }
+  forget_earlier_record();
+  // A failure anywhere, in an item or in this step, takes back everything.
+  if (ErrorState != 0) {
+    forget_role_items();
+    roll_back_changes();
+  } else {
+    keep_changes();
+  }
+  if (!single_page_mode()) continue_at(kFinishPage);
+  InstallRunning = false;
+  InstallDone = true;
+}
