@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -488,6 +489,47 @@ TEST_F(InstallItem, UninstallerIsThePrefixBlobFollowedByItsDataAndNeverListed) {
   EXPECT_EQ(std::string("MZ\0\1\2\3-record-", 14), read_whole_file(in_install("uninst.exe")));
   EXPECT_EQ(in_install("uninst.exe"), UninstallerPath);
   EXPECT_EQ(0, status(0));
+}
+
+// The program image fits the drive, the data behind it does not: the
+// installation fails with a full disk naming the uninstaller, and neither
+// the uninstaller nor its temporary file stays.
+TEST_F(InstallItem, UninstallerWhoseDataDoesNotFitBehindItsImageFailsWithAFullDisk) {
+  const char* drive = std::getenv("KESTREL_FULL_DRIVE");
+  if (!drive || !drive[0]) GTEST_SKIP() << "no small drive was set up for this run";
+  std::string root = std::string(1, drive[0]) + ":\\";
+  if (GetDriveTypeA(root.c_str()) == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no drive " << root;
+  std::string folder = root + "KestrelImage";
+  std::string filler = root + "filler.bin";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  DWORD sectors = 0, sector_bytes = 0, free_clusters = 0, clusters = 0;
+  ASSERT_TRUE(GetDiskFreeSpaceA(root.c_str(), &sectors, &sector_bytes, &free_clusters, &clusters));
+  uint32_t cluster = sectors * sector_bytes;
+  ASSERT_GT(free_clusters, 1u);
+  // Room for exactly one cluster: the image takes it whole.
+  HANDLE fill = CreateFileA(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, fill);
+  std::vector<char> chunk(cluster, 'f');
+  DWORD put = 0;
+  for (DWORD n = 1; n < free_clusters; ++n) ASSERT_TRUE(WriteFile(fill, chunk.data(), cluster, &put, nullptr));
+  CloseHandle(fill);
+  std::vector<uint8_t> image(cluster, 'i');
+  make_setup({"-record-"});
+  ItemPrefixBlob = image.data();
+  ItemPrefixBlobLength = cluster;
+  copy_string(InstallDir, folder.c_str(), kPathSize);
+  EntryFields uninstaller = item("uninst.exe", 0);
+  uninstaller.flags = kItemUninstaller;
+  install({uninstaller});
+
+  EXPECT_EQ(0, install_next_item());
+  EXPECT_EQ(kErrorDiskFull, ErrorState);
+  EXPECT_EQ(folder + "\\uninst.exe", std::string(MessageArgument));
+  EXPECT_FALSE(file_exists(folder + "\\uninst.exe"));
+  EXPECT_FALSE(temp_files_left(folder));
+
+  DeleteFileA(filler.c_str());
+  remove_tree(folder);
 }
 
 TEST_F(InstallItem, NewerExistingVersionStaysSilentlyWhenItsQuestionIsEmpty) {
