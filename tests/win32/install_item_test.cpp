@@ -13,6 +13,7 @@
 
 #include "archive/error_codes.h"
 #include "archive/patch.h"
+#include "base/command_line.h"
 #include "install/install_item.h"
 #include "install/journal.h"
 #include "install/rollback.h"
@@ -271,6 +272,58 @@ TEST_F(InstallItem, RetryDeletesAgainAndAbortEndsWithError22) {
   EXPECT_EQ(0u, left[0].find("busy.$~")) << left[0];
   keep_changes();
   EXPECT_FALSE(temp_files_left(kInstall));
+}
+
+// The journal's records of replacing `path`.
+int replacements_noted(const std::string& path) {
+  int n = 0;
+  uint32_t position = 0;
+  Change change;
+  while (journal_next(&position, &change))
+    n += change.kind == ChangeKind::kReplacedFile && _stricmp(change.path, path.c_str()) == 0;
+  return n;
+}
+
+DWORD WINAPI close_later(void* lock) {
+  Sleep(1500);
+  CloseHandle(lock);
+  return 0;
+}
+
+// Unattended, each retry of a file in use is the same replacement: one
+// record and at most one backup, however often it is tried, and the
+// rollback puts the old file back.
+TEST_F(InstallItem, SilentRetriesOfAFileInUseKeepOneRecordOfItsReplacement) {
+  Switches.mode = RunMode::kVerySilent;
+  make_setup({"new"});
+  CreateDirectoryA(kInstall, nullptr);
+  std::string busy = in_install("busy.txt");
+  ASSERT_TRUE(write_whole_file(busy, bytes_of("old")));
+  install({item("busy.txt", 0), item("busy.txt", 0)});
+
+  // Given up after every retry: the old file stays.
+  HANDLE lock = lock_file(busy);
+  EXPECT_EQ(0, install_next_item());
+  CloseHandle(lock);
+  EXPECT_EQ(22, ErrorState);
+  EXPECT_EQ(1, replacements_noted(busy));
+  EXPECT_FALSE(temp_files_left(kInstall));
+  roll_back_changes();
+  EXPECT_EQ("old", read_whole_file(busy));
+
+  // Free by the second retry: replaced, and taken back by the rollback.
+  lock = lock_file(busy);
+  HANDLE closer = CreateThread(nullptr, 0, close_later, lock, 0, nullptr);
+  EXPECT_EQ(1, install_next_item());
+  WaitForSingleObject(closer, INFINITE);
+  CloseHandle(closer);
+  EXPECT_EQ("new", read_whole_file(busy));
+  EXPECT_EQ(1, replacements_noted(busy));
+  EXPECT_EQ(1u, temp_files(kInstall).size());  // the backup
+  roll_back_changes();
+  EXPECT_EQ("old", read_whole_file(busy));
+  EXPECT_FALSE(temp_files_left(kInstall));
+  Switches.mode = RunMode::kWizard;
 }
 
 std::string pending_renames() {
