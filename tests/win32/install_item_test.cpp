@@ -6,7 +6,6 @@
 #include <shlobj.h>
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "install/replace.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/install_fixture.h"
+#include "tests/win32/small_drive.h"
 #include "ui/progress.h"
 
 // Stand-ins for the progress page and the font registration.
@@ -548,10 +548,8 @@ TEST_F(InstallItem, UninstallerIsThePrefixBlobFollowedByItsDataAndNeverListed) {
 // installation fails with a full disk naming the uninstaller, and neither
 // the uninstaller nor its temporary file stays.
 TEST_F(InstallItem, UninstallerWhoseDataDoesNotFitBehindItsImageFailsWithAFullDisk) {
-  const char* drive = std::getenv("KESTREL_FULL_DRIVE");
-  if (!drive || !drive[0]) GTEST_SKIP() << "no small drive was set up for this run";
-  std::string root = std::string(1, drive[0]) + ":\\";
-  if (GetDriveTypeA(root.c_str()) == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no drive " << root;
+  std::string root = small_drive_root();
+  if (root.empty()) GTEST_SKIP() << "no small drive was set up for this run";
   std::string folder = root + "KestrelImage";
   std::string filler = root + "filler.bin";
   CreateDirectoryA(folder.c_str(), nullptr);
