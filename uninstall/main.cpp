@@ -138,7 +138,8 @@ bool within_folder(const char* path, const char* folder) {
   return strlen(path) >= n && same_folded(path, folder, n) && (path[n] == '\0' || path[n] == '\\');
 }
 
-// A folder of the plan: one the setup made above an installation folder.
+// Whether the plan removes the folder when empty; above an installation
+// folder it holds only those that the setup made.
 bool planned_folder(const char* path, const RemovalPlan& plan) {
   char folder[kPathSize];
   for (uint32_t i = 0; i < plan.folder_count; ++i) {
