@@ -89,6 +89,14 @@ void log_event(const char* event, const char* a, const char* b, const char* c, c
   if (line != small) free_block(&line);
 }
 
+void registry_log_path(char* out, size_t capacity, uint32_t root, const char* key) {
+  static const char kRoots[][5] = {"HKCR", "HKCU", "HKLM", "HKU"};
+  uint32_t n = root - 0x80000000u;
+  copy_string(out, n < 4 ? kRoots[n] : "?", capacity);
+  append_string(out, "\\", capacity);
+  append_string(out, key, capacity);
+}
+
 void log_number(const char* event, long number, const char* b, const char* c) {
   char text[16];
   bool negative = number < 0;

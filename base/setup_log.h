@@ -7,6 +7,7 @@
 // page. docs/unattended-installs.md lists the events. Portable.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 // Creates the log (an existing file is emptied); false when it cannot be.
 bool open_log(const char* path);
@@ -21,6 +22,11 @@ void log_event(const char* event, const char* a = nullptr, const char* b = nullp
                const char* d = nullptr);
 // The same with a number as the first field.
 void log_number(const char* event, long number, const char* b = nullptr, const char* c = nullptr);
+
+// A registry key as the log names it: its root as regedit abbreviates it
+// (HKCR, HKCU, HKLM, HKU from the value of HKEY_CLASSES_ROOT on; "?" for
+// another), a backslash and the key, into out (capacity bytes, cut to fit).
+void registry_log_path(char* out, size_t capacity, uint32_t root, const char* key);
 
 // The line for `time`, `event` and `fields` into out (capacity bytes, with
 // a terminator); answers its length without the terminator, or, when it

@@ -26,6 +26,7 @@
 #include "builder/pe_version.h"
 #include "builder/res_file.h"
 #include "builder/setup_signature.h"
+#include "builder/signal_cleanup.h"
 #include "builder/stub_image.h"
 #include "builder/uninstaller_item.h"
 
@@ -383,21 +384,23 @@ void warn_about_start_type(const Project& project, std::vector<std::string>* war
 
 // A work folder beside the output, made before anything is compressed so
 // that an output folder that cannot be made or written fails at once. The
-// work folder goes when the build ends, and the folders made for the output
-// go too unless the build completed.
+// work folder goes when the build ends, also when a signal ends it, and the
+// folders made for the output go too unless the build completed.
 class Staging {
  public:
   Staging() = default;
   Staging(const Staging&) = delete;
   Staging& operator=(const Staging&) = delete;
   ~Staging() {
-    std::error_code ec;
-    if (!work_.empty()) fs::remove_all(work_, ec);
-    if (!completed_)
-      for (auto it = made_.rbegin(); it != made_.rend(); ++it) fs::remove(*it, ec);
+    std::lock_guard<std::mutex> hold(signal_cleanup_lock());
+    set_signal_cleanup(nullptr);
+    clean_up();
   }
 
   bool open(const std::string& output, std::string* error) {
+    // What a signal takes away is all of what was made, or nothing.
+    std::lock_guard<std::mutex> hold(signal_cleanup_lock());
+    set_signal_cleanup([this] { clean_up(); });
     fs::path out(output);
     std::error_code ec;
     if (fs::is_directory(out, ec))
@@ -419,9 +422,17 @@ class Staging {
     return true;
   }
   const fs::path& work() const { return work_; }
+  // The caller holds signal_cleanup_lock().
   void complete() { completed_ = true; }
 
  private:
+  void clean_up() {
+    std::error_code ec;
+    if (!work_.empty()) fs::remove_all(work_, ec);
+    if (!completed_)
+      for (auto it = made_.rbegin(); it != made_.rend(); ++it) fs::remove(*it, ec);
+  }
+
   fs::path work_;
   std::vector<fs::path> made_;  // outermost first
   bool completed_ = false;
@@ -553,8 +564,14 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   for (int b : layout.order) ++uses[b];
   for (int b : layout.order) stored.push_back(--uses[b] == 0 ? std::move(blocks[b].stored) : blocks[b].stored);
   uint32_t volumes = 0;
+  // A signal waits while files are written into the work folder, which
+  // it could not empty meanwhile, and while they are moved into place, so
+  // that it finds either all of them in place or none.
+  std::unique_lock<std::mutex> placing(signal_cleanup_lock());
   bool ok = write_setup_file(staged, stub, configuration, stored, options.volume_size, &volumes, error);
+  placing.unlock();
   if (ok && !options.sign.command.empty()) ok = sign_setup(options.sign, staged, error);
+  placing.lock();
   std::error_code ec;
   for (uint32_t k = 1; ok && k <= volumes; ++k) {
     fs::rename(volume_path(staged, k), volume_path(options.output, k), ec);
@@ -564,8 +581,9 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
     fs::rename(staged, options.output, ec);
     if (ec) ok = fail(error, "cannot write " + options.output + ": " + ec.message());
   }
+  if (ok) staging.complete();
+  placing.unlock();
   if (!ok) return false;
-  staging.complete();
   remove_stale_volumes(options.output, volumes);
 
   *report = BuildReport{};

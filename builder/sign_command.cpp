@@ -1,5 +1,6 @@
 #include "builder/sign_command.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +47,11 @@ bool run_sign_command(const SignCommand& sign, const std::string& file, std::str
   pid_t child = fork();
   if (child < 0) return fail(error, std::string("cannot start the sign command: ") + std::strerror(errno));
   if (child == 0) {
+    // The signer is ended by the signals that end a build, which the
+    // build takes on a thread of its own and so blocks here.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     // The tool's own output stays one summary line on stdout.
     dup2(STDERR_FILENO, STDOUT_FILENO);
     if (!sign.folder.empty() && chdir(sign.folder.c_str()) != 0) _exit(126);

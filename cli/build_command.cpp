@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "builder/setup_build.h"
+#include "builder/signal_cleanup.h"
 #include "builder/stream_encoder.h"
 #include "cli/cli_support.h"
 #include "cli/default_dialogs.h"
@@ -129,6 +130,7 @@ int run_build(int argc, char** argv) {
   options.default_dialogs.assign(kDefaultDialogs, kDefaultDialogs + kDefaultDialogsSize);
   options.show_progress = isatty(STDERR_FILENO);
   BuildReport report;
+  end_cleanly_on_signals();
   if (!build_setup(project, options, &report, &error)) return fail("build", error);
   for (const std::string& warning : report.warnings) fprintf(stderr, "kestrel: build: warning: %s\n", warning.c_str());
   double ratio = report.input_bytes ? 100.0 * static_cast<double>(report.stored_bytes) / report.input_bytes : 100.0;

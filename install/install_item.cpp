@@ -183,22 +183,24 @@ bool write_patched(const uint8_t* entry, FileHandle* out, uint32_t before, uint3
   return ErrorState == 0;
 }
 
+// A failed write of the uninstaller, its image or its data: a full disk
+// (a short write) is error 20 naming the uninstaller, any other error 19
+// naming the file written.
+bool report_uninstaller_write(int result) {
+  if (result == 0) return true;
+  ErrorState = result == 3 ? kErrorDiskFull : kErrorWrite;
+  copy_string(MessageArgument, result == 3 ? DestPath : TempPath, kPathSize);
+  return false;
+}
+
 // The uninstaller: the program image the archive carries once, followed by
 // this item's data. It is not verified: its checksum covers the data only.
 bool write_uninstaller(const uint8_t* entry, FileHandle out) {
   if (!ItemPrefixBlob || ItemPrefixBlobLength == 0) return true;
-  int result = write_all(out, ItemPrefixBlob, ItemPrefixBlobLength);
-  if (result == 3) {
-    ErrorState = kErrorDiskFull;
-    return false;
-  }
-  if (result != 0) {
-    ErrorState = kErrorWrite;
-    copy_string(MessageArgument, TempPath, kPathSize);
-    return false;
-  }
+  if (!report_uninstaller_write(write_all(out, ItemPrefixBlob, ItemPrefixBlobLength))) return false;
   SummingFileSink sink(out);
-  return decode_item(sink, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength));
+  if (!decode_item(sink, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength))) return false;
+  return report_uninstaller_write(sink.failure);
 }
 
 bool write_plain(const uint8_t* entry, FileHandle* out) {

@@ -21,6 +21,7 @@ struct Journal {
   uint32_t used = 0;
   uint32_t capacity = 0;
   uint32_t count = 0;
+  uint32_t newest = 0;  // position of the newest record
 };
 Journal Changes;
 
@@ -63,6 +64,7 @@ bool add(ChangeKind kind, bool existed, uint32_t number, const char* path, const
   if (prefix_length) memcpy(p, prefix, prefix_length);
   p += prefix_length;
   if (data_length) memcpy(p, data, data_length);
+  Changes.newest = Changes.used;
   Changes.used += static_cast<uint32_t>(size);
   ++Changes.count;
   return true;
@@ -126,6 +128,16 @@ bool journal_next(uint32_t* position, Change* change) {
 void journal_clear() {
   free_block(&Changes.bytes);
   Changes = Journal();
+}
+
+const char* unmade_backup(const char* path) {
+  if (Changes.count == 0) return nullptr;
+  uint32_t position = Changes.newest;
+  Change change;
+  if (!journal_next(&position, &change) || change.kind != ChangeKind::kReplacedFile ||
+      _stricmp(change.path, path) != 0 || GetFileAttributesA(change.other) != INVALID_FILE_ATTRIBUTES)
+    return nullptr;
+  return change.other;
 }
 
 bool note_created_file(const char* path) {

@@ -41,6 +41,10 @@ void journal_clear();
 // Each notes one change before it is made; false when it cannot be noted.
 bool note_created_file(const char* path);
 bool note_replaced_file(const char* path, const char* backup, uint32_t attributes);
+// The backup that the newest record names when that record is the
+// replacement of `path` and the backup was never made (the file was in
+// use): a retry is that replacement again and takes it over. Null else.
+const char* unmade_backup(const char* path);
 bool note_created_folder(const char* path);
 bool note_added_font(const char* path);
 bool note_registered_library(const char* path);

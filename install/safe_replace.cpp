@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/globals.h"
+#include "base/path_strings.h"
 #include "base/unguessable_files.h"
 #include "install/journal.h"
 #include "install/replace.h"
@@ -74,8 +75,14 @@ bool schedule_replacement(const char* target, const char* source) {
 
 Replacement replace_with_backup(const char* temp_path, const char* target, uint32_t attributes) {
   char backup[2 * kPathSize];
-  if (!temp_name_beside(target, "$~", backup, sizeof backup) || !note_replaced_file(target, backup, attributes))
+  // Retried after the file was in use, the replacement keeps its record,
+  // so that retries pile up neither records nor backups.
+  if (const char* earlier = unmade_backup(target)) {
+    copy_string(backup, earlier, sizeof backup);
+  } else if (!temp_name_beside(target, "$~", backup, sizeof backup) ||
+             !note_replaced_file(target, backup, attributes)) {
     return Replacement::kFailed;
+  }
   bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
   if (read_only) SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!swap_files(temp_path, target, backup)) {

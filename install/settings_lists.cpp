@@ -254,13 +254,8 @@ void record_settings_to_delete(RecordFile* log) {
 
 void log_registry_value(HKEY root, const char* key, const char* name, const char* data) {
   if (!log_is_open()) return;
-  // HKEY_CLASSES_ROOT to HKEY_USERS, as regedit abbreviates them.
-  static const char kRoots[][5] = {"HKCR", "HKCU", "HKLM", "HKU"};
-  uintptr_t n = reinterpret_cast<uintptr_t>(root) - reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT);
   char path[2 * kPathSize];
-  copy_string(path, n < 4 ? kRoots[n] : "?", sizeof path);
-  append_string(path, "\\", sizeof path);
-  append_string(path, key, sizeof path);
+  registry_log_path(path, sizeof path, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(root)), key);
   log_event("registry", path, name, data);
 }
 

@@ -95,6 +95,29 @@ void write_install_folder_if_elsewhere(RecordFile* log) {
   write_install_folder(log, folder);
 }
 
+// Whether `folder` lies above InstallDir (which ends in a backslash here).
+bool above_install_dir(const char* folder) {
+  size_t n = strlen(folder);
+  return n + 1 < strlen(InstallDir) && same_folded(folder, InstallDir, n) && InstallDir[n] == '\\';
+}
+
+// The MadeFolders block, only when this run made folders above InstallDir
+// (on the destination page, or for the first item): the uninstaller
+// removes them when they are left empty, as it removes InstallDir.
+void write_made_folders(RecordFile* log) {
+  uint32_t count = 0, header = 0, position = 0;
+  Change change;
+  while (journal_next(&position, &change)) {
+    if (change.kind != ChangeKind::kCreatedFolder || !above_install_dir(change.path)) continue;
+    if (count++ == 0) {
+      header = open_block(log, kMadeFoldersId);
+      write_record_u32(log, 0);
+    }
+    write_counted_string(log, change.path);
+  }
+  if (count) close_block(log, header, kMadeFoldersId, &count);
+}
+
 // The Uninstall key's values: the name, the uninstaller's path quoted, as
 // Windows runs it, and the rest of the entry. The final step notes what
 // they replace, so that a rollback takes them back; a rollback's own
@@ -174,6 +197,7 @@ bool write_uninstall_data() {
   record_settings_to_delete(&log);
   if (EarlierRecord) write_earlier_installations(&log, EarlierRecord, EarlierRecordLength);
   write_uninstaller_texts(&log);
+  write_made_folders(&log);
   write_block_header(&log, kUninstallEndId, 0);
   if (log.result != 0) fail_with(log.result);
   if (!close_file(file) && log.result == 0) fail_with(2);

@@ -138,12 +138,25 @@ bool within_folder(const char* path, const char* folder) {
   return strlen(path) >= n && same_folded(path, folder, n) && (path[n] == '\0' || path[n] == '\\');
 }
 
+// Whether the plan removes the folder when empty; above an installation
+// folder it holds only those that the setup made.
+bool planned_folder(const char* path, const RemovalPlan& plan) {
+  char folder[kPathSize];
+  for (uint32_t i = 0; i < plan.folder_count; ++i) {
+    planned_folder_path(plan.folders[i], folder);
+    if (lstrcmpiA(path, folder) == 0) return true;
+  }
+  return false;
+}
+
 // The installed uninstaller's folder and those above it that belong to an
-// installation, while they are left empty; on the NT family a folder that
-// still holds a file waiting for the next start goes then.
+// installation, or that the setup made above it, while they are left
+// empty; on the NT family a folder that still holds a file waiting for the
+// next start goes then.
 void remove_uninstaller_folders(const char* folder, const RemovalPlan& plan, bool scheduled) {
   char path[MAX_PATH];
   copy_string(path, folder, sizeof path);
+  bool above = false;  // above every installation folder on the way
   for (;;) {
     bool inside = false, top = false;
     for (uint32_t i = 0; i < plan.installation_count; ++i) {
@@ -151,13 +164,15 @@ void remove_uninstaller_folders(const char* folder, const RemovalPlan& plan, boo
       inside = inside || within_folder(path, install_dir);
       top = top || lstrcmpiA(path, install_dir) == 0;
     }
-    if (!inside) return;
+    if (inside && above) return;
+    if (!inside && !(above && planned_folder(path, plan))) return;
     if (!RemoveDirectoryA(path)) {
       if (scheduled) schedule_folder_removal(path);
       else return;
     }
     char* slash = strrchr(path, '\\');
-    if (top || !slash) return;
+    if (!slash) return;
+    above = above || top;
     *slash = '\0';
   }
 }

@@ -53,6 +53,18 @@ void add_special_folder(int csidl, char (*folders)[kPathSize], unsigned* count) 
   ++*count;
 }
 
+// A registry value by its key with the root, as the setup logs it; an
+// INI entry by its file.
+void log_setting(const char* event, const PlannedSetting& setting) {
+  if (setting.kind != kSettingRegistryValue) {
+    log_event(event, setting.path, setting.name);
+    return;
+  }
+  char key[kSettingTextCapacity + 8];
+  registry_log_path(key, sizeof key, setting.root, setting.path);
+  log_event(event, key, setting.name);
+}
+
 // Values and entries first, then what they leave empty: a key or section
 // that two settings share is empty only after both.
 void remove_settings(const RemovalPlan& plan, RemovalOutcome* outcome) {
@@ -65,7 +77,7 @@ void remove_settings(const RemovalPlan& plan, RemovalOutcome* outcome) {
         planned_setting(next_setting_record(&cursor), &setting);
         if (pass == 0) {
           bool deleted = delete_setting(setting);
-          log_event(deleted ? "removed" : "left", setting.path, setting.name);
+          log_setting(deleted ? "removed" : "left", setting);
           outcome->left += !deleted;
         } else {
           remove_emptied_places(setting);
@@ -130,7 +142,10 @@ RemovalOutcome carry_out_removal(const RemovalPlan& plan) {
     if (!planned_uninstall_key(plan.installations[i], key)) continue;
     LONG r = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
     bool gone = r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
-    log_event(gone ? "removed" : "left", key);
+    char logged[kUninstallKeyCapacity + 8];
+    registry_log_path(logged, sizeof logged, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(HKEY_LOCAL_MACHINE)),
+                      key);
+    log_event(gone ? "removed" : "left", logged);
     outcome.left += !gone;
   }
   return outcome;

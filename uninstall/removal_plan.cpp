@@ -212,6 +212,18 @@ bool walk_record(const PlannedInstallation& installation, const MenuFolders& men
   cursor = data.setting_list;
   for (uint32_t i = 0; i < data.setting_count; ++i)
     if (!check_setting(next_setting_record(&cursor))) return false;
+  // Only folders above this installation's own folder, never a drive root
+  // nor a folder on another machine:
+  // anything else is not what the setup wrote, and stays.
+  cursor = data.made_folders;
+  size_t n = strlen(installation.install_dir);
+  for (uint32_t i = 0; i < data.made_folder_count; ++i) {
+    RecordText folder = next_made_folder(&cursor);
+    if (is_plain_absolute_path(folder) && folder.text[1] == ':' && folder.length > 3 && folder.length < n &&
+        same_folded(folder.text, installation.install_dir, folder.length) &&
+        installation.install_dir[folder.length] == '\\')
+      list->add("", folder.text, folder.length);
+  }
   return check_key(data);
 }
 

@@ -64,6 +64,11 @@ bool read_setting(Reader* r, SettingRecord* s) {
   return false;
 }
 
+bool read_folder_record(Reader* r) {
+  RecordText folder;
+  return r->counted(&folder);
+}
+
 bool read_setting_record(Reader* r) {
   SettingRecord setting;
   return read_setting(r, &setting);
@@ -152,6 +157,14 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
         if (whole && payload.left == 0) memcpy(out->texts, texts, sizeof texts);
         break;
       }
+      case kMadeFoldersId:
+        // Passed over when it does not read whole: the folders then stay.
+        if (out->made_folders ||
+            !check_list(payload, 2, read_folder_record, &out->made_folders, &out->made_folder_count)) {
+          out->made_folders = nullptr;
+          out->made_folder_count = 0;
+        }
+        break;
       case kUninstallEndId:
         return size == 0 ? UninstallDataStatus::kOk : UninstallDataStatus::kDamaged;
       default:
@@ -202,6 +215,8 @@ SettingRecord next_setting_record(const uint8_t** cursor) {
   *cursor = r.p;
   return setting;
 }
+
+RecordText next_made_folder(const uint8_t** cursor) { return next_text(cursor); }
 
 UninstallData next_earlier_installation(const uint8_t** cursor) {
   UninstallData earlier = UninstallData();

@@ -16,6 +16,9 @@
 //          before this one was written over it; one block per installation.
 //   0x1280 UninstallerTexts: the project's texts for the uninstaller's
 //          boxes, as counted texts (empty: the uninstaller's own).
+//   0x1281 MadeFolders: u32 count, then counted whole paths (no trailing
+//          backslash) of the folders above the installation folder that
+//          the setup made; they go when the removal leaves them empty.
 // Ids 0x1250 to 0x127F change what is removed: a reader that meets one it
 // does not know must remove nothing. Ids 0x1280 to 0x12FF carry what a
 // reader may pass over (texts, ways of asking). Any other id is damage.
@@ -36,6 +39,7 @@ enum : uint16_t {
   kEarlierInstallationId = 0x1252,
   kLastRequiredExtensionId = 0x127F,
   kUninstallerTextsId = 0x1280,
+  kMadeFoldersId = 0x1281,
   kLastExtensionId = 0x12FF,
   kUsedRemoveListId = 0x9235,
   kUninstallEndId = 0x7F7F,
@@ -105,6 +109,10 @@ struct UninstallData {
   // The uninstaller's texts the project gave, by kUninstallerText...
   // (length 0: its own). Texts that do not read whole are passed over.
   RecordText texts[kUninstallerTextCount];
+  // The folders above the installation folder that the setup made (the
+  // first counted path; none when the block does not read whole).
+  const uint8_t* made_folders;
+  uint32_t made_folder_count;
 };
 
 // kUsed: the record was carried out already.
@@ -122,6 +130,8 @@ UninstallDataStatus parse_uninstall_data(const uint8_t* data, size_t length, Uni
 RemoveRecord next_remove_record(const uint8_t** cursor);
 ShortcutRecord next_shortcut_record(const uint8_t** cursor);
 SettingRecord next_setting_record(const uint8_t** cursor);
+// A counted path of made_folders; only made_folder_count times.
+RecordText next_made_folder(const uint8_t** cursor);
 // The next earlier installation, from a cursor that starts at earlier;
 // only earlier_count times.
 UninstallData next_earlier_installation(const uint8_t** cursor);

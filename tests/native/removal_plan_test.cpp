@@ -249,6 +249,33 @@ TEST(RemovalPlan, TheRecordedInstallationFolderIsWhatDotMeans) {
   }
 }
 
+// The folders the setup made above the installation folder go when empty;
+// one that is not above it, a drive root or a share stays, and a block
+// that does not read whole is passed over, the rest of the plan intact.
+TEST(RemovalPlan, FoldersMadeAboveTheInstallationFolderGoWhenEmpty) {
+  Installation data;
+  data.remove_list = {{".", "alpha.txt", 0}};
+  auto with_made = [&](const std::vector<std::string>& folders, uint32_t count) {
+    RecordWriter w = open_record(data);
+    RecordWriter payload;
+    payload.u32(count);
+    for (const std::string& folder : folders) payload.text(folder);
+    w.block(kMadeFoldersId, payload.bytes);
+    return closed(w);
+  };
+  std::vector<std::string> made = {"C:\\Apps", "c:\\apps\\DEMO", "C:\\Other",         "C:",
+                                   "C:\\",     "C:\\App",        "\\\\server\\share", "C:\\Apps\\..\\Apps"};
+  Planned plan(with_made(made, static_cast<uint32_t>(made.size())), kApp);
+  ASSERT_TRUE(plan.made);
+  EXPECT_EQ((std::vector<std::string>{"C:\\Apps"}), plan.folders);
+  ASSERT_EQ(1u, plan.files.size());
+
+  Planned damaged(with_made({"C:\\Apps"}, 2), kApp);
+  ASSERT_TRUE(damaged.made);
+  EXPECT_TRUE(damaged.folders.empty());
+  ASSERT_EQ(1u, damaged.files.size());
+}
+
 // Two installations in one folder, the older one carried over by the
 // newer's record: all of their files, keys and folders are planned, the
 // folders in one order, deepest first.

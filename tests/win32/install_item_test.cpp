@@ -12,12 +12,14 @@
 
 #include "archive/error_codes.h"
 #include "archive/patch.h"
+#include "base/command_line.h"
 #include "install/install_item.h"
 #include "install/journal.h"
 #include "install/rollback.h"
 #include "install/replace.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/install_fixture.h"
+#include "tests/win32/small_drive.h"
 #include "ui/progress.h"
 
 // Stand-ins for the progress page and the font registration.
@@ -272,6 +274,58 @@ TEST_F(InstallItem, RetryDeletesAgainAndAbortEndsWithError22) {
   EXPECT_FALSE(temp_files_left(kInstall));
 }
 
+// The journal's records of replacing `path`.
+int replacements_noted(const std::string& path) {
+  int n = 0;
+  uint32_t position = 0;
+  Change change;
+  while (journal_next(&position, &change))
+    n += change.kind == ChangeKind::kReplacedFile && _stricmp(change.path, path.c_str()) == 0;
+  return n;
+}
+
+DWORD WINAPI close_later(void* lock) {
+  Sleep(1500);
+  CloseHandle(lock);
+  return 0;
+}
+
+// Unattended, each retry of a file in use is the same replacement: one
+// record and at most one backup, however often it is tried, and the
+// rollback puts the old file back.
+TEST_F(InstallItem, SilentRetriesOfAFileInUseKeepOneRecordOfItsReplacement) {
+  Switches.mode = RunMode::kVerySilent;
+  make_setup({"new"});
+  CreateDirectoryA(kInstall, nullptr);
+  std::string busy = in_install("busy.txt");
+  ASSERT_TRUE(write_whole_file(busy, bytes_of("old")));
+  install({item("busy.txt", 0), item("busy.txt", 0)});
+
+  // Given up after every retry: the old file stays.
+  HANDLE lock = lock_file(busy);
+  EXPECT_EQ(0, install_next_item());
+  CloseHandle(lock);
+  EXPECT_EQ(22, ErrorState);
+  EXPECT_EQ(1, replacements_noted(busy));
+  EXPECT_FALSE(temp_files_left(kInstall));
+  roll_back_changes();
+  EXPECT_EQ("old", read_whole_file(busy));
+
+  // Free by the second retry: replaced, and taken back by the rollback.
+  lock = lock_file(busy);
+  HANDLE closer = CreateThread(nullptr, 0, close_later, lock, 0, nullptr);
+  EXPECT_EQ(1, install_next_item());
+  WaitForSingleObject(closer, INFINITE);
+  CloseHandle(closer);
+  EXPECT_EQ("new", read_whole_file(busy));
+  EXPECT_EQ(1, replacements_noted(busy));
+  EXPECT_EQ(1u, temp_files(kInstall).size());  // the backup
+  roll_back_changes();
+  EXPECT_EQ("old", read_whole_file(busy));
+  EXPECT_FALSE(temp_files_left(kInstall));
+  Switches.mode = RunMode::kWizard;
+}
+
 std::string pending_renames() {
   HKEY key;
   std::string value;
@@ -488,6 +542,45 @@ TEST_F(InstallItem, UninstallerIsThePrefixBlobFollowedByItsDataAndNeverListed) {
   EXPECT_EQ(std::string("MZ\0\1\2\3-record-", 14), read_whole_file(in_install("uninst.exe")));
   EXPECT_EQ(in_install("uninst.exe"), UninstallerPath);
   EXPECT_EQ(0, status(0));
+}
+
+// The program image fits the drive, the data behind it does not: the
+// installation fails with a full disk naming the uninstaller, and neither
+// the uninstaller nor its temporary file stays.
+TEST_F(InstallItem, UninstallerWhoseDataDoesNotFitBehindItsImageFailsWithAFullDisk) {
+  std::string root = small_drive_root();
+  if (root.empty()) GTEST_SKIP() << "no small drive was set up for this run";
+  std::string folder = root + "KestrelImage";
+  std::string filler = root + "filler.bin";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  DWORD sectors = 0, sector_bytes = 0, free_clusters = 0, clusters = 0;
+  ASSERT_TRUE(GetDiskFreeSpaceA(root.c_str(), &sectors, &sector_bytes, &free_clusters, &clusters));
+  uint32_t cluster = sectors * sector_bytes;
+  ASSERT_GT(free_clusters, 1u);
+  // Room for exactly one cluster: the image takes it whole.
+  HANDLE fill = CreateFileA(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, fill);
+  std::vector<char> chunk(cluster, 'f');
+  DWORD put = 0;
+  for (DWORD n = 1; n < free_clusters; ++n) ASSERT_TRUE(WriteFile(fill, chunk.data(), cluster, &put, nullptr));
+  CloseHandle(fill);
+  std::vector<uint8_t> image(cluster, 'i');
+  make_setup({"-record-"});
+  ItemPrefixBlob = image.data();
+  ItemPrefixBlobLength = cluster;
+  copy_string(InstallDir, folder.c_str(), kPathSize);
+  EntryFields uninstaller = item("uninst.exe", 0);
+  uninstaller.flags = kItemUninstaller;
+  install({uninstaller});
+
+  EXPECT_EQ(0, install_next_item());
+  EXPECT_EQ(kErrorDiskFull, ErrorState);
+  EXPECT_EQ(folder + "\\uninst.exe", std::string(MessageArgument));
+  EXPECT_FALSE(file_exists(folder + "\\uninst.exe"));
+  EXPECT_FALSE(temp_files_left(folder));
+
+  DeleteFileA(filler.c_str());
+  remove_tree(folder);
 }
 
 TEST_F(InstallItem, NewerExistingVersionStaysSilentlyWhenItsQuestionIsEmpty) {

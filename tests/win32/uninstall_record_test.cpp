@@ -24,6 +24,7 @@
 #include "install/uninstall_record.h"
 #include "tests/win32/file_entries.h"
 #include "tests/win32/registry_writes.h"
+#include "tests/win32/small_drive.h"
 #include "ui/sequencer.h"
 #include "uninstall/uninstall_data.h"
 #include "uninstall/uninstall_data_writer.h"
@@ -610,10 +611,8 @@ TEST_F(FinishInstall, TheRecordOfTheUninstallerWrittenOverIsTakenOver) {
 // A record that does not fit on the drive is the installation's failure:
 // error 20 naming the uninstaller, no Uninstall key, no settings.
 TEST_F(FinishInstall, ARecordThatDoesNotFitFailsTheInstallation) {
-  const char* drive = std::getenv("KESTREL_FULL_DRIVE");
-  if (!drive || !drive[0]) GTEST_SKIP() << "no small drive was set up for this run";
-  std::string root = std::string(1, drive[0]) + ":\\";
-  if (GetDriveTypeA(root.c_str()) == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no drive " << root;
+  std::string root = small_drive_root();
+  if (root.empty()) GTEST_SKIP() << "no small drive was set up for this run";
   std::string folder = root + "KestrelRecord";
   std::string uninstaller = folder + "\\uninst.exe";
   std::string filler = root + "filler.bin";
