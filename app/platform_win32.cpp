@@ -8,6 +8,7 @@
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
+#include "base/system_libraries.h"
 #include "base/unguessable_files.h"
 
 FileHandle open_file(const char* path, int mode) {
@@ -86,7 +87,7 @@ bool delete_file(const char* path) { return DeleteFileA(path) != 0; }
 bool rename_file(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
 
 bool replace_file(const char* from, const char* to) {
-  if (IsNtFamily) return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+  if (IsNtFamily) return move_file_ex(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
   // The Windows 95 family has no MoveFileExA: the old file steps aside.
   if (GetFileAttributesA(to) == INVALID_FILE_ATTRIBUTES) return MoveFileA(from, to) != 0;
   char aside[2 * kPathSize];

@@ -8,10 +8,15 @@
 
 class OutputSink {
  public:
-  virtual ~OutputSink() = default;
   virtual bool ready() = 0;
   // False stops the stream with a data error.
   virtual bool write(const uint8_t* data, uint32_t count) = 0;
+
+ protected:
+  // A sink lives where it is made and is never deleted through this type:
+  // no virtual destructor, whose deleting form would bring the C++
+  // library's operator delete into the setup program.
+  ~OutputSink() = default;
 };
 
 // Writes to a caller's open file. Failed writes are not reported: the

@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
+#include "base/system_libraries.h"
+
 unsigned long random_number() {
   typedef BOOLEAN(WINAPI * GenerateRandom)(void* buffer, ULONG length);
-  GenerateRandom generate = reinterpret_cast<GenerateRandom>(
-      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "SystemFunction036")));
+  GenerateRandom generate = as_call<GenerateRandom>(loaded_library_call("advapi32.dll", "SystemFunction036"));
   unsigned long value = 0;
   if (generate && generate(&value, sizeof value)) return value;
   LARGE_INTEGER counter = {};

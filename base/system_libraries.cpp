@@ -11,7 +11,7 @@
 
 namespace {
 
-FARPROC kernel_call(const char* name) { return GetProcAddress(GetModuleHandleA("kernel32.dll"), name); }
+FARPROC kernel_call(const char* name) { return loaded_library_call("kernel32.dll", name); }
 
 HMODULE VersionLibrary;  // loaded at the first version call, kept until the end
 
@@ -20,13 +20,18 @@ FARPROC version_call(const char* name) {
   return VersionLibrary ? GetProcAddress(VersionLibrary, name) : nullptr;
 }
 
-// A call through a looked-up address: its own type is not FARPROC's.
-template <typename Call>
-Call as_call(FARPROC address) {
-  return reinterpret_cast<Call>(reinterpret_cast<void (*)()>(address));
+}  // namespace
+
+FARPROC loaded_library_call(const char* library, const char* name) {
+  return GetProcAddress(GetModuleHandleA(library), name);
 }
 
-}  // namespace
+BOOL move_file_ex(const char* from, const char* to, DWORD flags) {
+  typedef BOOL(WINAPI * Call)(const char*, const char*, DWORD);
+  if (FARPROC call = kernel_call("MoveFileExA")) return as_call<Call>(call)(from, to, flags);
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return FALSE;
+}
 
 void restrict_library_search() {
   typedef BOOL(WINAPI * SetDefaultDirectories)(DWORD);

@@ -30,6 +30,22 @@ BOOL version_query(const void* block, const char* sub_block, void** value, UINT*
 DWORD version_find_file(DWORD flags, const char* file, const char* windows_dir, const char* app_dir, char* current_dir,
                         UINT* current_length, char* dest_dir, UINT* dest_length);
 
+// A call of a library the program imports, looked up by name; null where
+// this Windows lacks it. The Windows 95 family lacks several calls of the
+// NT family, and a program that imports one of them does not start there
+// at all, so such calls are only ever looked up.
+FARPROC loaded_library_call(const char* library, const char* name);
+
+// A call through a looked-up address: its own type is not FARPROC's.
+template <typename Call>
+Call as_call(FARPROC address) {
+  return reinterpret_cast<Call>(reinterpret_cast<void (*)()>(address));
+}
+
+// MoveFileExA, which the Windows 95 family lacks: there it fails with
+// ERROR_CALL_NOT_IMPLEMENTED, as the NT family's own stubs do.
+BOOL move_file_ex(const char* from, const char* to, DWORD flags);
+
 // GetDiskFreeSpaceExA, which the first Windows 95 lacks; null there.
 typedef BOOL(WINAPI* DiskFreeSpaceEx)(const char* root, ULARGE_INTEGER* available, ULARGE_INTEGER* total,
                                       ULARGE_INTEGER* free);

@@ -1,10 +1,12 @@
 /* The i686 stub's and uninstaller's linker script, in place of the linker's
-   own: four sections in the file instead of six, since each rounds up to
-   512 bytes there.
+   own: four sections instead of six, since each rounds up to 512 bytes in
+   the file.
    - .text: code and read-only data, both read-only (a common merge);
-   - .data: the import tables and the initialised variables, both written
-     (the loader fills the import address table);
-   - .bss, .rsrc, .reloc as ever; the relocations keep the image movable.
+   - .rsrc: the resources, then the import tables and the initialised
+     variables, all written or writable (the loader fills the import
+     address table); the resource directory is found at the section's
+     start, the import directory by the symbols below;
+   - .bss and .reloc as ever; the relocations keep the image movable.
    Unwind tables go: nothing in these programs throws. Any other section an
    object brings stops the link (--orphan-handling=error), so that nothing
    is placed by guesswork. */
@@ -35,18 +37,27 @@ SECTIONS
     *(.rdata)
     *(SORT(.rdata$*))
   }
-  .idata BLOCK(__section_alignment__) :
+  .rsrc BLOCK(__section_alignment__) :
   {
-    /* The linker finds the import directory by this section's name; the
-       parts come in this order. */
+    KEEP (*(.rsrc))
+    KEEP (*(.rsrc$*))
+    . = ALIGN(4);
+    /* The linker finds the import directory (from .idata$2 to .idata$4)
+       and the import address table (.idata$5 to .idata$6) by these
+       symbols, relative to the image base, as the section has another
+       name; the parts come in this order. */
+    ".idata$2" = . - __image_base__;
     KEEP (SORT(*)(.idata$2))
     KEEP (SORT(*)(.idata$3))
     /* These zeroes mark the end of the import list. */
     LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
+    ".idata$4" = . - __image_base__;
     KEEP (SORT(*)(.idata$4))
     __IAT_start__ = .;
+    ".idata$5" = . - __image_base__;
     KEEP (SORT(*)(.idata$5))
     __IAT_end__ = .;
+    ".idata$6" = . - __image_base__;
     KEEP (SORT(*)(.idata$6))
     KEEP (SORT(*)(.idata$7))
     . = ALIGN(4);
@@ -62,11 +73,6 @@ SECTIONS
     *(.bss)
     *(COMMON)
     __bss_end__ = .;
-  }
-  .rsrc BLOCK(__section_alignment__) : SUBALIGN(4)
-  {
-    KEEP (*(.rsrc))
-    KEEP (*(.rsrc$*))
   }
   .reloc BLOCK(__section_alignment__) :
   {

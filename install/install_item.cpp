@@ -451,9 +451,14 @@ int install_next_item() {
   } else if (kind != kKindInSource) {
     if (!install_file(entry, in_use, before, after)) return 0;
     // Its image as placed, before the final step appends the record.
-    WIN32_FILE_ATTRIBUTE_DATA placed;
-    if (uninstaller && GetFileAttributesExA(DestPath, GetFileExInfoStandard, &placed))
+    // Read from its folder entry, which needs no handle on the file (the
+    // Windows 95 family has no GetFileAttributesExA).
+    WIN32_FIND_DATAA placed;
+    HANDLE found = uninstaller ? FindFirstFileA(DestPath, &placed) : INVALID_HANDLE_VALUE;
+    if (found != INVALID_HANDLE_VALUE) {
       UninstallerImageSize = placed.nFileSizeLow;
+      FindClose(found);
+    }
   }
 
   uint8_t role = entry[kEntryFinishRole];

@@ -7,6 +7,7 @@
 #include "base/memory.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
+#include "base/system_libraries.h"
 
 namespace {
 
@@ -51,8 +52,8 @@ bool rename_placeholder(const char* file, const char* source) {
 
 bool replace_at_restart(const char* target, const char* source) {
   if (IsNtFamily) {
-    if (target) return MoveFileExA(source, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != 0;
-    return MoveFileExA(source, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+    if (target) return move_file_ex(source, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != 0;
+    return move_file_ex(source, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
   }
   char short_source[kPathSize];
   char short_target[kPathSize];

@@ -4,6 +4,7 @@
 
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/system_libraries.h"
 #include "base/unguessable_files.h"
 #include "install/journal.h"
 #include "install/replace.h"
@@ -24,8 +25,7 @@ bool keep_old_file(const char* target, const char* backup) {
   static bool looked_up = false;
   if (!looked_up) {
     looked_up = true;
-    if (HMODULE kernel = GetModuleHandleA("kernel32.dll"))
-      link = reinterpret_cast<HardLink>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "CreateHardLinkA")));
+    link = as_call<HardLink>(loaded_library_call("kernel32.dll", "CreateHardLinkA"));
   }
   if (link && link(backup, target, nullptr)) return true;
   return CopyFileA(target, backup, TRUE) != 0;
@@ -45,7 +45,7 @@ bool replaceable(const char* path) {
 bool swap_files(const char* temp_path, const char* target, const char* backup) {
   if (IsNtFamily) {
     if (!replaceable(target) || !keep_old_file(target, backup)) return false;
-    if (MoveFileExA(temp_path, target, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (move_file_ex(temp_path, target, MOVEFILE_REPLACE_EXISTING)) return true;
     DWORD error = GetLastError();
     DeleteFileA(backup);
     SetLastError(error);

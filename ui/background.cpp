@@ -130,7 +130,10 @@ static void paint_tiles(HDC dc, const RECT& client, const BitmapView& bitmap) {
 
 static void paint_title(HDC dc) {
   if (!BackgroundTitle || !BackgroundStyle || BackgroundStyleLength < kTitleStyleSize) return;
-  size_t length = strnlen(BackgroundTitle, BackgroundTitleLength);
+  // The title ends at its first NUL or at the end of its record; memchr is
+  // imported anyway, where strnlen would link a copy of the C library's.
+  const void* end = std::memchr(BackgroundTitle, '\0', BackgroundTitleLength);
+  size_t length = end ? static_cast<size_t>(static_cast<const char*>(end) - BackgroundTitle) : BackgroundTitleLength;
   if (length == 0) return;
   COLORREF shadow = get_u32(BackgroundStyle);
   COLORREF text = get_u32(BackgroundStyle + 4);

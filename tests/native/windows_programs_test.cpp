@@ -90,22 +90,71 @@ struct PeImage {
     return true;
   }
 
-  // Library names of the import directory, lower-cased; false when the
-  // directory cannot be read.
-  bool imports(std::vector<std::string>* names) const {
+  // The NUL-terminated text at an RVA; false when it leaves the file.
+  bool text_at(uint32_t rva, std::string* text) const {
+    uint32_t at;
+    if (!offset_of(rva, &at)) return false;
+    for (; has(at, 1) && bytes[at] != 0; ++at) *text += static_cast<char>(bytes[at]);
+    return has(at, 1);
+  }
+
+  // Library names of the import directory, lower-cased, and if `calls` is
+  // given the calls imported by name from each; false when the directory
+  // cannot be read.
+  bool imports(std::vector<std::string>* names, std::vector<std::string>* calls = nullptr) const {
     uint32_t at;
     if (!offset_of(directory(kImportDirectory).first, &at)) return false;
     for (;; at += 20) {
       if (!has(at, 20)) return false;
       uint32_t name_rva = get_u32(&bytes[at + 12]);
       if (name_rva == 0) return true;
-      uint32_t name;
-      if (!offset_of(name_rva, &name)) return false;
       std::string text;
-      for (; has(name, 1) && bytes[name] != 0; ++name) text += static_cast<char>(std::tolower(bytes[name]));
+      if (!text_at(name_rva, &text)) return false;
+      for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       names->push_back(text);
+      // The lookup table, or where it is left out the address table.
+      uint32_t table_rva = get_u32(&bytes[at]) ? get_u32(&bytes[at]) : get_u32(&bytes[at + 16]);
+      for (uint32_t entry = table_rva; calls; entry += 4) {
+        uint32_t slot;
+        if (!offset_of(entry, &slot) || !has(slot, 4)) return false;
+        uint32_t value = get_u32(&bytes[slot]);
+        if (value == 0) break;
+        if (value & 0x80000000u) continue;  // by ordinal
+        std::string call;
+        if (!text_at(value + 2, &call)) return false;
+        calls->push_back(call);
+      }
     }
   }
+};
+
+// Calls that the first Windows 95 (4.00.950) lacks, or has only in later
+// releases, among those the programs might use. Its loader refuses a
+// program that imports any of them, so the programs look these up at run
+// time. From the Windows 95/98 requirements of each call in the Platform
+// SDK of 2000 and the Win32 API differences paper of Windows 95 OSR 2.
+const std::set<std::string> kAbsentFromWindows95 = {
+    "GetFileAttributesExA",      // Windows 98, NT 4.0
+    "GetDiskFreeSpaceExA",       // Windows 95 OSR 2
+    "MoveFileExA",               // NT only; Windows 95 uses WININIT.INI
+    "MoveFileWithProgressA",     // Windows 2000
+    "CreateHardLinkA",           // Windows 2000
+    "SetDllDirectoryA",          // XP SP1
+    "SetDefaultDllDirectories",  // Windows 7 with KB2533623
+    "GetLongPathNameA",          // Windows 98
+    "OpenProcessToken",          // NT only
+    "LookupPrivilegeValueA",     // NT only
+    "AdjustTokenPrivileges",     // NT only
+    "RegDeleteKeyExA",           // XP x64
+    "AllowSetForegroundWindow",  // Windows 98, 2000
+    "GetFileSizeEx",             // Windows 2000
+    "SetFilePointerEx",          // Windows 2000
+    "IsDebuggerPresent",         // Windows 98, NT 4.0
+    "SHGetFolderPathA",          // shfolder.dll, Windows 2000
+    "SHGetSpecialFolderPathA",   // shell32 4.71 (Internet Explorer 4)
+    "SHCreateDirectoryExA",      // Windows 2000
+    "InitCommonControlsEx",      // comctl32 4.70 (Internet Explorer 3)
+    "GetSystemWow64DirectoryA",  // XP
 };
 
 class WindowsProgram : public ::testing::TestWithParam<const char*> {
@@ -157,6 +206,15 @@ TEST_P(WindowsProgram, LoadsOnBothWindowsFamilies) {
   EXPECT_EQ(0u, get_u16(optional + 42)) << GetParam();
   EXPECT_EQ(4u, get_u16(optional + 48)) << GetParam();
   EXPECT_EQ(0u, get_u16(optional + 50)) << GetParam();
+}
+
+// The Windows 95 family must load the programs: no call it lacks is
+// imported.
+TEST_P(WindowsProgram, ImportsOnlyCallsTheWindows95FamilyHas) {
+  std::vector<std::string> names, calls;
+  ASSERT_TRUE(image.imports(&names, &calls)) << GetParam();
+  EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "CreateFileA")) << GetParam();
+  for (const std::string& call : calls) EXPECT_FALSE(kAbsentFromWindows95.count(call)) << GetParam() << " imports " << call;
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, WindowsProgram, ::testing::Values("kestrel-stub.exe", "kestrel-uninstall.exe"));
