@@ -60,7 +60,16 @@ struct BitReader {
 void copy_bits(BitWriter& out, const BitReader& source, uint64_t from, uint64_t to) {
   BitReader r = source;
   r.pos = from;
-  while (to - r.pos >= 32) out.put(r.take(32), 32);
+  // Whole 32-bit pieces go straight into the output's bytes behind the
+  // fewer than 8 bits the writer holds between puts.
+  std::vector<uint8_t>& bytes = *out.out;
+  size_t pieces = static_cast<size_t>((to - from) / 32), at = bytes.size();
+  bytes.resize(at + pieces * 4);
+  for (size_t k = 0; k < pieces; ++k, at += 4) {
+    uint64_t v = out.acc | uint64_t(r.take(32)) << out.count;
+    for (unsigned i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    out.acc = v >> 32;
+  }
   unsigned rest = static_cast<unsigned>(to - r.pos);
   if (rest > 0) out.put(r.take(rest), rest);
 }
@@ -168,59 +177,67 @@ inline uint64_t reach_past(uint64_t at, unsigned width, uint64_t end) {
 
 // Walks the literal/length/distance data of one block up to and including
 // its end-of-block code, checking every literal and match against the
-// original. *fixed_bits receives the size of the same data in fixed codes;
-// with `rewrite`, the data is written again in fixed codes. *reach receives
-// the furthest bit, counted from the end of the block, that a decoder
-// looking up as many bits as the longest code of a table may ask for
-// (positions in the input, or in the rewritten output). With `tokens`, the
-// literals and matches are collected there.
+// original. With `fixed_bits`, it receives the size of the same data in
+// fixed codes; with `rewrite`, the data is written again in fixed codes.
+// *reach receives the furthest bit, counted from the end of the block, that
+// a decoder looking up as many bits as the longest code of a table may ask
+// for (positions in the input, or in the rewritten output). With `tokens`,
+// the literals and matches are collected there.
 int walk_codes(Transcoder& t, const HuffmanTable& litlen, const HuffmanTable& distance, BitWriter* rewrite,
                uint64_t* fixed_bits, uint64_t* reach, std::vector<Token>* tokens = nullptr) {
+  // The reader, the count and the cost stay in registers during the walk,
+  // one symbol after another depending on them.
+  BitReader in = t.in;
+  size_t produced = t.produced;
   uint64_t cost = 0;
+  auto done = [&](int r) {
+    t.in.pos = in.pos;
+    t.produced = produced;
+    return r;
+  };
   unsigned litlen_width = rewrite ? 9 : litlen.max_length;
   unsigned distance_width = rewrite ? 5 : distance.max_length;
   uint64_t furthest = 0;  // absolute
   for (;;) {
     unsigned sym;
-    uint64_t at = rewrite ? rewrite->position() : t.in.pos;
-    if (!decode_symbol(t.in, litlen, &sym) || t.in.overrun()) return kEncodeBadDeflate;
+    uint64_t at = rewrite ? rewrite->position() : in.pos;
+    if (!decode_symbol(in, litlen, &sym) || in.overrun()) return done(kEncodeBadDeflate);
     // The end-of-block code is exempt: the decoder's tables end exactly at it.
     if (sym != 256) furthest = std::max(furthest, at + litlen_width);
     if (sym < 256) {
-      if (t.produced >= t.original_size || t.original[t.produced] != sym) return kEncodeBadDeflate;
-      ++t.produced;
+      if (produced >= t.original_size || t.original[produced] != sym) return done(kEncodeBadDeflate);
+      ++produced;
       if (tokens) tokens->push_back({0, static_cast<uint16_t>(sym)});
-      cost += fixed_length(sym);
+      if (fixed_bits) cost += fixed_length(sym);
       if (rewrite) rewrite->put(fixed_code(sym), fixed_length(sym));
       continue;
     }
     if (sym == 256) {
-      cost += fixed_length(sym);
       if (rewrite) rewrite->put(fixed_code(sym), fixed_length(sym));
-      *fixed_bits = cost;
-      uint64_t end = rewrite ? rewrite->position() : t.in.pos;
+      if (fixed_bits) *fixed_bits = cost + fixed_length(sym);
+      uint64_t end = rewrite ? rewrite->position() : in.pos;
       *reach = furthest > end ? furthest - end : 0;
-      return kEncodeOk;
+      return done(kEncodeOk);
     }
-    if (sym > 285) return kEncodeBadDeflate;
+    if (sym > 285) return done(kEncodeBadDeflate);
     unsigned length_extra = kLengthExtra[sym - 257];
-    uint32_t length_bits = t.in.take(length_extra);
+    uint32_t length_bits = in.take(length_extra);
     size_t length = kLengthBase[sym - 257] + length_bits;
     unsigned dsym;
-    uint64_t distance_at = rewrite ? rewrite->position() + fixed_length(sym) + length_extra : t.in.pos;
+    uint64_t distance_at = rewrite ? rewrite->position() + fixed_length(sym) + length_extra : in.pos;
     furthest = std::max(furthest, distance_at + distance_width);
-    if (!decode_symbol(t.in, distance, &dsym) || dsym >= 30) return kEncodeBadDeflate;
+    if (!decode_symbol(in, distance, &dsym) || dsym >= 30) return done(kEncodeBadDeflate);
     unsigned distance_extra = kDistanceExtra[dsym];
-    uint32_t distance_bits = t.in.take(distance_extra);
+    uint32_t distance_bits = in.take(distance_extra);
     size_t dist = kDistanceBase[dsym] + distance_bits;
-    if (t.in.overrun() || dist > t.produced + t.options.history || length > t.original_size - t.produced)
-      return kEncodeBadDeflate;
+    if (in.overrun() || dist > produced + t.options.history || length > t.original_size - produced)
+      return done(kEncodeBadDeflate);
     // out[p + i] = out[p + i - dist] for every i holds exactly when the
     // original agrees with itself shifted by dist over the whole length.
-    if (memcmp(t.original + t.produced, t.original + t.produced - dist, length) != 0) return kEncodeBadDeflate;
-    t.produced += length;
+    if (memcmp(t.original + produced, t.original + produced - dist, length) != 0) return done(kEncodeBadDeflate);
+    produced += length;
     if (tokens) tokens->push_back({static_cast<uint16_t>(length), static_cast<uint16_t>(dist)});
-    cost += fixed_length(sym) + length_extra + 5 + distance_extra;
+    if (fixed_bits) cost += fixed_length(sym) + length_extra + 5 + distance_extra;
     if (rewrite) {
       rewrite->put(fixed_code(sym), fixed_length(sym));
       rewrite->put(length_bits, length_extra);
@@ -273,8 +290,7 @@ int copy_stored(Transcoder& t, uint32_t last) {
 
 int copy_fixed(Transcoder& t, uint32_t last) {
   uint64_t start = t.in.pos;
-  uint64_t fixed_bits;
-  int r = walk_codes(t, fixed_litlen_table(), fixed_distance_table(), nullptr, &fixed_bits, &t.tail_need);
+  int r = walk_codes(t, fixed_litlen_table(), fixed_distance_table(), nullptr, nullptr, &t.tail_need);
   if (r) return r;
   t.header_at = t.out.position();
   t.out.put(kTypeFixed | last, 4);
@@ -298,7 +314,7 @@ void rewrite_block(Transcoder& t, const HuffmanTable& litlen, const HuffmanTable
     t.header_at = t.out.position();
     t.out.put(kTypeFixed | last, 4);
     // The same walk succeeded a moment ago.
-    walk_codes(t, litlen, distance, &t.out, &fixed_bits, &t.tail_need);
+    walk_codes(t, litlen, distance, &t.out, nullptr, &t.tail_need);
     t.in.pos = data_end;
     ++t.stats.fixed_blocks;
   } else {
@@ -376,13 +392,13 @@ int copy_dynamic(Transcoder& t, uint32_t last) {
   const HuffmanTable& distance = h.distance;
   uint64_t data_start = t.in.pos;
   size_t produced_start = t.produced;
-  uint64_t fixed_bits, data_reach;
-  r = walk_codes(t, litlen, distance, nullptr, &fixed_bits, &data_reach);
-  if (r) return r;
-
   bool accepted = h.hlit <= kMaxLitLenCodes && h.hdist <= kMaxDistanceCodes && decoder_accepts(h.clc_shape) &&
                   decoder_accepts(h.litlen_shape) &&
                   (h.distance_shape == kCodeEmpty || decoder_accepts(h.distance_shape));
+  // Only a block to be written again needs its size in fixed codes.
+  uint64_t fixed_bits = 0, data_reach;
+  r = walk_codes(t, litlen, distance, nullptr, accepted ? nullptr : &fixed_bits, &data_reach);
+  if (r) return r;
   if (!accepted) {
     rewrite_block(t, litlen, distance, data_start, produced_start, fixed_bits, last);
     return kEncodeOk;
@@ -408,18 +424,18 @@ int cut_block(Transcoder& t, uint32_t type, uint32_t last) {
   size_t start = t.produced;
   std::vector<Token> tokens;
   int r = kEncodeBadDeflate;
-  uint64_t fixed_bits, reach;
+  uint64_t reach;
   if (type == 0) {
     const uint8_t* bytes;
     uint32_t len;
     r = read_stored(t, &bytes, &len);
     for (uint32_t i = 0; r == kEncodeOk && i < len; ++i) tokens.push_back({0, bytes[i]});
   } else if (type == 1) {
-    r = walk_codes(t, fixed_litlen_table(), fixed_distance_table(), nullptr, &fixed_bits, &reach, &tokens);
+    r = walk_codes(t, fixed_litlen_table(), fixed_distance_table(), nullptr, nullptr, &reach, &tokens);
   } else if (type == 2) {
     DynamicHeader h;
     r = read_dynamic_header(t, &h);
-    if (r == kEncodeOk) r = walk_codes(t, h.litlen, h.distance, nullptr, &fixed_bits, &reach, &tokens);
+    if (r == kEncodeOk) r = walk_codes(t, h.litlen, h.distance, nullptr, nullptr, &reach, &tokens);
   }
   if (r) return r;
   size_t skip = t.options.skip;
