@@ -659,39 +659,53 @@ void zopfli_blocks(const ZopfliOptions& options, const uint8_t* data, size_t siz
   }
 }
 
-// Whether zlib's lazy parse serves a part of a large input as well as
-// libdeflate's near-optimal parser at `level`, judged on four slices of
-// 32 KiB spread over it, each compressed alone by both. On machine code
-// and text the near-optimal parser saves 3 to 6 % and takes less time
-// than zlib's deep hash chains; where incompressible stretches alternate
-// with repetitive ones both come out within a percent of each other and
-// zlib takes half the time. The slices see no history, which flatters the
-// near-optimal parser a little: it is kept unless zlib comes within 1/64.
-bool lazy_parse_serves(const uint8_t* data, size_t size, int level) {
+// The parse a part of a large input takes at the default levels.
+enum PartParse { kParseNearOptimal, kParseLazy, kParseFast };
+
+// Judged on four slices of 32 KiB spread over the part, each compressed
+// alone. Where zlib finds nothing to gain in any of them, the part is
+// taken as incompressible: libdeflate's fastest level costs a third of
+// either parser there and still catches what little repeats. Otherwise
+// zlib's lazy parse is taken where it serves as well as libdeflate's
+// near-optimal parser at `level`: on machine code and text the
+// near-optimal parser saves 3 to 6 % and takes less time than zlib's deep
+// hash chains; where incompressible stretches alternate with repetitive
+// ones both come out within a percent of each other and zlib takes half
+// the time. The slices see no history, which flatters the near-optimal
+// parser a little: it is kept unless zlib comes within 1/64.
+PartParse part_parse(const uint8_t* data, size_t size, int level) {
   enum : size_t { kSlices = 4, kSlice = 32 << 10 };
-  if (size < kSlices * kSlice) return false;
+  if (size < kSlices * kSlice) return kParseNearOptimal;
+  const uint8_t* slices[kSlices];
+  for (size_t k = 0; k < kSlices; ++k) slices[k] = data + (size - kSlice) * k / (kSlices - 1);
   size_t lazy = 0, near_optimal = 0;
+  bool incompressible = true;
   std::vector<uint8_t> deflate;
-  for (size_t k = 0; k < kSlices; ++k) {
-    const uint8_t* slice = data + (size - kSlice) * k / (kSlices - 1);
-    if (deflate_with_zlib(slice, 0, kSlice, &deflate) != kEncodeOk) return false;
+  for (const uint8_t* slice : slices) {
+    if (deflate_with_zlib(slice, 0, kSlice, &deflate) != kEncodeOk) return kParseNearOptimal;
     lazy += deflate.size();
-    if (deflate_with_libdeflate(slice, kSlice, level, &deflate) != kEncodeOk) return false;
+    if (deflate.size() < kSlice) incompressible = false;
+  }
+  if (incompressible) return kParseFast;
+  for (const uint8_t* slice : slices) {
+    if (deflate_with_libdeflate(slice, kSlice, level, &deflate) != kEncodeOk) return kParseNearOptimal;
     near_optimal += deflate.size();
   }
-  return near_optimal + lazy / 64 >= lazy;
+  return near_optimal + lazy / 64 >= lazy ? kParseLazy : kParseNearOptimal;
 }
 
 // Part [start, end) of data, primed with up to 32 KiB before it; with
 // `more_follows` it ends on a byte boundary, ready for the next part.
-// `try_lazy` lets the part take zlib's parse where it serves as well.
-int encode_part(const uint8_t* data, size_t start, size_t end, int level, bool more_follows, bool try_lazy,
+// `choose_parse` lets the part take a cheaper parse where it serves as
+// well (see part_parse).
+int encode_part(const uint8_t* data, size_t start, size_t end, int level, bool more_follows, bool choose_parse,
                 std::vector<uint8_t>* out, StreamEncodeStats* stats) {
   size_t window = std::min(start, static_cast<size_t>(kPrimingWindow));
   const uint8_t* from = data + start - window;
   size_t size = end - start;
   std::vector<uint8_t> deflate;
-  if (try_lazy && lazy_parse_serves(data + start, size, level)) {
+  PartParse parse = choose_parse ? part_parse(data + start, size, level) : kParseNearOptimal;
+  if (parse == kParseLazy) {
     int r = deflate_with_zlib(data + start, window, size, &deflate);
     if (r) return r;
     TranscodeOptions primed;
@@ -701,14 +715,17 @@ int encode_part(const uint8_t* data, size_t start, size_t end, int level, bool m
     if (r == kEncodeOk && stats) stats->lazy_parts = 1;
     return r;
   }
-  int r = deflate_with_libdeflate(from, window + size, level == kStreamLevelMax ? kStreamLevelDefault : level,
-                                  &deflate);
+  int parse_level = parse == kParseFast ? kStreamLevelMin : level == kStreamLevelMax ? kStreamLevelDefault : level;
+  int r = deflate_with_libdeflate(from, window + size, parse_level, &deflate);
   if (r) return r;
   TranscodeOptions cut;
   cut.skip = window;
   cut.more_follows = more_follows;
-  if (level != kStreamLevelMax || size >= kZopfliLimit)
-    return transcode_deflate(deflate.data(), deflate.size(), from, window + size, out, stats, cut);
+  if (level != kStreamLevelMax || size >= kZopfliLimit) {
+    r = transcode_deflate(deflate.data(), deflate.size(), from, window + size, out, stats, cut);
+    if (r == kEncodeOk && stats && parse == kParseFast) stats->fast_parts = 1;
+    return r;
+  }
 
   // Zopfli usually wins, but not on every input: keep the smaller stream.
   std::vector<uint8_t> best;
@@ -795,6 +812,7 @@ int encode_in_parts(const uint8_t* data, size_t size, int level, std::vector<uin
     total.closing_blocks += p.closing_blocks;
     total.cut_blocks += p.cut_blocks;
     total.lazy_parts += p.lazy_parts;
+    total.fast_parts += p.fast_parts;
   }
   total.parts = static_cast<uint32_t>(parts);
   if (stats) *stats = total;
