@@ -2,10 +2,22 @@
 
 #include <windows.h>
 
+typedef BOOLEAN(WINAPI* GenerateRandom)(void* buffer, ULONG length);
+
+// Looked up once: every file an installation writes takes a number.
+static GenerateRandom system_generator() {
+  static bool looked_up;
+  static GenerateRandom generate;
+  if (!looked_up) {
+    generate = reinterpret_cast<GenerateRandom>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "SystemFunction036")));
+    looked_up = true;
+  }
+  return generate;
+}
+
 unsigned long random_number() {
-  typedef BOOLEAN(WINAPI * GenerateRandom)(void* buffer, ULONG length);
-  GenerateRandom generate = reinterpret_cast<GenerateRandom>(
-      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "SystemFunction036")));
+  GenerateRandom generate = system_generator();
   unsigned long value = 0;
   if (generate && generate(&value, sizeof value)) return value;
   LARGE_INTEGER counter = {};
