@@ -64,9 +64,11 @@ void announce_file(const char* path, bool takes_a_while) {
 }
 
 void show_waiting_file() {
+  if (!NameWaiting || !ProgressWindow) return;
   // A hidden page (an unattended run) is not painted; its name keeps
-  // waiting in case the page is shown.
-  if (!NameWaiting || !ProgressWindow || !IsWindowVisible(ProgressWindow)) return;
+  // waiting in case the page is shown, and is looked at again in a while.
+  NameShownAt = GetTickCount();
+  if (!IsWindowVisible(ProgressWindow)) return;
   NameWaiting = false;
   shorten_path(WaitingName, kShownPathLimit);
   show_name(WaitingName);
