@@ -7,6 +7,7 @@
 #include "base/platform.h"
 #include "base/setup_log.h"
 #include "ui/main_windows.h"
+#include "ui/progress.h"
 
 static_assert(kMbOk == MB_OK && kMbOkCancel == MB_OKCANCEL && kMbYesNo == MB_YESNO &&
                   kMbRetryCancel == MB_RETRYCANCEL,
@@ -33,6 +34,8 @@ static int unattended_answer(unsigned style) {
 }
 
 int message_box(const char* text, unsigned style) {
+  // A question about an item comes with that item's name on the page.
+  show_waiting_file();
   HWND owner = ContainerDialog ? ContainerDialog : FrameWindow;
   int answer = Switches.mode != RunMode::kWizard ? unattended_answer(style)
                                                  : MessageBoxA(owner, text, get_text(6, 0), style);

@@ -41,6 +41,8 @@ enum : uint32_t { kVersionMessageCapacity = 2048, kVersionLanguage = 16 };
 // Unattended, a file in use is tried this many more times, so far apart.
 enum : unsigned { kInUseRetries = 3, kInUseRetryMs = 1000 };
 unsigned InUseRetries;  // of the file being placed
+// Larger items take a noticeable time to decode and write.
+enum : uint32_t { kQuickItemSize = 256 * 1024 };
 
 void set_status(uint8_t* entry, uint16_t status) { put_u16(entry + kEntryStatus, status); }
 uint16_t item_status(const uint8_t* entry) { return get_u16(entry + kEntryStatus); }
@@ -54,6 +56,12 @@ bool same_as_entry(const char* path, const uint8_t* entry) {
               checksum_file(file) == get_u32(entry + kEntryChecksum);
   close_file(file);
   return same;
+}
+
+// An item whose name is shown at once: it may keep the engine a while
+// (a large file, a patch, a copy from the source folder).
+bool takes_a_while(const uint8_t* entry) {
+  return get_u32(entry + kEntrySize) >= kQuickItemSize || (entry[kEntryFlags] & (kItemPatch | kItemFromSource));
 }
 
 void discard_temp_file() {
@@ -185,22 +193,23 @@ bool write_patched(const uint8_t* entry, FileHandle* out, uint32_t before, uint3
 
 // A failed write of the uninstaller, its image or its data: a full disk
 // (a short write) is error 20 naming the uninstaller, any other error 19
-// naming the file written.
-bool report_uninstaller_write(int result) {
+// naming the file written, `path`.
+bool report_uninstaller_write(int result, const char* path) {
   if (result == 0) return true;
   ErrorState = result == 3 ? kErrorDiskFull : kErrorWrite;
-  copy_string(MessageArgument, result == 3 ? DestPath : TempPath, kPathSize);
+  copy_string(MessageArgument, result == 3 ? DestPath : path, kPathSize);
   return false;
 }
 
 // The uninstaller: the program image the archive carries once, followed by
-// this item's data. It is not verified: its checksum covers the data only.
-bool write_uninstaller(const uint8_t* entry, FileHandle out) {
+// this item's data, into `out`, the file at `path`. It is not verified:
+// its checksum covers the data only.
+bool write_uninstaller(const uint8_t* entry, FileHandle out, const char* path) {
   if (!ItemPrefixBlob || ItemPrefixBlobLength == 0) return true;
-  if (!report_uninstaller_write(write_all(out, ItemPrefixBlob, ItemPrefixBlobLength))) return false;
+  if (!report_uninstaller_write(write_all(out, ItemPrefixBlob, ItemPrefixBlobLength), path)) return false;
   SummingFileSink sink(out);
   if (!decode_item(sink, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength))) return false;
-  return report_uninstaller_write(sink.failure);
+  return report_uninstaller_write(sink.failure, path);
 }
 
 bool write_plain(const uint8_t* entry, FileHandle* out) {
@@ -232,12 +241,47 @@ bool write_item(const uint8_t* entry, uint32_t before, uint32_t after) {
   } else if (flags & kItemPatch) {
     ok = write_patched(entry, &out, before, after);
   } else if (flags & kItemUninstaller) {
-    ok = write_uninstaller(entry, out);
+    ok = write_uninstaller(entry, out, TempPath);
   } else {
     ok = write_plain(entry, &out);
   }
   close_temp(&out);
   return ok;
+}
+
+// How writing a file that was not there went.
+enum class NewFile { kWritten, kFailed, kNotTried };
+
+// A file that is not there yet is written under its own name, saving the
+// temporary name and the move: the name is taken with CREATE_NEW, so the
+// file is ours and nobody else's, and noted as made before a byte goes in,
+// so that a rollback deletes it; a failed or cancelled write deletes it at
+// once, leaving nothing half written. Patches and copies from the source
+// folder, and whatever finds a file (or anything else) of that name, go
+// the usual way through a temporary file.
+NewFile write_new_file(uint8_t* entry) {
+  uint8_t flags = entry[kEntryFlags];
+  if (flags & (kItemPatch | kItemFromSource)) return NewFile::kNotTried;
+  if (GetFileAttributesA(DestPath) != INVALID_FILE_ATTRIBUTES) return NewFile::kNotTried;
+  FileHandle out = CreateFileA(DestPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_FILE_HANDLE) return NewFile::kNotTried;
+  if (!note_created_file(DestPath)) {
+    close_file(out);
+    delete_file(DestPath);
+    // As when a temporary file could not be put in place.
+    ErrorState = kErrorNotReplaced;
+    copy_string(MessageArgument, DestPath, kPathSize);
+    return NewFile::kFailed;
+  }
+  bool ok = (flags & kItemUninstaller) ? write_uninstaller(entry, out, DestPath) : write_plain(entry, &out);
+  close_temp(&out);
+  if (!ok) {
+    delete_file(DestPath);
+    return NewFile::kFailed;
+  }
+  set_status(entry, kStatusCreated);
+  log_event("placed", DestPath, "created");
+  return NewFile::kWritten;
 }
 
 // One more user of a shared library, under SharedDLLs (which is not
@@ -278,6 +322,30 @@ void register_item(uint8_t* entry) {
   if (entry[kEntryRegistration] == kRegisterScreenSaver) ScreenSaverItem = entry;
 }
 
+// Writes the item into a temporary file and puts that in DestPath's place
+// (or has it wait for the next start when the file there is in use).
+bool write_and_place(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
+  if (!write_item(entry, before, after)) {
+    discard_temp_file();
+    return false;
+  }
+  // A file in use that cannot be scheduled is handled like any other
+  // file that cannot be replaced.
+  if (in_use && schedule_replacement(DestPath, TempPath)) {
+    RestartNeeded = true;
+    log_event("scheduled", DestPath);
+  } else {
+    place_file(entry, TempPath);
+  }
+  if (item_status(entry) == kStatusNotPlaced) {
+    ErrorState = kErrorNotReplaced;
+    copy_string(MessageArgument, DestPath, kPathSize);
+    discard_temp_file();
+    return false;
+  }
+  return true;
+}
+
 // Decides, writes, places and registers a file item. False ends the
 // installation: ErrorState tells why (0 after a cancel).
 bool install_file(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
@@ -292,24 +360,9 @@ bool install_file(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
   if (!write) log_event("kept", DestPath, kept);
   if (write) {
     create_folder_chain(DestPath);
-    if (!write_item(entry, before, after)) {
-      discard_temp_file();
-      return false;
-    }
-    // A file in use that cannot be scheduled is handled like any other
-    // file that cannot be replaced.
-    if (in_use && schedule_replacement(DestPath, TempPath)) {
-      RestartNeeded = true;
-      log_event("scheduled", DestPath);
-    } else {
-      place_file(entry, TempPath);
-    }
-    if (item_status(entry) == kStatusNotPlaced) {
-      ErrorState = kErrorNotReplaced;
-      copy_string(MessageArgument, DestPath, kPathSize);
-      discard_temp_file();
-      return false;
-    }
+    NewFile made = in_use ? NewFile::kNotTried : write_new_file(entry);
+    if (made == NewFile::kFailed) return false;
+    if (made == NewFile::kNotTried && !write_and_place(entry, in_use, before, after)) return false;
   }
   register_item(entry);
   return true;
@@ -382,6 +435,8 @@ void place_file(uint8_t* entry, const char* temp_path) {
 }
 
 int ask_replace(uint8_t* entry, const char* temp_path) {
+  // Waiting for the file in use: its name stays on the page meanwhile.
+  show_waiting_file();
   uint8_t folder = entry[kEntryFolderCode];
   // A system file waits for the next start; one that cannot be scheduled
   // is left to the user like any other.
@@ -437,7 +492,7 @@ int install_next_item() {
   set_status(entry, 0);
   TempPath[0] = '\0';
   int in_use = item_destination(entry);
-  show_current_file(DestPath);
+  announce_file(DestPath, takes_a_while(entry));
   bool uninstaller = (entry[kEntryFlags] & kItemUninstaller) != 0;
   if (uninstaller) {
     copy_string(UninstallerPath, DestPath, kPathSize);

@@ -82,7 +82,7 @@ bool make_menu_shortcut(const char* target_path, const char* location, const cha
   copy_string(folder, path, folder_length);
   write_counted_string(log, folder);
   write_counted_string(log, path + folder_length);
-  if (log->result != 0) return false;
+  if (!finish_record(log)) return false;
   create_shortcut(target_path, path, arguments, icon_index);
   return true;
 }

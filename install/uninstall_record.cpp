@@ -199,7 +199,7 @@ bool write_uninstall_data() {
   write_uninstaller_texts(&log);
   write_made_folders(&log);
   write_block_header(&log, kUninstallEndId, 0);
-  if (log.result != 0) fail_with(log.result);
+  if (!finish_record(&log)) fail_with(log.result);
   if (!close_file(file) && log.result == 0) fail_with(2);
   if (ErrorState != 0) return false;
   log_event("uninstaller", UninstallerPath);
@@ -261,7 +261,8 @@ bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t i
   write_install_folder_if_elsewhere(&log);
   write_block_header(&log, kUninstallEndId, 0);
   copy_string(DestPath, saved, sizeof DestPath);
-  bool whole = close_file(file) && log.result == 0;
+  bool written = finish_record(&log);
+  bool whole = close_file(file) && written;
   if (whole && named) register_uninstaller(key_path, current_uninstall_name(), false);
   return whole;
 }

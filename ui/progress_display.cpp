@@ -14,6 +14,13 @@ unsigned ProgressPercent;
 enum : int { kCurrentFile = 1008, kBarArea = 1009, kPercentText = 1010, kFileLabel = 1000, kBelowBar = 1001 };
 enum : int { kTextUndoingLabel = 5, kTextUndoing = 6 };
 enum : unsigned { kShownPathLimit = 30 };
+// A name waits at most this long to be shown while items go in quickly.
+enum : DWORD { kNameInterval = 25 };
+
+// The name of the item being installed while it waits to be shown.
+static char WaitingName[kPathSize];
+static bool NameWaiting;
+static DWORD NameShownAt;
 
 // A text control of the page painted at once: the engine may go on for a
 // while (a rollback, an installation without a timer) before the message
@@ -34,13 +41,37 @@ void set_progress(unsigned percent) {
   paint_now(kPercentText);
 }
 
+static void show_name(const char* shown) {
+  SetDlgItemTextA(ProgressWindow, kCurrentFile, shown);
+  paint_now(kCurrentFile);
+  NameShownAt = GetTickCount();
+}
+
 void show_current_file(const char* path) {
+  NameWaiting = false;
   if (!ProgressWindow) return;
   char shown[kPathSize];
   copy_string(shown, path, sizeof shown);
   shorten_path(shown, kShownPathLimit);
-  SetDlgItemTextA(ProgressWindow, kCurrentFile, shown);
-  paint_now(kCurrentFile);
+  show_name(shown);
+}
+
+void announce_file(const char* path, bool takes_a_while) {
+  if (!ProgressWindow) return;
+  copy_string(WaitingName, path, sizeof WaitingName);
+  NameWaiting = true;
+  if (takes_a_while || GetTickCount() - NameShownAt >= kNameInterval) show_waiting_file();
+}
+
+void show_waiting_file() {
+  if (!NameWaiting || !ProgressWindow) return;
+  // A hidden page (an unattended run) is not painted; its name keeps
+  // waiting in case the page is shown, and is looked at again in a while.
+  NameShownAt = GetTickCount();
+  if (!IsWindowVisible(ProgressWindow)) return;
+  NameWaiting = false;
+  shorten_path(WaitingName, kShownPathLimit);
+  show_name(WaitingName);
 }
 
 void show_rollback_texts() {

@@ -37,6 +37,7 @@ static bool CancelWaiting;
 static void install_remaining_items() {
   while (install_next_item()) {
   }
+  show_waiting_file();
   finish_install();
 }
 
@@ -60,6 +61,8 @@ static bool install_for_a_while() {
   do more = install_next_item() != 0;
   while (more && PageResult == 0 && !CancelWaiting && GetTickCount() - start < kTickBudget);
   ItemRunning = false;
+  // The page shows the last item until the next tick.
+  show_waiting_file();
   return more;
 }
 

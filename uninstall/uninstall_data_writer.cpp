@@ -10,8 +10,11 @@
 namespace {
 
 void seek_exactly(RecordFile* log, uint32_t offset) {
-  if (log->result == 0 && seek_to(log->file, offset) != offset) log->result = 2;
+  if (finish_record(log) && seek_to(log->file, offset) != offset) log->result = 2;
 }
+
+// Where the next byte goes in the file.
+uint32_t record_position(RecordFile* log) { return tell_file(log->file) + log->buffered; }
 
 void write_counted(RecordFile* log, const char* text, size_t n) {
   uint8_t length[2];
@@ -22,8 +25,21 @@ void write_counted(RecordFile* log, const char* text, size_t n) {
 
 }  // namespace
 
+bool finish_record(RecordFile* log) {
+  if (log->result == 0 && log->buffered != 0) log->result = write_all(log->file, log->buffer, log->buffered);
+  log->buffered = 0;
+  return log->result == 0;
+}
+
 void write_record_bytes(RecordFile* log, const void* bytes, uint32_t count) {
-  if (log->result == 0 && count != 0) log->result = write_all(log->file, bytes, count);
+  if (log->result != 0 || count == 0) return;
+  if (count > kRecordBufferSize - log->buffered && !finish_record(log)) return;
+  if (count >= kRecordBufferSize) {
+    log->result = write_all(log->file, bytes, count);
+    return;
+  }
+  memcpy(log->buffer + log->buffered, bytes, count);
+  log->buffered += count;
 }
 
 void write_record_u8(RecordFile* log, uint8_t value) { write_record_bytes(log, &value, 1); }
@@ -74,14 +90,14 @@ void write_log_record(RecordFile* log, uint8_t flags) {
 }
 
 uint32_t open_block(RecordFile* log, uint16_t id) {
-  uint32_t at = log->result == 0 ? tell_file(log->file) : 0;
+  uint32_t at = log->result == 0 ? record_position(log) : 0;
   write_block_header(log, id, 0);
   return at;
 }
 
 void close_block(RecordFile* log, uint32_t header_at, uint16_t id, const uint32_t* count) {
   if (log->result != 0) return;
-  uint32_t end = tell_file(log->file);
+  uint32_t end = record_position(log);
   seek_exactly(log, header_at);
   write_block_header(log, id, end - header_at - kBlockHeaderSize);
   if (count) write_record_u32(log, *count);

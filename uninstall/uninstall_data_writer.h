@@ -2,17 +2,27 @@
 // (the layout is in uninstall_data.h), through the file seam, so that it
 // is checked on the host as well. Every write and seek is checked; the
 // first failure sticks and nothing is written after it, so a caller asks
-// once, at the end, whether the record is whole.
+// once, at the end (finish_record), whether the record is whole.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 
 #include "base/platform.h"
 
+// The small pieces of a record go out in blocks: a record lists every file
+// installed, several pieces each.
+enum : uint32_t { kRecordBufferSize = 4096 };
+
 struct RecordFile {
   FileHandle file;
   int result;  // 0, or as the file routines answer: 2 a write (or seek) failed, 3 a write came out short
+  uint32_t buffered = 0;  // bytes in `buffer` not written yet
+  uint8_t buffer[kRecordBufferSize] = {};
 };
+
+// Writes what waits in the buffer; true when the whole record so far is
+// written. Called before the file is closed.
+bool finish_record(RecordFile* log);
 
 void write_record_bytes(RecordFile* log, const void* bytes, uint32_t count);
 void write_record_u8(RecordFile* log, uint8_t value);

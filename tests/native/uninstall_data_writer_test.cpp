@@ -72,7 +72,7 @@ std::vector<uint8_t> write_record(const PlacedUninstaller& placed, Extend extend
   write_counted_string(&log, kKey);
   extend(&log);
   write_block_header(&log, kUninstallEndId, 0);
-  EXPECT_EQ(0, log.result);
+  EXPECT_TRUE(finish_record(&log));
   close_file(file);
   return placed.record();
 }
@@ -190,15 +190,58 @@ TEST(UninstallDataWriter, EarlierInstallationsAreCarriedOverOneLevelDeep) {
   EXPECT_EQ(oldest, std::vector<uint8_t>(oldest_block, oldest_block + oldest.size()));
 }
 
+// The pieces go out in blocks: a record many times the buffer, with a
+// piece larger than the buffer and a block size written back over bytes
+// that left the buffer long ago, comes out as written piece by piece.
+TEST(UninstallDataWriter, ARecordLargerThanItsBufferComesOutWhole) {
+  PlacedUninstaller placed;
+  FileHandle file = open_file(placed.path.c_str(), 2);
+  ASSERT_NE(INVALID_FILE_HANDLE, file);
+  RecordFile log{file, 0};
+  uint32_t start = seek_from_end(file, 0);
+  set_path(InstallDir, sizeof InstallDir, "C:\\Apps\\");
+  RecordWriter expected;
+  std::vector<uint8_t> payload;
+  write_record_u32(&log, 0);
+  uint32_t count = 0;
+  for (; count < 1000; ++count) {
+    std::string name = "file-" + std::to_string(count) + ".txt";
+    set_path(DestPath, sizeof DestPath, ("C:\\Apps\\sub\\" + name).c_str());
+    write_log_record(&log, static_cast<uint8_t>(count & 3));
+    RecordWriter one;
+    one.text(".\\sub");
+    one.text(name);
+    one.u8(static_cast<uint8_t>(count & 3));
+    payload.insert(payload.end(), one.bytes.begin(), one.bytes.end());
+  }
+  close_block(&log, start - kBlockHeaderSize, kRemoveListId, &count);
+  RecordWriter counted;
+  counted.u32(count);
+  counted.bytes.insert(counted.bytes.end(), payload.begin(), payload.end());
+  expected.block(kRemoveListId, counted.bytes);
+  std::vector<uint8_t> large(kRecordBufferSize + 100);
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<uint8_t>(i * 7);
+  write_record_u8(&log, 0x5A);
+  write_record_bytes(&log, large.data(), static_cast<uint32_t>(large.size()));
+  expected.u8(0x5A);
+  expected.bytes.insert(expected.bytes.end(), large.begin(), large.end());
+  EXPECT_TRUE(finish_record(&log));
+  close_file(file);
+  EXPECT_EQ(expected.bytes, placed.record());
+}
+
 // Once a write fails nothing more is written, and the caller learns of it
-// once: a full disk as a short write, any other failure as a failed one.
+// once, when the record is finished: a full disk as a short write, any
+// other failure as a failed one.
 TEST(UninstallDataWriter, TheFirstFailedWriteSticks) {
   int full = ::open("/dev/full", O_WRONLY);
   if (full < 0) GTEST_SKIP() << "no /dev/full";
   RecordFile log{reinterpret_cast<FileHandle>(static_cast<intptr_t>(full)), 0};
   write_counted_string(&log, "C:\\Apps");
+  EXPECT_FALSE(finish_record(&log));
   EXPECT_EQ(3, log.result);
   write_record_u32(&log, 7);
+  EXPECT_FALSE(finish_record(&log));
   EXPECT_EQ(3, log.result);
   ::close(full);
 
@@ -206,6 +249,7 @@ TEST(UninstallDataWriter, TheFirstFailedWriteSticks) {
   FileHandle reader = open_file(placed.path.c_str(), 0);
   RecordFile refused{reader, 0};
   write_block_header(&refused, kUninstallEndId, 0);
+  EXPECT_FALSE(finish_record(&refused));
   EXPECT_EQ(2, refused.result);
   close_file(reader);
   EXPECT_EQ(sizeof kImage - 1 + kBlockHeaderSize, read_bytes(placed.path).size());

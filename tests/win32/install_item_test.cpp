@@ -28,6 +28,8 @@ static std::vector<std::string> ShownFiles;
 static std::vector<std::string> RegisteredFonts;
 void set_progress(unsigned percent) { Progress.push_back(percent); }
 void show_current_file(const char* path) { ShownFiles.push_back(path); }
+void announce_file(const char* path, bool) { ShownFiles.push_back(path); }
+void show_waiting_file() {}
 void register_font(const char* path) { RegisteredFonts.push_back(path); }
 
 namespace {
@@ -136,6 +138,30 @@ TEST_F(InstallItem, ItemsAreDecodedVerifiedAndPlacedWithProgressAfterEach) {
   EXPECT_EQ(kStatusReplaced, status(0));
 }
 
+TEST_F(InstallItem, NewFilesAreWrittenUnderTheirOwnNamesAndARollbackRemovesThem) {
+  make_setup({"first", "second"});
+  CreateDirectoryA(kInstall, nullptr);
+  ASSERT_TRUE(write_whole_file(in_install("old.txt"), bytes_of("was there")));
+  install({item("a.txt", 0), item("sub\\b.txt", 1), item("old.txt", 1)});
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_STREQ("", TempPath);  // no temporary file, no move
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_STREQ("", TempPath);
+  EXPECT_EQ(1, install_next_item());
+  EXPECT_NE(std::string(TempPath), "");  // replaced through a temporary file
+  EXPECT_EQ("first", read_whole_file(in_install("a.txt")));
+  EXPECT_EQ("second", read_whole_file(in_install("sub\\b.txt")));
+  EXPECT_EQ("second", read_whole_file(in_install("old.txt")));
+  EXPECT_EQ(kStatusCreated, status(0));
+  EXPECT_EQ(kStatusCreated, status(1));
+  EXPECT_EQ(kStatusReplaced, status(2));
+  roll_back_changes();
+  EXPECT_FALSE(file_exists(in_install("a.txt")));
+  EXPECT_FALSE(file_exists(in_install("sub")));
+  EXPECT_EQ("was there", read_whole_file(in_install("old.txt")));
+  EXPECT_FALSE(temp_files_left(kInstall));
+}
+
 TEST_F(InstallItem, ChecksumMismatchEndsWithError21AndLeavesNoTemporaryFile) {
   make_setup({"content"});
   EntryFields bad = item("a.txt", 0);
@@ -175,6 +201,9 @@ TEST_F(InstallItem, TemporaryFilesHaveNamesNoOneCanForeseeAndNeverTakeAnExisting
   // The names an older design chose one after the other stay untouched.
   ASSERT_TRUE(write_whole_file(in_install("app.$$A"), bytes_of("planted")));
   ASSERT_TRUE(write_whole_file(in_install("app.$$B"), bytes_of("planted too")));
+  // Files that are there are replaced through a temporary file.
+  ASSERT_TRUE(write_whole_file(in_install("app.exe"), bytes_of("old app")));
+  ASSERT_TRUE(write_whole_file(in_install("README"), bytes_of("old readme")));
   install({item("app.exe", 0), item("README", 0)});
   EXPECT_EQ(1, install_next_item());
   // The temporary file of the item just placed: ".$" and eight letters.
@@ -186,13 +215,18 @@ TEST_F(InstallItem, TemporaryFilesHaveNamesNoOneCanForeseeAndNeverTakeAnExisting
   EXPECT_EQ("new content", read_whole_file(in_install("app.exe")));
   EXPECT_EQ("planted", read_whole_file(in_install("app.$$A")));
   EXPECT_EQ("planted too", read_whole_file(in_install("app.$$B")));
+  // The replaced files' copies, kept for a rollback, are the journal's.
+  roll_back_changes();
+  EXPECT_EQ("old app", read_whole_file(in_install("app.exe")));
   EXPECT_EQ((std::vector<std::string>{"app.$$A", "app.$$B"}), temp_files(kInstall));
-  journal_clear();
 }
 
 TEST_F(InstallItem, ADestinationTooLongForATemporaryNameBesideItIsError17) {
   make_setup({"content"});
   std::string name(kPathSize - std::strlen(kInstall) - 8, 'x');
+  // A file that is there already is replaced through a temporary file.
+  CreateDirectoryA(kInstall, nullptr);
+  ASSERT_TRUE(write_whole_file(in_install(name.c_str()), bytes_of("old")));
   install({item(name.c_str(), 0)});
   EXPECT_EQ(0, install_next_item());
   EXPECT_EQ(17, ErrorState);

@@ -123,4 +123,30 @@ TEST_F(ProgressBar, TheCurrentFileIsShownShortened) {
   EXPECT_LE(text(1008).size(), 259u);
 }
 
+// Items announce their names; a quick item's name may wait, but the page
+// shows the waiting name when asked to, a slow item's name at once, and a
+// hidden page nothing until it is shown.
+TEST_F(ProgressBar, AnnouncedNamesAreShownOnVisiblePagesOnly) {
+  ProgressWindow = window_;
+  ShowWindow(window_, SW_SHOWNA);
+  announce_file("C:\\App\\slow.bin", true);
+  EXPECT_EQ("C:\\App\\slow.bin", text(1008));
+  announce_file("C:\\App\\quick.txt", false);
+  show_waiting_file();
+  EXPECT_EQ("C:\\App\\quick.txt", text(1008));
+  ShowWindow(window_, SW_HIDE);
+  announce_file("C:\\App\\hidden.txt", true);
+  show_waiting_file();
+  EXPECT_EQ("C:\\App\\quick.txt", text(1008));
+  ShowWindow(window_, SW_SHOWNA);
+  show_waiting_file();
+  EXPECT_EQ("C:\\App\\hidden.txt", text(1008));
+  // A name shown directly (the rollback's) is not overwritten by one that
+  // waited.
+  announce_file("C:\\App\\late.txt", false);
+  show_current_file("");
+  show_waiting_file();
+  EXPECT_EQ("", text(1008));
+}
+
 }  // namespace

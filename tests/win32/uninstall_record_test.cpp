@@ -234,6 +234,7 @@ TEST_F(FinishInstall, CountedStringsAndLogRecordsByteByByte) {
   write_log_record(log, 6);
   copy_string(DestPath, "C:\\Apps\\Data\\", sizeof DestPath);  // a folder item
   write_log_record(log, 0);
+  EXPECT_TRUE(finish_record(log));
   CloseHandle(file);
   EXPECT_EQ(0, record.result);
   Expect e;
