@@ -8,15 +8,16 @@ add_executable(kestrel-damage ${KESTREL_SCENARIOS}/damage.cpp)
 target_link_libraries(kestrel-damage PRIVATE kestrel_builder)
 set_target_properties(kestrel-damage PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tools)
 
-# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [VOLUMES SIZE]
+# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [VOLUMES SIZE] [LEVEL N]
 #                  [DAMAGE KIND ARGS...] [BUILD ARGS...] [ENVIRONMENT VARS...]):
 # with DAMAGE, the built setup is damaged so (see damage.cpp) before the
 # script runs; BUILD adds arguments to kestrel build; with VOLUMES, the
 # setup is built in volumes of SIZE and the test's name ends in .volumes;
+# with LEVEL, at that compression level, the name ending in .level-N;
 # with REMOVABLE, the scenario's folder is drive R:, a removable one (see
 # removable-drive).
 function(kestrel_scenario script project)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "VOLUMES" "DAMAGE;BUILD;ENVIRONMENT")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "VOLUMES;LEVEL" "DAMAGE;BUILD;ENVIRONMENT")
   set(runner ${KESTREL_SCENARIOS}/run-scenario)
   if(arg_REMOVABLE)
     set(runner ${KESTREL_SCENARIOS}/removable-drive)
@@ -30,6 +31,11 @@ function(kestrel_scenario script project)
     list(APPEND arg_BUILD --volume-size ${arg_VOLUMES})
     set(suffix .volumes)
     set(variant volumes)
+  endif()
+  if(arg_LEVEL)
+    list(APPEND arg_BUILD --level ${arg_LEVEL})
+    set(suffix .level-${arg_LEVEL})
+    set(variant level-${arg_LEVEL})
   endif()
   string(REPLACE ";" " " build "${arg_BUILD}")
   kestrel_wine_test(NAME scenario.${name}.${base}${suffix}
@@ -94,6 +100,9 @@ kestrel_scenario(per-user.script per-user.toml)
 kestrel_scenario(new-user.script new-user.toml)
 # The record inside the installed uninstaller, read on the host (record.check).
 kestrel_scenario(record.script round-trip.toml)
+# The same from the smallest setup the builder makes: what its slowest
+# compressor writes installs, every item checked against its checksum.
+kestrel_scenario(record.script round-trip.toml LEVEL max)
 # Two installations share a library; one type's setup removes the other's
 # installation first; the folder of the last installation is offered again.
 kestrel_scenario(shared-count.script shared-count.toml)
