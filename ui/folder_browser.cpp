@@ -56,7 +56,7 @@ static UINT_PTR CALLBACK folder_browser_hook(HWND dialog, UINT message, WPARAM w
     if (n == 0 || n >= kPathSize) return FALSE;
     SetDlgItemTextA(dialog, kPathField, BrowserPath);
   } else if (message == WM_COMMAND && LOWORD(wparam) == IDOK) {
-    GetDlgItemTextA(dialog, kPathField, BrowserPath, kPathSize);
+    SendDlgItemMessageA(dialog, kPathField, WM_GETTEXT, kPathSize, reinterpret_cast<LPARAM>(BrowserPath));
     // IDABORT with lParam 1 ends the dialog with result 1, whatever the
     // hidden file name field holds.
     if (BrowserPath[0]) PostMessageA(dialog, WM_COMMAND, IDABORT, 1);
