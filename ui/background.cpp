@@ -89,25 +89,27 @@ static void paint_solid_rows(HDC dc, const RECT& area, int height) {
 }
 
 static void paint_dithered_bands(HDC dc, const RECT& client, const RECT& area, int height) {
-  // Fixed memory: the brush takes its handle, which is its address.
-  auto* header = static_cast<BITMAPINFOHEADER*>(GlobalAlloc(GPTR, sizeof(BITMAPINFOHEADER) + kBandPatternBytes));
-  if (!header) return;
-  header->biSize = sizeof(BITMAPINFOHEADER);
-  header->biWidth = 8;
-  header->biHeight = 8;
-  header->biPlanes = 1;
-  header->biBitCount = 24;
-  header->biSizeImage = kBandPatternBytes;
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER) + kBandPatternBytes);
+  if (!block) return;
   for (int y0 = 0; y0 < height; y0 += 8) {
     if (y0 + 8 <= area.top || y0 >= area.bottom) continue;  // clipped away anyway
+    auto* header = static_cast<BITMAPINFOHEADER*>(GlobalLock(block));
+    if (!header) break;
+    header->biSize = sizeof(BITMAPINFOHEADER);
+    header->biWidth = 8;
+    header->biHeight = 8;
+    header->biPlanes = 1;
+    header->biBitCount = 24;
+    header->biSizeImage = kBandPatternBytes;
     fill_band_pattern(reinterpret_cast<uint8_t*>(header + 1), y0, height);
-    HBRUSH brush = CreateDIBPatternBrush(header, DIB_RGB_COLORS);
+    GlobalUnlock(block);
+    HBRUSH brush = CreateDIBPatternBrush(block, DIB_RGB_COLORS);
     if (!brush) continue;
     RECT band = {client.left, y0, client.right, y0 + 8};
     FillRect(dc, &band, brush);
     DeleteObject(brush);
   }
-  GlobalFree(header);
+  GlobalFree(block);
 }
 
 void paint_gradient(HDC dc, const RECT& client, const RECT& area, int device_bits) {

@@ -202,7 +202,7 @@ INT_PTR CALLBACK restart_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
       GetClientRect(dialog, &own);
       // A pop-up is placed in screen coordinates: from the frame's client origin.
       POINT origin = {0, 0};
-      ClientToScreen(FrameWindow, &origin);
+      MapWindowPoints(FrameWindow, nullptr, &origin, 1);
       int x = origin.x + (frame.right - own.right) / 2;
       int y = origin.y + (frame.bottom - own.bottom) / 2;
       SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);

@@ -52,9 +52,7 @@ static void show_setup_types(HWND page) {
     EnableWindow(button, TRUE);
     ShowWindow(button, SW_SHOWNORMAL);
   }
-  // What CheckRadioButton does, through a call the program imports anyway.
-  for (int id = kFirstTypeButton; id <= kLastTypeButton; ++id)
-    SendDlgItemMessageA(page, id, BM_SETCHECK, id == kFirstTypeButton + CurrentSetupType, 0);
+  CheckRadioButton(page, kFirstTypeButton, kLastTypeButton, kFirstTypeButton + CurrentSetupType);
 }
 
 // The first checked button among the existing types becomes the selection.

@@ -10,13 +10,20 @@ DLGTEMPLATE* load_template(int number) {
   // A template the store does not have would hand the dialog functions
   // nothing but zeros: the page is passed over instead.
   if (!find_template(number, &bytes, &length)) return nullptr;
-  // Fixed memory: its handle is its address, which needs no locking.
-  void* pointer = GlobalAlloc(GPTR, kTemplateBlockSize);
-  if (!pointer) return nullptr;
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kTemplateBlockSize);
+  if (!block) return nullptr;
+  void* pointer = GlobalLock(block);
+  if (!pointer) {
+    GlobalFree(block);
+    return nullptr;
+  }
   std::memcpy(pointer, bytes, length < kTemplateBlockSize ? length : kTemplateBlockSize);
   return static_cast<DLGTEMPLATE*>(pointer);
 }
 
 void free_template(DLGTEMPLATE* pointer) {
-  if (pointer) GlobalFree(pointer);
+  if (!pointer) return;
+  HGLOBAL block = GlobalHandle(pointer);
+  GlobalUnlock(block);
+  GlobalFree(block);
 }
