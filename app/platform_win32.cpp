@@ -2,6 +2,7 @@
 // program's result codes, and the runtime's heap compaction. They need
 // nothing of the setup, so the uninstaller uses them as well.
 #include <malloc.h>
+#include <string.h>
 #include <windows.h>
 
 #include "archive/format.h"
@@ -118,7 +119,7 @@ void local_time_text(char* out) {
   static const char kSeparators[] = "-- ::";
   for (int i = 0; i < 6; ++i) {
     format_decimal(out, 5, parts[i], i == 0 ? 4 : 2);
-    out += lstrlenA(out);
+    out += strlen(out);
     if (i < 5) *out++ = kSeparators[i];
   }
 }

@@ -1,12 +1,18 @@
 /* The i686 stub's and uninstaller's linker script, in place of the linker's
-   own: four sections instead of six, since each rounds up to 512 bytes in
-   the file.
+   own: three sections instead of six, since each rounds up to 512 bytes in
+   the file, and three section headers fit in the file's first 512 bytes.
    - .text: code and read-only data, both read-only (a common merge);
-   - .rsrc: the resources, then the import tables and the initialised
-     variables, all written or writable (the loader fills the import
-     address table); the resource directory is found at the section's
-     start, the import directory by the symbols below;
-   - .bss and .reloc as ever; the relocations keep the image movable.
+   - .rsrc: the resources, then the import tables, the initialised
+     variables and last the zeroed ones (.bss), all written or writable
+     (the loader fills the import address table); the resource directory
+     is found at the section's start, the import directory by the symbols
+     below. The linker writes the zeroed variables out as zeros; the build
+     drops them from the file again (kestrel-stamp), as the loader fills a
+     section beyond its data in the file with zeros;
+   - .reloc as ever; the relocations keep the image movable.
+   The import lookup tables go: the loader reads the names from the import
+   address table where a library's lookup table is left out (the address
+   table is not bound beforehand), as it does for older linkers' programs.
    Unwind tables go: nothing in these programs throws. Any other section an
    object brings stops the link (--orphan-handling=error), so that nothing
    is placed by guesswork. */
@@ -45,14 +51,14 @@ SECTIONS
     /* The linker finds the import directory (from .idata$2 to .idata$4)
        and the import address table (.idata$5 to .idata$6) by these
        symbols, relative to the image base, as the section has another
-       name; the parts come in this order. */
+       name; the parts come in this order, the lookup tables (.idata$4)
+       discarded below. */
     ".idata$2" = . - __image_base__;
     KEEP (SORT(*)(.idata$2))
     KEEP (SORT(*)(.idata$3))
     /* These zeroes mark the end of the import list. */
     LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
     ".idata$4" = . - __image_base__;
-    KEEP (SORT(*)(.idata$4))
     __IAT_start__ = .;
     ".idata$5" = . - __image_base__;
     KEEP (SORT(*)(.idata$5))
@@ -66,9 +72,6 @@ SECTIONS
     *(.data2)
     *(SORT(.data$*))
     __data_end__ = .;
-  }
-  .bss BLOCK(__section_alignment__) :
-  {
     __bss_start__ = .;
     *(.bss)
     *(COMMON)
@@ -80,6 +83,7 @@ SECTIONS
   }
   /DISCARD/ :
   {
+    *(.idata$4)
     *(.eh_frame)
     *(.drectve)
     *(.note.GNU-stack)

@@ -33,12 +33,12 @@ uint32_t open_document(const char* target, const char* fallback_extension) {
   char* cut = strstr(command, "\"%1\"");
   if (!cut) cut = strstr(command, "%1");
   if (cut) *cut = '\0';
-  size_t kept = strlen(command);
+  size_t kept = strlen(command), target_length = strlen(target);
   char* line = nullptr;
-  if (!alloc_block(kept + strlen(target) + 2, &line)) return 0;
+  if (!alloc_block(kept + target_length + 2, &line)) return 0;
   memcpy(line, command, kept);
   line[kept] = ' ';
-  strcpy(line + kept + 1, target);
+  memcpy(line + kept + 1, target, target_length + 1);
   uint32_t result = WinExec(line, SW_SHOW);
   free_block(&line);
   return result;

@@ -54,7 +54,9 @@ static uint32_t required_megabytes() {
   return static_cast<uint32_t>((sum + 0xFFFFF) >> 20);
 }
 
-static void read_folder_field(HWND page) { GetDlgItemTextA(page, kFolderField, InstallDir, kPathSize); }
+static void read_folder_field(HWND page) {
+  SendDlgItemMessageA(page, kFolderField, WM_GETTEXT, kPathSize, reinterpret_cast<LPARAM>(InstallDir));
+}
 
 
 static void restore_page_texts(HWND page) {

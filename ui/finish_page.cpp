@@ -146,7 +146,7 @@ INT_PTR CALLBACK finish_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM
       SetDlgItemTextA(page, kSpareText, "");
       show_control(page, kOpenButton, false);
       show_control(page, kRunCheckBox, false);
-      CheckDlgButton(page, kRunCheckBox, RunProgramOption ? BST_CHECKED : BST_UNCHECKED);
+      SendDlgItemMessageA(page, kRunCheckBox, BM_SETCHECK, RunProgramOption ? BST_CHECKED : BST_UNCHECKED, 0);
       if (ErrorState != 0)
         show_error_report(page);
       else
@@ -163,7 +163,7 @@ INT_PTR CALLBACK finish_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM
           open_document_item();
           return command_handled_answer(page);
         case kRunCheckBox:
-          RunProgramOption = IsDlgButtonChecked(page, kRunCheckBox) == BST_CHECKED;
+          RunProgramOption = SendDlgItemMessageA(page, kRunCheckBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
           return command_handled_answer(page);
       }
       break;
@@ -176,7 +176,7 @@ INT_PTR CALLBACK closing_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
     case WM_INITDIALOG: {
       page_setup(page, ButtonCancel | kCancelAtOnce);
       char caption[99] = "";
-      GetDlgItemTextA(page, kClosingCaption, caption, sizeof caption);
+      SendDlgItemMessageA(page, kClosingCaption, WM_GETTEXT, sizeof caption, reinterpret_cast<LPARAM>(caption));
       SetWindowTextA(full_screen_mode() ? ContainerDialog : FrameWindow, caption);
       // The web-site button opens the product's address; without one it is not offered.
       show_control(page, kClosingLink, *product_detail(kDetailUrl));
@@ -202,7 +202,7 @@ INT_PTR CALLBACK restart_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
       GetClientRect(dialog, &own);
       // A pop-up is placed in screen coordinates: from the frame's client origin.
       POINT origin = {0, 0};
-      ClientToScreen(FrameWindow, &origin);
+      MapWindowPoints(FrameWindow, nullptr, &origin, 1);
       int x = origin.x + (frame.right - own.right) / 2;
       int y = origin.y + (frame.bottom - own.bottom) / 2;
       SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);

@@ -58,7 +58,7 @@ static void show_setup_types(HWND page) {
 // The first checked button among the existing types becomes the selection.
 static void follow_selection(HWND page) {
   for (int i = 0; i < SetupTypeCount; ++i) {
-    if (IsDlgButtonChecked(page, kFirstTypeButton + i) != BST_CHECKED) continue;
+    if (SendDlgItemMessageA(page, kFirstTypeButton + i, BM_GETCHECK, 0, 0) != BST_CHECKED) continue;
     select_setup_type(i);
     page_setup(page, kFullMask);
     return;

@@ -8,6 +8,7 @@
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/system_libraries.h"
 #include "ui/page_setup.h"
 #include "ui/templates.h"
 
@@ -18,6 +19,17 @@ static_assert(sizeof(void*) != 4 || offsetof(OPENFILENAMEA, lpTemplateName) + si
               "the old record of 32-bit Windows");
 
 enum : int { kBrowserTemplate = 7, kPathField = 101, kFolderLabel = 1009, kDriveLabel = 1091 };
+
+// The common dialog library from the System folder, loaded at the first
+// browse: imported for this one call, it would cost every setup an import
+// directory entry of its own.
+static BOOL save_file_name(OPENFILENAMEA* dialog) {
+  typedef BOOL(WINAPI * Call)(OPENFILENAMEA*);
+  static HMODULE library;
+  if (!library) library = load_system_library("comdlg32.dll");
+  FARPROC call = library ? GetProcAddress(library, "GetSaveFileNameA") : nullptr;
+  return call && as_call<Call>(call)(dialog);
+}
 
 static bool BrowserReady;  // selection notifications before WM_INITDIALOG are ignored
 static UINT SelectionMessage;
@@ -56,7 +68,7 @@ static UINT_PTR CALLBACK folder_browser_hook(HWND dialog, UINT message, WPARAM w
     if (n == 0 || n >= kPathSize) return FALSE;
     SetDlgItemTextA(dialog, kPathField, BrowserPath);
   } else if (message == WM_COMMAND && LOWORD(wparam) == IDOK) {
-    GetDlgItemTextA(dialog, kPathField, BrowserPath, kPathSize);
+    SendDlgItemMessageA(dialog, kPathField, WM_GETTEXT, kPathSize, reinterpret_cast<LPARAM>(BrowserPath));
     // IDABORT with lParam 1 ends the dialog with result 1, whatever the
     // hidden file name field holds.
     if (BrowserPath[0]) PostMessageA(dialog, WM_COMMAND, IDABORT, 1);
@@ -84,7 +96,7 @@ int browse_for_folder(HWND owner, char* path) {
     dialog->Flags = OFN_ENABLEHOOK | OFN_ENABLETEMPLATEHANDLE;
     dialog->lpfnHook = folder_browser_hook;
     BrowserReady = false;
-    chosen = GetSaveFileNameA(dialog);
+    chosen = save_file_name(dialog);
     if (chosen) copy_string(path, BrowserPath, kPathSize);
   }
   free_template(copy);

@@ -231,8 +231,9 @@ bool walk_record(const PlannedInstallation& installation, const MenuFolders& men
 // the uninstaller's own.
 bool find_install_dir(const UninstallData& data, const char* uninstaller_folder, char* install_dir) {
   if (!data.has_install_folder) {
-    if (uninstaller_folder[0] == '\0' || strlen(uninstaller_folder) >= kPathSize) return false;
-    strcpy(install_dir, uninstaller_folder);
+    size_t length = strlen(uninstaller_folder);
+    if (length == 0 || length >= kPathSize) return false;
+    memcpy(install_dir, uninstaller_folder, length + 1);
     return true;
   }
   const RecordText& folder = data.install_folder;

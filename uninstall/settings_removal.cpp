@@ -77,7 +77,7 @@ void remove_emptied_places(const PlannedSetting& setting) {
   if (setting.kind == kSettingRegistryValue) {
     if (!(setting.flags & kSettingDeleteKeyIfEmpty)) return;
     char path[kSettingTextCapacity];
-    strcpy(path, setting.path);
+    memcpy(path, setting.path, sizeof path);  // the same capacity
     remove_empty_keys(root_key(setting.root), path, setting.created_keys);
     return;
   }

@@ -69,12 +69,14 @@ void write_log_record(RecordFile* log, uint8_t flags) {
     const char* rest = DestPath + n;
     const char* slash = strrchr(rest, '\\');
     if (slash) {
-      strcpy(folder, ".\\");
+      folder[0] = '.';
+      folder[1] = '\\';
       memcpy(folder + 2, rest, slash - rest);
       folder[2 + (slash - rest)] = '\0';
       name = slash + 1;
     } else {
-      strcpy(folder, ".");
+      folder[0] = '.';
+      folder[1] = '\0';
       name = rest;
     }
   } else {

@@ -33,7 +33,11 @@ std::vector<uint8_t> read_bytes(const std::string& path) {
 }
 
 int run_tool(const std::string& args, std::string* output) {
-  std::string command = std::string(KESTREL_BINARY_DIR) + "/bin/kestrel " + args + " 2>&1";
+  return run_command(std::string(KESTREL_BINARY_DIR) + "/bin/kestrel " + args, output);
+}
+
+int run_command(const std::string& words, std::string* output) {
+  std::string command = words + " 2>&1";
   FILE* p = popen(command.c_str(), "r");
   if (!p) return -1;
   output->clear();

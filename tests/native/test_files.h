@@ -25,3 +25,5 @@ std::vector<uint8_t> read_bytes(const std::string& path);
 // (-1 when it did not end normally, as on an abort), and what it wrote to
 // its standard output and error in *output.
 int run_tool(const std::string& args, std::string* output);
+// The same for any command line.
+int run_command(const std::string& words, std::string* output);
