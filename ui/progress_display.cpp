@@ -35,8 +35,9 @@ void set_progress(unsigned percent) {
   // this value already, or the page's next paint will.
   if (percent == ProgressPercent) return;
   ProgressPercent = percent;
-  // Without a page there is nothing to paint (and GetDC(null) is the screen).
-  if (!ProgressWindow) return;
+  // Without a page there is nothing to paint (and GetDC(null) is the screen);
+  // a hidden one (an unattended run) draws the value when it is shown.
+  if (!ProgressWindow || !IsWindowVisible(ProgressWindow)) return;
   draw_progress(ProgressWindow, nullptr);
   paint_now(kPercentText);
 }

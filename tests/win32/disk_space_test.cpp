@@ -208,6 +208,29 @@ TEST_F(SpaceCheck, ExistingFilesCountOnlyTheirGrowth) {
   }
 }
 
+// Files of a folder that is not there are new without a look of their
+// own; a file that is there, in a folder named much like a missing one,
+// still counts only its growth.
+TEST_F(SpaceCheck, FilesOfMissingFoldersAreNewAndOthersStillCountTheirGrowth) {
+  std::string sub = root_ + "sub";
+  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  file("sub\\have.bin", kb(2 * unit_));
+  uint32_t half = free_ / 2 / unit_ * unit_;
+  {
+    // As ExistingFilesCountOnlyTheirGrowth, with one cluster of new files
+    // in missing folders before: need F - 1 unit.
+    FileList list({{"su\\a.bin", 1}, {"SU\\b.bin", 0}, {"sub\\have.bin", kb(half)}, {"sub\\x\\c.bin", 0}});
+    EXPECT_EQ(0, space_check());
+  }
+  {
+    FileList list({{"su\\a.bin", 1}, {"SU\\b.bin", 0}, {"sub\\new.bin", kb(half)}});
+    EXPECT_EQ(11, space_check());
+  }
+  for (const std::string& f : files_) DeleteFileA(f.c_str());
+  files_.clear();
+  RemoveDirectoryA(sub.c_str());
+}
+
 TEST_F(SpaceCheck, SourceFilesAndFoldersOnlyCountAsTheLargest) {
   Item in_source = {"src.bin", kb(free_ / 2), kKindInSource};
   Item folder = {"dir", kb(free_ / 2), kKindFolder};
