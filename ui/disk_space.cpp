@@ -73,38 +73,14 @@ static bool writable_after_change(const char* path) {
   return granted;
 }
 
-// The folder a file would go into, known not to exist: its other files
-// need no look of their own, so a fresh installation asks once per folder
-// instead of once per file. Items come folder by folder.
-struct MissingFolder {
-  char path[kPathSize];
-  bool missing;
-};
-
-static size_t folder_length(const char* path) {
-  const char* slash = strrchr(path, '\\');
-  size_t length = slash ? static_cast<size_t>(slash - path) : 0;
-  return length < kPathSize ? length : 0;
-}
-
-static bool is_folder(const MissingFolder& folder, const char* path, size_t length) {
-  return length != 0 && strlen(folder.path) == length && _strnicmp(folder.path, path, length) == 0;
-}
-
-// After a file of `path` could not be opened: is its folder there at all?
-static void look_at_folder(MissingFolder* folder, const char* path) {
-  size_t length = folder_length(path);
-  if (length == 0 || is_folder(*folder, path, length)) return;
-  memcpy(folder->path, path, length);
-  folder->path[length] = '\0';
-  folder->missing = GetFileAttributesA(folder->path) == INVALID_FILE_ATTRIBUTES;
-}
-
 int space_check() {
   uint32_t free_kb = free_space_kb(InstallDir);
   SpaceTally tally = start_tally(cluster_size_kb(InstallDir));
   ReadOnlyFilesFound = false;
-  MissingFolder folder = {"", false};
+  // An installation folder that is not there yet holds no files: its
+  // items need no look of their own (a fresh installation of many files
+  // would otherwise try to open each).
+  bool fresh = GetFileAttributesA(InstallDir) == INVALID_FILE_ATTRIBUTES;
   uint8_t* entry = CurrentFirstEntry;
   for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
     int in_use = item_destination(entry);
@@ -112,11 +88,10 @@ int space_check() {
     tally_largest(&tally, size);
     uint8_t kind = entry[kEntryKind];
     if (kind == kKindInSource || kind == kKindFolder) continue;
-    bool known_missing = folder.missing && is_folder(folder, DestPath, folder_length(DestPath));
-    FileHandle existing = known_missing ? INVALID_FILE_HANDLE : open_file(DestPath, 0);
+    bool absent = fresh && entry[kEntryFolderCode] == kFolderInstallDir;
+    FileHandle existing = absent ? INVALID_FILE_HANDLE : open_file(DestPath, 0);
     if (existing == INVALID_FILE_HANDLE) {
       tally_growth(&tally, size, false, 0);
-      if (!known_missing) look_at_folder(&folder, DestPath);
       continue;
     }
     uint32_t present = file_length(existing);

@@ -208,27 +208,23 @@ TEST_F(SpaceCheck, ExistingFilesCountOnlyTheirGrowth) {
   }
 }
 
-// Files of a folder that is not there are new without a look of their
-// own; a file that is there, in a folder named much like a missing one,
-// still counts only its growth.
-TEST_F(SpaceCheck, FilesOfMissingFoldersAreNewAndOthersStillCountTheirGrowth) {
-  std::string sub = root_ + "sub";
-  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
-  file("sub\\have.bin", kb(2 * unit_));
+// An installation folder that is not there yet holds nothing: its items
+// count whole, while a file that is there elsewhere (a font) still counts
+// only its growth.
+TEST_F(SpaceCheck, ItemsOfAnInstallationFolderNotYetThereCountWhole) {
+  file("have.ttf", kb(2 * unit_));
   uint32_t half = free_ / 2 / unit_ * unit_;
+  lstrcpyA(InstallDir, (root_ + "gone\\").c_str());
   {
-    // As ExistingFilesCountOnlyTheirGrowth, with one cluster of new files
-    // in missing folders before: need F - 1 unit.
-    FileList list({{"su\\a.bin", 1}, {"SU\\b.bin", 0}, {"sub\\have.bin", kb(half)}, {"sub\\x\\c.bin", 0}});
+    // Growth half - 2 units for the font, the largest half again, one
+    // cluster for the new file: F - 1 unit.
+    FileList list({{"..\\have.ttf", kb(half), kKindFile, kFolderFonts}, {"new.bin", 1}});
     EXPECT_EQ(0, space_check());
   }
   {
-    FileList list({{"su\\a.bin", 1}, {"SU\\b.bin", 0}, {"sub\\new.bin", kb(half)}});
+    FileList list({{"new.bin", kb(half)}, {"b.bin", 1}});
     EXPECT_EQ(11, space_check());
   }
-  for (const std::string& f : files_) DeleteFileA(f.c_str());
-  files_.clear();
-  RemoveDirectoryA(sub.c_str());
 }
 
 TEST_F(SpaceCheck, SourceFilesAndFoldersOnlyCountAsTheLargest) {
