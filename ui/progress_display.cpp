@@ -30,8 +30,7 @@ static void paint_now(int id) {
 }
 
 // A hidden page (an unattended run) is not painted; its own paint shows
-// the current state once it is shown. One call site of IsWindowVisible for
-// both uses: the stub pays a relocation per call site.
+// the current state once it is shown.
 static bool page_shown() { return ProgressWindow && IsWindowVisible(ProgressWindow); }
 
 void set_progress(unsigned percent) {
