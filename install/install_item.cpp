@@ -258,11 +258,11 @@ enum class NewFile { kWritten, kFailed, kNotTried };
 // so that a rollback deletes it; a failed or cancelled write deletes it at
 // once, leaving nothing half written. Patches and copies from the source
 // folder, and whatever finds a file (or anything else) of that name, go
-// the usual way through a temporary file.
+// the usual way through a temporary file: CREATE_NEW fails on any name
+// that is taken, so no look beforehand is needed.
 NewFile write_new_file(uint8_t* entry) {
   uint8_t flags = entry[kEntryFlags];
   if (flags & (kItemPatch | kItemFromSource)) return NewFile::kNotTried;
-  if (GetFileAttributesA(DestPath) != INVALID_FILE_ATTRIBUTES) return NewFile::kNotTried;
   FileHandle out = CreateFileA(DestPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_FILE_HANDLE) return NewFile::kNotTried;
   if (!note_created_file(DestPath)) {

@@ -77,6 +77,10 @@ int space_check() {
   uint32_t free_kb = free_space_kb(InstallDir);
   SpaceTally tally = start_tally(cluster_size_kb(InstallDir));
   ReadOnlyFilesFound = false;
+  // An installation folder that is not there yet holds no files: its
+  // items need no look of their own (a fresh installation of many files
+  // would otherwise try to open each).
+  bool fresh = GetFileAttributesA(InstallDir) == INVALID_FILE_ATTRIBUTES;
   uint8_t* entry = CurrentFirstEntry;
   for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
     int in_use = item_destination(entry);
@@ -84,7 +88,8 @@ int space_check() {
     tally_largest(&tally, size);
     uint8_t kind = entry[kEntryKind];
     if (kind == kKindInSource || kind == kKindFolder) continue;
-    FileHandle existing = open_file(DestPath, 0);
+    bool absent = fresh && entry[kEntryFolderCode] == kFolderInstallDir;
+    FileHandle existing = absent ? INVALID_FILE_HANDLE : open_file(DestPath, 0);
     if (existing == INVALID_FILE_HANDLE) {
       tally_growth(&tally, size, false, 0);
       continue;

@@ -29,6 +29,10 @@ static void paint_now(int id) {
   if (HWND control = GetDlgItem(ProgressWindow, id)) RedrawWindow(control, nullptr, nullptr, RDW_UPDATENOW);
 }
 
+// A hidden page (an unattended run) is not painted; its own paint shows
+// the current state once it is shown.
+static bool page_shown() { return ProgressWindow && IsWindowVisible(ProgressWindow); }
+
 void set_progress(unsigned percent) {
   percent = percent < 100 ? percent : 100;
   // Most items of a large product leave the bar where it was: it shows
@@ -36,7 +40,7 @@ void set_progress(unsigned percent) {
   if (percent == ProgressPercent) return;
   ProgressPercent = percent;
   // Without a page there is nothing to paint (and GetDC(null) is the screen).
-  if (!ProgressWindow) return;
+  if (!page_shown()) return;
   draw_progress(ProgressWindow, nullptr);
   paint_now(kPercentText);
 }
@@ -68,7 +72,7 @@ void show_waiting_file() {
   // A hidden page (an unattended run) is not painted; its name keeps
   // waiting in case the page is shown, and is looked at again in a while.
   NameShownAt = GetTickCount();
-  if (!IsWindowVisible(ProgressWindow)) return;
+  if (!page_shown()) return;
   NameWaiting = false;
   shorten_path(WaitingName, kShownPathLimit);
   show_name(WaitingName);

@@ -19,7 +19,7 @@
 #include "ui/sequencer.h"
 
 enum : UINT_PTR { kInstallTimer = 11 };
-enum : UINT { kFirstTick = 100, kNextTick = USER_TIMER_MINIMUM };
+enum : UINT { kNextTick = USER_TIMER_MINIMUM };
 enum : DWORD { kTickBudget = 30 };
 
 static UINT_PTR InstallTimer;
@@ -41,8 +41,8 @@ static void install_remaining_items() {
   finish_install();
 }
 
-static void arm_timer_or_finish(HWND page, UINT delay) {
-  InstallTimer = SetTimer(page, kInstallTimer, delay, nullptr);
+static void arm_timer_or_finish(HWND page) {
+  InstallTimer = SetTimer(page, kInstallTimer, kNextTick, nullptr);
   if (!InstallTimer) install_remaining_items();
 }
 
@@ -154,7 +154,7 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
       forget_rollback_report();
       if (begin_install()) {
         InstallPaused = false;
-        arm_timer_or_finish(page, kFirstTick);
+        arm_timer_or_finish(page);
       }
       return TRUE;
     case WM_TIMER:

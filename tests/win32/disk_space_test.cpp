@@ -208,6 +208,25 @@ TEST_F(SpaceCheck, ExistingFilesCountOnlyTheirGrowth) {
   }
 }
 
+// An installation folder that is not there yet holds nothing: its items
+// count whole, while a file that is there elsewhere (a font) still counts
+// only its growth.
+TEST_F(SpaceCheck, ItemsOfAnInstallationFolderNotYetThereCountWhole) {
+  file("have.ttf", kb(2 * unit_));
+  uint32_t half = free_ / 2 / unit_ * unit_;
+  lstrcpyA(InstallDir, (root_ + "gone\\").c_str());
+  {
+    // Growth half - 2 units for the font, the largest half again, one
+    // cluster for the new file: F - 1 unit.
+    FileList list({{"..\\have.ttf", kb(half), kKindFile, kFolderFonts}, {"new.bin", 1}});
+    EXPECT_EQ(0, space_check());
+  }
+  {
+    FileList list({{"new.bin", kb(half)}, {"b.bin", 1}});
+    EXPECT_EQ(11, space_check());
+  }
+}
+
 TEST_F(SpaceCheck, SourceFilesAndFoldersOnlyCountAsTheLargest) {
   Item in_source = {"src.bin", kb(free_ / 2), kKindInSource};
   Item folder = {"dir", kb(free_ / 2), kKindFolder};

@@ -99,8 +99,10 @@ TEST_F(ProgressBar, BlocksFollowThePercentage) {
   EXPECT_EQ(GetSysColor(COLOR_BTNHIGHLIGHT), bar_at(canvas, 199, 5));
 }
 
-TEST_F(ProgressBar, SetProgressKeepsAtMostAHundred) {
+// The value is kept always, painted only on a page that is shown.
+TEST_F(ProgressBar, SetProgressKeepsAtMostAHundredAndPaintsVisiblePagesOnly) {
   ProgressWindow = window_;
+  ShowWindow(window_, SW_SHOWNA);
   set_progress(150);
   EXPECT_EQ(100u, ProgressPercent);
   EXPECT_EQ("100%", text(1010));
@@ -112,6 +114,16 @@ TEST_F(ProgressBar, SetProgressKeepsAtMostAHundred) {
   set_progress(60);
   EXPECT_EQ(60u, ProgressPercent);
   EXPECT_EQ("37%", text(1010));
+  // A hidden page is left alone; its own paint shows the value once the
+  // page is shown again.
+  ProgressWindow = window_;
+  ShowWindow(window_, SW_HIDE);
+  set_progress(70);
+  EXPECT_EQ(70u, ProgressPercent);
+  EXPECT_EQ("37%", text(1010));
+  ShowWindow(window_, SW_SHOWNA);
+  set_progress(80);
+  EXPECT_EQ("80%", text(1010));
 }
 
 TEST_F(ProgressBar, TheCurrentFileIsShownShortened) {

@@ -24,6 +24,23 @@
 #include "ui/progress_display.h"
 #include "ui/sequencer.h"
 
+// The delays with which timer 11 is armed, as the page hands them to
+// SetTimer: the call goes through its import slot, which this definition,
+// linked before the import library, fills.
+std::vector<UINT> InstallTimerDelays;
+extern "C" UINT_PTR WINAPI record_set_timer(HWND window, UINT_PTR id, UINT delay, TIMERPROC procedure) {
+  if (id == 11) InstallTimerDelays.push_back(delay);
+  static auto real = reinterpret_cast<UINT_PTR(WINAPI*)(HWND, UINT_PTR, UINT, TIMERPROC)>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetTimer")));
+  return real(window, id, delay, procedure);
+}
+#ifdef _WIN64
+extern "C" void* set_timer_slot __asm__("__imp_SetTimer");
+#else
+extern "C" void* set_timer_slot __asm__("__imp__SetTimer@16");
+#endif
+void* set_timer_slot = reinterpret_cast<void*>(&record_set_timer);
+
 void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colour) {
   SetBkColor(dc, colour);
   RECT r = {x, y, x + width, y + height};
@@ -160,6 +177,8 @@ class ProgressPage : public ::testing::Test {
     BeginAnswer = 1;
     BeginStartsRunning = true;
     ItemsToInstall = ItemCalls = FinishCalls = AbandonCalls = TimerMessages = 0;
+    InstallTimerDelays.clear();
+    ProgressPercent = 0;
     ItemLoop = 120;
     ItemWork = 2;
     GiveUpInItem = CloseInItem = CancelAfterItem = 0;
@@ -221,6 +240,10 @@ LRESULT CALLBACK watch_percent(HWND window, UINT message, WPARAM wparam, LPARAM 
 TEST_F(ProgressPage, APatchedItemMovesTheProgressAsItsFileGrows) {
   PatchItem = true;
   open();
+  // Shown, with its first paint done: a hidden page is not painted.
+  ShowWindow(parent_, SW_SHOWNA);
+  ShowWindow(page_, SW_SHOWNA);
+  UpdateWindow(page_);
   HWND percent = GetDlgItem(page_, 1010);
   ASSERT_NE(nullptr, percent);
   PercentProc = reinterpret_cast<WNDPROC>(
@@ -253,6 +276,19 @@ TEST_F(ProgressPage, QuickItemsGoInSeveralAtATick) {
   EXPECT_EQ(1, FinishCalls);
   EXPECT_EQ(kPageNext, PageResult);
   EXPECT_LT(TimerMessages, 10);
+}
+
+// No tick waits longer than the system's shortest delay, the first one
+// included: a longer wait would only leave the installation idle.
+TEST_F(ProgressPage, EveryTickComesAfterTheShortestDelayTheFirstIncluded) {
+  ItemsToInstall = 3;
+  open();
+  ASSERT_EQ(1u, InstallTimerDelays.size());  // armed as the page opens
+  run(20000);
+  EXPECT_EQ(3, ItemCalls);
+  EXPECT_EQ(1, FinishCalls);
+  EXPECT_GE(InstallTimerDelays.size(), 3u);
+  for (UINT delay : InstallTimerDelays) EXPECT_EQ(static_cast<UINT>(USER_TIMER_MINIMUM), delay);
 }
 
 TEST_F(ProgressPage, AnEmptyListFinishesOnTheFirstTick) {
