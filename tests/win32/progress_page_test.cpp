@@ -180,7 +180,7 @@ class ProgressPage : public ::testing::Test {
     InstallTimerDelays.clear();
     ProgressPercent = 0;
     ItemLoop = 120;
-    ItemWork = 2;
+    ItemWork = 0;
     GiveUpInItem = CloseInItem = CancelAfterItem = 0;
     Overlapped = AskedInsideItem = false;
     boxes_.finish();
