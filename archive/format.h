@@ -2,6 +2,7 @@
 // little-endian accessors every reader and writer uses.
 #pragma once
 #include <cstdint>
+#include <string.h>
 
 enum BlockId : uint16_t {
   kBlockSetupFlags = 0x1234,
@@ -85,15 +86,40 @@ enum : uint16_t { kTypeFolderEditable = 0x2, kTypeRememberInRegistry = 0x4, kTyp
 // when that leaves it empty. Setups that use neither carry neither bit.
 enum : uint16_t { kTypeForgetFolder = 0x10, kTypeForgetFolderKey = 0x20 };
 
-inline uint16_t get_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+// Little-endian fields at any alignment. As one copy of the bytes, which
+// the compiler sees as the single load or store it is on x86 before it
+// decides what to inline: each read is then an instruction, not a call.
+// little_endian turns a value's bytes to or from little-endian order (the
+// same swap both ways, none on a little-endian machine).
+inline uint16_t little_endian(uint16_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return __builtin_bswap16(v);
+#else
+  return v;
+#endif
+}
+inline uint32_t little_endian(uint32_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return __builtin_bswap32(v);
+#else
+  return v;
+#endif
+}
+inline uint16_t get_u16(const uint8_t* p) {
+  uint16_t v;
+  memcpy(&v, p, sizeof v);
+  return little_endian(v);
+}
 inline uint32_t get_u32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+  uint32_t v;
+  memcpy(&v, p, sizeof v);
+  return little_endian(v);
 }
 inline void put_u16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
+  v = little_endian(v);
+  memcpy(p, &v, sizeof v);
 }
 inline void put_u32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+  v = little_endian(v);
+  memcpy(p, &v, sizeof v);
 }
