@@ -157,10 +157,7 @@ bool write_uninstall_key_block(RecordFile* log, char* key_path) {
 // A failed write of the record is the installation's failure: a full disk
 // (a short write) is error 20, any other error 19, both naming the
 // uninstaller.
-void fail_with(int result) {
-  ErrorState = result == 3 ? kErrorDiskFull : kErrorWrite;
-  copy_string(MessageArgument, UninstallerPath, kPathSize);
-}
+void fail_with(int result) { fail_install(result == 3 ? kErrorDiskFull : kErrorWrite, UninstallerPath); }
 
 }  // namespace
 
