@@ -70,6 +70,9 @@ bool add(ChangeKind kind, bool existed, uint32_t number, const char* path, const
   return true;
 }
 
+// A change named by its path alone.
+bool add_path(ChangeKind kind, const char* path) { return add(kind, false, 0, path, "", nullptr, 0, nullptr, 0); }
+
 uint32_t root_number(HKEY root) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(root)); }
 
 // True when this run has made or replaced the file already.
@@ -140,36 +143,26 @@ const char* unmade_backup(const char* path) {
   return change.other;
 }
 
-bool note_created_file(const char* path) {
-  return add(ChangeKind::kCreatedFile, false, 0, path, "", nullptr, 0, nullptr, 0);
-}
+bool note_created_file(const char* path) { return add_path(ChangeKind::kCreatedFile, path); }
 
 bool note_replaced_file(const char* path, const char* backup, uint32_t attributes) {
   return add(ChangeKind::kReplacedFile, true, attributes, path, backup, nullptr, 0, nullptr, 0);
 }
 
-bool note_created_folder(const char* path) {
-  return add(ChangeKind::kCreatedFolder, false, 0, path, "", nullptr, 0, nullptr, 0);
-}
+bool note_created_folder(const char* path) { return add_path(ChangeKind::kCreatedFolder, path); }
 
-bool note_added_font(const char* path) {
-  return add(ChangeKind::kAddedFont, false, 0, path, "", nullptr, 0, nullptr, 0);
-}
+bool note_added_font(const char* path) { return add_path(ChangeKind::kAddedFont, path); }
 
-bool note_registered_library(const char* path) {
-  return add(ChangeKind::kRegisteredLibrary, false, 0, path, "", nullptr, 0, nullptr, 0);
-}
+bool note_registered_library(const char* path) { return add_path(ChangeKind::kRegisteredLibrary, path); }
 
 bool note_registry_value(HKEY root, const char* key, const char* name) {
   if (!name) name = "";
   HKEY handle;
   bool noted = false;
-  if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
-    return add(ChangeKind::kRegistryValue, false, root_number(root), key, name, nullptr, 0, nullptr, 0);
+  bool open = RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) == ERROR_SUCCESS;
   DWORD type = 0;
   DWORD size = 0;
-  LONG result = RegQueryValueExA(handle, name, nullptr, &type, nullptr, &size);
-  if (result != ERROR_SUCCESS) {
+  if (!open || RegQueryValueExA(handle, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
     noted = add(ChangeKind::kRegistryValue, false, root_number(root), key, name, nullptr, 0, nullptr, 0);
   } else {
     uint8_t* data = nullptr;
@@ -183,7 +176,7 @@ bool note_registry_value(HKEY root, const char* key, const char* name) {
     }
     free_block(&data);
   }
-  RegCloseKey(handle);
+  if (open) RegCloseKey(handle);
   return noted;
 }
 
