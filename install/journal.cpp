@@ -41,15 +41,16 @@ bool make_room(uint32_t more) {
   return true;
 }
 
-bool add(ChangeKind kind, bool existed, uint32_t number, const char* path, const char* other,
-         const void* prefix, uint32_t prefix_length, const void* data, uint32_t data_length) {
+bool add(ChangeKind kind, bool existed, uint32_t number, const char* path, const char* other, const void* data,
+         uint32_t data_length) {
   size_t path_length = strlen(path);
   size_t other_length = strlen(other);
-  if (path_length > 0xFFFF || other_length > 0xFFFF) return false;
-  uint64_t size = uint64_t{kHeaderSize} + path_length + 1 + other_length + 1 + prefix_length + data_length;
-  if (size > 0x40000000u || !make_room(static_cast<uint32_t>(size))) return false;
+  // Bounded so, the size cannot wrap; make_room refuses one too large.
+  if (path_length > 0xFFFF || other_length > 0xFFFF || data_length > 0x40000000u) return false;
+  uint32_t size = kHeaderSize + static_cast<uint32_t>(path_length + 1 + other_length + 1) + data_length;
+  if (!make_room(size)) return false;
   uint8_t* p = Changes.bytes + Changes.used;
-  put_u32(p, static_cast<uint32_t>(size));
+  put_u32(p, size);
   p[4] = static_cast<uint8_t>(kind);
   p[5] = existed ? 1 : 0;
   put_u16(p + 6, static_cast<uint16_t>(path_length));
@@ -61,17 +62,15 @@ bool add(ChangeKind kind, bool existed, uint32_t number, const char* path, const
   p += path_length + 1;
   memcpy(p, other, other_length + 1);
   p += other_length + 1;
-  if (prefix_length) memcpy(p, prefix, prefix_length);
-  p += prefix_length;
   if (data_length) memcpy(p, data, data_length);
   Changes.newest = Changes.used;
-  Changes.used += static_cast<uint32_t>(size);
+  Changes.used += size;
   ++Changes.count;
   return true;
 }
 
 // A change named by its path alone.
-bool add_path(ChangeKind kind, const char* path) { return add(kind, false, 0, path, "", nullptr, 0, nullptr, 0); }
+bool add_path(ChangeKind kind, const char* path) { return add(kind, false, 0, path, "", nullptr, 0); }
 
 uint32_t root_number(HKEY root) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(root)); }
 
@@ -146,7 +145,7 @@ const char* unmade_backup(const char* path) {
 bool note_created_file(const char* path) { return add_path(ChangeKind::kCreatedFile, path); }
 
 bool note_replaced_file(const char* path, const char* backup, uint32_t attributes) {
-  return add(ChangeKind::kReplacedFile, true, attributes, path, backup, nullptr, 0, nullptr, 0);
+  return add(ChangeKind::kReplacedFile, true, attributes, path, backup, nullptr, 0);
 }
 
 bool note_created_folder(const char* path) { return add_path(ChangeKind::kCreatedFolder, path); }
@@ -163,16 +162,16 @@ bool note_registry_value(HKEY root, const char* key, const char* name) {
   DWORD type = 0;
   DWORD size = 0;
   if (!open || RegQueryValueExA(handle, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
-    noted = add(ChangeKind::kRegistryValue, false, root_number(root), key, name, nullptr, 0, nullptr, 0);
+    noted = add(ChangeKind::kRegistryValue, false, root_number(root), key, name, nullptr, 0);
   } else {
     uint8_t* data = nullptr;
     // One byte more than asked: the value may grow between the two reads.
+    // Its type goes before it; a record cannot be that large anyway.
     DWORD room = size + 1;
-    if (alloc_block(room, &data) &&
-        RegQueryValueExA(handle, name, nullptr, &type, data, &room) == ERROR_SUCCESS) {
-      uint8_t type_bytes[4];
-      put_u32(type_bytes, type);
-      noted = add(ChangeKind::kRegistryValue, true, root_number(root), key, name, type_bytes, 4, data, room);
+    if (size < 0x40000000u && alloc_block(4 + room, &data) &&
+        RegQueryValueExA(handle, name, nullptr, &type, data + 4, &room) == ERROR_SUCCESS) {
+      put_u32(data, type);
+      noted = add(ChangeKind::kRegistryValue, true, root_number(root), key, name, data, 4 + room);
     }
     free_block(&data);
   }
@@ -192,7 +191,7 @@ bool note_registry_key(HKEY root, const char* key) {
     memcpy(level, key, end);
     level[end] = '\0';
     if (!missing) missing = !key_exists(root, level);
-    if (missing && !add(ChangeKind::kCreatedKey, false, root_number(root), level, "", nullptr, 0, nullptr, 0))
+    if (missing && !add(ChangeKind::kCreatedKey, false, root_number(root), level, "", nullptr, 0))
       return false;
   }
   return true;
