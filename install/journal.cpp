@@ -25,20 +25,11 @@ struct Journal {
 };
 Journal Changes;
 
-// Room for `more` bytes, doubling the block; the old records move along.
+// Room for `more` bytes; the old records move along.
 bool make_room(uint32_t more) {
   if (more > 0x40000000u || Changes.used > 0x40000000u - more) return false;
-  uint32_t wanted = Changes.used + more;
-  if (wanted <= Changes.capacity) return true;
-  uint32_t capacity = Changes.capacity ? Changes.capacity : kFirstCapacity;
-  while (capacity < wanted) capacity *= 2;
-  uint8_t* bytes = nullptr;
-  if (!alloc_block(capacity, &bytes)) return false;
-  if (Changes.used) memcpy(bytes, Changes.bytes, Changes.used);
-  free_block(&Changes.bytes);
-  Changes.bytes = bytes;
-  Changes.capacity = capacity;
-  return true;
+  return grow_block(reinterpret_cast<void**>(&Changes.bytes), Changes.used, &Changes.capacity, Changes.used + more,
+                    kFirstCapacity);
 }
 
 bool add(ChangeKind kind, bool existed, uint32_t number, const char* path, const char* other, const void* data,
@@ -98,6 +89,19 @@ bool key_exists(HKEY root, const char* key) {
 }
 
 }  // namespace
+
+bool grow_block(void** block, uint32_t used, uint32_t* capacity, uint32_t wanted, uint32_t first) {
+  if (wanted <= *capacity) return true;
+  uint32_t size = *capacity ? *capacity : first;
+  while (size < wanted) size *= 2;
+  void* bytes = nullptr;
+  if (!alloc_block(size, &bytes)) return false;
+  if (used) memcpy(bytes, *block, used);
+  free_block(block);
+  *block = bytes;
+  *capacity = size;
+  return true;
+}
 
 uint32_t journal_count() { return Changes.count; }
 
