@@ -114,9 +114,7 @@ bool copy_from_source(const uint8_t* entry, FileHandle* out) {
   close_temp(out);
   const char* name = entry_string(entry, 0);
   char source[2 * kPathSize];
-  const char* slash = strrchr(SourcePath, '\\');
-  copy_string(source, SourcePath, slash ? static_cast<size_t>(slash - SourcePath) + 2 : 1);
-  bool fits = append_string(source, name, sizeof source);
+  bool fits = beside_setup_file(source, sizeof source, name);
   if (!fits || !CopyFileA(source, TempPath, FALSE)) {
     SavedSystemError = fits ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
     return fail_install(kErrorSystem, name);
