@@ -104,8 +104,8 @@ bool remove_previous_versions() {
     close_file(file);
     // Quoted, so that a folder with a blank cannot start another program.
     char quoted[kUninstallStringSize + 2];
-    copy_string(quoted, "\"", sizeof quoted);
-    append_string(quoted, program, sizeof quoted);
+    quoted[0] = '"';
+    copy_string(quoted + 1, program, kUninstallStringSize);  // always whole: it was read so
     append_string(quoted, "\"", sizeof quoted);
     HANDLE process;
     if (!start_program(quoted, "/X", &process)) return fail_removal(program);

@@ -127,8 +127,8 @@ void register_uninstaller(const char* key_path, const char* name, bool undoable)
   bool noted = !undoable || (note_registry_key(HKEY_LOCAL_MACHINE, key_path) && note_entry_values(key_path));
   if (!noted || RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
   char command[kPathSize + 2];
-  copy_string(command, "\"", sizeof command);
-  append_string(command, UninstallerPath, sizeof command);
+  command[0] = '"';
+  copy_string(command + 1, UninstallerPath, kPathSize);  // always whole: one byte is left for the quote
   append_string(command, "\"", sizeof command);
   RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
                  static_cast<DWORD>(strlen(name)));
