@@ -75,17 +75,17 @@ int shared_file_destination(const char* name) {
 
 }  // namespace
 
+bool beside_setup_file(char* out, size_t capacity, const char* name) {
+  const char* slash = strrchr(SourcePath, '\\');
+  copy_string(out, SourcePath, slash ? static_cast<size_t>(slash - SourcePath) + 2 : 1);
+  return append_string(out, name, capacity);
+}
+
 int item_destination(const uint8_t* entry) {
   copy_string(DestPath, InstallDir, sizeof(DestPath));
   const char* name = entry_string(entry, 0);
   if (entry[kEntryKind] == kKindInSource) {
-    const char* slash = strrchr(SourcePath, '\\');
-    if (slash) {
-      copy_string(DestPath, SourcePath, static_cast<size_t>(slash - SourcePath) + 2);
-      append_string(DestPath, name, sizeof(DestPath));
-    } else {
-      copy_string(DestPath, name, sizeof(DestPath));
-    }
+    beside_setup_file(DestPath, sizeof(DestPath), name);
     return 0;
   }
   switch (entry[kEntryFolderCode]) {

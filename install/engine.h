@@ -8,6 +8,9 @@
 // (15 cancelled; 1000 a system error kept in SavedSystemError).
 extern int32_t ErrorState;
 extern uint32_t SavedSystemError;
+// Sets ErrorState to `code`, with `argument` as its message's %s; false,
+// for the caller to return.
+bool fail_install(int32_t code, const char* argument);
 // The user confirmed Cancel, or closed the window, before the installation
 // was done.
 extern bool UserCancelled;

@@ -1,5 +1,8 @@
 #include "install/engine_state.h"
 
+#include "base/globals.h"
+#include "base/path_strings.h"
+
 int32_t ErrorState = 0;
 uint32_t SavedSystemError = 0;
 bool RestartNeeded = false;
@@ -18,4 +21,10 @@ void forget_role_items() {
   ScreenSaverItem = nullptr;
   DocumentItem = nullptr;
   ProgramItem = nullptr;
+}
+
+bool fail_install(int32_t code, const char* argument) {
+  ErrorState = code;
+  copy_string(MessageArgument, argument, kPathSize);
+  return false;
 }

@@ -94,17 +94,30 @@ const uint8_t* base_entry(const uint8_t* entry) {
   return base;
 }
 
-// CopyFileA from the setup file's folder into TempPath.
-bool copy_from_source(const char* name) {
+// The item's outcome: its status, and the log's line about DestPath.
+void settle_item(uint8_t* entry, uint16_t status, const char* event, const char* detail) {
+  set_status(entry, status);
+  log_event(event, DestPath, detail);
+}
+
+// DestPath replaced by the file at `source` at the next start of Windows.
+bool schedule_item(const char* source) {
+  if (!schedule_replacement(DestPath, source)) return false;
+  RestartNeeded = true;
+  log_event("scheduled", DestPath);
+  return true;
+}
+
+// CopyFileA of the entry's file from the setup file's folder into TempPath,
+// over the temporary file *out, which keeps the name for us.
+bool copy_from_source(const uint8_t* entry, FileHandle* out) {
+  close_temp(out);
+  const char* name = entry_string(entry, 0);
   char source[2 * kPathSize];
-  const char* slash = strrchr(SourcePath, '\\');
-  copy_string(source, SourcePath, slash ? static_cast<size_t>(slash - SourcePath) + 2 : 1);
-  bool fits = append_string(source, name, sizeof source);
+  bool fits = beside_setup_file(source, sizeof source, name);
   if (!fits || !CopyFileA(source, TempPath, FALSE)) {
     SavedSystemError = fits ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
-    ErrorState = kErrorSystem;
-    copy_string(MessageArgument, name, kPathSize);
-    return false;
+    return fail_install(kErrorSystem, name);
   }
   // A read-only source makes a read-only copy, which could not be written.
   DWORD attributes = GetFileAttributesA(TempPath);
@@ -135,11 +148,12 @@ class SummingFileSink : public OutputSink {
   FileHandle file_;
 };
 
-// Decodes `length` bytes of the data area at `position` into `sink`. False
-// when the data cannot be reached (ErrorState) or the user cancelled.
-bool decode_item(SummingFileSink& sink, uint32_t position, uint32_t length) {
-  ErrorState = static_cast<int32_t>(seek_data(position));
+// Decodes the entry's data into `sink`. False when the data cannot be
+// reached (ErrorState) or the user cancelled.
+bool decode_item(SummingFileSink& sink, const uint8_t* entry) {
+  ErrorState = static_cast<int32_t>(seek_data(get_u32(entry + kEntryDataPosition)));
   if (ErrorState != 0) return false;
+  uint32_t length = get_u32(entry + kEntryDataLength);
   // A length of 0 would let the decoder read on unbounded: no data means
   // an empty file, which the checksum then judges.
   if (length != 0) decode_to_sink(sink, data_file, length);
@@ -148,11 +162,7 @@ bool decode_item(SummingFileSink& sink, uint32_t position, uint32_t length) {
 
 // A damaged file: its data, a write of it, or what was written is not the
 // entry's.
-bool report_damaged() {
-  ErrorState = kErrorChecksum;
-  copy_string(MessageArgument, DestPath, kPathSize);
-  return false;
-}
+bool report_damaged() { return fail_install(kErrorChecksum, DestPath); }
 
 bool written_as_stored(const SummingFileSink& sink, uint32_t checksum) {
   return sink.failure == 0 && sink.sum == checksum ? true : report_damaged();
@@ -160,11 +170,7 @@ bool written_as_stored(const SummingFileSink& sink, uint32_t checksum) {
 
 bool verify_temp_file(uint32_t checksum) {
   FileHandle file = open_file(TempPath, 0);
-  if (file == INVALID_FILE_HANDLE) {
-    ErrorState = kErrorOpen;
-    copy_string(MessageArgument, TempPath, kPathSize);
-    return false;
-  }
+  if (file == INVALID_FILE_HANDLE) return fail_install(kErrorOpen, TempPath);
   uint32_t sum = checksum_file(file);
   close_file(file);
   return sum == checksum ? true : report_damaged();
@@ -172,18 +178,13 @@ bool verify_temp_file(uint32_t checksum) {
 
 bool write_patched(const uint8_t* entry, FileHandle* out, uint32_t before, uint32_t after) {
   const uint8_t* base = base_entry(entry);
-  if (!base) {
-    ErrorState = kErrorDataUnreadable;
-    copy_string(MessageArgument, ArchivePath, kPathSize);
-    return false;
-  }
+  if (!base) return fail_install(kErrorDataUnreadable, ArchivePath);
   uint32_t checksum = get_u32(base + kEntryChecksum);
   if (base[kEntryFlags] & kItemFromSource) {
-    close_temp(out);
-    if (!copy_from_source(entry_string(entry, 0)) || !verify_temp_file(checksum)) return false;
+    if (!copy_from_source(entry, out) || !verify_temp_file(checksum)) return false;
   } else {
     SummingFileSink sink(*out);
-    if (!decode_item(sink, get_u32(base + kEntryDataPosition), get_u32(base + kEntryDataLength))) return false;
+    if (!decode_item(sink, base)) return false;
     close_temp(out);
     if (!written_as_stored(sink, checksum)) return false;
   }
@@ -196,9 +197,7 @@ bool write_patched(const uint8_t* entry, FileHandle* out, uint32_t before, uint3
 // naming the file written, `path`.
 bool report_uninstaller_write(int result, const char* path) {
   if (result == 0) return true;
-  ErrorState = result == 3 ? kErrorDiskFull : kErrorWrite;
-  copy_string(MessageArgument, result == 3 ? DestPath : path, kPathSize);
-  return false;
+  return result == 3 ? fail_install(kErrorDiskFull, DestPath) : fail_install(kErrorWrite, path);
 }
 
 // The uninstaller: the program image the archive carries once, followed by
@@ -208,13 +207,13 @@ bool write_uninstaller(const uint8_t* entry, FileHandle out, const char* path) {
   if (!ItemPrefixBlob || ItemPrefixBlobLength == 0) return true;
   if (!report_uninstaller_write(write_all(out, ItemPrefixBlob, ItemPrefixBlobLength), path)) return false;
   SummingFileSink sink(out);
-  if (!decode_item(sink, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength))) return false;
+  if (!decode_item(sink, entry)) return false;
   return report_uninstaller_write(sink.failure, path);
 }
 
 bool write_plain(const uint8_t* entry, FileHandle* out) {
   SummingFileSink sink(*out);
-  if (!decode_item(sink, get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryDataLength))) return false;
+  if (!decode_item(sink, entry)) return false;
   uint8_t flags = entry[kEntryFlags];
   // The times stand right before the strings.
   if (flags & kItemHasTimes) set_file_times(*out, entry_file_times(entry));
@@ -222,28 +221,28 @@ bool write_plain(const uint8_t* entry, FileHandle* out) {
   return written_as_stored(sink, get_u32(entry + kEntryChecksum));
 }
 
+// The item's own data into *out, the file at `path`.
+bool write_decoded(const uint8_t* entry, FileHandle* out, const char* path) {
+  return (entry[kEntryFlags] & kItemUninstaller) ? write_uninstaller(entry, *out, path) : write_plain(entry, out);
+}
+
 // Writes the item into TempPath, a new file beside DestPath; false when it
 // failed or was cancelled.
 bool write_item(const uint8_t* entry, uint32_t before, uint32_t after) {
   FileHandle out = create_temp_file(DestPath, "$", TempPath, kPathSize);
   if (out == INVALID_FILE_HANDLE) {
-    ErrorState = kErrorCreate;
-    copy_string(MessageArgument, TempPath[0] ? TempPath : DestPath, kPathSize);
+    fail_install(kErrorCreate, TempPath[0] ? TempPath : DestPath);
     TempPath[0] = '\0';  // names no file of ours
     return false;
   }
   uint8_t flags = entry[kEntryFlags];
   bool ok;
   if (flags & kItemFromSource) {
-    // The copy goes over the new file, which keeps the name for us.
-    close_temp(&out);
-    ok = copy_from_source(entry_string(entry, 0));
+    ok = copy_from_source(entry, &out);
   } else if (flags & kItemPatch) {
     ok = write_patched(entry, &out, before, after);
-  } else if (flags & kItemUninstaller) {
-    ok = write_uninstaller(entry, out, TempPath);
   } else {
-    ok = write_plain(entry, &out);
+    ok = write_decoded(entry, &out, TempPath);
   }
   close_temp(&out);
   return ok;
@@ -269,18 +268,16 @@ NewFile write_new_file(uint8_t* entry) {
     close_file(out);
     delete_file(DestPath);
     // As when a temporary file could not be put in place.
-    ErrorState = kErrorNotReplaced;
-    copy_string(MessageArgument, DestPath, kPathSize);
+    fail_install(kErrorNotReplaced, DestPath);
     return NewFile::kFailed;
   }
-  bool ok = (flags & kItemUninstaller) ? write_uninstaller(entry, out, DestPath) : write_plain(entry, &out);
+  bool ok = write_decoded(entry, &out, DestPath);
   close_temp(&out);
   if (!ok) {
     delete_file(DestPath);
     return NewFile::kFailed;
   }
-  set_status(entry, kStatusCreated);
-  log_event("placed", DestPath, "created");
+  settle_item(entry, kStatusCreated, "placed", "created");
   return NewFile::kWritten;
 }
 
@@ -302,11 +299,12 @@ void count_shared_use(const char* path, bool existed) {
   }
   if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
     ++count;
-    RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
   } else {
+    type = REG_DWORD;
     count = existed ? 2 : 1;
-    RegSetValueExA(key, path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
+    size = sizeof count;
   }
+  RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
   RegCloseKey(key);
   char number[12];
   format_decimal(number, sizeof number, count, 1);
@@ -331,15 +329,9 @@ bool write_and_place(uint8_t* entry, int in_use, uint32_t before, uint32_t after
   }
   // A file in use that cannot be scheduled is handled like any other
   // file that cannot be replaced.
-  if (in_use && schedule_replacement(DestPath, TempPath)) {
-    RestartNeeded = true;
-    log_event("scheduled", DestPath);
-  } else {
-    place_file(entry, TempPath);
-  }
+  if (!(in_use && schedule_item(TempPath))) place_file(entry, TempPath);
   if (item_status(entry) == kStatusNotPlaced) {
-    ErrorState = kErrorNotReplaced;
-    copy_string(MessageArgument, DestPath, kPathSize);
+    fail_install(kErrorNotReplaced, DestPath);
     discard_temp_file();
     return false;
   }
@@ -349,16 +341,15 @@ bool write_and_place(uint8_t* entry, int in_use, uint32_t before, uint32_t after
 // Decides, writes, places and registers a file item. False ends the
 // installation: ErrorState tells why (0 after a cancel).
 bool install_file(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
-  bool write = true;
-  const char* kept = "same";
-  if (in_use && same_as_entry(DestPath, entry)) write = false;
-  if (write && (entry[kEntryFlags] & (kItemCompareVersion | kItemCompareLanguage))) {
-    write = check_versions(entry) != 0;
+  const char* kept = nullptr;
+  if (in_use && same_as_entry(DestPath, entry))
+    kept = "same";
+  else if ((entry[kEntryFlags] & (kItemCompareVersion | kItemCompareLanguage)) && !check_versions(entry))
     kept = "version";
-  }
   ErrorState = 0;
-  if (!write) log_event("kept", DestPath, kept);
-  if (write) {
+  if (kept) {
+    log_event("kept", DestPath, kept);
+  } else {
     create_folder_chain(DestPath);
     NewFile made = in_use ? NewFile::kNotTried : write_new_file(entry);
     if (made == NewFile::kFailed) return false;
@@ -415,18 +406,15 @@ void place_file(uint8_t* entry, const char* temp_path) {
   set_status(entry, kStatusNotPlaced);
   DWORD attributes = GetFileAttributesA(DestPath);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    if (note_created_file(DestPath) && rename_file(temp_path, DestPath)) {
-      set_status(entry, kStatusCreated);
-      log_event("placed", DestPath, "created");
-    }
+    if (note_created_file(DestPath) && rename_file(temp_path, DestPath))
+      settle_item(entry, kStatusCreated, "placed", "created");
     return;
   }
   InUseRetries = 0;
   for (;;) {
     Replacement result = replace_with_backup(temp_path, DestPath, attributes);
     if (result == Replacement::kPlaced) {
-      set_status(entry, kStatusReplaced);
-      log_event("placed", DestPath, "replaced");
+      settle_item(entry, kStatusReplaced, "placed", "replaced");
       return;
     }
     // Anything but a file in use leaves the item not placed.
@@ -440,16 +428,13 @@ int ask_replace(uint8_t* entry, const char* temp_path) {
   uint8_t folder = entry[kEntryFolderCode];
   // A system file waits for the next start; one that cannot be scheduled
   // is left to the user like any other.
-  if ((folder == kFolderWindows || folder == kFolderShared) && schedule_replacement(DestPath, temp_path)) {
-    RestartNeeded = true;
+  if ((folder == kFolderWindows || folder == kFolderShared) && schedule_item(temp_path)) {
     set_status(entry, kStatusReplaced);
-    log_event("scheduled", DestPath);
     return IDIGNORE;
   }
   if (same_as_entry(DestPath, entry)) {
     delete_file(temp_path);
-    set_status(entry, kStatusReplaced);
-    log_event("kept", DestPath, "same");
+    settle_item(entry, kStatusReplaced, "kept", "same");
     return IDIGNORE;
   }
   // Unattended, nobody can close the program that holds the file: it gets
@@ -462,22 +447,16 @@ int ask_replace(uint8_t* entry, const char* temp_path) {
   // The font in use stays, as does a file we cannot even ask about: the
   // existing file is kept, and it is not the setup's to remove later.
   char* message = nullptr;
-  if (folder == kFolderFonts || !alloc_block(kMessageCapacity, &message)) {
-    delete_file(temp_path);
-    set_status(entry, kStatusKept);
-    log_event("kept", DestPath, "in-use");
-    return IDIGNORE;
+  int answer = IDIGNORE;
+  if (folder != kFolderFonts && alloc_block(kMessageCapacity, &message)) {
+    copy_string(MessageArgument, DestPath, kPathSize);
+    format_message(message, kTextInUse);
+    answer = message_box(message, MB_ABORTRETRYIGNORE);
+    free_block(&message);
+    if (answer == IDRETRY) return answer;
   }
-  copy_string(MessageArgument, DestPath, kPathSize);
-  format_message(message, kTextInUse);
-  int answer = message_box(message, MB_ABORTRETRYIGNORE);
-  free_block(&message);
-  if (answer == IDRETRY) return answer;
   delete_file(temp_path);
-  if (answer == IDIGNORE) {
-    set_status(entry, kStatusKept);
-    log_event("kept", DestPath, "in-use");
-  }
+  if (answer == IDIGNORE) settle_item(entry, kStatusKept, "kept", "in-use");
   return answer;
 }
 

@@ -25,31 +25,23 @@ struct Journal {
 };
 Journal Changes;
 
-// Room for `more` bytes, doubling the block; the old records move along.
+// Room for `more` bytes; the old records move along.
 bool make_room(uint32_t more) {
   if (more > 0x40000000u || Changes.used > 0x40000000u - more) return false;
-  uint32_t wanted = Changes.used + more;
-  if (wanted <= Changes.capacity) return true;
-  uint32_t capacity = Changes.capacity ? Changes.capacity : kFirstCapacity;
-  while (capacity < wanted) capacity *= 2;
-  uint8_t* bytes = nullptr;
-  if (!alloc_block(capacity, &bytes)) return false;
-  if (Changes.used) memcpy(bytes, Changes.bytes, Changes.used);
-  free_block(&Changes.bytes);
-  Changes.bytes = bytes;
-  Changes.capacity = capacity;
-  return true;
+  return grow_block(reinterpret_cast<void**>(&Changes.bytes), Changes.used, &Changes.capacity, Changes.used + more,
+                    kFirstCapacity);
 }
 
-bool add(ChangeKind kind, bool existed, uint32_t number, const char* path, const char* other,
-         const void* prefix, uint32_t prefix_length, const void* data, uint32_t data_length) {
+bool add(ChangeKind kind, bool existed, uint32_t number, const char* path, const char* other, const void* data,
+         uint32_t data_length) {
   size_t path_length = strlen(path);
   size_t other_length = strlen(other);
-  if (path_length > 0xFFFF || other_length > 0xFFFF) return false;
-  uint64_t size = uint64_t{kHeaderSize} + path_length + 1 + other_length + 1 + prefix_length + data_length;
-  if (size > 0x40000000u || !make_room(static_cast<uint32_t>(size))) return false;
+  // Bounded so, the size cannot wrap; make_room refuses one too large.
+  if (path_length > 0xFFFF || other_length > 0xFFFF || data_length > 0x40000000u) return false;
+  uint32_t size = kHeaderSize + static_cast<uint32_t>(path_length + 1 + other_length + 1) + data_length;
+  if (!make_room(size)) return false;
   uint8_t* p = Changes.bytes + Changes.used;
-  put_u32(p, static_cast<uint32_t>(size));
+  put_u32(p, size);
   p[4] = static_cast<uint8_t>(kind);
   p[5] = existed ? 1 : 0;
   put_u16(p + 6, static_cast<uint16_t>(path_length));
@@ -61,14 +53,15 @@ bool add(ChangeKind kind, bool existed, uint32_t number, const char* path, const
   p += path_length + 1;
   memcpy(p, other, other_length + 1);
   p += other_length + 1;
-  if (prefix_length) memcpy(p, prefix, prefix_length);
-  p += prefix_length;
   if (data_length) memcpy(p, data, data_length);
   Changes.newest = Changes.used;
-  Changes.used += static_cast<uint32_t>(size);
+  Changes.used += size;
   ++Changes.count;
   return true;
 }
+
+// A change named by its path alone.
+bool add_path(ChangeKind kind, const char* path) { return add(kind, false, 0, path, "", nullptr, 0); }
 
 uint32_t root_number(HKEY root) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(root)); }
 
@@ -96,6 +89,19 @@ bool key_exists(HKEY root, const char* key) {
 }
 
 }  // namespace
+
+bool grow_block(void** block, uint32_t used, uint32_t* capacity, uint32_t wanted, uint32_t first) {
+  if (wanted <= *capacity) return true;
+  uint32_t size = *capacity ? *capacity : first;
+  while (size < wanted) size *= 2;
+  void* bytes = nullptr;
+  if (!alloc_block(size, &bytes)) return false;
+  if (used) memcpy(bytes, *block, used);
+  free_block(block);
+  *block = bytes;
+  *capacity = size;
+  return true;
+}
 
 uint32_t journal_count() { return Changes.count; }
 
@@ -140,50 +146,40 @@ const char* unmade_backup(const char* path) {
   return change.other;
 }
 
-bool note_created_file(const char* path) {
-  return add(ChangeKind::kCreatedFile, false, 0, path, "", nullptr, 0, nullptr, 0);
-}
+bool note_created_file(const char* path) { return add_path(ChangeKind::kCreatedFile, path); }
 
 bool note_replaced_file(const char* path, const char* backup, uint32_t attributes) {
-  return add(ChangeKind::kReplacedFile, true, attributes, path, backup, nullptr, 0, nullptr, 0);
+  return add(ChangeKind::kReplacedFile, true, attributes, path, backup, nullptr, 0);
 }
 
-bool note_created_folder(const char* path) {
-  return add(ChangeKind::kCreatedFolder, false, 0, path, "", nullptr, 0, nullptr, 0);
-}
+bool note_created_folder(const char* path) { return add_path(ChangeKind::kCreatedFolder, path); }
 
-bool note_added_font(const char* path) {
-  return add(ChangeKind::kAddedFont, false, 0, path, "", nullptr, 0, nullptr, 0);
-}
+bool note_added_font(const char* path) { return add_path(ChangeKind::kAddedFont, path); }
 
-bool note_registered_library(const char* path) {
-  return add(ChangeKind::kRegisteredLibrary, false, 0, path, "", nullptr, 0, nullptr, 0);
-}
+bool note_registered_library(const char* path) { return add_path(ChangeKind::kRegisteredLibrary, path); }
 
 bool note_registry_value(HKEY root, const char* key, const char* name) {
   if (!name) name = "";
   HKEY handle;
   bool noted = false;
-  if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
-    return add(ChangeKind::kRegistryValue, false, root_number(root), key, name, nullptr, 0, nullptr, 0);
+  bool open = RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) == ERROR_SUCCESS;
   DWORD type = 0;
   DWORD size = 0;
-  LONG result = RegQueryValueExA(handle, name, nullptr, &type, nullptr, &size);
-  if (result != ERROR_SUCCESS) {
-    noted = add(ChangeKind::kRegistryValue, false, root_number(root), key, name, nullptr, 0, nullptr, 0);
+  if (!open || RegQueryValueExA(handle, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+    noted = add(ChangeKind::kRegistryValue, false, root_number(root), key, name, nullptr, 0);
   } else {
     uint8_t* data = nullptr;
     // One byte more than asked: the value may grow between the two reads.
+    // Its type goes before it; a record cannot be that large anyway.
     DWORD room = size + 1;
-    if (alloc_block(room, &data) &&
-        RegQueryValueExA(handle, name, nullptr, &type, data, &room) == ERROR_SUCCESS) {
-      uint8_t type_bytes[4];
-      put_u32(type_bytes, type);
-      noted = add(ChangeKind::kRegistryValue, true, root_number(root), key, name, type_bytes, 4, data, room);
+    if (size < 0x40000000u && alloc_block(4 + room, &data) &&
+        RegQueryValueExA(handle, name, nullptr, &type, data + 4, &room) == ERROR_SUCCESS) {
+      put_u32(data, type);
+      noted = add(ChangeKind::kRegistryValue, true, root_number(root), key, name, data, 4 + room);
     }
     free_block(&data);
   }
-  RegCloseKey(handle);
+  if (open) RegCloseKey(handle);
   return noted;
 }
 
@@ -199,7 +195,7 @@ bool note_registry_key(HKEY root, const char* key) {
     memcpy(level, key, end);
     level[end] = '\0';
     if (!missing) missing = !key_exists(root, level);
-    if (missing && !add(ChangeKind::kCreatedKey, false, root_number(root), level, "", nullptr, 0, nullptr, 0))
+    if (missing && !add(ChangeKind::kCreatedKey, false, root_number(root), level, "", nullptr, 0))
       return false;
   }
   return true;

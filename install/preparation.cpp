@@ -58,11 +58,7 @@ void look_at_messages() {
   PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
 }
 
-bool fail_removal(const char* uninstaller) {
-  ErrorState = kErrorOtherTypeKept;
-  copy_string(MessageArgument, uninstaller, kPathSize);
-  return false;
-}
+bool fail_removal(const char* uninstaller) { return fail_install(kErrorOtherTypeKept, uninstaller); }
 
 // The user gave up at the disk prompt: the installation ends as cancelled.
 void give_up_installation() {
@@ -93,11 +89,7 @@ int begin_install() {
   if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
   copy_string(ArchivePath, SourcePath, kPathSize);
   data_file = open_file(ArchivePath, 0);
-  if (data_file == INVALID_FILE_HANDLE) {
-    ErrorState = 16;
-    copy_string(MessageArgument, ArchivePath, kPathSize);
-    return 0;
-  }
+  if (data_file == INVALID_FILE_HANDLE) return fail_install(kErrorOpen, ArchivePath);
   seek_to(data_file, data_start + 4);
   InstallRunning = true;
   return 1;
@@ -112,8 +104,8 @@ bool remove_previous_versions() {
     close_file(file);
     // Quoted, so that a folder with a blank cannot start another program.
     char quoted[kUninstallStringSize + 2];
-    copy_string(quoted, "\"", sizeof quoted);
-    append_string(quoted, program, sizeof quoted);
+    quoted[0] = '"';
+    copy_string(quoted + 1, program, kUninstallStringSize);  // always whole: it was read so
     append_string(quoted, "\"", sizeof quoted);
     HANDLE process;
     if (!start_program(quoted, "/X", &process)) return fail_removal(program);

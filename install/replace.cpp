@@ -51,10 +51,9 @@ bool rename_placeholder(const char* file, const char* source) {
 }  // namespace
 
 bool replace_at_restart(const char* target, const char* source) {
-  if (IsNtFamily) {
-    if (target) return move_file_ex(source, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != 0;
-    return move_file_ex(source, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
-  }
+  if (IsNtFamily)
+    return move_file_ex(source, target,
+                        target ? MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING : MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
   char short_source[kPathSize];
   char short_target[kPathSize];
   char file[kPathSize];
@@ -62,13 +61,8 @@ bool replace_at_restart(const char* target, const char* source) {
   UINT n = GetWindowsDirectoryA(file, kPathSize);
   if (n == 0 || n >= kPathSize) return false;
   append_string(file, "\\WININIT.INI", sizeof file);
-  if (target) {
-    short_path(target, short_target);
-    bool written = WritePrivateProfileStringA(kSection, short_target, short_source, file) != 0;
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);
-    return written;
-  }
-  bool written = WritePrivateProfileStringA(kSection, kPlaceholder, short_source, file) != 0;
+  if (target) short_path(target, short_target);
+  bool written = WritePrivateProfileStringA(kSection, target ? short_target : kPlaceholder, short_source, file) != 0;
   WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);
-  return written && rename_placeholder(file, short_source);
+  return written && (target || rename_placeholder(file, short_source));
 }

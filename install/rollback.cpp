@@ -43,17 +43,8 @@ bool UninstallerKept = false;
 
 void remember_leftover(char kind, const char* path) {
   uint32_t need = static_cast<uint32_t>(strlen(path)) + 2;
-  if (Left.used + need > Left.capacity) {
-    uint32_t capacity = Left.capacity ? Left.capacity * 2 : 4096;
-    while (capacity < Left.used + need) capacity *= 2;
-    char* text = nullptr;
-    // Without memory the file still stays; only the report misses it.
-    if (!alloc_block(capacity, &text)) return;
-    if (Left.used) memcpy(text, Left.text, Left.used);
-    free_block(&Left.text);
-    Left.text = text;
-    Left.capacity = capacity;
-  }
+  // Without memory the file still stays; only the report misses it.
+  if (!grow_block(reinterpret_cast<void**>(&Left.text), Left.used, &Left.capacity, Left.used + need, 4096)) return;
   Left.text[Left.used] = kind;
   memcpy(Left.text + Left.used + 1, path, need - 1);
   Left.used += need;

@@ -60,9 +60,23 @@ bool note_ini_file(const char* name) {
   return path[0] && note_file_change(path);
 }
 
-// Before a value is written: the keys it creates and the value as it was.
-bool note_registry_write(HKEY root, const char* key, const char* name) {
-  return note_registry_key(root, key) && note_registry_value(root, key, name);
+// A text value, written once the keys it creates and the value as it was
+// are noted for a rollback; `length` bytes of it are stored.
+void set_registry_text(HKEY root, const char* key_path, const char* name, const char* text, DWORD length) {
+  HKEY key;
+  if (!note_registry_key(root, key_path) || !note_registry_value(root, key_path, name) ||
+      RegCreateKeyA(root, key_path, &key) != ERROR_SUCCESS)
+    return;
+  if (RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), length) == ERROR_SUCCESS)
+    log_registry_value(root, key_path, name, text);
+  RegCloseKey(key);
+}
+
+// An INI value, written once the file as it was is noted for a rollback.
+void write_ini_text(const char* file, const char* section, const char* key, const char* text) {
+  if (!note_ini_file(file)) return;
+  if (WritePrivateProfileStringA(section, key, text, file)) log_event("ini", file, section, key, text);
+  flush_ini_cache(file);
 }
 
 // True when the value exists and holds something: any data, but for a text
@@ -267,17 +281,11 @@ void write_ini_entries() {
     IniEntry entry;
     p = parse_ini_entry(p, end, &entry);
     if (!p) return;
-    if (!resolve_target_file(entry.file)) continue;
-    if (entry.flags & kEntryKeepExisting) {
-      char existing[20];
-      if (GetPrivateProfileStringA(entry.section, entry.key, "", existing, sizeof existing, DestPath) > 0) continue;
-    }
+    if (!resolve_target_file(entry.file) || keeps_existing_ini_value(entry)) continue;
     uint32_t length;
     char* value = expanded_copy(entry.value, &length);
     if (!value) continue;
-    if (note_ini_file(DestPath) && WritePrivateProfileStringA(entry.section, entry.key, value, DestPath))
-      log_event("ini", DestPath, entry.section, entry.key, value);
-    flush_ini_cache(DestPath);
+    write_ini_text(DestPath, entry.section, entry.key, value);
     free_block(&value);
   }
 }
@@ -295,15 +303,8 @@ void write_registry_entries() {
     uint32_t length;
     char* value = expanded_copy(entry.value, &length);
     if (!value) continue;
-    HKEY key;
-    if (note_registry_write(root, entry.key, entry.value_name) &&
-        RegCreateKeyA(root, entry.key, &key) == ERROR_SUCCESS) {
-      // Stored without the terminator, as the archive's values always were.
-      if (RegSetValueExA(key, entry.value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), length) ==
-          ERROR_SUCCESS)
-        log_registry_value(root, entry.key, entry.value_name, value);
-      RegCloseKey(key);
-    }
+    // Stored without the terminator, as the archive's values always were.
+    set_registry_text(root, entry.key, entry.value_name, value, length);
     free_block(&value);
   }
 }
@@ -323,21 +324,9 @@ void apply_string_patches() {
 void remember_install_dir() {
   const SetupTypeRecord* record = CurrentRecord;
   if (!record) return;
-  if ((record->flags & kTypeRememberInRegistry) && record->registry_key) {
-    HKEY key;
-    HKEY root = root_key(record->root_key);
-    if (note_registry_write(root, record->registry_key, record->registry_value) &&
-        RegCreateKeyA(root, record->registry_key, &key) == ERROR_SUCCESS) {
-      if (RegSetValueExA(key, record->registry_value, 0, REG_SZ, reinterpret_cast<const BYTE*>(InstallDir),
-                         static_cast<DWORD>(strlen(InstallDir) + 1)) == ERROR_SUCCESS)
-        log_registry_value(root, record->registry_key, record->registry_value, InstallDir);
-      RegCloseKey(key);
-    }
-  }
-  if ((record->flags & kTypeRememberInIni) && record->ini_file && record->ini_section && record->ini_key &&
-      note_ini_file(record->ini_file)) {
-    if (WritePrivateProfileStringA(record->ini_section, record->ini_key, InstallDir, record->ini_file))
-      log_event("ini", record->ini_file, record->ini_section, record->ini_key, InstallDir);
-    flush_ini_cache(record->ini_file);
-  }
+  if ((record->flags & kTypeRememberInRegistry) && record->registry_key)
+    set_registry_text(root_key(record->root_key), record->registry_key, record->registry_value, InstallDir,
+                      static_cast<DWORD>(strlen(InstallDir) + 1));
+  if ((record->flags & kTypeRememberInIni) && record->ini_file && record->ini_section && record->ini_key)
+    write_ini_text(record->ini_file, record->ini_section, record->ini_key, InstallDir);
 }

@@ -127,8 +127,8 @@ void register_uninstaller(const char* key_path, const char* name, bool undoable)
   bool noted = !undoable || (note_registry_key(HKEY_LOCAL_MACHINE, key_path) && note_entry_values(key_path));
   if (!noted || RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
   char command[kPathSize + 2];
-  copy_string(command, "\"", sizeof command);
-  append_string(command, UninstallerPath, sizeof command);
+  command[0] = '"';
+  copy_string(command + 1, UninstallerPath, kPathSize);  // always whole: one byte is left for the quote
   append_string(command, "\"", sizeof command);
   RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
                  static_cast<DWORD>(strlen(name)));
@@ -157,10 +157,7 @@ bool write_uninstall_key_block(RecordFile* log, char* key_path) {
 // A failed write of the record is the installation's failure: a full disk
 // (a short write) is error 20, any other error 19, both naming the
 // uninstaller.
-void fail_with(int result) {
-  ErrorState = result == 3 ? kErrorDiskFull : kErrorWrite;
-  copy_string(MessageArgument, UninstallerPath, kPathSize);
-}
+void fail_with(int result) { fail_install(result == 3 ? kErrorDiskFull : kErrorWrite, UninstallerPath); }
 
 }  // namespace
 

@@ -62,32 +62,22 @@ void write_counted_string(RecordFile* log, const char* text) { write_counted(log
 
 void write_log_record(RecordFile* log, uint8_t flags) {
   char folder[sizeof DestPath + 2];
-  const char* name;
+  char* out = folder;
+  const char* rest = DestPath;
   size_t n = strlen(InstallDir);
   // An empty InstallDir would make every path look relative to it.
-  if (n > 0 && strlen(DestPath) >= n && same_folded(DestPath, InstallDir, n)) {
-    const char* rest = DestPath + n;
-    const char* slash = strrchr(rest, '\\');
-    if (slash) {
-      folder[0] = '.';
-      folder[1] = '\\';
-      memcpy(folder + 2, rest, slash - rest);
-      folder[2 + (slash - rest)] = '\0';
-      name = slash + 1;
-    } else {
-      folder[0] = '.';
-      folder[1] = '\0';
-      name = rest;
-    }
-  } else {
-    const char* slash = strrchr(DestPath, '\\');
-    size_t length = slash ? slash - DestPath : 0;
-    memcpy(folder, DestPath, length);
-    folder[length] = '\0';
-    name = slash ? slash + 1 : DestPath;
+  bool inside = n > 0 && strlen(DestPath) >= n && same_folded(DestPath, InstallDir, n);
+  if (inside) {
+    rest += n;
+    *out++ = '.';
   }
+  const char* slash = strrchr(rest, '\\');
+  size_t length = slash ? slash - rest : 0;
+  if (inside && slash) *out++ = '\\';
+  memcpy(out, rest, length);
+  out[length] = '\0';
   write_counted_string(log, folder);
-  write_counted_string(log, name);
+  write_counted_string(log, slash ? slash + 1 : rest);
   write_record_u8(log, flags);
 }
 
