@@ -82,7 +82,7 @@ FileHandle open_next_volume() {
     char prompt[kPromptCapacity];
     format_disk_prompt(prompt, volume_number + 1);
     if (message_box(prompt, kMbOkCancel | kMbIconInformation) == kIdOk) continue;
-    if (message_box(get_text(6, kTextGiveUp), kMbYesNo | kMbIconQuestion) == kIdYes) {
+    if (asked_yes(kTextGiveUp)) {
       if (DiskGiveUpHandler) DiskGiveUpHandler();
       VolumeGivenUp = true;
       return INVALID_FILE_HANDLE;

@@ -80,25 +80,25 @@ int settle_install_folder() {
     copy_string(InstallDir, DestPath, kPathSize);
   if (!SetCurrentDirectoryA(InstallDir)) {
     // Unattended, the question answers yes: the folder is made.
-    if (message_box(get_text(6, 6), kMbYesNo | kMbIconQuestion) != kIdYes) return kFolderDeclined;
+    if (!asked_yes(6)) return kFolderDeclined;
     // Without room for its backslash the folder is not made at all, nor the
     // folders above it.
     if (add_backslash(InstallDir, kPathSize)) create_folder_chain(InstallDir);
     strip_backslash(InstallDir);
     if (!SetCurrentDirectoryA(InstallDir)) {
-      message_box(get_text(6, 5), kMbIconInformation);
+      message_text(5, kMbIconInformation);
       return kNoFolder;
     }
   }
   // No file fits below a folder that leaves no room for its backslash.
   if (!add_backslash(InstallDir, kPathSize)) {
-    message_box(get_text(6, 5), kMbIconInformation);
+    message_text(5, kMbIconInformation);
     return kNoFolder;
   }
   int result = space_check();
   // Unattended, too little space fails: nobody is there to take the risk.
   if (result == kNoSpace && Switches.mode == RunMode::kWizard &&
-      message_box(get_text(6, 11), kMbYesNo | kMbIconQuestion) == kIdYes)
+      asked_yes(11))
     result = kSpaceOk;
   if (result == kNotWritable) report_unwritable_file();
   return result;
@@ -186,7 +186,7 @@ INT_PTR CALLBACK ready_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM 
     }
     case WM_COMMAND:
       if (LOWORD(wparam) == IDOK && ReadOnlyFilesFound &&
-          message_box(get_text(6, 7), kMbYesNo | kMbIconQuestion) == kIdNo)
+          message_text(7, kMbYesNo | kMbIconQuestion) == kIdNo)
         return command_handled_answer(page);
       break;
   }

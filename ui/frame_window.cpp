@@ -131,16 +131,19 @@ void place_centred(HWND dialog) {
   SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
+void end_cancelled_wizard() {
+  message_text(15, kMbIconInformation);
+  PageResult = kPageToClosing;
+  UserCancelled = true;
+  forget_role_items();
+}
+
 static void cancel_pressed() {
   if (StoredButtonMask & ButtonCancelAtOnce) {
     PageResult = kPageToClosing;
     return;
   }
-  if (message_box(get_text(6, 14), kMbYesNo | kMbIconQuestion) != kIdYes) return;
-  message_box(get_text(6, 15), kMbIconInformation);
-  PageResult = kPageToClosing;
-  UserCancelled = true;
-  forget_role_items();
+  if (asked_yes(14)) end_cancelled_wizard();
 }
 
 INT_PTR CALLBACK container_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -12,6 +12,7 @@
 #include "base/platform.h"
 #include "install/engine.h"
 #include "install/rollback.h"
+#include "ui/frame_window.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
 #include "ui/progress.h"
@@ -84,7 +85,7 @@ static void cancel_installation(HWND page) {
 static bool cancel_confirmed() {
   if (single_page_mode()) return true;
   InstallPaused = true;
-  bool yes = message_box(get_text(6, 13), kMbYesNo | kMbIconQuestion) == kIdYes;
+  bool yes = asked_yes(13);
   InstallPaused = false;
   if (yes) UserCancelled = true;
   return yes;
@@ -131,14 +132,10 @@ static INT_PTR cancel_while_installing(HWND page) {
 // Cancel once nothing runs (the archive could not be opened).
 static INT_PTR ask_to_cancel(HWND page) {
   InstallPaused = true;
-  if (message_box(get_text(6, 13), kMbYesNo | kMbIconQuestion) == kIdYes) {
-    message_box(get_text(6, 15), kMbIconInformation);
-    PageResult = kPageToClosing;
-    UserCancelled = true;
-    forget_role_items();
-  } else {
+  if (asked_yes(13))
+    end_cancelled_wizard();
+  else
     InstallPaused = false;
-  }
   return command_handled_answer(page);
 }
 
