@@ -60,7 +60,7 @@ static void read_folder_field(HWND page) {
 
 
 static void restore_page_texts(HWND page) {
-  for (int i = 2; i <= 4; ++i) SetDlgItemTextA(page, 999 + i, get_text(2, i));
+  for (int i = 2; i <= 4; ++i) set_item_text(page, 999 + i, 2, i);
 }
 
 static void report_unwritable_file() {
@@ -106,7 +106,7 @@ int settle_install_folder() {
 
 static INT_PTR destination_next(HWND page) {
   read_folder_field(page);
-  SetDlgItemTextA(page, 1001, get_text(6, 4));
+  set_item_text(page, 1001, 6, 4);
   SetDlgItemTextA(page, 1002, "");
   SetDlgItemTextA(page, 1003, "");
   if (settle_install_folder() == kSpaceOk) return FALSE;  // the container moves on
@@ -151,8 +151,8 @@ INT_PTR CALLBACK destination_page_proc(HWND page, UINT message, WPARAM wparam, L
       copy_string(shown, InstallDir, sizeof shown);
       strip_backslash(shown);
       SetDlgItemTextA(page, kFolderField, shown);
-      SetDlgItemTextA(page, kRequiredCaption, get_text(2, 5));
-      SetDlgItemTextA(page, kFreeCaption, get_text(2, 6));
+      set_item_text(page, kRequiredCaption, 2, 5);
+      set_item_text(page, kFreeCaption, 2, 6);
       show_megabytes(page, kRequiredSpace, required_megabytes());
       show_free_space(page);
       if (CurrentRecord && (CurrentRecord->flags & kTypeFolderEditable)) {

@@ -131,7 +131,7 @@ static void show_offers(HWND page) {
         control_rect(page, kOpenButton, &button)) {
       SetWindowPos(GetDlgItem(page, kRunCheckBox), nullptr, box.left, button.top, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER);
-      SetDlgItemTextA(page, kOpenText, get_text(5, 3));
+      set_item_text(page, kOpenText, 5, 3);
       SetDlgItemTextA(page, kCheckText, "");
     }
   }
@@ -207,9 +207,9 @@ INT_PTR CALLBACK restart_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
       int y = origin.y + (frame.bottom - own.bottom) / 2;
       SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
       SetWindowTextA(dialog, get_text(6, 0));
-      SetDlgItemTextA(dialog, IDOK, get_text(7, 6));
-      SetDlgItemTextA(dialog, IDCANCEL, get_text(7, 2));
-      SetDlgItemTextA(dialog, kRestartText, get_text(5, 7));
+      set_item_text(dialog, IDOK, 7, 6);
+      set_item_text(dialog, IDCANCEL, 7, 2);
+      set_item_text(dialog, kRestartText, 5, 7);
       return TRUE;
     }
     case WM_COMMAND:

@@ -42,8 +42,8 @@ static int page_text_list() {
   return CurrentPage >= 0 && CurrentPage < kPageCount ? PageTable[CurrentPage].text_list : -1;
 }
 
-static void show_titles() {
-  const char* page_title = get_text(page_text_list(), 0);
+static void show_titles(int list) {
+  const char* page_title = get_text(list, 0);
   const char* setup_title = get_text(6, 0);
   SetWindowTextA(FrameWindow, setup_title);
   if (!page_title[0]) return;
@@ -76,10 +76,10 @@ void page_setup(HWND page, unsigned button_mask) {
     if (control_rect(ContainerDialog, kPagePlaceholder, &r))
       SetWindowPos(page, nullptr, r.left, r.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   }
-  show_titles();
   int list = page_text_list();
+  show_titles(list);
   for (int i = 1; i <= 4; ++i)
-    if (HWND field = GetDlgItem(page, 999 + i)) SetWindowTextA(field, get_text(list, i));
+    set_item_text(page, 999 + i, list, i);
   set_button_caption(kBackButton, 0);
   set_button_caption(kNextButton, 1);
   set_button_caption(kCancelButton, 2);
@@ -97,9 +97,9 @@ void apply_button_mask(unsigned mask) {
     if (HWND button = GetDlgItem(ContainerDialog, b.id)) EnableWindow(button, (mask & b.bit) != 0);
 }
 
-void set_button_caption(int button_id, unsigned text_index) {
-  if (HWND button = GetDlgItem(ContainerDialog, button_id)) SetWindowTextA(button, get_text(7, text_index));
-}
+void set_button_caption(int button_id, unsigned text_index) { set_item_text(ContainerDialog, button_id, 7, text_index); }
+
+void set_item_text(HWND dialog, int id, int list, int index) { SetDlgItemTextA(dialog, id, get_text(list, index)); }
 
 void apply_dialog_font(HWND dialog) {
   if (!DialogFont) {

@@ -33,6 +33,8 @@ void page_setup(HWND page, unsigned button_mask);
 void apply_button_mask(unsigned mask);
 // Back (1007), Next (1) or Cancel (2) of the container gets text 7/index.
 void set_button_caption(int button_id, unsigned text_index);
+// Control `id` of the dialog gets text list/index.
+void set_item_text(HWND dialog, int id, int list, int index);
 // Gives the dialog font to every direct child window.
 void apply_dialog_font(HWND dialog);
 // Default branch of every wizard dialog procedure; a brush or 0.

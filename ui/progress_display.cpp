@@ -80,8 +80,8 @@ void show_waiting_file() {
 
 void show_rollback_texts() {
   if (!ProgressWindow) return;
-  SetDlgItemTextA(ProgressWindow, kFileLabel, get_text(4, kTextUndoingLabel));
-  SetDlgItemTextA(ProgressWindow, kBelowBar, get_text(4, kTextUndoing));
+  set_item_text(ProgressWindow, kFileLabel, 4, kTextUndoingLabel);
+  set_item_text(ProgressWindow, kBelowBar, 4, kTextUndoing);
   paint_now(kFileLabel);
   paint_now(kBelowBar);
 }
