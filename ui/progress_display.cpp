@@ -102,11 +102,9 @@ void draw_progress(HWND window, HDC dc) {
     HBITMAP bitmap = memory ? CreateCompatibleBitmap(target, w, h) : nullptr;
     HGDIOBJ previous = bitmap ? SelectObject(memory, bitmap) : nullptr;
     if (previous) {
-      fill_colour_rect(memory, 0, 0, w, h, GetSysColor(COLOR_BTNFACE));
-      fill_colour_rect(memory, 0, 0, w, 1, GetSysColor(COLOR_BTNSHADOW));
-      fill_colour_rect(memory, 0, 0, 1, h, GetSysColor(COLOR_BTNSHADOW));
-      fill_colour_rect(memory, w - 1, 0, 1, h, GetSysColor(COLOR_BTNHIGHLIGHT));
-      fill_colour_rect(memory, 0, h - 1, w, 1, GetSysColor(COLOR_BTNHIGHLIGHT));
+      // The face inside a sunken frame: the frame's lines cover the outer pixels.
+      RECT bar = {0, 0, w, h};
+      draw_sunken_frame(memory, bar, true);
       HBRUSH brush = CreateSolidBrush(GetSysColor(COLOR_ACTIVECAPTION));
       if (brush) {
         unsigned half = h / 2;
