@@ -71,12 +71,7 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
   switch (message) {
     case WM_PAINT:
       if (!full_screen_mode() || IsIconic(window)) break;
-      {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(window, &paint);
-        if (dc) paint_background(window, dc);
-        EndPaint(window, &paint);
-      }
+      paint_window(window, paint_background);
       // The background may have painted over the container's caption.
       if (ContainerDialog) RedrawWindow(ContainerDialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME);
       return 0;
@@ -146,6 +141,11 @@ static void cancel_pressed() {
   if (asked_yes(14)) end_cancelled_wizard();
 }
 
+static void paint_container(HWND dialog, HDC dc) {
+  sunken_frame_around_control(dialog, dc, kSeparator, true);
+  if (WizardPicture) draw_picture(dialog, dc, kPictureArea, WizardPicture, WizardPictureLength);
+}
+
 INT_PTR CALLBACK container_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
@@ -153,16 +153,9 @@ INT_PTR CALLBACK container_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
       apply_dialog_font(dialog);
       PostMessageA(dialog, WM_NCACTIVATE, TRUE, 0);
       return TRUE;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(dialog, &paint);
-      if (dc) {
-        sunken_frame_around_control(dialog, dc, kSeparator, true);
-        if (WizardPicture) draw_picture(dialog, dc, kPictureArea, WizardPicture, WizardPictureLength);
-      }
-      EndPaint(dialog, &paint);
+    case WM_PAINT:
+      paint_window(dialog, paint_container);
       break;
-    }
     case WM_COMMAND:
       if (CurrentPageWindow && SendMessageA(CurrentPageWindow, WM_COMMAND, wparam, lparam) != 0) break;
       switch (LOWORD(wparam)) {

@@ -132,6 +132,13 @@ INT_PTR command_handled_answer(HWND dialog) {
   return TRUE;
 }
 
+void paint_window(HWND window, void (*paint)(HWND, HDC)) {
+  PAINTSTRUCT paint_info;
+  HDC dc = BeginPaint(window, &paint_info);
+  if (dc) paint(window, dc);
+  EndPaint(window, &paint_info);
+}
+
 void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colour) {
   RECT r = {x, y, x + width, y + height};
   SetBkColor(dc, colour);

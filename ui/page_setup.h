@@ -41,6 +41,9 @@ void apply_dialog_font(HWND dialog);
 INT_PTR control_colour_answer(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // Sets DWL_MSGRESULT to 1 and returns TRUE: the page consumed a button.
 INT_PTR command_handled_answer(HWND dialog);
+// A WM_PAINT answered: `paint` draws into the window's device context
+// between BeginPaint and EndPaint, when BeginPaint gave one.
+void paint_window(HWND window, void (*paint)(HWND, HDC));
 void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colour);
 void draw_sunken_frame(HDC dc, const RECT& rect, bool fill);
 void sunken_frame_around_control(HWND dialog, HDC dc, int control_id, bool fill);

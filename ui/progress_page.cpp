@@ -42,9 +42,12 @@ static void install_remaining_items() {
   finish_install();
 }
 
-static void arm_timer_or_finish(HWND page) {
+// False when no timer could be had: the installation has run to its end.
+static bool arm_timer_or_finish(HWND page) {
   InstallTimer = SetTimer(page, kInstallTimer, kNextTick, nullptr);
-  if (!InstallTimer) install_remaining_items();
+  if (InstallTimer) return true;
+  install_remaining_items();
+  return false;
 }
 
 static void stop_timer(HWND page) {
@@ -96,11 +99,7 @@ static void install_on_tick(HWND page) {
   // Armed again before the items, so that the next tick is due when they
   // are done and comes as soon as paint, input and Cancel have gone
   // through: a timer armed afterwards would first wait out its delay.
-  InstallTimer = SetTimer(page, kInstallTimer, kNextTick, nullptr);
-  if (!InstallTimer) {
-    install_remaining_items();
-    return;
-  }
+  if (!arm_timer_or_finish(page)) return;
   bool more = install_for_a_while();
   // The user gave up at the disk prompt: as a confirmed Cancel.
   if (PageResult == kPageToClosing) {
@@ -163,13 +162,9 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
       // In single-page mode Cancel is the container's: it ends at once.
       if (!single_page_mode()) return ask_to_cancel(page);
       break;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(page, &paint);
-      if (dc) draw_progress(page, dc);
-      EndPaint(page, &paint);
+    case WM_PAINT:
+      paint_window(page, draw_progress);
       return TRUE;
-    }
     case WM_DESTROY:
       stop_timer(page);
       ProgressWindow = nullptr;
