@@ -135,7 +135,6 @@ static void show_offers(HWND page) {
       SetDlgItemTextA(page, kCheckText, "");
     }
   }
-  SetDlgItemTextA(page, kSpareText, "");
 }
 
 INT_PTR CALLBACK finish_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {

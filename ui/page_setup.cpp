@@ -1,7 +1,5 @@
 #include "ui/page_setup.h"
 
-#include <cstring>
-
 #include "archive/config.h"
 #include "base/command_line.h"
 #include "base/memory.h"
@@ -54,10 +52,8 @@ static void show_titles(int list) {
   char* caption = nullptr;
   if (!alloc_zeroed(kCaptionCapacity, &caption)) return;
   copy_string(caption, setup_title, kCaptionCapacity);
-  size_t used = std::strlen(caption);
-  copy_string(caption + used, " - ", kCaptionCapacity - used);
-  used = std::strlen(caption);
-  copy_string(caption + used, page_title, kCaptionCapacity - used);
+  append_string(caption, " - ", kCaptionCapacity);
+  append_string(caption, page_title, kCaptionCapacity);
   SetWindowTextA(FrameWindow, caption);
   free_block(&caption);
 }
