@@ -54,6 +54,13 @@ static uint32_t required_megabytes() {
   return static_cast<uint32_t>((sum + 0xFFFFF) >> 20);
 }
 
+// The installation folder as the pages show it: without a trailing
+// backslash. `out` holds kPathSize characters.
+static void shown_install_folder(char* out) {
+  copy_string(out, InstallDir, kPathSize);
+  strip_backslash(out);
+}
+
 static void read_folder_field(HWND page) {
   SendDlgItemMessageA(page, kFolderField, WM_GETTEXT, kPathSize, reinterpret_cast<LPARAM>(InstallDir));
 }
@@ -64,7 +71,7 @@ static void restore_page_texts(HWND page) {
 }
 
 static void report_unwritable_file() {
-  char report[kMessageCapacity] = "";
+  char report[kMessageCapacity];
   char file_error[kMessageCapacity];
   copy_string(report, get_text(6, 8), sizeof report);
   append_string(report, "\n\n", sizeof report);
@@ -148,8 +155,7 @@ INT_PTR CALLBACK destination_page_proc(HWND page, UINT message, WPARAM wparam, L
     case WM_INITDIALOG: {
       page_setup(page, ButtonBack | ButtonNext | ButtonCancel);
       char shown[kPathSize];
-      copy_string(shown, InstallDir, sizeof shown);
-      strip_backslash(shown);
+      shown_install_folder(shown);
       SetDlgItemTextA(page, kFolderField, shown);
       set_item_text(page, kRequiredCaption, 2, 5);
       set_item_text(page, kFreeCaption, 2, 6);
@@ -175,13 +181,12 @@ INT_PTR CALLBACK ready_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM 
     case WM_INITDIALOG: {
       page_setup(page, ButtonBack | ButtonNext | ButtonCancel);
       char folder[kPathSize];
-      copy_string(folder, InstallDir, sizeof folder);
-      strip_backslash(folder);
+      shown_install_folder(folder);
       char summary[kMessageCapacity];
       format_text(summary, sizeof summary, get_text(3, 2), folder);
       SetDlgItemTextA(page, kSummaryText, summary);
       set_button_caption(IDOK, 3);
-      SetFocus(GetDlgItem(ContainerDialog, IDOK));
+      focus_next_button();
       return FALSE;
     }
     case WM_COMMAND:

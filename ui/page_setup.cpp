@@ -95,6 +95,8 @@ void apply_button_mask(unsigned mask) {
 
 void set_button_caption(int button_id, unsigned text_index) { set_item_text(ContainerDialog, button_id, 7, text_index); }
 
+void focus_next_button() { SetFocus(GetDlgItem(ContainerDialog, kNextButton)); }
+
 void set_item_text(HWND dialog, int id, int list, int index) { SetDlgItemTextA(dialog, id, get_text(list, index)); }
 
 void apply_dialog_font(HWND dialog) {
