@@ -42,6 +42,13 @@ bool text_list_inside(const uint8_t* record, uint32_t length, uint32_t offset) {
 
 const uint32_t kStringFields[] = {kRecordUninstallName, kRecordCaption,  kRecordDefaultFolder, kRecordRegistryKey,
                                   kRecordRegistryValue, kRecordIniFile, kRecordIniSection,    kRecordIniKey};
+// The record's string of each of kStringFields, in the same order.
+const char* SetupTypeRecord::* const kStringMembers[] = {
+    &SetupTypeRecord::uninstall_name, &SetupTypeRecord::caption,  &SetupTypeRecord::default_folder,
+    &SetupTypeRecord::registry_key,   &SetupTypeRecord::registry_value, &SetupTypeRecord::ini_file,
+    &SetupTypeRecord::ini_section,    &SetupTypeRecord::ini_key};
+static_assert(sizeof kStringMembers / sizeof kStringMembers[0] == sizeof kStringFields / sizeof kStringFields[0],
+              "one string of the record for each field");
 
 bool check_record(const uint8_t* raw, uint32_t length) {
   if (length < kRecordFixedSize) return false;
@@ -65,15 +72,9 @@ const char* string_at(const uint8_t* raw, uint32_t field) {
 // worked out from the slot number again, each an address to relocate.
 __attribute__((noinline)) void relocate_strings(const uint8_t* raw, SetupTypeRecord* record) {
   record->flags = get_u16(raw + kRecordFlags);
-  record->uninstall_name = string_at(raw, kRecordUninstallName);
-  record->caption = string_at(raw, kRecordCaption);
-  record->default_folder = string_at(raw, kRecordDefaultFolder);
   record->root_key = get_u32(raw + kRecordRootKey);
-  record->registry_key = string_at(raw, kRecordRegistryKey);
-  record->registry_value = string_at(raw, kRecordRegistryValue);
-  record->ini_file = string_at(raw, kRecordIniFile);
-  record->ini_section = string_at(raw, kRecordIniSection);
-  record->ini_key = string_at(raw, kRecordIniKey);
+  for (size_t i = 0; i < sizeof kStringFields / sizeof kStringFields[0]; ++i)
+    record->*kStringMembers[i] = string_at(raw, kStringFields[i]);
 }
 
 void relocate_text_lists(const uint8_t* raw, SetupTypeRecord* record) {
