@@ -30,7 +30,8 @@ static bool another_setup_runs() {
 
 static void read_windows_family() {
   static_assert(sizeof(OSVERSIONINFOA) == 148, "the size the Windows 95 family accepts");
-  OSVERSIONINFOA version = {};
+  // Only the size goes in; the platform is read only when the call succeeded.
+  OSVERSIONINFOA version;
   version.dwOSVersionInfoSize = sizeof version;
   IsNtFamily = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }

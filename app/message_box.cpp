@@ -39,6 +39,6 @@ int message_box(const char* text, unsigned style) {
   HWND owner = ContainerDialog ? ContainerDialog : FrameWindow;
   int answer = Switches.mode != RunMode::kWizard ? unattended_answer(style)
                                                  : MessageBoxA(owner, text, get_text(6, 0), style);
-  log_event("message", text, answer > 0 && answer <= IDNO ? kAnswers[answer] : "");
+  log_event("message", text, static_cast<unsigned>(answer) <= IDNO ? kAnswers[answer] : "");
   return answer;
 }

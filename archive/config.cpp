@@ -5,6 +5,7 @@
 #include "archive/format.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/platform.h"
 
 uint32_t SetupFlags;
 uint8_t* WizardPicture;
@@ -52,6 +53,10 @@ const char* get_text(int list, int index) {
 const char* product_detail(int index) {
   return CurrentSetupType < 0 ? kEmptyText : list_text(SetupTypeTable[CurrentSetupType].details, index);
 }
+
+int message_text(int index, unsigned style) { return message_box(get_text(6, index), style); }
+
+bool asked_yes(int index) { return message_text(index, kMbYesNo | kMbIconQuestion) == kIdYes; }
 
 void select_setup_type(int index) {
   if (CurrentSetupType != -1) copy_string(SetupTypeTable[CurrentSetupType].folder, InstallDir, kPathSize);

@@ -74,6 +74,10 @@ const char* get_text(int list, int index);
 // Text `index` of the current setup type's product details; never null.
 const char* product_detail(int index);
 void select_setup_type(int index);
+// Text 6/index in a message box; the answer.
+int message_text(int index, unsigned style);
+// Text 6/index asked as a Yes/No question: true for Yes.
+bool asked_yes(int index);
 
 // Bounds of template `number` inside the DialogTemplateStore: from its offset
 // to the end of the store. False when the store has no such template.

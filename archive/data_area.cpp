@@ -82,7 +82,7 @@ FileHandle open_next_volume() {
     char prompt[kPromptCapacity];
     format_disk_prompt(prompt, volume_number + 1);
     if (message_box(prompt, kMbOkCancel | kMbIconInformation) == kIdOk) continue;
-    if (message_box(get_text(6, kTextGiveUp), kMbYesNo | kMbIconQuestion) == kIdYes) {
+    if (asked_yes(kTextGiveUp)) {
       if (DiskGiveUpHandler) DiskGiveUpHandler();
       VolumeGivenUp = true;
       return INVALID_FILE_HANDLE;
@@ -108,22 +108,21 @@ FileHandle open_next_volume() {
 
 uint32_t seek_data(uint32_t position) {
   // Reading only moves forward; an earlier volume is not opened again.
-  if (position < volumes_before) {
-    copy_string(MessageArgument, ArchivePath, kPathSize);
-    return kErrorDataUnreadable;
-  }
-  while (position >= static_cast<uint64_t>(volumes_before) + volume_length) {
-    volume_left = 0;
-    if (open_next_volume() == INVALID_FILE_HANDLE) {
-      if (VolumeGivenUp) return kErrorDiskGivenUp;
-      copy_string(MessageArgument, ArchivePath, kPathSize);
-      return kErrorDataUnreadable;
+  if (position >= volumes_before) {
+    for (;;) {
+      if (position < static_cast<uint64_t>(volumes_before) + volume_length) {
+        uint32_t offset = position - volumes_before;
+        volume_left = volume_length - offset;
+        seek_to(data_file, volume_header_offset() + 4 + offset);
+        return 0;
+      }
+      volume_left = 0;
+      if (open_next_volume() == INVALID_FILE_HANDLE) break;
     }
+    if (VolumeGivenUp) return kErrorDiskGivenUp;
   }
-  uint32_t offset = position - volumes_before;
-  volume_left = volume_length - offset;
-  seek_to(data_file, volume_header_offset() + 4 + offset);
-  return 0;
+  copy_string(MessageArgument, ArchivePath, kPathSize);
+  return kErrorDataUnreadable;
 }
 
 int read_data(FileHandle file, uint8_t* buffer, uint32_t count, uint32_t* got) {

@@ -42,6 +42,13 @@ bool text_list_inside(const uint8_t* record, uint32_t length, uint32_t offset) {
 
 const uint32_t kStringFields[] = {kRecordUninstallName, kRecordCaption,  kRecordDefaultFolder, kRecordRegistryKey,
                                   kRecordRegistryValue, kRecordIniFile, kRecordIniSection,    kRecordIniKey};
+// The record's string of each of kStringFields, in the same order.
+const char* SetupTypeRecord::* const kStringMembers[] = {
+    &SetupTypeRecord::uninstall_name, &SetupTypeRecord::caption,  &SetupTypeRecord::default_folder,
+    &SetupTypeRecord::registry_key,   &SetupTypeRecord::registry_value, &SetupTypeRecord::ini_file,
+    &SetupTypeRecord::ini_section,    &SetupTypeRecord::ini_key};
+static_assert(sizeof kStringMembers / sizeof kStringMembers[0] == sizeof kStringFields / sizeof kStringFields[0],
+              "one string of the record for each field");
 
 bool check_record(const uint8_t* raw, uint32_t length) {
   if (length < kRecordFixedSize) return false;
@@ -61,17 +68,13 @@ const char* string_at(const uint8_t* raw, uint32_t field) {
   return offset ? reinterpret_cast<const char*>(raw + offset) : nullptr;
 }
 
-void relocate_strings(const uint8_t* raw, SetupTypeRecord* record) {
+// Kept out of line: inlined into the loader, every field's address is
+// worked out from the slot number again, each an address to relocate.
+__attribute__((noinline)) void relocate_strings(const uint8_t* raw, SetupTypeRecord* record) {
   record->flags = get_u16(raw + kRecordFlags);
-  record->uninstall_name = string_at(raw, kRecordUninstallName);
-  record->caption = string_at(raw, kRecordCaption);
-  record->default_folder = string_at(raw, kRecordDefaultFolder);
   record->root_key = get_u32(raw + kRecordRootKey);
-  record->registry_key = string_at(raw, kRecordRegistryKey);
-  record->registry_value = string_at(raw, kRecordRegistryValue);
-  record->ini_file = string_at(raw, kRecordIniFile);
-  record->ini_section = string_at(raw, kRecordIniSection);
-  record->ini_key = string_at(raw, kRecordIniKey);
+  for (size_t i = 0; i < sizeof kStringFields / sizeof kStringFields[0]; ++i)
+    record->*kStringMembers[i] = string_at(raw, kStringFields[i]);
 }
 
 void relocate_text_lists(const uint8_t* raw, SetupTypeRecord* record) {
@@ -215,7 +218,6 @@ bool load_archive() {
       break;
     }
     uint32_t next = here + header.stored_size;
-    SetupTypeSlot* slot = current >= 0 ? &SetupTypeTable[current] : nullptr;
 
     switch (header.id) {
       case kBlockSetupFlags: {
@@ -239,22 +241,33 @@ bool load_archive() {
         break;
       case kBlockItemPrefix: error = replace_block(file, header, &ItemPrefixBlob, &ItemPrefixBlobLength); break;
       case kBlockFileList:
-        if (!slot) error = kDamaged;
-        else error = replace_block(file, header, &slot->file_list, &slot->file_list_length);
-        break;
       case kBlockIniEntries:
       case kBlockRegistryEntries:
-      case kBlockStringPatches: {
-        int k = header.id - kBlockIniEntries;
-        if (!slot) error = kDamaged;
-        else error = replace_block(file, header, &slot->entry_lists[k], &slot->entry_list_lengths[k]);
+      case kBlockStringPatches:
+      case kBlockProductDetails: {
+        // Blocks of a setup type come after its record. Tested here, in
+        // the one case for them all: a slot pointer that may be null makes
+        // the compiler build the whole switch twice.
+        if (current < 0) {
+          error = kDamaged;
+          break;
+        }
+        SetupTypeSlot& slot = SetupTypeTable[current];
+        uint8_t** block = &slot.details;
+        uint32_t* block_length = &slot.details_length;
+        if (header.id == kBlockFileList) {
+          block = &slot.file_list;
+          block_length = &slot.file_list_length;
+        } else if (header.id != kBlockProductDetails) {
+          int k = header.id - kBlockIniEntries;
+          block = &slot.entry_lists[k];
+          block_length = &slot.entry_list_lengths[k];
+        }
+        error = replace_block(file, header, block, block_length);
+        if (!error && header.id == kBlockProductDetails && !text_list_inside(slot.details, slot.details_length, 0))
+          error = kDamaged;
         break;
       }
-      case kBlockProductDetails:
-        if (!slot) error = kDamaged;
-        else error = replace_block(file, header, &slot->details, &slot->details_length);
-        if (!error && !text_list_inside(slot->details, slot->details_length, 0)) error = kDamaged;
-        break;
       case kBlockStartPage: {
         HasStartPageBlock = true;
         uint8_t word[2];
@@ -270,21 +283,21 @@ bool load_archive() {
           error = kDamaged;
           break;
         }
-        slot = &SetupTypeTable[++current];
-        error = read_block(file, header, &slot->raw_record, &slot->raw_record_length);
+        SetupTypeSlot& slot = SetupTypeTable[++current];
+        error = read_block(file, header, &slot.raw_record, &slot.raw_record_length);
         if (error) break;
-        if (!check_record(slot->raw_record, slot->raw_record_length)) {
+        if (!check_record(slot.raw_record, slot.raw_record_length)) {
           error = kDamaged;
           break;
         }
-        relocate_strings(slot->raw_record, &slot->record);
-        if (!alloc_zeroed(kPathSize, &slot->folder)) {
+        relocate_strings(slot.raw_record, &slot.record);
+        if (!alloc_zeroed(kPathSize, &slot.folder)) {
           error = kNoFolderMemory;
           break;
         }
-        default_install_dir(&slot->record);
-        copy_string(slot->folder, InstallDir, kPathSize);
-        relocate_text_lists(slot->raw_record, &slot->record);
+        default_install_dir(&slot.record);
+        copy_string(slot.folder, InstallDir, kPathSize);
+        relocate_text_lists(slot.raw_record, &slot.record);
         ++complete_types;
         break;
       }

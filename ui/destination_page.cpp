@@ -54,17 +54,24 @@ static uint32_t required_megabytes() {
   return static_cast<uint32_t>((sum + 0xFFFFF) >> 20);
 }
 
+// The installation folder as the pages show it: without a trailing
+// backslash. `out` holds kPathSize characters.
+static void shown_install_folder(char* out) {
+  copy_string(out, InstallDir, kPathSize);
+  strip_backslash(out);
+}
+
 static void read_folder_field(HWND page) {
   SendDlgItemMessageA(page, kFolderField, WM_GETTEXT, kPathSize, reinterpret_cast<LPARAM>(InstallDir));
 }
 
 
 static void restore_page_texts(HWND page) {
-  for (int i = 2; i <= 4; ++i) SetDlgItemTextA(page, 999 + i, get_text(2, i));
+  for (int i = 2; i <= 4; ++i) set_item_text(page, 999 + i, 2, i);
 }
 
 static void report_unwritable_file() {
-  char report[kMessageCapacity] = "";
+  char report[kMessageCapacity];
   char file_error[kMessageCapacity];
   copy_string(report, get_text(6, 8), sizeof report);
   append_string(report, "\n\n", sizeof report);
@@ -80,25 +87,25 @@ int settle_install_folder() {
     copy_string(InstallDir, DestPath, kPathSize);
   if (!SetCurrentDirectoryA(InstallDir)) {
     // Unattended, the question answers yes: the folder is made.
-    if (message_box(get_text(6, 6), kMbYesNo | kMbIconQuestion) != kIdYes) return kFolderDeclined;
+    if (!asked_yes(6)) return kFolderDeclined;
     // Without room for its backslash the folder is not made at all, nor the
     // folders above it.
     if (add_backslash(InstallDir, kPathSize)) create_folder_chain(InstallDir);
     strip_backslash(InstallDir);
     if (!SetCurrentDirectoryA(InstallDir)) {
-      message_box(get_text(6, 5), kMbIconInformation);
+      message_text(5, kMbIconInformation);
       return kNoFolder;
     }
   }
   // No file fits below a folder that leaves no room for its backslash.
   if (!add_backslash(InstallDir, kPathSize)) {
-    message_box(get_text(6, 5), kMbIconInformation);
+    message_text(5, kMbIconInformation);
     return kNoFolder;
   }
   int result = space_check();
   // Unattended, too little space fails: nobody is there to take the risk.
   if (result == kNoSpace && Switches.mode == RunMode::kWizard &&
-      message_box(get_text(6, 11), kMbYesNo | kMbIconQuestion) == kIdYes)
+      asked_yes(11))
     result = kSpaceOk;
   if (result == kNotWritable) report_unwritable_file();
   return result;
@@ -106,7 +113,7 @@ int settle_install_folder() {
 
 static INT_PTR destination_next(HWND page) {
   read_folder_field(page);
-  SetDlgItemTextA(page, 1001, get_text(6, 4));
+  set_item_text(page, 1001, 6, 4);
   SetDlgItemTextA(page, 1002, "");
   SetDlgItemTextA(page, 1003, "");
   if (settle_install_folder() == kSpaceOk) return FALSE;  // the container moves on
@@ -148,11 +155,10 @@ INT_PTR CALLBACK destination_page_proc(HWND page, UINT message, WPARAM wparam, L
     case WM_INITDIALOG: {
       page_setup(page, ButtonBack | ButtonNext | ButtonCancel);
       char shown[kPathSize];
-      copy_string(shown, InstallDir, sizeof shown);
-      strip_backslash(shown);
+      shown_install_folder(shown);
       SetDlgItemTextA(page, kFolderField, shown);
-      SetDlgItemTextA(page, kRequiredCaption, get_text(2, 5));
-      SetDlgItemTextA(page, kFreeCaption, get_text(2, 6));
+      set_item_text(page, kRequiredCaption, 2, 5);
+      set_item_text(page, kFreeCaption, 2, 6);
       show_megabytes(page, kRequiredSpace, required_megabytes());
       show_free_space(page);
       if (CurrentRecord && (CurrentRecord->flags & kTypeFolderEditable)) {
@@ -175,18 +181,17 @@ INT_PTR CALLBACK ready_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM 
     case WM_INITDIALOG: {
       page_setup(page, ButtonBack | ButtonNext | ButtonCancel);
       char folder[kPathSize];
-      copy_string(folder, InstallDir, sizeof folder);
-      strip_backslash(folder);
+      shown_install_folder(folder);
       char summary[kMessageCapacity];
       format_text(summary, sizeof summary, get_text(3, 2), folder);
       SetDlgItemTextA(page, kSummaryText, summary);
       set_button_caption(IDOK, 3);
-      SetFocus(GetDlgItem(ContainerDialog, IDOK));
+      focus_next_button();
       return FALSE;
     }
     case WM_COMMAND:
       if (LOWORD(wparam) == IDOK && ReadOnlyFilesFound &&
-          message_box(get_text(6, 7), kMbYesNo | kMbIconQuestion) == kIdNo)
+          message_text(7, kMbYesNo | kMbIconQuestion) == kIdNo)
         return command_handled_answer(page);
       break;
   }

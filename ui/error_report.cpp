@@ -12,7 +12,7 @@ void format_error_report(char* out, size_t capacity, int32_t error_state, const 
     copy_string(out, get_text(6, kErrorDiskGivenUp), capacity);
     return;
   }
-  char description[kMessageCapacity] = "";
+  char description[kMessageCapacity];
   if (error_state == kErrorSystem) {
     copy_string(description, MessageArgument, kPathSize);
     append_string(description, ": ", sizeof description);

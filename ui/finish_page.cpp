@@ -42,6 +42,12 @@ static void show_control(HWND dialog, int id, bool shown) {
   if (HWND control = GetDlgItem(dialog, id)) ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
 }
 
+// An offer of the page: its caption, and the control shown.
+static void show_offer(HWND page, int id, const char* caption) {
+  SetDlgItemTextA(page, id, caption);
+  show_control(page, id, true);
+}
+
 static bool some_item_not_placed() {
   const uint8_t* entry = CurrentFirstEntry;
   for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry))
@@ -115,8 +121,7 @@ static void show_offers(HWND page) {
   if (DocumentItem || single_page_mode()) {
     const char* caption = get_text(5, 5);
     if (*caption) {
-      SetDlgItemTextA(page, kOpenButton, caption);
-      show_control(page, kOpenButton, true);
+      show_offer(page, kOpenButton, caption);
       button_shown = true;
     } else {
       open_document_item();
@@ -124,18 +129,16 @@ static void show_offers(HWND page) {
   }
   const char* check_caption = get_text(5, 6);
   if (!RestartNeeded && (ProgramItem || single_page_mode()) && *check_caption) {
-    SetDlgItemTextA(page, kRunCheckBox, check_caption);
-    show_control(page, kRunCheckBox, true);
+    show_offer(page, kRunCheckBox, check_caption);
     RECT box, button;
     if (!button_shown && !*get_text(5, 2) && control_rect(page, kRunCheckBox, &box) &&
         control_rect(page, kOpenButton, &button)) {
       SetWindowPos(GetDlgItem(page, kRunCheckBox), nullptr, box.left, button.top, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER);
-      SetDlgItemTextA(page, kOpenText, get_text(5, 3));
+      set_item_text(page, kOpenText, 5, 3);
       SetDlgItemTextA(page, kCheckText, "");
     }
   }
-  SetDlgItemTextA(page, kSpareText, "");
 }
 
 INT_PTR CALLBACK finish_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -207,9 +210,9 @@ INT_PTR CALLBACK restart_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
       int y = origin.y + (frame.bottom - own.bottom) / 2;
       SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
       SetWindowTextA(dialog, get_text(6, 0));
-      SetDlgItemTextA(dialog, IDOK, get_text(7, 6));
-      SetDlgItemTextA(dialog, IDCANCEL, get_text(7, 2));
-      SetDlgItemTextA(dialog, kRestartText, get_text(5, 7));
+      set_item_text(dialog, IDOK, 7, 6);
+      set_item_text(dialog, IDCANCEL, 7, 2);
+      set_item_text(dialog, kRestartText, 5, 7);
       return TRUE;
     }
     case WM_COMMAND:

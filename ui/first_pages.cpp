@@ -15,8 +15,6 @@ enum : unsigned { kFullMask = ButtonBack | ButtonNext | ButtonCancel };
 // Both facts follow the selected setup type.
 static bool licence_present() { return get_text(1, 1)[0] != '\0'; }
 
-static void focus_next() { SetFocus(GetDlgItem(ContainerDialog, kNextButton)); }
-
 INT_PTR CALLBACK welcome_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
     page_setup(page, ButtonNext | ButtonCancel);
@@ -34,7 +32,7 @@ INT_PTR CALLBACK licence_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
     page_setup(page, kFullMask);
     const char* caption = get_text(1, 2);
     if (caption[0]) SetDlgItemTextA(ContainerDialog, kNextButton, caption);
-    focus_next();
+    focus_next_button();
     return FALSE;
   }
   if (message == WM_COMMAND && LOWORD(wparam) == kNextButton && SetupTypeCount == 1) {
@@ -69,7 +67,7 @@ INT_PTR CALLBACK setup_type_page_proc(HWND page, UINT message, WPARAM wparam, LP
   if (message == WM_INITDIALOG) {
     page_setup(page, kFullMask);
     show_setup_types(page);
-    focus_next();
+    focus_next_button();
     return FALSE;
   }
   if (message == WM_COMMAND) {

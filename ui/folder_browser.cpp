@@ -54,10 +54,10 @@ static UINT_PTR CALLBACK folder_browser_hook(HWND dialog, UINT message, WPARAM w
     SetDlgItemTextA(dialog, kPathField, BrowserPath);
     BrowserReady = true;
     SetWindowTextA(dialog, get_text(6, 1));
-    SetDlgItemTextA(dialog, kFolderLabel, get_text(6, 2));
-    SetDlgItemTextA(dialog, kDriveLabel, get_text(6, 3));
-    SetDlgItemTextA(dialog, IDOK, get_text(7, 4));
-    SetDlgItemTextA(dialog, IDCANCEL, get_text(7, 5));
+    set_item_text(dialog, kFolderLabel, 6, 2);
+    set_item_text(dialog, kDriveLabel, 6, 3);
+    set_item_text(dialog, IDOK, 7, 4);
+    set_item_text(dialog, IDCANCEL, 7, 5);
     centre_on_parent(dialog);
     return TRUE;
   }

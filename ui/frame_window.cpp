@@ -71,12 +71,7 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
   switch (message) {
     case WM_PAINT:
       if (!full_screen_mode() || IsIconic(window)) break;
-      {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(window, &paint);
-        if (dc) paint_background(window, dc);
-        EndPaint(window, &paint);
-      }
+      paint_window(window, paint_background);
       // The background may have painted over the container's caption.
       if (ContainerDialog) RedrawWindow(ContainerDialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME);
       return 0;
@@ -115,7 +110,8 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
 
 // Centre on the screen centre, kept inside the frame; a container larger
 // than the frame starts at its left or top edge.
-static int centred(int centre, int size, int room) {
+// Called, not inlined: both axes share one copy.
+__attribute__((noinline)) static int centred(int centre, int size, int room) {
   int x = centre - size / 2;
   int greatest = room - size;
   if (x > greatest) x = greatest;
@@ -131,16 +127,24 @@ void place_centred(HWND dialog) {
   SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
+void end_cancelled_wizard() {
+  message_text(15, kMbIconInformation);
+  PageResult = kPageToClosing;
+  UserCancelled = true;
+  forget_role_items();
+}
+
 static void cancel_pressed() {
   if (StoredButtonMask & ButtonCancelAtOnce) {
     PageResult = kPageToClosing;
     return;
   }
-  if (message_box(get_text(6, 14), kMbYesNo | kMbIconQuestion) != kIdYes) return;
-  message_box(get_text(6, 15), kMbIconInformation);
-  PageResult = kPageToClosing;
-  UserCancelled = true;
-  forget_role_items();
+  if (asked_yes(14)) end_cancelled_wizard();
+}
+
+static void paint_container(HWND dialog, HDC dc) {
+  sunken_frame_around_control(dialog, dc, kSeparator, true);
+  if (WizardPicture) draw_picture(dialog, dc, kPictureArea, WizardPicture, WizardPictureLength);
 }
 
 INT_PTR CALLBACK container_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -150,16 +154,9 @@ INT_PTR CALLBACK container_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
       apply_dialog_font(dialog);
       PostMessageA(dialog, WM_NCACTIVATE, TRUE, 0);
       return TRUE;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(dialog, &paint);
-      if (dc) {
-        sunken_frame_around_control(dialog, dc, kSeparator, true);
-        if (WizardPicture) draw_picture(dialog, dc, kPictureArea, WizardPicture, WizardPictureLength);
-      }
-      EndPaint(dialog, &paint);
+    case WM_PAINT:
+      paint_window(dialog, paint_container);
       break;
-    }
     case WM_COMMAND:
       if (CurrentPageWindow && SendMessageA(CurrentPageWindow, WM_COMMAND, wparam, lparam) != 0) break;
       switch (LOWORD(wparam)) {

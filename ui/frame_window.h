@@ -20,3 +20,6 @@ HWND create_frame_window(HINSTANCE instance);
 void fit_frame_around(HWND inner);
 // Moves a child of the frame to the screen centre, kept inside the frame.
 void place_centred(HWND dialog);
+// A confirmed Cancel: the user is told (text 6/15), the wizard goes to
+// the closing page and the installation counts as cancelled.
+void end_cancelled_wizard();

@@ -1,7 +1,5 @@
 #include "ui/page_setup.h"
 
-#include <cstring>
-
 #include "archive/config.h"
 #include "base/command_line.h"
 #include "base/memory.h"
@@ -42,8 +40,8 @@ static int page_text_list() {
   return CurrentPage >= 0 && CurrentPage < kPageCount ? PageTable[CurrentPage].text_list : -1;
 }
 
-static void show_titles() {
-  const char* page_title = get_text(page_text_list(), 0);
+static void show_titles(int list) {
+  const char* page_title = get_text(list, 0);
   const char* setup_title = get_text(6, 0);
   SetWindowTextA(FrameWindow, setup_title);
   if (!page_title[0]) return;
@@ -54,10 +52,8 @@ static void show_titles() {
   char* caption = nullptr;
   if (!alloc_zeroed(kCaptionCapacity, &caption)) return;
   copy_string(caption, setup_title, kCaptionCapacity);
-  size_t used = std::strlen(caption);
-  copy_string(caption + used, " - ", kCaptionCapacity - used);
-  used = std::strlen(caption);
-  copy_string(caption + used, page_title, kCaptionCapacity - used);
+  append_string(caption, " - ", kCaptionCapacity);
+  append_string(caption, page_title, kCaptionCapacity);
   SetWindowTextA(FrameWindow, caption);
   free_block(&caption);
 }
@@ -76,10 +72,10 @@ void page_setup(HWND page, unsigned button_mask) {
     if (control_rect(ContainerDialog, kPagePlaceholder, &r))
       SetWindowPos(page, nullptr, r.left, r.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   }
-  show_titles();
   int list = page_text_list();
+  show_titles(list);
   for (int i = 1; i <= 4; ++i)
-    if (HWND field = GetDlgItem(page, 999 + i)) SetWindowTextA(field, get_text(list, i));
+    set_item_text(page, 999 + i, list, i);
   set_button_caption(kBackButton, 0);
   set_button_caption(kNextButton, 1);
   set_button_caption(kCancelButton, 2);
@@ -97,9 +93,11 @@ void apply_button_mask(unsigned mask) {
     if (HWND button = GetDlgItem(ContainerDialog, b.id)) EnableWindow(button, (mask & b.bit) != 0);
 }
 
-void set_button_caption(int button_id, unsigned text_index) {
-  if (HWND button = GetDlgItem(ContainerDialog, button_id)) SetWindowTextA(button, get_text(7, text_index));
-}
+void set_button_caption(int button_id, unsigned text_index) { set_item_text(ContainerDialog, button_id, 7, text_index); }
+
+void focus_next_button() { SetFocus(GetDlgItem(ContainerDialog, kNextButton)); }
+
+void set_item_text(HWND dialog, int id, int list, int index) { SetDlgItemTextA(dialog, id, get_text(list, index)); }
 
 void apply_dialog_font(HWND dialog) {
   if (!DialogFont) {
@@ -130,6 +128,13 @@ INT_PTR control_colour_answer(HWND, UINT message, WPARAM wparam, LPARAM) {
 INT_PTR command_handled_answer(HWND dialog) {
   SetWindowLongPtrA(dialog, DWLP_MSGRESULT, 1);
   return TRUE;
+}
+
+void paint_window(HWND window, void (*paint)(HWND, HDC)) {
+  PAINTSTRUCT paint_info;
+  HDC dc = BeginPaint(window, &paint_info);
+  if (dc) paint(window, dc);
+  EndPaint(window, &paint_info);
 }
 
 void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colour) {

@@ -33,12 +33,19 @@ void page_setup(HWND page, unsigned button_mask);
 void apply_button_mask(unsigned mask);
 // Back (1007), Next (1) or Cancel (2) of the container gets text 7/index.
 void set_button_caption(int button_id, unsigned text_index);
+// Control `id` of the dialog gets text list/index.
+void set_item_text(HWND dialog, int id, int list, int index);
+// The container's Next button takes the focus.
+void focus_next_button();
 // Gives the dialog font to every direct child window.
 void apply_dialog_font(HWND dialog);
 // Default branch of every wizard dialog procedure; a brush or 0.
 INT_PTR control_colour_answer(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // Sets DWL_MSGRESULT to 1 and returns TRUE: the page consumed a button.
 INT_PTR command_handled_answer(HWND dialog);
+// A WM_PAINT answered: `paint` draws into the window's device context
+// between BeginPaint and EndPaint, when BeginPaint gave one.
+void paint_window(HWND window, void (*paint)(HWND, HDC));
 void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colour);
 void draw_sunken_frame(HDC dc, const RECT& rect, bool fill);
 void sunken_frame_around_control(HWND dialog, HDC dc, int control_id, bool fill);

@@ -80,8 +80,8 @@ void show_waiting_file() {
 
 void show_rollback_texts() {
   if (!ProgressWindow) return;
-  SetDlgItemTextA(ProgressWindow, kFileLabel, get_text(4, kTextUndoingLabel));
-  SetDlgItemTextA(ProgressWindow, kBelowBar, get_text(4, kTextUndoing));
+  set_item_text(ProgressWindow, kFileLabel, 4, kTextUndoingLabel);
+  set_item_text(ProgressWindow, kBelowBar, 4, kTextUndoing);
   paint_now(kFileLabel);
   paint_now(kBelowBar);
 }
@@ -102,11 +102,9 @@ void draw_progress(HWND window, HDC dc) {
     HBITMAP bitmap = memory ? CreateCompatibleBitmap(target, w, h) : nullptr;
     HGDIOBJ previous = bitmap ? SelectObject(memory, bitmap) : nullptr;
     if (previous) {
-      fill_colour_rect(memory, 0, 0, w, h, GetSysColor(COLOR_BTNFACE));
-      fill_colour_rect(memory, 0, 0, w, 1, GetSysColor(COLOR_BTNSHADOW));
-      fill_colour_rect(memory, 0, 0, 1, h, GetSysColor(COLOR_BTNSHADOW));
-      fill_colour_rect(memory, w - 1, 0, 1, h, GetSysColor(COLOR_BTNHIGHLIGHT));
-      fill_colour_rect(memory, 0, h - 1, w, 1, GetSysColor(COLOR_BTNHIGHLIGHT));
+      // The face inside a sunken frame: the frame's lines cover the outer pixels.
+      RECT bar = {0, 0, w, h};
+      draw_sunken_frame(memory, bar, true);
       HBRUSH brush = CreateSolidBrush(GetSysColor(COLOR_ACTIVECAPTION));
       if (brush) {
         unsigned half = h / 2;

@@ -12,6 +12,7 @@
 #include "base/platform.h"
 #include "install/engine.h"
 #include "install/rollback.h"
+#include "ui/frame_window.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
 #include "ui/progress.h"
@@ -41,9 +42,12 @@ static void install_remaining_items() {
   finish_install();
 }
 
-static void arm_timer_or_finish(HWND page) {
+// False when no timer could be had: the installation has run to its end.
+static bool arm_timer_or_finish(HWND page) {
   InstallTimer = SetTimer(page, kInstallTimer, kNextTick, nullptr);
-  if (!InstallTimer) install_remaining_items();
+  if (InstallTimer) return true;
+  install_remaining_items();
+  return false;
 }
 
 static void stop_timer(HWND page) {
@@ -84,7 +88,7 @@ static void cancel_installation(HWND page) {
 static bool cancel_confirmed() {
   if (single_page_mode()) return true;
   InstallPaused = true;
-  bool yes = message_box(get_text(6, 13), kMbYesNo | kMbIconQuestion) == kIdYes;
+  bool yes = asked_yes(13);
   InstallPaused = false;
   if (yes) UserCancelled = true;
   return yes;
@@ -95,11 +99,7 @@ static void install_on_tick(HWND page) {
   // Armed again before the items, so that the next tick is due when they
   // are done and comes as soon as paint, input and Cancel have gone
   // through: a timer armed afterwards would first wait out its delay.
-  InstallTimer = SetTimer(page, kInstallTimer, kNextTick, nullptr);
-  if (!InstallTimer) {
-    install_remaining_items();
-    return;
-  }
+  if (!arm_timer_or_finish(page)) return;
   bool more = install_for_a_while();
   // The user gave up at the disk prompt: as a confirmed Cancel.
   if (PageResult == kPageToClosing) {
@@ -131,14 +131,10 @@ static INT_PTR cancel_while_installing(HWND page) {
 // Cancel once nothing runs (the archive could not be opened).
 static INT_PTR ask_to_cancel(HWND page) {
   InstallPaused = true;
-  if (message_box(get_text(6, 13), kMbYesNo | kMbIconQuestion) == kIdYes) {
-    message_box(get_text(6, 15), kMbIconInformation);
-    PageResult = kPageToClosing;
-    UserCancelled = true;
-    forget_role_items();
-  } else {
+  if (asked_yes(13))
+    end_cancelled_wizard();
+  else
     InstallPaused = false;
-  }
   return command_handled_answer(page);
 }
 
@@ -166,13 +162,9 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
       // In single-page mode Cancel is the container's: it ends at once.
       if (!single_page_mode()) return ask_to_cancel(page);
       break;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(page, &paint);
-      if (dc) draw_progress(page, dc);
-      EndPaint(page, &paint);
+    case WM_PAINT:
+      paint_window(page, draw_progress);
       return TRUE;
-    }
     case WM_DESTROY:
       stop_timer(page);
       ProgressWindow = nullptr;

@@ -59,7 +59,9 @@ void run_wizard(const WizardPage* table) {
   CurrentPage = -1;
 }
 
-void continue_at(int page) {
+// Called, not inlined: each page that skips ahead would carry both stores
+// and their addresses to relocate.
+__attribute__((noinline)) void continue_at(int page) {
   CurrentPage = page - 1;
   PageResult = kPageNext;
 }
