@@ -27,3 +27,16 @@ void free_block_raw(void** slot) {
     *slot = nullptr;
   }
 }
+
+bool grow_block_raw(void** slot, uint32_t used, uint32_t* capacity, uint32_t wanted, uint32_t first) {
+  if (wanted <= *capacity) return true;
+  uint32_t size = *capacity ? *capacity : first;
+  while (size < wanted) size *= 2;
+  void* bytes = nullptr;
+  if (!alloc_block_raw(size, &bytes)) return false;
+  if (used) std::memcpy(bytes, *slot, used);
+  free_block_raw(slot);
+  *slot = bytes;
+  *capacity = size;
+  return true;
+}

@@ -28,7 +28,7 @@ Journal Changes;
 // Room for `more` bytes; the old records move along.
 bool make_room(uint32_t more) {
   if (more > 0x40000000u || Changes.used > 0x40000000u - more) return false;
-  return grow_block(reinterpret_cast<void**>(&Changes.bytes), Changes.used, &Changes.capacity, Changes.used + more,
+  return grow_block(&Changes.bytes, Changes.used, &Changes.capacity, Changes.used + more,
                     kFirstCapacity);
 }
 
@@ -89,19 +89,6 @@ bool key_exists(HKEY root, const char* key) {
 }
 
 }  // namespace
-
-bool grow_block(void** block, uint32_t used, uint32_t* capacity, uint32_t wanted, uint32_t first) {
-  if (wanted <= *capacity) return true;
-  uint32_t size = *capacity ? *capacity : first;
-  while (size < wanted) size *= 2;
-  void* bytes = nullptr;
-  if (!alloc_block(size, &bytes)) return false;
-  if (used) memcpy(bytes, *block, used);
-  free_block(block);
-  *block = bytes;
-  *capacity = size;
-  return true;
-}
 
 uint32_t journal_count() { return Changes.count; }
 

@@ -19,11 +19,6 @@ enum class ChangeKind : uint8_t {
   kRegisteredLibrary,  // path: DllRegisterServer was called
 };
 
-// Makes room for `wanted` bytes in the block *block of *capacity bytes,
-// `used` of which are kept: the capacity doubles, from `first` for a
-// block not yet there. False without the memory; the block stays.
-bool grow_block(void** block, uint32_t used, uint32_t* capacity, uint32_t wanted, uint32_t first);
-
 struct Change {
   ChangeKind kind;
   bool existed;     // kRegistryValue: the value was there, with type and data

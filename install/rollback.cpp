@@ -44,7 +44,7 @@ bool UninstallerKept = false;
 void remember_leftover(char kind, const char* path) {
   uint32_t need = static_cast<uint32_t>(strlen(path)) + 2;
   // Without memory the file still stays; only the report misses it.
-  if (!grow_block(reinterpret_cast<void**>(&Left.text), Left.used, &Left.capacity, Left.used + need, 4096)) return;
+  if (!grow_block(&Left.text, Left.used, &Left.capacity, Left.used + need, 4096)) return;
   Left.text[Left.used] = kind;
   memcpy(Left.text + Left.used + 1, path, need - 1);
   Left.used += need;
