@@ -35,7 +35,7 @@ void refill_input(InputReader& in) {
   in.available = 0;
   if (!in.buffer) return;
   if (!in.from_data_area) {
-    in.available = read_some(in.file, in.buffer, kInputChunk);
+    in.available = read_some(in.file, in.buffer, kUnboundedChunk);
     return;
   }
   // A data-area stream ends at its compressed length: reading on would take

@@ -7,7 +7,10 @@
 
 #include "archive/platform.h"
 
-enum : uint32_t { kInputChunk = 4096 };
+// A stream of known length is read in large chunks, as few reads as its
+// length allows; one whose end is found only by decoding reads less at a
+// time, since what it reads past its end goes back by a seek.
+enum : uint32_t { kInputChunk = 16384, kUnboundedChunk = 4096 };
 
 struct InputReader {
   uint8_t* buffer = nullptr;

@@ -201,7 +201,7 @@ TEST_F(DataArea, ItemSpanningTwoVolumesDecodes) {
   area.insert(area.end(), sb.begin(), sb.end());
   Bytes tail{'T', 'A', 'I', 'L'};
   area.insert(area.end(), tail.begin(), tail.end());
-  // a's stream is cut in the middle of a 4096-byte chunk, b's lies wholly
+  // a's stream is cut in the middle of a chunk, b's lies wholly
   // in volume 2.
   uint32_t cut1 = static_cast<uint32_t>(sa.size() / 2 + 123);
   uint32_t cut2 = static_cast<uint32_t>(sa.size() + 1);
@@ -245,26 +245,26 @@ TEST_F(DataArea, StreamLongerThanItsCompressedLengthFails) {
 }
 
 TEST_F(DataArea, KnownLengthIsFetchedInChunksAndNeverBeyond) {
-  Bytes data = pattern_bytes(6000, 16);
+  Bytes data = pattern_bytes(kInputChunk + 2000, 16);
   write_split(data, {});
   ASSERT_EQ(0u, seek_data(0));
   {
     InputReader in;
-    ASSERT_TRUE(begin_input(in, data_file, 4100));
+    ASSERT_TRUE(begin_input(in, data_file, kInputChunk + 4));
     refill_input(in);
-    EXPECT_EQ(4096u, in.available);
-    EXPECT_EQ(0, std::memcmp(in.next, data.data(), 4096));
+    EXPECT_EQ(kInputChunk, in.available);
+    EXPECT_EQ(0, std::memcmp(in.next, data.data(), kInputChunk));
     in.available = 0;
     refill_input(in);
     EXPECT_EQ(4u, in.available);
-    EXPECT_EQ(0, std::memcmp(in.next, data.data() + 4096, 4));
+    EXPECT_EQ(0, std::memcmp(in.next, data.data() + kInputChunk, 4));
     in.available = 0;
     refill_input(in);
     EXPECT_EQ(0u, in.available);
     EXPECT_FALSE(in.failed);
   }
-  EXPECT_EQ(6000u - 4100u, volume_left);
-  EXPECT_EQ(Bytes(data.begin() + 4100, data.begin() + 4110), read(10));
+  EXPECT_EQ(2000u - 4u, volume_left);
+  EXPECT_EQ(Bytes(data.begin() + kInputChunk + 4, data.begin() + kInputChunk + 14), read(10));
 }
 
 // A compressed length that overstates the stream: the bytes fetched beyond

@@ -380,7 +380,7 @@ TEST(Input, UnusedBufferedBytesAreGivenBack) {
     InputReader in;
     ASSERT_TRUE(begin_input(in, f, 0));
     refill_input(in);
-    EXPECT_EQ(4096u, in.available);
+    EXPECT_EQ(kUnboundedChunk, in.available);
     uint8_t b;
     for (int i = 0; i < 10; ++i) ASSERT_TRUE(fetch_byte(in, &b));
     end_input(in);
@@ -914,7 +914,7 @@ TEST(Input, FileEndsRightBehindTheStream) {
 
   // Streams that end exactly on the input buffer's last refill, and one
   // byte before or after it.
-  for (uint32_t size : {4096u, 4095u, 4097u, 8192u}) {
+  for (uint32_t size : {0u + kUnboundedChunk, kUnboundedChunk - 1, kUnboundedChunk + 1, 2 * kUnboundedChunk}) {
     Bytes data(size - 3);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 31);
     BitWriter sw;
