@@ -49,6 +49,7 @@ demo: build
 bench: build
 	cmake --build $(BUILD) --target bench -j $(JOBS)
 	cmake --build $(BUILD)/windows --target kestrel-decode-bench -j $(JOBS)
+	[ ! -d $(BUILD)/windows64 ] || cmake --build $(BUILD)/windows64 --target kestrel-decode-bench -j $(JOBS)
 	$(BUILD)/bin/kestrel-bench
 	scripts/bench-decoder $(BUILD)
 	scripts/bench-build $(BUILD)

@@ -3,13 +3,15 @@
 // little-endian u32 per file (original size, our stream's size, raw deflate
 // size), ours.bin our streams one after the other, deflate.bin the raw
 // deflate streams, raw.bin the originals. Also the data-area reader set up
-// on a file of streams, as the setup program reads installed files.
+// on a file of streams, as the setup program reads installed files, and
+// our decoder fed from memory, as the other decoders are.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "archive/data_area.h"
+#include "archive/decompressor.h"
 #include "archive/format.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
@@ -61,4 +63,18 @@ inline bool open_bench_data_area(const char* path) {
   volumes_before = 0;
   volume_number = 0;
   return true;
+}
+
+// Our decoder alone, timed as zlib and libdeflate are: the stream is handed
+// over in memory and no file is read. An input reader without a buffer has
+// nothing to refill from, so the input ends where the stream's bytes end.
+inline bool decode_from_memory(const uint8_t* stream, uint32_t size, uint8_t* out, uint32_t capacity,
+                               uint32_t* produced) {
+  Decompressor d;
+  start_direct(d.window, out, capacity);
+  d.bits.input.next = stream;
+  d.bits.input.available = size;
+  bool ok = decode_stream(d) == kStreamOk;
+  *produced = d.window.position;
+  return ok;
 }
