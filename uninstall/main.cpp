@@ -285,6 +285,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
   IsNtFamily = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
   UninstallerArguments arguments;
   read_arguments(command_line, &arguments);
+  if (arguments.working_copy) tell_installed_program_begun(arguments);
   Quiet = arguments.by_setup || arguments.silent;
   char own_path[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, own_path, sizeof own_path);

@@ -13,6 +13,14 @@ const char kTurnPrefix[] = "KestrelUninstall:";
 // The installed program ends as soon as it has the answer; a working copy
 // that takes longer than a minute to remove and mark has its turn taken.
 enum : DWORD { kEndWaitMs = 10000, kTurnWaitMs = 60000 };
+// A virus scanner may hold a program file that was just written, and the
+// system then refuses to write or start it for a moment; a few tries a
+// second apart outlast that.
+enum : int { kStartTries = 5 };
+enum : DWORD { kStartPauseMs = 1000 };
+// The copy's first byte, before any answer: from then on it works, and an
+// end without an answer is no longer a start to try again.
+enum : BYTE { kCopyBegun = 0xFF };
 // wsprintfA writes at most 1024 bytes.
 enum : unsigned { kCommandSize = 1024 };
 
@@ -70,7 +78,9 @@ void let_take_foreground(DWORD process_id) {
 }
 
 // Starts the copy with inherited handles for its answer and for waiting
-// on this process; answers its exit code, or kNoWorkingCopy.
+// on this process. Answers its exit code; kNoWorkingCopy when it began
+// but ended without one; -1 when it never began (it could not be
+// started, or it ended before it ran), which another try may mend.
 int start_and_wait(const char* copy, const char* folder, const char* own_path, const UninstallerArguments& arguments) {
   HANDLE self = GetCurrentProcess();
   HANDLE read_end = nullptr, write_end = nullptr, answer = nullptr, process = nullptr;
@@ -94,17 +104,23 @@ int start_and_wait(const char* copy, const char* folder, const char* own_path, c
                                            folder, &startup, &started);
   if (answer) CloseHandle(answer);
   if (process) CloseHandle(process);
-  int code = kNoWorkingCopy;
+  int code = -1;
   if (running) {
     let_take_foreground(started.dwProcessId);
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
     BYTE byte = 0;
     DWORD got = 0;
-    if (ReadFile(read_end, &byte, 1, &got, nullptr) && got == 1) code = byte;
+    while (ReadFile(read_end, &byte, 1, &got, nullptr) && got == 1) {
+      if (byte != kCopyBegun) {
+        code = byte;
+        break;
+      }
+      code = kNoWorkingCopy;
+    }
   }
   CloseHandle(read_end);
-  return running ? code : -1;
+  return code;
 }
 
 }  // namespace
@@ -151,25 +167,40 @@ void read_arguments(const char* command_line, UninstallerArguments* out) {
 }
 
 int run_working_copy(const char* own_path, const UninstallerArguments& arguments) {
-  char folder[MAX_PATH], copy[MAX_PATH];
+  char folder[MAX_PATH], copy[MAX_PATH] = "";
   DWORD n = GetTempPathA(sizeof folder, folder);
   // The copy's path, its switches and both paths quoted.
   if (n == 0 || n >= sizeof folder || strlen(own_path) + strlen(arguments.log) + MAX_PATH + 64 > kCommandSize)
     return kNoWorkingCopy;
-  HANDLE file = create_unguessable_file(folder, "kun", ".exe", copy, sizeof copy);
-  if (file == INVALID_HANDLE_VALUE) return kNoWorkingCopy;
-  CloseHandle(file);
-  // The copy is made once an earlier working copy has marked the record.
-  HANDLE turn = wait_for_turn(own_path);
-  bool copied = CopyFileA(own_path, copy, FALSE) != 0;
-  release_turn(turn);
-  int code = copied ? start_and_wait(copy, folder, own_path, arguments) : -1;
-  // A copy that never started is ours to delete; one that ran deletes itself.
+  int code = -1;
+  for (int attempt = 0; attempt < kStartTries && code < 0; ++attempt) {
+    if (attempt > 0) Sleep(kStartPauseMs);
+    if (!copy[0]) {
+      HANDLE file = create_unguessable_file(folder, "kun", ".exe", copy, sizeof copy);
+      if (file == INVALID_HANDLE_VALUE) {
+        copy[0] = '\0';
+        continue;
+      }
+      CloseHandle(file);
+    }
+    // The copy is made once an earlier working copy has marked the record.
+    HANDLE turn = wait_for_turn(own_path);
+    bool copied = CopyFileA(own_path, copy, FALSE) != 0;
+    release_turn(turn);
+    if (copied) code = start_and_wait(copy, folder, own_path, arguments);
+  }
+  // A copy that never began is ours to delete; one that began deletes itself.
   if (code < 0) {
-    DeleteFileA(copy);
+    if (copy[0]) DeleteFileA(copy);
     code = kNoWorkingCopy;
   }
   return code;
+}
+
+void tell_installed_program_begun(const UninstallerArguments& arguments) {
+  BYTE byte = kCopyBegun;
+  DWORD put = 0;
+  WriteFile(arguments.answer, &byte, 1, &put, nullptr);
 }
 
 void answer_installed_program(const UninstallerArguments& arguments, int code) {

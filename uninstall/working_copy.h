@@ -34,8 +34,13 @@ void release_turn(HANDLE turn);
 
 // The installed program's part: copies own_path to the temporary folder,
 // starts the copy with the switches it was given and answers its exit
-// code, or kNoWorkingCopy.
+// code, or kNoWorkingCopy. A copy that cannot be written or started, or
+// ends before it begins, is tried again a few times.
 int run_working_copy(const char* own_path, const UninstallerArguments& arguments);
+
+// The copy's first word to the installed program, before it does anything:
+// it runs. An end before this word is a failed start, tried again.
+void tell_installed_program_begun(const UninstallerArguments& arguments);
 
 // The copy's part: hands the exit code to the installed program and waits
 // (a few seconds at most) until it has ended and its file is free.

@@ -349,6 +349,113 @@ TEST_F(Installation, TheMarkWaitsForAnotherReaderOfTheFile) {
   EXPECT_EQ(0x92, marked[image_size + 1]);
 }
 
+// Stands in for a virus scanner: it opens each program file that appears
+// in its folder, without sharing, as soon as it can, and holds it for a
+// moment, so that nobody can write or start it meanwhile.
+class Scanner {
+ public:
+  explicit Scanner(const std::string& folder) : folder_(folder) {
+    thread_ = CreateThread(nullptr, 0, &Scanner::run, this, 0, nullptr);
+  }
+  ~Scanner() { finish(); }
+  // Lets every file go and answers how many it held.
+  int finish() {
+    if (thread_) {
+      stop_ = true;
+      WaitForSingleObject(thread_, INFINITE);
+      CloseHandle(thread_);
+      thread_ = nullptr;
+    }
+    return held_;
+  }
+
+ private:
+  enum : DWORD { kHoldMs = 1500 };
+  struct Hold {
+    HANDLE file;
+    DWORD since;
+  };
+
+  static DWORD WINAPI run(void* self) {
+    static_cast<Scanner*>(self)->scan();
+    return 0;
+  }
+
+  void scan() {
+    std::vector<std::string> seen;
+    std::vector<Hold> holds;
+    while (!stop_) {
+      WIN32_FIND_DATAA found;
+      HANDLE search = FindFirstFileA((folder_ + "\\*.exe").c_str(), &found);
+      if (search != INVALID_HANDLE_VALUE) {
+        do {
+          std::string name = found.cFileName;
+          bool known = false;
+          for (const std::string& s : seen) known = known || s == name;
+          if (known) continue;
+          HANDLE file = CreateFileA((folder_ + "\\" + name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+          if (file == INVALID_HANDLE_VALUE) continue;  // still being written: again at once
+          seen.push_back(name);
+          holds.push_back(Hold{file, GetTickCount()});
+          ++held_;
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+      }
+      for (size_t i = 0; i < holds.size();) {
+        if (GetTickCount() - holds[i].since < kHoldMs) {
+          ++i;
+          continue;
+        }
+        CloseHandle(holds[i].file);
+        holds.erase(holds.begin() + i);
+      }
+    }
+    for (const Hold& hold : holds) CloseHandle(hold.file);
+  }
+
+  std::string folder_;
+  HANDLE thread_ = nullptr;
+  volatile bool stop_ = false;
+  int held_ = 0;  // read once the thread has ended
+};
+
+// The working copy is written to the temporary folder and started from
+// there, where a virus scanner looks at every new program: the uninstaller
+// waits for the scanner rather than giving up with nothing removed.
+TEST_F(Installation, AScannerHoldingTheWorkingCopyOnlyDelaysIt) {
+  install_uninstaller(record(kUninstallKey).bytes);
+  std::string temp = root + "\\Temp";
+  ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
+  char saved_tmp[MAX_PATH] = "", saved_temp[MAX_PATH] = "";
+  GetEnvironmentVariableA("TMP", saved_tmp, MAX_PATH);
+  GetEnvironmentVariableA("TEMP", saved_temp, MAX_PATH);
+  SetEnvironmentVariableA("TMP", temp.c_str());
+  SetEnvironmentVariableA("TEMP", temp.c_str());
+  Scanner scanner(temp);
+  DWORD code = run_quietly();
+  int held = scanner.finish();
+  SetEnvironmentVariableA("TMP", saved_tmp[0] ? saved_tmp : nullptr);
+  SetEnvironmentVariableA("TEMP", saved_temp[0] ? saved_temp : nullptr);
+  EXPECT_GE(held, 1);
+  EXPECT_EQ(0u, code);
+  EXPECT_FALSE(exists(app + "\\app.exe"));
+  EXPECT_FALSE(has_key(kUninstallKey));
+  // The copy that ran deletes itself once it has ended; none is left over
+  // from the tries that the scanner stopped.
+  bool copies_left = true;
+  for (int i = 0; i < 300 && copies_left; ++i) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((temp + "\\*.exe").c_str(), &found);
+    copies_left = search != INVALID_HANDLE_VALUE;
+    if (copies_left) {
+      FindClose(search);
+      Sleep(100);
+    }
+  }
+  EXPECT_FALSE(copies_left);
+}
+
 // A record that cannot be trusted whole is not acted on at all.
 TEST_F(Installation, DamagedOrMissingRecordRemovesNothing) {
   std::vector<uint8_t> sound = record(kUninstallKey).bytes;
