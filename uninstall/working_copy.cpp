@@ -66,6 +66,11 @@ bool read_handles(const char* word, UninstallerArguments* out) {
   return true;
 }
 
+void send_byte(HANDLE pipe, BYTE byte) {
+  DWORD put = 0;
+  WriteFile(pipe, &byte, 1, &put, nullptr);
+}
+
 // A program started by one without a window may not take the foreground
 // unless that one lets it; the call exists from Windows 98 and 2000 on.
 void let_take_foreground(DWORD process_id) {
@@ -198,15 +203,11 @@ int run_working_copy(const char* own_path, const UninstallerArguments& arguments
 }
 
 void tell_installed_program_begun(const UninstallerArguments& arguments) {
-  BYTE byte = kCopyBegun;
-  DWORD put = 0;
-  WriteFile(arguments.answer, &byte, 1, &put, nullptr);
+  send_byte(arguments.answer, kCopyBegun);
 }
 
 void answer_installed_program(const UninstallerArguments& arguments, int code) {
-  BYTE byte = static_cast<BYTE>(code);
-  DWORD put = 0;
-  WriteFile(arguments.answer, &byte, 1, &put, nullptr);
+  send_byte(arguments.answer, static_cast<BYTE>(code));
   CloseHandle(arguments.answer);
   WaitForSingleObject(arguments.original_process, kEndWaitMs);
   CloseHandle(arguments.original_process);

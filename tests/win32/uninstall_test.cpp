@@ -441,19 +441,15 @@ TEST_F(Installation, AScannerHoldingTheWorkingCopyOnlyDelaysIt) {
   EXPECT_EQ(0u, code);
   EXPECT_FALSE(exists(app + "\\app.exe"));
   EXPECT_FALSE(has_key(kUninstallKey));
-  // The copy that ran deletes itself once it has ended; none is left over
-  // from the tries that the scanner stopped.
-  bool copies_left = true;
-  for (int i = 0; i < 300 && copies_left; ++i) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((temp + "\\*.exe").c_str(), &found);
-    copies_left = search != INVALID_HANDLE_VALUE;
-    if (copies_left) {
-      FindClose(search);
-      Sleep(100);
-    }
+  // The copy that ran deletes itself and its batch once it has ended, and
+  // nothing is left from the tries that the scanner stopped: the folder,
+  // which goes only when empty and no longer in use, can be removed.
+  bool removed = false;
+  for (int i = 0; i < 300 && !removed; ++i) {
+    removed = RemoveDirectoryA(temp.c_str()) != 0;
+    if (!removed) Sleep(100);
   }
-  EXPECT_FALSE(copies_left);
+  EXPECT_TRUE(removed);
 }
 
 // A record that cannot be trusted whole is not acted on at all.
