@@ -248,9 +248,20 @@ bool run_start(const Step& step) {
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
-  if (!CreateProcessA(step.path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &info))
-    return fail("cannot start %s (error %lu)", step.path.c_str(), GetLastError());
+  // Wine now and then loses a new process while it is still loading, before
+  // any of its code ran, and reports ERROR_INTERNAL_ERROR; nothing of the
+  // program's was tested, so it is started again.
+  const int kTries = 3;
+  for (int attempt = 1;; ++attempt) {
+    if (CreateProcessA(step.path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &info))
+      break;
+    DWORD error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR || attempt == kTries)
+      return fail("cannot start %s (error %lu)", step.path.c_str(), error);
+    printf("       %s was lost while loading (error %lu); starting it again\n", step.path.c_str(), error);
+    Sleep(500);
+  }
   CloseHandle(info.hThread);
   started.push_back(Started{info.hProcess, info.dwProcessId, false});
   return true;
