@@ -4,12 +4,12 @@
 
 #include <cstring>
 
-#include "app/restart.h"
 #include "archive/config.h"
 #include "archive/loader.h"
 #include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/restart.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/journal.h"

@@ -13,9 +13,9 @@
 
 #include <string.h>
 
-#include "app/restart.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/restart.h"
 #include "base/setup_log.h"
 #include "base/text_format.h"
 #include "install/replace.h"

@@ -1,4 +1,4 @@
-#include "app/restart.h"
+#include "base/restart.h"
 
 #include <windows.h>
 
