@@ -4,10 +4,10 @@
 
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/replace.h"
 #include "base/system_libraries.h"
 #include "base/unguessable_files.h"
 #include "install/journal.h"
-#include "install/replace.h"
 
 namespace {
 

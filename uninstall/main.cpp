@@ -15,10 +15,10 @@
 
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/replace.h"
 #include "base/restart.h"
 #include "base/setup_log.h"
 #include "base/text_format.h"
-#include "install/replace.h"
 #include "uninstall/own_record.h"
 #include "uninstall/removal.h"
 #include "uninstall/self_removal.h"

@@ -4,8 +4,8 @@
 #include <shlobj.h>
 #include <string.h>
 
+#include "base/replace.h"
 #include "base/setup_log.h"
-#include "install/replace.h"
 #include "uninstall/font_removal.h"
 #include "uninstall/library_registration.h"
 #include "uninstall/settings_removal.h"

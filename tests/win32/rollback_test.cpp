@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "base/replace.h"
 #include "install/install_item.h"
 #include "install/journal.h"
-#include "install/replace.h"
-#include "install/safe_replace.h"
 #include "install/rollback.h"
+#include "install/safe_replace.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/install_fixture.h"
-#include "uninstall/uninstall_data.h"
 #include "ui/progress.h"
+#include "uninstall/uninstall_data.h"
 
 // Stand-ins for the progress page, which count what the rollback shows.
 static std::vector<unsigned> Progress;

@@ -1,4 +1,4 @@
-#include "install/replace.h"
+#include "base/replace.h"
 
 #include <string.h>
 #include <windows.h>
