@@ -1,6 +1,6 @@
 // The seam between the portable code and the system under it: files, the
 // clock, message boxes and the heap. The Win32 side lives in
-// app/platform_win32.cpp and app/message_box.cpp; the host side in
+// base/platform_win32.cpp and app/message_box.cpp; the host side in
 // archive/platform_host.cpp.
 #pragma once
 #include <cstddef>
@@ -49,7 +49,7 @@ enum : unsigned { kLocalTimeSize = 20 };
 void local_time_text(char* out);
 
 // Message box styles and answers, with the values Win32 gives them
-// (app/platform_win32.cpp checks that they agree).
+// (base/platform_win32.cpp checks that they agree).
 enum : unsigned {
   kMbOk = 0x00,
   kMbOkCancel = 0x01,

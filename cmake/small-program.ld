@@ -25,7 +25,7 @@ SECTIONS
     *(.text)
     *(SORT(.text$*))
     *(.text.*)
-    /* The constructors of static objects, which app/startup.cpp runs. */
+    /* The constructors of static objects, which base/startup.cpp runs. */
     ___CTOR_LIST__ = .;
     __CTOR_LIST__ = .;
     LONG (-1);

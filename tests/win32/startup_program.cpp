@@ -1,4 +1,4 @@
-// The stub's and the uninstaller's start-up code (app/startup.cpp), run the
+// The stub's and the uninstaller's start-up code (base/startup.cpp), run the
 // way those programs run: static constructors, WinMain's command tail and show state, WinMain's result as the exit code.
 // Started without arguments it starts itself under command lines of either
 // form and ends with 0 when every run saw what it should, else with the

@@ -1,4 +1,4 @@
-// The start-up code of the stub and the uninstaller (app/startup.cpp), in
+// The start-up code of the stub and the uninstaller (base/startup.cpp), in
 // place of the C runtime's.
 #pragma once
 
@@ -8,5 +8,5 @@
 extern "C" int WinMainCRTStartup();
 
 // The program's entry: restricts the library search, then hands over to
-// WinMainCRTStartup (app/entry.cpp).
+// WinMainCRTStartup (base/entry.cpp).
 extern "C" int kestrel_entry();

@@ -5,7 +5,7 @@
 // these programs never use. The C runtime DLL sets itself up when it is
 // loaded, so its routines work as before. The programs leave through
 // ExitProcess: destructors of static objects do not run.
-#include "app/startup.h"
+#include "base/startup.h"
 
 #include <windows.h>
 
@@ -13,7 +13,7 @@
 extern "C" void (*__CTOR_LIST__[])();
 
 // The entry point a GUI program has by default; the stub and the uninstaller
-// come here from kestrel_entry (app/entry.cpp).
+// come here from kestrel_entry (base/entry.cpp).
 extern "C" int WinMainCRTStartup() {
   unsigned count = 0;
   while (__CTOR_LIST__[count + 1]) ++count;

@@ -1,5 +1,5 @@
 // The entry of the stub and the uninstaller, named to the linker.
-#include "app/startup.h"
+#include "base/startup.h"
 #include "base/system_libraries.h"
 
 extern "C" int kestrel_entry() {
