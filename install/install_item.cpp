@@ -21,6 +21,7 @@
 #include "base/replace.h"
 #include "base/scaled.h"
 #include "base/setup_log.h"
+#include "base/shared_count.h"
 #include "base/system_libraries.h"
 #include "install/destination.h"
 #include "install/engine_state.h"
@@ -32,7 +33,6 @@
 #include "install/uninstall_record.h"
 #include "ui/progress.h"
 #include "ui/sequencer.h"
-#include "uninstall/shared_count.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "archive/data_area.h"
 #include "archive/messages.h"
 #include "base/globals.h"
+#include "base/library_registration.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
 #include "base/replace.h"
@@ -17,7 +18,6 @@
 #include "install/journal.h"
 #include "install/uninstall_record.h"
 #include "ui/progress.h"
-#include "uninstall/library_registration.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <shlobj.h>
 #include <string.h>
 
+#include "base/library_registration.h"
 #include "base/replace.h"
 #include "base/setup_log.h"
+#include "base/shared_count.h"
 #include "uninstall/font_removal.h"
-#include "uninstall/library_registration.h"
 #include "uninstall/settings_removal.h"
-#include "uninstall/shared_count.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "uninstall/library_registration.h"
+#include "base/library_registration.h"
 
 #include <windows.h>
 

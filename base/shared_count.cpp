@@ -1,4 +1,4 @@
-#include "uninstall/shared_count.h"
+#include "base/shared_count.h"
 
 #include <windows.h>
 
