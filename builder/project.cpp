@@ -4,7 +4,7 @@
 #include "builder/code_page.h"
 #include "builder/project_rules.h"
 #include "builder/sign_command.h"
-#include "uninstall/removal_plan.h"
+#include "record/removal_plan.h"
 
 #include <fnmatch.h>
 #include <sys/stat.h>

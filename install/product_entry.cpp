@@ -10,8 +10,8 @@
 #include "install/journal.h"
 #include "install/path_macros.h"
 #include "install/settings_lists.h"
-#include "uninstall/uninstall_data.h"
-#include "uninstall/uninstall_data_writer.h"
+#include "record/uninstall_data.h"
+#include "record/uninstall_data_writer.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include "install/destination.h"
 #include "install/journal.h"
 #include "install/path_macros.h"
-#include "uninstall/removal_plan.h"
-#include "uninstall/uninstall_data.h"
-#include "uninstall/uninstall_data_writer.h"
+#include "record/removal_plan.h"
+#include "record/uninstall_data.h"
+#include "record/uninstall_data_writer.h"
 
 namespace {
 

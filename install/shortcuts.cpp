@@ -14,8 +14,8 @@
 #include "install/folders.h"
 #include "install/journal.h"
 #include "install/macro_tokens.h"
-#include "uninstall/uninstall_data.h"
-#include "uninstall/uninstall_data_writer.h"
+#include "record/uninstall_data.h"
+#include "record/uninstall_data_writer.h"
 
 HRESULT create_shortcut(const char* target_path, const char* link_path, const char* arguments, int icon_index) {
   IShellLinkA* link = nullptr;

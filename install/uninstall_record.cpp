@@ -20,8 +20,8 @@
 #include "install/product_entry.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
-#include "uninstall/uninstall_data.h"
-#include "uninstall/uninstall_data_writer.h"
+#include "record/uninstall_data.h"
+#include "record/uninstall_data_writer.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // This program's own installation record: the bytes that the setup
 // appended behind the stamped image of the uninstaller.
 #pragma once
-#include "uninstall/uninstall_data.h"
+#include "record/uninstall_data.h"
 
 struct OwnRecord {
   uint8_t* bytes;  // the record as read; data points into it

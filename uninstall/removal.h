@@ -1,7 +1,7 @@
 // Carrying out a removal plan on this machine: the settings, the files, the
 // shortcuts, the folders left empty and the Uninstall keys go, in that order.
 #pragma once
-#include "uninstall/removal_plan.h"
+#include "record/removal_plan.h"
 
 // The menu folders of this machine, from the shell.
 void find_menu_folders(MenuFolders* menu);

@@ -1,7 +1,7 @@
 // Taking back the registry values and INI entries that the project marked
 // for deletion at uninstall.
 #pragma once
-#include "uninstall/removal_plan.h"
+#include "record/removal_plan.h"
 
 // Deletes the value or the entry. False when it is still there: the key or
 // file could not be changed. One already gone counts as deleted.

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "record/removal_plan.h"
 #include "tests/fuzz/fuzz_support.h"
-#include "uninstall/removal_plan.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "uninstall/uninstall_data.h"
+#include "record/uninstall_data.h"
 
 struct Removed {
   std::string folder;

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "builder/stub_image.h"
-#include "uninstall/uninstall_data.h"
+#include "record/uninstall_data.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "record/removal_plan.h"
 #include "tests/native/record_bytes.h"
-#include "uninstall/removal_plan.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/native/record_bytes.h"
 #include "archive/format.h"
-#include "uninstall/uninstall_data.h"
+#include "record/uninstall_data.h"
+#include "tests/native/record_bytes.h"
 
 namespace {
 

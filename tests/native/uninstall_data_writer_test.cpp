@@ -15,10 +15,10 @@
 #include "archive/format.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "record/uninstall_data.h"
+#include "record/uninstall_data_writer.h"
 #include "tests/native/record_bytes.h"
 #include "tests/native/test_files.h"
-#include "uninstall/uninstall_data.h"
-#include "uninstall/uninstall_data_writer.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include "install/journal.h"
 #include "install/rollback.h"
 #include "install/safe_replace.h"
+#include "record/uninstall_data.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/install_fixture.h"
 #include "ui/progress.h"
-#include "uninstall/uninstall_data.h"
 
 // Stand-ins for the progress page, which count what the rollback shows.
 static std::vector<unsigned> Progress;

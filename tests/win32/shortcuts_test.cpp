@@ -9,7 +9,7 @@
 
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
-#include "uninstall/uninstall_data_writer.h"
+#include "record/uninstall_data_writer.h"
 #include "tests/win32/install_fixture.h"
 
 // Stand-in for the uninstall record's writer.

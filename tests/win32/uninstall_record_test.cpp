@@ -22,12 +22,12 @@
 #include "install/path_macros.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
+#include "record/uninstall_data.h"
+#include "record/uninstall_data_writer.h"
 #include "tests/win32/file_entries.h"
 #include "tests/win32/registry_writes.h"
 #include "tests/win32/small_drive.h"
 #include "ui/sequencer.h"
-#include "uninstall/uninstall_data.h"
-#include "uninstall/uninstall_data_writer.h"
 
 // Stand-ins for the destination lookup and the start-menu shortcuts.
 // An absolute name is its own destination; any other lies in InstallDir.

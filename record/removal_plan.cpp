@@ -1,4 +1,4 @@
-#include "uninstall/removal_plan.h"
+#include "record/removal_plan.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -7,7 +7,7 @@
 #include <stdint.h>
 
 #include "base/globals.h"
-#include "uninstall/uninstall_data.h"
+#include "record/uninstall_data.h"
 
 // The folders that hold the start menu's programs, which shortcut folders
 // may lie under, each without a trailing backslash. They themselves, and the

@@ -1,4 +1,4 @@
-#include "uninstall/uninstall_data.h"
+#include "record/uninstall_data.h"
 
 #include <string.h>
 

@@ -1,11 +1,11 @@
-#include "uninstall/uninstall_data_writer.h"
+#include "record/uninstall_data_writer.h"
 
 #include <string.h>
 
 #include "archive/format.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
-#include "uninstall/uninstall_data.h"
+#include "record/uninstall_data.h"
 
 namespace {
 
