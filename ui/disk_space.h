@@ -2,11 +2,11 @@
 #pragma once
 #include <cstdint>
 
+#include "ui/space_tally.h"  // kFreeSpaceUnknown
+
 // Set by space_check when an existing destination file was not both
 // readable and writable; the ready page asks about it.
 extern bool ReadOnlyFilesFound;
-
-enum : uint32_t { kFreeSpaceUnknown = 0xFFFFFFFF };
 
 // Kilobytes free on the path's drive, kFreeSpaceUnknown when it cannot be
 // queried.

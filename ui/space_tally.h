@@ -3,7 +3,8 @@
 #pragma once
 #include <cstdint>
 
-#include "ui/disk_space.h"  // kFreeSpaceUnknown
+// A drive whose free space cannot be queried: it counts as having room.
+enum : uint32_t { kFreeSpaceUnknown = 0xFFFFFFFF };
 
 struct SpaceTally {
   uint64_t unit;  // cluster size in bytes
