@@ -6,8 +6,8 @@
 #include "base/command_line.h"
 #include "base/platform.h"
 #include "base/setup_log.h"
+#include "install/engine_reports.h"
 #include "ui/main_windows.h"
-#include "ui/progress.h"
 
 static_assert(kMbOk == MB_OK && kMbOkCancel == MB_OKCANCEL && kMbYesNo == MB_YESNO &&
                   kMbRetryCancel == MB_RETRYCANCEL,

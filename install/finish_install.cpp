@@ -7,12 +7,12 @@
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "install/engine.h"
+#include "install/engine_reports.h"
 #include "install/registrations.h"
 #include "install/rollback.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
-#include "ui/sequencer.h"
 
 void finish_install() {
   if (data_file != INVALID_FILE_HANDLE) {

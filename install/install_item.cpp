@@ -24,6 +24,7 @@
 #include "base/shared_count.h"
 #include "base/system_libraries.h"
 #include "install/destination.h"
+#include "install/engine_reports.h"
 #include "install/engine_state.h"
 #include "install/folders.h"
 #include "install/journal.h"
@@ -31,8 +32,6 @@
 #include "install/safe_replace.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
-#include "ui/progress.h"
-#include "ui/sequencer.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "install/engine_reports.h"
 #include "install/engine_state.h"
 #include "install/uninstall_record.h"
-#include "ui/sequencer.h"
 
 namespace {
 

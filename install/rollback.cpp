@@ -14,10 +14,10 @@
 #include "base/scaled.h"
 #include "base/setup_log.h"
 #include "install/engine.h"
+#include "install/engine_reports.h"
 #include "install/engine_state.h"
 #include "install/journal.h"
 #include "install/uninstall_record.h"
-#include "ui/progress.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include "archive/config.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "install/engine_reports.h"
 #include "ui/control_rect.h"
 #include "ui/page_setup.h"
-#include "ui/progress.h"
 
 HWND ProgressWindow;
 unsigned ProgressPercent;

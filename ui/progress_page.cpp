@@ -11,11 +11,11 @@
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "install/engine.h"
+#include "install/engine_reports.h"
 #include "install/rollback.h"
 #include "ui/frame_window.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
-#include "ui/progress.h"
 #include "ui/progress_display.h"
 #include "ui/sequencer.h"
 

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "install/engine_reports.h"
 #include "install/journal.h"
 #include "install/rollback.h"
 #include "tests/win32/install_fixture.h"
-#include "ui/progress.h"
 
 // The page is not there: what it would show costs nothing here.
 void set_progress(unsigned) {}

@@ -14,13 +14,13 @@
 #include "archive/patch.h"
 #include "base/command_line.h"
 #include "base/replace.h"
+#include "install/engine_reports.h"
 #include "install/install_item.h"
 #include "install/journal.h"
 #include "install/rollback.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/install_fixture.h"
 #include "tests/win32/small_drive.h"
-#include "ui/progress.h"
 
 // Stand-ins for the progress page and the font registration.
 static std::vector<unsigned> Progress;

@@ -5,9 +5,9 @@
 
 #include <string>
 
+#include "install/engine_reports.h"
 #include "tests/win32/canvas.h"
 #include "ui/page_setup.h"
-#include "ui/progress.h"
 #include "ui/progress_display.h"
 
 // Stand-in for the wizard's painting helper (the frame's machinery).

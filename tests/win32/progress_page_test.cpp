@@ -16,11 +16,11 @@
 #include "base/globals.h"
 #include "base/platform.h"
 #include "install/engine.h"
+#include "install/engine_reports.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/dialog_template.h"
 #include "tests/win32/page_stand_ins.h"
 #include "ui/pages.h"
-#include "ui/progress.h"
 #include "ui/progress_display.h"
 #include "ui/sequencer.h"
 

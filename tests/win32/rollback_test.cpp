@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/replace.h"
+#include "install/engine_reports.h"
 #include "install/install_item.h"
 #include "install/journal.h"
 #include "install/rollback.h"
@@ -20,7 +21,6 @@
 #include "record/uninstall_data.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/install_fixture.h"
-#include "ui/progress.h"
 
 // Stand-ins for the progress page, which count what the rollback shows.
 static std::vector<unsigned> Progress;

@@ -1,5 +1,33 @@
-// The progress page's display, which the installation engine reports to.
+// What the installation engine tells the wizard while it works: the
+// progress, the file at hand and the page the wizard goes on at. Declared
+// here, under the wizard, so that the engine never includes it; ui/
+// implements it (progress_display.cpp, sequencer.cpp), and the tests stand
+// in for it.
 #pragma once
+
+enum : int { kPageCount = 8, kLastPage = kPageCount - 1 };
+// The pages by their number in the sequence.
+enum : int {
+  kWelcomePage = 0,
+  kLicencePage = 1,
+  kSetupTypePage = 2,
+  kDestinationPage = 3,
+  kReadyPage = 4,
+  kProgressPage = 5,
+  kFinishPage = 6,
+  kClosingPage = 7,
+};
+
+// PageResult values; 1007 is also the Back button's id.
+enum : int { kPageNext = 1, kPageToClosing = 2, kPageBack = 1007 };
+
+extern int CurrentPage;  // 0..7 while the wizard runs, -1 once it has ended
+extern int PageResult;   // 0 while a page runs; non-zero ends it
+
+// Ends the current page so that the sequencer lands on page n next.
+void continue_at(int page);
+
+// The progress page's display:
 
 // Stores min(percent, 100) and repaints the bar and the percentage at once.
 void set_progress(unsigned percent);
