@@ -15,6 +15,7 @@
 #include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/page_table.h"
+#include "ui/placement.h"
 #include "ui/templates.h"
 
 // Another setup is running: bring it, and its message box if any, forward.

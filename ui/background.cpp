@@ -8,7 +8,7 @@
 #include "base/memory.h"
 #include "ui/control_rect.h"
 #include "ui/gradient.h"
-#include "ui/page_setup.h"
+#include "ui/sunken_frame.h"
 
 enum : uint32_t { kTitleStyleSize = 68 };
 

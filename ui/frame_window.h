@@ -14,12 +14,6 @@ bool register_frame_class(HINSTANCE instance);
 // Creates the hidden frame window over the whole screen, in the style of
 // the archive's mode, and records the screen centre. Null on failure.
 HWND create_frame_window(HINSTANCE instance);
-// Windowed mode (and the window of a silent run, around the progress page
-// alone): moves and sizes the frame so that its client area is exactly
-// where `inner` is, and `inner` to the client origin.
-void fit_frame_around(HWND inner);
-// Moves a child of the frame to the screen centre, kept inside the frame.
-void place_centred(HWND dialog);
 // A confirmed Cancel: the user is told (text 6/15), the wizard goes to
 // the closing page and the installation counts as cancelled.
 void end_cancelled_wizard();

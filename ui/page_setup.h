@@ -20,7 +20,6 @@ enum : int {
 
 extern HWND CurrentPageWindow;    // set by page set-up; not cleared when the page goes
 extern unsigned StoredButtonMask;  // the last mask page set-up applied
-extern int ScreenCentreX, ScreenCentreY;
 
 // The solid face-colour brush, or the stock light-grey brush when it cannot
 // be made; made at start-up and deleted with the dialog font at shutdown.
@@ -46,6 +45,3 @@ INT_PTR command_handled_answer(HWND dialog);
 // A WM_PAINT answered: `paint` draws into the window's device context
 // between BeginPaint and EndPaint, when BeginPaint gave one.
 void paint_window(HWND window, void (*paint)(HWND, HDC));
-void fill_colour_rect(HDC dc, int x, int y, int width, int height, COLORREF colour);
-void draw_sunken_frame(HDC dc, const RECT& rect, bool fill);
-void sunken_frame_around_control(HWND dialog, HDC dc, int control_id, bool fill);

@@ -7,6 +7,7 @@
 #include "install/engine_reports.h"
 #include "ui/control_rect.h"
 #include "ui/page_setup.h"
+#include "ui/sunken_frame.h"
 
 HWND ProgressWindow;
 unsigned ProgressPercent;

@@ -18,7 +18,9 @@
 #include "ui/page_setup.h"
 #include "ui/page_table.h"
 #include "ui/pages.h"
+#include "ui/placement.h"
 #include "ui/sequencer.h"
+#include "ui/sunken_frame.h"
 #include "ui/templates.h"
 
 // Painting belongs to another unit; these only count their calls.
