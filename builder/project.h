@@ -1,6 +1,7 @@
 // A setup project as written in its TOML file, resolved against the
-// project's folder: every source file found, every option checked. Texts
-// are still UTF-8; the build converts them to the code page.
+// project's folder: every source file found, every option checked
+// (builder/project_reader.h reads it). Texts are still UTF-8; the build
+// converts them to the code page.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -62,7 +63,3 @@ struct Project {
   std::string sign_command;      // [signing] command, run in the project's folder; "" none
   std::vector<ProjectType> types;
 };
-
-// Reads and checks the project file. On failure *error is one line that
-// names the file, the line and the key.
-bool read_project(const std::string& path, Project* project, std::string* error);

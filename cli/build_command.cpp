@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "builder/project_reader.h"
 #include "builder/setup_build.h"
 #include "builder/signal_cleanup.h"
 #include "builder/stream_encoder.h"

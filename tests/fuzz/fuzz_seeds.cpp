@@ -14,7 +14,7 @@
 #include "builder/block_writer.h"
 #include "builder/data_area_writer.h"
 #include "builder/patch_generator.h"
-#include "builder/project.h"
+#include "builder/project_reader.h"
 #include "builder/setup_build.h"
 #include "builder/stream_encoder.h"
 #include "builder/stub_image.h"

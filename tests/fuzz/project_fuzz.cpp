@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "builder/project.h"
+#include "builder/project_reader.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace fs = std::filesystem;

@@ -19,7 +19,7 @@
 #include "base/path_strings.h"
 #include "builder/code_page.h"
 #include "builder/data_area_writer.h"
-#include "builder/project.h"
+#include "builder/project_reader.h"
 #include "builder/setup_build.h"
 #include "builder/stub_image.h"
 #include "builder/text_catalogue.h"

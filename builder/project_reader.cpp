@@ -1,4 +1,4 @@
-#include "builder/project.h"
+#include "builder/project_reader.h"
 
 #include "archive/entry_lists.h"
 #include "builder/code_page.h"
