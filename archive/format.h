@@ -1,8 +1,10 @@
-// Byte layout of the archive behind the stub: block ids, header, and the
-// little-endian accessors every reader and writer uses.
+// Byte layout of the archive behind the stub: block ids and header; the
+// little-endian accessors every reader and writer uses come with it
+// (base/byte_order.h).
 #pragma once
 #include <cstdint>
-#include <string.h>
+
+#include "base/byte_order.h"
 
 enum BlockId : uint16_t {
   kBlockSetupFlags = 0x1234,
@@ -85,41 +87,3 @@ enum : uint16_t { kTypeFolderEditable = 0x2, kTypeRememberInRegistry = 0x4, kTyp
 // (kTypeForgetFolder), and with kTypeForgetFolderKey the registry key too
 // when that leaves it empty. Setups that use neither carry neither bit.
 enum : uint16_t { kTypeForgetFolder = 0x10, kTypeForgetFolderKey = 0x20 };
-
-// Little-endian fields at any alignment. As one copy of the bytes, which
-// the compiler sees as the single load or store it is on x86 before it
-// decides what to inline: each read is then an instruction, not a call.
-// little_endian turns a value's bytes to or from little-endian order (the
-// same swap both ways, none on a little-endian machine).
-inline uint16_t little_endian(uint16_t v) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  return __builtin_bswap16(v);
-#else
-  return v;
-#endif
-}
-inline uint32_t little_endian(uint32_t v) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  return __builtin_bswap32(v);
-#else
-  return v;
-#endif
-}
-inline uint16_t get_u16(const uint8_t* p) {
-  uint16_t v;
-  memcpy(&v, p, sizeof v);
-  return little_endian(v);
-}
-inline uint32_t get_u32(const uint8_t* p) {
-  uint32_t v;
-  memcpy(&v, p, sizeof v);
-  return little_endian(v);
-}
-inline void put_u16(uint8_t* p, uint16_t v) {
-  v = little_endian(v);
-  memcpy(p, &v, sizeof v);
-}
-inline void put_u32(uint8_t* p, uint32_t v) {
-  v = little_endian(v);
-  memcpy(p, &v, sizeof v);
-}

@@ -5,7 +5,7 @@
 #include <string.h>
 #include <windows.h>
 
-#include "archive/format.h"
+#include "base/byte_order.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
