@@ -1,7 +1,5 @@
 #include "cli/format_rules.h"
 
-#include "cli/setup_reader.h"
-
 namespace {
 
 const RuleInfo kRules[] = {
@@ -65,8 +63,4 @@ std::string describe_finding(const Finding& finding) {
   if (!finding.subject.empty()) text += finding.subject + ", ";
   text += finding.where + ": " + finding.detail;
   return text;
-}
-
-std::string byte_of(uint64_t offset, const std::string& file) {
-  return "byte " + std::to_string(offset) + " of " + printable(file.c_str());
 }

@@ -71,6 +71,3 @@ struct Finding {
 
 // "rule NAME: SUBJECT, WHERE: DETAIL".
 std::string describe_finding(const Finding& finding);
-
-// "byte N of FILE"; names from the archive are shown printable.
-std::string byte_of(uint64_t offset, const std::string& file);

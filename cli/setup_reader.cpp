@@ -489,6 +489,10 @@ std::string printable(const char* text) {
   return out;
 }
 
+std::string byte_of(uint64_t offset, const std::string& file) {
+  return "byte " + std::to_string(offset) + " of " + printable(file.c_str());
+}
+
 std::string make_work_folder(const std::string& parent, std::string* error) {
   std::string pattern = parent + "/.kestrel-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());

@@ -113,6 +113,8 @@ std::string describe_item(int type, uint32_t index);
 // Text with control bytes shown as \xNN, so that names from an archive
 // cannot drive the terminal.
 std::string printable(const char* text);
+// "byte N of FILE", the file's name printable.
+std::string byte_of(uint64_t offset, const std::string& file);
 
 // A fresh private folder inside `parent` for temporary files; empty string
 // with *error set when it cannot be made.
