@@ -4,6 +4,7 @@
 
 #include "archive/config.h"
 #include "archive/file_entry.h"
+#include "base/fonts_key.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
@@ -15,7 +16,6 @@
 
 namespace {
 
-const char kFontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
 const char kTrueTypeSuffix[] = " (TrueType)";
 // Font files with more tables than this are not searched for their name.
 enum : uint16_t { kMaxFontTables = 40 };
@@ -86,8 +86,8 @@ void register_font(const char* path) {
   const char* slash = strrchr(path, '\\');
   const char* file = slash ? slash + 1 : path;
   HKEY key;
-  if (!note_registry_value(HKEY_LOCAL_MACHINE, kFontsKey, name)) return;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kFontsKey, &key) != ERROR_SUCCESS) return;
+  if (!note_registry_value(HKEY_LOCAL_MACHINE, fonts_key(), name)) return;
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, fonts_key(), &key) != ERROR_SUCCESS) return;
   RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(file), static_cast<DWORD>(strlen(file)));
   RegCloseKey(key);
 }

@@ -4,16 +4,17 @@
 
 #include <cstring>
 
+#include "base/fonts_key.h"
+
 namespace {
 
 // The Fonts value's name is the font's full name, which only the font file
 // knows; its data is the file name, so the values are found by their data.
-void delete_fonts_values(const char* path) {
+void delete_fonts_values(const char* fonts_key, const char* path) {
   const char* slash = std::strrchr(path, '\\');
   const char* file_name = slash ? slash + 1 : path;
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts", 0,
-                    KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, fonts_key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
     return;
   DWORD index = 0;
   for (;;) {
@@ -45,5 +46,7 @@ void remove_font(const char* path) {
   // that waits for the uninstaller to end.
   if (RemoveFontResourceA(path))
     SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
-  delete_fonts_values(path);
+  delete_fonts_values(fonts_key(), path);
+  // Setups before this one listed fonts on NT under the 95 family's key.
+  if (IsNtFamily) delete_fonts_values(k95FontsKey, path);
 }
