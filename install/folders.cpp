@@ -84,6 +84,25 @@ int create_folder_chain(const char* path) {
   return result;
 }
 
+// `folder` is `kept`, or a folder above it.
+static bool holds_kept(const char* folder, const char* kept) {
+  size_t n = strlen(folder);
+  return _strnicmp(folder, kept, n) == 0 && (kept[n] == '\0' || kept[n] == '\\');
+}
+
+void remove_given_up_folders(uint32_t from, uint32_t to, const char* kept) {
+  // A chain is made outermost first; each walk removes the innermost
+  // folders that are empty, so a chain of n folders takes n walks.
+  for (bool removed = true; removed;) {
+    removed = false;
+    Change change;
+    for (uint32_t position = from; position < to && journal_next(&position, &change);)
+      if (change.kind == ChangeKind::kCreatedFolder && !holds_kept(change.path, kept) &&
+          RemoveDirectoryA(change.path))
+        removed = true;
+  }
+}
+
 bool special_folder_path(int csidl, char* out) {
   LPITEMIDLIST list = nullptr;
   if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &list)) || !list) return false;

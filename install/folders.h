@@ -1,11 +1,18 @@
 // Folders that the installation makes or looks up.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 // Creates every folder of `path` up to its last backslash (a path without
 // one names the folder itself) and leaves it the current folder.
 // 0 success, 1 a folder cannot be created or entered, -1 out of memory.
 int create_folder_chain(const char* path);
+// Removes the folders that the journal's records from byte `from` to `to`
+// made, innermost first, where they are empty and are neither `kept` nor a
+// folder above it: what the destination page made for a folder the user
+// then gave up. Their records stay; a rollback passes over a folder that
+// is gone.
+void remove_given_up_folders(uint32_t from, uint32_t to, const char* kept);
 // The file-system path of a shell folder (CSIDL_...) into a 260-byte
 // buffer; false, with `out` unchanged, when the shell has none.
 bool special_folder_path(int csidl, char* out);

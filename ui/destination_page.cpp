@@ -12,6 +12,7 @@
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "install/folders.h"
+#include "install/journal.h"
 #include "ui/disk_space.h"
 #include "ui/folder_browser.h"
 #include "ui/main_windows.h"
@@ -80,11 +81,16 @@ static void report_unwritable_file() {
   message_box(report, kMbIconInformation);
 }
 
+// The journal's records (from, to) of the folders made for the folder
+// settled last: they go when the user settles another.
+static uint32_t MadeFrom, MadeTo;
+
 int settle_install_folder() {
   strip_backslash(InstallDir);
   if (GetFullPathNameA(InstallDir, sizeof DestPath, DestPath, nullptr) != 0 && DestPath[0] &&
       std::strlen(DestPath) < kPathSize - 1)
     copy_string(InstallDir, DestPath, kPathSize);
+  uint32_t made_from = journal_size();
   if (!SetCurrentDirectoryA(InstallDir)) {
     // Unattended, the question answers yes: the folder is made.
     if (!asked_yes(6)) return kFolderDeclined;
@@ -97,6 +103,9 @@ int settle_install_folder() {
       return kNoFolder;
     }
   }
+  remove_given_up_folders(MadeFrom, MadeTo, InstallDir);
+  MadeFrom = made_from;
+  MadeTo = journal_size();
   // No file fits below a folder that leaves no room for its backslash.
   if (!add_backslash(InstallDir, kPathSize)) {
     message_text(5, kMbIconInformation);

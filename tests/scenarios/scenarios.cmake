@@ -55,6 +55,7 @@ kestrel_scenario(plain-two-types.script plain-two-types.toml)
 kestrel_scenario(switch-types.script tour-windowed.toml)
 # Cancel, single-page mode, the finish page's offers and errors.
 kestrel_scenario(cancel.script plain-one-type.toml)
+kestrel_scenario(abandoned-folder.script plain-one-type.toml)
 kestrel_scenario(cancel-progress.script lots-of-files.toml)
 # An item compressed in parts on every core, joined into one stream.
 kestrel_scenario(big-item.script big-item.toml)
