@@ -20,16 +20,16 @@ HKEY root_key(uint32_t code) {
 
 namespace {
 
-// Cuts `path` back, one character at a time, to the longest prefix that can
-// be entered as a folder. The current folder is restored afterwards: left in
-// an old installation's folder it would keep that folder from being removed,
-// and would change what a relative setup-file path names.
-void shrink_to_existing(char* path) {
+// Whether `path` can be entered as a folder. The current folder is
+// restored afterwards: left in an old installation's folder it would keep
+// that folder from being removed, and would change what a relative
+// setup-file path names.
+bool folder_exists(const char* path) {
   char saved[kPathSize];
   DWORD kept = GetCurrentDirectoryA(kPathSize, saved);
-  size_t n = strlen(path);
-  while (n > 0 && !SetCurrentDirectoryA(path)) path[--n] = '\0';
+  bool entered = path[0] && SetCurrentDirectoryA(path);
   if (kept > 0 && kept < kPathSize) SetCurrentDirectoryA(saved);
+  return entered;
 }
 
 // Replaces the last component of `result` (from `start`) by the name the
@@ -98,14 +98,16 @@ void default_install_dir(const SetupTypeRecord* record) {
     GetPrivateProfileStringA(record->ini_section, record->ini_key, "", TempPath, kPathSize, record->ini_file);
     remembered = TempPath[0] != '\0';
   }
-  if (!remembered) {
-    // A folder cut to fit would be another folder: the user then names one.
-    if (record->default_folder && expand_macros(InstallDir, record->default_folder, kPathSize) >= kPathSize)
-      InstallDir[0] = '\0';
+  // A remembered folder is taken as stored, without macros, while it is
+  // there. One that is gone gives the default: a shorter prefix of it can
+  // be another product's folder ("Foo 2" cut back to "Foo"), whose record
+  // the installation would then take over.
+  if (remembered && folder_exists(TempPath)) {
+    copy_string(InstallDir, TempPath, kPathSize);
+    fix_path_case(InstallDir);
     return;
   }
-  // A remembered folder is taken as stored, without macros.
-  copy_string(InstallDir, TempPath, kPathSize);
-  shrink_to_existing(InstallDir);
-  if (InstallDir[0]) fix_path_case(InstallDir);
+  // A folder cut to fit would be another folder: the user then names one.
+  if (record->default_folder && expand_macros(InstallDir, record->default_folder, kPathSize) >= kPathSize)
+    InstallDir[0] = '\0';
 }

@@ -66,11 +66,18 @@ TEST_F(DefaultFolder, WithoutARememberedFolderTheDefaultIsExpanded) {
   EXPECT_STREQ("C:\\Plain\\Dir", InstallDir);  // not tested for existence
 }
 
-TEST_F(DefaultFolder, RememberedFolderShrinksToItsLongestExistingPrefix) {
-  remember_in_registry(HKEY_CURRENT_USER, "c:\\kestrelcase\\APPS\\Old\\Version 2");
+// A remembered folder that is gone is not cut back to a folder that is
+// there, which may be another product's: the default is used.
+TEST_F(DefaultFolder, RememberedFolderThatIsGoneGivesTheDefault) {
+  CreateDirectoryA("C:\\KestrelCase\\Apps\\Foo", nullptr);
+  remember_in_registry(HKEY_CURRENT_USER, "c:\\kestrelcase\\APPS\\Foo 2");
   SetupTypeRecord r = registry_record(1);
   default_install_dir(&r);
-  EXPECT_STREQ("c:\\KestrelCase\\Apps\\", InstallDir);  // the drive letter keeps its case
+  RemoveDirectoryA("C:\\KestrelCase\\Apps\\Foo");
+  EXPECT_EQ(windows_folder() + "\\Fallback", InstallDir);
+  remember_in_registry(HKEY_CURRENT_USER, "c:\\kestrelcase\\APPS\\Old\\Version 2");
+  default_install_dir(&r);
+  EXPECT_EQ(windows_folder() + "\\Fallback", InstallDir);
 }
 
 TEST_F(DefaultFolder, ExistingRememberedFolderKeepsItsBackslashAndTakesStoredCase) {
@@ -84,17 +91,19 @@ TEST_F(DefaultFolder, ExistingRememberedFolderKeepsItsBackslashAndTakesStoredCas
 }
 
 TEST_F(DefaultFolder, RememberedFolderIsTakenWithoutMacros) {
+  CreateDirectoryA("C:\\KestrelCase\\#Windows#", nullptr);
   remember_in_registry(HKEY_CURRENT_USER, "C:\\KestrelCase\\#Windows#");
   SetupTypeRecord r = registry_record(1);
   default_install_dir(&r);
-  EXPECT_STREQ("C:\\KestrelCase\\", InstallDir);
+  RemoveDirectoryA("C:\\KestrelCase\\#Windows#");
+  EXPECT_STREQ("C:\\KestrelCase\\#Windows#", InstallDir);
 }
 
 TEST_F(DefaultFolder, NothingOfTheRememberedFolderExists) {
   remember_in_registry(HKEY_CURRENT_USER, "Q:\\Gone\\Away");  // no drive Q: in the test prefix
   SetupTypeRecord r = registry_record(1);
   default_install_dir(&r);
-  EXPECT_STREQ("", InstallDir);
+  EXPECT_EQ(windows_folder() + "\\Fallback", InstallDir);
 }
 
 TEST_F(DefaultFolder, TheCurrentFolderIsLeftAlone) {
@@ -129,9 +138,9 @@ TEST_F(DefaultFolder, IniFileWhenNoRegistryKeyIsNamed) {
   r.ini_key = "Folder";
   default_install_dir(&r);
   EXPECT_EQ(windows_folder() + "\\Fallback", InstallDir);  // no such INI file yet
-  ASSERT_TRUE(WritePrivateProfileStringA("Setup", "Folder", "c:\\kestrelcase\\apps\\x", kIniFile));
+  ASSERT_TRUE(WritePrivateProfileStringA("Setup", "Folder", "c:\\kestrelcase\\apps", kIniFile));
   default_install_dir(&r);
-  EXPECT_STREQ("c:\\KestrelCase\\Apps\\", InstallDir);
+  EXPECT_STREQ("c:\\KestrelCase\\Apps", InstallDir);
   // A registry key, even an empty one, takes precedence over the INI file.
   r.registry_key = kTestKey;
   r.registry_value = "Folder";
