@@ -666,13 +666,14 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
     if (!r.fits(*table.get("licence"), prefix + ".licence", text)) return false;
     lists[1][1] = text;
   }
+  bool open_text_given = false;
   if (const toml::table* texts = t.subtable("texts")) {
     if (!read_texts(r, *texts, prefix + ".texts", &lists) || !check_formats(r, *texts, prefix + ".texts", lists))
       return false;
+    open_text_given = texts->contains("5/2");
   } else if (!r.error.empty()) {
     return false;
   }
-  for (int l = 0; l < kTextListCount; ++l) rec.text_lists[l] = lists[l];
   if (!read_details(r, t, product, &type->details)) return false;
   std::vector<const toml::table*> list;
   if (!table_array(t, "files", &list)) return false;
@@ -682,6 +683,12 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   if (!table_array(t, "folders", &list)) return false;
   for (size_t i = 0; i < list.size(); ++i)
     if (!read_folder(r, *list[i], prefix + ".folders[" + std::to_string(i) + "]", type)) return false;
+  // The finish page has an Open button only for a document: without one,
+  // its default text must not ask the user to press it.
+  bool document = std::any_of(type->items.begin(), type->items.end(),
+                              [](const ProjectItem& item) { return item.finish_role == kRoleDocument; });
+  if (!document && !open_text_given) lists[5][2] = "";
+  for (int l = 0; l < kTextListCount; ++l) rec.text_lists[l] = lists[l];
   return read_settings(r, t, prefix, type) && t.done();
 }
 

@@ -394,6 +394,21 @@ TEST_F(ProjectTest, DefaultTextsNameTheProduct) {
   EXPECT_STREQ("Setup has installed Caf\xE9 100% Pure on your computer.", get_text(5, 1));
   // The ready page's summary is formatted: the title's '%' is doubled.
   EXPECT_EQ(0, std::strncmp("Caf\xE9 100%% Pure will be installed in:", get_text(3, 2), 34)) << get_text(3, 2);
+  // Without a document the finish page has no Open button to press.
+  EXPECT_STREQ("", get_text(5, 2));
+  free_archive();
+  write_text(dir.file("notes.txt"), "notes");
+  ASSERT_TRUE(build("[setup]\ntitle = \"Demo\"\n[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"notes.txt\"\n"
+                    "role = \"document\"\n",
+                    setup, &error))
+      << error;
+  ASSERT_TRUE(load(setup));
+  EXPECT_STREQ("Press Open to read the notes on Demo.", get_text(5, 2));
+  free_archive();
+  // A text the project gives stays, button or not.
+  ASSERT_TRUE(build("[[type]]\nfolder = \"x\"\n[type.texts]\n\"5/2\" = \"Enjoy.\"\n", setup, &error)) << error;
+  ASSERT_TRUE(load(setup));
+  EXPECT_STREQ("Enjoy.", get_text(5, 2));
   free_archive();
   const TextLists named = default_texts("Kestrel Demo");
   for (int l = 0; l < kTextListCount; ++l)
