@@ -290,6 +290,8 @@ bool read_remember(Reader& r, const toml::table& table, const std::string& prefi
   if (write && !rec->registry_key && !rec->ini_file)
     return r.fail(table, prefix + ".write", "needs a registry or ini place to write to");
   if (remove && !write) return r.fail(*table.get("uninstall"), prefix + ".uninstall", "needs write = true");
+  if (remove && rec->registry_key && !keeps(t, "uninstall", removable_key_problem(*rec->registry_key))) return false;
+  if (remove && rec->ini_file && !keeps(t, "uninstall", removable_ini_file_problem(*rec->ini_file))) return false;
   if (remove) rec->flags |= kTypeForgetFolder;
   if (key_if_empty) rec->flags |= kTypeForgetFolderKey;
   return t.done();
@@ -532,6 +534,7 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
       return false;
     if (remove && !fits_uninstall_record(r, *list[i], e, {entry.section, entry.key})) return false;
     entry.file = windows_path(entry.file);
+    if (remove && !keeps(e, "file", removable_ini_file_problem(entry.file))) return false;
     entry.flags = (keep ? kEntryKeepExisting : 0) | (remove ? kEntryDeleteAtUninstall : 0);
     type->ini_entries.push_back(entry);
   }
@@ -552,6 +555,7 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
       return false;
     if (remove && !fits_uninstall_record(r, *list[i], e, {entry.key, entry.value_name})) return false;
     entry.key = windows_path(entry.key);
+    if (remove && !keeps(e, "key", removable_key_problem(entry.key))) return false;
     entry.flags = (keep ? kEntryKeepExisting : 0) | (remove ? kEntryDeleteAtUninstall : 0) |
                  (key_if_empty ? kEntryDeleteKeyIfEmpty : 0);
     type->registry_entries.push_back(entry);

@@ -10,6 +10,7 @@
 #include "builder/item_name.h"
 #include "builder/text_catalogue.h"
 #include "install/macro_tokens.h"
+#include "record/removal_plan.h"
 
 namespace {
 
@@ -132,6 +133,29 @@ std::string escape_in_path(const std::string& text) {
       return "holds a control character: in a \"...\" string \\n, \\t and the like are escapes, so write a "
              "backslash as \\\\ or use /";
   return "";
+}
+
+std::string removable_key_problem(const std::string& key) {
+  if (is_plain_registry_key(key.data(), key.size())) return "";
+  return quoted(key) + ": a key the uninstaller deletes from has no empty step (a backslash at either end or two "
+                       "together) and no \".\" or \"..\" step, or the uninstaller removes nothing of the installation";
+}
+
+std::string removable_ini_file_problem(const std::string& file) {
+  if (file.find('\\') == std::string::npos) return "";  // the Windows folder's, recorded whole
+  size_t length = 0;
+  const char* token = next_macro_token(file.c_str(), &length);
+  bool plain;
+  if (token == file.c_str()) {
+    // A folder macro gives a whole path; what follows must stay plain.
+    std::string below = file.substr(length);
+    plain = below.size() > 1 && below[0] == '\\' && is_plain_registry_key(below.data() + 1, below.size() - 1);
+  } else {
+    plain = is_plain_file_path(file.data(), file.size());
+  }
+  if (plain) return "";
+  return quoted(file) + ": the uninstaller takes back entries of an INI file named alone (in the Windows folder) or "
+                        "by its whole path, with no empty, \".\" or \"..\" step, such as \"#InstallDir#\\\\app.ini\"";
 }
 
 std::string item_name_problem(const std::string& name, bool folder) {

@@ -26,6 +26,15 @@ std::string macro_left_as_written(const std::string& text);
 // by mistake.
 std::string escape_in_path(const std::string& text);
 
+// A registry key the uninstaller deletes from: steps, none of them empty (a
+// backslash at either end or two together), "." or "..". Its plan refuses
+// a record with any other, and would then remove nothing at all.
+std::string removable_key_problem(const std::string& key);
+// An INI file the uninstaller deletes from, as the setup records it: a
+// name alone (the Windows folder's), a whole path, or a macro and a plain
+// path below it.
+std::string removable_ini_file_problem(const std::string& file);
+
 // An item's name relative to its folder; `folder` for a folder item,
 // whose name may end in a separator.
 std::string item_name_problem(const std::string& name, bool folder);

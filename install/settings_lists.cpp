@@ -178,10 +178,11 @@ uint8_t keys_to_create(HKEY root, const char* key_path) {
 bool fits_setting(const char* text) { return strlen(text) < kSettingTextCapacity; }
 
 // Records one registry value; one the uninstaller could not take whole is
-// left out, and so stays.
+// left out, and so stays: a key it would refuse (an empty, "." or ".."
+// step) would void the whole record.
 void record_registry_value(RecordFile* log, uint32_t* count, HKEY root, const char* key, const char* name,
                            bool key_if_empty) {
-  if (!key || !key[0] || !fits_setting(key) || !fits_setting(name)) return;
+  if (!key || !is_plain_registry_key(key, strlen(key)) || !fits_setting(name)) return;
   write_registry_setting(log, stored_root(root), key, name, key_if_empty ? kSettingDeleteKeyIfEmpty : 0,
                          keys_to_create(root, key));
   ++*count;
@@ -200,7 +201,8 @@ void record_ini_entry(RecordFile* log, uint32_t* count, const char* file, const 
   } else {
     return;
   }
-  if (!section || !key || !fits_setting(section) || !fits_setting(key)) return;
+  if (!section || !key || !fits_setting(section) || !fits_setting(key) || !is_plain_file_path(path, strlen(path)))
+    return;
   bool created = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
   write_ini_setting(log, path, section, key, created ? kSettingFileCreated : 0);
   ++*count;

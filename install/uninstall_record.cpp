@@ -20,6 +20,7 @@
 #include "install/product_entry.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
+#include "record/removal_plan.h"
 #include "record/uninstall_data.h"
 #include "record/uninstall_data_writer.h"
 
@@ -210,6 +211,17 @@ void uninstall_key_path(char* out, const char* uninstall_name) {
   copy_string(out + n, uninstall_name, kUninstallKeySize - n);
 }
 
+// Only a record the uninstaller can carry out is taken over: one it would
+// refuse would void every later installation's record in this folder.
+static bool earlier_record_plans(const UninstallData& data) {
+  char folder[kPathSize];
+  copy_string(folder, UninstallerPath, kPathSize);
+  char* slash = strrchr(folder, '\\');
+  if (!slash) return false;
+  *slash = '\0';
+  return record_plans(data, folder);
+}
+
 void keep_earlier_record() {
   forget_earlier_record();
   FileHandle file = open_file(UninstallerPath, 0);
@@ -224,7 +236,7 @@ void keep_earlier_record() {
     UninstallData data;
     if (image > field && image < length &&
         parse_uninstall_data(bytes + image, length - image, &data) == UninstallDataStatus::kOk &&
-        alloc_block(length - image, &EarlierRecord)) {
+        earlier_record_plans(data) && alloc_block(length - image, &EarlierRecord)) {
       memcpy(EarlierRecord, bytes + image, length - image);
       EarlierRecordLength = length - image;
     }

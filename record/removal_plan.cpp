@@ -186,8 +186,8 @@ unsigned key_steps(const RecordText& key) {
 // named by its whole path.
 bool check_setting(const SettingRecord& s) {
   if (s.kind == kSettingRegistryValue)
-    return s.root >= kClassesRoot && s.root <= kUsersRoot && s.path.length != 0 && fits_setting(s.path) &&
-           is_plain_folder_path(s.path.text, s.path.length) && fits_setting(s.name) &&
+    return s.root >= kClassesRoot && s.root <= kUsersRoot && is_plain_registry_key(s.path.text, s.path.length) &&
+           fits_setting(s.name) &&
            (s.flags & ~kSettingDeleteKeyIfEmpty) == 0 && s.created_keys <= key_steps(s.path);
   return is_plain_absolute_path(s.path) && s.section.length != 0 && fits_setting(s.section) && s.name.length != 0 &&
          fits_setting(s.name) && (s.flags & ~kSettingFileCreated) == 0;
@@ -300,6 +300,31 @@ bool plan_removal(const UninstallData& data, const char* uninstaller_folder, con
   plan->folders = list.out;
   plan->folder_count = list.count;
   return true;
+}
+
+bool record_plans(const UninstallData& data, const char* uninstaller_folder) {
+  // The checks of plan_removal without its folder list: the folders are
+  // only counted, and no start-menu folder is needed for the judgement.
+  const MenuFolders no_menu = {};
+  FolderList counted{nullptr, 0};
+  PlannedInstallation installation;
+  installation.data = data;
+  const uint8_t* cursor = data.earlier;
+  for (uint32_t i = 0; i <= data.earlier_count; ++i) {
+    if (i > 0) installation.data = next_earlier_installation(&cursor);
+    if (!find_install_dir(installation.data, uninstaller_folder, installation.install_dir) ||
+        !walk_record(installation, no_menu, &counted))
+      return false;
+  }
+  return true;
+}
+
+bool is_plain_registry_key(const char* key, size_t length) {
+  return length != 0 && length < kSettingTextCapacity && is_plain_folder_path(key, length);
+}
+
+bool is_plain_file_path(const char* path, size_t length) {
+  return length < 0x10000 && is_plain_absolute_path(RecordText{path, static_cast<uint16_t>(length)});
 }
 
 void free_removal_plan(RemovalPlan* plan) {

@@ -4,6 +4,7 @@
 // installation it carries, yields a plan. Portable (no windows.h), so it is
 // checked on the host as well.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 #include "base/globals.h"
@@ -68,6 +69,16 @@ struct PlannedSetting {
 bool plan_removal(const UninstallData& data, const char* uninstaller_folder, const MenuFolders& menu,
                   RemovalPlan* plan);
 void free_removal_plan(RemovalPlan* plan);
+
+// Whether plan_removal would take the record, without making the plan.
+bool record_plans(const UninstallData& data, const char* uninstaller_folder);
+
+// Two of the plan's rules for settings, for those who write records: a
+// registry key to delete from has steps and none of them empty, "." or
+// ".."; an INI file is named by its whole path ("C:\..." or a share). A
+// record that breaks them plans nothing at all.
+bool is_plain_registry_key(const char* key, size_t length);
+bool is_plain_file_path(const char* path, size_t length);
 
 // The paths of a planned removal, each into kPathSize bytes. A folder item
 // of the RemoveList names no file: planned_file_path answers false for it.

@@ -155,6 +155,37 @@ TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
   EXPECT_NE(std::string::npos, read_error(seven).find("13: type: a setup holds at most six setup types"));
 }
 
+// A setting the uninstaller deletes must be one its plan takes: a record
+// with any other would make the uninstaller remove nothing at all.
+TEST_F(ProjectTest, SettingsTheUninstallerDeletesAreOnesItCanPlan) {
+  const std::string type = "[[type]]\nfolder = \"C:\\\\X\"\n";
+  expect_refusals(type, {
+      {"[[type.registry]]\nkey = \"Software/Demo/\"\nuninstall = \"delete\"\n",
+       "4: type[0].registry[0].key: \"Software\\Demo\\\": a key the uninstaller deletes from has no empty step"},
+      {"[[type.registry]]\nkey = \"\\\\Software\\\\Demo\"\nuninstall = \"delete-key-if-empty\"\n", "has no empty step"},
+      {"[[type.registry]]\nkey = \"Software\\\\\\\\Demo\"\nuninstall = \"delete\"\n", "has no empty step"},
+      {"[[type.registry]]\nkey = \"Software\\\\..\\\\Demo\"\nuninstall = \"delete\"\n", "has no empty step"},
+      {"[[type.ini]]\nfile = \"conf\\\\demo.ini\"\nsection = \"s\"\nkey = \"k\"\nuninstall = \"delete\"\n",
+       "4: type[0].ini[0].file: \"conf\\demo.ini\": the uninstaller takes back entries of an INI file named alone"},
+      {"[[type.ini]]\nfile = \"#InstallDir#\\\\..\\\\demo.ini\"\nsection = \"s\"\nkey = \"k\"\nuninstall = \"delete\"\n",
+       "type[0].ini[0].file: "},
+      {"remember = { registry = { key = \"Software\\\\Demo\\\\\", value = \"v\" }, write = true, "
+       "uninstall = \"delete\" }\n",
+       "type[0].remember.uninstall: \"Software\\Demo\\\": a key the uninstaller deletes from"},
+  });
+  // The same, kept at uninstall, and every plain form, build.
+  std::string error, setup = dir.file("setup.exe");
+  EXPECT_TRUE(build(type + "[[type.registry]]\nkey = \"Software/Demo/\"\n"
+                           "[[type.registry]]\nkey = \"Software\\\\Demo\"\nuninstall = \"delete\"\n"
+                           "[[type.ini]]\nfile = \"demo.ini\"\nsection = \"s\"\nkey = \"k\"\nuninstall = \"delete\"\n"
+                           "[[type.ini]]\nfile = \"#InstallDir#\\\\conf\\\\demo.ini\"\nsection = \"s\"\nkey = \"k\"\n"
+                           "uninstall = \"delete\"\n"
+                           "[[type.ini]]\nfile = \"D:\\\\conf\\\\demo.ini\"\nsection = \"s\"\nkey = \"k\"\n"
+                           "uninstall = \"delete\"\n",
+                    setup, &error))
+      << error;
+}
+
 // Texts of the file that a refusal quotes may hold line breaks and other
 // control characters: the message stays one line, shown with escapes.
 TEST_F(ProjectTest, ARefusalIsOneLineWhateverTheFileHolds) {
