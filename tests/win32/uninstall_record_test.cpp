@@ -609,6 +609,34 @@ TEST_F(FinishInstall, TheRecordOfTheUninstallerWrittenOverIsTakenOver) {
   }
 }
 
+// A record the uninstaller would refuse (here a name with a backslash in
+// the remove list) is not taken over: it would void the new record too.
+TEST_F(FinishInstall, ARecordTheUninstallerWouldRefuseIsNotTakenOver) {
+  files.add(0, "app.exe");
+  make_current("Kestrel Test App");
+  Expect old_image;
+  old_image.raw("MZ older uninstaller ");
+  const volatile uint8_t* marker = stub_size_marker();
+  for (unsigned i = 0; i < kStubSizeMarkerLength; ++i) old_image.u8(marker[i]);
+  uint32_t image_size = static_cast<uint32_t>(old_image.b.size() + 4 + 3);
+  old_image.u32(image_size).raw("pad");
+  Expect list;
+  list.u32(1).record(".", "sub\\old.txt", 0);
+  Expect older = old_image;
+  older.u16(0x1235).u16(0).u32(static_cast<uint32_t>(list.b.size()));
+  older.b.insert(older.b.end(), list.b.begin(), list.b.end());
+  older.u16(0x7F7F).u16(0).u32(0);
+  write_file(kUninstaller, std::string(older.b.begin(), older.b.end()));
+  keep_earlier_record();
+  write_file(kUninstaller, uninstaller_image);
+  finish_install();
+  ASSERT_EQ(0, ErrorState);
+  Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+  EXPECT_EQ(0u, data.earlier_count);
+}
+
 // A record that does not fit on the drive is the installation's failure:
 // error 20 naming the uninstaller, no Uninstall key, no settings.
 TEST_F(FinishInstall, ARecordThatDoesNotFitFailsTheInstallation) {
