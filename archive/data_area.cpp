@@ -131,13 +131,17 @@ int read_data(FileHandle file, uint8_t* buffer, uint32_t count, uint32_t* got) {
   *got = read_some(file, buffer, first);
   volume_left -= *got;
   if (*got < count) {
-    FileHandle h = open_next_volume();
-    if (h == INVALID_FILE_HANDLE) return 1;
-    uint32_t rest = count - *got;
-    if (rest > volume_left) rest = volume_left;
-    uint32_t more = read_some(h, buffer + *got, rest);
-    *got += more;
-    volume_left -= more;
+    // A read that has nothing yet goes on past empty volumes: no bytes
+    // would read as the end of the data.
+    do {
+      FileHandle h = open_next_volume();
+      if (h == INVALID_FILE_HANDLE) return 1;
+      uint32_t rest = count - *got;
+      if (rest > volume_left) rest = volume_left;
+      uint32_t more = read_some(h, buffer + *got, rest);
+      *got += more;
+      volume_left -= more;
+    } while (*got == 0 && volume_length == 0);
   }
   return 0;
 }

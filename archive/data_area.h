@@ -32,9 +32,10 @@ extern void (*DiskGiveUpHandler)();
 uint32_t seek_data(uint32_t position);
 
 // Reads `count` bytes of the data area from `file` (data_file), going on in
-// the next volume when the current one ends; *got receives the bytes read,
-// which may still be fewer. 1: the next volume cannot be opened (or the
-// user gave up), else 0.
+// the next volume when the current one ends, and past empty volumes while
+// nothing has been read; *got receives the bytes read, which may still be
+// fewer, but none only where the data cannot be had. 1: the next volume
+// cannot be opened (or the user gave up), else 0.
 int read_data(FileHandle file, uint8_t* buffer, uint32_t count, uint32_t* got);
 
 // Closes data_file and opens the next volume or, when the current one still

@@ -228,6 +228,39 @@ TEST_F(DataArea, ItemSpanningTwoVolumesDecodes) {
   EXPECT_EQ(tail, read(4));
 }
 
+// A volume whose data ends with a chunk of the decoder's input, then an
+// empty volume: the read that finds the first one used up gets nothing
+// from the empty one, which must not read as the end of the stream.
+TEST_F(DataArea, EmptyVolumeBehindAChunkBoundaryIsPassedOver) {
+  Bytes a = pattern_bytes(60000, 19);
+  for (size_t i = 0; i < a.size(); i += 3) a[i] = 'x';
+  Bytes sa;
+  ASSERT_EQ(kEncodeOk, encode_stream(a.data(), a.size(), 6, &sa));
+  ASSERT_GT(sa.size(), kInputChunk + 1000);
+  write_split(sa, {kInputChunk, kInputChunk, kInputChunk + 1000});
+  ASSERT_EQ(0u, seek_data(0));
+  Bytes out(a.size());
+  uint32_t produced = 0;
+  EXPECT_TRUE(decode_to_memory(out.data(), static_cast<uint32_t>(out.size()), data_file,
+                               static_cast<uint32_t>(sa.size()), &produced));
+  EXPECT_EQ(a.size(), produced);
+  EXPECT_TRUE(out == a);
+  EXPECT_EQ(3u, volume_number);
+  EXPECT_TRUE(prompts.empty());
+}
+
+// The same for a read of raw bytes: two empty volumes in a row.
+TEST_F(DataArea, ReadThatFindsItsVolumeUsedUpGoesPastEmptyOnes) {
+  Bytes data = pattern_bytes(3000, 20);
+  write_split(data, {1000, 1000, 1000});
+  ASSERT_EQ(0u, seek_data(0));
+  EXPECT_EQ(Bytes(data.begin(), data.begin() + 1000), read(1000));
+  int r = -1;
+  EXPECT_EQ(Bytes(data.begin() + 1000, data.begin() + 1500), read(500, &r));
+  EXPECT_EQ(0, r);
+  EXPECT_EQ(3u, volume_number);
+}
+
 TEST_F(DataArea, StreamLongerThanItsCompressedLengthFails) {
   Bytes a = pattern_bytes(3000, 7);
   Bytes sa;

@@ -356,6 +356,32 @@ TEST_F(Patching, PatchDataAcrossThreeVolumes) {
   EXPECT_EQ(read_bytes(old_path), expected);
 }
 
+// The setup file's piece ends right behind the commands block's header,
+// and an empty volume follows it: the block's content is read from the
+// volume behind the empty one.
+TEST_F(Patching, EmptyVolumeRightBehindABlockHeader) {
+  std::vector<uint8_t> old_file = pattern_bytes(2000, 25);
+  std::vector<uint8_t> literals = pattern_bytes(600, 26);
+  std::vector<uint8_t> commands, expected;
+  for (size_t i = 0, end = 0; i < literals.size(); i += 30, end += 40) {
+    commands.push_back(0x80 | 29);
+    append(&expected, slice(literals, i, 30));
+    put_copy(&commands, 40, 0);
+    append(&expected, slice(old_file, end, 40));
+  }
+  std::vector<uint8_t> data = raw_blocks(commands, literals);
+  ASSERT_EQ(data[0] & (kPatchCompressed | kPatchLongSize), 0);
+  store(old_file, data, expected, 0, 2000 + 12 + 777 + 3);
+  uint32_t volumes = 0;
+  while (file_exists(volume_path(setup, volumes + 1))) ++volumes;
+  ASSERT_GE(volumes, 1u);
+  for (uint32_t k = volumes; k >= 1; --k)
+    ASSERT_EQ(0, std::rename(volume_path(setup, k).c_str(), volume_path(setup, k + 1).c_str()));
+  write_bytes(volume_path(setup, 1), {0, 0, 0, 0});
+  ASSERT_TRUE(apply()) << "error " << error;
+  EXPECT_EQ(read_bytes(old_path), expected);
+}
+
 TEST_F(Patching, InsertWithoutLiteralsFails) {
   std::vector<uint8_t> old_file = pattern_bytes(100, 14);
   store(old_file, raw_blocks({0x83}, {}), pattern_bytes(4, 1));
