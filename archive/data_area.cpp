@@ -108,18 +108,20 @@ FileHandle open_next_volume() {
 
 uint32_t seek_data(uint32_t position) {
   // Reading only moves forward; an earlier volume is not opened again.
-  if (position >= volumes_before) {
-    for (;;) {
-      if (position < static_cast<uint64_t>(volumes_before) + volume_length) {
-        uint32_t offset = position - volumes_before;
-        volume_left = volume_length - offset;
-        seek_to(data_file, volume_header_offset() + 4 + offset);
-        return 0;
-      }
-      volume_left = 0;
-      if (open_next_volume() == INVALID_FILE_HANDLE) break;
+  bool reached = position >= volumes_before;
+  while (reached && position >= static_cast<uint64_t>(volumes_before) + volume_length) {
+    volume_left = 0;
+    if (open_next_volume() == INVALID_FILE_HANDLE) {
+      if (VolumeGivenUp) return kErrorDiskGivenUp;
+      reached = false;
     }
-    if (VolumeGivenUp) return kErrorDiskGivenUp;
+  }
+  if (reached) {
+    uint32_t offset = position - volumes_before;
+    volume_left = volume_length - offset;
+    // A length word may claim more than a file offset can reach.
+    uint64_t at = static_cast<uint64_t>(volume_header_offset()) + 4 + offset;
+    if (at <= 0xFFFFFFFFu && seek_to(data_file, static_cast<uint32_t>(at)) == at) return 0;
   }
   copy_string(MessageArgument, ArchivePath, kPathSize);
   return kErrorDataUnreadable;

@@ -28,7 +28,8 @@ extern void (*DiskGiveUpHandler)();
 
 // Makes data_file the volume that holds `position` and moves it there.
 // 0, 15 (the user gave up at the disk prompt) or 18 (a volume cannot be
-// opened; MessageArgument names it).
+// opened, or its file cannot be positioned there; MessageArgument names
+// the file).
 uint32_t seek_data(uint32_t position);
 
 // Reads `count` bytes of the data area from `file` (data_file), going on in

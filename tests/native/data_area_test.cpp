@@ -365,6 +365,38 @@ TEST_F(DataArea, AVolumeNameThatDoesNotFitThePathBufferIsNotMade) {
   }
 }
 
+// A length word that claims nearly 4 GiB (which a start-page block lets
+// the loader accept): the file offset of a far position does not fit 32
+// bits, and must not wrap around to the first data bytes.
+TEST_F(DataArea, APositionWhoseFileOffsetDoesNotFitIsError18) {
+  Bytes data = pattern_bytes(300, 21);
+  write_split(data, {});
+  close_data_area();
+  Bytes setup = read_bytes(setup_path());
+  put_u32(&setup[kPrefix + kBlockHeaderSize], 0xFFFFFFFFu);
+  write_bytes(setup_path(), setup);
+  ASSERT_TRUE(open_data_area(setup_path(), kPrefix));
+  const uint32_t wrapping = 0xFFFFFFFFu - (kPrefix + kBlockHeaderSize + 4) + 1;
+  EXPECT_EQ(kErrorDataUnreadable, seek_data(wrapping));
+  EXPECT_STREQ(setup_path().c_str(), MessageArgument);
+  EXPECT_EQ(kErrorDataUnreadable, seek_data(wrapping + 10));
+  EXPECT_EQ(0u, seek_data(10));
+  EXPECT_EQ(Bytes(data.begin() + 10, data.begin() + 20), read(10));
+}
+
+// A volume file the system cannot position in: the seek's failure is the
+// reader's.
+TEST_F(DataArea, ASeekThatFailsIsError18) {
+  Bytes data = pattern_bytes(300, 22);
+  write_split(data, {});
+  close_data_area();
+  int ends[2];
+  ASSERT_EQ(0, pipe(ends));
+  data_file = reinterpret_cast<FileHandle>(static_cast<intptr_t>(ends[0]));
+  EXPECT_EQ(kErrorDataUnreadable, seek_data(10));
+  close(ends[1]);
+}
+
 TEST_F(DataArea, VolumeWithoutALengthWordCountsAsMissing) {
   Bytes data = pattern_bytes(2000, 11);
   write_split(data, {1000});
