@@ -127,6 +127,13 @@ uint32_t seek_data(uint32_t position) {
   return kErrorDataUnreadable;
 }
 
+uint32_t volume_data_at_hand() {
+  if (data_file == INVALID_FILE_HANDLE) return 0;
+  uint32_t at = tell_file(data_file), end = file_length(data_file);
+  uint32_t held = end > at ? end - at : 0;
+  return held < volume_left ? held : volume_left;
+}
+
 int read_data(FileHandle file, uint8_t* buffer, uint32_t count, uint32_t* got) {
   // Never past the volume's data: what follows it in the file is not ours.
   uint32_t first = count < volume_left ? count : volume_left;

@@ -39,6 +39,10 @@ uint32_t seek_data(uint32_t position);
 // cannot be opened (or the user gave up), else 0.
 int read_data(FileHandle file, uint8_t* buffer, uint32_t count, uint32_t* got);
 
+// Data bytes the current volume can still give from where data_file
+// stands: what its length word leaves, as far as its file holds them.
+uint32_t volume_data_at_hand();
+
 // Closes data_file and opens the next volume or, when the current one still
 // has data left, the current one again where reading stopped.
 FileHandle open_next_volume();

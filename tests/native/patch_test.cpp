@@ -488,6 +488,38 @@ TEST_F(Patching, BlocksMustLieWithinTheItemsData) {
   EXPECT_EQ(MessageArgument, setup);
 }
 
+// An entry that claims nearly 4 GiB of data, and a block that announces
+// as much: a few bytes of data back it, so it is damage (error 18), never
+// a reason to ask for the memory (which fails as error 12).
+TEST_F(Patching, BlockSizesTheDataCannotHoldAreNeverAskedOfMemory) {
+  std::vector<uint8_t> old_file = pattern_bytes(100, 27);
+  const uint8_t wide = kPatchLongSize | kPatchLongCompressedSize;
+  const std::vector<std::vector<uint8_t>> crafted = {
+      // Raw, 0xFFFFFFF0 bytes.
+      {kPatchLongSize, 0xF0, 0xFF, 0xFF, 0xFF, 1, 2, 3},
+      // Compressed, 0xFFFFFFF0 bytes from a stream said to be 16 MiB long:
+      // a stored block of 1 byte that does not end the stream.
+      {kPatchCompressed | wide, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x07, 0x01, 0x00, 0x61},
+      // The commands block whole, then such a literals block.
+      {0x80, 0x01, 0x00, 0x00, kPatchLongSize, 0xF0, 0xFF, 0xFF, 0xFF, 1, 2, 3},
+  };
+  for (const auto& data : crafted) {
+    store(old_file, data, pattern_bytes(1, 1));
+    put_u32(&entry[kEntryDataLength], 0xFFFFFFFFu);
+    {
+      AddressSpaceLimit limit(512u << 20);
+      ASSERT_TRUE(limit.set());
+      EXPECT_FALSE(apply());
+    }
+    EXPECT_EQ(error, 18u);
+    // Where the data would have to go on.
+    EXPECT_EQ(MessageArgument, volume_path(setup, 1));
+    EXPECT_EQ(read_bytes(old_path), old_file);
+    EXPECT_TRUE(temp_files(dir, old_path).empty());
+    close_data_area();
+  }
+}
+
 TEST_F(Patching, CompressedBlocks) {
   std::vector<uint8_t> old_file = pattern_bytes(50000, 21);
   std::vector<uint8_t> new_file = old_file;
