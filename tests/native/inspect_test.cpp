@@ -211,8 +211,9 @@ TEST_F(Inspect, VerifyPassesASoundSetupInOneFileAndInVolumes) {
 }
 
 // A setup path without extension of 256 to 259 characters leaves no room
-// in the 260-byte path buffer for ".D01": the volumes cannot be named, and
-// verify and extract say so instead of writing past the buffer.
+// in the 260-byte path buffer for ".D01": the setup program cannot name
+// its volumes, and verify and extract say so, naming the volume, instead
+// of writing past the buffer or blaming the setup file.
 TEST_F(Inspect, VolumesOfASetupPathWithNoRoomForTheirExtensionAreRefused) {
   for (size_t length : {255u, 256u, 259u}) {
     // Folders of at most 200 characters bring the path to `length`.
@@ -229,6 +230,7 @@ TEST_F(Inspect, VolumesOfASetupPathWithNoRoomForTheirExtensionAreRefused) {
     ASSERT_GE(volumes, 1u);
     std::string text;
     int verified = run_tool("verify " + path, &text);
+    std::string verify_text = text;
     std::string target = out + std::to_string(length);
     int extracted = run_tool("extract " + path + " -d " + target + " --type 1", &text);
     if (length + 4 < kPathSize) {
@@ -237,7 +239,12 @@ TEST_F(Inspect, VolumesOfASetupPathWithNoRoomForTheirExtensionAreRefused) {
     } else {
       EXPECT_EQ(1, verified) << length;
       EXPECT_EQ(1, extracted) << length;
-      EXPECT_NE(std::string::npos, text.find("the data cannot be read from " + path)) << length << ": " << text;
+      for (const std::string* said : {&verify_text, &text}) {
+        EXPECT_NE(std::string::npos, said->find("the setup program cannot open volume file " + path +
+                                                ".D01: its name would be " + std::to_string(length + 4) + " bytes"))
+            << length << ": " << *said;
+        EXPECT_EQ(std::string::npos, said->find("the data cannot be read")) << length << ": " << *said;
+      }
       // Nothing half-written is left of a failed item.
       for (const std::string& name : tree(target)) EXPECT_TRUE(fs::is_directory(target + "/" + name)) << name;
     }
