@@ -108,21 +108,30 @@ FileHandle open_next_volume() {
 
 uint32_t seek_data(uint32_t position) {
   // Reading only moves forward; an earlier volume is not opened again.
-  if (position >= volumes_before) {
-    for (;;) {
-      if (position < static_cast<uint64_t>(volumes_before) + volume_length) {
-        uint32_t offset = position - volumes_before;
-        volume_left = volume_length - offset;
-        seek_to(data_file, volume_header_offset() + 4 + offset);
-        return 0;
-      }
-      volume_left = 0;
-      if (open_next_volume() == INVALID_FILE_HANDLE) break;
+  bool reached = position >= volumes_before;
+  while (reached && position >= static_cast<uint64_t>(volumes_before) + volume_length) {
+    volume_left = 0;
+    if (open_next_volume() == INVALID_FILE_HANDLE) {
+      if (VolumeGivenUp) return kErrorDiskGivenUp;
+      reached = false;
     }
-    if (VolumeGivenUp) return kErrorDiskGivenUp;
+  }
+  if (reached) {
+    uint32_t offset = position - volumes_before;
+    volume_left = volume_length - offset;
+    // A length word may claim more than a file offset can reach.
+    uint64_t at = static_cast<uint64_t>(volume_header_offset()) + 4 + offset;
+    if (at <= 0xFFFFFFFFu && seek_to(data_file, static_cast<uint32_t>(at)) == at) return 0;
   }
   copy_string(MessageArgument, ArchivePath, kPathSize);
   return kErrorDataUnreadable;
+}
+
+uint32_t volume_data_at_hand() {
+  if (data_file == INVALID_FILE_HANDLE) return 0;
+  uint32_t at = tell_file(data_file), end = file_length(data_file);
+  uint32_t held = end > at ? end - at : 0;
+  return held < volume_left ? held : volume_left;
 }
 
 int read_data(FileHandle file, uint8_t* buffer, uint32_t count, uint32_t* got) {
@@ -131,13 +140,17 @@ int read_data(FileHandle file, uint8_t* buffer, uint32_t count, uint32_t* got) {
   *got = read_some(file, buffer, first);
   volume_left -= *got;
   if (*got < count) {
-    FileHandle h = open_next_volume();
-    if (h == INVALID_FILE_HANDLE) return 1;
-    uint32_t rest = count - *got;
-    if (rest > volume_left) rest = volume_left;
-    uint32_t more = read_some(h, buffer + *got, rest);
-    *got += more;
-    volume_left -= more;
+    // A read that has nothing yet goes on past empty volumes: no bytes
+    // would read as the end of the data.
+    do {
+      FileHandle h = open_next_volume();
+      if (h == INVALID_FILE_HANDLE) return 1;
+      uint32_t rest = count - *got;
+      if (rest > volume_left) rest = volume_left;
+      uint32_t more = read_some(h, buffer + *got, rest);
+      *got += more;
+      volume_left -= more;
+    } while (*got == 0 && volume_length == 0);
   }
   return 0;
 }

@@ -28,14 +28,20 @@ extern void (*DiskGiveUpHandler)();
 
 // Makes data_file the volume that holds `position` and moves it there.
 // 0, 15 (the user gave up at the disk prompt) or 18 (a volume cannot be
-// opened; MessageArgument names it).
+// opened, or its file cannot be positioned there; MessageArgument names
+// the file).
 uint32_t seek_data(uint32_t position);
 
 // Reads `count` bytes of the data area from `file` (data_file), going on in
-// the next volume when the current one ends; *got receives the bytes read,
-// which may still be fewer. 1: the next volume cannot be opened (or the
-// user gave up), else 0.
+// the next volume when the current one ends, and past empty volumes while
+// nothing has been read; *got receives the bytes read, which may still be
+// fewer, but none only where the data cannot be had. 1: the next volume
+// cannot be opened (or the user gave up), else 0.
 int read_data(FileHandle file, uint8_t* buffer, uint32_t count, uint32_t* got);
+
+// Data bytes the current volume can still give from where data_file
+// stands: what its length word leaves, as far as its file holds them.
+uint32_t volume_data_at_hand();
 
 // Closes data_file and opens the next volume or, when the current one still
 // has data left, the current one again where reading stopped.

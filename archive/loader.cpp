@@ -90,6 +90,22 @@ int replace_block(FileHandle file, const BlockHeader& header, uint8_t** slot, ui
   return read_block(file, header, slot, length);
 }
 
+// Another writer may use the id of the product details for something of
+// its own: only a text list that ends inside its block is taken (in the
+// place of details read before); anything else is passed over, as an
+// unknown id is.
+void read_details(FileHandle file, const BlockHeader& header, SetupTypeSlot* slot) {
+  uint8_t* block = nullptr;
+  uint32_t length = 0;
+  if (read_block(file, header, &block, &length) == 0 && text_list_inside(block, length, 0)) {
+    free_block(&slot->details);
+    slot->details = block;
+    slot->details_length = length;
+    return;
+  }
+  free_block(&block);
+}
+
 // The file list's entries must lie inside it, and each must name as its
 // data source an entry that exists.
 bool check_file_list(const SetupTypeSlot& slot, int type_count) {
@@ -240,11 +256,13 @@ bool load_archive() {
         error = replace_block(file, header, &DialogTemplateStore, &DialogTemplateStoreLength);
         break;
       case kBlockItemPrefix: error = replace_block(file, header, &ItemPrefixBlob, &ItemPrefixBlobLength); break;
+      case kBlockProductDetails:
+        if (current >= 0) read_details(file, header, &SetupTypeTable[current]);
+        break;
       case kBlockFileList:
       case kBlockIniEntries:
       case kBlockRegistryEntries:
-      case kBlockStringPatches:
-      case kBlockProductDetails: {
+      case kBlockStringPatches: {
         // Blocks of a setup type come after its record. Tested here, in
         // the one case for them all: a slot pointer that may be null makes
         // the compiler build the whole switch twice.
@@ -253,19 +271,14 @@ bool load_archive() {
           break;
         }
         SetupTypeSlot& slot = SetupTypeTable[current];
-        uint8_t** block = &slot.details;
-        uint32_t* block_length = &slot.details_length;
-        if (header.id == kBlockFileList) {
-          block = &slot.file_list;
-          block_length = &slot.file_list_length;
-        } else if (header.id != kBlockProductDetails) {
+        uint8_t** block = &slot.file_list;
+        uint32_t* block_length = &slot.file_list_length;
+        if (header.id != kBlockFileList) {
           int k = header.id - kBlockIniEntries;
           block = &slot.entry_lists[k];
           block_length = &slot.entry_list_lengths[k];
         }
         error = replace_block(file, header, block, block_length);
-        if (!error && header.id == kBlockProductDetails && !text_list_inside(slot.details, slot.details_length, 0))
-          error = kDamaged;
         break;
       }
       case kBlockStartPage: {

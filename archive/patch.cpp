@@ -102,6 +102,51 @@ bool read_size_field(bool wide, uint32_t* value, uint32_t* left) {
   return true;
 }
 
+// A block's content is read into a buffer that grows with the bytes that
+// arrive, starting from what the data at hand can back: a size that the
+// data cannot hold is found out by reading, never asked of memory.
+enum : uint32_t { kFirstPiece = 4096 };
+
+// A raw block's `size` bytes: the rest of the current volume at a time, a
+// first piece of the next one when it is used up.
+uint32_t read_raw_content(uint8_t** slot, uint32_t size) {
+  uint32_t used = 0, capacity = 0;
+  while (used < size) {
+    uint32_t piece = size - used, here = volume_data_at_hand();
+    if (piece > here) piece = here ? here : piece < kFirstPiece ? piece : kFirstPiece;
+    if (!grow_block(slot, used, &capacity, used + piece, piece)) return kErrorNoMemory;
+    if (!read_patch_data(*slot + used, piece)) return kErrorDataUnreadable;
+    used += piece;
+  }
+  return 0;
+}
+
+// Takes a compressed block's decoded content, at most its announced size.
+class GrowingSink : public OutputSink {
+ public:
+  GrowingSink(uint8_t** slot, uint32_t size, uint32_t first) : slot_(slot), size_(size), first_(first) {}
+  bool ready() override { return true; }
+  bool write(const uint8_t* data, uint32_t count) override {
+    if (count > size_ - used_) return false;
+    if (count == 0) return true;
+    if (!grow_block(slot_, used_, &capacity_, used_ + count, first_)) {
+      out_of_memory_ = true;
+      return false;
+    }
+    std::memcpy(*slot_ + used_, data, count);
+    used_ += count;
+    return true;
+  }
+  uint32_t used() const { return used_; }
+  bool out_of_memory() const { return out_of_memory_; }
+
+ private:
+  uint8_t** slot_;
+  uint32_t size_, first_;
+  uint32_t used_ = 0, capacity_ = 0;
+  bool out_of_memory_ = false;
+};
+
 // read_patch_block without the error report.
 uint32_t read_patch_content(uint8_t** slot, uint32_t* size, uint32_t* left) {
   uint8_t header;
@@ -115,17 +160,20 @@ uint32_t read_patch_content(uint8_t** slot, uint32_t* size, uint32_t* left) {
   if (compressed && (!read_size_field(header & kPatchLongCompressedSize, &packed, left) || packed == 0))
     return kErrorDataUnreadable;
   // The block lies in what is left of the item's data, and a stream
-  // expands only so far: a size beyond that is damage, not a reason to
-  // allocate it.
+  // expands only so far.
   uint32_t stored = compressed ? packed : length;
   if (stored > *left || (compressed && length > max_expansion(packed))) return kErrorDataUnreadable;
-  if (!alloc_block(length, slot)) return kErrorNoMemory;
-  // A stream that fails or comes out short leaves unread bytes in the
-  // block: refuse it here.
-  uint32_t produced = 0;
-  bool read = compressed ? decode_to_memory(*slot, length, data_file, packed, &produced) && produced == length
-                         : read_patch_data(*slot, length);
-  if (!read) return kErrorDataUnreadable;
+  if (compressed) {
+    uint32_t here = volume_data_at_hand();
+    uint64_t backed = max_expansion(packed < here ? packed : here);
+    GrowingSink sink(slot, length, backed < length ? static_cast<uint32_t>(backed) : length);
+    // A stream that fails or comes out short leaves unread bytes in the
+    // block: refuse it here.
+    if (!decode_to_sink(sink, data_file, packed) || sink.used() != length)
+      return sink.out_of_memory() ? kErrorNoMemory : kErrorDataUnreadable;
+  } else if (uint32_t e = read_raw_content(slot, length)) {
+    return e;
+  }
   *left -= stored;
   *size = length;
   return 0;
@@ -257,10 +305,8 @@ uint32_t build_new_file(PatchRun& run, uint32_t progress_from, uint32_t progress
 uint32_t read_patch_block(uint8_t** slot, uint32_t* size, uint32_t* data_left) {
   *size = 0;
   uint32_t error = read_patch_content(slot, size, data_left);
-  if (error == kErrorDataUnreadable) {
-    free_block(slot);
-    copy_string(MessageArgument, ArchivePath, kPathSize);
-  }
+  if (error) free_block(slot);
+  if (error == kErrorDataUnreadable) copy_string(MessageArgument, ArchivePath, kPathSize);
   return error;
 }
 

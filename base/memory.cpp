@@ -31,7 +31,8 @@ void free_block_raw(void** slot) {
 bool grow_block_raw(void** slot, uint32_t used, uint32_t* capacity, uint32_t wanted, uint32_t first) {
   if (wanted <= *capacity) return true;
   uint32_t size = *capacity ? *capacity : first;
-  while (size < wanted) size *= 2;
+  // Doubling stops where it would pass 32 bits.
+  while (size < wanted) size = size < 0x80000000u ? size * 2 : wanted;
   void* bytes = nullptr;
   if (!alloc_block_raw(size, &bytes)) return false;
   if (used) std::memcpy(bytes, *slot, used);

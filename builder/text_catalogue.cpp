@@ -16,7 +16,8 @@ TextLists default_texts(const std::string& product) {
   const std::string name = named ? product : "the product";
   const std::string sentence_start = named ? product : "The product";
   TextLists t;
-  // 0: welcome page; the closing page shows it too.
+  // 0: welcome page. The closing page takes the list as well, but its
+  // default template has none of the fields it fills.
   t[0] = {"Welcome",
           "Welcome to the setup of " + (named ? product : "this product") + ".",
           "This program installs " + name + " on your computer. It is recommended that you close all other "

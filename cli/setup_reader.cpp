@@ -90,13 +90,27 @@ bool rewind_data_area(std::string* error) {
   return true;
 }
 
+// The data of a volume whose name does not fit the reader's path buffer
+// (the setup program's too) cannot be had; the reader then names the
+// file it stood in, which is not where the fault lies.
+std::string unreadable_data_text() {
+  std::string argument = MessageArgument;
+  if (volume_number > 0 && argument == ArchivePath) {
+    std::string volume = volume_path(SourcePath, volume_number);
+    if (volume.size() >= kPathSize)
+      return "the setup program cannot open volume file " + volume + ": its name would be " +
+             std::to_string(volume.size()) + " bytes, and a path has at most " + std::to_string(kPathSize - 1);
+  }
+  return "the data cannot be read from " + argument;
+}
+
 std::string error_text(uint32_t code) {
   std::string argument = MessageArgument;
   switch (code) {
     case 12: return "out of memory";
     case 16: return "cannot open " + argument;
     case 17: return "cannot create " + argument;
-    case 18: return "the data cannot be read from " + argument;
+    case 18: return unreadable_data_text();
     case 19: return "writing " + argument + " failed";
     case 20: return "the disk is full";
     case 21: return "checksum mismatch";

@@ -70,9 +70,11 @@ struct ItemCheck {
 // into a new file at `path` and checks its size and checksum, as the
 // installer writes it: an uninstaller without the uninstaller program in
 // the archive is an empty file, which the installer does not check. A patch
-// first builds its base there; apply_patch puts a sibling ".$AA" file
-// beside it, so `path` belongs in a folder of the caller's own. On failure
-// the file is removed, *error says why and check->failed names the rule.
+// first builds its base there; apply_patch builds the new version beside
+// it, in a temporary file named like `path` with its extension replaced
+// by ".$" and eight random hexadecimal digits, so `path` belongs in a
+// folder of the caller's own. On failure the file is removed, *error says
+// why and check->failed names the rule.
 bool write_item_content(const uint8_t* entry, const std::string& path, std::string* error,
                         DataReading reading = DataReading::kAfresh, ItemCheck* check = nullptr);
 

@@ -56,8 +56,7 @@ std::string hex_id(uint16_t id) {
 }
 
 bool is_type_block(uint16_t id) {
-  return id == kBlockFileList || id == kBlockIniEntries || id == kBlockRegistryEntries || id == kBlockStringPatches ||
-         id == kBlockProductDetails;
+  return id == kBlockFileList || id == kBlockIniEntries || id == kBlockRegistryEntries || id == kBlockStringPatches;
 }
 
 struct Scanner {
@@ -180,6 +179,10 @@ struct Scanner {
       }
       return;
     }
+    if (id == kBlockProductDetails) {
+      read_details(header, flags, stored);
+      return;
+    }
     Content* global = nullptr;
     switch (id) {
       case kBlockDialogTemplates: global = &templates; break;
@@ -208,11 +211,39 @@ struct Scanner {
     } else if (is_type_block(id) && type_records <= kMaxSetupTypes) {
       TypeBlocks& t = types.back();
       std::string owner = "setup type " + std::to_string(types.size() - 1);
-      keep(id == kBlockFileList         ? &t.files
-           : id == kBlockProductDetails ? &t.details
-                                        : &t.lists[id - kBlockIniEntries],
-           std::move(c), owner);
+      keep(id == kBlockFileList ? &t.files : &t.lists[id - kBlockIniEntries], std::move(c), owner);
     }
+  }
+
+  // Another writer may use the id of the product details for something of
+  // its own: the installer takes only a text list that ends inside its
+  // block, behind a setup type record, and passes anything else over.
+  void read_details(uint64_t header, uint16_t flags, uint32_t stored) {
+    Content c;
+    const char* why = nullptr;
+    // Findings about a block that is not ours are not findings.
+    size_t findings = scan->findings.size();
+    if (type_records == 0) {
+      why = "it comes before any setup type record";
+    } else if (!read_content(header, kBlockProductDetails, flags, stored, &c)) {
+      why = "its content cannot be read";
+    } else {
+      const std::vector<uint8_t>& b = c.bytes;
+      size_t at = 2;
+      for (uint32_t n = b.size() >= 2 ? get_u16(b.data()) : 0; at <= b.size() && n > 0; --n) {
+        const void* end = std::memchr(b.data() + at, 0, b.size() - at);
+        at = end ? static_cast<const uint8_t*>(end) - b.data() + 1 : b.size() + 1;
+      }
+      if (at > b.size()) why = "its texts do not all end inside it";
+    }
+    if (why) {
+      scan->findings.resize(findings);
+      scan->notes.push_back("block 0x1243 at " + at_byte(header) + " is not product details (" + why +
+                            "); passed over");
+      return;
+    }
+    if (type_records <= kMaxSetupTypes)
+      keep(&types.back().details, std::move(c), "setup type " + std::to_string(types.size() - 1));
   }
 
   void check_data_area(uint64_t header, uint32_t stored) {
@@ -345,22 +376,6 @@ struct Scanner {
         add(Rule::kRecordOffset, owner, where_in(c, field),
             "text list " + std::to_string(list) + " at offset " + std::to_string(offset) + " lies in the fixed fields");
     }
-  }
-
-  // The product details: a text list whose texts all end inside the block.
-  void check_details(int t) {
-    const Content& c = types[t].details;
-    if (!c.present) return;
-    const std::vector<uint8_t>& b = c.bytes;
-    uint32_t count = b.size() >= 2 ? get_u16(b.data()) : 0;
-    size_t at = 2;
-    for (uint32_t n = 0; at <= b.size() && n < count; ++n) {
-      const void* end = std::memchr(b.data() + at, 0, b.size() - at);
-      at = end ? static_cast<const uint8_t*>(end) - b.data() + 1 : b.size() + 1;
-    }
-    if (at > b.size())
-      add(Rule::kListRecords, "setup type " + std::to_string(t), where_in(c, 0),
-          "the product details announce " + std::to_string(count) + " texts, which do not all end inside the block");
   }
 
   std::string item_subject(int t, uint32_t i, const uint8_t* entry) const {
@@ -589,7 +604,6 @@ struct Scanner {
     check_templates();
     for (size_t t = 0; t < types.size(); ++t) {
       check_record(static_cast<int>(t));
-      check_details(static_cast<int>(t));
       read_file_list(static_cast<int>(t));
     }
     for (size_t t = 0; t < types.size(); ++t) {

@@ -76,6 +76,25 @@ TEST(Memory, FreeClearsSlotAndTwiceIsHarmless) {
   free_block(&block);
 }
 
+// A block grown past 2 GiB: the doubling of its size must not wrap to 0
+// (and go round for ever). The memory is not there, so the growth fails
+// and leaves the block as it was.
+TEST(Memory, GrowthPastTwoGibibytesEndsWithoutTheMemory) {
+  uint8_t* block = nullptr;
+  uint32_t capacity = 0;
+  ASSERT_TRUE(grow_block(&block, 0, &capacity, 100, 64));
+  EXPECT_EQ(128u, capacity);
+  std::memset(block, 7, 100);
+  {
+    AddressSpaceLimit limit(256u << 20);
+    ASSERT_TRUE(limit.set());
+    EXPECT_FALSE(grow_block(&block, 100, &capacity, 0x80000001u, 64));
+  }
+  EXPECT_EQ(128u, capacity);
+  EXPECT_EQ(7, block[99]);
+  free_block(&block);
+}
+
 std::string strip(std::string path) {
   char buffer[300];
   std::strcpy(buffer, path.c_str());

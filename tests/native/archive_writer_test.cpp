@@ -930,6 +930,36 @@ TEST_F(DamagedArchive, BlocksTheLoaderPassesOver) {
   EXPECT_TRUE(shown.empty());
 }
 
+// Another writer may use id 0x1243 for something of its own: a block that
+// is no text list ending inside it, whose stream does not decode, or that
+// stands before any setup type record is passed over like an unknown id,
+// and product details read before it stay.
+TEST_F(DamagedArchive, BlocksUnderTheProductDetailsIdThatAreNoneArePassedOver) {
+  ArchivePlan archive = two_types();
+  archive.setup_types[0].details = {"2.0", "Kestrel Works"};
+  std::vector<uint8_t> file = build(archive, nullptr, {std::vector<uint8_t>(50, 3)});
+  std::vector<uint8_t> foreign;
+  append_block_header(&foreign, kBlockProductDetails, 0, 5);
+  foreign.insert(foreign.end(), {0x03, 0x00, 'a', 'b', 'c'});  // three texts, none terminated
+  append_block_header(&foreign, kBlockProductDetails, kBlockCompressed, 6);
+  foreign.insert(foreign.end(), {0x10, 0x00, 0x00, 0x00, 0xFF, 0xFF});  // 16 bytes from no stream
+  append_block_header(&foreign, kBlockProductDetails, 0, 1);
+  foreign.push_back(0x01);  // no room for a count
+  std::vector<uint8_t> edited = file;
+  insert_at(&edited, find_block(edited, kBlockDataArea), foreign);        // in setup type 1
+  insert_at(&edited, find_block(edited, kBlockSetupType, 1), foreign);    // after type 0's details
+  insert_at(&edited, find_block(edited, kBlockSetupType), foreign);       // before any record
+  ASSERT_TRUE(load(edited));
+  EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(2, SetupTypeCount);
+  select_setup_type(0);
+  EXPECT_STREQ("Kestrel Works", product_detail(kDetailPublisher));
+  select_setup_type(1);
+  EXPECT_EQ(nullptr, SetupTypeTable[1].details);
+  EXPECT_STREQ("", product_detail(kDetailPublisher));
+  EXPECT_EQ(50u, volume_length);
+}
+
 // Blocks that each expand to a possible size but together to more than
 // any setup carries: a few kilobytes of file must not make the reader
 // allocate and decode hundreds of megabytes.

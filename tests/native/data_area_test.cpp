@@ -228,6 +228,39 @@ TEST_F(DataArea, ItemSpanningTwoVolumesDecodes) {
   EXPECT_EQ(tail, read(4));
 }
 
+// A volume whose data ends with a chunk of the decoder's input, then an
+// empty volume: the read that finds the first one used up gets nothing
+// from the empty one, which must not read as the end of the stream.
+TEST_F(DataArea, EmptyVolumeBehindAChunkBoundaryIsPassedOver) {
+  Bytes a = pattern_bytes(60000, 19);
+  for (size_t i = 0; i < a.size(); i += 3) a[i] = 'x';
+  Bytes sa;
+  ASSERT_EQ(kEncodeOk, encode_stream(a.data(), a.size(), 6, &sa));
+  ASSERT_GT(sa.size(), kInputChunk + 1000);
+  write_split(sa, {kInputChunk, kInputChunk, kInputChunk + 1000});
+  ASSERT_EQ(0u, seek_data(0));
+  Bytes out(a.size());
+  uint32_t produced = 0;
+  EXPECT_TRUE(decode_to_memory(out.data(), static_cast<uint32_t>(out.size()), data_file,
+                               static_cast<uint32_t>(sa.size()), &produced));
+  EXPECT_EQ(a.size(), produced);
+  EXPECT_TRUE(out == a);
+  EXPECT_EQ(3u, volume_number);
+  EXPECT_TRUE(prompts.empty());
+}
+
+// The same for a read of raw bytes: two empty volumes in a row.
+TEST_F(DataArea, ReadThatFindsItsVolumeUsedUpGoesPastEmptyOnes) {
+  Bytes data = pattern_bytes(3000, 20);
+  write_split(data, {1000, 1000, 1000});
+  ASSERT_EQ(0u, seek_data(0));
+  EXPECT_EQ(Bytes(data.begin(), data.begin() + 1000), read(1000));
+  int r = -1;
+  EXPECT_EQ(Bytes(data.begin() + 1000, data.begin() + 1500), read(500, &r));
+  EXPECT_EQ(0, r);
+  EXPECT_EQ(3u, volume_number);
+}
+
 TEST_F(DataArea, StreamLongerThanItsCompressedLengthFails) {
   Bytes a = pattern_bytes(3000, 7);
   Bytes sa;
@@ -330,6 +363,38 @@ TEST_F(DataArea, AVolumeNameThatDoesNotFitThePathBufferIsNotMade) {
     EXPECT_EQ(0, give_ups);
     close_data_area();
   }
+}
+
+// A length word that claims nearly 4 GiB (which a start-page block lets
+// the loader accept): the file offset of a far position does not fit 32
+// bits, and must not wrap around to the first data bytes.
+TEST_F(DataArea, APositionWhoseFileOffsetDoesNotFitIsError18) {
+  Bytes data = pattern_bytes(300, 21);
+  write_split(data, {});
+  close_data_area();
+  Bytes setup = read_bytes(setup_path());
+  put_u32(&setup[kPrefix + kBlockHeaderSize], 0xFFFFFFFFu);
+  write_bytes(setup_path(), setup);
+  ASSERT_TRUE(open_data_area(setup_path(), kPrefix));
+  const uint32_t wrapping = 0xFFFFFFFFu - (kPrefix + kBlockHeaderSize + 4) + 1;
+  EXPECT_EQ(kErrorDataUnreadable, seek_data(wrapping));
+  EXPECT_STREQ(setup_path().c_str(), MessageArgument);
+  EXPECT_EQ(kErrorDataUnreadable, seek_data(wrapping + 10));
+  EXPECT_EQ(0u, seek_data(10));
+  EXPECT_EQ(Bytes(data.begin() + 10, data.begin() + 20), read(10));
+}
+
+// A volume file the system cannot position in: the seek's failure is the
+// reader's.
+TEST_F(DataArea, ASeekThatFailsIsError18) {
+  Bytes data = pattern_bytes(300, 22);
+  write_split(data, {});
+  close_data_area();
+  int ends[2];
+  ASSERT_EQ(0, pipe(ends));
+  data_file = reinterpret_cast<FileHandle>(static_cast<intptr_t>(ends[0]));
+  EXPECT_EQ(kErrorDataUnreadable, seek_data(10));
+  close(ends[1]);
 }
 
 TEST_F(DataArea, VolumeWithoutALengthWordCountsAsMissing) {

@@ -356,6 +356,32 @@ TEST_F(Patching, PatchDataAcrossThreeVolumes) {
   EXPECT_EQ(read_bytes(old_path), expected);
 }
 
+// The setup file's piece ends right behind the commands block's header,
+// and an empty volume follows it: the block's content is read from the
+// volume behind the empty one.
+TEST_F(Patching, EmptyVolumeRightBehindABlockHeader) {
+  std::vector<uint8_t> old_file = pattern_bytes(2000, 25);
+  std::vector<uint8_t> literals = pattern_bytes(600, 26);
+  std::vector<uint8_t> commands, expected;
+  for (size_t i = 0, end = 0; i < literals.size(); i += 30, end += 40) {
+    commands.push_back(0x80 | 29);
+    append(&expected, slice(literals, i, 30));
+    put_copy(&commands, 40, 0);
+    append(&expected, slice(old_file, end, 40));
+  }
+  std::vector<uint8_t> data = raw_blocks(commands, literals);
+  ASSERT_EQ(data[0] & (kPatchCompressed | kPatchLongSize), 0);
+  store(old_file, data, expected, 0, 2000 + 12 + 777 + 3);
+  uint32_t volumes = 0;
+  while (file_exists(volume_path(setup, volumes + 1))) ++volumes;
+  ASSERT_GE(volumes, 1u);
+  for (uint32_t k = volumes; k >= 1; --k)
+    ASSERT_EQ(0, std::rename(volume_path(setup, k).c_str(), volume_path(setup, k + 1).c_str()));
+  write_bytes(volume_path(setup, 1), {0, 0, 0, 0});
+  ASSERT_TRUE(apply()) << "error " << error;
+  EXPECT_EQ(read_bytes(old_path), expected);
+}
+
 TEST_F(Patching, InsertWithoutLiteralsFails) {
   std::vector<uint8_t> old_file = pattern_bytes(100, 14);
   store(old_file, raw_blocks({0x83}, {}), pattern_bytes(4, 1));
@@ -460,6 +486,38 @@ TEST_F(Patching, BlocksMustLieWithinTheItemsData) {
   store(old_file, data, expected);
   expect_failure(18, old_file);
   EXPECT_EQ(MessageArgument, setup);
+}
+
+// An entry that claims nearly 4 GiB of data, and a block that announces
+// as much: a few bytes of data back it, so it is damage (error 18), never
+// a reason to ask for the memory (which fails as error 12).
+TEST_F(Patching, BlockSizesTheDataCannotHoldAreNeverAskedOfMemory) {
+  std::vector<uint8_t> old_file = pattern_bytes(100, 27);
+  const uint8_t wide = kPatchLongSize | kPatchLongCompressedSize;
+  const std::vector<std::vector<uint8_t>> crafted = {
+      // Raw, 0xFFFFFFF0 bytes.
+      {kPatchLongSize, 0xF0, 0xFF, 0xFF, 0xFF, 1, 2, 3},
+      // Compressed, 0xFFFFFFF0 bytes from a stream said to be 16 MiB long:
+      // a stored block of 1 byte that does not end the stream.
+      {kPatchCompressed | wide, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x07, 0x01, 0x00, 0x61},
+      // The commands block whole, then such a literals block.
+      {0x80, 0x01, 0x00, 0x00, kPatchLongSize, 0xF0, 0xFF, 0xFF, 0xFF, 1, 2, 3},
+  };
+  for (const auto& data : crafted) {
+    store(old_file, data, pattern_bytes(1, 1));
+    put_u32(&entry[kEntryDataLength], 0xFFFFFFFFu);
+    {
+      AddressSpaceLimit limit(512u << 20);
+      ASSERT_TRUE(limit.set());
+      EXPECT_FALSE(apply());
+    }
+    EXPECT_EQ(error, 18u);
+    // Where the data would have to go on.
+    EXPECT_EQ(MessageArgument, volume_path(setup, 1));
+    EXPECT_EQ(read_bytes(old_path), old_file);
+    EXPECT_TRUE(temp_files(dir, old_path).empty());
+    close_data_area();
+  }
 }
 
 TEST_F(Patching, CompressedBlocks) {

@@ -1,6 +1,7 @@
 #include "tests/native/test_files.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -46,4 +47,20 @@ int run_command(const std::string& words, std::string* output) {
   while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) output->append(buffer, n);
   int status = pclose(p);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+AddressSpaceLimit::AddressSpaceLimit(uint64_t extra) {
+  getrlimit(RLIMIT_AS, &before_);
+  unsigned long pages = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  rlimit r = before_;
+  r.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + extra;
+  set_ = pages != 0 && setrlimit(RLIMIT_AS, &r) == 0;
+}
+
+AddressSpaceLimit::~AddressSpaceLimit() {
+  if (set_) setrlimit(RLIMIT_AS, &before_);
 }

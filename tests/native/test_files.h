@@ -1,5 +1,7 @@
 // Temporary folders and whole-file helpers for the native tests.
 #pragma once
+#include <sys/resource.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,3 +29,19 @@ std::vector<uint8_t> read_bytes(const std::string& path);
 int run_tool(const std::string& args, std::string* output);
 // The same for any command line.
 int run_command(const std::string& words, std::string* output);
+
+// Address space for `extra` bytes beyond what the process holds now, while
+// it lives: a request for more fails, as a large one does on a 32-bit
+// system.
+class AddressSpaceLimit {
+ public:
+  explicit AddressSpaceLimit(uint64_t extra);
+  ~AddressSpaceLimit();
+  AddressSpaceLimit(const AddressSpaceLimit&) = delete;
+  AddressSpaceLimit& operator=(const AddressSpaceLimit&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  rlimit before_{};
+  bool set_ = false;
+};

@@ -9,6 +9,8 @@
 //   zero-templates         overwrite the whole template store with zeros
 //   cut-text-list T L      end setup type T's record inside text list L
 //   text-count T L N       make text list L of setup type T hold N texts
+//   foreign-details T      add another writer's block 0x1243, which holds
+//                          no text list, behind setup type T's blocks
 //
 // Blocks whose content changes are written back uncompressed; all others,
 // and the data area, keep their bytes.
@@ -193,6 +195,23 @@ int main(int argc, char** argv) {
       put_u16(record->content.data() + offset, static_cast<uint16_t>(count));
     }
     record->changed = true;
+    out = rebuild(setup);
+  } else if (kind == "foreign-details" && args.size() == 1) {
+    long type;
+    if (!number_argument(args[0], 0, kMaxSetupTypes - 1, &type)) return fail("setup type 0-5 expected");
+    Block* record = find_block(setup, kBlockSetupType, static_cast<int>(type));
+    if (!record) return fail("the setup has no such setup type");
+    // Behind the blocks of the type's own: its file list and its lists.
+    auto own = [](uint16_t id) { return id == kBlockFileList || (id >= kBlockIniEntries && id <= kBlockProductDetails); };
+    size_t at = static_cast<size_t>(record - setup.blocks.data()) + 1;
+    while (at < setup.blocks.size() && own(setup.blocks[at].header.id)) ++at;
+    // Its first two bytes read as a count of 21,583 texts, none of them there.
+    const char other[] = "OTHER WRITER";
+    Block block;
+    block.header = {kBlockProductDetails, 0, static_cast<uint32_t>(sizeof other - 1)};
+    block.content.assign(other, other + sizeof other - 1);
+    block.changed = true;
+    setup.blocks.insert(setup.blocks.begin() + static_cast<long>(at), std::move(block));
     out = rebuild(setup);
   } else {
     return fail("unknown damage " + kind + " or wrong arguments");

@@ -66,6 +66,8 @@ kestrel_scenario(run-program-off.script run-program.toml)
 kestrel_scenario(document.script document.toml)
 # The Add/Remove entry, the web-site button and the uninstaller's texts.
 kestrel_scenario(product-details.script product-details.toml)
+# Another writer's block under the product details' id is passed over.
+kestrel_scenario(foreign-details.script product-details.toml DAMAGE foreign-details 0)
 # Start-up: a second start, /S with blanks, the restart question.
 kestrel_scenario(second-start.script plain-one-type.toml)
 kestrel_scenario(source-path.script plain-one-type.toml)
