@@ -90,9 +90,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   if (refused) return stop_early(refused);
   if (!IsRelaunchCopy) {
     // Unattended, nobody changes disks: the setup runs where it is.
-    if (!unattended() && relaunch_from_removable_media(show)) {
+    HANDLE copy;
+    if (!unattended() && relaunch_from_removable_media(show, &copy)) {
       release_font_brush_and_ole();
-      return 0;
+      return wait_for_copy(copy);
     }
   } else if (own_path(DestPath)) {
     replace_at_restart(nullptr, DestPath);

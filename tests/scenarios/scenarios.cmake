@@ -85,6 +85,9 @@ kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE ENVIRONMENT "KEST
 # So does a signed one: the copy is its stub alone, the archive read from R:
 # ends before the certificate table.
 kestrel_scenario(relaunch.script signed.toml REMOVABLE ENVIRONMENT "KESTREL_TEMP=C:\\Relaunch Temp")
+# The copy gets every switch of the command line, and the setup ends as
+# its copy does.
+kestrel_scenario(relaunch-switches.script plain-two-types.toml REMOVABLE)
 # The painting: gradient, title shadow, the progress bar before any item;
 # screenshots of the layouts with and without pictures.
 kestrel_scenario(painting.script gradient-plain.toml)
