@@ -171,3 +171,7 @@ kestrel_scenario(silent-restart.script restart.toml)
 kestrel_scenario(silent-locked.script locked-abort.toml)
 kestrel_scenario(silent-damaged-item.script damaged-item.toml)
 kestrel_scenario(silent-damaged-archive.script tour-windowed.toml DAMAGE truncate-config)
+# A setup file that cannot be opened again for the installation fails it;
+# a single-page setup ends on its own when nobody is there to end it.
+kestrel_scenario(unopenable-setup.script remove-other.toml)
+kestrel_scenario(silent-single-page.script single-page.toml)
