@@ -83,12 +83,15 @@ static void cancel_installation(HWND page) {
   PageResult = kPageToClosing;
 }
 
-// Cancel asks first, except in single-page mode, where it ends at once.
+// Cancel asks first, except in single-page mode, where it ends at once;
+// either way the run ends as cancelled.
 static bool cancel_confirmed() {
-  if (single_page_mode()) return true;
-  InstallPaused = true;
-  bool yes = asked_yes(13);
-  InstallPaused = false;
+  bool yes = single_page_mode();
+  if (!yes) {
+    InstallPaused = true;
+    yes = asked_yes(13);
+    InstallPaused = false;
+  }
   if (yes) UserCancelled = true;
   return yes;
 }

@@ -59,6 +59,7 @@ kestrel_scenario(cancel-progress.script lots-of-files.toml)
 # An item compressed in parts on every core, joined into one stream.
 kestrel_scenario(big-item.script big-item.toml)
 kestrel_scenario(single-page.script single-page.toml)
+kestrel_scenario(single-page-cancel.script single-page-lots.toml)
 kestrel_scenario(error-report.script error-report.toml)
 kestrel_scenario(run-program.script run-program.toml)
 kestrel_scenario(run-program-off.script run-program.toml)
