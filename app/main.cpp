@@ -112,6 +112,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
     run_unattended();
   else
     run_container();
+  take_back_unfinished_install();
   int code = outcome_code();
   log_number("end", code);
   close_log();
