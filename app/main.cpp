@@ -44,9 +44,10 @@ static bool own_path(char* out) {
 }
 
 // The container in the archive's mode, the wizard inside it, and the
-// container gone again.
-static void run_container() {
+// container gone again; false when no container could be made.
+static bool run_container() {
   bool full_screen = full_screen_mode();
+  bool shown = false;
   DLGTEMPLATE* copy = load_template(full_screen ? 1 : 0);
   if (copy) ContainerDialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), copy, FrameWindow, container_dialog_proc, 0);
   if (ContainerDialog) {
@@ -56,8 +57,10 @@ static void run_container() {
     run_wizard(PageTable);
     DestroyWindow(ContainerDialog);
     ContainerDialog = nullptr;
+    shown = true;
   }
   free_template(copy);
+  return shown;
 }
 
 // A run that ends before the wizard: its exit code in the log (where there
@@ -98,22 +101,22 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   } else if (own_path(DestPath)) {
     replace_at_restart(nullptr, DestPath);
   }
-  if (!register_frame_class(instance)) {
-    release_font_brush_and_ole();
-    return 0;
-  }
-  if (!load_archive()) return stop_early(-1);
+  // Without its window the setup can do nothing: a caller must not read
+  // success into that.
+  if (!register_frame_class(instance)) return stop_early(kExitNoWindow);
+  if (!load_archive()) return stop_early(kExitNoArchive);
   if (int code = apply_switches()) return stop_early(code);
   // The silent window is a plain one.
   if (unattended()) SetupFlags &= ~1u;
   FrameWindow = create_frame_window(instance);
-  if (!FrameWindow) return stop_early(-1);
+  if (!FrameWindow) return stop_early(kExitNoWindow);
+  bool shown = true;
   if (unattended())
     run_unattended();
   else
-    run_container();
+    shown = run_container();
   take_back_unfinished_install();
-  int code = outcome_code();
+  int code = shown ? outcome_code() : kExitNoWindow;
   log_number("end", code);
   close_log();
   finish_setup();

@@ -70,8 +70,9 @@ kestrel_scenario(product-details.script product-details.toml)
 kestrel_scenario(second-start.script plain-one-type.toml)
 kestrel_scenario(source-path.script plain-one-type.toml)
 kestrel_scenario(restart.script restart.toml)
-# Damaged setups: refused with -1 (and text 6/31 where a text can be had),
-# missing templates and texts passed over or shown empty; never a fault.
+# Damaged setups: refused with -1 (and text 6/31 where a text can be had;
+# so is one without a container template), missing templates and texts
+# passed over or shown empty; never a fault.
 kestrel_scenario(damaged-truncated.script tour-windowed.toml DAMAGE truncate-config)
 kestrel_scenario(damaged-size.script tour-windowed.toml DAMAGE flip-size)
 kestrel_scenario(damaged-data.script tour-windowed.toml DAMAGE truncate-data)
@@ -80,6 +81,8 @@ kestrel_scenario(damaged-container.script tour-windowed.toml DAMAGE template-pas
 kestrel_scenario(damaged-container.script tour-full-screen.toml DAMAGE zero-templates)
 kestrel_scenario(damaged-licence.script tour-windowed.toml DAMAGE template-past-end 3)
 kestrel_scenario(missing-texts.script tour-windowed.toml DAMAGE text-count 0 0 1)
+# A frame window class that cannot be registered ends the setup with -1.
+kestrel_scenario(no-window-class.script plain-one-type.toml)
 # A setup started from a removable drive relaunches itself from a copy, in
 # a temporary folder whose name has blanks.
 kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE ENVIRONMENT "KESTREL_TEMP=C:\\Relaunch Temp")
