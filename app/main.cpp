@@ -17,10 +17,11 @@
 #include "ui/page_table.h"
 #include "ui/templates.h"
 
-// Another setup is running: bring it, and its message box if any, forward.
-static bool another_setup_runs() {
-  HWND other = FindWindowA(kFrameClassName, nullptr);
-  if (!other) return false;
+// Another setup runs with its window shown: bring it, and its message box
+// if any, forward. False for a hidden one (very silent), which has nothing
+// to show.
+static bool brought_forward(HWND other) {
+  if (!IsWindowVisible(other)) return false;
   HWND popup = GetLastActivePopup(other);
   BringWindowToTop(other);
   if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
@@ -76,8 +77,16 @@ static int stop_early(int code) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) {
   own_path(SourcePath);
   parse_command_line(command_line);
-  // A caller that waits for the exit code must not read success into it.
-  if (another_setup_runs()) return unattended() ? kExitAnotherSetupRuns : 0;
+  if (HWND other = FindWindowA(kFrameClassName, nullptr)) {
+    bool shown = brought_forward(other);
+    // A caller that waits for the exit code must not read success into it;
+    // a user who sees nothing come forward must learn why nothing happens.
+    if (unattended()) return kExitAnotherSetupRuns;
+    if (shown) return 0;
+    MessageBoxA(nullptr, "Another setup is running. Wait until it has finished, then start this setup again.",
+                nullptr, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+    return kExitAnotherSetupRuns;
+  }
   OleInitialize(nullptr);
   make_face_brush();
   StubSize = stamped_stub_size();
