@@ -69,7 +69,7 @@ kestrel_scenario(product-details.script product-details.toml)
 # Start-up: a second start (also while a hidden one runs), /S with
 # blanks, the restart question.
 kestrel_scenario(second-start.script plain-one-type.toml)
-kestrel_scenario(second-start-hidden.script lots-of-files.toml)
+kestrel_scenario(second-start-hidden.script remove-other.toml)
 kestrel_scenario(source-path.script plain-one-type.toml)
 kestrel_scenario(restart.script restart.toml)
 # Damaged setups: refused with -1 (and text 6/31 where a text can be had;
