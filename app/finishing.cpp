@@ -71,11 +71,11 @@ void release_font_brush_and_ole() {
   OleUninitialize();
 }
 
-void finish_setup() {
-  // The wizard ended with an installation neither kept nor taken back (the
-  // window went while installing), or with a folder that the destination
-  // page made for an installation that never ran: take it back.
+void take_back_unfinished_install() {
   if (InstallRunning || journal_count() > 0) abandon_install();
+}
+
+void finish_setup() {
   // Unattended, nothing is started for a user who is not there, and
   // Windows restarts without a question unless /NORESTART forbids it.
   bool attended = Switches.mode == RunMode::kWizard;

@@ -3,7 +3,14 @@
 // everything start-up and loading made.
 #pragma once
 
-// The whole sequence, once the container dialog is gone.
+// Takes back an installation that the wizard left neither kept nor taken
+// back (the window went while installing), or a folder that the
+// destination page made for an installation that never ran. Before the
+// outcome is settled: its lines belong in the log, and a file it takes
+// back no longer waits for a restart.
+void take_back_unfinished_install();
+// The whole sequence, once the container dialog is gone and anything
+// unfinished taken back.
 void finish_setup();
 // Destroys the frame window and handles every message until WM_QUIT.
 void drain_messages();

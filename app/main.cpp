@@ -18,10 +18,11 @@
 #include "ui/placement.h"
 #include "ui/templates.h"
 
-// Another setup is running: bring it, and its message box if any, forward.
-static bool another_setup_runs() {
-  HWND other = FindWindowA(kFrameClassName, nullptr);
-  if (!other) return false;
+// Another setup runs with its window shown: bring it, and its message box
+// if any, forward. False for a hidden one (very silent), which has nothing
+// to show.
+static bool brought_forward(HWND other) {
+  if (!IsWindowVisible(other)) return false;
   HWND popup = GetLastActivePopup(other);
   BringWindowToTop(other);
   if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
@@ -45,9 +46,10 @@ static bool own_path(char* out) {
 }
 
 // The container in the archive's mode, the wizard inside it, and the
-// container gone again.
-static void run_container() {
+// container gone again; false when no container could be made.
+static bool run_container() {
   bool full_screen = full_screen_mode();
+  bool shown = false;
   DLGTEMPLATE* copy = load_template(full_screen ? 1 : 0);
   if (copy) ContainerDialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), copy, FrameWindow, container_dialog_proc, 0);
   if (ContainerDialog) {
@@ -57,8 +59,10 @@ static void run_container() {
     run_wizard(PageTable);
     DestroyWindow(ContainerDialog);
     ContainerDialog = nullptr;
+    shown = true;
   }
   free_template(copy);
+  return shown;
 }
 
 // A run that ends before the wizard: its exit code in the log (where there
@@ -74,8 +78,16 @@ static int stop_early(int code) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) {
   own_path(SourcePath);
   parse_command_line(command_line);
-  // A caller that waits for the exit code must not read success into it.
-  if (another_setup_runs()) return unattended() ? kExitAnotherSetupRuns : 0;
+  if (HWND other = FindWindowA(kFrameClassName, nullptr)) {
+    bool shown = brought_forward(other);
+    // A caller that waits for the exit code must not read success into it;
+    // a user who sees nothing come forward must learn why nothing happens.
+    if (unattended()) return kExitAnotherSetupRuns;
+    if (shown) return 0;
+    MessageBoxA(nullptr, "Another setup is running. Wait until it has finished, then start this setup again.",
+                nullptr, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+    return kExitAnotherSetupRuns;
+  }
   OleInitialize(nullptr);
   make_face_brush();
   StubSize = stamped_stub_size();
@@ -91,28 +103,30 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   if (refused) return stop_early(refused);
   if (!IsRelaunchCopy) {
     // Unattended, nobody changes disks: the setup runs where it is.
-    if (!unattended() && relaunch_from_removable_media(show)) {
+    HANDLE copy;
+    if (!unattended() && relaunch_from_removable_media(show, &copy)) {
       release_font_brush_and_ole();
-      return 0;
+      return wait_for_copy(copy);
     }
   } else if (own_path(DestPath)) {
     replace_at_restart(nullptr, DestPath);
   }
-  if (!register_frame_class(instance)) {
-    release_font_brush_and_ole();
-    return 0;
-  }
-  if (!load_archive()) return stop_early(-1);
+  // Without its window the setup can do nothing: a caller must not read
+  // success into that.
+  if (!register_frame_class(instance)) return stop_early(kExitNoWindow);
+  if (!load_archive()) return stop_early(kExitNoArchive);
   if (int code = apply_switches()) return stop_early(code);
   // The silent window is a plain one.
   if (unattended()) SetupFlags &= ~1u;
   FrameWindow = create_frame_window(instance);
-  if (!FrameWindow) return stop_early(-1);
+  if (!FrameWindow) return stop_early(kExitNoWindow);
+  bool shown = true;
   if (unattended())
     run_unattended();
   else
-    run_container();
-  int code = outcome_code();
+    shown = run_container();
+  take_back_unfinished_install();
+  int code = shown ? outcome_code() : kExitNoWindow;
   log_number("end", code);
   close_log();
   finish_setup();

@@ -4,10 +4,12 @@
 
 #include "archive/loader.h"
 #include "archive/pe_header.h"
+#include "base/command_line.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
+#include "base/setup_log.h"
 #include "base/unguessable_files.h"
 
 bool started_from_removable_media() {
@@ -45,6 +47,23 @@ static bool copy_stub(FileHandle copy) {
   return copied;
 }
 
+// ` name"value"` after the command; true when there is no value to pass.
+static bool append_quoted(char* command, size_t capacity, const char* name, const char* value) {
+  return !value[0] || (append_string(command, name, capacity) && append_string(command, value, capacity) &&
+                       append_string(command, "\"", capacity));
+}
+
+// The switches this run accepted, so that the copy runs as this run would
+// have. Unattended runs never relaunch: there is no mode to pass.
+static bool append_switches(char* command, size_t capacity) {
+  char type[] = " /TYPE=0";
+  type[sizeof type - 2] = static_cast<char>('0' + Switches.setup_type);
+  return append_quoted(command, capacity, " /DIR=\"", Switches.dir) &&
+         append_quoted(command, capacity, " /LOG=\"", Switches.log) &&
+         (!Switches.has_type || append_string(command, type, capacity)) &&
+         (!Switches.no_restart || append_string(command, " /NORESTART", capacity));
+}
+
 bool make_relaunch_copy(char* command, size_t capacity) {
   FileHandle copy = create_relaunch_file();
   if (copy == INVALID_FILE_HANDLE) return false;
@@ -54,16 +73,41 @@ bool make_relaunch_copy(char* command, size_t capacity) {
   // the program's name there and push its switches out of reach.
   bool made = copied && copy_string(command, "\"", capacity) && append_string(command, TempPath, capacity) &&
               append_string(command, "\" /S\"", capacity) && append_string(command, SourcePath, capacity) &&
-              append_string(command, "\" /DEL", capacity);
+              append_string(command, "\" /DEL", capacity) && append_switches(command, capacity);
   if (!made) delete_file(TempPath);
   return made;
 }
 
-bool relaunch_from_removable_media(int show) {
+bool relaunch_from_removable_media(int show, HANDLE* copy) {
   char command[kRelaunchCommandSize];
   if (!started_from_removable_media() || !make_relaunch_copy(command, sizeof command)) return false;
-  if (WinExec(command, show) > 31) return true;
+  // The copy writes the log anew, and cannot while this run holds it.
+  close_log();
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(show);
+  PROCESS_INFORMATION started;
+  if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    CloseHandle(started.hThread);
+    *copy = started.hProcess;
+    return true;
+  }
   // The copy did not start: run in place rather than not at all.
+  if (Switches.log[0]) open_log_to_append(Switches.log);
   delete_file(TempPath);
   return false;
+}
+
+int wait_for_copy(HANDLE copy) {
+  // Messages sent to this process's windows (broadcasts) must not wait
+  // for the whole installation.
+  while (MsgWaitForMultipleObjects(1, &copy, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  }
+  DWORD code = static_cast<DWORD>(-1);
+  GetExitCodeProcess(copy, &code);
+  CloseHandle(copy);
+  return static_cast<int>(code);
 }

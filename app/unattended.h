@@ -3,8 +3,11 @@
 // /VERYSILENT), and the exit code of every run.
 #pragma once
 
-// Exit codes besides 0 and -1, the codes Windows Installer gives them.
+// Exit codes: -1 for a setup that cannot run at all, the others those
+// Windows Installer gives the same outcomes.
 enum : int {
+  kExitNoArchive = -1,  // the archive cannot be loaded
+  kExitNoWindow = -1,   // the window (its class, the frame, the container) cannot be made
   kExitRestartNeeded = 3010,
   kExitCancelled = 1602,
   kExitFailed = 1603,

@@ -3,6 +3,7 @@
 // failure.
 #include "archive/config.h"
 #include "archive/data_area.h"
+#include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
@@ -37,7 +38,8 @@ void finish_install() {
   } else {
     keep_changes();
   }
-  if (!single_page_mode()) continue_at(kFinishPage);
+  // Unattended nobody would end the page: it moves on in every mode.
+  if (!single_page_mode() || Switches.mode != RunMode::kWizard) continue_at(kFinishPage);
   InstallRunning = false;
   InstallDone = true;
 }

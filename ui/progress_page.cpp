@@ -13,7 +13,6 @@
 #include "install/engine.h"
 #include "install/engine_reports.h"
 #include "install/rollback.h"
-#include "ui/frame_window.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
 #include "ui/progress_display.h"
@@ -84,12 +83,15 @@ static void cancel_installation(HWND page) {
   PageResult = kPageToClosing;
 }
 
-// Cancel asks first, except in single-page mode, where it ends at once.
+// Cancel asks first, except in single-page mode, where it ends at once;
+// either way the run ends as cancelled.
 static bool cancel_confirmed() {
-  if (single_page_mode()) return true;
-  InstallPaused = true;
-  bool yes = asked_yes(13);
-  InstallPaused = false;
+  bool yes = single_page_mode();
+  if (!yes) {
+    InstallPaused = true;
+    yes = asked_yes(13);
+    InstallPaused = false;
+  }
   if (yes) UserCancelled = true;
   return yes;
 }
@@ -128,16 +130,6 @@ static INT_PTR cancel_while_installing(HWND page) {
   return command_handled_answer(page);
 }
 
-// Cancel once nothing runs (the archive could not be opened).
-static INT_PTR ask_to_cancel(HWND page) {
-  InstallPaused = true;
-  if (asked_yes(13))
-    end_cancelled_wizard();
-  else
-    InstallPaused = false;
-  return command_handled_answer(page);
-}
-
 INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
@@ -151,6 +143,11 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
       if (begin_install()) {
         InstallPaused = false;
         arm_timer_or_finish(page);
+      } else {
+        // The archive cannot be opened (error 16): the final step reports
+        // it and takes back the folder the wizard made. A page left
+        // waiting would leave a hidden run waiting for ever.
+        finish_install();
       }
       return TRUE;
     case WM_TIMER:
@@ -159,8 +156,6 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
     case WM_COMMAND:
       if (LOWORD(wparam) != IDCANCEL) break;
       if (InstallRunning) return cancel_while_installing(page);
-      // In single-page mode Cancel is the container's: it ends at once.
-      if (!single_page_mode()) return ask_to_cancel(page);
       break;
     case WM_PAINT:
       paint_window(page, draw_progress);

@@ -767,6 +767,35 @@ bool run_adopt(const Step& step) {
   return true;
 }
 
+// A started setup's frame window exists, shown or hidden (a very silent
+// setup's never shows).
+bool run_wait_frame() {
+  if (wait_for([] { return find_frame() != nullptr; })) return true;
+  return fail("no started setup has a frame window");
+}
+
+// Global atoms added by fill-atoms. Window classes are named in the same
+// table: once it is full, no program can register a new class, as on a
+// machine where leaking programs have used up the atoms.
+std::vector<ATOM> filled_atoms;
+
+bool run_fill_atoms() {
+  for (unsigned n = 0;; ++n) {
+    char name[32];
+    wsprintfA(name, "kestrel-driver-atom-%u", n);
+    ATOM atom = GlobalAddAtomA(name);
+    if (!atom) break;
+    filled_atoms.push_back(atom);
+  }
+  if (filled_atoms.empty()) return fail("no atom could be added (error %lu)", GetLastError());
+  return true;
+}
+
+void free_atoms() {
+  for (ATOM atom : filled_atoms) GlobalDeleteAtom(atom);
+  filled_atoms.clear();
+}
+
 // Makes the folders above a file, as a user would before placing it.
 void make_parent_folders(const std::string& path) {
   for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
@@ -1116,6 +1145,11 @@ bool run_step(const Step& step) {
     case Op::Close: return run_close(step);
     case Op::EndTask: return run_end_task();
     case Op::SetReg: return run_set_reg(step);
+    case Op::WaitFrame: return run_wait_frame();
+    case Op::FillAtoms: return run_fill_atoms();
+    case Op::FreeAtoms:
+      free_atoms();
+      return true;
     case Op::Timeout:
       timeout_ms = static_cast<DWORD>(step.number) * 1000;
       return true;
@@ -1141,6 +1175,8 @@ bool end_started() {
     CloseHandle(s.process);
   }
   for (const Locked& locked : locked_files) CloseHandle(locked.file);
+  // The atoms outlive this process: the next scenarios need the table.
+  free_atoms();
   return left;
 }
 

@@ -236,6 +236,9 @@ const CommandForm commands[] = {
     {"end-task", Op::EndTask, 0, 0, "end-task"},
     {"set-reg", Op::SetReg, 3, 3, "set-reg ROOT\\KEY VALUE DATA"},
     {"expect-no-ini", Op::ExpectNoIni, 3, 3, "expect-no-ini FILE SECTION KEY"},
+    {"wait-frame", Op::WaitFrame, 0, 0, "wait-frame"},
+    {"fill-atoms", Op::FillAtoms, 0, 0, "fill-atoms"},
+    {"free-atoms", Op::FreeAtoms, 0, 0, "free-atoms"},
 };
 
 bool parse_yes_no(const std::string& word, bool& yes) {
@@ -329,6 +332,9 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       else return "expected frame or container";
       return "";
     case Op::EndTask:
+    case Op::WaitFrame:
+    case Op::FillAtoms:
+    case Op::FreeAtoms:
       return "";
     case Op::SetReg:
       if (!parse_root(args[0].value, step.root, step.path))

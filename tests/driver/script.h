@@ -54,6 +54,9 @@ enum class Op {
   EndTask,          // end-task: WM_CLOSE to the frame from outside, as Task Manager sends it
   SetReg,           // set-reg ROOT\KEY VALUE DATA (a string, or dword:N)
   ExpectNoIni,      // expect-no-ini FILE SECTION KEY: no such file or key
+  WaitFrame,        // wait-frame: a started setup has its frame window, shown or hidden
+  FillAtoms,        // fill-atoms: the atom table, where window classes are named, full
+  FreeAtoms,        // free-atoms: the atoms of fill-atoms deleted again (also at the end)
 };
 
 enum class PageKind { Welcome, Licence, SetupType, Destination, Ready, Progress, Finish, Closing };

@@ -280,8 +280,14 @@ TEST(DriverScript, ClosingTheWindowAndSettingARegistryValue) {
       "close frame\n"
       "close Container\n"
       "end-task\n"
-      "set-reg \"HKLM\\Software\\A b\" UninstallString \"\"\"C:\\a b\\u.exe\"\"\"\n");
-  ASSERT_EQ(steps.size(), 4u);
+      "set-reg \"HKLM\\Software\\A b\" UninstallString \"\"\"C:\\a b\\u.exe\"\"\"\n"
+      "wait-frame\n"
+      "fill-atoms\n"
+      "free-atoms\n");
+  ASSERT_EQ(steps.size(), 7u);
+  EXPECT_EQ(steps[4].op, Op::WaitFrame);
+  EXPECT_EQ(steps[5].op, Op::FillAtoms);
+  EXPECT_EQ(steps[6].op, Op::FreeAtoms);
   EXPECT_EQ(steps[0].op, Op::Close);
   EXPECT_FALSE(steps[0].yes);
   EXPECT_TRUE(steps[1].yes);
@@ -350,6 +356,8 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"lock-file a.txt shared\n", 1, "expected readable or deletable"},
       {"close page\n", 1, "frame or container"},
       {"end-task now\n", 1, "usage: end-task"},
+      {"wait-frame now\n", 1, "usage: wait-frame"},
+      {"fill-atoms 10\n", 1, "usage: fill-atoms"},
       {"copy-file a.txt\n", 1, "usage: copy-file FROM TO"},
       {"set-reg HKLM\\X v\n", 1, "usage: set-reg"},
       {"set-reg X\\Y v d\n", 1, "ROOT\\KEY"},

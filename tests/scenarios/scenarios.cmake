@@ -60,6 +60,7 @@ kestrel_scenario(cancel-progress.script lots-of-files.toml)
 # An item compressed in parts on every core, joined into one stream.
 kestrel_scenario(big-item.script big-item.toml)
 kestrel_scenario(single-page.script single-page.toml)
+kestrel_scenario(single-page-cancel.script single-page-lots.toml)
 kestrel_scenario(error-report.script error-report.toml)
 kestrel_scenario(run-program.script run-program.toml)
 kestrel_scenario(run-program-off.script run-program.toml)
@@ -68,12 +69,15 @@ kestrel_scenario(document.script document.toml)
 kestrel_scenario(product-details.script product-details.toml)
 # Another writer's block under the product details' id is passed over.
 kestrel_scenario(foreign-details.script product-details.toml DAMAGE foreign-details 0)
-# Start-up: a second start, /S with blanks, the restart question.
+# Start-up: a second start (also while a hidden one runs), /S with
+# blanks, the restart question.
 kestrel_scenario(second-start.script plain-one-type.toml)
+kestrel_scenario(second-start-hidden.script remove-other.toml)
 kestrel_scenario(source-path.script plain-one-type.toml)
 kestrel_scenario(restart.script restart.toml)
-# Damaged setups: refused with -1 (and text 6/31 where a text can be had),
-# missing templates and texts passed over or shown empty; never a fault.
+# Damaged setups: refused with -1 (and text 6/31 where a text can be had;
+# so is one without a container template), missing templates and texts
+# passed over or shown empty; never a fault.
 kestrel_scenario(damaged-truncated.script tour-windowed.toml DAMAGE truncate-config)
 kestrel_scenario(damaged-size.script tour-windowed.toml DAMAGE flip-size)
 kestrel_scenario(damaged-data.script tour-windowed.toml DAMAGE truncate-data)
@@ -82,12 +86,17 @@ kestrel_scenario(damaged-container.script tour-windowed.toml DAMAGE template-pas
 kestrel_scenario(damaged-container.script tour-full-screen.toml DAMAGE zero-templates)
 kestrel_scenario(damaged-licence.script tour-windowed.toml DAMAGE template-past-end 3)
 kestrel_scenario(missing-texts.script tour-windowed.toml DAMAGE text-count 0 0 1)
+# A frame window class that cannot be registered ends the setup with -1.
+kestrel_scenario(no-window-class.script plain-one-type.toml)
 # A setup started from a removable drive relaunches itself from a copy, in
 # a temporary folder whose name has blanks.
 kestrel_scenario(relaunch.script plain-one-type.toml REMOVABLE ENVIRONMENT "KESTREL_TEMP=C:\\Relaunch Temp")
 # So does a signed one: the copy is its stub alone, the archive read from R:
 # ends before the certificate table.
 kestrel_scenario(relaunch.script signed.toml REMOVABLE ENVIRONMENT "KESTREL_TEMP=C:\\Relaunch Temp")
+# The copy gets every switch of the command line, and the setup ends as
+# its copy does.
+kestrel_scenario(relaunch-switches.script plain-two-types.toml REMOVABLE)
 # The painting: gradient, title shadow, the progress bar before any item;
 # screenshots of the layouts with and without pictures.
 kestrel_scenario(painting.script gradient-plain.toml)
@@ -159,6 +168,7 @@ kestrel_scenario(rollback-cancel.script rollback.toml)
 kestrel_scenario(rollback-in-use.script many-files.toml)
 kestrel_scenario(rollback-close.script rollback.toml)
 kestrel_scenario(end-task.script plain-one-type.toml)
+kestrel_scenario(wizard-log.script plain-one-type.toml)
 kestrel_scenario(disk-give-up.script many-files.toml BUILD --volume-size 250K)
 kestrel_scenario(remove-other-failed.script remove-other.toml)
 kestrel_scenario(remove-other-quoted.script remove-other.toml)
@@ -171,3 +181,7 @@ kestrel_scenario(silent-restart.script restart.toml)
 kestrel_scenario(silent-locked.script locked-abort.toml)
 kestrel_scenario(silent-damaged-item.script damaged-item.toml)
 kestrel_scenario(silent-damaged-archive.script tour-windowed.toml DAMAGE truncate-config)
+# A setup file that cannot be opened again for the installation fails it;
+# a single-page setup ends on its own when nobody is there to end it.
+kestrel_scenario(unopenable-setup.script remove-other.toml)
+kestrel_scenario(silent-single-page.script single-page.toml)

@@ -11,6 +11,7 @@
 #include "app/relaunch.h"
 #include "archive/config.h"
 #include "archive/loader.h"
+#include "base/command_line.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/random_number.h"
@@ -284,7 +285,31 @@ TEST_F(RelaunchCopy, ACommandLineThatWouldNotFitIsNotMade) {
   ASSERT_TRUE(CopyFileA(source.c_str(), long_source.c_str(), FALSE));
   EXPECT_TRUE(make_relaunch_copy(command, sizeof command));
   EXPECT_NE(nullptr, std::strstr(command, long_source.c_str()));
+  // So do the longest folder and log with every other switch.
+  std::string longest(259, 'd');
+  std::strcpy(Switches.dir, longest.c_str());
+  std::strcpy(Switches.log, longest.c_str());
+  Switches.has_type = Switches.no_restart = true;
+  Switches.setup_type = 5;
+  Draws = {0x1234abcd};
+  EXPECT_TRUE(make_relaunch_copy(command, sizeof command));
+  EXPECT_NE(nullptr, std::strstr(command, (" /LOG=\"" + longest + "\" /TYPE=5 /NORESTART").c_str()));
+  Switches = SetupSwitches();
   DeleteFileA(long_source.c_str());
+}
+
+TEST_F(RelaunchCopy, TheCopyGetsEverySwitchThisRunAccepted) {
+  StubSize = 40;
+  std::strcpy(Switches.dir, "C:\\Program Files\\Product");
+  std::strcpy(Switches.log, "setup log.txt");
+  Switches.has_type = true;
+  Switches.setup_type = 0;
+  Switches.no_restart = true;
+  ASSERT_TRUE(make_relaunch_copy(command, sizeof command));
+  Switches = SetupSwitches();
+  EXPECT_EQ("\"" + name(0x1234abcd) + "\" /S\"" + source +
+                "\" /DEL /DIR=\"C:\\Program Files\\Product\" /LOG=\"setup log.txt\" /TYPE=0 /NORESTART",
+            std::string(command));
 }
 
 }  // namespace

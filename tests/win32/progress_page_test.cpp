@@ -300,14 +300,15 @@ TEST_F(ProgressPage, AnEmptyListFinishesOnTheFirstTick) {
   EXPECT_EQ(kPageNext, PageResult);
 }
 
-TEST_F(ProgressPage, NothingStartsWhenTheArchiveCannotBeOpened) {
+TEST_F(ProgressPage, AnArchiveThatCannotBeOpenedGoesToTheFinalStepAtOnce) {
+  // No item, and no page left waiting: the final step reports the failure.
   BeginAnswer = 0;
   ItemsToInstall = 3;
   open();
   pump(600);
   EXPECT_EQ(0, ItemCalls);
-  EXPECT_EQ(0, FinishCalls);
-  EXPECT_EQ(0, PageResult);
+  EXPECT_EQ(1, FinishCalls);
+  EXPECT_EQ(kPageNext, PageResult);
 }
 
 TEST_F(ProgressPage, TicksDoNothingWhileNoInstallationRuns) {
