@@ -5,6 +5,7 @@
 
 #include "archive/config.h"
 #include "archive/entry_lists.h"
+#include "archive/error_codes.h"
 #include "archive/format.h"
 #include "base/globals.h"
 #include "base/memory.h"
@@ -13,6 +14,7 @@
 #include "base/setup_log.h"
 #include "install/default_folder.h"
 #include "install/destination.h"
+#include "install/engine.h"
 #include "install/journal.h"
 #include "install/path_macros.h"
 #include "record/removal_plan.h"
@@ -53,11 +55,25 @@ char* expanded_copy(const char* text, uint32_t* length) {
 
 void flush_ini_cache(const char* file) { WritePrivateProfileStringA(nullptr, nullptr, nullptr, file); }
 
+// A file about to be changed in place, noted for a rollback. One whose
+// backup cannot be made (a full disk, no access) fails the installation,
+// naming the file with the system's words: left unchanged it would be a
+// part of the installation missing without a word.
+bool note_changed_file(const char* path) {
+  if (note_file_change(path)) return true;
+  DWORD error = GetLastError();
+  if (ErrorState == 0) {
+    SavedSystemError = error ? error : ERROR_NOT_ENOUGH_MEMORY;
+    fail_install(kErrorSystem, path);
+  }
+  return false;
+}
+
 // The INI file as it is before this run writes to it, kept for a rollback.
 bool note_ini_file(const char* name) {
   char path[2 * kPathSize];
   profile_file_path(name, path);
-  return path[0] && note_file_change(path);
+  return path[0] && note_changed_file(path);
 }
 
 // A text value, written once the keys it creates and the value as it was
@@ -136,7 +152,7 @@ void apply_string_patch(const StringPatchEntry& patch) {
   uint32_t length = 0;
   char* text = expanded_copy(patch.text, &length);
   if (!text) return;
-  FileHandle file = length > 0 && note_file_change(DestPath) ? open_file(DestPath, 2) : INVALID_FILE_HANDLE;
+  FileHandle file = length > 0 && note_changed_file(DestPath) ? open_file(DestPath, 2) : INVALID_FILE_HANDLE;
   if (file != INVALID_FILE_HANDLE) {
     int64_t position = patch.offset;
     if (patch.offset == -1) position = find_after_pattern(file, patch.pattern, patch.pattern_length);

@@ -151,6 +151,7 @@ kestrel_scenario(kept-files.script kept-files.toml)
 kestrel_scenario(settings-removal.script settings-removal.toml)
 kestrel_scenario(in-use.script in-use.toml)
 kestrel_scenario(full-disk-record.script full-disk-record.toml)
+kestrel_scenario(full-disk-ini.script full-disk-ini.toml)
 # The example product leaves nothing behind.
 kestrel_scenario(demo-round-trip.script demo.toml)
 # The example product signed with osslsigncode: the signature verifies, and
