@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "archive/config.h"
+#include "archive/format.h"
+#include "builder/code_page.h"
 #include "cli/cli_support.h"
 #include "cli/setup_reader.h"
 #include "cli/trial_prefix.h"
@@ -35,6 +37,7 @@ struct TryOptions {
   const char* dir = nullptr;
   bool keep = false;
   int timeout = kDefaultTimeout;
+  unsigned code_page = kDefaultCodePage;  // of the setup's texts, for its log
 };
 
 const char kHelp[] =
@@ -108,7 +111,7 @@ int parse_options(int argc, char** argv, TryOptions* o) {
 
 // Says which setup type is tried when kestrel can read the setup; a
 // setup of another make that takes the same switches is tried all the same.
-int describe_setup(const TryOptions& o) {
+int describe_setup(const TryOptions& o, unsigned* code_page) {
   std::string error;
   if (!open_setup(o.setup, &error)) {
     printf("Note: kestrel cannot read %s as a Kestrel setup (%s); it is tried all the same.\n",
@@ -117,12 +120,14 @@ int describe_setup(const TryOptions& o) {
   }
   int type = o.type < 0 ? CurrentSetupType : o.type;
   int count = SetupTypeCount;
-  std::string caption = type < count && SetupTypeTable[type].record.caption ? SetupTypeTable[type].record.caption : "";
+  std::string caption =
+      type < count && SetupTypeTable[type].record.caption ? setup_text(SetupTypeTable[type].record.caption) : "";
+  *code_page = setup_code_page();
   close_setup();
   if (type >= count)
     return usage_error("try", std::string(o.setup) + " has no setup type " + std::to_string(type) + " (it has " +
                                   std::to_string(count) + ")");
-  printf("Trying %s, setup type %d \"%s\"%s.\n", printable(o.setup).c_str(), type, printable(caption.c_str()).c_str(),
+  printf("Trying %s, setup type %d \"%s\"%s.\n", printable(o.setup).c_str(), type, caption.c_str(),
          o.type < 0 ? " (the setup's own choice)" : "");
   return kExitOk;
 }
@@ -142,12 +147,15 @@ void print_changes(const std::vector<Change>& changes) {
   }
 }
 
-void print_setup_log(const TrialPrefix& trial) {
+// The setup writes its log in its own code page.
+void print_setup_log(const TrialPrefix& trial, unsigned code_page) {
   std::vector<std::string> lines = last_lines(trial.share + "/setup.log", 15);
   fputs(lines.empty() ? "The setup wrote no log.\n" : "The setup's log ends:\n", stdout);
   for (std::string& line : lines) {
     std::replace(line.begin(), line.end(), '\t', ' ');  // the log's columns
-    printf("  %s\n", printable(line.c_str()).c_str());
+    std::string text;
+    from_code_page(line, code_page, &text);
+    printf("  %s\n", printable(text.c_str()).c_str());
   }
 }
 
@@ -199,7 +207,7 @@ int trial(const TryOptions& o, TrialPrefix* t) {
   print_changes(changes);
   if (!installed_ok) {
     printf("\n");
-    print_setup_log(*t);
+    print_setup_log(*t, o.code_page);
     printf("\nResult: FAILED: the setup ended with %ld (%s).\n", code, meaning(code));
     return kExitFailed;
   }
@@ -265,7 +273,7 @@ int run_try(int argc, char** argv) {
     fprintf(stderr, "kestrel: try: %s\n", why.c_str());
     return kExitUsage;
   }
-  if (int status = describe_setup(o)) return status;
+  if (int status = describe_setup(o, &o.code_page)) return status;
   struct sigaction action = {};
   action.sa_handler = on_signal;
   sigaction(SIGINT, &action, nullptr);

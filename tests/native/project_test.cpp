@@ -687,6 +687,27 @@ TEST_F(ProjectTest, ProductDetailsGoInABlockOfTheirOwnOnly) {
   EXPECT_STREQ("", product_detail(kDetailUrl));
 }
 
+// The host's tools read the texts in the setup's code page: a setup in any
+// other page than 1252 says which in a block of its own, which the setup
+// passes over.
+TEST_F(ProjectTest, CodePageGoesInABlockOfItsOwnOnly) {
+  std::string error, western = dir.file("western.exe"), cyrillic = dir.file("cyrillic.exe");
+  ASSERT_TRUE(build("[setup]\ncode_page = 1252\n[[type]]\nfolder = \"C:/x\"\ncaption = \"P\"\n", western, &error))
+      << error;
+  ASSERT_TRUE(
+      build("[setup]\ncode_page = 1251\n[[type]]\nfolder = \"C:/x\"\ncaption = \"\xD0\x9F\"\n", cyrillic, &error))
+      << error;
+  auto blocks = configuration_blocks(read_bytes(western));
+  EXPECT_EQ(0, std::count_if(blocks.begin(), blocks.end(), [](auto& b) { return b.first == kBlockCodePage; }));
+  std::vector<std::vector<uint8_t>> pages;
+  for (auto& [id, bytes] : configuration_blocks(read_bytes(cyrillic)))
+    if (id == kBlockCodePage) pages.push_back(bytes);
+  // Stored, 4 bytes: 1251.
+  EXPECT_EQ((std::vector<std::vector<uint8_t>>{{0x44, 0x12, 0, 0, 4, 0, 0, 0, 0xE3, 0x04, 0, 0}}), pages);
+  ASSERT_TRUE(load(cyrillic));
+  EXPECT_STREQ("\xCF", SetupTypeTable[0].record.caption);
+}
+
 TEST_F(ProjectTest, ProductDetailsAreCheckedByLine) {
 #define ONE_TYPE "[[type]]\nfolder = \"C:/x\"\n"
   expect_refusals("[setup]\n", {
