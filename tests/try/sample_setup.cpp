@@ -12,7 +12,9 @@
 //      uninstaller leaves the registry value and settings.ini behind;
 //   2  fails: writes one file, removes it again and ends with 1603;
 //   3  replaces readme.txt at the next restart and ends with 3010;
-//   4  waits for an answer that never comes.
+//   4  waits for an answer that never comes;
+//   5  as 0, but first writes beside itself (#SourceDir#): a new file, and
+//      beside.txt, which it finds there, changed.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -166,6 +168,16 @@ int install(const Switches& s, const char* self) {
     return kFailed;
   }
   char path[MAX_PATH];
+  if (s.type == 5) {
+    char source[MAX_PATH];
+    lstrcpynA(source, self, MAX_PATH);
+    char* slash = strrchr(source, '\\');
+    if (slash) *slash = 0;
+    join(path, source, "written.txt");
+    write_text(path, "written by the setup\r\n");
+    join(path, source, "beside.txt");
+    write_text(path, "changed by the setup\r\n");
+  }
   join(path, dir, "readme.txt");
   if (s.type == 4) Sleep(INFINITE);
   if (s.type == 2) {
