@@ -4,6 +4,7 @@
 // that it registered, silently too, and shows what remains. Exit 0 only
 // when the installation succeeded and nothing of it remains.
 #include <signal.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "archive/config.h"
+#include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "builder/code_page.h"
@@ -118,22 +120,50 @@ const char* file_name(const char* path) {
   return slash ? slash + 1 : path;
 }
 
-// What a Kestrel setup may read beside itself: its volume files and the
-// items it takes from there (names in UTF-8, as the host keeps them).
+// A name relative to the setup's folder, as the host keeps it (UTF-8, '/'),
+// once; one that would leave the folder is none.
+void add_beside(const char* name, std::vector<std::string>* files) {
+  std::string host, why, joined;
+  std::vector<std::string> parts;
+  bool trailing = false;
+  if (!host_name(name, &host) || !split_item_name(host.c_str(), &parts, &trailing, &why)) return;
+  for (const std::string& part : parts) joined += (joined.empty() ? "" : "/") + part;
+  if (std::find(files->begin(), files->end(), joined) == files->end()) files->push_back(joined);
+}
+
+// The rest of a settings file named "#SourceDir#\NAME", else null.
+const char* in_source_dir(const char* file) {
+  static const char kMacro[] = "#SourceDir#";
+  size_t n = sizeof kMacro - 1;
+  if (strncasecmp(file, kMacro, n) != 0 || (file[n] != '\\' && file[n] != '/')) return nullptr;
+  return file + n + 1;
+}
+
+// What a Kestrel setup may read beside itself: its volume files, the items
+// it takes from there and the INI files and patched files it names there.
 void files_beside(std::vector<std::string>* files) {
   for (size_t v = 1; v < setup_volumes().size(); ++v) files->push_back(file_name(setup_volumes()[v].path.c_str()));
-  for (int type = 0; type < SetupTypeCount; ++type)
+  for (int type = 0; type < SetupTypeCount; ++type) {
     for (uint32_t i = 0; i < file_entry_count(type); ++i) {
       const uint8_t* entry = file_entry_at(type, i);
-      if (entry[kEntryKind] != kKindInSource && !(entry[kEntryFlags] & kItemFromSource)) continue;
-      std::string name, why, joined;
-      std::vector<std::string> parts;
-      bool trailing = false;
-      if (!host_name(entry_string(entry, 0), &name) || !split_item_name(name.c_str(), &parts, &trailing, &why))
-        continue;
-      for (const std::string& part : parts) joined += (joined.empty() ? "" : "/") + part;
-      if (std::find(files->begin(), files->end(), joined) == files->end()) files->push_back(joined);
+      if (entry[kEntryKind] == kKindInSource || (entry[kEntryFlags] & kItemFromSource))
+        add_beside(entry_string(entry, 0), files);
     }
+    const SetupTypeSlot& slot = SetupTypeTable[type];
+    for (int k : {kIniList, kStringPatchList}) {
+      const uint8_t* list = slot.entry_lists[k];
+      if (!list) continue;
+      const uint8_t* p = list + 2;
+      const uint8_t* end = list + slot.entry_list_lengths[k];
+      for (uint16_t n = get_u16(list); n > 0 && p; --n) {
+        IniEntry ini;
+        StringPatchEntry patch;
+        p = k == kIniList ? parse_ini_entry(p, end, &ini) : parse_string_patch(p, end, &patch);
+        const char* rest = p ? in_source_dir(k == kIniList ? ini.file : patch.file) : nullptr;
+        if (rest) add_beside(rest, files);
+      }
+    }
+  }
 }
 
 // Says which setup type is tried when kestrel can read the setup; a
