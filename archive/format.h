@@ -21,10 +21,13 @@ enum BlockId : uint16_t {
   kBlockRegistryEntries = 0x1241,
   kBlockStringPatches = 0x1242,
   kBlockProductDetails = 0x1243,
+  kBlockCodePage = 0x1244,  // for the host's tools only; the setup passes it over
   kBlockDataArea = 0x7F7F,
 };
 
 enum : uint16_t { kBlockCompressed = 0x0001 };
+// The code page of a setup's texts when it carries no block 0x1244.
+enum : uint32_t { kDefaultCodePage = 1252 };
 enum : uint32_t { kBlockHeaderSize = 8 };
 
 struct BlockHeader {

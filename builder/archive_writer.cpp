@@ -118,6 +118,13 @@ bool assemble_configuration(const ArchivePlan& archive, const StreamCompressor& 
   std::vector<uint8_t> flags;
   append_u32(&flags, archive.setup_flags);
   if (!append_stored_block(&blocks, kBlockSetupFlags, flags, error)) return false;
+  // Tells the host's tools how to read the texts; a setup in the default
+  // code page stays what earlier builders wrote.
+  if (archive.code_page != kDefaultCodePage) {
+    std::vector<uint8_t> code_page;
+    append_u32(&code_page, archive.code_page);
+    if (!append_stored_block(&blocks, kBlockCodePage, code_page, error)) return false;
+  }
   const std::pair<uint16_t, const std::vector<uint8_t>*> pictures[] = {
       {kBlockWizardPicture, &archive.wizard_picture}, {kBlockBackgroundPicture, &archive.background_picture}};
   for (const auto& picture : pictures) {

@@ -31,9 +31,10 @@ struct ArchivePlan {
   std::vector<SetupTypePlan> setup_types;  // one to six
   std::optional<StartPageFields> start_page;
   std::vector<uint8_t> item_prefix;  // written at the start of the uninstaller; empty = none
+  uint32_t code_page = kDefaultCodePage;  // of every text; block 0x1244 only when not the default
 };
 
-// Every block before the data area: 0x1239, 0x1234, 0x1235, 0x1236, 0x1237,
+// Every block before the data area: 0x1239, 0x1234, 0x1244, 0x1235, 0x1236, 0x1237,
 // 0x123d, for each setup type 0x123e with its 0x123a, 0x1240..0x1242 and 0x1243,
 // then 0x123b and 0x123f. Blocks are compressed where `compress` is given
 // and saves bytes. Refuses what the loader would refuse: no or more than six

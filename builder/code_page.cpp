@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <cstdio>
+
 bool to_code_page(const std::string& text, unsigned code_page, std::string* out, std::string* why) {
   std::string name = "CP" + std::to_string(code_page);
   iconv_t cd = iconv_open(name.c_str(), "UTF-8");
@@ -51,4 +53,31 @@ bool to_setup_text(const std::string& text, unsigned code_page, std::string* out
   if (out->find('\0') == std::string::npos) return true;
   *why = "holds a NUL character";
   return false;
+}
+
+bool from_code_page(const std::string& text, unsigned code_page, std::string* out) {
+  out->clear();
+  iconv_t cd = iconv_open("UTF-8", ("CP" + std::to_string(code_page)).c_str());
+  bool whole = true;
+  char* in = const_cast<char*>(text.data());
+  size_t in_left = text.size();
+  while (in_left > 0) {
+    char buffer[256];
+    char* o = buffer;
+    size_t out_left = sizeof buffer;
+    bool known = cd != reinterpret_cast<iconv_t>(-1);
+    size_t r = known ? iconv(cd, &in, &in_left, &o, &out_left) : static_cast<size_t>(-1);
+    int err = known ? errno : EILSEQ;
+    out->append(buffer, static_cast<size_t>(o - buffer));
+    if (r != static_cast<size_t>(-1) || err == E2BIG) continue;
+    // Not a character of the page (or a lead byte cut off): shown as it is.
+    char code[8];
+    std::snprintf(code, sizeof code, "\\x%02X", static_cast<unsigned char>(*in));
+    *out += code;
+    ++in;
+    --in_left;
+    whole = false;
+  }
+  if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+  return whole;
 }

@@ -652,7 +652,9 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   if (rec.uninstall_name && rec.uninstall_name->find('\\') != std::string::npos)
     return r.fail(*table.get("uninstall_name"), prefix + ".uninstall_name",
                   "may not hold a backslash: it names the registry key under Uninstall that lists the product");
-  if (!keeps(t, "folder", escape_in_path(folder)) || !keeps(t, "folder", unknown_macro(folder))) return false;
+  if (!keeps(t, "folder", escape_in_path(folder)) || !keeps(t, "folder", unknown_macro(folder)) ||
+      !keeps(t, "folder", default_folder_problem(folder)))
+    return false;
   rec.default_folder = windows_path(folder);
   if (editable) rec.flags |= kTypeFolderEditable;
   if (const toml::table* remember = t.subtable("remember")) {

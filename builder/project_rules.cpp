@@ -127,6 +127,27 @@ std::string macro_left_as_written(const std::string& text) {
          " as it stands (macros are replaced in folders, INI files and values, registry values and patches)";
 }
 
+std::string default_folder_problem(const std::string& folder) {
+  auto separator = [](char c) { return c == '\\' || c == '/'; };
+  bool letter = (folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z');
+  if (folder.size() >= 3 && letter && folder[1] == ':' && separator(folder[2])) return "";
+  if (folder.size() >= 3 && separator(folder[0]) && separator(folder[1]) && !separator(folder[2])) return "";
+  size_t length = 0;
+  const char* token = next_macro_token(folder.c_str(), &length);
+  int macro = token == folder.c_str() ? macro_of_token(token, length) : -1;
+  if (macro == kMacroWindows || macro == kMacroSystem || macro == kMacroProgramFiles || macro == kMacroSourceDir)
+    return "";
+  std::string why = macro == kMacroInstallDir ? " begins with #InstallDir#, which here would stand for this text itself"
+                    : macro == kMacroDate     ? " begins with #Date#, which names no folder"
+                    : letter && folder.size() >= 2 && folder[1] == ':' ? " has a drive but no backslash after it"
+                                                                       : " has no drive and no macro";
+  std::string hint = folder.find('%') != std::string::npos ? " (environment variables such as %APPDATA% are not "
+                                                             "replaced: only macros are)"
+                                                           : "";
+  return quoted(folder) + why + ", so the setup would install relative to its current folder; begin it with " +
+         "#Program Files#, #Windows#, #System# or #SourceDir#, or with a drive such as C:\\" + hint;
+}
+
 std::string escape_in_path(const std::string& text) {
   for (unsigned char c : text)
     if (c < 0x20)

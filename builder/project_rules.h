@@ -17,6 +17,12 @@ std::string visible(const std::string& text);
 // setup drops it and the text between.
 std::string unknown_macro(const std::string& text);
 
+// A setup type's default folder: the setup uses it as a whole path, so it
+// must begin with a drive ("C:\\"), a network share ("\\\\server\\share")
+// or a macro that names a folder of the machine; anything else would be
+// taken relative to the setup's current folder.
+std::string default_folder_problem(const std::string& folder);
+
 // A path the setup uses as written (remembered places, registry keys): a
 // macro in it would stay as typed.
 std::string macro_left_as_written(const std::string& text);

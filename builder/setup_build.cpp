@@ -496,6 +496,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   ArchivePlan archive;
   if (!dialog_templates(project, options, &archive.dialog_templates, error)) return false;
   archive.setup_flags = project.setup_flags;
+  archive.code_page = project.code_page;
   if (!project.wizard_picture.empty() && (!read_whole(project.wizard_picture, &archive.wizard_picture, error) ||
                                           !check_bitmap_file(archive.wizard_picture, error)))
     return fail(error, project.wizard_picture + ": " + *error);

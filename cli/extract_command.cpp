@@ -51,16 +51,18 @@ bool extract_item(int root, const std::string& work, int type, uint32_t index, s
   ItemContent content = item_content(entry);
   bool folder = entry[kEntryKind] == kKindFolder;
   if (content == ItemContent::kNothing && !folder) {
-    printf("skipped, lies beside the setup file: %s\n", printable(entry_string(entry, 0)).c_str());
+    printf("skipped, lies beside the setup file: %s\n", setup_text(entry_string(entry, 0)).c_str());
     return true;
   }
   if (content == ItemContent::kBesideSetup) {
-    printf("skipped, taken from beside the setup file: %s\n", printable(entry_string(entry, 0)).c_str());
+    printf("skipped, taken from beside the setup file: %s\n", setup_text(entry_string(entry, 0)).c_str());
     return true;
   }
   std::vector<std::string> parts;
   bool trailing = false;
-  split_item_name(entry_string(entry, 0), &parts, &trailing, error);  // checked before anything was written
+  std::string name;
+  host_name(entry_string(entry, 0), &name);
+  split_item_name(name.c_str(), &parts, &trailing, error);  // checked before anything was written
   // A folder item named Data\ makes Data; one named Data only the folders above it.
   size_t folders = folder ? (trailing ? parts.size() : parts.size() - 1) : parts.size() - 1;
   int parent = open_folders(root, parts, folders, error);
@@ -76,7 +78,7 @@ bool extract_item(int root, const std::string& work, int type, uint32_t index, s
     }
   }
   close(parent);
-  if (ok) printf("%s %s\n", folder ? "folder" : "extracted", printable(entry_string(entry, 0)).c_str());
+  if (ok) printf("%s %s\n", folder ? "folder" : "extracted", printable(name.c_str()).c_str());
   return ok;
 }
 
@@ -97,8 +99,14 @@ bool check_items(int type, std::string* error) {
     }
     std::vector<std::string> parts;
     bool trailing = false;
-    std::string why;
-    if (!split_item_name(entry_string(entry, 0), &parts, &trailing, &why) || (!folder && trailing)) {
+    std::string why, name;
+    // Written under its name in UTF-8, as the host's names are.
+    if (!host_name(entry_string(entry, 0), &name)) {
+      *error =
+          describe_item(type, i) + ": refused: its name is not text of code page " + std::to_string(setup_code_page());
+      return false;
+    }
+    if (!split_item_name(name.c_str(), &parts, &trailing, &why) || (!folder && trailing)) {
       *error = describe_item(type, i) + ": refused: " + (why.empty() ? "the name ends in a folder separator" : why);
       return false;
     }

@@ -13,7 +13,7 @@
 
 namespace {
 
-std::string quoted(const char* text) { return text ? "\"" + printable(text) + "\"" : std::string("(none)"); }
+std::string quoted(const char* text) { return text ? "\"" + setup_text(text) + "\"" : std::string("(none)"); }
 
 const char* root_key_name(uint32_t code) {
   switch (code) {
@@ -26,7 +26,7 @@ const char* root_key_name(uint32_t code) {
 
 // Where the installer puts the item, with its folder named as a macro.
 std::string destination(const uint8_t* entry) {
-  std::string name = printable(entry_string(entry, 0));
+  std::string name = setup_text(entry_string(entry, 0));
   if (entry[kEntryKind] == kKindInSource) return "#SourceDir#\\" + name;
   switch (entry[kEntryFolderCode]) {
     case kFolderWindows: return "#Windows#\\" + name;
@@ -126,12 +126,12 @@ void print_settings(const SetupTypeSlot& slot) {
       if (k == kIniList) {
         IniEntry e;
         p = parse_ini_entry(p, end, &e);
-        printf("    %s [%s] %s = %s%s\n", quoted(e.file).c_str(), printable(e.section).c_str(),
-               printable(e.key).c_str(), quoted(e.value).c_str(), setting_notes(e.flags).c_str());
+        printf("    %s [%s] %s = %s%s\n", quoted(e.file).c_str(), setup_text(e.section).c_str(),
+               setup_text(e.key).c_str(), quoted(e.value).c_str(), setting_notes(e.flags).c_str());
       } else if (k == kRegistryList) {
         RegistryEntry e;
         p = parse_registry_entry(p, end, &e);
-        printf("    %s\\%s, value %s = %s%s\n", root_key_name(e.root_key), printable(e.key).c_str(),
+        printf("    %s\\%s, value %s = %s%s\n", root_key_name(e.root_key), setup_text(e.key).c_str(),
                e.value_name[0] ? quoted(e.value_name).c_str() : "(default)", quoted(e.value).c_str(),
                setting_notes(e.flags).c_str());
       } else {
@@ -153,6 +153,7 @@ void print_setup(const char* path) {
   if (SetupFlags & kSetupFullScreen) flags += ", full screen";
   if (SetupFlags & kSetupRemoveOthers) flags += ", removes the other setup types first";
   printf("flags %08X%s\n", SetupFlags, flags.c_str());
+  if (setup_code_page() != kDefaultCodePage) printf("texts in code page %u\n", setup_code_page());
   if (single_page_mode()) printf("single page: %u\n", StartPageNumber);
   // The block that names the first setup type also turns the finishing
   // actions off.
@@ -176,11 +177,11 @@ void print_setup(const char* path) {
     printf("  uninstall name %s, folder %s%s\n", quoted(r.uninstall_name).c_str(), quoted(r.default_folder).c_str(),
            r.flags & kTypeFolderEditable ? " (may be changed)" : "");
     if (r.registry_key)
-      printf("  remembered in %s\\%s, value %s%s\n", root_key_name(r.root_key), printable(r.registry_key).c_str(),
+      printf("  remembered in %s\\%s, value %s%s\n", root_key_name(r.root_key), setup_text(r.registry_key).c_str(),
              quoted(r.registry_value).c_str(), remembered_notes(r.flags, kTypeRememberInRegistry).c_str());
     if (r.ini_file)
       printf("  remembered in %s [%s] %s%s\n", quoted(r.ini_file).c_str(),
-             r.ini_section ? printable(r.ini_section).c_str() : "", r.ini_key ? printable(r.ini_key).c_str() : "",
+             r.ini_section ? setup_text(r.ini_section).c_str() : "", r.ini_key ? setup_text(r.ini_key).c_str() : "",
              remembered_notes(r.flags, kTypeRememberInIni).c_str());
     print_details(slot);
     print_items(t);

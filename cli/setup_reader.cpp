@@ -24,6 +24,7 @@
 #include "base/memory.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
+#include "builder/code_page.h"
 #include "builder/data_area_writer.h"
 #include "builder/stub_image.h"
 #include "cli/cli_support.h"
@@ -35,6 +36,8 @@ const size_t kStubScanLimit = 16u << 20;
 
 SetupFacts Facts;
 std::vector<DataVolume> Volumes;
+// The code page of the setup's texts: its block 0x1244, else 1252.
+unsigned CodePage = kDefaultCodePage;
 
 // The loader may show text 6/31; the tool reports the failure itself.
 int keep_quiet(const char*, unsigned) { return kIdOk; }
@@ -73,6 +76,28 @@ bool find_stub_size(const char* path, std::string* error) {
   if (size == Facts.file_size) return fail(error, std::string(path) + ": no archive is attached to the stub");
   Facts.stub_size = size;
   return true;
+}
+
+// The code page of block 0x1244, read from the block chain's headers up to
+// the data area; the loader passes the block over.
+unsigned read_code_page(const char* path) {
+  FILE* f = std::fopen(path, "rb");
+  unsigned code_page = kDefaultCodePage;
+  for (uint64_t at = Facts.stub_size; f && at + kBlockHeaderSize <= Facts.file_size;) {
+    uint8_t raw[kBlockHeaderSize + 4];
+    if (std::fseek(f, static_cast<long>(at), SEEK_SET) != 0 ||
+        std::fread(raw, 1, kBlockHeaderSize, f) != kBlockHeaderSize)
+      break;
+    uint16_t id = get_u16(raw);
+    uint32_t stored = get_u32(raw + 4);
+    if (id == kBlockDataArea) break;
+    if (id == kBlockCodePage && stored == 4 && !(get_u16(raw + 2) & kBlockCompressed) &&
+        std::fread(raw + kBlockHeaderSize, 1, 4, f) == 4)
+      code_page = get_u32(raw + kBlockHeaderSize);
+    at += kBlockHeaderSize + stored;
+  }
+  if (f) std::fclose(f);
+  return code_page;
 }
 
 // Puts the data-area reader back on volume 0, as the installation's
@@ -346,6 +371,7 @@ bool open_setup(const char* path, std::string* error) {
   Facts = SetupFacts{};
   if (std::strlen(path) >= kPathSize) return fail(error, std::string(path) + ": path too long");
   if (!find_stub_size(path, error)) return false;
+  CodePage = read_code_page(path);
   copy_string(SourcePath, path, kPathSize);
   StubSize = Facts.stub_size;
   set_message_box_handler(keep_quiet);
@@ -363,6 +389,7 @@ bool open_setup(const char* path, std::string* error) {
 
 void close_setup() {
   Volumes.clear();
+  CodePage = kDefaultCodePage;
   if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
   data_file = INVALID_FILE_HANDLE;
   volume_number = 0;
@@ -485,20 +512,48 @@ const std::vector<DataVolume>& setup_volumes() { return Volumes; }
 std::string describe_item(int type, uint32_t index) {
   const uint8_t* entry = file_entry_at(type, index);
   std::string text = "setup type " + std::to_string(type) + ", item " + std::to_string(index);
-  if (entry) text += " (" + printable(entry_string(entry, 0)) + ")";
+  if (entry) text += " (" + setup_text(entry_string(entry, 0)) + ")";
   return text;
 }
 
+namespace {
+
+// The length of the UTF-8 sequence at `p` (at most `left` bytes), 0 when it
+// is none: overlong forms, surrogates and code points past U+10FFFF are not.
+size_t utf8_length(const unsigned char* p, size_t left, uint32_t* code_point) {
+  size_t n = p[0] < 0xC2 ? 0 : p[0] < 0xE0 ? 2 : p[0] < 0xF0 ? 3 : p[0] < 0xF5 ? 4 : 0;
+  if (n == 0 || n > left) return 0;
+  uint32_t c = p[0] & (0x7F >> n);
+  for (size_t i = 1; i < n; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    c = c << 6 | (p[i] & 0x3F);
+  }
+  static const uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < kLeast[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  *code_point = c;
+  return n;
+}
+
+void append_code(std::string* out, unsigned char byte) {
+  char code[8];
+  std::snprintf(code, sizeof code, "\\x%02X", byte);
+  *out += code;
+}
+
+}  // namespace
+
 std::string printable(const char* text) {
   std::string out;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-    if (*p < 0x20 || *p == 0x7F || (*p >= 0x80 && *p < 0xA0)) {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02X", *p);
-      out += code;
-    } else {
-      out += static_cast<char>(*p);
-    }
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  for (size_t left = std::strlen(text); left > 0;) {
+    uint32_t c = p[0];
+    size_t n = c < 0x80 ? 1 : utf8_length(p, left, &c);
+    bool shown = n != 0 && c >= 0x20 && (c < 0x7F || c >= 0xA0);
+    if (n == 0) n = 1;  // a byte that is no UTF-8
+    if (shown) out.append(reinterpret_cast<const char*>(p), n);
+    else for (size_t i = 0; i < n; ++i) append_code(&out, p[i]);  // a control character: each byte
+    p += n;
+    left -= n;
   }
   return out;
 }
@@ -506,6 +561,16 @@ std::string printable(const char* text) {
 std::string byte_of(uint64_t offset, const std::string& file) {
   return "byte " + std::to_string(offset) + " of " + printable(file.c_str());
 }
+
+unsigned setup_code_page() { return CodePage; }
+
+std::string setup_text(const char* text) {
+  std::string utf8;
+  from_code_page(text, CodePage, &utf8);
+  return printable(utf8.c_str());
+}
+
+bool host_name(const char* name, std::string* out) { return from_code_page(name, CodePage, out); }
 
 std::string make_work_folder(const std::string& parent, std::string* error) {
   std::string pattern = parent + "/.kestrel-XXXXXX";

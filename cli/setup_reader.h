@@ -112,11 +112,21 @@ const std::vector<DataVolume>& setup_volumes();
 // "setup type T, item I (NAME)" for messages.
 std::string describe_item(int type, uint32_t index);
 
-// Text with control bytes shown as \xNN, so that names from an archive
-// cannot drive the terminal.
+// A UTF-8 text of the host (a path, a name from the Wine prefix) for the
+// terminal: control characters, and bytes that are no UTF-8, shown as \xNN,
+// so that they cannot drive it.
 std::string printable(const char* text);
 // "byte N of FILE", the file's name printable.
 std::string byte_of(uint64_t offset, const std::string& file);
+
+// The code page of the open setup's texts (block 0x1244, else 1252).
+unsigned setup_code_page();
+// A text of the open setup for the terminal: converted from its code page
+// into UTF-8, then as printable() shows it.
+std::string setup_text(const char* text);
+// A name of the open setup as a host file name, in UTF-8; false when a byte
+// of it is no character of the code page.
+bool host_name(const char* name, std::string* out);
 
 // A fresh private folder inside `parent` for temporary files; empty string
 // with *error set when it cannot be made.

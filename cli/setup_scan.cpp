@@ -161,6 +161,10 @@ struct Scanner {
   }
 
   void read_block(uint64_t header, uint16_t id, uint16_t flags, uint32_t stored) {
+    if (id == kBlockCodePage) {  // read by the host's tools only, as 4 raw bytes
+      check_raw_block(header, id, flags, stored);
+      return;
+    }
     if (id == kBlockSetupFlags || id == kBlockStartPage) {
       check_raw_block(header, id, flags, stored);
       Content c;
@@ -380,7 +384,7 @@ struct Scanner {
 
   std::string item_subject(int t, uint32_t i, const uint8_t* entry) const {
     std::string text = "setup type " + std::to_string(t) + ", item " + std::to_string(i);
-    if (entry) text += " (" + printable(entry_string(entry, 0)) + ")";
+    if (entry) text += " (" + setup_text(entry_string(entry, 0)) + ")";
     return text;
   }
 

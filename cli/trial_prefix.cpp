@@ -198,13 +198,38 @@ void own_shell_folders(const TrialPrefix& t) {
   }
 }
 
+// The files on T: that are the trial's, not the setup's.
+const char* const kTrialFiles[] = {"kestrel-try-runner.exe", "prepare.reg", "command.txt", "exit.txt", "setup.log"};
+
+// Every drive Wine made but C: leads to the host (Z: to its root, others to
+// its disks): all go, as "x:" links and "x::" devices alike.
 bool map_drives(const TrialPrefix& t, std::string* why) {
-  std::string devices = t.prefix + "/dosdevices/";
-  if (unlink((devices + "z:").c_str()) != 0 && errno != ENOENT)
-    return fail(why, std::string("cannot take drive Z: away: ") + strerror(errno));
-  if (symlink(t.setup_folder.c_str(), (devices + "s:").c_str()) != 0 ||
-      symlink(t.share.c_str(), (devices + "t:").c_str()) != 0)
+  std::string devices = t.prefix + "/dosdevices";
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(devices, ec)) {
+    std::string name = entry.path().filename().string();
+    bool drive = name.size() >= 2 && name[1] == ':' && name.find_first_not_of(':', 1) == std::string::npos;
+    if (drive && name != "c:" && unlink(entry.path().c_str()) != 0)
+      return fail(why, "cannot take drive " + name + " away: " + strerror(errno));
+  }
+  if (ec) return fail(why, devices + ": " + ec.message());
+  if (symlink(t.source.c_str(), (devices + "/s:").c_str()) != 0 ||
+      symlink(t.share.c_str(), (devices + "/t:").c_str()) != 0)
     return fail(why, std::string("cannot map drives S: and T:: ") + strerror(errno));
+  return true;
+}
+
+// Drive S: is a copy: a setup that writes beside itself (into #SourceDir#)
+// must change the trial, never the host's files.
+bool copy_setup_files(const TrialPrefix& t, const std::vector<std::string>& files, std::string* why) {
+  for (const std::string& name : files) {
+    fs::path from = fs::path(t.setup_folder) / name, to = fs::path(t.source) / name;
+    std::error_code ec;
+    if (!fs::is_regular_file(from, ec)) continue;  // missing beside the setup as much as in the trial
+    fs::create_directories(to.parent_path(), ec);
+    if (ec || !fs::copy_file(from, to, ec))
+      return fail(why, "cannot copy " + from.string() + " for drive S:: " + ec.message());
+  }
   return true;
 }
 
@@ -237,8 +262,8 @@ bool find_trial_programs(TrialPrograms* p, std::string* why) {
   return true;
 }
 
-bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_folder, TrialPrefix* t,
-                       std::string* why) {
+bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_folder,
+                       const std::vector<std::string>& files, TrialPrefix* t, std::string* why) {
   t->programs = programs;
   t->setup_folder = setup_folder;
   const char* tmp = getenv("TMPDIR");
@@ -250,9 +275,11 @@ bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_f
   t->prefix = t->folder + "/prefix";
   t->share = t->folder + "/share";
   t->log = t->folder + "/wine.log";
+  t->source = t->folder + "/source";
   std::string wine_tmp = t->folder + "/tmp";
-  if (mkdir(t->share.c_str(), 0755) != 0 || mkdir(wine_tmp.c_str(), 0700) != 0)
+  if (mkdir(t->share.c_str(), 0755) != 0 || mkdir(t->source.c_str(), 0755) != 0 || mkdir(wine_tmp.c_str(), 0700) != 0)
     return fail(why, "cannot make folders in " + t->folder + ": " + strerror(errno));
+  if (!copy_setup_files(*t, files, why)) return false;
 
   for (char** e = environ; *e; ++e) {
     bool ours = false;
@@ -296,8 +323,8 @@ RunResult run_in_prefix(TrialPrefix* t, const std::string& command, int timeout_
   }
   double deadline = now() + timeout_seconds;
   int status = 0;
-  RunResult r = run(*t, {t->programs.wine, "T:\\kestrel-try-runner.exe", "T:\\command.txt", "T:\\exit.txt"},
-                    t->setup_folder, deadline, &status);
+  RunResult r = run(*t, {t->programs.wine, "T:\\kestrel-try-runner.exe", "T:\\command.txt", "T:\\exit.txt"}, t->source,
+                    deadline, &status);
   if (r == RunResult::kEnded) r = wait_for_server(*t, deadline);
   if (r != RunResult::kEnded) {
     stop_wine(*t);
@@ -334,6 +361,11 @@ RunResult restart_prefix(TrialPrefix* t, int timeout_seconds, std::string* why) 
   return r;
 }
 
+std::vector<SnapshotDrive> trial_drives(const TrialPrefix& t) {
+  return {{"S:", t.source, {}},
+          {"T:", t.share, std::vector<std::string>(std::begin(kTrialFiles), std::end(kTrialFiles))}};
+}
+
 void close_trial_prefix(TrialPrefix* t, bool keep) {
   if (t->folder.empty()) return;
   if (access(t->prefix.c_str(), F_OK) == 0) stop_wine(*t);
@@ -344,8 +376,7 @@ void close_trial_prefix(TrialPrefix* t, bool keep) {
     t->xvfb = -1;
   }
   if (!keep) {
-    // remove_all takes symbolic links away without following them: the
-    // drives that lead to the setup's folder stay untouched.
+    // remove_all takes symbolic links away without following them.
     std::error_code ec;
     fs::remove_all(t->folder, ec);
     if (ec) fprintf(stderr, "kestrel: try: %s could not be removed: %s\n", t->folder.c_str(), ec.message().c_str());

@@ -1,14 +1,18 @@
 // The throwaway Wine of `kestrel try`: a fresh 32-bit prefix in a temporary
 // folder, never the user's ~/.wine; an Xvfb of its own when there is no
 // display; no menu entries or desktop files for the host (winemenubuilder is
-// off and the user's shell folders are folders of the prefix). Drive Z:,
-// which Wine maps to the host's root, is taken away: the setup sees its own
-// folder as S: and the trial's files as T:, and nothing else of the host.
+// off and the user's shell folders are folders of the prefix). Every drive
+// but C: is taken away, Z: (the host's root) among them: the setup sees a
+// copy of the files it may read beside itself as S: and the trial's files
+// as T:, and nothing else of the host, so what it writes there stays in
+// the trial too.
 #pragma once
 #include <sys/types.h>
 
 #include <string>
 #include <vector>
+
+#include "cli/trial_snapshot.h"
 
 struct TrialPrograms {
   std::string wine;
@@ -26,6 +30,7 @@ struct TrialPrefix {
   std::string prefix;  // folder/prefix, the WINEPREFIX
   std::string share;   // folder/share, drive T:
   std::string log;     // folder/wine.log, what Wine's programs wrote
+  std::string source;  // folder/source, drive S:: the copy of the setup's files
   std::string setup_folder;
   pid_t xvfb = -1;
   std::vector<std::string> environment;
@@ -34,10 +39,15 @@ struct TrialPrefix {
 enum class RunResult { kEnded, kTimedOut, kInterrupted, kFailed };
 
 // Makes the folder (in $TMPDIR or /tmp) and the prefix, ready for a first
-// snapshot. On failure *why says what went wrong; close_trial_prefix is
-// still to be called.
-bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_folder, TrialPrefix* trial,
-                       std::string* why);
+// snapshot, with a copy of `files` (names relative to `setup_folder`, with
+// '/'; those that are no file there are left out) for drive S:. On failure
+// *why says what went wrong; close_trial_prefix is still to be called.
+bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_folder,
+                       const std::vector<std::string>& files, TrialPrefix* trial, std::string* why);
+
+// The drives beside C: that the trial's programs can write, for snapshots:
+// S: and T:, less the trial's own files on T:.
+std::vector<SnapshotDrive> trial_drives(const TrialPrefix& trial);
 
 // Runs a Windows command line in the prefix, from the setup's folder, and
 // waits until it and every program it started have ended, at most

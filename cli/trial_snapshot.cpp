@@ -343,7 +343,8 @@ void add_registry(const RegistryText& text, const std::string& root, PrefixSnaps
   }
 }
 
-bool take_snapshot(const std::string& prefix, const PrefixSnapshot* reference, PrefixSnapshot* out, std::string* why) {
+bool take_snapshot(const std::string& prefix, const PrefixSnapshot* reference, PrefixSnapshot* out, std::string* why,
+                   const std::vector<SnapshotDrive>& drives) {
   *out = PrefixSnapshot();
   const struct {
     const char* file;
@@ -362,6 +363,12 @@ bool take_snapshot(const std::string& prefix, const PrefixSnapshot* reference, P
   if (drive < 0) return fail(why, prefix + "/drive_c: cannot be opened");
   Walk walk{reference, out};
   walk_folder(&walk, drive, "C:", 0);
+  for (const SnapshotDrive& d : drives) {
+    int folder = open(d.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return fail(why, d.folder + ": cannot be opened");
+    walk_folder(&walk, folder, d.name, 0);
+    for (const std::string& name : d.own) out->files.erase(d.name + "\\" + name);
+  }
   return true;
 }
 

@@ -1,5 +1,6 @@
 // What `kestrel try` looks at in its Wine prefix, read on the host while no
-// Windows program runs: the files under drive_c with their sizes, the
+// Windows program runs: the files under drive_c (and the trial's other
+// drives) with their sizes, the
 // registry from Wine's system.reg and user.reg, the entries of every INI
 // file and where every shortcut leads. Two pictures compared give what a
 // setup or an uninstaller changed, grouped for the report.
@@ -42,11 +43,21 @@ struct PrefixSnapshot {
   std::map<std::string, ShortcutFacts> shortcuts;  // path
 };
 
+// A drive beside C: that the trial's programs can write: its name ("S:"),
+// the host folder it leads to, and the files at its top that are the
+// trial's own, which are no change of the setup's.
+struct SnapshotDrive {
+  std::string name;
+  std::string folder;
+  std::vector<std::string> own;
+};
+
 // Reads the prefix at `prefix` (the folder holding drive_c and the .reg
-// files). Contents are compared by checksum; a file of `reference` with the
-// same size and time is not read again. False with *why when the registry
-// cannot be read.
-bool take_snapshot(const std::string& prefix, const PrefixSnapshot* reference, PrefixSnapshot* out, std::string* why);
+// files) and the files of `drives`. Contents are compared by checksum; a
+// file of `reference` with the same size and time is not read again. False
+// with *why when the registry cannot be read.
+bool take_snapshot(const std::string& prefix, const PrefixSnapshot* reference, PrefixSnapshot* out, std::string* why,
+                   const std::vector<SnapshotDrive>& drives = {});
 
 // Adds the values and keys of one registry file, under `root` ("HKLM").
 void add_registry(const RegistryText& text, const std::string& root, PrefixSnapshot* out);

@@ -4,6 +4,7 @@
 // that it registered, silently too, and shows what remains. Exit 0 only
 // when the installation succeeded and nothing of it remains.
 #include <signal.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,10 +14,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "archive/config.h"
+#include "archive/entry_lists.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "builder/code_page.h"
+#include "builder/item_name.h"
 #include "cli/cli_support.h"
 #include "cli/setup_reader.h"
 #include "cli/trial_prefix.h"
@@ -35,6 +42,8 @@ struct TryOptions {
   const char* dir = nullptr;
   bool keep = false;
   int timeout = kDefaultTimeout;
+  unsigned code_page = kDefaultCodePage;  // of the setup's texts, for its log
+  std::vector<std::string> source_files;  // relative to the setup's folder: what drive S: holds
 };
 
 const char kHelp[] =
@@ -106,24 +115,86 @@ int parse_options(int argc, char** argv, TryOptions* o) {
   return kExitOk;
 }
 
+const char* file_name(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash ? slash + 1 : path;
+}
+
+// A name relative to the setup's folder, as the host keeps it (UTF-8, '/'),
+// once; one that would leave the folder is none.
+void add_beside(const char* name, std::vector<std::string>* files) {
+  std::string host, why, joined;
+  std::vector<std::string> parts;
+  bool trailing = false;
+  if (!host_name(name, &host) || !split_item_name(host.c_str(), &parts, &trailing, &why)) return;
+  for (const std::string& part : parts) joined += (joined.empty() ? "" : "/") + part;
+  if (std::find(files->begin(), files->end(), joined) == files->end()) files->push_back(joined);
+}
+
+// The rest of a settings file named "#SourceDir#\NAME", else null.
+const char* in_source_dir(const char* file) {
+  static const char kMacro[] = "#SourceDir#";
+  size_t n = sizeof kMacro - 1;
+  if (strncasecmp(file, kMacro, n) != 0 || (file[n] != '\\' && file[n] != '/')) return nullptr;
+  return file + n + 1;
+}
+
+// What a Kestrel setup may read beside itself: its volume files, the items
+// it takes from there and the INI files and patched files it names there.
+void files_beside(std::vector<std::string>* files) {
+  for (size_t v = 1; v < setup_volumes().size(); ++v) files->push_back(file_name(setup_volumes()[v].path.c_str()));
+  for (int type = 0; type < SetupTypeCount; ++type) {
+    for (uint32_t i = 0; i < file_entry_count(type); ++i) {
+      const uint8_t* entry = file_entry_at(type, i);
+      if (entry[kEntryKind] == kKindInSource || (entry[kEntryFlags] & kItemFromSource))
+        add_beside(entry_string(entry, 0), files);
+    }
+    const SetupTypeSlot& slot = SetupTypeTable[type];
+    for (int k : {kIniList, kStringPatchList}) {
+      const uint8_t* list = slot.entry_lists[k];
+      if (!list) continue;
+      const uint8_t* p = list + 2;
+      const uint8_t* end = list + slot.entry_list_lengths[k];
+      for (uint16_t n = get_u16(list); n > 0 && p; --n) {
+        IniEntry ini;
+        StringPatchEntry patch;
+        p = k == kIniList ? parse_ini_entry(p, end, &ini) : parse_string_patch(p, end, &patch);
+        const char* rest = p ? in_source_dir(k == kIniList ? ini.file : patch.file) : nullptr;
+        if (rest) add_beside(rest, files);
+      }
+    }
+  }
+}
+
 // Says which setup type is tried when kestrel can read the setup; a
 // setup of another make that takes the same switches is tried all the same.
-int describe_setup(const TryOptions& o) {
+// Notes the setup's code page and the files that drive S: is to hold: the
+// setup's own file and what it may read beside it, which for a setup of
+// another make is every file there.
+int describe_setup(const std::string& folder, TryOptions* o) {
   std::string error;
-  if (!open_setup(o.setup, &error)) {
+  o->source_files = {file_name(o->setup)};
+  if (!open_setup(o->setup, &error)) {
     printf("Note: kestrel cannot read %s as a Kestrel setup (%s); it is tried all the same.\n",
-           printable(o.setup).c_str(), error.c_str());
+           printable(o->setup).c_str(), error.c_str());
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+      if (entry.is_regular_file(ec) && entry.path().filename() != o->source_files[0])
+        o->source_files.push_back(entry.path().filename().string());
     return kExitOk;
   }
-  int type = o.type < 0 ? CurrentSetupType : o.type;
+  int type = o->type < 0 ? CurrentSetupType : o->type;
   int count = SetupTypeCount;
-  std::string caption = type < count && SetupTypeTable[type].record.caption ? SetupTypeTable[type].record.caption : "";
+  std::string caption =
+      type < count && SetupTypeTable[type].record.caption ? setup_text(SetupTypeTable[type].record.caption) : "";
+  o->code_page = setup_code_page();
+  files_beside(&o->source_files);
   close_setup();
   if (type >= count)
-    return usage_error("try", std::string(o.setup) + " has no setup type " + std::to_string(type) + " (it has " +
+    return usage_error("try", std::string(o->setup) + " has no setup type " + std::to_string(type) + " (it has " +
                                   std::to_string(count) + ")");
-  printf("Trying %s, setup type %d \"%s\"%s.\n", printable(o.setup).c_str(), type, printable(caption.c_str()).c_str(),
-         o.type < 0 ? " (the setup's own choice)" : "");
+  printf("Trying %s, setup type %d \"%s\"%s.\n", printable(o->setup).c_str(), type, caption.c_str(),
+         o->type < 0 ? " (the setup's own choice)" : "");
   return kExitOk;
 }
 
@@ -142,12 +213,15 @@ void print_changes(const std::vector<Change>& changes) {
   }
 }
 
-void print_setup_log(const TrialPrefix& trial) {
+// The setup writes its log in its own code page.
+void print_setup_log(const TrialPrefix& trial, unsigned code_page) {
   std::vector<std::string> lines = last_lines(trial.share + "/setup.log", 15);
   fputs(lines.empty() ? "The setup wrote no log.\n" : "The setup's log ends:\n", stdout);
   for (std::string& line : lines) {
     std::replace(line.begin(), line.end(), '\t', ' ');  // the log's columns
-    printf("  %s\n", printable(line.c_str()).c_str());
+    std::string text;
+    from_code_page(line, code_page, &text);
+    printf("  %s\n", printable(text.c_str()).c_str());
   }
 }
 
@@ -174,7 +248,7 @@ bool run_step(TrialPrefix* trial, const char* who, const std::string& command, i
 
 bool snapshot(const TrialPrefix& trial, const PrefixSnapshot* reference, PrefixSnapshot* out) {
   std::string why;
-  if (take_snapshot(trial.prefix, reference, out, &why)) return true;
+  if (take_snapshot(trial.prefix, reference, out, &why, trial_drives(trial))) return true;
   fail("try", "cannot read the prefix: " + why);
   return false;
 }
@@ -182,9 +256,7 @@ bool snapshot(const TrialPrefix& trial, const PrefixSnapshot* reference, PrefixS
 int trial(const TryOptions& o, TrialPrefix* t) {
   PrefixSnapshot before, installed, removed;
   if (!snapshot(*t, nullptr, &before)) return kExitFailed;
-  const char* slash = strrchr(o.setup, '/');
-  std::string command =
-      std::string("\"S:\\") + (slash ? slash + 1 : o.setup) + "\" /VERYSILENT /NORESTART /LOG=\"T:\\setup.log\"";
+  std::string command = std::string("\"S:\\") + file_name(o.setup) + "\" /VERYSILENT /NORESTART /LOG=\"T:\\setup.log\"";
   if (o.type >= 0) command += " /TYPE=" + std::to_string(o.type);
   if (o.dir) command += std::string(" /DIR=\"") + o.dir + "\"";
   printf("Installing: %s\n", printable(command.c_str()).c_str());
@@ -199,7 +271,7 @@ int trial(const TryOptions& o, TrialPrefix* t) {
   print_changes(changes);
   if (!installed_ok) {
     printf("\n");
-    print_setup_log(*t);
+    print_setup_log(*t, o.code_page);
     printf("\nResult: FAILED: the setup ended with %ld (%s).\n", code, meaning(code));
     return kExitFailed;
   }
@@ -253,7 +325,7 @@ int run_try(int argc, char** argv) {
   if (!S_ISREG(st.st_mode)) return usage_error("try", std::string(o.setup) + ": not a file");
   const char* slash = strrchr(o.setup, '/');
   std::string bad;
-  if (!fit_for_windows(slash ? slash + 1 : o.setup, "\\:*?\"<>|", &bad))
+  if (!fit_for_windows(file_name(o.setup), "\\:*?\"<>|", &bad))
     return usage_error("try", std::string("the setup's file name holds ") + bad + ", which Windows does not allow");
   char folder[PATH_MAX];
   std::string setup_folder = slash ? std::string(o.setup, static_cast<size_t>(slash - o.setup + 1)) : ".";
@@ -265,16 +337,16 @@ int run_try(int argc, char** argv) {
     fprintf(stderr, "kestrel: try: %s\n", why.c_str());
     return kExitUsage;
   }
-  if (int status = describe_setup(o)) return status;
+  if (int status = describe_setup(folder, &o)) return status;
   struct sigaction action = {};
   action.sa_handler = on_signal;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
 
-  printf("Making a throwaway Wine prefix (the setup's folder is its drive S:, the trial's own files T:).\n");
+  printf("Making a throwaway Wine prefix (a copy of the setup's files is its drive S:, the trial's own files T:).\n");
   TrialPrefix t;
-  int result = open_trial_prefix(programs, folder, &t, &why) ? trial(o, &t) : fail("try", why);
+  int result = open_trial_prefix(programs, folder, o.source_files, &t, &why) ? trial(o, &t) : fail("try", why);
   close_trial_prefix(&t, o.keep);
   if (o.keep && !t.folder.empty())
     printf("The trial's folder stays: %s (the prefix is %s/prefix; the setup's log is %s/share/setup.log)\n",

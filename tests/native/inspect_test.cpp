@@ -2,9 +2,8 @@
 // writer: what list shows, verify on sound and damaged files, extraction of
 // several setup types, volumes, patches and the uninstaller, and names that
 // try to leave the target folder.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 #include "base/globals.h"
 #include "builder/data_area_writer.h"
 #include "cli/cli_support.h"
+#include "cli/setup_reader.h"
 #include "tests/native/data_area_fixture.h"
 #include "tests/native/setup_builder.h"
 
@@ -146,6 +146,70 @@ TEST_F(Inspect, ListShowsControlBytesOfNamesEscaped) {
   ASSERT_EQ(0, run_tool("list " + setup, &text));
   EXPECT_NE(std::string::npos, text.find("evil\\x1B[2Jname")) << text;
   EXPECT_EQ(std::string::npos, text.find('\x1b'));
+}
+
+// Texts and names of a setup are in its code page; on the host they are
+// shown and written in UTF-8, the host's own.
+TEST_F(Inspect, NamesAndTextsReachTheHostInUtf8) {
+  const std::string privet = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // Привет
+  SetupBuilder b;
+  b.archive.code_page = 1251;
+  b.type(0).record = record("\xCF\xF0\xE8\xE2\xE5\xF2");
+  b.add_file(0, "\xCF\xF0\xE8\xE2\xE5\xF2.txt", {1, 2, 3});
+  b.write(setup);
+  std::string text;
+  ASSERT_EQ(0, run_tool("list " + setup, &text)) << text;
+  EXPECT_NE(std::string::npos, text.find("texts in code page 1251")) << text;
+  EXPECT_NE(std::string::npos, text.find("setup type 0: \"" + privet + "\"")) << text;
+  EXPECT_NE(std::string::npos, text.find("0: #InstallDir#\\" + privet + ".txt")) << text;
+  EXPECT_EQ(std::string::npos, text.find('\xCF')) << text;
+  ASSERT_EQ(0, run_tool("verify " + setup, &text)) << text;
+  ASSERT_EQ(0, run_quietly(run_extract, {"extract", setup, "-d", out}));
+  EXPECT_EQ((std::vector<std::string>{privet + ".txt"}), tree(out));
+
+  // Code page 1252, the default, has no block of its own; 0x9C is a letter
+  // there (œ), and 0x81 no character at all.
+  SetupBuilder western;
+  western.add_file(0,
+                   "\xDC"
+                   "bersicht \x9C.txt",
+                   {4, 5});
+  western.write(setup);
+  ASSERT_EQ(0, run_tool("list " + setup, &text)) << text;
+  EXPECT_NE(std::string::npos, text.find("#InstallDir#\\\xC3\x9C"
+                                         "bersicht \xC5\x93.txt"))
+      << text;
+  std::string western_out = dir.file("western");
+  ASSERT_EQ(0, run_quietly(run_extract, {"extract", setup, "-d", western_out}));
+  EXPECT_EQ((std::vector<std::string>{"\xC3\x9C"
+                                      "bersicht \xC5\x93.txt"}),
+            tree(western_out));
+  SetupBuilder odd;
+  odd.add_file(0, "odd\x81.txt", {6});
+  odd.write(setup);
+  ASSERT_EQ(0, run_tool("list " + setup, &text)) << text;
+  EXPECT_NE(std::string::npos, text.find("#InstallDir#\\odd\\x81.txt")) << text;
+  std::string messages;
+  EXPECT_EQ(1, run_quietly(run_extract, {"extract", setup, "-d", dir.file("odd")}, &messages));
+  EXPECT_NE(std::string::npos, messages.find("odd\\x81.txt): refused: its name is not text of code page 1252"))
+      << messages;
+  EXPECT_FALSE(fs::exists(dir.file("odd") + "/odd\x81.txt"));
+}
+
+// Texts of the host (paths, what a trial read from Wine's files) are UTF-8:
+// kept whole, but for control characters and bytes that are no UTF-8.
+TEST(HostText, PrintableKeepsUtf8AndEscapesTheRest) {
+  EXPECT_EQ(
+      "\xC3\x9C"
+      "bersicht.txt",
+      printable("\xC3\x9C"
+                "bersicht.txt"));
+  EXPECT_EQ("\xE2\x82\xAC \xF0\x9F\x90\xA6", printable("\xE2\x82\xAC \xF0\x9F\x90\xA6"));
+  EXPECT_EQ("a\\x1Bb\\x7F", printable("a\x1b"
+                                      "b\x7f"));
+  EXPECT_EQ("next\\xC2\\x85line", printable("next\xC2\x85line"));  // U+0085, a control
+  EXPECT_EQ("\\xC3(\\xFF\\xC0\\xAF\\xED\\xA0\\x80", printable("\xC3(\xFF\xC0\xAF\xED\xA0\x80"));
+  EXPECT_EQ("cut \\xE2\\x82", printable("cut \xE2\x82"));
 }
 
 TEST_F(Inspect, CommandsAnswerHelpAndFailWithOneLine) {

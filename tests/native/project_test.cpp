@@ -109,49 +109,59 @@ std::string entry_name(const uint8_t* entry) { return entry_string(entry, 0); }
 
 TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
   write_text(dir.file("a.txt"), "a");
-  expect_refusals("", {
-      {"[setup]\ntitle = 3\n", "2: setup.title: must be a string"},
-      {"[setup]\ntitel = \"x\"\n", "2: setup.titel: unknown key"},
-      {"[setup]\ncode_page = 70000\n", "2: setup.code_page: must lie between"},
-      {"[setup]\n", "type: a project needs at least one [[type]]"},
-      {"[[type]]\ncaption = \"A\"\n", "1: type[0].folder: is required"},
-      {"[[type]]\nfolder = \"x\"\nlicence = \"missing.txt\"\n", "3: type[0].licence: no such file"},
-      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"nothing*.bin\"\n", "4: type[0].files[0].source: matches no file"},
-      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nfolder = \"moon\"\n",
-       "5: type[0].files[0].folder: must be one of"},
-      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nshared = true\n",
-       "type[0].files[0].shared: counts only files outside the installation folder"},
-      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"6/14\" = \"Leave %s?\"\n", "type[0].texts.6/14: may hold no % directive"},
-      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"6/16\" = \"%d cannot be opened\"\n",
-       "type[0].texts.6/16: may hold one %s"},
-      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"12/0\" = \"x\"\n", "type[0].texts.12/0: a text is named list/number"},
-      {"[[type]]\nfolder = \"x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\noffset = 1\nafter = \"a\"\n",
-       "type[0].patch[0].offset: a patch is placed by either offset or after, not both"},
-      {"[[type]]\nfolder = \"x\"\nremember = { write = true }\n", "type[0].remember.write: needs a registry or ini place"},
-      {"[[type]]\nfolder = \"x\"\n[[type.registry]]\nroot = \"HKXX\"\nkey = \"k\"\n",
-       "4: type[0].registry[0].root: must be one of \"HKCR\", \"HKCU\", \"HKLM\", \"HKU\""},
-      {"[setup]\nstart_type = 1\n[[type]]\nfolder = \"x\"\n", "1: setup.start_type: names a setup type that does not exist"},
-      {"[background]\ntext_color = \"white\"\n[[type]]\nfolder = \"x\"\n",
-       "2: background.text_color: must be a colour written #RRGGBB"},
-      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [\"A;B\"], name = \"n\" }\n",
-       "type[0].files[0].menu.folders: a folder name may not hold ';'"},
-      {"[[type]]\nfolder = \"x\"\n[[type.ini]]\nfile = \"f\"\nsection = \"s\"\nkey = \"k\"\n"
-       "uninstall = \"delete-key-if-empty\"\n",
-       "7: type[0].ini[0].uninstall: must be one of \"keep\", \"delete\""},
-      {"[[type]]\nfolder = \"x\"\n[[type.registry]]\nkey = \"k\"\nuninstall = \"remove\"\n",
-       "5: type[0].registry[0].uninstall: must be one of \"keep\", \"delete\", \"delete-key-if-empty\""},
-      {("[[type]]\nfolder = \"x\"\n[[type.registry]]\nkey = \"k\"\nname = \"" + std::string(600, 'n') +
-        "\"\nuninstall = \"delete\"\n").c_str(),
-       "type[0].registry[0].uninstall: a key, name or section to delete"},
-      {"[[type]]\nfolder = \"x\"\nremember = { registry = { key = \"k\", value = \"v\" }, uninstall = \"delete\" }\n",
-       "type[0].remember.uninstall: needs write = true"},
-      {"[[type]]\nfolder = \"x\"\nremember = { ini = { file = \"f\", section = \"s\", key = \"k\" }, write = true, "
-       "uninstall = \"delete-key-if-empty\" }\n",
-       "type[0].remember.uninstall: must be one of \"keep\", \"delete\""},
-      {"title = \"x\" x\n", "1: "},  // a TOML syntax error keeps toml++'s own description
-  });
+  expect_refusals(
+      "", {
+              {"[setup]\ntitle = 3\n", "2: setup.title: must be a string"},
+              {"[setup]\ntitel = \"x\"\n", "2: setup.titel: unknown key"},
+              {"[setup]\ncode_page = 70000\n", "2: setup.code_page: must lie between"},
+              {"[setup]\n", "type: a project needs at least one [[type]]"},
+              {"[[type]]\ncaption = \"A\"\n", "1: type[0].folder: is required"},
+              {"[[type]]\nfolder = \"C:/x\"\nlicence = \"missing.txt\"\n", "3: type[0].licence: no such file"},
+              {"[[type]]\nfolder = \"C:/x\"\n[[type.files]]\nsource = \"nothing*.bin\"\n",
+               "4: type[0].files[0].source: matches no file"},
+              {"[[type]]\nfolder = \"C:/x\"\n[[type.files]]\nsource = \"a.txt\"\nfolder = \"moon\"\n",
+               "5: type[0].files[0].folder: must be one of"},
+              {"[[type]]\nfolder = \"C:/x\"\n[[type.files]]\nsource = \"a.txt\"\nshared = true\n",
+               "type[0].files[0].shared: counts only files outside the installation folder"},
+              {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/14\" = \"Leave %s?\"\n",
+               "type[0].texts.6/14: may hold no % directive"},
+              {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/16\" = \"%d cannot be opened\"\n",
+               "type[0].texts.6/16: may hold one %s"},
+              {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"12/0\" = \"x\"\n",
+               "type[0].texts.12/0: a text is named list/number"},
+              {"[[type]]\nfolder = \"C:/x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\noffset = 1\nafter = \"a\"\n",
+               "type[0].patch[0].offset: a patch is placed by either offset or after, not both"},
+              {"[[type]]\nfolder = \"C:/x\"\nremember = { write = true }\n",
+               "type[0].remember.write: needs a registry or ini place"},
+              {"[[type]]\nfolder = \"C:/x\"\n[[type.registry]]\nroot = \"HKXX\"\nkey = \"k\"\n",
+               "4: type[0].registry[0].root: must be one of \"HKCR\", \"HKCU\", \"HKLM\", \"HKU\""},
+              {"[setup]\nstart_type = 1\n[[type]]\nfolder = \"C:/x\"\n",
+               "1: setup.start_type: names a setup type that does not exist"},
+              {"[background]\ntext_color = \"white\"\n[[type]]\nfolder = \"C:/x\"\n",
+               "2: background.text_color: must be a colour written #RRGGBB"},
+              {"[[type]]\nfolder = \"C:/x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [\"A;B\"], name = "
+               "\"n\" }\n",
+               "type[0].files[0].menu.folders: a folder name may not hold ';'"},
+              {"[[type]]\nfolder = \"C:/x\"\n[[type.ini]]\nfile = \"f\"\nsection = \"s\"\nkey = \"k\"\n"
+               "uninstall = \"delete-key-if-empty\"\n",
+               "7: type[0].ini[0].uninstall: must be one of \"keep\", \"delete\""},
+              {"[[type]]\nfolder = \"C:/x\"\n[[type.registry]]\nkey = \"k\"\nuninstall = \"remove\"\n",
+               "5: type[0].registry[0].uninstall: must be one of \"keep\", \"delete\", \"delete-key-if-empty\""},
+              {("[[type]]\nfolder = \"C:/x\"\n[[type.registry]]\nkey = \"k\"\nname = \"" + std::string(600, 'n') +
+                "\"\nuninstall = \"delete\"\n")
+                   .c_str(),
+               "type[0].registry[0].uninstall: a key, name or section to delete"},
+              {"[[type]]\nfolder = \"C:/x\"\nremember = { registry = { key = \"k\", value = \"v\" }, uninstall = "
+               "\"delete\" }\n",
+               "type[0].remember.uninstall: needs write = true"},
+              {"[[type]]\nfolder = \"C:/x\"\nremember = { ini = { file = \"f\", section = \"s\", key = \"k\" }, write "
+               "= true, "
+               "uninstall = \"delete-key-if-empty\" }\n",
+               "type[0].remember.uninstall: must be one of \"keep\", \"delete\""},
+              {"title = \"x\" x\n", "1: "},  // a TOML syntax error keeps toml++'s own description
+          });
   std::string seven;
-  for (int i = 0; i < 7; ++i) seven += "[[type]]\nfolder = \"x\"\n";
+  for (int i = 0; i < 7; ++i) seven += "[[type]]\nfolder = \"C:/x\"\n";
   EXPECT_NE(std::string::npos, read_error(seven).find("13: type: a setup holds at most six setup types"));
 }
 
@@ -190,9 +200,9 @@ TEST_F(ProjectTest, SettingsTheUninstallerDeletesAreOnesItCanPlan) {
 // control characters: the message stays one line, shown with escapes.
 TEST_F(ProjectTest, ARefusalIsOneLineWhateverTheFileHolds) {
   const char* cases[] = {
-      "[setup]\nfull_screen = t\n\n",                  // toml++ quotes the line break it saw
-      "[setup]\n\"bad\\nkey\\u001b[2J\" = 1\n",      // a key named with a line break and an escape
-      "[[type]]\nfolder = \"x\"\nlicence = \"no\\nne\"\n",  // a file name with a line break
+      "[setup]\nfull_screen = t\n\n",                          // toml++ quotes the line break it saw
+      "[setup]\n\"bad\\nkey\\u001b[2J\" = 1\n",                // a key named with a line break and an escape
+      "[[type]]\nfolder = \"C:/x\"\nlicence = \"no\\nne\"\n",  // a file name with a line break
   };
   for (const char* toml : cases) {
     std::string error = read_error(toml);
@@ -210,7 +220,7 @@ TEST_F(ProjectTest, PathsTheSystemCannotLookAtAreNamed) {
   fs::create_symlink("loop", dir.file("loop"));
   fs::create_symlink("inner", dir.file("tree/inner"));
   const std::string long_name(300, 'n');
-  const std::string head = "[[type]]\nfolder = \"x\"\n";
+  const std::string head = "[[type]]\nfolder = \"C:/x\"\n";
   struct Case {
     std::string toml;
     std::string key;
@@ -244,7 +254,7 @@ TEST_F(ProjectTest, AFolderWithoutPermissionIsNamed) {
   if (geteuid() == 0) GTEST_SKIP() << "root may read every folder";
   write_text(dir.file("locked/a.txt"), "a");
   fs::permissions(dir.file("locked"), fs::perms::none);
-  std::string error = read_error("[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"locked/a.txt\"\n");
+  std::string error = read_error("[[type]]\nfolder = \"C:/x\"\n[[type.files]]\nsource = \"locked/a.txt\"\n");
   fs::permissions(dir.file("locked"), fs::perms::owner_all);
   EXPECT_NE(std::string::npos, error.find("type[0].files[0].source: cannot look at " + dir.file("locked/a.txt")))
       << error;
@@ -256,52 +266,84 @@ TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
   write_text(dir.file("a.txt"), "a");
   write_text(dir.file("licence.txt"), "one\n\xD0\x9F\n");
   write_text(dir.file("utf16.txt"), std::string("\xFF\xFEL\0i\0", 6));
-  expect_refusals("", {
-      {"[[type]]\nfolder = \"x\"\ncaption = \"\xD0\x9F\"\n",
-       "3: type[0].caption: \"\xD0\x9F\" (at byte 0) cannot be written in code page 1252"},
-      {"[setup]\ntitle = \"\xD0\x9F\"\n[[type]]\nfolder = \"x\"\n", "2: setup.title: \"\xD0\x9F\""},
-      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"0/1\" = \"\xD0\x9F\"\n", "4: type[0].texts.0/1: \"\xD0\x9F\""},
-      {"[[type]]\nfolder = \"x\"\nlicence = \"licence.txt\"\n",
-       "3: type[0].licence: \"\xD0\x9F\" (at byte 5) cannot be written"},
-      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [\"\xD0\x9F\"], name = \"n\" }\n",
-       "5: type[0].files[0].menu.folders: \"\xD0\x9F\""},
-      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nname = \"\xD0\x9F.txt\"\n",
-       "5: type[0].files[0].name: \"\xD0\x9F\""},
-      {"[setup]\ncode_page = 1\n[[type]]\nfolder = \"x\"\n", "2: setup.code_page: code page 1 is not known"},
-      {"[[type]]\nfolder = \"x\"\n[[type.ini]]\nfile = \"f.ini\"\nsection = \"S\"\nvalue = \"v\"\n",
-       "3: type[0].ini[0].key: is required"},
-      {"[[type]]\nfolder = \"x\"\n[[type.ini]]\nfile = \"f.ini\"\nkey = \"K\"\n", "3: type[0].ini[0].section: is required"},
-      {"[[type]]\nfolder = \"x\"\nremember = { ini = { file = \"f.ini\", section = \"S\" } }\n",
-       "3: type[0].remember.ini.key: is required"},
-      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"0/9\" = \"x\"\n",
-       "4: type[0].texts.0/9: there is no text 0/9: list 0 holds texts 0 to 4"},
-      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"6/36\" = \"x\"\n", "list 6 holds texts 0 to 35"},
-      {"[[type]]\nfolder = \"x\"\n[type.texts]\n\"8/0\" = \"x\"\n",
-       "4: type[0].texts.8/0: the setup shows no text of list 8"},
-      {"[[type]]\nfolder = \"x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\n",
-       "3: type[0].patch[0].offset: a patch needs offset or after"},
-      {"[[type]]\nfolder = \"x\"\n[[type.patch]]\nfile = \"f\"\noffset = 4\n", "3: type[0].patch[0].text: is required"},
-      {"[[type]]\nfolder = \"x\"\ncaption = \"A\"\n[[type]]\nfolder = \"y\"\n",
-       "4: type[1].caption: is required when the setup offers more than one setup type"},
-      // Windows paths in TOML's "..." strings: "\n" and "\t" are escapes.
-      {"[[type]]\nfolder = \"C:\\new\"\n", "2: type[0].folder: holds a control character: in a \"...\" string"},
-      {"[[type]]\nfolder = \"x\"\n[[type.registry]]\nkey = \"Software\\test\"\n",
-       "4: type[0].registry[0].key: holds a control character"},
-      {"[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nto = \"data\\new\"\n",
-       "3: type[0].files[0]: \"data\\x0Aew\\a.txt\": holds a control character"},
-      {"[[type]]\nfolder = \"x\"\nuninstall_name = \"Kestrel/1.0\\\\Demo\"\n",
-       "3: type[0].uninstall_name: may not hold a backslash"},
-      {"[[type]]\nfolder = \"x\"\nlicence = \"utf16.txt\"\n", "3: type[0].licence: is UTF-16: save it as UTF-8"},
-      {"[[type]]\nfolder = \"C:\\Apps\"\n", "2: Error while parsing string: unknown escape sequence '\\A' (in a \"...\" "
-                                            "string write a backslash as \\\\, or use / or a '...' string)"},
-  });
+  expect_refusals(
+      "",
+      {
+          {"[[type]]\nfolder = \"C:/x\"\ncaption = \"\xD0\x9F\"\n",
+           "3: type[0].caption: \"\xD0\x9F\" (at byte 0) cannot be written in code page 1252"},
+          {"[setup]\ntitle = \"\xD0\x9F\"\n[[type]]\nfolder = \"C:/x\"\n", "2: setup.title: \"\xD0\x9F\""},
+          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"0/1\" = \"\xD0\x9F\"\n", "4: type[0].texts.0/1: \"\xD0\x9F\""},
+          {"[[type]]\nfolder = \"C:/x\"\nlicence = \"licence.txt\"\n",
+           "3: type[0].licence: \"\xD0\x9F\" (at byte 5) cannot be written"},
+          {"[[type]]\nfolder = \"C:/x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [\"\xD0\x9F\"], name = "
+           "\"n\" }\n",
+           "5: type[0].files[0].menu.folders: \"\xD0\x9F\""},
+          {"[[type]]\nfolder = \"C:/x\"\n[[type.files]]\nsource = \"a.txt\"\nname = \"\xD0\x9F.txt\"\n",
+           "5: type[0].files[0].name: \"\xD0\x9F\""},
+          {"[setup]\ncode_page = 1\n[[type]]\nfolder = \"C:/x\"\n", "2: setup.code_page: code page 1 is not known"},
+          {"[[type]]\nfolder = \"C:/x\"\n[[type.ini]]\nfile = \"f.ini\"\nsection = \"S\"\nvalue = \"v\"\n",
+           "3: type[0].ini[0].key: is required"},
+          {"[[type]]\nfolder = \"C:/x\"\n[[type.ini]]\nfile = \"f.ini\"\nkey = \"K\"\n",
+           "3: type[0].ini[0].section: is required"},
+          {"[[type]]\nfolder = \"C:/x\"\nremember = { ini = { file = \"f.ini\", section = \"S\" } }\n",
+           "3: type[0].remember.ini.key: is required"},
+          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"0/9\" = \"x\"\n",
+           "4: type[0].texts.0/9: there is no text 0/9: list 0 holds texts 0 to 4"},
+          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/36\" = \"x\"\n", "list 6 holds texts 0 to 35"},
+          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"8/0\" = \"x\"\n",
+           "4: type[0].texts.8/0: the setup shows no text of list 8"},
+          {"[[type]]\nfolder = \"C:/x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\n",
+           "3: type[0].patch[0].offset: a patch needs offset or after"},
+          {"[[type]]\nfolder = \"C:/x\"\n[[type.patch]]\nfile = \"f\"\noffset = 4\n",
+           "3: type[0].patch[0].text: is required"},
+          {"[[type]]\nfolder = \"C:/x\"\ncaption = \"A\"\n[[type]]\nfolder = \"C:/y\"\n",
+           "4: type[1].caption: is required when the setup offers more than one setup type"},
+          // Windows paths in TOML's "..." strings: "\n" and "\t" are escapes.
+          {"[[type]]\nfolder = \"C:\\new\"\n", "2: type[0].folder: holds a control character: in a \"...\" string"},
+          {"[[type]]\nfolder = \"C:/x\"\n[[type.registry]]\nkey = \"Software\\test\"\n",
+           "4: type[0].registry[0].key: holds a control character"},
+          {"[[type]]\nfolder = \"C:/x\"\n[[type.files]]\nsource = \"a.txt\"\nto = \"data\\new\"\n",
+           "3: type[0].files[0]: \"data\\x0Aew\\a.txt\": holds a control character"},
+          {"[[type]]\nfolder = \"C:/x\"\nuninstall_name = \"Kestrel/1.0\\\\Demo\"\n",
+           "3: type[0].uninstall_name: may not hold a backslash"},
+          {"[[type]]\nfolder = \"C:/x\"\nlicence = \"utf16.txt\"\n", "3: type[0].licence: is UTF-16: save it as UTF-8"},
+          {"[[type]]\nfolder = \"C:\\Apps\"\n",
+           "2: Error while parsing string: unknown escape sequence '\\A' (in a \"...\" "
+           "string write a backslash as \\\\, or use / or a '...' string)"},
+      });
   // Texts that exist are taken; the captions matter only where the page shows.
-  EXPECT_EQ("", read_error("[[type]]\nfolder = \"x\"\n[type.texts]\n\"0/4\" = \"a\"\n\"1/4\" = \"b\"\n\"6/31\" = \"c\"\n"
-                           "\"9/4\" = \"d\"\n"));
-  EXPECT_EQ("", read_error("[setup]\nsingle_page = \"progress\"\n[[type]]\nfolder = \"x\"\n[[type]]\nfolder = \"y\"\n"));
-  EXPECT_EQ("", read_error("[setup]\ncode_page = 1251\n[[type]]\nfolder = \"x\"\ncaption = \"\xD0\x9F\"\n"));
+  EXPECT_EQ("",
+            read_error("[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"0/4\" = \"a\"\n\"1/4\" = \"b\"\n\"6/31\" = \"c\"\n"
+                       "\"9/4\" = \"d\"\n"));
+  EXPECT_EQ("", read_error(
+                    "[setup]\nsingle_page = \"progress\"\n[[type]]\nfolder = \"C:/x\"\n[[type]]\nfolder = \"C:/y\"\n"));
+  EXPECT_EQ("", read_error("[setup]\ncode_page = 1251\n[[type]]\nfolder = \"C:/x\"\ncaption = \"\xD0\x9F\"\n"));
   // Paths on the building machine never go into the setup: any characters.
-  EXPECT_EQ("", read_error("[signing]\ncommand = \"sign --key /home/\xD0\x9F/k.pem {file}\"\n[[type]]\nfolder = \"x\"\n"));
+  EXPECT_EQ(
+      "", read_error("[signing]\ncommand = \"sign --key /home/\xD0\x9F/k.pem {file}\"\n[[type]]\nfolder = \"C:/x\"\n"));
+}
+
+// The setup takes the default folder as a whole path: without a drive or a
+// folder macro in front it would install relative to wherever it was
+// started from. Environment variables are no macros.
+TEST_F(ProjectTest, DefaultFolderMustBeWhole) {
+  auto folder = [&](const std::string& value) { return read_error("[setup]\n[[type]]\nfolder = \"" + value + "\"\n"); };
+  for (const char* good : {"C:\\\\Tools", "d:/Tools", "C:\\\\", "\\\\\\\\server\\\\share\\\\X", "#Program Files#\\\\X",
+                           "#windows#", "#System#\\\\X", "#SourceDir#\\\\X"})
+    EXPECT_EQ("", folder(good)) << good;
+  std::string error = folder("%LOCALAPPDATA%\\\\Programs\\\\X");
+  EXPECT_NE(std::string::npos,
+            error.find("3: type[0].folder: \"%LOCALAPPDATA%\\Programs\\X\" has no drive and no macro, so the setup "
+                       "would install relative to its current folder; begin it with #Program Files#, #Windows#, "
+                       "#System# or #SourceDir#, or with a drive such as C:\\ (environment variables such as "
+                       "%APPDATA% are not replaced: only macros are)"))
+      << error;
+  for (const char* bad :
+       {"Programs/X", "\\\\Programs", "C:Programs", "#InstallDir#\\\\X", "#Date#", "X\\\\#Program Files#"}) {
+    error = folder(bad);
+    EXPECT_NE(std::string::npos, error.find("3: type[0].folder: ")) << bad;
+    EXPECT_NE(std::string::npos, error.find("relative to its current folder; begin it with #Program Files#")) << error;
+  }
 }
 
 // Every #...# of a text the setup expands must be a macro, by the setup's
@@ -309,13 +351,13 @@ TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
 TEST_F(ProjectTest, MacrosAreThoseTheSetupReplaces) {
   auto folder = [&](const std::string& value) { return read_error("[[type]]\nfolder = \"" + value + "\"\n"); };
   for (const char* good : {"#Program Files#\\\\A", "#program files#\\\\A", "#WINDOWS#", "C:\\\\100#", "C:\\\\C#",
-                           "#InstallDir#\\\\#Date#", "#SourceDir#\\\\x#", "#System#"})
+                           "C:\\\\A\\\\#Date#", "#SourceDir#\\\\x#", "#System#"})
     EXPECT_EQ("", folder(good)) << good;
   EXPECT_NE(std::string::npos,
             folder("#ProgramFiles#\\\\A").find("2: type[0].folder: #ProgramFiles# is not a macro (did you mean "
                                                "#Program Files#?)"))
       << folder("#ProgramFiles#\\\\A");
-  EXPECT_NE(std::string::npos, folder("#InstallDir#\\\\#Data#").find("#Data# is not a macro (did you mean #Date#?)"));
+  EXPECT_NE(std::string::npos, folder("C:\\\\#Data#").find("#Data# is not a macro (did you mean #Date#?)"));
   EXPECT_NE(std::string::npos, folder("#Win dows#").find("(did you mean #Windows#?)"));
   // Far from every macro: the whole list, and what the setup would do.
   std::string error = folder("C:\\\\C# and F#");
@@ -326,37 +368,42 @@ TEST_F(ProjectTest, MacrosAreThoseTheSetupReplaces) {
 
   // The other texts the setup expands, and those it uses as written, where
   // a macro would stay as typed.
-  expect_refusals("[[type]]\nfolder = \"x\"\n", {
-      {"[[type.ini]]\nfile = \"#InstalDir#/a.ini\"\nsection = \"S\"\nkey = \"K\"\n",
-       "4: type[0].ini[0].file: #InstalDir# is not a macro (did you mean #InstallDir#?)"},
-      {"[[type.ini]]\nfile = \"a.ini\"\nsection = \"S\"\nkey = \"K\"\nvalue = \"#SourceDirectory#\"\n",
-       "7: type[0].ini[0].value: #SourceDirectory# is not a macro"},
-      {"[[type.registry]]\nkey = \"Software/A\"\nvalue = \"#Today#\"\n", "5: type[0].registry[0].value: #Today# is not"},
-      {"[[type.patch]]\nfile = \"#Sytem#/a.cfg\"\ntext = \"t\"\noffset = 0\n",
-       "4: type[0].patch[0].file: #Sytem# is not a macro (did you mean #System#?)"},
-      {"[[type.patch]]\nfile = \"a.cfg\"\ntext = \"#InstallDir#\\\\#Dates#\"\noffset = 0\n",
-       "5: type[0].patch[0].text: #Dates# is not a macro (did you mean #Date#?)"},
-      {"remember = { ini = { file = \"#Windows#/a.ini\", section = \"S\", key = \"K\" } }\n",
-       "3: type[0].remember.ini.file: the setup uses this text as written and leaves #Windows# as it stands"},
-      {"remember = { registry = { key = \"Software/#InstallDir#\", value = \"V\" } }\n",
-       "3: type[0].remember.registry.key: the setup uses this text as written"},
-      {"[[type.registry]]\nkey = \"Software/#Date#\"\n", "4: type[0].registry[0].key: the setup uses this text as written"},
-  });
+  expect_refusals(
+      "[[type]]\nfolder = \"C:/x\"\n",
+      {
+          {"[[type.ini]]\nfile = \"#InstalDir#/a.ini\"\nsection = \"S\"\nkey = \"K\"\n",
+           "4: type[0].ini[0].file: #InstalDir# is not a macro (did you mean #InstallDir#?)"},
+          {"[[type.ini]]\nfile = \"a.ini\"\nsection = \"S\"\nkey = \"K\"\nvalue = \"#SourceDirectory#\"\n",
+           "7: type[0].ini[0].value: #SourceDirectory# is not a macro"},
+          {"[[type.registry]]\nkey = \"Software/A\"\nvalue = \"#Today#\"\n",
+           "5: type[0].registry[0].value: #Today# is not"},
+          {"[[type.patch]]\nfile = \"#Sytem#/a.cfg\"\ntext = \"t\"\noffset = 0\n",
+           "4: type[0].patch[0].file: #Sytem# is not a macro (did you mean #System#?)"},
+          {"[[type.patch]]\nfile = \"a.cfg\"\ntext = \"#InstallDir#\\\\#Dates#\"\noffset = 0\n",
+           "5: type[0].patch[0].text: #Dates# is not a macro (did you mean #Date#?)"},
+          {"remember = { ini = { file = \"#Windows#/a.ini\", section = \"S\", key = \"K\" } }\n",
+           "3: type[0].remember.ini.file: the setup uses this text as written and leaves #Windows# as it stands"},
+          {"remember = { registry = { key = \"Software/#InstallDir#\", value = \"V\" } }\n",
+           "3: type[0].remember.registry.key: the setup uses this text as written"},
+          {"[[type.registry]]\nkey = \"Software/#Date#\"\n",
+           "4: type[0].registry[0].key: the setup uses this text as written"},
+      });
   // Sections, keys, value names and texts are never expanded: any '#' goes.
-  EXPECT_EQ("", read_error("[[type]]\nfolder = \"x\"\n[[type.ini]]\nfile = \"a.ini\"\nsection = \"#S#\"\nkey = \"#K#\"\n"
-                           "value = \"100#\"\n[[type.registry]]\nkey = \"Software/C#\"\nname = \"#n#\"\n"
-                           "[type.texts]\n\"0/1\" = \"#1 in #Windows#\"\n"));
+  EXPECT_EQ("",
+            read_error("[[type]]\nfolder = \"C:/x\"\n[[type.ini]]\nfile = \"a.ini\"\nsection = \"#S#\"\nkey = \"#K#\"\n"
+                       "value = \"100#\"\n[[type.registry]]\nkey = \"Software/C#\"\nname = \"#n#\"\n"
+                       "[type.texts]\n\"0/1\" = \"#1 in #Windows#\"\n"));
 }
 
 // A start-menu location is a folder under Programs, or a word alone.
 TEST_F(ProjectTest, MenuLocationsAreFoldersOrWords) {
   write_text(dir.file("a.txt"), "a");
   auto menu = [&](const std::string& folders) {
-    return read_error("[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [" + folders +
-                      "], name = \"A\" }\n");
+    return read_error("[[type]]\nfolder = \"C:/x\"\n[[type.files]]\nsource = \"a.txt\"\nmenu = { folders = [" +
+                      folders + "], name = \"A\" }\n");
   };
   Project p;
-  ASSERT_EQ("", read_error("[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"a.txt\"\n"
+  ASSERT_EQ("", read_error("[[type]]\nfolder = \"C:/x\"\n[[type.files]]\nsource = \"a.txt\"\n"
                            "menu = { folders = [\"#Start Menu#\", \"#startup#\", \"Tools/C#\", \"\"], name = \"A\" }\n",
                            &p));
   EXPECT_EQ("#Start Menu#;#startup#;Tools\\C#;", p.types[0].items[0].menu_locations);
@@ -386,39 +433,43 @@ TEST_F(ProjectTest, ItemNamesStayInsideTheirFolderOnce) {
   write_text(dir.file("docs/README.txt"), "r");
   write_text(dir.file("docs/readme.TXT"), "r2");
   write_text(dir.file("odd/x:y.txt"), "colon");
-  expect_refusals("[[type]]\nfolder = \"x\"\n[[type.files]]\n", {
-      {"source = \"a.txt\"\nto = \"../outside\"\n",
-       "3: type[0].files[0]: \"..\\outside\\a.txt\": the name climbs out with '..'"},
-      {"source = \"a.txt\"\nto = \"C:/Windows\"\n", "3: type[0].files[0]: \"C:\\Windows\\a.txt\": the name holds a drive"},
-      {"source = \"a.txt\"\nto = \"/abs\"\n", "\"\\abs\\a.txt\": the name is absolute"},
-      {"source = \"a.txt\"\nname = \"a?.txt\"\n", "holds '?', which Windows does not allow in a file name"},
-      {"source = \"a.txt\"\nname = \"sub/\"\n", "a file's name must not end in a folder separator"},
-      {"source = \"a.txt\"\nto = \"#System#\"\n", "would make a folder called #System#"},
-      {"source = \"odd\"\n", "\"x:y.txt\": the name holds a drive letter or a stream name"},
-      {"source = \"a.txt\"\nname = \"Uninstall.EXE\"\n", "installs Uninstall.EXE, the name of the uninstaller"},
-      {"source = \"docs/*\"\n", "3: type[0].files[0]: installs readme.TXT, which type[0].files[0] ("},
-      {"source = \"a.txt\"\nname = \"lib.dll\"\nfolder = \"system\"\n[[type.files]]\nsource = \"a.txt\"\n"
-       "name = \"LIB.dll\"\nfolder = \"system\"\n",
-       "7: type[0].files[1]: installs LIB.dll, which type[0].files[0] ("},
-      {"source = \"a.txt\"\nto = \"sub\"\nfolder = \"system\"\n",
-       "3: type[0].files[0]: \"sub\\a.txt\": a shared system file goes where Windows keeps it"},
-  });
-  std::string error = read_error("[setup]\nuninstaller = \"../Uninstall.exe\"\n[[type]]\nfolder = \"x\"\n");
+  expect_refusals(
+      "[[type]]\nfolder = \"C:/x\"\n[[type.files]]\n",
+      {
+          {"source = \"a.txt\"\nto = \"../outside\"\n",
+           "3: type[0].files[0]: \"..\\outside\\a.txt\": the name climbs out with '..'"},
+          {"source = \"a.txt\"\nto = \"C:/Windows\"\n",
+           "3: type[0].files[0]: \"C:\\Windows\\a.txt\": the name holds a drive"},
+          {"source = \"a.txt\"\nto = \"/abs\"\n", "\"\\abs\\a.txt\": the name is absolute"},
+          {"source = \"a.txt\"\nname = \"a?.txt\"\n", "holds '?', which Windows does not allow in a file name"},
+          {"source = \"a.txt\"\nname = \"sub/\"\n", "a file's name must not end in a folder separator"},
+          {"source = \"a.txt\"\nto = \"#System#\"\n", "would make a folder called #System#"},
+          {"source = \"odd\"\n", "\"x:y.txt\": the name holds a drive letter or a stream name"},
+          {"source = \"a.txt\"\nname = \"Uninstall.EXE\"\n", "installs Uninstall.EXE, the name of the uninstaller"},
+          {"source = \"docs/*\"\n", "3: type[0].files[0]: installs readme.TXT, which type[0].files[0] ("},
+          {"source = \"a.txt\"\nname = \"lib.dll\"\nfolder = \"system\"\n[[type.files]]\nsource = \"a.txt\"\n"
+           "name = \"LIB.dll\"\nfolder = \"system\"\n",
+           "7: type[0].files[1]: installs LIB.dll, which type[0].files[0] ("},
+          {"source = \"a.txt\"\nto = \"sub\"\nfolder = \"system\"\n",
+           "3: type[0].files[0]: \"sub\\a.txt\": a shared system file goes where Windows keeps it"},
+      });
+  std::string error = read_error("[setup]\nuninstaller = \"../Uninstall.exe\"\n[[type]]\nfolder = \"C:/x\"\n");
   EXPECT_NE(std::string::npos, error.find("2: setup.uninstaller: \"..\\Uninstall.exe\": the name climbs out")) << error;
   // The same name in other folders, in other types, as a folder twice, or
   // again from an item that asks before it replaces an older version.
-  EXPECT_EQ("", read_error("[[type]]\nfolder = \"x\"\ncaption = \"A\"\n[[type.files]]\nsource = \"a.txt\"\n"
+  EXPECT_EQ("", read_error("[[type]]\nfolder = \"C:/x\"\ncaption = \"A\"\n[[type.files]]\nsource = \"a.txt\"\n"
                            "[[type.files]]\nsource = \"a.txt\"\ncompare_language = true\n"
                            "[[type.files]]\nsource = \"a.txt\"\nfolder = \"windows\"\n"
                            "[[type.files]]\nsource = \"a.txt\"\nto = \"./sub\"\n"
                            "[[type.folders]]\nname = \"data\"\n[[type.folders]]\nname = \"data/\"\n"
-                           "[[type]]\nfolder = \"y\"\ncaption = \"B\"\n[[type.files]]\nsource = \"a.txt\"\n"));
+                           "[[type]]\nfolder = \"C:/y\"\ncaption = \"B\"\n[[type.files]]\nsource = \"a.txt\"\n"));
 }
 
 // Default texts that speak of the product call it by the setup's title.
 TEST_F(ProjectTest, DefaultTextsNameTheProduct) {
   std::string error, setup = dir.file("setup.exe");
-  ASSERT_TRUE(build("[setup]\ntitle = \"Caf\xC3\xA9 100% Pure\"\n[[type]]\nfolder = \"x\"\n", setup, &error)) << error;
+  ASSERT_TRUE(build("[setup]\ntitle = \"Caf\xC3\xA9 100% Pure\"\n[[type]]\nfolder = \"C:/x\"\n", setup, &error))
+      << error;
   ASSERT_TRUE(load(setup));
   EXPECT_STREQ("Caf\xE9 100% Pure", get_text(6, 0));
   EXPECT_STREQ("Welcome to the setup of Caf\xE9 100% Pure.", get_text(0, 1));
@@ -459,7 +510,7 @@ TEST_F(ProjectTest, SourcesExpandSortedWithSubfoldersAndNames) {
   write_text(dir.file("docs/en/guide.txt"), "g");
   write_text(dir.file("docs/index.txt"), "i");
   Project p;
-  ASSERT_EQ("", read_error("[[type]]\nfolder = \"x\"\n"
+  ASSERT_EQ("", read_error("[[type]]\nfolder = \"C:/x\"\n"
                            "[[type.files]]\nsource = \"bin/*.exe\"\nto = \"program/\"\n"
                            "[[type.files]]\nsource = \"docs\"\nrecursive = true\nto = \"doc\"\n"
                            "[[type.files]]\nsource = \"bin/readme.txt\"\nname = \"README\"\n"
@@ -514,18 +565,21 @@ TEST(CodePage, ConvertsOrNamesTheCharacter) {
 const char kProduct[] =
     "[setup]\ntitle = \"Caf\xC3\xA9 1.0 Setup\"\nremove_other_types = true\nfull_screen = true\n"
     "[background]\ntitle = \"Caf\xC3\xA9\"\ntext_color = \"#FF8000\"\n"
-    "[[type]]\ncaption = \"Full\"\nuninstall_name = \"Cafe\"\nfolder = \"#Program Files#/Cafe\"\nlicence = \"licence.txt\"\n"
+    "[[type]]\ncaption = \"Full\"\nuninstall_name = \"Cafe\"\nfolder = \"#Program Files#/Cafe\"\nlicence = "
+    "\"licence.txt\"\n"
     "remember = { registry = { root = \"HKLM\", key = \"Software/Cafe\", value = \"Path\" }, write = true, "
     "uninstall = \"delete-key-if-empty\" }\n"
     "[type.texts]\n\"0/1\" = \"Hello\"\n"
     "[[type.files]]\nsource = \"app-1.0.bin\"\nname = \"app.bin\"\ntimes = true\nrole = \"program\"\n"
-    "menu = { folders = [\"Cafe\", \"Tools/Cafe\"], name = \"Cafe\", icon = 2 }\ndesktop = { name = \"Cafe\", arguments = \"/fast\" }\n"
+    "menu = { folders = [\"Cafe\", \"Tools/Cafe\"], name = \"Cafe\", icon = 2 }\ndesktop = { name = \"Cafe\", "
+    "arguments = \"/fast\" }\n"
     "[[type.files]]\nsource = \"same.txt\"\nfolder = \"windows\"\nshared = true\nkeep = true\n"
-    "[[type.ini]]\nfile = \"#InstallDir#/cafe.ini\"\nsection = \"S\"\nkey = \"K\"\nvalue = \"V\"\nkeep_existing = true\n"
+    "[[type.ini]]\nfile = \"#InstallDir#/cafe.ini\"\nsection = \"S\"\nkey = \"K\"\nvalue = \"V\"\nkeep_existing = "
+    "true\n"
     "[[type.registry]]\nroot = \"HKCU\"\nkey = \"Software/Cafe\"\nname = \"Colour\"\nvalue = \"blue\"\n"
     "uninstall = \"delete\"\n"
     "[[type.patch]]\nfile = \"#InstallDir#/app.bin\"\ntext = \"XY\"\nafter = \"MARK\"\n"
-    "[[type]]\ncaption = \"Update\"\nfolder = \"x\"\nfolder_editable = false\n"
+    "[[type]]\ncaption = \"Update\"\nfolder = \"C:/x\"\nfolder_editable = false\n"
     "[[type.files]]\nsource = \"app-1.1.bin\"\nname = \"app.bin\"\npatch_of = \"app-1.0.bin\"\n"
     "[[type.files]]\nsource = \"copy.txt\"\n";
 
@@ -679,8 +733,29 @@ TEST_F(ProjectTest, ProductDetailsGoInABlockOfTheirOwnOnly) {
   EXPECT_STREQ("", product_detail(kDetailUrl));
 }
 
+// The host's tools read the texts in the setup's code page: a setup in any
+// other page than 1252 says which in a block of its own, which the setup
+// passes over.
+TEST_F(ProjectTest, CodePageGoesInABlockOfItsOwnOnly) {
+  std::string error, western = dir.file("western.exe"), cyrillic = dir.file("cyrillic.exe");
+  ASSERT_TRUE(build("[setup]\ncode_page = 1252\n[[type]]\nfolder = \"C:/x\"\ncaption = \"P\"\n", western, &error))
+      << error;
+  ASSERT_TRUE(
+      build("[setup]\ncode_page = 1251\n[[type]]\nfolder = \"C:/x\"\ncaption = \"\xD0\x9F\"\n", cyrillic, &error))
+      << error;
+  auto blocks = configuration_blocks(read_bytes(western));
+  EXPECT_EQ(0, std::count_if(blocks.begin(), blocks.end(), [](auto& b) { return b.first == kBlockCodePage; }));
+  std::vector<std::vector<uint8_t>> pages;
+  for (auto& [id, bytes] : configuration_blocks(read_bytes(cyrillic)))
+    if (id == kBlockCodePage) pages.push_back(bytes);
+  // Stored, 4 bytes: 1251.
+  EXPECT_EQ((std::vector<std::vector<uint8_t>>{{0x44, 0x12, 0, 0, 4, 0, 0, 0, 0xE3, 0x04, 0, 0}}), pages);
+  ASSERT_TRUE(load(cyrillic));
+  EXPECT_STREQ("\xCF", SetupTypeTable[0].record.caption);
+}
+
 TEST_F(ProjectTest, ProductDetailsAreCheckedByLine) {
-#define ONE_TYPE "[[type]]\nfolder = \"x\"\n"
+#define ONE_TYPE "[[type]]\nfolder = \"C:/x\"\n"
   expect_refusals("[setup]\n", {
       {"url = \"file:///C:/Windows/notepad.exe\"\n" ONE_TYPE, "setup.url: must be a web address"},
       {"url = \"www.example.com\"\n" ONE_TYPE, "setup.url: must be a web address"},
@@ -730,10 +805,11 @@ TEST_F(ProjectTest, OnlyIdenticalFilesShareTheirData) {
   write_text(dir.file("c.bin"), a);
   std::string error;
   std::string setup = dir.file("sums.exe");
-  ASSERT_TRUE(build("[[type]]\ncaption = \"All\"\nfolder = \"x\"\n"
-                    "[[type.files]]\nsource = \"a.bin\"\n[[type.files]]\nsource = \"b.bin\"\n"
-                    "[[type.files]]\nsource = \"c.bin\"\n",
-                    setup, &error))
+  ASSERT_TRUE(
+      build("[[type]]\ncaption = \"All\"\nfolder = \"C:/x\"\n"
+            "[[type.files]]\nsource = \"a.bin\"\n[[type.files]]\nsource = \"b.bin\"\n"
+            "[[type.files]]\nsource = \"c.bin\"\n",
+            setup, &error))
       << error;
   ASSERT_TRUE(load(setup));
   ASSERT_EQ(4u, CurrentFileCount);  // the uninstaller first
@@ -756,7 +832,7 @@ TEST_F(ProjectTest, PerUserPrivilegesAskForNoAdministratorRights) {
   auto contains = [](const std::vector<uint8_t>& bytes, size_t from, size_t to, const std::string& text) {
     return std::search(bytes.begin() + from, bytes.begin() + to, text.begin(), text.end()) != bytes.begin() + to;
   };
-  const std::string project = "[setup]\nprivileges = \"%s\"\n[[type]]\nfolder = \"x\"\n";
+  const std::string project = "[setup]\nprivileges = \"%s\"\n[[type]]\nfolder = \"C:/x\"\n";
   std::vector<uint8_t> built[2];
   for (int per_user = 0; per_user < 2; ++per_user) {
     std::string toml = project;
@@ -862,7 +938,7 @@ TEST_F(ProjectTest, ResourceFileReplacesTemplatesByNumber) {
   const std::vector<uint8_t> own = {1, 0, 0xFF, 0xFF, 42, 42, 42, 42};
   write_bytes(dir.file("own.res"), res_with_dialog(5, own));
   std::string error, setup = dir.file("setup.exe");
-  ASSERT_TRUE(build("[setup]\ndialogs = \"own.res\"\n[[type]]\nfolder = \"x\"\n", setup, &error)) << error;
+  ASSERT_TRUE(build("[setup]\ndialogs = \"own.res\"\n[[type]]\nfolder = \"C:/x\"\n", setup, &error)) << error;
   ASSERT_TRUE(load(setup));
   const uint8_t* bytes = nullptr;
   uint32_t length = 0;
@@ -872,7 +948,7 @@ TEST_F(ProjectTest, ResourceFileReplacesTemplatesByNumber) {
   EXPECT_FALSE(std::equal(own.begin(), own.end(), bytes));
   // A dialog that is no template number is refused.
   write_bytes(dir.file("own.res"), res_with_dialog(40, own));
-  EXPECT_FALSE(build("[setup]\ndialogs = \"own.res\"\n[[type]]\nfolder = \"x\"\n", setup, &error));
+  EXPECT_FALSE(build("[setup]\ndialogs = \"own.res\"\n[[type]]\nfolder = \"C:/x\"\n", setup, &error));
   EXPECT_NE(std::string::npos, error.find("dialog 40 is not a template number")) << error;
 }
 

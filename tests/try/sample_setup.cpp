@@ -12,7 +12,9 @@
 //      uninstaller leaves the registry value and settings.ini behind;
 //   2  fails: writes one file, removes it again and ends with 1603;
 //   3  replaces readme.txt at the next restart and ends with 3010;
-//   4  waits for an answer that never comes.
+//   4  waits for an answer that never comes;
+//   5  as 0, but first writes beside itself (#SourceDir#): a new file, and
+//      beside.txt, which it finds there, changed.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -97,6 +99,18 @@ void join(char* out, const char* folder, const char* name) {
   if (strlen(out) + strlen(name) < MAX_PATH) lstrcatA(out, name);
 }
 
+// A name beyond ASCII, made through the wide calls so that it does not
+// hang on the prefix's ANSI code page: "Übersicht.txt".
+const wchar_t kOverview[] = L"\u00DCbersicht.txt";
+
+bool overview_path(const char* dir, wchar_t* out) {
+  int n = MultiByteToWideChar(CP_ACP, 0, dir, -1, out, MAX_PATH);
+  if (n <= 0 || n + 1 + lstrlenW(kOverview) > MAX_PATH) return false;
+  lstrcatW(out, L"\\");
+  lstrcatW(out, kOverview);
+  return true;
+}
+
 bool write_text(const char* path, const char* text) {
   HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;
@@ -154,6 +168,16 @@ int install(const Switches& s, const char* self) {
     return kFailed;
   }
   char path[MAX_PATH];
+  if (s.type == 5) {
+    char source[MAX_PATH];
+    lstrcpynA(source, self, MAX_PATH);
+    char* slash = strrchr(source, '\\');
+    if (slash) *slash = 0;
+    join(path, source, "written.txt");
+    write_text(path, "written by the setup\r\n");
+    join(path, source, "beside.txt");
+    write_text(path, "changed by the setup\r\n");
+  }
   join(path, dir, "readme.txt");
   if (s.type == 4) Sleep(INFINITE);
   if (s.type == 2) {
@@ -164,6 +188,13 @@ int install(const Switches& s, const char* self) {
     return kFailed;
   }
   if (!write_text(path, kReadme)) return kFailed;
+  wchar_t overview[MAX_PATH];
+  if (!overview_path(dir, overview)) return kFailed;
+  HANDLE f = CreateFileW(overview, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return kFailed;
+  DWORD written = 0;
+  WriteFile(f, kReadme, lstrlenA(kReadme), &written, nullptr);
+  CloseHandle(f);
   char program[MAX_PATH];
   join(program, dir, "sample.exe");
   char uninstaller[MAX_PATH];
@@ -234,6 +265,8 @@ int uninstall(const Switches& s, const char* self) {
     join(path, dir, name);
     DeleteFileA(path);
   }
+  wchar_t overview[MAX_PATH];
+  if (overview_path(dir, overview)) DeleteFileW(overview);
   char folder[MAX_PATH];
   if (menu_folder(folder)) {
     join(path, folder, "Sample.lnk");
