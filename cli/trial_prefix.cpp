@@ -118,8 +118,10 @@ RunResult finish(pid_t pid, double deadline, int* status, bool interruptible = t
 
 int open_log(const TrialPrefix& t) { return open(t.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644); }
 
-RunResult run(const TrialPrefix& t, const std::vector<std::string>& args, const std::string& folder, double deadline,
-              int* status, bool interruptible = true) {
+// A host program with its output in the trial's log, until it ends or the
+// deadline passes.
+RunResult run_logged(const TrialPrefix& t, const std::vector<std::string>& args, const std::string& folder,
+                     double deadline, int* status, bool interruptible = true) {
   int log = open_log(t);
   pid_t pid = start(args, t.environment, folder, log);
   if (log >= 0) close(log);
@@ -129,14 +131,14 @@ RunResult run(const TrialPrefix& t, const std::vector<std::string>& args, const 
 // Ends every Windows program of the prefix and its server.
 void stop_wine(const TrialPrefix& t) {
   int status = 0;
-  run(t, {t.programs.wineserver, "-k"}, t.folder, now() + kStopSeconds, &status, false);
+  run_logged(t, {t.programs.wineserver, "-k"}, t.folder, now() + kStopSeconds, &status, false);
 }
 
 // Waits until every program of the prefix has ended and the server has
 // saved the registry.
 RunResult wait_for_server(const TrialPrefix& t, double deadline) {
   int status = 0;
-  return run(t, {t.programs.wineserver, "-w"}, t.folder, deadline, &status);
+  return run_logged(t, {t.programs.wineserver, "-w"}, t.folder, deadline, &status);
 }
 
 // Runs a program of Wine's own and waits for the prefix to be quiet again.
@@ -146,7 +148,7 @@ bool run_wine_tool(TrialPrefix* t, const std::vector<std::string>& args, const s
   int status = 0;
   std::vector<std::string> full = {t->programs.wine};
   full.insert(full.end(), args.begin(), args.end());
-  RunResult r = run(*t, full, folder, deadline, &status);
+  RunResult r = run_logged(*t, full, folder, deadline, &status);
   if (r == RunResult::kEnded && WIFEXITED(status) && WEXITSTATUS(status) == 0)
     r = wait_for_server(*t, deadline);
   else if (r == RunResult::kEnded)
@@ -323,8 +325,8 @@ RunResult run_in_prefix(TrialPrefix* t, const std::string& command, int timeout_
   }
   double deadline = now() + timeout_seconds;
   int status = 0;
-  RunResult r = run(*t, {t->programs.wine, "T:\\kestrel-try-runner.exe", "T:\\command.txt", "T:\\exit.txt"}, t->source,
-                    deadline, &status);
+  RunResult r = run_logged(*t, {t->programs.wine, "T:\\kestrel-try-runner.exe", "T:\\command.txt", "T:\\exit.txt"},
+                           t->source, deadline, &status);
   if (r == RunResult::kEnded) r = wait_for_server(*t, deadline);
   if (r != RunResult::kEnded) {
     stop_wine(*t);
@@ -352,7 +354,7 @@ RunResult run_in_prefix(TrialPrefix* t, const std::string& command, int timeout_
 RunResult restart_prefix(TrialPrefix* t, int timeout_seconds, std::string* why) {
   double deadline = now() + timeout_seconds;
   int status = 0;
-  RunResult r = run(*t, {t->programs.wine, "wineboot", "-r"}, t->share, deadline, &status);
+  RunResult r = run_logged(*t, {t->programs.wine, "wineboot", "-r"}, t->share, deadline, &status);
   if (r == RunResult::kEnded) r = wait_for_server(*t, deadline);
   if (r != RunResult::kEnded) {
     stop_wine(*t);
