@@ -480,7 +480,7 @@ TEST_F(ProjectTest, DefaultTextsNameTheProduct) {
   EXPECT_STREQ("", get_text(5, 2));
   free_archive();
   write_text(dir.file("notes.txt"), "notes");
-  ASSERT_TRUE(build("[setup]\ntitle = \"Demo\"\n[[type]]\nfolder = \"x\"\n[[type.files]]\nsource = \"notes.txt\"\n"
+  ASSERT_TRUE(build("[setup]\ntitle = \"Demo\"\n[[type]]\nfolder = \"C:/x\"\n[[type.files]]\nsource = \"notes.txt\"\n"
                     "role = \"document\"\n",
                     setup, &error))
       << error;
@@ -488,7 +488,7 @@ TEST_F(ProjectTest, DefaultTextsNameTheProduct) {
   EXPECT_STREQ("Press Open to read the notes on Demo.", get_text(5, 2));
   free_archive();
   // A text the project gives stays, button or not.
-  ASSERT_TRUE(build("[[type]]\nfolder = \"x\"\n[type.texts]\n\"5/2\" = \"Enjoy.\"\n", setup, &error)) << error;
+  ASSERT_TRUE(build("[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"5/2\" = \"Enjoy.\"\n", setup, &error)) << error;
   ASSERT_TRUE(load(setup));
   EXPECT_STREQ("Enjoy.", get_text(5, 2));
   free_archive();
