@@ -662,6 +662,7 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   }
   TextLists lists = default_texts(title ? *title : "");
   if (title) lists[6][0] = *title;
+  const std::vector<std::string> default_messages = lists[6];
   if (!licence.empty()) {
     std::string text;
     if (!read_text_file(licence, &text)) return r.fail(table, prefix + ".licence", "cannot read " + licence);
@@ -694,9 +695,8 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   if (!document && !open_text_given) lists[5][2] = "";
   // The texts of the removal of other types stay out of a setup that does
   // not remove them, unless the project gives one.
-  const TextLists defaults = default_texts(title ? *title : "");
-  if (!removes_others &&
-      std::equal(lists[6].begin() + kFirstRemovalText, lists[6].end(), defaults[6].begin() + kFirstRemovalText))
+  if (!removes_others && std::equal(lists[6].begin() + kFirstRemovalText, lists[6].end(),
+                                    default_messages.begin() + kFirstRemovalText))
     lists[6].resize(kFirstRemovalText);
   for (int l = 0; l < kTextListCount; ++l) rec.text_lists[l] = lists[l];
   return read_settings(r, t, prefix, type) && t.done();
