@@ -14,5 +14,6 @@ enum : int32_t {
   kErrorChecksum = 21,
   kErrorNotReplaced = 22,
   kErrorOtherTypeKept = 35,   // another setup type's uninstaller did not succeed; nothing was installed
+  kErrorOtherTypeHung = 41,   // another setup type's uninstaller did not end in time; nothing was installed
   kErrorSystem = 1000,        // a system call failed; its GetLastError is kept
 };

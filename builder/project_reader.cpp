@@ -638,7 +638,7 @@ bool read_details(Reader& r, Table& t, const std::vector<std::string>& product, 
 }
 
 bool read_type(Reader& r, const toml::table& table, size_t index, const std::optional<std::string>& title,
-               const std::vector<std::string>& product, ProjectType* type) {
+               const std::vector<std::string>& product, bool removes_others, ProjectType* type) {
   std::string prefix = "type[" + std::to_string(index) + "]";
   Table t(r, table, prefix);
   SetupTypeRecordFields& rec = type->record;
@@ -664,6 +664,7 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   }
   TextLists lists = default_texts(title ? *title : "");
   if (title) lists[6][0] = *title;
+  const std::vector<std::string> default_messages = lists[6];
   if (!licence.empty()) {
     std::string text;
     if (!read_text_file(licence, &text)) return r.fail(table, prefix + ".licence", "cannot read " + licence);
@@ -694,6 +695,11 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   bool document = std::any_of(type->items.begin(), type->items.end(),
                               [](const ProjectItem& item) { return item.finish_role == kRoleDocument; });
   if (!document && !open_text_given) lists[5][2] = "";
+  // The texts of the removal of other types stay out of a setup that does
+  // not remove them, unless the project gives one.
+  if (!removes_others && std::equal(lists[6].begin() + kFirstRemovalText, lists[6].end(),
+                                    default_messages.begin() + kFirstRemovalText))
+    lists[6].resize(kFirstRemovalText);
   for (int l = 0; l < kTextListCount; ++l) rec.text_lists[l] = lists[l];
   return read_settings(r, t, prefix, type) && t.done();
 }
@@ -799,7 +805,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     ok = r.fail(*types[kMaxSetupTypes], "type", "a setup holds at most six setup types");
   for (size_t i = 0; ok && i < types.size(); ++i) {
     p.types.emplace_back();
-    ok = read_type(r, *types[i], i, title, product, &p.types.back());
+    ok = read_type(r, *types[i], i, title, product, (p.setup_flags & kSetupRemoveOthers) != 0, &p.types.back());
   }
   if (ok && p.start_page && p.start_page->setup_type >= p.types.size())
     ok = r.fail(*root.get("setup"), "setup.start_type", "names a setup type that does not exist");

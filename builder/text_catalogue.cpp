@@ -102,7 +102,22 @@ TextLists default_texts(const std::string& product) {
           "These files are in use and could not be removed or restored:\r\n%s",
           "Run %s later to remove them.",
           "Setup could not remove the other installation of " + escape_percent(name) + ": its uninstaller %s did not "
-          "succeed."};
+          "succeed.",
+          // From kFirstRemovalText on, only in a setup that removes the
+          // other setup types' installations: what it removed ("%s" the
+          // type's uninstall name), 39 in place of 32 after that, 40 the
+          // progress page's text while an uninstaller runs, 41 the error
+          // of one that does not end ("%s" its path), 42 one left running.
+          "Before installing, Setup removed %s from your computer.",
+          "Before installing, Setup removed %s from your computer; some of its files will be deleted when Windows "
+          "restarts.",
+          "Before installing, Setup removed %s from your computer, but some of its files or settings could not be "
+          "removed.",
+          "Nothing else was changed on your computer.",
+          "Waiting for the uninstaller of %s to end...",
+          "The uninstaller %s of the other installation did not end within five minutes. Setup stopped waiting for "
+          "it.",
+          "The uninstaller of %s had not ended when Setup stopped waiting for it; it may still be at work."};
   // 7: button captions: Back, Next, Cancel, Next on the ready page, OK and
   // Cancel of the folder browser and the progress page, restart.
   t[7] = {"< &Back", "&Next >", "Cancel", "&Install", "OK", "Cancel", "&Restart"};
@@ -116,6 +131,7 @@ const std::vector<TextFormat>& formatted_texts() {
       {2, 7, "%d"},  {3, 2, "%s"},  {5, 4, "%s"},  {6, 9, "%s"},  {6, 16, "%s"}, {6, 17, "%s"},
       {6, 18, "%s"}, {6, 19, "%s"}, {6, 20, "%s"}, {6, 21, "%s"}, {6, 22, "%s"}, {6, 28, "%d"},
       {6, 29, "%s"}, {6, 30, "%s"}, {6, 33, "%s"}, {6, 34, "%s"}, {6, 35, "%s"},
+      {6, 36, "%s"}, {6, 37, "%s"}, {6, 38, "%s"}, {6, 40, "%s"}, {6, 41, "%s"}, {6, 42, "%s"},
   };
   return formats;
 }

@@ -16,6 +16,9 @@ using TextLists = std::array<std::vector<std::string>, kTextListCount>;
 // without one they say "the product". A list holds every text the program
 // may read from it, so its size is the list's range of text numbers.
 TextLists default_texts(const std::string& product = "");
+// List 6 from this text on speaks only of removing the other setup types'
+// installations: a setup that does not do that carries none of it.
+enum : size_t { kFirstRemovalText = 36 };
 
 // The texts that carry a "%s" or "%d" the program fills: a replacement
 // must keep them, or a message would lose its file name or read past its

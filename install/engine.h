@@ -27,12 +27,14 @@ extern const uint8_t* ScreenSaverItem;
 extern const uint8_t* DocumentItem;
 extern const uint8_t* ProgramItem;
 
-// Resets the engine, removes the other setup types' installations when the
-// archive asks for it, and opens the archive at its data. 1 ready, 0 the
-// archive cannot be opened (ErrorState 16).
+// Resets the engine and opens the archive at its data; when the archive
+// asks for it, the other setup types' installations are then removed by
+// the first calls of install_next_item. 1 ready, 0 the archive cannot be
+// opened (ErrorState 16).
 int begin_install();
-// Installs the next item of the current setup type. 1 while more calls
-// are wanted; 0 when the list is done or the item failed (ErrorState).
+// Installs the next item of the current setup type, after a step of the
+// other types' removal while that goes on. 1 while more calls are wanted;
+// 0 when the list is done or the item or the removal failed (ErrorState).
 int install_next_item();
 // Closes the data, writes the uninstall data and the settings when no
 // error occurred, takes everything back when one did (in an item or in

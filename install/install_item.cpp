@@ -28,6 +28,7 @@
 #include "install/engine_state.h"
 #include "install/folders.h"
 #include "install/journal.h"
+#include "install/preparation.h"
 #include "install/registrations.h"
 #include "install/safe_replace.h"
 #include "install/shortcuts.h"
@@ -460,6 +461,8 @@ int ask_replace(uint8_t* entry, const char* temp_path) {
 }
 
 int install_next_item() {
+  // The other setup types' installations go before the first item.
+  if (removing_other_types()) return remove_other_types_step();
   if (ItemCount == 0 || static_cast<int64_t>(ItemIndex) + 1 >= ItemCount || !CurrentEntry) return 0;
   uint32_t before = scaled(static_cast<uint32_t>(ItemIndex) + 1, 100, ItemCount);
   ++ItemIndex;

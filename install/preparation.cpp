@@ -11,6 +11,9 @@
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/platform.h"
+#include "base/setup_log.h"
+#include "base/text_format.h"
 #include "install/engine_reports.h"
 #include "install/engine_state.h"
 #include "install/uninstall_record.h"
@@ -19,6 +22,35 @@ namespace {
 
 enum : unsigned { kCommandSize = 520, kUninstallStringSize = 360 };
 enum : DWORD { kDeleteWaitMs = 3000 };
+// An uninstaller's working copy marks its record as carried out just after
+// the uninstaller has ended; a record that can still be marked is given
+// this long.
+enum : DWORD { kMarkWaitMs = 10000, kMarkPauseMs = 50 };
+// How long an uninstaller may run before the setup stops waiting for it;
+// the page stays usable meanwhile, so a slow removal may take its time.
+// Each step watches it for a moment and then lets the page's messages in.
+enum : DWORD { kUninstallerWaitMs = 5 * 60 * 1000, kWatchMs = 50 };
+// The progress page's text while an uninstaller runs.
+enum : int { kTextWaiting = 40 };
+
+// How another setup type's removal went, and the text that reports each
+// way: removed, removed but for files that go at the next start, removed
+// in part, its uninstaller left running.
+enum class Removal : uint8_t { kDone, kAtRestart, kInPart, kStillRunning };
+const int kReportTexts[] = {36, 37, 38, 42};
+
+struct OtherTypeRemoval {
+  bool pending;          // begin_install asked for it and it is not over
+  int next_type;         // the next setup type to look at
+  int type;              // the one whose uninstaller runs
+  HANDLE process;        // that uninstaller, or null
+  DWORD started;         // GetTickCount when it started
+  char program[kUninstallStringSize];
+  int done_count;        // the removals that changed something, in order
+  int done_types[kMaxSetupTypes];
+  Removal done[kMaxSetupTypes];
+};
+OtherTypeRemoval Others;
 
 // Another setup type whose installation left an uninstaller behind: its
 // first item is the uninstaller and it has an uninstall name.
@@ -58,7 +90,90 @@ void look_at_messages() {
   PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
 }
 
-bool fail_removal(const char* uninstaller) { return fail_install(kErrorOtherTypeKept, uninstaller); }
+const char* type_name(int v) { return SetupTypeTable[v].record.uninstall_name; }
+
+// Text 6/n about setup type v, its "%s" the type's uninstall name.
+void compose(char* out, size_t capacity, int n, int v) { format_text(out, capacity, get_text(6, n), type_name(v)); }
+
+const char* const kRemovalWords[] = {"removed", "at-restart", "in-part", "still-running"};
+
+void note_removal(Removal how) {
+  Others.done_types[Others.done_count] = Others.type;
+  Others.done[Others.done_count++] = how;
+  log_event("other-type", type_name(Others.type), Others.program, kRemovalWords[static_cast<unsigned>(how)]);
+}
+
+// Starts the next other type's uninstaller; false when none is left.
+bool start_next_uninstaller() {
+  while (Others.next_type < SetupTypeCount) {
+    int v = Others.next_type++;
+    if (!is_removable(v) || !read_uninstall_string(type_name(v), Others.program)) continue;
+    FileHandle file = open_file(Others.program, 0);
+    if (file == INVALID_FILE_HANDLE) continue;
+    close_file(file);
+    // Quoted, so that a folder with a blank cannot start another program.
+    char quoted[kUninstallStringSize + 2];
+    quoted[0] = '"';
+    copy_string(quoted + 1, Others.program, kUninstallStringSize);  // always whole: it was read so
+    append_string(quoted, "\"", sizeof quoted);
+    Others.type = v;
+    if (!start_program(quoted, "/X", &Others.process)) return true;  // the caller finds no process
+    Others.started = GetTickCount();
+    char waiting[kMessageCapacity];
+    compose(waiting, sizeof waiting, kTextWaiting, v);
+    show_current_file(waiting);
+    return true;
+  }
+  return false;
+}
+
+// Whether the uninstaller whose process ended removed what it could: its
+// record is marked as carried out.
+bool record_carried_out(const char* program) {
+  DWORD start = GetTickCount();
+  UninstallDataStatus status;
+  while ((status = uninstaller_record_status(program)) == UninstallDataStatus::kOk &&
+         GetTickCount() - start < kMarkWaitMs) {
+    look_at_messages();
+    Sleep(kMarkPauseMs);
+  }
+  return status == UninstallDataStatus::kUsed;
+}
+
+// The uninstaller has ended. 0, 3010 (files go at the next start) and a
+// record it marked as carried out (it removed what it could) are a
+// removal done: the record removes nothing any more, so its file goes. An
+// uninstaller that removed nothing keeps its file, which can still remove
+// the installation; nothing is installed then. A removal done in part is
+// told at once when `tell`.
+bool settle_ended_uninstaller(bool tell) {
+  DWORD code = 1;
+  GetExitCodeProcess(Others.process, &code);
+  CloseHandle(Others.process);
+  Others.process = nullptr;
+  show_current_file("");
+  Removal how = code == 0 ? Removal::kDone : Removal::kAtRestart;
+  if (code != 0 && code != 3010) {
+    if (!record_carried_out(Others.program)) {
+      log_number("other-type", static_cast<long>(code), type_name(Others.type), Others.program);
+      return fail_install(kErrorOtherTypeKept, Others.program);
+    }
+    how = Removal::kInPart;
+  }
+  note_removal(how);
+  if (how == Removal::kAtRestart) RestartNeeded = true;
+  if (how == Removal::kInPart && tell) {
+    char text[kMessageCapacity];
+    compose(text, sizeof text, kReportTexts[static_cast<unsigned>(how)], Others.type);
+    if (*text) message_box(text, kMbIconInformation);
+  }
+  DWORD start = GetTickCount();
+  do {
+    look_at_messages();
+    if (delete_file(Others.program)) break;
+  } while (GetTickCount() - start < kDeleteWaitMs);
+  return true;
+}
 
 // The user gave up at the disk prompt: the installation ends as cancelled.
 void give_up_installation() {
@@ -76,14 +191,8 @@ int begin_install() {
   CurrentEntry = CurrentFirstEntry;
   ItemCount = CurrentFileCount;
   DiskGiveUpHandler = give_up_installation;
-  if ((SetupFlags & kSetupRemoveOthers) && !remove_previous_versions()) {
-    // Nothing is installed: the first tick finds no item and the final
-    // step reports the error.
-    CurrentEntry = nullptr;
-    ItemCount = 0;
-    InstallRunning = true;
-    return 1;
-  }
+  stop_removing_other_types();
+  Others = OtherTypeRemoval();
   // A preparation run again after a cancelled one must not leak the
   // handle it left open.
   if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
@@ -91,39 +200,58 @@ int begin_install() {
   data_file = open_file(ArchivePath, 0);
   if (data_file == INVALID_FILE_HANDLE) return fail_install(kErrorOpen, ArchivePath);
   seek_to(data_file, data_start + 4);
+  // The other installations go first, on the page's ticks, once the page
+  // shows (remove_other_types_step); nothing is removed when this setup
+  // cannot even read its own data.
+  Others.pending = (SetupFlags & kSetupRemoveOthers) != 0;
   InstallRunning = true;
   return 1;
 }
 
-bool remove_previous_versions() {
-  char program[kUninstallStringSize];
-  for (int v = 0; v < SetupTypeCount; ++v) {
-    if (!is_removable(v) || !read_uninstall_string(SetupTypeTable[v].record.uninstall_name, program)) continue;
-    FileHandle file = open_file(program, 0);
-    if (file == INVALID_FILE_HANDLE) continue;
-    close_file(file);
-    // Quoted, so that a folder with a blank cannot start another program.
-    char quoted[kUninstallStringSize + 2];
-    quoted[0] = '"';
-    copy_string(quoted + 1, program, kUninstallStringSize);  // always whole: it was read so
-    append_string(quoted, "\"", sizeof quoted);
-    HANDLE process;
-    if (!start_program(quoted, "/X", &process)) return fail_removal(program);
-    // The queue is looked at, never dispatched: no window procedure of the
-    // wizard may run while another setup's uninstaller works.
-    while (is_still_running(process)) look_at_messages();
-    DWORD code = 1;
-    GetExitCodeProcess(process, &code);
-    CloseHandle(process);
-    // An uninstaller that did not remove everything keeps its file: it is
-    // what can still remove the rest.
-    if (code != 0) return fail_removal(program);
-    DWORD start = GetTickCount();
-    do {
-      look_at_messages();
-      if (delete_file(program)) break;
-    } while (GetTickCount() - start < kDeleteWaitMs);
+bool removing_other_types() { return Others.pending; }
+
+int remove_other_types_step() {
+  if (!Others.process) {
+    if (!start_next_uninstaller()) {
+      Others.pending = false;
+      return 1;
+    }
+    if (Others.process) return 1;
+    Others.pending = false;
+    fail_install(kErrorOtherTypeKept, Others.program);
+    return 0;
   }
+  // Back as soon as it ends or the page has input; Cancel and painting
+  // get through between two steps.
+  MsgWaitForMultipleObjects(1, &Others.process, FALSE, kWatchMs, QS_ALLINPUT);
+  if (is_still_running(Others.process)) {
+    if (GetTickCount() - Others.started < kUninstallerWaitMs) return 1;
+    stop_removing_other_types();
+    fail_install(kErrorOtherTypeHung, Others.program);
+    return 0;
+  }
+  if (settle_ended_uninstaller(true)) return 1;
+  Others.pending = false;
+  return 0;
+}
+
+void stop_removing_other_types() {
+  Others.pending = false;
+  if (!Others.process) return;
+  if (!is_still_running(Others.process)) {
+    settle_ended_uninstaller(false);
+    return;
+  }
+  // Left to itself: it may still be at work when the setup has ended.
+  CloseHandle(Others.process);
+  Others.process = nullptr;
+  show_current_file("");
+  note_removal(Removal::kStillRunning);
+}
+
+bool removal_report_part(int i, char* out, size_t capacity) {
+  if (i >= Others.done_count) return false;
+  compose(out, capacity, kReportTexts[static_cast<unsigned>(Others.done[i])], Others.done_types[i]);
   return true;
 }
 

@@ -17,11 +17,12 @@
 #include "install/engine_reports.h"
 #include "install/engine_state.h"
 #include "install/journal.h"
+#include "install/preparation.h"
 #include "install/uninstall_record.h"
 
 namespace {
 
-enum : int { kTextNothingChanged = 32, kTextFilesStay = 33, kTextUninstallerRemoves = 34 };
+enum : int { kTextNothingChanged = 32, kTextFilesStay = 33, kTextUninstallerRemoves = 34, kTextNothingElseChanged = 39 };
 // The files a report names; more are summed up as "...".
 enum : uint32_t { kReportedFiles = 6 };
 // The progress page is repainted at most this often while changes go back.
@@ -267,6 +268,7 @@ void abandon_install() {
     data_file = INVALID_FILE_HANDLE;
   }
   forget_role_items();
+  stop_removing_other_types();
   roll_back_changes();
   InstallRunning = false;
 }
@@ -297,8 +299,16 @@ void append_rollback_report(char* message, size_t capacity) {
     if (*message) append_string(message, separator, capacity);
     append_string(message, part, capacity);
   };
+  // Another setup type's installation that went before: this is not put
+  // back, so the report never says that nothing was changed.
+  char part[kMessageCapacity];
+  int removals = 0;
+  while (removal_report_part(removals, part, sizeof part)) {
+    append_part("\r\n\r\n", part);
+    ++removals;
+  }
   if (Left.count == 0) {
-    append_part("\r\n\r\n", get_text(6, kTextNothingChanged));
+    append_part("\r\n\r\n", get_text(6, removals ? kTextNothingElseChanged : kTextNothingChanged));
     return;
   }
   char list[kMessageCapacity] = "";
@@ -311,7 +321,6 @@ void append_rollback_report(char* message, size_t capacity) {
     if (named++) append_string(list, "\r\n", sizeof list);
     append_string(list, Left.text + at + 1, sizeof list);
   }
-  char part[kMessageCapacity];
   format_text(part, sizeof part, get_text(6, kTextFilesStay), list);
   append_part("\r\n\r\n", part);
   if (UninstallerKept) {

@@ -222,27 +222,49 @@ static bool earlier_record_plans(const UninstallData& data) {
   return record_plans(data, folder);
 }
 
+// The uninstaller file at `path` read whole into *bytes (the caller frees
+// it), with the length of its image, where its record begins; false when
+// it cannot be read or is no uninstaller of ours.
+static bool read_uninstaller_file(const char* path, uint8_t** bytes, uint32_t* length, uint32_t* image) {
+  *bytes = nullptr;
+  FileHandle file = open_file(path, 0);
+  if (file == INVALID_FILE_HANDLE) return false;
+  *length = file_length(file);
+  size_t field = 0;
+  bool ours = *length != INVALID_SET_FILE_POINTER && *length <= kMaxUninstallerLength && alloc_block(*length, bytes) &&
+              read_exact(file, *bytes, *length) == 0 &&
+              find_stub_size_field(*bytes, *length, stub_size_marker(), &field) == StubFieldSearch::kFound;
+  close_file(file);
+  if (ours) {
+    *image = get_u32(*bytes + field);
+    ours = *image > field && *image < *length;
+  }
+  return ours;
+}
+
 void keep_earlier_record() {
   forget_earlier_record();
-  FileHandle file = open_file(UninstallerPath, 0);
-  if (file == INVALID_FILE_HANDLE) return;
-  uint32_t length = file_length(file);
   uint8_t* bytes = nullptr;
-  size_t field = 0;
-  if (length != INVALID_SET_FILE_POINTER && length <= kMaxUninstallerLength && alloc_block(length, &bytes) &&
-      read_exact(file, bytes, length) == 0 &&
-      find_stub_size_field(bytes, length, stub_size_marker(), &field) == StubFieldSearch::kFound) {
-    uint32_t image = get_u32(bytes + field);
-    UninstallData data;
-    if (image > field && image < length &&
-        parse_uninstall_data(bytes + image, length - image, &data) == UninstallDataStatus::kOk &&
-        earlier_record_plans(data) && alloc_block(length - image, &EarlierRecord)) {
-      memcpy(EarlierRecord, bytes + image, length - image);
-      EarlierRecordLength = length - image;
-    }
+  uint32_t length = 0, image = 0;
+  UninstallData data;
+  if (read_uninstaller_file(UninstallerPath, &bytes, &length, &image) &&
+      parse_uninstall_data(bytes + image, length - image, &data) == UninstallDataStatus::kOk &&
+      earlier_record_plans(data) && alloc_block(length - image, &EarlierRecord)) {
+    memcpy(EarlierRecord, bytes + image, length - image);
+    EarlierRecordLength = length - image;
   }
   free_block(&bytes);
-  close_file(file);
+}
+
+UninstallDataStatus uninstaller_record_status(const char* uninstaller) {
+  uint8_t* bytes = nullptr;
+  uint32_t length = 0, image = 0;
+  UninstallData data;
+  UninstallDataStatus status = read_uninstaller_file(uninstaller, &bytes, &length, &image)
+                                   ? parse_uninstall_data(bytes + image, length - image, &data)
+                                   : UninstallDataStatus::kMissing;
+  free_block(&bytes);
+  return status;
 }
 
 bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t image_size) {

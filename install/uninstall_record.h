@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/platform.h"
+#include "record/uninstall_data.h"
 
 enum : unsigned { kUninstallKeySize = 392 };
 
@@ -21,6 +22,9 @@ void keep_earlier_record();
 // a record of just these files and registers it, so that it removes them
 // later. False when that cannot be done.
 bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t image_size);
+// The state of the record in the uninstaller file at that path: kUsed once
+// its uninstaller has carried it out; kMissing when the file cannot be read.
+UninstallDataStatus uninstaller_record_status(const char* uninstaller);
 // Forgets the record kept by keep_earlier_record.
 void forget_earlier_record();
 // Appends the UninstallData to the installed uninstaller and, once it is

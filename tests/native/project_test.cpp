@@ -167,6 +167,23 @@ TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
 
 // A setting the uninstaller deletes must be one its plan takes: a record
 // with any other would make the uninstaller remove nothing at all.
+// The texts about removing the other setup types' installations are only
+// in a setup that removes them, so that every other setup stays as it was.
+TEST_F(ProjectTest, TheRemovalTextsComeOnlyWithTheRemoval) {
+  const std::string type = "[[type]]\nfolder = \"x\"\n";
+  Project p;
+  ASSERT_EQ("", read_error(type, &p));
+  ASSERT_TRUE(p.types[0].record.text_lists[6]);
+  EXPECT_EQ(size_t{kFirstRemovalText}, p.types[0].record.text_lists[6]->size());
+  ASSERT_EQ("", read_error("[setup]\nremove_other_types = true\n" + type, &p));
+  ASSERT_EQ(43u, p.types[0].record.text_lists[6]->size());
+  EXPECT_EQ("Waiting for the uninstaller of %s to end...", (*p.types[0].record.text_lists[6])[40]);
+  // A text the project gives is kept, with those before it.
+  ASSERT_EQ("", read_error(type + "[type.texts]\n\"6/39\" = \"Nothing else.\"\n", &p));
+  ASSERT_EQ(43u, p.types[0].record.text_lists[6]->size());
+  EXPECT_EQ("Nothing else.", (*p.types[0].record.text_lists[6])[39]);
+}
+
 TEST_F(ProjectTest, SettingsTheUninstallerDeletesAreOnesItCanPlan) {
   const std::string type = "[[type]]\nfolder = \"C:\\\\X\"\n";
   expect_refusals(type, {
@@ -289,7 +306,7 @@ TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
            "3: type[0].remember.ini.key: is required"},
           {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"0/9\" = \"x\"\n",
            "4: type[0].texts.0/9: there is no text 0/9: list 0 holds texts 0 to 4"},
-          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/36\" = \"x\"\n", "list 6 holds texts 0 to 35"},
+          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/43\" = \"x\"\n", "list 6 holds texts 0 to 42"},
           {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"8/0\" = \"x\"\n",
            "4: type[0].texts.8/0: the setup shows no text of list 8"},
           {"[[type]]\nfolder = \"C:/x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\n",

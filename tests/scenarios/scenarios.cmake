@@ -119,6 +119,13 @@ kestrel_scenario(record.script round-trip.toml LEVEL max)
 # installation first; the folder of the last installation is offered again.
 kestrel_scenario(shared-count.script shared-count.toml)
 kestrel_scenario(remove-other.script remove-other.toml)
+# The other type's removal done in part or for the next start counts as
+# done; one that is done is never called nothing changed; an uninstaller
+# that does not end is waited for on the page, and Cancel ends the wait.
+kestrel_scenario(remove-other-restart.script remove-other.toml)
+kestrel_scenario(remove-other-cancel.script remove-other.toml)
+kestrel_scenario(remove-other-partial.script remove-other-left.toml)
+kestrel_scenario(remove-other-stuck.script remove-other-left.toml)
 kestrel_scenario(remember.script remember.toml)
 kestrel_scenario(remember-ini.script remember-ini.toml)
 # Failures on the way: a full drive, a damaged item, files in use (in the

@@ -167,6 +167,11 @@ class BeginInstall : public ::testing::Test {
     return copies[v];
   }
   bool ran(int v) { return exists(copies[v] + ".ran"); }
+  // The steps that install_next_item takes before the first item.
+  static void remove_other_types() {
+    while (removing_other_types() && remove_other_types_step()) {
+    }
+  }
 };
 
 TEST_F(BeginInstall, AMissingArchiveIsErrorSixteen) {
@@ -222,12 +227,15 @@ TEST_F(BeginInstall, OnlyTheOtherTypesRegisteredUninstallersRunAndTheirFilesGo) 
 
   // Without the flag nothing is removed.
   EXPECT_EQ(1, begin_install());
+  EXPECT_FALSE(removing_other_types());
   for (int v : {0, 1, 2, 4}) EXPECT_FALSE(ran(v)) << v;
   CloseHandle(data_file);
   data_file = INVALID_FILE_HANDLE;
 
   SetupFlags = kSetupRemoveOthers;
   EXPECT_EQ(1, begin_install());
+  remove_other_types();
+  EXPECT_EQ(0, ErrorState);
   EXPECT_EQ("\"" + copies[1] + "\" /X", read_file(copies[1] + ".ran"));
   EXPECT_FALSE(exists(copies[1]));  // deleted once it had ended
   for (int v : {0, 2, 4}) {
@@ -253,6 +261,7 @@ TEST_F(BeginInstall, AnUninstallerFileThatStaysLockedIsLeftInPlace) {
   SetupFlags = kSetupRemoveOthers;
   DWORD start = GetTickCount();
   EXPECT_EQ(1, begin_install());
+  remove_other_types();
   DWORD waited = GetTickCount() - start;
   CloseHandle(lock);
   EXPECT_TRUE(ran(1));
