@@ -169,5 +169,7 @@ kestrel_scenario(silent-demo.script demo.toml)
 kestrel_scenario(silent-window.script lots-of-files.toml)
 kestrel_scenario(silent-restart.script restart.toml)
 kestrel_scenario(silent-locked.script locked-abort.toml)
+# An upgrade that meets the product's program running is taken back whole.
+kestrel_scenario(running-upgrade.script upgrade.toml)
 kestrel_scenario(silent-damaged-item.script damaged-item.toml)
 kestrel_scenario(silent-damaged-archive.script tour-windowed.toml DAMAGE truncate-config)
