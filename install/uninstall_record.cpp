@@ -222,27 +222,100 @@ static bool earlier_record_plans(const UninstallData& data) {
   return record_plans(data, folder);
 }
 
+// The uninstaller's file whole, where it holds a record that parses: the
+// bytes (for the caller to free), its length and where the record starts.
+// False, with nothing to free, otherwise.
+static bool read_uninstaller_record(FileHandle file, uint8_t** bytes, uint32_t* length, uint32_t* image,
+                                    UninstallData* data) {
+  *length = file_length(file);
+  size_t field = 0;
+  if (*length != INVALID_SET_FILE_POINTER && *length <= kMaxUninstallerLength && alloc_block(*length, bytes) &&
+      read_exact(file, *bytes, *length) == 0 &&
+      find_stub_size_field(*bytes, *length, stub_size_marker(), &field) == StubFieldSearch::kFound) {
+    *image = get_u32(*bytes + field);
+    if (*image > field && *image < *length &&
+        parse_uninstall_data(*bytes + *image, *length - *image, data) == UninstallDataStatus::kOk)
+      return true;
+  }
+  free_block(bytes);
+  return false;
+}
+
 void keep_earlier_record() {
   forget_earlier_record();
   FileHandle file = open_file(UninstallerPath, 0);
   if (file == INVALID_FILE_HANDLE) return;
-  uint32_t length = file_length(file);
   uint8_t* bytes = nullptr;
-  size_t field = 0;
-  if (length != INVALID_SET_FILE_POINTER && length <= kMaxUninstallerLength && alloc_block(length, &bytes) &&
-      read_exact(file, bytes, length) == 0 &&
-      find_stub_size_field(bytes, length, stub_size_marker(), &field) == StubFieldSearch::kFound) {
-    uint32_t image = get_u32(bytes + field);
-    UninstallData data;
-    if (image > field && image < length &&
-        parse_uninstall_data(bytes + image, length - image, &data) == UninstallDataStatus::kOk &&
-        earlier_record_plans(data) && alloc_block(length - image, &EarlierRecord)) {
-      memcpy(EarlierRecord, bytes + image, length - image);
-      EarlierRecordLength = length - image;
-    }
+  uint32_t length = 0, image = 0;
+  UninstallData data;
+  if (read_uninstaller_record(file, &bytes, &length, &image, &data) && earlier_record_plans(data) &&
+      alloc_block(length - image, &EarlierRecord)) {
+    memcpy(EarlierRecord, bytes + image, length - image);
+    EarlierRecordLength = length - image;
   }
   free_block(&bytes);
   close_file(file);
+}
+
+// RemoveList records for these files, made and kept by this run.
+static void write_paths(RecordFile* log, const char* const* paths, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    copy_string(DestPath, paths[i], sizeof DestPath);
+    write_log_record(log, 0);
+  }
+}
+
+bool append_remaining_files(const char* const* paths, uint32_t count) {
+  if (!UninstallerPath[0]) return false;
+  FileHandle file = open_file(UninstallerPath, 2);
+  if (file == INVALID_FILE_HANDLE) return false;
+  uint8_t* bytes = nullptr;
+  uint32_t length = 0, image = 0;
+  UninstallData data;
+  if (!read_uninstaller_record(file, &bytes, &length, &image, &data)) {
+    close_file(file);
+    return false;
+  }
+  // The files go at the end of its RemoveList, named as that record names
+  // its own: "." is its installation folder, the uninstaller's own folder
+  // unless the record says another.
+  char saved_dir[kPathSize], saved_dest[sizeof DestPath];
+  copy_string(saved_dir, InstallDir, sizeof saved_dir);
+  copy_string(saved_dest, DestPath, sizeof saved_dest);
+  if (data.has_install_folder && data.install_folder.length < kPathSize) {
+    memcpy(InstallDir, data.install_folder.text, data.install_folder.length);
+    InstallDir[data.install_folder.length] = '\0';
+  } else {
+    copy_string(InstallDir, UninstallerPath, kPathSize);
+    *(strrchr(InstallDir, '\\') + 1) = '\0';  // UninstallerPath is a whole path
+  }
+  add_backslash(InstallDir, kPathSize);
+  // The files' records go behind the record first: a drive too full for
+  // them leaves it as it was. Then the blocks behind the RemoveList move up
+  // by as much, within the file's length.
+  RecordFile tail{file, 0};
+  if (seek_to(file, length) != length) tail.result = 2;
+  write_paths(&tail, paths, count);
+  bool room = finish_record(&tail);
+  RecordFile log{file, 0};
+  if (!room) {
+    if (seek_to(file, length) != length || !SetEndOfFile(file)) log.result = 2;
+  } else {
+    uint32_t list_size = get_u32(bytes + image + 4);  // checked by the parse
+    uint32_t rest = image + kBlockHeaderSize + list_size;
+    uint32_t total = data.remove_count + count;
+    if (seek_to(file, image) != image) log.result = 2;
+    uint32_t header = open_block(&log, kRemoveListId);
+    write_record_bytes(&log, bytes + image + kBlockHeaderSize, list_size);
+    write_paths(&log, paths, count);
+    close_block(&log, header, kRemoveListId, &total);
+    write_record_bytes(&log, bytes + rest, length - rest);
+  }
+  copy_string(InstallDir, saved_dir, kPathSize);
+  copy_string(DestPath, saved_dest, sizeof DestPath);
+  free_block(&bytes);
+  bool written = finish_record(&log) && room;
+  return close_file(file) && written;
 }
 
 bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t image_size) {
@@ -260,10 +333,7 @@ bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t i
   add_backslash(InstallDir, kPathSize);
   RecordFile log{file, 0};
   write_record_u32(&log, 0);
-  for (uint32_t i = 0; i < count; ++i) {
-    copy_string(DestPath, paths[i], sizeof DestPath);
-    write_log_record(&log, 0);
-  }
+  write_paths(&log, paths, count);
   close_block(&log, image_size - kBlockHeaderSize, kRemoveListId, &count);
   char key_path[kUninstallKeySize];
   bool named = write_uninstall_key_block(&log, key_path);

@@ -21,6 +21,11 @@ void keep_earlier_record();
 // a record of just these files and registers it, so that it removes them
 // later. False when that cannot be done.
 bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t image_size);
+// After a rollback that put back an earlier installation's uninstaller,
+// with its record, and could not remove every file it made: appends these
+// files to that record's RemoveList, so that the uninstaller removes them
+// with the rest. False when there is no such record or it cannot be written.
+bool append_remaining_files(const char* const* paths, uint32_t count);
 // Forgets the record kept by keep_earlier_record.
 void forget_earlier_record();
 // Appends the UninstallData to the installed uninstaller and, once it is
