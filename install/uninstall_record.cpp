@@ -12,6 +12,7 @@
 #include "base/memory.h"
 #include "base/path_strings.h"
 #include "base/setup_log.h"
+#include "base/uninstall_turn.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/engine_state.h"
@@ -243,18 +244,25 @@ static bool read_uninstaller_record(FileHandle file, uint8_t** bytes, uint32_t* 
 
 void keep_earlier_record() {
   forget_earlier_record();
-  FileHandle file = open_file(UninstallerPath, 0);
-  if (file == INVALID_FILE_HANDLE) return;
-  uint8_t* bytes = nullptr;
-  uint32_t length = 0, image = 0;
-  UninstallData data;
-  if (read_uninstaller_record(file, &bytes, &length, &image, &data) && earlier_record_plans(data) &&
-      alloc_block(length - image, &EarlierRecord)) {
-    memcpy(EarlierRecord, bytes + image, length - image);
-    EarlierRecordLength = length - image;
+  // A working copy of that uninstaller may have removed its installation
+  // and not yet marked the record (it can only once the installed program
+  // has ended): the record is read once it is done. Without the turn the
+  // record cannot be told apart from one carried out, and nothing is kept.
+  HANDLE turn = wait_for_turn(UninstallerPath);
+  FileHandle file = turn ? open_file(UninstallerPath, 0) : INVALID_FILE_HANDLE;
+  if (file != INVALID_FILE_HANDLE) {
+    uint8_t* bytes = nullptr;
+    uint32_t length = 0, image = 0;
+    UninstallData data;
+    if (read_uninstaller_record(file, &bytes, &length, &image, &data) && earlier_record_plans(data) &&
+        alloc_block(length - image, &EarlierRecord)) {
+      memcpy(EarlierRecord, bytes + image, length - image);
+      EarlierRecordLength = length - image;
+    }
+    free_block(&bytes);
+    close_file(file);
   }
-  free_block(&bytes);
-  close_file(file);
+  release_turn(turn);
 }
 
 // RemoveList records for these files, made and kept by this run.

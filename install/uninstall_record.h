@@ -14,7 +14,9 @@ void uninstall_key_path(char* out, const char* uninstall_name);
 // Called before the uninstaller item is written over UninstallerPath:
 // keeps the record of the uninstaller already there, when it holds one
 // that was not carried out, so that the new record takes it over and one
-// uninstaller removes every installation in the folder.
+// uninstaller removes every installation in the folder. It waits for the
+// uninstaller's turn (base/uninstall_turn.h) while a working copy of it
+// is between its removal and its mark.
 void keep_earlier_record();
 // After a rollback that could not remove every file it made: appends to
 // the uninstaller placed by this run (its image `image_size` bytes long)
