@@ -217,19 +217,23 @@ void created_leftovers(const char** paths) {
     if (Left.text[at] == 'c') paths[n++] = Left.text + at + 1;
 }
 
-// The uninstaller stays when it can remove what this rollback left.
+// The uninstaller stays when it can remove what this rollback left: one
+// this run made gets a record of just those files; one put back with the
+// record of an earlier installation gets them added to that record.
 void settle_uninstaller(bool uninstaller_made) {
   UninstallerKept = false;
-  if (!uninstaller_made) return;
+  if (!uninstaller_made && !UninstallerPath[0]) return;
   if (Left.created > 0) {
     const char** paths = nullptr;
     if (alloc_block(Left.created * sizeof(const char*), &paths)) {
       created_leftovers(paths);
-      UninstallerKept = record_remaining_files(paths, Left.created, UninstallerImageSize);
+      UninstallerKept = uninstaller_made ? record_remaining_files(paths, Left.created, UninstallerImageSize)
+                                         : append_remaining_files(paths, Left.created);
       free_block(&paths);
     }
   }
-  if (!UninstallerKept && !remove_made_file(UninstallerPath)) remember_leftover('c', UninstallerPath);
+  if (uninstaller_made && !UninstallerKept && !remove_made_file(UninstallerPath))
+    remember_leftover('c', UninstallerPath);
 }
 
 }  // namespace

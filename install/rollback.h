@@ -10,7 +10,8 @@
 // it is there, shows the files as they are taken back. A file made by this
 // run that cannot be removed (in use) stays; with an uninstaller of this
 // run the record of such files is written into it and it is registered,
-// so that it can remove them later.
+// so that it can remove them later; an earlier installation's uninstaller
+// that the rollback put back gets them added to its record.
 void roll_back_changes();
 // The installation stands: the backups go and the journal empties.
 void keep_changes();

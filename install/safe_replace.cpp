@@ -33,9 +33,12 @@ bool keep_old_file(const char* target, const char* backup) {
 
 // Whether the file's users allow it to be replaced; asked before a second
 // name is made for it, which the same users would keep from going again.
+// A running program or a loaded library lets its file be opened for
+// deleting but not for writing, and no name of it can go while it runs: a
+// second name made for it would stay behind.
 bool replaceable(const char* path) {
-  HANDLE file = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileA(path, DELETE | FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   CloseHandle(file);
   return true;

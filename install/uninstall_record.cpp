@@ -12,6 +12,7 @@
 #include "base/memory.h"
 #include "base/path_strings.h"
 #include "base/setup_log.h"
+#include "base/uninstall_turn.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/engine_state.h"
@@ -222,48 +223,127 @@ static bool earlier_record_plans(const UninstallData& data) {
   return record_plans(data, folder);
 }
 
-// The uninstaller file at `path` read whole into *bytes (the caller frees
-// it), with the length of its image, where its record begins; false when
-// it cannot be read or is no uninstaller of ours.
-static bool read_uninstaller_file(const char* path, uint8_t** bytes, uint32_t* length, uint32_t* image) {
+// The uninstaller file open in `file` read whole into *bytes, with its
+// length and that of its image, where its record begins; false, with
+// nothing to free, when it cannot be read or is no uninstaller of ours.
+static bool read_uninstaller_file(FileHandle file, uint8_t** bytes, uint32_t* length, uint32_t* image) {
   *bytes = nullptr;
-  FileHandle file = open_file(path, 0);
-  if (file == INVALID_FILE_HANDLE) return false;
   *length = file_length(file);
   size_t field = 0;
-  bool ours = *length != INVALID_SET_FILE_POINTER && *length <= kMaxUninstallerLength && alloc_block(*length, bytes) &&
-              read_exact(file, *bytes, *length) == 0 &&
-              find_stub_size_field(*bytes, *length, stub_size_marker(), &field) == StubFieldSearch::kFound;
-  close_file(file);
-  if (ours) {
+  if (*length != INVALID_SET_FILE_POINTER && *length <= kMaxUninstallerLength && alloc_block(*length, bytes) &&
+      read_exact(file, *bytes, *length) == 0 &&
+      find_stub_size_field(*bytes, *length, stub_size_marker(), &field) == StubFieldSearch::kFound) {
     *image = get_u32(*bytes + field);
-    ours = *image > field && *image < *length;
+    if (*image > field && *image < *length) return true;
   }
-  return ours;
+  free_block(bytes);
+  return false;
+}
+
+// The same, where the file holds a record that parses into *data.
+static bool read_uninstaller_record(FileHandle file, uint8_t** bytes, uint32_t* length, uint32_t* image,
+                                    UninstallData* data) {
+  if (!read_uninstaller_file(file, bytes, length, image)) return false;
+  if (parse_uninstall_data(*bytes + *image, *length - *image, data) == UninstallDataStatus::kOk) return true;
+  free_block(bytes);
+  return false;
 }
 
 void keep_earlier_record() {
   forget_earlier_record();
+  // A working copy of that uninstaller may have removed its installation
+  // and not yet marked the record (it can only once the installed program
+  // has ended): the record is read once it is done. Without the turn the
+  // record cannot be told apart from one carried out, and nothing is kept.
+  HANDLE turn = wait_for_turn(UninstallerPath);
+  FileHandle file = turn ? open_file(UninstallerPath, 0) : INVALID_FILE_HANDLE;
+  if (file != INVALID_FILE_HANDLE) {
+    uint8_t* bytes = nullptr;
+    uint32_t length = 0, image = 0;
+    UninstallData data;
+    if (read_uninstaller_record(file, &bytes, &length, &image, &data) && earlier_record_plans(data) &&
+        alloc_block(length - image, &EarlierRecord)) {
+      memcpy(EarlierRecord, bytes + image, length - image);
+      EarlierRecordLength = length - image;
+    }
+    free_block(&bytes);
+    close_file(file);
+  }
+  release_turn(turn);
+}
+
+// RemoveList records for these files, made and kept by this run.
+static void write_paths(RecordFile* log, const char* const* paths, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    copy_string(DestPath, paths[i], sizeof DestPath);
+    write_log_record(log, 0);
+  }
+}
+
+bool append_remaining_files(const char* const* paths, uint32_t count) {
+  if (!UninstallerPath[0]) return false;
+  FileHandle file = open_file(UninstallerPath, 2);
+  if (file == INVALID_FILE_HANDLE) return false;
   uint8_t* bytes = nullptr;
   uint32_t length = 0, image = 0;
   UninstallData data;
-  if (read_uninstaller_file(UninstallerPath, &bytes, &length, &image) &&
-      parse_uninstall_data(bytes + image, length - image, &data) == UninstallDataStatus::kOk &&
-      earlier_record_plans(data) && alloc_block(length - image, &EarlierRecord)) {
-    memcpy(EarlierRecord, bytes + image, length - image);
-    EarlierRecordLength = length - image;
+  if (!read_uninstaller_record(file, &bytes, &length, &image, &data)) {
+    close_file(file);
+    return false;
   }
+  // The files go at the end of its RemoveList, named as that record names
+  // its own: "." is its installation folder, the uninstaller's own folder
+  // unless the record says another.
+  char saved_dir[kPathSize], saved_dest[sizeof DestPath];
+  copy_string(saved_dir, InstallDir, sizeof saved_dir);
+  copy_string(saved_dest, DestPath, sizeof saved_dest);
+  if (data.has_install_folder && data.install_folder.length < kPathSize) {
+    memcpy(InstallDir, data.install_folder.text, data.install_folder.length);
+    InstallDir[data.install_folder.length] = '\0';
+  } else {
+    copy_string(InstallDir, UninstallerPath, kPathSize);
+    *(strrchr(InstallDir, '\\') + 1) = '\0';  // UninstallerPath is a whole path
+  }
+  add_backslash(InstallDir, kPathSize);
+  // The files' records go behind the record first: a drive too full for
+  // them leaves it as it was. Then the blocks behind the RemoveList move up
+  // by as much, within the file's length.
+  RecordFile tail{file, 0};
+  if (seek_to(file, length) != length) tail.result = 2;
+  write_paths(&tail, paths, count);
+  bool room = finish_record(&tail);
+  RecordFile log{file, 0};
+  if (!room) {
+    if (seek_to(file, length) != length || !SetEndOfFile(file)) log.result = 2;
+  } else {
+    uint32_t list_size = get_u32(bytes + image + 4);  // checked by the parse
+    uint32_t rest = image + kBlockHeaderSize + list_size;
+    uint32_t total = data.remove_count + count;
+    if (seek_to(file, image) != image) log.result = 2;
+    uint32_t header = open_block(&log, kRemoveListId);
+    write_record_bytes(&log, bytes + image + kBlockHeaderSize, list_size);
+    write_paths(&log, paths, count);
+    close_block(&log, header, kRemoveListId, &total);
+    write_record_bytes(&log, bytes + rest, length - rest);
+  }
+  copy_string(InstallDir, saved_dir, kPathSize);
+  copy_string(DestPath, saved_dest, sizeof DestPath);
   free_block(&bytes);
+  bool written = finish_record(&log) && room;
+  return close_file(file) && written;
 }
 
 UninstallDataStatus uninstaller_record_status(const char* uninstaller) {
+  FileHandle file = open_file(uninstaller, 0);
+  if (file == INVALID_FILE_HANDLE) return UninstallDataStatus::kMissing;
   uint8_t* bytes = nullptr;
   uint32_t length = 0, image = 0;
   UninstallData data;
-  UninstallDataStatus status = read_uninstaller_file(uninstaller, &bytes, &length, &image)
+  UninstallDataStatus status = read_uninstaller_file(file, &bytes, &length, &image)
                                    ? parse_uninstall_data(bytes + image, length - image, &data)
                                    : UninstallDataStatus::kMissing;
   free_block(&bytes);
+  close_file(file);
   return status;
 }
 
@@ -282,10 +362,7 @@ bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t i
   add_backslash(InstallDir, kPathSize);
   RecordFile log{file, 0};
   write_record_u32(&log, 0);
-  for (uint32_t i = 0; i < count; ++i) {
-    copy_string(DestPath, paths[i], sizeof DestPath);
-    write_log_record(&log, 0);
-  }
+  write_paths(&log, paths, count);
   close_block(&log, image_size - kBlockHeaderSize, kRemoveListId, &count);
   char key_path[kUninstallKeySize];
   bool named = write_uninstall_key_block(&log, key_path);

@@ -15,7 +15,9 @@ void uninstall_key_path(char* out, const char* uninstall_name);
 // Called before the uninstaller item is written over UninstallerPath:
 // keeps the record of the uninstaller already there, when it holds one
 // that was not carried out, so that the new record takes it over and one
-// uninstaller removes every installation in the folder.
+// uninstaller removes every installation in the folder. It waits for the
+// uninstaller's turn (base/uninstall_turn.h) while a working copy of it
+// is between its removal and its mark.
 void keep_earlier_record();
 // After a rollback that could not remove every file it made: appends to
 // the uninstaller placed by this run (its image `image_size` bytes long)
@@ -25,6 +27,11 @@ bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t i
 // The state of the record in the uninstaller file at that path: kUsed once
 // its uninstaller has carried it out; kMissing when the file cannot be read.
 UninstallDataStatus uninstaller_record_status(const char* uninstaller);
+// After a rollback that put back an earlier installation's uninstaller,
+// with its record, and could not remove every file it made: appends these
+// files to that record's RemoveList, so that the uninstaller removes them
+// with the rest. False when there is no such record or it cannot be written.
+bool append_remaining_files(const char* const* paths, uint32_t count);
 // Forgets the record kept by keep_earlier_record.
 void forget_earlier_record();
 // Appends the UninstallData to the installed uninstaller and, once it is

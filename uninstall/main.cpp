@@ -19,6 +19,7 @@
 #include "base/restart.h"
 #include "base/setup_log.h"
 #include "base/text_format.h"
+#include "base/uninstall_turn.h"
 #include "uninstall/own_record.h"
 #include "uninstall/removal.h"
 #include "uninstall/self_removal.h"
@@ -200,7 +201,8 @@ void report(const RemovalOutcome& outcome) {
 }
 
 int remove_installation(const UninstallerArguments& arguments, const char* own_path) {
-  // Held until the record is marked, so that no second run copies it unmarked.
+  // Held until the record is marked, so that no second run copies it
+  // unmarked and no setup takes it over; without it nothing is removed.
   HANDLE turn = wait_for_turn(arguments.original);
   char folder[MAX_PATH];
   copy_string(folder, arguments.original, sizeof folder);
@@ -217,7 +219,10 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
 
   RemovalOutcome outcome = RemovalOutcome();
   int code = kRemoved;
-  if (status == UninstallDataStatus::kUsed) {
+  if (!turn) {
+    code = kNoWorkingCopy;
+    answer_installed_program(arguments, code);
+  } else if (status == UninstallDataStatus::kUsed) {
     // Carried out before: there is nothing left to remove but this file.
     say(kTextRemovedBefore, MB_OK | MB_ICONINFORMATION);
     answer_installed_program(arguments, kRemoved);
@@ -237,6 +242,9 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
     code = outcome.left ? kItemsLeft : outcome.at_restart ? kRemovedAtRestart : kRemoved;
     answer_installed_program(arguments, code);
     finish_with_installed_file(arguments, own_path, folder, plan, &outcome);
+    // The record is marked: whoever waits need not wait for the user.
+    release_turn(turn);
+    turn = nullptr;
     report(outcome);
   }
   release_turn(turn);

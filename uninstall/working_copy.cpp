@@ -3,16 +3,15 @@
 #include <string.h>
 
 #include "base/path_strings.h"
+#include "base/uninstall_turn.h"
 #include "base/unguessable_files.h"
 
 namespace {
 
 const char kCopySwitch[] = "/WORKCOPY:";
 const char kLogSwitch[] = "/LOG=";
-const char kTurnPrefix[] = "KestrelUninstall:";
-// The installed program ends as soon as it has the answer; a working copy
-// that takes longer than a minute to remove and mark has its turn taken.
-enum : DWORD { kEndWaitMs = 10000, kTurnWaitMs = 60000 };
+// The installed program ends as soon as it has the answer.
+enum : DWORD { kEndWaitMs = 10000 };
 // A virus scanner may hold a program file that was just written, and the
 // system then refuses to write or start it for a moment; a few tries a
 // second apart outlast that.
@@ -130,28 +129,6 @@ int start_and_wait(const char* copy, const char* folder, const char* own_path, c
 
 }  // namespace
 
-HANDLE wait_for_turn(const char* installed_path) {
-  // A mutex name may hold no backslash; letter case must not matter.
-  char name[sizeof kTurnPrefix + MAX_PATH];
-  copy_string(name, kTurnPrefix, sizeof name);
-  size_t n = strlen(name);
-  for (const char* p = installed_path; *p && n + 1 < sizeof name; ++p)
-    name[n++] = *p == '\\' ? '/' : fold_letter(*p);
-  name[n] = '\0';
-  HANDLE turn = CreateMutexA(nullptr, FALSE, name);
-  if (!turn) return nullptr;
-  DWORD waited = WaitForSingleObject(turn, kTurnWaitMs);
-  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return turn;
-  CloseHandle(turn);
-  return nullptr;
-}
-
-void release_turn(HANDLE turn) {
-  if (!turn) return;
-  ReleaseMutex(turn);
-  CloseHandle(turn);
-}
-
 void read_arguments(const char* command_line, UninstallerArguments* out) {
   *out = UninstallerArguments();
   const char* cursor = command_line ? command_line : "";
@@ -188,9 +165,10 @@ int run_working_copy(const char* own_path, const UninstallerArguments& arguments
       }
       CloseHandle(file);
     }
-    // The copy is made once an earlier working copy has marked the record.
+    // The copy is made once an earlier working copy has marked the record;
+    // without the turn none is made.
     HANDLE turn = wait_for_turn(own_path);
-    bool copied = CopyFileA(own_path, copy, FALSE) != 0;
+    bool copied = turn && CopyFileA(own_path, copy, FALSE) != 0;
     release_turn(turn);
     if (copied) code = start_and_wait(copy, folder, own_path, arguments);
   }

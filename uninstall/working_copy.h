@@ -4,7 +4,10 @@
 // out, and the file deleted, once the removal is done. The installed
 // program starts the copy and waits for its answer, so that whoever waits
 // for the installed program (a setup, Add/Remove Programs) finds the
-// removal done when it ends.
+// removal done when it ends. The record is marked only once the installed
+// program has ended; until then the copy holds the turn
+// (base/uninstall_turn.h), which a second run and a setup that would take
+// the record over wait for.
 #pragma once
 #include <windows.h>
 
@@ -25,17 +28,12 @@ struct UninstallerArguments {
 // switches begin with / or -, in any case.
 void read_arguments(const char* command_line, UninstallerArguments* out);
 
-// One working copy at a time for an installed uninstaller: a second run
-// copies the installed file only once the first copy has marked its record.
-// Answers the held turn (release_turn gives it back; the system does when
-// the program ends), or null when it could not be had.
-HANDLE wait_for_turn(const char* installed_path);
-void release_turn(HANDLE turn);
-
 // The installed program's part: copies own_path to the temporary folder,
 // starts the copy with the switches it was given and answers its exit
 // code, or kNoWorkingCopy. A copy that cannot be written or started, or
-// ends before it begins, is tried again a few times.
+// ends before it begins, is tried again a few times. One working copy at a
+// time: the installed file is copied only once an earlier copy has marked
+// its record.
 int run_working_copy(const char* own_path, const UninstallerArguments& arguments);
 
 // The copy's first word to the installed program, before it does anything:

@@ -33,6 +33,8 @@ std::vector<Started> started;
 struct Locked {
   std::string path;
   HANDLE file;
+  HANDLE image = nullptr;  // "running": the program's image mapped from it
+  void* view = nullptr;
 };
 std::vector<Locked> locked_files;
 
@@ -826,17 +828,34 @@ bool run_set_env(const Step& step) {
 // to readers but not to writing or deleting.
 // (deletable) open to readers and to deleting, as some programs hold a
 // file they only read.
+// "running" holds a program's file as Windows does while it runs: opened
+// for reading with others allowed to read and delete, and its image mapped,
+// which keeps every name of the file from being deleted or written over.
 bool run_lock_file(const Step& step) {
-  DWORD share = step.yes ? FILE_SHARE_READ : step.number == 1 ? FILE_SHARE_READ | FILE_SHARE_DELETE : 0;
-  HANDLE file = CreateFileA(step.path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD share = step.yes ? FILE_SHARE_READ : step.number != 0 ? FILE_SHARE_READ | FILE_SHARE_DELETE : 0;
+  DWORD access = step.number == 2 ? GENERIC_READ | GENERIC_EXECUTE : GENERIC_READ;
+  HANDLE file = CreateFileA(step.path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return fail("cannot open %s (error %lu)", step.path.c_str(), GetLastError());
-  locked_files.push_back(Locked{step.path, file});
+  Locked locked{step.path, file};
+  if (step.number == 2) {
+    locked.image = CreateFileMappingA(file, nullptr, PAGE_EXECUTE_READ | SEC_IMAGE, 0, 0, nullptr);
+    if (locked.image) locked.view = MapViewOfFile(locked.image, FILE_MAP_READ, 0, 0, 0);
+    if (!locked.view) {
+      DWORD error = GetLastError();
+      if (locked.image) CloseHandle(locked.image);
+      CloseHandle(file);
+      return fail("cannot map %s as a program (error %lu)", step.path.c_str(), error);
+    }
+  }
+  locked_files.push_back(locked);
   return true;
 }
 
 bool run_unlock_file(const Step& step) {
   for (auto it = locked_files.begin(); it != locked_files.end(); ++it) {
     if (lstrcmpiA(it->path.c_str(), step.path.c_str()) != 0) continue;
+    if (it->view) UnmapViewOfFile(it->view);
+    if (it->image) CloseHandle(it->image);
     CloseHandle(it->file);
     locked_files.erase(it);
     return true;

@@ -219,7 +219,7 @@ const CommandForm commands[] = {
     {"write-file", Op::WriteFile, 2, 2, "write-file PATH TEXT"},
     {"copy-file", Op::CopyFile, 2, 2, "copy-file FROM TO"},
     {"set-env", Op::SetEnv, 2, 2, "set-env NAME VALUE"},
-    {"lock-file", Op::LockFile, 1, 2, "lock-file PATH [readable|deletable]"},
+    {"lock-file", Op::LockFile, 1, 2, "lock-file PATH [readable|deletable|running]"},
     {"unlock-file", Op::UnlockFile, 1, 1, "unlock-file PATH"},
     {"expect-same-file", Op::ExpectSameFile, 2, 2, "expect-same-file PATH OTHER"},
     {"expect-file-text", Op::ExpectFileText, 2, 2, "expect-file-text PATH TEXT"},
@@ -322,8 +322,10 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
           step.yes = true;
         else if (same_word(args[1].value, "deletable"))
           step.number = 1;
+        else if (same_word(args[1].value, "running"))
+          step.number = 2;
         else
-          return "expected readable or deletable";
+          return "expected readable, deletable or running";
       }
       return "";
     case Op::Close:

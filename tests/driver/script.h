@@ -37,7 +37,7 @@ enum class Op {
   WriteFile,        // write-file PATH TEXT (makes the folders above PATH)
   CopyFile,         // copy-file FROM TO (makes the folders above TO)
   SetEnv,           // set-env NAME VALUE: for the programs started from now on
-  LockFile,         // lock-file PATH [readable]
+  LockFile,         // lock-file PATH [readable|deletable|running]
   UnlockFile,       // unlock-file PATH
   ExpectSameFile,   // expect-same-file PATH OTHER
   ExpectFileText,   // expect-file-text PATH TEXT
@@ -87,7 +87,7 @@ struct Step {
   bool has_value = false;
   std::string command_tail;  // start: the arguments as written, for the command line
   RegRoot root = RegRoot::CurrentUser;
-  int32_t number = 0;   // exit code; x; seconds; 1 for "deletable" of lock-file
+  int32_t number = 0;   // exit code; x; seconds; 1 for "deletable" of lock-file, 2 for "running"
   int32_t y = 0;
   uint32_t colour = 0;  // 0xRRGGBB
   int32_t system_colour = -1;  // instead: the system's colour of this COLOR_ index

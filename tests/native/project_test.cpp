@@ -170,7 +170,7 @@ TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
 // The texts about removing the other setup types' installations are only
 // in a setup that removes them, so that every other setup stays as it was.
 TEST_F(ProjectTest, TheRemovalTextsComeOnlyWithTheRemoval) {
-  const std::string type = "[[type]]\nfolder = \"x\"\n";
+  const std::string type = "[[type]]\nfolder = \"C:/x\"\n";
   Project p;
   ASSERT_EQ("", read_error(type, &p));
   ASSERT_TRUE(p.types[0].record.text_lists[6]);

@@ -187,6 +187,11 @@ kestrel_scenario(silent-demo.script demo.toml)
 kestrel_scenario(silent-window.script lots-of-files.toml)
 kestrel_scenario(silent-restart.script restart.toml)
 kestrel_scenario(silent-locked.script locked-abort.toml)
+# An upgrade that meets the product's program running is taken back whole.
+kestrel_scenario(running-upgrade.script upgrade.toml)
+# An upgrade given up with a file it added in use: the earlier record
+# that the rollback puts back names that file.
+kestrel_scenario(upgrade-in-use.script upgrade.toml)
 kestrel_scenario(silent-damaged-item.script damaged-item.toml)
 kestrel_scenario(silent-damaged-archive.script tour-windowed.toml DAMAGE truncate-config)
 # A setup file that cannot be opened again for the installation fails it;

@@ -609,6 +609,59 @@ TEST_F(FinishInstall, TheRecordOfTheUninstallerWrittenOverIsTakenOver) {
   }
 }
 
+// The uninstaller's working copy holds its turn, a mutex named after the
+// installed uninstaller, from before its removal until it has marked the
+// record, which it can only once the installed program has ended, after
+// that program has answered its caller. A setup started at once then must
+// wait for the turn: the record it finds is carried out, and it takes
+// nothing over.
+DWORD WINAPI keep_record_thread(void*) {
+  keep_earlier_record();
+  return 0;
+}
+
+TEST_F(FinishInstall, TheRecordIsTakenOverOnlyOnceTheWorkingCopyHasMarkedIt) {
+  files.add(0, "app.exe");
+  make_current("Kestrel Test App");
+  Expect older;
+  older.raw("MZ older uninstaller ");
+  const volatile uint8_t* marker = stub_size_marker();
+  for (unsigned i = 0; i < kStubSizeMarkerLength; ++i) older.u8(marker[i]);
+  uint32_t image_size = static_cast<uint32_t>(older.b.size() + 4 + 3);
+  older.u32(image_size).raw("pad");
+  Expect list;
+  list.u32(1).record(".", "old.txt", 0);
+  older.u16(0x1235).u16(0).u32(static_cast<uint32_t>(list.b.size()));
+  older.b.insert(older.b.end(), list.b.begin(), list.b.end());
+  older.u16(0x7F7F).u16(0).u32(0);
+  write_file(kUninstaller, std::string(older.b.begin(), older.b.end()));
+
+  // The working copy's turn: "KestrelUninstall:" and the path, its letters
+  // folded and its backslashes turned into slashes.
+  HANDLE turn = CreateMutexA(nullptr, TRUE, "KestrelUninstall:c:/kestrelfinish/app/uninst.exe");
+  ASSERT_NE(nullptr, turn);
+  HANDLE setup = CreateThread(nullptr, 0, keep_record_thread, nullptr, 0, nullptr);
+  ASSERT_NE(nullptr, setup);
+  // However long the copy takes, the setup does not read the record meanwhile.
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(setup, 3000));
+  // The copy marks the record (0x1235 becomes 0x9235) and gives the turn back.
+  Bytes used = older.b;
+  used[image_size + 1] = 0x92;
+  write_file(kUninstaller, std::string(used.begin(), used.end()));
+  ReleaseMutex(turn);
+  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(setup, 10000));
+  CloseHandle(setup);
+  CloseHandle(turn);
+
+  write_file(kUninstaller, uninstaller_image);  // the item writes the new uninstaller
+  finish_install();
+  ASSERT_EQ(0, ErrorState);
+  Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+  EXPECT_EQ(0u, data.earlier_count);
+}
+
 // A record the uninstaller would refuse (here a name with a backslash in
 // the remove list) is not taken over: it would void the new record too.
 TEST_F(FinishInstall, ARecordTheUninstallerWouldRefuseIsNotTakenOver) {

@@ -328,6 +328,38 @@ TEST_F(Installation, ASecondRunRemovesNothingTwice) {
   EXPECT_TRUE(exists(app + "\\app.exe"));
 }
 
+// The turn of an installed uninstaller ("KestrelUninstall:" and its path,
+// letters folded and backslashes turned into slashes) is held by another
+// run's working copy between its removal and its mark, or by a setup
+// reading the record: however long that takes, a run does not go on
+// without the turn, and once it has the turn it removes the installation.
+TEST_F(Installation, ARunWaitsForTheTurnHoweverLongItIsHeld) {
+  install_uninstaller(record(kUninstallKey).bytes);
+  std::string name = "KestrelUninstall:";
+  for (char c : uninstaller) name += c == '\\' ? '/' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  HANDLE turn = CreateMutexA(nullptr, TRUE, name.c_str());
+  ASSERT_NE(nullptr, turn);
+  std::string command = "\"" + uninstaller + "\" /X";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  // Longer than the two minutes after which it used to go on regardless
+  // (a minute for the installed program, another for its working copy).
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(process.hProcess, 130000));
+  expect_untouched();
+  ReleaseMutex(turn);
+  CloseHandle(turn);
+  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(process.hProcess, 60000));
+  DWORD code = 0xFFFF;
+  GetExitCodeProcess(process.hProcess, &code);
+  EXPECT_EQ(0u, code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_FALSE(exists(app + "\\app.exe"));
+  EXPECT_FALSE(has_key(kUninstallKey));
+}
+
 // A virus scanner or an indexer may still hold the installed uninstaller
 // for a moment after it ends: the mark waits for it rather than being lost.
 TEST_F(Installation, TheMarkWaitsForAnotherReaderOfTheFile) {
