@@ -14,6 +14,7 @@
 #include "base/platform.h"
 #include "base/setup_log.h"
 #include "base/text_format.h"
+#include "base/uninstall_turn.h"
 #include "install/engine_reports.h"
 #include "install/engine_state.h"
 #include "install/uninstall_record.h"
@@ -22,10 +23,6 @@ namespace {
 
 enum : unsigned { kCommandSize = 520, kUninstallStringSize = 360 };
 enum : DWORD { kDeleteWaitMs = 3000 };
-// An uninstaller's working copy marks its record as carried out just after
-// the uninstaller has ended; a record that can still be marked is given
-// this long.
-enum : DWORD { kMarkWaitMs = 10000, kMarkPauseMs = 50 };
 // How long an uninstaller may run before the setup stops waiting for it;
 // the page stays usable meanwhile, so a slow removal may take its time.
 // Each step watches it for a moment and then lets the page's messages in.
@@ -128,16 +125,14 @@ bool start_next_uninstaller() {
 }
 
 // Whether the uninstaller whose process ended removed what it could: its
-// record is marked as carried out.
+// record is marked as carried out. Its working copy marks it only once the
+// installed program has ended, holding the uninstall turn until then: the
+// record is read once the turn is free.
 bool record_carried_out(const char* program) {
-  DWORD start = GetTickCount();
-  UninstallDataStatus status;
-  while ((status = uninstaller_record_status(program)) == UninstallDataStatus::kOk &&
-         GetTickCount() - start < kMarkWaitMs) {
-    look_at_messages();
-    Sleep(kMarkPauseMs);
-  }
-  return status == UninstallDataStatus::kUsed;
+  HANDLE turn = wait_for_turn(program);
+  bool used = turn && uninstaller_record_status(program) == UninstallDataStatus::kUsed;
+  release_turn(turn);
+  return used;
 }
 
 // The uninstaller has ended. 0, 3010 (files go at the next start) and a
