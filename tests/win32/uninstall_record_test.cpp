@@ -690,6 +690,25 @@ TEST_F(FinishInstall, ARecordTheUninstallerWouldRefuseIsNotTakenOver) {
   EXPECT_EQ(0u, data.earlier_count);
 }
 
+// An uninstaller that stays in use at the final step (a scanner or its
+// earlier program holds it) fails the installation naming it, after a
+// wait: installed without a record, the product could not be removed.
+TEST_F(FinishInstall, AnUninstallerThatCannotBeOpenedFailsTheInstallation) {
+  files.add(0, "app.exe");
+  make_current("Kestrel Test App");
+  write_file(kUninstaller, uninstaller_image);
+  // Readable, as a running program's file is, but not to be written.
+  HANDLE held = CreateFileA(kUninstaller, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  finish_install();
+  CloseHandle(held);
+  EXPECT_EQ(16, ErrorState);
+  EXPECT_STREQ(kUninstaller, MessageArgument);
+  EXPECT_EQ("<none>", stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
+  EXPECT_EQ("<none>", ini_value("Paths", "Dir"));
+  expect_moved_to_finish_page();
+}
+
 // A record that does not fit on the drive is the installation's failure:
 // error 20 naming the uninstaller, no Uninstall key, no settings.
 TEST_F(FinishInstall, ARecordThatDoesNotFitFailsTheInstallation) {
