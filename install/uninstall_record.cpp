@@ -168,6 +168,18 @@ void forget_earlier_record() {
   EarlierRecordLength = 0;
 }
 
+// The placed uninstaller, open for its record. A scanner may hold a new
+// file for a moment, and the uninstaller of an earlier installation may
+// still be ending: it gets ten seconds, as the uninstaller's own mark does.
+static FileHandle open_uninstaller_for_record() {
+  for (int tries = 0; tries < 50; ++tries) {
+    FileHandle file = open_file(UninstallerPath, 2);
+    if (file != INVALID_FILE_HANDLE || GetLastError() != ERROR_SHARING_VIOLATION) return file;
+    Sleep(200);
+  }
+  return INVALID_FILE_HANDLE;
+}
+
 bool write_uninstall_data() {
   // Made by this run, normally; otherwise kept as it was for a rollback.
   // One that is there but cannot be kept (no room for its copy on a full
@@ -178,7 +190,13 @@ bool write_uninstall_data() {
       fail_with(GetLastError() == ERROR_DISK_FULL ? 3 : 2);
       return false;
     }
-    file = open_file(UninstallerPath, 2);
+    file = open_uninstaller_for_record();
+    if (file == INVALID_FILE_HANDLE) {
+      // Without its record the uninstaller could remove nothing, and the
+      // product would have no entry to be removed from.
+      fail_install(kErrorOpen, UninstallerPath);
+      return false;
+    }
   }
   uint32_t start = file == INVALID_FILE_HANDLE ? 0 : seek_from_end(file, 0);
   if (file == INVALID_FILE_HANDLE || start < kBlockHeaderSize || start == INVALID_SET_FILE_POINTER) {

@@ -353,7 +353,7 @@ TEST(DriverScript, RefusesBadLinesNamingTheLine) {
       {"set-read-only a.txt maybe\n", 1, "yes or no"},
       {"expect-read-only a.txt\n", 1, "usage"},
       {"wait-box\n", 1, "usage: wait-box TEXT"},
-      {"lock-file a.txt shared\n", 1, "expected readable or deletable"},
+      {"lock-file a.txt shared\n", 1, "expected readable, deletable or running"},
       {"close page\n", 1, "frame or container"},
       {"end-task now\n", 1, "usage: end-task"},
       {"wait-frame now\n", 1, "usage: wait-frame"},

@@ -110,6 +110,24 @@ struct Expect {
   }
 };
 
+// An earlier uninstaller as a setup left it: an image with the stub-size
+// field, then a record whose RemoveList names one file of the installation
+// folder. *image is where the record begins.
+Bytes earlier_uninstaller(const std::string& name, uint32_t* image) {
+  Expect older;
+  older.raw("MZ older uninstaller ");
+  const volatile uint8_t* marker = stub_size_marker();
+  for (unsigned i = 0; i < kStubSizeMarkerLength; ++i) older.u8(marker[i]);
+  *image = static_cast<uint32_t>(older.b.size() + 4 + 3);
+  older.u32(*image).raw("pad");
+  Expect list;
+  list.u32(1).record(".", name, 0);
+  older.u16(0x1235).u16(0).u32(static_cast<uint32_t>(list.b.size()));
+  older.b.insert(older.b.end(), list.b.begin(), list.b.end());
+  older.u16(0x7F7F).u16(0).u32(0);
+  return older.b;
+}
+
 std::string ini_value(const char* section, const char* key) {
   char value[256];
   GetPrivateProfileStringA(section, key, "<none>", value, sizeof value, kIni);
@@ -501,6 +519,16 @@ Bytes record_behind(const char* path, size_t image_size) {
   return all.size() > image_size ? Bytes(all.begin() + image_size, all.end()) : Bytes();
 }
 
+// Over an earlier uninstaller: the item writes the new one (`image`), the
+// final step its record, whose bytes *record holds and *data reads.
+void finish_over_earlier(const std::string& image, Bytes* record, UninstallData* data) {
+  write_file(kUninstaller, image);
+  finish_install();
+  ASSERT_EQ(0, ErrorState);
+  *record = record_behind(kUninstaller, image.size() - 8);
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record->data(), record->size(), data));
+}
+
 TEST_F(FinishInstall, AnUninstallerOutsideTheInstallationFolderRecordsThatFolder) {
   add_created("app.exe");
   make_current("Kestrel Test App");
@@ -572,32 +600,17 @@ TEST_F(FinishInstall, SettingsMarkedForUninstallAreRecordedBeforeTheyAreWritten)
 TEST_F(FinishInstall, TheRecordOfTheUninstallerWrittenOverIsTakenOver) {
   files.add(0, "app.exe");
   make_current("Kestrel Test App");
-  Expect old_image;
-  old_image.raw("MZ older uninstaller ");
-  const volatile uint8_t* marker = stub_size_marker();
-  for (unsigned i = 0; i < kStubSizeMarkerLength; ++i) old_image.u8(marker[i]);
-  uint32_t image_size = static_cast<uint32_t>(old_image.b.size() + 4 + 3);
-  old_image.u32(image_size).raw("pad");
-  Expect old_record;
-  Expect list;
-  list.u32(1).record(".", "old.txt", 0);
-  old_record.u16(0x1235).u16(0).u32(static_cast<uint32_t>(list.b.size()));
-  old_record.b.insert(old_record.b.end(), list.b.begin(), list.b.end());
-  old_record.u16(0x7F7F).u16(0).u32(0);
-
+  uint32_t image_size = 0;
+  const Bytes placed = earlier_uninstaller("old.txt", &image_size);
   for (bool used : {false, true}) {
     SCOPED_TRACE(used ? "used" : "active");
-    Bytes older = old_image.b;
-    older.insert(older.end(), old_record.b.begin(), old_record.b.end());
+    Bytes older = placed;
     if (used) older[image_size + 1] = 0x92;  // 0x1235 becomes 0x9235
     write_file(kUninstaller, std::string(older.begin(), older.end()));
     keep_earlier_record();
-    write_file(kUninstaller, uninstaller_image);  // the item writes the new uninstaller
-    finish_install();
-    ASSERT_EQ(0, ErrorState);
-    Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
+    Bytes record;
     UninstallData data;
-    ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+    finish_over_earlier(uninstaller_image, &record, &data);
     ASSERT_EQ(used ? 0u : 1u, data.earlier_count);
     if (used) continue;
     const uint8_t* cursor = data.earlier;
@@ -623,18 +636,9 @@ DWORD WINAPI keep_record_thread(void*) {
 TEST_F(FinishInstall, TheRecordIsTakenOverOnlyOnceTheWorkingCopyHasMarkedIt) {
   files.add(0, "app.exe");
   make_current("Kestrel Test App");
-  Expect older;
-  older.raw("MZ older uninstaller ");
-  const volatile uint8_t* marker = stub_size_marker();
-  for (unsigned i = 0; i < kStubSizeMarkerLength; ++i) older.u8(marker[i]);
-  uint32_t image_size = static_cast<uint32_t>(older.b.size() + 4 + 3);
-  older.u32(image_size).raw("pad");
-  Expect list;
-  list.u32(1).record(".", "old.txt", 0);
-  older.u16(0x1235).u16(0).u32(static_cast<uint32_t>(list.b.size()));
-  older.b.insert(older.b.end(), list.b.begin(), list.b.end());
-  older.u16(0x7F7F).u16(0).u32(0);
-  write_file(kUninstaller, std::string(older.b.begin(), older.b.end()));
+  uint32_t image_size = 0;
+  const Bytes older = earlier_uninstaller("old.txt", &image_size);
+  write_file(kUninstaller, std::string(older.begin(), older.end()));
 
   // The working copy's turn: "KestrelUninstall:" and the path, its letters
   // folded and its backslashes turned into slashes.
@@ -645,7 +649,7 @@ TEST_F(FinishInstall, TheRecordIsTakenOverOnlyOnceTheWorkingCopyHasMarkedIt) {
   // However long the copy takes, the setup does not read the record meanwhile.
   EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(setup, 3000));
   // The copy marks the record (0x1235 becomes 0x9235) and gives the turn back.
-  Bytes used = older.b;
+  Bytes used = older;
   used[image_size + 1] = 0x92;
   write_file(kUninstaller, std::string(used.begin(), used.end()));
   ReleaseMutex(turn);
@@ -653,12 +657,9 @@ TEST_F(FinishInstall, TheRecordIsTakenOverOnlyOnceTheWorkingCopyHasMarkedIt) {
   CloseHandle(setup);
   CloseHandle(turn);
 
-  write_file(kUninstaller, uninstaller_image);  // the item writes the new uninstaller
-  finish_install();
-  ASSERT_EQ(0, ErrorState);
-  Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
+  Bytes record;
   UninstallData data;
-  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+  finish_over_earlier(uninstaller_image, &record, &data);
   EXPECT_EQ(0u, data.earlier_count);
 }
 
@@ -667,27 +668,33 @@ TEST_F(FinishInstall, TheRecordIsTakenOverOnlyOnceTheWorkingCopyHasMarkedIt) {
 TEST_F(FinishInstall, ARecordTheUninstallerWouldRefuseIsNotTakenOver) {
   files.add(0, "app.exe");
   make_current("Kestrel Test App");
-  Expect old_image;
-  old_image.raw("MZ older uninstaller ");
-  const volatile uint8_t* marker = stub_size_marker();
-  for (unsigned i = 0; i < kStubSizeMarkerLength; ++i) old_image.u8(marker[i]);
-  uint32_t image_size = static_cast<uint32_t>(old_image.b.size() + 4 + 3);
-  old_image.u32(image_size).raw("pad");
-  Expect list;
-  list.u32(1).record(".", "sub\\old.txt", 0);
-  Expect older = old_image;
-  older.u16(0x1235).u16(0).u32(static_cast<uint32_t>(list.b.size()));
-  older.b.insert(older.b.end(), list.b.begin(), list.b.end());
-  older.u16(0x7F7F).u16(0).u32(0);
-  write_file(kUninstaller, std::string(older.b.begin(), older.b.end()));
+  uint32_t image_size = 0;
+  const Bytes older = earlier_uninstaller("sub\\old.txt", &image_size);
+  write_file(kUninstaller, std::string(older.begin(), older.end()));
   keep_earlier_record();
-  write_file(kUninstaller, uninstaller_image);
-  finish_install();
-  ASSERT_EQ(0, ErrorState);
-  Bytes record = record_behind(kUninstaller, uninstaller_image.size() - 8);
+  Bytes record;
   UninstallData data;
-  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+  finish_over_earlier(uninstaller_image, &record, &data);
   EXPECT_EQ(0u, data.earlier_count);
+}
+
+// An uninstaller that stays in use at the final step (a scanner or its
+// earlier program holds it) fails the installation naming it, after a
+// wait: installed without a record, the product could not be removed.
+TEST_F(FinishInstall, AnUninstallerThatCannotBeOpenedFailsTheInstallation) {
+  files.add(0, "app.exe");
+  make_current("Kestrel Test App");
+  write_file(kUninstaller, uninstaller_image);
+  // Readable, as a running program's file is, but not to be written.
+  HANDLE held = CreateFileA(kUninstaller, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  finish_install();
+  CloseHandle(held);
+  EXPECT_EQ(16, ErrorState);
+  EXPECT_STREQ(kUninstaller, MessageArgument);
+  EXPECT_EQ("<none>", stored_value(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"));
+  EXPECT_EQ("<none>", ini_value("Paths", "Dir"));
+  expect_moved_to_finish_page();
 }
 
 // A record that does not fit on the drive is the installation's failure:
