@@ -64,3 +64,12 @@ AddressSpaceLimit::AddressSpaceLimit(uint64_t extra) {
 AddressSpaceLimit::~AddressSpaceLimit() {
   if (set_) setrlimit(RLIMIT_AS, &before_);
 }
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+// Some tests ask for more memory than there is, to see the request fail
+// cleanly: under ASan it must then answer null, as the system does,
+// instead of stopping the program.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+#endif
+#endif
