@@ -33,6 +33,9 @@ void continue_at(int page);
 void set_progress(unsigned percent);
 // Shows the file being installed (or taken back), shortened for display.
 void show_current_file(const char* path);
+// Shows what the engine waits for in the file's place, without the label
+// that names a file; the next file shown brings the label back.
+void show_status(const char* text);
 // The file an item is about to install. Painting a name for each of many
 // small items would cost more than installing them, and nobody could read
 // them: the name is shown at once only when the item `takes_a_while` or no

@@ -118,7 +118,7 @@ bool start_next_uninstaller() {
     Others.started = GetTickCount();
     char waiting[kMessageCapacity];
     compose(waiting, sizeof waiting, kTextWaiting, v);
-    show_current_file(waiting);
+    show_status(waiting);
     return true;
   }
   return false;

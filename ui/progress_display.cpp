@@ -13,7 +13,7 @@ HWND ProgressWindow;
 unsigned ProgressPercent;
 
 enum : int { kCurrentFile = 1008, kBarArea = 1009, kPercentText = 1010, kFileLabel = 1000, kBelowBar = 1001 };
-enum : int { kTextUndoingLabel = 5, kTextUndoing = 6 };
+enum : int { kTextFileLabel = 1, kTextUndoingLabel = 5, kTextUndoing = 6 };
 enum : unsigned { kShownPathLimit = 30 };
 // A name waits at most this long to be shown while items go in quickly.
 enum : DWORD { kNameInterval = 25 };
@@ -22,6 +22,8 @@ enum : DWORD { kNameInterval = 25 };
 static char WaitingName[kPathSize];
 static bool NameWaiting;
 static DWORD NameShownAt;
+// The label before the name is empty while a status is shown in its place.
+static bool StatusShown;
 
 // A text control of the page painted at once: the engine may go on for a
 // while (a rollback, an installation without a timer) before the message
@@ -47,6 +49,11 @@ void set_progress(unsigned percent) {
 }
 
 static void show_name(const char* shown) {
+  if (StatusShown) {
+    StatusShown = false;
+    set_item_text(ProgressWindow, kFileLabel, 4, kTextFileLabel);
+    paint_now(kFileLabel);
+  }
   SetDlgItemTextA(ProgressWindow, kCurrentFile, shown);
   paint_now(kCurrentFile);
   NameShownAt = GetTickCount();
@@ -59,6 +66,15 @@ void show_current_file(const char* path) {
   copy_string(shown, path, sizeof shown);
   shorten_path(shown, kShownPathLimit);
   show_name(shown);
+}
+
+void show_status(const char* text) {
+  NameWaiting = false;
+  if (!ProgressWindow) return;
+  SetDlgItemTextA(ProgressWindow, kFileLabel, "");
+  paint_now(kFileLabel);
+  show_name(text);
+  StatusShown = true;
 }
 
 void announce_file(const char* path, bool takes_a_while) {
@@ -81,6 +97,7 @@ void show_waiting_file() {
 
 void show_rollback_texts() {
   if (!ProgressWindow) return;
+  StatusShown = false;
   set_item_text(ProgressWindow, kFileLabel, 4, kTextUndoingLabel);
   set_item_text(ProgressWindow, kBelowBar, 4, kTextUndoing);
   paint_now(kFileLabel);

@@ -24,6 +24,7 @@
 // The page is not there: what it would show costs nothing here.
 void set_progress(unsigned) {}
 void show_current_file(const char*) {}
+void show_status(const char*) {}
 void announce_file(const char*, bool) {}
 void show_waiting_file() {}
 void show_rollback_texts() {}

@@ -28,6 +28,7 @@ static std::vector<std::string> ShownFiles;
 static std::vector<std::string> RegisteredFonts;
 void set_progress(unsigned percent) { Progress.push_back(percent); }
 void show_current_file(const char* path) { ShownFiles.push_back(path); }
+void show_status(const char*) {}
 void announce_file(const char* path, bool) { ShownFiles.push_back(path); }
 void show_waiting_file() {}
 void register_font(const char* path) { RegisteredFonts.push_back(path); }

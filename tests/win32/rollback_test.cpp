@@ -27,6 +27,7 @@ static std::vector<unsigned> Progress;
 static int RollbackTextsShown;
 void set_progress(unsigned percent) { Progress.push_back(percent); }
 void show_current_file(const char*) {}
+void show_status(const char*) {}
 void announce_file(const char*, bool) {}
 void show_waiting_file() {}
 void show_rollback_texts() { ++RollbackTextsShown; }
