@@ -21,3 +21,8 @@ bool request_invoker_level(std::vector<uint8_t>* image) {
   std::memcpy(&*found, kInvoker, length);
   return true;
 }
+
+bool asks_for_administrator(const uint8_t* image, size_t size) {
+  const uint8_t* text = reinterpret_cast<const uint8_t*>(kAdministrator);
+  return std::search(image, image + size, text, text + sizeof kAdministrator - 1) != image + size;
+}

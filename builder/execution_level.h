@@ -4,6 +4,7 @@
 // in place and at the same length, so the programs' layout and stamped
 // lengths stay as linked and the archive is untouched.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -11,3 +12,8 @@
 // False, with the image unchanged, when the image does not hold the built
 // manifest's level exactly once (another program, or one changed already).
 bool request_invoker_level(std::vector<uint8_t>* image);
+
+// Whether a stub image asks for administrator rights: its manifest holds
+// the built level, not the invoker level the build may have put there.
+// Answers false as well for an image with neither.
+bool asks_for_administrator(const uint8_t* image, size_t size);

@@ -14,6 +14,7 @@
 #include "builder/stream_encoder.h"
 #include "cli/cli_support.h"
 #include "cli/default_dialogs.h"
+#include "cli/sbom.h"
 
 namespace fs = std::filesystem;
 
@@ -21,7 +22,8 @@ namespace {
 
 const char kUsage[] =
     "Usage: kestrel build PROJECT.toml [-o OUT] [--level N|max] [--volume-size SIZE]\n"
-    "                     [--sign-command CMD | --no-sign] [--stub FILE] [--uninstaller FILE]\n\n"
+    "                     [--sign-command CMD | --no-sign] [--stub FILE] [--uninstaller FILE]\n"
+    "                     [--sbom FILE]\n\n"
     "Writes the setup file OUT (default: the project's name with .exe, beside it)\n"
     "and, with --volume-size, its volumes OUT.D01, OUT.D02, ... beside it; the\n"
     "folder of OUT is made when missing.\n"
@@ -31,6 +33,9 @@ const char kUsage[] =
     "                     which {file} stands for the file (instead of the project's\n"
     "                     [signing] command); the build fails when CMD fails\n"
     "  --no-sign          leave the setup unsigned, whatever the project says\n"
+    "  --sbom FILE        also write an SPDX 2.3 document (JSON) of the setup: its\n"
+    "                     digests, the Kestrel programs in it and every item it\n"
+    "                     installs, with its digests and signature state\n"
     "  --stub, --uninstaller  the Windows programs to use instead of those installed\n"
     "                     with kestrel (share/kestrel beside its bin folder)\n\n"
     "With SOURCE_DATE_EPOCH set (seconds since 1970), no file time stored in the\n"
@@ -79,6 +84,7 @@ int run_build(int argc, char** argv) {
   BuildOptions options;
   std::string project_path, stub = share_file("kestrel-stub.exe"), uninstaller = share_file("kestrel-uninstall.exe");
   std::optional<std::string> sign_command;
+  std::string sbom;
   bool no_sign = false;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
@@ -99,6 +105,9 @@ int run_build(int argc, char** argv) {
       if (!has_value || !check_sign_command(argv[i + 1], &why))
         return usage_error("build", has_value ? why : "--sign-command needs a command such as 'signer {file}'");
       sign_command = argv[++i];
+    } else if (!strcmp(a, "--sbom")) {
+      if (!has_value) return usage_error("build", "--sbom needs a file name");
+      sbom = argv[++i];
     } else if (!strcmp(a, "--no-sign")) {
       no_sign = true;
     } else if (!strcmp(a, "--stub")) {
@@ -134,6 +143,9 @@ int run_build(int argc, char** argv) {
   end_cleanly_on_signals();
   if (!build_setup(project, options, &report, &error)) return fail("build", error);
   for (const std::string& warning : report.warnings) fprintf(stderr, "kestrel: build: warning: %s\n", warning.c_str());
+  // Read back from the finished (and signed) setup, as it will be installed.
+  if (!sbom.empty() && !write_sbom(options.output, sbom, options.newest_time, &error))
+    return fail("build", error + " (the setup itself was written)");
   double ratio = report.input_bytes ? 100.0 * static_cast<double>(report.stored_bytes) / report.input_bytes : 100.0;
   printf("%s: %llu bytes, %u items (%u stored, %llu bytes to %llu, %.1f %%)", options.output.c_str(),
          static_cast<unsigned long long>(report.setup_size), report.items, report.stored_items,

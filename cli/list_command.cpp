@@ -24,19 +24,6 @@ const char* root_key_name(uint32_t code) {
   return "HKEY_CURRENT_USER";
 }
 
-// Where the installer puts the item, with its folder named as a macro.
-std::string destination(const uint8_t* entry) {
-  std::string name = setup_text(entry_string(entry, 0));
-  if (entry[kEntryKind] == kKindInSource) return "#SourceDir#\\" + name;
-  switch (entry[kEntryFolderCode]) {
-    case kFolderWindows: return "#Windows#\\" + name;
-    // The system keeps shared files where it finds them, by file name.
-    case kFolderShared: return "#System#\\" + name.substr(name.find_last_of('\\') + 1) + " (shared system file)";
-    case kFolderFonts: return "#Fonts#\\" + name;
-  }
-  return "#InstallDir#\\" + name;
-}
-
 std::string item_flags(const uint8_t* entry) {
   std::string text;
   auto add = [&](const std::string& word) { text += (text.empty() ? "" : ", ") + word; };
@@ -69,7 +56,8 @@ void print_items(int type) {
   printf("  items: %u\n", count);
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* entry = file_entry_at(type, i);
-    printf("    %u: %s\n", i, destination(entry).c_str());
+    printf("    %u: %s%s\n", i, item_destination(entry).c_str(),
+           entry[kEntryKind] != kKindInSource && entry[kEntryFolderCode] == kFolderShared ? " (shared system file)" : "");
     printf("       size %u, stored %u at %u, checksum %08X; %s\n", get_u32(entry + kEntrySize),
            get_u32(entry + kEntryDataLength), get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryChecksum),
            item_flags(entry).c_str());

@@ -509,6 +509,18 @@ std::string data_position_text(const std::vector<DataVolume>& volumes, uint64_t 
 
 const std::vector<DataVolume>& setup_volumes() { return Volumes; }
 
+std::string item_destination(const uint8_t* entry) {
+  std::string name = setup_text(entry_string(entry, 0));
+  if (entry[kEntryKind] == kKindInSource) return "#SourceDir#\\" + name;
+  switch (entry[kEntryFolderCode]) {
+    case kFolderWindows: return "#Windows#\\" + name;
+    // The system keeps shared files where it finds them, by file name.
+    case kFolderShared: return "#System#\\" + name.substr(name.find_last_of('\\') + 1);
+    case kFolderFonts: return "#Fonts#\\" + name;
+  }
+  return "#InstallDir#\\" + name;
+}
+
 std::string describe_item(int type, uint32_t index) {
   const uint8_t* entry = file_entry_at(type, index);
   std::string text = "setup type " + std::to_string(type) + ", item " + std::to_string(index);

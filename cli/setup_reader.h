@@ -109,6 +109,10 @@ std::string data_position_text(const std::vector<DataVolume>& volumes, uint64_t 
 // The volumes of the open setup (empty without a data area).
 const std::vector<DataVolume>& setup_volumes();
 
+// Where the installer puts an item, its folder named as a macro
+// ("#InstallDir#\\bin\\Viewer.exe"), in UTF-8.
+std::string item_destination(const uint8_t* entry);
+
 // "setup type T, item I (NAME)" for messages.
 std::string describe_item(int type, uint32_t index);
 
