@@ -355,6 +355,7 @@ static bool set_aside(const uint8_t* bytes, uint32_t length, const UninstallData
     if (GetFileAttributesA(aside) != INVALID_FILE_ATTRIBUTES) continue;
     if (!note_created_file(aside)) break;
     file = create_file(aside);
+    if (file == INVALID_FILE_HANDLE) break;  // the folder takes no file of ours
   }
   if (file == INVALID_FILE_HANDLE) return fail_install(kErrorCreate, UninstallerPath);
   int written = write_all(file, bytes, length);
