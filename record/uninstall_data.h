@@ -13,7 +13,8 @@
 //   0x1251 SettingsList: registry values and INI entries to delete.
 //   0x1252 EarlierInstallation: a whole record (RemoveList to end block)
 //          of an installation that an uninstaller at the same path served
-//          before this one was written over it; one block per installation.
+//          before this one was written over it; one block per installation,
+//          those that keep the same blocks once.
 //   0x1255 EarlierRemovals: the RemoveLists of the earlier installations
 //          merged, one record per path and flags, "." this record's own
 //          folder; a shared file's record adds a u32 count of the
