@@ -3,6 +3,7 @@
 #include "archive/entry_lists.h"
 #include "builder/code_page.h"
 #include "builder/project_rules.h"
+#include "builder/record_estimate.h"
 #include "builder/sign_command.h"
 #include "record/removal_plan.h"
 
@@ -809,7 +810,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
   }
   if (ok && p.start_page && p.start_page->setup_type >= p.types.size())
     ok = r.fail(*root.get("setup"), "setup.start_type", "names a setup type that does not exist");
-  ok = ok && captions_given(r, types, p) && check_item_names(p, &r.error);
+  ok = ok && captions_given(r, types, p) && check_item_names(p, &r.error) && check_record_sizes(p, &r.error);
   ok = ok && top.done();
   if (!ok) {
     *error = visible(r.error);

@@ -477,7 +477,7 @@ int install_next_item() {
   bool uninstaller = (entry[kEntryFlags] & kItemUninstaller) != 0;
   if (uninstaller) {
     copy_string(UninstallerPath, DestPath, kPathSize);
-    keep_earlier_record();
+    if (!keep_earlier_record()) return 0;
   }
 
   uint8_t kind = entry[kEntryKind];

@@ -21,6 +21,7 @@
 #include "install/product_entry.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
+#include "record/earlier_installations.h"
 #include "record/removal_plan.h"
 #include "record/uninstall_data.h"
 #include "record/uninstall_data_writer.h"
@@ -28,8 +29,6 @@
 namespace {
 
 const uint32_t kUninstallRootKey = 0x80000002;  // HKEY_LOCAL_MACHINE as the uninstaller reads it
-// An uninstaller with its record is far smaller; a larger file is not one.
-enum : uint32_t { kMaxUninstallerLength = 8u << 20 };
 
 // The record of the uninstaller that the new one replaced, accepted whole.
 uint8_t* EarlierRecord = nullptr;
@@ -156,6 +155,35 @@ bool write_uninstall_key_block(RecordFile* log, char* key_path) {
   return true;
 }
 
+// The folder of the uninstaller, into kPathSize bytes; false when its
+// path has none.
+bool uninstaller_folder(char* folder) {
+  copy_string(folder, UninstallerPath, kPathSize);
+  char* slash = strrchr(folder, '\\');
+  if (!slash) return false;
+  *slash = '\0';
+  return true;
+}
+
+// The earlier installations of the record kept by keep_earlier_record,
+// merged with the RemoveList just written at [list_at, list_end). False
+// when the merge cannot be made.
+bool take_over_earlier_record(RecordFile* log, uint32_t list_at, uint32_t list_end) {
+  char folder[kPathSize];
+  uint8_t* list = nullptr;
+  uint32_t length = list_end - list_at;
+  if (!finish_record(log)) return true;  // the write's failure is reported with the record's
+  if (!uninstaller_folder(folder) || !alloc_block(length, &list)) return false;
+  uint32_t end = tell_file(log->file);
+  if (seek_to(log->file, list_at) != list_at || read_exact(log->file, list, length) != 0 ||
+      seek_to(log->file, end) != end)
+    log->result = 2;
+  bool merged = log->result != 0 ||
+                write_earlier_installations(log, EarlierRecord, EarlierRecordLength, folder, list, length);
+  free_block(&list);
+  return merged;
+}
+
 // A failed write of the record is the installation's failure: a full disk
 // (a short write) is error 20, any other error 19, both naming the
 // uninstaller.
@@ -207,16 +235,25 @@ bool write_uninstall_data() {
   RecordFile log{file, 0};
   add_backslash(InstallDir, kPathSize);
   write_remove_list(&log, start);
+  uint32_t list_end = tell_file(file);  // the block is closed: nothing waits in the buffer
   make_menu_shortcuts(&log);
   char key_path[kUninstallKeySize];
   bool named = write_uninstall_key_block(&log, key_path);
   write_install_folder_if_elsewhere(&log);
   record_settings_to_delete(&log);
-  if (EarlierRecord) write_earlier_installations(&log, EarlierRecord, EarlierRecordLength);
+  if (EarlierRecord && !take_over_earlier_record(&log, start - kBlockHeaderSize, list_end))
+    fail_install(kErrorNoMemory, UninstallerPath);
   write_uninstaller_texts(&log);
   write_made_folders(&log);
   write_block_header(&log, kUninstallEndId, 0);
   if (!finish_record(&log)) fail_with(log.result);
+  // One the uninstaller would refuse is not written: the installation
+  // fails, and its rollback puts back the uninstaller that was there.
+  uint32_t end = tell_file(file);
+  if (ErrorState == 0 && log.result == 0 && end - (start - kBlockHeaderSize) > kMaxRecordLength) {
+    SavedSystemError = ERROR_FILE_TOO_LARGE;
+    fail_install(kErrorSystem, UninstallerPath);
+  }
   if (!close_file(file) && log.result == 0) fail_with(2);
   if (ErrorState != 0) return false;
   log_event("uninstaller", UninstallerPath);
@@ -234,11 +271,7 @@ void uninstall_key_path(char* out, const char* uninstall_name) {
 // refuse would void every later installation's record in this folder.
 static bool earlier_record_plans(const UninstallData& data) {
   char folder[kPathSize];
-  copy_string(folder, UninstallerPath, kPathSize);
-  char* slash = strrchr(folder, '\\');
-  if (!slash) return false;
-  *slash = '\0';
-  return record_plans(data, folder);
+  return uninstaller_folder(folder) && record_plans(data, folder);
 }
 
 // The uninstaller file open in `file` read whole into *bytes, with its
@@ -267,7 +300,82 @@ static bool read_uninstaller_record(FileHandle file, uint8_t** bytes, uint32_t* 
   return false;
 }
 
-void keep_earlier_record() {
+// Whether the record is of the product this setup type installs: the
+// same Uninstall key, or neither has one. The one judgement of it.
+static bool same_product(const UninstallData& data) {
+  const char* name = current_uninstall_name();
+  if (!name || !*name) return !data.has_uninstall_key;
+  char key[kUninstallKeySize];
+  uninstall_key_path(key, name);
+  return data.has_uninstall_key && data.uninstall_key.length == strlen(key) &&
+         same_folded(data.uninstall_key.text, key, data.uninstall_key.length);
+}
+
+// The registry value (a command) of the other product's key that begins
+// with the uninstaller's path, quoted or not, made to begin with `aside`.
+static bool repoint_value(HKEY key, const char* key_path, const char* name, const char* aside) {
+  char value[kPathSize + 64], command[kPathSize + 64];
+  DWORD type = 0, size = sizeof value - 1;
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+      type != REG_SZ)
+    return true;
+  value[size] = '\0';
+  size_t quote = value[0] == '"', n = strlen(UninstallerPath);
+  if (!same_folded(value + quote, UninstallerPath, n) || (value[quote + n] && value[quote + n] != (quote ? '"' : ' ')))
+    return true;
+  copy_string(command, quote ? "\"" : "", sizeof command);
+  append_string(command, aside, sizeof command);
+  if (!append_string(command, value + quote + n, sizeof command) ||
+      !note_registry_value(HKEY_LOCAL_MACHINE, key_path, name))
+    return false;
+  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                        static_cast<DWORD>(strlen(command) + 1)) == ERROR_SUCCESS;
+}
+
+// Another product's uninstaller at the path would be written over, and
+// that product could no longer be removed: it goes on beside ours, with
+// its record, under a free name ("Uninstall-1.exe"), and its Uninstall
+// key names it there. A rollback takes both back. False when that cannot
+// be done: the installation must not go on.
+static bool set_aside(const uint8_t* bytes, uint32_t length, const UninstallData& data) {
+  char aside[kPathSize];
+  FileHandle file = INVALID_FILE_HANDLE;
+  for (unsigned n = 1; n < 100 && file == INVALID_FILE_HANDLE; ++n) {
+    copy_string(aside, UninstallerPath, sizeof aside);
+    char* dot = strrchr(aside, '.');
+    char* slash = strrchr(aside, '\\');
+    char tail[kPathSize] = "";
+    if (dot && dot > slash) {
+      copy_string(tail, dot, sizeof tail);
+      *dot = '\0';
+    }
+    char number[12] = "-";
+    format_decimal(number + 1, sizeof number - 1, n, 1);
+    if (!append_string(aside, number, sizeof aside) || !append_string(aside, tail, sizeof aside)) break;
+    if (GetFileAttributesA(aside) != INVALID_FILE_ATTRIBUTES) continue;
+    if (!note_created_file(aside)) break;
+    file = create_file(aside);
+    if (file == INVALID_FILE_HANDLE) break;  // the folder takes no file of ours
+  }
+  if (file == INVALID_FILE_HANDLE) return fail_install(kErrorCreate, UninstallerPath);
+  int written = write_all(file, bytes, length);
+  if (!close_file(file) || written != 0) return fail_install(written == 3 ? kErrorDiskFull : kErrorWrite, aside);
+  log_event("made", aside);
+  // Its plan took the key: below the Uninstall key, and shorter than this.
+  char key_path[kUninstallKeyCapacity];
+  HKEY key;
+  if (!data.has_uninstall_key) return true;
+  memcpy(key_path, data.uninstall_key.text, data.uninstall_key.length);
+  key_path[data.uninstall_key.length] = '\0';
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return true;
+  bool repointed = repoint_value(key, key_path, "UninstallString", aside) &&
+                   repoint_value(key, key_path, "QuietUninstallString", aside);
+  RegCloseKey(key);
+  return repointed || fail_install(kErrorWrite, aside);
+}
+
+bool keep_earlier_record() {
   forget_earlier_record();
   // A working copy of that uninstaller may have removed its installation
   // and not yet marked the record (it can only once the installed program
@@ -275,19 +383,24 @@ void keep_earlier_record() {
   // record cannot be told apart from one carried out, and nothing is kept.
   HANDLE turn = wait_for_turn(UninstallerPath);
   FileHandle file = turn ? open_file(UninstallerPath, 0) : INVALID_FILE_HANDLE;
+  bool kept = true;
   if (file != INVALID_FILE_HANDLE) {
     uint8_t* bytes = nullptr;
     uint32_t length = 0, image = 0;
     UninstallData data;
-    if (read_uninstaller_record(file, &bytes, &length, &image, &data) && earlier_record_plans(data) &&
-        alloc_block(length - image, &EarlierRecord)) {
-      memcpy(EarlierRecord, bytes + image, length - image);
-      EarlierRecordLength = length - image;
+    if (read_uninstaller_record(file, &bytes, &length, &image, &data) && earlier_record_plans(data)) {
+      if (!same_product(data)) {
+        kept = set_aside(bytes, length, data);
+      } else if (alloc_block(length - image, &EarlierRecord)) {
+        memcpy(EarlierRecord, bytes + image, length - image);
+        EarlierRecordLength = length - image;
+      }
     }
     free_block(&bytes);
     close_file(file);
   }
   release_turn(turn);
+  return kept;
 }
 
 // RemoveList records for these files, made and kept by this run.

@@ -17,8 +17,11 @@ void uninstall_key_path(char* out, const char* uninstall_name);
 // that was not carried out, so that the new record takes it over and one
 // uninstaller removes every installation in the folder. It waits for the
 // uninstaller's turn (base/uninstall_turn.h) while a working copy of it
-// is between its removal and its mark.
-void keep_earlier_record();
+// is between its removal and its mark. Only a record of the same product
+// is kept; another product's uninstaller is set aside beside it, with its
+// record, and its Uninstall key names it there. False, with the
+// installation failed, when that cannot be done.
+bool keep_earlier_record();
 // After a rollback that could not remove every file it made: appends to
 // the uninstaller placed by this run (its image `image_size` bytes long)
 // a record of just these files and registers it, so that it removes them

@@ -202,6 +202,11 @@ bool walk_record(const PlannedInstallation& installation, const MenuFolders& men
     PathText path = start_path(buffer);
     if (!resolve_file(next_remove_record(&cursor), installation.install_dir, &path, list)) return false;
   }
+  cursor = data.earlier_removals;
+  for (uint32_t i = 0; i < data.earlier_removal_count; ++i) {
+    PathText path = start_path(buffer);
+    if (!resolve_file(next_earlier_removal(&cursor).record, installation.install_dir, &path, list)) return false;
+  }
   cursor = data.shortcut_list;
   for (uint32_t i = 0; i < data.shortcut_count; ++i) {
     ShortcutRecord record = next_shortcut_record(&cursor);
@@ -229,7 +234,9 @@ bool walk_record(const PlannedInstallation& installation, const MenuFolders& men
 
 // What "." means for an installation: the folder its record names, else
 // the uninstaller's own.
-bool find_install_dir(const UninstallData& data, const char* uninstaller_folder, char* install_dir) {
+}  // namespace
+
+bool installation_folder(const UninstallData& data, const char* uninstaller_folder, char* install_dir) {
   if (!data.has_install_folder) {
     size_t length = strlen(uninstaller_folder);
     if (length == 0 || length >= kPathSize) return false;
@@ -242,6 +249,8 @@ bool find_install_dir(const UninstallData& data, const char* uninstaller_folder,
   install_dir[folder.length] = '\0';
   return true;
 }
+
+namespace {
 
 bool walk_plan(const RemovalPlan& plan, const MenuFolders& menu, FolderList* list) {
   for (uint32_t i = 0; i < plan.installation_count; ++i)
@@ -276,7 +285,7 @@ bool plan_removal(const UninstallData& data, const char* uninstaller_folder, con
   for (uint32_t i = 1; i < count; ++i) plan->installations[i].data = next_earlier_installation(&cursor);
   bool sound = true;
   for (uint32_t i = 0; i < count && sound; ++i)
-    sound = find_install_dir(plan->installations[i].data, uninstaller_folder, plan->installations[i].install_dir);
+    sound = installation_folder(plan->installations[i].data, uninstaller_folder, plan->installations[i].install_dir);
   FolderList list{nullptr, 0};
   if (!sound || !walk_plan(*plan, menu, &list)) {
     free_removal_plan(plan);
@@ -312,7 +321,7 @@ bool record_plans(const UninstallData& data, const char* uninstaller_folder) {
   const uint8_t* cursor = data.earlier;
   for (uint32_t i = 0; i <= data.earlier_count; ++i) {
     if (i > 0) installation.data = next_earlier_installation(&cursor);
-    if (!find_install_dir(installation.data, uninstaller_folder, installation.install_dir) ||
+    if (!installation_folder(installation.data, uninstaller_folder, installation.install_dir) ||
         !walk_record(installation, no_menu, &counted))
       return false;
   }
@@ -331,6 +340,13 @@ void free_removal_plan(RemovalPlan* plan) {
   free(plan->installations);
   free(plan->folders);
   *plan = RemovalPlan();
+}
+
+bool recorded_path(const char* install_dir, const RemoveRecord& record, char* path) {
+  PathText text = start_path(path);
+  if (!resolve_file(record, install_dir, &text, nullptr)) return false;
+  if (record.name.length == 0) text.put("\\", 1);
+  return text.fits;
 }
 
 bool planned_file_path(const PlannedInstallation& installation, const RemoveRecord& record, char* path) {

@@ -80,6 +80,14 @@ bool record_plans(const UninstallData& data, const char* uninstaller_folder);
 bool is_plain_registry_key(const char* key, size_t length);
 bool is_plain_file_path(const char* path, size_t length);
 
+// What "." means for an installation: the folder its record names, else
+// the uninstaller's own; into kPathSize bytes, no trailing backslash.
+bool installation_folder(const UninstallData& data, const char* uninstaller_folder, char* install_dir);
+// The whole path a RemoveList record names, as the setup had it when it
+// wrote the record: a file's path, a folder item's folder with a trailing
+// backslash; into kPathSize bytes. False when it is no path the plan takes.
+bool recorded_path(const char* install_dir, const RemoveRecord& record, char* path);
+
 // The paths of a planned removal, each into kPathSize bytes. A folder item
 // of the RemoveList names no file: planned_file_path answers false for it.
 bool planned_file_path(const PlannedInstallation& installation, const RemoveRecord& record, char* path);

@@ -48,6 +48,16 @@ bool read_remove_record(Reader* r) {
   return r->counted(&folder) && r->counted(&name) && r->u8(&flags);
 }
 
+// A shared file's record counts the installations that raised its count:
+// at least one, or it would not be listed.
+bool read_earlier_removal(Reader* r) {
+  RecordText folder, name;
+  uint8_t flags = 0;
+  uint32_t uses = 1;
+  if (!r->counted(&folder) || !r->counted(&name) || !r->u8(&flags)) return false;
+  return !(flags & kRemoveShared) || (r->u32(&uses) && uses != 0);
+}
+
 bool read_shortcut_record(Reader* r) {
   RecordText folder, file;
   return r->counted(&folder) && r->counted(&file);
@@ -149,6 +159,12 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
         if (earlier || !check_earlier(payload)) return UninstallDataStatus::kDamaged;
         if (out->earlier_count++ == 0) out->earlier = header;
         break;
+      case kEarlierRemovalsId:
+        // Only the newest installation carries the merged list, once.
+        if (earlier || out->earlier_removals ||
+            !check_list(payload, 5, read_earlier_removal, &out->earlier_removals, &out->earlier_removal_count))
+          return UninstallDataStatus::kDamaged;
+        break;
       case kUninstallerTextsId: {
         // Only texts: a block that does not read whole leaves the uninstaller its own.
         RecordText texts[kUninstallerTextCount] = {};
@@ -198,6 +214,15 @@ RemoveRecord next_remove_record(const uint8_t** cursor) {
   record.flags = **cursor;
   ++*cursor;
   return record;
+}
+
+EarlierRemoval next_earlier_removal(const uint8_t** cursor) {
+  EarlierRemoval removal{next_remove_record(cursor), 1};
+  if (removal.record.flags & kRemoveShared) {
+    removal.uses = get_u32(*cursor);
+    *cursor += 4;
+  }
+  return removal;
 }
 
 ShortcutRecord next_shortcut_record(const uint8_t** cursor) {

@@ -13,7 +13,13 @@
 //   0x1251 SettingsList: registry values and INI entries to delete.
 //   0x1252 EarlierInstallation: a whole record (RemoveList to end block)
 //          of an installation that an uninstaller at the same path served
-//          before this one was written over it; one block per installation.
+//          before this one was written over it; one block per installation,
+//          those that keep the same blocks once.
+//   0x1255 EarlierRemovals: the RemoveLists of the earlier installations
+//          merged, one record per path and flags, "." this record's own
+//          folder; a shared file's record adds a u32 count of the
+//          installations that raised its shared count. The setup then
+//          keeps each earlier installation with an empty RemoveList.
 //   0x1280 UninstallerTexts: the project's texts for the uninstaller's
 //          boxes, as counted texts (empty: the uninstaller's own).
 //   0x1281 MadeFolders: u32 count, then counted whole paths (no trailing
@@ -37,6 +43,7 @@ enum : uint16_t {
   kInstallFolderId = 0x1250,
   kSettingsListId = 0x1251,
   kEarlierInstallationId = 0x1252,
+  kEarlierRemovalsId = 0x1255,
   kLastRequiredExtensionId = 0x127F,
   kUninstallerTextsId = 0x1280,
   kMadeFoldersId = 0x1281,
@@ -44,6 +51,12 @@ enum : uint16_t {
   kUsedRemoveListId = 0x9235,
   kUninstallEndId = 0x7F7F,
 };
+
+// The longest record the uninstaller reads, and so the longest the setup
+// writes: a longer tail behind its image is not taken for a record.
+enum : uint32_t { kMaxRecordLength = 4u << 20 };
+// An installed uninstaller is its image, far smaller, and its record.
+enum : uint32_t { kMaxUninstallerLength = 2 * kMaxRecordLength };
 
 // The UninstallKeyBlock names a key below this one of HKEY_LOCAL_MACHINE.
 constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
@@ -68,6 +81,13 @@ struct RemoveRecord {
   RecordText folder;  // ".", ".\sub" or an absolute folder
   RecordText name;
   uint8_t flags;
+};
+
+// A record of the EarlierRemovals: uses is how many earlier installations
+// listed it; a shared file's count is lowered that many times.
+struct EarlierRemoval {
+  RemoveRecord record;
+  uint32_t uses;
 };
 
 // A start-menu shortcut: the folder that holds it (no trailing backslash)
@@ -106,6 +126,10 @@ struct UninstallData {
   uint32_t setting_count;
   const uint8_t* earlier;  // the first block that may be an EarlierInstallation
   uint32_t earlier_count;
+  // The earlier installations' files, merged (EarlierRemoval records);
+  // "." means this installation's folder.
+  const uint8_t* earlier_removals;
+  uint32_t earlier_removal_count;
   // The uninstaller's texts the project gave, by kUninstallerText...
   // (length 0: its own). Texts that do not read whole are passed over.
   RecordText texts[kUninstallerTextCount];
@@ -128,6 +152,7 @@ UninstallDataStatus parse_uninstall_data(const uint8_t* data, size_t length, Uni
 // lists of a record that parse_uninstall_data accepted, which has checked
 // every length; start at remove_list, shortcut_list or setting_list.
 RemoveRecord next_remove_record(const uint8_t** cursor);
+EarlierRemoval next_earlier_removal(const uint8_t** cursor);  // from earlier_removals
 ShortcutRecord next_shortcut_record(const uint8_t** cursor);
 SettingRecord next_setting_record(const uint8_t** cursor);
 // A counted path of made_folders; only made_folder_count times.

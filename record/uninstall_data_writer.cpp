@@ -119,25 +119,3 @@ void write_ini_setting(RecordFile* log, const char* file, const char* section, c
   write_counted_string(log, key);
   write_record_u8(log, flags);
 }
-
-void write_earlier_installations(RecordFile* log, const uint8_t* old, size_t length) {
-  // Its own blocks, without its earlier installations and its end block,
-  // become one installation with an end block of its own.
-  uint32_t own = open_block(log, kEarlierInstallationId);
-  for (size_t at = 0; at + kBlockHeaderSize <= length;) {
-    uint16_t id = get_u16(old + at);
-    uint32_t size = get_u32(old + at + 4);
-    if (id == kUninstallEndId) break;
-    if (id != kEarlierInstallationId) write_record_bytes(log, old + at, kBlockHeaderSize + size);
-    at += kBlockHeaderSize + size;
-  }
-  write_block_header(log, kUninstallEndId, 0);
-  close_block(log, own, kEarlierInstallationId, nullptr);
-  for (size_t at = 0; at + kBlockHeaderSize <= length;) {
-    uint16_t id = get_u16(old + at);
-    uint32_t size = get_u32(old + at + 4);
-    if (id == kUninstallEndId) break;
-    if (id == kEarlierInstallationId) write_record_bytes(log, old + at, kBlockHeaderSize + size);
-    at += kBlockHeaderSize + size;
-  }
-}

@@ -47,7 +47,3 @@ void write_install_folder(RecordFile* log, const char* folder);
 void write_registry_setting(RecordFile* log, uint32_t root, const char* key, const char* name, uint8_t flags,
                             uint8_t created_keys);
 void write_ini_setting(RecordFile* log, const char* file, const char* section, const char* key, uint8_t flags);
-// The installations that the record `old` (accepted by parse_uninstall_data)
-// describes, as EarlierInstallation blocks: its own blocks as one, then
-// each earlier installation it carries as it stands.
-void write_earlier_installations(RecordFile* log, const uint8_t* old, size_t length);

@@ -9,10 +9,6 @@
 
 namespace {
 
-// Far more than any installation writes (a record takes at least 5 bytes
-// plus its path); a larger tail is not a record of ours.
-constexpr DWORD kMaxRecordLength = 4u << 20;
-
 UninstallDataStatus read_tail(HANDLE file, DWORD image_size, DWORD tail, OwnRecord* record) {
   if (tail > kMaxRecordLength) return UninstallDataStatus::kDamaged;
   if (SetFilePointer(file, static_cast<LONG>(image_size), nullptr, FILE_BEGIN) != image_size)
@@ -31,7 +27,7 @@ UninstallDataStatus read_tail(HANDLE file, DWORD image_size, DWORD tail, OwnReco
 uint8_t* read_whole(HANDLE file, DWORD* size) {
   DWORD high = 0;
   *size = GetFileSize(file, &high);
-  if (*size == INVALID_FILE_SIZE || high != 0 || *size > 2 * kMaxRecordLength) return nullptr;
+  if (*size == INVALID_FILE_SIZE || high != 0 || *size > kMaxUninstallerLength) return nullptr;
   uint8_t* bytes = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, *size ? *size : 1));
   DWORD done = 0, got = 0;
   while (bytes && done < *size && ReadFile(file, bytes + done, *size - done, &got, nullptr) && got != 0) done += got;

@@ -22,12 +22,18 @@ bool delete_now(const char* path) {
   return DeleteFileA(path) != 0;
 }
 
-void remove_file(const char* path, uint8_t flags, RemovalOutcome* outcome) {
+// A shared file's count is lowered once for each installation that raised
+// it (uses).
+void remove_file(const char* path, uint8_t flags, uint32_t uses, RemovalOutcome* outcome) {
   // Another installation's count keeps a shared file; so does a count we
   // cannot read, since deleting a library in use elsewhere breaks that user.
-  if ((flags & kRemoveShared) && release_shared_count(path) != SharedRelease::kLastUser) {
-    log_event("kept", path, "shared");
-    return;
+  if (flags & kRemoveShared) {
+    SharedRelease release = SharedRelease::kStillUsed;
+    while (uses-- > 0 && release == SharedRelease::kStillUsed) release = release_shared_count(path);
+    if (release != SharedRelease::kLastUser) {
+      log_event("kept", path, "shared");
+      return;
+    }
   }
   if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
   if (flags & kRemoveSelfRegistering) unregister_library(path);
@@ -122,7 +128,13 @@ RemovalOutcome carry_out_removal(const RemovalPlan& plan) {
     const uint8_t* cursor = installation.data.remove_list;
     for (uint32_t n = 0; n < installation.data.remove_count; ++n) {
       RemoveRecord record = next_remove_record(&cursor);
-      if (planned_file_path(installation, record, path)) remove_file(path, record.flags, &outcome);
+      if (planned_file_path(installation, record, path)) remove_file(path, record.flags, 1, &outcome);
+    }
+    cursor = installation.data.earlier_removals;
+    for (uint32_t n = 0; n < installation.data.earlier_removal_count; ++n) {
+      EarlierRemoval removal = next_earlier_removal(&cursor);
+      if (planned_file_path(installation, removal.record, path))
+        remove_file(path, removal.record.flags, removal.uses, &outcome);
     }
     cursor = installation.data.shortcut_list;
     for (uint32_t n = 0; n < installation.data.shortcut_count; ++n) {

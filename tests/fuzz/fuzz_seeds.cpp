@@ -196,8 +196,8 @@ void uninstall_seed(const std::string& name, const ProjectType& type) {
   };
   seed_record(name, plain);
 
-  // The same with the extension blocks: its folder, its settings, and
-  // itself once more as an earlier installation.
+  // The same with the extension blocks: its folder, its settings,
+  // itself once more as an earlier installation, and merged earlier files.
   RecordWriter w;
   w.bytes.assign(plain.begin(), plain.end() - kBlockHeaderSize);  // the end block comes last again
   RecordWriter folder;
@@ -222,6 +222,16 @@ void uninstall_seed(const std::string& name, const ProjectType& type) {
   }
   w.block(kSettingsListId, settings.bytes);
   w.block(kEarlierInstallationId, plain);
+  RecordWriter merged;  // earlier files, merged: a plain one and a shared one counted twice
+  merged.u32(2);
+  merged.text(".");
+  merged.text("old.txt");
+  merged.u8(0);
+  merged.text("C:\\Windows\\System");
+  merged.text("shared.dll");
+  merged.u8(kRemoveShared);
+  merged.u32(2);
+  w.block(kEarlierRemovalsId, merged.bytes);
   w.block(kUninstallEndId, {});
   seed_record(name + "-extended", w.bytes);
 }

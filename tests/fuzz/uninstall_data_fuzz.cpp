@@ -62,6 +62,11 @@ void check_record(const UninstallData& data, const Input& in) {
     RemoveRecord r = next_remove_record(&cursor);
     FUZZ_RULE(in.holds(r.folder) && in.holds(r.name) && in.holds(cursor, 0));
   }
+  cursor = data.earlier_removals;
+  for (uint32_t i = 0; i < data.earlier_removal_count; ++i) {
+    EarlierRemoval r = next_earlier_removal(&cursor);
+    FUZZ_RULE(in.holds(r.record.folder) && in.holds(r.record.name) && in.holds(cursor, 0) && r.uses != 0);
+  }
   cursor = data.shortcut_list;
   for (uint32_t i = 0; i < data.shortcut_count; ++i) {
     ShortcutRecord r = next_shortcut_record(&cursor);

@@ -184,6 +184,23 @@ TEST_F(ProjectTest, TheRemovalTextsComeOnlyWithTheRemoval) {
   EXPECT_EQ("Nothing else.", (*p.types[0].record.text_lists[6])[39]);
 }
 
+// The uninstaller reads a record of at most kMaxRecordLength bytes: a
+// setup type that could write a longer one is refused at the build, not
+// found out when its product cannot be removed.
+TEST_F(ProjectTest, ATypeWhoseRecordTheUninstallerCouldNotReadIsRefused) {
+  auto folders = [](int count) {
+    std::string toml = "[[type]]\nfolder = \"C:\\\\X\"\n";
+    for (int i = 0; i < count; ++i)
+      toml += "[[type.folders]]\nname = \"" + std::string(200, 'd') + std::to_string(i) + "\"\n";
+    return toml;
+  };
+  std::string error = read_error(folders(20000));
+  EXPECT_EQ(0u, error.find(project_path() + ": type[0]: its installation record could take")) << error;
+  // Without an uninstaller there is no record; with a tenth of it, it fits.
+  EXPECT_EQ("", read_error("[setup]\nuninstaller = false\n" + folders(20000)));
+  EXPECT_EQ("", read_error(folders(2000)));
+}
+
 TEST_F(ProjectTest, SettingsTheUninstallerDeletesAreOnesItCanPlan) {
   const std::string type = "[[type]]\nfolder = \"C:\\\\X\"\n";
   expect_refusals(type, {

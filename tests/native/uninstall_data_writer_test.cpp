@@ -1,7 +1,7 @@
 // Writing the installation record: a setup that uses none of the extension
 // blocks writes exactly the old format; the extension blocks stand before
 // the end block where a reader that walks the headers passes over them;
-// earlier installations are carried over one level deep; and every write
+// earlier installations are merged one level deep; and every write
 // is checked.
 #include <gtest/gtest.h>
 
@@ -15,6 +15,8 @@
 #include "archive/format.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "record/earlier_installations.h"
+#include "record/removal_plan.h"
 #include "record/uninstall_data.h"
 #include "record/uninstall_data_writer.h"
 #include "tests/native/record_bytes.h"
@@ -156,38 +158,98 @@ TEST(UninstallDataWriter, ExtensionBlocksComeBeforeTheEndWhereAWalkingReaderPass
   EXPECT_EQ(kSettingFileCreated, ini.flags);
 }
 
-// A new installation over an uninstaller whose record names an earlier one
-// lists both side by side, never one inside the other.
-TEST(UninstallDataWriter, EarlierInstallationsAreCarriedOverOneLevelDeep) {
-  PlacedUninstaller first;
-  std::vector<uint8_t> oldest = write_record(first, [](RecordFile*) {});
+// The RemoveList that write_record writes, as a block.
+std::vector<uint8_t> own_list() {
+  RecordWriter w;
+  w.block(kRemoveListId, remove_list({{".", "app.exe", 0},
+                                      {".\\doc\\en", "guide.txt", 0},
+                                      {"C:\\Windows\\System", "shared.dll", kRemoveShared},
+                                      {".\\data", "", 0}}));
+  return w.bytes;
+}
+
+struct Merged {
+  std::string folder, name;
+  uint8_t flags;
+  uint32_t uses;
+  bool operator==(const Merged& o) const {
+    return folder == o.folder && name == o.name && flags == o.flags && uses == o.uses;
+  }
+};
+
+// Two updates over an installation that an older setup recorded: the
+// earlier installations' files are merged, once per path, and only those
+// the new list does not remove already, but for a shared file, which
+// counts the earlier installations that raised its count. Each earlier
+// installation's other blocks are kept once, with an empty RemoveList.
+TEST(UninstallDataWriter, EarlierInstallationsAreMergedOncePerPath) {
+  const char kFolder[] = "C:\\Apps\\Demo";  // where the uninstaller lies
+  std::vector<uint8_t> oldest = record_bytes(
+      {{".", "app.exe", 0}, {".", "old.txt", 0}, {"C:\\Windows\\System", "shared.dll", kRemoveShared}},
+      {{"C:\\Menu\\Programs\\Demo", "Demo.lnk"}}, 0x80000002, kKey);
+  const std::vector<uint8_t> own = own_list();
   PlacedUninstaller second;
   std::vector<uint8_t> middle = write_record(second, [&](RecordFile* log) {
-    write_install_folder(log, "C:\\Middle");
-    write_earlier_installations(log, oldest.data(), oldest.size());
+    EXPECT_TRUE(write_earlier_installations(log, oldest.data(), oldest.size(), kFolder, own.data(), own.size()));
   });
   PlacedUninstaller third;
   std::vector<uint8_t> newest = write_record(third, [&](RecordFile* log) {
-    write_earlier_installations(log, middle.data(), middle.size());
+    EXPECT_TRUE(write_earlier_installations(log, middle.data(), middle.size(), kFolder, own.data(), own.size()));
   });
   EXPECT_EQ((std::vector<uint16_t>{kRemoveListId, kShortcutListId, kUninstallKeyBlockId, kEarlierInstallationId,
-                                   kEarlierInstallationId, kUninstallEndId}),
+                                   kEarlierRemovalsId, kUninstallEndId}),
             walk_headers(newest));
   UninstallData data;
   ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(newest.data(), newest.size(), &data));
-  ASSERT_EQ(2u, data.earlier_count);
+  EXPECT_EQ(4u, data.remove_count);
+  ASSERT_EQ(1u, data.earlier_count);  // the middle and the oldest keep the same blocks
   const uint8_t* cursor = data.earlier;
-  UninstallData was_middle = next_earlier_installation(&cursor);
-  ASSERT_TRUE(was_middle.has_install_folder);
-  EXPECT_EQ("C:\\Middle", text_of(was_middle.install_folder));
-  EXPECT_EQ(0u, was_middle.earlier_count);
-  EXPECT_EQ(removed_records(data).size(), removed_records(was_middle).size());
-  UninstallData was_oldest = next_earlier_installation(&cursor);
-  EXPECT_FALSE(was_oldest.has_install_folder);
-  EXPECT_EQ(4u, was_oldest.remove_count);
-  // The oldest block is the oldest record as it stood.
-  const uint8_t* oldest_block = newest.data() + (newest.size() - kBlockHeaderSize - oldest.size());
-  EXPECT_EQ(oldest, std::vector<uint8_t>(oldest_block, oldest_block + oldest.size()));
+  UninstallData earlier = next_earlier_installation(&cursor);
+  EXPECT_EQ(0u, earlier.remove_count);
+  EXPECT_EQ(1u, earlier.shortcut_count);
+  EXPECT_EQ(kKey, text_of(earlier.uninstall_key));
+  std::vector<Merged> merged;
+  cursor = data.earlier_removals;
+  for (uint32_t i = 0; i < data.earlier_removal_count; ++i) {
+    EarlierRemoval r = next_earlier_removal(&cursor);
+    merged.push_back({text_of(r.record.folder), text_of(r.record.name), r.record.flags, r.uses});
+  }
+  EXPECT_EQ((std::vector<Merged>{{"C:\\Windows\\System", "shared.dll", kRemoveShared, 2}, {".", "old.txt", 0, 1}}),
+            merged);
+  EXPECT_TRUE(record_plans(data, kFolder));
+}
+
+// An earlier installation in another folder (an uninstaller outside it,
+// and the user chose another folder since) has its files named by their
+// whole paths, and its subfolders listed, so that they still go when empty.
+TEST(UninstallDataWriter, AnEarlierInstallationElsewhereIsMergedByWholePaths) {
+  RecordWriter old;
+  old.block(kRemoveListId, remove_list({{".\\sub\\deep", "a.txt", 0}}));
+  RecordWriter folder;
+  folder.text("C:\\Old");
+  old.block(kInstallFolderId, folder.bytes);
+  old.block(kUninstallEndId, {});
+  const std::vector<uint8_t> own = own_list();
+  PlacedUninstaller placed;
+  std::vector<uint8_t> record = write_record(placed, [&](RecordFile* log) {
+    EXPECT_TRUE(write_earlier_installations(log, old.bytes.data(), old.bytes.size(), "C:\\Uninstallers", own.data(),
+                                            own.size()));
+  });
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+  std::vector<Merged> merged;
+  const uint8_t* cursor = data.earlier_removals;
+  for (uint32_t i = 0; i < data.earlier_removal_count; ++i) {
+    EarlierRemoval r = next_earlier_removal(&cursor);
+    merged.push_back({text_of(r.record.folder), text_of(r.record.name), r.record.flags, r.uses});
+  }
+  EXPECT_EQ((std::vector<Merged>{{"C:\\Old\\sub\\deep", "a.txt", 0, 1},
+                                 {"C:\\Old\\sub\\deep", "", 0, 1},
+                                 {"C:\\Old\\sub", "", 0, 1}}),
+            merged);
+  ASSERT_EQ(1u, data.earlier_count);
+  cursor = data.earlier;
+  EXPECT_EQ("C:\\Old", text_of(next_earlier_installation(&cursor).install_folder));
 }
 
 // The pieces go out in blocks: a record many times the buffer, with a

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "install/path_macros.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_record.h"
+#include "record/removal_plan.h"
 #include "record/uninstall_data.h"
 #include "record/uninstall_data_writer.h"
 #include "tests/win32/file_entries.h"
@@ -110,20 +113,29 @@ struct Expect {
   }
 };
 
+// An uninstaller's image with the stub-size field; *image is where its
+// record begins.
+Expect stamped_image(const char* text, uint32_t* image) {
+  Expect e;
+  e.raw(text);
+  const volatile uint8_t* marker = stub_size_marker();
+  for (unsigned i = 0; i < kStubSizeMarkerLength; ++i) e.u8(marker[i]);
+  *image = static_cast<uint32_t>(e.b.size() + 4 + 3);
+  e.u32(*image).raw("pad");
+  return e;
+}
+
 // An earlier uninstaller as a setup left it: an image with the stub-size
 // field, then a record whose RemoveList names one file of the installation
-// folder. *image is where the record begins.
-Bytes earlier_uninstaller(const std::string& name, uint32_t* image) {
-  Expect older;
-  older.raw("MZ older uninstaller ");
-  const volatile uint8_t* marker = stub_size_marker();
-  for (unsigned i = 0; i < kStubSizeMarkerLength; ++i) older.u8(marker[i]);
-  *image = static_cast<uint32_t>(older.b.size() + 4 + 3);
-  older.u32(*image).raw("pad");
+// folder, of the product that the Uninstall key `key` names. *image is
+// where the record begins.
+Bytes earlier_uninstaller(const std::string& name, uint32_t* image, const std::string& key = kUninstallKey) {
+  Expect older = stamped_image("MZ older uninstaller ", image);
   Expect list;
   list.u32(1).record(".", name, 0);
   older.u16(0x1235).u16(0).u32(static_cast<uint32_t>(list.b.size()));
   older.b.insert(older.b.end(), list.b.begin(), list.b.end());
+  older.u16(0x1238).u16(0).u32(static_cast<uint32_t>(key.size() + 6)).u32(0x80000002).counted(key);
   older.u16(0x7F7F).u16(0).u32(0);
   return older.b;
 }
@@ -613,11 +625,15 @@ TEST_F(FinishInstall, TheRecordOfTheUninstallerWrittenOverIsTakenOver) {
     finish_over_earlier(uninstaller_image, &record, &data);
     ASSERT_EQ(used ? 0u : 1u, data.earlier_count);
     if (used) continue;
+    // Its files are merged into the new record's list of earlier files;
+    // the rest of it stays as an installation of its own.
     const uint8_t* cursor = data.earlier;
     UninstallData earlier = next_earlier_installation(&cursor);
-    ASSERT_EQ(1u, earlier.remove_count);
-    cursor = earlier.remove_list;
-    RemoveRecord old = next_remove_record(&cursor);
+    EXPECT_EQ(0u, earlier.remove_count);
+    EXPECT_EQ(kUninstallKey, std::string(earlier.uninstall_key.text, earlier.uninstall_key.length));
+    ASSERT_EQ(1u, data.earlier_removal_count);
+    cursor = data.earlier_removals;
+    RemoveRecord old = next_earlier_removal(&cursor).record;
     EXPECT_EQ("old.txt", std::string(old.name.text, old.name.length));
   }
 }
@@ -732,6 +748,128 @@ TEST_F(FinishInstall, ARecordThatDoesNotFitFailsTheInstallation) {
   DeleteFileA(filler.c_str());
   DeleteFileA(uninstaller.c_str());
   RemoveDirectoryA(folder.c_str());
+}
+
+// Every reinstall takes over the record of the uninstaller it writes over.
+// The earlier installations' files are merged: after three updates a
+// product of 100,000 files still has a record the uninstaller reads, whose
+// plan removes every file and lowers the shared library's count once for
+// each installation that raised it.
+TEST_F(FinishInstall, ThreeUpdatesOfALargeProductKeepARecordTheUninstallerReads) {
+  const int kFiles = 100000;
+  for (int i = 0; i < kFiles; ++i) add_created("f" + std::to_string(i) + ".dat");
+  TestEntry shared;
+  shared.kind = kKindRemovable;
+  shared.status = 23;
+  shared.folder_code = kFolderShared;
+  shared.shared = 1;
+  shared.strings[0] = "C:\\KestrelFinish\\System\\lib.dll";
+  files.add(shared);
+  make_current("Kestrel Test App");
+  uint32_t image_size = 0;
+  Expect stamped = stamped_image("MZ large uninstaller ", &image_size);
+  const std::string image = std::string(stamped.b.begin(), stamped.b.end()) + "RESERVED";
+  std::vector<size_t> sizes;
+  Bytes record;
+  for (int install = 0; install < 4; ++install) {
+    ErrorState = 0;
+    keep_earlier_record();  // before the item writes the new uninstaller
+    write_file(kUninstaller, image);
+    finish_install();
+    ASSERT_EQ(0, ErrorState) << "install " << install;
+    record = record_behind(kUninstaller, image_size);
+    sizes.push_back(record.size());
+  }
+  printf("record of %d files: %zu bytes installed, %zu after 1 update, %zu after 3\n", kFiles, sizes[0], sizes[1],
+         sizes[3]);
+  EXPECT_LE(record.size(), kMaxRecordLength);  // what the uninstaller reads
+  EXPECT_EQ(sizes[1], sizes[3]);  // the same product updated alike: the record stays as long
+  UninstallData data;
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(record.data(), record.size(), &data));
+  RemovalPlan plan;
+  const MenuFolders menu = {};
+  ASSERT_TRUE(plan_removal(data, "C:\\KestrelFinish\\App", menu, &plan));
+  // What the uninstaller does with each path: how often it lowers a count.
+  std::map<std::string, uint32_t> lowered;
+  std::set<std::string> removed;
+  char path[kPathSize];
+  for (uint32_t i = 0; i < plan.installation_count; ++i) {
+    const PlannedInstallation& installation = plan.installations[i];
+    const uint8_t* cursor = installation.data.remove_list;
+    for (uint32_t n = 0; n < installation.data.remove_count; ++n) {
+      RemoveRecord r = next_remove_record(&cursor);
+      if (!planned_file_path(installation, r, path)) continue;
+      removed.insert(path);
+      if (r.flags & kRemoveShared) ++lowered[path];
+    }
+    cursor = installation.data.earlier_removals;
+    for (uint32_t n = 0; n < installation.data.earlier_removal_count; ++n) {
+      EarlierRemoval r = next_earlier_removal(&cursor);
+      if (!planned_file_path(installation, r.record, path)) continue;
+      removed.insert(path);
+      if (r.record.flags & kRemoveShared) lowered[path] += r.uses;
+    }
+  }
+  free_removal_plan(&plan);
+  EXPECT_EQ(static_cast<size_t>(kFiles) + 1, removed.size());
+  EXPECT_EQ(1u, removed.count("C:\\KestrelFinish\\App\\f99999.dat"));
+  EXPECT_EQ(4u, lowered["C:\\KestrelFinish\\System\\lib.dll"]);
+  EXPECT_EQ(1u, lowered.size());
+}
+
+// A record that would outgrow what the uninstaller reads is not written:
+// the installation fails, naming the uninstaller, and is taken back. Here
+// the product's files were all renamed, so none of the earlier ones merge.
+TEST_F(FinishInstall, ARecordTooLongForTheUninstallerFailsTheInstallation) {
+  uint32_t image_size = 0;
+  Expect stamped = stamped_image("MZ long uninstaller ", &image_size);
+  const std::string image = std::string(stamped.b.begin(), stamped.b.end()) + "RESERVED";
+  for (char version : {'a', 'b'}) {
+    files = TestFileList();
+    for (int i = 0; i < 70000; ++i) add_created(std::string(24, version) + std::to_string(i) + ".dat");
+    make_current("Kestrel Test App");
+    ErrorState = 0;
+    keep_earlier_record();
+    write_file(kUninstaller, image);
+    finish_install();
+  }
+  EXPECT_EQ(1000, ErrorState);
+  EXPECT_EQ(static_cast<uint32_t>(ERROR_FILE_TOO_LARGE), SavedSystemError);
+  EXPECT_STREQ(kUninstaller, MessageArgument);
+  // Back as it was placed: no record the uninstaller would refuse.
+  EXPECT_EQ(Bytes(image.begin(), image.end()), read_file(kUninstaller));
+}
+
+// Only a record of the same product (the same Uninstall key) is taken
+// over. Another product's uninstaller at the path goes on beside the new
+// one, with its record, and its Uninstall key names it there: neither
+// product's uninstaller removes the other's, and both can be removed.
+TEST_F(FinishInstall, AnotherProductsRecordIsNotMergedButKeepsItsUninstaller) {
+  const char kOtherKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kestrel Other Product";
+  const char kAside[] = "C:\\KestrelFinish\\App\\uninst-1.exe";
+  add_created("app.exe");
+  make_current("Kestrel Test App");
+  uint32_t image_size = 0;
+  const Bytes other = earlier_uninstaller("other.txt", &image_size, kOtherKey);
+  write_file(kUninstaller, std::string(other.begin(), other.end()));
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, kOtherKey, &key));
+  const char command[] = "\"C:\\KestrelFinish\\App\\uninst.exe\"";
+  RegSetValueExA(key, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command), sizeof command);
+  RegCloseKey(key);
+  keep_earlier_record();
+  Bytes record;
+  UninstallData data;
+  finish_over_earlier(uninstaller_image, &record, &data);
+  EXPECT_EQ(0u, data.earlier_count);
+  const uint8_t* cursor = data.remove_list;
+  RemoveRecord own = next_remove_record(&cursor);
+  EXPECT_EQ("app.exe", std::string(own.name.text, own.name.length));
+  EXPECT_EQ(other, read_file(kAside));
+  EXPECT_EQ(with_terminator("\"C:\\KestrelFinish\\App\\uninst-1.exe\""),
+            stored_value(HKEY_LOCAL_MACHINE, kOtherKey, "UninstallString"));
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kOtherKey);
+  DeleteFileA(kAside);
 }
 
 }  // namespace

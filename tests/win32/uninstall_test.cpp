@@ -484,6 +484,38 @@ TEST_F(Installation, AScannerHoldingTheWorkingCopyOnlyDelaysIt) {
   EXPECT_TRUE(removed);
 }
 
+// The earlier installations' files merged into one list (block 0x1255),
+// with each earlier installation's other blocks and an empty RemoveList:
+// they go with the newest installation's, and a shared library's count is
+// lowered once for each installation that the list counts.
+TEST_F(Installation, RemovesTheMergedFilesOfEarlierInstallations) {
+  write_text(app + "\\old.txt", "installed");
+  set_dword(kSharedKey, system + "\\two.dll", 3);  // this installation and two earlier ones
+  Record chain = record(kUninstallKey);
+  chain.bytes.resize(chain.bytes.size() - 8);  // its end block follows the earlier installations
+  Record empty_list, earlier, merged;
+  empty_list.u32(0);
+  earlier.block(0x1235, empty_list);
+  earlier.block(0x7F7F, Record());
+  chain.block(0x1252, earlier);
+  merged.u32(2);
+  merged.text(".");
+  merged.text("old.txt");
+  merged.u8(0);
+  merged.text(system);
+  merged.text("two.dll");
+  merged.u8(0x01);
+  merged.u32(2);
+  chain.block(0x1255, merged);
+  chain.block(0x7F7F, Record());
+  install_uninstaller(chain.bytes);
+  EXPECT_EQ(0u, run_quietly());
+  EXPECT_FALSE(exists(app + "\\old.txt"));
+  EXPECT_FALSE(exists(system + "\\two.dll"));
+  EXPECT_EQ(-1, shared_count(system + "\\two.dll"));
+  EXPECT_EQ(1, shared_count(system + "\\other.dll"));
+}
+
 // A record that cannot be trusted whole is not acted on at all.
 TEST_F(Installation, DamagedOrMissingRecordRemovesNothing) {
   std::vector<uint8_t> sound = record(kUninstallKey).bytes;
