@@ -13,9 +13,7 @@ namespace {
 
 const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
 
-bool in_use_error(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
-}
+bool sharing_error(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
 // A second name for the old file (CreateHardLinkA, where the system and
 // the drive have it), else a copy of it.
@@ -42,6 +40,22 @@ bool replaceable(const char* path) {
   if (file == INVALID_HANDLE_VALUE) return false;
   CloseHandle(file);
   return true;
+}
+
+// Why the swap failed. Access denied is also the system's answer to
+// deleting or renaming a running program's file, so it means in use unless
+// the file shows that no user holds it: on the NT family a user makes the
+// open for writing and deleting fail with a sharing violation (a running
+// program's file too), so a file that opens, or that refuses the open
+// itself (its permissions, a read-only file), was refused for other reasons
+// (its folder takes no backup, the file may not be changed). The 95 family
+// has no permissions on its drives: there, access denied stays in use.
+Replacement failure_of(DWORD error, const char* target) {
+  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return Replacement::kDiskFull;
+  if (sharing_error(error)) return Replacement::kInUse;
+  if (error != ERROR_ACCESS_DENIED) return Replacement::kFailed;
+  if (!IsNtFamily || (!replaceable(target) && sharing_error(GetLastError()))) return Replacement::kInUse;
+  return Replacement::kDenied;
 }
 
 // The swap itself; GetLastError tells why it failed.
@@ -89,9 +103,11 @@ Replacement replace_with_backup(const char* temp_path, const char* target, uint3
   bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
   if (read_only) SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!swap_files(temp_path, target, backup)) {
-    DWORD error = GetLastError();
+    // Asked before the file is read-only again, which would refuse the
+    // look at its users.
+    Replacement failure = failure_of(GetLastError(), target);
     if (read_only) SetFileAttributesA(target, attributes);
-    return in_use_error(error) ? Replacement::kInUse : Replacement::kFailed;
+    return failure;
   }
   if (read_only)
     SetFileAttributesA(target, (GetFileAttributesA(target) & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_READONLY);

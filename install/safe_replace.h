@@ -9,12 +9,15 @@
 // takes the replacement back.
 bool schedule_replacement(const char* target, const char* source);
 
-enum class Replacement { kPlaced, kInUse, kFailed };
+enum class Replacement { kPlaced, kInUse, kDiskFull, kDenied, kFailed };
 // Puts the temporary file in the place of the existing file `target`,
 // whose attributes are given. The old file is kept as a backup beside it
 // until the installation ends (noted in the journal): a hard link or a
 // copy on the NT family, which then replaces in one step, the old file
 // itself moved aside on the Windows 95 family, put back when the new one
 // cannot follow. A read-only file is replaced and the new one is
-// read-only. kInUse when the system refuses because the file is in use.
+// read-only. kInUse when a user of the file keeps it from being replaced,
+// kDiskFull when the drive has no room for the backup or the new file,
+// kDenied when the system refuses for another reason than a user of the
+// file (its permissions or its folder's).
 Replacement replace_with_backup(const char* temp_path, const char* target, uint32_t attributes);
