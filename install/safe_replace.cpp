@@ -15,16 +15,23 @@ const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Mana
 
 bool sharing_error(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
-// A second name for the old file (CreateHardLinkA, where the system and
-// the drive have it), else a copy of it.
-bool keep_old_file(const char* target, const char* backup) {
-  typedef BOOL(WINAPI * HardLink)(const char*, const char*, LPSECURITY_ATTRIBUTES);
+typedef BOOL(WINAPI * HardLink)(const char*, const char*, LPSECURITY_ATTRIBUTES);
+
+// CreateHardLinkA, which systems before Windows 2000 lack; null then.
+HardLink hard_link_call() {
   static HardLink link = nullptr;
   static bool looked_up = false;
   if (!looked_up) {
     looked_up = true;
     link = as_call<HardLink>(loaded_library_call("kernel32.dll", "CreateHardLinkA"));
   }
+  return link;
+}
+
+// A second name for the old file (CreateHardLinkA, where the system and
+// the drive have it), else a copy of it.
+bool keep_old_file(const char* target, const char* backup) {
+  HardLink link = hard_link_call();
   if (link && link(backup, target, nullptr)) return true;
   return CopyFileA(target, backup, TRUE) != 0;
 }
@@ -88,6 +95,19 @@ bool schedule_replacement(const char* target, const char* source) {
     if (!wininit[0] || !note_file_change(wininit)) return false;
   }
   return replace_at_restart(target, source);
+}
+
+bool backup_is_copy(const char* folder) {
+  if (!IsNtFamily) return false;
+  if (!hard_link_call()) return true;
+  // Only a drive letter's root is asked; a network path counts as a copy.
+  if (!folder[0] || folder[1] != ':') return true;
+  char root[4] = {folder[0], ':', '\\', '\0'};
+  char system[16];
+  DWORD flags = 0;
+  if (!GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, system, sizeof system)) return true;
+  // Systems before Windows 7 do not report the flag, but NTFS always has links.
+  return !(flags & FILE_SUPPORTS_HARD_LINKS) && lstrcmpiA(system, "NTFS") != 0;
 }
 
 Replacement replace_with_backup(const char* temp_path, const char* target, uint32_t attributes) {

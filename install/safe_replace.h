@@ -21,3 +21,9 @@ enum class Replacement { kPlaced, kInUse, kDiskFull, kDenied, kFailed };
 // kDenied when the system refuses for another reason than a user of the
 // file (its permissions or its folder's).
 Replacement replace_with_backup(const char* temp_path, const char* target, uint32_t attributes);
+// Whether replace_with_backup's backup of a file in `folder` is a copy,
+// which takes room beside the old file: on the NT family without hard
+// links, or on a drive that holds none (anything but NTFS, unless it says
+// it does). A link or, on the 95 family, the old file moved aside, takes
+// none of its own; the old file's room stays taken either way.
+bool backup_is_copy(const char* folder);
