@@ -405,7 +405,8 @@ bool read_item_common(Table& t, ProjectItem* item) {
   if (!t.text("arguments", &item->program_arguments)) return false;
   if (const toml::node* n = t.raw().get("arguments")) {
     if (item->finish_role != kRoleProgram)
-      return t.reader().fail(*n, t.key("arguments"), "are for the program the finish page runs: give this item role = \"program\" too");
+      return t.reader().fail(*n, t.key("arguments"),
+                             "are for the program the finish page runs: give this item role = \"program\" too");
     if (!keeps(t, "arguments", unknown_macro(item->program_arguments))) return false;
     if (item->program_arguments.size() >= kPathSize)
       return t.reader().fail(*n, t.key("arguments"), "may be at most " + std::to_string(kPathSize - 1) + " bytes long");
