@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "archive/config.h"
+#include "archive/format.h"
 #include "archive/loader.h"
 #include "base/command_line.h"
 #include "base/globals.h"
@@ -13,6 +14,7 @@
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/journal.h"
+#include "install/path_macros.h"
 #include "ui/finish_page.h"
 #include "ui/main_windows.h"
 #include "ui/page_setup.h"
@@ -63,7 +65,19 @@ bool run_program_item() {
     TempPath[0] = '\0';
     return false;
   }
-  return WinExec(TempPath, SW_SHOWNORMAL) > 31;
+  const char* arguments = product_detail(kDetailProgramArguments);
+  if (!*arguments) return WinExec(TempPath, SW_SHOWNORMAL) > 31;
+  // The path quoted, so that it stays one word before the arguments also
+  // where the drive keeps no short names; arguments cut to fit would start
+  // the program with others than the project's, so it is not started.
+  enum : uint32_t { kCommandCapacity = 1024 };
+  char command[kCommandCapacity];
+  copy_string(command, "\"", sizeof command);
+  append_string(command, TempPath, sizeof command);
+  append_string(command, "\" ", sizeof command);
+  uint32_t used = static_cast<uint32_t>(std::strlen(command));
+  if (expand_macros(command + used, arguments, kCommandCapacity - used) >= kCommandCapacity - used) return false;
+  return WinExec(command, SW_SHOWNORMAL) > 31;
 }
 
 void release_font_brush_and_ole() {

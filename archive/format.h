@@ -66,8 +66,8 @@ enum : uint32_t {
 enum : int { kTextListCount = 11, kMaxSetupTypes = 6 };
 // The texts of a product-details block (a text list, per setup type): the
 // Add/Remove Programs values, then the uninstaller's own texts, which the
-// setup hands on in the installation record. A missing or empty text is
-// not given.
+// setup hands on in the installation record, then the arguments of the
+// program the finish page runs. A missing or empty text is not given.
 enum : int {
   kDetailVersion,
   kDetailPublisher,
@@ -84,6 +84,8 @@ enum : int {
   kUninstallerRemovedRestart,
   kUninstallerTextCount
 };
+// With path macros; none: the program is started by its path alone.
+enum : int { kDetailProgramArguments = kDetailUninstallerTexts + kUninstallerTextCount };
 // Setup type flags.
 enum : uint16_t { kTypeFolderEditable = 0x2, kTypeRememberInRegistry = 0x4, kTypeRememberInIni = 0x8 };
 // The uninstaller deletes the remembered folder's value or INI entry

@@ -32,6 +32,7 @@ struct ProjectItem {
   std::string menu_arguments;
   std::string desktop_name;
   std::string desktop_arguments;
+  std::string program_arguments;  // of the program the finish page runs, "" none
   std::string where;  // "file:line" of its table, for messages
   std::string key;    // "type[0].files[2]", its table's key, for messages
 };

@@ -403,6 +403,15 @@ bool read_item_common(Table& t, ProjectItem* item) {
     return false;
   item->folder_code = static_cast<uint8_t>(folder);
   if (role >= 0) item->finish_role = static_cast<uint8_t>(role + 1);
+  if (!t.text("arguments", &item->program_arguments)) return false;
+  if (const toml::node* n = t.raw().get("arguments")) {
+    if (item->finish_role != kRoleProgram)
+      return t.reader().fail(*n, t.key("arguments"),
+                             "are for the program the finish page runs: give this item role = \"program\" too");
+    if (!keeps(t, "arguments", unknown_macro(item->program_arguments))) return false;
+    if (item->program_arguments.size() >= kPathSize)
+      return t.reader().fail(*n, t.key("arguments"), "may be at most " + std::to_string(kPathSize - 1) + " bytes long");
+  }
   std::string desktop;
   if (const toml::table* d = t.subtable("desktop")) {
     Table s(t.reader(), *d, t.key("desktop"));
@@ -638,6 +647,24 @@ bool read_details(Reader& r, Table& t, const std::vector<std::string>& product, 
   return r.error.empty();
 }
 
+// The finish page runs the last item with role "program": its arguments
+// join the type's product details; another item's would never be used.
+bool read_program_arguments(Reader& r, ProjectType* type) {
+  const ProjectItem* program = nullptr;
+  for (const ProjectItem& item : type->items)
+    if (item.finish_role == kRoleProgram) program = &item;
+  for (const ProjectItem& item : type->items)
+    if (&item != program && !item.program_arguments.empty()) {
+      r.error = item.where + ": " + item.key + ".arguments: the finish page runs only the last item with role " +
+                "\"program\" (" + program->where + ": " + program->name + "), so these arguments would never be used";
+      return false;
+    }
+  if (!program || program->program_arguments.empty()) return true;
+  if (type->details.size() <= kDetailProgramArguments) type->details.resize(kDetailProgramArguments + 1);
+  type->details[kDetailProgramArguments] = program->program_arguments;
+  return true;
+}
+
 bool read_type(Reader& r, const toml::table& table, size_t index, const std::optional<std::string>& title,
                const std::vector<std::string>& product, bool removes_others, ProjectType* type) {
   std::string prefix = "type[" + std::to_string(index) + "]";
@@ -691,6 +718,7 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   if (!table_array(t, "folders", &list)) return false;
   for (size_t i = 0; i < list.size(); ++i)
     if (!read_folder(r, *list[i], prefix + ".folders[" + std::to_string(i) + "]", type)) return false;
+  if (!read_program_arguments(r, type)) return false;
   // The finish page has an Open button only for a document: without one,
   // its default text must not ask the user to press it.
   bool document = std::any_of(type->items.begin(), type->items.end(),

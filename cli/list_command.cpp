@@ -88,14 +88,14 @@ std::string remembered_notes(uint16_t flags, uint16_t written) {
 }
 
 // The loader has checked every record of the three lists.
-// The product details a project gave: the Add/Remove values and the
-// uninstaller's texts.
+// The product details a project gave: the Add/Remove values, the
+// uninstaller's texts and the arguments of the program run at the end.
 void print_details(const SetupTypeSlot& slot) {
   static const char* const kLabels[] = {"version",          "publisher",         "web address",
                                         "icon",             "uninstaller caption", "uninstaller question",
                                         "uninstaller removed", "uninstaller removed, files left",
-                                        "uninstaller removed, files at restart"};
-  for (int i = 0; i < kDetailUninstallerTexts + kUninstallerTextCount; ++i) {
+                                        "uninstaller removed, files at restart", "program arguments"};
+  for (int i = 0; i <= kDetailProgramArguments; ++i) {
     const char* text = list_text(slot.details, i);
     if (*text) printf("  %s %s\n", kLabels[i], quoted(text).c_str());
   }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
@@ -428,6 +429,20 @@ struct Scanner {
               " entries");
   }
 
+  // Arguments of the program run at the end, in the product details, go
+  // with a program item: without one the setup never uses them.
+  void check_program_arguments(int t) {
+    const Content& d = types[t].details;
+    if (!d.present) return;
+    const char* arguments = list_text(d.bytes.data(), kDetailProgramArguments);
+    if (!*arguments) return;
+    for (const EntryPlace& place : entries[t])
+      if (place.bytes[kEntryFinishRole] == kRoleProgram) return;
+    scan->notes.push_back("setup type " + std::to_string(t) +
+                          " gives arguments for the program run at the end, but none of its items is that program: "
+                          "they are never used");
+  }
+
   void check_entry(int t, uint32_t i) {
     const Content& c = types[t].files;
     const EntryPlace& place = entries[t][i];
@@ -612,6 +627,7 @@ struct Scanner {
     }
     for (size_t t = 0; t < types.size(); ++t) {
       for (uint32_t i = 0; i < entries[t].size(); ++i) check_entry(static_cast<int>(t), i);
+      check_program_arguments(static_cast<int>(t));
       check_uninstallers(static_cast<int>(t));
       for (int k = 0; k < 3; ++k) check_settings(static_cast<int>(t), k);
     }

@@ -331,7 +331,8 @@ bool write_and_place(uint8_t* entry, int in_use, uint32_t before, uint32_t after
   // file that cannot be replaced.
   if (!(in_use && schedule_item(TempPath))) place_file(entry, TempPath);
   if (item_status(entry) == kStatusNotPlaced) {
-    fail_install(kErrorNotReplaced, DestPath);
+    // place_file may have said why already.
+    if (ErrorState == 0) fail_install(kErrorNotReplaced, DestPath);
     discard_temp_file();
     return false;
   }
@@ -417,7 +418,13 @@ void place_file(uint8_t* entry, const char* temp_path) {
       settle_item(entry, kStatusReplaced, "placed", "replaced");
       return;
     }
-    // Anything but a file in use leaves the item not placed.
+    // A full disk or a refusal that is not the file's users' ends the
+    // installation with its own error; anything but a file in use leaves
+    // the item not placed.
+    if (result == Replacement::kDiskFull || result == Replacement::kDenied) {
+      fail_install(result == Replacement::kDiskFull ? kErrorDiskFull : kErrorCreate, DestPath);
+      return;
+    }
     if (result == Replacement::kFailed || ask_replace(entry, temp_path) != IDRETRY) return;
   }
 }

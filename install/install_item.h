@@ -9,7 +9,8 @@
 int check_versions(const uint8_t* entry);
 // Puts the written temporary file in place of DestPath and sets the item
 // status; a file that was there waits as a backup until the installation
-// ends.
+// ends. A full disk (error 20) or a refusal that no user of the file causes
+// (error 17) sets ErrorState, naming DestPath.
 void place_file(uint8_t* entry, const char* temp_path);
 // The destination cannot be deleted: schedules it, keeps it, or asks.
 // IDRETRY, IDIGNORE or IDABORT.

@@ -12,6 +12,7 @@
 #include "base/platform.h"
 #include "base/system_libraries.h"
 #include "install/destination.h"
+#include "install/safe_replace.h"
 #include "ui/space_tally.h"
 
 bool ReadOnlyFilesFound;
@@ -81,6 +82,7 @@ int space_check() {
   // items need no look of their own (a fresh installation of many files
   // would otherwise try to open each).
   bool fresh = GetFileAttributesA(InstallDir) == INVALID_FILE_ATTRIBUTES;
+  bool copies = backup_is_copy(InstallDir);
   uint8_t* entry = CurrentFirstEntry;
   for (uint32_t i = 0; entry && i < CurrentFileCount; ++i, entry = next_entry(entry)) {
     int in_use = item_destination(entry);
@@ -90,13 +92,10 @@ int space_check() {
     if (kind == kKindInSource || kind == kKindFolder) continue;
     bool absent = fresh && entry[kEntryFolderCode] == kFolderInstallDir;
     FileHandle existing = absent ? INVALID_FILE_HANDLE : open_file(DestPath, 0);
-    if (existing == INVALID_FILE_HANDLE) {
-      tally_growth(&tally, size, false, 0);
-      continue;
-    }
-    uint32_t present = file_length(existing);
+    tally_growth(&tally, size);
+    if (existing == INVALID_FILE_HANDLE) continue;
+    if (copies) tally_backup_copy(&tally, file_length(existing));
     close_file(existing);
-    tally_growth(&tally, size, true, present);
     if (entry[kEntryFolderCode] == kFolderFonts) {
       // A font that was already there is not the uninstaller's to remove.
       if (kind == kKindRemovable) entry[kEntryKind] = kKindFile;

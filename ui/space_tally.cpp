@@ -16,7 +16,7 @@ uint32_t free_kilobytes(uint64_t free_bytes) {
 
 SpaceTally start_tally(uint32_t cluster_kb) {
   // A drive that reports no cluster size counts bytes.
-  return {cluster_kb ? uint64_t{cluster_kb} * 1024 : 1, 0, 0};
+  return {cluster_kb ? uint64_t{cluster_kb} * 1024 : 1, 0, 0, 0};
 }
 
 void tally_largest(SpaceTally* tally, uint32_t size) {
@@ -24,14 +24,15 @@ void tally_largest(SpaceTally* tally, uint32_t size) {
   if (clusters > tally->largest) tally->largest = clusters;
 }
 
-void tally_growth(SpaceTally* tally, uint32_t size, bool replaces, uint32_t replaced_size) {
-  uint64_t needed = in_clusters(*tally, size);
-  uint64_t present = replaces ? in_clusters(*tally, replaced_size) : 0;
-  if (needed > present) tally->growth += needed - present;
+void tally_growth(SpaceTally* tally, uint32_t size) { tally->growth += in_clusters(*tally, size); }
+
+void tally_backup_copy(SpaceTally* tally, uint32_t replaced_size) {
+  uint64_t clusters = in_clusters(*tally, replaced_size);
+  if (clusters > tally->largest_copy) tally->largest_copy = clusters;
 }
 
 bool tally_fits(const SpaceTally& tally, uint32_t free_kb) {
   if (free_kb == kFreeSpaceUnknown) return true;
-  // The largest is in whole clusters already.
-  return (tally.largest + tally.growth) / 1024 < free_kb;
+  // The largest and the copy are in whole clusters already.
+  return (tally.largest + tally.growth + tally.largest_copy) / 1024 < free_kb;
 }

@@ -347,6 +347,28 @@ TEST_F(Inspect, VerifyPassesOverBlocksUnderTheProductDetailsIdThatAreNone) {
   EXPECT_EQ(std::string::npos, text.find("Kestrel Works")) << text;
 }
 
+// The arguments of the program run at the end, a further text of the
+// product details: list shows them, and verify notes them in a setup type
+// where no item is that program, which the setup then never starts.
+TEST_F(Inspect, ProgramArgumentsAreListedAndNotedWithoutTheirProgram) {
+  SetupBuilder b = sample();
+  b.type(0).details.resize(kDetailProgramArguments + 1);
+  b.type(0).details[kDetailProgramArguments] = "/open \"#InstallDir#\\doc\\readme.txt\"";
+  b.type(1).details.resize(kDetailProgramArguments + 1);
+  b.type(1).details[kDetailProgramArguments] = "/quiet";
+  b.add_file(1, "run.exe", text_bytes(100, 7)).finish_role = kRoleProgram;
+  b.write(setup);
+  std::string text;
+  ASSERT_EQ(0, run_tool("list " + setup, &text)) << text;
+  EXPECT_NE(std::string::npos, text.find("program arguments \"/open \"#InstallDir#\\doc\\readme.txt\"\"")) << text;
+  EXPECT_NE(std::string::npos, text.find("program arguments \"/quiet\"")) << text;
+  EXPECT_EQ(0, run_tool("verify " + setup, &text)) << text;
+  EXPECT_NE(std::string::npos, text.find("note: setup type 0 gives arguments for the program run at the end, but none "
+                                         "of its items is that program: they are never used"))
+      << text;
+  EXPECT_EQ(std::string::npos, text.find("setup type 1 gives arguments")) << text;
+}
+
 TEST_F(Inspect, VerifyFailsOnEveryTruncation) {
   SetupBuilder b = sample();
   b.write(setup);

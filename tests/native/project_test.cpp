@@ -818,6 +818,35 @@ TEST_F(ProjectTest, ProductDetailsAreCheckedByLine) {
 #undef ONE_TYPE
 }
 
+// The arguments of the program the finish page runs, the type's last item
+// with role "program", join its product details after the uninstaller's
+// texts; on any other item they would never be used.
+TEST_F(ProjectTest, ProgramArgumentsBelongToTheProgramTheFinishPageRuns) {
+  write_text(dir.file("a.exe"), "a");
+  write_text(dir.file("b.txt"), "b");
+#define ONE_TYPE "[[type]]\nfolder = \"C:/x\"\n"
+  Project p;
+  EXPECT_EQ("", read_error(ONE_TYPE "[[type.files]]\nsource = \"b.txt\"\n[[type.files]]\nsource = \"a.exe\"\n"
+                                    "role = \"program\"\narguments = \"/open \\\"#InstallDir#/b.txt\\\"\"\n",
+                           &p));
+  ASSERT_EQ(1u, p.types.size());
+  std::vector<std::string> details(kDetailProgramArguments + 1);
+  details[kDetailProgramArguments] = "/open \"#InstallDir#/b.txt\"";
+  EXPECT_EQ(details, p.types[0].details);
+  expect_refusals(ONE_TYPE, {
+      {"[[type.files]]\nsource = \"b.txt\"\narguments = \"/x\"\n",
+       "type[0].files[0].arguments: are for the program the finish page runs"},
+      {"[[type.files]]\nsource = \"a.exe\"\nrole = \"program\"\narguments = \"/x\"\n"
+       "[[type.files]]\nsource = \"b.txt\"\nrole = \"program\"\n",
+       "type[0].files[0].arguments: the finish page runs only the last item with role \"program\""},
+      {"[[type.files]]\nsource = \"a.exe\"\nrole = \"program\"\narguments = \"#Instal#\"\n",
+       "type[0].files[0].arguments: #Instal# is not a macro"},
+      {"[[type.files]]\nsource = \"a.exe\"\nrole = \"program\"\narguments = 1\n",
+       "type[0].files[0].arguments: must be a string"},
+  });
+#undef ONE_TYPE
+}
+
 TEST_F(ProjectTest, SameProjectGivesTheSameBytes) {
   write_product(dir);
   std::string error;

@@ -128,11 +128,14 @@ kestrel_scenario(remove-other-partial.script remove-other-left.toml)
 kestrel_scenario(remove-other-stuck.script remove-other-left.toml)
 kestrel_scenario(remember.script remember.toml)
 kestrel_scenario(remember-ini.script remember-ini.toml)
-# Failures on the way: a full drive, a damaged item, files in use (in the
-# installation and the System folder), the Windows 95 family's restart
+# Failures on the way: a full drive (also for the backup of a replaced
+# file), a replaced file that may not change, a damaged item, files in use
+# (in the installation and the System folder), the Windows 95 family's restart
 # list, read-only files and the version and language questions.
 kestrel_scenario(full-disk.script full-disk.toml)
 kestrel_scenario(full-disk-uninstaller.script full-disk.toml)
+kestrel_scenario(backup-full-disk.script backup.toml)
+kestrel_scenario(backup-denied.script backup.toml)
 kestrel_scenario(damaged-item.script damaged-item.toml)
 kestrel_scenario(locked-retry-ignore.script locked.toml)
 kestrel_scenario(locked-abort.script locked-abort.toml)

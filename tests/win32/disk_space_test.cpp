@@ -12,6 +12,7 @@
 #include "base/globals.h"
 #include "base/system_libraries.h"
 #include "install/destination.h"
+#include "install/safe_replace.h"
 #include "ui/disk_space.h"
 
 // Stand-in for the engine's destination paths: every item lies directly in
@@ -194,31 +195,34 @@ TEST_F(SpaceCheck, EveryItemTakesWholeClusters) {
   }
 }
 
-TEST_F(SpaceCheck, ExistingFilesCountOnlyTheirGrowth) {
+// A file that an item replaces stays as its backup until the installation
+// ends (a link on this drive: no copy counts beside it): the item counts
+// whole, as a new one does.
+TEST_F(SpaceCheck, ReplacedFilesCountWhole) {
   file("have.bin", kb(2 * unit_));
   uint32_t half = free_ / 2 / unit_ * unit_;
+  ASSERT_FALSE(backup_is_copy(root_.c_str()));
   {
-    // Growth half - 2 units, largest half: need F - 2 units.
+    // Half and the largest half again: F.
     FileList list({{"have.bin", kb(half)}});
-    EXPECT_EQ(0, space_check());
+    EXPECT_EQ(11, space_check());
   }
   {
-    FileList list({{"new.bin", kb(half)}});
-    EXPECT_EQ(11, space_check());
+    FileList list({{"have.bin", kb(half - unit_)}});
+    EXPECT_EQ(0, space_check());
   }
 }
 
 // An installation folder that is not there yet holds nothing: its items
-// count whole, while a file that is there elsewhere (a font) still counts
-// only its growth.
+// count whole without a look, as a file that is there elsewhere (a font)
+// does after one.
 TEST_F(SpaceCheck, ItemsOfAnInstallationFolderNotYetThereCountWhole) {
   file("have.ttf", kb(2 * unit_));
   uint32_t half = free_ / 2 / unit_ * unit_;
   lstrcpyA(InstallDir, (root_ + "gone\\").c_str());
   {
-    // Growth half - 2 units for the font, the largest half again, one
-    // cluster for the new file: F - 1 unit.
-    FileList list({{"..\\have.ttf", kb(half), kKindFile, kFolderFonts}, {"new.bin", 1}});
+    // Half - 2 units for the font, twice, one cluster for the new file.
+    FileList list({{"..\\have.ttf", kb(half - 2 * unit_), kKindFile, kFolderFonts}, {"new.bin", 1}});
     EXPECT_EQ(0, space_check());
   }
   {
