@@ -120,6 +120,11 @@ void write_ini_setting(RecordFile* log, const char* file, const char* section, c
   write_record_u8(log, flags);
 }
 
+void write_path_entry(RecordFile* log, uint8_t scope, const char* entry) {
+  write_record_u8(log, scope);
+  write_counted_string(log, entry);
+}
+
 void write_earlier_installations(RecordFile* log, const uint8_t* old, size_t length) {
   // Its own blocks, without its earlier installations and its end block,
   // become one installation with an end block of its own.
