@@ -9,6 +9,7 @@
 #include "base/platform.h"
 #include "install/engine.h"
 #include "install/engine_reports.h"
+#include "install/path_entries.h"
 #include "install/registrations.h"
 #include "install/rollback.h"
 #include "install/settings_lists.h"
@@ -24,6 +25,9 @@ void finish_install() {
   if (ErrorState == 0 && (UninstallerPath[0] ? write_uninstall_data() : (make_menu_shortcuts(nullptr), true))) {
     strip_backslash(InstallDir);
     remember_install_dir();
+    // Before the steps that can still fail (a file whose backup cannot be
+    // made): a rollback then takes the entries out again.
+    add_path_entries();
     write_ini_entries();
     write_registry_entries();
     apply_string_patches();

@@ -18,6 +18,7 @@
 #include "install/engine_state.h"
 #include "install/folders.h"
 #include "install/journal.h"
+#include "install/path_entries.h"
 #include "install/product_entry.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
@@ -213,6 +214,7 @@ bool write_uninstall_data() {
   write_install_folder_if_elsewhere(&log);
   record_settings_to_delete(&log);
   if (EarlierRecord) write_earlier_installations(&log, EarlierRecord, EarlierRecordLength);
+  record_path_entries(&log);
   write_uninstaller_texts(&log);
   write_made_folders(&log);
   write_block_header(&log, kUninstallEndId, 0);
