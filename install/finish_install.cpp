@@ -21,13 +21,13 @@ void finish_install() {
     close_file(data_file);
     data_file = INVALID_FILE_HANDLE;
   }
+  // The record lists the search path entries that were added; a failure
+  // from here on takes them out again.
+  if (ErrorState == 0) add_path_entries();
   // Nothing after a record that could not be written whole is applied.
   if (ErrorState == 0 && (UninstallerPath[0] ? write_uninstall_data() : (make_menu_shortcuts(nullptr), true))) {
     strip_backslash(InstallDir);
     remember_install_dir();
-    // Before the steps that can still fail (a file whose backup cannot be
-    // made): a rollback then takes the entries out again.
-    add_path_entries();
     write_ini_entries();
     write_registry_entries();
     apply_string_patches();

@@ -29,40 +29,20 @@ bool expanded_entry(const PathEntry& entry, char* out) {
   return out[0] != '\0' && !strchr(out, ';');
 }
 
-// True when an entry before the one at `until` in the list comes to the
-// same entry of the same search path: it is added, and recorded, once.
-bool given_before(const uint8_t* p, const uint8_t* end, const uint8_t* until, uint8_t scope, const char* text) {
-  char other[kPathSize];
-  while (p && p < until) {
-    PathEntry entry;
-    if (!(p = parse_path_entry(p, end, &entry))) return false;
-    if (entry.scope == scope && expanded_entry(entry, other) && path_list_holds(other, strlen(other), text))
-      return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 void record_path_entries(RecordFile* log) {
-  const uint8_t *first, *end;
-  uint16_t n;
-  if (!IsNtFamily || !current_list(kPathList, &first, &end, &n)) return;
-  uint32_t block = 0, count = 0;
-  char text[kPathSize];
-  const uint8_t* p = first;
-  for (; n > 0; --n) {
-    const uint8_t* at = p;
-    PathEntry entry;
-    if (!(p = parse_path_entry(p, end, &entry))) break;
-    if (!expanded_entry(entry, text) || given_before(first, end, at, entry.scope, text) ||
-        search_path_holds(entry.scope, text))
-      continue;
+  uint32_t block = 0, count = 0, position = 0;
+  Change change;
+  while (journal_next(&position, &change)) {
+    // An entry whose addition failed is not the installation's.
+    uint8_t scope = static_cast<uint8_t>(change.number);
+    if (change.kind != ChangeKind::kPathEntry || !search_path_holds(scope, change.path)) continue;
     if (count++ == 0) {
       block = open_block(log, kPathEntriesId);
       write_record_u32(log, 0);
     }
-    write_path_entry(log, entry.scope, text);
+    write_path_entry(log, scope, change.path);
   }
   if (count) close_block(log, block, kPathEntriesId, &count);
 }

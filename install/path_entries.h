@@ -5,10 +5,10 @@
 #pragma once
 
 struct RecordFile;
-// The PathEntries block of the installation record: the entries that the
-// setup is about to add, which their search path does not hold yet.
-// Written before they are added; nothing when there are none.
-void record_path_entries(RecordFile* log);
 // Adds the entries that are not there yet, each noted for a rollback, and
-// tells the running programs when the environment changed.
+// tells the running programs when the environment changed. Before the
+// installation record, which lists what was added.
 void add_path_entries();
+// The PathEntries block of the installation record: the entries that this
+// run added (as its journal notes them), and nothing when there are none.
+void record_path_entries(RecordFile* log);
