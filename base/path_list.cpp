@@ -37,6 +37,8 @@ const char* find_last(const char* list, size_t length, const char* entry, size_t
 
 }  // namespace
 
+const char* path_scope_word(uint8_t scope) { return scope == kPathScopeMachine ? "machine" : "user"; }
+
 bool path_list_holds(const char* list, size_t length, const char* entry) {
   size_t n = 0;
   return trimmed(entry, std::strlen(entry)) > 0 && find_last(list, length, entry, &n) != nullptr;

@@ -10,6 +10,8 @@
 // machine's (the Session Manager's Environment of HKLM). The setup file and
 // the installation record store these numbers.
 enum : uint8_t { kPathScopeUser = 0, kPathScopeMachine = 1, kPathScopeCount = 2 };
+// "user" or "machine", as the logs name a scope below kPathScopeCount.
+const char* path_scope_word(uint8_t scope);
 
 // True when the first `length` bytes of `list` hold `entry`.
 bool path_list_holds(const char* list, size_t length, const char* entry);

@@ -140,8 +140,7 @@ void print_settings(const SetupTypeSlot& slot) {
       } else if (k == kPathList) {
         PathEntry e;
         p = parse_path_entry(p, end, &e);
-        printf("    %s, in the search path of the %s\n", quoted(e.folder).c_str(),
-               e.scope == kPathScopeMachine ? "machine" : "user");
+        printf("    %s, in the search path of the %s\n", quoted(e.folder).c_str(), path_scope_word(e.scope));
       } else {
         StringPatchEntry e;
         p = parse_string_patch(p, end, &e);

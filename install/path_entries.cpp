@@ -15,8 +15,6 @@
 
 namespace {
 
-const char* const kScopeWords[] = {"user", "machine"};
-
 // The entry that `entry` stands for: its folder with the macros expanded
 // and without a trailing backslash, into kPathSize bytes. False when it
 // comes to nothing, to more than a path, or to a folder with a ';', which
@@ -57,7 +55,7 @@ void add_path_entries() {
     PathEntry entry;
     if (!(p = parse_path_entry(p, end, &entry))) break;
     if (!expanded_entry(entry, text)) continue;
-    const char* scope = kScopeWords[entry.scope];
+    const char* scope = path_scope_word(entry.scope);
     if (!IsNtFamily) {
       log_event("path-entry", "skipped", scope, text);
       continue;

@@ -100,10 +100,9 @@ bool remove_path_entry(const PathEntryRecord& record, bool* changed) {
   entry[record.entry.length] = '\0';
   SearchPathResult result = remove_search_path_entry(record.scope, entry);
   if (result == SearchPathResult::kChanged) *changed = true;
-  static const char* const kScopeWords[] = {"user", "machine"};
   log_event("path-entry", result == SearchPathResult::kChanged  ? "removed"
                           : result == SearchPathResult::kFailed ? "left"
                                                                 : "absent",
-            kScopeWords[record.scope], entry);
+            path_scope_word(record.scope), entry);
   return result != SearchPathResult::kFailed;
 }
