@@ -31,8 +31,8 @@ struct SetupTypeSlot {
   char* folder;  // 260 bytes: the folder chosen for this setup type
   uint8_t* file_list;
   uint32_t file_list_length;
-  uint8_t* entry_lists[3];  // INI entries, registry entries, string patches
-  uint32_t entry_list_lengths[3];
+  uint8_t* entry_lists[4];  // by EntryListKind: INI entries, registry entries, string patches, path entries
+  uint32_t entry_list_lengths[4];
   uint8_t* details;  // the product-details text list, or null
   uint32_t details_length;
 };

@@ -1,6 +1,7 @@
 #include "archive/entry_lists.h"
 
 #include "archive/format.h"
+#include "base/path_list.h"
 
 // Takes a terminated string at p; null when no terminator lies before end.
 static const uint8_t* take_string(const uint8_t* p, const uint8_t* end, const char** out) {
@@ -41,6 +42,12 @@ const uint8_t* parse_string_patch(const uint8_t* p, const uint8_t* end, StringPa
   return p + out->pattern_length;
 }
 
+const uint8_t* parse_path_entry(const uint8_t* p, const uint8_t* end, PathEntry* out) {
+  if (end - p < 1 || *p >= kPathScopeCount) return nullptr;
+  out->scope = *p++;
+  return take_string(p, end, &out->folder);
+}
+
 bool check_entry_list(EntryListKind kind, const uint8_t* list, uint32_t length) {
   if (length < 2) return false;
   const uint8_t* end = list + length;
@@ -49,10 +56,13 @@ bool check_entry_list(EntryListKind kind, const uint8_t* list, uint32_t length) 
     IniEntry ini;
     RegistryEntry registry;
     StringPatchEntry patch;
+    PathEntry path;
     switch (kind) {
       case kIniList: p = parse_ini_entry(p, end, &ini); break;
       case kRegistryList: p = parse_registry_entry(p, end, &registry); break;
       case kStringPatchList: p = parse_string_patch(p, end, &patch); break;
+      case kPathList: p = parse_path_entry(p, end, &path); break;
+      case kEntryListCount: return false;
     }
     if (!p) return false;
   }

@@ -22,6 +22,7 @@ enum BlockId : uint16_t {
   kBlockStringPatches = 0x1242,
   kBlockProductDetails = 0x1243,
   kBlockCodePage = 0x1244,  // for the host's tools only; the setup passes it over
+  kBlockPathEntries = 0x1246,
   kBlockDataArea = 0x7F7F,
 };
 

@@ -128,7 +128,7 @@ bool check_loaded_lists(int type_count) {
   for (int t = 0; t < type_count; ++t) {
     const SetupTypeSlot& slot = SetupTypeTable[t];
     if (slot.file_list && !check_file_list(slot, type_count)) return false;
-    for (int k = 0; k < 3; ++k)
+    for (int k = 0; k < kEntryListCount; ++k)
       if (slot.entry_lists[k] &&
           !check_entry_list(static_cast<EntryListKind>(k), slot.entry_lists[k], slot.entry_list_lengths[k]))
         return false;
@@ -262,7 +262,8 @@ bool load_archive() {
       case kBlockFileList:
       case kBlockIniEntries:
       case kBlockRegistryEntries:
-      case kBlockStringPatches: {
+      case kBlockStringPatches:
+      case kBlockPathEntries: {
         // Blocks of a setup type come after its record. Tested here, in
         // the one case for them all: a slot pointer that may be null makes
         // the compiler build the whole switch twice.
@@ -274,7 +275,7 @@ bool load_archive() {
         uint8_t** block = &slot.file_list;
         uint32_t* block_length = &slot.file_list_length;
         if (header.id != kBlockFileList) {
-          int k = header.id - kBlockIniEntries;
+          int k = header.id == kBlockPathEntries ? kPathList : header.id - kBlockIniEntries;
           block = &slot.entry_lists[k];
           block_length = &slot.entry_list_lengths[k];
         }

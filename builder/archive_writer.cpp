@@ -85,6 +85,10 @@ bool add_setup_type(std::vector<uint8_t>* out, const SetupTypePlan& type, const 
       !add_block(out, kBlockStringPatches, compress, error,
                  [&](std::vector<uint8_t>* c) { return encode_string_patch_list(type.string_patches, c, error); }))
     return false;
+  if (!type.path_entries.empty() &&
+      !add_block(out, kBlockPathEntries, compress, error,
+                 [&](std::vector<uint8_t>* c) { return encode_path_list(type.path_entries, c, error); }))
+    return false;
   // Only a setup that gives product details carries them: others stay
   // what earlier builders wrote.
   if (!type.details.empty() &&

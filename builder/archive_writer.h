@@ -18,6 +18,7 @@ struct SetupTypePlan {
   std::vector<IniEntryFields> ini_entries;
   std::vector<RegistryEntryFields> registry_entries;
   std::vector<StringPatchFields> string_patches;
+  std::vector<PathEntryFields> path_entries;
   std::vector<std::string> details;  // product details (by kDetail...); empty = no block
 };
 
@@ -35,7 +36,7 @@ struct ArchivePlan {
 };
 
 // Every block before the data area: 0x1239, 0x1234, 0x1244, 0x1235, 0x1236, 0x1237,
-// 0x123d, for each setup type 0x123e with its 0x123a, 0x1240..0x1242 and 0x1243,
+// 0x123d, for each setup type 0x123e with its 0x123a, 0x1240..0x1242, 0x1246 and 0x1243,
 // then 0x123b and 0x123f. Blocks are compressed where `compress` is given
 // and saves bytes. Refuses what the loader would refuse: no or more than six
 // setup types, a start page naming a setup type that does not exist, a file

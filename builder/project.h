@@ -37,12 +37,19 @@ struct ProjectItem {
   std::string key;    // "type[0].files[2]", its table's key, for messages
 };
 
+// A folder the setup adds to a search path ([[type.path]]).
+struct ProjectPathEntry {
+  std::string folder;     // with macros, backslashes
+  std::optional<uint8_t> scope;  // kPathScope...; none: the installation's
+};
+
 struct ProjectType {
   SetupTypeRecordFields record;  // texts in UTF-8; text lists filled in
   std::vector<ProjectItem> items;
   std::vector<IniEntryFields> ini_entries;
   std::vector<RegistryEntryFields> registry_entries;
   std::vector<StringPatchFields> string_patches;
+  std::vector<ProjectPathEntry> path_entries;
   // The product-details texts (by kDetail..., trailing empty ones left
   // out): none when the project gives none, so that the setup carries no
   // block for them.
@@ -64,3 +71,8 @@ struct Project {
   std::string sign_command;      // [signing] command, run in the project's folder; "" none
   std::vector<ProjectType> types;
 };
+
+// Whose search path an entry joins: the one it names, else the one of the
+// installation, which follows its privileges (an administrator's
+// installation is the machine's).
+uint8_t path_entry_scope(const Project& project, const ProjectPathEntry& entry);

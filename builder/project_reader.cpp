@@ -563,6 +563,8 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
     if (!keeps(e, "key", escape_in_path(entry.key)) || !keeps(e, "key", macro_left_as_written(entry.key)) ||
         !keeps(e, "value", unknown_macro(entry.value)))
       return false;
+    if (!keeps(e, "name", search_path_value_problem(entry.root_key, windows_path(entry.key), entry.value_name)))
+      return false;
     if (remove && !fits_uninstall_record(r, *list[i], e, {entry.key, entry.value_name})) return false;
     entry.key = windows_path(entry.key);
     if (remove && !keeps(e, "key", removable_key_problem(entry.key))) return false;
@@ -592,6 +594,21 @@ bool read_settings(Reader& r, Table& t, const std::string& prefix, ProjectType* 
     entry.offset = static_cast<int32_t>(offset);
     entry.pattern.assign(after.begin(), after.end());
     type->string_patches.push_back(entry);
+  }
+  list.clear();
+  if (!table_array(t, "path", &list)) return false;
+  for (size_t i = 0; i < list.size(); ++i) {
+    Table e(r, *list[i], prefix + ".path[" + std::to_string(i) + "]");
+    ProjectPathEntry entry;
+    int scope = -1;
+    if (!e.text("folder", &entry.folder) || !e.choice("scope", {"user", "machine"}, &scope) || !e.done())
+      return false;
+    if (!required(e, {{"folder", &entry.folder}}) || !keeps(e, "folder", escape_in_path(entry.folder)) ||
+        !keeps(e, "folder", unknown_macro(entry.folder)) || !keeps(e, "folder", search_path_folder_problem(entry.folder)))
+      return false;
+    entry.folder = windows_path(entry.folder);
+    if (scope >= 0) entry.scope = static_cast<uint8_t>(scope);
+    type->path_entries.push_back(entry);
   }
   return true;
 }
@@ -759,6 +776,11 @@ bool captions_given(Reader& r, const std::vector<const toml::table*>& tables, co
 }
 
 }  // namespace
+
+uint8_t path_entry_scope(const Project& project, const ProjectPathEntry& entry) {
+  if (entry.scope) return *entry.scope;
+  return project.per_user ? kPathScopeUser : kPathScopeMachine;
+}
 
 bool read_project(const std::string& path, Project* project, std::string* error) {
   Reader r;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/file_entry.h"
+#include "base/globals.h"
 #include "builder/code_page.h"
 #include "builder/item_name.h"
 #include "builder/text_catalogue.h"
@@ -160,6 +161,57 @@ std::string removable_key_problem(const std::string& key) {
   if (is_plain_registry_key(key.data(), key.size())) return "";
   return quoted(key) + ": a key the uninstaller deletes from has no empty step (a backslash at either end or two "
                        "together) and no \".\" or \"..\" step, or the uninstaller removes nothing of the installation";
+}
+
+namespace {
+
+// The key's steps, folded to lower case, without empty ones: the registry
+// finds "Environment\\" and "environment" alike.
+std::vector<std::string> folded_steps(const std::string& key) {
+  std::vector<std::string> steps(1);
+  for (char c : key) {
+    if (c == '\\') {
+      if (!steps.back().empty()) steps.emplace_back();
+    } else {
+      steps.back().push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+    }
+  }
+  if (steps.back().empty()) steps.pop_back();
+  return steps;
+}
+
+bool is_control_set(const std::string& step) {
+  if (step == "currentcontrolset") return true;
+  return step.size() == 13 && step.compare(0, 10, "controlset") == 0 &&
+         std::all_of(step.begin() + 10, step.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+std::string search_path_value_problem(uint32_t root, const std::string& key, const std::string& name) {
+  std::string folded_name;
+  for (char c : name) folded_name.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+  if (folded_name != "path") return "";
+  std::vector<std::string> s = folded_steps(key);
+  const char* const kRoots[] = {"HKCR", "HKCU", "HKLM", "HKU"};
+  bool user = (root == 1 && s.size() == 1 && s[0] == "environment") ||
+              (root == 3 && s.size() == 2 && s[1] == "environment");
+  bool machine = root == 2 && s.size() == 5 && s[0] == "system" && is_control_set(s[1]) && s[2] == "control" &&
+                 s[3] == "session manager" && s[4] == "environment";
+  if (!user && !machine) return "";
+  return quoted(name) + " of " + (root < 4 ? kRoots[root] : "?") + "\\" + visible(key) +
+         " is the search path " + (machine ? "of the machine" : "of the user") +
+         ": a registry value would replace it whole, and deleting it at uninstall would take every other folder "
+         "with it" + (machine ? ", System32 too" : "") + "; use [[type.path]] to add a folder to it";
+}
+
+std::string search_path_folder_problem(const std::string& folder) {
+  if (folder.find_first_of(";\"") != std::string::npos)
+    return quoted(folder) + ": a search path separates its folders with \";\", so a folder there holds no \";\" "
+                            "and no quotes";
+  if (folder.size() >= kPathSize)
+    return quoted(folder) + ": a folder is at most " + std::to_string(kPathSize - 1) + " bytes";
+  return "";
 }
 
 std::string removable_ini_file_problem(const std::string& file) {

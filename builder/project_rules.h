@@ -36,6 +36,15 @@ std::string escape_in_path(const std::string& text);
 // backslash at either end or two together), "." or "..". Its plan refuses
 // a record with any other, and would then remove nothing at all.
 std::string removable_key_problem(const std::string& key);
+// A registry value that is the Environment's Path of the user (HKCU, or a
+// user of HKU) or of the machine: written whole it replaces the search path
+// and deleted it takes it away, so it is refused in every spelling of its
+// key; [[type.path]] adds a folder instead. root by the project's codes
+// (0 HKCR to 3 HKU).
+std::string search_path_value_problem(uint32_t root, const std::string& key, const std::string& name);
+// A folder of [[type.path]]: one entry of the search path, so no ';' (which
+// would split it) and no quotes, and a path's length.
+std::string search_path_folder_problem(const std::string& folder);
 // An INI file the uninstaller deletes from, as the setup records it: a
 // name alone (the Windows folder's), a whole path, or a macro and a plain
 // path below it.

@@ -165,6 +165,18 @@ bool encode_registry_list(const std::vector<RegistryEntryFields>& entries, std::
   return finish_list(out, list, "registry entries", error);
 }
 
+bool encode_path_list(const std::vector<PathEntryFields>& entries, std::vector<uint8_t>* out, std::string* error) {
+  std::vector<uint8_t> list;
+  if (!append_list_count(&list, entries.size(), "search path entries", error)) return false;
+  for (const PathEntryFields& e : entries) {
+    if (e.scope >= kPathScopeCount) return fail(error, "search path entry with scope " + std::to_string(e.scope));
+    list.push_back(e.scope);
+    if (!append_text(&list, e.folder, "search path entry " + e.folder.substr(0, e.folder.find('\0')), error))
+      return false;
+  }
+  return finish_list(out, list, "search path entries", error);
+}
+
 bool encode_string_patch_list(const std::vector<StringPatchFields>& entries, std::vector<uint8_t>* out,
                               std::string* error) {
   std::vector<uint8_t> list;

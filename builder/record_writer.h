@@ -12,6 +12,7 @@
 
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "base/path_list.h"
 
 // One setup type's record (block 0x123e). Absent texts and lists are written
 // as offset 0; an empty text or list is still written and differs from an
@@ -100,6 +101,13 @@ struct RegistryEntryFields {
   std::string value;
 };
 
+// A folder the setup adds to a search path: scope kPathScopeUser or
+// kPathScopeMachine (base/path_list.h).
+struct PathEntryFields {
+  uint8_t scope = 0;
+  std::string folder;
+};
+
 struct StringPatchFields {
   int32_t offset = -1;  // -1: write right after the first occurrence of the pattern
   std::string file;
@@ -113,6 +121,8 @@ bool encode_registry_list(const std::vector<RegistryEntryFields>& entries, std::
                           std::string* error);
 bool encode_string_patch_list(const std::vector<StringPatchFields>& entries, std::vector<uint8_t>* out,
                               std::string* error);
+// Block 0x1246: u16 count, then per entry u8 scope and the folder.
+bool encode_path_list(const std::vector<PathEntryFields>& entries, std::vector<uint8_t>* out, std::string* error);
 
 // Block 0x1239: a u32 offset per template number, then the templates (the
 // in-memory dialog template format) back to back. Template 0 must be given,

@@ -183,6 +183,8 @@ bool convert_type(Converter& c, SetupTypePlan& t, const std::string& where) {
     if (!c(e.file, w + ".file") || !c(e.text, w + ".text") || !c(pattern, w + ".after")) return false;
     e.pattern.assign(pattern.begin(), pattern.end());
   }
+  for (size_t i = 0; i < t.path_entries.size(); ++i)
+    if (!c(t.path_entries[i].folder, where + ".path[" + std::to_string(i) + "].folder")) return false;
   return true;
 }
 
@@ -382,6 +384,19 @@ void warn_about_start_type(const Project& project, std::vector<std::string>* war
     }
 }
 
+// A setup that asks for no administrator rights cannot change the
+// machine's search path unless its user is one: it then goes on without
+// the entry.
+void warn_about_machine_path(const Project& project, std::vector<std::string>* warnings) {
+  if (!project.per_user) return;
+  for (size_t t = 0; t < project.types.size(); ++t)
+    for (size_t i = 0; i < project.types[t].path_entries.size(); ++i)
+      if (path_entry_scope(project, project.types[t].path_entries[i]) == kPathScopeMachine)
+        warnings->push_back(project.path + ": type[" + std::to_string(t) + "].path[" + std::to_string(i) +
+                            "]: privileges = \"user\" asks for no administrator rights, without which the "
+                            "machine's search path cannot be changed: the setup then goes on without the entry");
+}
+
 // A work folder beside the output, made before anything is compressed so
 // that an output folder that cannot be made or written fails at once. The
 // work folder goes when the build ends, also when a signal ends it, and the
@@ -531,6 +546,8 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
     type.ini_entries = pt.ini_entries;
     type.registry_entries = pt.registry_entries;
     type.string_patches = pt.string_patches;
+    for (const ProjectPathEntry& entry : pt.path_entries)
+      type.path_entries.push_back({path_entry_scope(project, entry), entry.folder});
     type.details = pt.details;
     for (size_t i = 0; i < entries[t].size(); ++i) {
       Entry& e = entries[t][i];
@@ -595,6 +612,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   report->setup_size = fs::file_size(options.output, ec);
   report->volumes = volumes;
   warn_about_start_type(project, &report->warnings);
+  warn_about_machine_path(project, &report->warnings);
   report->signed_setup = !options.sign.command.empty();
   return true;
 }

@@ -7,6 +7,7 @@
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "base/path_list.h"
 #include "builder/setup_signature.h"
 #include "cli/cli_support.h"
 #include "cli/setup_reader.h"
@@ -102,10 +103,12 @@ void print_details(const SetupTypeSlot& slot) {
 }
 
 void print_settings(const SetupTypeSlot& slot) {
-  const char* titles[] = {"INI entries", "registry values", "string patches"};
-  for (int k = 0; k < 3; ++k) {
+  const char* titles[] = {"INI entries", "registry values", "string patches", "search path entries"};
+  for (int k = 0; k < kEntryListCount; ++k) {
     const uint8_t* list = slot.entry_lists[k];
     uint16_t count = list ? get_u16(list) : 0;
+    // A setup without search path entries lists what it always did.
+    if (k == kPathList && !list) continue;
     printf("  %s: %u\n", titles[k], count);
     if (!list) continue;
     const uint8_t* p = list + 2;
@@ -122,6 +125,10 @@ void print_settings(const SetupTypeSlot& slot) {
         printf("    %s\\%s, value %s = %s%s\n", root_key_name(e.root_key), setup_text(e.key).c_str(),
                e.value_name[0] ? quoted(e.value_name).c_str() : "(default)", quoted(e.value).c_str(),
                setting_notes(e.flags).c_str());
+      } else if (k == kPathList) {
+        PathEntry e;
+        p = parse_path_entry(p, end, &e);
+        printf("    %s, in the search path of the %s\n", quoted(e.folder).c_str(), path_scope_word(e.scope));
       } else {
         StringPatchEntry e;
         p = parse_string_patch(p, end, &e);

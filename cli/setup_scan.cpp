@@ -11,6 +11,7 @@
 #include "archive/format.h"
 #include "archive/loader.h"
 #include "base/memory.h"
+#include "base/path_list.h"
 #include "base/platform.h"
 #include "builder/item_name.h"
 #include "cli/setup_reader.h"
@@ -38,7 +39,7 @@ struct Content {
 struct TypeBlocks {
   Content record;
   Content files;
-  Content lists[3];
+  Content lists[kEntryListCount];  // by EntryListKind
   Content details;
 };
 
@@ -48,7 +49,8 @@ struct EntryPlace {
   const uint8_t* bytes;
 };
 
-const char* const kListNames[3] = {"INI entry list", "registry entry list", "string patch list"};
+const char* const kListNames[kEntryListCount] = {"INI entry list", "registry entry list", "string patch list",
+                                                 "search path entry list"};
 
 std::string hex_id(uint16_t id) {
   char text[8];
@@ -57,7 +59,12 @@ std::string hex_id(uint16_t id) {
 }
 
 bool is_type_block(uint16_t id) {
-  return id == kBlockFileList || id == kBlockIniEntries || id == kBlockRegistryEntries || id == kBlockStringPatches;
+  return id == kBlockFileList || id == kBlockIniEntries || id == kBlockRegistryEntries || id == kBlockStringPatches ||
+         id == kBlockPathEntries;
+}
+
+EntryListKind list_kind(uint16_t id) {
+  return id == kBlockPathEntries ? kPathList : static_cast<EntryListKind>(id - kBlockIniEntries);
 }
 
 struct Scanner {
@@ -216,7 +223,7 @@ struct Scanner {
     } else if (is_type_block(id) && type_records <= kMaxSetupTypes) {
       TypeBlocks& t = types.back();
       std::string owner = "setup type " + std::to_string(types.size() - 1);
-      keep(id == kBlockFileList ? &t.files : &t.lists[id - kBlockIniEntries], std::move(c), owner);
+      keep(id == kBlockFileList ? &t.files : &t.lists[list_kind(id)], std::move(c), owner);
     }
   }
 
@@ -537,6 +544,7 @@ struct Scanner {
       IniEntry ini;
       RegistryEntry registry;
       StringPatchEntry patch;
+      PathEntry path;
       uint32_t flags_at = 0;
       uint8_t flags = 0;
       switch (k) {
@@ -547,6 +555,15 @@ struct Scanner {
         case kRegistryList:
           p = parse_registry_entry(p, end, &registry);
           flags = registry.flags, flags_at = 4;
+          break;
+        case kPathList:
+          if (p < end && *p >= kPathScopeCount) {
+            // The setup refuses the list, so this is no tolerated value.
+            add(Rule::kListRecords, subject, where_in(c, static_cast<uint32_t>(p - start)),
+                "scope " + std::to_string(*p) + " names no search path (0 the user's, 1 the machine's)");
+            return;
+          }
+          p = parse_path_entry(p, end, &path);
           break;
         default: p = parse_string_patch(p, end, &patch);
       }
@@ -559,7 +576,7 @@ struct Scanner {
       // INI entries know bits 0 and 1, registry entries bits 0 to 2.
       uint8_t known = k == kIniList ? (kEntryKeepExisting | kEntryDeleteAtUninstall)
                                     : (kEntryKeepExisting | kEntryDeleteAtUninstall | kEntryDeleteKeyIfEmpty);
-      if (k != kStringPatchList && (flags & ~known))
+      if ((k == kIniList || k == kRegistryList) && (flags & ~known))
         add(Rule::kSettingValue, subject, where_in(c, at + flags_at), "flag bits with no meaning are set");
       if (k == kStringPatchList && patch.offset < -1)
         add(Rule::kStringPatch, subject, where_in(c, at), "the offset " + std::to_string(patch.offset) + " is negative");
@@ -629,7 +646,7 @@ struct Scanner {
       for (uint32_t i = 0; i < entries[t].size(); ++i) check_entry(static_cast<int>(t), i);
       check_program_arguments(static_cast<int>(t));
       check_uninstallers(static_cast<int>(t));
-      for (int k = 0; k < 3; ++k) check_settings(static_cast<int>(t), k);
+      for (int k = 0; k < kEntryListCount; ++k) check_settings(static_cast<int>(t), k);
     }
   }
 };

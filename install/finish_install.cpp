@@ -9,6 +9,7 @@
 #include "base/platform.h"
 #include "install/engine.h"
 #include "install/engine_reports.h"
+#include "install/path_entries.h"
 #include "install/registrations.h"
 #include "install/rollback.h"
 #include "install/settings_lists.h"
@@ -20,6 +21,9 @@ void finish_install() {
     close_file(data_file);
     data_file = INVALID_FILE_HANDLE;
   }
+  // The record lists the search path entries that were added; a failure
+  // from here on takes them out again.
+  if (ErrorState == 0) add_path_entries();
   // Nothing after a record that could not be written whole is applied.
   if (ErrorState == 0 && (UninstallerPath[0] ? write_uninstall_data() : (make_menu_shortcuts(nullptr), true))) {
     strip_backslash(InstallDir);

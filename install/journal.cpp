@@ -145,6 +145,10 @@ bool note_added_font(const char* path) { return add_path(ChangeKind::kAddedFont,
 
 bool note_registered_library(const char* path) { return add_path(ChangeKind::kRegisteredLibrary, path); }
 
+bool note_path_entry(uint8_t scope, const char* entry) {
+  return add(ChangeKind::kPathEntry, false, scope, entry, "", nullptr, 0);
+}
+
 bool note_registry_value(HKEY root, const char* key, const char* name) {
   if (!name) name = "";
   HKEY handle;

@@ -17,6 +17,7 @@ enum class ChangeKind : uint8_t {
   kCreatedKey,         // number = root, path = key
   kAddedFont,          // path: AddFontResourceA
   kRegisteredLibrary,  // path: DllRegisterServer was called
+  kPathEntry,          // number = scope, path = the entry added to that search path
 };
 
 struct Change {
@@ -48,6 +49,9 @@ const char* unmade_backup(const char* path);
 bool note_created_folder(const char* path);
 bool note_added_font(const char* path);
 bool note_registered_library(const char* path);
+// An entry about to be added to a search path that does not hold it: its
+// rollback takes out that entry alone, not the value as it was.
+bool note_path_entry(uint8_t scope, const char* entry);
 // The value as it is now (or that there is none).
 bool note_registry_value(HKEY root, const char* key, const char* name);
 // Each level of the key that does not exist yet, outermost first.

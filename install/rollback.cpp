@@ -12,6 +12,7 @@
 #include "base/path_strings.h"
 #include "base/replace.h"
 #include "base/scaled.h"
+#include "base/search_path.h"
 #include "base/setup_log.h"
 #include "install/engine.h"
 #include "install/engine_reports.h"
@@ -117,12 +118,18 @@ void remove_empty_key(const Change& change) {
 }
 
 // The log's word for each kind of change taken back, by ChangeKind.
-const char* const kChangeWords[] = {"created-file", "replaced-file", "created-folder", "registry-value",
-                                    "created-key", "added-font", "registered-library"};
+const char* const kChangeWords[] = {"created-file", "replaced-file", "created-folder",     "registry-value",
+                                    "created-key",  "added-font",    "registered-library", "path-entry"};
+
+// What the undone changes ask to tell the running programs.
+struct Announcements {
+  bool fonts;
+  bool environment;
+};
 
 // Every step of a rollback, one change at a time. False when the change
 // stays (a file in use); the caller names it.
-bool undo_change(const Change& change, bool* fonts_changed) {
+bool undo_change(const Change& change, Announcements* announce) {
   switch (change.kind) {
     case ChangeKind::kCreatedFile:
       return remove_made_file(change.path);
@@ -139,10 +146,15 @@ bool undo_change(const Change& change, bool* fonts_changed) {
       remove_empty_key(change);
       return true;
     case ChangeKind::kAddedFont:
-      if (RemoveFontResourceA(change.path)) *fonts_changed = true;
+      if (RemoveFontResourceA(change.path)) announce->fonts = true;
       return true;
     case ChangeKind::kRegisteredLibrary:
       unregister_library(change.path);
+      return true;
+    case ChangeKind::kPathEntry:
+      // The entry alone: what else the value gained meanwhile stays.
+      if (remove_search_path_entry(static_cast<uint8_t>(change.number), change.path) == SearchPathResult::kChanged)
+        announce->environment = true;
       return true;
   }
   return true;
@@ -188,7 +200,7 @@ uint32_t* record_positions(uint32_t count) {
 
 // One walk over the records, newest first; without the positions (no
 // memory for them) oldest first, which still takes back every change.
-void undo_pass(const uint32_t* positions, uint32_t count, bool last_pass, Display* display, bool* fonts_changed,
+void undo_pass(const uint32_t* positions, uint32_t count, bool last_pass, Display* display, Announcements* announce,
                bool* uninstaller_made) {
   uint32_t next = 0;
   for (uint32_t k = 0; k < count; ++k) {
@@ -203,7 +215,7 @@ void undo_pass(const uint32_t* positions, uint32_t count, bool last_pass, Displa
       continue;
     }
     display->show(i, change);
-    bool undone = undo_change(change, fonts_changed);
+    bool undone = undo_change(change, announce);
     log_event("rollback", kChangeWords[static_cast<unsigned>(change.kind)], change.path, change.other,
               undone ? nullptr : "stays");
     if (!undone) remember_leftover(change.kind == ChangeKind::kCreatedFile ? 'c' : 'r', change.path);
@@ -252,13 +264,14 @@ void roll_back_changes() {
   if (done > ItemCount) done = ItemCount;
   Display display = {count, ItemCount ? scaled(done, 100, ItemCount) : 0,
                      GetTickCount() - kDisplayInterval};
-  bool fonts_changed = false;
+  Announcements announce = {false, false};
   bool uninstaller_made = false;
-  undo_pass(positions, count, false, &display, &fonts_changed, &uninstaller_made);
+  undo_pass(positions, count, false, &display, &announce, &uninstaller_made);
   settle_uninstaller(uninstaller_made);
-  undo_pass(positions, count, true, &display, &fonts_changed, &uninstaller_made);
+  undo_pass(positions, count, true, &display, &announce, &uninstaller_made);
   free_block(&positions);
-  if (fonts_changed) SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+  if (announce.fonts) SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+  if (announce.environment) announce_environment_change();
   set_progress(0);
   show_current_file("");
   journal_clear();

@@ -28,20 +28,6 @@ namespace {
 // follows, so a pattern of up to one half that straddles two reads is seen.
 enum : uint32_t { kSearchHalf = 16384, kSearchWindow = 2 * kSearchHalf };
 
-// The current setup type's list of `kind`: its records [*records, *end) and
-// their count. False when the setup type has none.
-bool current_list(EntryListKind kind, const uint8_t** records, const uint8_t** end, uint16_t* count) {
-  if (CurrentSetupType < 0) return false;
-  const SetupTypeSlot& slot = SetupTypeTable[CurrentSetupType];
-  const uint8_t* list = slot.entry_lists[kind];
-  uint32_t length = slot.entry_list_lengths[kind];
-  if (!list || length < 2) return false;
-  *count = get_u16(list);
-  *records = list + 2;
-  *end = list + length;
-  return true;
-}
-
 // `text` with its macros expanded, in a block of its own that the caller
 // frees; null when the block cannot be had. *length is what the block holds.
 char* expanded_copy(const char* text, uint32_t* length) {
@@ -231,6 +217,18 @@ bool keeps_existing_ini_value(const IniEntry& entry) {
 }
 
 }  // namespace
+
+bool current_list(EntryListKind kind, const uint8_t** records, const uint8_t** end, uint16_t* count) {
+  if (CurrentSetupType < 0) return false;
+  const SetupTypeSlot& slot = SetupTypeTable[CurrentSetupType];
+  const uint8_t* list = slot.entry_lists[kind];
+  uint32_t length = slot.entry_list_lengths[kind];
+  if (!list || length < 2) return false;
+  *count = get_u16(list);
+  *records = list + 2;
+  *end = list + length;
+  return true;
+}
 
 void record_settings_to_delete(RecordFile* log) {
   uint32_t block = 0, count = 0;

@@ -3,6 +3,14 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+
+#include "archive/entry_lists.h"
+
+// The current setup type's list of `kind`: its records [*records, *end) and
+// their count. False when the setup type has none.
+bool current_list(EntryListKind kind, const uint8_t** records, const uint8_t** end, uint16_t* count);
+
 void write_ini_entries();
 void write_registry_entries();
 void apply_string_patches();

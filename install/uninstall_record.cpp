@@ -18,6 +18,7 @@
 #include "install/engine_state.h"
 #include "install/folders.h"
 #include "install/journal.h"
+#include "install/path_entries.h"
 #include "install/product_entry.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
@@ -243,6 +244,7 @@ bool write_uninstall_data() {
   record_settings_to_delete(&log);
   if (EarlierRecord && !take_over_earlier_record(&log, start - kBlockHeaderSize, list_end))
     fail_install(kErrorNoMemory, UninstallerPath);
+  record_path_entries(&log);
   write_uninstaller_texts(&log);
   write_made_folders(&log);
   write_block_header(&log, kUninstallEndId, 0);

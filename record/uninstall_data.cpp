@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "archive/format.h"
+#include "base/path_list.h"
 
 namespace {
 
@@ -74,6 +75,16 @@ bool read_setting(Reader* r, SettingRecord* s) {
   return false;
 }
 
+// An entry with a scope that names no search path, an empty one, one too
+// long for a folder or one that holds a separator is not what the setup
+// wrote: acted on, it could take out another entry.
+bool read_path_record(Reader* r) {
+  uint8_t scope = 0;
+  RecordText entry;
+  return r->u8(&scope) && scope < kPathScopeCount && r->counted(&entry) && entry.length > 0 &&
+         entry.length < kPathEntryCapacity && !memchr(entry.text, ';', entry.length);
+}
+
 bool read_folder_record(Reader* r) {
   RecordText folder;
   return r->counted(&folder);
@@ -110,7 +121,7 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
   bool first = true;
   // Each block but an earlier installation may occur once; a repeated one
   // means the chain is not what the setup wrote.
-  bool seen_shortcuts = false, seen_settings = false;
+  bool seen_shortcuts = false, seen_settings = false, seen_paths = false;
   for (;;) {
     const uint8_t* header = r.p;
     uint16_t id = 0, flags = 0;
@@ -154,6 +165,11 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
             !check_list(payload, 8, read_setting_record, &out->setting_list, &out->setting_count))
           return UninstallDataStatus::kDamaged;
         seen_settings = true;
+        break;
+      case kPathEntriesId:
+        if (seen_paths || !check_list(payload, 4, read_path_record, &out->path_list, &out->path_count))
+          return UninstallDataStatus::kDamaged;
+        seen_paths = true;
         break;
       case kEarlierInstallationId:
         if (earlier || !check_earlier(payload)) return UninstallDataStatus::kDamaged;
@@ -239,6 +255,14 @@ SettingRecord next_setting_record(const uint8_t** cursor) {
   read_setting(&r, &setting);
   *cursor = r.p;
   return setting;
+}
+
+PathEntryRecord next_path_record(const uint8_t** cursor) {
+  PathEntryRecord record;
+  record.scope = **cursor;
+  ++*cursor;
+  record.entry = next_text(cursor);
+  return record;
 }
 
 RecordText next_made_folder(const uint8_t** cursor) { return next_text(cursor); }

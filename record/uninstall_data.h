@@ -20,6 +20,10 @@
 //          folder; a shared file's record adds a u32 count of the
 //          installations that raised its shared count. The setup then
 //          keeps each earlier installation with an empty RemoveList.
+//   0x1253 PathEntries: u32 count, then per entry u8 scope (kPathScope...,
+//          base/path_list.h) and the counted entry that the setup added to
+//          that search path, which was not there before; the uninstaller
+//          takes out that entry alone.
 //   0x1280 UninstallerTexts: the project's texts for the uninstaller's
 //          boxes, as counted texts (empty: the uninstaller's own).
 //   0x1281 MadeFolders: u32 count, then counted whole paths (no trailing
@@ -43,6 +47,7 @@ enum : uint16_t {
   kInstallFolderId = 0x1250,
   kSettingsListId = 0x1251,
   kEarlierInstallationId = 0x1252,
+  kPathEntriesId = 0x1253,
   kEarlierRemovalsId = 0x1255,
   kLastRequiredExtensionId = 0x127F,
   kUninstallerTextsId = 0x1280,
@@ -70,6 +75,9 @@ enum : uint8_t {
   kSettingDeleteKeyIfEmpty = 0x01,  // registry: the key goes too when nothing is left in it
   kSettingFileCreated = 0x01,       // INI: the setup made the file; it goes when left empty
 };
+
+// A path entry is a folder: below the length of a path, with no ';'.
+enum : uint16_t { kPathEntryCapacity = 260 };
 
 // A counted text of the record; not terminated.
 struct RecordText {
@@ -112,6 +120,12 @@ struct SettingRecord {
   uint8_t created_keys;
 };
 
+// An entry that the setup added to a search path.
+struct PathEntryRecord {
+  uint8_t scope;
+  RecordText entry;
+};
+
 struct UninstallData {
   const uint8_t* remove_list;  // the first RemoveRecord
   uint32_t remove_count;
@@ -137,6 +151,8 @@ struct UninstallData {
   // first counted path; none when the block does not read whole).
   const uint8_t* made_folders;
   uint32_t made_folder_count;
+  const uint8_t* path_list;  // the first PathEntryRecord
+  uint32_t path_count;
 };
 
 // kUsed: the record was carried out already.
@@ -155,6 +171,7 @@ RemoveRecord next_remove_record(const uint8_t** cursor);
 EarlierRemoval next_earlier_removal(const uint8_t** cursor);  // from earlier_removals
 ShortcutRecord next_shortcut_record(const uint8_t** cursor);
 SettingRecord next_setting_record(const uint8_t** cursor);
+PathEntryRecord next_path_record(const uint8_t** cursor);
 // A counted path of made_folders; only made_folder_count times.
 RecordText next_made_folder(const uint8_t** cursor);
 // The next earlier installation, from a cursor that starts at earlier;

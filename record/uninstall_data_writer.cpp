@@ -119,3 +119,8 @@ void write_ini_setting(RecordFile* log, const char* file, const char* section, c
   write_counted_string(log, key);
   write_record_u8(log, flags);
 }
+
+void write_path_entry(RecordFile* log, uint8_t scope, const char* entry) {
+  write_record_u8(log, scope);
+  write_counted_string(log, entry);
+}

@@ -47,3 +47,5 @@ void write_install_folder(RecordFile* log, const char* folder);
 void write_registry_setting(RecordFile* log, uint32_t root, const char* key, const char* name, uint8_t flags,
                             uint8_t created_keys);
 void write_ini_setting(RecordFile* log, const char* file, const char* section, const char* key, uint8_t flags);
+// A PathEntries record (inside a block the caller opens).
+void write_path_entry(RecordFile* log, uint8_t scope, const char* entry);

@@ -6,6 +6,7 @@
 
 #include "base/library_registration.h"
 #include "base/replace.h"
+#include "base/search_path.h"
 #include "base/setup_log.h"
 #include "base/shared_count.h"
 #include "uninstall/font_removal.h"
@@ -91,6 +92,14 @@ void remove_settings(const RemovalPlan& plan, RemovalOutcome* outcome) {
       }
     }
   }
+  bool environment_changed = false;
+  for (uint32_t i = 0; i < plan.installation_count; ++i) {
+    const UninstallData& data = plan.installations[i].data;
+    const uint8_t* cursor = data.path_list;
+    for (uint32_t n = 0; n < data.path_count; ++n)
+      outcome->left += !remove_path_entry(next_path_record(&cursor), &environment_changed);
+  }
+  if (environment_changed) announce_environment_change();
 }
 
 }  // namespace

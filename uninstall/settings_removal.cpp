@@ -4,6 +4,9 @@
 
 #include <string.h>
 
+#include "base/search_path.h"
+#include "base/setup_log.h"
+
 namespace {
 
 // Sections hold at most this much that is worth reading for "is it empty";
@@ -88,4 +91,18 @@ void remove_emptied_places(const PlannedSetting& setting) {
     flush_ini_cache(setting.path);
   }
   if ((setting.flags & kSettingFileCreated) && holds_only_blanks(setting.path)) DeleteFileA(setting.path);
+}
+
+bool remove_path_entry(const PathEntryRecord& record, bool* changed) {
+  // The record was checked: the entry is shorter than a path.
+  char entry[kPathEntryCapacity];
+  memcpy(entry, record.entry.text, record.entry.length);
+  entry[record.entry.length] = '\0';
+  SearchPathResult result = remove_search_path_entry(record.scope, entry);
+  if (result == SearchPathResult::kChanged) *changed = true;
+  log_event("path-entry", result == SearchPathResult::kChanged  ? "removed"
+                          : result == SearchPathResult::kFailed ? "left"
+                                                                : "absent",
+            path_scope_word(record.scope), entry);
+  return result != SearchPathResult::kFailed;
 }

@@ -1,5 +1,6 @@
 // Taking back the registry values and INI entries that the project marked
-// for deletion at uninstall.
+// for deletion at uninstall, and the entries the setup added to a search
+// path.
 #pragma once
 #include "record/removal_plan.h"
 
@@ -11,3 +12,7 @@ bool delete_setting(const PlannedSetting& setting);
 // INI section left empty goes, and so does an INI file that the setup made
 // once nothing is left in it but blanks.
 void remove_emptied_places(const PlannedSetting& setting);
+// Takes the entry out of its search path, leaving the rest of the value as
+// it is now; *changed becomes true when the value was changed. False when
+// the value holds it still.
+bool remove_path_entry(const PathEntryRecord& record, bool* changed);

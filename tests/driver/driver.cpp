@@ -1111,8 +1111,11 @@ bool run_set_reg(const Step& step) {
     DWORD number = strtoul(data.c_str() + 6, nullptr, 10);
     result = RegSetValueExA(key, step.value.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
   } else {
-    result = RegSetValueExA(key, step.value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                            static_cast<DWORD>(data.size() + 1));
+    // "expand:" makes a REG_EXPAND_SZ, as the Environment's Path is.
+    bool expand = data.compare(0, 7, "expand:") == 0;
+    const std::string text = expand ? data.substr(7) : data;
+    result = RegSetValueExA(key, step.value.c_str(), 0, expand ? REG_EXPAND_SZ : REG_SZ,
+                            reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>(text.size() + 1));
   }
   RegCloseKey(key);
   if (result != ERROR_SUCCESS) return fail("cannot set the value \"%s\"", step.value.c_str());

@@ -234,7 +234,7 @@ const CommandForm commands[] = {
     {"mark", Op::Mark, 1, 1, "mark NAME"},
     {"close", Op::Close, 1, 1, "close frame|container"},
     {"end-task", Op::EndTask, 0, 0, "end-task"},
-    {"set-reg", Op::SetReg, 3, 3, "set-reg ROOT\\KEY VALUE DATA"},
+    {"set-reg", Op::SetReg, 3, 3, "set-reg ROOT\\KEY VALUE DATA|dword:N|expand:DATA"},
     {"expect-no-ini", Op::ExpectNoIni, 3, 3, "expect-no-ini FILE SECTION KEY"},
     {"wait-frame", Op::WaitFrame, 0, 0, "wait-frame"},
     {"fill-atoms", Op::FillAtoms, 0, 0, "fill-atoms"},

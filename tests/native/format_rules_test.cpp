@@ -114,6 +114,7 @@ class FormatRules : public ::testing::Test {
     b.type(0).ini_entries.push_back({1, "#InstallDir#\\app.ini", "Paths", "Home", "#InstallDir#"});
     b.type(0).registry_entries.push_back({2, 0, "Software\\Kestrel", "Version", "2.0"});
     b.type(0).string_patches.push_back({-1, "app.exe", "PATCHED", {'k', 'e', 's'}});
+    b.type(0).path_entries.push_back({kPathScopeUser, "#InstallDir#\\bin"});
 
     b.type(1).files.push_back(shared_uninstaller);
     // The new program: the old one's first 200 bytes and three new ones,
@@ -257,6 +258,9 @@ TEST_F(FormatRules, Lists) {
   edit_and_expect("string-patch", [](std::vector<uint8_t>& f) {
     put_u32(&f[block(f, kBlockStringPatches).content() + 2], static_cast<uint32_t>(-5));
   });
+  // A search path entry's scope that names no search path: the setup
+  // refuses the list, so it is no tolerated value.
+  edit_and_expect("list-records", [](std::vector<uint8_t>& f) { f[block(f, kBlockPathEntries).content() + 2] = 2; });
 }
 
 TEST_F(FormatRules, Entries) {

@@ -230,6 +230,66 @@ TEST_F(ProjectTest, SettingsTheUninstallerDeletesAreOnesItCanPlan) {
       << error;
 }
 
+// A registry value written as a whole replaces the search path of the user
+// or the machine, and deleting it at uninstall takes System32 with it: the
+// build refuses the Environment's Path in every spelling and points at
+// [[type.path]]; other values of those keys, and other keys, build.
+TEST_F(ProjectTest, TheEnvironmentPathIsNoRegistryValue) {
+  const std::string type = "[[type]]\nfolder = \"C:\\\\X\"\n";
+  expect_refusals(type, {
+      {"[[type.registry]]\nroot = \"HKCU\"\nkey = \"Environment\"\nname = \"Path\"\nvalue = \"#InstallDir#\"\n",
+       "6: type[0].registry[0].name: \"Path\" of HKCU\\Environment is the search path"},
+      {"[[type.registry]]\nkey = \"environment\\\\\"\nname = \"PATH\"\nkeep_existing = true\n",
+       "use [[type.path]]"},
+      {"[[type.registry]]\nroot = \"HKLM\"\nkey = \"SYSTEM/CurrentControlSet/Control/Session Manager/Environment\"\n"
+       "name = \"path\"\nvalue = \"C:\\\\X\"\nuninstall = \"delete\"\n",
+       "type[0].registry[0].name: \"path\" of HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"},
+      {"[[type.registry]]\nroot = \"HKLM\"\nkey = \"system\\\\ControlSet001\\\\control\\\\session manager\\\\environment\"\n"
+       "name = \"Path\"\n",
+       "use [[type.path]]"},
+  });
+  std::string error, setup = dir.file("setup.exe");
+  EXPECT_TRUE(build(type + "[[type.registry]]\nkey = \"Environment\"\nname = \"KESTREL_HOME\"\nvalue = \"#InstallDir#\"\n"
+                           "[[type.registry]]\nkey = \"Software\\\\Environment\"\nname = \"Path\"\n"
+                           "[[type.registry]]\nroot = \"HKLM\"\nkey = \"Environment\"\nname = \"Path\"\n",
+                    setup, &error))
+      << error;
+}
+
+// [[type.path]]: each folder in block 0x1246 of its type, with the scope it
+// names or else the installation's, which follows the privileges.
+TEST_F(ProjectTest, SearchPathEntriesJoinTheInstallationsScope) {
+  const std::string type = "[[type]]\nfolder = \"C:/X\"\n[[type.path]]\nfolder = \"#InstallDir#/bin\"\n"
+                           "[[type.path]]\nfolder = \"D:\\\\Tools\"\nscope = \"user\"\n";
+  for (const char* privileges : {"admin", "user"}) {
+    Project p;
+    ASSERT_EQ("", read_error(std::string("[setup]\nprivileges = \"") + privileges + "\"\n" + type, &p));
+    ASSERT_EQ(2u, p.types[0].path_entries.size());
+    EXPECT_EQ(privileges[0] == 'a' ? kPathScopeMachine : kPathScopeUser, path_entry_scope(p, p.types[0].path_entries[0]));
+    EXPECT_EQ(kPathScopeUser, path_entry_scope(p, p.types[0].path_entries[1]));
+  }
+  std::string error, setup = dir.file("setup.exe");
+  ASSERT_TRUE(build(type, setup, &error)) << error;
+  ASSERT_TRUE(load(setup));
+  const uint8_t* list = SetupTypeTable[0].entry_lists[kPathList];
+  ASSERT_NE(nullptr, list);
+  const uint8_t* end = list + SetupTypeTable[0].entry_list_lengths[kPathList];
+  ASSERT_EQ(2, get_u16(list));
+  PathEntry bin, tools;
+  const uint8_t* p = parse_path_entry(list + 2, end, &bin);
+  ASSERT_NE(nullptr, p);
+  EXPECT_EQ(end, parse_path_entry(p, end, &tools));
+  EXPECT_EQ(kPathScopeMachine, bin.scope);
+  EXPECT_STREQ("#InstallDir#\\bin", bin.folder);
+  EXPECT_EQ(kPathScopeUser, tools.scope);
+  EXPECT_STREQ("D:\\Tools", tools.folder);
+  expect_refusals("[[type]]\nfolder = \"C:/X\"\n", {
+      {"[[type.path]]\nscope = \"user\"\n", "3: type[0].path[0].folder: is required"},
+      {"[[type.path]]\nfolder = \"C:/a;C:/b\"\n", "type[0].path[0].folder: \"C:/a;C:/b\": a search path separates"},
+      {"[[type.path]]\nfolder = \"C:/X\"\nscope = \"everyone\"\n", "type[0].path[0].scope: must be one of"},
+  });
+}
+
 // Texts of the file that a refusal quotes may hold line breaks and other
 // control characters: the message stays one line, shown with escapes.
 TEST_F(ProjectTest, ARefusalIsOneLineWhateverTheFileHolds) {

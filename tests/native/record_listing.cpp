@@ -45,6 +45,11 @@ void list(const UninstallData& data) {
     else
       printf("ini %s|%s|%s|%X\n", text(s.path).c_str(), text(s.section).c_str(), text(s.name).c_str(), s.flags);
   }
+  cursor = data.path_list;
+  for (uint32_t i = 0; i < data.path_count; ++i) {
+    PathEntryRecord p = next_path_record(&cursor);
+    printf("path %u|%s\n", p.scope, text(p.entry).c_str());
+  }
   cursor = data.earlier;
   for (uint32_t i = 0; i < data.earlier_count; ++i) {
     printf("earlier\n");

@@ -212,10 +212,48 @@ TEST(UninstallData, UnknownExtensionsArePassedOverOnlyWhereThatIsSafe) {
     EXPECT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data)) << id;
     EXPECT_EQ(3u, data.remove_count);
   }
-  for (uint16_t id : {uint16_t{0x1253}, uint16_t{kLastRequiredExtensionId}, uint16_t{0x1300}, uint16_t{0x1237}}) {
+  for (uint16_t id : {uint16_t{0x1254}, uint16_t{kLastRequiredExtensionId}, uint16_t{0x1300}, uint16_t{0x1237}}) {
     std::vector<uint8_t> bytes = with_block(id);
     EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), bytes.size(), &data)) << id;
     EXPECT_EQ(0u, data.remove_count);
+  }
+}
+
+// The entries the setup added to a search path; one that the setup cannot
+// have written (no such scope, empty, longer than a folder, two entries in
+// one) would take out what is not the installation's: damage.
+TEST(UninstallData, ReadsThePathEntriesTheSetupAdded) {
+  auto with_paths = [](const std::vector<std::pair<uint8_t, std::string>>& entries) {
+    std::vector<uint8_t> bytes = full_record();
+    bytes.resize(bytes.size() - 8);
+    RecordWriter w;
+    w.bytes = bytes;
+    RecordWriter paths;
+    paths.u32(static_cast<uint32_t>(entries.size()));
+    for (const auto& [scope, entry] : entries) {
+      paths.u8(scope);
+      paths.text(entry);
+    }
+    w.block(kPathEntriesId, paths.bytes);
+    w.block(kUninstallEndId, {});
+    return w.bytes;
+  };
+  UninstallData data;
+  std::vector<uint8_t> bytes = with_paths({{0, "C:\\Apps\\Demo\\bin"}, {1, "C:\\Apps\\Demo\\tools"}});
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data));
+  ASSERT_EQ(2u, data.path_count);
+  const uint8_t* cursor = data.path_list;
+  PathEntryRecord user = next_path_record(&cursor);
+  PathEntryRecord machine = next_path_record(&cursor);
+  EXPECT_EQ(0, user.scope);
+  EXPECT_EQ("C:\\Apps\\Demo\\bin", text_of(user.entry));
+  EXPECT_EQ(1, machine.scope);
+  EXPECT_EQ("C:\\Apps\\Demo\\tools", text_of(machine.entry));
+  for (const auto& bad : std::vector<std::pair<uint8_t, std::string>>{
+           {2, "C:\\Apps"}, {0, ""}, {0, "C:\\Apps;C:\\Windows"}, {0, std::string(260, 'a')}}) {
+    bytes = with_paths({bad});
+    EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), bytes.size(), &data)) << bad.second;
+    EXPECT_EQ(0u, data.path_count);
   }
 }
 

@@ -12,10 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "archive/entry_lists.h"
+#include "base/path_list.h"
 #include "base/replace.h"
 #include "install/engine_reports.h"
 #include "install/install_item.h"
 #include "install/journal.h"
+#include "install/path_entries.h"
 #include "install/rollback.h"
 #include "install/safe_replace.h"
 #include "record/uninstall_data.h"
@@ -304,6 +307,58 @@ TEST_F(Rollback, AKeyThatGotSomethingElseMeanwhileStays) {
   set_dword(HKEY_CURRENT_USER, made, "Someone else's", 1);
   roll_back_changes();
   EXPECT_TRUE(read_value(HKEY_CURRENT_USER, made, "Someone else's").exists);
+}
+
+// The user's search path gains the installation's entry once, as an entry
+// of its own, and keeps its type and every other entry; the rollback takes
+// out that entry alone, so one that another program added meanwhile stays,
+// and it is not the value as it was that comes back.
+TEST_F(Rollback, ASearchPathLosesOnlyTheEntryItGained) {
+  const Value before = read_value(HKEY_CURRENT_USER, "Environment", "Path");
+  auto set_path = [](const char* text) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Environment", &key));
+    RegSetValueExA(key, "Path", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(text), strlen(text) + 1);
+    RegCloseKey(key);
+  };
+  auto path_is = [](const std::string& text) {
+    return read_value(HKEY_CURRENT_USER, "Environment", "Path") == Value{true, REG_EXPAND_SZ, text + '\0'};
+  };
+  // The same folder twice, written otherwise the second time.
+  std::vector<uint8_t> list = {2, 0};
+  for (const char* folder : {"#InstallDir#\\bin\\", "c:\\kestrelrollback\\install\\BIN"}) {
+    list.push_back(kPathScopeUser);
+    list.insert(list.end(), folder, folder + strlen(folder) + 1);
+  }
+  SetupTypeTable[0].entry_lists[kPathList] = list.data();
+  SetupTypeTable[0].entry_list_lengths[kPathList] = static_cast<uint32_t>(list.size());
+  CurrentSetupType = 0;
+  set_path("C:\\Before;%SystemRoot%\\Tools");
+  // The Windows 95 family keeps its PATH elsewhere: nothing is touched.
+  IsNtFamily = false;
+  add_path_entries();
+  EXPECT_TRUE(path_is("C:\\Before;%SystemRoot%\\Tools"));
+  EXPECT_EQ(0u, journal_count());
+  IsNtFamily = true;
+  add_path_entries();
+  EXPECT_TRUE(path_is("C:\\Before;%SystemRoot%\\Tools;C:\\KestrelRollback\\Install\\bin"));
+  add_path_entries();  // a second run finds it there
+  EXPECT_TRUE(path_is("C:\\Before;%SystemRoot%\\Tools;C:\\KestrelRollback\\Install\\bin"));
+  EXPECT_EQ(1u, journal_count());
+
+  set_path("C:\\Before;%SystemRoot%\\Tools;C:\\KestrelRollback\\Install\\bin;C:\\Later");
+  roll_back_changes();
+  EXPECT_TRUE(path_is("C:\\Before;%SystemRoot%\\Tools;C:\\Later"));
+
+  SetupTypeTable[0].entry_lists[kPathList] = nullptr;
+  SetupTypeTable[0].entry_list_lengths[kPathList] = 0;
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Environment", &key));
+  if (before.exists)
+    RegSetValueExA(key, "Path", 0, before.type, reinterpret_cast<const BYTE*>(before.data.data()), before.data.size());
+  else
+    RegDeleteValueA(key, "Path");
+  RegCloseKey(key);
 }
 
 TEST_F(Rollback, SharedCountsGoBackToWhatTheyWere) {
