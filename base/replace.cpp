@@ -17,10 +17,10 @@ const char kSection[] = "Rename";
 // needs a line of its own however many there are.
 const char kPlaceholder[] = "xyz";
 
-void short_path(const char* path, char* out) {
-  DWORD n = GetShortPathNameA(path, out, kPathSize);
-  if (n == 0 || n >= kPathSize) copy_string(out, path, kPathSize);
-}
+const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingRenames[] = "PendingFileRenameOperations";
+// A list larger than this is nobody's: it is left alone.
+enum : DWORD { kRenameListLimit = 0x1000000 };
 
 // Turns the first "xyz=<source>" line of the file into "NUL=<source>".
 bool rename_placeholder(const char* file, const char* source) {
@@ -48,7 +48,62 @@ bool rename_placeholder(const char* file, const char* source) {
   return done;
 }
 
+// A name in the NT family's list is the path with \??\ before it, and
+// "!" before that for a target that is replaced.
+bool names_path(const char* entry, const char* path) {
+  if (*entry == '!') ++entry;
+  if (strncmp(entry, "\\??\\", 4) == 0) entry += 4;
+  return _stricmp(entry, path) == 0;
+}
+
 }  // namespace
+
+void restart_list_name(const char* path, char* out) {
+  DWORD n = GetShortPathNameA(path, out, kPathSize);
+  if (n == 0 || n >= kPathSize) copy_string(out, path, kPathSize);
+}
+
+bool cancel_restart_rename(const char* target, const char* source) {
+  if (!target) target = "";
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return false;
+  DWORD type = 0;
+  DWORD size = 0;
+  char* list = nullptr;
+  bool done = false;
+  // Two zeros beyond what is read end every text, whatever the value holds.
+  if (RegQueryValueExA(key, kPendingRenames, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+      size < kRenameListLimit && alloc_zeroed(size + 2, &list) &&
+      RegQueryValueExA(key, kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(list), &size) == ERROR_SUCCESS) {
+    // Pairs of source and target (empty for a deletion) up to an empty
+    // source; ours is the newest that names both.
+    DWORD found = 0, found_end = 0;
+    for (DWORD at = 0; at < size && list[at];) {
+      DWORD pair = at;
+      const char* from = list + at;
+      at += static_cast<DWORD>(strlen(from)) + 1;
+      const char* to = list + at;
+      at += static_cast<DWORD>(strlen(to)) + 1;
+      if (at > size) break;
+      if (names_path(from, source) && names_path(to, target)) {
+        found = pair;
+        found_end = at;
+      }
+    }
+    if (found_end) {
+      memmove(list + found, list + found_end, size - found_end);
+      size -= found_end - found;
+      list[size] = '\0';
+      done = list[0] == '\0' ? RegDeleteValueA(key, kPendingRenames) == ERROR_SUCCESS
+                              : RegSetValueExA(key, kPendingRenames, 0, type, reinterpret_cast<const BYTE*>(list),
+                                               size) == ERROR_SUCCESS;
+    }
+  }
+  free_block(&list);
+  RegCloseKey(key);
+  return done;
+}
 
 bool replace_at_restart(const char* target, const char* source) {
   if (IsNtFamily)
@@ -57,11 +112,11 @@ bool replace_at_restart(const char* target, const char* source) {
   char short_source[kPathSize];
   char short_target[kPathSize];
   char file[kPathSize];
-  short_path(source, short_source);
+  restart_list_name(source, short_source);
   UINT n = GetWindowsDirectoryA(file, kPathSize);
   if (n == 0 || n >= kPathSize) return false;
   append_string(file, "\\WININIT.INI", sizeof file);
-  if (target) short_path(target, short_target);
+  if (target) restart_list_name(target, short_target);
   bool written = WritePrivateProfileStringA(kSection, target ? short_target : kPlaceholder, short_source, file) != 0;
   WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);
   return written && (target || rename_placeholder(file, short_source));

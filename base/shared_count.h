@@ -1,6 +1,7 @@
 // The reference counts of shared libraries under SharedDLLs, which every
 // setup that installs such a file raises by one.
 #pragma once
+#include <cstdint>
 
 // The key below HKEY_LOCAL_MACHINE that holds the counts, one value a path.
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
@@ -13,3 +14,8 @@ enum class SharedRelease {
 
 // Lowers the count of the file at path by one.
 SharedRelease release_shared_count(const char* path);
+// Takes back what one installation raised the count by, leaving what
+// others added or took off since: the value goes only when that
+// installation made it and the count is back to nothing; a count that was
+// there before keeps at least one user.
+void take_back_shared_count(const char* path, uint32_t raised, bool existed);

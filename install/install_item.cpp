@@ -292,16 +292,23 @@ void count_shared_use(const char* path, bool existed) {
   DWORD type = REG_DWORD;
   DWORD count = 0;
   DWORD size = sizeof count;
-  // A count that could not be taken back is not raised.
-  if (!note_registry_value(HKEY_LOCAL_MACHINE, kSharedDllsKey, path)) {
+  LONG found = RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size);
+  DWORD start = existed ? 2 : 1;
+  // A count that could not be taken back is not raised. Others may count
+  // the library too before a rollback: what this run adds is noted, and
+  // only that comes off. A value that is no count comes back whole.
+  bool noted = found == ERROR_SUCCESS && size == 4 ? note_shared_count(path, 1, true)
+               : found == ERROR_FILE_NOT_FOUND     ? note_shared_count(path, start, false)
+                                                   : note_registry_value(HKEY_LOCAL_MACHINE, kSharedDllsKey, path);
+  if (!noted) {
     RegCloseKey(key);
     return;
   }
-  if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
+  if (found == ERROR_SUCCESS) {
     ++count;
   } else {
     type = REG_DWORD;
-    count = existed ? 2 : 1;
+    count = start;
     size = sizeof count;
   }
   RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);

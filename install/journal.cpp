@@ -79,6 +79,12 @@ bool file_noted(const char* path) {
 
 // Registry keys are at most a few hundred bytes; longer ones are refused.
 enum : size_t { kKeyCapacity = 1024 };
+// An INI value is read into room of this size first, doubled while it
+// fills it, up to the limit; one longer still is not noted (and so not
+// written): a rollback would cut it.
+enum : uint32_t { kIniValueRoom = 512, kIniValueLimit = 65536 };
+// What the profile functions answer for a missing key: no value holds it.
+const char kNoIniValue[] = "\x01";
 
 bool key_exists(HKEY root, const char* key) {
   HKEY handle;
@@ -172,6 +178,44 @@ bool note_registry_value(HKEY root, const char* key, const char* name) {
   }
   if (open) RegCloseKey(handle);
   return noted;
+}
+
+bool note_restart_rename(const char* target, const char* source) {
+  return add(ChangeKind::kRestartRename, false, 0, source, target, nullptr, 0);
+}
+
+bool note_ini_key(const char* file, const char* section, const char* key) {
+  if (file_noted(file)) return true;
+  uint32_t made = 0;
+  char probe[4];
+  if (GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES)
+    made = kIniFileMade | kIniSectionMade;
+  else if (GetPrivateProfileSectionA(section, probe, sizeof probe, file) == 0)
+    made = kIniSectionMade;
+  size_t key_length = strlen(key);
+  bool noted = false;
+  for (uint32_t room = kIniValueRoom; key_length <= 0xFFFF && room <= kIniValueLimit; room *= 2) {
+    char* data = nullptr;
+    if (!alloc_block(key_length + 1 + room, &data)) break;
+    memcpy(data, key, key_length + 1);
+    char* value = data + key_length + 1;
+    DWORD n = GetPrivateProfileStringA(section, key, kNoIniValue, value, room, file);
+    bool whole = n + 1 < room;
+    if (whole) {
+      bool existed = strcmp(value, kNoIniValue) != 0;
+      uint32_t length = static_cast<uint32_t>(key_length + 1) + (existed ? n + 1 : 0);
+      noted = add(ChangeKind::kIniKey, existed, made, file, section, data, length);
+    }
+    free_block(&data);
+    if (whole) break;
+  }
+  // The caller names the failure in the system's words.
+  if (!noted) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return noted;
+}
+
+bool note_shared_count(const char* path, uint32_t raised, bool existed) {
+  return add(ChangeKind::kSharedCount, existed, raised, path, "", nullptr, 0);
 }
 
 bool note_registry_key(HKEY root, const char* key) {

@@ -3,7 +3,10 @@
 // taken back (install/rollback.h). Every change is noted before it is
 // made, with what stood there before; a change that cannot be noted (no
 // memory, no backup) is not made. Each record holds only paths, a number
-// and, for a registry value, its earlier data: a few dozen bytes per file.
+// and, for a registry value or an INI key, its earlier data: a few dozen
+// bytes per file. Lists that other programs share (the replacements at the
+// next start, shared counts, INI files) are noted by this run's own entry
+// in them, never whole, so that a rollback leaves what others added.
 #pragma once
 #include <windows.h>
 
@@ -18,11 +21,18 @@ enum class ChangeKind : uint8_t {
   kAddedFont,          // path: AddFontResourceA
   kRegisteredLibrary,  // path: DllRegisterServer was called
   kPathEntry,          // number = scope, path = the entry added to that search path
+  kRestartRename,      // path = source, other = target: a pair added to PendingFileRenameOperations
+  kIniKey,             // path = file, other = section, data = key, then its earlier value when it existed;
+                       // number = kIniFileMade | kIniSectionMade
+  kSharedCount,        // path = library, number = how much this run raised its count; existed: it was counted
 };
+
+// What a kIniKey record's key made besides itself.
+enum : uint32_t { kIniFileMade = 1, kIniSectionMade = 2 };
 
 struct Change {
   ChangeKind kind;
-  bool existed;     // kRegistryValue: the value was there, with type and data
+  bool existed;     // kRegistryValue, kIniKey, kSharedCount: the value was there (with type and data)
   uint32_t number;  // attributes or root key
   uint32_t type;    // kRegistryValue: the earlier value's type
   const char* path;
@@ -54,10 +64,20 @@ bool note_registered_library(const char* path);
 bool note_path_entry(uint8_t scope, const char* entry);
 // The value as it is now (or that there is none).
 bool note_registry_value(HKEY root, const char* key, const char* name);
+// A replacement of target by source about to be added to the NT family's
+// list of replacements at the next start.
+bool note_restart_rename(const char* target, const char* source);
+// An INI key about to be written, with its value as it is now (or that
+// there is none); `file` is a whole path. A file this run made or replaced
+// already needs nothing more. False without memory.
+bool note_ini_key(const char* file, const char* section, const char* key);
+// A shared library's count about to be raised by `raised`; `existed`: a
+// count was there.
+bool note_shared_count(const char* path, uint32_t raised, bool existed);
 // Each level of the key that does not exist yet, outermost first.
 bool note_registry_key(HKEY root, const char* key);
-// A file about to be changed in place (an INI file, a patched file, a
-// shortcut written again): noted once per run, as created when it is not
+// A file about to be changed in place (a patched file, a shortcut written
+// again): noted once per run, as created when it is not
 // there, else by a copy kept as its backup; a file this run made or
 // replaced already needs nothing more. False when the copy cannot be made.
 bool note_file_change(const char* path);

@@ -14,6 +14,7 @@
 #include "base/scaled.h"
 #include "base/search_path.h"
 #include "base/setup_log.h"
+#include "base/shared_count.h"
 #include "install/engine.h"
 #include "install/engine_reports.h"
 #include "install/engine_state.h"
@@ -104,6 +105,28 @@ void restore_registry_value(const Change& change) {
   RegCloseKey(key);
 }
 
+// The key as it was: its earlier value, or none. Whatever else the file
+// holds, changed by others meanwhile, stays; a section and a file that this
+// run made go only when nothing else is left in them.
+void restore_ini_key(const Change& change) {
+  const char* key = reinterpret_cast<const char*>(change.data);
+  const char* earlier = change.existed ? key + strlen(key) + 1 : nullptr;
+  WritePrivateProfileStringA(change.other, key, earlier, change.path);
+  char probe[4];
+  if ((change.number & kIniSectionMade) &&
+      GetPrivateProfileSectionA(change.other, probe, sizeof probe, change.path) == 0)
+    WritePrivateProfileStringA(change.other, nullptr, nullptr, change.path);
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, change.path);
+  if (!(change.number & kIniFileMade)) return;
+  // Its size from its folder entry: the Windows 95 family has no
+  // GetFileAttributesExA.
+  WIN32_FIND_DATAA file;
+  HANDLE found = FindFirstFileA(change.path, &file);
+  if (found == INVALID_HANDLE_VALUE) return;
+  FindClose(found);
+  if (file.nFileSizeHigh == 0 && file.nFileSizeLow == 0) DeleteFileA(change.path);
+}
+
 // A key this run made goes only when nothing is left in it: the Windows 95
 // family's RegDeleteKeyA would take the whole tree.
 void remove_empty_key(const Change& change) {
@@ -118,8 +141,9 @@ void remove_empty_key(const Change& change) {
 }
 
 // The log's word for each kind of change taken back, by ChangeKind.
-const char* const kChangeWords[] = {"created-file", "replaced-file", "created-folder",     "registry-value",
-                                    "created-key",  "added-font",    "registered-library", "path-entry"};
+const char* const kChangeWords[] = {"created-file",   "replaced-file", "created-folder",     "registry-value",
+                                    "created-key",    "added-font",    "registered-library", "path-entry",
+                                    "restart-rename", "ini-key",       "shared-count"};
 
 // What the undone changes ask to tell the running programs.
 struct Announcements {
@@ -155,6 +179,15 @@ bool undo_change(const Change& change, Announcements* announce) {
       // The entry alone: what else the value gained meanwhile stays.
       if (remove_search_path_entry(static_cast<uint8_t>(change.number), change.path) == SearchPathResult::kChanged)
         announce->environment = true;
+      return true;
+    case ChangeKind::kRestartRename:
+      cancel_restart_rename(change.other, change.path);
+      return true;
+    case ChangeKind::kIniKey:
+      restore_ini_key(change);
+      return true;
+    case ChangeKind::kSharedCount:
+      take_back_shared_count(change.path, change.number, change.existed);
       return true;
   }
   return true;

@@ -11,8 +11,6 @@
 
 namespace {
 
-const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
-
 bool sharing_error(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
 typedef BOOL(WINAPI * HardLink)(const char*, const char*, LPSECURITY_ATTRIBUTES);
@@ -87,12 +85,16 @@ bool swap_files(const char* temp_path, const char* target, const char* backup) {
 
 bool schedule_replacement(const char* target, const char* source) {
   if (!note_created_file(source)) return false;
+  // The list is shared with every other program: only this entry of it is
+  // noted, so that a rollback takes off that one alone.
   if (IsNtFamily) {
-    if (!note_registry_value(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations")) return false;
+    if (!note_restart_rename(target, source)) return false;
   } else {
     char wininit[2 * kPathSize];
+    char name[kPathSize];
     profile_file_path("WININIT.INI", wininit);
-    if (!wininit[0] || !note_file_change(wininit)) return false;
+    restart_list_name(target, name);
+    if (!wininit[0] || !note_ini_key(wininit, "Rename", name)) return false;
   }
   return replace_at_restart(target, source);
 }

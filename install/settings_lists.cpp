@@ -41,12 +41,12 @@ char* expanded_copy(const char* text, uint32_t* length) {
 
 void flush_ini_cache(const char* file) { WritePrivateProfileStringA(nullptr, nullptr, nullptr, file); }
 
-// A file about to be changed in place, noted for a rollback. One whose
-// backup cannot be made (a full disk, no access) fails the installation,
-// naming the file with the system's words: left unchanged it would be a
-// part of the installation missing without a word.
-bool note_changed_file(const char* path) {
-  if (note_file_change(path)) return true;
+// A change of the file that could not be noted for a rollback (its backup
+// finds a full disk or no access, or there is no memory) fails the
+// installation, naming the file with the system's words: left unmade it
+// would be a part of the installation missing without a word.
+bool noted_change(bool noted, const char* path) {
+  if (noted) return true;
   DWORD error = GetLastError();
   if (ErrorState == 0) {
     SavedSystemError = error ? error : ERROR_NOT_ENOUGH_MEMORY;
@@ -55,11 +55,15 @@ bool note_changed_file(const char* path) {
   return false;
 }
 
-// The INI file as it is before this run writes to it, kept for a rollback.
-bool note_ini_file(const char* name) {
+// A file about to be changed in place, noted for a rollback.
+bool note_changed_file(const char* path) { return noted_change(note_file_change(path), path); }
+
+// The INI key as it is before this run writes it, kept for a rollback: the
+// file is shared, and others may change it before that.
+bool note_ini_entry(const char* name, const char* section, const char* key) {
   char path[2 * kPathSize];
   profile_file_path(name, path);
-  return path[0] && note_changed_file(path);
+  return path[0] && noted_change(note_ini_key(path, section, key), path);
 }
 
 // A text value, written once the keys it creates and the value as it was
@@ -74,9 +78,9 @@ void set_registry_text(HKEY root, const char* key_path, const char* name, const 
   RegCloseKey(key);
 }
 
-// An INI value, written once the file as it was is noted for a rollback.
+// An INI value, written once the key as it was is noted for a rollback.
 void write_ini_text(const char* file, const char* section, const char* key, const char* text) {
-  if (!note_ini_file(file)) return;
+  if (!note_ini_entry(file, section, key)) return;
   if (WritePrivateProfileStringA(section, key, text, file)) log_event("ini", file, section, key, text);
   flush_ini_cache(file);
 }

@@ -3,11 +3,14 @@
 // times), folders, registry values and keys, shared counts, files changed
 // in place, replacements waiting for a restart, files in use that stay
 // (named, and left to the uninstaller), backups kept until the end; and the
-// replacement that never leaves neither file.
+// replacement that never leaves neither file. What other programs add to
+// the lists shared with them (restart lists, shared counts, INI files)
+// while the installation runs survives its rollback.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,6 +24,7 @@
 #include "install/path_entries.h"
 #include "install/rollback.h"
 #include "install/safe_replace.h"
+#include "install/settings_lists.h"
 #include "record/uninstall_data.h"
 #include "tests/win32/box_driver.h"
 #include "tests/win32/install_fixture.h"
@@ -105,6 +109,28 @@ void delete_value(HKEY root, const char* key_path, const char* name) {
   if (RegOpenKeyExA(root, key_path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
   RegDeleteValueA(key, name);
   RegCloseKey(key);
+}
+void set_multi_text(const char* key_path, const char* name, const std::string& data) {
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key));
+  RegSetValueExA(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                 static_cast<DWORD>(data.size()));
+  RegCloseKey(key);
+}
+// A machine value as it was read before a test changed it.
+void restore_value(const char* key_path, const char* name, const Value& value) {
+  if (!value.exists) return delete_value(HKEY_LOCAL_MACHINE, key_path, name);
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  RegSetValueExA(key, name, 0, value.type, reinterpret_cast<const BYTE*>(value.data.data()),
+                 static_cast<DWORD>(value.data.size()));
+  RegCloseKey(key);
+}
+
+std::string ini_text(const std::string& file, const char* section, const char* key) {
+  char value[256];
+  GetPrivateProfileStringA(section, key, "<none>", value, sizeof value, file.c_str());
+  return value;
 }
 
 uint64_t last_write(const std::string& path) {
@@ -376,16 +402,65 @@ TEST_F(Rollback, SharedCountsGoBackToWhatTheyWere) {
     e->folder_code = kFolderShared;
     e->shared = 1;
   }
-  install_all({one, two});
+  // A library that was there uncounted starts at 2.
+  std::string uncounted = system_folder() + "\\kestrel_rb_uncounted.dll";
+  ASSERT_TRUE(write_whole_file(uncounted, bytes_of("nobody counted it")));
+  delete_value(HKEY_LOCAL_MACHINE, kSharedDlls, uncounted.c_str());
+  EntryFields three = item("kestrel_rb_uncounted.dll", 0);
+  three.folder_code = kFolderShared;
+  three.shared = 1;
+  install_all({one, two, three});
   EXPECT_EQ(std::string("\4\0\0\0", 4), read_value(HKEY_LOCAL_MACHINE, kSharedDlls, counted.c_str()).data);
   EXPECT_TRUE(read_value(HKEY_LOCAL_MACHINE, kSharedDlls, fresh.c_str()).exists);
+  EXPECT_EQ(std::string("\2\0\0\0", 4), read_value(HKEY_LOCAL_MACHINE, kSharedDlls, uncounted.c_str()).data);
+  // Another installation counts two of them meanwhile: its users stay.
+  set_dword(HKEY_LOCAL_MACHINE, kSharedDlls, counted.c_str(), 5);
+  set_dword(HKEY_LOCAL_MACHINE, kSharedDlls, uncounted.c_str(), 3);
   roll_back_changes();
-  EXPECT_EQ(std::string("\3\0\0\0", 4), read_value(HKEY_LOCAL_MACHINE, kSharedDlls, counted.c_str()).data);
+  EXPECT_EQ(std::string("\4\0\0\0", 4), read_value(HKEY_LOCAL_MACHINE, kSharedDlls, counted.c_str()).data);
   EXPECT_FALSE(read_value(HKEY_LOCAL_MACHINE, kSharedDlls, fresh.c_str()).exists);
+  EXPECT_EQ(std::string("\1\0\0\0", 4), read_value(HKEY_LOCAL_MACHINE, kSharedDlls, uncounted.c_str()).data);
   EXPECT_EQ("someone's library", read_whole_file(counted));
+  EXPECT_EQ("nobody counted it", read_whole_file(uncounted));
   EXPECT_FALSE(file_exists(fresh));
-  delete_value(HKEY_LOCAL_MACHINE, kSharedDlls, counted.c_str());
-  DeleteFileA(counted.c_str());
+  for (const std::string& path : {counted, uncounted}) {
+    delete_value(HKEY_LOCAL_MACHINE, kSharedDlls, path.c_str());
+    DeleteFileA(path.c_str());
+  }
+}
+
+// The setup remembers its folder in INI files; others write to the same
+// files and sections before the rollback, which takes back only that key.
+TEST_F(Rollback, AnIniKeyComesBackAloneAndWhatOthersWroteMeanwhileStays) {
+  std::string there = in_install("there.ini"), fresh = in_install("fresh.ini"), alone = in_install("alone.ini");
+  ASSERT_TRUE(write_whole_file(there, bytes_of("; mine\r\n[Setup]\r\nFolder=C:\\Old\r\nTheirs=1\r\n")));
+  install_all({});
+  SetupTypeRecord& record = SetupTypeTable[0].record;
+  record.flags = kTypeRememberInIni;
+  record.ini_section = "Setup";
+  record.ini_key = "Folder";
+  for (const std::string& file : {there, fresh, alone}) {
+    record.ini_file = file.c_str();
+    remember_install_dir();
+    EXPECT_EQ(kInstall, ini_text(file, "Setup", "Folder"));
+  }
+  for (const std::string& file : {there, fresh}) {
+    WritePrivateProfileStringA("Setup", "Added", "2", file.c_str());
+    WritePrivateProfileStringA("Other", "Key", "3", file.c_str());
+  }
+  WritePrivateProfileStringA("Setup", "Theirs", "changed", there.c_str());
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, there.c_str());
+  roll_back_changes();
+  EXPECT_EQ("C:\\Old", ini_text(there, "Setup", "Folder"));
+  EXPECT_EQ("changed", ini_text(there, "Setup", "Theirs"));
+  EXPECT_EQ("<none>", ini_text(fresh, "Setup", "Folder"));
+  for (const std::string& file : {there, fresh}) {
+    EXPECT_EQ("2", ini_text(file, "Setup", "Added")) << file;
+    EXPECT_EQ("3", ini_text(file, "Other", "Key")) << file;
+  }
+  EXPECT_EQ(0u, read_whole_file(there).find("; mine\r\n"));
+  // A file that only this run wrote to goes.
+  EXPECT_FALSE(file_exists(alone));
 }
 
 TEST_F(Rollback, FilesChangedInPlaceAreCopiedOnceAndComeBack) {
@@ -411,10 +486,14 @@ TEST_F(Rollback, FilesChangedInPlaceAreCopiedOnceAndComeBack) {
   EXPECT_EQ(std::string(windows) + "\\kestrel.ini", path);
 }
 
+// Only this run's pair leaves the list: one that was there before and one
+// that another program adds meanwhile stay, in their order.
 TEST_F(Rollback, AReplacementScheduledForTheNextStartIsCancelled) {
   std::string target = system_folder() + "\\kestrel_rb_busy.txt";
   ASSERT_TRUE(write_whole_file(target, bytes_of("old")));
   Value pending = read_value(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
+  const char earlier[] = "\\??\\C:\\Earlier\\a.tmp\0!\\??\\C:\\Earlier\\a.dll\0";
+  set_multi_text(kSessionManager, "PendingFileRenameOperations", std::string(earlier, sizeof earlier));
   lock(target);
   make_setup({"new"});
   EntryFields e = item("kestrel_rb_busy.txt", 0);
@@ -423,15 +502,22 @@ TEST_F(Rollback, AReplacementScheduledForTheNextStartIsCancelled) {
   EXPECT_TRUE(RestartNeeded);
   std::string temp = TempPath;
   EXPECT_TRUE(file_exists(temp));
-  EXPECT_FALSE(pending == read_value(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations"));
+  Value scheduled = read_value(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
+  EXPECT_NE(std::string::npos, scheduled.data.find(temp)) << scheduled.data;
+  std::string theirs = in_install("theirs.tmp");
+  ASSERT_TRUE(write_whole_file(theirs, bytes_of("someone else's")));
+  ASSERT_TRUE(MoveFileExA(theirs.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
   roll_back_changes();
-  EXPECT_TRUE(pending == read_value(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations"));
+  Value now = read_value(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
+  EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), now.type);
+  EXPECT_EQ(std::string(earlier, sizeof earlier - 1) + "\\??\\" + theirs + std::string("\0\0\0", 3), now.data);
   EXPECT_FALSE(file_exists(temp));
   EXPECT_FALSE(RestartNeeded);
   for (HANDLE h : locks_) CloseHandle(h);
   locks_.clear();
   EXPECT_EQ("old", read_whole_file(target));
   DeleteFileA(target.c_str());
+  restore_value(kSessionManager, "PendingFileRenameOperations", pending);
 }
 
 TEST_F(Rollback, OnThe95FamilyTheRestartListComesBackToo) {
@@ -448,12 +534,18 @@ TEST_F(Rollback, OnThe95FamilyTheRestartListComesBackToo) {
   EXPECT_FALSE(file_exists(source));
   EXPECT_EQ("old", read_whole_file(target));
 
-  // A restart list that was there comes back as it was.
+  // The lines of the list that were there and the ones another program
+  // adds meanwhile stay; only this run's line goes.
   ASSERT_TRUE(write_whole_file(wininit, bytes_of("[Rename]\r\nNUL=C:\\OLD.TMP\r\n")));
   ASSERT_TRUE(write_whole_file(source, bytes_of("new")));
   ASSERT_TRUE(schedule_replacement(target.c_str(), source.c_str()));
+  std::string list = read_whole_file(wininit);
+  std::transform(list.begin(), list.end(), list.begin(), ::toupper);
+  EXPECT_NE(std::string::npos, list.find("BUSY.TXT=")) << list;
+  WritePrivateProfileStringA("Rename", "C:\\THEIRS.DLL", "C:\\THEIRS.NEW", wininit.c_str());
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, wininit.c_str());
   roll_back_changes();
-  EXPECT_EQ("[Rename]\r\nNUL=C:\\OLD.TMP\r\n", read_whole_file(wininit));
+  EXPECT_EQ("[Rename]\r\nNUL=C:\\OLD.TMP\r\nC:\\THEIRS.DLL=C:\\THEIRS.NEW\r\n", read_whole_file(wininit));
   DeleteFileA(wininit.c_str());
 }
 
@@ -509,15 +601,7 @@ TEST_F(Rollback, WithoutAnUninstallerAFileInUseIsNamedOnlyAndAReplacedOneWaitsFo
   // The old version is kept, and put back when Windows starts again.
   Value now = read_value(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
   EXPECT_NE(std::string::npos, now.data.find("old.txt")) << now.data;
-  if (pending.exists) {
-    HKEY key;
-    RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key);
-    RegSetValueExA(key, "PendingFileRenameOperations", 0, pending.type,
-                   reinterpret_cast<const BYTE*>(pending.data.data()), static_cast<DWORD>(pending.data.size()));
-    RegCloseKey(key);
-  } else {
-    delete_value(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
-  }
+  restore_value(kSessionManager, "PendingFileRenameOperations", pending);
 }
 
 // The new file cannot follow the old one (here: someone holds it open):
