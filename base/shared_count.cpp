@@ -1,10 +1,11 @@
+#include "base/native_mode.h"
 #include "base/shared_count.h"
 
 #include <windows.h>
 
 SharedRelease release_shared_count(const char* path) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+  if (open_key(HKEY_LOCAL_MACHINE, kSharedDllsKey, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
     return SharedRelease::kUnknown;
   DWORD type = 0;
   BYTE bytes[4] = {};

@@ -14,6 +14,9 @@
 //   0x1252 EarlierInstallation: a whole record (RemoveList to end block)
 //          of an installation that an uninstaller at the same path served
 //          before this one was written over it; one block per installation.
+//   0x1254 NativeMode: u32 architecture (kArchitectureX64, _Arm64 or
+//          _X64Compatible): the installation went into the native folders
+//          and the 64-bit registry view, where its removal must look.
 //   0x1280 UninstallerTexts: the project's texts for the uninstaller's
 //          boxes, as counted texts (empty: the uninstaller's own).
 //   0x1281 MadeFolders: u32 count, then counted whole paths (no trailing
@@ -37,6 +40,7 @@ enum : uint16_t {
   kInstallFolderId = 0x1250,
   kSettingsListId = 0x1251,
   kEarlierInstallationId = 0x1252,
+  kNativeModeId = 0x1254,
   kLastRequiredExtensionId = 0x127F,
   kUninstallerTextsId = 0x1280,
   kMadeFoldersId = 0x1281,
@@ -113,6 +117,8 @@ struct UninstallData {
   // first counted path; none when the block does not read whole).
   const uint8_t* made_folders;
   uint32_t made_folder_count;
+  // The 64-bit mode's architecture, kArchitectureX86 for a record without it.
+  uint32_t architecture;
 };
 
 // kUsed: the record was carried out already.
