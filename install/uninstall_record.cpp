@@ -213,9 +213,9 @@ bool write_uninstall_data() {
   char key_path[kUninstallKeySize];
   bool named = write_uninstall_key_block(&log, key_path);
   write_install_folder_if_elsewhere(&log);
-  if (ActiveArchitecture) write_native_mode(&log, ActiveArchitecture);
   record_settings_to_delete(&log);
   if (EarlierRecord) write_earlier_installations(&log, EarlierRecord, EarlierRecordLength);
+  if (ActiveArchitecture) write_native_mode(&log, ActiveArchitecture);
   write_uninstaller_texts(&log);
   write_made_folders(&log);
   write_block_header(&log, kUninstallEndId, 0);
