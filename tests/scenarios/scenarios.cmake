@@ -219,4 +219,7 @@ kestrel_scenario(silent-single-page.script single-page.toml)
 # keys in the 64-bit view, and its uninstaller takes everything back from
 # there; in a 32-bit Windows it installs nothing and ends with 1633.
 kestrel_scenario(native64.script native64.toml WIN64)
-kestrel_scenario(native64-refused.script native64.toml)
+# The 32-bit prefix is a 64-bit one where Wine has no 32-bit half.
+if(NOT KESTREL_WINE_ARCH STREQUAL "win64")
+  kestrel_scenario(native64-refused.script native64.toml)
+endif()
