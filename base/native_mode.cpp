@@ -3,10 +3,6 @@
 #include "base/globals.h"
 #include "base/system_libraries.h"
 
-#ifndef IMAGE_FILE_MACHINE_ARM64
-#define IMAGE_FILE_MACHINE_ARM64 0xAA64
-#endif
-
 namespace {
 
 bool FilesNative;   // redirection switched off by native_files

@@ -6,6 +6,11 @@
 #include <stdint.h>
 #include <windows.h>
 
+// Older headers lack it; the value is fixed by Windows.
+#ifndef IMAGE_FILE_MACHINE_ARM64
+#define IMAGE_FILE_MACHINE_ARM64 0xAA64
+#endif
+
 // The machine this Windows runs on natively, as a PE header names it
 // (IMAGE_FILE_MACHINE_AMD64, _ARM64, ...); IMAGE_FILE_MACHINE_I386 for a
 // 32-bit Windows, also one that cannot say (the Windows 95 family).

@@ -19,7 +19,7 @@ uint32_t ActiveArchitecture;
 void take_architecture(uint32_t code) {
   uint16_t machine = native_machine();
   bool x64 = machine == IMAGE_FILE_MACHINE_AMD64;
-  bool arm64 = machine == 0xAA64;  // IMAGE_FILE_MACHINE_ARM64, which older headers lack
+  bool arm64 = machine == IMAGE_FILE_MACHINE_ARM64;
   // x64 programs run on ARM64 Windows under its emulation.
   bool taken = code == kArchitectureX86 || (code == kArchitectureX64 && x64) ||
                (code == kArchitectureArm64 && arm64) || (code == kArchitectureX64Compatible && (x64 || arm64));
