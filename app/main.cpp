@@ -6,6 +6,7 @@
 #include "app/unattended.h"
 #include "archive/config.h"
 #include "archive/loader.h"
+#include "archive/platform.h"
 #include "archive/stub_size.h"
 #include "base/command_line.h"
 #include "base/globals.h"
@@ -115,6 +116,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   // success into that.
   if (!register_frame_class(instance)) return stop_early(kExitNoWindow);
   if (!load_archive()) return stop_early(kExitNoArchive);
+  // Nothing is installed where the machine cannot take the setup's mode.
+  if (ArchitectureRefused) return stop_early(refuse_platform());
   if (int code = apply_switches()) return stop_early(code);
   // The silent window is a plain one.
   if (unattended()) SetupFlags &= ~1u;

@@ -4,6 +4,7 @@
 
 #include "archive/config.h"
 #include "base/command_line.h"
+#include "base/native_mode.h"
 #include "base/platform.h"
 #include "base/setup_log.h"
 #include "install/engine_reports.h"
@@ -37,8 +38,11 @@ int message_box(const char* text, unsigned style) {
   // A question about an item comes with that item's name on the page.
   show_waiting_file();
   HWND owner = ContainerDialog ? ContainerDialog : FrameWindow;
+  // The box may load libraries, which must be this program's own kind.
+  bool native = native_files(false);
   int answer = Switches.mode != RunMode::kWizard ? unattended_answer(style)
                                                  : MessageBoxA(owner, text, get_text(6, 0), style);
+  native_files(native);
   log_event("message", text, static_cast<unsigned>(answer) <= IDNO ? kAnswers[answer] : "");
   return answer;
 }

@@ -26,6 +26,15 @@ int refuse_command_line(const char* why, const char* what) {
   return kExitBadCommandLine;
 }
 
+int refuse_platform() {
+  const char* text = get_text(6, 43);
+  log_number("error", kExitUnsupportedPlatform, text);
+  const char* caption = get_text(6, 0);
+  if (Switches.mode != RunMode::kVerySilent && *text)
+    MessageBoxA(nullptr, text, *caption ? caption : nullptr, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
+  return kExitUnsupportedPlatform;
+}
+
 int apply_switches() {
   if (Switches.has_type) {
     if (Switches.setup_type >= SetupTypeCount) {

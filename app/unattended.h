@@ -13,12 +13,17 @@ enum : int {
   kExitFailed = 1603,
   kExitAnotherSetupRuns = 1618,
   kExitBadCommandLine = 1639,
+  kExitUnsupportedPlatform = 1633,  // a 64-bit-mode setup on a Windows that cannot take it
 };
 
 bool unattended();
 // Says (in the log, and in a box unless very silent) why the command line
 // cannot be used; answers kExitBadCommandLine.
 int refuse_command_line(const char* why, const char* what);
+// Says (in the log, and in a box with text 6/43 unless very silent) that
+// this Windows cannot take the setup's 64-bit mode; answers
+// kExitUnsupportedPlatform.
+int refuse_platform();
 // After loading: /TYPE makes its setup type current and /DIR becomes the
 // folder of every setup type, over the default and the remembered one.
 // Answers 0, or the exit code when /TYPE names no setup type of this setup.

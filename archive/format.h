@@ -23,10 +23,14 @@ enum BlockId : uint16_t {
   kBlockProductDetails = 0x1243,
   kBlockCodePage = 0x1244,  // for the host's tools only; the setup passes it over
   kBlockPathEntries = 0x1246,
+  kBlockArchitecture = 0x1247,  // the 64-bit mode; absent for a 32-bit setup
   kBlockDataArea = 0x7F7F,
 };
 
 enum : uint16_t { kBlockCompressed = 0x0001 };
+// The architecture block's one u32: the machines a 64-bit-mode setup
+// accepts. A setup without the block is a 32-bit one (kArchitectureX86).
+enum : uint32_t { kArchitectureX86 = 0, kArchitectureX64 = 1, kArchitectureArm64 = 2, kArchitectureX64Compatible = 3 };
 // The code page of a setup's texts when it carries no block 0x1244.
 enum : uint32_t { kDefaultCodePage = 1252 };
 enum : uint32_t { kBlockHeaderSize = 8 };

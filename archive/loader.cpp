@@ -7,6 +7,8 @@
 #include "archive/decompressor.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
+#include "archive/format.h"
+#include "archive/platform.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
@@ -240,6 +242,12 @@ bool load_archive() {
         uint8_t word[4];
         if (read_exact(file, word, 4)) error = kReadFailed;
         else SetupFlags = get_u32(word);
+        break;
+      }
+      case kBlockArchitecture: {
+        uint8_t word[4];
+        if (read_exact(file, word, 4)) error = kReadFailed;
+        else take_architecture(get_u32(word));
         break;
       }
       case kBlockWizardPicture: error = replace_block(file, header, &WizardPicture, &WizardPictureLength); break;

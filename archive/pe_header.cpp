@@ -33,6 +33,7 @@ bool read_pe_header(const uint8_t* data, size_t size, PeHeader* header) {
   header->directory_count = count < room ? count : room;
   header->sections = static_cast<uint32_t>(sections);
   header->section_count = section_count;
+  header->machine = get_u16(data + pe + 4);
   return true;
 }
 

@@ -21,6 +21,7 @@ struct PeHeader {
   uint32_t directory_count;  // entries present in the header
   uint32_t sections;         // file offset of the section table
   uint16_t section_count;
+  uint16_t machine;  // IMAGE_FILE_MACHINE_...: 0x14C x86, 0x8664 x64, 0xAA64 ARM64
 };
 
 // False when the bytes do not begin with the headers of a PE image.

@@ -153,6 +153,12 @@ void local_time_text(char* out) {
 
 // The host has no registry or INI files to consult: the default folder is
 // the archive's own text, macros unexpanded.
+// The host reads every setup as written, its folders the archive's own;
+// it notes the architecture for the tool to show.
+bool ArchitectureRefused;
+unsigned long LoadedArchitecture;
+void take_architecture(uint32_t code) { LoadedArchitecture = code; }
+
 void default_install_dir(const SetupTypeRecord* record) {
   InstallDir[0] = '\0';
   if (record->default_folder) copy_string(InstallDir, record->default_folder, kPathSize);

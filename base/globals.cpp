@@ -10,3 +10,4 @@ char UninstallerPath[kPathSize];
 
 bool IsNtFamily;
 bool IsRelaunchCopy;
+unsigned long RegistryView;

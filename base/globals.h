@@ -14,3 +14,6 @@ extern char UninstallerPath[kPathSize];  // destination of the uninstaller file
 
 extern bool IsNtFamily;      // GetVersionExA reported VER_PLATFORM_WIN32_NT
 extern bool IsRelaunchCopy;  // started with /DEL from the temporary folder
+// KEY_WOW64_64KEY in the 64-bit mode (base/native_mode.h), else 0: part of
+// the access of every key the programs open.
+extern unsigned long RegistryView;

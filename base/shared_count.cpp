@@ -1,3 +1,4 @@
+#include "base/native_mode.h"
 #include "base/shared_count.h"
 
 #include <windows.h>
@@ -15,7 +16,7 @@ struct Count {
 // value is a count; anything else is not ours to change. False (the key
 // closed) without one.
 bool open_count(const char* path, Count* count) {
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &count->key) !=
+  if (open_key(HKEY_LOCAL_MACHINE, kSharedDllsKey, KEY_QUERY_VALUE | KEY_SET_VALUE, &count->key) !=
       ERROR_SUCCESS)
     return false;
   BYTE bytes[4] = {};

@@ -59,6 +59,8 @@ HMODULE load_installed_library(const char* path) {
   return LoadLibraryExA(path, nullptr, search);
 }
 
+void load_version_library() { version_call(""); }
+
 DWORD version_info_size(const char* path, DWORD* handle) {
   typedef DWORD(WINAPI * Call)(const char*, DWORD*);
   FARPROC call = version_call("GetFileVersionInfoSizeA");

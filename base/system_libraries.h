@@ -24,6 +24,8 @@ HMODULE load_installed_library(const char* path);
 // The version library's calls, through version.dll of the System folder,
 // loaded at the first call. Without the library they fail as the system
 // calls fail: no version information, no shared-file folder.
+// Loads version.dll now, where the first version call would.
+void load_version_library();
 DWORD version_info_size(const char* path, DWORD* handle);
 BOOL version_info(const char* path, DWORD handle, DWORD size, void* data);
 BOOL version_query(const void* block, const char* sub_block, void** value, UINT* length);

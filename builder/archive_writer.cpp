@@ -49,7 +49,7 @@ uint64_t kept_content(const std::vector<uint8_t>& blocks) {
     bool compressed = (get_u16(&blocks[at + 2]) & kBlockCompressed) != 0;
     uint32_t stored = get_u32(&blocks[at + 4]);
     at += kBlockHeaderSize;
-    if (id != kBlockSetupFlags && id != kBlockStartPage && stored > 0)
+    if (id != kBlockSetupFlags && id != kBlockStartPage && id != kBlockArchitecture && stored > 0)
       total += compressed && stored >= 4 ? get_u32(&blocks[at]) : stored;
     at += stored;
   }
@@ -122,6 +122,13 @@ bool assemble_configuration(const ArchivePlan& archive, const StreamCompressor& 
   std::vector<uint8_t> flags;
   append_u32(&flags, archive.setup_flags);
   if (!append_stored_block(&blocks, kBlockSetupFlags, flags, error)) return false;
+  // Before the setup type records: the loader works out their folders in
+  // the mode's view. A 32-bit setup stays what earlier builders wrote.
+  if (archive.architecture != kArchitectureX86) {
+    std::vector<uint8_t> architecture;
+    append_u32(&architecture, archive.architecture);
+    if (!append_stored_block(&blocks, kBlockArchitecture, architecture, error)) return false;
+  }
   // Tells the host's tools how to read the texts; a setup in the default
   // code page stays what earlier builders wrote.
   if (archive.code_page != kDefaultCodePage) {

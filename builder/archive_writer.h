@@ -33,6 +33,7 @@ struct ArchivePlan {
   std::optional<StartPageFields> start_page;
   std::vector<uint8_t> item_prefix;  // written at the start of the uninstaller; empty = none
   uint32_t code_page = kDefaultCodePage;  // of every text; block 0x1244 only when not the default
+  uint32_t architecture = kArchitectureX86;  // kArchitecture...; block 0x1247 only for the 64-bit mode
 };
 
 // Every block before the data area: 0x1239, 0x1234, 0x1244, 0x1235, 0x1236, 0x1237,

@@ -68,6 +68,7 @@ struct Project {
   std::optional<StartPageFields> start_page;
   std::string dialog_resources;  // host path of a .res file, "" none
   bool per_user = false;         // privileges = "user": no administrator rights asked for
+  uint32_t architecture = 0;     // kArchitecture... (archive/format.h): setup.architecture
   std::string sign_command;      // [signing] command, run in the project's folder; "" none
   std::vector<ProjectType> types;
 };

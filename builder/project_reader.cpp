@@ -683,7 +683,7 @@ bool read_program_arguments(Reader& r, ProjectType* type) {
 }
 
 bool read_type(Reader& r, const toml::table& table, size_t index, const std::optional<std::string>& title,
-               const std::vector<std::string>& product, bool removes_others, ProjectType* type) {
+               const std::vector<std::string>& product, bool removes_others, uint32_t architecture, ProjectType* type) {
   std::string prefix = "type[" + std::to_string(index) + "]";
   Table t(r, table, prefix);
   SetupTypeRecordFields& rec = type->record;
@@ -709,6 +709,7 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   }
   TextLists lists = default_texts(title ? *title : "");
   if (title) lists[6][0] = *title;
+  lists[6][kPlatformText] = platform_text(title ? *title : "", architecture);
   const std::vector<std::string> default_messages = lists[6];
   if (!licence.empty()) {
     std::string text;
@@ -743,9 +744,16 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   if (!document && !open_text_given) lists[5][2] = "";
   // The texts of the removal of other types stay out of a setup that does
   // not remove them, unless the project gives one.
-  if (!removes_others && std::equal(lists[6].begin() + kFirstRemovalText, lists[6].end(),
-                                    default_messages.begin() + kFirstRemovalText))
-    lists[6].resize(kFirstRemovalText);
+  // Nor does the text of the 64-bit mode stay in a setup without it.
+  if (architecture == kArchitectureX86 && lists[6][kPlatformText] == default_messages[kPlatformText])
+    lists[6].resize(kPlatformText);
+  if (!removes_others && std::equal(lists[6].begin() + kFirstRemovalText, lists[6].begin() + kPlatformText,
+                                    default_messages.begin() + kFirstRemovalText)) {
+    if (lists[6].size() > kPlatformText)
+      std::fill(lists[6].begin() + kFirstRemovalText, lists[6].begin() + kPlatformText, std::string());
+    else
+      lists[6].resize(kFirstRemovalText);
+  }
   for (int l = 0; l < kTextListCount; ++l) rec.text_lists[l] = lists[l];
   return read_settings(r, t, prefix, type) && t.done();
 }
@@ -808,7 +816,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     Table t(r, *setup, "setup");
     bool full_screen = false, remove_others = false;
     int64_t start_type = 0;
-    int single = -1, privileges = 0;
+    int single = -1, privileges = 0, architecture = 0;
     const toml::node* uninstaller = t.find("uninstaller");
     if (uninstaller && uninstaller->is_boolean() && !uninstaller->as_boolean()->get()) p.uninstaller_name.clear();
     else if (uninstaller && uninstaller->is_string()) p.uninstaller_name = windows_path(uninstaller->as_string()->get());
@@ -819,12 +827,14 @@ bool read_project(const std::string& path, Project* project, std::string* error)
          t.choice("single_page", {"welcome", "licence", "setup-type", "destination", "ready", "progress", "finish",
                                   "closing"}, &single) &&
          t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) &&
-         t.choice("privileges", {"admin", "user"}, &privileges);
+         t.choice("privileges", {"admin", "user"}, &privileges) &&
+         t.choice("architecture", {"x86", "x64", "arm64", "x64compatible"}, &architecture);
     for (size_t i = 0; ok && i < product.size(); ++i) ok = t.text(kDetailKeys[i], &product[i]);
     ok = ok && keeps(t, "url", product[kDetailUrl].empty() ? "" : web_address_problem(product[kDetailUrl])) &&
          keeps(t, "icon", product[kDetailIcon].empty() ? "" : display_icon_problem(product[kDetailIcon])) && t.done();
     product[kDetailIcon] = windows_path(product[kDetailIcon]);
     p.per_user = privileges == 1;
+    p.architecture = static_cast<uint32_t>(architecture);  // in the order of kArchitecture...
     if (ok && uninstaller && p.uninstaller_name.empty() && uninstaller->is_string())
       ok = r.fail(*uninstaller, "setup.uninstaller", "must not be empty (write false for none)");
     if (ok && !p.uninstaller_name.empty() && uninstaller)
@@ -856,7 +866,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     ok = r.fail(*types[kMaxSetupTypes], "type", "a setup holds at most six setup types");
   for (size_t i = 0; ok && i < types.size(); ++i) {
     p.types.emplace_back();
-    ok = read_type(r, *types[i], i, title, product, (p.setup_flags & kSetupRemoveOthers) != 0, &p.types.back());
+    ok = read_type(r, *types[i], i, title, product, (p.setup_flags & kSetupRemoveOthers) != 0, p.architecture, &p.types.back());
   }
   if (ok && p.start_page && p.start_page->setup_type >= p.types.size())
     ok = r.fail(*root.get("setup"), "setup.start_type", "names a setup type that does not exist");

@@ -22,6 +22,7 @@
 #include "builder/data_area_writer.h"
 #include "builder/data_layout.h"
 #include "builder/execution_level.h"
+#include "builder/machine_check.h"
 #include "builder/patch_generator.h"
 #include "builder/pe_version.h"
 #include "builder/res_file.h"
@@ -216,7 +217,8 @@ bool dialog_templates(const Project& project, const BuildOptions& options, std::
 // Gathers the entries of every setup type in installation order and the
 // distinct data blocks they use.
 bool collect_entries(const Project& project, const BuildOptions& options, const UninstallerItem* uninstaller,
-                     std::vector<std::vector<Entry>>* types, std::vector<DataBlock>* blocks, std::string* error) {
+                     std::vector<std::vector<Entry>>* types, std::vector<DataBlock>* blocks,
+                     std::vector<std::string>* warnings, std::string* error) {
   // Blocks by length and checksum, compared byte for byte on a match: no
   // second copy of every file as a key.
   std::unordered_map<uint64_t, std::vector<int>> by_sum;
@@ -274,6 +276,8 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
       if (item.kind != kKindFolder) {
         std::vector<uint8_t> content;
         if (!read_whole(item.source, &content, error)) return fail(error, item.where + ": " + *error);
+        std::string machine = machine_problem(project.architecture, project.types[t], item, content, warnings);
+        if (!machine.empty()) return fail(error, item.where + ": " + machine);
         s.size = static_cast<uint32_t>(content.size());
         s.checksum = checksum_block(content.data(), s.size, 0);
         if (item.compare_version || item.compare_language) {
@@ -512,6 +516,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   if (!dialog_templates(project, options, &archive.dialog_templates, error)) return false;
   archive.setup_flags = project.setup_flags;
   archive.code_page = project.code_page;
+  archive.architecture = project.architecture;
   if (!project.wizard_picture.empty() && (!read_whole(project.wizard_picture, &archive.wizard_picture, error) ||
                                           !check_bitmap_file(archive.wizard_picture, error)))
     return fail(error, project.wizard_picture + ": " + *error);
@@ -526,7 +531,9 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
 
   std::vector<std::vector<Entry>> entries;
   std::vector<DataBlock> blocks;
-  if (!collect_entries(project, options, with_uninstaller ? &uninstaller : nullptr, &entries, &blocks, error))
+  std::vector<std::string> machine_warnings;
+  if (!collect_entries(project, options, with_uninstaller ? &uninstaller : nullptr, &entries, &blocks,
+                       &machine_warnings, error))
     return false;
   if (!compress_blocks(blocks, options.level, options.show_progress, error)) return false;
   std::vector<std::vector<LayoutItem>> reads = layout_items(entries);
@@ -611,6 +618,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   for (const DataBlock& b : blocks) report->input_bytes += b.raw.size();
   report->setup_size = fs::file_size(options.output, ec);
   report->volumes = volumes;
+  report->warnings = std::move(machine_warnings);
   warn_about_start_type(project, &report->warnings);
   warn_about_machine_path(project, &report->warnings);
   report->signed_setup = !options.sign.command.empty();

@@ -11,6 +11,15 @@ std::string escape_percent(const std::string& text) {
 
 }  // namespace
 
+std::string platform_text(const std::string& product, uint32_t architecture) {
+  std::string windows = architecture == kArchitectureX64     ? "a 64-bit version of Windows for x64 processors"
+                        : architecture == kArchitectureArm64 ? "a 64-bit version of Windows for ARM64 processors"
+                                                             : "a 64-bit version of Windows";
+  // Shown as it stands, never formatted: a '%' in the name stays one.
+  return (product.empty() ? "The product" : product) + " needs " + windows +
+         ". It cannot be installed on this computer.";
+}
+
 TextLists default_texts(const std::string& product) {
   const bool named = !product.empty();
   const std::string name = named ? product : "the product";
@@ -117,7 +126,8 @@ TextLists default_texts(const std::string& product) {
           "Waiting for the uninstaller of %s to end...",
           "The uninstaller %s of the other installation did not end within five minutes. Setup stopped waiting for "
           "it.",
-          "The uninstaller of %s had not ended when Setup stopped waiting for it; it may still be at work."};
+          "The uninstaller of %s had not ended when Setup stopped waiting for it; it may still be at work.",
+          platform_text(product, kArchitectureX64Compatible)};
   // 7: button captions: Back, Next, Cancel, Next on the ready page, OK and
   // Cancel of the folder browser and the progress page, restart.
   t[7] = {"< &Back", "&Next >", "Cancel", "&Install", "OK", "Cancel", "&Restart"};

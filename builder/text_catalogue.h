@@ -19,6 +19,12 @@ TextLists default_texts(const std::string& product = "");
 // List 6 from this text on speaks only of removing the other setup types'
 // installations: a setup that does not do that carries none of it.
 enum : size_t { kFirstRemovalText = 36 };
+// 6/43 says that this Windows cannot take the setup's 64-bit mode: only a
+// setup in that mode carries it (texts 36 to 42 then empty where it does
+// not remove the other types' installations).
+enum : size_t { kPlatformText = 43 };
+// The default of 6/43 for an architecture (kArchitecture..., archive/format.h).
+std::string platform_text(const std::string& product, uint32_t architecture);
 
 // The texts that carry a "%s" or "%d" the program fills: a replacement
 // must keep them, or a message would lose its file name or read past its

@@ -11,6 +11,7 @@ const RuleInfo kRules[] = {
     {"type-block-first", "a setup type's file list and settings lists follow its 0x123e record", true},
     {"type-count", "the archive holds one to six setup type records", true},
     {"start-block", "block 0x123b names an existing setup type and page 0 to 7 or 0xFFFF", true},
+    {"architecture", "block 0x1247 names architecture 1, 2 or 3 and comes before the first setup type record", true},
     {"chain-end", "the block chain ends with a data area block of non-zero stored size", true},
     {"data-area-size", "the data area block's stored size is its data length, or the data length plus 4", false},
     {"data-area-end",

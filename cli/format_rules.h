@@ -15,6 +15,7 @@ enum class Rule {
   kTypeBlockFirst,
   kTypeCount,
   kStartBlock,
+  kArchitecture,
   kChainEnd,
   kDataAreaSize,
   kDataAreaEnd,

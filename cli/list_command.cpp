@@ -7,10 +7,12 @@
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/platform_host.h"
 #include "base/path_list.h"
 #include "builder/setup_signature.h"
 #include "cli/cli_support.h"
 #include "cli/setup_reader.h"
+#include "cli/setup_scan.h"
 
 namespace {
 
@@ -149,6 +151,9 @@ void print_setup(const char* path) {
   if (SetupFlags & kSetupRemoveOthers) flags += ", removes the other setup types first";
   printf("flags %08X%s\n", SetupFlags, flags.c_str());
   if (setup_code_page() != kDefaultCodePage) printf("texts in code page %u\n", setup_code_page());
+  if (LoadedArchitecture != kArchitectureX86)
+    printf("architecture %s: the native folders and registry view of 64-bit Windows\n",
+           architecture_name(static_cast<uint32_t>(LoadedArchitecture)));
   if (single_page_mode()) printf("single page: %u\n", StartPageNumber);
   // The block that names the first setup type also turns the finishing
   // actions off.

@@ -375,6 +375,7 @@ bool open_setup(const char* path, std::string* error) {
   copy_string(SourcePath, path, kPathSize);
   StubSize = Facts.stub_size;
   set_message_box_handler(keep_quiet);
+  LoadedArchitecture = 0;
   bool loaded = load_archive();
   set_message_box_handler(nullptr);
   if (!loaded) return fail(error, std::string(path) + ": the archive is damaged or truncated");

@@ -77,6 +77,7 @@ struct Scanner {
   Content templates, title, prefix, flags_block, start_block;
   uint32_t setup_flags = 0;
   uint16_t start_page = 0xFFFF, start_type = 0;
+  Content architecture_block;
   int type_records = 0;  // 0x123e blocks seen, the seventh and later included
   bool chain_cut = false;  // the walk stopped before the data area: later blocks are unknown
   std::vector<TypeBlocks> types;
@@ -171,6 +172,24 @@ struct Scanner {
   void read_block(uint64_t header, uint16_t id, uint16_t flags, uint32_t stored) {
     if (id == kBlockCodePage) {  // read by the host's tools only, as 4 raw bytes
       check_raw_block(header, id, flags, stored);
+      return;
+    }
+    if (id == kBlockArchitecture) {
+      check_raw_block(header, id, flags, stored);
+      Content c;
+      c.present = true;
+      c.id = id;
+      c.header = header;
+      uint8_t word[4];
+      uint32_t code = 0;
+      if (stored >= 4 && read_at(header + kBlockHeaderSize, word, 4)) code = get_u32(word);
+      if (code < kArchitectureX64 || code > kArchitectureX64Compatible)
+        add(Rule::kArchitecture, "", at_byte(header + kBlockHeaderSize),
+            "block 0x1247 names architecture " + std::to_string(code) + ", which no setup program takes");
+      // Read after a setup type record, it comes too late for that type's folder.
+      if (type_records > 0)
+        add(Rule::kArchitecture, "", at_byte(header), "block 0x1247 follows a setup type record");
+      keep(&architecture_block, std::move(c), "");
       return;
     }
     if (id == kBlockSetupFlags || id == kBlockStartPage) {
@@ -670,4 +689,14 @@ void scan_setup(const std::string& path, uint32_t stub_size, SetupScan* scan) {
   s.walk_chain();
   std::fclose(s.file);
   s.check_configuration();
+}
+
+const char* architecture_name(uint32_t code) {
+  switch (code) {
+    case kArchitectureX86: return "x86";
+    case kArchitectureX64: return "x64";
+    case kArchitectureArm64: return "arm64";
+    case kArchitectureX64Compatible: return "x64compatible";
+    default: return "unknown";
+  }
 }

@@ -19,3 +19,7 @@ struct SetupScan {
 
 // Scans the setup file at `path` whose archive begins at `stub_size`.
 void scan_setup(const std::string& path, uint32_t stub_size, SetupScan* scan);
+
+// The word a project file uses for an architecture (kArchitecture...,
+// archive/format.h); "unknown" for a value no builder writes.
+const char* architecture_name(uint32_t code);

@@ -4,10 +4,33 @@
 #include <windows.h>
 
 #include "archive/config.h"
+#include "archive/format.h"
+#include "archive/platform.h"
 #include "base/globals.h"
+#include "base/native_mode.h"
 #include "base/path_strings.h"
+#include "base/system_libraries.h"
 #include "install/path_macros.h"
 #include "install/registry_values.h"
+
+bool ArchitectureRefused;
+uint32_t ActiveArchitecture;
+
+void take_architecture(uint32_t code) {
+  uint16_t machine = native_machine();
+  bool x64 = machine == IMAGE_FILE_MACHINE_AMD64;
+  bool arm64 = machine == IMAGE_FILE_MACHINE_ARM64;
+  // x64 programs run on ARM64 Windows under its emulation.
+  bool taken = code == kArchitectureX86 || (code == kArchitectureX64 && x64) ||
+               (code == kArchitectureArm64 && arm64) || (code == kArchitectureX64Compatible && (x64 || arm64));
+  ArchitectureRefused = !taken;
+  if (!taken || code == kArchitectureX86) return;
+  ActiveArchitecture = code;
+  enter_native_mode();
+  // Loaded now, from the 32-bit System folder: with the redirection off
+  // (around the items) it would be the 64-bit library, which cannot load.
+  load_version_library();
+}
 
 HKEY root_key(uint32_t code) {
   switch (code) {

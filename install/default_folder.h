@@ -9,6 +9,10 @@
 // 2 local machine, 3 users; any other code the current user.
 HKEY root_key(uint32_t code);
 
+// The architecture whose 64-bit mode this run is in (kArchitecture...,
+// archive/format.h); kArchitectureX86 outside it.
+extern uint32_t ActiveArchitecture;
+
 // Gives every folder of an existing path the letter case stored on disk
 // (the drive letter stays as written). Leaves the path unchanged when a
 // part of it cannot be found.

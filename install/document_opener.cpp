@@ -4,12 +4,13 @@
 
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/native_mode.h"
 #include "base/path_strings.h"
 
 long read_default_value(HKEY root, const char* key_path, char* buffer) {
   buffer[0] = '\0';
   HKEY key;
-  LONG result = RegOpenKeyExA(root, key_path, 0, KEY_QUERY_VALUE, &key);
+  LONG result = open_key(root, key_path, KEY_QUERY_VALUE, &key);
   if (result != ERROR_SUCCESS) return result;
   LONG size = kPathSize;
   if (RegQueryValueA(key, nullptr, buffer, &size) != ERROR_SUCCESS) buffer[0] = '\0';

@@ -5,6 +5,7 @@
 #include "archive/data_area.h"
 #include "base/command_line.h"
 #include "base/globals.h"
+#include "base/native_mode.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "install/engine.h"
@@ -30,7 +31,9 @@ void finish_install() {
     remember_install_dir();
     write_ini_entries();
     write_registry_entries();
+    bool native = native_files(true);
     apply_string_patches();
+    native_files(native);
     add_backslash(InstallDir, kPathSize);
     self_register_libraries();
   }

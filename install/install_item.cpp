@@ -16,6 +16,7 @@
 #include "base/command_line.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/native_mode.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "base/replace.h"
@@ -288,7 +289,7 @@ NewFile write_new_file(uint8_t* entry) {
 // it away from that user.
 void count_shared_use(const char* path, bool existed) {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  if (open_key(HKEY_LOCAL_MACHINE, kSharedDllsKey, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
   DWORD type = REG_DWORD;
   DWORD count = 0;
   DWORD size = sizeof count;
@@ -486,6 +487,8 @@ int install_next_item() {
   CurrentEntry = next_entry(entry);
   set_status(entry, 0);
   TempPath[0] = '\0';
+  // The item's own file operations reach the native folders (64-bit mode).
+  native_files(true);
   int in_use = item_destination(entry);
   announce_file(DestPath, takes_a_while(entry));
   bool uninstaller = (entry[kEntryFlags] & kItemUninstaller) != 0;
@@ -499,7 +502,10 @@ int install_next_item() {
     create_folder_chain(DestPath);
     log_event("made", DestPath);
   } else if (kind != kKindInSource) {
-    if (!install_file(entry, in_use, before, after)) return 0;
+    if (!install_file(entry, in_use, before, after)) {
+      native_files(false);
+      return 0;
+    }
     // Its image as placed, before the final step appends the record.
     // Read from its folder entry, which needs no handle on the file (the
     // Windows 95 family has no GetFileAttributesExA).
@@ -510,6 +516,7 @@ int install_next_item() {
       FindClose(found);
     }
   }
+  native_files(false);
 
   uint8_t role = entry[kEntryFinishRole];
   if (role == kRoleDocument) DocumentItem = entry;

@@ -5,6 +5,7 @@
 #include "archive/format.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/native_mode.h"
 #include "base/path_strings.h"
 #include "base/unguessable_files.h"
 
@@ -88,7 +89,7 @@ const char kNoIniValue[] = "\x01";
 
 bool key_exists(HKEY root, const char* key) {
   HKEY handle;
-  LONG result = RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle);
+  LONG result = open_key(root, key, KEY_QUERY_VALUE, &handle);
   if (result == ERROR_SUCCESS) RegCloseKey(handle);
   // A key that cannot be opened for another reason is someone's, not new.
   return result != ERROR_FILE_NOT_FOUND;
@@ -159,7 +160,7 @@ bool note_registry_value(HKEY root, const char* key, const char* name) {
   if (!name) name = "";
   HKEY handle;
   bool noted = false;
-  bool open = RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) == ERROR_SUCCESS;
+  bool open = open_key(root, key, KEY_QUERY_VALUE, &handle) == ERROR_SUCCESS;
   DWORD type = 0;
   DWORD size = 0;
   if (!open || RegQueryValueExA(handle, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {

@@ -10,6 +10,7 @@
 #include "archive/format.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/native_mode.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "base/setup_log.h"
@@ -66,7 +67,7 @@ bool read_uninstall_string(const char* name, char* value) {
   char key_path[kUninstallKeySize];
   uninstall_key_path(key_path, name);
   HKEY key;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return false;
+  if (open_key(HKEY_LOCAL_MACHINE, key_path, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
   memset(value, 0, kUninstallStringSize);
   DWORD size = kUninstallStringSize - 1;  // the last byte stays the terminator
   LONG result = RegQueryValueExA(key, "UninstallString", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);

@@ -1,11 +1,12 @@
 #include "install/registry_values.h"
 
 #include "base/globals.h"
+#include "base/native_mode.h"
 
 bool read_registry_path(HKEY root, const char* key_path, const char* name, char* out) {
   out[0] = '\0';
   HKEY key;
-  if (RegOpenKeyExA(root, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  if (open_key(root, key_path, KEY_READ, &key) != ERROR_SUCCESS) return false;
   DWORD size = kPathSize;
   LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(out), &size);
   RegCloseKey(key);

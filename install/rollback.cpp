@@ -9,6 +9,7 @@
 #include "base/globals.h"
 #include "base/library_registration.h"
 #include "base/memory.h"
+#include "base/native_mode.h"
 #include "base/path_strings.h"
 #include "base/replace.h"
 #include "base/scaled.h"
@@ -95,12 +96,12 @@ void restore_registry_value(const Change& change) {
   HKEY root = root_of(change.number);
   HKEY key;
   if (!change.existed) {
-    if (RegOpenKeyExA(root, change.path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    if (open_key(root, change.path, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
     RegDeleteValueA(key, change.other);
     RegCloseKey(key);
     return;
   }
-  if (RegCreateKeyA(root, change.path, &key) != ERROR_SUCCESS) return;
+  if (create_key(root, change.path, &key) != ERROR_SUCCESS) return;
   RegSetValueExA(key, change.other, 0, change.type, change.data, change.data_length);
   RegCloseKey(key);
 }
@@ -132,12 +133,12 @@ void restore_ini_key(const Change& change) {
 void remove_empty_key(const Change& change) {
   HKEY root = root_of(change.number);
   HKEY key;
-  if (RegOpenKeyExA(root, change.path, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  if (open_key(root, change.path, KEY_READ, &key) != ERROR_SUCCESS) return;
   DWORD subkeys = 1, values = 1;
   LONG result = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
                                  nullptr, nullptr, nullptr);
   RegCloseKey(key);
-  if (result == ERROR_SUCCESS && subkeys == 0 && values == 0) RegDeleteKeyA(root, change.path);
+  if (result == ERROR_SUCCESS && subkeys == 0 && values == 0) delete_key(root, change.path);
 }
 
 // The log's word for each kind of change taken back, by ChangeKind.
@@ -284,6 +285,7 @@ void settle_uninstaller(bool uninstaller_made) {
 }  // namespace
 
 void roll_back_changes() {
+  bool native = native_files(true);
   clear_leftovers();
   RolledBack = true;
   // The folders to remove must not be the current one.
@@ -310,6 +312,7 @@ void roll_back_changes() {
   journal_clear();
   // Nothing waits for a restart any more that this run scheduled.
   RestartNeeded = false;
+  native_files(native);
 }
 
 void abandon_install() {
@@ -324,6 +327,7 @@ void abandon_install() {
 }
 
 void keep_changes() {
+  bool native = native_files(true);
   uint32_t position = 0;
   Change change;
   while (journal_next(&position, &change)) {
@@ -334,6 +338,7 @@ void keep_changes() {
     if (!DeleteFileA(change.other)) replace_at_restart(nullptr, change.other);
   }
   journal_clear();
+  native_files(native);
 }
 
 void forget_rollback_report() {

@@ -9,6 +9,7 @@
 #include "archive/format.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/native_mode.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "base/setup_log.h"
@@ -71,7 +72,7 @@ bool note_ini_entry(const char* name, const char* section, const char* key) {
 void set_registry_text(HKEY root, const char* key_path, const char* name, const char* text, DWORD length) {
   HKEY key;
   if (!note_registry_key(root, key_path) || !note_registry_value(root, key_path, name) ||
-      RegCreateKeyA(root, key_path, &key) != ERROR_SUCCESS)
+      create_key(root, key_path, &key) != ERROR_SUCCESS)
     return;
   if (RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), length) == ERROR_SUCCESS)
     log_registry_value(root, key_path, name, text);
@@ -89,7 +90,7 @@ void write_ini_text(const char* file, const char* section, const char* key, cons
 // more than its terminator.
 bool has_registry_value(HKEY root, const char* key_path, const char* name) {
   HKEY key;
-  if (RegOpenKeyExA(root, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  if (open_key(root, key_path, KEY_READ, &key) != ERROR_SUCCESS) return false;
   DWORD type = 0;
   BYTE first = 0;
   DWORD size = sizeof first;
@@ -161,7 +162,7 @@ uint32_t stored_root(HKEY root) { return static_cast<uint32_t>(reinterpret_cast<
 
 bool key_exists(HKEY root, const char* path) {
   HKEY key;
-  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  if (open_key(root, path, KEY_READ, &key) != ERROR_SUCCESS) return false;
   RegCloseKey(key);
   return true;
 }

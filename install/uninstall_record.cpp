@@ -10,9 +10,11 @@
 #include "archive/stub_size.h"
 #include "base/globals.h"
 #include "base/memory.h"
+#include "base/native_mode.h"
 #include "base/path_strings.h"
 #include "base/setup_log.h"
 #include "base/uninstall_turn.h"
+#include "install/default_folder.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/engine_state.h"
@@ -127,7 +129,7 @@ void write_made_folders(RecordFile* log) {
 void register_uninstaller(const char* key_path, const char* name, bool undoable) {
   HKEY key;
   bool noted = !undoable || (note_registry_key(HKEY_LOCAL_MACHINE, key_path) && note_entry_values(key_path));
-  if (!noted || RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
+  if (!noted || create_key(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
   char command[kPathSize + 2];
   command[0] = '"';
   copy_string(command + 1, UninstallerPath, kPathSize);  // always whole: one byte is left for the quote
@@ -245,6 +247,7 @@ bool write_uninstall_data() {
   if (EarlierRecord && !take_over_earlier_record(&log, start - kBlockHeaderSize, list_end))
     fail_install(kErrorNoMemory, UninstallerPath);
   record_path_entries(&log);
+  if (ActiveArchitecture) write_native_mode(&log, ActiveArchitecture);
   write_uninstaller_texts(&log);
   write_made_folders(&log);
   write_block_header(&log, kUninstallEndId, 0);
@@ -500,6 +503,7 @@ bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t i
   char key_path[kUninstallKeySize];
   bool named = write_uninstall_key_block(&log, key_path);
   write_install_folder_if_elsewhere(&log);
+  if (ActiveArchitecture) write_native_mode(&log, ActiveArchitecture);
   write_block_header(&log, kUninstallEndId, 0);
   copy_string(DestPath, saved, sizeof DestPath);
   bool written = finish_record(&log);

@@ -171,6 +171,12 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
           return UninstallDataStatus::kDamaged;
         seen_paths = true;
         break;
+      case kNativeModeId:
+        // Removed from the wrong view and folders, the installation would stay.
+        if (out->architecture != kArchitectureX86 || !payload.u32(&out->architecture) || payload.left != 0 ||
+            out->architecture < kArchitectureX64 || out->architecture > kArchitectureX64Compatible)
+          return UninstallDataStatus::kDamaged;
+        break;
       case kEarlierInstallationId:
         if (earlier || !check_earlier(payload)) return UninstallDataStatus::kDamaged;
         if (out->earlier_count++ == 0) out->earlier = header;

@@ -24,6 +24,10 @@
 //          base/path_list.h) and the counted entry that the setup added to
 //          that search path, which was not there before; the uninstaller
 //          takes out that entry alone.
+//          before this one was written over it; one block per installation.
+//   0x1254 NativeMode: u32 architecture (kArchitectureX64, _Arm64 or
+//          _X64Compatible): the installation went into the native folders
+//          and the 64-bit registry view, where its removal must look.
 //   0x1280 UninstallerTexts: the project's texts for the uninstaller's
 //          boxes, as counted texts (empty: the uninstaller's own).
 //   0x1281 MadeFolders: u32 count, then counted whole paths (no trailing
@@ -48,6 +52,7 @@ enum : uint16_t {
   kSettingsListId = 0x1251,
   kEarlierInstallationId = 0x1252,
   kPathEntriesId = 0x1253,
+  kNativeModeId = 0x1254,
   kEarlierRemovalsId = 0x1255,
   kLastRequiredExtensionId = 0x127F,
   kUninstallerTextsId = 0x1280,
@@ -153,6 +158,8 @@ struct UninstallData {
   uint32_t made_folder_count;
   const uint8_t* path_list;  // the first PathEntryRecord
   uint32_t path_count;
+  // The 64-bit mode's architecture, kArchitectureX86 for a record without it.
+  uint32_t architecture;
 };
 
 // kUsed: the record was carried out already.

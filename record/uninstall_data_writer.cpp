@@ -102,6 +102,11 @@ void write_install_folder(RecordFile* log, const char* folder) {
   write_counted(log, folder, n);
 }
 
+void write_native_mode(RecordFile* log, uint32_t architecture) {
+  write_block_header(log, kNativeModeId, 4);
+  write_record_u32(log, architecture);
+}
+
 void write_registry_setting(RecordFile* log, uint32_t root, const char* key, const char* name, uint8_t flags,
                             uint8_t created_keys) {
   write_record_u8(log, kSettingRegistryValue);

@@ -43,6 +43,8 @@ void close_block(RecordFile* log, uint32_t header_at, uint16_t id, const uint32_
 
 // The InstallFolder block.
 void write_install_folder(RecordFile* log, const char* folder);
+// The NativeMode block of an installation in the 64-bit mode.
+void write_native_mode(RecordFile* log, uint32_t architecture);
 // SettingsList records (inside a block the caller opens).
 void write_registry_setting(RecordFile* log, uint32_t root, const char* key, const char* name, uint8_t flags,
                             uint8_t created_keys);

@@ -14,6 +14,7 @@
 #include <string.h>
 
 #include "base/globals.h"
+#include "base/native_mode.h"
 #include "base/path_strings.h"
 #include "base/replace.h"
 #include "base/restart.h"
@@ -216,6 +217,8 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
   if (status == UninstallDataStatus::kOk && !plan_removal(record.data, folder, menu, &plan))
     status = UninstallDataStatus::kDamaged;
   if (status == UninstallDataStatus::kOk) name_product(record.data);
+  // An installation of the 64-bit mode is removed from where it went.
+  if (status == UninstallDataStatus::kOk && record.data.architecture != kArchitectureX86) enter_native_mode();
 
   RemovalOutcome outcome = RemovalOutcome();
   int code = kRemoved;

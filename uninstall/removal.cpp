@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "base/library_registration.h"
+#include "base/native_mode.h"
 #include "base/replace.h"
 #include "base/search_path.h"
 #include "base/setup_log.h"
@@ -37,7 +38,13 @@ void remove_file(const char* path, uint8_t flags, uint32_t uses, RemovalOutcome*
     }
   }
   if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
-  if (flags & kRemoveSelfRegistering) unregister_library(path);
+  if (flags & kRemoveSelfRegistering) {
+    // The library loads, with what it needs, from this program's own kind
+    // of System folder.
+    bool native = native_files(false);
+    unregister_library(path);
+    native_files(native);
+  }
   if (flags & kRemoveFont) remove_font(path);
   delete_or_schedule(path, outcome);
 }
@@ -131,6 +138,8 @@ RemovalOutcome carry_out_removal(const RemovalPlan& plan) {
   // Settings before files: an INI file that the RemoveList deletes must not
   // be made again by the removal of its entries.
   remove_settings(plan, &outcome);
+  // The files in the native folders, in the 64-bit mode.
+  native_files(true);
   char path[kPathSize];
   for (uint32_t i = 0; i < plan.installation_count; ++i) {
     const PlannedInstallation& installation = plan.installations[i];
@@ -158,10 +167,11 @@ RemovalOutcome carry_out_removal(const RemovalPlan& plan) {
     planned_folder_path(plan.folders[i], path);
     if (!RemoveDirectoryA(path) && outcome.at_restart != 0) schedule_folder_removal(path);
   }
+  native_files(false);
   char key[kUninstallKeyCapacity];
   for (uint32_t i = 0; i < plan.installation_count; ++i) {
     if (!planned_uninstall_key(plan.installations[i], key)) continue;
-    LONG r = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    LONG r = delete_key(HKEY_LOCAL_MACHINE, key);
     bool gone = r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
     char logged[kUninstallKeyCapacity + 8];
     registry_log_path(logged, sizeof logged, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(HKEY_LOCAL_MACHINE)),

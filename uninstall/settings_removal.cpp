@@ -1,4 +1,5 @@
 #include "uninstall/settings_removal.h"
+#include "base/native_mode.h"
 
 #include <windows.h>
 
@@ -26,7 +27,7 @@ void flush_ini_cache(const char* file) { WritePrivateProfileStringA(nullptr, nul
 
 bool key_is_empty(HKEY root, const char* path) {
   HKEY key;
-  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  if (open_key(root, path, KEY_READ, &key) != ERROR_SUCCESS) return false;
   DWORD subkeys = 0, values = 0;
   bool empty = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
                                 nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
@@ -38,7 +39,7 @@ bool key_is_empty(HKEY root, const char* path) {
 // The key, then each of the created keys above it, while they are empty.
 void remove_empty_keys(HKEY root, char* path, unsigned created) {
   for (unsigned removed = 0;; ++removed) {
-    if (!key_is_empty(root, path) || RegDeleteKeyA(root, path) != ERROR_SUCCESS) return;
+    if (!key_is_empty(root, path) || delete_key(root, path) != ERROR_SUCCESS) return;
     char* slash = strrchr(path, '\\');
     if (!slash || removed + 1 >= created) return;
     *slash = '\0';
@@ -62,7 +63,7 @@ bool holds_only_blanks(const char* path) {
 bool delete_setting(const PlannedSetting& setting) {
   if (setting.kind == kSettingRegistryValue) {
     HKEY key;
-    LONG r = RegOpenKeyExA(root_key(setting.root), setting.path, 0, KEY_SET_VALUE, &key);
+    LONG r = open_key(root_key(setting.root), setting.path, KEY_SET_VALUE, &key);
     if (r == ERROR_FILE_NOT_FOUND) return true;
     if (r != ERROR_SUCCESS) return false;
     r = RegDeleteValueA(key, setting.name);

@@ -202,6 +202,14 @@ TEST_F(FormatRules, BlockChain) {
   edit_and_expect("start-block", [](std::vector<uint8_t>& f) {
     insert_before(f, block(f, kBlockDataArea), block_bytes(kBlockStartPage, {0xFF, 0xFF, 9, 0}));
   });
+  // The architecture block: a value no setup program takes, or one read
+  // after a setup type's folder was worked out.
+  edit_and_expect("architecture", [](std::vector<uint8_t>& f) {
+    insert_before(f, block(f, kBlockSetupType), block_bytes(kBlockArchitecture, {4, 0, 0, 0}));
+  });
+  edit_and_expect("architecture", [](std::vector<uint8_t>& f) {
+    insert_before(f, block(f, kBlockSetupType, 1), block_bytes(kBlockArchitecture, {1, 0, 0, 0}));
+  });
   edit_and_expect("chain-end", [](std::vector<uint8_t>& f) { f.resize(block(f, kBlockDataArea).header); });
   edit_and_expect("data-area-size", [](std::vector<uint8_t>& f) {
     Block data = block(f, kBlockDataArea);

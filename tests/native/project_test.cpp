@@ -14,6 +14,7 @@
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/loader.h"
+#include "archive/platform_host.h"
 #include "archive/stub_size.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
@@ -383,7 +384,7 @@ TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
            "3: type[0].remember.ini.key: is required"},
           {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"0/9\" = \"x\"\n",
            "4: type[0].texts.0/9: there is no text 0/9: list 0 holds texts 0 to 4"},
-          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/43\" = \"x\"\n", "list 6 holds texts 0 to 42"},
+          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/44\" = \"x\"\n", "list 6 holds texts 0 to 43"},
           {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"8/0\" = \"x\"\n",
            "4: type[0].texts.8/0: the setup shows no text of list 8"},
           {"[[type]]\nfolder = \"C:/x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\n",
@@ -846,6 +847,97 @@ TEST_F(ProjectTest, CodePageGoesInABlockOfItsOwnOnly) {
   EXPECT_EQ((std::vector<std::vector<uint8_t>>{{0x44, 0x12, 0, 0, 4, 0, 0, 0, 0xE3, 0x04, 0, 0}}), pages);
   ASSERT_TRUE(load(cyrillic));
   EXPECT_STREQ("\xCF", SetupTypeTable[0].record.caption);
+}
+
+// The headers of a program for `machine` (PE32, no sections), 512 bytes.
+std::vector<uint8_t> program_for(uint16_t machine) {
+  std::vector<uint8_t> image(512, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  put_u32(&image[60], 0x40);
+  std::memcpy(&image[0x40], "PE\0\0", 4);
+  put_u16(&image[0x44], machine);
+  put_u16(&image[0x54], 224);       // the optional header's size
+  put_u16(&image[0x58], 0x10B);     // PE32
+  put_u32(&image[0x58 + 92], 16);   // data directories
+  return image;
+}
+
+TEST_F(ProjectTest, ArchitectureGoesInABlockOfItsOwnOnly) {
+  std::string error, plain = dir.file("plain.exe"), x86 = dir.file("x86.exe"), x64 = dir.file("x64.exe");
+  const std::string type = "[[type]]\nfolder = \"#Program Files#/P\"\n";
+  ASSERT_TRUE(build("[setup]\ntitle = \"P\"\n" + type, plain, &error)) << error;
+  ASSERT_TRUE(build("[setup]\ntitle = \"P\"\narchitecture = \"x86\"\n" + type, x86, &error)) << error;
+  ASSERT_TRUE(build("[setup]\ntitle = \"P\"\narchitecture = \"x64\"\n" + type, x64, &error)) << error;
+  EXPECT_EQ(read_bytes(plain), read_bytes(x86));
+  auto blocks = configuration_blocks(read_bytes(plain));
+  EXPECT_EQ(0, std::count_if(blocks.begin(), blocks.end(), [](auto& b) { return b.first == kBlockArchitecture; }));
+  // Stored, 4 bytes: 1, before the setup type record.
+  blocks = configuration_blocks(read_bytes(x64));
+  auto architecture = std::find_if(blocks.begin(), blocks.end(), [](auto& b) { return b.first == kBlockArchitecture; });
+  auto record = std::find_if(blocks.begin(), blocks.end(), [](auto& b) { return b.first == kBlockSetupType; });
+  ASSERT_NE(blocks.end(), architecture);
+  EXPECT_LT(architecture - blocks.begin(), record - blocks.begin());
+  EXPECT_EQ((std::vector<uint8_t>{0x47, 0x12, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0}), architecture->second);
+  // Text 6/43 only in the 64-bit mode, the removal texts before it empty.
+  ASSERT_TRUE(load(plain));
+  EXPECT_STREQ("", get_text(6, 43));
+  free_archive();
+  ASSERT_TRUE(load(x64));
+  EXPECT_STREQ("P needs a 64-bit version of Windows for x64 processors. It cannot be installed on this computer.",
+               get_text(6, 43));
+  EXPECT_STREQ("", get_text(6, 40));
+  EXPECT_EQ(uint32_t{kArchitectureX64}, static_cast<uint32_t>(LoadedArchitecture));
+  free_archive();
+  Project p;
+  ASSERT_NE(std::string::npos, read_error("[setup]\narchitecture = \"amd64\"\n" + type, &p).find("must be one of"));
+}
+
+TEST_F(ProjectTest, StoredProgramsMustSuitTheArchitecture) {
+  write_bytes(dir.file("x86.dll"), program_for(0x14C));
+  write_bytes(dir.file("x64.exe"), program_for(0x8664));
+  write_bytes(dir.file("arm64.exe"), program_for(0xAA64));
+  auto built = [&](const std::string& architecture, const std::string& files, BuildReport* report) {
+    write_text(project_path(), "[setup]\narchitecture = \"" + architecture + "\"\n[[type]]\nfolder = \"C:/x\"\n" + files);
+    Project p;
+    std::string error;
+    if (!read_project(project_path(), &p, &error)) return error;
+    return build_setup(p, options(dir.file("out.exe")), report, &error) ? std::string() : error;
+  };
+  const std::string x64 = "[[type.files]]\nsource = \"x64.exe\"\n";
+  const std::string arm64 = "[[type.files]]\nsource = \"arm64.exe\"\n";
+  BuildReport report;
+  // An x86 setup says where it puts a 64-bit program, and builds.
+  ASSERT_EQ("", built("x86", x64, &report));
+  ASSERT_EQ(1u, report.warnings.size());
+  EXPECT_NE(std::string::npos, report.warnings[0].find("is an x64 program, which an x86 setup installs into the 32-bit"))
+      << report.warnings[0];
+  ASSERT_EQ("", built("x64", x64, &report));
+  EXPECT_TRUE(report.warnings.empty());
+  ASSERT_EQ("", built("arm64", arm64, &report));
+  EXPECT_TRUE(report.warnings.empty());
+  // What the mode cannot install is refused, naming the item and why.
+  struct Case {
+    const char* architecture;
+    std::string files;
+    const char* expected;
+  } refused[] = {
+      {"x64", arm64, "is an ARM64 program, which an x64 machine cannot run"},
+      {"x64compatible", arm64, "is an ARM64 program, which an x64 machine cannot run"},
+      {"x64", "[[type.files]]\nsource = \"x64.exe\"\nname = \"x.dll\"\nregister = \"library\"\n",
+       "is an x64 library marked for self-registration: the setup is a 32-bit program"},
+      {"x64", "[[type.files]]\nsource = \"x86.dll\"\nfolder = \"system\"\nregister = \"library\"\n",
+       "is an x86 library marked for self-registration into the System folder"},
+  };
+  fs::remove(dir.file("out.exe"));
+  for (const Case& c : refused) {
+    std::string error = built(c.architecture, c.files, &report);
+    EXPECT_EQ(0u, error.find(project_path() + ":5: ")) << error;
+    EXPECT_NE(std::string::npos, error.find(c.expected)) << error;
+    EXPECT_FALSE(fs::exists(dir.file("out.exe")));
+  }
+  // An x86 library registers itself from the installation folder.
+  ASSERT_EQ("", built("x64", "[[type.files]]\nsource = \"x86.dll\"\nregister = \"library\"\n", &report));
 }
 
 TEST_F(ProjectTest, ProductDetailsAreCheckedByLine) {

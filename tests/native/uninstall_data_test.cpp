@@ -212,7 +212,7 @@ TEST(UninstallData, UnknownExtensionsArePassedOverOnlyWhereThatIsSafe) {
     EXPECT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data)) << id;
     EXPECT_EQ(3u, data.remove_count);
   }
-  for (uint16_t id : {uint16_t{0x1254}, uint16_t{kLastRequiredExtensionId}, uint16_t{0x1300}, uint16_t{0x1237}}) {
+  for (uint16_t id : {uint16_t{0x1256}, uint16_t{kLastRequiredExtensionId}, uint16_t{0x1300}, uint16_t{0x1237}}) {
     std::vector<uint8_t> bytes = with_block(id);
     EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), bytes.size(), &data)) << id;
     EXPECT_EQ(0u, data.remove_count);
@@ -254,6 +254,38 @@ TEST(UninstallData, ReadsThePathEntriesTheSetupAdded) {
     bytes = with_paths({bad});
     EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), bytes.size(), &data)) << bad.second;
     EXPECT_EQ(0u, data.path_count);
+  }
+}
+
+// The 64-bit mode's block: its architecture is read; a value no setup
+// writes, a block of another length or a second block is damage, since
+// the removal would look in the wrong folders and registry view.
+TEST(UninstallData, ReadsTheNativeModeAndRefusesWhatNoSetupWrites) {
+  auto with_blocks = [](const std::vector<std::vector<uint8_t>>& payloads) {
+    std::vector<uint8_t> bytes = full_record();
+    bytes.resize(bytes.size() - 8);
+    RecordWriter w;
+    w.bytes = bytes;
+    for (const std::vector<uint8_t>& payload : payloads) w.block(kNativeModeId, payload);
+    w.block(kUninstallEndId, {});
+    return w.bytes;
+  };
+  UninstallData data;
+  std::vector<uint8_t> plain = full_record();
+  ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(plain.data(), plain.size(), &data));
+  EXPECT_EQ(uint32_t{kArchitectureX86}, data.architecture);
+  for (uint8_t code : {1, 2, 3}) {
+    std::vector<uint8_t> bytes = with_blocks({{code, 0, 0, 0}});
+    ASSERT_EQ(UninstallDataStatus::kOk, parse_uninstall_data(bytes.data(), bytes.size(), &data)) << int{code};
+    EXPECT_EQ(code, data.architecture);
+    EXPECT_EQ(3u, data.remove_count);
+  }
+  for (const auto& payloads : std::vector<std::vector<std::vector<uint8_t>>>{
+           {{0, 0, 0, 0}}, {{4, 0, 0, 0}}, {{1, 0, 0}}, {{1, 0, 0, 0, 0}}, {{1, 0, 0, 0}, {1, 0, 0, 0}}}) {
+    std::vector<uint8_t> bytes = with_blocks(payloads);
+    EXPECT_EQ(UninstallDataStatus::kDamaged, parse_uninstall_data(bytes.data(), bytes.size(), &data));
+    EXPECT_EQ(0u, data.remove_count);
+    EXPECT_EQ(uint32_t{kArchitectureX86}, data.architecture);
   }
 }
 

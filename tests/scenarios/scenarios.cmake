@@ -8,16 +8,32 @@ add_executable(kestrel-damage ${KESTREL_SCENARIOS}/damage.cpp)
 target_link_libraries(kestrel-damage PRIVATE kestrel_builder)
 set_target_properties(kestrel-damage PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tools)
 
-# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [VOLUMES SIZE] [LEVEL N]
+# A 64-bit program for the setups of the 64-bit mode, from the x86-64
+# cross compiler where there is one (stage-payload copies it).
+find_program(KESTREL_X64_CC x86_64-w64-mingw32-gcc)
+set(KESTREL_NATIVE64 "")
+if(KESTREL_X64_CC)
+  set(KESTREL_NATIVE64 ${PROJECT_BINARY_DIR}/tools/native64.exe)
+  add_custom_command(OUTPUT ${KESTREL_NATIVE64}
+    COMMAND ${KESTREL_X64_CC} -Os -s -mwindows -o ${KESTREL_NATIVE64} ${PROJECT_SOURCE_DIR}/tests/programs/native64.c
+    DEPENDS ${PROJECT_SOURCE_DIR}/tests/programs/native64.c)
+  add_custom_target(kestrel-native64 ALL DEPENDS ${KESTREL_NATIVE64})
+endif()
+
+# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [WIN64] [VOLUMES SIZE] [LEVEL N]
 #                  [DAMAGE KIND ARGS...] [BUILD ARGS...] [ENVIRONMENT VARS...]):
 # with DAMAGE, the built setup is damaged so (see damage.cpp) before the
 # script runs; BUILD adds arguments to kestrel build; with VOLUMES, the
 # setup is built in volumes of SIZE and the test's name ends in .volumes;
 # with LEVEL, at that compression level, the name ending in .level-N;
 # with REMOVABLE, the scenario's folder is drive R:, a removable one (see
-# removable-drive).
+# removable-drive); with WIN64, in the 64-bit prefix.
 function(kestrel_scenario script project)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE" "VOLUMES;LEVEL" "DAMAGE;BUILD;ENVIRONMENT")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE;WIN64" "VOLUMES;LEVEL" "DAMAGE;BUILD;ENVIRONMENT")
+  set(prefix "")
+  if(arg_WIN64)
+    set(prefix WIN64)
+  endif()
   set(runner ${KESTREL_SCENARIOS}/run-scenario)
   if(arg_REMOVABLE)
     set(runner ${KESTREL_SCENARIOS}/removable-drive)
@@ -38,10 +54,10 @@ function(kestrel_scenario script project)
     set(variant level-${arg_LEVEL})
   endif()
   string(REPLACE ";" " " build "${arg_BUILD}")
-  kestrel_wine_test(NAME scenario.${name}.${base}${suffix}
+  kestrel_wine_test(NAME scenario.${name}.${base}${suffix} ${prefix}
     COMMAND ${runner} $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN} ${KESTREL_TEST_SHARE}/kestrel-stub.exe
             ${KESTREL_SCENARIO_OUT} ${project} ${KESTREL_SCENARIOS}/${script}
-    ENVIRONMENT "KESTREL_DAMAGE=${damage};KESTREL_BUILD_ARGS=${build};KESTREL_VARIANT=${variant};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>;KESTREL_RECORD=$<TARGET_FILE:kestrel-record>;${arg_ENVIRONMENT}")
+    ENVIRONMENT "KESTREL_DAMAGE=${damage};KESTREL_BUILD_ARGS=${build};KESTREL_VARIANT=${variant};KESTREL_DAMAGE_TOOL=$<TARGET_FILE:kestrel-damage>;KESTREL_RECORD=$<TARGET_FILE:kestrel-record>;KESTREL_NATIVE64=${KESTREL_NATIVE64};${arg_ENVIRONMENT}")
 endfunction()
 
 # Every page, with screenshots, in both modes.
@@ -202,3 +218,12 @@ kestrel_scenario(silent-damaged-archive.script tour-windowed.toml DAMAGE truncat
 # a single-page setup ends on its own when nobody is there to end it.
 kestrel_scenario(unopenable-setup.script remove-other.toml)
 kestrel_scenario(silent-single-page.script single-page.toml)
+# The 64-bit mode: an x64 setup in a 64-bit Windows installs its 64-bit
+# program into the native Program Files and System folders and writes its
+# keys in the 64-bit view, and its uninstaller takes everything back from
+# there; in a 32-bit Windows it installs nothing and ends with 1633.
+kestrel_scenario(native64.script native64.toml WIN64)
+# The 32-bit prefix is a 64-bit one where Wine has no 32-bit half.
+if(NOT KESTREL_WINE_ARCH STREQUAL "win64")
+  kestrel_scenario(native64-refused.script native64.toml)
+endif()

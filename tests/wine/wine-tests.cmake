@@ -10,13 +10,32 @@ set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300 RESOU
 set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine RESOURCE_LOCK wine
   ENVIRONMENT "KESTREL_WINE_ARCH=${KESTREL_WINE_ARCH}")
 
-# kestrel_wine_test(NAME name COMMAND program args... [ENVIRONMENT vars...])
+# A 64-bit prefix beside it, for the setups of the 64-bit mode; made only
+# when a test asks for it (WIN64 below).
+set(KESTREL_WINE64_STATE ${PROJECT_BINARY_DIR}/wine64)
+add_test(NAME wine64.setup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix setup ${KESTREL_WINE64_STATE})
+add_test(NAME wine64.cleanup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix cleanup ${KESTREL_WINE64_STATE})
+set_tests_properties(wine64.setup PROPERTIES FIXTURES_SETUP wine64 TIMEOUT 300 RESOURCE_LOCK wine
+  ENVIRONMENT "KESTREL_WINE_ARCH=win64")
+set_tests_properties(wine64.cleanup PROPERTIES FIXTURES_CLEANUP wine64 RESOURCE_LOCK wine
+  ENVIRONMENT "KESTREL_WINE_ARCH=win64")
+
+# kestrel_wine_test(NAME name COMMAND program args... [WIN64] [ENVIRONMENT vars...]):
+# with WIN64 in the 64-bit prefix.
 function(kestrel_wine_test)
-  cmake_parse_arguments(T "" "NAME" "COMMAND;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "WIN64" "NAME" "COMMAND;ENVIRONMENT" ${ARGN})
+  set(fixture wine)
+  set(state ${KESTREL_WINE_STATE})
+  set(arch ${KESTREL_WINE_ARCH})
+  if(T_WIN64)
+    set(fixture wine64)
+    set(state ${KESTREL_WINE64_STATE})
+    set(arch win64)
+  endif()
   add_test(NAME ${T_NAME} COMMAND ${T_COMMAND})
   set_tests_properties(${T_NAME} PROPERTIES
-    FIXTURES_REQUIRED wine RESOURCE_LOCK wine TIMEOUT 300 SKIP_RETURN_CODE 77
-    ENVIRONMENT "KESTREL_WINE_STATE=${KESTREL_WINE_STATE};KESTREL_WINE_ARCH=${KESTREL_WINE_ARCH};${T_ENVIRONMENT}")
+    FIXTURES_REQUIRED ${fixture} RESOURCE_LOCK wine TIMEOUT 300 SKIP_RETURN_CODE 77
+    ENVIRONMENT "KESTREL_WINE_STATE=${state};KESTREL_WINE_ARCH=${arch};${T_ENVIRONMENT}")
 endfunction()
 
 include(${PROJECT_SOURCE_DIR}/tests/win32/tests.cmake)
