@@ -9,12 +9,13 @@ struct SetupResult {
   const char* winget_response;  // ReturnResponse of a winget manifest
 };
 
-inline const SetupResult (&setup_results())[5] {
-  static const SetupResult kResults[5] = {
+inline const SetupResult (&setup_results())[6] {
+  static const SetupResult kResults[6] = {
       {3010, "rebootRequiredToFinish"},
       {1602, "cancelledByUser"},
       {1603, "contactSupport"},
       {1618, "installInProgress"},
+      {1633, "systemNotSupported"},
       {1639, "invalidParameter"},
   };
   return kResults;

@@ -10,6 +10,7 @@
 
 #include "archive/config.h"
 #include "archive/format.h"
+#include "archive/platform_host.h"
 #include "builder/code_page.h"
 #include "builder/execution_level.h"
 #include "cli/cli_support.h"
@@ -42,6 +43,7 @@ struct WingetFacts {
   std::string id, version, name, publisher, web_address, uninstall_name;
   std::string url, license = "Proprietary", license_url, description, locale = "en-US";
   std::string sha256;
+  std::string architecture = "x86";
   bool per_machine = true;
 };
 
@@ -101,7 +103,7 @@ std::string installer_manifest(const WingetFacts& f) {
     text += "- InstallerReturnCode: " + std::to_string(r.code) + "\n  ReturnResponse: " + r.winget_response + "\n";
   // A setup run again over its installation installs over it.
   text += "UpgradeBehavior: install\n";
-  text += "Installers:\n- Architecture: x86\n";
+  text += "Installers:\n- Architecture: " + f.architecture + "\n";
   text += "  InstallerUrl: " + yaml(f.url) + "\n";
   text += "  InstallerSha256: " + yaml(f.sha256) + "\n";
   if (!f.uninstall_name.empty()) {
@@ -138,6 +140,9 @@ bool read_facts(const char* path, WingetFacts* f, std::string* error) {
   if (!std::regex_match(f->version, std::regex("[^\\\\/:*?\"<>|\\x01-\\x1f]{1,128}")))
     return fail(error, "the setup's version \"" + f->version + "\" is no winget version (no \\ / : * ? \" < > |)");
   if (f->description.empty()) f->description = f->name;
+  // winget names no "x64 or ARM64": an x64 program runs on both.
+  if (LoadedArchitecture == kArchitectureX64 || LoadedArchitecture == kArchitectureX64Compatible) f->architecture = "x64";
+  else if (LoadedArchitecture == kArchitectureArm64) f->architecture = "arm64";
   std::vector<uint8_t> bytes;
   if (!read_file(path, &bytes, error)) return false;
   f->per_machine = asks_for_administrator(bytes.data(), std::min<size_t>(bytes.size(), setup_facts().stub_size));

@@ -372,8 +372,7 @@ static bool set_aside(const uint8_t* bytes, uint32_t length, const UninstallData
   if (!data.has_uninstall_key) return true;
   memcpy(key_path, data.uninstall_key.text, data.uninstall_key.length);
   key_path[data.uninstall_key.length] = '\0';
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-    return true;
+  if (open_key(HKEY_LOCAL_MACHINE, key_path, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) return true;
   bool repointed = repoint_value(key, key_path, "UninstallString", aside) &&
                    repoint_value(key, key_path, "QuietUninstallString", aside);
   RegCloseKey(key);
