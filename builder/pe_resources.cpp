@@ -74,7 +74,6 @@ struct Mapped {
 
 struct TreeReader {
   const Mapped& mapped;
-  uint32_t base;                 // rva of the root directory
   std::vector<uint8_t> tree;     // the section from the root on
   std::set<uint32_t> seen;
   std::string* error;
@@ -238,7 +237,7 @@ bool read_pe_resources(const uint8_t* image, size_t size, std::vector<Resource>*
   uint32_t rva = get_u32(image + entry);
   if (rva == 0) return true;
   Mapped mapped{image, size, image + header.sections, header.section_count};
-  TreeReader reader{mapped, rva, {}, {}, error};
+  TreeReader reader{mapped, {}, {}, error};
   if (!mapped.copy(rva, mapped.room(rva), &reader.tree) || reader.tree.empty())
     return fail(error, "the resource directory lies outside the image's sections");
   Resource path;

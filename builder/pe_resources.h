@@ -1,6 +1,6 @@
 // The resources of a Windows program as a flat list, read from its
-// resource section and written back into it: the build gives the stub the
-// product's version resource and icon this way. The list keeps the order
+// resource directory and written as a new one: the build gives the stub
+// the product's version resource and icon this way. The list keeps the order
 // of the directory (types, names, languages), which is the sorted order
 // that Windows searches.
 #pragma once
