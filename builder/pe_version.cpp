@@ -1,7 +1,6 @@
 #include "builder/pe_version.h"
 
 #include <cstring>
-#include <string>
 
 #include "archive/format.h"
 #include "archive/pe_header.h"
@@ -107,7 +106,48 @@ void read_translation(const uint8_t* p, const Node& root, PeVersion* v) {
   }
 }
 
+void read_strings(const uint8_t* p, const Node& root, VersionStrings* strings) {
+  size_t root_end = root.at + root.length;
+  for (size_t at = root.children_at; at < root_end;) {
+    Node child;
+    if (!read_node(p, root_end, at, &child)) return;
+    if (child.key == u"StringFileInfo") {
+      Node table;
+      size_t child_end = child.at + child.length;
+      if (child.children_at >= child_end || !read_node(p, child_end, child.children_at, &table)) return;
+      size_t table_end = table.at + table.length;
+      for (size_t c = table.children_at; c < table_end;) {
+        Node text;
+        if (!read_node(p, table_end, c, &text)) return;
+        std::u16string value;
+        for (size_t k = 0; k + 2 <= text.value_length && get_u16(p + text.value_at + k) != 0; k += 2)
+          value.push_back(static_cast<char16_t>(get_u16(p + text.value_at + k)));
+        strings->push_back({text.key, value});
+        c = (text.at + text.length + 3) & ~size_t{3};
+      }
+      return;
+    }
+    at = (child.at + child.length + 3) & ~size_t{3};
+  }
+}
+
 }  // namespace
+
+bool read_version_block(const uint8_t* p, size_t size, PeVersion* version, VersionStrings* strings) {
+  Node root;
+  if (!read_node(p, size, 0, &root) || root.key != u"VS_VERSION_INFO" || root.value_length < 52 ||
+      get_u32(p + root.value_at) != kFixedSignature)
+    return false;
+  *version = PeVersion{};
+  version->version_ms = get_u32(p + root.value_at + 8);
+  version->version_ls = get_u32(p + root.value_at + 12);
+  read_translation(p, root, version);
+  if (strings) {
+    strings->clear();
+    read_strings(p, root, strings);
+  }
+  return true;
+}
 
 bool read_pe_version(const uint8_t* data, size_t size, PeVersion* version) {
   PeHeader header;
@@ -130,14 +170,5 @@ bool read_pe_version(const uint8_t* data, size_t size, PeVersion* version) {
   uint32_t data_rva = get_u32(base + at), data_size = get_u32(base + at + 4);
   size_t block = 0;
   if (!image.offset_of(data_rva, data_size, &block)) return false;
-  const uint8_t* p = data + block;
-  Node root;
-  if (!read_node(p, data_size, 0, &root) || root.key != u"VS_VERSION_INFO" || root.value_length < 52 ||
-      get_u32(p + root.value_at) != kFixedSignature)
-    return false;
-  *version = PeVersion{};
-  version->version_ms = get_u32(p + root.value_at + 8);
-  version->version_ls = get_u32(p + root.value_at + 12);
-  read_translation(p, root, version);
-  return true;
+  return read_version_block(data + block, data_size, version, nullptr);
 }

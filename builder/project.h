@@ -25,6 +25,7 @@ struct ProjectItem {
   bool compare_language = false;
   bool store_times = false;
   bool from_source = false;  // copied from beside the setup file at install
+  bool sign = true;          // with [signing] payload: signed before it is stored, if a program without a signature
   std::string patch_base;    // source path of the item it patches, "" none
   uint16_t icon_index = 0;
   std::string menu_locations;  // ";"-separated start-menu folders
@@ -70,6 +71,12 @@ struct Project {
   bool per_user = false;         // privileges = "user": no administrator rights asked for
   uint32_t architecture = 0;     // kArchitecture... (archive/format.h): setup.architecture
   std::string sign_command;      // [signing] command, run in the project's folder; "" none
+  bool sign_payload = false;     // [signing] payload: programs and libraries among the items are signed too
+  // The stub's version resource and icon (builder/setup_resources.h): made
+  // when a version or a setup icon is given, else the stub stays as built.
+  std::optional<std::string> title;  // UTF-8, as given
+  std::string version, publisher, copyright;
+  std::string setup_icon;        // host path of an .ico file, "" none
   std::vector<ProjectType> types;
 };
 

@@ -463,7 +463,7 @@ bool read_files(Reader& r, const toml::table& table, const std::string& prefix, 
       !t.flag("shared", &shared) || !t.choice("register", {"screen-saver", "library"}, &reg) ||
       !t.flag("compare_version", &item.compare_version) || !t.flag("compare_language", &item.compare_language) ||
       !t.flag("times", &item.store_times) || !t.flag("from_source", &item.from_source) ||
-      !t.path("patch_of", &patch_of) || !read_item_common(t, &item) || !t.done())
+      !t.path("patch_of", &patch_of) || !t.flag("sign", &item.sign) || !read_item_common(t, &item) || !t.done())
     return false;
   if (source.empty()) return r.fail(table, prefix + ".source", "is required");
   if (shared && item.folder_code == kFolderInstallDir)
@@ -634,7 +634,7 @@ bool read_text_file(const std::string& path, std::string* out) {
 
 bool read_signing(Reader& r, const toml::table& table, Project* p) {
   Table t(r, table, "signing");
-  if (!t.path("command", &p->sign_command) || !t.done()) return false;
+  if (!t.path("command", &p->sign_command) || !t.flag("payload", &p->sign_payload) || !t.done()) return false;
   std::string why;
   if (!table.get("command")) return r.fail(table, "signing.command", "is required: the command that signs {file}");
   if (!check_sign_command(p->sign_command, &why)) return r.fail(*table.get("command"), "signing.command", why);
@@ -828,11 +828,15 @@ bool read_project(const std::string& path, Project* project, std::string* error)
                                   "closing"}, &single) &&
          t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) &&
          t.choice("privileges", {"admin", "user"}, &privileges) &&
-         t.choice("architecture", {"x86", "x64", "arm64", "x64compatible"}, &architecture);
+         t.choice("architecture", {"x86", "x64", "arm64", "x64compatible"}, &architecture) &&
+         t.path("copyright", &p.copyright) && t.file("setup_icon", &p.setup_icon);
     for (size_t i = 0; ok && i < product.size(); ++i) ok = t.text(kDetailKeys[i], &product[i]);
     ok = ok && keeps(t, "url", product[kDetailUrl].empty() ? "" : web_address_problem(product[kDetailUrl])) &&
          keeps(t, "icon", product[kDetailIcon].empty() ? "" : display_icon_problem(product[kDetailIcon])) && t.done();
     product[kDetailIcon] = windows_path(product[kDetailIcon]);
+    p.title = title;
+    p.version = product[kDetailVersion];
+    p.publisher = product[kDetailPublisher];
     p.per_user = privileges == 1;
     p.architecture = static_cast<uint32_t>(architecture);  // in the order of kArchitecture...
     if (ok && uninstaller && p.uninstaller_name.empty() && uninstaller->is_string())

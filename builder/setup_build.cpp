@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "archive/checksum.h"
+#include "archive/pe_header.h"
 #include "builder/archive_writer.h"
 #include "builder/code_page.h"
 #include "builder/data_area_writer.h"
@@ -26,6 +27,7 @@
 #include "builder/patch_generator.h"
 #include "builder/pe_version.h"
 #include "builder/res_file.h"
+#include "builder/setup_resources.h"
 #include "builder/setup_signature.h"
 #include "builder/signal_cleanup.h"
 #include "builder/stub_image.h"
@@ -214,10 +216,69 @@ bool dialog_templates(const Project& project, const BuildOptions& options, std::
   return true;
 }
 
+// Signs a complete file in place and checks that the signer did what a
+// signer may: rewrite the header checksum and the certificate table entry
+// and append the table, behind at most 7 zero bytes. `what` names the
+// file in messages ("the setup file", an item).
+bool sign_and_check(const SignCommand& sign, const std::string& file, const std::string& what, std::string* error) {
+  std::error_code ec;
+  uint64_t size = fs::file_size(file, ec);
+  uint32_t before = 0, after = 0;
+  if (ec) return fail(error, "cannot read " + file + ": " + ec.message());
+  if (!signed_content_crc(file, size, &before, error)) return false;
+  if (!run_sign_command(sign, file, error)) return false;
+  uint64_t signed_size = fs::file_size(file, ec);
+  if (ec) return fail(error, "the sign command left no " + (what.rfind("the ", 0) == 0 ? what.substr(4) : what) + ": " + ec.message());
+  if (signed_size <= size) return fail(error, "the sign command appended no signature to " + what);
+  if (!signed_content_crc(file, size, &after, error)) return false;
+  if (after != before)
+    return fail(error, "the sign command changed " + what + " beyond its header checksum and certificate table");
+  SetupSignature signature;
+  if (!read_setup_signature(file, size, &signature, error)) return fail(error, what + " after signing: " + *error);
+  if (!signature.authenticode) return fail(error, "the sign command left no Authenticode signature in " + what);
+  return true;
+}
+
+// Volume files are data, not programs, and stay as written; the items'
+// checksums guard their content.
+bool sign_setup(const SignCommand& sign, const std::string& file, std::string* error) {
+  return sign_and_check(sign, file, "the setup file", error);
+}
+
+// With [signing] payload: a program or library item without a signature
+// is signed as a copy in the work folder, and the copy is what the setup
+// stores. Each source is signed once, however many items name it.
+struct PayloadSigner {
+  const SignCommand* sign = nullptr;  // null: items stay as they are
+  fs::path work;
+  std::map<std::string, std::vector<uint8_t>> done;
+
+  bool operator()(const ProjectItem& item, std::vector<uint8_t>* content, std::string* error) {
+    if (!sign || !item.sign || item_signature(content->data(), content->size()) != ItemSignature::kUnsigned)
+      return true;
+    auto known = done.find(item.source);
+    if (known != done.end()) {
+      *content = known->second;
+      return true;
+    }
+    const std::string copy = (work / ("payload-" + std::to_string(done.size()) + ".exe")).string();
+    const std::string what = item.source + " (" + item.where + ")";
+    FILE* f = std::fopen(copy.c_str(), "wb");
+    bool ok = f && std::fwrite(content->data(), 1, content->size(), f) == content->size();
+    if (f && std::fclose(f) != 0) ok = false;
+    if (!ok) return fail(error, "cannot write the copy of " + what + " to sign");
+    if (!sign_and_check(*sign, copy, what, error) || !read_whole(copy, content, error)) return false;
+    std::error_code ec;
+    fs::remove(copy, ec);
+    done[item.source] = *content;
+    return true;
+  }
+};
+
 // Gathers the entries of every setup type in installation order and the
 // distinct data blocks they use.
 bool collect_entries(const Project& project, const BuildOptions& options, const UninstallerItem* uninstaller,
-                     std::vector<std::vector<Entry>>* types, std::vector<DataBlock>* blocks,
+                     PayloadSigner& sign_item, std::vector<std::vector<Entry>>* types, std::vector<DataBlock>* blocks,
                      std::vector<std::string>* warnings, std::string* error) {
   // Blocks by length and checksum, compared byte for byte on a match: no
   // second copy of every file as a key.
@@ -278,6 +339,8 @@ bool collect_entries(const Project& project, const BuildOptions& options, const 
         if (!read_whole(item.source, &content, error)) return fail(error, item.where + ": " + *error);
         std::string machine = machine_problem(project.architecture, project.types[t], item, content, warnings);
         if (!machine.empty()) return fail(error, item.where + ": " + machine);
+        // An item copied from beside the setup at install time is not stored.
+        if (!item.from_source && item.kind != kKindInSource && !sign_item(item, &content, error)) return false;
         s.size = static_cast<uint32_t>(content.size());
         s.checksum = checksum_block(content.data(), s.size, 0);
         if (item.compare_version || item.compare_language) {
@@ -467,29 +530,6 @@ void remove_stale_volumes(const std::string& output, uint32_t volumes) {
   }
 }
 
-// Signs the complete setup file in place and checks that the signer did
-// what a signer may: rewrite the header checksum and the certificate table
-// entry and append the table. Volume files are data, not programs, and
-// stay as written; the items' checksums guard their content.
-bool sign_setup(const SignCommand& sign, const std::string& file, std::string* error) {
-  std::error_code ec;
-  uint64_t size = fs::file_size(file, ec);
-  uint32_t before = 0, after = 0;
-  if (ec) return fail(error, "cannot read " + file + ": " + ec.message());
-  if (!signed_content_crc(file, size, &before, error)) return false;
-  if (!run_sign_command(sign, file, error)) return false;
-  uint64_t signed_size = fs::file_size(file, ec);
-  if (ec) return fail(error, "the sign command left no setup file: " + ec.message());
-  if (signed_size <= size) return fail(error, "the sign command appended no signature to the setup file");
-  if (!signed_content_crc(file, size, &after, error)) return false;
-  if (after != before)
-    return fail(error, "the sign command changed the setup file beyond its header checksum and certificate table");
-  SetupSignature signature;
-  if (!read_setup_signature(file, size, &signature, error)) return fail(error, "after signing: " + *error);
-  if (!signature.authenticode) return fail(error, "the sign command left no Authenticode signature in the setup file");
-  return true;
-}
-
 }  // namespace
 
 bool build_setup(const Project& project, const BuildOptions& options, BuildReport* report, std::string* error) {
@@ -504,6 +544,21 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
     return fail(error, "privileges = \"user\": the stub has no manifest asking for administrator rights");
   if (project.per_user && with_uninstaller && !request_invoker_level(&uninstaller_image))
     return fail(error, "privileges = \"user\": the uninstaller has no manifest asking for administrator rights");
+  // The version resource and icon go into the stub only when asked for:
+  // a project without them gets the stub as built. A stand-in stub without
+  // PE headers (the builder's tests use them) has no resources to carry.
+  PeHeader stub_header;
+  if ((!project.version.empty() || !project.setup_icon.empty()) &&
+      read_pe_header(stub.data(), stub.size(), &stub_header)) {
+    std::vector<IconImage> icon;
+    std::vector<uint8_t> ico;
+    if (!project.setup_icon.empty() && (!read_whole(project.setup_icon, &ico, error) ||
+                                        !read_icon_file(ico.data(), ico.size(), &icon, error)))
+      return fail(error, project.path + ": setup.setup_icon: " + project.setup_icon + ": " + *error);
+    SetupVersionTexts texts{project.title.value_or(""), project.publisher, project.version, project.copyright,
+                            fs::path(options.output).filename().string()};
+    if (!apply_setup_resources(stub, texts, icon, error)) return false;
+  }
   UninstallerItem uninstaller;
   if (with_uninstaller) {
     UninstallerSplitResult split = split_uninstaller_image(uninstaller_image, &uninstaller);
@@ -532,7 +587,10 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   std::vector<std::vector<Entry>> entries;
   std::vector<DataBlock> blocks;
   std::vector<std::string> machine_warnings;
-  if (!collect_entries(project, options, with_uninstaller ? &uninstaller : nullptr, &entries, &blocks,
+  PayloadSigner sign_item;
+  sign_item.work = staging.work();
+  if (project.sign_payload && !options.sign.command.empty()) sign_item.sign = &options.sign;
+  if (!collect_entries(project, options, with_uninstaller ? &uninstaller : nullptr, sign_item, &entries, &blocks,
                        &machine_warnings, error))
     return false;
   if (!compress_blocks(blocks, options.level, options.show_progress, error)) return false;

@@ -57,8 +57,10 @@ bool read_header(File& file, uint64_t size, std::vector<uint8_t>* head, PeHeader
          pe_directory_entry(*header, kPeDirectoryCertificates, entry);
 }
 
-// The WIN_CERTIFICATE entries of the table, each at a multiple of 8.
-bool read_certificates(File& file, SetupSignature* s, std::string* error) {
+// The WIN_CERTIFICATE entries of the table, each at a multiple of 8;
+// `file` reads bytes at an offset (a File, or bytes in memory).
+template <typename Source>
+bool read_certificates(Source& file, SetupSignature* s, std::string* error) {
   uint64_t at = s->table_offset, end = s->table_offset + s->table_size;
   while (at < end) {
     uint8_t raw[kCertificateHeaderSize];
@@ -121,6 +123,38 @@ bool read_setup_signature(const std::string& path, std::optional<uint64_t> archi
   if (!read_certificates(file, &s, error)) return false;
   if (s.certificates == 0) return fail(error, "the certificate table is empty");
   return true;
+}
+
+ItemSignature item_signature(const uint8_t* data, size_t size) {
+  PeHeader header;
+  uint32_t entry = 0;
+  if (!read_pe_header(data, size, &header)) return ItemSignature::kNotAProgram;
+  if (!pe_directory_entry(header, kPeDirectoryCertificates, &entry)) return ItemSignature::kUnsigned;
+  uint32_t at = get_u32(data + entry), length = get_u32(data + entry + 4);
+  if (at == 0 || uint64_t{at} + length != size) return ItemSignature::kUnsigned;
+  struct Bytes {
+    const uint8_t* data;
+    size_t size;
+    bool read_at(uint64_t offset, void* buffer, size_t n) {
+      if (offset > size || n > size - offset) return false;
+      std::memcpy(buffer, data + offset, n);
+      return true;
+    }
+  } bytes{data, size};
+  SetupSignature s;
+  s.table_offset = at;
+  s.table_size = length;
+  std::string why;
+  return read_certificates(bytes, &s, &why) && s.authenticode ? ItemSignature::kSigned : ItemSignature::kUnsigned;
+}
+
+const char* item_signature_text(ItemSignature state) {
+  switch (state) {
+    case ItemSignature::kSigned: return "signed";
+    case ItemSignature::kUnsigned: return "unsigned";
+    case ItemSignature::kNotAProgram: return "not a program";
+  }
+  return "unknown";
 }
 
 std::string describe_signature(const SetupSignature& s) {

@@ -4,6 +4,7 @@
 // data length says. Here the table is found and checked, so that the tool
 // can tell a signed setup from one with stray bytes behind its archive.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,3 +33,11 @@ std::string describe_signature(const SetupSignature& signature);
 // and the certificate table entry counted as zeros: everything that signing
 // must leave as it was.
 bool signed_content_crc(const std::string& path, uint64_t length, uint32_t* crc, std::string* error);
+
+// An item's signature state, from its bytes: a program or library (PE
+// headers) whose header announces a certificate table that ends the file
+// and holds Authenticode signed data counts as signed. The signature's
+// cryptography is not checked here; osslsigncode verify does that.
+enum class ItemSignature { kNotAProgram, kUnsigned, kSigned };
+ItemSignature item_signature(const uint8_t* data, size_t size);
+const char* item_signature_text(ItemSignature state);

@@ -3,6 +3,8 @@
 namespace {
 
 const RuleInfo kRules[] = {
+    {"stub-resources",
+     "the stub's resource directory, its version resource and its icon group read whole inside the stub", true},
     {"block-header", "every block header and payload lies inside the setup file", true},
     {"block-stream", "a compressed block's stream decodes to exactly the length it announces", true},
     {"block-stream-end", "a compressed block's stream ends exactly where the block ends", false},

@@ -6,6 +6,8 @@
 #include <vector>
 
 enum class Rule {
+  // The stub itself.
+  kStubResources,
   // The block chain behind the stub.
   kBlockHeader,
   kBlockStream,

@@ -1,5 +1,7 @@
 // kestrel list SETUP: the setup types of a setup file with their items and
 // settings lists, as the installer would read them.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -54,7 +56,19 @@ std::string item_flags(const uint8_t* entry) {
   return text.empty() ? "-" : text;
 }
 
-void print_items(int type) {
+// An item's signature state, from its content decoded into `work`; the
+// items beside the setup file are not in it.
+std::string item_signature_line(const uint8_t* entry, const std::string& work) {
+  ItemContent content = item_content(entry);
+  if (content == ItemContent::kNothing || content == ItemContent::kBesideSetup || work.empty()) return "";
+  std::string error, file = work + "/item";
+  if (!write_item_content(entry, file, &error)) return "unreadable: " + error;
+  std::string state = decoded_item_signature(file);
+  ::unlink(file.c_str());
+  return state;
+}
+
+void print_items(int type, const std::string& work) {
   uint32_t count = file_entry_count(type);
   printf("  items: %u\n", count);
   for (uint32_t i = 0; i < count; ++i) {
@@ -64,6 +78,8 @@ void print_items(int type) {
     printf("       size %u, stored %u at %u, checksum %08X; %s\n", get_u32(entry + kEntrySize),
            get_u32(entry + kEntryDataLength), get_u32(entry + kEntryDataPosition), get_u32(entry + kEntryChecksum),
            item_flags(entry).c_str());
+    std::string signature = item_signature_line(entry, work);
+    if (!signature.empty()) printf("       signature: %s\n", signature.c_str());
     if (entry_string(entry, 2)[0])
       printf("       start menu shortcut %s in %s, arguments %s, icon %u\n", quoted(entry_string(entry, 2)).c_str(),
              quoted(entry_string(entry, 1)).c_str(), quoted(entry_string(entry, 3)).c_str(),
@@ -170,6 +186,14 @@ void print_setup(const char* path) {
     printf("signature: %s\n", describe_signature(signature).c_str());
   else
     printf("signature: not sound: %s\n", why.c_str());
+  SetupResourceSummary resources;
+  std::vector<uint8_t> stub(facts.stub_size);
+  FILE* f = std::fopen(path, "rb");
+  bool read = f && std::fread(stub.data(), 1, stub.size(), f) == stub.size();
+  if (f) std::fclose(f);
+  if (read && describe_setup_resources(stub.data(), stub.size(), &resources, &why)) print_stub_resources(resources);
+  else printf("resources: not sound: %s\n", read ? why.c_str() : "the stub cannot be read");
+  std::string work = make_work_folder(scratch_parent(), &why);
   for (int t = 0; t < SetupTypeCount; ++t) {
     const SetupTypeSlot& slot = SetupTypeTable[t];
     const SetupTypeRecord& r = slot.record;
@@ -184,9 +208,10 @@ void print_setup(const char* path) {
              r.ini_section ? setup_text(r.ini_section).c_str() : "", r.ini_key ? setup_text(r.ini_key).c_str() : "",
              remembered_notes(r.flags, kTypeRememberInIni).c_str());
     print_details(slot);
-    print_items(t);
+    print_items(t, work);
     print_settings(slot);
   }
+  if (!work.empty()) ::rmdir(work.c_str());
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "base/platform.h"
 #include "builder/code_page.h"
 #include "builder/data_area_writer.h"
+#include "builder/setup_signature.h"
 #include "builder/stub_image.h"
 #include "cli/cli_support.h"
 
@@ -594,4 +595,29 @@ std::string make_work_folder(const std::string& parent, std::string* error) {
     return std::string();
   }
   return buffer.data();
+}
+
+std::string scratch_parent() {
+  const char* tmp = getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
+std::string decoded_item_signature(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!read_file(path.c_str(), &bytes, &error)) return "unreadable";
+  return item_signature_text(item_signature(bytes.data(), bytes.size()));
+}
+
+void print_stub_resources(const SetupResourceSummary& resources) {
+  if (resources.has_version) {
+    printf("version resource:");
+    for (const auto& [key, value] : resources.strings) printf(" %s %s;", key.c_str(), ("\"" + value + "\"").c_str());
+    printf("\n");
+  } else {
+    printf("version resource: none\n");
+  }
+  std::string sizes;
+  for (const std::string& size : resources.icon_sizes) sizes += (sizes.empty() ? "" : "; ") + size;
+  printf("icon: %s\n", sizes.empty() ? "none" : sizes.c_str());
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/setup_resources.h"
 #include "cli/format_rules.h"
 
 // Loads the archive of the setup file at `path`: every setup type, with the
@@ -135,3 +136,13 @@ bool host_name(const char* name, std::string* out);
 // A fresh private folder inside `parent` for temporary files; empty string
 // with *error set when it cannot be made.
 std::string make_work_folder(const std::string& parent, std::string* error);
+
+// Where scratch folders go: $TMPDIR, else /tmp.
+std::string scratch_parent();
+
+// The signature state of an item decoded into the file at `path`
+// (item_signature_text); "unreadable" when the file cannot be read.
+std::string decoded_item_signature(const std::string& path);
+
+// The "version resource:" and "icon:" lines of kestrel list and verify.
+void print_stub_resources(const SetupResourceSummary& resources);

@@ -14,6 +14,7 @@
 #include "base/path_list.h"
 #include "base/platform.h"
 #include "builder/item_name.h"
+#include "builder/setup_resources.h"
 #include "cli/setup_reader.h"
 
 namespace {
@@ -686,6 +687,14 @@ void scan_setup(const std::string& path, uint32_t stub_size, SetupScan* scan) {
     return;
   }
   s.file_size = static_cast<uint64_t>(st.st_size);
+  // Windows reads the stub's resources (its manifest, icon and version)
+  // before the setup runs.
+  std::vector<uint8_t> stub(stub_size <= s.file_size ? stub_size : 0);
+  std::string why;
+  if (stub.empty() || std::fread(stub.data(), 1, stub.size(), s.file) != stub.size())
+    s.add(Rule::kStubResources, "", byte_of(0, path), "the stub cannot be read");
+  else if (!describe_setup_resources(stub.data(), stub.size(), &scan->resources, &why))
+    s.add(Rule::kStubResources, "", byte_of(0, path), why);
   s.walk_chain();
   std::fclose(s.file);
   s.check_configuration();

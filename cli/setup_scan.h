@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/setup_resources.h"
 #include "builder/setup_signature.h"
 #include "cli/format_rules.h"
 
@@ -15,6 +16,7 @@ struct SetupScan {
   std::vector<Finding> findings;
   std::vector<std::string> notes;  // how the file uses what the format leaves open
   SetupSignature signature;  // a signed setup's certificate table behind the data area
+  SetupResourceSummary resources;  // the stub's version strings and icon sizes
 };
 
 // Scans the setup file at `path` whose archive begins at `stub_size`.

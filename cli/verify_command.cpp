@@ -55,20 +55,16 @@ void replay_type(int t, const std::string& work, bool quiet, uint32_t* checked, 
       findings->push_back({check.failed, describe_item(t, i), where, error});
       break;
     }
+    std::string signature = passed_over ? "" : decoded_item_signature(work + "/item");
     ::unlink((work + "/item").c_str());
     if (passed_over) {
       if (!quiet) printf("patch read, its base lies beside the setup file: %s\n", describe_item(t, i).c_str());
       continue;
     }
     ++*checked;
-    if (!quiet) printf("ok: %s\n", describe_item(t, i).c_str());
+    if (!quiet) printf("ok: %s (%s)\n", describe_item(t, i).c_str(), signature.c_str());
   }
   end_data_reading();
-}
-
-std::string scratch_parent() {
-  const char* tmp = getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
 }
 
 }  // namespace
@@ -131,6 +127,7 @@ int run_verify(int argc, char** argv) {
   if (!quiet) {
     for (const std::string& note : scan.notes) printf("note: %s\n", note.c_str());
     printf("signature: %s\n", describe_signature(scan.signature).c_str());
+    print_stub_resources(scan.resources);
     printf("%s: sound, %u item%s checked\n", printable(setup).c_str(), checked, checked == 1 ? "" : "s");
   }
   return kExitOk;

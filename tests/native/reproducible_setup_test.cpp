@@ -65,14 +65,16 @@ TEST_F(ReproducibleSetup, TwoCopiesWithDifferentTimesGiveTheSameBytesUnderSource
   std::string first = stage("checkout", kEpoch + 86400 * 400);
   std::string second = stage("a fresh checkout elsewhere", kEpoch + 86400 * 9000 + 17);
   std::string text;
-  ASSERT_EQ(0, build(first, dir.file("one.exe"), std::nullopt, &text)) << text;
-  ASSERT_EQ(0, build(second, dir.file("two.exe"), std::nullopt, &text)) << text;
+  // The same file name in two folders: the version resource names the file.
+  const std::string one = dir.file("one/DemoSetup.exe"), two = dir.file("two/DemoSetup.exe");
+  ASSERT_EQ(0, build(first, one, std::nullopt, &text)) << text;
+  ASSERT_EQ(0, build(second, two, std::nullopt, &text)) << text;
   // The example stores file times: without the clamp the setups differ.
-  EXPECT_NE(read_bytes(dir.file("one.exe")), read_bytes(dir.file("two.exe")));
-  ASSERT_EQ(0, build(first, dir.file("one.exe"), std::to_string(kEpoch), &text)) << text;
-  ASSERT_EQ(0, build(second, dir.file("two.exe"), std::to_string(kEpoch), &text)) << text;
-  EXPECT_EQ(read_bytes(dir.file("one.exe")), read_bytes(dir.file("two.exe")));
-  EXPECT_EQ(kEpoch, extracted_time(dir.file("two.exe"), "docs/guide.txt"));
+  EXPECT_NE(read_bytes(one), read_bytes(two));
+  ASSERT_EQ(0, build(first, one, std::to_string(kEpoch), &text)) << text;
+  ASSERT_EQ(0, build(second, two, std::to_string(kEpoch), &text)) << text;
+  EXPECT_EQ(read_bytes(one), read_bytes(two));
+  EXPECT_EQ(kEpoch, extracted_time(two, "docs/guide.txt"));
 }
 
 TEST_F(ReproducibleSetup, TimesOlderThanSourceDateEpochStayAndWithoutItTimesAreTheFiles) {

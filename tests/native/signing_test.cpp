@@ -409,4 +409,67 @@ TEST_F(SignedBuild, SignCommandsWithoutTheFileAreRefusedBeforeBuilding) {
   EXPECT_TRUE(leftovers().empty());
 }
 
+// [signing] payload: the programs among the items are signed as copies
+// before they are stored, those with a signature and those with
+// sign = false stay as they are.
+TEST_F(SignedBuild, PayloadProgramsWithoutASignatureAreSignedAndSignedOnesStayAsTheyAre) {
+  make_certificate();
+  const std::string viewer = std::string(KESTREL_BINARY_DIR) + "/windows/bin/demo-viewer.exe";
+  ASSERT_TRUE(fs::exists(viewer));
+  fs::copy_file(viewer, dir.file("plain.exe"));
+  fs::copy_file(viewer, dir.file("left.exe"));
+  std::string text;
+  std::string sign_first = "cd " + shell_quoted(dir.path()) +
+                           " && osslsigncode sign -certs cert.pem -key key.pem -n Viewer -h sha256 -in " +
+                           shell_quoted(viewer) + " -out already.exe >/dev/null";
+  ASSERT_EQ(0, run_command(sign_first, &text)) << text;
+  const std::vector<uint8_t> already = read_bytes(dir.file("already.exe"));
+  std::string toml = "[setup]\ntitle = \"Signed\"\n[signing]\npayload = true\ncommand = \"" +
+                     std::string(kOsslsigncode) +
+                     "\"\n[[type]]\nfolder = \"C:\\\\Signed\"\n"
+                     "[[type.files]]\nsource = \"plain.exe\"\n"
+                     "[[type.files]]\nsource = \"already.exe\"\n"
+                     "[[type.files]]\nsource = \"left.exe\"\nsign = false\n"
+                     "[[type.files]]\nsource = \"readme.txt\"\n";
+  write_bytes(project, std::vector<uint8_t>(toml.begin(), toml.end()));
+  ASSERT_EQ(0, build("", &text)) << text;
+  ASSERT_EQ(0, run_tool("list " + shell_quoted(setup), &text)) << text;
+  for (const char* line : {"\\plain.exe\n       size", "\\already.exe\n", "\\left.exe\n", "\\readme.txt\n"})
+    EXPECT_NE(std::string::npos, text.find(line)) << line << "\n" << text;
+  size_t plain = text.find("plain.exe"), signed_twice = text.find("signature: signed", plain);
+  EXPECT_NE(std::string::npos, signed_twice) << text;
+  EXPECT_NE(std::string::npos, text.find("signature: signed", signed_twice + 1)) << text;
+  EXPECT_NE(std::string::npos, text.find("signature: unsigned\n", text.find("left.exe"))) << text;
+  EXPECT_NE(std::string::npos, text.find("signature: not a program\n", text.find("readme.txt"))) << text;
+  ASSERT_EQ(0, run_tool("verify " + shell_quoted(setup), &text)) << text;
+  EXPECT_NE(std::string::npos, text.find("plain.exe) (signed)\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("left.exe) (unsigned)\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("readme.txt) (not a program)\n")) << text;
+
+  std::string extracted = dir.file("extracted");
+  ASSERT_EQ(0, run_tool("extract " + shell_quoted(setup) + " -d " + shell_quoted(extracted), &text)) << text;
+  for (const char* name : {"plain.exe", "already.exe"}) {
+    std::string check = "osslsigncode verify -CAfile " + shell_quoted(dir.file("cert.pem")) + " -in " +
+                        shell_quoted(extracted + "/" + name) + " >/dev/null 2>&1";
+    EXPECT_EQ(0, std::system(check.c_str())) << name << " does not verify";
+  }
+  EXPECT_EQ(already, read_bytes(extracted + "/already.exe"));
+  EXPECT_EQ(read_bytes(dir.file("left.exe")), read_bytes(extracted + "/left.exe"));
+  EXPECT_EQ(read_bytes(viewer), read_bytes(dir.file("plain.exe"))) << "the source was signed in place";
+}
+
+TEST_F(SignedBuild, APayloadSignerThatChangesMoreThanTheSignatureFailsTheBuild) {
+  fs::copy_file(std::string(KESTREL_BINARY_DIR) + "/windows/bin/demo-viewer.exe", dir.file("plain.exe"));
+  std::string toml = "[setup]\ntitle = \"Signed\"\n[signing]\npayload = true\ncommand = \"true {file}\"\n"
+                     "[[type]]\nfolder = \"C:\\\\Signed\"\n[[type.files]]\nsource = \"plain.exe\"\n";
+  write_bytes(project, std::vector<uint8_t>(toml.begin(), toml.end()));
+  // Appends bytes as a signer does, but also changes a byte of the program.
+  const std::string signer = "printf X | dd of={file} bs=1 seek=1024 conv=notrunc status=none && printf 12345678 >> {file}";
+  std::string text;
+  EXPECT_NE(0, build("--sign-command " + shell_quoted(signer), &text));
+  EXPECT_NE(std::string::npos, text.find("the sign command changed " + dir.file("plain.exe") + " (")) << text;
+  EXPECT_NE(std::string::npos, text.find("beyond its header checksum and certificate table")) << text;
+  EXPECT_TRUE(leftovers().empty());
+}
+
 }  // namespace
