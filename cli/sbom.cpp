@@ -8,8 +8,8 @@
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
-#include "archive/pe_header.h"
 #include "builder/code_page.h"
+#include "builder/setup_signature.h"
 #include "cli/cli_support.h"
 #include "cli/file_hash.h"
 #include "cli/setup_reader.h"
@@ -34,17 +34,6 @@ std::string json(const std::string& text) {
 std::string checksums(const FileDigests& d) {
   return "[{\"algorithm\": \"SHA1\", \"checksumValue\": \"" + d.sha1 +
          "\"}, {\"algorithm\": \"SHA256\", \"checksumValue\": \"" + d.sha256 + "\"}]";
-}
-
-// Whether a program or library carries an Authenticode table; its
-// certificates are not judged here.
-const char* signature_state(const std::vector<uint8_t>& bytes) {
-  PeHeader header;
-  uint32_t entry;
-  if (!read_pe_header(bytes.data(), bytes.size(), &header)) return "not a program";
-  if (pe_directory_entry(header, kPeDirectoryCertificates, &entry) && get_u32(bytes.data() + entry + 4) != 0)
-    return "signed";
-  return "unsigned";
 }
 
 std::string utc_time(uint64_t seconds) {
@@ -104,7 +93,7 @@ bool add_items(Document* doc, const std::string& work, std::vector<std::string>*
       for (char& c : file_name)
         if (c == '\\') c = '/';
       std::string comment = describe_item(t, i) + ", installed as " + where + "; " + std::to_string(bytes.size()) +
-                            " bytes; signature: " + signature_state(bytes);
+                            " bytes; signature: " + item_signature_text(item_signature(bytes.data(), bytes.size()));
       doc->files.push_back("    {\"SPDXID\": " + json(id) + ", \"fileName\": " + json(file_name) +
                            ", \"checksums\": " + checksums(d) + ", \"comment\": " + json(comment) + "}");
       relate(doc, "SPDXRef-Setup", "CONTAINS", id);
