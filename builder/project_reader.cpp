@@ -26,6 +26,7 @@ struct Reader {
   fs::path folder;
   std::string error;
   unsigned code_page = 1252;
+  bool per_user = false;  // privileges = "user"
 
   bool fail(const toml::node& node, const std::string& key, const std::string& message) {
     error = file + ":" + std::to_string(node.source().begin.line) + ": " + key + ": " + message;
@@ -36,6 +37,12 @@ struct Reader {
   bool fits(const toml::node& node, const std::string& key, const std::string& text) {
     std::string converted, why;
     return to_setup_text(text, code_page, &converted, &why) || fail(node, key, why);
+  }
+  // A per-user setup runs without administrator rights: what only they may
+  // write would fail on the user's machine, after the files are in place.
+  bool needs_machine(const toml::node& node, const std::string& key, const std::string& what) {
+    return fail(node, key, what + " needs administrator rights, which a setup with privileges = \"user\" does not "
+                                  "ask for");
   }
 };
 
@@ -209,6 +216,7 @@ bool root_key_code(Table& t, const std::string& name, uint32_t* out) {
   int code = -1;
   const std::vector<const char*> roots = {"HKCR", "HKCU", "HKLM", "HKU"};
   if (!t.choice(name, roots, &code)) return false;
+  if (code == 2 && t.reader().per_user) return t.reader().needs_machine(*t.raw().get(name), t.key(name), "HKLM");
   if (code >= 0) *out = static_cast<uint32_t>(code);
   return true;
 }
@@ -401,6 +409,9 @@ bool read_item_common(Table& t, ProjectItem* item) {
   if (!t.choice("folder", {"install", "windows", "system", "fonts"}, &folder) ||
       !t.choice("role", {"document", "program"}, &role))
     return false;
+  const char* const kMachineFolders[] = {"", "the Windows folder", "the System folder", "the Fonts folder"};
+  if (folder != 0 && t.reader().per_user)
+    return t.reader().needs_machine(*t.raw().get("folder"), t.key("folder"), kMachineFolders[folder]);
   item->folder_code = static_cast<uint8_t>(folder);
   if (role >= 0) item->finish_role = static_cast<uint8_t>(role + 1);
   if (!t.text("arguments", &item->program_arguments)) return false;
@@ -468,6 +479,8 @@ bool read_files(Reader& r, const toml::table& table, const std::string& prefix, 
   if (source.empty()) return r.fail(table, prefix + ".source", "is required");
   if (shared && item.folder_code == kFolderInstallDir)
     return r.fail(table, prefix + ".shared", "counts only files outside the installation folder");
+  if (reg == kRegisterLibrary - 1 && r.per_user)
+    return r.needs_machine(*table.get("register"), prefix + ".register", "a library's self-registration");
   item.shared = shared;
   item.kind = in_source ? kKindInSource : keep ? kKindFile : kKindRemovable;
   if (reg >= 0) item.registration = static_cast<uint8_t>(reg + 1);
@@ -838,6 +851,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     p.version = product[kDetailVersion];
     p.publisher = product[kDetailPublisher];
     p.per_user = privileges == 1;
+    r.per_user = p.per_user;
     p.architecture = static_cast<uint32_t>(architecture);  // in the order of kArchitecture...
     if (ok && uninstaller && p.uninstaller_name.empty() && uninstaller->is_string())
       ok = r.fail(*uninstaller, "setup.uninstaller", "must not be empty (write false for none)");

@@ -9,6 +9,7 @@
 #include "base/memory.h"
 #include "base/path_strings.h"
 #include "install/journal.h"
+#include "install/scope.h"
 
 namespace {
 
@@ -113,12 +114,29 @@ bool special_folder_path(int csidl, char* out) {
   return found;
 }
 
+namespace {
+
+int common_folder(int csidl) {
+  switch (csidl) {
+    case CSIDL_PROGRAMS: return CSIDL_COMMON_PROGRAMS;
+    case CSIDL_STARTMENU: return CSIDL_COMMON_STARTMENU;
+    case CSIDL_STARTUP: return CSIDL_COMMON_STARTUP;
+    default: return CSIDL_COMMON_DESKTOPDIRECTORY;
+  }
+}
+
+}  // namespace
+
+bool shortcut_folder_path(int csidl, char* out) {
+  return (!per_user_scope() && special_folder_path(common_folder(csidl), out)) || special_folder_path(csidl, out);
+}
+
 bool join_path(char* out, size_t capacity, const char* folder, const char* file) {
   if (out != folder && !copy_string(out, folder, capacity)) return false;
   return add_backslash(out, capacity) && append_string(out, file, capacity);
 }
 
 bool desktop_shortcut_path(char* out, size_t capacity, const char* name) {
-  return special_folder_path(CSIDL_DESKTOP, out) && join_path(out, capacity, out, name) &&
+  return shortcut_folder_path(CSIDL_DESKTOP, out) && join_path(out, capacity, out, name) &&
          append_string(out, ".lnk", capacity);
 }

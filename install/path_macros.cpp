@@ -1,13 +1,17 @@
 #include "install/path_macros.h"
 
+#include <shlobj.h>
 #include <string.h>
 #include <windows.h>
 
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
+#include "base/system_libraries.h"
+#include "install/folders.h"
 #include "install/macro_tokens.h"
 #include "install/registry_values.h"
+#include "install/scope.h"
 
 namespace {
 
@@ -37,6 +41,29 @@ void folder_or_empty(char* value, UINT result) {
   if (result == 0 || result >= kPathSize) value[0] = '\0';
 }
 
+// FOLDERID_UserProgramFiles, {5CD7AEE2-2219-4A67-B85D-6C9CE15660CB}.
+const GUID kUserProgramFiles = {0x5CD7AEE2, 0x2219, 0x4A67, {0xB8, 0x5D, 0x6C, 0x9C, 0xE1, 0x56, 0x60, 0xCB}};
+enum : DWORD { kKnownFolderCreate = 0x00008000 };  // KF_FLAG_CREATE
+
+// The user's program folder, made when missing: FOLDERID_UserProgramFiles
+// where the system knows it, else the local application data folder +
+// "\Programs". out: kPathSize bytes.
+bool user_program_files(char* out) {
+  typedef HRESULT(WINAPI * KnownFolderPath)(const GUID&, DWORD, HANDLE, WCHAR**);
+  KnownFolderPath lookup = as_call<KnownFolderPath>(loaded_library_call("shell32.dll", "SHGetKnownFolderPath"));
+  WCHAR* wide = nullptr;
+  if (lookup && SUCCEEDED(lookup(kUserProgramFiles, kKnownFolderCreate, nullptr, &wide)) && wide) {
+    bool converted = WideCharToMultiByte(CP_ACP, 0, wide, -1, out, kPathSize, nullptr, nullptr) != 0;
+    CoTaskMemFree(wide);
+    if (converted) return true;
+  }
+  if (!special_folder_path(CSIDL_LOCAL_APPDATA, out) || !add_backslash(out, kPathSize) ||
+      !append_string(out, "Programs", kPathSize))
+    return false;
+  CreateDirectoryA(out, nullptr);
+  return true;
+}
+
 // value: kPathSize bytes.
 Token replace_token(int macro, char* value) {
   value[0] = '\0';
@@ -44,9 +71,13 @@ Token replace_token(int macro, char* value) {
     case kMacroWindows: folder_or_empty(value, GetWindowsDirectoryA(value, kPathSize)); break;
     case kMacroSystem: folder_or_empty(value, GetSystemDirectoryA(value, kPathSize)); break;
     case kMacroProgramFiles:
-      if (!read_registry_path(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
-                              value))
+      // A per-user product goes where its user may write.
+      if (per_user_scope()) {
+        if (!user_program_files(value)) return Token::kKept;
+      } else if (!read_registry_path(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
+                                     "ProgramFilesDir", value)) {
         return Token::kKept;
+      }
       break;
     case kMacroInstallDir: copy_string(value, InstallDir, kPathSize); break;
     case kMacroSourceDir: {

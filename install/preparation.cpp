@@ -18,6 +18,7 @@
 #include "base/uninstall_turn.h"
 #include "install/engine_reports.h"
 #include "install/engine_state.h"
+#include "install/scope.h"
 #include "install/uninstall_record.h"
 
 namespace {
@@ -61,13 +62,13 @@ bool is_removable(int v) {
   return name && *name;
 }
 
-// The "UninstallString" registered for that uninstall name; false when
-// there is none.
+// The "UninstallString" registered for that uninstall name, under the
+// product's root; false when there is none.
 bool read_uninstall_string(const char* name, char* value) {
   char key_path[kUninstallKeySize];
   uninstall_key_path(key_path, name);
   HKEY key;
-  if (open_key(HKEY_LOCAL_MACHINE, key_path, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  if (open_key(product_root(), key_path, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
   memset(value, 0, kUninstallStringSize);
   DWORD size = kUninstallStringSize - 1;  // the last byte stays the terminator
   LONG result = RegQueryValueExA(key, "UninstallString", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);

@@ -9,6 +9,7 @@
 #include "base/path_strings.h"
 #include "install/journal.h"
 #include "install/path_macros.h"
+#include "install/scope.h"
 #include "install/settings_lists.h"
 #include "record/uninstall_data.h"
 #include "record/uninstall_data_writer.h"
@@ -28,7 +29,7 @@ void set_text(HKEY key, const char* key_path, const char* name, const char* text
     return;
   }
   RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(strlen(text) + 1));
-  log_registry_value(HKEY_LOCAL_MACHINE, key_path, name, text);
+  log_registry_value(product_root(), key_path, name, text);
 }
 
 // Kilobytes of the files the setup type installs, rounded up once.
@@ -48,7 +49,7 @@ DWORD installed_kilobytes() {
 
 bool note_entry_values(const char* key_path) {
   for (const char* name : kEntryValues)
-    if (!note_registry_value(HKEY_LOCAL_MACHINE, key_path, name)) return false;
+    if (!note_registry_value(product_root(), key_path, name)) return false;
   return true;
 }
 
@@ -63,7 +64,7 @@ void set_product_values(HKEY key, const char* key_path, const char* command) {
   DWORD kilobytes = installed_kilobytes();
   RegSetValueExA(key, kEntryValues[kSizeValue], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kilobytes), sizeof kilobytes);
   format_decimal(text, sizeof text, kilobytes, 1);
-  log_registry_value(HKEY_LOCAL_MACHINE, key_path, kEntryValues[kSizeValue], text);
+  log_registry_value(product_root(), key_path, kEntryValues[kSizeValue], text);
   for (int i = kDetailVersion; i <= kDetailIcon; ++i) {
     const char* detail = product_detail(i);
     if (i == kDetailIcon) {

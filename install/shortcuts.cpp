@@ -59,7 +59,7 @@ bool make_menu_shortcut(const char* target_path, const char* location, const cha
   }
   char path[kPathSize];
   // Without its shell folder the location is skipped.
-  if (!special_folder_path(folder_id, path)) return false;
+  if (!shortcut_folder_path(folder_id, path)) return false;
   if (subfolder[0] != '\0' && (!add_backslash(path, sizeof path) || !append_string(path, subfolder, sizeof path)))
     return false;
   strip_backslash(path);

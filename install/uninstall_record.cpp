@@ -22,6 +22,7 @@
 #include "install/journal.h"
 #include "install/path_entries.h"
 #include "install/product_entry.h"
+#include "install/scope.h"
 #include "install/settings_lists.h"
 #include "install/shortcuts.h"
 #include "record/earlier_installations.h"
@@ -31,7 +32,6 @@
 
 namespace {
 
-const uint32_t kUninstallRootKey = 0x80000002;  // HKEY_LOCAL_MACHINE as the uninstaller reads it
 
 // The record of the uninstaller that the new one replaced, accepted whole.
 uint8_t* EarlierRecord = nullptr;
@@ -122,14 +122,16 @@ void write_made_folders(RecordFile* log) {
   if (count) close_block(log, header, kMadeFoldersId, &count);
 }
 
-// The Uninstall key's values: the name, the uninstaller's path quoted, as
+// The Uninstall key's values, under the product's root (the user's own
+// for a product installed per user, so that it is listed as installed
+// for that user): the name, the uninstaller's path quoted, as
 // Windows runs it, and the rest of the entry. The final step notes what
 // they replace, so that a rollback takes them back; a rollback's own
 // registration is not noted.
 void register_uninstaller(const char* key_path, const char* name, bool undoable) {
-  HKEY key;
-  bool noted = !undoable || (note_registry_key(HKEY_LOCAL_MACHINE, key_path) && note_entry_values(key_path));
-  if (!noted || create_key(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
+  HKEY key, root = product_root();
+  bool noted = !undoable || (note_registry_key(root, key_path) && note_entry_values(key_path));
+  if (!noted || create_key(root, key_path, &key) != ERROR_SUCCESS) return;
   char command[kPathSize + 2];
   command[0] = '"';
   copy_string(command + 1, UninstallerPath, kPathSize);  // always whole: one byte is left for the quote
@@ -138,8 +140,8 @@ void register_uninstaller(const char* key_path, const char* name, bool undoable)
                  static_cast<DWORD>(strlen(name)));
   RegSetValueExA(key, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
                  static_cast<DWORD>(strlen(command)));
-  log_registry_value(HKEY_LOCAL_MACHINE, key_path, "DisplayName", name);
-  log_registry_value(HKEY_LOCAL_MACHINE, key_path, "UninstallString", command);
+  log_registry_value(root, key_path, "DisplayName", name);
+  log_registry_value(root, key_path, "UninstallString", command);
   set_product_values(key, key_path, command);
   RegCloseKey(key);
 }
@@ -153,7 +155,7 @@ bool write_uninstall_key_block(RecordFile* log, char* key_path) {
   if (!name || !*name) return false;
   uninstall_key_path(key_path, name);
   write_block_header(log, kUninstallKeyBlockId, static_cast<uint32_t>(strlen(key_path) + 6));
-  write_record_u32(log, kUninstallRootKey);
+  write_record_u32(log, product_root_code());
   write_counted_string(log, key_path);
   return true;
 }
@@ -305,15 +307,22 @@ static bool read_uninstaller_record(FileHandle file, uint8_t** bytes, uint32_t* 
   return false;
 }
 
-// Whether the record is of the product this setup type installs: the
-// same Uninstall key, or neither has one. The one judgement of it.
+// Whether the record is of the product this setup installs: its Uninstall
+// key is that of one of the setup's types (the types of one setup are
+// versions of one product, which one uninstaller removes together), or
+// neither it nor this setup type has one. The one judgement of it.
 static bool same_product(const UninstallData& data) {
   const char* name = current_uninstall_name();
-  if (!name || !*name) return !data.has_uninstall_key;
-  char key[kUninstallKeySize];
-  uninstall_key_path(key, name);
-  return data.has_uninstall_key && data.uninstall_key.length == strlen(key) &&
-         same_folded(data.uninstall_key.text, key, data.uninstall_key.length);
+  if (!data.has_uninstall_key) return !name || !*name;
+  for (int t = 0; t < SetupTypeCount; ++t) {
+    const char* type_name = SetupTypeTable[t].record.uninstall_name;
+    if (!type_name || !*type_name) continue;
+    char key[kUninstallKeySize];
+    uninstall_key_path(key, type_name);
+    if (data.uninstall_key.length == strlen(key) && same_folded(data.uninstall_key.text, key, data.uninstall_key.length))
+      return true;
+  }
+  return false;
 }
 
 // The registry value (a command) of the other product's key that begins

@@ -8,7 +8,8 @@
 namespace {
 
 // The registry's roots as a record stores them: the values of their HKEYs.
-constexpr uint32_t kClassesRoot = 0x80000000, kLocalMachineRoot = 0x80000002, kUsersRoot = 0x80000003;
+constexpr uint32_t kClassesRoot = 0x80000000, kCurrentUserRoot = 0x80000001, kLocalMachineRoot = 0x80000002,
+                   kUsersRoot = 0x80000003;
 
 bool has_backslash(const char* text, size_t n) { return memchr(text, '\\', n) != nullptr; }
 
@@ -157,12 +158,14 @@ bool resolve_shortcut(const ShortcutRecord& record, PathText* path) {
 }
 
 // Only the one key the setup made for this installation, never its parent
-// or anything beside it.
+// or anything beside it: under HKEY_LOCAL_MACHINE, or under
+// HKEY_CURRENT_USER for a product installed per user.
 bool check_key(const UninstallData& data) {
   if (!data.has_uninstall_key) return true;
   size_t prefix = sizeof kUninstallKeyPrefix - 1;
   const RecordText& key = data.uninstall_key;
-  return data.uninstall_root == kLocalMachineRoot && key.length > prefix && key.length < kUninstallKeyCapacity &&
+  bool root = data.uninstall_root == kLocalMachineRoot || data.uninstall_root == kCurrentUserRoot;
+  return root && key.length > prefix && key.length < kUninstallKeyCapacity &&
          same_folded(key.text, kUninstallKeyPrefix, prefix) && !has_backslash(key.text + prefix, key.length - prefix);
 }
 
@@ -359,9 +362,10 @@ void planned_shortcut_path(const ShortcutRecord& record, char* path) {
   resolve_shortcut(record, &text);
 }
 
-bool planned_uninstall_key(const PlannedInstallation& installation, char* key) {
+bool planned_uninstall_key(const PlannedInstallation& installation, char* key, uint32_t* root) {
   const UninstallData& data = installation.data;
   if (!data.has_uninstall_key) return false;
+  *root = data.uninstall_root;
   memcpy(key, data.uninstall_key.text, data.uninstall_key.length);
   key[data.uninstall_key.length] = '\0';
   return true;

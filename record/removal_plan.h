@@ -93,7 +93,8 @@ bool recorded_path(const char* install_dir, const RemoveRecord& record, char* pa
 bool planned_file_path(const PlannedInstallation& installation, const RemoveRecord& record, char* path);
 void planned_shortcut_path(const ShortcutRecord& record, char* path);
 void planned_folder_path(const PlannedFolder& folder, char* path);
-// The installation's key below HKEY_LOCAL_MACHINE, into kUninstallKeyCapacity
-// bytes; false when it has none.
-bool planned_uninstall_key(const PlannedInstallation& installation, char* key);
+// The installation's Uninstall key, into kUninstallKeyCapacity bytes, and
+// its root as the record stores it (HKEY_LOCAL_MACHINE or
+// HKEY_CURRENT_USER); false when it has none.
+bool planned_uninstall_key(const PlannedInstallation& installation, char* key, uint32_t* root);
 void planned_setting(const SettingRecord& record, PlannedSetting* out);

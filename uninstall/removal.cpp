@@ -170,12 +170,12 @@ RemovalOutcome carry_out_removal(const RemovalPlan& plan) {
   native_files(false);
   char key[kUninstallKeyCapacity];
   for (uint32_t i = 0; i < plan.installation_count; ++i) {
-    if (!planned_uninstall_key(plan.installations[i], key)) continue;
-    LONG r = delete_key(HKEY_LOCAL_MACHINE, key);
+    uint32_t root = 0;
+    if (!planned_uninstall_key(plan.installations[i], key, &root)) continue;
+    LONG r = delete_key(root_key(root), key);
     bool gone = r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
     char logged[kUninstallKeyCapacity + 8];
-    registry_log_path(logged, sizeof logged, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(HKEY_LOCAL_MACHINE)),
-                      key);
+    registry_log_path(logged, sizeof logged, root, key);
     log_event(gone ? "removed" : "left", logged);
     outcome.left += !gone;
   }

@@ -1,22 +1,20 @@
 #include "uninstall/settings_removal.h"
-#include "base/native_mode.h"
 
 #include <windows.h>
 
 #include <string.h>
 
+#include "base/native_mode.h"
 #include "base/search_path.h"
 #include "base/setup_log.h"
+
+HKEY root_key(uint32_t root) { return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(root))); }
 
 namespace {
 
 // Sections hold at most this much that is worth reading for "is it empty";
 // an INI file longer than this is not empty either.
 enum : DWORD { kSectionProbe = 64, kBlankProbe = 4096 };
-
-// The stored root is the HKEY's 32-bit value, which the 64-bit HKEYs
-// extend with its sign.
-HKEY root_key(uint32_t root) { return reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(root))); }
 
 bool file_exists(const char* path) {
   DWORD attributes = GetFileAttributesA(path);

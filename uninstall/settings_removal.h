@@ -2,7 +2,13 @@
 // for deletion at uninstall, and the entries the setup added to a search
 // path.
 #pragma once
+#include <windows.h>
+
 #include "record/removal_plan.h"
+
+// The HKEY of a root as a record stores it: the HKEY's 32-bit value, which
+// the 64-bit HKEYs extend with its sign.
+HKEY root_key(uint32_t root);
 
 // Deletes the value or the entry. False when it is still there: the key or
 // file could not be changed. One already gone counts as deleted.

@@ -141,7 +141,9 @@ void check_installation(const PlannedInstallation& installation) {
       check_text(text, kSettingTextCapacity, false);
   }
   char key[kUninstallKeyCapacity];
-  if (planned_uninstall_key(installation, key)) {
+  uint32_t root = 0;
+  if (planned_uninstall_key(installation, key, &root)) {
+    FUZZ_RULE(root == 0x80000002u || root == 0x80000001u);
     // One key below the Uninstall key, never that key itself.
     const std::string prefix = "software\\microsoft\\windows\\currentversion\\uninstall\\";
     check_text(key, kUninstallKeyCapacity, false);

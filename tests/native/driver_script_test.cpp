@@ -510,7 +510,7 @@ TEST(DriverScript, EveryScenarioScriptReads) {
   VariableLookup harness = [](const std::string& name, std::string& value) {
     // The harness's own, then those of Windows' environment.
     for (const char* known : {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "PLACED_UNINSTALLER", "NAME", "WINDIR",
-                              "USERPROFILE", "APPDATA"}) {
+                              "USERPROFILE", "APPDATA", "LOCALAPPDATA", "PUBLIC", "ProgramData"}) {
       if (name == known) {
         value = "Z:\\scenario\\" + name;
         return true;

@@ -166,6 +166,33 @@ TEST_F(ProjectTest, EveryRefusalNamesFileLineAndKey) {
   EXPECT_NE(std::string::npos, read_error(seven).find("13: type: a setup holds at most six setup types"));
 }
 
+// A per-user setup runs without administrator rights: what only they may
+// write is refused at the line that asks for it, and the same project
+// built per machine is read.
+TEST_F(ProjectTest, PerUserSetupsRefuseWhatNeedsTheMachine) {
+  write_text(dir.file("a.txt"), "a");
+  const std::string user = "[setup]\nprivileges = \"user\"\n[[type]]\nfolder = \"C:/x\"\n";
+  const std::string file = "[[type.files]]\nsource = \"a.txt\"\n";
+  const std::string rights = " needs administrator rights, which a setup with privileges = \"user\" does not ask for";
+  const std::pair<std::string, std::string> cases[] = {
+      {file + "folder = \"system\"\n", "7: type[0].files[0].folder: the System folder" + rights},
+      {file + "folder = \"windows\"\nshared = true\n", "7: type[0].files[0].folder: the Windows folder" + rights},
+      {file + "folder = \"fonts\"\n", "7: type[0].files[0].folder: the Fonts folder" + rights},
+      {file + "register = \"library\"\n", "7: type[0].files[0].register: a library's self-registration" + rights},
+      {"[[type.registry]]\nroot = \"HKLM\"\nkey = \"Software\\\\K\"\n", "6: type[0].registry[0].root: HKLM" + rights},
+      {"remember = { registry = { root = \"HKLM\", key = \"Software\\\\K\", value = \"Dir\" }, write = true }\n",
+       "5: type[0].remember.registry.root: HKLM" + rights},
+  };
+  for (const auto& [tail, wanted] : cases) {
+    EXPECT_NE(std::string::npos, read_error(user + tail).find(wanted)) << read_error(user + tail);
+    std::string admin = user;
+    admin.replace(admin.find("user"), 4, "admin");
+    EXPECT_EQ("", read_error(admin + tail)) << tail;
+  }
+  // What the user may write stays allowed.
+  EXPECT_EQ("", read_error(user + file + "[[type.registry]]\nroot = \"HKCU\"\nkey = \"Software\\\\K\"\n"));
+}
+
 // A setting the uninstaller deletes must be one its plan takes: a record
 // with any other would make the uninstaller remove nothing at all.
 // The texts about removing the other setup types' installations are only

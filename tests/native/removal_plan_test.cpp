@@ -75,6 +75,7 @@ struct Planned {
   std::vector<std::string> shortcuts;
   std::vector<std::string> folders;
   std::vector<std::string> keys;
+  std::vector<uint32_t> key_roots;
   std::vector<std::string> install_dirs;
 
   Planned(const Installation& installation, const char* uninstaller_folder)
@@ -96,7 +97,11 @@ struct Planned {
         planned_shortcut_path(next_shortcut_record(&cursor), path);
         shortcuts.push_back(path);
       }
-      if (planned_uninstall_key(installation, path)) keys.push_back(path);
+      uint32_t root = 0;
+      if (planned_uninstall_key(installation, path, &root)) {
+        keys.push_back(path);
+        key_roots.push_back(root);
+      }
     }
     for (uint32_t i = 0; i < plan.folder_count; ++i) {
       planned_folder_path(plan.folders[i], path);
@@ -179,7 +184,8 @@ TEST(RemovalPlan, ARecordTheSetupCannotHaveWrittenRefusesThePlanWhole) {
       {"the Uninstall key itself",
        [](Installation* d) { d->uninstall_key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"; }},
       {"a key below another product's key", [](Installation* d) { d->uninstall_key += "\\Sub"; }},
-      {"a root other than HKEY_LOCAL_MACHINE", [](Installation* d) { d->uninstall_root = 0x80000001; }},
+      {"a root other than HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER",
+       [](Installation* d) { d->uninstall_root = 0x80000003; }},
   };
   for (const Case& c : cases) {
     Installation data = installation();
@@ -192,6 +198,19 @@ TEST(RemovalPlan, ARecordTheSetupCannotHaveWrittenRefusesThePlanWhole) {
   Planned plan(installation(), "");
   EXPECT_FALSE(plan.made) << "no installation folder";
   EXPECT_TRUE(plan.empty());
+}
+
+// A product installed per user has its key under HKEY_CURRENT_USER; the
+// plan gives the root with the key, as for one under HKEY_LOCAL_MACHINE.
+TEST(RemovalPlan, KeysUnderEitherRootArePlannedWithTheirRoot) {
+  for (uint32_t root : {0x80000002u, 0x80000001u}) {
+    Installation data = installation();
+    data.uninstall_root = root;
+    Planned plan(data, kApp);
+    ASSERT_TRUE(plan.made) << root;
+    EXPECT_EQ(std::vector<std::string>{data.uninstall_key}, plan.keys);
+    EXPECT_EQ(std::vector<uint32_t>{root}, plan.key_roots);
+  }
 }
 
 TEST(RemovalPlan, KeyNamesAndShortcutExtensionsIgnoreCase) {

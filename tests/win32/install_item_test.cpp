@@ -681,7 +681,7 @@ TEST_F(InstallItem, FoldersAndSourceFilesGetTheirRolesAndDesktopShortcut) {
   EXPECT_EQ(entry_at(list_, 0), ProgramItem);
   EXPECT_EQ(entry_at(list_, 2), DocumentItem);
   char desktop[MAX_PATH];
-  ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE));
+  ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE));
   std::string link = std::string(desktop) + "\\Kestrel Item Manual.lnk";
   EXPECT_TRUE(file_exists(link));
   DeleteFileA(link.c_str());

@@ -130,9 +130,9 @@ TEST_F(Shortcuts, MenuShortcutsOfTheListAreMadeAndRecordedInOneBlock) {
   CurrentFirstEntry = list.data() + 4;
   CurrentFileCount = 3;
 
-  std::string programs = shell_folder(CSIDL_PROGRAMS);
-  std::string start_menu = shell_folder(CSIDL_STARTMENU);
-  std::string startup = shell_folder(CSIDL_STARTUP);
+  std::string programs = shell_folder(CSIDL_COMMON_PROGRAMS);
+  std::string start_menu = shell_folder(CSIDL_COMMON_STARTMENU);
+  std::string startup = shell_folder(CSIDL_COMMON_STARTUP);
   std::string group = programs + "\\Kestrel Group";
   folders_ = {group, group + "\\Sub"};
   RemoveDirectoryA((group + "\\Sub").c_str());
@@ -195,7 +195,7 @@ TEST_F(Shortcuts, WithoutALogTheShortcutsAreStillMadeAndAnEmptyLocationIsTheProg
   std::vector<uint8_t> list = encode_file_list({e});
   CurrentFirstEntry = list.data() + 4;
   CurrentFileCount = 1;
-  std::string programs = shell_folder(CSIDL_PROGRAMS);
+  std::string programs = shell_folder(CSIDL_COMMON_PROGRAMS);
   folders_ = {programs + "\\Kestrel A", programs + "\\Kestrel B"};
   made_ = {programs + "\\Kestrel A\\Kestrel Three.lnk", programs + "\\Kestrel Three.lnk",
            programs + "\\Kestrel B\\Kestrel Three.lnk"};
@@ -215,7 +215,7 @@ TEST_F(Shortcuts, AFailedRecordMakesNoShortcut) {
   std::vector<uint8_t> list = encode_file_list({e, second});
   CurrentFirstEntry = list.data() + 4;
   CurrentFileCount = 2;
-  std::string programs = shell_folder(CSIDL_PROGRAMS);
+  std::string programs = shell_folder(CSIDL_COMMON_PROGRAMS);
   folders_ = {programs + "\\Kestrel Unrecorded"};
   std::string log_path = std::string(kTargets) + "\\readonly.bin";
   CloseHandle(CreateFileA(log_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));

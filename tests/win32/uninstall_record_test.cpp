@@ -149,7 +149,7 @@ std::string ini_value(const char* section, const char* key) {
 std::string desktop_folder() {
   char path[MAX_PATH] = "";
   LPITEMIDLIST list = nullptr;
-  if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &list))) {
+  if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, &list))) {
     SHGetPathFromIDListA(list, path);
     CoTaskMemFree(list);
   }
