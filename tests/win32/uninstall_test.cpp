@@ -186,7 +186,13 @@ class Installation : public ::testing::Test {
   }
 
   void TearDown() override {
-    remove_tree(root);
+    // The uninstaller's working copy marks the record after the installed
+    // program has ended, holding the file open until then: the next test
+    // would find this one's folder.
+    for (int i = 0; i < 100 && GetFileAttributesA(root.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
+      remove_tree(root);
+      if (GetFileAttributesA(root.c_str()) != INVALID_FILE_ATTRIBUTES) Sleep(100);
+    }
     remove_tree(menu_group);
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
