@@ -124,6 +124,18 @@ std::string size_text(const IconImage& image) {
   return text;
 }
 
+// An .ico file's directory entry and a group's entry begin alike: size,
+// colours, then planes and bits at 4 and 6.
+IconImage directory_entry(const uint8_t* e) {
+  IconImage image;
+  image.width = e[0];
+  image.height = e[1];
+  image.colors = e[2];
+  image.planes = get_u16(e + 4);
+  image.bits = get_u16(e + 6);
+  return image;
+}
+
 // The icon ids of a group: the last u16 of each 14-byte entry.
 bool group_entries(const std::vector<uint8_t>& group, std::vector<IconImage>* entries, std::vector<uint16_t>* ids) {
   if (group.size() < 6 || get_u16(group.data() + 2) != 1) return false;
@@ -131,12 +143,7 @@ bool group_entries(const std::vector<uint8_t>& group, std::vector<IconImage>* en
   if ((group.size() - 6) / kGroupEntrySize < count) return false;
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* e = group.data() + 6 + kGroupEntrySize * i;
-    IconImage image;
-    image.width = e[0];
-    image.height = e[1];
-    image.colors = e[2];
-    image.planes = get_u16(e + 4);
-    image.bits = get_u16(e + 6);
+    IconImage image = directory_entry(e);
     if (entries) entries->push_back(image);
     if (ids) ids->push_back(get_u16(e + 12));
   }
@@ -168,12 +175,7 @@ bool read_icon_file(const uint8_t* data, size_t size, std::vector<IconImage>* im
     bool png = std::memcmp(bytes, "\x89PNG\r\n\x1A\n", 8) == 0;
     if (!png && (length < kBitmapHeaderSize || get_u32(bytes) != kBitmapHeaderSize))
       return fail(error, "the icon file's " + which + " is neither a PNG nor a bitmap");
-    IconImage image;
-    image.width = e[0];
-    image.height = e[1];
-    image.colors = e[2];
-    image.planes = get_u16(e + 4);
-    image.bits = get_u16(e + 6);
+    IconImage image = directory_entry(e);
     // Some editors leave the bit depth out of the directory; the bitmap
     // itself has it.
     if (!png && image.bits == 0) image.bits = get_u16(bytes + 14);
