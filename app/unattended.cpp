@@ -4,10 +4,12 @@
 
 #include "archive/config.h"
 #include "archive/error_codes.h"
+#include "archive/languages.h"
 #include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "base/setup_log.h"
+#include "base/text_format.h"
 #include "install/engine.h"
 #include "ui/finish_page.h"
 #include "ui/page_table.h"
@@ -15,18 +17,46 @@
 
 bool unattended() { return Switches.mode != RunMode::kWizard; }
 
-int refuse_command_line(const char* why, const char* what) {
-  char text[sizeof Switches.bad + kPathSize + 64];
-  copy_string(text, why, sizeof text);
-  append_string(text, what, sizeof text);
-  log_number("error", kExitBadCommandLine, text);
+// The words of texts 6/47 to 6/52 for a setup whose tables do not carry
+// them (one built before they were texts, or of one language).
+const char* const kStartTexts[] = {
+    "This setup has no setup type %s",
+    "The log file cannot be created: %s",
+    "This switch cannot be used: %s",
+    "This setup does not offer the language %s.",
+    "The language %s cannot be shown on this computer.",
+    "The names of this setup's files need Windows code page %d, which this computer does not use. Nothing was "
+    "installed.",
+};
+
+const char* StartCommandLine;
+
+void log_start() {
+  static bool written;
+  if (written) return;
+  written = true;
+  log_event("start", SourcePath, StartCommandLine,
+            ChosenLanguage ? reinterpret_cast<const char*>(ChosenLanguage + kLanguageCode) : nullptr);
+}
+
+int refuse_start(int code, int text, const char* what, TextArgument kind) {
+  log_start();
+  char message[kMessageCapacity];
+  const char* words = get_text(6, text);
+  format_text(message, sizeof message, *words ? words : kStartTexts[text - kTextNoSetupType], what, kind);
+  log_number("error", code, message);
   const char* caption = get_text(6, 0);
   if (Switches.mode != RunMode::kVerySilent)
-    MessageBoxA(nullptr, text, *caption ? caption : nullptr, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
-  return kExitBadCommandLine;
+    MessageBoxA(nullptr, message, *caption ? caption : nullptr, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
+  return code;
+}
+
+int refuse_command_line(int text, const char* what) {
+  return refuse_start(kExitBadCommandLine, text, what, TextArgument::kString);
 }
 
 int refuse_platform() {
+  log_start();
   const char* text = get_text(6, 43);
   log_number("error", kExitUnsupportedPlatform, text);
   const char* caption = get_text(6, 0);
@@ -40,7 +70,7 @@ int apply_switches() {
     if (Switches.setup_type >= SetupTypeCount) {
       char number[4];
       format_decimal(number, sizeof number, static_cast<unsigned long>(Switches.setup_type), 1);
-      return refuse_command_line("This setup has no setup type ", number);
+      return refuse_command_line(kTextNoSetupType, number);
     }
     select_setup_type(Switches.setup_type);
   }

@@ -35,6 +35,10 @@ struct SetupTypeSlot {
   uint32_t entry_list_lengths[4];
   uint8_t* details;  // the product-details text list, or null
   uint32_t details_length;
+  uint8_t* languages;  // the type's language tables (block 0x1249), or null
+  uint32_t languages_length;
+  // The uninstaller's texts in the chosen language (a text list), or null.
+  const uint8_t* uninstaller_texts;
 };
 
 extern uint32_t SetupFlags;
