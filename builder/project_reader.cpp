@@ -348,29 +348,24 @@ bool read_texts(Reader& r, const toml::table& table, const std::string& prefix, 
 
 // A text that the program formats must keep its one directive, and no
 // other text may hold one: wsprintfA would read arguments that are not
-// there.
-bool check_formats(Reader& r, const toml::node& at, const std::string& prefix, const TextLists& lists) {
-  for (int l = 0; l < kTextListCount; ++l)
-    for (size_t i = 0; i < lists[l].size(); ++i) {
-      const char* wanted = nullptr;
-      for (const TextFormat& f : formatted_texts())
-        if (f.list == l && f.index == static_cast<int>(i)) wanted = f.directive.c_str();
-      const std::string& s = lists[l][i];
-      std::string found;
-      for (size_t p = s.find('%'); p != std::string::npos; p = s.find('%', p + 2)) {
-        if (p + 1 < s.size() && s[p + 1] == '%') continue;
-        found += s.substr(p, 2);
-      }
-      bool plain = !wanted && found.empty();
-      bool one = wanted && found == wanted;
-      // A formatted text may also leave its directive out.
-      if (!plain && !one && !(wanted && found.empty())) {
-        std::string name = std::to_string(l) + "/" + std::to_string(i);
-        return r.fail(at, prefix + "." + name,
-                      wanted ? std::string("may hold one ") + wanted + " and no other % directive (write %% for %)"
-                             : "may hold no % directive (write %% for %)");
-      }
-    }
+// there. Only the texts the project gives are the project's to check: a
+// default text holds the title as the program shows it ("100% Pure").
+bool check_formats(Reader& r, const toml::table& given, const std::string& prefix, const TextLists& lists) {
+  for (const auto& [key, node] : given) {
+    unsigned l = 0, i = 0;
+    if (node.is_table() || std::sscanf(std::string(key.str()).c_str(), "%u/%u", &l, &i) != 2) continue;
+    const char* wanted = nullptr;
+    for (const TextFormat& f : formatted_texts())
+      if (f.list == static_cast<int>(l) && f.index == static_cast<int>(i)) wanted = f.directive.c_str();
+    std::string found = text_directives(lists[l][i]);
+    bool plain = !wanted && found.empty();
+    bool one = wanted && found == wanted;
+    // A formatted text may also leave its directive out.
+    if (!plain && !one && !(wanted && found.empty()))
+      return r.fail(node, prefix + "." + std::string(key.str()),
+                    wanted ? std::string("may hold one ") + wanted + " and no other % directive (write %% for %)"
+                           : "may hold no % directive (write %% for %)");
+  }
   return true;
 }
 
@@ -793,7 +788,7 @@ bool type_lists(Reader& r, const TypeTextsContext& c, size_t li, TextLists* out)
   if (!r.language_mode)
     for (int l = 0; l < kTextListCount; ++l) {
       size_t keep = kClassicListSizes[l];
-      if (l == 6 && no_platform) keep = no_removal ? kFirstRemovalText : kPlatformText;
+      if (l == 6 && no_platform) keep = no_removal ? size_t{kFirstRemovalText} : size_t{kPlatformText};
       for (const auto& [k, v] : given ? *given : toml::table{}) {
         unsigned list = 0, index = 0;
         if (std::sscanf(std::string(k.str()).c_str(), "%u/%u", &list, &index) == 2 && list == static_cast<unsigned>(l) &&
