@@ -17,16 +17,14 @@
 
 bool unattended() { return Switches.mode != RunMode::kWizard; }
 
-// The words of texts 6/47 to 6/52 for a setup whose tables do not carry
-// them (one built before they were texts, or of one language).
+// The words of texts 6/47 to 6/50 for a setup whose tables do not carry
+// them (one built before they were texts, or of one language); a setup of
+// several languages carries 6/51 and 6/52 in every table.
 const char* const kStartTexts[] = {
     "This setup has no setup type %s",
     "The log file cannot be created: %s",
     "This switch cannot be used: %s",
     "This setup does not offer the language %s.",
-    "The language %s cannot be shown on this computer.",
-    "The names of this setup's files need Windows code page %d, which this computer does not use. Nothing was "
-    "installed.",
 };
 
 const char* StartCommandLine;
@@ -39,31 +37,30 @@ void log_start() {
             ChosenLanguage ? reinterpret_cast<const char*>(ChosenLanguage + kLanguageCode) : nullptr);
 }
 
-int refuse_start(int code, int text, const char* what, TextArgument kind) {
+// The refusal in the log and, unless very silent and where there is one,
+// in a box; answers `code`.
+int say_refusal(int code, const char* message) {
   log_start();
-  char message[kMessageCapacity];
-  const char* words = get_text(6, text);
-  format_text(message, sizeof message, *words ? words : kStartTexts[text - kTextNoSetupType], what, kind);
   log_number("error", code, message);
   const char* caption = get_text(6, 0);
-  if (Switches.mode != RunMode::kVerySilent)
+  if (Switches.mode != RunMode::kVerySilent && *message)
     MessageBoxA(nullptr, message, *caption ? caption : nullptr, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
   return code;
+}
+
+int refuse_start(int code, int text, const char* what, TextArgument kind) {
+  char message[kMessageCapacity];
+  const char* words = get_text(6, text);
+  if (!*words && text <= kTextNoSuchLanguage) words = kStartTexts[text - kTextNoSetupType];
+  format_text(message, sizeof message, words, what, kind);
+  return say_refusal(code, message);
 }
 
 int refuse_command_line(int text, const char* what) {
   return refuse_start(kExitBadCommandLine, text, what, TextArgument::kString);
 }
 
-int refuse_platform() {
-  log_start();
-  const char* text = get_text(6, 43);
-  log_number("error", kExitUnsupportedPlatform, text);
-  const char* caption = get_text(6, 0);
-  if (Switches.mode != RunMode::kVerySilent && *text)
-    MessageBoxA(nullptr, text, *caption ? caption : nullptr, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
-  return kExitUnsupportedPlatform;
-}
+int refuse_platform() { return say_refusal(kExitUnsupportedPlatform, get_text(6, 43)); }
 
 int apply_switches() {
   if (Switches.has_type) {
