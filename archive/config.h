@@ -71,6 +71,10 @@ extern const SetupTypeRecord* CurrentRecord;
 extern uint32_t CurrentFileCount;
 extern uint8_t* CurrentFirstEntry;
 
+// A text at `offset` of a block of `length` bytes ends inside it; so does
+// every text of a text list there.
+bool string_inside(const uint8_t* block, uint32_t length, uint32_t offset);
+bool text_list_inside(const uint8_t* block, uint32_t length, uint32_t offset);
 // Text `index` of a text list the loader has checked (or null); never null.
 const char* list_text(const uint8_t* texts, int index);
 // Text index of the current setup type; never null.

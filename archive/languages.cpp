@@ -1,7 +1,6 @@
 #include "archive/languages.h"
 
 #include "archive/config.h"
-#include "archive/loader.h"
 
 uint8_t* LanguageBlock;
 uint32_t LanguageBlockLength;

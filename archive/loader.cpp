@@ -27,12 +27,6 @@ enum : int { kReadFailed = 1, kNoMemory = 5, kUndecodable = 6, kNoFolderMemory =
 // kConfigurationBudget.
 uint32_t BudgetLeft;
 
-bool string_inside(const uint8_t* record, uint32_t length, uint32_t offset) {
-  for (; offset < length; ++offset)
-    if (record[offset] == 0) return true;
-  return false;
-}
-
 const uint32_t kStringFields[] = {kRecordUninstallName, kRecordCaption,  kRecordDefaultFolder, kRecordRegistryKey,
                                   kRecordRegistryValue, kRecordIniFile, kRecordIniSection,    kRecordIniKey};
 // The record's string of each of kStringFields, in the same order.
@@ -136,15 +130,6 @@ void show_damage_message() {
 
 }  // namespace
 
-bool text_list_inside(const uint8_t* record, uint32_t length, uint32_t offset) {
-  if (offset >= length || length - offset < 2) return false;
-  uint32_t at = offset + 2;
-  for (uint16_t n = get_u16(record + offset); n > 0; --n) {
-    if (!string_inside(record, length, at)) return false;
-    at += static_cast<uint32_t>(std::strlen(reinterpret_cast<const char*>(record + at))) + 1;
-  }
-  return true;
-}
 
 int read_block(FileHandle file, const BlockHeader& header, uint8_t** slot, uint32_t* length) {
   uint32_t content = header.stored_size;

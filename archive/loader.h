@@ -18,10 +18,6 @@ extern uint32_t StubSize;
 // being loaded (load_archive starts it afresh).
 int read_block(FileHandle file, const BlockHeader& header, uint8_t** slot, uint32_t* length);
 
-// A text list at `offset` of a block of `length` bytes, its every text
-// ending inside it.
-bool text_list_inside(const uint8_t* block, uint32_t length, uint32_t offset);
-
 // Loads the archive of SourcePath. False when it cannot be used; it may
 // have shown text 6/31.
 bool load_archive();
