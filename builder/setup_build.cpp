@@ -20,7 +20,6 @@
 #include "archive/pe_header.h"
 #include "builder/archive_writer.h"
 #include "builder/code_page.h"
-#include "builder/translations.h"
 #include "builder/data_area_writer.h"
 #include "builder/data_layout.h"
 #include "builder/execution_level.h"
@@ -32,6 +31,7 @@
 #include "builder/setup_signature.h"
 #include "builder/signal_cleanup.h"
 #include "builder/stub_image.h"
+#include "builder/translations.h"
 #include "builder/uninstaller_item.h"
 
 namespace fs = std::filesystem;
