@@ -36,15 +36,19 @@ int choose_language() {
   int chosen = matching(user, 0xFFFF);
   if (chosen < 0) chosen = matching(user, 0x3FF);  // the same primary language
   if (chosen < 0) chosen = 0;
-  use_language(chosen);
   if (Switches.lang[0]) {
     int asked = -1;
     for (int i = 0; i < count; ++i)
       if (lstrcmpiA(reinterpret_cast<const char*>(language_entry(i) + kLanguageCode), Switches.lang) == 0) asked = i;
-    if (asked < 0) return refuse_command_line(kTextNoSuchLanguage, Switches.lang);
-    if (!can_show(language_entry(asked))) return refuse_command_line(kTextLanguageNotShown, Switches.lang);
-    use_language(asked);
+    int refusal = asked < 0 ? kTextNoSuchLanguage : can_show(language_entry(asked)) ? 0 : kTextLanguageNotShown;
+    // Refused in the language the user would have had.
+    if (refusal) {
+      use_language(chosen);
+      return refuse_command_line(refusal, Switches.lang);
+    }
+    chosen = asked;
   }
+  use_language(chosen);
   // A name in letters this system's code page lacks would be written
   // under another name: refused before anything is installed.
   UINT names = get_u32(LanguageBlock + kLanguagesNamesCodePage);

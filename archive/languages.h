@@ -14,7 +14,9 @@ extern const uint8_t* ChosenLanguage;
 int language_count();
 // Entry `index` (below language_count()): kLanguage... fields.
 const uint8_t* language_entry(int index);
-// Makes language `index` the setup's: every setup type's texts and
-// uninstaller texts that its tables hold in it. A table that is missing or
-// damaged leaves that type's texts as they are.
+// Makes language `index` the setup's, once after loading: every setup
+// type's texts and uninstaller texts that its tables hold in it. A table
+// that is missing or damaged leaves that type's texts as they are (so a
+// second call would keep the first language's where the second's table
+// has none, as the default language's has none).
 void use_language(int index);

@@ -9,8 +9,16 @@
 #include <set>
 #include <string>
 
+#include "archive/config.h"
+#include "archive/languages.h"
+#include "archive/loader.h"
+#include "archive/stub_size.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
 #include "builder/project_reader.h"
+#include "builder/setup_build.h"
 #include "builder/stub_image.h"
+#include "cli/default_dialogs.h"
 #include "builder/translations.h"
 #include "cli/file_hash.h"
 #include "test_files.h"
@@ -128,6 +136,46 @@ TEST_F(LanguageProjectTest, EachLanguageIsCheckedInItsCodePage) {
   EXPECT_NE(std::string::npos, read_error("[setup]\nlanguages = [\"ru\", \"en\"]\ncode_page = 1252\n[[type]]\n"
                                           "folder = \"C:/x\"\n")
                                    .find(":3: setup.code_page: must be 1251"));
+}
+
+// The setup program's side: the loader keeps the language blocks, and a
+// language chosen makes its tables every setup type's texts, the
+// uninstaller's among them, while the record's stay the default's.
+TEST_F(LanguageProjectTest, AChosenLanguageBringsItsTables) {
+  Project p;
+  ASSERT_EQ("", read_error("[setup]\nuninstaller = false\nlanguages = [\"en\", \"ru\"]\n[[type]]\nfolder = \"C:/x\"\n"
+                           "[type.texts.ru]\n\"0/1\" = \"\xD0\x94\"\n[type.uninstaller_texts.ru]\nquestion = \"\xD0\x94 %s?\"\n",
+                           &p));
+  BuildOptions o;
+  o.output = dir.file("setup.exe");
+  o.level = 1;
+  o.stub.assign(1024, 0x90);
+  const uint8_t marker[kStubSizeMarkerLength] = KESTREL_STUB_SIZE_MARKER;
+  std::copy(marker, marker + sizeof marker, o.stub.begin() + 64);
+  std::fill(o.stub.begin() + 64 + sizeof marker, o.stub.begin() + 68 + sizeof marker, 0);
+  ASSERT_EQ(StampResult::kStamped, stamp_stub_size(o.stub));
+  o.default_dialogs.assign(kDefaultDialogs, kDefaultDialogs + kDefaultDialogsSize);
+  BuildReport report;
+  std::string error;
+  ASSERT_TRUE(build_setup(p, o, &report, &error)) << error;
+  copy_string(SourcePath, o.output.c_str(), kPathSize);
+  StubSize = 1024;
+  ASSERT_TRUE(load_archive());
+  ASSERT_EQ(2, language_count());
+  use_language(0);
+  EXPECT_STREQ("Welcome", get_text(0, 0));
+  EXPECT_STREQ("Destination folder", get_text(2, 8));  // the words of the template, carried
+  EXPECT_STREQ("Do you want to remove %s and all of its components?",
+               list_text(SetupTypeTable[0].uninstaller_texts, kUninstallerQuestion));
+  free_archive();
+  ASSERT_TRUE(load_archive());
+  use_language(1);
+  EXPECT_STREQ("ru", reinterpret_cast<const char*>(ChosenLanguage + kLanguageCode));
+  EXPECT_EQ(1251, get_u16(ChosenLanguage + kLanguageCodePage));
+  EXPECT_STREQ("\xC4\xEE\xE1\xF0\xEE", get_text(0, 0));  // in code page 1251
+  EXPECT_STREQ("\xC4", get_text(0, 1));
+  EXPECT_STREQ("\xC4 %s?", list_text(SetupTypeTable[0].uninstaller_texts, kUninstallerQuestion));
+  free_archive();
 }
 
 // The part of a setup file behind its stub, as kestrel build writes it.
