@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/finishing.h"
+#include "app/language.h"
 #include "app/relaunch.h"
 #include "app/unattended.h"
 #include "archive/config.h"
@@ -69,6 +70,7 @@ static bool run_container() {
 // A run that ends before the wizard: its exit code in the log (where there
 // is one), everything released.
 static int stop_early(int code) {
+  log_start();
   log_number("end", code);
   close_log();
   free_archive();
@@ -93,15 +95,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   make_face_brush();
   StubSize = stamped_stub_size();
   read_windows_family();
+  StartCommandLine = command_line;
   int refused = 0;
-  if (Switches.log[0]) {
-    if (open_log(Switches.log))
-      log_event("start", SourcePath, command_line);
-    else
-      refused = refuse_command_line("The log file cannot be created: ", Switches.log);
+  if (Switches.log[0] && !open_log(Switches.log)) refused = kTextNoLogFile;
+  else if (Switches.bad[0]) refused = kTextBadSwitch;
+  if (refused) {
+    // Said in the setup's language where its texts can be had.
+    if (load_archive()) choose_language();
+    return stop_early(refuse_command_line(refused, refused == kTextNoLogFile ? Switches.log : Switches.bad));
   }
-  if (!refused && Switches.bad[0]) refused = refuse_command_line("This switch cannot be used: ", Switches.bad);
-  if (refused) return stop_early(refused);
   if (!IsRelaunchCopy) {
     // Unattended, nobody changes disks: the setup runs where it is.
     HANDLE copy;
@@ -116,6 +118,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   // success into that.
   if (!register_frame_class(instance)) return stop_early(kExitNoWindow);
   if (!load_archive()) return stop_early(kExitNoArchive);
+  if (int code = choose_language()) return stop_early(code);
+  log_start();
   // Nothing is installed where the machine cannot take the setup's mode.
   if (ArchitectureRefused) return stop_early(refuse_platform());
   if (int code = apply_switches()) return stop_early(code);

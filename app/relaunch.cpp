@@ -60,6 +60,7 @@ static bool append_switches(char* command, size_t capacity) {
   type[sizeof type - 2] = static_cast<char>('0' + Switches.setup_type);
   return append_quoted(command, capacity, " /DIR=\"", Switches.dir) &&
          append_quoted(command, capacity, " /LOG=\"", Switches.log) &&
+         append_quoted(command, capacity, " /LANG=\"", Switches.lang) &&
          (!Switches.has_type || append_string(command, type, capacity)) &&
          (!Switches.no_restart || append_string(command, " /NORESTART", capacity));
 }

@@ -4,10 +4,12 @@
 
 #include "archive/config.h"
 #include "archive/error_codes.h"
+#include "archive/languages.h"
 #include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "base/setup_log.h"
+#include "base/text_format.h"
 #include "install/engine.h"
 #include "ui/finish_page.h"
 #include "ui/page_table.h"
@@ -15,32 +17,57 @@
 
 bool unattended() { return Switches.mode != RunMode::kWizard; }
 
-int refuse_command_line(const char* why, const char* what) {
-  char text[sizeof Switches.bad + kPathSize + 64];
-  copy_string(text, why, sizeof text);
-  append_string(text, what, sizeof text);
-  log_number("error", kExitBadCommandLine, text);
-  const char* caption = get_text(6, 0);
-  if (Switches.mode != RunMode::kVerySilent)
-    MessageBoxA(nullptr, text, *caption ? caption : nullptr, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
-  return kExitBadCommandLine;
+// The words of texts 6/47 to 6/50 for a setup whose tables do not carry
+// them (one built before they were texts, or of one language); a setup of
+// several languages carries 6/51 and 6/52 in every table.
+const char* const kStartTexts[] = {
+    "This setup has no setup type %s",
+    "The log file cannot be created: %s",
+    "This switch cannot be used: %s",
+    "This setup does not offer the language %s.",
+};
+
+const char* StartCommandLine;
+
+void log_start() {
+  static bool written;
+  if (written) return;
+  written = true;
+  log_event("start", SourcePath, StartCommandLine,
+            ChosenLanguage ? reinterpret_cast<const char*>(ChosenLanguage + kLanguageCode) : nullptr);
 }
 
-int refuse_platform() {
-  const char* text = get_text(6, 43);
-  log_number("error", kExitUnsupportedPlatform, text);
+// The refusal in the log and, unless very silent and where there is one,
+// in a box; answers `code`.
+int say_refusal(int code, const char* message) {
+  log_start();
+  log_number("error", code, message);
   const char* caption = get_text(6, 0);
-  if (Switches.mode != RunMode::kVerySilent && *text)
-    MessageBoxA(nullptr, text, *caption ? caption : nullptr, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
-  return kExitUnsupportedPlatform;
+  if (Switches.mode != RunMode::kVerySilent && *message)
+    MessageBoxA(nullptr, message, *caption ? caption : nullptr, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
+  return code;
 }
+
+int refuse_start(int code, int text, const char* what, TextArgument kind) {
+  char message[kMessageCapacity];
+  const char* words = get_text(6, text);
+  if (!*words && text <= kTextNoSuchLanguage) words = kStartTexts[text - kTextNoSetupType];
+  format_text(message, sizeof message, words, what, kind);
+  return say_refusal(code, message);
+}
+
+int refuse_command_line(int text, const char* what) {
+  return refuse_start(kExitBadCommandLine, text, what, TextArgument::kString);
+}
+
+int refuse_platform() { return say_refusal(kExitUnsupportedPlatform, get_text(6, 43)); }
 
 int apply_switches() {
   if (Switches.has_type) {
     if (Switches.setup_type >= SetupTypeCount) {
       char number[4];
       format_decimal(number, sizeof number, static_cast<unsigned long>(Switches.setup_type), 1);
-      return refuse_command_line("This setup has no setup type ", number);
+      return refuse_command_line(kTextNoSetupType, number);
     }
     select_setup_type(Switches.setup_type);
   }

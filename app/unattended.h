@@ -2,6 +2,7 @@
 // (/TYPE, /DIR), the run without the wizard's pages (/SILENT,
 // /VERYSILENT), and the exit code of every run.
 #pragma once
+#include "base/text_format.h"
 
 // Exit codes: -1 for a setup that cannot run at all, the others those
 // Windows Installer gives the same outcomes.
@@ -14,12 +15,30 @@ enum : int {
   kExitAnotherSetupRuns = 1618,
   kExitBadCommandLine = 1639,
   kExitUnsupportedPlatform = 1633,  // a 64-bit-mode setup on a Windows that cannot take it
+  kExitNamesUnwritable = 1623,      // the names need a code page the system does not use
+};
+// The texts (list 6) of the refusals before the setup starts.
+enum : int {
+  kTextNoSetupType = 47,
+  kTextNoLogFile,
+  kTextBadSwitch,
+  kTextNoSuchLanguage,
+  kTextLanguageNotShown,
+  kTextNamesUnwritable,
 };
 
 bool unattended();
-// Says (in the log, and in a box unless very silent) why the command line
-// cannot be used; answers kExitBadCommandLine.
-int refuse_command_line(const char* why, const char* what);
+// The log's first line, written once: the setup, its command line
+// (StartCommandLine) and, in a setup of several languages, the language
+// it speaks.
+extern const char* StartCommandLine;
+void log_start();
+// Says (in the log, and in a box unless very silent) why the setup stops
+// before it starts: text 6/`text` (kText... above, in English where the
+// setup does not carry it) with `what` in its %s or %d; answers `code`.
+int refuse_start(int code, int text, const char* what, TextArgument kind);
+// refuse_start of kExitBadCommandLine.
+int refuse_command_line(int text, const char* what);
 // Says (in the log, and in a box with text 6/43 unless very silent) that
 // this Windows cannot take the setup's 64-bit mode; answers
 // kExitUnsupportedPlatform.

@@ -45,6 +45,22 @@ const char* list_text(const uint8_t* texts, int index) {
   return p;
 }
 
+bool string_inside(const uint8_t* record, uint32_t length, uint32_t offset) {
+  for (; offset < length; ++offset)
+    if (record[offset] == 0) return true;
+  return false;
+}
+
+bool text_list_inside(const uint8_t* record, uint32_t length, uint32_t offset) {
+  if (offset >= length || length - offset < 2) return false;
+  uint32_t at = offset + 2;
+  for (uint16_t n = get_u16(record + offset); n > 0; --n) {
+    if (!string_inside(record, length, at)) return false;
+    at += static_cast<uint32_t>(std::strlen(reinterpret_cast<const char*>(record + at))) + 1;
+  }
+  return true;
+}
+
 const char* get_text(int list, int index) {
   if (list < 0 || list >= kTextListCount || !CurrentRecord) return kEmptyText;
   return list_text(CurrentRecord->text_lists[list], index);

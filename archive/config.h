@@ -35,6 +35,10 @@ struct SetupTypeSlot {
   uint32_t entry_list_lengths[4];
   uint8_t* details;  // the product-details text list, or null
   uint32_t details_length;
+  uint8_t* languages;  // the type's language tables (block 0x1249), or null
+  uint32_t languages_length;
+  // The uninstaller's texts in the chosen language (a text list), or null.
+  const uint8_t* uninstaller_texts;
 };
 
 extern uint32_t SetupFlags;
@@ -67,6 +71,10 @@ extern const SetupTypeRecord* CurrentRecord;
 extern uint32_t CurrentFileCount;
 extern uint8_t* CurrentFirstEntry;
 
+// A text at `offset` of a block of `length` bytes ends inside it; so does
+// every text of a text list there.
+bool string_inside(const uint8_t* block, uint32_t length, uint32_t offset);
+bool text_list_inside(const uint8_t* block, uint32_t length, uint32_t offset);
 // Text `index` of a text list the loader has checked (or null); never null.
 const char* list_text(const uint8_t* texts, int index);
 // Text index of the current setup type; never null.

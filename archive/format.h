@@ -24,6 +24,8 @@ enum BlockId : uint16_t {
   kBlockCodePage = 0x1244,  // for the host's tools only; the setup passes it over
   kBlockPathEntries = 0x1246,
   kBlockArchitecture = 0x1247,  // the 64-bit mode; absent for a 32-bit setup
+  kBlockLanguageTables = 0x1249,  // a setup type's texts in each language; absent with one language
+  kBlockLanguages = 0x124a,       // the languages a setup offers; absent with one language
   kBlockDataArea = 0x7F7F,
 };
 
@@ -69,6 +71,30 @@ enum : uint32_t {
   kRecordFixedSize = 84,
 };
 enum : int { kTextListCount = 11, kMaxSetupTypes = 6 };
+// The languages block: the code page of the setup's names (0 when every
+// name is plain ASCII), a count and that many fixed entries, the default
+// language first. An entry's code and face are NUL-terminated in their
+// fields.
+enum : uint32_t {
+  kLanguagesNamesCodePage = 0,
+  kLanguagesCount = 4,
+  kLanguagesFirstEntry = 8,
+  kLanguageId = 0,        // u16 LANGID
+  kLanguageCodePage = 2,  // u16 ANSI code page of its texts
+  kLanguageCharset = 4,   // u8 LOGFONT charset of the face
+  kLanguageFlags = 5,     // u8 kLanguagePlainAscii
+  kLanguageCode = 8,      // 10 bytes: "de", "pt-BR"
+  kLanguageFace = 18,     // 32 bytes: the dialog font's face, "" the template's
+  kLanguageEntrySize = 50,
+  kLanguageCodeSize = 10,
+  kLanguageFaceSize = 32,
+};
+enum : uint8_t { kLanguagePlainAscii = 0x01 };
+// A language table of block 0x1249: an offset (from the block's first
+// byte, 0 none) for each text list, and one for the uninstaller's texts,
+// which the setup hands on in the installation record.
+enum : int { kLanguageTableLists = kTextListCount + 1 };
+
 // The texts of a product-details block (a text list, per setup type): the
 // Add/Remove Programs values, then the uninstaller's own texts, which the
 // setup hands on in the installation record, then the arguments of the
@@ -89,6 +115,11 @@ enum : int {
   kUninstallerRemovedRestart,
   kUninstallerTextCount
 };
+// A language's uninstaller texts (its table's last list, the record's
+// block 0x1282): the five above, then its own messages: removed before,
+// no record, damaged record, no working copy, the question without a
+// name, the caption without a name, and the name for an unnamed product.
+enum : int { kUninstallerAllTextCount = 12 };
 // With path macros; none: the program is started by its path alone.
 enum : int { kDetailProgramArguments = kDetailUninstallerTexts + kUninstallerTextCount };
 // Setup type flags.

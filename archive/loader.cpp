@@ -8,6 +8,7 @@
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/languages.h"
 #include "archive/platform.h"
 #include "base/globals.h"
 #include "base/memory.h"
@@ -25,22 +26,6 @@ enum : int { kReadFailed = 1, kNoMemory = 5, kUndecodable = 6, kNoFolderMemory =
 // What the blocks of the archive being loaded may still announce, out of
 // kConfigurationBudget.
 uint32_t BudgetLeft;
-
-bool string_inside(const uint8_t* record, uint32_t length, uint32_t offset) {
-  for (; offset < length; ++offset)
-    if (record[offset] == 0) return true;
-  return false;
-}
-
-bool text_list_inside(const uint8_t* record, uint32_t length, uint32_t offset) {
-  if (offset >= length || length - offset < 2) return false;
-  uint32_t at = offset + 2;
-  for (uint16_t n = get_u16(record + offset); n > 0; --n) {
-    if (!string_inside(record, length, at)) return false;
-    at += static_cast<uint32_t>(std::strlen(reinterpret_cast<const char*>(record + at))) + 1;
-  }
-  return true;
-}
 
 const uint32_t kStringFields[] = {kRecordUninstallName, kRecordCaption,  kRecordDefaultFolder, kRecordRegistryKey,
                                   kRecordRegistryValue, kRecordIniFile, kRecordIniSection,    kRecordIniKey};
@@ -145,6 +130,7 @@ void show_damage_message() {
 
 }  // namespace
 
+
 int read_block(FileHandle file, const BlockHeader& header, uint8_t** slot, uint32_t* length) {
   uint32_t content = header.stored_size;
   bool compressed = (header.flags & kBlockCompressed) != 0;
@@ -182,10 +168,13 @@ void free_archive() {
   free_block(&ItemPrefixBlob);
   free_block(&BackgroundStyle);
   free_block(&BackgroundTitle);
+  free_block(&LanguageBlock);
+  ChosenLanguage = nullptr;
   for (SetupTypeSlot& slot : SetupTypeTable) {
     for (uint8_t*& list : slot.entry_lists) free_block(&list);
     free_block(&slot.file_list);
     free_block(&slot.details);
+    free_block(&slot.languages);
     free_block(&slot.raw_record);
     free_block(&slot.folder);
     slot = SetupTypeSlot{};
@@ -266,6 +255,13 @@ bool load_archive() {
       case kBlockItemPrefix: error = replace_block(file, header, &ItemPrefixBlob, &ItemPrefixBlobLength); break;
       case kBlockProductDetails:
         if (current >= 0) read_details(file, header, &SetupTypeTable[current]);
+        break;
+      case kBlockLanguages: error = replace_block(file, header, &LanguageBlock, &LanguageBlockLength); break;
+      case kBlockLanguageTables:
+        if (current >= 0) {
+          SetupTypeSlot& slot = SetupTypeTable[current];
+          error = replace_block(file, header, &slot.languages, &slot.languages_length);
+        }
         break;
       case kBlockFileList:
       case kBlockIniEntries:

@@ -20,9 +20,10 @@ bool is_word(const char* p, size_t n, const char* word) {
   return i == n && word[i] == '\0';
 }
 
-// The switches that are words: three alone, then three with a value.
-const char kWords[] = "SILENT\0VERYSILENT\0NORESTART\0DIR\0TYPE\0LOG\0";
-enum { kSilentWord, kVerySilentWord, kNoRestartWord, kFirstSettingWord, kNoWord = 6 };
+// The switches that are words: three alone, then four with a value.
+const char kWords[] = "SILENT\0VERYSILENT\0NORESTART\0DIR\0TYPE\0LOG\0LANG\0";
+enum { kSilentWord, kVerySilentWord, kNoRestartWord, kDirWord, kTypeWord, kLogWord, kLangWord, kNoWord };
+enum { kFirstSettingWord = kDirWord };
 
 // Which of kWords the n letters at p are, in any case; kNoWord for none.
 int word_at(const char* p, size_t n) {
@@ -56,13 +57,12 @@ void refuse(const char* start, const char* end) {
   copy_string(Switches.bad, start, n < sizeof Switches.bad ? n : sizeof Switches.bad);
 }
 
-// The value of /DIR=, /LOG= or /TYPE= (told apart by their first letter);
-// `p` stands behind the '='.
-const char* read_setting(const char* start, char letter, const char* p) {
+// The value of /DIR=, /LOG=, /LANG= or /TYPE=; `p` stands behind the '='.
+const char* read_setting(const char* start, int word, const char* p) {
   bool whole = true;
-  if (letter == 'D' || letter == 'L') {
-    char* value = letter == 'D' ? Switches.dir : Switches.log;
-    p = read_value(p, value, kPathSize, &whole);
+  if (word != kTypeWord) {
+    char* value = word == kDirWord ? Switches.dir : word == kLogWord ? Switches.log : Switches.lang;
+    p = read_value(p, value, word == kLangWord ? sizeof Switches.lang : kPathSize, &whole);
     // A cut path would name another place.
     whole = whole && value[0];
   } else {  // a setup type number, 0 to 5 as `kestrel list` numbers them
@@ -100,7 +100,7 @@ void parse_command_line(const char* text) {
       p += n;
     } else if (word != kNoWord) {
       // Without its value the switch would be passed over unnoticed.
-      if (p[n] == '=') p = read_setting(start, upper(*p), p + n + 1);
+      if (p[n] == '=') p = read_setting(start, word, p + n + 1);
       else refuse(start, p += n);
     } else {
       char letter = upper(*p);

@@ -1,7 +1,8 @@
 // The setup's command line. Two switches come from the first setups:
 // /S path (read the archive from that file) and /DEL (this is a relaunched
 // copy). The others run it without a person at the screen: /SILENT,
-// /VERYSILENT, /DIR="path", /TYPE=n, /NORESTART and /LOG="path".
+// /VERYSILENT, /DIR="path", /TYPE=n, /NORESTART and /LOG="path"; /LANG=code
+// chooses one of the setup's languages.
 // Either prefix, any case. Portable, so that it is tested on the host.
 #pragma once
 #include <cstddef>
@@ -22,6 +23,7 @@ struct SetupSwitches {
   int setup_type;           // with this number
   char dir[kPathSize];      // /DIR: the installation folder; empty when not given
   char log[kPathSize];      // /LOG: the log file; empty when not given
+  char lang[10];            // /LANG: a language's code ("de", "pt-BR"); empty when not given
   // The first switch that cannot be used, as written (cut to fit); empty
   // when every switch could be read.
   char bad[64];

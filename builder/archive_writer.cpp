@@ -95,6 +95,10 @@ bool add_setup_type(std::vector<uint8_t>* out, const SetupTypePlan& type, const 
       !add_block(out, kBlockProductDetails, compress, error,
                  [&](std::vector<uint8_t>* c) { return encode_text_list(type.details, "product details", c, error); }))
     return false;
+  if (!type.languages.empty() &&
+      !add_block(out, kBlockLanguageTables, compress, error,
+                 [&](std::vector<uint8_t>* c) { return encode_language_tables(type.languages, c, error); }))
+    return false;
   return true;
 }
 
@@ -136,6 +140,11 @@ bool assemble_configuration(const ArchivePlan& archive, const StreamCompressor& 
     append_u32(&code_page, archive.code_page);
     if (!append_stored_block(&blocks, kBlockCodePage, code_page, error)) return false;
   }
+  if (!archive.languages.empty() &&
+      !add_block(&blocks, kBlockLanguages, compress, error, [&](std::vector<uint8_t>* c) {
+        return encode_languages(archive.names_code_page, archive.languages, c, error);
+      }))
+    return false;
   const std::pair<uint16_t, const std::vector<uint8_t>*> pictures[] = {
       {kBlockWizardPicture, &archive.wizard_picture}, {kBlockBackgroundPicture, &archive.background_picture}};
   for (const auto& picture : pictures) {

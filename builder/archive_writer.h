@@ -8,6 +8,7 @@
 
 #include "builder/block_writer.h"
 #include "builder/data_area_writer.h"
+#include "builder/language_blocks.h"
 #include "builder/record_writer.h"
 
 // One setup type: its record and the lists that follow it. An empty list
@@ -20,6 +21,7 @@ struct SetupTypePlan {
   std::vector<StringPatchFields> string_patches;
   std::vector<PathEntryFields> path_entries;
   std::vector<std::string> details;  // product details (by kDetail...); empty = no block
+  std::vector<LanguageTableFields> languages;  // by ArchivePlan::languages; empty = no block 0x1249
 };
 
 struct ArchivePlan {
@@ -34,10 +36,13 @@ struct ArchivePlan {
   std::vector<uint8_t> item_prefix;  // written at the start of the uninstaller; empty = none
   uint32_t code_page = kDefaultCodePage;  // of every text; block 0x1244 only when not the default
   uint32_t architecture = kArchitectureX86;  // kArchitecture...; block 0x1247 only for the 64-bit mode
+  // The languages offered, the default first; empty = one, and no block 0x124a.
+  std::vector<LanguageEntryFields> languages;
+  uint32_t names_code_page = 0;  // of the names, 0 when every name is plain ASCII
 };
 
-// Every block before the data area: 0x1239, 0x1234, 0x1244, 0x1235, 0x1236, 0x1237,
-// 0x123d, for each setup type 0x123e with its 0x123a, 0x1240..0x1242, 0x1246 and 0x1243,
+// Every block before the data area: 0x1239, 0x1234, 0x1244, 0x124a, 0x1235, 0x1236, 0x1237,
+// 0x123d, for each setup type 0x123e with its 0x123a, 0x1240..0x1242, 0x1246, 0x1243 and 0x1249,
 // then 0x123b and 0x123f. Blocks are compressed where `compress` is given
 // and saves bytes. Refuses what the loader would refuse: no or more than six
 // setup types, a start page naming a setup type that does not exist, a file

@@ -44,6 +44,12 @@ struct ProjectPathEntry {
   std::optional<uint8_t> scope;  // kPathScope...; none: the installation's
 };
 
+// A setup type's texts in one of the setup's languages, UTF-8.
+struct LanguageTexts {
+  TextLists lists;                       // of the default language: the record's own
+  std::vector<std::string> uninstaller;  // u/0 to u/11, with the project's in place
+};
+
 struct ProjectType {
   SetupTypeRecordFields record;  // texts in UTF-8; text lists filled in
   std::vector<ProjectItem> items;
@@ -55,6 +61,8 @@ struct ProjectType {
   // out): none when the project gives none, so that the setup carries no
   // block for them.
   std::vector<std::string> details;
+  // By Project::languages; empty in a setup of one language.
+  std::vector<LanguageTexts> languages;
 };
 
 struct Project {
@@ -78,6 +86,10 @@ struct Project {
   std::string version, publisher, copyright;
   std::string setup_icon;        // host path of an .ico file, "" none
   std::vector<ProjectType> types;
+  // [setup] languages: codes of shipped translations, the default first;
+  // empty for a setup of one language, which carries no language block.
+  std::vector<std::string> languages;
+  std::vector<std::string> warnings;  // what the build says about the texts
 };
 
 // Whose search path an entry joins: the one it names, else the one of the

@@ -5,6 +5,7 @@
 #include "builder/project_rules.h"
 #include "builder/record_estimate.h"
 #include "builder/sign_command.h"
+#include "builder/translations.h"
 #include "record/removal_plan.h"
 
 #include <fnmatch.h>
@@ -27,6 +28,12 @@ struct Reader {
   std::string error;
   unsigned code_page = 1252;
   bool per_user = false;  // privileges = "user"
+  // The setup's languages, the default first: [setup] languages, or
+  // English alone in a setup of one language (language_mode false), whose
+  // texts are in code_page.
+  std::vector<const Translation*> languages;
+  bool language_mode = false;
+  std::vector<std::string> warnings;
 
   bool fail(const toml::node& node, const std::string& key, const std::string& message) {
     error = file + ":" + std::to_string(node.source().begin.line) + ": " + key + ": " + message;
@@ -306,10 +313,24 @@ bool read_remember(Reader& r, const toml::table& table, const std::string& prefi
   return t.done();
 }
 
-// "L/N" keys of a texts table.
+// The setup's language of that code other than the default, or null.
+const Translation* other_language(const Reader& r, const std::string& code) {
+  for (size_t i = 1; i < r.languages.size(); ++i)
+    if (r.languages[i]->code == code) return r.languages[i];
+  return nullptr;
+}
+
+// "L/N" keys of a texts table; a table inside it holds another language's
+// texts, read on its own.
 bool read_texts(Reader& r, const toml::table& table, const std::string& prefix, TextLists* lists) {
   for (const auto& [k, v] : table) {
     std::string name(k.str());
+    if (v.is_table()) {
+      if (other_language(r, name)) continue;
+      return r.fail(v, prefix + "." + name,
+                    r.language_mode ? "is not one of the other languages of [setup] languages"
+                                    : "texts of another language need [setup] languages");
+    }
     unsigned list = 0, index = 0;
     char tail = 0;
     if (std::sscanf(name.c_str(), "%u/%u%c", &list, &index, &tail) != 2 || list >= kTextListCount)
@@ -327,29 +348,24 @@ bool read_texts(Reader& r, const toml::table& table, const std::string& prefix, 
 
 // A text that the program formats must keep its one directive, and no
 // other text may hold one: wsprintfA would read arguments that are not
-// there.
-bool check_formats(Reader& r, const toml::node& at, const std::string& prefix, const TextLists& lists) {
-  for (int l = 0; l < kTextListCount; ++l)
-    for (size_t i = 0; i < lists[l].size(); ++i) {
-      const char* wanted = nullptr;
-      for (const TextFormat& f : formatted_texts())
-        if (f.list == l && f.index == static_cast<int>(i)) wanted = f.directive;
-      const std::string& s = lists[l][i];
-      std::string found;
-      for (size_t p = s.find('%'); p != std::string::npos; p = s.find('%', p + 2)) {
-        if (p + 1 < s.size() && s[p + 1] == '%') continue;
-        found += s.substr(p, 2);
-      }
-      bool plain = !wanted && found.empty();
-      bool one = wanted && found == wanted;
-      // A formatted text may also leave its directive out.
-      if (!plain && !one && !(wanted && found.empty())) {
-        std::string name = std::to_string(l) + "/" + std::to_string(i);
-        return r.fail(at, prefix + "." + name,
-                      wanted ? std::string("may hold one ") + wanted + " and no other % directive (write %% for %)"
-                             : "may hold no % directive (write %% for %)");
-      }
-    }
+// there. Only the texts the project gives are the project's to check: a
+// default text holds the title as the program shows it ("100% Pure").
+bool check_formats(Reader& r, const toml::table& given, const std::string& prefix, const TextLists& lists) {
+  for (const auto& [key, node] : given) {
+    unsigned l = 0, i = 0;
+    if (node.is_table() || std::sscanf(std::string(key.str()).c_str(), "%u/%u", &l, &i) != 2) continue;
+    const char* wanted = nullptr;
+    for (const TextFormat& f : formatted_texts())
+      if (f.list == static_cast<int>(l) && f.index == static_cast<int>(i)) wanted = f.directive.c_str();
+    std::string found = text_directives(lists[l][i]);
+    bool plain = !wanted && found.empty();
+    bool one = wanted && found == wanted;
+    // A formatted text may also leave its directive out.
+    if (!plain && !one && !(wanted && found.empty()))
+      return r.fail(node, prefix + "." + std::string(key.str()),
+                    wanted ? std::string("may hold one ") + wanted + " and no other % directive (write %% for %)"
+                           : "may hold no % directive (write %% for %)");
+  }
   return true;
 }
 
@@ -671,6 +687,9 @@ bool read_details(Reader& r, Table& t, const std::vector<std::string>& product, 
       if (!u.text(kUninstallerTextKeys[i], &text) || !keeps(u, kUninstallerTextKeys[i], uninstaller_text_problem(text)))
         return false;
     }
+    // Another language's texts are read with its other texts.
+    for (size_t i = 1; i < r.languages.size(); ++i)
+      if (texts->contains(r.languages[i]->code) && !u.subtable(r.languages[i]->code)) return false;
     if (!u.done()) return false;
   }
   while (!details->empty() && details->back().empty()) details->pop_back();
@@ -693,6 +712,131 @@ bool read_program_arguments(Reader& r, ProjectType* type) {
   if (type->details.size() <= kDetailProgramArguments) type->details.resize(kDetailProgramArguments + 1);
   type->details[kDetailProgramArguments] = program->program_arguments;
   return true;
+}
+
+// What the texts of a setup type are made from, for each of its languages.
+struct TypeTextsContext {
+  const toml::table& table;   // the [[type]]
+  const toml::table* texts;   // its [type.texts], or null
+  std::string prefix;         // "type[N]"
+  const std::optional<std::string>& title;
+  const std::string& licence;  // the licence's text, "" none
+  bool removes_others;
+  uint32_t architecture;
+  bool document = false;  // an item with role "document"
+};
+
+// The code page of language `li`'s texts.
+unsigned language_code_page(const Reader& r, size_t li) {
+  return r.language_mode ? r.languages[li]->code_page : r.code_page;
+}
+
+std::string language_note(const Reader& r, size_t li) {
+  if (!r.language_mode) return "";
+  return " (language \"" + r.languages[li]->code + "\", code page " + std::to_string(language_code_page(r, li)) +
+         ")";
+}
+
+// The texts that language `li` gives itself: [type.texts] for the default,
+// [type.texts.CODE] for another; null for none.
+const toml::table* language_table(const Reader& r, const toml::table* texts, size_t li) {
+  if (!texts || li == 0) return texts;
+  const toml::node* n = texts->get(r.languages[li]->code);
+  return n ? n->as_table() : nullptr;
+}
+
+// The lists of language `li` of a setup type as the setup carries them:
+// the translation's texts for the title, the licence, the project's own
+// texts; in a setup of one language cut to what earlier builders wrote,
+// and any later text the project gives.
+bool type_lists(Reader& r, const TypeTextsContext& c, size_t li, TextLists* out) {
+  const Translation& language = *r.languages[li];
+  const unsigned code_page = language_code_page(r, li);
+  const toml::table* given = language_table(r, c.texts, li);
+  const std::string given_prefix = c.prefix + ".texts" + (li > 0 ? "." + language.code : "");
+  std::string converted, why;
+  // A title this language's code page cannot write: its texts speak of
+  // the product in general words, and its title is its own 6/0.
+  bool named = c.title && to_setup_text(*c.title, code_page, &converted, &why);
+  if (c.title && !named)
+    r.warnings.push_back("setup.title cannot be written in code page " + std::to_string(code_page) +
+                         ": the texts of language \"" + language.code +
+                         "\" speak of the product without its name; give its own title as [type.texts." +
+                         language.code + "] \"6/0\"");
+  TextLists lists = translated_texts(language, named ? *c.title : "", c.architecture);
+  if (named) lists[6][0] = *c.title;
+  const std::vector<std::string> defaults = lists[6];
+  if (!c.licence.empty()) {
+    if (!to_setup_text(c.licence, code_page, &converted, &why))
+      return r.fail(*c.table.get("licence"), c.prefix + ".licence", why + language_note(r, li));
+    lists[1][1] = c.licence;
+  }
+  const unsigned saved = r.code_page;
+  r.code_page = code_page;
+  bool ok = !given || (read_texts(r, *given, given_prefix, &lists) && check_formats(r, *given, given_prefix, lists));
+  r.code_page = saved;
+  if (!ok) return false;
+  if (!c.document && !(given && given->contains("5/2"))) lists[5][2] = "";
+  // The texts of the removal of other types stay out of a setup that does
+  // not remove them, unless the project gives one; nor does the text of the
+  // 64-bit mode stay in a setup without it.
+  bool no_platform = c.architecture == kArchitectureX86 && lists[6][kPlatformText] == defaults[kPlatformText];
+  bool no_removal = !c.removes_others && std::equal(lists[6].begin() + kFirstRemovalText,
+                                                    lists[6].begin() + kPlatformText, defaults.begin() + kFirstRemovalText);
+  if (no_platform) lists[6][kPlatformText].clear();
+  if (no_removal) std::fill(lists[6].begin() + kFirstRemovalText, lists[6].begin() + kPlatformText, std::string());
+  if (!r.language_mode)
+    for (int l = 0; l < kTextListCount; ++l) {
+      size_t keep = kClassicListSizes[l];
+      if (l == 6 && no_platform) keep = no_removal ? size_t{kFirstRemovalText} : size_t{kPlatformText};
+      for (const auto& [k, v] : given ? *given : toml::table{}) {
+        unsigned list = 0, index = 0;
+        if (std::sscanf(std::string(k.str()).c_str(), "%u/%u", &list, &index) == 2 && list == static_cast<unsigned>(l) &&
+            index >= kClassicListSizes[l])
+          keep = std::max<size_t>(keep, index + 1);
+      }
+      lists[l].resize(keep);
+    }
+  *out = std::move(lists);
+  return true;
+}
+
+// The uninstaller's texts of language `li`: its translation's, with the
+// ones [type.uninstaller_texts] (or its table CODE) gives in their place.
+bool language_uninstaller_texts(Reader& r, const toml::table* given_all, const std::string& prefix, size_t li,
+                                std::vector<std::string>* out) {
+  *out = uninstaller_texts(*r.languages[li]);
+  const toml::table* given = language_table(r, given_all, li);
+  if (!given) return true;
+  const std::string key_prefix = prefix + (li > 0 ? "." + r.languages[li]->code : "");
+  Table u(r, *given, key_prefix);
+  const unsigned saved = r.code_page;
+  r.code_page = language_code_page(r, li);
+  bool ok = true;
+  for (int i = 0; ok && i < kUninstallerTextCount; ++i) {
+    std::string text;
+    ok = u.text(kUninstallerTextKeys[i], &text) && keeps(u, kUninstallerTextKeys[i], uninstaller_text_problem(text));
+    if (ok && given->contains(kUninstallerTextKeys[i])) (*out)[i] = text;
+  }
+  r.code_page = saved;
+  if (!ok) return false;
+  return li > 0 ? u.done() : true;
+}
+
+// A text the project gives for the default language and not for another
+// leaves that one with the shipped wording: the publisher should know.
+void warn_untranslated(Reader& r, const toml::table* texts, const std::string& prefix) {
+  if (!texts) return;
+  for (const auto& [k, v] : *texts) {
+    if (v.is_table()) continue;
+    for (size_t li = 1; li < r.languages.size(); ++li) {
+      const toml::table* other = language_table(r, texts, li);
+      if (!other || !other->contains(k.str()))
+        r.warnings.push_back(where(r, v) + ": " + prefix + "." + std::string(k.str()) + " is given for \"" +
+                             r.languages[0]->code + "\" but not for \"" + r.languages[li]->code +
+                             "\", which shows its own default text");
+    }
+  }
 }
 
 bool read_type(Reader& r, const toml::table& table, size_t index, const std::optional<std::string>& title,
@@ -720,26 +864,14 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   } else if (!r.error.empty()) {
     return false;
   }
-  TextLists lists = default_texts(title ? *title : "");
-  if (title) lists[6][0] = *title;
-  lists[6][kPlatformText] = platform_text(title ? *title : "", architecture);
-  const std::vector<std::string> default_messages = lists[6];
+  std::string licence_text;
   if (!licence.empty()) {
-    std::string text;
-    if (!read_text_file(licence, &text)) return r.fail(table, prefix + ".licence", "cannot read " + licence);
-    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0)
+    if (!read_text_file(licence, &licence_text)) return r.fail(table, prefix + ".licence", "cannot read " + licence);
+    if (licence_text.compare(0, 2, "\xFF\xFE") == 0 || licence_text.compare(0, 2, "\xFE\xFF") == 0)
       return r.fail(*table.get("licence"), prefix + ".licence", "is UTF-16: save it as UTF-8");
-    if (!r.fits(*table.get("licence"), prefix + ".licence", text)) return false;
-    lists[1][1] = text;
   }
-  bool open_text_given = false;
-  if (const toml::table* texts = t.subtable("texts")) {
-    if (!read_texts(r, *texts, prefix + ".texts", &lists) || !check_formats(r, *texts, prefix + ".texts", lists))
-      return false;
-    open_text_given = texts->contains("5/2");
-  } else if (!r.error.empty()) {
-    return false;
-  }
+  const toml::table* texts = t.subtable("texts");
+  if (!texts && !r.error.empty()) return false;
   if (!read_details(r, t, product, &type->details)) return false;
   std::vector<const toml::table*> list;
   if (!table_array(t, "files", &list)) return false;
@@ -752,20 +884,23 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   if (!read_program_arguments(r, type)) return false;
   // The finish page has an Open button only for a document: without one,
   // its default text must not ask the user to press it.
-  bool document = std::any_of(type->items.begin(), type->items.end(),
-                              [](const ProjectItem& item) { return item.finish_role == kRoleDocument; });
-  if (!document && !open_text_given) lists[5][2] = "";
-  // The texts of the removal of other types stay out of a setup that does
-  // not remove them, unless the project gives one.
-  // Nor does the text of the 64-bit mode stay in a setup without it.
-  if (architecture == kArchitectureX86 && lists[6][kPlatformText] == default_messages[kPlatformText])
-    lists[6].resize(kPlatformText);
-  if (!removes_others && std::equal(lists[6].begin() + kFirstRemovalText, lists[6].begin() + kPlatformText,
-                                    default_messages.begin() + kFirstRemovalText)) {
-    if (lists[6].size() > kPlatformText)
-      std::fill(lists[6].begin() + kFirstRemovalText, lists[6].begin() + kPlatformText, std::string());
-    else
-      lists[6].resize(kFirstRemovalText);
+  TypeTextsContext c{table, texts, prefix, title, licence_text, removes_others, architecture};
+  c.document = std::any_of(type->items.begin(), type->items.end(),
+                           [](const ProjectItem& item) { return item.finish_role == kRoleDocument; });
+  TextLists lists;
+  if (!type_lists(r, c, 0, &lists)) return false;
+  if (r.language_mode) {
+    const toml::table* uninstaller = t.subtable("uninstaller_texts");
+    for (size_t li = 0; li < r.languages.size(); ++li) {
+      LanguageTexts language;
+      if ((li > 0 && !type_lists(r, c, li, &language.lists)) ||
+          !language_uninstaller_texts(r, uninstaller, prefix + ".uninstaller_texts", li, &language.uninstaller))
+        return false;
+      type->languages.push_back(std::move(language));
+    }
+    type->languages[0].lists = lists;
+    warn_untranslated(r, texts, prefix + ".texts");
+    warn_untranslated(r, uninstaller, prefix + ".uninstaller_texts");
   }
   for (int l = 0; l < kTextListCount; ++l) rec.text_lists[l] = lists[l];
   return read_settings(r, t, prefix, type) && t.done();
@@ -780,6 +915,44 @@ bool read_code_page(Table& t, unsigned* out) {
   if (!to_code_page("", static_cast<unsigned>(code_page), &converted, &why))
     return t.reader().fail(*t.raw().get("code_page"), t.key("code_page"), why);
   *out = static_cast<unsigned>(code_page);
+  return true;
+}
+
+// [setup] languages: shipped translations, the default first, whose code
+// page then is every text's and name's of the default tables.
+bool read_languages(Table& t, Project* p) {
+  Reader& r = t.reader();
+  const toml::node* n = t.find("languages");
+  if (!n) return true;
+  const toml::array* codes = n->as_array();
+  if (!codes || codes->empty())
+    return r.fail(*n, "setup.languages", "must be a list of language codes, the default first, such as [\"en\", \"de\"]");
+  std::string known;
+  for (const LanguageInfo& l : known_languages()) known += std::string(known.empty() ? "" : ", ") + l.code;
+  std::vector<const Translation*> languages;
+  for (const toml::node& item : *codes) {
+    const std::string code = item.is_string() ? item.as_string()->get() : "";
+    const LanguageInfo* info = find_language(code);
+    if (!info) return r.fail(item, "setup.languages", "\"" + code + "\" is none of the languages Kestrel has texts for: " + known);
+    if (std::find(p->languages.begin(), p->languages.end(), code) != p->languages.end())
+      return r.fail(item, "setup.languages", "names \"" + code + "\" twice");
+    std::string why;
+    const Translation* language = shipped_translation(code, &why);
+    if (!language) return r.fail(item, "setup.languages", why);
+    if (language->code_page != info->code_page)
+      return r.fail(item, "setup.languages", language->where("code_page") + ": language \"" + code +
+                                                 "\" is written in code page " + std::to_string(info->code_page));
+    languages.push_back(language);
+    p->languages.push_back(code);
+  }
+  // The names are stored once, in the default language's code page.
+  if (t.raw().contains("code_page") && r.code_page != languages[0]->code_page)
+    return r.fail(*t.raw().get("code_page"), "setup.code_page",
+                  "must be " + std::to_string(languages[0]->code_page) + ", the code page of the first language, \"" +
+                      languages[0]->code + "\" (or be left out)");
+  r.languages = languages;
+  r.language_mode = true;
+  r.code_page = languages[0]->code_page;
   return true;
 }
 
@@ -821,6 +994,13 @@ bool read_project(const std::string& path, Project* project, std::string* error)
   }
   Project p;
   p.path = path;
+  std::string why;
+  const Translation* english = shipped_translation("en", &why);
+  if (!english) {
+    *error = why;
+    return false;
+  }
+  r.languages = {english};
   Table top(r, root, "");
   std::optional<std::string> title;
   std::vector<std::string> product(std::size(kDetailKeys));  // by kDetail...
@@ -834,7 +1014,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     if (uninstaller && uninstaller->is_boolean() && !uninstaller->as_boolean()->get()) p.uninstaller_name.clear();
     else if (uninstaller && uninstaller->is_string()) p.uninstaller_name = windows_path(uninstaller->as_string()->get());
     else if (uninstaller) ok = r.fail(*uninstaller, "setup.uninstaller", "must be a file name or false");
-    ok = ok && read_code_page(t, &r.code_page) && t.text("title", &title) && t.flag("full_screen", &full_screen) &&
+    ok = ok && read_code_page(t, &r.code_page) && read_languages(t, &p) && t.text("title", &title) && t.flag("full_screen", &full_screen) &&
          t.flag("remove_other_types", &remove_others) &&
          t.file("wizard_picture", &p.wizard_picture) && t.file("dialogs", &p.dialog_resources) &&
          t.choice("single_page", {"welcome", "licence", "setup-type", "destination", "ready", "progress", "finish",
@@ -890,6 +1070,9 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     ok = r.fail(*root.get("setup"), "setup.start_type", "names a setup type that does not exist");
   ok = ok && captions_given(r, types, p) && check_item_names(p, &r.error) && check_record_sizes(p, &r.error);
   ok = ok && top.done();
+  // One warning for each thing, however many setup types it touches.
+  for (const std::string& warning : r.warnings)
+    if (std::find(p.warnings.begin(), p.warnings.end(), warning) == p.warnings.end()) p.warnings.push_back(warning);
   if (!ok) {
     *error = visible(r.error);
     return false;

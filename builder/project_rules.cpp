@@ -273,8 +273,7 @@ std::string menu_location_problem(const std::string& location) {
 }
 
 std::string text_number_problem(unsigned list, unsigned index) {
-  static const TextLists catalogue = default_texts();
-  size_t count = list < catalogue.size() ? catalogue[list].size() : 0;
+  size_t count = list < kTextListCount ? kListSizes[list] : 0;
   if (index < count) return "";
   if (count == 0) return "the setup shows no text of list " + std::to_string(list);
   return "there is no text " + std::to_string(list) + "/" + std::to_string(index) + ": list " + std::to_string(list) +

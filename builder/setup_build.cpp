@@ -31,6 +31,7 @@
 #include "builder/setup_signature.h"
 #include "builder/signal_cleanup.h"
 #include "builder/stub_image.h"
+#include "builder/translations.h"
 #include "builder/uninstaller_item.h"
 
 namespace fs = std::filesystem;
@@ -145,6 +146,59 @@ struct Converter {
     return !text || (*this)(*text, what);
   }
 };
+
+bool plain_ascii(const std::string& text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+bool plain_ascii(const std::vector<std::string>& texts) {
+  return std::all_of(texts.begin(), texts.end(), [](const std::string& t) { return plain_ascii(t); });
+}
+
+// The type's texts in each of the setup's languages (block 0x1249), each
+// in its language's code page; `ascii` keeps, by language, whether all of
+// its texts so far are plain ASCII, which every system can show.
+bool language_tables(const Project& project, const ProjectType& pt, const std::string& where, SetupTypePlan* type,
+                     std::vector<bool>* ascii, std::string* error) {
+  for (size_t li = 0; li < project.languages.size(); ++li) {
+    const LanguageInfo* info = find_language(project.languages[li]);
+    Converter c{info->code_page, error};
+    LanguageTableFields table;
+    const std::string w = where + " language " + project.languages[li];
+    for (int l = 0; li > 0 && l < kTextListCount; ++l) {
+      std::vector<std::string> texts = pt.languages[li].lists[l];
+      for (size_t i = 0; i < texts.size(); ++i)
+        if (!c(texts[i], w + " text " + std::to_string(l) + "/" + std::to_string(i))) return false;
+      table.lists[l] = std::move(texts);
+    }
+    table.uninstaller = pt.languages[li].uninstaller;
+    for (size_t i = 0; i < table.uninstaller.size(); ++i)
+      if (!c(table.uninstaller[i], w + " uninstaller text " + std::to_string(i))) return false;
+    bool plain = plain_ascii(table.uninstaller);
+    for (int l = 0; l < kTextListCount; ++l) {
+      const auto& lists = li > 0 ? table.lists[l] : type->record.text_lists[l];
+      if (lists) plain = plain && plain_ascii(*lists);
+    }
+    (*ascii)[li] = (*ascii)[li] && plain;
+    type->languages.push_back(std::move(table));
+  }
+  return true;
+}
+
+// Whether a name the setup writes on disk or in the registry needs more
+// than ASCII, which the system's code page must then be the setup's.
+bool names_plain_ascii(const SetupTypePlan& t) {
+  const SetupTypeRecordFields& r = t.record;
+  for (const auto* name : {&r.uninstall_name, &r.default_folder, &r.registry_key, &r.ini_file})
+    if (*name && !plain_ascii(**name)) return false;
+  for (const auto& e : t.files)
+    if (!plain_ascii(e.name) || !plain_ascii(e.menu_locations) || !plain_ascii(e.menu_name) ||
+        !plain_ascii(e.desktop_name))
+      return false;
+  return true;
+}
 
 bool convert_type(Converter& c, SetupTypePlan& t, const std::string& where) {
   SetupTypeRecordFields& r = t.record;
@@ -602,6 +656,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   if (!plan_item_data(sizes, &placed, error)) return false;
 
   Converter convert{project.code_page, error};
+  std::vector<bool> ascii(project.languages.size(), true);
   if (!convert(archive.background_title, "background.title")) return false;
   if (archive.background_style && !convert(archive.background_style->font.face_name, "background.font")) return false;
   for (size_t t = 0; t < project.types.size(); ++t) {
@@ -624,8 +679,19 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
       type.files.push_back(e.fields);
     }
     if (!convert_type(convert, type, "type[" + std::to_string(t) + "]")) return false;
+    if (!project.languages.empty() &&
+        !language_tables(project, pt, "type[" + std::to_string(t) + "]", &type, &ascii, error))
+      return false;
+    if (!names_plain_ascii(type)) archive.names_code_page = project.code_page;
     archive.setup_types.push_back(std::move(type));
   }
+  for (size_t li = 0; li < project.languages.size(); ++li) {
+    const LanguageInfo* info = find_language(project.languages[li]);
+    archive.languages.push_back({info->langid, info->code_page, info->charset,
+                                 static_cast<uint8_t>(ascii[li] ? kLanguagePlainAscii : 0), info->code, info->face});
+  }
+  // Only a setup that offers languages tells the setup program about its names.
+  if (project.languages.empty()) archive.names_code_page = 0;
   std::vector<uint8_t> configuration;
   if (!assemble_configuration(archive, stream_compressor(options.level), &configuration, error)) return false;
   if (options.volume_size != 0 && !check_volume_reading(project, reads, layout, placed,
@@ -677,6 +743,7 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   report->setup_size = fs::file_size(options.output, ec);
   report->volumes = volumes;
   report->warnings = std::move(machine_warnings);
+  report->warnings.insert(report->warnings.end(), project.warnings.begin(), project.warnings.end());
   warn_about_start_type(project, &report->warnings);
   warn_about_machine_path(project, &report->warnings);
   report->signed_setup = !options.sign.command.empty();

@@ -54,6 +54,10 @@ const RuleInfo kRules[] = {
     {"uninstaller-prefix", "a setup with an uninstaller item carries the uninstaller program (block 0x123f)", true},
     {"uninstaller-size",
      "the uninstaller is installed at least 8 bytes long, for the uninstall data's first header", true},
+    {"language-tables",
+     "block 0x124a holds its count of whole language entries, and each setup type's block 0x1249 a table for "
+     "each of them whose text lists lie inside it, terminated",
+     false},
 };
 static_assert(sizeof kRules / sizeof kRules[0] == static_cast<size_t>(Rule::kCount), "one entry per rule");
 

@@ -51,6 +51,8 @@ enum class Rule {
   kPatchCommands,
   kUninstallerPrefix,
   kUninstallerSize,
+  // The languages of a setup that offers several.
+  kLanguageTables,
   kCount
 };
 

@@ -3,12 +3,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "archive/config.h"
 #include "archive/entry_lists.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/languages.h"
 #include "archive/platform_host.h"
 #include "base/path_list.h"
 #include "builder/setup_signature.h"
@@ -167,6 +169,14 @@ void print_setup(const char* path) {
   if (SetupFlags & kSetupRemoveOthers) flags += ", removes the other setup types first";
   printf("flags %08X%s\n", SetupFlags, flags.c_str());
   if (setup_code_page() != kDefaultCodePage) printf("texts in code page %u\n", setup_code_page());
+  if (language_count() > 0) {
+    printf("languages:");
+    for (int i = 0; i < language_count(); ++i)
+      printf(" %s (code page %u)", setup_text(reinterpret_cast<const char*>(language_entry(i) + kLanguageCode)).c_str(),
+             get_u16(language_entry(i) + kLanguageCodePage));
+    uint32_t names = get_u32(LanguageBlock + kLanguagesNamesCodePage);
+    printf(names ? "; names in code page %u\n" : "; names in ASCII\n", names);
+  }
   if (LoadedArchitecture != kArchitectureX86)
     printf("architecture %s: the native folders and registry view of 64-bit Windows\n",
            architecture_name(static_cast<uint32_t>(LoadedArchitecture)));
@@ -214,17 +224,43 @@ void print_setup(const char* path) {
   if (!work.empty()) ::rmdir(work.c_str());
 }
 
+// Every text of each setup type in the language the setup speaks now, and
+// the uninstaller's texts it hands on in that language.
+void print_texts() {
+  for (int t = 0; t < SetupTypeCount; ++t) {
+    const SetupTypeSlot& slot = SetupTypeTable[t];
+    printf("setup type %d: %s\n", t, quoted(slot.record.caption).c_str());
+    for (int l = 0; l < kTextListCount; ++l) {
+      const uint8_t* list = slot.record.text_lists[l];
+      for (int i = 0; list && i < get_u16(list); ++i)
+        if (*list_text(list, i)) printf("  %d/%d %s\n", l, i, quoted(list_text(list, i)).c_str());
+    }
+    for (int i = 0; slot.uninstaller_texts && i < kUninstallerAllTextCount; ++i)
+      if (*list_text(slot.uninstaller_texts, i))
+        printf("  u/%d %s\n", i, quoted(list_text(slot.uninstaller_texts, i)).c_str());
+  }
+}
+
 }  // namespace
 
 int run_list(int argc, char** argv) {
   if (wants_help(argc, argv)) {
-    printf("Usage: kestrel list SETUP\n  show the setup types of SETUP with their items and settings\n");
+    printf("Usage: kestrel list SETUP [--lang CODE]\n  show the setup types of SETUP with their items and settings;\n"
+           "  with --lang, every text of its setup types in that language (\"en\", \"de\", ...)\n");
     return kExitOk;
   }
-  if (argc != 2) return usage_error("list", "needs SETUP");
+  const bool texts = argc == 4 && std::strcmp(argv[2], "--lang") == 0;
+  if (argc != 2 && !texts) return usage_error("list", "needs SETUP, and --lang CODE for a language's texts");
   std::string error;
   if (!open_setup(argv[1], &error)) return fail("list", error);
-  print_setup(argv[1]);
+  if (texts && !use_setup_language(argv[3])) {
+    std::string why = std::string(argv[1]) + ": the setup offers no language \"" + printable(argv[3]) + "\"" +
+                      (language_count() == 0 ? " (it was built without languages)" : "");
+    close_setup();
+    return fail("list", why);
+  }
+  if (texts) print_texts();
+  else print_setup(argv[1]);
   close_setup();
   return kExitOk;
 }

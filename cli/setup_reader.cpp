@@ -24,6 +24,7 @@
 #include "base/memory.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
+#include "archive/languages.h"
 #include "builder/code_page.h"
 #include "builder/data_area_writer.h"
 #include "builder/setup_signature.h"
@@ -387,6 +388,18 @@ bool open_setup(const char* path, std::string* error) {
       Facts.has_data_area && Facts.data_offset + Facts.data_length <= Facts.file_size;
   if (Facts.has_data_area) Volumes = find_data_volumes(path, data_start);
   return true;
+}
+
+bool use_setup_language(const std::string& code) {
+  for (int i = 0; i < language_count(); ++i) {
+    const uint8_t* entry = language_entry(i);
+    if (code == reinterpret_cast<const char*>(entry + kLanguageCode)) {
+      use_language(i);
+      CodePage = get_u16(entry + kLanguageCodePage);
+      return true;
+    }
+  }
+  return false;
 }
 
 void close_setup() {

@@ -126,6 +126,10 @@ std::string byte_of(uint64_t offset, const std::string& file);
 
 // The code page of the open setup's texts (block 0x1244, else 1252).
 unsigned setup_code_page();
+// Makes the open setup speak the language of `code` (block 0x124a), its
+// texts then read in that language's code page; false when it offers no
+// such language.
+bool use_setup_language(const std::string& code);
 // A text of the open setup for the terminal: converted from its code page
 // into UTF-8, then as printable() shows it.
 std::string setup_text(const char* text);

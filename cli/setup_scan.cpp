@@ -215,6 +215,10 @@ struct Scanner {
       read_details(header, flags, stored);
       return;
     }
+    if (id == kBlockLanguages || id == kBlockLanguageTables) {
+      check_languages(header, id, flags, stored);
+      return;
+    }
     Content* global = nullptr;
     switch (id) {
       case kBlockDialogTemplates: global = &templates; break;
@@ -276,6 +280,41 @@ struct Scanner {
     }
     if (type_records <= kMaxSetupTypes)
       keep(&types.back().details, std::move(c), "setup type " + std::to_string(types.size() - 1));
+  }
+
+  // The setup passes a language block it cannot read over (it then keeps
+  // the record's texts), so a broken one is a warning: each table is
+  // checked as the record's text lists are.
+  int languages = -1;  // the count of block 0x124a, -1 before one
+  void check_languages(uint64_t header, uint16_t id, uint16_t flags, uint32_t stored) {
+    Content c;
+    if (!read_content(header, id, flags, stored, &c)) return;
+    const std::vector<uint8_t>& b = c.bytes;
+    const uint32_t n = static_cast<uint32_t>(b.size());
+    std::string owner = type_records > 0 ? "setup type " + std::to_string(type_records - 1) : "";
+    auto broken = [&](const std::string& why) { add(Rule::kLanguageTables, owner, at_byte(header), why); };
+    if (id == kBlockLanguages) {
+      uint32_t count = n >= kLanguagesFirstEntry ? get_u16(b.data() + kLanguagesCount) : 0;
+      if (count == 0 || (n - kLanguagesFirstEntry) / kLanguageEntrySize < count)
+        return broken("block 0x124a does not hold its count of language entries");
+      languages = static_cast<int>(count);
+      return;
+    }
+    if (type_records == 0) return broken("block 0x1249 comes before any setup type record");
+    if (n < 4 || static_cast<int>(get_u16(b.data())) != languages)
+      return broken("block 0x1249 does not hold a table for each language of block 0x124a");
+    for (int l = 0; l < languages; ++l) {
+      uint32_t at = 4 + 4 * static_cast<uint32_t>(l);
+      uint32_t table = at + 4 <= n ? get_u32(b.data() + at) : n;
+      if (table > n || n - table < 4 * kLanguageTableLists)
+        return broken("the table of language " + std::to_string(l) + " lies outside block 0x1249");
+      for (int list = 0; list < kLanguageTableLists; ++list) {
+        uint32_t offset = get_u32(b.data() + table + 4 * list);
+        if (offset && !text_list_inside(b.data(), n, offset))
+          return broken("text list " + std::to_string(list) + " of language " + std::to_string(l) +
+                        " does not lie inside block 0x1249, terminated");
+      }
+    }
   }
 
   void check_data_area(uint64_t header, uint32_t stored) {

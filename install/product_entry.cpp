@@ -5,6 +5,7 @@
 #include "archive/config.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/languages.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "install/journal.h"
@@ -77,6 +78,15 @@ void set_product_values(HKEY key, const char* key_path, const char* command) {
 }
 
 void write_uninstaller_texts(RecordFile* log) {
+  // A setup of several languages hands on the uninstaller's texts in the
+  // one it speaks, the project's among them.
+  const uint8_t* texts = SetupTypeTable[CurrentSetupType].uninstaller_texts;
+  if (texts && ChosenLanguage) {
+    uint32_t header = open_block(log, kLanguageTextsId);
+    write_counted_string(log, reinterpret_cast<const char*>(ChosenLanguage + kLanguageCode));
+    for (int i = 0; i < kUninstallerAllTextCount; ++i) write_counted_string(log, list_text(texts, i));
+    close_block(log, header, kLanguageTextsId, nullptr);
+  }
   bool given = false;
   for (int i = 0; i < kUninstallerTextCount; ++i) given = given || *product_detail(kDetailUninstallerTexts + i);
   if (!given) return;

@@ -16,5 +16,6 @@ bool note_entry_values(const char* key_path);
 // that none is left from an earlier version. InstallDir ends in a
 // backslash.
 void set_product_values(HKEY key, const char* key_path, const char* command);
-// The UninstallerTexts block, when the project gives the uninstaller texts.
+// The LanguageTexts block, in a setup of several languages, and the
+// UninstallerTexts block, when the project gives the uninstaller texts.
 void write_uninstaller_texts(RecordFile* log);

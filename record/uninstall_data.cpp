@@ -195,6 +195,16 @@ UninstallDataStatus parse_chain(const uint8_t* data, size_t length, UninstallDat
         if (whole && payload.left == 0) memcpy(out->texts, texts, sizeof texts);
         break;
       }
+      case kLanguageTextsId: {
+        RecordText code = {}, texts[kUninstallerAllTextCount] = {};
+        bool whole = payload.counted(&code);
+        for (RecordText& text : texts) whole = whole && payload.counted(&text);
+        if (whole && payload.left == 0) {
+          memcpy(out->language_texts, texts, sizeof texts);
+          out->has_language = true;
+        }
+        break;
+      }
       case kMadeFoldersId:
         // Passed over when it does not read whole: the folders then stay.
         if (out->made_folders ||

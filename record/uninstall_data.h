@@ -30,6 +30,9 @@
 //          and the 64-bit registry view, where its removal must look.
 //   0x1280 UninstallerTexts: the project's texts for the uninstaller's
 //          boxes, as counted texts (empty: the uninstaller's own).
+//   0x1282 LanguageTexts: the language the product was installed in: its
+//          counted code and its kUninstallerAllTextCount counted texts for
+//          the uninstaller, the project's among them; in place of 0x1280.
 //   0x1281 MadeFolders: u32 count, then counted whole paths (no trailing
 //          backslash) of the folders above the installation folder that
 //          the setup made; they go when the removal leaves them empty.
@@ -57,6 +60,7 @@ enum : uint16_t {
   kLastRequiredExtensionId = 0x127F,
   kUninstallerTextsId = 0x1280,
   kMadeFoldersId = 0x1281,
+  kLanguageTextsId = 0x1282,
   kLastExtensionId = 0x12FF,
   kUsedRemoveListId = 0x9235,
   kUninstallEndId = 0x7F7F,
@@ -152,6 +156,10 @@ struct UninstallData {
   // The uninstaller's texts the project gave, by kUninstallerText...
   // (length 0: its own). Texts that do not read whole are passed over.
   RecordText texts[kUninstallerTextCount];
+  // The installed language's texts (LanguageTexts), when the record has
+  // them whole: the uninstaller then speaks that language.
+  bool has_language;
+  RecordText language_texts[kUninstallerAllTextCount];
   // The folders above the installation folder that the setup made (the
   // first counted path; none when the block does not read whole).
   const uint8_t* made_folders;

@@ -168,6 +168,8 @@ INT_PTR CALLBACK destination_page_proc(HWND page, UINT message, WPARAM wparam, L
       SetDlgItemTextA(page, kFolderField, shown);
       set_item_text(page, kRequiredCaption, 2, 5);
       set_item_text(page, kFreeCaption, 2, 6);
+      set_carried_text(GetDlgItem(page, kBrowseButton), 2, 9);
+      set_carried_text(GetDlgItem(page, -1), 2, 8);  // the group box, the template's one unnumbered control
       show_megabytes(page, kRequiredSpace, required_megabytes());
       show_free_space(page);
       if (CurrentRecord && (CurrentRecord->flags & kTypeFolderEditable)) {

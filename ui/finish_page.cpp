@@ -178,6 +178,11 @@ INT_PTR CALLBACK closing_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
   switch (message) {
     case WM_INITDIALOG: {
       page_setup(page, ButtonCancel | kCancelAtOnce);
+      // The heading, the text behind it and the web-site button.
+      HWND heading = GetDlgItem(page, kClosingCaption);
+      set_carried_text(heading, 6, 44);
+      set_carried_text(GetWindow(heading, GW_HWNDNEXT), 6, 45);
+      set_carried_text(GetDlgItem(page, kClosingLink), 6, 46);
       char caption[99] = "";
       SendDlgItemMessageA(page, kClosingCaption, WM_GETTEXT, sizeof caption, reinterpret_cast<LPARAM>(caption));
       SetWindowTextA(full_screen_mode() ? ContainerDialog : FrameWindow, caption);

@@ -1,6 +1,7 @@
 #include "ui/page_setup.h"
 
 #include "archive/config.h"
+#include "archive/languages.h"
 #include "base/command_line.h"
 #include "base/memory.h"
 #include "base/path_strings.h"
@@ -98,12 +99,24 @@ void focus_next_button() { SetFocus(GetDlgItem(ContainerDialog, kNextButton)); }
 
 void set_item_text(HWND dialog, int id, int list, int index) { SetDlgItemTextA(dialog, id, get_text(list, index)); }
 
+void set_carried_text(HWND control, int list, int index) {
+  const char* text = get_text(list, index);
+  if (*text) SetWindowTextA(control, text);
+}
+
 void apply_dialog_font(HWND dialog) {
   if (!DialogFont) {
     HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
     LOGFONTA description;
     if (!font || GetObjectA(font, sizeof description, &description) != sizeof description) return;
     description.lfWeight = FW_NORMAL;
+    // A language of another script names the face its Windows letters
+    // dialogs with: the template's has none of its letters.
+    if (ChosenLanguage && ChosenLanguage[kLanguageFace]) {
+      description.lfCharSet = ChosenLanguage[kLanguageCharset];
+      copy_string(description.lfFaceName, reinterpret_cast<const char*>(ChosenLanguage + kLanguageFace),
+                  sizeof description.lfFaceName);
+    }
     DialogFont = CreateFontIndirectA(&description);
     if (!DialogFont) return;
   }

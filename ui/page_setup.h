@@ -34,6 +34,10 @@ void apply_button_mask(unsigned mask);
 void set_button_caption(int button_id, unsigned text_index);
 // Control `id` of the dialog gets text list/index.
 void set_item_text(HWND dialog, int id, int list, int index);
+// Text list/index on a control whose template gives it words of its own:
+// a setup that does not carry the text (built before it was one, or of
+// one language) keeps the template's.
+void set_carried_text(HWND control, int list, int index);
 // The container's Next button takes the focus.
 void focus_next_button();
 // Gives the dialog font to every direct child window.

@@ -59,6 +59,8 @@ enum : unsigned {
   kTextDamaged,
   kTextNoWorkingCopy,
   kTextQuestionUnnamed,
+  kTextUnnamedCaption,  // a language's only: the program's own are Caption and ProductName
+  kTextUnnamedProduct,
 };
 const char* const kTexts[] = {
     "Uninstall %s",
@@ -82,6 +84,7 @@ bool ProductNamed;
 char NamedCaption[kMessageCapacity];
 char NamedProduct[kMessageCapacity];
 const RecordText* GivenTexts;  // the project's texts from the record, or null
+const RecordText* LanguageTexts;  // the installed language's, kUninstallerAllTextCount, or null
 
 bool Quiet;  // no box: /X or /SILENT
 
@@ -96,9 +99,13 @@ void copy_counted(char* out, size_t capacity, RecordText text) {
 void compose(char* out, size_t capacity, unsigned n) {
   char given[kMessageCapacity];
   // Without a name the question keeps its own words: the name stands mid-sentence.
-  const char* text = kTexts[n == kTextQuestion && !ProductNamed ? kTextQuestionUnnamed : n];
-  if (GivenTexts && n < kUninstallerTextCount && GivenTexts[n].length) {
-    copy_counted(given, sizeof given, GivenTexts[n]);
+  if (n == kTextQuestion && !ProductNamed) n = kTextQuestionUnnamed;
+  const char* text = kTexts[n];
+  // The installed language's texts, else the project's, else its own.
+  RecordText chosen = LanguageTexts ? LanguageTexts[n] : GivenTexts && n < kUninstallerTextCount ? GivenTexts[n]
+                                                                                                 : RecordText{};
+  if (chosen.length) {
+    copy_counted(given, sizeof given, chosen);
     text = given;
   }
   format_text(out, capacity, text, ProductName);
@@ -108,6 +115,13 @@ void compose(char* out, size_t capacity, unsigned n) {
 // that Add/Remove Programs shows.
 void name_product(const UninstallData& data) {
   GivenTexts = data.texts;
+  if (data.has_language) {
+    LanguageTexts = data.language_texts;
+    copy_counted(NamedProduct, sizeof NamedProduct, LanguageTexts[kTextUnnamedProduct]);
+    copy_counted(NamedCaption, sizeof NamedCaption, LanguageTexts[kTextUnnamedCaption]);
+    if (NamedProduct[0]) ProductName = NamedProduct;
+    if (NamedCaption[0]) Caption = NamedCaption;
+  }
   if (data.has_uninstall_key) {
     RecordText key = data.uninstall_key;
     uint16_t start = key.length;
@@ -116,7 +130,7 @@ void name_product(const UninstallData& data) {
     ProductName = NamedProduct;
     ProductNamed = true;
   }
-  if (ProductNamed || GivenTexts[kTextCaption].length) {
+  if (ProductNamed || (!LanguageTexts && GivenTexts[kTextCaption].length)) {
     compose(NamedCaption, sizeof NamedCaption, kTextCaption);
     Caption = NamedCaption;
   }

@@ -89,6 +89,13 @@ TEST(CommandLine, UnattendedSwitches) {
   EXPECT_STREQ("", SourcePath);  // /SILENT and the rest are no /S
   EXPECT_STREQ("", Switches.bad);
 
+  // A language's code; one longer than any code is refused, not cut.
+  parse("/LANG=pt-BR /lang=\"de\"");
+  EXPECT_STREQ("de", Switches.lang);
+  EXPECT_STREQ("", Switches.bad);
+  parse("/LANG=abcdefghijk");
+  EXPECT_STREQ("/LANG=abcdefghijk", Switches.bad);
+
   parse("-silent -dir=D:\\Apps\\X -type=0 -log=x.log");
   EXPECT_EQ(RunMode::kSilent, Switches.mode);
   EXPECT_FALSE(Switches.no_restart);

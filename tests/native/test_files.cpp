@@ -10,6 +10,12 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "builder/translations.h"
+
+// The tests build with the translations where the build puts them.
+static const bool kTranslationsSet =
+    (set_translations_folder(std::string(KESTREL_BINARY_DIR) + "/share/kestrel/translations"), true);
+
 TempDir::TempDir() {
   char pattern[] = "/tmp/kestrel-test-XXXXXX";
   if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");

@@ -181,6 +181,13 @@ kestrel_scenario(full-disk-record.script full-disk-record.toml)
 kestrel_scenario(full-disk-ini.script full-disk-ini.toml)
 # The example product leaves nothing behind.
 kestrel_scenario(demo-round-trip.script demo.toml)
+# The example product's languages, each under the locale that gives Wine
+# its UI language and code page (LC_ALL too: where the locale is not
+# installed, Wine takes it from LC_ALL alone); /LANG= under an English one.
+kestrel_scenario(lang-en.script demo.toml ENVIRONMENT LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8)
+kestrel_scenario(lang-de.script demo.toml ENVIRONMENT LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8)
+kestrel_scenario(lang-ru.script demo.toml ENVIRONMENT LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8)
+kestrel_scenario(lang-ja.script demo.toml ENVIRONMENT LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8)
 # The example product signed with osslsigncode: the signature verifies, and
 # the signed setup installs and uninstalls (see signed-demo).
 kestrel_wine_test(NAME scenario.signed-demo
