@@ -3,6 +3,7 @@
 
 #include "app/finishing.h"
 #include "app/relaunch.h"
+#include "app/scope_choice.h"
 #include "app/unattended.h"
 #include "archive/config.h"
 #include "archive/loader.h"
@@ -118,6 +119,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   if (!load_archive()) return stop_early(kExitNoArchive);
   // Nothing is installed where the machine cannot take the setup's mode.
   if (ArchitectureRefused) return stop_early(refuse_platform());
+  // Before the switches: /DIR stands over the folders the scope gives.
+  int ended;
+  if (settle_scope(command_line, &ended)) return stop_early(ended);
   if (int code = apply_switches()) return stop_early(code);
   // The silent window is a plain one.
   if (unattended()) SetupFlags &= ~1u;

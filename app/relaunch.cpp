@@ -61,7 +61,9 @@ static bool append_switches(char* command, size_t capacity) {
   return append_quoted(command, capacity, " /DIR=\"", Switches.dir) &&
          append_quoted(command, capacity, " /LOG=\"", Switches.log) &&
          (!Switches.has_type || append_string(command, type, capacity)) &&
-         (!Switches.no_restart || append_string(command, " /NORESTART", capacity));
+         (!Switches.no_restart || append_string(command, " /NORESTART", capacity)) &&
+         (Switches.scope != SetupScope::kAllUsers || append_string(command, " /ALLUSERS", capacity)) &&
+         (Switches.scope != SetupScope::kCurrentUser || append_string(command, " /CURRENTUSER", capacity));
 }
 
 bool make_relaunch_copy(char* command, size_t capacity) {

@@ -20,9 +20,9 @@ bool is_word(const char* p, size_t n, const char* word) {
   return i == n && word[i] == '\0';
 }
 
-// The switches that are words: three alone, then three with a value.
-const char kWords[] = "SILENT\0VERYSILENT\0NORESTART\0DIR\0TYPE\0LOG\0";
-enum { kSilentWord, kVerySilentWord, kNoRestartWord, kFirstSettingWord, kNoWord = 6 };
+// The switches that are words: five alone, then three with a value.
+const char kWords[] = "SILENT\0VERYSILENT\0NORESTART\0ALLUSERS\0CURRENTUSER\0DIR\0TYPE\0LOG\0";
+enum { kSilentWord, kVerySilentWord, kNoRestartWord, kAllUsersWord, kCurrentUserWord, kFirstSettingWord, kNoWord = 8 };
 
 // Which of kWords the n letters at p are, in any case; kNoWord for none.
 int word_at(const char* p, size_t n) {
@@ -97,6 +97,9 @@ void parse_command_line(const char* text) {
       p += n;
     } else if (word == kNoRestartWord) {
       Switches.no_restart = true;
+      p += n;
+    } else if (word == kAllUsersWord || word == kCurrentUserWord) {
+      Switches.scope = word == kAllUsersWord ? SetupScope::kAllUsers : SetupScope::kCurrentUser;
       p += n;
     } else if (word != kNoWord) {
       // Without its value the switch would be passed over unnoticed.

@@ -27,6 +27,8 @@ struct Reader {
   std::string error;
   unsigned code_page = 1252;
   bool per_user = false;  // privileges = "user"
+  bool choice = false;    // privileges = "choice"
+  bool machine_only = false;  // a "choice" setup whose items need the machine
 
   bool fail(const toml::node& node, const std::string& key, const std::string& message) {
     error = file + ":" + std::to_string(node.source().begin.line) + ": " + key + ": " + message;
@@ -40,7 +42,11 @@ struct Reader {
   }
   // A per-user setup runs without administrator rights: what only they may
   // write would fail on the user's machine, after the files are in place.
+  // A setup that lets its user choose installs such items for all users
+  // only.
+  bool without_rights() const { return per_user || choice; }
   bool needs_machine(const toml::node& node, const std::string& key, const std::string& what) {
+    if (choice) return machine_only = true;
     return fail(node, key, what + " needs administrator rights, which a setup with privileges = \"user\" does not "
                                   "ask for");
   }
@@ -214,9 +220,11 @@ bool colour(Table& t, const std::string& name, uint32_t* out) {
 
 bool root_key_code(Table& t, const std::string& name, uint32_t* out) {
   int code = -1;
-  const std::vector<const char*> roots = {"HKCR", "HKCU", "HKLM", "HKU"};
+  // HKA: HKLM for all users, HKCU for one (kRootOfScope).
+  const std::vector<const char*> roots = {"HKCR", "HKCU", "HKLM", "HKU", "HKA"};
   if (!t.choice(name, roots, &code)) return false;
-  if (code == 2 && t.reader().per_user) return t.reader().needs_machine(*t.raw().get(name), t.key(name), "HKLM");
+  if (code == 2 && t.reader().without_rights() && !t.reader().needs_machine(*t.raw().get(name), t.key(name), "HKLM"))
+    return false;
   if (code >= 0) *out = static_cast<uint32_t>(code);
   return true;
 }
@@ -410,8 +418,9 @@ bool read_item_common(Table& t, ProjectItem* item) {
       !t.choice("role", {"document", "program"}, &role))
     return false;
   const char* const kMachineFolders[] = {"", "the Windows folder", "the System folder", "the Fonts folder"};
-  if (folder != 0 && t.reader().per_user)
-    return t.reader().needs_machine(*t.raw().get("folder"), t.key("folder"), kMachineFolders[folder]);
+  if (folder != 0 && t.reader().without_rights() &&
+      !t.reader().needs_machine(*t.raw().get("folder"), t.key("folder"), kMachineFolders[folder]))
+    return false;
   item->folder_code = static_cast<uint8_t>(folder);
   if (role >= 0) item->finish_role = static_cast<uint8_t>(role + 1);
   if (!t.text("arguments", &item->program_arguments)) return false;
@@ -479,8 +488,9 @@ bool read_files(Reader& r, const toml::table& table, const std::string& prefix, 
   if (source.empty()) return r.fail(table, prefix + ".source", "is required");
   if (shared && item.folder_code == kFolderInstallDir)
     return r.fail(table, prefix + ".shared", "counts only files outside the installation folder");
-  if (reg == kRegisterLibrary - 1 && r.per_user)
-    return r.needs_machine(*table.get("register"), prefix + ".register", "a library's self-registration");
+  if (reg == kRegisterLibrary - 1 && r.without_rights() &&
+      !r.needs_machine(*table.get("register"), prefix + ".register", "a library's self-registration"))
+    return false;
   item.shared = shared;
   item.kind = in_source ? kKindInSource : keep ? kKindFile : kKindRemovable;
   if (reg >= 0) item.registration = static_cast<uint8_t>(reg + 1);
@@ -697,6 +707,7 @@ bool read_program_arguments(Reader& r, ProjectType* type) {
 
 bool read_type(Reader& r, const toml::table& table, size_t index, const std::optional<std::string>& title,
                const std::vector<std::string>& product, bool removes_others, uint32_t architecture, ProjectType* type) {
+  const bool scope_choice = r.choice;
   std::string prefix = "type[" + std::to_string(index) + "]";
   Table t(r, table, prefix);
   SetupTypeRecordFields& rec = type->record;
@@ -756,17 +767,20 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
                               [](const ProjectItem& item) { return item.finish_role == kRoleDocument; });
   if (!document && !open_text_given) lists[5][2] = "";
   // The texts of the removal of other types stay out of a setup that does
-  // not remove them, unless the project gives one.
-  // Nor does the text of the 64-bit mode stay in a setup without it.
-  if (architecture == kArchitectureX86 && lists[6][kPlatformText] == default_messages[kPlatformText])
-    lists[6].resize(kPlatformText);
-  if (!removes_others && std::equal(lists[6].begin() + kFirstRemovalText, lists[6].begin() + kPlatformText,
-                                    default_messages.begin() + kFirstRemovalText)) {
-    if (lists[6].size() > kPlatformText)
-      std::fill(lists[6].begin() + kFirstRemovalText, lists[6].begin() + kPlatformText, std::string());
+  // not remove them, unless the project gives one; nor does the text of the
+  // 64-bit mode stay in a setup without it, nor those of the choice of
+  // scope: dropped where no text follows them, else left empty.
+  auto leave_out = [&](size_t first, size_t end) {
+    std::vector<std::string>& messages = lists[6];
+    if (!std::equal(messages.begin() + first, messages.begin() + end, default_messages.begin() + first)) return;
+    if (messages.size() <= end)
+      messages.resize(first);
     else
-      lists[6].resize(kFirstRemovalText);
-  }
+      std::fill(messages.begin() + first, messages.begin() + end, std::string());
+  };
+  if (!scope_choice) leave_out(kScopeText, kScopeTextEnd);
+  if (architecture == kArchitectureX86) leave_out(kPlatformText, kPlatformText + 1);
+  if (!removes_others) leave_out(kFirstRemovalText, kPlatformText);
   for (int l = 0; l < kTextListCount; ++l) rec.text_lists[l] = lists[l];
   return read_settings(r, t, prefix, type) && t.done();
 }
@@ -840,7 +854,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
          t.choice("single_page", {"welcome", "licence", "setup-type", "destination", "ready", "progress", "finish",
                                   "closing"}, &single) &&
          t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) &&
-         t.choice("privileges", {"admin", "user"}, &privileges) &&
+         t.choice("privileges", {"admin", "user", "choice"}, &privileges) &&
          t.choice("architecture", {"x86", "x64", "arm64", "x64compatible"}, &architecture) &&
          t.path("copyright", &p.copyright) && t.file("setup_icon", &p.setup_icon);
     for (size_t i = 0; ok && i < product.size(); ++i) ok = t.text(kDetailKeys[i], &product[i]);
@@ -851,7 +865,9 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     p.version = product[kDetailVersion];
     p.publisher = product[kDetailPublisher];
     p.per_user = privileges == 1;
+    p.scope_choice = privileges == 2;
     r.per_user = p.per_user;
+    r.choice = p.scope_choice;
     p.architecture = static_cast<uint32_t>(architecture);  // in the order of kArchitecture...
     if (ok && uninstaller && p.uninstaller_name.empty() && uninstaller->is_string())
       ok = r.fail(*uninstaller, "setup.uninstaller", "must not be empty (write false for none)");
@@ -894,6 +910,11 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     *error = visible(r.error);
     return false;
   }
+  // The machine's search path, like HKLM, is for all users only.
+  p.machine_only = r.machine_only;
+  for (const ProjectType& type : p.types)
+    for (const ProjectPathEntry& entry : type.path_entries)
+      if (p.scope_choice && path_entry_scope(p, entry) == kPathScopeMachine) p.machine_only = true;
   *project = std::move(p);
   return true;
 }

@@ -127,7 +127,15 @@ TextLists default_texts(const std::string& product) {
           "The uninstaller %s of the other installation did not end within five minutes. Setup stopped waiting for "
           "it.",
           "The uninstaller of %s had not ended when Setup stopped waiting for it; it may still be at work.",
-          platform_text(product, kArchitectureX64Compatible)};
+          platform_text(product, kArchitectureX64Compatible),
+          // 44 and 45 only in a setup that lets its user choose for whom it
+          // installs: the question (Yes all users, No this user), and the
+          // notice of one that installs for all users only. Neither is
+          // formatted.
+          "Install " + name + " for all users of this computer? That needs administrator rights.\r\n\r\nPress "
+          "Yes to install it for all users, or No to install it for you alone.",
+          sentence_start + " is installed for all users of this computer, which needs administrator rights. "
+          "Press OK to go on."};
   // 7: button captions: Back, Next, Cancel, Next on the ready page, OK and
   // Cancel of the folder browser and the progress page, restart.
   t[7] = {"< &Back", "&Next >", "Cancel", "&Install", "OK", "Cancel", "&Restart"};

@@ -23,6 +23,9 @@ enum : size_t { kFirstRemovalText = 36 };
 // setup in that mode carries it (texts 36 to 42 then empty where it does
 // not remove the other types' installations).
 enum : size_t { kPlatformText = 43 };
+// 6/44 asks for whom to install, 6/45 says that the setup installs for all
+// users only: only a setup with privileges = "choice" carries them.
+enum : size_t { kScopeText = 44, kScopeTextEnd = 46 };
 // The default of 6/43 for an architecture (kArchitecture..., archive/format.h).
 std::string platform_text(const std::string& product, uint32_t architecture);
 

@@ -123,6 +123,10 @@ kestrel_scenario(few-pages.script bitmap-picture.toml)
 kestrel_scenario(round-trip.script round-trip.toml)
 # The same for a per-user product, whose programs ask for no administrator rights.
 kestrel_scenario(per-user.script per-user.toml)
+# For all users or for one, chosen when the setup runs: by /CURRENTUSER,
+# and by the question, answered for all users.
+kestrel_scenario(choice-current-user.script choice.toml)
+kestrel_scenario(choice-all-users.script choice.toml)
 # A new user's first project: the texts name the product, the start-menu
 # folders are what the docs say.
 kestrel_scenario(new-user.script new-user.toml)
