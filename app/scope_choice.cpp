@@ -9,20 +9,12 @@
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "base/setup_log.h"
-#include "base/system_libraries.h"
+#include "install/desktop_shell.h"
 #include "install/scope.h"
 
 namespace {
 
 enum { kTextAskScope = 44, kTextMachineOnly = 45 };
-
-// Whether this process has administrator rights. Without the call, the
-// Windows 95 family has no rights to ask for, and an NT that lacks it is
-// asked through the runas verb.
-bool runs_elevated() {
-  FARPROC call = loaded_library_call("shell32.dll", "IsUserAnAdmin");
-  return call ? as_call<BOOL(WINAPI*)()>(call)() != FALSE : !IsNtFamily;
-}
 
 // This setup again with administrator rights, its switches and /ALLUSERS;
 // answers that run's exit code.
