@@ -31,7 +31,9 @@ bool manifest_asks_no_rights() {
 }  // namespace
 
 bool per_user_scope() {
-  if (Scope < 0) Scope = manifest_asks_no_rights() ? 1 : 0;
+  // One that lets its user choose is per machine until chosen (block 0x1248
+  // comes before the setup types): loading makes nothing of the user's.
+  if (Scope < 0) Scope = manifest_asks_no_rights() && !HasScopeChoice ? 1 : 0;
   return Scope == 1;
 }
 
