@@ -11,6 +11,7 @@
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "base/restart.h"
+#include "install/desktop_shell.h"
 #include "install/destination.h"
 #include "install/engine.h"
 #include "install/journal.h"
@@ -66,7 +67,6 @@ bool run_program_item() {
     return false;
   }
   const char* arguments = product_detail(kDetailProgramArguments);
-  if (!*arguments) return WinExec(TempPath, SW_SHOWNORMAL) > 31;
   // The path quoted, so that it stays one word before the arguments also
   // where the drive keeps no short names; arguments cut to fit would start
   // the program with others than the project's, so it is not started.
@@ -77,7 +77,10 @@ bool run_program_item() {
   append_string(command, "\" ", sizeof command);
   uint32_t used = static_cast<uint32_t>(std::strlen(command));
   if (expand_macros(command + used, arguments, kCommandCapacity - used) >= kCommandCapacity - used) return false;
-  return WinExec(command, SW_SHOWNORMAL) > 31;
+  // A setup with administrator rights starts it as the desktop's user,
+  // through the shell, where the shell offers a way.
+  if (runs_elevated() && start_through_shell(TempPath, command + used, InstallDir)) return true;
+  return WinExec(*arguments ? command : TempPath, SW_SHOWNORMAL) > 31;
 }
 
 void release_font_brush_and_ole() {

@@ -4,6 +4,7 @@
 #include "app/finishing.h"
 #include "app/language.h"
 #include "app/relaunch.h"
+#include "app/scope_choice.h"
 #include "app/unattended.h"
 #include "archive/config.h"
 #include "archive/loader.h"
@@ -122,6 +123,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   log_start();
   // Nothing is installed where the machine cannot take the setup's mode.
   if (ArchitectureRefused) return stop_early(refuse_platform());
+  // Before the switches: /DIR stands over the folders the scope gives.
+  int ended;
+  if (settle_scope(command_line, &ended)) return stop_early(ended);
   if (int code = apply_switches()) return stop_early(code);
   // The silent window is a plain one.
   if (unattended()) SetupFlags &= ~1u;

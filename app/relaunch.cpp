@@ -62,7 +62,9 @@ static bool append_switches(char* command, size_t capacity) {
          append_quoted(command, capacity, " /LOG=\"", Switches.log) &&
          append_quoted(command, capacity, " /LANG=\"", Switches.lang) &&
          (!Switches.has_type || append_string(command, type, capacity)) &&
-         (!Switches.no_restart || append_string(command, " /NORESTART", capacity));
+         (!Switches.no_restart || append_string(command, " /NORESTART", capacity)) &&
+         (Switches.scope != SetupScope::kAllUsers || append_string(command, " /ALLUSERS", capacity)) &&
+         (Switches.scope != SetupScope::kCurrentUser || append_string(command, " /CURRENTUSER", capacity));
 }
 
 bool make_relaunch_copy(char* command, size_t capacity) {

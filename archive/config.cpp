@@ -23,6 +23,8 @@ uint32_t ItemPrefixBlobLength;
 
 uint16_t StartPageNumber = kNoStartPage;
 bool HasStartPageBlock;
+bool HasScopeChoice;
+uint8_t ScopeChoice[kScopeChoiceSize];
 
 SetupTypeSlot SetupTypeTable[6];
 int SetupTypeCount;

@@ -58,6 +58,10 @@ extern uint32_t ItemPrefixBlobLength;
 enum : uint16_t { kNoStartPage = 0xFFFF };
 extern uint16_t StartPageNumber;       // kNoStartPage: none
 extern bool HasStartPageBlock;   // suppresses the finishing actions
+// Block 0x1248 as stored, read with get_u32: the setup lets its user
+// choose between all users and this user alone.
+extern bool HasScopeChoice;
+extern uint8_t ScopeChoice[kScopeChoiceSize];
 // A start page shows that one page alone instead of the whole wizard.
 inline bool single_page_mode() { return StartPageNumber != kNoStartPage; }
 // The frame fills the screen, with the background behind the dialog.

@@ -24,6 +24,7 @@ enum BlockId : uint16_t {
   kBlockCodePage = 0x1244,  // for the host's tools only; the setup passes it over
   kBlockPathEntries = 0x1246,
   kBlockArchitecture = 0x1247,  // the 64-bit mode; absent for a 32-bit setup
+  kBlockScopeChoice = 0x1248,   // privileges = "choice"; absent otherwise
   kBlockLanguageTables = 0x1249,  // a setup type's texts in each language; absent with one language
   kBlockLanguages = 0x124a,       // the languages a setup offers; absent with one language
   kBlockDataArea = 0x7F7F,
@@ -33,6 +34,13 @@ enum : uint16_t { kBlockCompressed = 0x0001 };
 // The architecture block's one u32: the machines a 64-bit-mode setup
 // accepts. A setup without the block is a 32-bit one (kArchitectureX86).
 enum : uint32_t { kArchitectureX86 = 0, kArchitectureX64 = 1, kArchitectureArm64 = 2, kArchitectureX64Compatible = 3 };
+// The scope choice block: u32 flags, then u32 the offset in the
+// uninstaller program (block 0x123f) of its manifest's level text, which a
+// per-user installation turns into the invoker level (0: none).
+enum : uint32_t { kScopeChoiceSize = 8, kScopeMachineOnly = 0x01 };
+// A registry root code beside 0 HKCR, 1 HKCU, 2 HKLM and 3 HKU: HKLM per
+// machine, HKCU per user (the project's "HKA").
+enum : uint32_t { kRootOfScope = 4 };
 // The code page of a setup's texts when it carries no block 0x1244.
 enum : uint32_t { kDefaultCodePage = 1252 };
 enum : uint32_t { kBlockHeaderSize = 8 };

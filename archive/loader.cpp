@@ -239,6 +239,11 @@ bool load_archive() {
         else take_architecture(get_u32(word));
         break;
       }
+      case kBlockScopeChoice:
+        // One too short to read is no choice: the setup then runs per user,
+        // as its manifest asks for no rights.
+        HasScopeChoice = header.stored_size >= kScopeChoiceSize && read_exact(file, ScopeChoice, kScopeChoiceSize) == 0;
+        break;
       case kBlockWizardPicture: error = replace_block(file, header, &WizardPicture, &WizardPictureLength); break;
       case kBlockBackgroundPicture:
         error = replace_block(file, header, &BackgroundPicture, &BackgroundPictureLength);

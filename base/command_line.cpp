@@ -20,9 +20,20 @@ bool is_word(const char* p, size_t n, const char* word) {
   return i == n && word[i] == '\0';
 }
 
-// The switches that are words: three alone, then four with a value.
-const char kWords[] = "SILENT\0VERYSILENT\0NORESTART\0DIR\0TYPE\0LOG\0LANG\0";
-enum { kSilentWord, kVerySilentWord, kNoRestartWord, kDirWord, kTypeWord, kLogWord, kLangWord, kNoWord };
+// The switches that are words: five alone, then four with a value.
+const char kWords[] = "SILENT\0VERYSILENT\0NORESTART\0ALLUSERS\0CURRENTUSER\0DIR\0TYPE\0LOG\0LANG\0";
+enum {
+  kSilentWord,
+  kVerySilentWord,
+  kNoRestartWord,
+  kAllUsersWord,
+  kCurrentUserWord,
+  kDirWord,
+  kTypeWord,
+  kLogWord,
+  kLangWord,
+  kNoWord
+};
 enum { kFirstSettingWord = kDirWord };
 
 // Which of kWords the n letters at p are, in any case; kNoWord for none.
@@ -62,7 +73,7 @@ const char* read_setting(const char* start, int word, const char* p) {
   bool whole = true;
   if (word != kTypeWord) {
     char* value = word == kDirWord ? Switches.dir : word == kLogWord ? Switches.log : Switches.lang;
-    p = read_value(p, value, word == kLangWord ? sizeof Switches.lang : kPathSize, &whole);
+    p = read_value(p, value, word == kLangWord ? sizeof Switches.lang : size_t{kPathSize}, &whole);
     // A cut path would name another place.
     whole = whole && value[0];
   } else {  // a setup type number, 0 to 5 as `kestrel list` numbers them
@@ -97,6 +108,9 @@ void parse_command_line(const char* text) {
       p += n;
     } else if (word == kNoRestartWord) {
       Switches.no_restart = true;
+      p += n;
+    } else if (word == kAllUsersWord || word == kCurrentUserWord) {
+      Switches.scope = word == kAllUsersWord ? SetupScope::kAllUsers : SetupScope::kCurrentUser;
       p += n;
     } else if (word != kNoWord) {
       // Without its value the switch would be passed over unnoticed.

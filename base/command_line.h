@@ -2,7 +2,8 @@
 // /S path (read the archive from that file) and /DEL (this is a relaunched
 // copy). The others run it without a person at the screen: /SILENT,
 // /VERYSILENT, /DIR="path", /TYPE=n, /NORESTART and /LOG="path"; /LANG=code
-// chooses one of the setup's languages.
+// chooses one of the setup's languages; /ALLUSERS and /CURRENTUSER answer a
+// setup that lets its user choose the scope.
 // Either prefix, any case. Portable, so that it is tested on the host.
 #pragma once
 #include <cstddef>
@@ -15,10 +16,14 @@ enum class RunMode : unsigned char {
   kVerySilent,  // no window at all
 };
 
+// The scope a switch asked for; the last one given counts.
+enum class SetupScope : unsigned char { kNotGiven, kAllUsers, kCurrentUser };
+
 // All zero (in the BSS, costing the stub no bytes) until parsed.
 struct SetupSwitches {
   RunMode mode;
   bool no_restart;          // /NORESTART: never restart Windows
+  SetupScope scope;         // /ALLUSERS or /CURRENTUSER
   bool has_type;            // /TYPE=n was given,
   int setup_type;           // with this number
   char dir[kPathSize];      // /DIR: the installation folder; empty when not given

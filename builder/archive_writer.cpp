@@ -49,7 +49,8 @@ uint64_t kept_content(const std::vector<uint8_t>& blocks) {
     bool compressed = (get_u16(&blocks[at + 2]) & kBlockCompressed) != 0;
     uint32_t stored = get_u32(&blocks[at + 4]);
     at += kBlockHeaderSize;
-    if (id != kBlockSetupFlags && id != kBlockStartPage && id != kBlockArchitecture && stored > 0)
+    if (id != kBlockSetupFlags && id != kBlockStartPage && id != kBlockArchitecture && id != kBlockScopeChoice &&
+        stored > 0)
       total += compressed && stored >= 4 ? get_u32(&blocks[at]) : stored;
     at += stored;
   }
@@ -132,6 +133,12 @@ bool assemble_configuration(const ArchivePlan& archive, const StreamCompressor& 
     std::vector<uint8_t> architecture;
     append_u32(&architecture, archive.architecture);
     if (!append_stored_block(&blocks, kBlockArchitecture, architecture, error)) return false;
+  }
+  if (archive.scope_choice) {
+    std::vector<uint8_t> choice;
+    append_u32(&choice, archive.scope_choice->flags);
+    append_u32(&choice, archive.scope_choice->uninstaller_level);
+    if (!append_stored_block(&blocks, kBlockScopeChoice, choice, error)) return false;
   }
   // Tells the host's tools how to read the texts; a setup in the default
   // code page stays what earlier builders wrote.

@@ -24,6 +24,12 @@ struct SetupTypePlan {
   std::vector<LanguageTableFields> languages;  // by ArchivePlan::languages; empty = no block 0x1249
 };
 
+// Block 0x1248 of a setup that lets its user choose its scope.
+struct ScopeChoiceFields {
+  uint32_t flags = 0;              // kScopeMachineOnly
+  uint32_t uninstaller_level = 0;  // offset of the level text in block 0x123f; 0 none
+};
+
 struct ArchivePlan {
   std::vector<std::vector<uint8_t>> dialog_templates;  // by template number; empty = none
   uint32_t setup_flags = 0;                             // kSetupFullScreen, kSetupRemoveOthers
@@ -39,10 +45,12 @@ struct ArchivePlan {
   // The languages offered, the default first; empty = one, and no block 0x124a.
   std::vector<LanguageEntryFields> languages;
   uint32_t names_code_page = 0;  // of the names, 0 when every name is plain ASCII
+  std::optional<ScopeChoiceFields> scope_choice;  // block 0x1248 only for privileges = "choice"
 };
 
-// Every block before the data area: 0x1239, 0x1234, 0x1244, 0x124a, 0x1235, 0x1236, 0x1237,
-// 0x123d, for each setup type 0x123e with its 0x123a, 0x1240..0x1242, 0x1246, 0x1243 and 0x1249,
+// Every block before the data area: 0x1239, 0x1234, 0x1247, 0x1248, 0x1244, 0x124a,
+// 0x1235, 0x1236, 0x1237, 0x123d, for each setup type 0x123e with its 0x123a, 0x1240..0x1242, 0x1246, 0x1243
+// and 0x1249,
 // then 0x123b and 0x123f. Blocks are compressed where `compress` is given
 // and saves bytes. Refuses what the loader would refuse: no or more than six
 // setup types, a start page naming a setup type that does not exist, a file

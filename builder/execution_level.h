@@ -13,6 +13,11 @@
 // manifest's level exactly once (another program, or one changed already).
 bool request_invoker_level(std::vector<uint8_t>* image);
 
+// Where the built manifest's level stands in an image (its only place), for
+// the setup that turns it into the invoker level itself when it installs
+// per user: false when it is not there exactly once.
+bool find_administrator_level(const std::vector<uint8_t>& image, uint32_t* at);
+
 // Whether a stub image asks for administrator rights: its manifest holds
 // the built level, not the invoker level the build may have put there.
 // Answers false as well for an image with neither.

@@ -77,6 +77,8 @@ struct Project {
   std::optional<StartPageFields> start_page;
   std::string dialog_resources;  // host path of a .res file, "" none
   bool per_user = false;         // privileges = "user": no administrator rights asked for
+  bool scope_choice = false;     // privileges = "choice": for all users or one, chosen when the setup runs
+  bool machine_only = false;     // a "choice" setup whose items need the machine: for all users only
   uint32_t architecture = 0;     // kArchitecture... (archive/format.h): setup.architecture
   std::string sign_command;      // [signing] command, run in the project's folder; "" none
   bool sign_payload = false;     // [signing] payload: programs and libraries among the items are signed too

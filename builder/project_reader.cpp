@@ -34,6 +34,8 @@ struct Reader {
   std::vector<const Translation*> languages;
   bool language_mode = false;
   std::vector<std::string> warnings;
+  bool choice = false;    // privileges = "choice"
+  bool machine_only = false;  // a "choice" setup whose items need the machine
 
   bool fail(const toml::node& node, const std::string& key, const std::string& message) {
     error = file + ":" + std::to_string(node.source().begin.line) + ": " + key + ": " + message;
@@ -47,7 +49,11 @@ struct Reader {
   }
   // A per-user setup runs without administrator rights: what only they may
   // write would fail on the user's machine, after the files are in place.
+  // A setup that lets its user choose installs such items for all users
+  // only.
+  bool without_rights() const { return per_user || choice; }
   bool needs_machine(const toml::node& node, const std::string& key, const std::string& what) {
+    if (choice) return machine_only = true;
     return fail(node, key, what + " needs administrator rights, which a setup with privileges = \"user\" does not "
                                   "ask for");
   }
@@ -221,9 +227,11 @@ bool colour(Table& t, const std::string& name, uint32_t* out) {
 
 bool root_key_code(Table& t, const std::string& name, uint32_t* out) {
   int code = -1;
-  const std::vector<const char*> roots = {"HKCR", "HKCU", "HKLM", "HKU"};
+  // HKA: HKLM for all users, HKCU for one (kRootOfScope).
+  const std::vector<const char*> roots = {"HKCR", "HKCU", "HKLM", "HKU", "HKA"};
   if (!t.choice(name, roots, &code)) return false;
-  if (code == 2 && t.reader().per_user) return t.reader().needs_machine(*t.raw().get(name), t.key(name), "HKLM");
+  if (code == 2 && t.reader().without_rights() && !t.reader().needs_machine(*t.raw().get(name), t.key(name), "HKLM"))
+    return false;
   if (code >= 0) *out = static_cast<uint32_t>(code);
   return true;
 }
@@ -426,8 +434,9 @@ bool read_item_common(Table& t, ProjectItem* item) {
       !t.choice("role", {"document", "program"}, &role))
     return false;
   const char* const kMachineFolders[] = {"", "the Windows folder", "the System folder", "the Fonts folder"};
-  if (folder != 0 && t.reader().per_user)
-    return t.reader().needs_machine(*t.raw().get("folder"), t.key("folder"), kMachineFolders[folder]);
+  if (folder != 0 && t.reader().without_rights() &&
+      !t.reader().needs_machine(*t.raw().get("folder"), t.key("folder"), kMachineFolders[folder]))
+    return false;
   item->folder_code = static_cast<uint8_t>(folder);
   if (role >= 0) item->finish_role = static_cast<uint8_t>(role + 1);
   if (!t.text("arguments", &item->program_arguments)) return false;
@@ -495,8 +504,9 @@ bool read_files(Reader& r, const toml::table& table, const std::string& prefix, 
   if (source.empty()) return r.fail(table, prefix + ".source", "is required");
   if (shared && item.folder_code == kFolderInstallDir)
     return r.fail(table, prefix + ".shared", "counts only files outside the installation folder");
-  if (reg == kRegisterLibrary - 1 && r.per_user)
-    return r.needs_machine(*table.get("register"), prefix + ".register", "a library's self-registration");
+  if (reg == kRegisterLibrary - 1 && r.without_rights() &&
+      !r.needs_machine(*table.get("register"), prefix + ".register", "a library's self-registration"))
+    return false;
   item.shared = shared;
   item.kind = in_source ? kKindInSource : keep ? kKindFile : kKindRemovable;
   if (reg >= 0) item.registration = static_cast<uint8_t>(reg + 1);
@@ -723,6 +733,7 @@ struct TypeTextsContext {
   const std::string& licence;  // the licence's text, "" none
   bool removes_others;
   uint32_t architecture;
+  bool scope_choice;      // privileges = "choice": the question of the scope
   bool document = false;  // an item with role "document"
 };
 
@@ -785,10 +796,16 @@ bool type_lists(Reader& r, const TypeTextsContext& c, size_t li, TextLists* out)
                                                     lists[6].begin() + kPlatformText, defaults.begin() + kFirstRemovalText);
   if (no_platform) lists[6][kPlatformText].clear();
   if (no_removal) std::fill(lists[6].begin() + kFirstRemovalText, lists[6].begin() + kPlatformText, std::string());
+  // The question of the scope only in a setup that asks it.
+  bool no_scope = !c.scope_choice && std::equal(lists[6].begin() + kScopeText, lists[6].begin() + kScopeTextEnd,
+                                                defaults.begin() + kScopeText);
+  if (no_scope) std::fill(lists[6].begin() + kScopeText, lists[6].begin() + kScopeTextEnd, std::string());
+  if (r.language_mode && no_scope) lists[6].resize(kScopeText);
   if (!r.language_mode)
     for (int l = 0; l < kTextListCount; ++l) {
       size_t keep = kClassicListSizes[l];
       if (l == 6 && no_platform) keep = no_removal ? size_t{kFirstRemovalText} : size_t{kPlatformText};
+      if (l == 6 && !no_scope) keep = kScopeTextEnd;
       for (const auto& [k, v] : given ? *given : toml::table{}) {
         unsigned list = 0, index = 0;
         if (std::sscanf(std::string(k.str()).c_str(), "%u/%u", &list, &index) == 2 && list == static_cast<unsigned>(l) &&
@@ -884,7 +901,7 @@ bool read_type(Reader& r, const toml::table& table, size_t index, const std::opt
   if (!read_program_arguments(r, type)) return false;
   // The finish page has an Open button only for a document: without one,
   // its default text must not ask the user to press it.
-  TypeTextsContext c{table, texts, prefix, title, licence_text, removes_others, architecture};
+  TypeTextsContext c{table, texts, prefix, title, licence_text, removes_others, architecture, r.choice};
   c.document = std::any_of(type->items.begin(), type->items.end(),
                            [](const ProjectItem& item) { return item.finish_role == kRoleDocument; });
   TextLists lists;
@@ -1020,7 +1037,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
          t.choice("single_page", {"welcome", "licence", "setup-type", "destination", "ready", "progress", "finish",
                                   "closing"}, &single) &&
          t.number("start_type", 0, kMaxSetupTypes - 1, &start_type) &&
-         t.choice("privileges", {"admin", "user"}, &privileges) &&
+         t.choice("privileges", {"admin", "user", "choice"}, &privileges) &&
          t.choice("architecture", {"x86", "x64", "arm64", "x64compatible"}, &architecture) &&
          t.path("copyright", &p.copyright) && t.file("setup_icon", &p.setup_icon);
     for (size_t i = 0; ok && i < product.size(); ++i) ok = t.text(kDetailKeys[i], &product[i]);
@@ -1031,7 +1048,9 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     p.version = product[kDetailVersion];
     p.publisher = product[kDetailPublisher];
     p.per_user = privileges == 1;
+    p.scope_choice = privileges == 2;
     r.per_user = p.per_user;
+    r.choice = p.scope_choice;
     p.architecture = static_cast<uint32_t>(architecture);  // in the order of kArchitecture...
     if (ok && uninstaller && p.uninstaller_name.empty() && uninstaller->is_string())
       ok = r.fail(*uninstaller, "setup.uninstaller", "must not be empty (write false for none)");
@@ -1077,6 +1096,11 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     *error = visible(r.error);
     return false;
   }
+  // The machine's search path, like HKLM, is for all users only.
+  p.machine_only = r.machine_only;
+  for (const ProjectType& type : p.types)
+    for (const ProjectPathEntry& entry : type.path_entries)
+      if (p.scope_choice && path_entry_scope(p, entry) == kPathScopeMachine) p.machine_only = true;
   *project = std::move(p);
   return true;
 }

@@ -594,8 +594,15 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   // The programs as this setup carries them: asking for administrator
   // rights, or for none.
   std::vector<uint8_t> stub = options.stub, uninstaller_image = options.uninstaller;
-  if (project.per_user && !request_invoker_level(&stub))
-    return fail(error, "privileges = \"user\": the stub has no manifest asking for administrator rights");
+  // A setup that lets its user choose starts without rights too; its
+  // uninstaller keeps asking for them, but for a per-user installation the
+  // setup writes it with the invoker level at the place named here.
+  const char* privileges = project.per_user ? "privileges = \"user\"" : "privileges = \"choice\"";
+  if ((project.per_user || project.scope_choice) && !request_invoker_level(&stub))
+    return fail(error, std::string(privileges) + ": the stub has no manifest asking for administrator rights");
+  uint32_t uninstaller_level = 0;
+  if (project.scope_choice && with_uninstaller && !find_administrator_level(uninstaller_image, &uninstaller_level))
+    return fail(error, std::string(privileges) + ": the uninstaller has no manifest asking for administrator rights");
   if (project.per_user && with_uninstaller && !request_invoker_level(&uninstaller_image))
     return fail(error, "privileges = \"user\": the uninstaller has no manifest asking for administrator rights");
   // The version resource and icon go into the stub only when asked for:
@@ -626,6 +633,12 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   archive.setup_flags = project.setup_flags;
   archive.code_page = project.code_page;
   archive.architecture = project.architecture;
+  if (project.scope_choice) {
+    ScopeChoiceFields choice;
+    choice.flags = project.machine_only ? uint32_t{kScopeMachineOnly} : 0;
+    choice.uninstaller_level = uninstaller_level;
+    archive.scope_choice = choice;
+  }
   if (!project.wizard_picture.empty() && (!read_whole(project.wizard_picture, &archive.wizard_picture, error) ||
                                           !check_bitmap_file(archive.wizard_picture, error)))
     return fail(error, project.wizard_picture + ": " + *error);

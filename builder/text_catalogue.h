@@ -37,6 +37,9 @@ enum : size_t { kFirstRemovalText = 36 };
 // setup in that mode carries it (texts 36 to 42 then empty where it does
 // not remove the other types' installations).
 enum : size_t { kPlatformText = 43 };
+// 6/53 asks for whom to install, 6/54 says that the setup installs for all
+// users only: only a setup with privileges = "choice" carries them.
+enum : size_t { kScopeText = 53, kScopeTextEnd = 55 };
 
 // The uninstaller's texts of a translation, u/0 to u/11: the first
 // kUninstallerTextCount are the ones a project may give.

@@ -27,6 +27,7 @@ const char* root_key_name(uint32_t code) {
     case 0: return "HKEY_CLASSES_ROOT";
     case 2: return "HKEY_LOCAL_MACHINE";
     case 3: return "HKEY_USERS";
+    case kRootOfScope: return "HKA (HKEY_LOCAL_MACHINE for all users, HKEY_CURRENT_USER for one)";
   }
   return "HKEY_CURRENT_USER";
 }
@@ -180,6 +181,9 @@ void print_setup(const char* path) {
   if (LoadedArchitecture != kArchitectureX86)
     printf("architecture %s: the native folders and registry view of 64-bit Windows\n",
            architecture_name(static_cast<uint32_t>(LoadedArchitecture)));
+  if (HasScopeChoice)
+    printf("privileges choice: for all users or for the user who runs it, chosen when the setup runs%s\n",
+           (get_u32(ScopeChoice) & kScopeMachineOnly) ? "; its items need the machine: for all users only" : "");
   if (single_page_mode()) printf("single page: %u\n", StartPageNumber);
   // The block that names the first setup type also turns the finishing
   // actions off.

@@ -175,6 +175,11 @@ struct Scanner {
       check_raw_block(header, id, flags, stored);
       return;
     }
+    if (id == kBlockScopeChoice) {  // read by the setup raw, its flags and an offset
+      if ((flags & kBlockCompressed) || stored != kScopeChoiceSize)
+        add(Rule::kRawBlock, "", at_byte(header), "block 0x1248 must store 8 bytes, uncompressed");
+      return;
+    }
     if (id == kBlockArchitecture) {
       check_raw_block(header, id, flags, stored);
       Content c;

@@ -289,7 +289,7 @@ bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_f
     if (!ours) t->environment.push_back(*e);
   }
   t->environment.push_back("WINEPREFIX=" + t->prefix);
-  t->environment.push_back("WINEARCH=win32");
+  t->environment.push_back(t->win64 ? "WINEARCH=win64" : "WINEARCH=win32");
   // Wine's server keeps its socket and a lock file there, and leaves them.
   t->environment.push_back("TMPDIR=" + wine_tmp);
   t->environment.push_back("WINEDEBUG=-all");

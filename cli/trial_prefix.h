@@ -1,5 +1,5 @@
-// The throwaway Wine of `kestrel try`: a fresh 32-bit prefix in a temporary
-// folder, never the user's ~/.wine; an Xvfb of its own when there is no
+// The throwaway Wine of `kestrel try`: a fresh 32-bit (or 64-bit) prefix in
+// a temporary folder, never the user's ~/.wine; an Xvfb of its own when there is no
 // display; no menu entries or desktop files for the host (winemenubuilder is
 // off and the user's shell folders are folders of the prefix). Every drive
 // but C: is taken away, Z: (the host's root) among them: the setup sees a
@@ -33,6 +33,7 @@ struct TrialPrefix {
   std::string source;  // folder/source, drive S:: the copy of the setup's files
   std::string setup_folder;
   pid_t xvfb = -1;
+  bool win64 = false;  // set before opening: a 64-bit prefix (WINEARCH=win64)
   std::vector<std::string> environment;
 };
 

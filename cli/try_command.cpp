@@ -1,4 +1,5 @@
-// kestrel try SETUP [--type N] [--dir D] [--keep] [--timeout S]: the test a
+// kestrel try SETUP [--type N] [--dir D] [--arch win32|win64] [--scope user|machine]
+// [--keep] [--timeout S]: the test a
 // publisher runs before shipping. Installs SETUP silently in a throwaway
 // Wine prefix, shows what the installation changed, runs the uninstaller
 // that it registered, silently too, and shows what remains. Exit 0 only
@@ -40,6 +41,8 @@ struct TryOptions {
   const char* setup = nullptr;
   int type = -1;
   const char* dir = nullptr;
+  bool win64 = false;           // --arch win64: a 64-bit prefix
+  const char* scope = nullptr;  // --scope: "/CURRENTUSER" or "/ALLUSERS"
   bool keep = false;
   int timeout = kDefaultTimeout;
   unsigned code_page = kDefaultCodePage;  // of the setup's texts, for its log
@@ -47,13 +50,18 @@ struct TryOptions {
 };
 
 const char kHelp[] =
-    "Usage: kestrel try SETUP [--type N] [--dir D] [--keep] [--timeout S]\n"
+    "Usage: kestrel try SETUP [--type N] [--dir D] [--arch win32|win64] [--scope user|machine]\n"
+    "                   [--keep] [--timeout S]\n"
     "  install SETUP silently in a throwaway Wine prefix, show what the installation\n"
     "  changed (files with sizes, registry values, INI entries, shortcuts with their\n"
     "  targets, the Add/Remove entry), run the uninstaller it registered silently and\n"
     "  show what remains\n"
     "  --type N     install setup type N (as kestrel list numbers them): /TYPE=N\n"
     "  --dir D      install into the Windows folder D: /DIR=\"D\"\n"
+    "  --arch A     the prefix: win32 (the default) or win64, a 64-bit Windows, where\n"
+    "               the registry's 32-bit view shows as HKLM\\Software\\Wow6432Node\n"
+    "  --scope S    a setup with privileges = \"choice\" installs for the user (user:\n"
+    "               /CURRENTUSER) or for all users (machine: /ALLUSERS)\n"
     "  --keep       keep the trial's folder (the prefix, the setup's log) and print its path\n"
     "  --timeout S  give the setup, and then the uninstaller, S seconds each (default 600)\n"
     "Exit status: 0 installed and nothing remains after uninstalling; 1 the installation\n"
@@ -94,6 +102,14 @@ int parse_options(int argc, char** argv, TryOptions* o) {
       if (i + 1 >= argc || !*argv[i + 1]) return usage_error("try", "--dir needs a folder");
       o->dir = argv[++i];
       if (!fit_for_windows(o->dir, "\"", &bad)) return usage_error("try", "--dir holds " + bad);
+    } else if (!strcmp(argv[i], "--arch")) {
+      const char* arch = i + 1 < argc ? argv[++i] : "";
+      if (strcmp(arch, "win32") && strcmp(arch, "win64")) return usage_error("try", "--arch takes win32 or win64");
+      o->win64 = !strcmp(arch, "win64");
+    } else if (!strcmp(argv[i], "--scope")) {
+      const char* scope = i + 1 < argc ? argv[++i] : "";
+      if (strcmp(scope, "user") && strcmp(scope, "machine")) return usage_error("try", "--scope takes user or machine");
+      o->scope = !strcmp(scope, "user") ? "/CURRENTUSER" : "/ALLUSERS";
     } else if (!strcmp(argv[i], "--keep")) {
       o->keep = true;
     } else if (!strcmp(argv[i], "--timeout")) {
@@ -259,7 +275,15 @@ int trial(const TryOptions& o, TrialPrefix* t) {
   std::string command = std::string("\"S:\\") + file_name(o.setup) + "\" /VERYSILENT /NORESTART /LOG=\"T:\\setup.log\"";
   if (o.type >= 0) command += " /TYPE=" + std::to_string(o.type);
   if (o.dir) command += std::string(" /DIR=\"") + o.dir + "\"";
+  if (o.scope) command += std::string(" ") + o.scope;
   printf("Installing: %s\n", printable(command.c_str()).c_str());
+  // Where the snapshots look: every file of C:, S: and T:, and both hives,
+  // which in a 64-bit prefix hold both registry views.
+  printf("Looking in: drive C:, S: and T:; HKLM (system.reg) and HKCU (user.reg)%s\n",
+         o.win64 ? "; a 64-bit prefix: HKLM\\Software is the 64-bit view, HKLM\\Software\\Wow6432Node the 32-bit "
+                   "one, C:\\Program Files and C:\\windows\\system32 the native folders, C:\\Program Files (x86) "
+                   "and C:\\windows\\syswow64 the 32-bit ones"
+                 : "; a 32-bit prefix: one registry view");
   long code = 0;
   bool ended = run_step(t, "setup", command, o.timeout, &code);
   if (!ended) return kExitFailed;
@@ -344,8 +368,10 @@ int run_try(int argc, char** argv) {
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
 
-  printf("Making a throwaway Wine prefix (a copy of the setup's files is its drive S:, the trial's own files T:).\n");
+  printf("Making a throwaway %s Wine prefix (a copy of the setup's files is its drive S:, the trial's own files T:).\n",
+         o.win64 ? "64-bit" : "32-bit");
   TrialPrefix t;
+  t.win64 = o.win64;
   int result = open_trial_prefix(programs, folder, o.source_files, &t, &why) ? trial(o, &t) : fail("try", why);
   close_trial_prefix(&t, o.keep);
   if (o.keep && !t.folder.empty())

@@ -12,6 +12,7 @@
 #include "base/system_libraries.h"
 #include "install/path_macros.h"
 #include "install/registry_values.h"
+#include "install/scope.h"
 
 bool ArchitectureRefused;
 uint32_t ActiveArchitecture;
@@ -37,6 +38,7 @@ HKEY root_key(uint32_t code) {
     case 0: return HKEY_CLASSES_ROOT;
     case 2: return HKEY_LOCAL_MACHINE;
     case 3: return HKEY_USERS;
+    case kRootOfScope: return product_root();
     default: return HKEY_CURRENT_USER;
   }
 }

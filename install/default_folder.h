@@ -6,7 +6,8 @@
 #include "archive/platform.h"  // default_install_dir
 
 // The root of a record's root-key code: 0 classes root, 1 current user,
-// 2 local machine, 3 users; any other code the current user.
+// 2 local machine, 3 users, 4 (kRootOfScope) the product's root in this
+// installation's scope; any other code the current user.
 HKEY root_key(uint32_t code);
 
 // The architecture whose 64-bit mode this run is in (kArchitecture...,

@@ -6,6 +6,7 @@
 #include "base/memory.h"
 #include "base/native_mode.h"
 #include "base/path_strings.h"
+#include "install/desktop_shell.h"
 
 long read_default_value(HKEY root, const char* key_path, char* buffer) {
   buffer[0] = '\0';
@@ -20,6 +21,9 @@ long read_default_value(HKEY root, const char* key_path, char* buffer) {
 }
 
 uint32_t open_document(const char* target, const char* fallback_extension) {
+  // With administrator rights, opened as the desktop's user where the
+  // shell offers a way (above 32: opened).
+  if (runs_elevated() && start_through_shell(target, "", "")) return 33;
   uintptr_t shell = reinterpret_cast<uintptr_t>(ShellExecuteA(nullptr, "open", target, nullptr, nullptr, SW_SHOW));
   if (shell > 32) return static_cast<uint32_t>(shell);
   static const char kOpenCommand[] = "\\shell\\open\\command";

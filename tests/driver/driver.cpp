@@ -864,9 +864,19 @@ bool run_unlock_file(const Step& step) {
 }
 
 bool run_expect_file_text(const Step& step) {
+  // A program that the setup starts may write its file a moment later, also
+  // after the setup has ended (started through the desktop's shell, it is
+  // not the setup's child): watch for five seconds.
   std::vector<uint8_t> data;
-  if (!read_whole(step.path, data)) return fail("cannot read %s", step.path.c_str());
-  std::string text(data.begin(), data.end());
+  std::string text;
+  bool read = false;
+  wait_for([&] {
+    data.clear();
+    read = read_whole(step.path, data);
+    text.assign(data.begin(), data.end());
+    return read && matches(text, step.match);
+  }, 5000);
+  if (!read) return fail("cannot read %s", step.path.c_str());
   if (!matches(text, step.match)) return fail("%s holds \"%s\"", step.path.c_str(), text.c_str());
   return true;
 }

@@ -193,6 +193,41 @@ TEST_F(ProjectTest, PerUserSetupsRefuseWhatNeedsTheMachine) {
   EXPECT_EQ("", read_error(user + file + "[[type.registry]]\nroot = \"HKCU\"\nkey = \"Software\\\\K\"\n"));
 }
 
+// A setup that lets its user choose takes what a per-user one refuses, and
+// then installs for all users only; HKA and what the user may write keep
+// the choice. Only it carries the texts of the choice (6/53, 6/54).
+TEST_F(ProjectTest, ChoiceSetupsInstallWhatNeedsTheMachineForAllUsersOnly) {
+  write_text(dir.file("a.txt"), "a");
+  const std::string choice = "[setup]\nprivileges = \"choice\"\n[[type]]\nfolder = \"C:/x\"\n";
+  const std::string file = "[[type.files]]\nsource = \"a.txt\"\n";
+  const std::string machine[] = {
+      file + "folder = \"system\"\n",
+      file + "folder = \"fonts\"\n",
+      file + "register = \"library\"\n",
+      "[[type.registry]]\nroot = \"HKLM\"\nkey = \"Software\\\\K\"\n",
+      "remember = { registry = { root = \"HKLM\", key = \"Software\\\\K\", value = \"Dir\" }, write = true }\n",
+      "[[type.path]]\nfolder = \"#InstallDir#\"\n",
+  };
+  for (const std::string& tail : machine) {
+    Project p;
+    ASSERT_EQ("", read_error(choice + tail, &p)) << tail;
+    EXPECT_TRUE(p.scope_choice);
+    EXPECT_TRUE(p.machine_only) << tail;
+  }
+  Project p;
+  ASSERT_EQ("", read_error(choice + file + "[[type.registry]]\nroot = \"HKA\"\nkey = \"Software\\\\K\"\n"
+                           "[[type.path]]\nfolder = \"#InstallDir#\"\nscope = \"user\"\n", &p));
+  EXPECT_FALSE(p.machine_only);
+  EXPECT_EQ(uint32_t{kRootOfScope}, p.types[0].registry_entries[0].root_key);
+  ASSERT_TRUE(p.types[0].record.text_lists[6]);
+  ASSERT_EQ(size_t{kScopeTextEnd}, p.types[0].record.text_lists[6]->size());
+  EXPECT_NE(std::string::npos, (*p.types[0].record.text_lists[6])[kScopeText].find("for all users"));
+  EXPECT_EQ("", (*p.types[0].record.text_lists[6])[kFirstRemovalText]);
+  ASSERT_EQ("", read_error("[[type]]\nfolder = \"C:/x\"\n", &p));
+  EXPECT_FALSE(p.scope_choice);
+  EXPECT_EQ(size_t{kFirstRemovalText}, p.types[0].record.text_lists[6]->size());
+}
+
 // A setting the uninstaller deletes must be one its plan takes: a record
 // with any other would make the uninstaller remove nothing at all.
 // The texts about removing the other setup types' installations are only
@@ -411,7 +446,7 @@ TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
            "3: type[0].remember.ini.key: is required"},
           {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"0/9\" = \"x\"\n",
            "4: type[0].texts.0/9: there is no text 0/9: list 0 holds texts 0 to 4"},
-          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/53\" = \"x\"\n", "list 6 holds texts 0 to 52"},
+          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/55\" = \"x\"\n", "list 6 holds texts 0 to 54"},
           {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"8/0\" = \"x\"\n",
            "4: type[0].texts.8/0: the setup shows no text of list 8"},
           {"[[type]]\nfolder = \"C:/x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\n",

@@ -123,6 +123,12 @@ kestrel_scenario(few-pages.script bitmap-picture.toml)
 kestrel_scenario(round-trip.script round-trip.toml)
 # The same for a per-user product, whose programs ask for no administrator rights.
 kestrel_scenario(per-user.script per-user.toml)
+# For all users or for one, chosen when the setup runs: by /CURRENTUSER,
+# and by the question, answered for all users.
+kestrel_scenario(choice-current-user.script choice.toml)
+kestrel_scenario(choice-all-users.script choice.toml)
+# One whose items need the machine installs for all users only.
+kestrel_scenario(choice-machine.script choice-machine.toml)
 # A new user's first project: the texts name the product, the start-menu
 # folders are what the docs say.
 kestrel_scenario(new-user.script new-user.toml)
@@ -230,6 +236,9 @@ kestrel_scenario(silent-single-page.script single-page.toml)
 # keys in the 64-bit view, and its uninstaller takes everything back from
 # there; in a 32-bit Windows it installs nothing and ends with 1633.
 kestrel_scenario(native64.script native64.toml WIN64)
+# The same mode in a setup that lets its user choose: per user the user's
+# folder and HKCU, for all users the native folders and HKLM's 64-bit view.
+kestrel_scenario(choice64.script choice64.toml WIN64)
 # The 32-bit prefix is a 64-bit one where Wine has no 32-bit half.
 if(NOT KESTREL_WINE_ARCH STREQUAL "win64")
   kestrel_scenario(native64-refused.script native64.toml)
