@@ -252,19 +252,6 @@ FileHandle open_record_file(const char* path, int mode, uint8_t** bytes, uint32_
   return INVALID_FILE_HANDLE;
 }
 
-// Whether the uninstaller at UninstallerPath is signed: its record then
-// goes into its side file, whose path goes into `side`.
-bool uninstaller_signed(char* side) {
-  uint8_t* bytes = nullptr;
-  uint32_t length = 0, image = 0;
-  FileHandle file = open_file(UninstallerPath, 0);
-  bool signed_image = file != INVALID_FILE_HANDLE && read_uninstaller_file(file, &bytes, &length, &image) &&
-                      certificate_entry_beyond(bytes, image) && side_record_path(UninstallerPath, side, kPathSize);
-  free_block(&bytes);
-  if (file != INVALID_FILE_HANDLE) close_file(file);
-  return signed_image;
-}
-
 // A new file beside the side file `side`, into `temp` (kPathSize bytes),
 // that takes the record whole before place_side_file puts it in place: a
 // half-written record never stands under the side file's name. It holds
@@ -295,6 +282,17 @@ bool place_side_file(const char* temp, const char* side, bool undoable) {
 
 }  // namespace
 
+bool record_beside(const char* uninstaller, char* side) {
+  uint8_t* bytes = nullptr;
+  uint32_t length = 0, image = 0;
+  FileHandle file = open_file(uninstaller, 0);
+  bool signed_image = file != INVALID_FILE_HANDLE && read_uninstaller_file(file, &bytes, &length, &image) &&
+                      certificate_entry_beyond(bytes, image) && side_record_path(uninstaller, side, kPathSize);
+  free_block(&bytes);
+  if (file != INVALID_FILE_HANDLE) close_file(file);
+  return signed_image;
+}
+
 void forget_earlier_record() {
   free_block(&EarlierRecord);
   EarlierRecordLength = 0;
@@ -320,7 +318,7 @@ bool write_uninstall_data() {
   // as it is: its record goes into its side file.
   FileHandle file = INVALID_FILE_HANDLE;
   char side[kPathSize], temp[kPathSize];
-  bool in_side_file = uninstaller_signed(side);
+  bool in_side_file = record_beside(UninstallerPath, side);
   RecordTarget = in_side_file ? side : UninstallerPath;
   if (in_side_file) {
     file = create_side_record(side, temp);
@@ -604,7 +602,7 @@ bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t i
   if (!UninstallerPath[0] || image_size < kBlockHeaderSize) return false;
   // A signed one gets a side file of its own, as the final step makes it.
   char side[kPathSize], temp[kPathSize];
-  bool in_side_file = uninstaller_signed(side);
+  bool in_side_file = record_beside(UninstallerPath, side);
   if (in_side_file) image_size = kBlockHeaderSize;
   FileHandle file = in_side_file ? create_side_record(side, temp) : open_file(UninstallerPath, 2);
   if (file == INVALID_FILE_HANDLE) return false;
