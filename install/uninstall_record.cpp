@@ -40,8 +40,6 @@ uint8_t* EarlierRecord = nullptr;
 uint32_t EarlierRecordLength = 0;
 // It was read from the side file of a signed uninstaller.
 bool EarlierInSideFile = false;
-// The file the record goes into: the uninstaller, or its side file.
-const char* RecordTarget = UninstallerPath;
 
 // Whether the item's file is listed for the uninstaller to remove. Only what
 // this installation wrote goes: not a file kept in its place (up to date,
@@ -197,8 +195,10 @@ bool take_over_earlier_record(RecordFile* log, uint32_t list_at, uint32_t list_e
 
 // A failed write of the record is the installation's failure: a full disk
 // (a short write) is error 20, any other error 19, both naming the
-// uninstaller.
-void fail_with(int result) { fail_install(result == 3 ? kErrorDiskFull : kErrorWrite, RecordTarget); }
+// file the record goes into, the uninstaller or its side file.
+void fail_with(int result, const char* target) {
+  fail_install(result == 3 ? kErrorDiskFull : kErrorWrite, target);
+}
 
 // The file open in `file` read whole into *bytes, of *length bytes; false,
 // with nothing to free, when it cannot be read or is longer than an
@@ -319,13 +319,13 @@ bool write_uninstall_data() {
   FileHandle file = INVALID_FILE_HANDLE;
   char side[kPathSize], temp[kPathSize];
   bool in_side_file = record_beside(UninstallerPath, side);
-  RecordTarget = in_side_file ? side : UninstallerPath;
+  const char* target = in_side_file ? side : UninstallerPath;
   if (in_side_file) {
     file = create_side_record(side, temp);
     if (file == INVALID_FILE_HANDLE) return fail_install(kErrorCreate, side);
   } else if (GetFileAttributesA(UninstallerPath) != INVALID_FILE_ATTRIBUTES) {
     if (!note_file_change(UninstallerPath)) {
-      fail_with(GetLastError() == ERROR_DISK_FULL ? 3 : 2);
+      fail_with(GetLastError() == ERROR_DISK_FULL ? 3 : 2, target);
       return false;
     }
     file = open_uninstaller_for_record();
@@ -358,18 +358,18 @@ bool write_uninstall_data() {
   write_uninstaller_texts(&log);
   write_made_folders(&log);
   write_block_header(&log, kUninstallEndId, 0);
-  if (!finish_record(&log)) fail_with(log.result);
+  if (!finish_record(&log)) fail_with(log.result, target);
   // One the uninstaller would refuse is not written: the installation
   // fails, and its rollback puts back the uninstaller that was there.
   uint32_t end = tell_file(file);
   if (ErrorState == 0 && log.result == 0 && end - (start - kBlockHeaderSize) > kMaxRecordLength) {
     SavedSystemError = ERROR_FILE_TOO_LARGE;
-    fail_install(kErrorSystem, RecordTarget);
+    fail_install(kErrorSystem, target);
   }
   // The side file is on the disk whole before it takes the place of the
   // one there.
-  if (in_side_file && ErrorState == 0 && !FlushFileBuffers(file)) fail_with(2);
-  if (!close_file(file) && log.result == 0) fail_with(2);
+  if (in_side_file && ErrorState == 0 && !FlushFileBuffers(file)) fail_with(2, target);
+  if (!close_file(file) && log.result == 0) fail_with(2, target);
   if (in_side_file) {
     if (ErrorState != 0) delete_file(temp);
     else if (!place_side_file(temp, side, true)) fail_install(kErrorCreate, side);
