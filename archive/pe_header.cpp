@@ -43,13 +43,17 @@ bool pe_directory_entry(const PeHeader& header, uint32_t index, uint32_t* offset
   return true;
 }
 
-bool forget_missing_certificate_table(uint8_t* image, size_t size) {
+uint32_t certificate_entry_beyond(const uint8_t* image, size_t size) {
   PeHeader header;
   uint32_t entry = 0;
   if (!read_pe_header(image, size, &header) || !pe_directory_entry(header, kPeDirectoryCertificates, &entry))
-    return false;
+    return 0;
   uint32_t at = get_u32(image + entry), length = get_u32(image + entry + 4);
-  if ((at == 0 && length == 0) || inside(size, at, length)) return false;
-  std::memset(image + entry, 0, kPeDirectoryEntrySize);
-  return true;
+  return (at == 0 && length == 0) || inside(size, at, length) ? 0 : entry;
+}
+
+bool forget_missing_certificate_table(uint8_t* image, size_t size) {
+  uint32_t entry = certificate_entry_beyond(image, size);
+  if (entry) std::memset(image + entry, 0, kPeDirectoryEntrySize);
+  return entry != 0;
 }

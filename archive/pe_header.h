@@ -31,6 +31,10 @@ bool read_pe_header(const uint8_t* data, size_t size, PeHeader* header);
 // false when the header holds no such entry.
 bool pe_directory_entry(const PeHeader& header, uint32_t index, uint32_t* offset);
 
+// File offset of the certificate table entry when it names a table that
+// does not lie within the first `size` bytes (a signed image's table
+// follows the image): 0 when it names none, or one inside them.
+uint32_t certificate_entry_beyond(const uint8_t* image, size_t size);
 // Clears the certificate table entry of an image whose table lies outside
 // its first `size` bytes: a copy of a signed setup's stub carries no table,
 // and a header naming one beyond the file's end would be malformed.

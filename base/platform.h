@@ -16,8 +16,9 @@ FileHandle open_file(const char* path, int mode);  // 0 read, 1 write, 2 read+wr
 FileHandle create_file(const char* path);
 // Created (or emptied) for writing while others may read it: a log.
 FileHandle create_shared_file(const char* path);
-// Creates a new file for writing beside the file `beside`: its name with
-// the extension replaced by "." + tag + eight random hexadecimal digits,
+// Creates a new file for writing and reading beside the file `beside`: its
+// name with the extension replaced by "." + tag + eight random hexadecimal
+// digits,
 // made only where nothing of that name exists, so that no one can have
 // prepared it (a planted file or link). Its path goes into `path` of
 // `capacity` bytes; INVALID_FILE_HANDLE when none can be made, and `path`

@@ -33,7 +33,10 @@ HANDLE create_unguessable_file(const char* folder, const char* prefix, const cha
                                size_t capacity) {
   for (int i = 0; i < kTries; ++i) {
     if (!unguessable_name(folder, prefix, suffix, path, capacity)) return INVALID_HANDLE_VALUE;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Readable too: a record written into one is read back where the
+    // earlier installations are merged into it.
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     // A file of that name, or a folder (which answers "access denied"):
     // try another name. Anything else, such as a missing folder, no other

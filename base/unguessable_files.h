@@ -20,7 +20,7 @@ bool temp_name_head(const char* beside, const char* tag, char* head, size_t capa
 bool temp_name_beside(const char* beside, const char* tag, char* path, size_t capacity);
 
 // Creates folder + prefix + eight random hexadecimal digits + suffix for
-// writing, without sharing, and puts its path into `path`. `folder` ends in
+// writing and reading, without sharing, and puts its path into `path`. `folder` ends in
 // a backslash (or is empty when `prefix` holds the whole head).
 // INVALID_HANDLE_VALUE when the path does not fit or no new file can be
 // made; `path` then names no file of ours.

@@ -1,5 +1,6 @@
 #include "builder/setup_build.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,7 @@
 #include "builder/stub_image.h"
 #include "builder/translations.h"
 #include "builder/uninstaller_item.h"
+#include "record/uninstall_data.h"
 
 namespace fs = std::filesystem;
 
@@ -299,6 +301,20 @@ bool sign_setup(const SignCommand& sign, const std::string& file, std::string* e
   return sign_and_check(sign, file, "the setup file", error);
 }
 
+// Signs *content as a copy at `copy`, which goes again, and takes the
+// signed copy for it.
+bool sign_copy(const SignCommand& sign, const std::string& copy, const std::string& what,
+               std::vector<uint8_t>* content, std::string* error) {
+  FILE* f = std::fopen(copy.c_str(), "wb");
+  bool ok = f && std::fwrite(content->data(), 1, content->size(), f) == content->size();
+  if (f && std::fclose(f) != 0) ok = false;
+  if (!ok) return fail(error, "cannot write the copy of " + what + " to sign");
+  if (!sign_and_check(sign, copy, what, error) || !read_whole(copy, content, error)) return false;
+  std::error_code ec;
+  fs::remove(copy, ec);
+  return true;
+}
+
 // With [signing] payload: a program or library item without a signature
 // is signed as a copy in the work folder, and the copy is what the setup
 // stores. Each source is signed once, however many items name it.
@@ -316,14 +332,7 @@ struct PayloadSigner {
       return true;
     }
     const std::string copy = (work / ("payload-" + std::to_string(done.size()) + ".exe")).string();
-    const std::string what = item.source + " (" + item.where + ")";
-    FILE* f = std::fopen(copy.c_str(), "wb");
-    bool ok = f && std::fwrite(content->data(), 1, content->size(), f) == content->size();
-    if (f && std::fclose(f) != 0) ok = false;
-    if (!ok) return fail(error, "cannot write the copy of " + what + " to sign");
-    if (!sign_and_check(*sign, copy, what, error) || !read_whole(copy, content, error)) return false;
-    std::error_code ec;
-    fs::remove(copy, ec);
+    if (!sign_copy(*sign, copy, item.source + " (" + item.where + ")", content, error)) return false;
     done[item.source] = *content;
     return true;
   }
@@ -620,14 +629,26 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
                             fs::path(options.output).filename().string()};
     if (!apply_setup_resources(stub, texts, icon, error)) return false;
   }
+  Staging staging;
+  if (!staging.open(options.output, error)) return false;
   UninstallerItem uninstaller;
   if (with_uninstaller) {
+    // A signed setup's uninstaller is signed as well, so that the one
+    // installed is: the setup then keeps the record in a file beside it.
+    // One given signed already is stored as it is.
+    if (!options.sign.command.empty() &&
+        item_signature(uninstaller_image.data(), uninstaller_image.size()) == ItemSignature::kUnsigned &&
+        !sign_copy(options.sign, (staging.work() / "uninstaller.exe").string(), "the uninstaller",
+                   &uninstaller_image, error))
+      return false;
     UninstallerSplitResult split = split_uninstaller_image(uninstaller_image, &uninstaller);
     if (split != UninstallerSplitResult::kSplit)
       return fail(error, std::string("the uninstaller: ") + uninstaller_split_text(split));
+    std::string extension = fs::path(project.uninstaller_name).extension().string();
+    if (uninstaller.signed_image && strcasecmp(extension.c_str(), kSideRecordExtension) == 0)
+      return fail(error, project.path + ": setup.uninstaller: a signed uninstaller keeps its record in a file of its "
+                         "name ending in " + kSideRecordExtension + ", so its own name must not end so");
   }
-  Staging staging;
-  if (!staging.open(options.output, error)) return false;
   ArchivePlan archive;
   if (!dialog_templates(project, options, &archive.dialog_templates, error)) return false;
   archive.setup_flags = project.setup_flags;

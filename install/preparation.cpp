@@ -164,11 +164,15 @@ bool settle_ended_uninstaller(bool tell) {
     compose(text, sizeof text, kReportTexts[static_cast<unsigned>(how)], Others.type);
     if (*text) message_box(text, kMbIconInformation);
   }
+  // A signed uninstaller's record, used now, lies beside it and goes too.
+  char side[kPathSize];
+  bool beside = record_beside(Others.program, side);
   DWORD start = GetTickCount();
   do {
     look_at_messages();
     if (delete_file(Others.program)) break;
   } while (GetTickCount() - start < kDeleteWaitMs);
+  if (beside) delete_file(side);
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include "archive/error_codes.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/pe_header.h"
 #include "archive/stub_size.h"
 #include "base/globals.h"
 #include "base/memory.h"
@@ -21,6 +22,7 @@
 #include "install/folders.h"
 #include "install/journal.h"
 #include "install/path_entries.h"
+#include "install/safe_replace.h"
 #include "install/product_entry.h"
 #include "install/scope.h"
 #include "install/settings_lists.h"
@@ -36,6 +38,8 @@ namespace {
 // The record of the uninstaller that the new one replaced, accepted whole.
 uint8_t* EarlierRecord = nullptr;
 uint32_t EarlierRecordLength = 0;
+// It was read from the side file of a signed uninstaller.
+bool EarlierInSideFile = false;
 
 // Whether the item's file is listed for the uninstaller to remove. Only what
 // this installation wrote goes: not a file kept in its place (up to date,
@@ -191,14 +195,108 @@ bool take_over_earlier_record(RecordFile* log, uint32_t list_at, uint32_t list_e
 
 // A failed write of the record is the installation's failure: a full disk
 // (a short write) is error 20, any other error 19, both naming the
-// uninstaller.
-void fail_with(int result) { fail_install(result == 3 ? kErrorDiskFull : kErrorWrite, UninstallerPath); }
+// file the record goes into, the uninstaller or its side file.
+void fail_with(int result, const char* target) {
+  fail_install(result == 3 ? kErrorDiskFull : kErrorWrite, target);
+}
+
+// The file open in `file` read whole into *bytes, of *length bytes; false,
+// with nothing to free, when it cannot be read or is longer than an
+// uninstaller with its record.
+bool read_whole_file(FileHandle file, uint8_t** bytes, uint32_t* length) {
+  *bytes = nullptr;
+  *length = file_length(file);
+  if (*length != INVALID_SET_FILE_POINTER && *length <= kMaxUninstallerLength && alloc_block(*length, bytes) &&
+      read_exact(file, *bytes, *length) == 0)
+    return true;
+  free_block(bytes);
+  return false;
+}
+
+// The uninstaller file open in `file` read whole into *bytes, with its
+// length and that of its image, where its record begins; false, with
+// nothing to free, when it cannot be read or is no uninstaller of ours.
+bool read_uninstaller_file(FileHandle file, uint8_t** bytes, uint32_t* length, uint32_t* image) {
+  size_t field = 0;
+  if (read_whole_file(file, bytes, length) &&
+      find_stub_size_field(*bytes, *length, stub_size_marker(), &field) == StubFieldSearch::kFound) {
+    *image = get_u32(*bytes + field);
+    if (*image > field && *image < *length) return true;
+  }
+  free_block(bytes);
+  return false;
+}
+
+// The file that holds the record of the uninstaller at `path`, opened in
+// `mode` and read whole into *bytes, the record from *image on: the
+// uninstaller itself or, for a signed one, its side file, whose path goes
+// into `side` (kPathSize bytes; "" for the uninstaller) and whose record
+// begins at 0. INVALID_FILE_HANDLE, with nothing to free, when it cannot
+// be read.
+FileHandle open_record_file(const char* path, int mode, uint8_t** bytes, uint32_t* length, uint32_t* image,
+                            char* side) {
+  side[0] = '\0';
+  FileHandle file = open_file(path, mode);
+  if (file == INVALID_FILE_HANDLE) return file;
+  bool read = read_uninstaller_file(file, bytes, length, image);
+  if (read && certificate_entry_beyond(*bytes, *image)) {
+    close_file(file);
+    free_block(bytes);
+    *image = 0;
+    file = side_record_path(path, side, kPathSize) ? open_file(side, mode) : INVALID_FILE_HANDLE;
+    if (file == INVALID_FILE_HANDLE) return file;
+    read = read_whole_file(file, bytes, length);
+  }
+  if (read) return file;
+  close_file(file);
+  return INVALID_FILE_HANDLE;
+}
+
+// A new file beside the side file `side`, into `temp` (kPathSize bytes),
+// that takes the record whole before place_side_file puts it in place: a
+// half-written record never stands under the side file's name. It holds
+// the 8 bytes that the RemoveList header takes.
+FileHandle create_side_record(const char* side, char* temp) {
+  static const uint8_t kHeaderRoom[kBlockHeaderSize] = {};
+  FileHandle file = create_temp_file(side, "$", temp, kPathSize);
+  if (file != INVALID_FILE_HANDLE && write_all(file, kHeaderRoom, sizeof kHeaderRoom) != 0) {
+    close_file(file);
+    delete_file(temp);
+    return INVALID_FILE_HANDLE;
+  }
+  return file;
+}
+
+// The record written whole under `temp` put in the side file's place; a
+// rollback (`undoable`) puts back what was there. The temporary file goes
+// when it cannot be placed.
+bool place_side_file(const char* temp, const char* side, bool undoable) {
+  DWORD attributes = GetFileAttributesA(side);
+  bool placed = !undoable ? replace_file(temp, side)
+                : attributes == INVALID_FILE_ATTRIBUTES
+                    ? note_created_file(side) && rename_file(temp, side)
+                    : replace_with_backup(temp, side, attributes) == Replacement::kPlaced;
+  if (!placed) delete_file(temp);
+  return placed;
+}
 
 }  // namespace
+
+bool record_beside(const char* uninstaller, char* side) {
+  uint8_t* bytes = nullptr;
+  uint32_t length = 0, image = 0;
+  FileHandle file = open_file(uninstaller, 0);
+  bool signed_image = file != INVALID_FILE_HANDLE && read_uninstaller_file(file, &bytes, &length, &image) &&
+                      certificate_entry_beyond(bytes, image) && side_record_path(uninstaller, side, kPathSize);
+  free_block(&bytes);
+  if (file != INVALID_FILE_HANDLE) close_file(file);
+  return signed_image;
+}
 
 void forget_earlier_record() {
   free_block(&EarlierRecord);
   EarlierRecordLength = 0;
+  EarlierInSideFile = false;
 }
 
 // The placed uninstaller, open for its record. A scanner may hold a new
@@ -216,11 +314,18 @@ static FileHandle open_uninstaller_for_record() {
 bool write_uninstall_data() {
   // Made by this run, normally; otherwise kept as it was for a rollback.
   // One that is there but cannot be kept (no room for its copy on a full
-  // disk) must not be changed: the installation fails.
+  // disk) must not be changed: the installation fails. A signed one stays
+  // as it is: its record goes into its side file.
   FileHandle file = INVALID_FILE_HANDLE;
-  if (GetFileAttributesA(UninstallerPath) != INVALID_FILE_ATTRIBUTES) {
+  char side[kPathSize], temp[kPathSize];
+  bool in_side_file = record_beside(UninstallerPath, side);
+  const char* target = in_side_file ? side : UninstallerPath;
+  if (in_side_file) {
+    file = create_side_record(side, temp);
+    if (file == INVALID_FILE_HANDLE) return fail_install(kErrorCreate, side);
+  } else if (GetFileAttributesA(UninstallerPath) != INVALID_FILE_ATTRIBUTES) {
     if (!note_file_change(UninstallerPath)) {
-      fail_with(GetLastError() == ERROR_DISK_FULL ? 3 : 2);
+      fail_with(GetLastError() == ERROR_DISK_FULL ? 3 : 2, target);
       return false;
     }
     file = open_uninstaller_for_record();
@@ -253,15 +358,27 @@ bool write_uninstall_data() {
   write_uninstaller_texts(&log);
   write_made_folders(&log);
   write_block_header(&log, kUninstallEndId, 0);
-  if (!finish_record(&log)) fail_with(log.result);
+  if (!finish_record(&log)) fail_with(log.result, target);
   // One the uninstaller would refuse is not written: the installation
   // fails, and its rollback puts back the uninstaller that was there.
   uint32_t end = tell_file(file);
   if (ErrorState == 0 && log.result == 0 && end - (start - kBlockHeaderSize) > kMaxRecordLength) {
     SavedSystemError = ERROR_FILE_TOO_LARGE;
-    fail_install(kErrorSystem, UninstallerPath);
+    fail_install(kErrorSystem, target);
   }
-  if (!close_file(file) && log.result == 0) fail_with(2);
+  // The side file is on the disk whole before it takes the place of the
+  // one there.
+  if (in_side_file && ErrorState == 0 && !FlushFileBuffers(file)) fail_with(2, target);
+  if (!close_file(file) && log.result == 0) fail_with(2, target);
+  if (in_side_file) {
+    if (ErrorState != 0) delete_file(temp);
+    else if (!place_side_file(temp, side, true)) fail_install(kErrorCreate, side);
+  } else if (EarlierInSideFile && ErrorState == 0 && side_record_path(UninstallerPath, side, kPathSize) &&
+             note_file_change(side)) {
+    // The earlier record is in this one now: its side file would be left
+    // behind by an uninstaller that does not read it.
+    delete_file(side);
+  }
   if (ErrorState != 0) return false;
   log_event("uninstaller", UninstallerPath);
   if (named) register_uninstaller(key_path, current_uninstall_name(), true);
@@ -281,30 +398,17 @@ static bool earlier_record_plans(const UninstallData& data) {
   return uninstaller_folder(folder) && record_plans(data, folder);
 }
 
-// The uninstaller file open in `file` read whole into *bytes, with its
-// length and that of its image, where its record begins; false, with
-// nothing to free, when it cannot be read or is no uninstaller of ours.
-static bool read_uninstaller_file(FileHandle file, uint8_t** bytes, uint32_t* length, uint32_t* image) {
-  *bytes = nullptr;
-  *length = file_length(file);
-  size_t field = 0;
-  if (*length != INVALID_SET_FILE_POINTER && *length <= kMaxUninstallerLength && alloc_block(*length, bytes) &&
-      read_exact(file, *bytes, *length) == 0 &&
-      find_stub_size_field(*bytes, *length, stub_size_marker(), &field) == StubFieldSearch::kFound) {
-    *image = get_u32(*bytes + field);
-    if (*image > field && *image < *length) return true;
-  }
+// The record of the uninstaller at UninstallerPath, as open_record_file
+// opens it, where it parses into *data.
+static FileHandle open_uninstaller_record(int mode, uint8_t** bytes, uint32_t* length, uint32_t* image, char* side,
+                                          UninstallData* data) {
+  FileHandle file = open_record_file(UninstallerPath, mode, bytes, length, image, side);
+  if (file == INVALID_FILE_HANDLE ||
+      parse_uninstall_data(*bytes + *image, *length - *image, data) == UninstallDataStatus::kOk)
+    return file;
   free_block(bytes);
-  return false;
-}
-
-// The same, where the file holds a record that parses into *data.
-static bool read_uninstaller_record(FileHandle file, uint8_t** bytes, uint32_t* length, uint32_t* image,
-                                    UninstallData* data) {
-  if (!read_uninstaller_file(file, bytes, length, image)) return false;
-  if (parse_uninstall_data(*bytes + *image, *length - *image, data) == UninstallDataStatus::kOk) return true;
-  free_block(bytes);
-  return false;
+  close_file(file);
+  return INVALID_FILE_HANDLE;
 }
 
 // Whether the record is of the product this setup installs: its Uninstall
@@ -348,13 +452,21 @@ static bool repoint_value(HKEY key, const char* key_path, const char* name, cons
 
 // Another product's uninstaller at the path would be written over, and
 // that product could no longer be removed: it goes on beside ours, with
-// its record, under a free name ("Uninstall-1.exe"), and its Uninstall
-// key names it there. A rollback takes both back. False when that cannot
-// be done: the installation must not go on.
-static bool set_aside(const uint8_t* bytes, uint32_t length, const UninstallData& data) {
-  char aside[kPathSize];
-  FileHandle file = INVALID_FILE_HANDLE;
-  for (unsigned n = 1; n < 100 && file == INVALID_FILE_HANDLE; ++n) {
+// its record (appended, or its side file `side` when that is not ""),
+// under a free name ("Uninstall-1.exe", "Uninstall-1.dat"), and its
+// Uninstall key names it there. A rollback takes both back. False when
+// that cannot be done: the installation must not go on.
+static bool copy_aside(const char* from, const char* to) {
+  if (!note_created_file(to) || !CopyFileA(from, to, TRUE))
+    return fail_install(GetLastError() == ERROR_DISK_FULL ? kErrorDiskFull : kErrorCreate, to);
+  log_event("made", to);
+  return true;
+}
+
+static bool set_aside(const UninstallData& data, const char* side) {
+  char aside[kPathSize], aside_side[kPathSize];
+  bool free_name = false;
+  for (unsigned n = 1; n < 100 && !free_name; ++n) {
     copy_string(aside, UninstallerPath, sizeof aside);
     char* dot = strrchr(aside, '.');
     char* slash = strrchr(aside, '\\');
@@ -366,15 +478,12 @@ static bool set_aside(const uint8_t* bytes, uint32_t length, const UninstallData
     char number[12] = "-";
     format_decimal(number + 1, sizeof number - 1, n, 1);
     if (!append_string(aside, number, sizeof aside) || !append_string(aside, tail, sizeof aside)) break;
-    if (GetFileAttributesA(aside) != INVALID_FILE_ATTRIBUTES) continue;
-    if (!note_created_file(aside)) break;
-    file = create_file(aside);
-    if (file == INVALID_FILE_HANDLE) break;  // the folder takes no file of ours
+    free_name = GetFileAttributesA(aside) == INVALID_FILE_ATTRIBUTES &&
+                (!side[0] || (side_record_path(aside, aside_side, kPathSize) &&
+                              GetFileAttributesA(aside_side) == INVALID_FILE_ATTRIBUTES));
   }
-  if (file == INVALID_FILE_HANDLE) return fail_install(kErrorCreate, UninstallerPath);
-  int written = write_all(file, bytes, length);
-  if (!close_file(file) || written != 0) return fail_install(written == 3 ? kErrorDiskFull : kErrorWrite, aside);
-  log_event("made", aside);
+  if (!free_name) return fail_install(kErrorCreate, UninstallerPath);
+  if (!copy_aside(UninstallerPath, aside) || (side[0] && !copy_aside(side, aside_side))) return false;
   // Its plan took the key: below the Uninstall key, and shorter than this.
   char key_path[kUninstallKeyCapacity];
   HKEY key;
@@ -395,22 +504,24 @@ bool keep_earlier_record() {
   // has ended): the record is read once it is done. Without the turn the
   // record cannot be told apart from one carried out, and nothing is kept.
   HANDLE turn = wait_for_turn(UninstallerPath);
-  FileHandle file = turn ? open_file(UninstallerPath, 0) : INVALID_FILE_HANDLE;
+  uint8_t* bytes = nullptr;
+  uint32_t length = 0, image = 0;
+  UninstallData data;
+  char side[kPathSize];
+  FileHandle file = turn ? open_uninstaller_record(0, &bytes, &length, &image, side, &data) : INVALID_FILE_HANDLE;
   bool kept = true;
   if (file != INVALID_FILE_HANDLE) {
-    uint8_t* bytes = nullptr;
-    uint32_t length = 0, image = 0;
-    UninstallData data;
-    if (read_uninstaller_record(file, &bytes, &length, &image, &data) && earlier_record_plans(data)) {
+    close_file(file);  // copied aside, it must not be open
+    if (earlier_record_plans(data)) {
       if (!same_product(data)) {
-        kept = set_aside(bytes, length, data);
+        kept = set_aside(data, side);
       } else if (alloc_block(length - image, &EarlierRecord)) {
         memcpy(EarlierRecord, bytes + image, length - image);
         EarlierRecordLength = length - image;
+        EarlierInSideFile = side[0] != '\0';
       }
     }
     free_block(&bytes);
-    close_file(file);
   }
   release_turn(turn);
   return kept;
@@ -426,15 +537,12 @@ static void write_paths(RecordFile* log, const char* const* paths, uint32_t coun
 
 bool append_remaining_files(const char* const* paths, uint32_t count) {
   if (!UninstallerPath[0]) return false;
-  FileHandle file = open_file(UninstallerPath, 2);
-  if (file == INVALID_FILE_HANDLE) return false;
   uint8_t* bytes = nullptr;
   uint32_t length = 0, image = 0;
   UninstallData data;
-  if (!read_uninstaller_record(file, &bytes, &length, &image, &data)) {
-    close_file(file);
-    return false;
-  }
+  char side[kPathSize];
+  FileHandle file = open_uninstaller_record(2, &bytes, &length, &image, side, &data);
+  if (file == INVALID_FILE_HANDLE) return false;
   // The files go at the end of its RemoveList, named as that record names
   // its own: "." is its installation folder, the uninstaller's own folder
   // unless the record says another.
@@ -478,14 +586,13 @@ bool append_remaining_files(const char* const* paths, uint32_t count) {
 }
 
 UninstallDataStatus uninstaller_record_status(const char* uninstaller) {
-  FileHandle file = open_file(uninstaller, 0);
-  if (file == INVALID_FILE_HANDLE) return UninstallDataStatus::kMissing;
   uint8_t* bytes = nullptr;
   uint32_t length = 0, image = 0;
   UninstallData data;
-  UninstallDataStatus status = read_uninstaller_file(file, &bytes, &length, &image)
-                                   ? parse_uninstall_data(bytes + image, length - image, &data)
-                                   : UninstallDataStatus::kMissing;
+  char side[kPathSize];
+  FileHandle file = open_record_file(uninstaller, 0, &bytes, &length, &image, side);
+  if (file == INVALID_FILE_HANDLE) return UninstallDataStatus::kMissing;
+  UninstallDataStatus status = parse_uninstall_data(bytes + image, length - image, &data);
   free_block(&bytes);
   close_file(file);
   return status;
@@ -493,11 +600,16 @@ UninstallDataStatus uninstaller_record_status(const char* uninstaller) {
 
 bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t image_size) {
   if (!UninstallerPath[0] || image_size < kBlockHeaderSize) return false;
-  FileHandle file = open_file(UninstallerPath, 2);
+  // A signed one gets a side file of its own, as the final step makes it.
+  char side[kPathSize], temp[kPathSize];
+  bool in_side_file = record_beside(UninstallerPath, side);
+  if (in_side_file) image_size = kBlockHeaderSize;
+  FileHandle file = in_side_file ? create_side_record(side, temp) : open_file(UninstallerPath, 2);
   if (file == INVALID_FILE_HANDLE) return false;
   // Back to the image as placed: a record the final step wrote lists what
   // the rollback has taken away.
-  if (file_length(file) < image_size || seek_to(file, image_size) != image_size || !SetEndOfFile(file)) {
+  if (!in_side_file &&
+      (file_length(file) < image_size || seek_to(file, image_size) != image_size || !SetEndOfFile(file))) {
     close_file(file);
     return false;
   }
@@ -514,8 +626,10 @@ bool record_remaining_files(const char* const* paths, uint32_t count, uint32_t i
   if (ActiveArchitecture) write_native_mode(&log, ActiveArchitecture);
   write_block_header(&log, kUninstallEndId, 0);
   copy_string(DestPath, saved, sizeof DestPath);
-  bool written = finish_record(&log);
+  bool written = finish_record(&log) && (!in_side_file || FlushFileBuffers(file));
   bool whole = close_file(file) && written;
+  if (in_side_file && !whole) delete_file(temp);
+  if (in_side_file && whole) whole = place_side_file(temp, side, false);
   if (whole && named) register_uninstaller(key_path, current_uninstall_name(), false);
   return whole;
 }

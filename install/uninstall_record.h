@@ -1,6 +1,6 @@
 // The record of an installation that the uninstaller reads back: the
-// UninstallData appended to the installed uninstaller, and the Uninstall key
-// that registers it with Windows.
+// UninstallData appended to the installed uninstaller (or in the side file
+// of a signed one), and the Uninstall key that registers it with Windows.
 #pragma once
 #include <cstdint>
 
@@ -35,6 +35,9 @@ UninstallDataStatus uninstaller_record_status(const char* uninstaller);
 // files to that record's RemoveList, so that the uninstaller removes them
 // with the rest. False when there is no such record or it cannot be written.
 bool append_remaining_files(const char* const* paths, uint32_t count);
+// Whether the uninstaller at that path is signed, and so keeps its record
+// in its side file, whose path goes into `side` (kPathSize bytes).
+bool record_beside(const char* uninstaller, char* side);
 // Forgets the record kept by keep_earlier_record.
 void forget_earlier_record();
 // Appends the UninstallData to the installed uninstaller and, once it is

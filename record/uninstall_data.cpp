@@ -4,6 +4,7 @@
 
 #include "archive/format.h"
 #include "base/path_list.h"
+#include "base/path_strings.h"
 
 namespace {
 
@@ -295,4 +296,9 @@ UninstallData next_earlier_installation(const uint8_t** cursor) {
       return earlier;
     }
   }
+}
+
+bool side_record_path(const char* uninstaller, char* out, size_t capacity) {
+  return copy_string(out, uninstaller, capacity) && set_extension(out, capacity, kSideRecordExtension) &&
+         !same_folded(out, uninstaller, strlen(uninstaller) + 1);
 }

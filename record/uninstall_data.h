@@ -72,6 +72,16 @@ enum : uint32_t { kMaxRecordLength = 4u << 20 };
 // An installed uninstaller is its image, far smaller, and its record.
 enum : uint32_t { kMaxUninstallerLength = 2 * kMaxRecordLength };
 
+// A signed uninstaller keeps its record beside it, in a file of its own
+// name with this extension ("Uninstall.exe": "Uninstall.dat"): appended,
+// the record would break the signature, which covers every byte but the
+// certificate table. The side file holds the record alone, from its first
+// byte.
+constexpr char kSideRecordExtension[] = ".dat";
+// The side file of the uninstaller at that path, into `out` of `capacity`
+// bytes; false when it does not fit, or would be the uninstaller itself.
+bool side_record_path(const char* uninstaller, char* out, size_t capacity);
+
 // The UninstallKeyBlock names a key below this one of HKEY_LOCAL_MACHINE.
 constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 

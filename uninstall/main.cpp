@@ -193,15 +193,21 @@ void remove_uninstaller_folders(const char* folder, const RemovalPlan& plan, boo
   }
 }
 
+// The installed uninstaller and, for a signed one, its side file.
+void delete_installed_files(const char* installed, const OwnRecord& record, RemovalOutcome* outcome) {
+  delete_or_schedule(installed, outcome);
+  if (record.side) delete_or_schedule(record.side_path, outcome);
+}
+
 // What the copy does once the installed program has ended: the record
 // is marked as carried out, and a user's uninstall takes the installed
 // uninstaller and its folders away as well.
 void finish_with_installed_file(const UninstallerArguments& arguments, const char* own_path, const char* folder,
-                                const RemovalPlan& plan, RemovalOutcome* outcome) {
+                                const OwnRecord& record, const RemovalPlan& plan, RemovalOutcome* outcome) {
   // A file that is no longer the one this copy was made from (a setup has
   // put another there) is not ours to mark or delete.
-  if (!mark_record_used(arguments.original, own_path) || arguments.by_setup) return;
-  delete_or_schedule(arguments.original, outcome);
+  if (!mark_record_used(arguments.original, own_path, record) || arguments.by_setup) return;
+  delete_installed_files(arguments.original, record, outcome);
   remove_uninstaller_folders(folder, plan, outcome->at_restart != 0);
 }
 
@@ -224,7 +230,8 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
   char* slash = strrchr(folder, '\\');
   if (slash) *slash = '\0';
   OwnRecord record = OwnRecord();
-  UninstallDataStatus status = slash ? read_own_record(own_path, &record) : UninstallDataStatus::kMissing;
+  UninstallDataStatus status =
+      slash ? read_own_record(own_path, arguments.original, &record) : UninstallDataStatus::kMissing;
   MenuFolders menu;
   find_menu_folders(&menu);
   RemovalPlan plan = RemovalPlan();
@@ -244,7 +251,7 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
     say(kTextRemovedBefore, MB_OK | MB_ICONINFORMATION);
     answer_installed_program(arguments, kRemoved);
     if (!arguments.by_setup) {
-      delete_or_schedule(arguments.original, &outcome);
+      delete_installed_files(arguments.original, record, &outcome);
       RemoveDirectoryA(folder);
     }
   } else if (status != UninstallDataStatus::kOk) {
@@ -258,7 +265,7 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
     outcome = carry_out_removal(plan);
     code = outcome.left ? kItemsLeft : outcome.at_restart ? kRemovedAtRestart : kRemoved;
     answer_installed_program(arguments, code);
-    finish_with_installed_file(arguments, own_path, folder, plan, &outcome);
+    finish_with_installed_file(arguments, own_path, folder, record, plan, &outcome);
     // The record is marked: whoever waits need not wait for the user.
     release_turn(turn);
     turn = nullptr;

@@ -10,6 +10,7 @@
 namespace {
 
 UninstallDataStatus read_tail(HANDLE file, DWORD image_size, DWORD tail, OwnRecord* record) {
+  record->length = tail;
   if (tail > kMaxRecordLength) return UninstallDataStatus::kDamaged;
   if (SetFilePointer(file, static_cast<LONG>(image_size), nullptr, FILE_BEGIN) != image_size)
     return UninstallDataStatus::kDamaged;
@@ -38,20 +39,63 @@ uint8_t* read_whole(HANDLE file, DWORD* size) {
   return bytes;
 }
 
+// A signed image carries no record of its own: its certificate table
+// ends the file. The loader has checked the headers it maps.
+bool own_image_signed() {
+  const uint8_t* base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
+  const IMAGE_NT_HEADERS* headers =
+      reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_OPTIONAL_HEADER& optional = headers->OptionalHeader;
+  return optional.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_SECURITY &&
+         optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size != 0;
+}
+
+// Opened for reading, or for reading and writing by this program alone.
+HANDLE open_existing(const char* path, bool to_write) {
+  return CreateFileA(path, to_write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, to_write ? 0 : FILE_SHARE_READ,
+                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Turns the RemoveList's id at `at` into the mark of a record carried out.
+bool write_used_id(HANDLE file, DWORD at) {
+  uint8_t id[2];
+  put_u16(id, kUsedRemoveListId);
+  DWORD written = 0;
+  return SetFilePointer(file, static_cast<LONG>(at), nullptr, FILE_BEGIN) == at &&
+         WriteFile(file, id, sizeof id, &written, nullptr) && written == sizeof id;
+}
+
+// The side file of a signed uninstaller marked, when it still holds the
+// record as read.
+bool mark_side_file(const OwnRecord& record) {
+  HANDLE file = open_existing(record.side_path, true);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD size = 0;
+  uint8_t* bytes = read_whole(file, &size);
+  bool marked = bytes && size == record.length && memcmp(bytes, record.bytes, size) == 0 &&
+                get_u16(bytes) == kRemoveListId && write_used_id(file, 0);
+  if (bytes) HeapFree(GetProcessHeap(), 0, bytes);
+  CloseHandle(file);
+  return marked;
+}
+
 }  // namespace
 
-UninstallDataStatus read_own_record(const char* own_path, OwnRecord* record) {
+UninstallDataStatus read_own_record(const char* own_path, const char* installed, OwnRecord* record) {
   *record = OwnRecord();
   uint32_t image_size = stamped_stub_size();
   if (image_size == 0) return UninstallDataStatus::kMissing;
-  HANDLE file = CreateFileA(own_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return UninstallDataStatus::kMissing;
+  record->side = own_image_signed();
+  if (record->side && !side_record_path(installed, record->side_path, sizeof record->side_path))
+    return UninstallDataStatus::kDamaged;
+  HANDLE file = open_existing(record->side ? record->side_path : own_path, false);
+  // Without its side file a signed uninstaller's record is lost, not absent.
+  if (file == INVALID_HANDLE_VALUE) return record->side ? UninstallDataStatus::kDamaged : UninstallDataStatus::kMissing;
   DWORD high = 0;
   DWORD size = GetFileSize(file, &high);
-  UninstallDataStatus status = UninstallDataStatus::kMissing;
-  if (size != INVALID_FILE_SIZE && high == 0 && size > image_size)
-    status = read_tail(file, image_size, size - image_size, record);
+  DWORD start = record->side ? 0 : image_size;
+  UninstallDataStatus status = record->side ? UninstallDataStatus::kDamaged : UninstallDataStatus::kMissing;
+  if (size != INVALID_FILE_SIZE && high == 0 && size > start) status = read_tail(file, start, size - start, record);
   CloseHandle(file);
   return status;
 }
@@ -61,9 +105,9 @@ void free_own_record(OwnRecord* record) {
   *record = OwnRecord();
 }
 
-bool mark_record_used(const char* path, const char* own_path) {
+bool mark_record_used(const char* path, const char* own_path, const OwnRecord& record) {
   uint32_t image_size = stamped_stub_size();
-  HANDLE own = CreateFileA(own_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE own = open_existing(own_path, false);
   if (image_size == 0 || own == INVALID_HANDLE_VALUE) return false;
   DWORD own_size = 0;
   uint8_t* own_bytes = read_whole(own, &own_size);
@@ -74,22 +118,19 @@ bool mark_record_used(const char* path, const char* own_path) {
   // it, up to ten seconds.
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int tries = 0; tries < 50; ++tries) {
-    file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    file = open_existing(path, true);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
     Sleep(200);
   }
   bool marked = false;
-  if (own_bytes && file != INVALID_HANDLE_VALUE && own_size > image_size + kBlockHeaderSize) {
+  if (own_bytes && file != INVALID_HANDLE_VALUE && (record.side || own_size > image_size + kBlockHeaderSize)) {
     DWORD size = 0;
     uint8_t* bytes = read_whole(file, &size);
-    if (bytes && size == own_size && memcmp(bytes, own_bytes, size) == 0 &&
-        get_u16(bytes + image_size) == kRemoveListId) {
-      uint8_t id[2];
-      put_u16(id, kUsedRemoveListId);
-      DWORD written = 0;
-      marked = SetFilePointer(file, static_cast<LONG>(image_size), nullptr, FILE_BEGIN) == image_size &&
-               WriteFile(file, id, sizeof id, &written, nullptr) && written == sizeof id;
-    }
+    // The uninstaller stays open meanwhile: no setup puts another there
+    // between its comparison and the side file's mark.
+    if (bytes && size == own_size && memcmp(bytes, own_bytes, size) == 0)
+      marked = record.side ? mark_side_file(record)
+                           : get_u16(bytes + image_size) == kRemoveListId && write_used_id(file, image_size);
     if (bytes) HeapFree(GetProcessHeap(), 0, bytes);
   }
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);

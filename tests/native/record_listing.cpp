@@ -1,6 +1,8 @@
-// kestrel-record UNINSTALLER: lists the installation record that a setup
-// appended to an installed uninstaller, one line per record, so that a
-// scenario can compare it with what it installed:
+// kestrel-record UNINSTALLER|SIDE-FILE: lists the installation record that
+// a setup appended to an installed uninstaller, or wrote into the side
+// file of a signed one (a file without an image: the record from its
+// first byte), one line per record, so that a scenario can compare it
+// with what it installed:
 //   remove FOLDER|NAME|FLAGS     (FLAGS in hex)
 //   shortcut FOLDER|FILE
 //   key ROOT|PATH                (ROOT in hex)
@@ -61,7 +63,7 @@ void list(const UninstallData& data) {
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    fprintf(stderr, "usage: kestrel-record UNINSTALLER\n");
+    fprintf(stderr, "usage: kestrel-record UNINSTALLER|SIDE-FILE\n");
     return 2;
   }
   std::ifstream in(argv[1], std::ios::binary);
@@ -72,7 +74,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   uint32_t image_size = 0;
-  if (!read_stub_size(file, &image_size) || image_size == 0 || image_size >= file.size()) {
+  bool side_file = file.size() >= 2 && file[0] != 'M';
+  if (!side_file && (!read_stub_size(file, &image_size) || image_size == 0 || image_size >= file.size())) {
     fprintf(stderr, "kestrel-record: %s carries no record behind its image\n", argv[1]);
     return 1;
   }

@@ -254,18 +254,30 @@ TEST_F(SignedFile, TheContentChecksumIgnoresOnlyWhatSigningRewrites) {
   EXPECT_FALSE(signed_content_crc(path, 1000, &after, &error));
 }
 
-TEST(SignedUninstaller, IsRefusedWithTheReason) {
+TEST(SignedUninstaller, IsStoredAsSignedWithTheTableAsItsData) {
   std::vector<uint8_t> image = pe_image(2000);
   const uint8_t marker[kStubSizeMarkerLength] = KESTREL_STUB_SIZE_MARKER;
   std::copy(marker, marker + kStubSizeMarkerLength, image.begin() + 600);
   put_u32(&image[600 + kStubSizeMarkerLength], 0);
   ASSERT_EQ(StampResult::kStamped, stamp_stub_size(image));
   UninstallerItem item;
-  EXPECT_EQ(UninstallerSplitResult::kSplit, split_uninstaller_image(image, &item));
+  ASSERT_EQ(UninstallerSplitResult::kSplit, split_uninstaller_image(image, &item));
+  EXPECT_FALSE(item.signed_image);
+  EXPECT_EQ(std::vector<uint8_t>(8, 0), item.item_data);
   sign_image(image);
-  EXPECT_EQ(UninstallerSplitResult::kSigned, split_uninstaller_image(image, &item));
-  EXPECT_NE(std::string::npos,
-            std::string(uninstaller_split_text(UninstallerSplitResult::kSigned)).find("give the unsigned uninstaller"));
+  ASSERT_EQ(UninstallerSplitResult::kSplit, split_uninstaller_image(image, &item));
+  EXPECT_TRUE(item.signed_image);
+  // Installed, blob and data are the signed file byte for byte.
+  EXPECT_EQ(2000u, item.prefix_blob.size());
+  std::vector<uint8_t> whole = item.prefix_blob;
+  whole.insert(whole.end(), item.item_data.begin(), item.item_data.end());
+  EXPECT_EQ(image, whole);
+  // Bytes appended to an unsigned image are no signature.
+  image.resize(2000);
+  put_u32(&image[kCertificateEntry], 0);
+  put_u32(&image[kCertificateEntry + 4], 0);
+  image.resize(2008);
+  EXPECT_EQ(UninstallerSplitResult::kLengthMismatch, split_uninstaller_image(image, &item));
 }
 
 TEST(SignCommand, MustNameTheFile) {
@@ -299,8 +311,11 @@ struct SignedBuild : ::testing::Test {
     write_bytes(dir.file("readme.txt"), noise);
     write_project("");
   }
-  void write_project(const std::string& signing) {
-    std::string toml = "[setup]\ntitle = \"Signed\"\n" + signing +
+  // Without an uninstaller, unless asked for: a signed setup's is signed
+  // as well, first.
+  void write_project(const std::string& signing, bool uninstaller = false) {
+    std::string toml = "[setup]\ntitle = \"Signed\"\n" + std::string(uninstaller ? "" : "uninstaller = false\n") +
+                       signing +
                        "[[type]]\nfolder = \"C:\\\\Signed\"\n[[type.files]]\nsource = \"readme.txt\"\n";
     write_bytes(project, std::vector<uint8_t>(toml.begin(), toml.end()));
   }
@@ -349,11 +364,25 @@ TEST_F(SignedBuild, TheProjectsSignCommandSignsTheSetupAndLeavesItsArchiveAsBuil
   EXPECT_EQ(built, shipped);
   ASSERT_EQ(0, run_tool("verify " + shell_quoted(setup), &text)) << text;
   EXPECT_NE(std::string::npos, text.find("signature: Authenticode (")) << text;
-  EXPECT_NE(std::string::npos, text.find("sound, 2 items checked")) << text;
+  EXPECT_NE(std::string::npos, text.find("sound, 1 item checked")) << text;
   ASSERT_EQ(0, run_tool("list " + shell_quoted(setup), &text)) << text;
   EXPECT_NE(std::string::npos, text.find("\nsignature: Authenticode (")) << text;
   ASSERT_EQ(0, run_tool("list " + shell_quoted(unsigned_copy), &text)) << text;
   EXPECT_NE(std::string::npos, text.find("\nsignature: none\n")) << text;
+  // The uninstaller of a signed setup is signed by the same command, and
+  // installed as signed.
+  write_project("[signing]\ncommand = \"" + std::string(kOsslsigncode) + "\"\n", true);
+  ASSERT_EQ(0, build("", &text)) << text;
+  ASSERT_EQ(0, run_tool("extract " + shell_quoted(setup) + " -d " + shell_quoted(dir.file("x")), &text)) << text;
+  check = "osslsigncode verify -CAfile " + shell_quoted(dir.file("cert.pem")) + " -in " +
+          shell_quoted(dir.file("x/Uninstall.exe")) + " >/dev/null 2>&1";
+  EXPECT_EQ(0, std::system(check.c_str())) << "osslsigncode does not verify the stored uninstaller";
+  ASSERT_EQ(0, run_tool("verify " + shell_quoted(setup), &text)) << text;
+  EXPECT_NE(std::string::npos, text.find("sound, 2 items checked")) << text;
+  EXPECT_NE(std::string::npos, text.find("(Uninstall.exe) (signed)\n")) << text;
+  write_project("", true);
+  EXPECT_NE(0, build("--sign-command 'true {file}'", &text));
+  EXPECT_NE(std::string::npos, text.find("the sign command appended no signature to the uninstaller")) << text;
 }
 
 TEST_F(SignedBuild, AFailingSignerFailsTheBuildAndLeavesTheEarlierSetupAlone) {
@@ -399,7 +428,7 @@ TEST_F(SignedBuild, SignCommandsWithoutTheFileAreRefusedBeforeBuilding) {
   EXPECT_NE(std::string::npos, text.find("not both")) << text;
   write_project("[signing]\ncommand = \"osslsigncode sign\"\n");
   EXPECT_NE(0, build("", &text));
-  EXPECT_NE(std::string::npos, text.find("signed.toml:4: signing.command: the sign command must name")) << text;
+  EXPECT_NE(std::string::npos, text.find("signed.toml:5: signing.command: the sign command must name")) << text;
   write_project("[signing]\n");
   EXPECT_NE(0, build("", &text));
   EXPECT_NE(std::string::npos, text.find("signing.command: is required")) << text;
@@ -424,7 +453,7 @@ TEST_F(SignedBuild, PayloadProgramsWithoutASignatureAreSignedAndSignedOnesStayAs
                            shell_quoted(viewer) + " -out already.exe >/dev/null";
   ASSERT_EQ(0, run_command(sign_first, &text)) << text;
   const std::vector<uint8_t> already = read_bytes(dir.file("already.exe"));
-  std::string toml = "[setup]\ntitle = \"Signed\"\n[signing]\npayload = true\ncommand = \"" +
+  std::string toml = "[setup]\ntitle = \"Signed\"\nuninstaller = false\n[signing]\npayload = true\ncommand = \"" +
                      std::string(kOsslsigncode) +
                      "\"\n[[type]]\nfolder = \"C:\\\\Signed\"\n"
                      "[[type.files]]\nsource = \"plain.exe\"\n"
@@ -460,7 +489,7 @@ TEST_F(SignedBuild, PayloadProgramsWithoutASignatureAreSignedAndSignedOnesStayAs
 
 TEST_F(SignedBuild, APayloadSignerThatChangesMoreThanTheSignatureFailsTheBuild) {
   fs::copy_file(std::string(KESTREL_BINARY_DIR) + "/windows/bin/demo-viewer.exe", dir.file("plain.exe"));
-  std::string toml = "[setup]\ntitle = \"Signed\"\n[signing]\npayload = true\ncommand = \"true {file}\"\n"
+  std::string toml = "[setup]\ntitle = \"Signed\"\nuninstaller = false\n[signing]\npayload = true\ncommand = \"true {file}\"\n"
                      "[[type]]\nfolder = \"C:\\\\Signed\"\n[[type.files]]\nsource = \"plain.exe\"\n";
   write_bytes(project, std::vector<uint8_t>(toml.begin(), toml.end()));
   // Appends bytes as a signer does, but also changes a byte of the program.

@@ -351,4 +351,16 @@ TEST(UninstallData, ARecordCarriedOutIsUsed) {
   EXPECT_EQ(0u, data.remove_count);
 }
 
+// A signed uninstaller's record lies in the file of its name with ".dat";
+// a name that would be the uninstaller itself, or does not fit, has none.
+TEST(UninstallData, TheSideFileIsTheUninstallersNameWithDat) {
+  char side[20];
+  ASSERT_TRUE(side_record_path("C:\\P\\Uninstall.exe", side, sizeof side));
+  EXPECT_STREQ("C:\\P\\Uninstall.dat", side);
+  ASSERT_TRUE(side_record_path("C:\\P.d\\Uninst", side, sizeof side));
+  EXPECT_STREQ("C:\\P.d\\Uninst.dat", side);
+  EXPECT_FALSE(side_record_path("C:\\P\\Uninst.DAT", side, sizeof side));
+  EXPECT_FALSE(side_record_path("C:\\Product\\Uninstall", side, sizeof side));
+}
+
 }  // namespace

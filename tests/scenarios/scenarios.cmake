@@ -195,11 +195,12 @@ kestrel_scenario(lang-de.script demo.toml ENVIRONMENT LANG=de_DE.UTF-8 LC_ALL=de
 kestrel_scenario(lang-ru.script demo.toml ENVIRONMENT LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8)
 kestrel_scenario(lang-ja.script demo.toml ENVIRONMENT LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8)
 # The example product signed with osslsigncode: the signature verifies, and
-# the signed setup installs and uninstalls (see signed-demo).
-kestrel_wine_test(NAME scenario.signed-demo
+# the signed setup installs, with its uninstaller signed and the record
+# beside it, accumulates, fails whole and uninstalls (see signed-demo).
+kestrel_wine_test(NAME scenario.signed-uninstaller
   COMMAND ${KESTREL_SCENARIOS}/signed-demo $<TARGET_FILE:kestrel> ${KESTREL_TEST_WINDOWS_BIN}
           ${KESTREL_TEST_SHARE}/kestrel-stub.exe ${KESTREL_SCENARIO_OUT} ${PROJECT_SOURCE_DIR}
-          ${KESTREL_SCENARIOS}/signed-demo.script)
+          ${KESTREL_SCENARIOS}/signed-uninstaller.script)
 # Taken back: a cancel partway with replaced files, shared counts, a font
 # and a desktop shortcut; a file in use that stays for the uninstaller;
 # a close while installing asks like Cancel; End task ends the setup; a
