@@ -34,8 +34,6 @@ void apply_button_mask(unsigned mask);
 void set_button_caption(int button_id, unsigned text_index);
 // Control `id` of the dialog gets text list/index.
 void set_item_text(HWND dialog, int id, int list, int index);
-// The container's Next button takes the focus.
-void focus_next_button();
 // Gives the dialog font to every direct child window.
 void apply_dialog_font(HWND dialog);
 // Default branch of every wizard dialog procedure; a brush or 0.
