@@ -196,6 +196,12 @@ void draw_picture(HWND dialog, HDC dc, int control_id, const uint8_t* bitmap, ui
   IntersectClipRect(dc, place.left, place.top, place.right, place.bottom);
   BitmapView view;
   if (!view_bitmap(dc, bitmap, length, &view)) return;
+  // One that would not fit at this DPI is drawn as it was made, as before:
+  // a picture made larger for a high DPI is not cut off there.
+  if (view.drawn_width > place.right - place.left || view.drawn_height > place.bottom - place.top) {
+    view.drawn_width = view.width;
+    view.drawn_height = view.height;
+  }
   PaletteSelection palette = select_bitmap_palette(dc, view);
   int x = place.left + (place.right - place.left - view.drawn_width) / 2;
   int y = place.top + (place.bottom - place.top - view.drawn_height) / 2;

@@ -128,6 +128,8 @@ kestrel_scenario(tour.script tour-picture.toml)
 # pages within the margins, the focus and Tab on every page.
 kestrel_scenario(dpi.script dpi.toml ENVIRONMENT PICTURE_W=62 PICTURE_H=63 SHADOW=4)
 kestrel_scenario(dpi.script dpi.toml DPI192 ENVIRONMENT PICTURE_W=126 PICTURE_H=126 SHADOW=8)
+# A picture too large to be drawn to scale stays as it was made.
+kestrel_scenario(dpi-wide-picture.script dpi-wide-picture.toml DPI192)
 kestrel_scenario(few-pages.script bitmap-picture.toml)
 # Install and uninstall: the machine is as it was.
 kestrel_scenario(round-trip.script round-trip.toml)
