@@ -12,7 +12,7 @@
 
 enum : uint32_t { kTitleStyleSize = 68 };
 
-bool view_bitmap(const uint8_t* block, uint32_t length, BitmapView* out) {
+bool view_bitmap(HDC dc, const uint8_t* block, uint32_t length, BitmapView* out) {
   BitmapLayout layout;
   if (!check_bitmap(block, length, &layout)) return false;
   out->info = reinterpret_cast<const BITMAPINFO*>(block + layout.header_offset);
@@ -21,6 +21,8 @@ bool view_bitmap(const uint8_t* block, uint32_t length, BitmapView* out) {
   out->bits = block + layout.bits_offset;
   out->width = layout.width;
   out->height = layout.height;
+  out->drawn_width = at_dpi(dc, layout.width);
+  out->drawn_height = at_dpi(dc, layout.height);
   return true;
 }
 
@@ -66,8 +68,17 @@ void restore_palette(HDC dc, PaletteSelection* selection) {
   selection->made = nullptr;
 }
 
+int at_dpi(HDC dc, int value) {
+  // Never smaller than made: a tile of one pixel still ends its rows.
+  int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  return value * (dpi > 96 ? dpi : 96) / 96;
+}
+
 void blit_bitmap(HDC dc, const BitmapView& bitmap, int x, int y) {
-  StretchDIBits(dc, x, y, bitmap.width, bitmap.height, 0, 0, bitmap.width, bitmap.height, bitmap.bits,
+  // Smoothed where it is stretched; 1:1 it stays an exact copy. (The
+  // Windows 95 family has no HALFTONE and keeps its default stretching.)
+  if (bitmap.drawn_width != bitmap.width) SetStretchBltMode(dc, HALFTONE);
+  StretchDIBits(dc, x, y, bitmap.drawn_width, bitmap.drawn_height, 0, 0, bitmap.width, bitmap.height, bitmap.bits,
                 bitmap.info, DIB_RGB_COLORS, SRCCOPY);
 }
 
@@ -123,8 +134,8 @@ void paint_gradient(HDC dc, const RECT& client, const RECT& area, int device_bit
 
 static void paint_tiles(HDC dc, const RECT& client, const BitmapView& bitmap) {
   PaletteSelection palette = select_bitmap_palette(dc, bitmap);
-  for (int y = client.top; y < client.bottom; y += bitmap.height)
-    for (int x = client.left; x < client.right; x += bitmap.width) blit_bitmap(dc, bitmap, x, y);
+  for (int y = client.top; y < client.bottom; y += bitmap.drawn_height)
+    for (int x = client.left; x < client.right; x += bitmap.drawn_width) blit_bitmap(dc, bitmap, x, y);
   restore_palette(dc, &palette);
 }
 
@@ -135,22 +146,24 @@ static void paint_title(HDC dc) {
   const void* end = std::memchr(BackgroundTitle, '\0', BackgroundTitleLength);
   size_t length = end ? static_cast<size_t>(static_cast<const char*>(end) - BackgroundTitle) : BackgroundTitleLength;
   if (length == 0) return;
-  COLORREF shadow = get_u32(BackgroundStyle);
-  COLORREF text = get_u32(BackgroundStyle + 4);
   LOGFONTA description;
   std::memcpy(&description, BackgroundStyle + 8, sizeof description);
   description.lfFaceName[LF_FACESIZE - 1] = '\0';
+  // The style's sizes and places are pixels at 96 DPI.
+  description.lfHeight = at_dpi(dc, description.lfHeight);
   HFONT font = CreateFontIndirectA(&description);
   HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
   SetBkMode(dc, TRANSPARENT);
   int right = GetSystemMetrics(SM_CXSCREEN);
   int bottom = GetSystemMetrics(SM_CYSCREEN);
-  RECT place = {14, 14, right, bottom};
-  SetTextColor(dc, shadow);
-  DrawTextA(dc, BackgroundTitle, static_cast<int>(length), &place, DT_NOPREFIX | DT_NOCLIP);
-  place = {10, 10, right, bottom};
-  SetTextColor(dc, text);
-  DrawTextA(dc, BackgroundTitle, static_cast<int>(length), &place, DT_NOPREFIX | DT_NOCLIP);
+  // First the shadow in its colour (the style's first field) at 14, 14, then
+  // the text in the second at 10, 10.
+  for (int i = 0; i < 2; ++i) {
+    int at = at_dpi(dc, 14 - 4 * i);
+    RECT place = {at, at, right, bottom};
+    SetTextColor(dc, get_u32(BackgroundStyle + 4 * i));
+    DrawTextA(dc, BackgroundTitle, static_cast<int>(length), &place, DT_NOPREFIX | DT_NOCLIP);
+  }
   if (font) {
     SelectObject(dc, previous);
     DeleteObject(font);
@@ -160,7 +173,7 @@ static void paint_title(HDC dc) {
 void paint_background_area(HDC dc, const RECT& client, const RECT& area) {
   BitmapView bitmap;
   // A damaged picture is treated as none: the gradient shows instead.
-  if (view_bitmap(BackgroundPicture, BackgroundPictureLength, &bitmap))
+  if (view_bitmap(dc, BackgroundPicture, BackgroundPictureLength, &bitmap))
     paint_tiles(dc, client, bitmap);
   else
     paint_gradient(dc, client, area, GetDeviceCaps(dc, PLANES) * GetDeviceCaps(dc, BITSPIXEL));
@@ -182,12 +195,18 @@ void draw_picture(HWND dialog, HDC dc, int control_id, const uint8_t* bitmap, ui
   // The restriction stays for the rest of this painting, the frame included.
   IntersectClipRect(dc, place.left, place.top, place.right, place.bottom);
   BitmapView view;
-  if (!view_bitmap(bitmap, length, &view)) return;
+  if (!view_bitmap(dc, bitmap, length, &view)) return;
+  // One that would not fit at this DPI is drawn as it was made, as before:
+  // a picture made larger for a high DPI is not cut off there.
+  if (view.drawn_width > place.right - place.left || view.drawn_height > place.bottom - place.top) {
+    view.drawn_width = view.width;
+    view.drawn_height = view.height;
+  }
   PaletteSelection palette = select_bitmap_palette(dc, view);
-  int x = place.left + (place.right - place.left - view.width) / 2;
-  int y = place.top + (place.bottom - place.top - view.height) / 2;
+  int x = place.left + (place.right - place.left - view.drawn_width) / 2;
+  int y = place.top + (place.bottom - place.top - view.drawn_height) / 2;
   blit_bitmap(dc, view, x, y);
   restore_palette(dc, &palette);
-  RECT frame = {x, y, x + view.width, y + view.height};
+  RECT frame = {x, y, x + view.drawn_width, y + view.drawn_height};
   draw_sunken_frame(dc, frame, false);
 }

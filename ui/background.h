@@ -14,10 +14,15 @@ struct BitmapView {
   const void* bits;
   int width;
   int height;  // rows, positive also for a top-down bitmap
+  // Its size on the screen: its pixels are taken as pixels at 96 DPI, so
+  // that it keeps its size against the dialogs.
+  int drawn_width;
+  int drawn_height;
 };
 
-// False, and nothing to draw, for a block that check_bitmap refuses.
-bool view_bitmap(const uint8_t* block, uint32_t length, BitmapView* out);
+// False, and nothing to draw, for a block that check_bitmap refuses; the
+// drawn size is for the DPI of dc.
+bool view_bitmap(HDC dc, const uint8_t* block, uint32_t length, BitmapView* out);
 
 // A palette for 8-bit bitmaps, or null. With a palette-based 8-bit device
 // the 20 static system colours take entries 0 to 9 and 246 to 255.
@@ -32,7 +37,10 @@ struct PaletteSelection {
 PaletteSelection select_bitmap_palette(HDC dc, const BitmapView& bitmap);
 void restore_palette(HDC dc, PaletteSelection* selection);
 
-// Draws the bitmap 1:1 with its top-left corner at (x, y).
+// A length in pixels at 96 DPI (the pictures', the title's) at the DPI of
+// dc, below 96 DPI as it is.
+int at_dpi(HDC dc, int value);
+// Draws the bitmap at its drawn size with its top-left corner at (x, y).
 void blit_bitmap(HDC dc, const BitmapView& bitmap, int x, int y);
 
 // Paints the frame's client area (BackgroundPicture tiled, or the blue

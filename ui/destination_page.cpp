@@ -111,6 +111,11 @@ int settle_install_folder() {
     message_text(5, kMbIconInformation);
     return kNoFolder;
   }
+  // Said only now: the questions about the folder come before the check.
+  // (No page shows yet in an unattended run.)
+  set_item_text(CurrentPageWindow, 1001, 6, 4);
+  SetDlgItemTextA(CurrentPageWindow, 1002, "");
+  SetDlgItemTextA(CurrentPageWindow, 1003, "");
   int result = space_check();
   // Unattended, too little space fails: nobody is there to take the risk.
   if (result == kNoSpace && Switches.mode == RunMode::kWizard &&
@@ -122,9 +127,6 @@ int settle_install_folder() {
 
 static INT_PTR destination_next(HWND page) {
   read_folder_field(page);
-  set_item_text(page, 1001, 6, 4);
-  SetDlgItemTextA(page, 1002, "");
-  SetDlgItemTextA(page, 1003, "");
   if (settle_install_folder() == kSpaceOk) return FALSE;  // the container moves on
   restore_page_texts(page);
   return command_handled_answer(page);
@@ -197,7 +199,6 @@ INT_PTR CALLBACK ready_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM 
       format_text(summary, sizeof summary, get_text(3, 2), folder);
       SetDlgItemTextA(page, kSummaryText, summary);
       set_button_caption(IDOK, 3);
-      focus_next_button();
       return FALSE;
     }
     case WM_COMMAND:

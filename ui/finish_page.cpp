@@ -101,11 +101,14 @@ void settle_outcome() {
   }
 }
 
+// The report takes the page down to its bottom: the offers below the
+// texts are hidden, and a rollback that lists files in use ends with what
+// to do about them.
 static void show_error_report(HWND page) {
-  RECT main_text, last_text;
-  if (control_rect(page, kMainText, &main_text) && control_rect(page, kCheckText, &last_text))
+  RECT main_text, whole;
+  if (control_rect(page, kMainText, &main_text) && GetClientRect(page, &whole))
     SetWindowPos(GetDlgItem(page, kMainText), nullptr, 0, 0, main_text.right - main_text.left,
-                 last_text.bottom - main_text.top, SWP_NOMOVE | SWP_NOZORDER);
+                 whole.bottom - main_text.top, SWP_NOMOVE | SWP_NOZORDER);
   show_control(page, kOpenText, false);
   show_control(page, kCheckText, false);
   char report[kMessageCapacity];
@@ -154,7 +157,6 @@ INT_PTR CALLBACK finish_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM
         show_error_report(page);
       else
         show_offers(page);
-      if (ContainerDialog) SetFocus(GetDlgItem(ContainerDialog, IDOK));
       return FALSE;
     case WM_COMMAND:
       switch (LOWORD(wparam)) {
@@ -188,7 +190,9 @@ INT_PTR CALLBACK closing_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
       SetWindowTextA(full_screen_mode() ? ContainerDialog : FrameWindow, caption);
       // The web-site button opens the product's address; without one it is not offered.
       show_control(page, kClosingLink, *product_detail(kDetailUrl));
-      return TRUE;
+      // Next is not offered here: Enter ends the wizard as Cancel does.
+      SendMessageA(ContainerDialog, DM_SETDEFID, IDCANCEL, 0);
+      return FALSE;
     }
     case WM_COMMAND:
       if (LOWORD(wparam) == kClosingLink) {

@@ -18,7 +18,7 @@ static bool licence_present() { return get_text(1, 1)[0] != '\0'; }
 INT_PTR CALLBACK welcome_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
     page_setup(page, ButtonNext | ButtonCancel);
-    return TRUE;
+    return FALSE;
   }
   if (message == WM_COMMAND && LOWORD(wparam) == kNextButton && !licence_present()) {
     continue_at(SetupTypeCount > 1 ? kSetupTypePage : kDestinationPage);
@@ -32,12 +32,17 @@ INT_PTR CALLBACK licence_page_proc(HWND page, UINT message, WPARAM wparam, LPARA
     page_setup(page, kFullMask);
     const char* caption = get_text(1, 2);
     if (caption[0]) SetDlgItemTextA(ContainerDialog, kNextButton, caption);
-    focus_next_button();
     return FALSE;
   }
   if (message == WM_COMMAND && LOWORD(wparam) == kNextButton && SetupTypeCount == 1) {
     continue_at(kDestinationPage);
     return command_handled_answer(page);
+  }
+  // Tab in the licence text asks this page for the next control, and the
+  // page holds no other: the container, which holds the buttons too, finds it.
+  if (message == WM_NEXTDLGCTL) {
+    SendMessageA(ContainerDialog, message, wparam, lparam);
+    return TRUE;
   }
   return control_colour_answer(page, message, wparam, lparam);
 }
@@ -67,7 +72,6 @@ INT_PTR CALLBACK setup_type_page_proc(HWND page, UINT message, WPARAM wparam, LP
   if (message == WM_INITDIALOG) {
     page_setup(page, kFullMask);
     show_setup_types(page);
-    focus_next_button();
     return FALSE;
   }
   if (message == WM_COMMAND) {

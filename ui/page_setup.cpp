@@ -69,8 +69,10 @@ void page_setup(HWND page, unsigned button_mask) {
     if (Switches.mode == RunMode::kSilent) ShowWindow(FrameWindow, SW_SHOWNORMAL);
   } else {
     RECT r;
+    // First among the container's windows, so that Tab runs through the
+    // page before the buttons.
     if (control_rect(ContainerDialog, kPagePlaceholder, &r))
-      SetWindowPos(page, nullptr, r.left, r.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+      SetWindowPos(page, HWND_TOP, r.left, r.top, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
   }
   int list = page_text_list();
   show_titles(list);
@@ -81,6 +83,10 @@ void page_setup(HWND page, unsigned button_mask) {
   set_button_caption(kCancelButton, 2);
   if (single_page_mode()) button_mask |= ButtonCancelAtOnce;
   apply_button_mask(button_mask);
+  // The page starts with the focus on a button that shows: Next where it is
+  // offered, else Cancel; a control of the page that has it keeps it.
+  if (ContainerDialog && GetParent(GetFocus()) != page)
+    SetFocus(GetDlgItem(ContainerDialog, button_mask & ButtonNext ? kNextButton : kCancelButton));
 }
 
 void apply_button_mask(unsigned mask) {
@@ -94,8 +100,6 @@ void apply_button_mask(unsigned mask) {
 }
 
 void set_button_caption(int button_id, unsigned text_index) { set_item_text(ContainerDialog, button_id, 7, text_index); }
-
-void focus_next_button() { SetFocus(GetDlgItem(ContainerDialog, kNextButton)); }
 
 void set_item_text(HWND dialog, int id, int list, int index) { SetDlgItemTextA(dialog, id, get_text(list, index)); }
 

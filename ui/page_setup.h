@@ -38,8 +38,6 @@ void set_item_text(HWND dialog, int id, int list, int index);
 // a setup that does not carry the text (built before it was one, or of
 // one language) keeps the template's.
 void set_carried_text(HWND control, int list, int index);
-// The container's Next button takes the focus.
-void focus_next_button();
 // Gives the dialog font to every direct child window.
 void apply_dialog_font(HWND dialog);
 // Default branch of every wizard dialog procedure; a brush or 0.

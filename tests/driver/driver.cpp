@@ -590,6 +590,97 @@ bool run_expect_shift(const Step& step) {
   return true;
 }
 
+// The pixels of the colour span exactly W x H: a picture's drawn size.
+bool run_expect_box(const Step& step) {
+  Image image;
+  if (!read_image(step.path, image)) return false;
+  uint32_t colour = script_colour(step.colour, step.system_colour);
+  Box box;
+  if (!colour_box(image, 0, 0, image.width, image.height, colour, step.tolerance, box))
+    return fail("no pixel of %06lX", static_cast<unsigned long>(colour));
+  long w = box.right - box.left, h = box.bottom - box.top;
+  if (w != step.dx || h != step.dy)
+    return fail("%06lX spans %ldx%ld at %ld,%ld", static_cast<unsigned long>(colour), w, h,
+                static_cast<long>(box.left), static_cast<long>(box.top));
+  return true;
+}
+
+// The window that has the setup's keyboard focus, or null.
+HWND setup_focus() {
+  HWND frame = find_frame();
+  if (!frame) return nullptr;
+  GUITHREADINFO info;
+  ZeroMemory(&info, sizeof info);
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(frame, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+// Posted as the keyboard's own keys are, so that the setup's message loop
+// (IsDialogMessage) sees them.
+bool run_press(const Step& step) {
+  HWND focus = nullptr;
+  if (!wait_for([&] { return (focus = setup_focus()) != nullptr; })) return fail("the setup has no focus");
+  PostMessageA(focus, WM_KEYDOWN, step.number, 1);
+  PostMessageA(focus, WM_KEYUP, step.number, 0xC0000001);
+  Sleep(100);
+  return true;
+}
+
+bool run_expect_focus(const Step& step) {
+  HWND focus = nullptr;
+  auto on_control = [&] {
+    focus = setup_focus();
+    return focus && GetDlgCtrlID(focus) == step.id && IsWindowVisible(focus) && IsWindowEnabled(focus);
+  };
+  if (wait_for(on_control)) return true;
+  if (!focus) return fail("the focus is nowhere");
+  return fail("the focus is on control %d (%s, %s)", GetDlgCtrlID(focus), IsWindowVisible(focus) ? "visible" : "hidden",
+              class_of(focus).c_str());
+}
+
+// Inside the container's client area and no further right than the Cancel
+// button, whose right edge is the buttons' margin. A pixel more is allowed:
+// a control's left edge and its width are rounded from dialog units apart.
+bool run_expect_inside(const Step& step) {
+  HWND control = wait_control(step.id);
+  HWND container = find_container();
+  HWND cancel = container ? GetDlgItem(container, IDCANCEL) : nullptr;
+  if (!control || !cancel) return fail("no control %d, or no Cancel button", step.id);
+  RECT own, client, button;
+  GetWindowRect(control, &own);
+  GetWindowRect(cancel, &button);
+  GetClientRect(container, &client);
+  MapWindowPoints(container, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  if (own.left >= client.left && own.top >= client.top && own.right <= button.right + 1 && own.bottom <= client.bottom)
+    return true;
+  return fail("control %d spans %ld,%ld-%ld,%ld; the container %ld,%ld-%ld,%ld, the buttons end at %ld", step.id,
+              own.left, own.top, own.right, own.bottom, client.left, client.top, client.right, client.bottom,
+              button.right);
+}
+
+// The control's text wrapped as a static control wraps it, in the
+// templates' font ("MS Sans Serif" 8 at the screen's DPI), is no taller
+// than the control: its last line shows.
+bool run_expect_fits(const Step& step) {
+  HWND control = wait_control(step.id);
+  if (!control) return fail("no control %d on the page or the container", step.id);
+  std::string text = text_of(control);
+  RECT client;
+  GetClientRect(control, &client);
+  HDC dc = GetDC(nullptr);
+  HFONT font = CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                           DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
+  HGDIOBJ old = SelectObject(dc, font);
+  RECT needed = {0, 0, client.right, 0};
+  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+  SelectObject(dc, old);
+  DeleteObject(font);
+  ReleaseDC(nullptr, dc);
+  if (needed.bottom <= client.bottom) return true;
+  return fail("control %d is %ld high; its text needs %ld", step.id, client.bottom, needed.bottom);
+}
+
 bool file_size(const std::string& path, int64_t& size, DWORD& attributes) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
@@ -1179,6 +1270,11 @@ bool run_step(const Step& step) {
     case Op::SetReg: return run_set_reg(step);
     case Op::WaitFrame: return run_wait_frame();
     case Op::FillAtoms: return run_fill_atoms();
+    case Op::Press: return run_press(step);
+    case Op::ExpectFocus: return run_expect_focus(step);
+    case Op::ExpectInside: return run_expect_inside(step);
+    case Op::ExpectFits: return run_expect_fits(step);
+    case Op::ExpectBox: return run_expect_box(step);
     case Op::FreeAtoms:
       free_atoms();
       return true;

@@ -239,6 +239,11 @@ const CommandForm commands[] = {
     {"wait-frame", Op::WaitFrame, 0, 0, "wait-frame"},
     {"fill-atoms", Op::FillAtoms, 0, 0, "fill-atoms"},
     {"free-atoms", Op::FreeAtoms, 0, 0, "free-atoms"},
+    {"press", Op::Press, 1, 1, "press tab|enter"},
+    {"expect-focus", Op::ExpectFocus, 1, 1, "expect-focus ID"},
+    {"expect-inside", Op::ExpectInside, 1, 1, "expect-inside ID"},
+    {"expect-fits", Op::ExpectFits, 1, 1, "expect-fits ID"},
+    {"expect-box", Op::ExpectBox, 4, 5, "expect-box FILE COLOUR W H [TOLERANCE]"},
 };
 
 bool parse_yes_no(const std::string& word, bool& yes) {
@@ -289,6 +294,27 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       if (!control(args[0])) return "control id is not a number from 0 to 65535";
       if (!parse_yes_no(args[1].value, step.yes)) return "expected yes or no";
       return "";
+    case Op::Press:
+      if (same_word(args[0].value, "tab")) step.number = 0x09;  // VK_TAB
+      else if (same_word(args[0].value, "enter")) step.number = 0x0D;  // VK_RETURN
+      else return "expected tab or enter";
+      return "";
+    case Op::ExpectBox:
+      step.path = args[0].value;
+      if (!parse_any_colour(args[1].value, step.colour, step.system_colour))
+        return "colour is not RRGGBB or a system colour name";
+      if (!parse_int(args[2].value, 0, 100000, number)) return "width is not a number";
+      step.dx = static_cast<int32_t>(number);
+      if (!parse_int(args[3].value, 0, 100000, number)) return "height is not a number";
+      step.dy = static_cast<int32_t>(number);
+      if (args.size() > 4) {
+        if (!parse_int(args[4].value, 0, 255, number)) return "tolerance is not a number from 0 to 255";
+        step.tolerance = static_cast<int32_t>(number);
+      }
+      return "";
+    case Op::ExpectFocus:
+    case Op::ExpectInside:
+    case Op::ExpectFits:
     case Op::Click:
     case Op::SelectRadio:
       if (!control(args[0])) return "control id is not a number from 0 to 65535";

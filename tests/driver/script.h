@@ -57,6 +57,11 @@ enum class Op {
   WaitFrame,        // wait-frame: a started setup has its frame window, shown or hidden
   FillAtoms,        // fill-atoms: the atom table, where window classes are named, full
   FreeAtoms,        // free-atoms: the atoms of fill-atoms deleted again (also at the end)
+  Press,            // press tab|enter: the key, sent to the setup's focus
+  ExpectFocus,      // expect-focus ID: the setup's focus is on that control, visible and enabled
+  ExpectInside,     // expect-inside ID: the control lies in the container, within the buttons' margin
+  ExpectFits,       // expect-fits ID: the control's text, wrapped, fits its height
+  ExpectBox,        // expect-box FILE COLOUR W H [TOLERANCE]: the colour's pixels span W x H
 };
 
 enum class PageKind { Welcome, Licence, SetupType, Destination, Ready, Progress, Finish, Closing };

@@ -20,16 +20,17 @@ if(KESTREL_X64_CC)
   add_custom_target(kestrel-native64 ALL DEPENDS ${KESTREL_NATIVE64})
 endif()
 
-# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [WIN64] [VOLUMES SIZE] [LEVEL N]
+# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [WIN64] [DPI192] [VOLUMES SIZE] [LEVEL N]
 #                  [DAMAGE KIND ARGS...] [BUILD ARGS...] [ENVIRONMENT VARS...]):
 # with DAMAGE, the built setup is damaged so (see damage.cpp) before the
 # script runs; BUILD adds arguments to kestrel build; with VOLUMES, the
 # setup is built in volumes of SIZE and the test's name ends in .volumes;
 # with LEVEL, at that compression level, the name ending in .level-N;
+# with DPI192, in the prefix of 192 DPI, the name ending in .dpi-192;
 # with REMOVABLE, the scenario's folder is drive R:, a removable one (see
 # removable-drive); with WIN64, in the 64-bit prefix.
 function(kestrel_scenario script project)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE;WIN64" "VOLUMES;LEVEL" "DAMAGE;BUILD;ENVIRONMENT")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE;WIN64;DPI192" "VOLUMES;LEVEL" "DAMAGE;BUILD;ENVIRONMENT")
   set(prefix "")
   if(arg_WIN64)
     set(prefix WIN64)
@@ -52,6 +53,11 @@ function(kestrel_scenario script project)
     list(APPEND arg_BUILD --level ${arg_LEVEL})
     set(suffix .level-${arg_LEVEL})
     set(variant level-${arg_LEVEL})
+  endif()
+  if(arg_DPI192)
+    set(prefix DPI192)
+    set(suffix .dpi-192)
+    set(variant dpi-192)
   endif()
   string(REPLACE ";" " " build "${arg_BUILD}")
   kestrel_wine_test(NAME scenario.${name}.${base}${suffix} ${prefix}
@@ -118,6 +124,12 @@ kestrel_scenario(relaunch-switches.script plain-two-types.toml REMOVABLE)
 kestrel_scenario(painting.script gradient-plain.toml)
 kestrel_scenario(tour.script tour-gradient.toml)
 kestrel_scenario(tour.script tour-picture.toml)
+# The wizard on a screen of 96 and of 192 DPI: pictures and title scaled,
+# pages within the margins, the focus and Tab on every page.
+kestrel_scenario(dpi.script dpi.toml ENVIRONMENT PICTURE_W=62 PICTURE_H=63 SHADOW=4)
+kestrel_scenario(dpi.script dpi.toml DPI192 ENVIRONMENT PICTURE_W=126 PICTURE_H=126 SHADOW=8)
+# A picture too large to be drawn to scale stays as it was made.
+kestrel_scenario(dpi-wide-picture.script dpi-wide-picture.toml DPI192)
 kestrel_scenario(few-pages.script bitmap-picture.toml)
 # Install and uninstall: the machine is as it was.
 kestrel_scenario(round-trip.script round-trip.toml)

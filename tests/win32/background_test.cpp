@@ -166,12 +166,12 @@ TEST_F(Background, EightBitPictureKeepsItsColoursAndPalette) {
   }
   file[54 + 1024] = 100;
   file[54 + 1025] = 250;
-  BitmapView view;
-  ASSERT_TRUE(view_bitmap(file.data(), static_cast<uint32_t>(file.size()), &view));
-  EXPECT_EQ(256u, view.colour_count);
-
   Canvas canvas(4, 1);
   ASSERT_TRUE(canvas.ok());
+  BitmapView view;
+  ASSERT_TRUE(view_bitmap(canvas.dc(), file.data(), static_cast<uint32_t>(file.size()), &view));
+  EXPECT_EQ(256u, view.colour_count);
+
   HPALETTE palette = make_bitmap_palette(canvas.dc(), view);
   ASSERT_NE(nullptr, palette);
   PALETTEENTRY entries[256];

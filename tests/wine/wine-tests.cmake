@@ -20,10 +20,21 @@ set_tests_properties(wine64.setup PROPERTIES FIXTURES_SETUP wine64 TIMEOUT 300 R
 set_tests_properties(wine64.cleanup PROPERTIES FIXTURES_CLEANUP wine64 RESOURCE_LOCK wine
   ENVIRONMENT "KESTREL_WINE_ARCH=win64")
 
-# kestrel_wine_test(NAME name COMMAND program args... [WIN64] [ENVIRONMENT vars...]):
-# with WIN64 in the 64-bit prefix.
+# One more, whose screen has 192 DPI and the size of such a display, for
+# the wizard at high DPI; made only when a test asks for it (DPI192 below).
+set(KESTREL_WINE192_STATE ${PROJECT_BINARY_DIR}/wine-192dpi)
+set(wine192_environment "KESTREL_WINE_ARCH=${KESTREL_WINE_ARCH};KESTREL_WINE_DPI=192;KESTREL_WINE_SCREEN=2048x1536x24")
+add_test(NAME wine192.setup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix setup ${KESTREL_WINE192_STATE})
+add_test(NAME wine192.cleanup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix cleanup ${KESTREL_WINE192_STATE})
+set_tests_properties(wine192.setup PROPERTIES FIXTURES_SETUP wine192 TIMEOUT 300 RESOURCE_LOCK wine
+  ENVIRONMENT "${wine192_environment}")
+set_tests_properties(wine192.cleanup PROPERTIES FIXTURES_CLEANUP wine192 RESOURCE_LOCK wine
+  ENVIRONMENT "${wine192_environment}")
+
+# kestrel_wine_test(NAME name COMMAND program args... [WIN64|DPI192] [ENVIRONMENT vars...]):
+# with WIN64 in the 64-bit prefix, with DPI192 in the one of 192 DPI.
 function(kestrel_wine_test)
-  cmake_parse_arguments(T "WIN64" "NAME" "COMMAND;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "WIN64;DPI192" "NAME" "COMMAND;ENVIRONMENT" ${ARGN})
   set(fixture wine)
   set(state ${KESTREL_WINE_STATE})
   set(arch ${KESTREL_WINE_ARCH})
@@ -31,6 +42,10 @@ function(kestrel_wine_test)
     set(fixture wine64)
     set(state ${KESTREL_WINE64_STATE})
     set(arch win64)
+  endif()
+  if(T_DPI192)
+    set(fixture wine192)
+    set(state ${KESTREL_WINE192_STATE})
   endif()
   add_test(NAME ${T_NAME} COMMAND ${T_COMMAND})
   set_tests_properties(${T_NAME} PROPERTIES
