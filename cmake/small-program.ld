@@ -12,7 +12,9 @@
    - .reloc as ever; the relocations keep the image movable.
    The import lookup tables go: the loader reads the names from the import
    address table where a library's lookup table is left out (the address
-   table is not bound beforehand), as it does for older linkers' programs.
+   table is not bound beforehand), as it does for older linkers' programs;
+   so do the words by which each import draws its library's head object
+   into the link.
    Unwind tables go: nothing in these programs throws. Any other section an
    object brings stops the link (--orphan-handling=error), so that nothing
    is placed by guesswork. */
@@ -65,7 +67,11 @@ SECTIONS
     __IAT_end__ = .;
     ".idata$6" = . - __image_base__;
     KEEP (SORT(*)(.idata$6))
-    KEEP (SORT(*)(.idata$7))
+    /* The libraries' names, from each import library's tail object. The
+       word that each routine's own object (NAMEs00123.o) holds there
+       only draws the library's head object into the link, which is done
+       by now: those words are discarded below, four bytes per import. */
+    KEEP (SORT(*)(EXCLUDE_FILE (*s[0-9][0-9][0-9][0-9][0-9].o) .idata$7))
     . = ALIGN(4);
     __data_start__ = .;
     *(.data)
@@ -84,6 +90,7 @@ SECTIONS
   /DISCARD/ :
   {
     *(.idata$4)
+    *(.idata$7)
     *(.eh_frame)
     *(.drectve)
     *(.note.GNU-stack)

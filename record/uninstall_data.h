@@ -83,7 +83,8 @@ constexpr char kSideRecordExtension[] = ".dat";
 bool side_record_path(const char* uninstaller, char* out, size_t capacity);
 
 // The UninstallKeyBlock names a key below this one of HKEY_LOCAL_MACHINE.
-constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+// Inline: one copy in a program, not one per file that uses it.
+inline constexpr char kUninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // RemoveList record flags.
 enum : uint8_t { kRemoveShared = 0x01, kRemoveFont = 0x02, kRemoveSelfRegistering = 0x04 };
