@@ -3,33 +3,30 @@
 set(KESTREL_WINE_STATE ${PROJECT_BINARY_DIR}/wine)
 set(KESTREL_RUN_WINE ${CMAKE_CURRENT_LIST_DIR}/run-wine)
 
-add_test(NAME wine.setup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix setup ${KESTREL_WINE_STATE})
-add_test(NAME wine.cleanup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix cleanup ${KESTREL_WINE_STATE})
-set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300 RESOURCE_LOCK wine
-  ENVIRONMENT "KESTREL_WINE_ARCH=${KESTREL_WINE_ARCH}")
-set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine RESOURCE_LOCK wine
-  ENVIRONMENT "KESTREL_WINE_ARCH=${KESTREL_WINE_ARCH}")
+# kestrel_wine_prefix(name state environment): the fixture `name` that
+# sets up a private prefix in `state` with the environment given, and takes
+# it down at the end.
+function(kestrel_wine_prefix name state environment)
+  add_test(NAME ${name}.setup COMMAND ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/prefix setup ${state})
+  add_test(NAME ${name}.cleanup COMMAND ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/prefix cleanup ${state})
+  set_tests_properties(${name}.setup PROPERTIES FIXTURES_SETUP ${name} TIMEOUT 300 RESOURCE_LOCK wine
+    ENVIRONMENT "${environment}")
+  set_tests_properties(${name}.cleanup PROPERTIES FIXTURES_CLEANUP ${name} RESOURCE_LOCK wine
+    ENVIRONMENT "${environment}")
+endfunction()
+
+kestrel_wine_prefix(wine ${KESTREL_WINE_STATE} "KESTREL_WINE_ARCH=${KESTREL_WINE_ARCH}")
 
 # A 64-bit prefix beside it, for the setups of the 64-bit mode; made only
 # when a test asks for it (WIN64 below).
 set(KESTREL_WINE64_STATE ${PROJECT_BINARY_DIR}/wine64)
-add_test(NAME wine64.setup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix setup ${KESTREL_WINE64_STATE})
-add_test(NAME wine64.cleanup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix cleanup ${KESTREL_WINE64_STATE})
-set_tests_properties(wine64.setup PROPERTIES FIXTURES_SETUP wine64 TIMEOUT 300 RESOURCE_LOCK wine
-  ENVIRONMENT "KESTREL_WINE_ARCH=win64")
-set_tests_properties(wine64.cleanup PROPERTIES FIXTURES_CLEANUP wine64 RESOURCE_LOCK wine
-  ENVIRONMENT "KESTREL_WINE_ARCH=win64")
+kestrel_wine_prefix(wine64 ${KESTREL_WINE64_STATE} "KESTREL_WINE_ARCH=win64")
 
 # One more, whose screen has 192 DPI and the size of such a display, for
 # the wizard at high DPI; made only when a test asks for it (DPI192 below).
 set(KESTREL_WINE192_STATE ${PROJECT_BINARY_DIR}/wine-192dpi)
-set(wine192_environment "KESTREL_WINE_ARCH=${KESTREL_WINE_ARCH};KESTREL_WINE_DPI=192;KESTREL_WINE_SCREEN=2048x1536x24")
-add_test(NAME wine192.setup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix setup ${KESTREL_WINE192_STATE})
-add_test(NAME wine192.cleanup COMMAND ${CMAKE_CURRENT_LIST_DIR}/prefix cleanup ${KESTREL_WINE192_STATE})
-set_tests_properties(wine192.setup PROPERTIES FIXTURES_SETUP wine192 TIMEOUT 300 RESOURCE_LOCK wine
-  ENVIRONMENT "${wine192_environment}")
-set_tests_properties(wine192.cleanup PROPERTIES FIXTURES_CLEANUP wine192 RESOURCE_LOCK wine
-  ENVIRONMENT "${wine192_environment}")
+kestrel_wine_prefix(wine192 ${KESTREL_WINE192_STATE}
+  "KESTREL_WINE_ARCH=${KESTREL_WINE_ARCH};KESTREL_WINE_DPI=192;KESTREL_WINE_SCREEN=2048x1536x24")
 
 # kestrel_wine_test(NAME name COMMAND program args... [WIN64|DPI192] [ENVIRONMENT vars...]):
 # with WIN64 in the 64-bit prefix, with DPI192 in the one of 192 DPI.
