@@ -18,10 +18,7 @@
 #include "install/uninstall_record.h"
 
 void finish_install() {
-  if (data_file != INVALID_FILE_HANDLE) {
-    close_file(data_file);
-    data_file = INVALID_FILE_HANDLE;
-  }
+  close_data_file();
   // The record lists the search path entries that were added; a failure
   // from here on takes them out again.
   if (ErrorState == 0) add_path_entries();

@@ -149,9 +149,31 @@ class SummingFileSink : public OutputSink {
   FileHandle file_;
 };
 
+// An item of the setup type's solid stream: its bytes come next in the
+// stream, into `sink` or, without one, passed over (a file that is kept).
+// The stream starts at the type's first such item.
+bool read_solid(SummingFileSink* sink, const uint8_t* entry) {
+  if (!SolidStream) {
+    const SetupTypeSlot& slot = SetupTypeTable[CurrentSetupType];
+    const uint8_t* s = slot.solid;
+    if (!s || slot.solid_length < kSolidBlockSize || s[kSolidMethod] != kSolidLzma)
+      return fail_install(kErrorDataUnreadable, ArchivePath);
+    ErrorState = static_cast<int32_t>(seek_data(get_u32(s + kSolidPosition)));
+    if (ErrorState != 0) return false;
+    int begun = lzma_begin(&SolidStream, s[kSolidProperties], get_u32(s + kSolidDictionary), data_file,
+                           get_u32(s + kSolidLength));
+    if (begun != 0) return fail_install(begun == kStreamNoMemory ? kErrorNoMemory : kErrorDataUnreadable, ArchivePath);
+  }
+  // A failed write is the sink's to report; anything else is damaged data.
+  if (!lzma_read(SolidStream, sink, get_u32(entry + kEntrySize)) && !(sink && sink->failure))
+    return fail_install(kErrorDataUnreadable, ArchivePath);
+  return PageResult != kPageToClosing;
+}
+
 // Decodes the entry's data into `sink`. False when the data cannot be
 // reached (ErrorState) or the user cancelled.
 bool decode_item(SummingFileSink& sink, const uint8_t* entry) {
+  if (entry[kEntryFlags] & kItemSolid) return read_solid(&sink, entry);
   ErrorState = static_cast<int32_t>(seek_data(get_u32(entry + kEntryDataPosition)));
   if (ErrorState != 0) return false;
   uint32_t length = get_u32(entry + kEntryDataLength);
@@ -357,6 +379,8 @@ bool install_file(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
     kept = "version";
   ErrorState = 0;
   if (kept) {
+    // A kept file's bytes in the solid stream are passed over.
+    if ((entry[kEntryFlags] & kItemSolid) && !read_solid(nullptr, entry)) return false;
     log_event("kept", DestPath, kept);
   } else {
     create_folder_chain(DestPath);

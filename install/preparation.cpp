@@ -196,7 +196,7 @@ int begin_install() {
   Others = OtherTypeRemoval();
   // A preparation run again after a cancelled one must not leak the
   // handle it left open.
-  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
+  close_data_file();
   copy_string(ArchivePath, SourcePath, kPathSize);
   data_file = open_file(ArchivePath, 0);
   if (data_file == INVALID_FILE_HANDLE) return fail_install(kErrorOpen, ArchivePath);

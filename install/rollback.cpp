@@ -316,10 +316,7 @@ void roll_back_changes() {
 }
 
 void abandon_install() {
-  if (data_file != INVALID_FILE_HANDLE) {
-    close_file(data_file);
-    data_file = INVALID_FILE_HANDLE;
-  }
+  close_data_file();
   forget_role_items();
   stop_removing_other_types();
   roll_back_changes();

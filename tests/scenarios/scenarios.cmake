@@ -20,17 +20,18 @@ if(KESTREL_X64_CC)
   add_custom_target(kestrel-native64 ALL DEPENDS ${KESTREL_NATIVE64})
 endif()
 
-# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [WIN64] [DPI192] [VOLUMES SIZE] [LEVEL N]
+# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [WIN64] [DPI192] [LZMA] [VOLUMES SIZE] [LEVEL N]
 #                  [DAMAGE KIND ARGS...] [BUILD ARGS...] [ENVIRONMENT VARS...]):
 # with DAMAGE, the built setup is damaged so (see damage.cpp) before the
 # script runs; BUILD adds arguments to kestrel build; with VOLUMES, the
 # setup is built in volumes of SIZE and the test's name ends in .volumes;
 # with LEVEL, at that compression level, the name ending in .level-N;
+# with LZMA, in the solid LZMA mode, the name ending in .lzma;
 # with DPI192, in the prefix of 192 DPI, the name ending in .dpi-192;
 # with REMOVABLE, the scenario's folder is drive R:, a removable one (see
 # removable-drive); with WIN64, in the 64-bit prefix.
 function(kestrel_scenario script project)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE;WIN64;DPI192" "VOLUMES;LEVEL" "DAMAGE;BUILD;ENVIRONMENT")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE;WIN64;DPI192;LZMA" "VOLUMES;LEVEL" "DAMAGE;BUILD;ENVIRONMENT")
   set(prefix "")
   if(arg_WIN64)
     set(prefix WIN64)
@@ -53,6 +54,11 @@ function(kestrel_scenario script project)
     list(APPEND arg_BUILD --level ${arg_LEVEL})
     set(suffix .level-${arg_LEVEL})
     set(variant level-${arg_LEVEL})
+  endif()
+  if(arg_LZMA)
+    list(APPEND arg_BUILD --compression lzma)
+    set(suffix .lzma)
+    set(variant lzma)
   endif()
   if(arg_DPI192)
     set(prefix DPI192)
@@ -256,3 +262,13 @@ kestrel_scenario(choice64.script choice64.toml WIN64)
 if(NOT KESTREL_WINE_ARCH STREQUAL "win64")
   kestrel_scenario(native64-refused.script native64.toml)
 endif()
+
+# The solid LZMA mode: the demo installs byte for byte (and goes again as a
+# whole); a kept file's bytes are passed over in the stream; a cancel in
+# the middle takes everything back; a damaged stream fails its item and
+# the installation is taken back, never a fault.
+kestrel_scenario(lzma-demo.script demo.toml LZMA)
+kestrel_scenario(demo-round-trip.script demo.toml LZMA)
+kestrel_scenario(kept-files.script kept-files.toml LZMA)
+kestrel_scenario(cancel-progress.script lots-of-files.toml LZMA)
+kestrel_scenario(lzma-damaged.script damaged-item.toml LZMA)
