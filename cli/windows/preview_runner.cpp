@@ -212,6 +212,10 @@ int main(int argc, char** argv) {
     HWND current = child_dialog(container);
     if (!current || !IsWindowVisible(current)) continue;
     if (current != shot_page) {
+      // A quick page (progress) may be gone once painting is done: the
+      // picture is named after the page that shows then.
+      settle(frame, nullptr);
+      if (child_dialog(child_dialog(find_frame())) != current || find_box()) continue;
       shot_page = current;
       last_change = GetTickCount();
       page = page_name(current, container);
