@@ -75,10 +75,6 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
       }
       close_requested();
       return 0;
-    case WM_QUERYENDSESSION:
-      // Windows would end the setup in the middle of the installation.
-      if (InstallRunning) return FALSE;
-      break;
     case WM_NCDESTROY:
       // Whoever destroyed it, the handle is stale now: the finishing
       // actions must not wait for a quit that this window cannot post again.
