@@ -19,6 +19,12 @@ namespace {
 // bits and a distance code with its extra bits.
 enum : uint32_t { kStepBits = 15 + 5 + 15 + 13, kCopyOvershoot = 40 };
 
+// The fast loop is built where the bit buffer is one register. In 32-bit
+// code, the setup program's, each of its 64-bit shifts takes a register
+// pair and a branch: there it would cost a kilobyte of the program for a
+// speed that the file writes of an installation hide.
+constexpr bool kFastLoop = sizeof(void*) >= 8;
+
 inline void store_u64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 // The value of a length or distance entry: its base plus the extra bits
@@ -63,13 +69,13 @@ inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
 // Decodes literal/length and distance codes up to the end of the block.
 // False: a data error, a failed write or an abandoned input.
 //
-// The fast loop runs while the input buffer holds 16 bytes and the window
-// has room for a longest copy: the bit buffer is then topped up without a
-// test for the end of the input, no padding can be met and no room needs
-// making. Each round looks up the next literal/length entry before it
-// copies, so that the lookup overlaps the copy. Everything else goes one
-// code at a time through the careful loop, which then hands back to the
-// fast one.
+// The fast loop (64-bit code only) runs while the input buffer holds 16
+// bytes and the window has room for a longest copy: the bit buffer is then
+// topped up without a test for the end of the input, no padding can be met
+// and no room needs making. Each round looks up the next literal/length
+// entry before it copies, so that the lookup overlaps the copy. Everything
+// else goes one code at a time through the careful loop, which then hands
+// back to the fast one.
 KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals, const CodeEntry* distances) {
   const uint32_t literal_mask = (1u << kLiteralRootBits) - 1;
   const uint32_t distance_mask = (1u << kDistanceRootBits) - 1;
@@ -124,7 +130,7 @@ KESTREL_BIT_TARGETS bool decode_codes(Decompressor& d, const CodeEntry* literals
   };
 
   for (;;) {
-    if (in_end - next >= 16 && out < fast_end) {
+    if (kFastLoop && in_end - next >= 16 && out < fast_end) {
       // A round reads at most 16 bytes ahead.
       const uint8_t* const in_fast_end = in_end - 16;
       refill();
