@@ -14,14 +14,6 @@ uint32_t volumes_before;
 FileHandle data_file = INVALID_FILE_HANDLE;
 uint32_t volume_number;
 void (*DiskGiveUpHandler)();
-LzmaDecoder* SolidStream;
-
-void close_data_file() {
-  // The stream's input gives its unread bytes back to the file first.
-  lzma_end(&SolidStream);
-  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
-  data_file = INVALID_FILE_HANDLE;
-}
 
 namespace {
 

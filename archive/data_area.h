@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "archive/error_codes.h"
-#include "archive/lzma_decoder.h"
 #include "archive/platform.h"
 
 // Set by load_archive from the DataArea block.
@@ -26,11 +25,6 @@ extern uint32_t volume_number;
 // the reader only fails (seek_data answers 15, read_data 1).
 extern void (*DiskGiveUpHandler)();
 
-
-// The current setup type's solid stream while an installation reads it.
-extern LzmaDecoder* SolidStream;
-// Ends the solid stream and closes data_file; harmless when neither is open.
-void close_data_file();
 
 // Makes data_file the volume that holds `position` and moves it there.
 // 0, 15 (the user gave up at the disk prompt) or 18 (a volume cannot be

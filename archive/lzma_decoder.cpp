@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "archive/data_area.h"
 #include "archive/decompressor.h"
 #include "base/memory.h"
 
@@ -226,4 +227,13 @@ void lzma_end(LzmaDecoder** decoder) {
   if (!*decoder) return;
   end_input((*decoder)->in);
   free_block(decoder);
+}
+
+LzmaDecoder* SolidStream;
+
+void close_data_file() {
+  // The stream's input gives its unread bytes back to the file first.
+  lzma_end(&SolidStream);
+  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
+  data_file = INVALID_FILE_HANDLE;
 }

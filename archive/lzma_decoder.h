@@ -43,3 +43,9 @@ bool lzma_read(LzmaDecoder* d, OutputSink* sink, uint32_t count);
 
 // Frees the decoder; harmless on null.
 void lzma_end(LzmaDecoder** decoder);
+
+// The current setup type's solid stream while an installation reads it.
+extern LzmaDecoder* SolidStream;
+// Ends the solid stream and closes the data-area reader's data_file;
+// harmless when neither is open.
+void close_data_file();

@@ -722,13 +722,9 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   sign_item.work = staging.work();
   if (project.sign_payload && !options.sign.command.empty()) sign_item.sign = &options.sign;
   if (project.lzma) {
-    // The setup program reads a solid stream forward only; a patch would
-    // need its base decoded again, and the volume layout, which stores a
-    // content again where a type would read back, is made for streams of
-    // one item each.
-    if (options.volume_size != 0)
-      return fail(error, project.path + ": setup.compression = \"lzma\" cannot be split into volumes "
-                         "(--volume-size); build it in one file, or with compression = \"kestrel\"");
+    // The setup program reads a solid stream forward only (across volumes
+    // too, as the data area is split); a patch would need its base
+    // decoded again.
     for (const ProjectType& type : project.types)
       for (const ProjectItem& item : type.items)
         if (!item.patch_base.empty())

@@ -25,6 +25,7 @@
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "archive/languages.h"
+#include "archive/lzma_decoder.h"
 #include "builder/code_page.h"
 #include "builder/data_area_writer.h"
 #include "builder/setup_signature.h"

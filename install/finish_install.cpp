@@ -3,6 +3,7 @@
 // failure.
 #include "archive/config.h"
 #include "archive/data_area.h"
+#include "archive/lzma_decoder.h"
 #include "base/command_line.h"
 #include "base/globals.h"
 #include "base/native_mode.h"

@@ -10,6 +10,7 @@
 #include "archive/decompressor.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/lzma_decoder.h"
 #include "archive/messages.h"
 #include "archive/output_sink.h"
 #include "archive/patch.h"
@@ -149,9 +150,10 @@ class SummingFileSink : public OutputSink {
   FileHandle file_;
 };
 
-// An item of the setup type's solid stream: its bytes come next in the
-// stream, into `sink` or, without one, passed over (a file that is kept).
-// The stream starts at the type's first such item.
+// An item of the setup type's solid stream: the next data-length bytes of
+// the stream (the uninstaller's are fewer than its size), into `sink` or,
+// without one, passed over (a file that is kept). The stream starts at the
+// type's first such item.
 bool read_solid(SummingFileSink* sink, const uint8_t* entry) {
   if (!SolidStream) {
     const SetupTypeSlot& slot = SetupTypeTable[CurrentSetupType];
@@ -164,8 +166,10 @@ bool read_solid(SummingFileSink* sink, const uint8_t* entry) {
                            get_u32(s + kSolidLength));
     if (begun != 0) return fail_install(begun == kStreamNoMemory ? kErrorNoMemory : kErrorDataUnreadable, ArchivePath);
   }
-  // A failed write is the sink's to report; anything else is damaged data.
-  if (!lzma_read(SolidStream, sink, get_u32(entry + kEntrySize)) && !(sink && sink->failure))
+  // A failed write is the sink's to report, a give-up at the disk prompt
+  // has ended the installation already; anything else is damaged data.
+  if (!lzma_read(SolidStream, sink, get_u32(entry + kEntryDataLength)) && !(sink && sink->failure) &&
+      PageResult != kPageToClosing)
     return fail_install(kErrorDataUnreadable, ArchivePath);
   return PageResult != kPageToClosing;
 }

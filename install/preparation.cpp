@@ -8,6 +8,7 @@
 #include "archive/error_codes.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/lzma_decoder.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/native_mode.h"

@@ -5,6 +5,7 @@
 
 #include "archive/config.h"
 #include "archive/data_area.h"
+#include "archive/lzma_decoder.h"
 #include "archive/messages.h"
 #include "base/globals.h"
 #include "base/library_registration.h"

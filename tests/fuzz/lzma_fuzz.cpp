@@ -91,6 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_RULE(!decode(path, kLzmaProperties, dict, static_cast<uint32_t>(stream.size()), n + 1, 0).ok);
     return 0;
   }
+  // An empty data area has no position 0 to start a stream at.
+  if (in.left == 0) return 0;
   write_data_area_file(path, in.next, in.left);
   uint32_t length = static_cast<uint32_t>(in.left);
   Result whole = decode(path, properties, dict, length, total, 0);
