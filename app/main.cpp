@@ -127,6 +127,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   int ended;
   if (settle_scope(command_line, &ended)) return stop_early(ended);
   if (int code = apply_switches()) return stop_early(code);
+  // Over a newer version of the product nothing is done unless allowed.
+  if (int code = settle_product_case()) return stop_early(code);
   // The silent window is a plain one.
   if (unattended()) SetupFlags &= ~1u;
   FrameWindow = create_frame_window(instance);

@@ -1,0 +1,116 @@
+#include "install/running_programs.h"
+
+#include <string.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include "archive/config.h"
+#include "archive/file_entry.h"
+#include "archive/format.h"
+#include "base/command_line.h"
+#include "base/globals.h"
+#include "base/path_strings.h"
+#include "base/platform.h"
+#include "base/setup_log.h"
+#include "base/system_libraries.h"
+#include "base/text_format.h"
+
+namespace {
+
+enum : int { kTextProgramsQuestion = 57, kTextNotClosed = 58, kMaxPrograms = 16 };
+enum : DWORD { kCloseWaitMs = 10000 };
+
+struct Program {
+  DWORD id;
+  char name[64];
+};
+Program Programs[kMaxPrograms];
+int ProgramCount;
+char Folder[kPathSize];  // InstallDir with its backslash
+
+void add_program(DWORD id, const char* name) {
+  if (id == GetCurrentProcessId() || ProgramCount == kMaxPrograms) return;
+  for (int i = 0; i < ProgramCount; ++i)
+    if (Programs[i].id == id) return;
+  Programs[ProgramCount].id = id;
+  copy_string(Programs[ProgramCount++].name, name, sizeof Programs[0].name);
+}
+
+typedef HANDLE(WINAPI* Snapshot)(DWORD, DWORD);
+typedef BOOL(WINAPI* Walk)(HANDLE, void*);
+const char* const kToolhelpCalls[] = {"CreateToolhelp32Snapshot", "Process32First", "Process32Next",
+                                      "Module32First", "Module32Next"};
+
+// The processes with a module in the folder.
+void walk_processes() {
+  FARPROC calls[5];
+  for (int i = 0; i < 5; ++i)
+    if (!(calls[i] = loaded_library_call("kernel32.dll", kToolhelpCalls[i]))) return;
+  Snapshot snapshot = as_call<Snapshot>(calls[0]);
+  HANDLE processes = snapshot(TH32CS_SNAPPROCESS, 0);
+  if (processes == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32 process;
+  process.dwSize = sizeof process;
+  size_t n = strlen(Folder);
+  for (BOOL more = as_call<Walk>(calls[1])(processes, &process); more;
+       more = as_call<Walk>(calls[2])(processes, &process)) {
+    HANDLE modules = snapshot(TH32CS_SNAPMODULE, process.th32ProcessID);
+    if (modules == INVALID_HANDLE_VALUE) continue;
+    MODULEENTRY32 module;
+    module.dwSize = sizeof module;
+    for (BOOL next = as_call<Walk>(calls[3])(modules, &module); next; next = as_call<Walk>(calls[4])(modules, &module))
+      if (same_folded(module.szExePath, Folder, n) && lstrcmpiA(module.szExePath, SourcePath) != 0) {
+        const char* slash = strrchr(process.szExeFile, '\\');
+        add_program(process.th32ProcessID, slash ? slash + 1 : process.szExeFile);
+        break;
+      }
+    CloseHandle(modules);
+  }
+  CloseHandle(processes);
+}
+
+BOOL CALLBACK close_window(HWND window, LPARAM id) {
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == static_cast<DWORD>(id)) PostMessageA(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
+// Text 6/`text` with the programs' names, one a line, in its %s; asked
+// or shown in `style`.
+int tell_programs(int text, unsigned style) {
+  char names[kMessageCapacity / 2] = "", message[kMessageCapacity];
+  for (int i = 0; i < ProgramCount; ++i) {
+    append_string(names, Programs[i].name, sizeof names);
+    append_string(names, "\r\n", sizeof names);
+  }
+  format_text(message, sizeof message, get_text(6, text), names);
+  return message_box(message, style);
+}
+
+}  // namespace
+
+void close_running_programs() {
+  if (!ProductIdentity) return;
+  ProgramCount = 0;
+  copy_string(Folder, InstallDir, sizeof Folder);
+  add_backslash(Folder, sizeof Folder);
+  walk_processes();
+  if (!ProgramCount) return;
+  for (int i = 0; i < ProgramCount; ++i) log_event("program", Programs[i].name, "running");
+  bool close = Switches.close_applications || (ProductIdentity[1] & kCloseApplications);
+  if (tell_programs(kTextProgramsQuestion, MB_YESNO | MB_ICONQUESTION | (close ? 0 : MB_DEFBUTTON2)) != IDYES) return;
+  for (int i = 0; i < ProgramCount; ++i) EnumWindows(close_window, static_cast<LPARAM>(Programs[i].id));
+  DWORD started = GetTickCount();
+  int left = 0;
+  for (int i = 0; i < ProgramCount; ++i) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, Programs[i].id);
+    DWORD passed = GetTickCount() - started;
+    bool ended = !process || WaitForSingleObject(process, passed < kCloseWaitMs ? kCloseWaitMs - passed : 0) == WAIT_OBJECT_0;
+    if (process) CloseHandle(process);
+    log_event("program", Programs[i].name, ended ? "closed" : "still-running");
+    if (!ended) Programs[left++] = Programs[i];
+  }
+  ProgramCount = left;
+  if (left) tell_programs(kTextNotClosed, MB_OK | MB_ICONEXCLAMATION);
+}

@@ -1,0 +1,21 @@
+// The programs that hold files of the installation folder (a running
+// version of the product), found before the first item and, where the
+// user or the switches say so, closed, so that their files can be
+// replaced now rather than at the next start of Windows.
+#pragma once
+
+// Only in a setup with a product id (whose texts 6/57 and 6/58 it
+// carries); a setup without one handles files in use as it always did.
+// Finds them: the processes with a module in the folder (Toolhelp,
+// looked up at run time: Windows 95 and 2000 on). Never this setup's
+// process, nor one whose module there is this setup's file; the
+// uninstaller's working copy runs from the temporary folder and is never
+// among them. The Restart Manager is not asked: it would find files held
+// open as well, but its code costs the stub some 600 bytes. Each goes
+// into the log ("program": its name, running). Text 6/57 names them and
+// asks whether to close them; unattended the answer is Yes with
+// /CLOSEAPPLICATIONS or close_applications = "yes", else No (today's
+// handling of files in use follows). Closing sends each one's top-level
+// windows WM_CLOSE and waits for them, ten seconds in all; text 6/58 names
+// those that did not end ("program": closed or still-running).
+void close_running_programs();
