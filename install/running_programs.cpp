@@ -9,11 +9,13 @@
 #include "archive/format.h"
 #include "base/command_line.h"
 #include "base/globals.h"
+#include "base/memory.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "base/setup_log.h"
 #include "base/system_libraries.h"
 #include "base/text_format.h"
+#include "install/destination.h"
 
 namespace {
 
@@ -34,6 +36,63 @@ void add_program(DWORD id, const char* name) {
     if (Programs[i].id == id) return;
   Programs[ProgramCount].id = id;
   copy_string(Programs[ProgramCount++].name, name, sizeof Programs[0].name);
+}
+
+// RM_PROCESS_INFO, of which only the process and its name are read.
+struct RestartInfo {
+  DWORD id;
+  FILETIME started;
+  WCHAR name[256];
+  WCHAR service[64];
+  DWORD type, status, session;
+  BOOL restartable;
+};
+typedef DWORD(WINAPI* RmStartSession)(DWORD*, DWORD, WCHAR*);
+typedef DWORD(WINAPI* RmRegisterResources)(DWORD, UINT, const WCHAR**, UINT, void*, UINT, const WCHAR**);
+typedef DWORD(WINAPI* RmGetList)(DWORD, UINT*, UINT*, RestartInfo*, DWORD*);
+typedef DWORD(WINAPI* RmEndSession)(DWORD);
+
+// The Restart Manager asked about the items' files of the folder that
+// are there.
+void ask_restart_manager() {
+  HMODULE library = load_system_library("rstrtmgr.dll");
+  if (!library) return;
+  FARPROC start = GetProcAddress(library, "RmStartSession"), add = GetProcAddress(library, "RmRegisterResources"),
+          list = GetProcAddress(library, "RmGetList"), end = GetProcAddress(library, "RmEndSession");
+  DWORD session;
+  WCHAR key[34];
+  WCHAR* names = nullptr;
+  if (start && add && list && end && as_call<RmStartSession>(start)(&session, 0, key) == 0) {
+    const WCHAR** files = nullptr;
+    UINT count = 0, needed = 0, found = kMaxPrograms;
+    uint8_t* entry = CurrentFirstEntry;
+    if (alloc_block(CurrentFileCount * (kPathSize * sizeof(WCHAR) + sizeof(WCHAR*)) + 1, &names)) {
+      files = reinterpret_cast<const WCHAR**>(names + CurrentFileCount * kPathSize);
+      for (uint32_t i = 0; i < CurrentFileCount; ++i, entry = next_entry(entry)) {
+        if (entry[kEntryKind] > kKindRemovable || (entry[kEntryFlags] & kItemUninstaller) ||
+            entry[kEntryFolderCode] != kFolderInstallDir)
+          continue;
+        item_destination(entry);
+        if (GetFileAttributesA(DestPath) == INVALID_FILE_ATTRIBUTES) continue;
+        WCHAR* name = names + count * kPathSize;
+        MultiByteToWideChar(CP_ACP, 0, DestPath, -1, name, kPathSize);
+        files[count++] = name;
+      }
+    }
+    static RestartInfo info[kMaxPrograms];
+    DWORD reasons;
+    if (count && as_call<RmRegisterResources>(add)(session, count, files, 0, nullptr, 0, nullptr) == 0 &&
+        as_call<RmGetList>(list)(session, &needed, &found, info, &reasons) == 0)
+      for (UINT i = 0; i < found; ++i) {
+        char name[64];
+        WideCharToMultiByte(CP_ACP, 0, info[i].name, -1, name, sizeof name, nullptr, nullptr);
+        name[sizeof name - 1] = '\0';
+        add_program(info[i].id, name);
+      }
+    as_call<RmEndSession>(end)(session);
+  }
+  free_block(&names);
+  FreeLibrary(library);
 }
 
 typedef HANDLE(WINAPI* Snapshot)(DWORD, DWORD);
@@ -95,7 +154,8 @@ void close_running_programs() {
   ProgramCount = 0;
   copy_string(Folder, InstallDir, sizeof Folder);
   add_backslash(Folder, sizeof Folder);
-  walk_processes();
+  ask_restart_manager();
+  if (!ProgramCount) walk_processes();
   if (!ProgramCount) return;
   for (int i = 0; i < ProgramCount; ++i) log_event("program", Programs[i].name, "running");
   bool close = Switches.close_applications || (ProductIdentity[1] & kCloseApplications);

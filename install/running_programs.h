@@ -6,12 +6,12 @@
 
 // Only in a setup with a product id (whose texts 6/57 and 6/58 it
 // carries); a setup without one handles files in use as it always did.
-// Finds them: the processes with a module in the folder (Toolhelp,
-// looked up at run time: Windows 95 and 2000 on). Never this setup's
-// process, nor one whose module there is this setup's file; the
-// uninstaller's working copy runs from the temporary folder and is never
-// among them. The Restart Manager is not asked: it would find files held
-// open as well, but its code costs the stub some 600 bytes. Each goes
+// Finds them: the Restart Manager (rstrtmgr.dll, Vista and later) for the
+// items' files that are there, else, and where it answers nothing (Wine),
+// the processes with a module in the folder (Toolhelp, Windows 95 and
+// 2000 on); both looked up at run time. Never this setup's process, nor
+// one whose module there is this setup's file; the uninstaller's file is
+// not asked about, so that its working copy is not among them. Each goes
 // into the log ("program": its name, running). Text 6/57 names them and
 // asks whether to close them; unattended the answer is Yes with
 // /CLOSEAPPLICATIONS or close_applications = "yes", else No (today's
