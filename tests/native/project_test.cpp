@@ -446,7 +446,7 @@ TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
            "3: type[0].remember.ini.key: is required"},
           {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"0/9\" = \"x\"\n",
            "4: type[0].texts.0/9: there is no text 0/9: list 0 holds texts 0 to 4"},
-          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/55\" = \"x\"\n", "list 6 holds texts 0 to 54"},
+          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/60\" = \"x\"\n", "list 6 holds texts 0 to 59"},
           {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"8/0\" = \"x\"\n",
            "4: type[0].texts.8/0: the setup shows no text of list 8"},
           {"[[type]]\nfolder = \"C:/x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\n",
