@@ -14,6 +14,7 @@
 #include "base/globals.h"
 #include "base/replace.h"
 #include "base/setup_log.h"
+#include "install/running_programs.h"
 #include "ui/frame_window.h"
 #include "ui/main_windows.h"
 #include "ui/page_setup.h"
@@ -139,6 +140,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   else
     shown = run_container();
   take_back_unfinished_install();
+  restart_closed_programs();
   int code = shown ? outcome_code() : kExitNoWindow;
   log_number("end", code);
   close_log();

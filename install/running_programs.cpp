@@ -15,6 +15,7 @@
 #include "base/setup_log.h"
 #include "base/system_libraries.h"
 #include "base/text_format.h"
+#include "install/desktop_shell.h"
 #include "install/destination.h"
 
 namespace {
@@ -24,18 +25,42 @@ enum : DWORD { kCloseWaitMs = 10000 };
 
 struct Program {
   DWORD id;
+  bool closed;
   char name[64];
+  char file[kPathSize];  // its program file, to start it again; empty where not found
 };
 Program Programs[kMaxPrograms];
 int ProgramCount;
 char Folder[kPathSize];  // InstallDir with its backslash
 
+typedef HANDLE(WINAPI* Snapshot)(DWORD, DWORD);
+typedef BOOL(WINAPI* Walk)(HANDLE, void*);
+const char* const kToolhelpCalls[] = {"CreateToolhelp32Snapshot", "Process32First", "Process32Next",
+                                      "Module32First", "Module32Next"};
+FARPROC Toolhelp[5];
+
+bool have_toolhelp() {
+  for (int i = 0; i < 5; ++i)
+    if (!Toolhelp[i] && !(Toolhelp[i] = loaded_library_call("kernel32.dll", kToolhelpCalls[i]))) return false;
+  return true;
+}
+
+// A process's first module is its program file.
 void add_program(DWORD id, const char* name) {
   if (id == GetCurrentProcessId() || ProgramCount == kMaxPrograms) return;
   for (int i = 0; i < ProgramCount; ++i)
     if (Programs[i].id == id) return;
-  Programs[ProgramCount].id = id;
-  copy_string(Programs[ProgramCount++].name, name, sizeof Programs[0].name);
+  Program& program = Programs[ProgramCount++];
+  program.id = id;
+  program.closed = false;
+  copy_string(program.name, name, sizeof program.name);
+  program.file[0] = '\0';
+  HANDLE modules = have_toolhelp() ? as_call<Snapshot>(Toolhelp[0])(TH32CS_SNAPMODULE, id) : INVALID_HANDLE_VALUE;
+  if (modules == INVALID_HANDLE_VALUE) return;
+  MODULEENTRY32 module;
+  module.dwSize = sizeof module;
+  if (as_call<Walk>(Toolhelp[3])(modules, &module)) copy_string(program.file, module.szExePath, kPathSize);
+  CloseHandle(modules);
 }
 
 // RM_PROCESS_INFO, of which only the process and its name are read.
@@ -95,16 +120,10 @@ void ask_restart_manager() {
   FreeLibrary(library);
 }
 
-typedef HANDLE(WINAPI* Snapshot)(DWORD, DWORD);
-typedef BOOL(WINAPI* Walk)(HANDLE, void*);
-const char* const kToolhelpCalls[] = {"CreateToolhelp32Snapshot", "Process32First", "Process32Next",
-                                      "Module32First", "Module32Next"};
-
 // The processes with a module in the folder.
 void walk_processes() {
-  FARPROC calls[5];
-  for (int i = 0; i < 5; ++i)
-    if (!(calls[i] = loaded_library_call("kernel32.dll", kToolhelpCalls[i]))) return;
+  if (!have_toolhelp()) return;
+  const FARPROC* calls = Toolhelp;
   Snapshot snapshot = as_call<Snapshot>(calls[0]);
   HANDLE processes = snapshot(TH32CS_SNAPPROCESS, 0);
   if (processes == INVALID_HANDLE_VALUE) return;
@@ -135,11 +154,12 @@ BOOL CALLBACK close_window(HWND window, LPARAM id) {
   return TRUE;
 }
 
-// Text 6/`text` with the programs' names, one a line, in its %s; asked
-// or shown in `style`.
+// Text 6/`text` with the names of the programs not closed, one a line, in
+// its %s; asked or shown in `style`.
 int tell_programs(int text, unsigned style) {
   char names[kMessageCapacity / 2] = "", message[kMessageCapacity];
   for (int i = 0; i < ProgramCount; ++i) {
+    if (Programs[i].closed) continue;
     append_string(names, Programs[i].name, sizeof names);
     append_string(names, "\r\n", sizeof names);
   }
@@ -162,15 +182,34 @@ void close_running_programs() {
   if (tell_programs(kTextProgramsQuestion, MB_YESNO | MB_ICONQUESTION | (close ? 0 : MB_DEFBUTTON2)) != IDYES) return;
   for (int i = 0; i < ProgramCount; ++i) EnumWindows(close_window, static_cast<LPARAM>(Programs[i].id));
   DWORD started = GetTickCount();
-  int left = 0;
+  bool left = false;
   for (int i = 0; i < ProgramCount; ++i) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, Programs[i].id);
     DWORD passed = GetTickCount() - started;
     bool ended = !process || WaitForSingleObject(process, passed < kCloseWaitMs ? kCloseWaitMs - passed : 0) == WAIT_OBJECT_0;
     if (process) CloseHandle(process);
     log_event("program", Programs[i].name, ended ? "closed" : "still-running");
-    if (!ended) Programs[left++] = Programs[i];
+    Programs[i].closed = ended;
+    left |= !ended;
   }
-  ProgramCount = left;
   if (left) tell_programs(kTextNotClosed, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void restart_closed_programs() {
+  if (!Switches.restart_applications) return;
+  for (int i = 0; i < ProgramCount; ++i) {
+    Program& program = Programs[i];
+    if (!program.closed || !program.file[0]) continue;
+    program.closed = false;
+    // As the desktop's user where the setup has more rights, as the
+    // program item is started.
+    bool started = runs_elevated() && start_through_shell(program.file, "", "");
+    if (!started) {
+      char command[kPathSize + 2] = "\"";
+      append_string(command, program.file, sizeof command);
+      append_string(command, "\"", sizeof command);
+      started = WinExec(command, SW_SHOWNORMAL) > 31;
+    }
+    log_event("program", program.name, started ? "restarted" : "not-restarted");
+  }
 }

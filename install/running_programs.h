@@ -19,3 +19,8 @@
 // windows WM_CLOSE and waits for them, ten seconds in all; text 6/58 names
 // those that did not end ("program": closed or still-running).
 void close_running_programs();
+// With /RESTARTAPPLICATIONS, starts again, from their program files, the
+// programs that close_running_programs closed ("program": restarted or
+// not-restarted), once; at the end of the setup, whatever its outcome (a
+// cancelled upgrade has put the old files back).
+void restart_closed_programs();
