@@ -14,6 +14,7 @@
 #include "base/globals.h"
 #include "base/replace.h"
 #include "base/setup_log.h"
+#include "install/running_programs.h"
 #include "ui/frame_window.h"
 #include "ui/main_windows.h"
 #include "ui/page_setup.h"
@@ -127,6 +128,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   int ended;
   if (settle_scope(command_line, &ended)) return stop_early(ended);
   if (int code = apply_switches()) return stop_early(code);
+  // Over a newer version of the product nothing is done unless allowed.
+  if (int code = settle_product_case()) return stop_early(code);
   // The silent window is a plain one.
   if (unattended()) SetupFlags &= ~1u;
   FrameWindow = create_frame_window(instance);
@@ -137,6 +140,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   else
     shown = run_container();
   take_back_unfinished_install();
+  restart_closed_programs();
   int code = shown ? outcome_code() : kExitNoWindow;
   log_number("end", code);
   close_log();

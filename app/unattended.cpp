@@ -4,13 +4,16 @@
 
 #include "archive/config.h"
 #include "archive/error_codes.h"
+#include "archive/format.h"
 #include "archive/languages.h"
 #include "base/command_line.h"
 #include "base/globals.h"
 #include "base/path_strings.h"
+#include "base/platform.h"
 #include "base/setup_log.h"
 #include "base/text_format.h"
 #include "install/engine.h"
+#include "install/product_identity.h"
 #include "ui/finish_page.h"
 #include "ui/page_table.h"
 #include "ui/pages.h"
@@ -96,6 +99,19 @@ void run_unattended() {
     settle_outcome();
   else if (ErrorState != 0)
     log_error();  // given up at the disk prompt
+}
+
+int settle_product_case() {
+  if (find_installed_version() != ProductCase::kDowngrade) return 0;
+  uint8_t rule = ProductIdentity[0];
+  if (rule == kDowngradeAllow || (rule == kDowngradeAsk && Switches.allow_downgrade)) return 0;
+  char message[kMessageCapacity];
+  bool ask = rule == kDowngradeAsk;
+  format_text(message, sizeof message, get_text(6, ask ? kTextDowngradeQuestion : kTextDowngradeRefused),
+              InstalledVersion);
+  if (message_box(message, ask ? MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 : MB_OK | MB_ICONSTOP) == IDYES) return 0;
+  log_number("error", kExitDowngrade, message);
+  return kExitDowngrade;
 }
 
 int outcome_code() {

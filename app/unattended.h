@@ -14,6 +14,7 @@ enum : int {
   kExitFailed = 1603,
   kExitAnotherSetupRuns = 1618,
   kExitBadCommandLine = 1639,
+  kExitDowngrade = 1638,  // a newer version of the product is installed
   kExitUnsupportedPlatform = 1633,  // a 64-bit-mode setup on a Windows that cannot take it
   kExitNamesUnwritable = 1623,      // the names need a code page the system does not use
 };
@@ -25,6 +26,8 @@ enum : int {
   kTextNoSuchLanguage,
   kTextLanguageNotShown,
   kTextNamesUnwritable,
+  kTextDowngradeQuestion = 55,  // a newer version is installed: install this one anyway?
+  kTextDowngradeRefused,        // a newer version is installed, and this one is not installed over it
 };
 
 bool unattended();
@@ -51,6 +54,13 @@ int apply_switches();
 // progress page alone, in a small window (/SILENT) or none (/VERYSILENT),
 // then the outcome settled as the finish page settles it.
 void run_unattended();
+// Finds the installed version of the product (a setup with a product id)
+// and, when it is newer, settles the downgrade by the setup's rule:
+// "allow" goes on; "ask" goes on with /ALLOWDOWNGRADE, else asks text 6/55
+// (unattended the answer is No); "refuse" says text 6/56. Both texts have
+// the installed version in their %s. Answers 0 to go on, or
+// kExitDowngrade, with nothing done.
+int settle_product_case();
 // 0 done, 3010 done but Windows must restart, 1602 cancelled by the user
 // (also by giving up at the disk prompt), 1603 failed (or, unattended, not
 // carried out; a disk prompt given up unattended).

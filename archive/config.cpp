@@ -25,6 +25,8 @@ uint16_t StartPageNumber = kNoStartPage;
 bool HasStartPageBlock;
 bool HasScopeChoice;
 uint8_t ScopeChoice[kScopeChoiceSize];
+uint8_t* ProductIdentity;
+uint32_t ProductIdentityLength;
 
 SetupTypeSlot SetupTypeTable[6];
 int SetupTypeCount;

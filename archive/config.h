@@ -64,6 +64,10 @@ extern bool HasStartPageBlock;   // suppresses the finishing actions
 // choose between all users and this user alone.
 extern bool HasScopeChoice;
 extern uint8_t ScopeChoice[kScopeChoiceSize];
+// Block 0x124b, checked: its product id is terminated and not empty; null
+// for a setup without one.
+extern uint8_t* ProductIdentity;
+extern uint32_t ProductIdentityLength;
 // A start page shows that one page alone instead of the whole wizard.
 inline bool single_page_mode() { return StartPageNumber != kNoStartPage; }
 // The frame fills the screen, with the background behind the dialog.

@@ -27,6 +27,7 @@ enum BlockId : uint16_t {
   kBlockScopeChoice = 0x1248,   // privileges = "choice"; absent otherwise
   kBlockLanguageTables = 0x1249,  // a setup type's texts in each language; absent with one language
   kBlockLanguages = 0x124a,       // the languages a setup offers; absent with one language
+  kBlockProductIdentity = 0x124b,  // product_id and its rules; absent without a product_id
   kBlockSolidStream = 0x124d,     // a setup type's solid LZMA stream; absent in the default mode
   kBlockDataArea = 0x7F7F,
 };
@@ -39,6 +40,10 @@ enum : uint32_t { kArchitectureX86 = 0, kArchitectureX64 = 1, kArchitectureArm64
 // uninstaller program (block 0x123f) of its manifest's level text, which a
 // per-user installation turns into the invoker level (0: none).
 enum : uint32_t { kScopeChoiceSize = 8, kScopeMachineOnly = 0x01 };
+// The product identity block: u8 the downgrade rule, u8 flags, u16 0,
+// then the product id, terminated, which names the Uninstall key.
+enum : uint32_t { kProductIdOffset = 4, kCloseApplications = 0x01 };
+enum : uint8_t { kDowngradeAsk = 0, kDowngradeRefuse = 1, kDowngradeAllow = 2 };
 // A registry root code beside 0 HKCR, 1 HKCU, 2 HKLM and 3 HKU: HKLM per
 // machine, HKCU per user (the project's "HKA").
 enum : uint32_t { kRootOfScope = 4 };

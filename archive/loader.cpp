@@ -169,6 +169,7 @@ void free_archive() {
   free_block(&BackgroundStyle);
   free_block(&BackgroundTitle);
   free_block(&LanguageBlock);
+  free_block(&ProductIdentity);
   ChosenLanguage = nullptr;
   for (SetupTypeSlot& slot : SetupTypeTable) {
     for (uint8_t*& list : slot.entry_lists) free_block(&list);
@@ -263,6 +264,13 @@ bool load_archive() {
         if (current >= 0) read_details(file, header, &SetupTypeTable[current]);
         break;
       case kBlockLanguages: error = replace_block(file, header, &LanguageBlock, &LanguageBlockLength); break;
+      case kBlockProductIdentity:
+        // One whose id does not end inside it, or is empty, names nothing.
+        error = replace_block(file, header, &ProductIdentity, &ProductIdentityLength);
+        if (!error && (!string_inside(ProductIdentity, ProductIdentityLength, kProductIdOffset) ||
+                       !ProductIdentity[kProductIdOffset]))
+          free_block(&ProductIdentity);
+        break;
       case kBlockLanguageTables:
       case kBlockSolidStream:
         if (current >= 0) {

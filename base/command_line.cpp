@@ -20,14 +20,19 @@ bool is_word(const char* p, size_t n, const char* word) {
   return i == n && word[i] == '\0';
 }
 
-// The switches that are words: five alone, then four with a value.
-const char kWords[] = "SILENT\0VERYSILENT\0NORESTART\0ALLUSERS\0CURRENTUSER\0DIR\0TYPE\0LOG\0LANG\0";
+// The switches that are words: eight alone, then four with a value.
+const char kWords[] =
+    "SILENT\0VERYSILENT\0NORESTART\0ALLUSERS\0CURRENTUSER\0ALLOWDOWNGRADE\0CLOSEAPPLICATIONS\0"
+    "RESTARTAPPLICATIONS\0DIR\0TYPE\0LOG\0LANG\0";
 enum {
   kSilentWord,
   kVerySilentWord,
   kNoRestartWord,
   kAllUsersWord,
   kCurrentUserWord,
+  kAllowDowngradeWord,
+  kCloseApplicationsWord,
+  kRestartApplicationsWord,
   kDirWord,
   kTypeWord,
   kLogWord,
@@ -111,6 +116,11 @@ void parse_command_line(const char* text) {
       p += n;
     } else if (word == kAllUsersWord || word == kCurrentUserWord) {
       Switches.scope = word == kAllUsersWord ? SetupScope::kAllUsers : SetupScope::kCurrentUser;
+      p += n;
+    } else if (word >= kAllowDowngradeWord && word <= kRestartApplicationsWord) {
+      (word == kAllowDowngradeWord     ? Switches.allow_downgrade
+       : word == kCloseApplicationsWord ? Switches.close_applications
+                                        : Switches.restart_applications) = true;
       p += n;
     } else if (word != kNoWord) {
       // Without its value the switch would be passed over unnoticed.

@@ -3,7 +3,9 @@
 // copy). The others run it without a person at the screen: /SILENT,
 // /VERYSILENT, /DIR="path", /TYPE=n, /NORESTART and /LOG="path"; /LANG=code
 // chooses one of the setup's languages; /ALLUSERS and /CURRENTUSER answer a
-// setup that lets its user choose the scope.
+// setup that lets its user choose the scope; /ALLOWDOWNGRADE,
+// /CLOSEAPPLICATIONS and /RESTARTAPPLICATIONS answer an upgrade's
+// questions.
 // Either prefix, any case. Portable, so that it is tested on the host.
 #pragma once
 #include <cstddef>
@@ -24,6 +26,9 @@ struct SetupSwitches {
   RunMode mode;
   bool no_restart;          // /NORESTART: never restart Windows
   SetupScope scope;         // /ALLUSERS or /CURRENTUSER
+  bool allow_downgrade;       // /ALLOWDOWNGRADE: an older version may replace a newer one
+  bool close_applications;    // /CLOSEAPPLICATIONS: programs holding the folder's files are closed
+  bool restart_applications;  // /RESTARTAPPLICATIONS: the programs closed start again at the end
   bool has_type;            // /TYPE=n was given,
   int setup_type;           // with this number
   char dir[kPathSize];      // /DIR: the installation folder; empty when not given

@@ -149,6 +149,12 @@ bool assemble_configuration(const ArchivePlan& archive, const StreamCompressor& 
     append_u32(&choice, archive.scope_choice->uninstaller_level);
     if (!append_stored_block(&blocks, kBlockScopeChoice, choice, error)) return false;
   }
+  if (!archive.product_id.empty()) {
+    std::vector<uint8_t> identity = {archive.downgrade, archive.product_flags, 0, 0};
+    identity.insert(identity.end(), archive.product_id.begin(), archive.product_id.end());
+    identity.push_back(0);
+    if (!append_stored_block(&blocks, kBlockProductIdentity, identity, error)) return false;
+  }
   // Tells the host's tools how to read the texts; a setup in the default
   // code page stays what earlier builders wrote.
   if (archive.code_page != kDefaultCodePage) {

@@ -58,9 +58,13 @@ struct ArchivePlan {
   std::vector<LanguageEntryFields> languages;
   uint32_t names_code_page = 0;  // of the names, 0 when every name is plain ASCII
   std::optional<ScopeChoiceFields> scope_choice;  // block 0x1248 only for privileges = "choice"
+  // Block 0x124b only for a product_id: the id, the downgrade rule, the flags.
+  std::string product_id;
+  uint8_t downgrade = 0;
+  uint8_t product_flags = 0;  // kCloseApplications
 };
 
-// Every block before the data area: 0x1239, 0x1234, 0x1247, 0x1248, 0x1244, 0x124a,
+// Every block before the data area: 0x1239, 0x1234, 0x1247, 0x1248, 0x124b, 0x1244, 0x124a,
 // 0x1235, 0x1236, 0x1237, 0x123d, for each setup type 0x123e with its 0x123a, 0x1240..0x1242, 0x1246, 0x1243
 // and 0x1249,
 // then 0x123b and 0x123f. Blocks are compressed where `compress` is given

@@ -91,6 +91,13 @@ struct Project {
   std::optional<std::string> title;  // UTF-8, as given
   std::string version, publisher, copyright;
   std::string setup_icon;        // host path of an .ico file, "" none
+  // [setup] product_id: names the Uninstall key of every version; "" none,
+  // and no block 0x124b. With it, the downgrade rule (kDowngrade...,
+  // archive/format.h) and whether unattended runs close the programs that
+  // hold the folder's files.
+  std::string product_id;
+  uint8_t downgrade = 0;
+  bool close_applications = false;
   std::vector<ProjectType> types;
   // [setup] languages: codes of shipped translations, the default first;
   // empty for a setup of one language, which carries no language block.

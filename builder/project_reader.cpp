@@ -2,6 +2,7 @@
 
 #include "archive/entry_lists.h"
 #include "archive/lzma_decoder.h"
+#include "base/version_number.h"
 #include "builder/code_page.h"
 #include "builder/project_rules.h"
 #include "builder/record_estimate.h"
@@ -36,6 +37,7 @@ struct Reader {
   bool language_mode = false;
   std::vector<std::string> warnings;
   bool choice = false;    // privileges = "choice"
+  bool product = false;   // setup.product_id given: the texts of the upgrade
   bool machine_only = false;  // a "choice" setup whose items need the machine
 
   bool fail(const toml::node& node, const std::string& key, const std::string& message) {
@@ -681,6 +683,33 @@ bool read_signing(Reader& r, const toml::table& table, Project* p) {
   return true;
 }
 
+// What the setup's 392-byte key path leaves behind the Uninstall key's path.
+constexpr size_t kMaxProductIdLength = 339;
+
+// [setup] product_id: a key name under Uninstall, which the versions of
+// the product share, so that their versions must compare as numbers.
+bool read_product_id(Table& t, const toml::table& setup, const std::string& id, const std::string& version) {
+  Reader& r = t.reader();
+  if (!setup.get("product_id")) {
+    for (const char* key : {"downgrade", "close_applications"})
+      if (const toml::node* n = setup.get(key))
+        return r.fail(*n, std::string("setup.") + key, "needs setup.product_id");
+    return true;
+  }
+  const toml::node& node = *setup.get("product_id");
+  bool plain = !id.empty() && id.size() <= kMaxProductIdLength;
+  for (char c : id) plain = plain && c >= ' ' && c <= '~' && c != '\\';
+  if (!plain)
+    return r.fail(node, "setup.product_id",
+                  "must be 1 to 339 ASCII letters, digits and signs, without a backslash (such as a GUID or "
+                  "\"Publisher.Product\"): it names the registry key under Uninstall that lists the product");
+  if (!is_version_number(version.c_str()))
+    return r.fail(setup.get("version") ? *setup.get("version") : node, "setup.version",
+                  "must be numbers separated by dots (such as \"2.0.1\") in a setup with a product_id: the "
+                  "installed version is compared with it");
+  return true;
+}
+
 // The Add/Remove Programs values of [setup], in the order of the product
 // details.
 const char* const kDetailKeys[] = {"version", "publisher", "url", "icon"};
@@ -801,12 +830,14 @@ bool type_lists(Reader& r, const TypeTextsContext& c, size_t li, TextLists* out)
   bool no_scope = !c.scope_choice && std::equal(lists[6].begin() + kScopeText, lists[6].begin() + kScopeTextEnd,
                                                 defaults.begin() + kScopeText);
   if (no_scope) std::fill(lists[6].begin() + kScopeText, lists[6].begin() + kScopeTextEnd, std::string());
-  if (r.language_mode && no_scope) lists[6].resize(kScopeText);
+  // The texts of the upgrade only in a setup with a product id.
+  if (r.language_mode) lists[6].resize(r.product ? size_t{kUpgradeTextEnd} : no_scope ? size_t{kScopeText} : size_t{kScopeTextEnd});
   if (!r.language_mode)
     for (int l = 0; l < kTextListCount; ++l) {
       size_t keep = kClassicListSizes[l];
       if (l == 6 && no_platform) keep = no_removal ? size_t{kFirstRemovalText} : size_t{kPlatformText};
       if (l == 6 && !no_scope) keep = kScopeTextEnd;
+      if (l == 6 && r.product) keep = kUpgradeTextEnd;
       for (const auto& [k, v] : given ? *given : toml::table{}) {
         unsigned list = 0, index = 0;
         if (std::sscanf(std::string(k.str()).c_str(), "%u/%u", &list, &index) == 2 && list == static_cast<unsigned>(l) &&
@@ -1027,7 +1058,7 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     Table t(r, *setup, "setup");
     bool full_screen = false, remove_others = false;
     int64_t start_type = 0;
-    int single = -1, privileges = 0, architecture = 0, compression = 0;
+    int single = -1, privileges = 0, architecture = 0, compression = 0, downgrade = 0, close_applications = 0;
     int64_t dictionary = 0;
     const toml::node* uninstaller = t.find("uninstaller");
     if (uninstaller && uninstaller->is_boolean() && !uninstaller->as_boolean()->get()) p.uninstaller_name.clear();
@@ -1042,6 +1073,8 @@ bool read_project(const std::string& path, Project* project, std::string* error)
          t.choice("privileges", {"admin", "user", "choice"}, &privileges) &&
          t.choice("architecture", {"x86", "x64", "arm64", "x64compatible"}, &architecture) &&
          t.path("copyright", &p.copyright) && t.file("setup_icon", &p.setup_icon) &&
+         t.text("product_id", &p.product_id) && t.choice("downgrade", {"ask", "refuse", "allow"}, &downgrade) &&
+         t.choice("close_applications", {"no", "yes"}, &close_applications) &&
          t.choice("compression", {"kestrel", "lzma"}, &compression) && t.number("lzma_dictionary", 1, 4096, &dictionary);
     p.lzma = compression == 1;
     if (ok && dictionary && !p.lzma)
@@ -1057,6 +1090,10 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     ok = ok && keeps(t, "url", product[kDetailUrl].empty() ? "" : web_address_problem(product[kDetailUrl])) &&
          keeps(t, "icon", product[kDetailIcon].empty() ? "" : display_icon_problem(product[kDetailIcon])) && t.done();
     product[kDetailIcon] = windows_path(product[kDetailIcon]);
+    p.downgrade = static_cast<uint8_t>(downgrade);  // in the order of kDowngrade...
+    p.close_applications = close_applications == 1;
+    r.product = !p.product_id.empty();
+    if (ok) ok = read_product_id(t, *setup, p.product_id, product[kDetailVersion]);
     p.title = title;
     p.version = product[kDetailVersion];
     p.publisher = product[kDetailPublisher];

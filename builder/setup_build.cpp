@@ -703,6 +703,9 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
     choice.uninstaller_level = uninstaller_level;
     archive.scope_choice = choice;
   }
+  archive.product_id = project.product_id;
+  archive.downgrade = project.downgrade;
+  archive.product_flags = project.close_applications ? uint8_t{kCloseApplications} : uint8_t{0};
   if (!project.wizard_picture.empty() && (!read_whole(project.wizard_picture, &archive.wizard_picture, error) ||
                                           !check_bitmap_file(archive.wizard_picture, error)))
     return fail(error, project.wizard_picture + ": " + *error);

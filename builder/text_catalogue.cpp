@@ -1,6 +1,6 @@
 #include "builder/text_catalogue.h"
 
-const size_t kListSizes[kTextListCount] = {5, 5, 10, 5, 7, 9, 55, 7, 0, 5, 0};
+const size_t kListSizes[kTextListCount] = {5, 5, 10, 5, 7, 9, 60, 7, 0, 5, 0};
 const size_t kClassicListSizes[kTextListCount] = {5, 5, 8, 5, 7, 9, 44, 7, 0, 5, 0};
 
 namespace {

@@ -40,6 +40,11 @@ enum : size_t { kPlatformText = 43 };
 // 6/53 asks for whom to install, 6/54 says that the setup installs for all
 // users only: only a setup with privileges = "choice" carries them.
 enum : size_t { kScopeText = 53, kScopeTextEnd = 55 };
+// The texts of a setup with a product_id (6/55 to 6/58): the downgrade's
+// question and notice, the question of the programs that hold the
+// folder's files and the notice of those that did not close. Only such a
+// setup carries them.
+enum : size_t { kUpgradeText = 55, kUpgradeTextEnd = 59 };
 
 // The uninstaller's texts of a translation, u/0 to u/11: the first
 // kUninstallerTextCount are the ones a project may give.

@@ -193,6 +193,12 @@ void print_setup(const char* path) {
   if (HasScopeChoice)
     printf("privileges choice: for all users or for the user who runs it, chosen when the setup runs%s\n",
            (get_u32(ScopeChoice) & kScopeMachineOnly) ? "; its items need the machine: for all users only" : "");
+  if (ProductIdentity) {
+    static const char* const kRules[] = {"ask", "refuse", "allow"};
+    printf("product id: %s (downgrade %s%s)\n", reinterpret_cast<const char*>(ProductIdentity + kProductIdOffset),
+           kRules[ProductIdentity[0] <= kDowngradeAllow ? ProductIdentity[0] : kDowngradeRefuse],
+           (ProductIdentity[1] & kCloseApplications) ? "; unattended runs close the programs that hold its files" : "");
+  }
   if (single_page_mode()) printf("single page: %u\n", StartPageNumber);
   // The block that names the first setup type also turns the finishing
   // actions off.

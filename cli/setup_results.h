@@ -9,13 +9,14 @@ struct SetupResult {
   const char* winget_response;  // ReturnResponse of a winget manifest
 };
 
-inline const SetupResult (&setup_results())[6] {
-  static const SetupResult kResults[6] = {
+inline const SetupResult (&setup_results())[7] {
+  static const SetupResult kResults[7] = {
       {3010, "rebootRequiredToFinish"},
       {1602, "cancelledByUser"},
       {1603, "contactSupport"},
       {1618, "installInProgress"},
       {1633, "systemNotSupported"},
+      {1638, "downgrade"},
       {1639, "invalidParameter"},
   };
   return kResults;

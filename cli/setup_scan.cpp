@@ -222,6 +222,19 @@ struct Scanner {
       read_details(header, flags, stored);
       return;
     }
+    if (id == kBlockProductIdentity) {  // the downgrade rule, flags, then the product id
+      Content c;
+      if (!read_content(header, id, flags, stored, &c)) return;
+      const std::vector<uint8_t>& b = c.bytes;
+      if (b.size() <= kProductIdOffset || b[kProductIdOffset] == 0 ||
+          !std::memchr(b.data() + kProductIdOffset, 0, b.size() - kProductIdOffset))
+        add(Rule::kRawBlock, "", at_byte(header), "block 0x124b holds no product id that ends inside it; the setup "
+                                                  "then has none");
+      else if (b[0] > kDowngradeAllow)
+        add(Rule::kRawBlock, "", at_byte(header), "block 0x124b names downgrade rule " + std::to_string(b[0]) +
+                                                  ", which the setup takes as \"refuse\"");
+      return;
+    }
     if (id == kBlockLanguages || id == kBlockLanguageTables) {
       check_languages(header, id, flags, stored);
       return;

@@ -41,6 +41,7 @@ const char kManifestVersion[] = "1.28.0";
 
 struct WingetFacts {
   std::string id, version, name, publisher, web_address, uninstall_name;
+  std::string product_code;  // the Uninstall key's name: the product id, else the uninstall name
   std::string url, license = "Proprietary", license_url, description, locale = "en-US";
   std::string sha256;
   std::string architecture = "x86";
@@ -111,7 +112,7 @@ std::string installer_manifest(const WingetFacts& f) {
     if (!f.publisher.empty()) text += "    Publisher: " + yaml(f.publisher) + "\n";
     text += "    DisplayVersion: " + yaml(f.version) + "\n";
     // The Uninstall key's name.
-    text += "    ProductCode: " + yaml(f.uninstall_name) + "\n";
+    text += "    ProductCode: " + yaml(f.product_code) + "\n";
   }
   text += std::string("ManifestType: installer\nManifestVersion: ") + kManifestVersion + "\n";
   return text;
@@ -133,6 +134,7 @@ bool read_facts(const char* path, WingetFacts* f, std::string* error) {
   f->web_address = utf8(list_text(slot.details, kDetailUrl));
   f->name = utf8(list_text(slot.record.text_lists[6], 0));
   f->uninstall_name = utf8(slot.record.uninstall_name);
+  f->product_code = ProductIdentity ? reinterpret_cast<const char*>(ProductIdentity + kProductIdOffset) : f->uninstall_name;
   if (f->version.empty()) return fail(error, "the setup names no version: give `version` in the project's [setup]");
   if (f->publisher.empty()) return fail(error, "the setup names no publisher: give `publisher` in the project's [setup]");
   if (f->name.empty()) f->name = f->uninstall_name;

@@ -30,6 +30,7 @@
 #include "install/engine_state.h"
 #include "install/folders.h"
 #include "install/journal.h"
+#include "install/product_identity.h"
 #include "install/preparation.h"
 #include "install/registrations.h"
 #include "install/safe_replace.h"
@@ -379,7 +380,11 @@ bool install_file(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
   const char* kept = nullptr;
   if (in_use && same_as_entry(DestPath, entry))
     kept = "same";
-  else if ((entry[kEntryFlags] & (kItemCompareVersion | kItemCompareLanguage)) && !check_versions(entry))
+  // Over an installed version of the product its folder's files are
+  // replaced without a question, whatever their versions.
+  else if ((entry[kEntryFlags] & (kItemCompareVersion | kItemCompareLanguage)) &&
+           (InstalledCase == ProductCase::kFirst || entry[kEntryFolderCode] != kFolderInstallDir) &&
+           !check_versions(entry))
     kept = "version";
   ErrorState = 0;
   if (kept) {

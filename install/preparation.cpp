@@ -19,6 +19,7 @@
 #include "base/uninstall_turn.h"
 #include "install/engine_reports.h"
 #include "install/engine_state.h"
+#include "install/running_programs.h"
 #include "install/scope.h"
 #include "install/uninstall_record.h"
 
@@ -187,6 +188,7 @@ void give_up_installation() {
 }  // namespace
 
 int begin_install() {
+  close_running_programs();
   ErrorState = 0;
   ItemIndex = -1;
   volume_number = 0;

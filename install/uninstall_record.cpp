@@ -386,6 +386,8 @@ bool write_uninstall_data() {
 }
 
 void uninstall_key_path(char* out, const char* uninstall_name) {
+  // A product id names the key of every version and every setup type.
+  if (ProductIdentity) uninstall_name = reinterpret_cast<const char*>(ProductIdentity + kProductIdOffset);
   copy_string(out, kUninstallKeyPrefix, kUninstallKeySize);
   size_t n = strlen(out);
   copy_string(out + n, uninstall_name, kUninstallKeySize - n);

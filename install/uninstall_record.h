@@ -10,7 +10,8 @@
 enum : unsigned { kUninstallKeySize = 392 };
 
 // "Software\Microsoft\Windows\CurrentVersion\Uninstall\" and the uninstall
-// name, cut to kUninstallKeySize bytes with the terminator.
+// name (the product id instead, for a setup that has one), cut to
+// kUninstallKeySize bytes with the terminator.
 void uninstall_key_path(char* out, const char* uninstall_name);
 // Called before the uninstaller item is written over UninstallerPath:
 // keeps the record of the uninstaller already there, when it holds one

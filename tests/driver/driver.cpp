@@ -908,6 +908,11 @@ bool run_copy_file(const Step& step) {
   return true;
 }
 
+bool run_delete_file(const Step& step) {
+  if (!DeleteFileA(step.path.c_str())) return fail("cannot delete %s (error %lu)", step.path.c_str(), GetLastError());
+  return true;
+}
+
 bool run_set_env(const Step& step) {
   if (!SetEnvironmentVariableA(step.path.c_str(), step.value.c_str()))
     return fail("cannot set %s (error %lu)", step.path.c_str(), GetLastError());
@@ -1253,6 +1258,7 @@ bool run_step(const Step& step) {
     case Op::ExpectNoProcess: return run_expect_no_process(step);
     case Op::WriteFile: return run_write_file(step);
     case Op::CopyFile: return run_copy_file(step);
+    case Op::RemoveFile: return run_delete_file(step);
     case Op::SetEnv: return run_set_env(step);
     case Op::LockFile: return run_lock_file(step);
     case Op::Snapshot: return run_snapshot(step);

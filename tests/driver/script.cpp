@@ -218,6 +218,7 @@ const CommandForm commands[] = {
     {"expect-no-process", Op::ExpectNoProcess, 1, 1, "expect-no-process NAME"},
     {"write-file", Op::WriteFile, 2, 2, "write-file PATH TEXT"},
     {"copy-file", Op::CopyFile, 2, 2, "copy-file FROM TO"},
+    {"delete-file", Op::RemoveFile, 1, 1, "delete-file PATH"},
     {"set-env", Op::SetEnv, 2, 2, "set-env NAME VALUE"},
     {"lock-file", Op::LockFile, 1, 2, "lock-file PATH [readable|deletable|running]"},
     {"unlock-file", Op::UnlockFile, 1, 1, "unlock-file PATH"},
@@ -378,6 +379,7 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       else if (args.size() > 1 && !control(args[1])) return "expected client or a control id";
       return "";
     case Op::ExpectNoFile:
+    case Op::RemoveFile:
     case Op::UnlockFile:
     case Op::ExpectNoProcess:
       step.path = args[0].value;

@@ -110,6 +110,15 @@ TEST(CommandLine, UnattendedSwitches) {
   EXPECT_EQ(RunMode::kSilent, Switches.mode);
   EXPECT_TRUE(Switches.no_restart);
   EXPECT_TRUE(IsRelaunchCopy);
+
+  // The upgrade's switches each set their own answer only.
+  parse("/restartapplications /ALLOWDOWNGRADE");
+  EXPECT_TRUE(Switches.restart_applications);
+  EXPECT_TRUE(Switches.allow_downgrade);
+  EXPECT_FALSE(Switches.close_applications);
+  parse("-CloseApplications");
+  EXPECT_TRUE(Switches.close_applications);
+  EXPECT_FALSE(Switches.restart_applications || Switches.allow_downgrade);
 }
 
 TEST(CommandLine, TheOldSwitchesBesideTheNewOnes) {

@@ -509,8 +509,8 @@ TEST(DriverScript, EveryScenarioScriptReads) {
   const std::string folder = std::string(KESTREL_SOURCE_DIR) + "/tests/scenarios";
   VariableLookup harness = [](const std::string& name, std::string& value) {
     // The harness's own, then those of Windows' environment.
-    for (const char* known : {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "PLACED_UNINSTALLER", "NAME", "WINDIR",
-                              "USERPROFILE", "APPDATA", "LOCALAPPDATA", "PUBLIC", "ProgramData"}) {
+    for (const char* known : {"SETUP", "SETUP_BLANKS", "STUB", "SHOTS", "WORK", "PLACED_UNINSTALLER", "NAME", "SYSTEM64",
+                              "SYSTEM32", "WINDIR", "USERPROFILE", "APPDATA", "LOCALAPPDATA", "PUBLIC", "ProgramData"}) {
       if (name == known) {
         value = "Z:\\scenario\\" + name;
         return true;

@@ -446,7 +446,7 @@ TEST_F(ProjectTest, MistakesOfANewProjectAreNamedByLine) {
            "3: type[0].remember.ini.key: is required"},
           {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"0/9\" = \"x\"\n",
            "4: type[0].texts.0/9: there is no text 0/9: list 0 holds texts 0 to 4"},
-          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/55\" = \"x\"\n", "list 6 holds texts 0 to 54"},
+          {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"6/60\" = \"x\"\n", "list 6 holds texts 0 to 59"},
           {"[[type]]\nfolder = \"C:/x\"\n[type.texts]\n\"8/0\" = \"x\"\n",
            "4: type[0].texts.8/0: the setup shows no text of list 8"},
           {"[[type]]\nfolder = \"C:/x\"\n[[type.patch]]\nfile = \"f\"\ntext = \"t\"\n",
@@ -1229,6 +1229,60 @@ TEST_F(ProjectTest, ResourceFileReplacesTemplatesByNumber) {
   write_bytes(dir.file("own.res"), res_with_dialog(40, own));
   EXPECT_FALSE(build("[setup]\ndialogs = \"own.res\"\n[[type]]\nfolder = \"C:/x\"\n", setup, &error));
   EXPECT_NE(std::string::npos, error.find("dialog 40 is not a template number")) << error;
+}
+
+}  // namespace
+
+namespace {
+
+// A setup with a product id carries block 0x124b and the texts of the
+// upgrade (6/55 to 6/58); without one it is the setup it was, less the
+// block. What the id and the version must be is checked at build time.
+TEST_F(ProjectTest, ProductIdGoesInABlockOfItsOwnWithItsTexts) {
+  const std::string base = "[setup]\nversion = \"2.10.1\"\n[[type]]\nfolder = \"C:/x\"\ncaption = \"P\"\n"
+                           "uninstall_name = \"P 2.10\"\n";
+  std::string error, plain = dir.file("plain.exe"), product = dir.file("product.exe");
+  ASSERT_TRUE(build(base, plain, &error)) << error;
+  std::string toml = base;
+  toml.insert(toml.find("[[type]]"), "product_id = \"Kestrel.Test\"\ndowngrade = \"refuse\"\nclose_applications = \"yes\"\n");
+  ASSERT_TRUE(build(toml, product, &error)) << error;
+  auto without = configuration_blocks(read_bytes(plain));
+  auto with = configuration_blocks(read_bytes(product));
+  EXPECT_EQ(0, std::count_if(without.begin(), without.end(), [](auto& b) { return b.first == kBlockProductIdentity; }));
+  const std::vector<uint8_t> expected = {0x4b, 0x12, 0, 0, 17, 0, 0, 0, kDowngradeRefuse, kCloseApplications, 0, 0,
+                                         'K', 'e', 's', 't', 'r', 'e', 'l', '.', 'T', 'e', 's', 't', 0};
+  auto block = std::find_if(with.begin(), with.end(), [](auto& b) { return b.first == kBlockProductIdentity; });
+  ASSERT_NE(with.end(), block);
+  EXPECT_EQ(expected, block->second);
+
+  ASSERT_TRUE(load(product));
+  ASSERT_NE(nullptr, ProductIdentity);
+  EXPECT_STREQ("Kestrel.Test", reinterpret_cast<const char*>(ProductIdentity + kProductIdOffset));
+  EXPECT_STREQ("A newer version of this product (%s) is already installed.\r\n\r\nInstall this older version over it "
+               "anyway?", get_text(6, 55));
+  EXPECT_STREQ("These programs did not close:\r\n\r\n%s\r\nClose them yourself, then press OK.", get_text(6, 58));
+  free_archive();
+  ASSERT_TRUE(load(plain));
+  EXPECT_EQ(nullptr, ProductIdentity);
+  EXPECT_STREQ("", get_text(6, 55));
+  free_archive();
+
+  for (const char* version : {"version = \"2.0 beta\"\n", ""}) {
+    std::string bad = toml;
+    bad.replace(bad.find("version = \"2.10.1\"\n"), 19, version);
+    EXPECT_FALSE(build(bad, dir.file("bad.exe"), &error)) << version;
+    EXPECT_NE(std::string::npos, error.find("setup.version: must be numbers separated by dots")) << error;
+  }
+  for (const char* id : {"", "A\\\\B", "Caf\xC3\xA9"}) {
+    std::string bad = toml;
+    bad.replace(bad.find("Kestrel.Test"), 12, id);
+    EXPECT_FALSE(build(bad, dir.file("bad.exe"), &error)) << id;
+    EXPECT_NE(std::string::npos, error.find("setup.product_id: must be 1 to 339 ASCII")) << error;
+  }
+  std::string loose = base;
+  loose.insert(loose.find("[[type]]"), "downgrade = \"allow\"\n");
+  EXPECT_FALSE(build(loose, dir.file("bad.exe"), &error));
+  EXPECT_NE(std::string::npos, error.find("setup.downgrade: needs setup.product_id")) << error;
 }
 
 }  // namespace

@@ -247,6 +247,10 @@ kestrel_scenario(running-upgrade.script upgrade.toml)
 # An upgrade given up with a file it added in use: the earlier record
 # that the rollback puts back names that file.
 kestrel_scenario(upgrade-in-use.script upgrade.toml)
+# One product across its versions (setup.product_id): repair, upgrade,
+# downgrade refused and allowed, the running program closed, one
+# Add/Remove entry, and an uninstall that leaves nothing.
+kestrel_scenario(product-versions.script product-v1.toml)
 kestrel_scenario(silent-damaged-item.script damaged-item.toml)
 kestrel_scenario(silent-damaged-archive.script tour-windowed.toml DAMAGE truncate-config)
 # A setup file that cannot be opened again for the installation fails it;
