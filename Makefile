@@ -54,6 +54,7 @@ bench: build
 	scripts/bench-decoder $(BUILD)
 	scripts/bench-build $(BUILD)
 	scripts/bench-install $(BUILD)
+	KESTREL_BENCH_COMPRESSION=lzma scripts/bench-install $(BUILD)
 	scripts/bench-sizes $(BUILD)
 	scripts/bench-install-rollback $(BUILD)
 

@@ -37,6 +37,8 @@ struct SetupTypeSlot {
   uint32_t details_length;
   uint8_t* languages;  // the type's language tables (block 0x1249), or null
   uint32_t languages_length;
+  uint8_t* solid;  // the solid stream block (0x124d), or null
+  uint32_t solid_length;
   // The uninstaller's texts in the chosen language (a text list), or null.
   const uint8_t* uninstaller_texts;
 };

@@ -38,6 +38,7 @@ enum : uint8_t {
   kItemHasTimes = 0x08,
   kItemPatch = 0x10,
   kItemFromSource = 0x20,
+  kItemSolid = 0x40,  // its data is the next `size` bytes of its setup type's solid stream
 };
 
 // Item kinds, folder codes, finish roles and registrations.

@@ -28,6 +28,7 @@ enum BlockId : uint16_t {
   kBlockLanguageTables = 0x1249,  // a setup type's texts in each language; absent with one language
   kBlockLanguages = 0x124a,       // the languages a setup offers; absent with one language
   kBlockProductIdentity = 0x124b,  // product_id and its rules; absent without a product_id
+  kBlockSolidStream = 0x124d,     // a setup type's solid LZMA stream; absent in the default mode
   kBlockDataArea = 0x7F7F,
 };
 
@@ -49,6 +50,21 @@ enum : uint32_t { kRootOfScope = 4 };
 // The code page of a setup's texts when it carries no block 0x1244.
 enum : uint32_t { kDefaultCodePage = 1252 };
 enum : uint32_t { kBlockHeaderSize = 8 };
+// The solid stream block: u8 method (1 LZMA), u8 LZMA properties, u16
+// reserved, u32 dictionary size, u32 the stream's data position, u32 its
+// length. The items of the type with kItemSolid are its bytes in turn.
+enum : uint32_t {
+  kSolidMethod = 0,
+  kSolidProperties = 1,
+  kSolidDictionary = 4,
+  kSolidPosition = 8,
+  kSolidLength = 12,
+  kSolidBlockSize = 16,
+};
+enum : uint8_t { kSolidLzma = 1 };
+// The data position of an item in a solid stream: past any data area, so
+// that a reader that does not know the stream fails to read it.
+enum : uint32_t { kSolidNoPosition = 0xFFFFFFFF };
 
 struct BlockHeader {
   uint16_t id;

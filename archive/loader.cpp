@@ -176,6 +176,7 @@ void free_archive() {
     free_block(&slot.file_list);
     free_block(&slot.details);
     free_block(&slot.languages);
+    free_block(&slot.solid);
     free_block(&slot.raw_record);
     free_block(&slot.folder);
     slot = SetupTypeSlot{};
@@ -271,9 +272,12 @@ bool load_archive() {
           free_block(&ProductIdentity);
         break;
       case kBlockLanguageTables:
+      case kBlockSolidStream:
         if (current >= 0) {
           SetupTypeSlot& slot = SetupTypeTable[current];
-          error = replace_block(file, header, &slot.languages, &slot.languages_length);
+          bool solid = header.id == kBlockSolidStream;
+          error = replace_block(file, header, solid ? &slot.solid : &slot.languages,
+                                solid ? &slot.solid_length : &slot.languages_length);
         }
         break;
       case kBlockFileList:

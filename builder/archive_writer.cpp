@@ -100,6 +100,15 @@ bool add_setup_type(std::vector<uint8_t>* out, const SetupTypePlan& type, const 
       !add_block(out, kBlockLanguageTables, compress, error,
                  [&](std::vector<uint8_t>* c) { return encode_language_tables(type.languages, c, error); }))
     return false;
+  if (type.solid) {
+    std::vector<uint8_t> solid(kSolidBlockSize, 0);
+    solid[kSolidMethod] = kSolidLzma;
+    solid[kSolidProperties] = type.solid->properties;
+    put_u32(&solid[kSolidDictionary], type.solid->dictionary);
+    put_u32(&solid[kSolidPosition], type.solid->position);
+    put_u32(&solid[kSolidLength], type.solid->length);
+    if (!append_stored_block(out, kBlockSolidStream, solid, error)) return false;
+  }
   return true;
 }
 

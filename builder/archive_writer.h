@@ -13,6 +13,15 @@
 
 // One setup type: its record and the lists that follow it. An empty list
 // writes no block, which the installer treats like a list of no entries.
+// Block 0x124d: where a setup type's solid LZMA stream lies and how it
+// was made.
+struct SolidStreamFields {
+  uint8_t properties = 0;
+  uint32_t dictionary = 0;
+  uint32_t position = 0;
+  uint32_t length = 0;
+};
+
 struct SetupTypePlan {
   SetupTypeRecordFields record;
   std::vector<FileEntryFields> files;
@@ -22,6 +31,9 @@ struct SetupTypePlan {
   std::vector<PathEntryFields> path_entries;
   std::vector<std::string> details;  // product details (by kDetail...); empty = no block
   std::vector<LanguageTableFields> languages;  // by ArchivePlan::languages; empty = no block 0x1249
+  // compression = "lzma": the type's solid stream (block 0x124d), whose
+  // bytes are the type's items with kItemSolid in turn; none otherwise.
+  std::optional<SolidStreamFields> solid;
 };
 
 // Block 0x1248 of a setup that lets its user choose its scope.

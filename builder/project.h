@@ -80,6 +80,10 @@ struct Project {
   bool scope_choice = false;     // privileges = "choice": for all users or one, chosen when the setup runs
   bool machine_only = false;     // a "choice" setup whose items need the machine: for all users only
   uint32_t architecture = 0;     // kArchitecture... (archive/format.h): setup.architecture
+  // compression = "lzma": each setup type's items as one solid LZMA stream,
+  // with this dictionary (bytes); else Kestrel's own stream per item.
+  bool lzma = false;
+  uint32_t lzma_dictionary = 8u << 20;
   std::string sign_command;      // [signing] command, run in the project's folder; "" none
   bool sign_payload = false;     // [signing] payload: programs and libraries among the items are signed too
   // The stub's version resource and icon (builder/setup_resources.h): made

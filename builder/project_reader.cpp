@@ -1,6 +1,7 @@
 #include "builder/project_reader.h"
 
 #include "archive/entry_lists.h"
+#include "archive/lzma_decoder.h"
 #include "base/version_number.h"
 #include "builder/code_page.h"
 #include "builder/project_rules.h"
@@ -1057,7 +1058,8 @@ bool read_project(const std::string& path, Project* project, std::string* error)
     Table t(r, *setup, "setup");
     bool full_screen = false, remove_others = false;
     int64_t start_type = 0;
-    int single = -1, privileges = 0, architecture = 0, downgrade = 0, close_applications = 0;
+    int single = -1, privileges = 0, architecture = 0, compression = 0, downgrade = 0, close_applications = 0;
+    int64_t dictionary = 0;
     const toml::node* uninstaller = t.find("uninstaller");
     if (uninstaller && uninstaller->is_boolean() && !uninstaller->as_boolean()->get()) p.uninstaller_name.clear();
     else if (uninstaller && uninstaller->is_string()) p.uninstaller_name = windows_path(uninstaller->as_string()->get());
@@ -1072,7 +1074,18 @@ bool read_project(const std::string& path, Project* project, std::string* error)
          t.choice("architecture", {"x86", "x64", "arm64", "x64compatible"}, &architecture) &&
          t.path("copyright", &p.copyright) && t.file("setup_icon", &p.setup_icon) &&
          t.text("product_id", &p.product_id) && t.choice("downgrade", {"ask", "refuse", "allow"}, &downgrade) &&
-         t.choice("close_applications", {"no", "yes"}, &close_applications);
+         t.choice("close_applications", {"no", "yes"}, &close_applications) &&
+         t.choice("compression", {"kestrel", "lzma"}, &compression) && t.number("lzma_dictionary", 1, 4096, &dictionary);
+    p.lzma = compression == 1;
+    if (ok && dictionary && !p.lzma)
+      ok = r.fail(*t.find("lzma_dictionary"), "setup.lzma_dictionary", "is the dictionary of compression = \"lzma\" only");
+    // The setup program allocates the dictionary whole: beyond 16 MiB a
+    // machine of 64 MB, on which the setup must run, may not give it.
+    if (ok && dictionary > (kLzmaMaxDictionary >> 20))
+      ok = r.fail(*t.find("lzma_dictionary"), "setup.lzma_dictionary",
+                  "is " + std::to_string(dictionary) + " MiB, more than the setup program allocates on a machine of 64 MB "
+                  "(at most " + std::to_string(kLzmaMaxDictionary >> 20) + " MiB)");
+    if (dictionary) p.lzma_dictionary = static_cast<uint32_t>(dictionary) << 20;
     for (size_t i = 0; ok && i < product.size(); ++i) ok = t.text(kDetailKeys[i], &product[i]);
     ok = ok && keeps(t, "url", product[kDetailUrl].empty() ? "" : web_address_problem(product[kDetailUrl])) &&
          keeps(t, "icon", product[kDetailIcon].empty() ? "" : display_icon_problem(product[kDetailIcon])) && t.done();

@@ -24,6 +24,7 @@
 #include "builder/data_area_writer.h"
 #include "builder/data_layout.h"
 #include "builder/execution_level.h"
+#include "builder/lzma_encoder.h"
 #include "builder/machine_check.h"
 #include "builder/patch_generator.h"
 #include "builder/pe_version.h"
@@ -130,6 +131,48 @@ bool compress_blocks(std::vector<DataBlock>& blocks, int level, bool show, std::
   for (auto& t : threads) t.join();
   if (show) std::fprintf(stderr, "\n");
   if (failed) return fail(error, "compressing a file failed");
+  return true;
+}
+
+// compression = "lzma": each setup type's items, in installation order, as
+// one solid stream (none for a type without stored data). Each item with
+// data is marked as the stream's and takes its data length in bytes from
+// it; its data position lies past any data area, so that a reader that
+// knows nothing of the stream refuses the item instead of decoding
+// something else.
+bool compress_solid(const Project& project, std::vector<std::vector<Entry>>& types, const std::vector<DataBlock>& blocks,
+                    bool show, std::vector<std::vector<uint8_t>>* streams, std::vector<std::optional<SolidStreamFields>>* solids,
+                    std::string* error) {
+  for (size_t t = 0; t < types.size(); ++t) {
+    uint64_t total = 0;
+    for (const Entry& e : types[t])
+      if (e.data >= 0) total += blocks[e.data].raw.size();
+    streams->emplace_back();
+    solids->emplace_back();
+    if (total == 0) continue;
+    SolidStreamFields solid;
+    solid.properties = kLzmaProperties;
+    solid.dictionary = lzma_dictionary_for(total, project.lzma_dictionary);
+    LzmaEncoder encoder;
+    if (!encoder.begin(solid.dictionary)) return fail(error, "liblzma refuses the LZMA settings");
+    uint64_t done = 0;
+    for (Entry& e : types[t]) {
+      if (e.data < 0) continue;
+      const std::vector<uint8_t>& raw = blocks[e.data].raw;
+      if (!encoder.add(raw.data(), raw.size())) return fail(error, "compressing type[" + std::to_string(t) + "] failed");
+      e.fields.flags |= kItemSolid;
+      e.fields.data_position = kSolidNoPosition;
+      e.fields.data_length = static_cast<uint32_t>(raw.size());
+      done += raw.size();
+      if (show)
+        std::fprintf(stderr, "\rcompressing type[%zu]: %llu of %llu bytes   ", t, static_cast<unsigned long long>(done),
+                     static_cast<unsigned long long>(total));
+    }
+    if (!encoder.finish(&streams->back())) return fail(error, "compressing type[" + std::to_string(t) + "] failed");
+    if (show) std::fprintf(stderr, "\n");
+    solid.length = static_cast<uint32_t>(streams->back().size());
+    solids->back() = solid;
+  }
   return true;
 }
 
@@ -681,14 +724,41 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   PayloadSigner sign_item;
   sign_item.work = staging.work();
   if (project.sign_payload && !options.sign.command.empty()) sign_item.sign = &options.sign;
+  if (project.lzma) {
+    // The setup program reads a solid stream forward only (across volumes
+    // too, as the data area is split); a patch would need its base
+    // decoded again.
+    for (const ProjectType& type : project.types)
+      for (const ProjectItem& item : type.items)
+        if (!item.patch_base.empty())
+          return fail(error, item.where + ": patch_of: a setup with compression = \"lzma\" carries no patches; "
+                                          "store the whole file, or build with compression = \"kestrel\"");
+  }
   if (!collect_entries(project, options, with_uninstaller ? &uninstaller : nullptr, sign_item, &entries, &blocks,
                        &machine_warnings, error))
     return false;
-  if (!compress_blocks(blocks, options.level, options.show_progress, error)) return false;
-  std::vector<std::vector<LayoutItem>> reads = layout_items(entries);
-  DataLayout layout = lay_out_data(reads, blocks.size(), options.volume_size != 0);
+  std::vector<std::vector<LayoutItem>> reads;
+  DataLayout layout;
   std::vector<size_t> sizes;
-  for (int b : layout.order) sizes.push_back(blocks[b].stored.size());
+  std::vector<std::vector<uint8_t>> solid_streams;
+  std::vector<std::optional<SolidStreamFields>> solids(entries.size());
+  std::vector<int> solid_slot(entries.size(), -1);
+  if (project.lzma) {
+    solids.clear();
+    if (!compress_solid(project, entries, blocks, options.show_progress, &solid_streams, &solids, error)) return false;
+    for (size_t t = 0; t < entries.size(); ++t) {
+      layout.item_slot.emplace_back(entries[t].size(), -1);
+      if (solids[t]) {
+        solid_slot[t] = static_cast<int>(sizes.size());
+        sizes.push_back(solid_streams[t].size());
+      }
+    }
+  } else {
+    if (!compress_blocks(blocks, options.level, options.show_progress, error)) return false;
+    reads = layout_items(entries);
+    layout = lay_out_data(reads, blocks.size(), options.volume_size != 0);
+    for (int b : layout.order) sizes.push_back(blocks[b].stored.size());
+  }
   std::vector<DataPlacement> placed;
   if (!plan_item_data(sizes, &placed, error)) return false;
 
@@ -714,6 +784,10 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
         e.fields.data_length = placed[slot].length;
       }
       type.files.push_back(e.fields);
+    }
+    if (solids[t]) {
+      type.solid = solids[t];
+      type.solid->position = placed[solid_slot[t]].position;
     }
     if (!convert_type(convert, type, "type[" + std::to_string(t) + "]")) return false;
     if (!project.languages.empty() &&
@@ -749,6 +823,8 @@ bool build_setup(const Project& project, const BuildOptions& options, BuildRepor
   std::vector<size_t> uses(blocks.size(), 0);
   for (int b : layout.order) ++uses[b];
   for (int b : layout.order) stored.push_back(--uses[b] == 0 ? std::move(blocks[b].stored) : blocks[b].stored);
+  for (std::vector<uint8_t>& stream : solid_streams)
+    if (!stream.empty()) stored.push_back(std::move(stream));
   uint32_t volumes = 0;
   // A signal waits while files are written into the work folder, which
   // it could not empty meanwhile, and while they are moved into place, so

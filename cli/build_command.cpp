@@ -21,13 +21,16 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kUsage[] =
-    "Usage: kestrel build PROJECT.toml [-o OUT] [--level N|max] [--volume-size SIZE]\n"
+    "Usage: kestrel build PROJECT.toml [-o OUT] [--level N|max] [--compression kestrel|lzma]\n"
+    "                     [--volume-size SIZE]\n"
     "                     [--sign-command CMD | --no-sign] [--stub FILE] [--uninstaller FILE]\n"
     "                     [--sbom FILE]\n\n"
     "Writes the setup file OUT (default: the project's name with .exe, beside it)\n"
     "and, with --volume-size, its volumes OUT.D01, OUT.D02, ... beside it; the\n"
     "folder of OUT is made when missing.\n"
     "  --level N          compression level 1-12 (default 12) or max (slower, smaller)\n"
+    "  --compression M    the project's setup.compression instead: kestrel, or lzma\n"
+    "                     (each setup type one solid LZMA stream; --level is unused)\n"
     "  --volume-size SIZE largest volume file, in bytes or with K, M or G (1024-based)\n"
     "  --sign-command CMD sign the finished setup file with the shell command CMD, in\n"
     "                     which {file} stands for the file (instead of the project's\n"
@@ -86,6 +89,7 @@ int run_build(int argc, char** argv) {
   std::optional<std::string> sign_command;
   std::string sbom;
   bool no_sign = false;
+  int compression = -1;  // the project's
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     bool has_value = i + 1 < argc;
@@ -96,6 +100,10 @@ int run_build(int argc, char** argv) {
       if (!has_value || !parse_level(argv[i + 1], &options.level))
         return usage_error("build", "--level takes 1 to 12 or max");
       ++i;
+    } else if (!strcmp(a, "--compression")) {
+      if (!has_value || (strcmp(argv[i + 1], "kestrel") && strcmp(argv[i + 1], "lzma")))
+        return usage_error("build", "--compression takes kestrel or lzma");
+      compression = !strcmp(argv[++i], "lzma");
     } else if (!strcmp(a, "--volume-size")) {
       if (!has_value || !parse_size(argv[i + 1], &options.volume_size))
         return usage_error("build", "--volume-size takes a size such as 1440K or 650M, below 2 GiB");
@@ -130,6 +138,7 @@ int run_build(int argc, char** argv) {
   std::string error;
   if (!read_source_date_epoch(&options.newest_time, &error)) return fail("build", error);
   if (!read_project(project_path, &project, &error)) return fail("build", error);
+  if (compression >= 0) project.lzma = compression == 1;
   if (sign_command) options.sign = SignCommand{*sign_command, ""};
   else if (!no_sign && !project.sign_command.empty())
     options.sign = SignCommand{project.sign_command, fs::absolute(project_path).parent_path().string()};

@@ -58,6 +58,11 @@ const RuleInfo kRules[] = {
      "block 0x124a holds its count of whole language entries, and each setup type's block 0x1249 a table for "
      "each of them whose text lists lie inside it, terminated",
      false},
+    {"solid-stream",
+     "block 0x124d follows a setup type record and stores 16 bytes: method 1 (LZMA), properties with lc + lp at "
+     "most 4 and pb at most 4, a dictionary of 4 KiB to 16 MiB; only that type's stored files and uninstaller "
+     "have flag bit 6, each with data position 0xFFFFFFFF, and only a type with the block has them",
+     true},
 };
 static_assert(sizeof kRules / sizeof kRules[0] == static_cast<size_t>(Rule::kCount), "one entry per rule");
 

@@ -53,6 +53,8 @@ enum class Rule {
   kUninstallerSize,
   // The languages of a setup that offers several.
   kLanguageTables,
+  // The solid LZMA mode.
+  kSolidStream,
   kCount
 };
 

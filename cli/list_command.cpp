@@ -46,6 +46,7 @@ std::string item_flags(const uint8_t* entry) {
     add("patch of setup type " + std::to_string(get_u16(entry + kEntrySetupType)) + " item " +
         std::to_string(static_cast<int32_t>(get_u32(entry + kEntryIndex))));
   if (flags & kItemFromSource) add("copied from beside the setup file");
+  if (flags & kItemSolid) add("in the solid stream");
   if (flags & kItemCompareVersion) add("compare versions");
   if (flags & kItemCompareLanguage) add("compare languages");
   if (flags & kItemHasTimes) add("file times");
@@ -72,6 +73,14 @@ std::string item_signature_line(const uint8_t* entry, const std::string& work) {
 }
 
 void print_items(int type, const std::string& work) {
+  const SetupTypeSlot& slot = SetupTypeTable[type];
+  if (slot.solid && slot.solid_length >= kSolidBlockSize) {
+    const uint8_t* s = slot.solid;
+    printf("  solid stream: method %u (%s), %u bytes at %u, LZMA properties lc %u lp %u pb %u, dictionary %u bytes\n",
+           s[kSolidMethod], s[kSolidMethod] == kSolidLzma ? "LZMA" : "unknown", get_u32(s + kSolidLength),
+           get_u32(s + kSolidPosition), s[kSolidProperties] % 9, s[kSolidProperties] / 9 % 5, s[kSolidProperties] / 45,
+           get_u32(s + kSolidDictionary));
+  }
   uint32_t count = file_entry_count(type);
   printf("  items: %u\n", count);
   for (uint32_t i = 0; i < count; ++i) {

@@ -25,6 +25,7 @@
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "archive/languages.h"
+#include "archive/lzma_decoder.h"
 #include "builder/code_page.h"
 #include "builder/data_area_writer.h"
 #include "builder/setup_signature.h"
@@ -105,8 +106,7 @@ unsigned read_code_page(const char* path) {
 // Puts the data-area reader back on volume 0, as the installation's
 // preparation step leaves it.
 bool rewind_data_area(std::string* error) {
-  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
-  data_file = INVALID_FILE_HANDLE;
+  close_data_file();
   if (!Facts.has_data_area) return fail(error, "the setup file has no data area");
   volume_number = 0;
   copy_string(ArchivePath, SourcePath, kPathSize);
@@ -264,10 +264,76 @@ void check_patch_headers(ItemRun& run, uint32_t position) {
   }
 }
 
+// Where the solid stream stands: its setup type and how many of its bytes
+// were read.
+int SolidType = -1;
+uint64_t SolidRead = 0;
+
+// The setup type whose file list holds `entry`, and the bytes of that
+// type's solid stream that come before it.
+bool solid_place(const uint8_t* entry, int* type, uint64_t* offset) {
+  for (int t = 0; t < SetupTypeCount; ++t) {
+    uint64_t before = 0;
+    for (uint32_t i = 0, n = file_entry_count(t); i < n; ++i) {
+      const uint8_t* e = file_entry_at(t, i);
+      if (e == entry) {
+        *type = t;
+        *offset = before;
+        return true;
+      }
+      if (e[kEntryFlags] & kItemSolid) before += get_u32(e + kEntryDataLength);
+    }
+  }
+  return false;
+}
+
+// An item of its setup type's solid stream, onto the end of `out`: the
+// stream is started (again) where it does not stand at or before the
+// item, and what lies before the item is decoded and passed over, so one
+// item alone costs the items before it, and a whole type in order nothing.
+bool decode_solid_data(ItemRun& run, const uint8_t* entry, FileHandle out, uint32_t limit) {
+  int type = -1;
+  uint64_t offset = 0;
+  if (!solid_place(entry, &type, &offset)) return run.fail(Rule::kItemData, "it is in no file list");
+  if (!SolidStream || SolidType != type || SolidRead > offset) {
+    if (run.reading == DataReading::kContinued && SolidStream && SolidType == type)
+      return run.fail(Rule::kReadOrder, "its bytes lie before what the solid stream has reached");
+    if (!rewind_data_area(run.error)) return run.fail(Rule::kItemData, *run.error);
+    const SetupTypeSlot& slot = SetupTypeTable[type];
+    const uint8_t* s = slot.solid;
+    if (!s || slot.solid_length < kSolidBlockSize || s[kSolidMethod] != kSolidLzma)
+      return run.fail(Rule::kSolidStream, "its setup type has no solid stream the setup program can read");
+    if (uint32_t e = seek_data(get_u32(s + kSolidPosition))) return run.fail(Rule::kItemData, error_text(e));
+    int begun = lzma_begin(&SolidStream, s[kSolidProperties], get_u32(s + kSolidDictionary), data_file,
+                           get_u32(s + kSolidLength));
+    if (begun == kStreamNoMemory) return run.fail(Rule::kItemData, "no memory for the solid stream's dictionary");
+    if (begun != 0) return run.fail(Rule::kSolidStream, "the solid stream's settings or first bytes are not LZMA's");
+    SolidType = type;
+    SolidRead = 0;
+  }
+  for (uint64_t left; (left = offset - SolidRead) > 0; SolidRead += std::min<uint64_t>(left, 1u << 30))
+    if (!lzma_read(SolidStream, nullptr, static_cast<uint32_t>(std::min<uint64_t>(left, 1u << 30))))
+      return run.fail(Rule::kItemData, "the solid stream is damaged before this item");
+  uint32_t length = get_u32(entry + kEntryDataLength);
+  CheckedFileSink sink(out, limit);
+  bool ok = lzma_read(SolidStream, &sink, length);
+  SolidRead += length;
+  if (ok) return true;
+  if (sink.too_long())
+    return run.fail(Rule::kItemSize, "its data decodes to more than its " + std::to_string(limit) + " bytes");
+  if (sink.write_failed()) return run.fail(Rule::kItemData, "writing the decoded data failed");
+  if (data_file == INVALID_FILE_HANDLE) {
+    copy_string(MessageArgument, ArchivePath, kPathSize);
+    return run.fail(Rule::kItemData, error_text(kErrorDataUnreadable));
+  }
+  return run.fail(Rule::kItemData, "its data in the solid stream is damaged");
+}
+
 // Decodes the stored data of `entry` onto the end of `out`, at most `limit`
 // bytes. Stored data of length 0 is an empty file: handing the decoder a
 // length of 0 would let it read the setup file without bound.
 bool decode_entry_data(ItemRun& run, const uint8_t* entry, FileHandle out, uint32_t limit) {
+  if (entry[kEntryFlags] & kItemSolid) return decode_solid_data(run, entry, out, limit);
   uint32_t length = get_u32(entry + kEntryDataLength);
   uint32_t position = get_u32(entry + kEntryDataPosition);
   // The installer positions the reader even for no data.
@@ -405,8 +471,7 @@ bool use_setup_language(const std::string& code) {
 void close_setup() {
   Volumes.clear();
   CodePage = kDefaultCodePage;
-  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
-  data_file = INVALID_FILE_HANDLE;
+  close_data_file();
   volume_number = 0;
   free_archive();
 }
@@ -459,7 +524,9 @@ bool write_item_content(const uint8_t* entry, const std::string& path, std::stri
                         ItemCheck* check) {
   ItemRun run{entry, reading, check, error};
   bool ok = write_content(run, path);
-  if (reading == DataReading::kAfresh) end_data_reading();
+  // A solid stream stays open for the next item, which is most often the
+  // next one of the stream; anything else starts from the first volume.
+  if (reading == DataReading::kAfresh && (!SolidStream || !ok)) end_data_reading();
   if (!ok) ::unlink(path.c_str());
   return ok;
 }
@@ -482,10 +549,7 @@ bool pass_over_patch(const uint8_t* entry, std::string* error, ItemCheck* check)
 
 bool begin_data_reading(std::string* error) { return rewind_data_area(error); }
 
-void end_data_reading() {
-  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
-  data_file = INVALID_FILE_HANDLE;
-}
+void end_data_reading() { close_data_file(); }
 
 std::vector<DataVolume> find_data_volumes(const std::string& setup_path, uint64_t data_start) {
   std::vector<DataVolume> volumes;

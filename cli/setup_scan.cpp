@@ -10,6 +10,7 @@
 #include "archive/file_entry.h"
 #include "archive/format.h"
 #include "archive/loader.h"
+#include "archive/lzma_decoder.h"
 #include "base/memory.h"
 #include "base/path_list.h"
 #include "base/platform.h"
@@ -42,6 +43,7 @@ struct TypeBlocks {
   Content files;
   Content lists[kEntryListCount];  // by EntryListKind
   Content details;
+  Content solid;  // block 0x124d
 };
 
 // A well-formed FileEntry: its place in its list's content.
@@ -237,6 +239,10 @@ struct Scanner {
       check_languages(header, id, flags, stored);
       return;
     }
+    if (id == kBlockSolidStream) {
+      check_solid(header, flags, stored);
+      return;
+    }
     Content* global = nullptr;
     switch (id) {
       case kBlockDialogTemplates: global = &templates; break;
@@ -298,6 +304,29 @@ struct Scanner {
     }
     if (type_records <= kMaxSetupTypes)
       keep(&types.back().details, std::move(c), "setup type " + std::to_string(types.size() - 1));
+  }
+
+  // A setup type's solid stream block: stored, 16 bytes, settings the
+  // setup program's decoder takes.
+  void check_solid(uint64_t header, uint16_t flags, uint32_t stored) {
+    auto broken = [&](const std::string& why) {
+      add(Rule::kSolidStream, type_records > 0 ? "setup type " + std::to_string(type_records - 1) : "", at_byte(header),
+          why);
+    };
+    if (type_records == 0) return broken("block 0x124d comes before any setup type record");
+    if ((flags & kBlockCompressed) || stored != kSolidBlockSize)
+      return broken("block 0x124d must store 16 bytes, uncompressed");
+    Content c;
+    if (!read_content(header, kBlockSolidStream, flags, stored, &c)) return;
+    const uint8_t* b = c.bytes.data();
+    uint32_t lc = b[kSolidProperties] % 9, lp = b[kSolidProperties] / 9 % 5, pb = b[kSolidProperties] / 45;
+    uint32_t dictionary = get_u32(b + kSolidDictionary);
+    if (b[kSolidMethod] != kSolidLzma) broken("method " + std::to_string(b[kSolidMethod]) + " is not defined");
+    if (pb > 4 || lc + lp > 4) broken("LZMA properties " + std::to_string(b[kSolidProperties]) + " are not decoded");
+    if (dictionary < kLzmaMinDictionary || dictionary > kLzmaMaxDictionary)
+      broken("a dictionary of " + std::to_string(dictionary) + " bytes is outside 4 KiB to 16 MiB");
+    if (type_records <= kMaxSetupTypes)
+      keep(&types.back().solid, std::move(c), "setup type " + std::to_string(types.size() - 1));
   }
 
   // The setup passes a language block it cannot read over (it then keeps
@@ -541,9 +570,19 @@ struct Scanner {
     value(kEntryShared, 1, "shared flag");
     value(kEntryKind, kKindFolder, "item kind");
     value(kEntryRegistration, kRegisterLibrary, "registration");
-    if (e[kEntryFlags] & 0xC0)
-      add(Rule::kEntryValue, subject, where_in(c, place.offset + kEntryFlags),
-          "flag bits 6 and 7 are not defined");
+    if (e[kEntryFlags] & 0x80)
+      add(Rule::kEntryValue, subject, where_in(c, place.offset + kEntryFlags), "flag bit 7 is not defined");
+    if (e[kEntryFlags] & kItemSolid) {
+      auto broken = [&](const std::string& why) {
+        add(Rule::kSolidStream, subject, where_in(c, place.offset + kEntryFlags), why);
+      };
+      if (!types[t].solid.present) broken("flag bit 6 in a setup type without a solid stream");
+      if ((e[kEntryFlags] & (kItemPatch | kItemFromSource)) || e[kEntryKind] > kKindRemovable)
+        broken("flag bit 6 on an item that reads no stored data of its own");
+      if (get_u32(e + kEntryDataPosition) != kSolidNoPosition)
+        broken("an item of the solid stream has data position " + std::to_string(get_u32(e + kEntryDataPosition)) +
+               " instead of 0xFFFFFFFF");
+    }
 
     uint16_t type = get_u16(e + kEntrySetupType);
     int32_t index = static_cast<int32_t>(get_u32(e + kEntryIndex));

@@ -38,7 +38,9 @@ void replay_type(int t, const std::string& work, bool quiet, uint32_t* checked, 
       if (!quiet) printf("not in the archive: %s\n", describe_item(t, i).c_str());
       continue;
     }
-    std::string where = data_position_text(setup_volumes(), get_u32(entry + kEntryDataPosition));
+    std::string where = (entry[kEntryFlags] & kItemSolid)
+                            ? "in the solid stream of setup type " + std::to_string(t)
+                            : data_position_text(setup_volumes(), get_u32(entry + kEntryDataPosition));
     if (!reading && !begin_data_reading(&error)) {
       findings->push_back({Rule::kItemData, describe_item(t, i), where, error});
       return;

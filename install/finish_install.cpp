@@ -3,6 +3,7 @@
 // failure.
 #include "archive/config.h"
 #include "archive/data_area.h"
+#include "archive/lzma_decoder.h"
 #include "base/command_line.h"
 #include "base/globals.h"
 #include "base/native_mode.h"
@@ -18,10 +19,7 @@
 #include "install/uninstall_record.h"
 
 void finish_install() {
-  if (data_file != INVALID_FILE_HANDLE) {
-    close_file(data_file);
-    data_file = INVALID_FILE_HANDLE;
-  }
+  close_data_file();
   // The record lists the search path entries that were added; a failure
   // from here on takes them out again.
   if (ErrorState == 0) add_path_entries();

@@ -10,6 +10,7 @@
 #include "archive/decompressor.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/lzma_decoder.h"
 #include "archive/messages.h"
 #include "archive/output_sink.h"
 #include "archive/patch.h"
@@ -150,9 +151,34 @@ class SummingFileSink : public OutputSink {
   FileHandle file_;
 };
 
+// An item of the setup type's solid stream: the next data-length bytes of
+// the stream (the uninstaller's are fewer than its size), into `sink` or,
+// without one, passed over (a file that is kept). The stream starts at the
+// type's first such item.
+bool read_solid(SummingFileSink* sink, const uint8_t* entry) {
+  if (!SolidStream) {
+    const SetupTypeSlot& slot = SetupTypeTable[CurrentSetupType];
+    const uint8_t* s = slot.solid;
+    if (!s || slot.solid_length < kSolidBlockSize || s[kSolidMethod] != kSolidLzma)
+      return fail_install(kErrorDataUnreadable, ArchivePath);
+    ErrorState = static_cast<int32_t>(seek_data(get_u32(s + kSolidPosition)));
+    if (ErrorState != 0) return false;
+    int begun = lzma_begin(&SolidStream, s[kSolidProperties], get_u32(s + kSolidDictionary), data_file,
+                           get_u32(s + kSolidLength));
+    if (begun != 0) return fail_install(begun == kStreamNoMemory ? kErrorNoMemory : kErrorDataUnreadable, ArchivePath);
+  }
+  // A failed write is the sink's to report, a give-up at the disk prompt
+  // has ended the installation already; anything else is damaged data.
+  if (!lzma_read(SolidStream, sink, get_u32(entry + kEntryDataLength)) && !(sink && sink->failure) &&
+      PageResult != kPageToClosing)
+    return fail_install(kErrorDataUnreadable, ArchivePath);
+  return PageResult != kPageToClosing;
+}
+
 // Decodes the entry's data into `sink`. False when the data cannot be
 // reached (ErrorState) or the user cancelled.
 bool decode_item(SummingFileSink& sink, const uint8_t* entry) {
+  if (entry[kEntryFlags] & kItemSolid) return read_solid(&sink, entry);
   ErrorState = static_cast<int32_t>(seek_data(get_u32(entry + kEntryDataPosition)));
   if (ErrorState != 0) return false;
   uint32_t length = get_u32(entry + kEntryDataLength);
@@ -362,6 +388,8 @@ bool install_file(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
     kept = "version";
   ErrorState = 0;
   if (kept) {
+    // A kept file's bytes in the solid stream are passed over.
+    if ((entry[kEntryFlags] & kItemSolid) && !read_solid(nullptr, entry)) return false;
     log_event("kept", DestPath, kept);
   } else {
     create_folder_chain(DestPath);

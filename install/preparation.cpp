@@ -8,6 +8,7 @@
 #include "archive/error_codes.h"
 #include "archive/file_entry.h"
 #include "archive/format.h"
+#include "archive/lzma_decoder.h"
 #include "base/globals.h"
 #include "base/memory.h"
 #include "base/native_mode.h"
@@ -198,7 +199,7 @@ int begin_install() {
   Others = OtherTypeRemoval();
   // A preparation run again after a cancelled one must not leak the
   // handle it left open.
-  if (data_file != INVALID_FILE_HANDLE) close_file(data_file);
+  close_data_file();
   copy_string(ArchivePath, SourcePath, kPathSize);
   data_file = open_file(ArchivePath, 0);
   if (data_file == INVALID_FILE_HANDLE) return fail_install(kErrorOpen, ArchivePath);

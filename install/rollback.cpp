@@ -5,6 +5,7 @@
 
 #include "archive/config.h"
 #include "archive/data_area.h"
+#include "archive/lzma_decoder.h"
 #include "archive/messages.h"
 #include "base/globals.h"
 #include "base/library_registration.h"
@@ -316,10 +317,7 @@ void roll_back_changes() {
 }
 
 void abandon_install() {
-  if (data_file != INVALID_FILE_HANDLE) {
-    close_file(data_file);
-    data_file = INVALID_FILE_HANDLE;
-  }
+  close_data_file();
   forget_role_items();
   stop_removing_other_types();
   roll_back_changes();

@@ -13,6 +13,7 @@
 #include "archive/format.h"
 #include "builder/block_writer.h"
 #include "builder/data_area_writer.h"
+#include "builder/lzma_encoder.h"
 #include "builder/patch_generator.h"
 #include "builder/project_reader.h"
 #include "builder/setup_build.h"
@@ -148,6 +149,25 @@ void decoder_seeds(const std::string& name, const std::vector<uint8_t>& content)
   seed("decoder", name + "-round-trip", input);
 }
 
+// A solid LZMA stream of each file (the builder's settings, a 64 KiB
+// dictionary), read whole and in pieces, and the file for a round trip.
+void lzma_seeds(const std::string& name, const std::vector<uint8_t>& content) {
+  std::vector<uint8_t> stream;
+  if (!lzma_encode(content.data(), content.size(), 16 * kLzmaMinDictionary, &stream)) return;
+  std::vector<uint8_t> input = {0, kLzmaProperties};
+  append_u16(&input, 15);
+  append_u32(&input, static_cast<uint32_t>(content.size()));
+  append_u32(&input, 0x9E3779B9u);
+  append(&input, stream);
+  seed("lzma", name, input);
+  input = {1, kLzmaProperties};
+  append_u16(&input, 15);
+  append_u32(&input, 0);
+  append_u32(&input, 12345);
+  append(&input, content);
+  seed("lzma", name + "-round-trip", input);
+}
+
 // One file as a patch of another: the made patch, and the pair for a
 // round trip.
 void patch_seeds(const std::string& name, const std::vector<uint8_t>& old, const std::vector<uint8_t>& now) {
@@ -250,6 +270,7 @@ void project_seeds(const std::string& name, const std::string& path) {
       std::vector<uint8_t> content = head(item.source);
       std::string item_name = name + "-" + std::to_string(n++);
       decoder_seeds(item_name, content);
+      lzma_seeds(item_name, content);
       if (!previous.empty()) patch_seeds(item_name, previous, content);
       if (content.size() >= 2 && content[0] == 'M' && content[1] == 'Z')
         seed("pe_version", item_name, read_bytes(item.source));

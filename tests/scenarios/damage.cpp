@@ -11,6 +11,8 @@
 //   text-count T L N       make text list L of setup type T hold N texts
 //   foreign-details T      add another writer's block 0x1243, which holds
 //                          no text list, behind setup type T's blocks
+//   flip-solid N           invert 4 bytes in the middle of the N-th solid
+//                          LZMA stream (block 0x124d) of a one-file setup
 //
 // Blocks whose content changes are written back uncompressed; all others,
 // and the data area, keep their bytes.
@@ -30,7 +32,7 @@ namespace {
 
 struct Block {
   BlockHeader header;
-  uint32_t at;                   // file offset of the header
+  uint32_t at = 0;               // file offset of the header
   std::vector<uint8_t> content;  // decoded
   bool changed = false;
 };
@@ -213,6 +215,17 @@ int main(int argc, char** argv) {
     block.changed = true;
     setup.blocks.insert(setup.blocks.begin() + static_cast<long>(at), std::move(block));
     out = rebuild(setup);
+  } else if (kind == "flip-solid" && args.size() == 1) {
+    long number;
+    if (!number_argument(args[0], 0, kMaxSetupTypes - 1, &number)) return fail("a stream 0-5 expected");
+    const Block* solid = find_block(setup, kBlockSolidStream, static_cast<int>(number));
+    if (!solid || solid->content.size() < kSolidBlockSize) return fail("the setup has no such solid stream");
+    uint32_t length = get_u32(solid->content.data() + kSolidLength);
+    uint64_t at = static_cast<uint64_t>(setup.data_area_at) + kBlockHeaderSize + 4 +
+                  get_u32(solid->content.data() + kSolidPosition) + length / 2;
+    if (length < 16 || at + 4 > setup.bytes.size()) return fail("the solid stream is not in the setup file");
+    out = setup.bytes;
+    for (int i = 0; i < 4; ++i) out[at - 2 + i] ^= 0xFF;
   } else {
     return fail("unknown damage " + kind + " or wrong arguments");
   }

@@ -3,11 +3,6 @@
 set(KESTREL_SCENARIOS ${CMAKE_CURRENT_LIST_DIR})
 set(KESTREL_SCENARIO_OUT ${PROJECT_BINARY_DIR}/scenarios)
 
-# Damages a built setup file in place for the scenarios of broken setups.
-add_executable(kestrel-damage ${KESTREL_SCENARIOS}/damage.cpp)
-target_link_libraries(kestrel-damage PRIVATE kestrel_builder)
-set_target_properties(kestrel-damage PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tools)
-
 # A 64-bit program for the setups of the 64-bit mode, from the x86-64
 # cross compiler where there is one (stage-payload copies it).
 find_program(KESTREL_X64_CC x86_64-w64-mingw32-gcc)
@@ -20,7 +15,7 @@ if(KESTREL_X64_CC)
   add_custom_target(kestrel-native64 ALL DEPENDS ${KESTREL_NATIVE64})
 endif()
 
-# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [WIN64] [DPI192] [VOLUMES SIZE] [LEVEL N]
+# kestrel_scenario(SCRIPT PROJECT [REMOVABLE] [WIN64] [DPI192] [LZMA] [VOLUMES SIZE] [LEVEL N]
 #                  [DAMAGE KIND ARGS...] [BUILD ARGS...] [ENVIRONMENT VARS...]):
 # with DAMAGE, the built setup is damaged so (see damage.cpp) before the
 # script runs; BUILD adds arguments to kestrel build; with VOLUMES, the
@@ -28,11 +23,13 @@ endif()
 # x86-64 stub of the tests is bigger than the shipped one) and the test's
 # name ends in .volumes;
 # with LEVEL, at that compression level, the name ending in .level-N;
+# with LZMA, in the solid LZMA mode, the name ending in .lzma (after
+# .volumes with VOLUMES);
 # with DPI192, in the prefix of 192 DPI, the name ending in .dpi-192;
 # with REMOVABLE, the scenario's folder is drive R:, a removable one (see
 # removable-drive); with WIN64, in the 64-bit prefix.
 function(kestrel_scenario script project)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE;WIN64;DPI192" "VOLUMES;LEVEL" "DAMAGE;BUILD;ENVIRONMENT")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "REMOVABLE;WIN64;DPI192;LZMA" "VOLUMES;LEVEL" "DAMAGE;BUILD;ENVIRONMENT")
   set(prefix "")
   if(arg_WIN64)
     set(prefix WIN64)
@@ -55,6 +52,16 @@ function(kestrel_scenario script project)
     list(APPEND arg_BUILD --level ${arg_LEVEL})
     set(suffix .level-${arg_LEVEL})
     set(variant level-${arg_LEVEL})
+  endif()
+  if(arg_LZMA)
+    # With VOLUMES too: .volumes.lzma, the variant volumes-lzma.
+    list(APPEND arg_BUILD --compression lzma)
+    string(APPEND suffix .lzma)
+    if(variant)
+      string(APPEND variant -lzma)
+    else()
+      set(variant lzma)
+    endif()
   endif()
   if(arg_DPI192)
     set(prefix DPI192)
@@ -262,3 +269,16 @@ kestrel_scenario(choice64.script choice64.toml WIN64)
 if(NOT KESTREL_WINE_ARCH STREQUAL "win64")
   kestrel_scenario(native64-refused.script native64.toml)
 endif()
+
+# The solid LZMA mode: the demo installs byte for byte, in one file and in
+# volumes (its stream starts in the setup file and goes on in the volume);
+# a kept file's bytes are passed over in the stream; a cancel in the middle
+# takes everything back; the disk prompt in the middle of the stream, given
+# up, takes everything back; a damaged stream fails its item and the
+# installation is taken back, never a fault.
+kestrel_scenario(lzma-demo.script demo.toml LZMA)
+kestrel_scenario(lzma-demo.script demo.toml LZMA VOLUMES 38)
+kestrel_scenario(kept-files.script kept-files.toml LZMA)
+kestrel_scenario(cancel-progress.script lots-of-files.toml LZMA)
+kestrel_scenario(disk-give-up.script many-files.toml LZMA BUILD --volume-size 250K)
+kestrel_scenario(lzma-damaged.script damaged-item.toml LZMA DAMAGE flip-solid 0)
