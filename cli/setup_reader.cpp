@@ -287,6 +287,20 @@ bool solid_place(const uint8_t* entry, int* type, uint64_t* offset) {
   return false;
 }
 
+// Why decoding an item's data into `sink` stopped; `damaged` when the
+// data itself is at fault.
+bool decode_failure(ItemRun& run, const CheckedFileSink& sink, uint32_t limit, const char* damaged) {
+  if (sink.too_long())
+    return run.fail(Rule::kItemSize, "its data decodes to more than its " + std::to_string(limit) + " bytes");
+  if (sink.write_failed()) return run.fail(Rule::kItemData, "writing the decoded data failed");
+  // The reader drops its file when the next volume cannot be opened.
+  if (data_file == INVALID_FILE_HANDLE) {
+    copy_string(MessageArgument, ArchivePath, kPathSize);
+    return run.fail(Rule::kItemData, error_text(kErrorDataUnreadable));
+  }
+  return run.fail(Rule::kItemData, damaged);
+}
+
 // An item of its setup type's solid stream, onto the end of `out`: the
 // stream is started (again) where it does not stand at or before the
 // item, and what lies before the item is decoded and passed over, so one
@@ -319,14 +333,7 @@ bool decode_solid_data(ItemRun& run, const uint8_t* entry, FileHandle out, uint3
   bool ok = lzma_read(SolidStream, &sink, length);
   SolidRead += length;
   if (ok) return true;
-  if (sink.too_long())
-    return run.fail(Rule::kItemSize, "its data decodes to more than its " + std::to_string(limit) + " bytes");
-  if (sink.write_failed()) return run.fail(Rule::kItemData, "writing the decoded data failed");
-  if (data_file == INVALID_FILE_HANDLE) {
-    copy_string(MessageArgument, ArchivePath, kPathSize);
-    return run.fail(Rule::kItemData, error_text(kErrorDataUnreadable));
-  }
-  return run.fail(Rule::kItemData, "its data in the solid stream is damaged");
+  return decode_failure(run, sink, limit, "its data in the solid stream is damaged");
 }
 
 // Decodes the stored data of `entry` onto the end of `out`, at most `limit`
@@ -344,15 +351,7 @@ bool decode_entry_data(ItemRun& run, const uint8_t* entry, FileHandle out, uint3
     note_extent(run, position, length, "its stream");
     return true;
   }
-  if (sink.too_long())
-    return run.fail(Rule::kItemSize, "its data decodes to more than its " + std::to_string(limit) + " bytes");
-  if (sink.write_failed()) return run.fail(Rule::kItemData, "writing the decoded data failed");
-  // The reader drops its file when the next volume cannot be opened.
-  if (data_file == INVALID_FILE_HANDLE) {
-    copy_string(MessageArgument, ArchivePath, kPathSize);
-    return run.fail(Rule::kItemData, error_text(kErrorDataUnreadable));
-  }
-  return run.fail(Rule::kItemData, "its stored data is damaged");
+  return decode_failure(run, sink, limit, "its stored data is damaged");
 }
 
 // The file's length and checksum must be the entry's.
