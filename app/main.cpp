@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/finishing.h"
+#include "app/interrupted_run.h"
 #include "app/language.h"
 #include "app/relaunch.h"
 #include "app/scope_choice.h"
@@ -127,6 +128,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) 
   // Before the switches: /DIR stands over the folders the scope gives.
   int ended;
   if (settle_scope(command_line, &ended)) return stop_early(ended);
+  // What a run ended by force left goes first: the installed version and
+  // the folder's files are read as they were before it.
+  if (int code = settle_interrupted_run()) return stop_early(code);
   if (int code = apply_switches()) return stop_early(code);
   // Over a newer version of the product nothing is done unless allowed.
   if (int code = settle_product_case()) return stop_early(code);

@@ -30,18 +30,21 @@ bool temp_name_beside(const char* beside, const char* tag, char* path, size_t ca
 }
 
 HANDLE create_unguessable_file(const char* folder, const char* prefix, const char* suffix, char* path,
-                               size_t capacity) {
+                               size_t capacity, const NameClaim* claim) {
   for (int i = 0; i < kTries; ++i) {
     if (!unguessable_name(folder, prefix, suffix, path, capacity)) return INVALID_HANDLE_VALUE;
+    if (claim && !claim->take(path)) return INVALID_HANDLE_VALUE;
     // Readable too: a record written into one is read back where the
     // earlier installations are merged into it.
     HANDLE file =
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
+    DWORD error = GetLastError();
+    if (claim) claim->give_back();
     // A file of that name, or a folder (which answers "access denied"):
     // try another name. Anything else, such as a missing folder, no other
     // name mends.
-    DWORD error = GetLastError();
+    SetLastError(error);
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
       return INVALID_HANDLE_VALUE;
   }

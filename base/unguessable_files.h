@@ -24,5 +24,11 @@ bool temp_name_beside(const char* beside, const char* tag, char* path, size_t ca
 // a backslash (or is empty when `prefix` holds the whole head).
 // INVALID_HANDLE_VALUE when the path does not fit or no new file can be
 // made; `path` then names no file of ours.
+// With `claim`, each name is handed to claim.take before the file is made
+// (false: nothing is made), and claim.give_back is called when it was not.
+struct NameClaim {
+  bool (*take)(const char* path);
+  void (*give_back)();
+};
 HANDLE create_unguessable_file(const char* folder, const char* prefix, const char* suffix, char* path,
-                               size_t capacity);
+                               size_t capacity, const NameClaim* claim = nullptr);

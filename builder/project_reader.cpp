@@ -831,13 +831,16 @@ bool type_lists(Reader& r, const TypeTextsContext& c, size_t li, TextLists* out)
                                                 defaults.begin() + kScopeText);
   if (no_scope) std::fill(lists[6].begin() + kScopeText, lists[6].begin() + kScopeTextEnd, std::string());
   // The texts of the upgrade only in a setup with a product id.
-  if (r.language_mode) lists[6].resize(r.product ? size_t{kUpgradeTextEnd} : no_scope ? size_t{kScopeText} : size_t{kScopeTextEnd});
+  bool interrupted = r.language_mode || language.code != "en";
+  if (!r.product && interrupted) std::fill(lists[6].begin() + kUpgradeText, lists[6].begin() + kUpgradeTextEnd, std::string());
+  if (r.language_mode) lists[6].resize(kInterruptedText + 1);
   if (!r.language_mode)
     for (int l = 0; l < kTextListCount; ++l) {
       size_t keep = kClassicListSizes[l];
       if (l == 6 && no_platform) keep = no_removal ? size_t{kFirstRemovalText} : size_t{kPlatformText};
       if (l == 6 && !no_scope) keep = kScopeTextEnd;
       if (l == 6 && r.product) keep = kUpgradeTextEnd;
+      if (l == 6 && interrupted) keep = kInterruptedText + 1;
       for (const auto& [k, v] : given ? *given : toml::table{}) {
         unsigned list = 0, index = 0;
         if (std::sscanf(std::string(k.str()).c_str(), "%u/%u", &list, &index) == 2 && list == static_cast<unsigned>(l) &&

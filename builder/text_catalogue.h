@@ -45,6 +45,10 @@ enum : size_t { kScopeText = 53, kScopeTextEnd = 55 };
 // folder's files and the notice of those that did not close. Only such a
 // setup carries them.
 enum : size_t { kUpgradeText = 55, kUpgradeTextEnd = 59 };
+// 6/59 asks before a run that was ended by force is taken back. The
+// program has it in English: a setup of English alone carries it only
+// when its project gives it.
+enum : size_t { kInterruptedText = 59 };
 
 // The uninstaller's texts of a translation, u/0 to u/11: the first
 // kUninstallerTextCount are the ones a project may give.

@@ -13,13 +13,15 @@
 
 namespace {
 
-// A folder this run makes is noted, so that a rollback removes it again;
-// one that cannot be noted is not kept.
+// A folder this run makes is noted before it is made, so that a rollback
+// (or the next run, after this one was ended) removes it again; one that
+// cannot be noted is not made. A note whose folder was not made is
+// harmless: only an empty folder is ever removed.
 bool enter_or_create(const char* folder) {
   if (SetCurrentDirectoryA(folder)) return true;
-  if (_mkdir(folder) != 0) return false;
-  if (!note_created_folder(folder)) {
-    RemoveDirectoryA(folder);
+  if (!note_created_folder(folder)) return false;
+  if (_mkdir(folder) != 0) {
+    withdraw_newest_note();
     return false;
   }
   return SetCurrentDirectoryA(folder) != 0;

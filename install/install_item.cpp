@@ -25,6 +25,7 @@
 #include "base/setup_log.h"
 #include "base/shared_count.h"
 #include "base/system_libraries.h"
+#include "base/unguessable_files.h"
 #include "install/destination.h"
 #include "install/engine_reports.h"
 #include "install/engine_state.h"
@@ -257,7 +258,14 @@ bool write_decoded(const uint8_t* entry, FileHandle* out, const char* path) {
 // Writes the item into TempPath, a new file beside DestPath; false when it
 // failed or was cancelled.
 bool write_item(const uint8_t* entry, uint32_t before, uint32_t after) {
-  FileHandle out = create_temp_file(DestPath, "$", TempPath, kPathSize);
+  // Noted as made before it is made, as every file of the run; its name
+  // is unguessable, so the note never names a file of someone else's.
+  static const NameClaim kNoted = {note_created_file, withdraw_newest_note};
+  char head[2 * kPathSize];
+  TempPath[0] = '\0';
+  FileHandle out = temp_name_head(DestPath, "$", head, sizeof head)
+                       ? create_unguessable_file("", head, "", TempPath, kPathSize, &kNoted)
+                       : INVALID_FILE_HANDLE;
   if (out == INVALID_FILE_HANDLE) {
     fail_install(kErrorCreate, TempPath[0] ? TempPath : DestPath);
     TempPath[0] = '\0';  // names no file of ours
@@ -280,24 +288,27 @@ bool write_item(const uint8_t* entry, uint32_t before, uint32_t after) {
 enum class NewFile { kWritten, kFailed, kNotTried };
 
 // A file that is not there yet is written under its own name, saving the
-// temporary name and the move: the name is taken with CREATE_NEW, so the
-// file is ours and nobody else's, and noted as made before a byte goes in,
-// so that a rollback deletes it; a failed or cancelled write deletes it at
+// temporary name and the move. It is noted as made before it is made, so
+// that a run ended at any point leaves no file that its journal does not
+// name; only a name that is free is noted, and the name is taken with
+// CREATE_NEW, so the file is ours and nobody else's (a name taken in
+// between withdraws the note). A failed or cancelled write deletes it at
 // once, leaving nothing half written. Patches and copies from the source
 // folder, and whatever finds a file (or anything else) of that name, go
-// the usual way through a temporary file: CREATE_NEW fails on any name
-// that is taken, so no look beforehand is needed.
+// the usual way through a temporary file.
 NewFile write_new_file(uint8_t* entry) {
   uint8_t flags = entry[kEntryFlags];
-  if (flags & (kItemPatch | kItemFromSource)) return NewFile::kNotTried;
-  FileHandle out = CreateFileA(DestPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_FILE_HANDLE) return NewFile::kNotTried;
+  if ((flags & (kItemPatch | kItemFromSource)) || GetFileAttributesA(DestPath) != INVALID_FILE_ATTRIBUTES)
+    return NewFile::kNotTried;
   if (!note_created_file(DestPath)) {
-    close_file(out);
-    delete_file(DestPath);
     // As when a temporary file could not be put in place.
     fail_install(kErrorNotReplaced, DestPath);
     return NewFile::kFailed;
+  }
+  FileHandle out = CreateFileA(DestPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_FILE_HANDLE) {
+    withdraw_newest_note();
+    return NewFile::kNotTried;
   }
   bool ok = write_decoded(entry, &out, DestPath);
   close_temp(&out);
@@ -448,8 +459,11 @@ void place_file(uint8_t* entry, const char* temp_path) {
   set_status(entry, kStatusNotPlaced);
   DWORD attributes = GetFileAttributesA(DestPath);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    if (note_created_file(DestPath) && rename_file(temp_path, DestPath))
+    if (!note_created_file(DestPath)) return;
+    if (rename_file(temp_path, DestPath))
       settle_item(entry, kStatusCreated, "placed", "created");
+    else
+      withdraw_newest_note();
     return;
   }
   InUseRetries = 0;

@@ -8,14 +8,13 @@
 #include "base/native_mode.h"
 #include "base/path_strings.h"
 #include "base/unguessable_files.h"
+#include "install/journal_file.h"
+#include "install/journal_records.h"
 
 namespace {
 
-// A record: u32 size of the whole record, u8 kind, u8 existed, u16 path
-// length, u16 other length, u16 unused, u32 number; then the path and the
-// other text, each with its terminator, then the data. A registry value's
-// data begins with its u32 type.
-enum : uint32_t { kHeaderSize = 16, kFirstCapacity = 16384 };
+// The records' layout is the journal file's (install/journal_records.h).
+enum : uint32_t { kHeaderSize = kRecordHeaderSize, kFirstCapacity = 16384 };
 
 struct Journal {
   uint8_t* bytes = nullptr;
@@ -37,24 +36,15 @@ bool add(ChangeKind kind, bool existed, uint32_t number, const char* path, const
          uint32_t data_length) {
   size_t path_length = strlen(path);
   size_t other_length = strlen(other);
-  // Bounded so, the size cannot wrap; make_room refuses one too large.
-  if (path_length > 0xFFFF || other_length > 0xFFFF || data_length > 0x40000000u) return false;
+  // Bounded so, the size cannot wrap; the journal file's reader takes no
+  // larger record.
+  if (path_length > 0xFFFF || other_length > 0xFFFF || data_length > kRecordLimit) return false;
   uint32_t size = kHeaderSize + static_cast<uint32_t>(path_length + 1 + other_length + 1) + data_length;
-  if (!make_room(size)) return false;
-  uint8_t* p = Changes.bytes + Changes.used;
-  put_u32(p, size);
-  p[4] = static_cast<uint8_t>(kind);
-  p[5] = existed ? 1 : 0;
-  put_u16(p + 6, static_cast<uint16_t>(path_length));
-  put_u16(p + 8, static_cast<uint16_t>(other_length));
-  put_u16(p + 10, 0);
-  put_u32(p + 12, number);
-  p += kHeaderSize;
-  memcpy(p, path, path_length + 1);
-  p += path_length + 1;
-  memcpy(p, other, other_length + 1);
-  p += other_length + 1;
-  if (data_length) memcpy(p, data, data_length);
+  if (size > kRecordLimit || !make_room(size)) return false;
+  write_record(Changes.bytes + Changes.used, size, static_cast<uint8_t>(kind), existed, number, path,
+               static_cast<uint32_t>(path_length), other, static_cast<uint32_t>(other_length), data, data_length);
+  // On the disk first: what is not there is not made.
+  if (!journal_file_add(Changes.bytes + Changes.used, size, kind == ChangeKind::kReplacedFile)) return false;
   Changes.newest = Changes.used;
   Changes.used += size;
   ++Changes.count;
@@ -72,7 +62,7 @@ bool file_noted(const char* path) {
   Change change;
   while (journal_next(&position, &change)) {
     if ((change.kind == ChangeKind::kCreatedFile || change.kind == ChangeKind::kReplacedFile) &&
-        _stricmp(change.path, path) == 0)
+        !change.taken_back && _stricmp(change.path, path) == 0)
       return true;
   }
   return false;
@@ -109,6 +99,7 @@ bool journal_next(uint32_t* position, Change* change) {
   uint16_t other_length = get_u16(p + 8);
   change->kind = static_cast<ChangeKind>(p[4]);
   change->existed = p[5] != 0;
+  change->taken_back = (get_u16(p + kFlagsOffset) & kChangeTakenBack) != 0;
   change->number = get_u32(p + 12);
   change->path = reinterpret_cast<const char*>(p + kHeaderSize);
   change->other = change->path + path_length + 1;
@@ -128,19 +119,35 @@ bool journal_next(uint32_t* position, Change* change) {
 void journal_clear() {
   free_block(&Changes.bytes);
   Changes = Journal();
+  journal_file_end();
+}
+
+void adopt_journal(uint8_t* bytes, uint32_t used, uint32_t count) {
+  free_block(&Changes.bytes);
+  Changes = Journal();
+  Changes.bytes = bytes;
+  Changes.used = Changes.capacity = used;
+  Changes.count = count;
 }
 
 const char* unmade_backup(const char* path) {
   if (Changes.count == 0) return nullptr;
   uint32_t position = Changes.newest;
   Change change;
-  if (!journal_next(&position, &change) || change.kind != ChangeKind::kReplacedFile ||
+  if (!journal_next(&position, &change) || change.kind != ChangeKind::kReplacedFile || change.taken_back ||
       _stricmp(change.path, path) != 0 || GetFileAttributesA(change.other) != INVALID_FILE_ATTRIBUTES)
     return nullptr;
   return change.other;
 }
 
 bool note_created_file(const char* path) { return add_path(ChangeKind::kCreatedFile, path); }
+
+void withdraw_newest_note() {
+  if (Changes.count == 0) return;
+  // Flagged, not removed: the file's records stay where the journal's are.
+  put_u16(Changes.bytes + Changes.newest + kFlagsOffset, kChangeTakenBack);
+  journal_file_taken_back(Changes.newest, Changes.count - 1);
+}
 
 bool note_replaced_file(const char* path, const char* backup, uint32_t attributes) {
   return add(ChangeKind::kReplacedFile, true, attributes, path, backup, nullptr, 0);
@@ -244,14 +251,19 @@ bool note_file_change(const char* path) {
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
   char backup[2 * kPathSize];
   // A copy: the file stays where it is, under its own name, for its users.
+  // The copy is noted as made before it is made, and as the backup once it
+  // is whole: a run ended while it copied leaves a part that the next run
+  // deletes, never one that it would put back.
   for (int tries = 0; tries < 8; ++tries) {
-    if (!temp_name_beside(path, "$~", backup, sizeof backup)) return false;
+    if (!temp_name_beside(path, "$~", backup, sizeof backup) || !note_created_file(backup)) return false;
     if (CopyFileA(path, backup, TRUE)) {
       if (note_replaced_file(path, backup, attributes)) return true;
       DeleteFileA(backup);
       return false;
     }
-    if (GetLastError() != ERROR_FILE_EXISTS) return false;
+    DWORD error = GetLastError();
+    withdraw_newest_note();
+    if (error != ERROR_FILE_EXISTS) return false;
   }
   return false;
 }

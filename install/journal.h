@@ -1,6 +1,8 @@
 // What this run of the setup has changed on the machine, in the order it
 // did it, kept in memory so that a cancelled or failed installation can be
-// taken back (install/rollback.h). Every change is noted before it is
+// taken back (install/rollback.h), and written to a file as well, so that
+// the next run can take back one that was ended by force
+// (install/journal_file.h). Every change is noted before it is
 // made, with what stood there before; a change that cannot be noted (no
 // memory, no backup) is not made. Each record holds only paths, a number
 // and, for a registry value or an INI key, its earlier data: a few dozen
@@ -32,7 +34,8 @@ enum : uint32_t { kIniFileMade = 1, kIniSectionMade = 2 };
 
 struct Change {
   ChangeKind kind;
-  bool existed;     // kRegistryValue, kIniKey, kSharedCount: the value was there (with type and data)
+  bool existed;
+  bool taken_back;  // a journal of an ended run: this change is undone already     // kRegistryValue, kIniKey, kSharedCount: the value was there (with type and data)
   uint32_t number;  // attributes or root key
   uint32_t type;    // kRegistryValue: the earlier value's type
   const char* path;
@@ -46,11 +49,18 @@ struct Change {
 uint32_t journal_count();
 uint32_t journal_size();  // bytes held
 bool journal_next(uint32_t* position, Change* change);
-// Forgets every record (the memory goes too).
+// Forgets every record (the memory goes too), and ends the journal's file.
 void journal_clear();
+// The records of an ended run's journal file (install/journal_file.h), in
+// a block of at least `used` bytes that the journal now owns.
+void adopt_journal(uint8_t* bytes, uint32_t used, uint32_t count);
 
 // Each notes one change before it is made; false when it cannot be noted.
 bool note_created_file(const char* path);
+// The newest note was of a change that could not be made after all (the
+// name was taken when the file was to be made): it names nothing to take
+// back.
+void withdraw_newest_note();
 bool note_replaced_file(const char* path, const char* backup, uint32_t attributes);
 // The backup that the newest record names when that record is the
 // replacement of `path` and the backup was never made (the file was in

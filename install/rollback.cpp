@@ -21,6 +21,7 @@
 #include "install/engine_reports.h"
 #include "install/engine_state.h"
 #include "install/journal.h"
+#include "install/journal_file.h"
 #include "install/preparation.h"
 #include "install/uninstall_record.h"
 
@@ -76,15 +77,23 @@ bool remove_made_file(const char* path) {
 }
 
 // A replaced file comes back from its backup, with its attributes. No
-// backup means nothing was moved aside. A file that cannot be put back now
-// is put back at the next start of Windows where that can be arranged;
-// its backup is never deleted.
+// backup means nothing was moved aside: the file is the one that was there,
+// but a run ended right before the move may have taken away its read-only
+// attribute. A file that cannot be put back now is put back at the next
+// start of Windows where that can be arranged; its backup is never deleted.
 bool restore_backup(const char* path, const char* backup, uint32_t attributes) {
-  if (GetFileAttributesA(backup) == INVALID_FILE_ATTRIBUTES) return true;
+  if (GetFileAttributesA(backup) == INVALID_FILE_ATTRIBUTES) {
+    if (attributes && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(path, attributes);
+    return true;
+  }
   DWORD now = GetFileAttributesA(path);
   if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_READONLY))
     SetFileAttributesA(path, now & ~FILE_ATTRIBUTE_READONLY);
   if (replace_file(backup, path)) {
+    // A run ended between linking the backup and moving the new file in
+    // left two names of one file, and a move of one onto the other may do
+    // nothing (as POSIX rename does): the backup's name goes then.
+    if (GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES) DeleteFileA(backup);
     SetFileAttributesA(path, attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
     return true;
   }
@@ -241,16 +250,21 @@ void undo_pass(const uint32_t* positions, uint32_t count, bool last_pass, Displa
   for (uint32_t k = 0; k < count; ++k) {
     uint32_t i = count - 1 - k;
     uint32_t position = positions ? positions[i] : next;
+    uint32_t at = position;
     Change change;
     if (!journal_next(&position, &change)) break;
+    // The record's index in the journal, for its flag in the file.
+    uint32_t index = positions ? i : k;
     if (!positions) next = position;
-    if (goes_last(change) != last_pass) continue;
+    if (change.taken_back || goes_last(change) != last_pass) continue;
     if (!last_pass && is_uninstaller(change)) {
       *uninstaller_made = true;
       continue;
     }
     display->show(i, change);
     bool undone = undo_change(change, announce);
+    // A run ended from here on does not take it back twice.
+    if (undone) journal_file_taken_back(at, index);
     log_event("rollback", kChangeWords[static_cast<unsigned>(change.kind)], change.path, change.other,
               undone ? nullptr : "stays");
     if (!undone) remember_leftover(change.kind == ChangeKind::kCreatedFile ? 'c' : 'r', change.path);
@@ -325,6 +339,7 @@ void abandon_install() {
 }
 
 void keep_changes() {
+  journal_file_complete();
   bool native = native_files(true);
   uint32_t position = 0;
   Change change;
