@@ -23,6 +23,7 @@
 #include "base/uninstall_turn.h"
 #include "uninstall/own_record.h"
 #include "uninstall/removal.h"
+#include "uninstall/removal_progress.h"
 #include "uninstall/self_removal.h"
 #include "uninstall/working_copy.h"
 
@@ -206,7 +207,10 @@ void finish_with_installed_file(const UninstallerArguments& arguments, const cha
                                 const OwnRecord& record, const RemovalPlan& plan, RemovalOutcome* outcome) {
   // A file that is no longer the one this copy was made from (a setup has
   // put another there) is not ours to mark or delete.
-  if (!mark_record_used(arguments.original, own_path, record) || arguments.by_setup) return;
+  if (!mark_record_used(arguments.original, own_path, record)) return;
+  // Once marked, a run ended from here on removes nothing again.
+  end_removal_progress(arguments.original);
+  if (arguments.by_setup) return;
   delete_installed_files(arguments.original, record, outcome);
   remove_uninstaller_folders(folder, plan, outcome->at_restart != 0);
 }
@@ -250,6 +254,8 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
     // Carried out before: there is nothing left to remove but this file.
     say(kTextRemovedBefore, MB_OK | MB_ICONINFORMATION);
     answer_installed_program(arguments, kRemoved);
+    // A run ended after the mark left its progress.
+    end_removal_progress(arguments.original);
     if (!arguments.by_setup) {
       delete_installed_files(arguments.original, record, &outcome);
       RemoveDirectoryA(folder);
@@ -262,6 +268,7 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
     code = kDeclined;
     answer_installed_program(arguments, code);
   } else {
+    begin_removal_progress(arguments.original);
     outcome = carry_out_removal(plan);
     code = outcome.left ? kItemsLeft : outcome.at_restart ? kRemovedAtRestart : kRemoved;
     answer_installed_program(arguments, code);

@@ -10,6 +10,7 @@
 #include "base/search_path.h"
 #include "base/setup_log.h"
 #include "base/shared_count.h"
+#include "uninstall/removal_progress.h"
 #include "uninstall/font_removal.h"
 #include "uninstall/settings_removal.h"
 
@@ -31,7 +32,7 @@ void remove_file(const char* path, uint8_t flags, uint32_t uses, RemovalOutcome*
   // cannot read, since deleting a library in use elsewhere breaks that user.
   if (flags & kRemoveShared) {
     SharedRelease release = SharedRelease::kStillUsed;
-    while (uses-- > 0 && release == SharedRelease::kStillUsed) release = release_shared_count(path);
+    while (uses-- > 0 && release == SharedRelease::kStillUsed) release = release_shared_count_once(path);
     if (release != SharedRelease::kLastUser) {
       log_event("kept", path, "shared");
       return;

@@ -148,12 +148,35 @@ void read_arguments(const char* command_line, UninstallerArguments* out) {
   }
 }
 
+namespace {
+
+// The working copies of runs that were ended by force (killed, crashed)
+// before they could delete themselves: "kun", eight hexadecimal digits,
+// ".exe" in the temporary folder. One that still runs cannot be deleted.
+void delete_ended_copies(const char* folder) {
+  char path[MAX_PATH];
+  if (!copy_string(path, folder, sizeof path) || !append_string(path, "kun????????.exe", sizeof path)) return;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const char* name = found.cFileName;
+    bool ours = strlen(name) == 15 && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    for (int i = 3; ours && i < 11; ++i) ours = strchr("0123456789abcdefABCDEF", name[i]) != nullptr;
+    if (ours && copy_string(path, folder, sizeof path) && append_string(path, name, sizeof path)) DeleteFileA(path);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+}  // namespace
+
 int run_working_copy(const char* own_path, const UninstallerArguments& arguments) {
   char folder[MAX_PATH], copy[MAX_PATH] = "";
   DWORD n = GetTempPathA(sizeof folder, folder);
   // The copy's path, its switches and both paths quoted.
   if (n == 0 || n >= sizeof folder || strlen(own_path) + strlen(arguments.log) + MAX_PATH + 64 > kCommandSize)
     return kNoWorkingCopy;
+  delete_ended_copies(folder);
   int code = -1;
   for (int attempt = 0; attempt < kStartTries && code < 0; ++attempt) {
     if (attempt > 0) Sleep(kStartPauseMs);
