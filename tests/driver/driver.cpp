@@ -7,10 +7,12 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,8 +30,13 @@ struct Started {
   HANDLE process;
   DWORD id;
   bool waited;
+  std::string path;
+  DWORD began = GetTickCount();
 };
 std::vector<Started> started;
+// The shortest run of each program that wait-exit saw end with 0: a kill
+// placed in it falls inside the next run too.
+std::map<std::string, DWORD> run_ms;
 struct Locked {
   std::string path;
   HANDLE file;
@@ -265,7 +272,7 @@ bool run_start(const Step& step) {
     Sleep(500);
   }
   CloseHandle(info.hThread);
-  started.push_back(Started{info.hProcess, info.dwProcessId, false});
+  started.push_back(Started{info.hProcess, info.dwProcessId, false, step.path});
   return true;
 }
 
@@ -275,14 +282,70 @@ bool run_wait_exit(const Step& step) {
     it->waited = true;
     if (WaitForSingleObject(it->process, timeout_ms) != WAIT_OBJECT_0)
       return fail("the setup has not ended within %lu s; boxes:%s", timeout_ms / 1000, describe_boxes().c_str());
+    DWORD ran = GetTickCount() - it->began;
     DWORD code = 0;
     GetExitCodeProcess(it->process, &code);
+    if (code == 0 && (!run_ms.count(it->path) || ran < run_ms[it->path])) run_ms[it->path] = ran;
     if (static_cast<int32_t>(code) != step.number)
       return fail("exit code %ld, expected %ld", static_cast<long>(static_cast<int32_t>(code)),
                   static_cast<long>(step.number));
     return true;
   }
   return fail("no started program is left to wait for");
+}
+
+// The programs that `id` started, and theirs in turn (an uninstaller's
+// working copy), ended by force, the youngest first.
+void end_descendants(DWORD id) {
+  std::vector<DWORD> family = {id};
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32 entry;
+  for (bool grew = true; grew;) {
+    grew = false;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+      bool parent_in = std::find(family.begin(), family.end(), entry.th32ParentProcessID) != family.end();
+      if (parent_in && std::find(family.begin(), family.end(), entry.th32ProcessID) == family.end()) {
+        family.push_back(entry.th32ProcessID);
+        grew = true;
+      }
+    }
+  }
+  CloseHandle(snapshot);
+  for (size_t i = family.size(); i-- > 1;) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, family[i]);
+    if (!process) continue;
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, timeout_ms);
+    CloseHandle(process);
+  }
+}
+
+// As taskkill /F /T, a crash or a deployment tool's time-out ends it and
+// what it started: none of their own code runs any more. The driver's
+// output counts the kills.
+bool run_kill_at(const Step& step) {
+  for (auto it = started.rbegin(); it != started.rend(); ++it) {
+    if (it->waited) continue;
+    it->waited = true;
+    if (!run_ms.count(it->path)) return fail("%s has not run to its end before: no length to kill it in", it->path.c_str());
+    DWORD at = static_cast<DWORD>(static_cast<uint64_t>(run_ms[it->path]) * static_cast<uint32_t>(step.number) / 1000);
+    DWORD gone = GetTickCount() - it->began;
+    if (WaitForSingleObject(it->process, at > gone ? at - gone : 0) == WAIT_OBJECT_0) {
+      DWORD code = 0;
+      GetExitCodeProcess(it->process, &code);
+      printf("       ended by itself before %ld permille (%lu ms, exit code %ld)\n", static_cast<long>(step.number),
+             at, static_cast<long>(static_cast<int32_t>(code)));
+      return code == 0 ? true : fail("exit code %ld before the kill", static_cast<long>(static_cast<int32_t>(code)));
+    }
+    end_descendants(it->id);
+    TerminateProcess(it->process, 1);
+    if (WaitForSingleObject(it->process, timeout_ms) != WAIT_OBJECT_0) return fail("the kill did not end it");
+    printf("       killed at %ld permille (%lu ms)\n", static_cast<long>(step.number), at);
+    return true;
+  }
+  return fail("no started program is left to kill");
 }
 
 bool run_wait_page(const Step& step) {
@@ -856,7 +919,7 @@ bool run_adopt(const Step& step) {
   if (!wait_for(search)) return fail("no process named \"%s\" is running", step.match.text.c_str());
   HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, found);
   if (!process) return fail("cannot open process %lu (error %lu)", found, GetLastError());
-  started.push_back(Started{process, found, false});
+  started.push_back(Started{process, found, false, ""});
   return true;
 }
 
@@ -1232,6 +1295,7 @@ bool run_step(const Step& step) {
   switch (step.op) {
     case Op::Start: return run_start(step);
     case Op::WaitExit: return run_wait_exit(step);
+    case Op::KillAt: return run_kill_at(step);
     case Op::WaitPage: return run_wait_page(step);
     case Op::ExpectText: return run_expect_text(step);
     case Op::ExpectEnabled:

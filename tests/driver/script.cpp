@@ -245,6 +245,7 @@ const CommandForm commands[] = {
     {"expect-inside", Op::ExpectInside, 1, 1, "expect-inside ID"},
     {"expect-fits", Op::ExpectFits, 1, 1, "expect-fits ID"},
     {"expect-box", Op::ExpectBox, 4, 5, "expect-box FILE COLOUR W H [TOLERANCE]"},
+    {"kill-at", Op::KillAt, 1, 1, "kill-at PERMILLE"},
 };
 
 bool parse_yes_no(const std::string& word, bool& yes) {
@@ -509,6 +510,10 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       step.path = args[0].value;
       if (step.path.empty()) return "empty name";
       if (!parse_yes_no(args[1].value, step.yes)) return "expected yes or no";
+      return "";
+    case Op::KillAt:
+      if (!parse_int(args[0].value, 0, 2000, number)) return "the share must be from 0 to 2000 permille";
+      step.number = static_cast<int32_t>(number);
       return "";
     case Op::Timeout:
       if (!parse_int(args[0].value, 1, 3600, number)) return "seconds must be from 1 to 3600";

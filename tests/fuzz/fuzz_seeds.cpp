@@ -21,6 +21,7 @@
 #include "builder/stub_image.h"
 #include "cli/default_dialogs.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/journal_bytes.h"
 #include "tests/native/record_bytes.h"
 #include "tests/native/test_files.h"
 
@@ -151,6 +152,16 @@ void decoder_seeds(const std::string& name, const std::vector<uint8_t>& content)
 
 // A solid LZMA stream of each file (the builder's settings, a 64 KiB
 // dictionary), read whole and in pieces, and the file for a round trip.
+// Journals as runs write them: whole, with a change taken back, complete.
+void journal_seeds() {
+  auto records = sample_journal_records();
+  seed("journal", "whole", journal_file(records, "Kestrel Fuzz"));
+  put_u16(records[2].data() + kFlagsOffset, kChangeTakenBack);
+  seed("journal", "taken-back", journal_file(records, "Kestrel Fuzz"));
+  records.push_back(journal_complete_mark());
+  seed("journal", "complete", journal_file(records, "Kestrel Fuzz"));
+}
+
 void lzma_seeds(const std::string& name, const std::vector<uint8_t>& content) {
   std::vector<uint8_t> stream;
   if (!lzma_encode(content.data(), content.size(), 16 * kLzmaMinDictionary, &stream)) return;
@@ -305,6 +316,7 @@ int main(int argc, char** argv) {
 
     for (const char* program : {"kestrel-stub.exe", "kestrel-uninstall.exe", "demo-viewer.exe"})
       seed("pe_version", program, read_bytes(WindowsBin + "/" + program));
+    journal_seeds();
     seed("res_file", "default_dialogs.res",
          std::vector<uint8_t>(kDefaultDialogs, kDefaultDialogs + kDefaultDialogsSize));
     fs::remove_all(OutDir + "/.stage");

@@ -229,6 +229,13 @@ kestrel_wine_test(NAME scenario.signed-uninstaller
 # give-up at the disk prompt; another type's uninstaller that fails or is
 # registered in quotes; a file that can be deleted but not replaced.
 kestrel_scenario(rollback-cancel.script rollback.toml)
+# The setup ended by force at thirty points of its run, each time taken
+# back by the next run.
+kestrel_scenario(crash-replace.script crash-replace.toml)
+kestrel_scenario(crash-question.script crash-replace.toml)
+kestrel_scenario(crash-uninstall.script crash-uninstall.toml)
+kestrel_scenario(crash-many.script crash-many.toml)
+set_tests_properties(scenario.crash-many.crash-many PROPERTIES TIMEOUT 900)
 kestrel_scenario(rollback-in-use.script many-files.toml)
 kestrel_scenario(rollback-close.script rollback.toml)
 kestrel_scenario(end-task.script plain-one-type.toml)
