@@ -7,6 +7,7 @@
 #include "base/globals.h"
 #include "base/setup_log.h"
 #include "install/journal_file.h"
+#include "install/rollback.h"
 
 namespace {
 

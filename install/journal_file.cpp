@@ -11,9 +11,7 @@
 #include "base/path_strings.h"
 #include "base/setup_log.h"
 #include "base/unguessable_files.h"
-#include "install/journal.h"
 #include "install/journal_records.h"
-#include "install/rollback.h"
 #include "install/scope.h"
 
 namespace {
@@ -187,43 +185,44 @@ bool find_interrupted_run(char* path) {
   return true;
 }
 
-void take_back_interrupted_run(const char* path) {
+bool read_interrupted_journal(const char* path, uint8_t** changes, JournalContents* contents) {
   HANDLE file = path[0] ? CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr)
                         : INVALID_HANDLE_VALUE;
   DWORD error = GetLastError();
   uint8_t* bytes = nullptr;
-  uint8_t* changes = nullptr;
-  JournalContents contents;
+  *changes = nullptr;
+  *contents = JournalContents();
   JournalReading reading = JournalReading::kNotAJournal;
   if (file != INVALID_HANDLE_VALUE) {
     DWORD size = GetFileSize(file, nullptr);
     DWORD read = 0;
     bool whole = size != INVALID_FILE_SIZE && size <= kJournalFileLimit && alloc_block(size + 1, &bytes) &&
-                 alloc_block(size + 1, &changes) && ReadFile(file, bytes, size, &read, nullptr) && read == size;
-    if (whole) reading = read_journal(bytes, size, File.name, changes, &contents);
+                 alloc_block(size + 1, changes) && ReadFile(file, bytes, size, &read, nullptr) && read == size;
+    if (whole) reading = read_journal(bytes, size, File.name, *changes, contents);
     free_block(&bytes);
     if (!whole && size <= kJournalFileLimit) {
       // Without the memory to read it, it waits for the next run.
-      free_block(&changes);
+      free_block(changes);
       CloseHandle(file);
       log_event("interrupted", "not read", path);
-      return;
+      return false;
     }
   } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
     // The run ended between setting the value and making the file.
     reading = JournalReading::kCutShort;
-    contents = JournalContents();
   }
   static const char* const kReadings[] = {"whole", "cut short", "damaged", "not a journal", "another product"};
   log_event("interrupted", kReadings[static_cast<unsigned>(reading)], path);
   if (reading == JournalReading::kNotAJournal || reading == JournalReading::kOtherProduct) {
     // Not trusted, and not deleted either: only the value that led here goes.
-    free_block(&changes);
+    free_block(changes);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     remove_anchor(File.name);
-    return;
+    return false;
   }
+  // The journal is this run's now: its changes are flagged in it as they
+  // are taken back, and it goes when they all are.
   char name[kJournalNameLimit + 1];
   copy_string(name, File.name, sizeof name);
   File = JournalFile();
@@ -232,13 +231,5 @@ void take_back_interrupted_run(const char* path) {
   copy_string(File.path, path, sizeof File.path);
   copy_string(File.name, name, sizeof File.name);
   File.head_size = journal_head_size(name);
-  adopt_journal(changes, contents.records_end, contents.count);
-  if (contents.complete) {
-    keep_changes();
-    log_event("interrupted", "completed");
-    return;
-  }
-  roll_back_changes();
-  forget_rollback_report();
-  log_event("interrupted", "taken back");
+  return true;
 }

@@ -10,6 +10,8 @@
 #pragma once
 #include <cstdint>
 
+#include "install/journal_records.h"
+
 // The journal's file for this run, begun at its first change; false when
 // it cannot be written (the change is then not made).
 bool journal_file_add(const uint8_t* record, uint32_t size, bool flush);
@@ -25,9 +27,11 @@ void journal_file_end();
 // bytes). False when there is none, or when it is held open by a run that
 // is still going.
 bool find_interrupted_run(char* path);
-// Takes back the run whose journal `path` names (or, when that run was
-// complete, removes its backups), logging each step, and ends the journal.
-// A journal that this setup cannot trust (not one, or another product's)
-// is left as it is; only the value that named it goes. One that cannot be
-// read for want of memory waits for the next run.
-void take_back_interrupted_run(const char* path);
+// Reads the journal of the ended run that `path` names, logging how it
+// read; true when it can be trusted, with its changes (records without
+// their checksums, taken-back ones flagged) in a block for the caller to
+// own and the file now this run's journal file. A journal that this setup
+// cannot trust (not one, or another product's) is left as it is; only the
+// value that named it goes. One that cannot be read for want of memory
+// waits for the next run. A missing file reads as a journal of no changes.
+bool read_interrupted_journal(const char* path, uint8_t** changes, JournalContents* contents);

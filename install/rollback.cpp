@@ -354,6 +354,21 @@ void keep_changes() {
   native_files(native);
 }
 
+void take_back_interrupted_run(const char* path) {
+  uint8_t* changes = nullptr;
+  JournalContents contents;
+  if (!read_interrupted_journal(path, &changes, &contents)) return;
+  adopt_journal(changes, contents.records_end, contents.count);
+  if (contents.complete) {
+    keep_changes();
+    log_event("interrupted", "completed");
+    return;
+  }
+  roll_back_changes();
+  forget_rollback_report();
+  log_event("interrupted", "taken back");
+}
+
 void forget_rollback_report() {
   RolledBack = false;
   UninstallerKept = false;

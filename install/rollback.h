@@ -21,3 +21,7 @@ void keep_changes();
 void append_rollback_report(char* message, size_t capacity);
 // Forgets the report of the last rollback.
 void forget_rollback_report();
+// Takes back a run of this product that was ended by force, from the
+// journal file `path` (install/journal_file.h), logging each step, or,
+// when that run was complete, deletes its backups; the journal goes.
+void take_back_interrupted_run(const char* path);

@@ -538,7 +538,8 @@ TEST(DriverScript, EveryScenarioScriptReads) {
     int starts = 0, exits = 0;
     for (const Step& step : steps) {
       starts += step.op == Op::Start || step.op == Op::Adopt;
-      exits += step.op == Op::WaitExit;
+      // A kill ends the program that the start began, as wait-exit does.
+      exits += step.op == Op::WaitExit || step.op == Op::KillAt;
     }
     EXPECT_GT(starts, 0) << entry.path().filename();
     EXPECT_EQ(starts, exits) << entry.path().filename();
