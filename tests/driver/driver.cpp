@@ -971,8 +971,12 @@ bool run_copy_file(const Step& step) {
   return true;
 }
 
+// A folder that the script made goes the same way, once it is empty.
 bool run_delete_file(const Step& step) {
-  if (!DeleteFileA(step.path.c_str())) return fail("cannot delete %s (error %lu)", step.path.c_str(), GetLastError());
+  DWORD attributes = GetFileAttributesA(step.path.c_str());
+  bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (!(folder ? RemoveDirectoryA(step.path.c_str()) : DeleteFileA(step.path.c_str())))
+    return fail("cannot delete %s (error %lu)", step.path.c_str(), GetLastError());
   return true;
 }
 

@@ -218,7 +218,7 @@ const CommandForm commands[] = {
     {"expect-no-process", Op::ExpectNoProcess, 1, 1, "expect-no-process NAME"},
     {"write-file", Op::WriteFile, 2, 2, "write-file PATH TEXT"},
     {"copy-file", Op::CopyFile, 2, 2, "copy-file FROM TO"},
-    {"delete-file", Op::RemoveFile, 1, 1, "delete-file PATH"},
+    {"delete-file", Op::RemoveFile, 1, 1, "delete-file PATH (a file, or an empty folder)"},
     {"set-env", Op::SetEnv, 2, 2, "set-env NAME VALUE"},
     {"lock-file", Op::LockFile, 1, 2, "lock-file PATH [readable|deletable|running]"},
     {"unlock-file", Op::UnlockFile, 1, 1, "unlock-file PATH"},

@@ -36,7 +36,7 @@ enum class Op {
   ExpectNoProcess,  // expect-no-process NAME
   WriteFile,        // write-file PATH TEXT (makes the folders above PATH)
   CopyFile,         // copy-file FROM TO (makes the folders above TO)
-  RemoveFile,       // delete-file PATH
+  RemoveFile,       // delete-file PATH: a file, or an empty folder
   SetEnv,           // set-env NAME VALUE: for the programs started from now on
   LockFile,         // lock-file PATH [readable|deletable|running]
   UnlockFile,       // unlock-file PATH
