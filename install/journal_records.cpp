@@ -109,7 +109,8 @@ JournalReading read_journal(const uint8_t* bytes, size_t size, const char* name,
   uint8_t head[12 + kJournalNameLimit];
   if (strlen(name) > kJournalNameLimit) return JournalReading::kNotAJournal;
   uint32_t head_size = write_journal_head(name, head);
-  if (size < head_size) return memcmp(bytes, head, size) == 0 ? JournalReading::kCutShort : JournalReading::kNotAJournal;
+  if (size < head_size)
+    return size == 0 || memcmp(bytes, head, size) == 0 ? JournalReading::kCutShort : JournalReading::kNotAJournal;
   if (size > 0x7FFFFFFFu || get_u32(bytes) != kJournalMagic || get_u16(bytes + 4) != kJournalFormat)
     return JournalReading::kNotAJournal;
   uint32_t total = static_cast<uint32_t>(size);
