@@ -34,8 +34,8 @@ enum : uint32_t { kIniFileMade = 1, kIniSectionMade = 2 };
 
 struct Change {
   ChangeKind kind;
-  bool existed;
-  bool taken_back;  // a journal of an ended run: this change is undone already     // kRegistryValue, kIniKey, kSharedCount: the value was there (with type and data)
+  bool existed;     // kRegistryValue, kIniKey, kSharedCount: the value was there (with type and data)
+  bool taken_back;  // a journal of an ended run: this change is undone already
   uint32_t number;  // attributes or root key
   uint32_t type;    // kRegistryValue: the earlier value's type
   const char* path;

@@ -64,14 +64,20 @@ void remove_if_empty(HKEY root, const char* path) {
   if (result == ERROR_SUCCESS && subkeys == 0 && values == 0) delete_key(root, path);
 }
 
+// Windows makes a path's keys one by one: a run ended while it made the
+// value's key can leave our keys empty, which the next run lets go.
+void remove_empty_anchor_keys() {
+  remove_if_empty(product_root(), kAnchorKey);
+  remove_if_empty(product_root(), kAnchorParent);
+}
+
 void remove_anchor(const char* name) {
   HKEY key;
   if (open_key(product_root(), kAnchorKey, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
     RegDeleteValueA(key, name);
     RegCloseKey(key);
   }
-  remove_if_empty(product_root(), kAnchorKey);
-  remove_if_empty(product_root(), kAnchorParent);
+  remove_empty_anchor_keys();
 }
 
 // The value that finds the file, then the file: a run ended in between
@@ -160,7 +166,10 @@ void journal_file_end() {
 
 bool find_interrupted_run(char* path) {
   HKEY key;
-  if (open_key(product_root(), kAnchorKey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  if (open_key(product_root(), kAnchorKey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    remove_empty_anchor_keys();
+    return false;
+  }
   // The value of any name this product's runs give their journals.
   bool found = false;
   for (int i = -1; i < SetupTypeCount && !found; ++i) {
@@ -174,7 +183,10 @@ bool find_interrupted_run(char* path) {
     }
   }
   RegCloseKey(key);
-  if (!found) return false;
+  if (!found) {
+    remove_empty_anchor_keys();
+    return false;
+  }
   // A run that still goes holds its journal open without sharing.
   HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
