@@ -6,6 +6,7 @@
 #include "ui/background.h"
 #include "ui/main_windows.h"
 #include "ui/page_setup.h"
+#include "ui/pages.h"
 #include "ui/placement.h"
 #include "ui/sequencer.h"
 #include "ui/sunken_frame.h"
@@ -74,6 +75,9 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
         break;
       }
       close_requested();
+      return 0;
+    case WM_ENDSESSION:
+      if (wparam) session_ending();
       return 0;
     case WM_NCDESTROY:
       // Whoever destroyed it, the handle is stale now: the finishing

@@ -14,6 +14,9 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
 INT_PTR CALLBACK finish_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK closing_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
 
+// WM_ENDSESSION of a session that ends: a running installation is taken back.
+void session_ending();
+
 // The folder in InstallDir checked as the destination page checks a typed
 // one: made absolute, made when missing (after asking), left room for its
 // backslash (which it then ends in), and the space check. kSpaceOk when it

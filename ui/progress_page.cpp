@@ -10,6 +10,7 @@
 #include "base/globals.h"
 #include "base/path_strings.h"
 #include "base/platform.h"
+#include "base/setup_log.h"
 #include "install/engine.h"
 #include "install/engine_reports.h"
 #include "install/rollback.h"
@@ -117,6 +118,23 @@ static void install_on_tick(HWND page) {
   if (more) return;
   stop_timer(page);
   finish_install();
+}
+
+// Windows ends the session, and the process with it once this returns:
+// what the run changed is taken back now, without a question or a box.
+// Inside an item (waiting in a question of its own) nothing is touched:
+// the journal on the disk leaves that run to the next start of the setup.
+void session_ending() {
+  if (!InstallRunning || !ProgressWindow) return;
+  if (ItemRunning) {
+    log_event("session", "ending", "left to the next run");
+    return;
+  }
+  log_event("session", "ending", "taking back");
+  stop_timer(ProgressWindow);
+  apply_button_mask(0);
+  UserCancelled = true;
+  abandon_install();
 }
 
 // Cancel, or a close of the window, while the installation runs.

@@ -348,6 +348,34 @@ bool run_kill_at(const Step& step) {
   return fail("no started program is left to kill");
 }
 
+// A logoff or a restart: Windows asks the program's top-level windows,
+// tells them the session ends, gives each answer its time-out (5 s, as
+// Windows does by default) and then ends the program.
+bool run_end_session() {
+  for (auto it = started.rbegin(); it != started.rend(); ++it) {
+    if (it->waited) continue;
+    it->waited = true;
+    std::vector<HWND> windows;
+    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, nullptr, nullptr)) != nullptr;) {
+      DWORD process_id = 0;
+      GetWindowThreadProcessId(window, &process_id);
+      if (process_id == it->id) windows.push_back(window);
+    }
+    if (windows.empty()) return fail("%s has no window to end the session with", it->path.c_str());
+    const DWORD kAnswerMs = 5000;
+    for (HWND window : windows)
+      SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kAnswerMs, nullptr);
+    for (HWND window : windows)
+      SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, kAnswerMs, nullptr);
+    end_descendants(it->id);
+    TerminateProcess(it->process, 1);
+    if (WaitForSingleObject(it->process, timeout_ms) != WAIT_OBJECT_0) return fail("the end did not end it");
+    printf("       the session ended (%u windows told)\n", static_cast<unsigned>(windows.size()));
+    return true;
+  }
+  return fail("no started program is left to end the session of");
+}
+
 bool run_wait_page(const Step& step) {
   PageKind kind = PageKind::Welcome;
   bool seen = false;
@@ -1300,6 +1328,7 @@ bool run_step(const Step& step) {
     case Op::Start: return run_start(step);
     case Op::WaitExit: return run_wait_exit(step);
     case Op::KillAt: return run_kill_at(step);
+    case Op::EndSession: return run_end_session();
     case Op::WaitPage: return run_wait_page(step);
     case Op::ExpectText: return run_expect_text(step);
     case Op::ExpectEnabled:

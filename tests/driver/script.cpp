@@ -245,6 +245,7 @@ const CommandForm commands[] = {
     {"expect-inside", Op::ExpectInside, 1, 1, "expect-inside ID"},
     {"expect-fits", Op::ExpectFits, 1, 1, "expect-fits ID"},
     {"expect-box", Op::ExpectBox, 4, 5, "expect-box FILE COLOUR W H [TOLERANCE]"},
+    {"end-session", Op::EndSession, 0, 0, "end-session"},
     {"kill-at", Op::KillAt, 1, 1, "kill-at PERMILLE"},
 };
 
@@ -362,6 +363,7 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       else return "expected frame or container";
       return "";
     case Op::EndTask:
+    case Op::EndSession:
     case Op::WaitFrame:
     case Op::FillAtoms:
     case Op::FreeAtoms:

@@ -63,6 +63,7 @@ enum class Op {
   ExpectInside,     // expect-inside ID: the control lies in the container, within the buttons' margin
   ExpectFits,       // expect-fits ID: the control's text, wrapped, fits its height
   ExpectBox,        // expect-box FILE COLOUR W H [TOLERANCE]: the colour's pixels span W x H
+  EndSession,       // end-session: Windows ends the session: the program started last is asked and told, then ended
   KillAt,           // kill-at PERMILLE: the program started last, and what it started, is ended by force at that
                     // share of that program's shortest run that wait-exit saw end with 0, from its start, unless it ended
 };
