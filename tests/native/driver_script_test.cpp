@@ -538,8 +538,9 @@ TEST(DriverScript, EveryScenarioScriptReads) {
     int starts = 0, exits = 0;
     for (const Step& step : steps) {
       starts += step.op == Op::Start || step.op == Op::Adopt;
-      // A kill ends the program that the start began, as wait-exit does.
-      exits += step.op == Op::WaitExit || step.op == Op::KillAt;
+      // A kill or the session's end ends the program that the start began,
+      // as wait-exit does.
+      exits += step.op == Op::WaitExit || step.op == Op::KillAt || step.op == Op::EndSession;
     }
     EXPECT_GT(starts, 0) << entry.path().filename();
     EXPECT_EQ(starts, exits) << entry.path().filename();
