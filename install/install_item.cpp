@@ -561,6 +561,7 @@ int install_next_item() {
     if (found != INVALID_HANDLE_VALUE) {
       UninstallerImageSize = placed.nFileSizeLow;
       FindClose(found);
+      carry_earlier_record();
     }
   }
   native_files(false);

@@ -9,11 +9,11 @@
 #include "base/path_strings.h"
 #include "base/unguessable_files.h"
 #include "install/journal_file.h"
-#include "install/journal_records.h"
+#include "record/journal_records.h"
 
 namespace {
 
-// The records' layout is the journal file's (install/journal_records.h).
+// The records' layout is the journal file's (record/journal_records.h).
 enum : uint32_t { kHeaderSize = kRecordHeaderSize, kFirstCapacity = 16384 };
 
 struct Journal {
@@ -91,29 +91,10 @@ uint32_t journal_count() { return Changes.count; }
 
 uint32_t journal_size() { return Changes.used; }
 
+const uint8_t* journal_bytes() { return Changes.bytes; }
+
 bool journal_next(uint32_t* position, Change* change) {
-  if (*position + kHeaderSize > Changes.used) return false;
-  const uint8_t* p = Changes.bytes + *position;
-  uint32_t size = get_u32(p);
-  uint16_t path_length = get_u16(p + 6);
-  uint16_t other_length = get_u16(p + 8);
-  change->kind = static_cast<ChangeKind>(p[4]);
-  change->existed = p[5] != 0;
-  change->taken_back = (get_u16(p + kFlagsOffset) & kChangeTakenBack) != 0;
-  change->number = get_u32(p + 12);
-  change->path = reinterpret_cast<const char*>(p + kHeaderSize);
-  change->other = change->path + path_length + 1;
-  const uint8_t* data = reinterpret_cast<const uint8_t*>(change->other + other_length + 1);
-  change->data = data;
-  change->data_length = static_cast<uint32_t>(p + size - data);
-  change->type = 0;
-  if (change->kind == ChangeKind::kRegistryValue && change->existed) {
-    change->type = get_u32(data);
-    change->data += 4;
-    change->data_length -= 4;
-  }
-  *position += size;
-  return true;
+  return decode_change(Changes.bytes, Changes.used, position, change);
 }
 
 void journal_clear() {
@@ -225,6 +206,8 @@ bool note_ini_key(const char* file, const char* section, const char* key) {
 bool note_shared_count(const char* path, uint32_t raised, bool existed) {
   return add(ChangeKind::kSharedCount, existed, raised, path, "", nullptr, 0);
 }
+
+bool note_record_written(const char* uninstaller) { return add_path(ChangeKind::kRecordWritten, uninstaller); }
 
 bool note_registry_key(HKEY root, const char* key) {
   char level[kKeyCapacity];

@@ -14,40 +14,13 @@
 
 #include <cstdint>
 
-enum class ChangeKind : uint8_t {
-  kCreatedFile,        // path: a file that was not there
-  kReplacedFile,       // path, backup, number = its attributes: the old file waits as backup
-  kCreatedFolder,      // path
-  kRegistryValue,      // number = root, path = key, name, earlier data (type, bytes) or none
-  kCreatedKey,         // number = root, path = key
-  kAddedFont,          // path: AddFontResourceA
-  kRegisteredLibrary,  // path: DllRegisterServer was called
-  kPathEntry,          // number = scope, path = the entry added to that search path
-  kRestartRename,      // path = source, other = target: a pair added to PendingFileRenameOperations
-  kIniKey,             // path = file, other = section, data = key, then its earlier value when it existed;
-                       // number = kIniFileMade | kIniSectionMade
-  kSharedCount,        // path = library, number = how much this run raised its count; existed: it was counted
-};
-
-// What a kIniKey record's key made besides itself.
-enum : uint32_t { kIniFileMade = 1, kIniSectionMade = 2 };
-
-struct Change {
-  ChangeKind kind;
-  bool existed;     // kRegistryValue, kIniKey, kSharedCount: the value was there (with type and data)
-  bool taken_back;  // a journal of an ended run: this change is undone already
-  uint32_t number;  // attributes or root key
-  uint32_t type;    // kRegistryValue: the earlier value's type
-  const char* path;
-  const char* other;  // backup or value name; "" when unused
-  const uint8_t* data;
-  uint32_t data_length;
-};
+#include "record/journal_records.h"
 
 // The journal's records lie one after the other; a position names one.
 // journal_next answers false at the end.
 uint32_t journal_count();
 uint32_t journal_size();  // bytes held
+const uint8_t* journal_bytes();
 bool journal_next(uint32_t* position, Change* change);
 // Forgets every record (the memory goes too), and ends the journal's file.
 void journal_clear();
@@ -84,6 +57,9 @@ bool note_ini_key(const char* file, const char* section, const char* key);
 // A shared library's count about to be raised by `raised`; `existed`: a
 // count was there.
 bool note_shared_count(const char* path, uint32_t raised, bool existed);
+// The uninstaller's record holds this run now: its uninstaller, started
+// after a kill, removes what the run installed rather than take it back.
+bool note_record_written(const char* uninstaller);
 // Each level of the key that does not exist yet, outermost first.
 bool note_registry_key(HKEY root, const char* key);
 // A file about to be changed in place (a patched file, a shortcut written

@@ -6,21 +6,15 @@
 #include "archive/config.h"
 #include "archive/format.h"
 #include "base/globals.h"
-#include "base/memory.h"
 #include "base/native_mode.h"
 #include "base/path_strings.h"
 #include "base/setup_log.h"
 #include "base/unguessable_files.h"
-#include "install/journal_records.h"
+#include "record/ended_run.h"
+#include "record/journal_records.h"
 #include "install/scope.h"
 
 namespace {
-
-const char kAnchorKey[] = "Software\\Kestrel\\Interrupted";
-const char kAnchorParent[] = "Software\\Kestrel";
-// A journal is a few hundred bytes per file installed; one larger than
-// this is not one of ours.
-enum : DWORD { kJournalFileLimit = 0x10000000 };
 
 struct JournalFile {
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -52,33 +46,7 @@ bool write_bytes(const void* bytes, uint32_t size) {
   return WriteFile(File.handle, bytes, size, &written, nullptr) && written == size;
 }
 
-// A key of ours that holds nothing goes; the Windows 95 family's
-// RegDeleteKeyA would take a whole tree.
-void remove_if_empty(HKEY root, const char* path) {
-  HKEY key;
-  if (open_key(root, path, KEY_READ, &key) != ERROR_SUCCESS) return;
-  DWORD subkeys = 1, values = 1;
-  LONG result = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                 nullptr, nullptr, nullptr);
-  RegCloseKey(key);
-  if (result == ERROR_SUCCESS && subkeys == 0 && values == 0) delete_key(root, path);
-}
-
-// Windows makes a path's keys one by one: a run ended while it made the
-// value's key can leave our keys empty, which the next run lets go.
-void remove_empty_anchor_keys() {
-  remove_if_empty(product_root(), kAnchorKey);
-  remove_if_empty(product_root(), kAnchorParent);
-}
-
-void remove_anchor(const char* name) {
-  HKEY key;
-  if (open_key(product_root(), kAnchorKey, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-    RegDeleteValueA(key, name);
-    RegCloseKey(key);
-  }
-  remove_empty_anchor_keys();
-}
+void remove_anchor(const char* name) { remove_ended_run_value(product_root(), name); }
 
 // The value that finds the file, then the file: a run ended in between
 // leaves a value whose file is missing or shorter than its head, which
@@ -94,7 +62,7 @@ bool begin_file() {
       !unguessable_name(folder, "kst", ".jnl", File.path, sizeof File.path))
     return false;
   HKEY key;
-  if (create_key(product_root(), kAnchorKey, &key) != ERROR_SUCCESS) return false;
+  if (create_key(product_root(), kEndedRunKey, &key) != ERROR_SUCCESS) return false;
   bool anchored = RegSetValueExA(key, File.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(File.path),
                                  static_cast<DWORD>(strlen(File.path) + 1)) == ERROR_SUCCESS;
   RegCloseKey(key);
@@ -138,12 +106,7 @@ bool journal_file_add(const uint8_t* record, uint32_t size, bool flush) {
 }
 
 void journal_file_taken_back(uint32_t position, uint32_t index) {
-  if (File.handle == INVALID_HANDLE_VALUE) return;
-  static const uint8_t kFlags[2] = {kChangeTakenBack, 0};
-  if (SetFilePointer(File.handle, change_file_offset(File.head_size, position, index) + kFlagsOffset, nullptr,
-                     FILE_BEGIN) != INVALID_SET_FILE_POINTER)
-    write_bytes(kFlags, 2);
-  SetFilePointer(File.handle, 0, nullptr, FILE_END);
+  flag_taken_back(File.handle, File.head_size, position, index);
 }
 
 void journal_file_complete() {
@@ -165,83 +128,31 @@ void journal_file_end() {
 }
 
 bool find_interrupted_run(char* path) {
-  HKEY key;
-  if (open_key(product_root(), kAnchorKey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-    remove_empty_anchor_keys();
-    return false;
-  }
   // The value of any name this product's runs give their journals.
   bool found = false;
   for (int i = -1; i < SetupTypeCount && !found; ++i) {
     product_name(i < 0 ? nullptr : SetupTypeTable[i].record.uninstall_name, File.name);
-    DWORD type = 0;
-    DWORD size = kPathSize - 1;
-    found = RegQueryValueExA(key, File.name, nullptr, &type, reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS;
-    if (found) {
-      path[size < kPathSize ? size : kPathSize - 1] = '\0';
-      if (type != REG_SZ) path[0] = '\0';
-    }
+    found = ended_run_path(product_root(), File.name, path);
   }
-  RegCloseKey(key);
-  if (!found) {
-    remove_empty_anchor_keys();
-    return false;
-  }
-  // A run that still goes holds its journal open without sharing.
-  HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
-    log_event("interrupted", "still running", path);
-    return false;
-  }
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  return true;
+  if (!found) remove_empty_ended_run_keys(product_root());
+  return found && !ended_run_still_going(path);
 }
 
 bool read_interrupted_journal(const char* path, uint8_t** changes, JournalContents* contents) {
-  HANDLE file = path[0] ? CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr)
-                        : INVALID_HANDLE_VALUE;
-  DWORD error = GetLastError();
-  uint8_t* bytes = nullptr;
-  *changes = nullptr;
-  *contents = JournalContents();
-  JournalReading reading = JournalReading::kNotAJournal;
-  if (file != INVALID_HANDLE_VALUE) {
-    DWORD size = GetFileSize(file, nullptr);
-    DWORD read = 0;
-    bool whole = size != INVALID_FILE_SIZE && size <= kJournalFileLimit && alloc_block(size + 1, &bytes) &&
-                 alloc_block(size + 1, changes) && ReadFile(file, bytes, size, &read, nullptr) && read == size;
-    if (whole) reading = read_journal(bytes, size, File.name, *changes, contents);
-    free_block(&bytes);
-    if (!whole && size <= kJournalFileLimit) {
-      // Without the memory to read it, it waits for the next run.
-      free_block(changes);
-      CloseHandle(file);
-      log_event("interrupted", "not read", path);
-      return false;
-    }
-  } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-    // The run ended between setting the value and making the file.
-    reading = JournalReading::kCutShort;
-  }
-  static const char* const kReadings[] = {"whole", "cut short", "damaged", "not a journal", "another product"};
-  log_event("interrupted", kReadings[static_cast<unsigned>(reading)], path);
-  if (reading == JournalReading::kNotAJournal || reading == JournalReading::kOtherProduct) {
-    // Not trusted, and not deleted either: only the value that led here goes.
-    free_block(changes);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    remove_anchor(File.name);
-    return false;
-  }
+  EndedRun run;
+  EndedRunReading reading = read_ended_run(product_root(), path, File.name, &run);
+  *changes = run.changes;
+  *contents = run.contents;
+  if (reading != EndedRunReading::kTrusted) return false;
   // The journal is this run's now: its changes are flagged in it as they
   // are taken back, and it goes when they all are.
   char name[kJournalNameLimit + 1];
   copy_string(name, File.name, sizeof name);
   File = JournalFile();
   File.begun = true;
-  File.handle = file;
+  File.handle = run.file;
   copy_string(File.path, path, sizeof File.path);
   copy_string(File.name, name, sizeof File.name);
-  File.head_size = journal_head_size(name);
+  File.head_size = run.head_size;
   return true;
 }

@@ -1,4 +1,4 @@
-// The journal on disk (install/journal_records.h): every change is written
+// The journal on disk (record/journal_records.h): every change is written
 // to it before it is made, so that a run ended by force leaves what the
 // next run needs to take it back. The file lies in the temporary folder of
 // the user who runs the setup, under an unguessable name, created without
@@ -10,7 +10,7 @@
 #pragma once
 #include <cstdint>
 
-#include "install/journal_records.h"
+#include "record/journal_records.h"
 
 // The journal's file for this run, begun at its first change; false when
 // it cannot be written (the change is then not made).

@@ -8,15 +8,11 @@
 #include "archive/lzma_decoder.h"
 #include "archive/messages.h"
 #include "base/globals.h"
-#include "base/library_registration.h"
 #include "base/memory.h"
 #include "base/native_mode.h"
 #include "base/path_strings.h"
-#include "base/replace.h"
 #include "base/scaled.h"
-#include "base/search_path.h"
 #include "base/setup_log.h"
-#include "base/shared_count.h"
 #include "install/engine.h"
 #include "install/engine_reports.h"
 #include "install/engine_state.h"
@@ -24,6 +20,7 @@
 #include "install/journal_file.h"
 #include "install/preparation.h"
 #include "install/uninstall_record.h"
+#include "record/change_undo.h"
 
 namespace {
 
@@ -63,154 +60,8 @@ void clear_leftovers() {
   Left = Leftovers();
 }
 
-HKEY root_of(uint32_t number) { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(number)); }
-
-// A file this run made: it goes, read-only or not. A file already gone
-// counts as removed.
-bool remove_made_file(const char* path) {
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (DeleteFileA(path)) return true;
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, attributes);
-  return false;
-}
-
-// A replaced file comes back from its backup, with its attributes. No
-// backup means nothing was moved aside: the file is the one that was there,
-// but a run ended right before the move may have taken away its read-only
-// attribute. A file that cannot be put back now is put back at the next
-// start of Windows where that can be arranged; its backup is never deleted.
-bool restore_backup(const char* path, const char* backup, uint32_t attributes) {
-  if (GetFileAttributesA(backup) == INVALID_FILE_ATTRIBUTES) {
-    if (attributes && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(path, attributes);
-    return true;
-  }
-  DWORD now = GetFileAttributesA(path);
-  if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_READONLY))
-    SetFileAttributesA(path, now & ~FILE_ATTRIBUTE_READONLY);
-  if (replace_file(backup, path)) {
-    // A run ended between linking the backup and moving the new file in
-    // left two names of one file, and a move of one onto the other may do
-    // nothing (as POSIX rename does): the backup's name goes then.
-    if (GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES) DeleteFileA(backup);
-    SetFileAttributesA(path, attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
-    return true;
-  }
-  if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_READONLY)) SetFileAttributesA(path, now);
-  replace_at_restart(path, backup);
-  return false;
-}
-
-void restore_registry_value(const Change& change) {
-  HKEY root = root_of(change.number);
-  HKEY key;
-  if (!change.existed) {
-    if (open_key(root, change.path, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueA(key, change.other);
-    RegCloseKey(key);
-    return;
-  }
-  if (create_key(root, change.path, &key) != ERROR_SUCCESS) return;
-  RegSetValueExA(key, change.other, 0, change.type, change.data, change.data_length);
-  RegCloseKey(key);
-}
-
-// The key as it was: its earlier value, or none. Whatever else the file
-// holds, changed by others meanwhile, stays; a section and a file that this
-// run made go only when nothing else is left in them.
-void restore_ini_key(const Change& change) {
-  const char* key = reinterpret_cast<const char*>(change.data);
-  const char* earlier = change.existed ? key + strlen(key) + 1 : nullptr;
-  WritePrivateProfileStringA(change.other, key, earlier, change.path);
-  char probe[4];
-  if ((change.number & kIniSectionMade) &&
-      GetPrivateProfileSectionA(change.other, probe, sizeof probe, change.path) == 0)
-    WritePrivateProfileStringA(change.other, nullptr, nullptr, change.path);
-  WritePrivateProfileStringA(nullptr, nullptr, nullptr, change.path);
-  if (!(change.number & kIniFileMade)) return;
-  // Its size from its folder entry: the Windows 95 family has no
-  // GetFileAttributesExA.
-  WIN32_FIND_DATAA file;
-  HANDLE found = FindFirstFileA(change.path, &file);
-  if (found == INVALID_HANDLE_VALUE) return;
-  FindClose(found);
-  if (file.nFileSizeHigh == 0 && file.nFileSizeLow == 0) DeleteFileA(change.path);
-}
-
-// A key this run made goes only when nothing is left in it: the Windows 95
-// family's RegDeleteKeyA would take the whole tree.
-void remove_empty_key(const Change& change) {
-  HKEY root = root_of(change.number);
-  HKEY key;
-  if (open_key(root, change.path, KEY_READ, &key) != ERROR_SUCCESS) return;
-  DWORD subkeys = 1, values = 1;
-  LONG result = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                 nullptr, nullptr, nullptr);
-  RegCloseKey(key);
-  if (result == ERROR_SUCCESS && subkeys == 0 && values == 0) delete_key(root, change.path);
-}
-
-// The log's word for each kind of change taken back, by ChangeKind.
-const char* const kChangeWords[] = {"created-file",   "replaced-file", "created-folder",     "registry-value",
-                                    "created-key",    "added-font",    "registered-library", "path-entry",
-                                    "restart-rename", "ini-key",       "shared-count"};
-
-// What the undone changes ask to tell the running programs.
-struct Announcements {
-  bool fonts;
-  bool environment;
-};
-
-// Every step of a rollback, one change at a time. False when the change
-// stays (a file in use); the caller names it.
-bool undo_change(const Change& change, Announcements* announce) {
-  switch (change.kind) {
-    case ChangeKind::kCreatedFile:
-      return remove_made_file(change.path);
-    case ChangeKind::kReplacedFile:
-      return restore_backup(change.path, change.other, change.number);
-    case ChangeKind::kCreatedFolder:
-      // A folder that holds something of someone else's stays.
-      RemoveDirectoryA(change.path);
-      return true;
-    case ChangeKind::kRegistryValue:
-      restore_registry_value(change);
-      return true;
-    case ChangeKind::kCreatedKey:
-      remove_empty_key(change);
-      return true;
-    case ChangeKind::kAddedFont:
-      if (RemoveFontResourceA(change.path)) announce->fonts = true;
-      return true;
-    case ChangeKind::kRegisteredLibrary:
-      unregister_library(change.path);
-      return true;
-    case ChangeKind::kPathEntry:
-      // The entry alone: what else the value gained meanwhile stays.
-      if (remove_search_path_entry(static_cast<uint8_t>(change.number), change.path) == SearchPathResult::kChanged)
-        announce->environment = true;
-      return true;
-    case ChangeKind::kRestartRename:
-      cancel_restart_rename(change.other, change.path);
-      return true;
-    case ChangeKind::kIniKey:
-      restore_ini_key(change);
-      return true;
-    case ChangeKind::kSharedCount:
-      take_back_shared_count(change.path, change.number, change.existed);
-      return true;
-  }
-  return true;
-}
-
 bool is_uninstaller(const Change& change) {
   return change.kind == ChangeKind::kCreatedFile && UninstallerPath[0] && _stricmp(change.path, UninstallerPath) == 0;
-}
-
-// Folders and keys go last, once whatever was in them is gone.
-bool goes_last(const Change& change) {
-  return change.kind == ChangeKind::kCreatedFolder || change.kind == ChangeKind::kCreatedKey;
 }
 
 // The progress bar runs back from where the installation stopped.
@@ -228,47 +79,28 @@ struct Display {
   }
 };
 
-// The records' positions, so that they can be walked newest first; null
-// when there is no memory for them.
-uint32_t* record_positions(uint32_t count) {
-  uint32_t* positions = nullptr;
-  if (count == 0 || !alloc_block(count * sizeof(uint32_t), &positions)) return nullptr;
-  uint32_t position = 0;
-  Change change;
-  for (uint32_t i = 0; i < count; ++i) {
-    positions[i] = position;
-    journal_next(&position, &change);
+// The setup's walk: the progress page shows it, this run's uninstaller
+// waits for settle_uninstaller, and what stays is remembered for the report.
+struct Walk {
+  Display display;
+  bool last_pass;
+  bool uninstaller_made;
+};
+
+bool take_change(const Change& change, uint32_t i, void* context) {
+  Walk* walk = static_cast<Walk*>(context);
+  if (!walk->last_pass && is_uninstaller(change)) {
+    walk->uninstaller_made = true;
+    return false;
   }
-  return positions;
+  walk->display.show(i, change);
+  return true;
 }
 
-// One walk over the records, newest first; without the positions (no
-// memory for them) oldest first, which still takes back every change.
-void undo_pass(const uint32_t* positions, uint32_t count, bool last_pass, Display* display, Announcements* announce,
-               bool* uninstaller_made) {
-  uint32_t next = 0;
-  for (uint32_t k = 0; k < count; ++k) {
-    uint32_t i = count - 1 - k;
-    uint32_t position = positions ? positions[i] : next;
-    uint32_t at = position;
-    Change change;
-    if (!journal_next(&position, &change)) break;
-    // The record's index in the journal, for its flag in the file.
-    uint32_t index = positions ? i : k;
-    if (!positions) next = position;
-    if (change.taken_back || goes_last(change) != last_pass) continue;
-    if (!last_pass && is_uninstaller(change)) {
-      *uninstaller_made = true;
-      continue;
-    }
-    display->show(i, change);
-    bool undone = undo_change(change, announce);
-    // A run ended from here on does not take it back twice.
-    if (undone) journal_file_taken_back(at, index);
-    log_event("rollback", kChangeWords[static_cast<unsigned>(change.kind)], change.path, change.other,
-              undone ? nullptr : "stays");
-    if (!undone) remember_leftover(change.kind == ChangeKind::kCreatedFile ? 'c' : 'r', change.path);
-  }
+void change_done(const Change& change, uint32_t at, uint32_t index, bool undone, void*) {
+  // A run ended from here on does not take it back twice.
+  if (undone) journal_file_taken_back(at, index);
+  else remember_leftover(change.kind == ChangeKind::kCreatedFile ? 'c' : 'r', change.path);
 }
 
 // The files made by this run that stay, for the uninstaller's record.
@@ -309,19 +141,21 @@ void roll_back_changes() {
   if (n > 0 && n < sizeof windows) SetCurrentDirectoryA(windows);
   show_rollback_texts();
   uint32_t count = journal_count();
-  uint32_t* positions = record_positions(count);
+  const uint8_t* bytes = journal_bytes();
+  uint32_t used = journal_size();
+  uint32_t* positions = change_positions(bytes, used, count);
   uint32_t done = static_cast<uint32_t>(ItemIndex + 1);
   if (done > ItemCount) done = ItemCount;
-  Display display = {count, ItemCount ? scaled(done, 100, ItemCount) : 0,
-                     GetTickCount() - kDisplayInterval};
-  Announcements announce = {false, false};
-  bool uninstaller_made = false;
-  undo_pass(positions, count, false, &display, &announce, &uninstaller_made);
-  settle_uninstaller(uninstaller_made);
-  undo_pass(positions, count, true, &display, &announce, &uninstaller_made);
+  Walk walk = {{count, ItemCount ? scaled(done, 100, ItemCount) : 0, GetTickCount() - kDisplayInterval}, false,
+               false};
+  UndoHooks hooks = {take_change, change_done, &walk};
+  ChangeAnnouncements announce = {false, false};
+  undo_pass(bytes, used, positions, count, false, hooks, &announce);
+  settle_uninstaller(walk.uninstaller_made);
+  walk.last_pass = true;
+  undo_pass(bytes, used, positions, count, true, hooks, &announce);
   free_block(&positions);
-  if (announce.fonts) SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
-  if (announce.environment) announce_environment_change();
+  announce_changes(announce);
   set_progress(0);
   show_current_file("");
   journal_clear();
@@ -343,13 +177,7 @@ void keep_changes() {
   bool native = native_files(true);
   uint32_t position = 0;
   Change change;
-  while (journal_next(&position, &change)) {
-    if (change.kind != ChangeKind::kReplacedFile || GetFileAttributesA(change.other) == INVALID_FILE_ATTRIBUTES)
-      continue;
-    SetFileAttributesA(change.other, FILE_ATTRIBUTE_NORMAL);
-    // A backup still held by someone goes at the next start of Windows.
-    if (!DeleteFileA(change.other)) replace_at_restart(nullptr, change.other);
-  }
+  while (journal_next(&position, &change)) drop_backup(change);
   journal_clear();
   native_files(native);
 }

@@ -336,7 +336,18 @@ bool write_uninstall_data() {
       return false;
     }
   }
+  // The record goes right behind the image as placed, over the earlier
+  // record that it carried meanwhile (carry_earlier_record).
   uint32_t start = file == INVALID_FILE_HANDLE ? 0 : seek_from_end(file, 0);
+  if (file != INVALID_FILE_HANDLE && !in_side_file && UninstallerImageSize >= kBlockHeaderSize &&
+      UninstallerImageSize < start) {
+    if (seek_to(file, UninstallerImageSize) != UninstallerImageSize || !SetEndOfFile(file)) {
+      close_file(file);
+      fail_with(2, target);
+      return false;
+    }
+    start = UninstallerImageSize;
+  }
   if (file == INVALID_FILE_HANDLE || start < kBlockHeaderSize || start == INVALID_SET_FILE_POINTER) {
     if (file != INVALID_FILE_HANDLE) close_file(file);
     make_menu_shortcuts(nullptr);
@@ -379,6 +390,7 @@ bool write_uninstall_data() {
     // behind by an uninstaller that does not read it.
     delete_file(side);
   }
+  if (ErrorState == 0 && !note_record_written(UninstallerPath)) fail_install(kErrorNoMemory, UninstallerPath);
   if (ErrorState != 0) return false;
   log_event("uninstaller", UninstallerPath);
   if (named) register_uninstaller(key_path, current_uninstall_name(), true);
@@ -527,6 +539,24 @@ bool keep_earlier_record() {
   }
   release_turn(turn);
   return kept;
+}
+
+void carry_earlier_record() {
+  // A signed one keeps its record beside it, where the earlier one stays.
+  char side[kPathSize];
+  if (!EarlierRecord || EarlierInSideFile || UninstallerImageSize < kBlockHeaderSize ||
+      record_beside(UninstallerPath, side) || uninstaller_record_status(UninstallerPath) != UninstallDataStatus::kMissing)
+    return;
+  FileHandle file = open_file(UninstallerPath, 2);
+  if (file == INVALID_FILE_HANDLE) return;
+  // Only the image as placed by this run, with nothing behind it; the
+  // record begins over the room its first block's header is given.
+  // Without it the uninstaller removes nothing until the final step, as
+  // before: the run goes on either way.
+  uint32_t record = UninstallerImageSize - kBlockHeaderSize;
+  if (seek_from_end(file, 0) == UninstallerImageSize && seek_to(file, record) == record)
+    write_all(file, EarlierRecord, EarlierRecordLength);
+  close_file(file);
 }
 
 // RemoveList records for these files, made and kept by this run.

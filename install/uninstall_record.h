@@ -23,6 +23,12 @@ void uninstall_key_path(char* out, const char* uninstall_name);
 // record, and its Uninstall key names it there. False, with the
 // installation failed, when that cannot be done.
 bool keep_earlier_record();
+// The uninstaller item just placed over an earlier installation's carries
+// that one's record at once, until the final step writes the new record
+// in its place: an uninstaller started meanwhile (after this run was ended
+// by force) removes the installation as it stood, having first taken this
+// run back.
+void carry_earlier_record();
 // After a rollback that could not remove every file it made: appends to
 // the uninstaller placed by this run (its image `image_size` bytes long)
 // a record of just these files and registers it, so that it removes them

@@ -1,4 +1,4 @@
-// Journal files as a run of the setup writes them (install/journal_records.h),
+// Journal files as a run of the setup writes them (record/journal_records.h),
 // for the tests, the fuzz target and its seeds.
 #pragma once
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "install/journal_records.h"
+#include "record/journal_records.h"
 
 struct JournalChange {
   uint8_t kind;

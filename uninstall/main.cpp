@@ -21,6 +21,7 @@
 #include "base/setup_log.h"
 #include "base/text_format.h"
 #include "base/uninstall_turn.h"
+#include "uninstall/ended_setup.h"
 #include "uninstall/own_record.h"
 #include "uninstall/removal.h"
 #include "uninstall/removal_progress.h"
@@ -268,6 +269,9 @@ int remove_installation(const UninstallerArguments& arguments, const char* own_p
     code = kDeclined;
     answer_installed_program(arguments, code);
   } else {
+    // A setup of the product ended by force is settled first: its backups
+    // would otherwise come back over the removed product at the next setup.
+    settle_ended_setups(plan, arguments.original);
     begin_removal_progress(arguments.original);
     outcome = carry_out_removal(plan);
     code = outcome.left ? kItemsLeft : outcome.at_restart ? kRemovedAtRestart : kRemoved;

@@ -873,7 +873,11 @@ bool read_reg(const Step& step, bool& key_exists, bool& value_exists, std::strin
 bool run_expect_reg(const Step& step) {
   bool key_exists, value_exists;
   std::string data;
-  read_reg(step, key_exists, value_exists, data);
+  // A setup still running writes it a moment later, as a file.
+  wait_for([&] {
+    read_reg(step, key_exists, value_exists, data);
+    return key_exists && value_exists && matches(data, step.match);
+  });
   if (!key_exists) return fail("no key %s", step.path.c_str());
   if (!value_exists) return fail("no value \"%s\"", step.value.c_str());
   if (!matches(data, step.match)) return fail("the value holds \"%s\"", data.c_str());

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "install/journal_records.h"
+#include "record/journal_records.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/journal_bytes.h"
 

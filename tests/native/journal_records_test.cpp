@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "install/journal_records.h"
+#include "record/journal_records.h"
 #include "tests/journal_bytes.h"
 
 namespace {

@@ -233,6 +233,7 @@ kestrel_scenario(rollback-cancel.script rollback.toml)
 # back by the next run.
 kestrel_scenario(crash-replace.script crash-replace.toml)
 kestrel_scenario(crash-question.script crash-replace.toml)
+kestrel_scenario(crash-before-uninstall.script crash-replace.toml)
 kestrel_scenario(crash-uninstall.script crash-uninstall.toml)
 kestrel_scenario(crash-many.script crash-many.toml)
 set_tests_properties(scenario.crash-many.crash-many PROPERTIES TIMEOUT 900)

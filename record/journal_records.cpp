@@ -1,4 +1,4 @@
-#include "install/journal_records.h"
+#include "record/journal_records.h"
 
 #include <string.h>
 
@@ -152,4 +152,29 @@ JournalReading read_journal(const uint8_t* bytes, size_t size, const char* name,
     ++contents->count;
   }
   return JournalReading::kWhole;
+}
+
+bool decode_change(const uint8_t* bytes, uint32_t used, uint32_t* position, Change* change) {
+  if (*position + kRecordHeaderSize > used) return false;
+  const uint8_t* p = bytes + *position;
+  uint32_t size = get_u32(p);
+  uint16_t path_length = get_u16(p + 6);
+  uint16_t other_length = get_u16(p + 8);
+  change->kind = static_cast<ChangeKind>(p[4]);
+  change->existed = p[5] != 0;
+  change->taken_back = (get_u16(p + kFlagsOffset) & kChangeTakenBack) != 0;
+  change->number = get_u32(p + 12);
+  change->path = reinterpret_cast<const char*>(p + kRecordHeaderSize);
+  change->other = change->path + path_length + 1;
+  const uint8_t* data = reinterpret_cast<const uint8_t*>(change->other + other_length + 1);
+  change->data = data;
+  change->data_length = static_cast<uint32_t>(p + size - data);
+  change->type = 0;
+  if (change->kind == ChangeKind::kRegistryValue && change->existed) {
+    change->type = get_u32(data);
+    change->data += 4;
+    change->data_length -= 4;
+  }
+  *position += size;
+  return true;
 }

@@ -33,9 +33,45 @@ enum : uint32_t {
   kJournalNameLimit = 512,
 };
 
-// The kinds a record may have (install/journal.h names the changes).
+// The changes a record may note, by its kind.
+enum class ChangeKind : uint8_t {
+  kCreatedFile,        // path: a file that was not there
+  kReplacedFile,       // path, backup, number = its attributes: the old file waits as backup
+  kCreatedFolder,      // path
+  kRegistryValue,      // number = root, path = key, name, earlier data (type, bytes) or none
+  kCreatedKey,         // number = root, path = key
+  kAddedFont,          // path: AddFontResourceA
+  kRegisteredLibrary,  // path: DllRegisterServer was called
+  kPathEntry,          // number = scope, path = the entry added to that search path
+  kRestartRename,      // path = source, other = target: a pair added to PendingFileRenameOperations
+  kIniKey,             // path = file, other = section, data = key, then its earlier value when it existed;
+                       // number = kIniFileMade | kIniSectionMade
+  kSharedCount,        // path = library, number = how much this run raised its count; existed: it was counted
+  kRecordWritten,      // path = the uninstaller whose record now holds this run: nothing to take back
+};
+
+// What a kIniKey record's key made besides itself.
+enum : uint32_t { kIniFileMade = 1, kIniSectionMade = 2 };
+
+struct Change {
+  ChangeKind kind;
+  bool existed;     // kRegistryValue, kIniKey, kSharedCount: the value was there (with type and data)
+  bool taken_back;  // a journal of an ended run: this change is undone already
+  uint32_t number;  // attributes or root key
+  uint32_t type;    // kRegistryValue: the earlier value's type
+  const char* path;
+  const char* other;  // backup or value name; "" when unused
+  const uint8_t* data;
+  uint32_t data_length;
+};
+
+// The record at *position of [0, used) decoded, and the position moved to
+// the next one; false at the end. Its texts and data point into the bytes,
+// which are sound ones (written by this run, or passed by read_journal).
+bool decode_change(const uint8_t* bytes, uint32_t used, uint32_t* position, Change* change);
+
 enum : uint8_t {
-  kLastChangeKind = 10,
+  kLastChangeKind = static_cast<uint8_t>(ChangeKind::kRecordWritten),
   kMarkComplete = 0x40,  // the installation stands; its backups go
 };
 
