@@ -127,7 +127,7 @@ TEST(JournalRecords, ARecordThatNoRunWritesIsDamage) {
   std::vector<std::vector<uint8_t>> bad = {
       journal_record({3, true, 0x12345678u, "Software\\Product", "Colour", {1, 0, 0, 0}}),  // no registry root
       journal_record({3, true, 0x80000001u, "Software\\Product", "Colour", {1, 0}}),        // no room for the type
-      journal_record({11, false, 0, "C:\\x", "", {}}),                                     // no such kind
+      journal_record({12, false, 0, "C:\\x", "", {}}),                                     // no such kind
       journal_record({1, true, 0, "C:\\x", "", {}}),                                       // a replacement without backup
       journal_record({0, false, 0, "", "", {}}),                                           // a file without a name
       journal_record({9, true, 0, "C:\\p.ini", "S", bytes_of("Key")}),                     // an earlier value missing
