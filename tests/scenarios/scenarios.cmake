@@ -286,7 +286,7 @@ endif()
 # up, takes everything back; a damaged stream fails its item and the
 # installation is taken back, never a fault.
 kestrel_scenario(lzma-demo.script demo.toml LZMA)
-kestrel_scenario(lzma-demo.script demo.toml LZMA VOLUMES 38)
+kestrel_scenario(lzma-demo.script demo.toml LZMA VOLUMES 44)
 kestrel_scenario(kept-files.script kept-files.toml LZMA)
 kestrel_scenario(cancel-progress.script lots-of-files.toml LZMA)
 kestrel_scenario(disk-give-up.script many-files.toml LZMA BUILD --volume-size 250K)
