@@ -83,6 +83,21 @@ double install(const std::string& folder, std::vector<uint8_t>& list, const std:
   return ErrorState == 0 ? seconds(start, end) : -1;
 }
 
+// Whether the run's journal went to the disk: the value that names its
+// file stands while the run goes on.
+bool journal_on_disk() {
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    HKEY key;
+    if (RegOpenKeyExA(root, "Software\\Kestrel\\Interrupted", 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+    DWORD values = 0;
+    bool found = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                                  nullptr, nullptr, nullptr) == ERROR_SUCCESS && values > 0;
+    RegCloseKey(key);
+    if (found) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -124,7 +139,8 @@ int main(int argc, char** argv) {
   double fresh = install(root + "\\fresh", list, setup);
   std::printf("fresh %.3f\n", fresh);
 #ifndef KESTREL_BENCH_UNNOTED
-  std::printf("journal-records %u journal-bytes %u\n", journal_count(), journal_size());
+  std::printf("journal-records %u journal-bytes %u journal-file %s\n", journal_count(), journal_size(),
+              journal_on_disk() ? "disk" : "memory");
   if (!all) return fresh < 0 ? 1 : 0;
   // The journal alone: noting as many made files as the installation has,
   // without touching the disk.
