@@ -24,14 +24,13 @@
 #include "ui/templates.h"
 
 // Another setup runs with its window shown: bring it, and its message box
-// if any, forward. False for a hidden one (very silent), which has nothing
-// to show.
+// if any (its owner comes along), forward. This start of the user's may
+// give another process the foreground; BringWindowToTop from here would
+// not. False for a hidden one (very silent), which has nothing to show.
 static bool brought_forward(HWND other) {
   if (!IsWindowVisible(other)) return false;
-  HWND popup = GetLastActivePopup(other);
-  BringWindowToTop(other);
   if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
-  if (popup != other) BringWindowToTop(popup);
+  SetForegroundWindow(GetLastActivePopup(other));
   return true;
 }
 

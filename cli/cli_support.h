@@ -45,4 +45,5 @@ int run_list(int argc, char** argv);
 int run_verify(int argc, char** argv);
 int run_extract(int argc, char** argv);
 int run_try(int argc, char** argv);
+int run_preview(int argc, char** argv);
 int run_winget(int argc, char** argv);

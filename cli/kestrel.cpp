@@ -16,6 +16,8 @@ const Command kCommands[] = {
     {"extract", "SETUP -d DIR [--type N]", "write the items of a setup type under DIR", run_extract},
     {"try", "SETUP [--type N] [--dir D] [--keep] [--timeout S]",
      "install and uninstall SETUP silently in a throwaway Wine prefix and show what stays", run_try},
+    {"preview", "PROJECT.toml [-o DIR] [--dpi 96,144,192] [--lang CODE]",
+     "save a PNG of every page of the setup's wizard, under Wine, at each DPI", run_preview},
     {"winget", "SETUP --id ID --url URL [-o DIR]", "write the winget manifests of a setup file", run_winget},
 };
 const size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];

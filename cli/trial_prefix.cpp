@@ -168,9 +168,10 @@ bool start_display(TrialPrefix* t, std::string* why) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return fail(why, std::string("cannot make a pipe: ") + strerror(errno));
   int log = open_log(*t);
-  t->xvfb =
-      start({t->programs.xvfb, "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-            t->environment, t->folder, log, fds[1]);
+  int scale = t->dpi > 96 ? t->dpi : 96;
+  std::string screen = std::to_string(1024 * scale / 96) + "x" + std::to_string(768 * scale / 96) + "x24";
+  t->xvfb = start({t->programs.xvfb, "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"},
+                  t->environment, t->folder, log, fds[1]);
   if (log >= 0) close(log);
   close(fds[1]);
   std::string number;
@@ -239,18 +240,27 @@ bool copy_setup_files(const TrialPrefix& t, const std::vector<std::string>& file
 
 void interrupt_trial() { Interrupted = 1; }
 
-bool find_trial_programs(TrialPrograms* p, std::string* why) {
+bool find_trial_programs(TrialPrograms* p, std::string* why, bool win64) {
   p->wine = find_on_path("wine");
   p->wineserver = find_on_path("wineserver");
   if (p->wine.empty() || p->wineserver.empty())
     return fail(why, "needs Wine (wine and wineserver on PATH); on Debian: apt-get install wine wine32");
-  int status = 0;
-  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   std::vector<std::string> environment;
   for (char** e = environ; *e; ++e) environment.push_back(*e);
-  RunResult r = finish(start({p->wine, "--version"}, environment, "", null), now() + kStopSeconds, &status);
-  if (null >= 0) close(null);
-  if (r != RunResult::kEnded || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+  auto runs = [&](const std::string& wine) {
+    int status = 0;
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    RunResult r = finish(start({wine, "--version"}, environment, "", null), now() + kStopSeconds, &status);
+    if (null >= 0) close(null);
+    return r == RunResult::kEnded && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  const char kWine64[] = "/usr/lib/wine/wine64";
+  bool ok = runs(p->wine);
+  if (!ok && win64 && access(kWine64, X_OK) == 0 && runs(kWine64)) {
+    p->wine = kWine64;
+    ok = true;
+  }
+  if (!ok)
     return fail(why, "Wine does not run on this machine (" + p->wine +
                   " --version failed); 32-bit setups need Wine's 32-bit loader");
   const char* display = getenv("DISPLAY");
@@ -258,7 +268,9 @@ bool find_trial_programs(TrialPrograms* p, std::string* why) {
     p->xvfb = find_on_path("Xvfb");
     if (p->xvfb.empty()) return fail(why, "needs a display: set DISPLAY or install Xvfb (apt-get install xvfb)");
   }
-  p->runner = share_file("kestrel-try-runner.exe");
+  p->runner = share_file(win64 && access(share_file("x86-64/kestrel-try-runner.exe").c_str(), R_OK) == 0
+                             ? "x86-64/kestrel-try-runner.exe"
+                             : "kestrel-try-runner.exe");
   if (access(p->runner.c_str(), R_OK) != 0)
     return fail(why, p->runner + " is missing: it comes with kestrel (share/kestrel beside its bin folder)");
   return true;
@@ -302,11 +314,16 @@ bool open_trial_prefix(const TrialPrograms& programs, const std::string& setup_f
   }
 
   std::vector<uint8_t> runner;
-  std::string error;
+  std::string error, registry = kPrepareRegistry;
+  if (t->dpi) {
+    char value[128];
+    snprintf(value, sizeof value, "\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n\"LogPixels\"=dword:%08x\r\n",
+             static_cast<unsigned>(t->dpi));
+    registry += value;
+  }
   if (!read_file(programs.runner.c_str(), &runner, &error) ||
       !write_file((t->share + "/kestrel-try-runner.exe").c_str(), runner, &error) ||
-      !write_file((t->share + "/prepare.reg").c_str(),
-                  std::vector<uint8_t>(kPrepareRegistry, kPrepareRegistry + sizeof kPrepareRegistry - 1), &error))
+      !write_file((t->share + "/prepare.reg").c_str(), std::vector<uint8_t>(registry.begin(), registry.end()), &error))
     return fail(why, error);
   if (!run_wine_tool(t, {"wineboot", "-i"}, t->folder, "making the Wine prefix", why)) return false;
   own_shell_folders(*t);

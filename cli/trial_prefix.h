@@ -21,8 +21,11 @@ struct TrialPrograms {
   std::string runner;  // kestrel-try-runner.exe, which Wine runs
 };
 
-// Finds what a trial needs; false with *why naming what is missing.
-bool find_trial_programs(TrialPrograms* programs, std::string* why);
+// Finds what a trial needs; false with *why naming what is missing. For a
+// 64-bit prefix (`win64`), where the wine script cannot run (a machine
+// without 32-bit x86 code), Debian's 64-bit loader /usr/lib/wine/wine64,
+// and the helpers of share/kestrel/x86-64 where kestrel was built with them.
+bool find_trial_programs(TrialPrograms* programs, std::string* why, bool win64 = false);
 
 struct TrialPrefix {
   TrialPrograms programs;
@@ -34,6 +37,9 @@ struct TrialPrefix {
   std::string setup_folder;
   pid_t xvfb = -1;
   bool win64 = false;  // set before opening: a 64-bit prefix (WINEARCH=win64)
+  // Set before opening: the screen's DPI (LogPixels; 0 leaves Wine's 96),
+  // and a screen as much larger than 1024 x 768 as such displays are.
+  int dpi = 0;
   std::vector<std::string> environment;
 };
 

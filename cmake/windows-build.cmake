@@ -16,6 +16,7 @@ function(kestrel_windows_build name toolchain binary_dir share)
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     BUILD_BYPRODUCTS ${bin}/kestrel-stub.exe ${bin}/kestrel-uninstall.exe ${bin}/kestrel-try-runner.exe
+      ${bin}/kestrel-preview-runner.exe
     USES_TERMINAL_BUILD ON)
   foreach(program kestrel-stub kestrel-uninstall)
     add_custom_command(OUTPUT ${share}/${program}.exe
@@ -24,13 +25,17 @@ function(kestrel_windows_build name toolchain binary_dir share)
       DEPENDS ${name} kestrel-stamp ${bin}/${program}.exe
       COMMENT "Stamping ${share}/${program}.exe with its size")
   endforeach()
-  # kestrel try's helper is copied as it is: it runs in a trial prefix and
-  # never becomes part of a setup, so it needs no stamp.
-  add_custom_command(OUTPUT ${share}/kestrel-try-runner.exe
-    COMMAND ${CMAKE_COMMAND} -E copy ${bin}/kestrel-try-runner.exe ${share}/kestrel-try-runner.exe
-    DEPENDS ${name} ${bin}/kestrel-try-runner.exe)
+  # The helpers of kestrel try and kestrel preview are copied as they are:
+  # they run in a throwaway prefix and never become part of a setup, so
+  # they need no stamp.
+  foreach(program kestrel-try-runner kestrel-preview-runner)
+    add_custom_command(OUTPUT ${share}/${program}.exe
+      COMMAND ${CMAKE_COMMAND} -E copy ${bin}/${program}.exe ${share}/${program}.exe
+      DEPENDS ${name} ${bin}/${program}.exe)
+  endforeach()
   add_custom_target(${name}-share ALL
-    DEPENDS ${share}/kestrel-stub.exe ${share}/kestrel-uninstall.exe ${share}/kestrel-try-runner.exe)
+    DEPENDS ${share}/kestrel-stub.exe ${share}/kestrel-uninstall.exe ${share}/kestrel-try-runner.exe
+      ${share}/kestrel-preview-runner.exe)
 endfunction()
 
 set(KESTREL_WINDOWS_BIN ${KESTREL_WINDOWS_DIR}/bin)

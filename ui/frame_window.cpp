@@ -76,6 +76,10 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
       }
       close_requested();
       return 0;
+    case WM_QUERYENDSESSION:
+      // Windows would end the setup in the middle of the installation.
+      if (InstallRunning) return FALSE;
+      break;
     case WM_ENDSESSION:
       if (wparam) session_ending();
       return 0;

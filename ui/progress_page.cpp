@@ -11,9 +11,11 @@
 #include "base/path_strings.h"
 #include "base/platform.h"
 #include "base/setup_log.h"
+#include "base/system_libraries.h"
 #include "install/engine.h"
 #include "install/engine_reports.h"
 #include "install/rollback.h"
+#include "ui/main_windows.h"
 #include "ui/page_setup.h"
 #include "ui/pages.h"
 #include "ui/progress_display.h"
@@ -32,6 +34,23 @@ static bool InstallPaused;
 static bool ItemRunning;
 static bool CancelWaiting;
 
+
+// While the installation runs, the frame refuses the end of the session
+// (WM_QUERYENDSESSION); Windows Vista and later show the user why, in the
+// page's own words (text 4/2). Older Windows lack both calls.
+static void block_shutdown(bool on) {
+  typedef BOOL(WINAPI * Create)(HWND, const WCHAR*);
+  typedef BOOL(WINAPI * Destroy)(HWND);
+  FARPROC call = loaded_library_call("user32.dll", on ? "ShutdownBlockReasonCreate" : "ShutdownBlockReasonDestroy");
+  if (!call) return;
+  if (!on) {
+    as_call<Destroy>(call)(FrameWindow);
+    return;
+  }
+  WCHAR reason[kMessageCapacity];
+  MultiByteToWideChar(CP_ACP, 0, get_text(4, 2), -1, reason, kMessageCapacity);
+  as_call<Create>(call)(FrameWindow, reason);
+}
 
 // Without a timer the rest of the installation runs inside this message;
 // set_progress still paints through its own device context.
@@ -159,6 +178,7 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
       ItemRunning = CancelWaiting = false;
       forget_rollback_report();
       if (begin_install()) {
+        block_shutdown(true);
         InstallPaused = false;
         arm_timer_or_finish(page);
       } else {
@@ -179,6 +199,7 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
       paint_window(page, draw_progress);
       return TRUE;
     case WM_DESTROY:
+      block_shutdown(false);
       stop_timer(page);
       ProgressWindow = nullptr;
       PatchProgressReport = nullptr;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/png_image.h"
 #include "tests/driver/bitmap.h"
 #include "tests/driver/script.h"
 #include "tests/driver/snapshot.h"
@@ -349,7 +350,8 @@ bool run_kill_at(const Step& step) {
 }
 
 // A logoff or a restart: Windows asks the program's top-level windows,
-// tells them the session ends, gives each answer its time-out (5 s, as
+// tells them the session ends whatever they answered (as when the user
+// chooses to end it anyway), gives each answer its time-out (5 s, as
 // Windows does by default) and then ends the program.
 bool run_end_session() {
   for (auto it = started.rbegin(); it != started.rend(); ++it) {
@@ -529,6 +531,39 @@ bool run_expect_minimized(const Step& step) {
   return fail("the frame window is %sminimised", step.yes ? "not " : "");
 }
 
+// A window of the driver's own takes the foreground, as another program
+// that the user turned to would.
+bool run_take_foreground() {
+  static HWND own = nullptr;
+  if (!own)
+    own = CreateWindowExA(0, "STATIC", "kestrel-driver", WS_POPUP | WS_VISIBLE | WS_BORDER, 0, 0, 200, 100,
+                          nullptr, nullptr, nullptr, nullptr);
+  if (!own) return fail("the driver cannot make a window");
+  ShowWindow(own, SW_SHOW);
+  SetForegroundWindow(own);
+  if (wait_for([&] {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        return GetForegroundWindow() == own;
+      }))
+    return true;
+  return fail("the driver's window did not come to the foreground");
+}
+
+// The foreground window is the setup's frame or one of its boxes.
+bool run_expect_foreground(const Step& step) {
+  HWND window = nullptr;
+  auto setups = [&] {
+    window = GetForegroundWindow();
+    DWORD process_id = 0;
+    if (window) GetWindowThreadProcessId(window, &process_id);
+    return window && started_by_us(process_id);
+  };
+  if (wait_for([&] { return setups() == step.yes; }, step.yes ? 0 : 1000)) return true;
+  return fail("the foreground window is %s (\"%s\")", window ? class_of(window).c_str() : "none",
+              window ? text_of(window).c_str() : "");
+}
+
 bool write_whole(const std::string& path, const void* data, size_t size) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -623,7 +658,10 @@ bool run_screenshot(const Step& step) {
   if (memory) DeleteDC(memory);
   ReleaseDC(nullptr, screen);
   if (!ok) return fail("the screen cannot be copied");
-  std::vector<uint8_t> file = encode_bmp(image);
+  // A name ending in .png gives a PNG (make demo); any other a bitmap,
+  // which the steps that measure pictures read.
+  bool png = step.path.size() > 4 && lstrcmpiA(step.path.c_str() + step.path.size() - 4, ".png") == 0;
+  std::vector<uint8_t> file = png ? encode_png(image.width, image.height, image.rgb.data()) : encode_bmp(image);
   if (file.empty() || !write_whole(step.path, file.data(), file.size()))
     return fail("cannot write %s", step.path.c_str());
   return true;
@@ -1347,6 +1385,8 @@ bool run_step(const Step& step) {
     case Op::ExpectCaption: return run_expect_caption(step);
     case Op::Minimize: return run_minimize();
     case Op::ExpectMinimized: return run_expect_minimized(step);
+    case Op::TakeForeground: return run_take_foreground();
+    case Op::ExpectForeground: return run_expect_foreground(step);
     case Op::Screenshot: return run_screenshot(step);
     case Op::ExpectPixel: return run_expect_pixel(step);
     case Op::ExpectShift: return run_expect_shift(step);

@@ -207,6 +207,8 @@ const CommandForm commands[] = {
     {"expect-caption", Op::ExpectCaption, 2, 2, "expect-caption frame|container|box TEXT"},
     {"minimize", Op::Minimize, 0, 0, "minimize"},
     {"expect-minimized", Op::ExpectMinimized, 1, 1, "expect-minimized yes|no"},
+    {"take-foreground", Op::TakeForeground, 0, 0, "take-foreground"},
+    {"expect-foreground", Op::ExpectForeground, 1, 1, "expect-foreground yes|no"},
     {"screenshot", Op::Screenshot, 1, 2, "screenshot FILE [client|ID]"},
     {"expect-pixel", Op::ExpectPixel, 4, 5, "expect-pixel FILE X Y COLOUR [TOLERANCE]"},
     {"expect-shift", Op::ExpectShift, 9, 10, "expect-shift FILE X0 Y0 X1 Y1 COLOUR COLOUR DX DY [TOLERANCE]"},
@@ -332,6 +334,7 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       return "";
     case Op::ExpectNoBox:
     case Op::Minimize:
+    case Op::TakeForeground:
       return "";
     case Op::ExpectCaption:
       if (same_word(args[0].value, "frame")) step.yes = false;
@@ -341,6 +344,7 @@ std::string read_arguments(const CommandForm& form, const std::vector<Token>& ar
       text(args[1]);
       return "";
     case Op::ExpectMinimized:
+    case Op::ExpectForeground:
       if (!parse_yes_no(args[0].value, step.yes)) return "expected yes or no";
       return "";
     case Op::LockFile:

@@ -25,6 +25,8 @@ enum class Op {
   ExpectCaption,    // expect-caption frame|container TEXT
   Minimize,         // minimize
   ExpectMinimized,  // expect-minimized yes|no
+  TakeForeground,   // take-foreground
+  ExpectForeground, // expect-foreground yes|no
   Screenshot,       // screenshot FILE [client|ID]
   ExpectPixel,      // expect-pixel FILE X Y COLOUR [TOLERANCE]
   ExpectShift,      // expect-shift FILE X0 Y0 X1 Y1 COLOUR COLOUR DX DY [TOLERANCE]

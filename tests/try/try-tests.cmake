@@ -43,3 +43,10 @@ add_test(NAME try.volumes COMMAND bash -c "set -e; d=${PROJECT_BINARY_DIR}/try/v
   case $copied in *Setup.D02*) ;; *) exit 1 ;; esac
   rm -rf $kept")
 set_tests_properties(try.volumes PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+
+# kestrel preview at 96 and 192 DPI on the project of the dpi scenarios:
+# every page's PNG, of the screen's size, the picture scaled by the DPI.
+add_test(NAME preview.dpi COMMAND ${PROJECT_SOURCE_DIR}/tests/preview/preview-dpi $<TARGET_FILE:kestrel>
+  ${PROJECT_BINARY_DIR}/tools/kestrel-png-check ${PROJECT_SOURCE_DIR}/tests/scenarios/projects/dpi.toml
+  ${PROJECT_BINARY_DIR}/preview-dpi ${KESTREL_WINE_ARCH} ${KESTREL_TEST_SHARE})
+set_tests_properties(preview.dpi PROPERTIES TIMEOUT 1200 SKIP_RETURN_CODE 77)

@@ -20,6 +20,8 @@
 #include "tests/win32/box_driver.h"
 #include "tests/win32/dialog_template.h"
 #include "tests/win32/page_stand_ins.h"
+#include "ui/frame_window.h"
+#include "ui/main_windows.h"
 #include "ui/pages.h"
 #include "ui/progress_display.h"
 #include "ui/sequencer.h"
@@ -128,6 +130,10 @@ void patch_a_big_file() {
   delete_file("patch-data.bin");
 }
 
+// The frame's answers to WM_QUERYENDSESSION, asked in every item.
+bool QueryInItems = false;
+std::vector<LRESULT> EndSessionAnswers;
+
 int install_next_item() {
   if (PatchItem) {
     patch_a_big_file();
@@ -147,6 +153,7 @@ int install_next_item() {
     AskedInsideItem = FindWindowA("#32770", "") != nullptr;
   }
   if (ItemCalls == CancelAfterItem) PostMessageA(ProgressWindow, WM_COMMAND, IDCANCEL, 0);
+  if (QueryInItems) EndSessionAnswers.push_back(frame_window_proc(FrameWindow, WM_QUERYENDSESSION, 0, 0));
   InsideItem = false;
   set_progress(ItemCalls * 100 / (ItemsToInstall ? ItemsToInstall : 1));
   return ItemCalls < ItemsToInstall;
@@ -159,6 +166,28 @@ void finish_install() {
 void abandon_install() {
   ++AbandonCalls;
   InstallRunning = false;
+}
+
+// The calls that name the reason a shutdown waits, as the page looks them
+// up: recorded here (Wine has them only as stubs).
+HWND BlockedFor = nullptr;
+int BlockCreates = 0, BlockDestroys = 0;
+BOOL WINAPI record_block_create(HWND window, const WCHAR* reason) {
+  BlockedFor = reason ? window : nullptr;
+  ++BlockCreates;
+  return TRUE;
+}
+BOOL WINAPI record_block_destroy(HWND window) {
+  if (window == BlockedFor) BlockedFor = nullptr;
+  ++BlockDestroys;
+  return TRUE;
+}
+FARPROC loaded_library_call(const char* library, const char* name) {
+  if (!lstrcmpiA(library, "user32.dll") && !lstrcmpA(name, "ShutdownBlockReasonCreate"))
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&record_block_create));
+  if (!lstrcmpiA(library, "user32.dll") && !lstrcmpA(name, "ShutdownBlockReasonDestroy"))
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&record_block_destroy));
+  return GetProcAddress(GetModuleHandleA(library), name);
 }
 
 namespace {
@@ -387,6 +416,30 @@ TEST_F(ProgressPage, CancelInSinglePageModeTakesTheInstallationBackWithoutAQuest
   // The tick the Cancel came in, and no other: a tick is 30 ms.
   EXPECT_LT(ItemCalls, 100);
   EXPECT_EQ(kPageToClosing, PageResult);
+}
+
+// While the installation runs, the end of the session is refused, with a
+// reason for the frame window; before and after, it is not.
+TEST_F(ProgressPage, TheEndOfTheSessionWaitsWhileInstalling) {
+  FrameWindow = parent_;
+  BlockCreates = BlockDestroys = 0;
+  EXPECT_NE(FALSE, frame_window_proc(parent_, WM_QUERYENDSESSION, 0, 0));
+  ItemsToInstall = 3;
+  QueryInItems = true;
+  open();
+  EXPECT_EQ(1, BlockCreates);
+  EXPECT_EQ(parent_, BlockedFor);
+  run(20000);
+  QueryInItems = false;
+  EXPECT_EQ(1, FinishCalls);
+  EXPECT_EQ(std::vector<LRESULT>(3, FALSE), EndSessionAnswers);
+  EndSessionAnswers.clear();
+  EXPECT_NE(FALSE, frame_window_proc(parent_, WM_QUERYENDSESSION, 0, 0));
+  DestroyWindow(page_);
+  page_ = nullptr;
+  EXPECT_EQ(1, BlockDestroys);
+  EXPECT_EQ(nullptr, BlockedFor);
+  FrameWindow = nullptr;
 }
 
 }  // namespace
