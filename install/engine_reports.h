@@ -31,6 +31,11 @@ void continue_at(int page);
 
 // Stores min(percent, 100) and repaints the bar and the percentage at once.
 void set_progress(unsigned percent);
+// Within a long item, between two slices of its data: moves the bar to
+// `percent` and lets the wizard's waiting messages through. False when the
+// user has given up the installation meanwhile; PageResult is then
+// kPageToClosing, and the item ends as cancelled.
+bool item_slice(unsigned percent);
 // Shows the file being installed (or taken back), shortened for display.
 void show_current_file(const char* path);
 // Shows what the engine waits for in the file's place, without the label

@@ -130,6 +130,18 @@ bool copy_from_source(const uint8_t* entry, FileHandle* out) {
   return true;
 }
 
+// A long item gives the wizard its turn between slices of its data: the
+// clock is read after each piece (32 KiB, decoded and written in well
+// under a millisecond today), and every kSliceMs the bar moves within the
+// item's share and the waiting messages go through. A Cancel confirmed
+// there stops the stream as a give-up at the disk prompt does.
+enum : DWORD { kSliceMs = 50 };
+struct ItemShare {
+  uint32_t from, to;  // percent before and after the item
+  uint32_t size;      // its bytes, 0 for a bar that stays (a patch reports its own)
+};
+ItemShare Share;
+
 // Writes decoded bytes into the temporary file and sums them as they go.
 // Every write is checked, so the sum is that of the file as written and
 // need not be read back; a failed or short write (a full disk) stops the
@@ -137,19 +149,30 @@ bool copy_from_source(const uint8_t* entry, FileHandle* out) {
 // joins up as over the whole file.
 class SummingFileSink : public OutputSink {
  public:
-  explicit SummingFileSink(FileHandle file) : file_(file) {}
+  explicit SummingFileSink(FileHandle file) : file_(file), slice_start_(GetTickCount()) {}
   bool ready() override { return true; }
   bool write(const uint8_t* data, uint32_t count) override {
     failure = write_all(file_, data, count);
     if (failure != 0) return false;
     sum = checksum_block(data, count, sum);
-    return true;
+    written_ += count;
+    return next_slice();
   }
   uint32_t sum = 0;
   int failure = 0;  // of write_all: 2 failed, 3 short (a full disk)
 
  private:
+  bool next_slice() {
+    DWORD now = GetTickCount();
+    if (now - slice_start_ < kSliceMs) return true;
+    slice_start_ = now;
+    uint32_t percent = Share.from;
+    if (Share.size != 0 && Share.to > Share.from) percent += scaled(written_, Share.to - Share.from, Share.size);
+    return item_slice(percent);
+  }
   FileHandle file_;
+  uint32_t written_ = 0;
+  DWORD slice_start_;
 };
 
 // An item of the setup type's solid stream: the next data-length bytes of
@@ -398,6 +421,7 @@ bool install_file(uint8_t* entry, int in_use, uint32_t before, uint32_t after) {
            !check_versions(entry))
     kept = "version";
   ErrorState = 0;
+  Share = {before, after, (entry[kEntryFlags] & kItemPatch) ? 0 : get_u32(entry + kEntrySize)};
   if (kept) {
     // A kept file's bytes in the solid stream are passed over.
     if ((entry[kEntryFlags] & kItemSolid) && !read_solid(nullptr, entry)) return false;

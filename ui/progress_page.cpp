@@ -116,6 +116,30 @@ static bool cancel_confirmed() {
   return yes;
 }
 
+// Between two slices of a long item: the bar moves and the page answers.
+// A Cancel that came meanwhile is asked about here, where the item is
+// between two writes and waits for nothing else; Yes ends the item, and
+// the tick takes it back with the rest. Outside the ticks (no timer, or
+// no wizard) nothing is let through.
+bool item_slice(unsigned percent) {
+  if (!ItemRunning || !ProgressWindow) return true;
+  set_progress(percent);
+  MSG message;
+  while (PageResult == 0 && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // For the page's own loop, once the item is done.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
+    dispatch_wizard_message(&message, ProgressWindow);
+  }
+  if (CancelWaiting && PageResult == 0) {
+    CancelWaiting = false;
+    if (cancel_confirmed()) PageResult = kPageToClosing;
+  }
+  return PageResult != kPageToClosing;
+}
+
 static void install_on_tick(HWND page) {
   if (!InstallRunning || InstallPaused || ItemRunning) return;
   // Armed again before the items, so that the next tick is due when they

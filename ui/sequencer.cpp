@@ -7,6 +7,13 @@
 int CurrentPage = -1;
 int PageResult;
 
+void dispatch_wizard_message(MSG* message, HWND page) {
+  if (ContainerDialog && IsDialogMessageA(ContainerDialog, message)) return;
+  if (IsDialogMessageA(page, message)) return;
+  TranslateMessage(message);
+  DispatchMessageA(message);
+}
+
 int run_page(int template_number, DLGPROC procedure) {
   PageResult = 0;
   DLGTEMPLATE* copy = load_template(template_number);
@@ -23,10 +30,7 @@ int run_page(int template_number, DLGPROC procedure) {
       PageResult = kPageToClosing;
       break;
     }
-    if (ContainerDialog && IsDialogMessageA(ContainerDialog, &message)) continue;
-    if (IsDialogMessageA(page, &message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
+    dispatch_wizard_message(&message, page);
   }
   DestroyWindow(page);
   free_template(copy);

@@ -11,6 +11,9 @@ struct WizardPage {
   DLGPROC procedure;
 };
 
+// One message of a page's loop: the keys of the container and of `page`
+// go to their dialogs, everything else to its window.
+void dispatch_wizard_message(MSG* message, HWND page);
 // Runs one page and returns its PageResult: 1 when its template cannot be
 // copied (passed over), 2 when the dialog cannot be created.
 int run_page(int template_number, DLGPROC procedure);

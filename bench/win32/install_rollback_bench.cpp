@@ -83,6 +83,7 @@ double install(const std::string& folder, std::vector<uint8_t>& list, const std:
   return ErrorState == 0 ? seconds(start, end) : -1;
 }
 
+#ifndef KESTREL_BENCH_UNNOTED
 // Whether the run's journal went to the disk: the value that names its
 // file stands while the run goes on.
 bool journal_on_disk() {
@@ -97,6 +98,7 @@ bool journal_on_disk() {
   }
   return false;
 }
+#endif
 
 }  // namespace
 

@@ -90,6 +90,8 @@ kestrel_scenario(abandoned-folder.script plain-one-type.toml)
 kestrel_scenario(cancel-progress.script lots-of-files.toml)
 # An item compressed in parts on every core, joined into one stream.
 kestrel_scenario(big-item.script big-item.toml)
+# A 200 MB item: the bar moves within it and Cancel is heard at once.
+kestrel_scenario(long-item.script long-item.toml)
 kestrel_scenario(single-page.script single-page.toml)
 kestrel_scenario(single-page-cancel.script single-page-lots.toml)
 kestrel_scenario(error-report.script error-report.toml)

@@ -27,6 +27,10 @@ static std::vector<unsigned> Progress;
 static std::vector<std::string> ShownFiles;
 static std::vector<std::string> RegisteredFonts;
 void set_progress(unsigned percent) { Progress.push_back(percent); }
+bool item_slice(unsigned percent) {
+  Progress.push_back(percent);
+  return true;
+}
 void show_current_file(const char* path) { ShownFiles.push_back(path); }
 void show_status(const char*) {}
 void announce_file(const char* path, bool) { ShownFiles.push_back(path); }

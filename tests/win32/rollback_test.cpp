@@ -33,6 +33,10 @@
 static std::vector<unsigned> Progress;
 static int RollbackTextsShown;
 void set_progress(unsigned percent) { Progress.push_back(percent); }
+bool item_slice(unsigned percent) {
+  Progress.push_back(percent);
+  return true;
+}
 void show_current_file(const char*) {}
 void show_status(const char*) {}
 void announce_file(const char*, bool) {}
